@@ -1,0 +1,40 @@
+# Linux x86_64: libquorvane.so over our own platform layer, plus every test.
+find_package(Threads REQUIRED)
+find_package(Boost 1.74 REQUIRED)
+set(QV_JDK_HOME /usr/lib/jvm/java-17-openjdk-amd64 CACHE PATH "JDK whose jni.h the library builds against")
+if(NOT EXISTS ${QV_JDK_HOME}/include/jni.h)
+  message(FATAL_ERROR "No jni.h under QV_JDK_HOME=${QV_JDK_HOME}")
+endif()
+set(JNI_INCLUDE_DIRS ${QV_JDK_HOME}/include ${QV_JDK_HOME}/include/linux)
+
+set(QV_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+# Libraries the platform layer links against; subsystems append to it.
+set(QV_LINUX_LIBS Threads::Threads ${CMAKE_DL_LIBS} rt)
+
+function(qv_objects name)
+  add_library(${name} OBJECT ${ARGN})
+  target_include_directories(${name} PUBLIC ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
+  target_include_directories(${name} SYSTEM PUBLIC ${Boost_INCLUDE_DIRS})
+  target_compile_options(${name} PRIVATE ${QV_WARNINGS})
+  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+qv_objects(qv_base ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES})
+qv_objects(qv_jnisupport ${QV_JNI_SOURCES})
+qv_objects(qv_natives ${QV_NATIVES_SOURCES})
+
+add_library(quorvane SHARED
+  $<TARGET_OBJECTS:qv_base> $<TARGET_OBJECTS:qv_jnisupport> $<TARGET_OBJECTS:qv_natives>)
+target_link_libraries(quorvane PRIVATE ${QV_LINUX_LIBS})
+target_link_options(quorvane PRIVATE -Wl,--no-undefined -Wl,-z,defs)
+set_target_properties(quorvane PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
+include(JavaBuild)
+
+if(QV_TESTS)
+  enable_testing()
+  include(Tests)
+endif()
+if(QV_BENCH)
+  include(Bench OPTIONAL)
+endif()

@@ -1,0 +1,58 @@
+# Native unit tests (plain and sanitized), the test-only JNI library, JUnit
+# through a real JVM, and the Windows export check.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB_RECURSE QV_UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/native/*.cpp)
+
+add_executable(qv_unit_tests ${QV_UNIT_TEST_SOURCES} $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_unit_tests PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
+target_include_directories(qv_unit_tests SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(qv_unit_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+gtest_discover_tests(qv_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60
+                     PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT}")
+
+if(QV_SANITIZED_TESTS)
+  set(QV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_executable(qv_unit_tests_asan ${QV_UNIT_TEST_SOURCES} ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES})
+  target_include_directories(qv_unit_tests_asan PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
+  target_include_directories(qv_unit_tests_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_compile_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
+  target_link_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS})
+  target_link_libraries(qv_unit_tests_asan PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+  gtest_discover_tests(qv_unit_tests_asan TEST_PREFIX "asan." DISCOVERY_TIMEOUT 120
+                       PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+endif()
+
+# Test-only JNI library: hooks that let Java drive the boundary's internals. Never shipped.
+file(GLOB QV_HOOK_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/hooks/*.cpp)
+add_library(quorvane_testhooks SHARED ${QV_HOOK_SOURCES}
+            $<TARGET_OBJECTS:qv_base> $<TARGET_OBJECTS:qv_jnisupport>)
+target_include_directories(quorvane_testhooks PRIVATE ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
+target_include_directories(quorvane_testhooks SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(quorvane_testhooks PRIVATE ${QV_LINUX_LIBS})
+set_target_properties(quorvane_testhooks PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
+                      CXX_VISIBILITY_PRESET hidden)
+
+# JUnit 5 through the real JVM with -Xcheck:jni.
+set(QV_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FILEPATH "JUnit console launcher")
+set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar")
+file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*.java)
+add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
+        INCLUDE_JARS quorvane_client quorvane_tools ${QV_JUNIT_JAR} /usr/share/java/poi.jar
+        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
+add_dependencies(quorvane_tests quorvane quorvane_testhooks)
+
+add_test(NAME junit
+  COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh
+          ${Java_JAVA_EXECUTABLE} ${QV_JUNIT_JAR} ${CMAKE_BINARY_DIR}/lib
+          "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
+set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR}" TIMEOUT 1200)
+
+# Windows DLL export table against the Linux library's native methods.
+set(QV_WINDOWS_DLL "" CACHE FILEPATH "quorvane.dll from the i686 cross-build, checked when set")
+if(QV_WINDOWS_DLL)
+  add_test(NAME windows_exports
+    COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
+            $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_EXPORTS_TABLE})
+endif()

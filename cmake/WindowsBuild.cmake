@@ -1,0 +1,35 @@
+# 32-bit Windows: quorvane.dll against the real Windows API.
+set(QV_JDK_INCLUDE /usr/lib/jvm/java-17-openjdk-amd64/include CACHE PATH "JDK include folder holding jni.h")
+
+# Boost is header-only here; expose just boost/ so no host header leaks into the cross-build.
+set(QV_BOOST_SHIM ${CMAKE_BINARY_DIR}/boost-shim)
+file(MAKE_DIRECTORY ${QV_BOOST_SHIM})
+file(CREATE_LINK /usr/include/boost ${QV_BOOST_SHIM}/boost SYMBOLIC)
+
+# Every native method is exported as _Java_..._m@N (stdcall decorated, as the
+# JVM looks it up first) and as the undecorated Java_..._m. Linking fails when
+# the compiler's N differs from the table's, which is what keeps N honest.
+set(QV_DEF ${CMAKE_BINARY_DIR}/quorvane.def)
+file(STRINGS ${QV_EXPORTS_TABLE} qv_export_lines REGEX "^[A-Za-z]")
+set(qv_def "LIBRARY quorvane.dll\nEXPORTS\n")
+foreach(line IN LISTS qv_export_lines)
+  string(REGEX MATCH "^([A-Za-z0-9_]+)[ \t]+([0-9]+)" _ "${line}")
+  set(sym "Java_com_quorvane_infrastructure_os_windows_Win32Impl_${CMAKE_MATCH_1}")
+  string(APPEND qv_def "  _${sym}@${CMAKE_MATCH_2} = ${sym}@${CMAKE_MATCH_2}\n")
+  string(APPEND qv_def "  ${sym} = ${sym}@${CMAKE_MATCH_2}\n")
+endforeach()
+file(GENERATE OUTPUT ${QV_DEF} CONTENT "${qv_def}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QV_EXPORTS_TABLE})
+
+add_library(quorvane SHARED ${QV_COMMON_SOURCES} ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES}
+            ${QV_JNI_WIN32_SOURCES} ${QV_DEF})
+set_target_properties(quorvane PROPERTIES PREFIX "" OUTPUT_NAME quorvane)
+target_include_directories(quorvane BEFORE PRIVATE ${QV_ROOT}/native/jni/win32)
+target_include_directories(quorvane PRIVATE ${QV_INCLUDE_DIRS} ${QV_JDK_INCLUDE})
+target_include_directories(quorvane SYSTEM PRIVATE ${QV_BOOST_SHIM})
+target_compile_definitions(quorvane PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+target_compile_options(quorvane PRIVATE -Wall -Wno-unused-parameter)
+target_link_options(quorvane PRIVATE -static -static-libgcc -static-libstdc++)
+# Libraries of the Windows API subset; subsystems append to it.
+set(QV_WINDOWS_LIBS ole32 oleaut32 uuid advapi32 user32 kernel32)
+target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})

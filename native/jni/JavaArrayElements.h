@@ -1,0 +1,67 @@
+// Borrows the elements of one Java byte[], int[] or char[] for the holder's
+// lifetime. On destruction the elements are released with mode 0, which
+// copies native changes back into the Java array whether or not the VM
+// handed out a copy. Not copyable.
+#pragma once
+
+#include <jni.h>
+
+#include "JNIException.h"
+
+namespace quorvane {
+namespace jni {
+
+template <typename T>
+struct ArrayAccess;
+
+template <>
+struct ArrayAccess<jbyte> {
+  using Array = jbyteArray;
+  static jbyte* Get(JNIEnv* env, Array a) { return env->GetByteArrayElements(a, nullptr); }
+  static void Release(JNIEnv* env, Array a, jbyte* e) { env->ReleaseByteArrayElements(a, e, 0); }
+};
+
+template <>
+struct ArrayAccess<jint> {
+  using Array = jintArray;
+  static jint* Get(JNIEnv* env, Array a) { return env->GetIntArrayElements(a, nullptr); }
+  static void Release(JNIEnv* env, Array a, jint* e) { env->ReleaseIntArrayElements(a, e, 0); }
+};
+
+template <>
+struct ArrayAccess<jchar> {
+  using Array = jcharArray;
+  static jchar* Get(JNIEnv* env, Array a) { return env->GetCharArrayElements(a, nullptr); }
+  static void Release(JNIEnv* env, Array a, jchar* e) { env->ReleaseCharArrayElements(a, e, 0); }
+};
+
+template <typename T>
+class JavaArrayElements {
+ public:
+  using Array = typename ArrayAccess<T>::Array;
+
+  // A null array raises NullPointerException rather than reaching the VM,
+  // which would end the process.
+  JavaArrayElements(JNIEnv* env, Array array)
+      : env(env), array(array), elements(array ? ArrayAccess<T>::Get(env, array) : nullptr) {
+    if (array == nullptr) {
+      throwNew(env, "java/lang/NullPointerException", "array");
+      throw JNIException();
+    }
+    if (elements == nullptr) throw OutOfMemoryException();
+  }
+  ~JavaArrayElements() {
+    if (elements != nullptr) ArrayAccess<T>::Release(env, array, elements);
+  }
+  JavaArrayElements(const JavaArrayElements&) = delete;
+  JavaArrayElements& operator=(const JavaArrayElements&) = delete;
+
+  jsize Length() const { return env->GetArrayLength(array); }
+
+  JNIEnv* const env;
+  const Array array;
+  T* const elements;
+};
+
+}  // namespace jni
+}  // namespace quorvane

@@ -1,0 +1,124 @@
+// Test-only natives of com.quorvane.test.FrameHooks: they drive the
+// boundary's exception family, guards and holders from Java. Never shipped.
+#include <jni.h>
+
+#include <new>
+#include <stdexcept>
+
+#include "ExceptionReport.h"
+#include "Guards.h"
+#include "JNIException.h"
+#include "JavaArrayElements.h"
+#include "JavaChars.h"
+
+using namespace quorvane::jni;
+
+#define HOOK(name) Java_com_quorvane_test_FrameHooks_##name
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL HOOK(throwWin32)(JNIEnv* env, jclass, jstring cls, jstring message, jint code) {
+  return JavaExceptionGuard(env, jboolean(JNI_TRUE), [&]() -> jboolean {
+    const char* c = env->GetStringUTFChars(cls, nullptr);
+    const char* m = env->GetStringUTFChars(message, nullptr);
+    // Copy before building: the exception is raised while the holders are released.
+    std::string classPath(c), text(m);
+    env->ReleaseStringUTFChars(cls, c);
+    env->ReleaseStringUTFChars(message, m);
+    throw JNIException(env, classPath.c_str(), text.c_str(), static_cast<DWORD>(code));
+  });
+}
+
+// kind: 0 IllegalArgument, 1 Runtime, 2 ClassNotFound, 3 IO, 4 std::runtime_error,
+// 5 std::bad_alloc, 6 a non-standard throw. The Java-exception guard answers -7.
+JNIEXPORT jint JNICALL HOOK(javaGuard)(JNIEnv* env, jclass, jint kind, jstring message) {
+  return JavaExceptionGuard(env, jint(-7), [&]() -> jint {
+    JavaChars text(env, message);
+    std::string narrow(text.Text().begin(), text.Text().end());
+    switch (kind) {
+      case 0: throw IllegalArgumentException(env, narrow.c_str());
+      case 1: throw RuntimeException(env, narrow.c_str());
+      case 2: throw ClassNotFoundException(env, narrow.c_str());
+      case 3: throw IOException(env, narrow.c_str());
+      case 4: CHECK(runtime_error, narrow.empty());
+              return 0;
+      case 5: throw std::bad_alloc();
+      case 6: throw 42;
+      default: return kind;
+    }
+  });
+}
+
+// kind: 0 IllegalArgumentException, 1 HResultException(hr), 2 std::logic_error,
+// 3 success answering hr.
+JNIEXPORT jint JNICALL HOOK(hresultGuard)(JNIEnv* env, jclass, jint kind, jint hr) {
+  return HResultGuard([&]() -> jint {
+    switch (kind) {
+      case 0: throw IllegalArgumentException(env, "bad argument");
+      case 1: throw HResultException(hr);
+      case 2: CHECK(logic_error, hr == 0);
+              return 0;
+      default: return hr;
+    }
+  });
+}
+
+// The VM refuses an allocation: its OutOfMemoryError stays pending.
+JNIEXPORT jint JNICALL HOOK(outOfMemory)(JNIEnv* env, jclass, jint length) {
+  return JavaExceptionGuard(env, jint(-1), [&]() -> jint {
+    jintArray array = env->NewIntArray(length);
+    if (array == nullptr) throw OutOfMemoryException();
+    JavaArrayElements<jint> elements(env, array);
+    return elements.Length();
+  });
+}
+
+// Adds delta to every element natively; the holder copies back on release.
+JNIEXPORT void JNICALL HOOK(addToInts)(JNIEnv* env, jclass, jintArray array, jint delta) {
+  JavaExceptionGuardVoid(env, [&] {
+    JavaArrayElements<jint> elements(env, array);
+    for (jsize i = 0; i < elements.Length(); ++i) elements.elements[i] += delta;
+  });
+}
+
+JNIEXPORT void JNICALL HOOK(fillBytes)(JNIEnv* env, jclass, jbyteArray array, jbyte value) {
+  JavaExceptionGuardVoid(env, [&] {
+    JavaArrayElements<jbyte> elements(env, array);
+    for (jsize i = 0; i < elements.Length(); ++i) elements.elements[i] = value;
+  });
+}
+
+JNIEXPORT void JNICALL HOOK(upperChars)(JNIEnv* env, jclass, jcharArray array) {
+  JavaExceptionGuardVoid(env, [&] {
+    JavaArrayElements<jchar> elements(env, array);
+    for (jsize i = 0; i < elements.Length(); ++i)
+      if (elements.elements[i] >= 'a' && elements.elements[i] <= 'z') elements.elements[i] -= 32;
+  });
+}
+
+// -1 for a null text, else the number of wide characters before the terminator.
+JNIEXPORT jint JNICALL HOOK(wideLength)(JNIEnv* env, jclass, jstring string) {
+  return JavaExceptionGuard(env, jint(-2), [&]() -> jint {
+    JavaChars text(env, string);
+    if (text.chars == nullptr) return -1;
+    jint n = 0;
+    while (text.chars[n] != 0) ++n;
+    return n;
+  });
+}
+
+JNIEXPORT jstring JNICALL HOOK(echo)(JNIEnv* env, jclass, jstring string) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    JavaChars text(env, string);
+    return text.IsNull() ? nullptr : NewJavaString(env, text.chars);
+  });
+}
+
+JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray array) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    JavaChars text(env, array);
+    return text.IsNull() ? nullptr : NewJavaString(env, text.chars);
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,142 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import org.junit.jupiter.api.Test;
+
+class FieldAccessTest {
+    /** Statics live per class, so each test gets its own probe class. */
+    static class MinusOneProbe {
+        static byte ADDEND = -1;
+        int[] iarray = {0};
+        boolean zf = true;
+        boolean zt = false;
+        byte b = -128;
+        short s = Short.MIN_VALUE;
+        int i = Integer.MIN_VALUE;
+        long j = Long.MIN_VALUE;
+        float f = 0.25f;
+        double d = 0.5;
+        byte[] barray = {-128};
+        static int[] s_iarray = {Integer.MIN_VALUE};
+        static boolean s_zf = false;
+        static boolean s_zt = true;
+        static byte s_b = 0;
+        static short s_s = 0;
+        static int s_i = 0;
+        static long s_j = 0;
+        static float s_f = 16777216f;
+        static double s_d = 1e300;
+    }
+
+    static class PlusProbe {
+        static byte ADDEND = 100;
+        int[] iarray = {Integer.MAX_VALUE};
+        boolean zf;
+        boolean zt = true;
+        byte b = 100;
+        short s = Short.MAX_VALUE;
+        int i = 1;
+        long j = Long.MAX_VALUE;
+        float f;
+        double d;
+        byte[] barray = {100, 5};
+        static int[] s_iarray = {1};
+        static boolean s_zf;
+        static boolean s_zt = true;
+        static byte s_b = 27;
+        static short s_s = 1;
+        static int s_i = 1;
+        static long s_j = 1;
+        static float s_f;
+        static double s_d;
+    }
+
+    static class NoIarrayProbe {
+        static byte ADDEND = 1;
+        boolean zf;
+        byte b = 1;
+    }
+
+    static class NoStaticsProbe {
+        static byte ADDEND = 2;
+        int[] iarray = {0};
+        boolean zf;
+        boolean zt;
+        byte b;
+        short s;
+        int i;
+        long j;
+        float f;
+        double d;
+        byte[] barray = {0};
+    }
+
+    @Test
+    void negativeAddendWrapsEveryWidthLikeJava() {
+        MinusOneProbe p = new MinusOneProbe();
+        Win32Impl.TestJavaClassFields(p);
+        assertEquals(-1, p.iarray[0]);
+        assertFalse(p.zf);
+        assertTrue(p.zt);
+        assertEquals(127, p.b);
+        assertEquals(Short.MAX_VALUE, p.s);
+        assertEquals(Integer.MAX_VALUE, p.i);
+        assertEquals(Long.MAX_VALUE, p.j);
+        assertEquals(-0.75f, p.f);
+        assertEquals(-0.5, p.d);
+        assertEquals(127, p.barray[0]);
+        assertEquals(Integer.MAX_VALUE, MinusOneProbe.s_iarray[0]);
+        assertTrue(MinusOneProbe.s_zf);
+        assertFalse(MinusOneProbe.s_zt);
+        assertEquals(-1, MinusOneProbe.s_b);
+        assertEquals(-1, MinusOneProbe.s_s);
+        assertEquals(-1, MinusOneProbe.s_i);
+        assertEquals(-1L, MinusOneProbe.s_j);
+        assertEquals(16777215f, MinusOneProbe.s_f);
+        assertEquals(1e300 - 1, MinusOneProbe.s_d);
+    }
+
+    @Test
+    void positiveAddendOverflowsAtEachWidth() {
+        PlusProbe p = new PlusProbe();
+        Win32Impl.TestJavaClassFields(p);
+        assertEquals(Integer.MAX_VALUE + 100, p.iarray[0]);
+        assertEquals((byte) 200, p.b);
+        assertEquals((short) (Short.MAX_VALUE + 100), p.s);
+        assertEquals(101, p.i);
+        assertEquals(Long.MAX_VALUE + 100, p.j);
+        assertEquals(100f, p.f);
+        assertEquals(100.0, p.d);
+        assertEquals((byte) 200, p.barray[0]);
+        assertEquals(5, p.barray[1], "only element 0 changes");
+        assertEquals((byte) 127, PlusProbe.s_b);
+        assertEquals(101, PlusProbe.s_s);
+        assertEquals(101L, PlusProbe.s_j);
+        assertEquals(100f, PlusProbe.s_f);
+    }
+
+    @Test
+    void missingFieldStopsAtThatStepWithNoSuchFieldErrorPending() {
+        NoIarrayProbe p = new NoIarrayProbe();
+        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(p));
+        assertFalse(p.zf, "nothing after the missing field changes");
+        assertEquals(1, p.b);
+
+        NoStaticsProbe q = new NoStaticsProbe();
+        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(q));
+        assertEquals(2, q.iarray[0], "earlier changes are kept");
+        assertEquals(2, q.barray[0]);
+        assertTrue(q.zf);
+    }
+
+    @Test
+    void nullOrForeignObjectsAreRefusedWithoutCrashing() {
+        assertThrows(NullPointerException.class, () -> Win32Impl.TestJavaClassFields(null));
+        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields("a string"));
+    }
+}

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "ExceptionReport.h"
+
+using quorvane::ExceptionReport;
+
+TEST(ExceptionReport, FormsTheReportFromFileLineAndText) {
+  EXPECT_EQ("exception at FileStore.cpp, line 12 - runtime_error : x",
+            ExceptionReport("runtime_error : x", "FileStore.cpp", 12));
+  EXPECT_EQ("exception at <unknown file>, line 7 - unknown exception", ExceptionReport("", nullptr, 7));
+  EXPECT_EQ("exception at f.cpp, line -3 - t", ExceptionReport("t", "f.cpp", -3));
+}
+
+TEST(ExceptionReport, OnlyBackslashesSeparateThePath) {
+  EXPECT_EQ("exception at Logger.cpp, line 1 - t", ExceptionReport("t", "c:\\src\\Common\\Logger.cpp", 1));
+  EXPECT_EQ("exception at src/Common/Logger.cpp, line 1 - t", ExceptionReport("t", "src/Common/Logger.cpp", 1));
+  EXPECT_EQ("exception at , line 1 - t", ExceptionReport("t", "c:\\src\\", 1));
+  EXPECT_EQ("exception at b/c.cpp, line 1 - t", ExceptionReport("t", "a\\b/c.cpp", 1));
+}
+
+// Each category throws its own class with the condition exactly as written.
+template <typename Expected, typename F>
+std::string CaughtMessage(F f) {
+  try {
+    f();
+  } catch (const Expected& e) {
+    return e.what();
+  } catch (...) {
+    ADD_FAILURE() << "wrong exception class";
+    return {};
+  }
+  ADD_FAILURE() << "nothing thrown";
+  return {};
+}
+
+TEST(Check, EachCategoryThrowsItsClassWithTheConditionText) {
+  const int answer = 41;
+  const std::regex runtime("exception at ExceptionReportTest\\.cpp, line \\d+ - runtime_error : answer == 42");
+  EXPECT_TRUE(std::regex_match(CaughtMessage<std::runtime_error>([&] { CHECK(runtime_error, answer == 42); }), runtime));
+  EXPECT_TRUE(std::regex_search(CaughtMessage<std::logic_error>([&] { CHECK(logic_error, answer > 50 && true); }),
+                                std::regex(" - logic_error : answer > 50 && true$")));
+  EXPECT_TRUE(std::regex_search(CaughtMessage<std::invalid_argument>([&] { CHECK(invalid_argument, !answer); }),
+                                std::regex(" - invalid_argument : !answer$")));
+  EXPECT_TRUE(std::regex_search(CaughtMessage<quorvane::invalid_state>([&] { CHECK(invalid_state, answer < 0); }),
+                                std::regex(" - invalid_state : answer < 0$")));
+  EXPECT_NO_THROW(CHECK(runtime_error, answer == 41));
+}
+
+TEST(Check, InvalidStateIsALogicErrorAndRaiseIsARuntimeError) {
+  EXPECT_TRUE(std::regex_search(CaughtMessage<std::logic_error>([] { CHECK(invalid_state, false); }),
+                                std::regex("invalid_state : false$")));
+  EXPECT_TRUE(std::regex_match(CaughtMessage<std::runtime_error>([] { RAISE("Wrong property type"); }),
+                               std::regex("exception at ExceptionReportTest\\.cpp, line \\d+ - Wrong property type")));
+}
