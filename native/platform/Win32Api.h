@@ -11,8 +11,12 @@
 #  include <objbase.h>
 #  include <propidl.h>
 #  include <strsafe.h>
+// wingdi's GetObject macro would rename our field accessor; call GetObjectW by name.
+#  undef GetObject
 #else
 #  include "posix/WinTypes.h"
 #  include "posix/WinError.h"
 #  include "posix/StrSafe.h"
+#  include "posix/ComBase.h"
+#  include "posix/StorageApi.h"
 #endif

@@ -1,0 +1,30 @@
+// What the property-set layer needs of a compound file: whole streams of the
+// root storage, read and replaced by name. The container engine implements it
+// over a real file; tests may implement it in memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../WinError.h"
+
+namespace quorvane {
+namespace posix {
+
+class StreamStore {
+ public:
+  virtual ~StreamStore() = default;
+  // STG_E_FILENOTFOUND when the root storage has no stream of that name.
+  virtual HRESULT ReadStream(const std::u16string& name, std::vector<uint8_t>& out) = 0;
+  // Creates or replaces the stream. The file stays valid at every moment: a
+  // crash leaves readers the old or the new stream, never a mix.
+  virtual HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) = 0;
+  virtual HRESULT DeleteStream(const std::u16string& name) = 0;
+  // STG_E_ACCESSDENIED from the writes above when this is false.
+  virtual bool CanWrite() const = 0;
+};
+
+}  // namespace posix
+}  // namespace quorvane
