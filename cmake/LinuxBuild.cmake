@@ -10,6 +10,15 @@ set(JNI_INCLUDE_DIRS ${QV_JDK_HOME}/include ${QV_JDK_HOME}/include/linux)
 set(QV_WARNINGS -Wall -Wextra -Wno-unused-parameter)
 # Libraries the platform layer links against; subsystems append to it.
 set(QV_LINUX_LIBS Threads::Threads ${CMAKE_DL_LIBS} rt)
+# Identifiers and the tripwire digest: OpenSSL libcrypto.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+list(APPEND QV_LINUX_LIBS OpenSSL::Crypto)
+# Registered window messages: the per-user table is an SQLite database.
+# (Xlib and XScreenSaver are opened with dlopen on first use: only their
+# headers are needed here, and a machine without them still loads us.)
+find_package(SQLite3 REQUIRED)
+find_path(QV_X11_INCLUDE_DIR X11/extensions/scrnsaver.h REQUIRED)
+list(APPEND QV_LINUX_LIBS SQLite::SQLite3)
 
 function(qv_objects name)
   add_library(${name} OBJECT ${ARGN})

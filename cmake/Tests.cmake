@@ -56,3 +56,39 @@ if(QV_WINDOWS_DLL)
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
             $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_EXPORTS_TABLE})
 endif()
+
+# --- Window tests: the test hooks make and inspect real X windows (Xvfb) ---
+find_package(X11 REQUIRED)
+target_link_libraries(quorvane_testhooks PRIVATE X11::X11)
+
+# --- Logger across processes -------------------------------------------------
+# qv_log_writer links the library's objects and is run as several processes by
+# qv_logger_process_tests (shared log file, roll, abandoned mutex).
+add_executable(qv_log_writer ${QV_ROOT}/tests/logger/LogWriter.cpp $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_log_writer PRIVATE ${QV_INCLUDE_DIRS})
+target_include_directories(qv_log_writer SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(qv_log_writer PRIVATE ${QV_LINUX_LIBS})
+
+add_executable(qv_logger_process_tests ${QV_ROOT}/tests/logger/LoggerProcessTest.cpp $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_logger_process_tests PRIVATE ${QV_INCLUDE_DIRS})
+target_include_directories(qv_logger_process_tests SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_compile_definitions(qv_logger_process_tests PRIVATE QV_LOG_WRITER="$<TARGET_FILE:qv_log_writer>")
+target_link_libraries(qv_logger_process_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+add_dependencies(qv_logger_process_tests qv_log_writer)
+gtest_discover_tests(qv_logger_process_tests TEST_PREFIX "logger." DISCOVERY_TIMEOUT 60
+                     PROPERTIES TIMEOUT 300)
+
+# --- Property sets: our codec against Apache POI and olefile ----------------
+# qv_props_dump prints the fixtures' property streams as our codec reads them
+# and writes them laid out afresh; the script compares that with POI and
+# checks that POI and olefile read the re-laid streams like the originals.
+add_executable(qv_props_dump ${QV_ROOT}/tests/props/PropsDump.cpp $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_props_dump PRIVATE ${QV_INCLUDE_DIRS})
+target_include_directories(qv_props_dump SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(qv_props_dump PRIVATE ${QV_LINUX_LIBS})
+add_test(NAME props_poi
+  COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/compare_with_poi.py $<TARGET_FILE:qv_props_dump>
+          ${QV_ROOT}/../shared/fixtures/compound ${CMAKE_BINARY_DIR}/props_poi ${Java_JAVA_EXECUTABLE}
+          "${QV_POI_CLASSPATH}")
+set_tests_properties(props_poi PROPERTIES TIMEOUT 300)
+# The libFuzzer target needs clang: tests/fuzz/run-props-fuzz.sh builds and runs it.

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  libssl-dev
+  libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #  include <objbase.h>
 #  include <propidl.h>
 #  include <strsafe.h>
+#  include <psapi.h>
 // wingdi's GetObject macro would rename our field accessor; call GetObjectW by name.
 #  undef GetObject
 #else
@@ -19,4 +20,22 @@
 #  include "posix/StrSafe.h"
 #  include "posix/ComBase.h"
 #  include "posix/StorageApi.h"
+#  include "posix/PropIdl.h"
+#  include "posix/CodePages.h"
+#  include "posix/TimeApi.h"
+#  include "posix/kernel/Handles.h"
+#  include "posix/kernel/Event.h"
+#  include "posix/kernel/Process.h"
+#  include "posix/window/WindowApi.h"
+#  include "posix/ErrnoMapping.h"
+#  include "posix/Environment.h"
+#  include "posix/LocalMemory.h"
+#  include "posix/MessageFormat.h"
+#  include "posix/Console.h"
+#  include "posix/Debugger.h"
+#  include "posix/ProcessInfo.h"
+#  include "posix/LocalTime.h"
+#  include "posix/StringApi.h"
+#  include "posix/FileApi.h"
+#  include "posix/kernel/Mutex.h"
 #endif

@@ -6,11 +6,22 @@
 //   3. last, the logger, which reads the settings file and opens its log.
 // Each step is a function-local static in its own unit; touching it here
 // builds it. At unload they are destroyed in reverse order (logger first).
+#include "FileStore.h"
+#include "Logger.h"
+#include "StragglerDetector.h"
+
 namespace {
 
 struct LibraryInit {
   LibraryInit() {
-    // Steps join here as their units land.
+    quorvane::StragglerNames::Get();  // 1. "12", "7", "13", "14", "15" and the save-mark names
+    quorvane::TrackingNames::Get();  // 2. tracking names, metadata version 1.2, "true"
+    // 3. The logger. A build that fails (out of memory) must not fail the
+    // load: the logger is then built on its first use instead.
+    try {
+      Logger::Instance();
+    } catch (...) {
+    }
   }
 };
 

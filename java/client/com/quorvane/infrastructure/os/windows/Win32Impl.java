@@ -14,4 +14,60 @@ public final class Win32Impl {
 
     /** Self-test of the native field accessors on a probe object (see FieldProbe in the tests). */
     public static native void TestJavaClassFields(Object probe);
+
+    // Kernel, process and window services. Handles and window handles are the
+    // platform's 32-bit values; BOOL results are the platform's value (nonzero
+    // for success); WaitForSingleObject answers 0, 0x102 or -1 (WAIT_FAILED).
+
+    public static native int SetEvent(int event);
+
+    public static native int ResetEvent(int event);
+
+    public static native int WaitForSingleObject(int handle, int milliseconds);
+
+    public static native int CloseHandle(int handle);
+
+    public static native int CreateEvent(int securityAttributes, boolean manualReset, boolean initialState,
+            String name);
+
+    public static native int OpenEvent(int desiredAccess, boolean inheritHandle, String name);
+
+    public static native int AnimateWindow(int window, int milliseconds, int flags);
+
+    public static native int SetErrorMode(int mode);
+
+    public static native int SetLayeredWindowAttributes(int window, int colorKey, int alpha, int flags);
+
+    public static native int FlashWindow(int window, boolean invert);
+
+    public static native int GetCurrentProcess();
+
+    public static native int SetProcessWorkingSetSize(int process, int minimumBytes, int maximumBytes);
+
+    public static native int EmptyWorkingSet(int process);
+
+    /** Tick count (milliseconds since boot) of the user's last input; 0 when unknown. */
+    public static native int getLastInputTime();
+
+    public static native int RegisterWindowMessage(String name);
+
+    // Compound documents (.doc, .xls, .ppt). Every value crosses as text:
+    // ANSI strings and date-times ("2004-03-05T07:08:09", UTC); other types
+    // are not read. Results: 0 done, 1 the set to be read is missing or empty,
+    // a negative HRESULT when the platform failed (missing, not a compound
+    // file, locked), 0x80004005 with a Java exception pending for a null or
+    // unsuitable argument.
+
+    /** User-defined properties into {@code properties}; with checkTripwire the straggler check runs first. */
+    public static native int getCompoundDocumentUserProperties(String fileName, java.util.Properties properties,
+            boolean checkTripwire);
+
+    /** Summary information into {@code properties}, under PIDSI names ("PIDSI_TITLE", ...). */
+    public static native int getCompoundDocumentSummaryProperties(String fileName, java.util.Properties properties);
+
+    /** Copies summary properties (keys: PIDSI names) to user-defined ones (values: their names), types kept. */
+    public static native int copySummaryPropertiesToUserProperties(String fileName, java.util.Properties mapping);
+
+    /** Writes {@code properties} as user-defined text properties; the value "##DEL##" deletes one. */
+    public static native int setCompoundDocumentUserProperties(String fileName, java.util.Properties properties);
 }

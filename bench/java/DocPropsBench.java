@@ -1,0 +1,155 @@
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.Map;
+import java.util.Properties;
+import org.apache.poi.hpsf.CustomProperties;
+import org.apache.poi.hpsf.DocumentSummaryInformation;
+import org.apache.poi.hpsf.PropertySetFactory;
+import org.apache.poi.poifs.filesystem.DirectoryEntry;
+import org.apache.poi.poifs.filesystem.POIFSFileSystem;
+
+/**
+ * The compound-document methods against Apache POI in one JVM, steady state:
+ * reading the user-defined properties of a 1 MB and a 200 MB .doc, and
+ * writing one of them (POI: read, modify, write back in place). The big
+ * documents are a Word fixture with a filler stream added by POI, then the
+ * same custom properties written by the library.
+ *
+ * usage: DocPropsBench FIXTURE_DOC WORK_DIR
+ */
+public final class DocPropsBench {
+    private static final long WARM_UP_NANOS = 1_000_000_000L;
+    private static final long MEASURE_NANOS = 3_000_000_000L;
+    private static final int MIN_RUNS = 5;
+
+    private interface Op {
+        void run(int i) throws Exception;
+    }
+
+    public static void main(String[] args) throws Exception {
+        Path fixture = Path.of(args[0]);
+        Path work = Path.of(args[1]);
+        System.out.printf("%-8s %-34s %12s %12s %8s%n", "document", "operation", "median us", "mean us", "runs");
+        for (long size : new long[] {1L << 20, 200L << 20}) {
+            Path doc = makeDocument(fixture, work, size);
+            String label = size >= (1L << 30) ? (size >> 30) + " GB" : (size >> 20) + " MB";
+            String name = doc.toString();
+            double nativeRead = measure(label, "getCompoundDocumentUserProperties",
+                    i -> check(Win32Impl.getCompoundDocumentUserProperties(name, new Properties(), false)));
+            measure(label, "  ... with checkTripwire",
+                    i -> check(Win32Impl.getCompoundDocumentUserProperties(name, new Properties(), true)));
+            double poiRead = measure(label, "POI read custom properties", i -> poiRead(doc));
+            double nativeWrite = measure(label, "setCompoundDocumentUserProperties", i -> {
+                Properties p = new Properties();
+                p.setProperty("Counter", Integer.toString(i));
+                check(Win32Impl.setCompoundDocumentUserProperties(name, p));
+            });
+            double poiWrite = measure(label, "POI read-modify-write", i -> poiWrite(doc, i));
+            System.out.printf("%-8s read: %.0fx POI, write: %.0fx POI (file %d bytes)%n", label, poiRead / nativeRead,
+                    poiWrite / nativeWrite, Files.size(doc));
+            Files.delete(doc);
+        }
+    }
+
+    private static void check(int hr) {
+        if (hr != 0) {
+            throw new IllegalStateException(String.format("native result 0x%08X", hr));
+        }
+    }
+
+    /** Median in microseconds of runs after a warm-up; prints a row. */
+    private static double measure(String doc, String what, Op op) throws Exception {
+        int i = 0;
+        for (long end = System.nanoTime() + WARM_UP_NANOS; System.nanoTime() < end || i < 2; i++) {
+            op.run(i);
+        }
+        long[] times = new long[1 << 16];
+        int runs = 0;
+        for (long end = System.nanoTime() + MEASURE_NANOS; (System.nanoTime() < end || runs < MIN_RUNS)
+                && runs < times.length; runs++) {
+            long start = System.nanoTime();
+            op.run(i++);
+            times[runs] = System.nanoTime() - start;
+        }
+        long[] sorted = Arrays.copyOf(times, runs);
+        Arrays.sort(sorted);
+        double median = sorted[runs / 2] / 1000.0;
+        double mean = Arrays.stream(sorted).average().orElse(0) / 1000.0;
+        System.out.printf("%-8s %-34s %12.1f %12.1f %8d%n", doc, what, median, mean, runs);
+        return median;
+    }
+
+    private static Map<String, Object> poiRead(Path doc) throws IOException, Exception {
+        try (POIFSFileSystem fs = new POIFSFileSystem(doc.toFile(), true)) {
+            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(fs.getRoot(),
+                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            CustomProperties custom = dsi.getCustomProperties();
+            if (custom == null || custom.get("Client") == null) {
+                throw new IllegalStateException("POI found no custom properties");
+            }
+            return custom;
+        }
+    }
+
+    private static void poiWrite(Path doc, int i) throws Exception {
+        try (POIFSFileSystem fs = new POIFSFileSystem(doc.toFile(), false)) {
+            DirectoryEntry root = fs.getRoot();
+            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(root,
+                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            CustomProperties custom = dsi.getCustomProperties();
+            custom.put("Counter", Integer.toString(i));
+            dsi.setCustomProperties(custom);
+            dsi.write(root, DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            fs.writeFilesystem();
+        }
+    }
+
+    /** The fixture grown to about `size` bytes by a filler stream, with ten custom properties. */
+    private static Path makeDocument(Path fixture, Path work, long size) throws Exception {
+        Path doc = work.resolve("bench-" + (size >> 20) + "mb.doc");
+        try (InputStream in = Files.newInputStream(fixture); POIFSFileSystem fs = new POIFSFileSystem(in);
+                FileOutputStream out = new FileOutputStream(doc.toFile())) {
+            fs.getRoot().createDocument("Filler", new FillerStream(size - Files.size(fixture)));
+            fs.writeFilesystem(out);
+        }
+        Properties p = new Properties();
+        p.setProperty("Client", "Müller & Söhne GmbH");
+        for (int i = 0; i < 9; i++) {
+            p.setProperty("Field" + i, "value " + i);
+        }
+        check(Win32Impl.setCompoundDocumentUserProperties(doc.toString(), p));
+        return doc;
+    }
+
+    /** `left` bytes of a repeating pattern, without holding them in memory. */
+    private static final class FillerStream extends InputStream {
+        private long left;
+
+        FillerStream(long left) {
+            this.left = Math.max(0, left);
+        }
+
+        @Override
+        public int read() {
+            return left-- > 0 ? (int) (left & 0x7F) : -1;
+        }
+
+        @Override
+        public int read(byte[] b, int off, int len) {
+            if (left <= 0) {
+                return -1;
+            }
+            int n = (int) Math.min(len, left);
+            for (int k = 0; k < n; k++) {
+                b[off + k] = (byte) ((left - k) & 0x7F);
+            }
+            left -= n;
+            return n;
+        }
+    }
+}

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# getCompoundDocumentUserProperties / setCompoundDocumentUserProperties
+# against Apache POI on a 1 MB and a 200 MB .doc, in one JVM, steady state.
+# Not part of the test run (it takes a few minutes).
+# usage: bench/run-docprops-bench.sh [BUILD_DIR]   (default build/release, built here)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+if [ $# -eq 0 ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target quorvane quorvane_client >/dev/null
+fi
+java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
+poi=/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar
+fixture=$root/../shared/fixtures/compound/Office365BlankSample_v2507.doc
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+exec "$java" -Xmx3g -Djava.library.path="$build/lib" -cp "$build/java/quorvane-client.jar:$poi" \
+  "$root/bench/java/DocPropsBench.java" "$fixture" "$work"

@@ -1,0 +1,19 @@
+# Benchmarks (Google Benchmark), built when QV_BENCH is on; each subsystem adds a block.
+if(WIN32)
+  return()
+endif()
+
+# --- Logger benchmark: lines per second at INFO with file output -------------
+find_package(benchmark REQUIRED)
+add_executable(qv_logger_bench ${QV_ROOT}/bench/LoggerBench.cpp $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_logger_bench PRIVATE ${QV_INCLUDE_DIRS})
+target_include_directories(qv_logger_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(qv_logger_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
+
+# --- Compound-file engine: open + read / replace a small stream, 50 KB vs 200 MB
+if(TARGET qv_base)
+  add_executable(qv_cfb_bench ${QV_ROOT}/bench/CfbBench.cpp $<TARGET_OBJECTS:qv_base>)
+  target_include_directories(qv_cfb_bench PRIVATE ${QV_INCLUDE_DIRS})
+  target_include_directories(qv_cfb_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_link_libraries(qv_cfb_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
+endif()

@@ -1,0 +1,64 @@
+package com.quorvane.tools;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+
+/**
+ * A document operation that failed, with the one-line reason docprops
+ * prints and the exit code it ends with. Immutable.
+ */
+final class DocumentError extends Exception {
+    private static final long serialVersionUID = 1L;
+
+    static final int EXIT_FAILURE = 1;
+    static final int EXIT_USAGE = 2;
+    static final int EXIT_MISSING = 3;
+    static final int EXIT_NOT_COMPOUND = 4;
+    static final int EXIT_LOCKED = 5;
+
+    final int exitCode;
+
+    DocumentError(int exitCode, String message) {
+        super(message);
+        this.exitCode = exitCode;
+    }
+
+    /** Fails early, with a plain reason, for a path that names no regular file. */
+    static void requireFile(Path file) throws DocumentError {
+        if (!Files.exists(file)) {
+            throw new DocumentError(EXIT_MISSING, file + ": no such file");
+        }
+        if (!Files.isRegularFile(file)) {
+            throw new DocumentError(EXIT_MISSING, file + ": not a regular file");
+        }
+    }
+
+    /** The error for a negative result of a document method. */
+    static DocumentError fromResult(Path file, int hr) {
+        switch (hr) {
+            case 0x80030002: // STG_E_FILENOTFOUND
+            case 0x80030003: // STG_E_PATHNOTFOUND
+            case 0x80070002: // ERROR_FILE_NOT_FOUND
+            case 0x80070003: // ERROR_PATH_NOT_FOUND
+                return new DocumentError(EXIT_MISSING, file + ": no such file");
+            case 0x80030050: // STG_E_FILEALREADYEXISTS: the file is there but no compound file
+            case 0x800300FB: // STG_E_INVALIDHEADER
+            case 0x80030104: // STG_E_OLDFORMAT
+                return new DocumentError(EXIT_NOT_COMPOUND,
+                        file + ": not a compound document (.doc, .xls, .ppt of the binary format)");
+            case 0x80030109: // STG_E_DOCFILECORRUPT
+                return new DocumentError(EXIT_NOT_COMPOUND, file + ": the compound document is damaged");
+            case 0x80030020: // STG_E_SHAREVIOLATION
+            case 0x80030021: // STG_E_LOCKVIOLATION
+            case 0x80030100: // STG_E_INUSE: the writer lock did not come free within 5 s
+                return new DocumentError(EXIT_LOCKED, file + ": locked by another program; close it and try again");
+            case 0x80030005: // STG_E_ACCESSDENIED
+            case 0x80070005: // E_ACCESSDENIED
+                return new DocumentError(EXIT_FAILURE, file + ": permission denied");
+            case 0x80004005: // E_FAIL
+                return new DocumentError(EXIT_FAILURE, file + ": the operation failed");
+            default:
+                return new DocumentError(EXIT_FAILURE, String.format("%s: failed with 0x%08X", file, hr));
+        }
+    }
+}

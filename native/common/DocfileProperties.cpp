@@ -1,0 +1,200 @@
+// Boost first: strsafe.h on Windows poisons the sprintf family that
+// lexical_cast uses.
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/lexical_cast.hpp>
+#include <cstring>
+
+#include "DocfileProperties.h"
+
+#include "ComHandle.h"
+#include "DateTime.h"
+#include "ExceptionReport.h"
+#include "NarrowText.h"
+
+namespace quorvane {
+
+namespace {
+
+// The lowest id the storage may give a new named property.
+const PROPID MinimumId = 4096;
+
+const DWORD kReadMode = STGM_SIMPLE | STGM_SHARE_EXCLUSIVE;
+const DWORD kWriteMode = STGM_SIMPLE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE;
+
+bool IsNumericName(const std::wstring& name) { return boost::all(name, boost::is_digit()); }
+
+const FMTID& PropertySetOf(const std::wstring& name) {
+  return IsNumericName(name) ? FMTID_SummaryInformation : FMTID_UserDefinedProperties;
+}
+
+// The name as the platform addresses it. Parsed only after its set was
+// opened: a numeric name that does not fit 32 bits throws bad_lexical_cast.
+PROPSPEC SpecOf(const std::wstring& name) {
+  PROPSPEC spec;
+  std::memset(&spec, 0, sizeof spec);
+  if (IsNumericName(name)) {
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = boost::lexical_cast<ULONG>(name) + 1;
+  } else {
+    spec.ulKind = PRSPEC_LPWSTR;
+    spec.lpwstr = const_cast<LPOLESTR>(name.c_str());
+  }
+  return spec;
+}
+
+PROPVARIANT EmptyValue() {
+  PROPVARIANT value;
+  std::memset(&value, 0, sizeof value);
+  return value;
+}
+
+// Clears a value read from the storage when the scope ends.
+class ClearedValue {
+ public:
+  explicit ClearedValue(const PROPVARIANT& value) : value(value) {}
+  ~ClearedValue() { PropVariantClear(&value); }
+  ClearedValue(const ClearedValue&) = delete;
+  ClearedValue& operator=(const ClearedValue&) = delete;
+  PROPVARIANT value;
+};
+
+}  // namespace
+
+DocfileProperties::DocfileProperties(IStorage* storage) {
+  CHECK(logic_error, storage);
+  this->storage = AdoptCom(storage);
+}
+
+DocfileProperties::PropertyStorageHandle DocfileProperties::CreatePropertySet(IPropertySetStorage* propertySetStorage,
+                                                                              const FMTID& fmtid) const {
+  IPropertyStorage* created = nullptr;
+  const HRESULT hr =
+      propertySetStorage->Create(fmtid, &fmtid, PROPSETFLAG_ANSI, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &created);
+  PropertyStorageHandle properties = AdoptCom(created);
+  if (FAILED(hr)) RAISE("Couldn't create property set " + std::to_string(hr));
+  CHECK(runtime_error, properties);
+  return properties;
+}
+
+DocfileProperties::PropertyStorageHandle DocfileProperties::OpenPropertySet(const FMTID& fmtid, bool readOnly) const {
+  IPropertySetStorage* rawPropertySetStorage = nullptr;
+  storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&rawPropertySetStorage));
+  const boost::shared_ptr<IPropertySetStorage> propertySetStorage = AdoptCom(rawPropertySetStorage);
+  if (!propertySetStorage) return PropertyStorageHandle();
+
+  IPropertyStorage* opened = nullptr;
+  const HRESULT hr = propertySetStorage->Open(fmtid, readOnly ? kReadMode : kWriteMode, &opened);
+  PropertyStorageHandle properties = AdoptCom(opened);
+  if (hr == STG_E_FILENOTFOUND) {
+    if (readOnly) return PropertyStorageHandle();
+    return CreatePropertySet(propertySetStorage.get(), fmtid);
+  }
+  if (hr != S_OK) RAISE("Couldn't open property set " + std::to_string(hr));
+  CHECK(runtime_error, properties);
+  return properties;
+}
+
+PROPVARIANT DocfileProperties::ReadValue(const std::wstring& name) const {
+  PROPVARIANT value = EmptyValue();
+  const PropertyStorageHandle properties = OpenPropertySet(PropertySetOf(name), true);
+  if (!properties) return value;
+  const PROPSPEC property = SpecOf(name);
+  // A failed read counts as a missing property.
+  if (FAILED(properties->ReadMultiple(1, &property, &value))) value = EmptyValue();
+  return value;
+}
+
+void DocfileProperties::WriteValue(const std::wstring& name, const PROPVARIANT& value) {
+  const PropertyStorageHandle properties = OpenPropertySet(PropertySetOf(name), false);
+  CHECK(runtime_error, properties);
+  const PROPSPEC property = SpecOf(name);
+  CHECK(runtime_error, properties->WriteMultiple(1, &property, &value, MinimumId) == S_OK);
+}
+
+TextHandle DocfileProperties::GetProperty(const std::wstring& name) const {
+  const ClearedValue read(ReadValue(name));
+  switch (read.value.vt) {
+    case VT_EMPTY:
+      return TextHandle();
+    case VT_LPSTR:
+      return TextHandle(new std::wstring(ToWide(read.value.pszVal != nullptr ? read.value.pszVal : "")));
+    case VT_I4:
+      return TextHandle(new std::wstring(std::to_wstring(read.value.lVal)));
+    default:
+      RAISE(ToNarrow(name) + " is not a string property");
+  }
+}
+
+void DocfileProperties::SetProperty(const std::wstring& name, const std::wstring& value) {
+  GetProperty(name);
+  std::string narrow = ToNarrow(value);
+  PROPVARIANT text = EmptyValue();
+  text.vt = VT_LPSTR;
+  // Points into narrow, which owns it: the value is never cleared.
+  text.pszVal = &narrow[0];
+  WriteValue(name, text);
+}
+
+boost::posix_time::ptime DocfileProperties::GetDateProperty(const std::wstring& name) const {
+  const ClearedValue read(ReadValue(name));
+  switch (read.value.vt) {
+    case VT_EMPTY:
+      return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
+    case VT_FILETIME:
+      return FromFileTime(read.value.filetime);
+    default:
+      RAISE(ToNarrow(name) + " is not a datetime property");
+  }
+}
+
+void DocfileProperties::SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) {
+  GetDateProperty(name);
+  const SYSTEMTIME systemTime = ToSystemTime(value);
+  PROPVARIANT time = EmptyValue();
+  time.vt = VT_FILETIME;
+  // Dates before 1601 have no FILETIME.
+  CHECK(invalid_argument, SystemTimeToFileTime(&systemTime, &time.filetime));
+  WriteValue(name, time);
+}
+
+void DocfileProperties::RemoveProperty(const std::wstring& name) {
+  const PropertyStorageHandle properties = OpenPropertySet(PropertySetOf(name), false);
+  CHECK(runtime_error, properties);
+  const PROPSPEC propSpec = SpecOf(name);
+  CHECK(runtime_error, properties->DeleteMultiple(1, &propSpec) == S_OK);
+}
+
+bool DocfileProperties::HasProperty(const std::wstring& name) const {
+  const ClearedValue read(ReadValue(name));
+  return read.value.vt != VT_EMPTY;
+}
+
+NameList DocfileProperties::GetPropertyNames() const {
+  NameList names(new std::vector<std::wstring>());
+  const PropertyStorageHandle properties = OpenPropertySet(FMTID_UserDefinedProperties, true);
+  if (!properties) return names;
+
+  IEnumSTATPROPSTG* rawEnumerator = nullptr;
+  CHECK(runtime_error, SUCCEEDED(properties->Enum(&rawEnumerator)));
+  const boost::shared_ptr<IEnumSTATPROPSTG> enumerator = AdoptCom(rawEnumerator);
+  CHECK(runtime_error, enumerator);
+
+  STATPROPSTG entry;
+  std::memset(&entry, 0, sizeof entry);
+  ULONG fetched = 0;
+  while (enumerator->Next(1, &entry, &fetched) == S_OK) {
+    if (entry.lpwstrName == nullptr) continue;
+    try {
+      names->push_back(entry.lpwstrName);
+    } catch (...) {
+      CoTaskMemFree(entry.lpwstrName);
+      throw;
+    }
+    CoTaskMemFree(entry.lpwstrName);
+    entry.lpwstrName = nullptr;
+  }
+  return names;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,49 @@
+// quorvane::DocfileProperties: the typed property set of an open compound
+// document. An ordinary name is a named property of the user-defined set; a
+// name made only of decimal digits (the empty name included) is the summary
+// information property whose id is that number + 1 ("1" is the title,
+// "7" the last author, "12" the last-save time).
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+
+#include "IProperties.h"
+#include "Win32Api.h"
+
+namespace quorvane {
+
+// Holds one reference to the document's storage for its lifetime and caches
+// nothing else: every operation opens the property set it needs (read-only
+// for reads, read-write and created when missing for writes) and releases it
+// before returning. Text is written as VT_LPSTR (narrowed with ToNarrow),
+// date-times as VT_FILETIME; VT_I4 reads as decimal text. One thread at a
+// time; exclusion against other openers comes from the storage's share modes.
+class DocfileProperties : public IProperties {
+ public:
+  // Takes over one reference to storage (std::logic_error when null).
+  explicit DocfileProperties(IStorage* storage);
+  ~DocfileProperties() = default;
+
+  TextHandle GetProperty(const std::wstring& name) const override;
+  void SetProperty(const std::wstring& name, const std::wstring& value) override;
+  boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override;
+  void SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) override;
+  void RemoveProperty(const std::wstring& name) override;
+  bool HasProperty(const std::wstring& name) const override;
+  // Named properties of the user-defined set, in the storage's order.
+  NameList GetPropertyNames() const override;
+
+ private:
+  typedef boost::shared_ptr<IPropertyStorage> PropertyStorageHandle;
+
+  // Empty handle when readOnly and the set is missing.
+  PropertyStorageHandle OpenPropertySet(const FMTID& fmtid, bool readOnly) const;
+  PropertyStorageHandle CreatePropertySet(IPropertySetStorage* propertySetStorage, const FMTID& fmtid) const;
+  // VT_EMPTY when the set or the property is missing; the caller clears it.
+  PROPVARIANT ReadValue(const std::wstring& name) const;
+  void WriteValue(const std::wstring& name, const PROPVARIANT& value);
+
+  boost::shared_ptr<IStorage> storage;
+};
+
+}  // namespace quorvane

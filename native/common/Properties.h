@@ -1,0 +1,40 @@
+// quorvane::Properties: an in-memory snapshot of another property set, taken
+// at one moment and changed freely afterwards without reaching its source.
+#pragma once
+
+#include <boost/any.hpp>
+#include <map>
+
+#include "IProperties.h"
+
+namespace quorvane {
+
+// Orders names by their UTF-16 code units, as Windows' std::less<std::wstring>
+// does, also where wchar_t is UTF-32 (supplementary characters sort as their
+// surrogates, before U+E000..U+FFFF).
+struct Utf16Less {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+
+// Owns its values (each a std::wstring or a ptime, nothing else). Built only
+// from another set, through that set's CopyTo. One thread at a time.
+class Properties : public IProperties {
+ public:
+  explicit Properties(const IProperties& source);
+  Properties(const Properties& source);
+  ~Properties() = default;
+
+  TextHandle GetProperty(const std::wstring& name) const override;
+  void SetProperty(const std::wstring& name, const std::wstring& value) override;
+  boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override;
+  void SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) override;
+  void RemoveProperty(const std::wstring& name) override;
+  bool HasProperty(const std::wstring& name) const override;
+  // Ascending UTF-16 code-unit order.
+  NameList GetPropertyNames() const override;
+
+ private:
+  std::map<std::wstring, boost::any, Utf16Less> properties;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,226 @@
+#include "PropertiesWrapper.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "ExceptionReport.h"
+#include "JNIException.h"
+#include "JavaChars.h"
+
+namespace quorvane {
+namespace jni {
+
+namespace {
+
+// Capacity reserved up front for a name list; a larger object just grows it.
+const jint kMaxReservedNames = 4096;
+
+// Deletes one local reference at the end of a scope, so long walks over
+// large objects stay within the frame's local-reference capacity.
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, jobject ref) : env(env), ref(ref) {}
+  ~LocalRef() {
+    if (ref != nullptr) env->DeleteLocalRef(ref);
+  }
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+  jobject get() const { return ref; }
+
+ private:
+  JNIEnv* env;
+  jobject ref;
+};
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// One character per byte, for bytes that are not modified UTF-8.
+jstring NewLatin1String(JNIEnv* env, const char* bytes) {
+  const size_t length = std::strlen(bytes);
+  std::vector<jchar> units(length);
+  for (size_t i = 0; i < length; ++i) units[i] = static_cast<unsigned char>(bytes[i]);
+  jstring result = env->NewString(units.data(), static_cast<jsize>(length));
+  if (result == nullptr) throw JNIException();
+  return result;
+}
+
+}  // namespace
+
+bool IsModifiedUtf8(const char* bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+  while (*p != 0) {
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      ++p;
+    } else if ((lead & 0xE0) == 0xC0) {
+      if (!IsContinuation(p[1])) return false;
+      const unsigned value = ((lead & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+      if (value < 0x80 && value != 0) return false;  // overlong, except the encoded NUL
+      p += 2;
+    } else if ((lead & 0xF0) == 0xE0) {
+      if (!IsContinuation(p[1]) || !IsContinuation(p[2])) return false;
+      const unsigned value = ((lead & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+      if (value < 0x800) return false;
+      p += 3;
+    } else {
+      return false;  // stray continuation byte, or a four-byte form
+    }
+  }
+  return true;
+}
+
+jstring NewStringFromUnconvertedBytes(JNIEnv* env, const char* bytes) {
+  if (!IsModifiedUtf8(bytes)) return NewLatin1String(env, bytes);
+  jstring result = env->NewStringUTF(bytes);
+  if (result == nullptr) throw JNIException();
+  return result;
+}
+
+// ---- EnumerationWrapper --------------------------------------------------
+
+EnumerationWrapper::EnumerationWrapper(JNIEnv* env, jobject enumeration) : env(env), enumeration(enumeration) {
+  if (enumeration == nullptr) throw IllegalArgumentException(env, "'enumeration' can't be null");
+  enumerationClass = env->GetObjectClass(enumeration);
+  if (enumerationClass == nullptr) throw JNIException();
+  hasMoreElementsMethod = env->GetMethodID(enumerationClass, "hasMoreElements", "()Z");
+  if (hasMoreElementsMethod != nullptr)
+    nextElementMethod = env->GetMethodID(enumerationClass, "nextElement", "()Ljava/lang/Object;");
+  if (hasMoreElementsMethod == nullptr || nextElementMethod == nullptr) {
+    env->ExceptionClear();  // the lookup's NoSuchMethodError gives way to ours
+    env->DeleteLocalRef(enumerationClass);
+    throw IllegalArgumentException(env, "'enumeration' doesn't seem to be the right type");
+  }
+}
+
+EnumerationWrapper::~EnumerationWrapper() { env->DeleteLocalRef(enumerationClass); }
+
+bool EnumerationWrapper::hasMoreElements() {
+  const jboolean more = env->CallBooleanMethod(enumeration, hasMoreElementsMethod);
+  if (env->ExceptionCheck()) throw JNIException();
+  return more == JNI_TRUE;
+}
+
+jobject EnumerationWrapper::nextElement() {
+  jobject element = env->CallObjectMethod(enumeration, nextElementMethod);
+  if (env->ExceptionCheck()) throw JNIException();
+  return element;
+}
+
+// ---- PropertiesWrapper ---------------------------------------------------
+
+PropertiesWrapper::PropertiesWrapper(JNIEnv* env, jobject properties) : env(env), properties(properties) {
+  if (properties == nullptr) throw IllegalArgumentException(env, "'properties' can't be null");
+  propertiesClass = env->GetObjectClass(properties);
+  CHECK(runtime_error, propertiesClass != NULL);
+  try {
+    propertyNames = env->GetMethodID(propertiesClass, "propertyNames", "()Ljava/util/Enumeration;");
+    if (propertyNames == nullptr) {
+      env->ExceptionClear();
+      throw IllegalArgumentException(env, "'properties' doesn't seem to be the right type");
+    }
+    getProperty = env->GetMethodID(propertiesClass, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+    if (getProperty == nullptr) throw JNIException();
+    setProperty = env->GetMethodID(propertiesClass, "setProperty",
+                                   "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;");
+    if (setProperty == nullptr) throw JNIException();
+    size = env->GetMethodID(propertiesClass, "size", "()I");
+    if (size == nullptr) throw JNIException();
+    remove = env->GetMethodID(propertiesClass, "remove", "(Ljava/lang/Object;)Ljava/lang/Object;");
+    if (remove == nullptr) throw JNIException();
+  } catch (...) {
+    env->DeleteLocalRef(propertiesClass);
+    throw;
+  }
+}
+
+PropertiesWrapper::~PropertiesWrapper() { env->DeleteLocalRef(propertiesClass); }
+
+void PropertiesWrapper::ThrowIfJavaThrew() const {
+  if (env->ExceptionCheck()) throw JNIException();
+}
+
+jstring PropertiesWrapper::GetRaw(const WCHAR* name) const {
+  const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
+  jstring value = static_cast<jstring>(env->CallObjectMethod(properties, getProperty, javaName.get()));
+  ThrowIfJavaThrew();
+  return value;
+}
+
+TextHandle PropertiesWrapper::GetProperty(const std::wstring& name) const {
+  const LocalRef value(env, GetRaw(name.c_str()));
+  if (value.get() == nullptr) return TextHandle();
+  const JavaChars chars(env, static_cast<jstring>(value.get()));
+  return TextHandle(new std::wstring(chars.Text()));
+}
+
+void PropertiesWrapper::SetProperty(const std::wstring& name, const std::wstring& value) {
+  const LocalRef javaName(env, NewJavaString(env, std::wstring(name.c_str())));
+  const LocalRef javaValue(env, NewJavaString(env, std::wstring(value.c_str())));
+  const LocalRef previous(env, env->CallObjectMethod(properties, setProperty, javaName.get(), javaValue.get()));
+  ThrowIfJavaThrew();
+}
+
+boost::posix_time::ptime PropertiesWrapper::GetDateProperty(const std::wstring&) const { RAISE("Not supported"); }
+
+void PropertiesWrapper::SetDateProperty(const std::wstring&, const boost::posix_time::ptime&) {
+  RAISE("Not supported");
+}
+
+void PropertiesWrapper::RemoveProperty(const std::wstring& name) {
+  const LocalRef javaName(env, NewJavaString(env, name));
+  const LocalRef previous(env, env->CallObjectMethod(properties, remove, javaName.get()));
+  ThrowIfJavaThrew();
+}
+
+bool PropertiesWrapper::HasProperty(const std::wstring& name) const {
+  const LocalRef value(env, GetRaw(name.c_str()));
+  return value.get() != nullptr;
+}
+
+jint PropertiesWrapper::Size() const {
+  const jint count = env->CallIntMethod(properties, size);
+  ThrowIfJavaThrew();
+  return count;
+}
+
+jobject PropertiesWrapper::PropertyNames() const {
+  jobject enumeration = env->CallObjectMethod(properties, propertyNames);
+  ThrowIfJavaThrew();
+  return enumeration;
+}
+
+NameList PropertiesWrapper::GetPropertyNames() const {
+  NameList names(new std::vector<std::wstring>());
+  names->reserve(static_cast<size_t>(std::max<jint>(0, std::min(Size(), kMaxReservedNames))));
+  const LocalRef enumeration(env, PropertyNames());
+  EnumerationWrapper keys(env, enumeration.get());
+  const LocalRef stringClass(env, env->FindClass("java/lang/String"));
+  if (stringClass.get() == nullptr) throw JNIException();
+  while (keys.hasMoreElements()) {
+    const LocalRef key(env, keys.nextElement());
+    // A foreign object's names are checked: GetStringChars on anything but
+    // a String would bring the VM down.
+    if (key.get() == nullptr || !env->IsInstanceOf(key.get(), static_cast<jclass>(stringClass.get())))
+      throw IllegalArgumentException(env, "'properties' has a name that is not a String");
+    const JavaChars chars(env, static_cast<jstring>(key.get()));
+    names->push_back(chars.Text());
+  }
+  return names;
+}
+
+void PropertiesWrapper::SetText(const WCHAR* name, const char* value) {
+  const int length = static_cast<int>(std::strlen(value));
+  std::vector<WCHAR> wide(static_cast<size_t>(length) + 1);
+  const int converted = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, value, -1, wide.data(), length + 1);
+  const LocalRef javaValue(env, converted > 0
+                                    ? NewJavaString(env, std::wstring(wide.data(), static_cast<size_t>(converted - 1)))
+                                    : NewStringFromUnconvertedBytes(env, value));
+  const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
+  const LocalRef previous(env, env->CallObjectMethod(properties, setProperty, javaName.get(), javaValue.get()));
+  ThrowIfJavaThrew();
+}
+
+}  // namespace jni
+}  // namespace quorvane

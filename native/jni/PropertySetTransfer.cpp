@@ -1,0 +1,200 @@
+#include "PropertySetTransfer.h"
+
+#include <cstring>
+#include <vector>
+
+#include "util.h"
+
+namespace quorvane {
+namespace jni {
+
+const WCHAR* const DeletionMarker = L"##DEL##";
+
+namespace {
+
+// FormatFileTime's text needs 20 characters; callers give it 25.
+const size_t kFileTimeTextChars = 25;
+
+struct SummaryName {
+  PROPID id;
+  const WCHAR* name;
+};
+
+const SummaryName kSummaryNames[] = {
+    {PIDSI_TITLE, L"PIDSI_TITLE"},           {PIDSI_SUBJECT, L"PIDSI_SUBJECT"},
+    {PIDSI_AUTHOR, L"PIDSI_AUTHOR"},         {PIDSI_KEYWORDS, L"PIDSI_KEYWORDS"},
+    {PIDSI_COMMENTS, L"PIDSI_COMMENTS"},     {PIDSI_TEMPLATE, L"PIDSI_TEMPLATE"},
+    {PIDSI_LASTAUTHOR, L"PIDSI_LASTAUTHOR"}, {PIDSI_REVNUMBER, L"PIDSI_REVNUMBER"},
+    {PIDSI_EDITTIME, L"PIDSI_EDITTIME"},     {PIDSI_LASTPRINTED, L"PIDSI_LASTPRINTED"},
+    {PIDSI_CREATE_DTM, L"PIDSI_CREATE_DTM"}, {PIDSI_LASTSAVE_DTM, L"PIDSI_LASTSAVE_DTM"},
+    {PIDSI_APPNAME, L"PIDSI_APPNAME"},
+};
+
+// PROPVARIANTs filled by ReadMultiple, freed with the platform's function.
+class ReadValues {
+ public:
+  explicit ReadValues(size_t count) : values(count) {
+    if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
+  }
+  ~ReadValues() {
+    if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
+  }
+  ReadValues(const ReadValues&) = delete;
+  ReadValues& operator=(const ReadValues&) = delete;
+  PROPVARIANT* data() { return values.data(); }
+  PROPVARIANT& operator[](size_t i) { return values[i]; }
+
+ private:
+  std::vector<PROPVARIANT> values;
+};
+
+// One enumeration of a set; released with the scope.
+class Entries {
+ public:
+  explicit Entries(IPropertyStorage* properties) {
+    ThrowIfFailed(properties->Enum(&enumerator));
+    if (enumerator == nullptr) throw HResultException(E_FAIL);
+  }
+  ~Entries() { enumerator->Release(); }
+  Entries(const Entries&) = delete;
+  Entries& operator=(const Entries&) = delete;
+  IEnumSTATPROPSTG* operator->() const { return enumerator; }
+
+ private:
+  IEnumSTATPROPSTG* enumerator = nullptr;
+};
+
+// The task-memory name of one enumerated entry, freed with the scope.
+class EntryName {
+ public:
+  explicit EntryName(LPOLESTR name) : name(name) {}
+  ~EntryName() { CoTaskMemFree(name); }
+  EntryName(const EntryName&) = delete;
+  EntryName& operator=(const EntryName&) = delete;
+
+ private:
+  LPOLESTR name;
+};
+
+// The Java object's keys whose value is the given text, in enumeration order.
+std::vector<std::wstring> KeysWithValue(PropertiesWrapper& properties, const std::wstring& value) {
+  std::vector<std::wstring> keys;
+  const NameList names = properties.GetPropertyNames();
+  for (const std::wstring& name : *names) {
+    const TextHandle text = properties.GetProperty(name);
+    if (text && *text == value) keys.push_back(name);
+  }
+  return keys;
+}
+
+// The text in the system ANSI code page, terminator included, into value.
+void NarrowInto(NarrowTextValue& value, const std::wstring& text) {
+  const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
+  char* buffer = value.Allocate(static_cast<size_t>(needed));
+  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, needed, nullptr, nullptr) <= 0)
+    throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
+}
+
+}  // namespace
+
+std::wstring SummaryPropertyName(const STATPROPSTG& entry) {
+  if (entry.lpwstrName != nullptr) return entry.lpwstrName;
+  for (const SummaryName& known : kSummaryNames)
+    if (known.id == entry.propid) return known.name;
+  return L"(Unknown)";
+}
+
+PROPID SummaryPropertyId(const std::wstring& name) {
+  for (const SummaryName& known : kSummaryNames)
+    if (name == known.name) return known.id;
+  return 0;
+}
+
+// ---- PropertySet <-> Java ------------------------------------------------
+
+void PropertySet::ReadInto(PropertiesWrapper& target) const {
+  Entries entries(properties);
+  ULONG seen = 0;
+  for (;;) {
+    STATPROPSTG entry;
+    std::memset(&entry, 0, sizeof entry);
+    const HRESULT hr = entries->Next(1, &entry, nullptr);
+    if (hr != S_OK) {
+      ThrowIfFailed(hr);
+      break;
+    }
+    const EntryName entryName(entry.lpwstrName);
+    ++seen;
+    PROPSPEC spec;
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = entry.propid;
+    ReadValues value(1);
+    ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
+    const PROPVARIANT& read = value[0];
+    if (read.vt == VT_LPSTR) {
+      if (read.pszVal != nullptr) target.SetText(SummaryPropertyName(entry).c_str(), read.pszVal);
+    } else if (read.vt == VT_FILETIME) {
+      char text[kFileTimeTextChars];
+      FormatFileTime(read.filetime, text, kFileTimeTextChars);
+      target.SetText(SummaryPropertyName(entry).c_str(), text);
+    }
+  }
+  if (seen == 0) throw HResultException(S_FALSE);
+}
+
+void PropertySet::DeleteMarked(PropertiesWrapper& source) {
+  const std::vector<std::wstring> marked = KeysWithValue(source, DeletionMarker);
+  if (marked.empty()) return;
+  std::vector<PropertyName> names(marked.size());
+  for (size_t i = 0; i < marked.size(); ++i) names[i].SetName(marked[i].c_str());
+  ThrowIfFailed(properties->DeleteMultiple(static_cast<ULONG>(names.size()), names.data()));
+  for (const std::wstring& key : marked) source.RemoveProperty(key);
+}
+
+void PropertySet::WriteFrom(PropertiesWrapper& source) {
+  DeleteMarked(source);
+  if (IsUnicode()) ConvertToAnsi();
+  const NameList keys = source.GetPropertyNames();
+  std::vector<PropertyName> names(keys->size());
+  std::vector<NarrowTextValue> values(keys->size());
+  ULONG count = 0;
+  for (const std::wstring& key : *keys) {
+    // A value that is not a String (put() of another object) reads as null.
+    const TextHandle text = source.GetProperty(key);
+    if (!text) continue;
+    names[count].SetName(key.c_str());
+    NarrowInto(values[count], *text);
+    ++count;
+  }
+  if (count > 0) ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
+}
+
+// ---- Summary -> user-defined ---------------------------------------------
+
+void CopySummaryToUser(PropertySet& summary, PropertySet& user, PropertiesWrapper& mapping) {
+  const NameList keys = mapping.GetPropertyNames();
+  const size_t count = keys->size();
+  if (count == 0) return;
+  std::vector<PropertyName> names(count);
+  for (size_t i = 0; i < count; ++i) names[i].SetId(SummaryPropertyId((*keys)[i]));
+  ReadValues values(count);
+  ThrowIfFailed(summary.Properties()->ReadMultiple(static_cast<ULONG>(count), names.data(), values.data()));
+
+  // The same keys, in the same order, now naming the user-defined targets.
+  // A key without a usable target name is dropped from the write, its value
+  // moved to the end so the whole array is still freed.
+  size_t kept = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const TextHandle target = mapping.GetProperty((*keys)[i]);
+    if (!target || target->empty()) continue;
+    names[kept].SetName(target->c_str());
+    if (kept != i) std::swap(values[kept], values[i]);
+    ++kept;
+  }
+  if (kept > 0)
+    ThrowIfFailed(user.Properties()->WriteMultiple(static_cast<ULONG>(kept), names.data(), values.data(), MinimumId));
+}
+
+}  // namespace jni
+}  // namespace quorvane

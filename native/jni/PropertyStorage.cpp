@@ -1,0 +1,251 @@
+#include "PropertyStorage.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "ExceptionReport.h"
+
+namespace quorvane {
+namespace jni {
+
+static_assert(sizeof(PropertyName) == sizeof(PROPSPEC), "PropertyName arrays are PROPSPEC arrays");
+static_assert(sizeof(NarrowTextValue) == sizeof(PROPVARIANT), "NarrowTextValue arrays are PROPVARIANT arrays");
+
+namespace {
+
+const DWORD kSetReadMode = STGM_SHARE_EXCLUSIVE;
+const DWORD kSetWriteMode = STGM_SHARE_EXCLUSIVE | STGM_READWRITE;
+
+// Raw values filled by ReadMultiple; freed with the platform's function.
+class ValueArray {
+ public:
+  explicit ValueArray(ULONG count) : values(count) {
+    if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
+  }
+  ~ValueArray() {
+    if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
+  }
+  ValueArray(const ValueArray&) = delete;
+  ValueArray& operator=(const ValueArray&) = delete;
+  PROPVARIANT* data() { return values.data(); }
+
+ private:
+  std::vector<PROPVARIANT> values;
+};
+
+// The entries of one enumeration; each entry's name is freed by the caller.
+class Enumeration {
+ public:
+  explicit Enumeration(IPropertyStorage* properties) {
+    ThrowIfFailed(properties->Enum(&enumerator));
+    if (enumerator == nullptr) throw HResultException(E_FAIL);
+  }
+  ~Enumeration() { enumerator->Release(); }
+  Enumeration(const Enumeration&) = delete;
+  Enumeration& operator=(const Enumeration&) = delete;
+
+  // S_OK with an entry, or what Next answered.
+  HRESULT Next(STATPROPSTG& entry) {
+    std::memset(&entry, 0, sizeof entry);
+    return enumerator->Next(1, &entry, nullptr);
+  }
+
+ private:
+  IEnumSTATPROPSTG* enumerator = nullptr;
+};
+
+}  // namespace
+
+// ---- DocumentStorage -----------------------------------------------------
+
+DocumentStorage::DocumentStorage(const WCHAR* fileName, DWORD mode) {
+  ThrowIfFailed(StgOpenStorage(fileName, nullptr, mode, nullptr, 0, &storage));
+  try {
+    if (storage == nullptr) throw HResultException(E_FAIL);
+    if ((mode & STGM_READWRITE) != 0) {
+      ThrowIfFailed(storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&writerLock)));
+      ThrowIfFailed(writerLock->WaitForWriteAccess(WriteAccessWaitMs));
+    }
+    ThrowIfFailed(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&propertySetStorage)));
+    if (propertySetStorage == nullptr) throw HResultException(E_FAIL);
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+DocumentStorage::~DocumentStorage() { Release(); }
+
+void DocumentStorage::Release() noexcept {
+  if (writerLock != nullptr) {
+    if (writerLock->HaveWriteAccess() == S_OK) writerLock->ReleaseWriteAccess();
+    writerLock->Release();
+    writerLock = nullptr;
+  }
+  if (propertySetStorage != nullptr) {
+    propertySetStorage->Release();
+    propertySetStorage = nullptr;
+  }
+  if (storage != nullptr) {
+    storage->Release();
+    storage = nullptr;
+  }
+}
+
+// ---- Array elements ------------------------------------------------------
+
+PropertyName::PropertyName() {
+  std::memset(static_cast<PROPSPEC*>(this), 0, sizeof(PROPSPEC));
+  ulKind = PRSPEC_LPWSTR;
+  lpwstr = nullptr;
+}
+
+PropertyName::~PropertyName() { FreeName(); }
+
+void PropertyName::FreeName() {
+  if (ulKind == PRSPEC_LPWSTR && lpwstr != nullptr) SysFreeString(lpwstr);
+  lpwstr = nullptr;
+}
+
+void PropertyName::SetName(const WCHAR* name) {
+  FreeName();
+  ulKind = PRSPEC_LPWSTR;
+  if (name == nullptr) return;
+  lpwstr = SysAllocString(name);
+  if (lpwstr == nullptr) throw std::bad_alloc();
+}
+
+void PropertyName::SetId(PROPID id) {
+  FreeName();
+  ulKind = PRSPEC_PROPID;
+  propid = id;
+}
+
+NarrowTextValue::NarrowTextValue() {
+  std::memset(static_cast<PROPVARIANT*>(this), 0, sizeof(PROPVARIANT));
+  vt = VT_LPSTR;
+}
+
+NarrowTextValue::~NarrowTextValue() { delete[] pszVal; }
+
+char* NarrowTextValue::Allocate(size_t chars) {
+  delete[] pszVal;
+  pszVal = nullptr;
+  pszVal = new char[chars == 0 ? 1 : chars]();
+  return pszVal;
+}
+
+// ---- PropertySet ---------------------------------------------------------
+
+PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid)
+    : storage(&storage), fmtid(&fmtid) {
+  const HRESULT hr =
+      storage.PropertySetStorage()->Open(fmtid, createIfMissing ? kSetWriteMode : kSetReadMode, &properties);
+  if (SUCCEEDED(hr) && properties != nullptr) return;
+  if (properties != nullptr) {
+    properties->Release();
+    properties = nullptr;
+  }
+  if (hr != STG_E_FILENOTFOUND) throw HResultException(FAILED(hr) ? hr : E_FAIL);
+  if (!createIfMissing) throw HResultException(S_FALSE);
+  Create();
+}
+
+PropertySet::~PropertySet() {
+  if (properties != nullptr) properties->Release();
+}
+
+void PropertySet::Create() {
+  IPropertyStorage* created = nullptr;
+  const HRESULT hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI,
+                                                           STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &created);
+  if (FAILED(hr) || created == nullptr) {
+    if (created != nullptr) created->Release();
+    throw HResultException(FAILED(hr) ? hr : E_FAIL);
+  }
+  properties = created;
+}
+
+void PropertySet::Commit(DWORD flags) {
+  ThrowIfFailed(properties->Commit(flags));
+  ThrowIfFailed(storage->Storage()->Commit(flags));
+}
+
+bool PropertySet::IsUnicode() const {
+  PropertyName codePage;
+  codePage.SetId(PID_CODEPAGE);
+  ValueArray value(1);
+  ThrowIfFailed(properties->ReadMultiple(1, &codePage, value.data()));
+  const PROPVARIANT& read = value.data()[0];
+  // Stored as a 16-bit integer; 1200 reads the same signed or unsigned.
+  switch (read.vt) {
+    case VT_I2:
+    case VT_UI2:
+      return static_cast<USHORT>(read.iVal) == UnicodeCodePage;
+    case VT_I4:
+    case VT_UI4:
+      return read.lVal == UnicodeCodePage;
+    default:
+      return false;
+  }
+}
+
+ULONG PropertySet::Count() const {
+  Enumeration entries(properties);
+  ULONG count = 0;
+  STATPROPSTG entry;
+  HRESULT hr;
+  while ((hr = entries.Next(entry)) == S_OK) {
+    CoTaskMemFree(entry.lpwstrName);
+    ++count;
+  }
+  ThrowIfFailed(hr);
+  return count;
+}
+
+void PropertySet::ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValues, ULONG propertyCount) const {
+  CHECK(invalid_argument, propertyCount == 0 || (propertyNames != nullptr && propertyValues != nullptr));
+  Enumeration entries(properties);
+  ULONG filled = 0;
+  STATPROPSTG entry;
+  HRESULT hr = S_OK;
+  while (filled < propertyCount && (hr = entries.Next(entry)) == S_OK) {
+    try {
+      if (entry.lpwstrName != nullptr)
+        propertyNames[filled].SetName(entry.lpwstrName);
+      else
+        propertyNames[filled].SetId(entry.propid);
+    } catch (...) {
+      CoTaskMemFree(entry.lpwstrName);
+      throw;
+    }
+    CoTaskMemFree(entry.lpwstrName);
+    ++filled;
+  }
+  ThrowIfFailed(hr);
+  if (propertyCount > 0) ThrowIfFailed(properties->ReadMultiple(propertyCount, propertyNames, propertyValues));
+}
+
+void PropertySet::Recreate() {
+  properties->Release();
+  properties = nullptr;
+  ThrowIfFailed(storage->PropertySetStorage()->Delete(*fmtid));
+  Create();
+}
+
+void PropertySet::ConvertToAnsi() {
+  const ULONG count = Count();
+  if (count == 0) {
+    Recreate();
+    return;
+  }
+  std::vector<PropertyName> names(count);
+  ValueArray values(count);
+  ReadAll(names.data(), values.data(), count);
+  Recreate();
+  ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
+}
+
+}  // namespace jni
+}  // namespace quorvane

@@ -1,0 +1,133 @@
+// Whole property sets of an OLE compound document, over the platform's
+// structured storage: an opened document (DocumentStorage) and one property
+// set inside it (PropertySet). Every failed platform call raises
+// HResultException with the platform's HRESULT (1 for a set that is only to
+// be read and does not exist). The moves between a set and a Java properties
+// object (ReadInto, DeleteMarked, WriteFrom) live in PropertySetTransfer.cpp.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "JNIException.h"
+#include "Win32Api.h"
+
+namespace quorvane {
+namespace jni {
+
+class PropertiesWrapper;
+
+// The lowest id the storage may give a new named property.
+const PROPID MinimumId = 4096;
+// Writers wait this long for the document's writer lock.
+const DWORD WriteAccessWaitMs = 5000;
+// Value of the code-page property (id 1) of a Unicode set.
+const int UnicodeCodePage = 1200;
+
+// Modes of the document operations.
+const DWORD ReadDocumentMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ;        // 0x00400040
+const DWORD WriteDocumentMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE;  // 0x00400022
+
+// One opened compound file. Owns its three interface references and
+// releases them in its destructor; opened for writing it holds the writer
+// lock (waited for at most WriteAccessWaitMs) until then. Lives for one call
+// on one thread; not copyable.
+class DocumentStorage {
+ public:
+  DocumentStorage(const WCHAR* fileName, DWORD mode);
+  ~DocumentStorage();
+  DocumentStorage(const DocumentStorage&) = delete;
+  DocumentStorage& operator=(const DocumentStorage&) = delete;
+
+  // Borrowed: valid while this object lives.
+  IStorage* Storage() const { return storage; }
+  IPropertySetStorage* PropertySetStorage() const { return propertySetStorage; }
+
+ private:
+  void Release() noexcept;
+
+  IStorage* storage = nullptr;
+  IPropertySetStorage* propertySetStorage = nullptr;
+  IDirectWriterLock* writerLock = nullptr;  // only when opened for writing
+};
+
+// A PROPSPEC array element. Starts as PRSPEC_LPWSTR with no name; a name it
+// holds is a BSTR copy that it frees when overwritten or destroyed.
+struct PropertyName : PROPSPEC {
+  PropertyName();
+  ~PropertyName();
+  PropertyName(const PropertyName&) = delete;
+  PropertyName& operator=(const PropertyName&) = delete;
+
+  void SetName(const WCHAR* name);  // throws std::bad_alloc when no copy can be made
+  void SetId(PROPID id);
+
+ private:
+  void FreeName();
+};
+
+// A VT_LPSTR PROPVARIANT array element whose text buffer it owns (array new
+// and delete, never PropVariantClear).
+struct NarrowTextValue : PROPVARIANT {
+  NarrowTextValue();
+  ~NarrowTextValue();
+  NarrowTextValue(const NarrowTextValue&) = delete;
+  NarrowTextValue& operator=(const NarrowTextValue&) = delete;
+
+  // A buffer of `chars` characters (the terminator included), zero-filled.
+  char* Allocate(size_t chars);
+};
+
+// One property set (one FMTID) of a DocumentStorage, which must outlive it.
+// Opened read-write when it may be created, read-only otherwise; a set it
+// creates is ANSI with its class id equal to its format id. Owns its
+// IPropertyStorage reference. One thread; not copyable.
+class PropertySet {
+ public:
+  // fmtid must be one of the platform's constants (it is kept by address).
+  PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid);
+  ~PropertySet();
+  PropertySet(const PropertySet&) = delete;
+  PropertySet& operator=(const PropertySet&) = delete;
+
+  // Commits the set, then the whole document, with flags.
+  void Commit(DWORD flags);
+  // Whether the code page (property id 1) is 1200.
+  bool IsUnicode() const;
+  // Entries the set enumerates.
+  ULONG Count() const;
+  // Fills count names from the enumeration (named entries by name, others
+  // by id), then reads all count values with one ReadMultiple. The caller
+  // frees the values.
+  void ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValues, ULONG propertyCount) const;
+  // Deletes the set and creates it again, empty, ANSI, read-write.
+  void Recreate();
+  // Rewrites the set as ANSI with the same properties; named properties get
+  // new ids from MinimumId up, unnamed ones keep theirs.
+  void ConvertToAnsi();
+
+  // Hands every text (VT_LPSTR, from the ANSI code page) and date-time
+  // (VT_FILETIME, as "%4d-%02d-%02dT%02d:%02d:%02d") property to the Java
+  // object under its name (PIDSI name for unnamed ones); other types are
+  // skipped. HResultException 1 when the set holds no property.
+  void ReadInto(PropertiesWrapper& properties) const;
+  // Deletes the properties the Java object holds with the value "##DEL##"
+  // from the set, then removes those keys from the Java object.
+  void DeleteMarked(PropertiesWrapper& properties);
+  // DeleteMarked, a Unicode set rewritten as ANSI, then every Java property
+  // written as ANSI text (VT_LPSTR), replacing a same-named one of any type.
+  void WriteFrom(PropertiesWrapper& properties);
+
+  IPropertyStorage* Properties() const { return properties; }
+  DocumentStorage& Document() const { return *storage; }
+
+ private:
+  void Create();
+
+  DocumentStorage* storage;
+  IPropertyStorage* properties = nullptr;
+  const FMTID* fmtid;
+};
+
+}  // namespace jni
+}  // namespace quorvane

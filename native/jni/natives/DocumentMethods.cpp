@@ -1,0 +1,102 @@
+// Win32Impl's compound-document methods: the user-defined and summary
+// properties of OLE compound documents to and from java.util.Properties.
+// Each answers 0, 1 (the set to be read is missing or empty), the platform's
+// negative HRESULT, or E_FAIL with a Java exception pending for a null or
+// unsuitable argument.
+#include "DocfileProperties.h"
+#include "Exports.h"
+#include "FileStore.h"
+#include "Guards.h"
+#include "JavaChars.h"
+#include "Properties.h"
+#include "PropertiesWrapper.h"
+#include "PropertySetTransfer.h"
+#include "PropertyStorage.h"
+#include "StragglerDetector.h"
+#include "UserPropertiesRead.h"
+
+using namespace quorvane;
+using namespace quorvane::jni;
+
+namespace {
+
+void RequireFileName(JNIEnv* env, jstring fileName) {
+  if (fileName == nullptr) throw IllegalArgumentException(env, "'fileName' can't be null");
+}
+
+}  // namespace
+
+// Reads the user-defined properties into `properties` as text, after the
+// straggler check when checkTripwire is set.
+extern "C" JNIEXPORT jint JNICALL QV_NATIVE(getCompoundDocumentUserProperties)(JNIEnv* env, jclass, jstring fileName,
+                                                                                jobject properties,
+                                                                                jboolean checkTripwire) {
+  return HResultGuard([&]() -> jint {
+    RequireFileName(env, fileName);
+    const JavaChars name(env, fileName);
+    PropertiesWrapper wrapper(env, properties);
+    if (checkTripwire)
+      ReadUserPropertiesCheckingTripwire(name.chars, wrapper, CheckStraggler);
+    else
+      ReadUserProperties(name.chars, wrapper);
+    return 0;
+  });
+}
+
+// Reads the summary information into `properties` under PIDSI names.
+extern "C" JNIEXPORT jint JNICALL QV_NATIVE(getCompoundDocumentSummaryProperties)(JNIEnv* env, jclass,
+                                                                                   jstring fileName,
+                                                                                   jobject properties) {
+  return HResultGuard([&]() -> jint {
+    RequireFileName(env, fileName);
+    DocumentStorage document(JavaChars(env, fileName).chars, ReadDocumentMode);
+    const PropertySet summary(document, false, FMTID_SummaryInformation);
+    // Built after the open: a null object is only reported for a document that opened.
+    PropertiesWrapper wrapper(env, properties);
+    summary.ReadInto(wrapper);
+    return 0;
+  });
+}
+
+// mapping: PIDSI name -> user-defined name; each value is copied with its type.
+extern "C" JNIEXPORT jint JNICALL QV_NATIVE(copySummaryPropertiesToUserProperties)(JNIEnv* env, jclass,
+                                                                                    jstring fileName,
+                                                                                    jobject mapping) {
+  return HResultGuard([&]() -> jint {
+    RequireFileName(env, fileName);
+    DocumentStorage document(JavaChars(env, fileName).chars, WriteDocumentMode);
+    PropertySet summary(document, false, FMTID_SummaryInformation);
+    PropertySet user(document, true, FMTID_UserDefinedProperties);
+    {
+      PropertiesWrapper wrapper(env, mapping);
+      CopySummaryToUser(summary, user, wrapper);
+    }
+    user.Commit(STGC_DEFAULT);
+    return 0;
+  });
+}
+
+// Writes `properties` into the user-defined set as ANSI text; a value of
+// "##DEL##" deletes that property (and the key from `properties`). The save
+// marks are laid when this write first brings a tracking record in.
+extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(JNIEnv* env, jclass, jstring fileName,
+                                                                                jobject properties) {
+  return HResultGuard([&]() -> jint {
+    RequireFileName(env, fileName);
+    DocumentStorage document(JavaChars(env, fileName).chars, WriteDocumentMode);
+    PropertiesWrapper wrapper(env, properties);
+    {
+      document.Storage()->AddRef();  // the typed view holds a reference of its own
+      DocfileProperties typed(document.Storage());
+      Properties before(typed);
+      if (!FileStore(before).IsTracked()) {
+        Properties after(wrapper);
+        if (FileStore(after).IsTracked()) StragglerDetector(typed).RecordSaveMarks();
+      }
+    }
+    PropertySet user(document, true, FMTID_UserDefinedProperties);
+    user.WriteFrom(wrapper);
+    user.Commit(STGC_DEFAULT);
+    return 0;
+  });
+}

@@ -1,0 +1,335 @@
+#include "FileApi.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "ErrnoMapping.h"
+#include "FileSystemText.h"
+#include "kernel/FileObject.h"
+
+using quorvane::posix::FileObject;
+using quorvane::posix::SetLastErrorFromErrno;
+using quorvane::posix::UniqueFd;
+
+namespace quorvane {
+namespace posix {
+
+std::shared_ptr<FileObject> FileObject::FromHandle(HANDLE handle) {
+  auto file = std::dynamic_pointer_cast<FileObject>(LookupHandle(handle));
+  if (!file) SetLastError(ERROR_INVALID_HANDLE);
+  return file;
+}
+
+}  // namespace posix
+}  // namespace quorvane
+
+namespace {
+
+int OpenRetrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool PathOf(LPCWSTR name, std::string* path) {
+  if (name == nullptr || *name == L'\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  *path = quorvane::posix::FileSystemTextFromWide(name);
+  return true;
+}
+
+// The folder part of `path` ("." when there is none), for syncing a rename.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool SyncFolder(const std::string& folder) {
+  UniqueFd fd(OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid()) return false;
+  int rc;
+  do {
+    rc = fsync(fd.Get());
+  } while (rc != 0 && errno == EINTR);
+  // Some file systems cannot sync a folder; the rename itself is done.
+  return rc == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool Seek(const FileObject& file, LONGLONG distance, DWORD method, LONGLONG* position) {
+  int whence;
+  switch (method) {
+    case FILE_BEGIN: whence = SEEK_SET; break;
+    case FILE_CURRENT: whence = SEEK_CUR; break;
+    case FILE_END: whence = SEEK_END; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return false;
+  }
+  if (method != FILE_BEGIN || distance >= 0) {
+    const off_t at = lseek(file.Fd(), static_cast<off_t>(distance), whence);
+    if (at >= 0) {
+      *position = at;
+      return true;
+    }
+    if (errno != EINVAL) {
+      SetLastErrorFromErrno(errno);
+      return false;
+    }
+  }
+  SetLastError(ERROR_NEGATIVE_SEEK);
+  return false;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+  std::string path;
+  if (!PathOf(lpFileName, &path)) return INVALID_HANDLE_VALUE;
+  const bool canRead = (dwDesiredAccess & GENERIC_READ) != 0;
+  const bool canWrite = (dwDesiredAccess & GENERIC_WRITE) != 0;
+  int flags = O_CLOEXEC | O_NOCTTY;
+  if (canRead && canWrite) flags |= O_RDWR;
+  else if (canWrite) flags |= O_WRONLY;
+  else if (canRead) flags |= O_RDONLY;
+  else flags |= O_PATH;  // attributes only
+
+  bool existed = false;
+  int fd = -1;
+  switch (dwCreationDisposition) {
+    case CREATE_NEW:
+      fd = OpenRetrying(path.c_str(), flags | O_CREAT | O_EXCL);
+      break;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: {
+      const int extra = dwCreationDisposition == CREATE_ALWAYS ? O_TRUNC : 0;
+      // Create first so that "found it" is known exactly, then open what is there.
+      for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        fd = OpenRetrying(path.c_str(), flags | O_CREAT | O_EXCL);
+        if (fd >= 0 || errno != EEXIST) break;
+        fd = OpenRetrying(path.c_str(), flags | extra);
+        existed = fd >= 0;
+        if (fd < 0 && errno != ENOENT) break;  // ENOENT: removed in between, create again
+      }
+      break;
+    }
+    case OPEN_EXISTING:
+      fd = OpenRetrying(path.c_str(), flags);
+      break;
+    case TRUNCATE_EXISTING:
+      if (!canWrite) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+      }
+      fd = OpenRetrying(path.c_str(), flags | O_TRUNC);
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_HANDLE_VALUE;
+  }
+  if (fd < 0) {
+    // A missing folder on the way is "path not found", as on Windows.
+    if (errno == ENOENT && access(FolderOf(path).c_str(), F_OK) != 0) SetLastError(ERROR_PATH_NOT_FOUND);
+    else if (errno == EEXIST) SetLastError(ERROR_FILE_EXISTS);
+    else SetLastErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  UniqueFd owned(fd);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISDIR(st.st_mode) && !(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = quorvane::posix::RegisterHandle(
+      std::make_shared<FileObject>(std::move(owned), canRead, canWrite));
+  if (handle == nullptr) {
+    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  if (lpOverlapped != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return FALSE;
+  if (!file->CanRead()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (lpBuffer == nullptr && nNumberOfBytesToRead > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // Windows: ERROR_NOACCESS
+    return FALSE;
+  }
+  auto* out = static_cast<char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToRead) {
+    const ssize_t n = read(file->Fd(), out + done, nNumberOfBytesToRead - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+      return FALSE;
+    }
+    if (n == 0) break;  // end of file
+    done += static_cast<DWORD>(n);
+  }
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  if (lpOverlapped != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return FALSE;
+  if (!file->CanWrite()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (lpBuffer == nullptr && nNumberOfBytesToWrite > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const auto* in = static_cast<const char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToWrite) {
+    const ssize_t n = write(file->Fd(), in + done, nNumberOfBytesToWrite - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return INVALID_SET_FILE_POINTER;
+  LONGLONG distance = lDistanceToMove;
+  if (lpDistanceToMoveHigh != nullptr)
+    distance = static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                     static_cast<uint32_t>(lDistanceToMove));
+  LONGLONG position = 0;
+  if (!Seek(*file, distance, dwMoveMethod, &position)) return INVALID_SET_FILE_POINTER;
+  if (lpDistanceToMoveHigh != nullptr) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+  // A position whose low part is 0xFFFFFFFF is told apart by the error code 0.
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(position & 0xFFFFFFFFu);
+}
+
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod) {
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return FALSE;
+  LONGLONG position = 0;
+  if (!Seek(*file, liDistanceToMove.QuadPart, dwMoveMethod, &position)) return FALSE;
+  if (lpNewFilePointer) lpNewFilePointer->QuadPart = position;
+  return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return FALSE;
+  if (lpFileSize == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat st;
+  if (fstat(file->Fd(), &st) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  lpFileSize->QuadPart = st.st_size;
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(hFile, &size)) return INVALID_FILE_SIZE;
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size.QuadPart >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(size.QuadPart & 0xFFFFFFFFu);
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  auto file = FileObject::FromHandle(hFile);
+  if (!file) return FALSE;
+  if (!file->CanWrite()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  int rc;
+  do {
+    rc = fdatasync(file->Fd());
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  std::string from, to;
+  if (!PathOf(lpExistingFileName, &from)) return FALSE;
+  if (lpNewFileName == nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);  // delete-at-reboot has no meaning here
+    return FALSE;
+  }
+  if (!PathOf(lpNewFileName, &to)) return FALSE;
+  int rc;
+  if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
+    rc = rename(from.c_str(), to.c_str());
+  } else {
+    rc = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // The file system cannot refuse to replace: a link refuses an existing name.
+      rc = link(from.c_str(), to.c_str());
+      if (rc == 0) rc = unlink(from.c_str());
+    }
+    if (rc != 0 && errno == EEXIST) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+  }
+  if (rc != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+    const std::string fromFolder = FolderOf(from), toFolder = FolderOf(to);
+    if (!SyncFolder(toFolder) || (fromFolder != toFolder && !SyncFolder(fromFolder))) {
+      SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}

@@ -1,0 +1,7 @@
+// The local wall-clock time of the Linux build (the TZ rules of the C
+// library), with milliseconds.
+#pragma once
+
+#include "WinTypes.h"
+
+void GetLocalTime(LPSYSTEMTIME lpSystemTime);

@@ -1,0 +1,37 @@
+// A file descriptor owned by one object and closed in its destructor.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace quorvane {
+namespace posix {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  // close(2) is not retried on EINTR: on Linux the descriptor is gone either way.
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace posix
+}  // namespace quorvane

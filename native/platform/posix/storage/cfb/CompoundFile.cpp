@@ -1,0 +1,150 @@
+#include "CompoundFile.h"
+
+#include <new>
+
+#include "../../StorageApi.h"
+#include "Update.h"
+
+namespace quorvane {
+namespace posix {
+namespace cfb {
+
+CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
+    : io_(std::move(io)), locks_(io_->Descriptor()), mode_(mode) {}
+
+template <typename Operation>
+HRESULT CompoundFile::Reading(Operation operation) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  HRESULT hr = locks_.BeginRead();
+  if (FAILED(hr)) return hr;
+  std::unique_ptr<View> view;
+  try {
+    hr = View::Load(*io_, view);
+    if (SUCCEEDED(hr)) hr = operation(*view);
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
+  locks_.EndRead();
+  return hr;
+}
+
+template <typename Operation>
+HRESULT CompoundFile::Updating(Operation operation) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!mode_.write) return STG_E_ACCESSDENIED;
+  HRESULT hr = locks_.BeginUpdate();
+  if (FAILED(hr)) return hr;
+  std::unique_ptr<View> view;
+  try {
+    hr = View::Load(*io_, view);
+    if (SUCCEEDED(hr)) hr = operation(*view);
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
+  locks_.EndUpdate();
+  return hr;
+}
+
+HRESULT CompoundFile::Open(const std::string& path, const ShareMode& mode, std::shared_ptr<CompoundFile>& out) {
+  std::unique_ptr<FileIo> io;
+  HRESULT hr = FileIo::Open(path, mode.write, OpenDisposition::kOpenExisting, io);
+  if (FAILED(hr)) return hr;
+  std::shared_ptr<CompoundFile> file;
+  try {
+    file.reset(new CompoundFile(std::move(io), mode));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  if (FAILED(hr = file->locks_.Register(mode))) return hr;
+  // Refuse a file that is not a sound compound file now, as Windows does.
+  hr = file->Reading([](View&) { return S_OK; });
+  if (FAILED(hr)) return hr;
+  out = std::move(file);
+  return S_OK;
+}
+
+HRESULT CompoundFile::Create(const std::string& path, const ShareMode& mode, bool overwrite, uint16_t majorVersion,
+                             std::shared_ptr<CompoundFile>& out) {
+  if (!mode.write) return STG_E_INVALIDFLAG;
+  std::unique_ptr<FileIo> io;
+  HRESULT hr = FileIo::Open(path, true, overwrite ? OpenDisposition::kCreateAlways : OpenDisposition::kCreateNew, io);
+  if (FAILED(hr)) return hr;
+  std::shared_ptr<CompoundFile> file;
+  try {
+    file.reset(new CompoundFile(std::move(io), mode));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  // Share modes are checked before the old content (if any) is thrown away.
+  if (FAILED(hr = file->locks_.Register(mode)) || FAILED(hr = file->locks_.BeginUpdate())) return hr;
+  hr = WriteEmptyFile(*file->io_, majorVersion);
+  file->locks_.EndUpdate();
+  if (FAILED(hr)) return hr;
+  out = std::move(file);
+  return S_OK;
+}
+
+HRESULT CompoundFile::ReadStream(const std::u16string& name, std::vector<uint8_t>& out) {
+  return ReadStreamAt({name}, out);
+}
+
+HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std::vector<uint8_t>& out) {
+  out.clear();
+  if (path.empty()) return STG_E_INVALIDPARAMETER;
+  return Reading([&](View& view) {
+    Child stream;
+    HRESULT hr = view.Resolve(path, &stream);
+    if (FAILED(hr)) return hr;
+    if (stream.entry.objectType != kTypeStream) return STG_E_FILENOTFOUND;
+    return view.ReadData(stream.entry, out);
+  });
+}
+
+HRESULT CompoundFile::Walk(std::vector<WalkEntry>& out) {
+  return Reading([&](View& view) { return view.Walk(out); });
+}
+
+HRESULT CompoundFile::WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) {
+  return Updating([&](View& view) { return WriteRootStream(view, name, bytes); });
+}
+
+HRESULT CompoundFile::DeleteStream(const std::u16string& name) {
+  return Updating([&](View& view) { return DeleteRootStream(view, name); });
+}
+
+HRESULT CompoundFile::Commit() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return io_->Sync();
+}
+
+HRESULT CompoundFile::WaitForWriteAccess(DWORD timeoutMs) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!mode_.write) return STG_E_ACCESSDENIED;
+  return locks_.WaitForWriter(timeoutMs);
+}
+
+HRESULT CompoundFile::ReleaseWriteAccess() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (!locks_.HaveWriter()) return E_UNEXPECTED;
+  locks_.ReleaseWriter();
+  return S_OK;
+}
+
+bool CompoundFile::HaveWriteAccess() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return locks_.HaveWriter();
+}
+
+uint64_t CompoundFile::BytesWritten() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return io_->BytesWritten();
+}
+
+uint64_t CompoundFile::BytesRead() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return io_->BytesRead();
+}
+
+}  // namespace cfb
+}  // namespace posix
+}  // namespace quorvane

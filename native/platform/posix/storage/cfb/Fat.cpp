@@ -1,0 +1,348 @@
+#include "Fat.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "../../StorageApi.h"
+
+namespace quorvane {
+namespace posix {
+namespace cfb {
+
+HRESULT ReadSector(FileIo& io, const Header& header, uint32_t sectorCount, uint32_t sector, uint8_t* buffer) {
+  if (sector >= sectorCount) return STG_E_DOCFILECORRUPT;
+  const size_t size = header.SectorSize();
+  size_t got = 0;
+  const HRESULT hr = io.ReadAt(header.SectorOffset(sector), buffer, size, &got);
+  if (FAILED(hr)) return hr;
+  if (got == 0) return STG_E_DOCFILECORRUPT;  // truncated file
+  std::memset(buffer + got, 0, size - got);
+  return S_OK;
+}
+
+namespace {
+bool InRangeLock(const Header& header, uint32_t sector) {
+  const uint64_t start = header.SectorOffset(sector);
+  return start < kRangeLockEnd && start + header.SectorSize() > kRangeLockStart;
+}
+}  // namespace
+
+Fat::Fat(FileIo& io, Header& header, uint32_t sectorCount)
+    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {
+  for (uint32_t i = 0; i < kHeaderDifatEntries && i < header.numFatSectors; ++i) used_.insert(header.difat[i]);
+}
+
+HRESULT Fat::LoadTable(uint32_t location, uint32_t entryCount, Table& out) {
+  std::vector<uint8_t> bytes(header_.SectorSize());
+  const HRESULT hr = ReadSector(io_, header_, fileSectors_, location, bytes.data());
+  if (FAILED(hr)) return hr;
+  out.location = location;
+  used_.insert(location);
+  out.entries.resize(entryCount);
+  for (uint32_t i = 0; i < entryCount; ++i) out.entries[i] = Load32(bytes.data() + 4 * i);
+  return S_OK;
+}
+
+HRESULT Fat::LoadDifat(uint32_t index, Table** out) {
+  if (index >= header_.numDifatSectors) return STG_E_DOCFILECORRUPT;
+  // Walk the DIFAT chain in order; positions already read come from the cache.
+  for (uint32_t j = 0; j <= index; ++j) {
+    if (difat_.count(j)) continue;
+    const uint32_t location =
+        j == 0 ? header_.firstDifatSector : difat_[j - 1].entries[header_.EntriesPerDifatSector()];
+    Table table;
+    const HRESULT hr = LoadTable(location, header_.EntriesPerFatSector(), table);
+    if (FAILED(hr)) return hr;
+    difat_[j] = std::move(table);
+  }
+  *out = &difat_[index];
+  return S_OK;
+}
+
+HRESULT Fat::FatSectorLocation(uint32_t index, uint32_t* sector) {
+  if (index >= header_.numFatSectors) return STG_E_DOCFILECORRUPT;
+  if (index < kHeaderDifatEntries) {
+    *sector = header_.difat[index];
+  } else {
+    const uint32_t rest = index - kHeaderDifatEntries;
+    const uint32_t perDifat = header_.EntriesPerDifatSector();
+    Table* table = nullptr;
+    const HRESULT hr = LoadDifat(rest / perDifat, &table);
+    if (FAILED(hr)) return hr;
+    *sector = table->entries[rest % perDifat];
+  }
+  return *sector < fileSectors_ ? S_OK : STG_E_DOCFILECORRUPT;
+}
+
+HRESULT Fat::LoadFat(uint32_t index, Table** out) {
+  auto found = fat_.find(index);
+  if (found != fat_.end()) {
+    *out = &found->second;
+    return S_OK;
+  }
+  uint32_t location = kFreeSect;
+  HRESULT hr = FatSectorLocation(index, &location);
+  if (FAILED(hr)) return hr;
+  Table table;
+  hr = LoadTable(location, header_.EntriesPerFatSector(), table);
+  if (FAILED(hr)) return hr;
+  const uint64_t base = static_cast<uint64_t>(index) * header_.EntriesPerFatSector();
+  for (uint32_t slot = 0; slot < table.entries.size() && base + slot < sectorCount_; ++slot)
+    if (table.entries[slot] == kFreeSect && !InRangeLock(header_, static_cast<uint32_t>(base + slot)))
+      free_.insert(static_cast<uint32_t>(base + slot));
+  *out = &(fat_[index] = std::move(table));
+  return S_OK;
+}
+
+HRESULT Fat::Next(uint32_t sector, uint32_t* next) {
+  if (sector >= sectorCount_) return STG_E_DOCFILECORRUPT;
+  Table* table = nullptr;
+  const HRESULT hr = LoadFat(sector / header_.EntriesPerFatSector(), &table);
+  if (FAILED(hr)) return hr;
+  *next = table->entries[sector % header_.EntriesPerFatSector()];
+  return S_OK;
+}
+
+HRESULT Fat::Chain(uint32_t start, uint64_t count, std::vector<uint32_t>& out) {
+  out.clear();
+  if (count > fileSectors_) return STG_E_DOCFILECORRUPT;  // more than the file holds
+  out.reserve(static_cast<size_t>(count));
+  uint32_t sector = start;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (sector >= fileSectors_) return STG_E_DOCFILECORRUPT;
+    out.push_back(sector);
+    used_.insert(sector);
+    if (i + 1 < count) {
+      const HRESULT hr = Next(sector, &sector);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  std::vector<uint32_t> sorted(out);
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return STG_E_DOCFILECORRUPT;  // a loop
+  return S_OK;
+}
+
+HRESULT Fat::Set(uint32_t sector, uint32_t value) {
+  if (sector >= sectorCount_) return STG_E_DOCFILECORRUPT;
+  Table* table = nullptr;
+  const HRESULT hr = LoadFat(sector / header_.EntriesPerFatSector(), &table);
+  if (FAILED(hr)) return hr;
+  const uint32_t slot = sector % header_.EntriesPerFatSector();
+  table->entries[slot] = value;
+  if (!table->isNew) table->dirty.insert(slot);
+  // Sectors freed by this object are not handed out again: they may still
+  // be what a reader's old view points to until the update is done.
+  free_.erase(sector);
+  return S_OK;
+}
+
+HRESULT Fat::AppendSector(uint32_t* sector) {
+  for (;;) {
+    if (sectorCount_ >= kMaxRegSect) return STG_E_MEDIUMFULL;
+    const uint32_t candidate = sectorCount_;
+    const uint64_t end = header_.SectorOffset(candidate) + header_.SectorSize();
+    // Version 3 files end at 2 GB, below the lock range.
+    if (header_.majorVersion == kMajorVersion3 && end > kRangeLockStart) return STG_E_MEDIUMFULL;
+    ++sectorCount_;
+    if (InRangeLock(header_, candidate)) continue;  // never allocated
+    *sector = candidate;
+    return S_OK;
+  }
+}
+
+HRESULT Fat::AddDifatSector(uint32_t* location) {
+  HRESULT hr = AppendSector(location);
+  if (FAILED(hr)) return hr;
+  const uint32_t index = header_.numDifatSectors;
+  Table table;
+  table.location = *location;
+  table.entries.assign(header_.EntriesPerFatSector(), kFreeSect);
+  table.entries[header_.EntriesPerDifatSector()] = kEndOfChain;
+  table.isNew = true;
+  if (index == 0) {
+    header_.firstDifatSector = *location;
+  } else {
+    Table* previous = nullptr;
+    hr = LoadDifat(index - 1, &previous);
+    if (FAILED(hr)) return hr;
+    previous->entries[header_.EntriesPerDifatSector()] = *location;
+    if (!previous->isNew) previous->dirty.insert(header_.EntriesPerDifatSector());
+  }
+  difat_[index] = std::move(table);
+  ++header_.numDifatSectors;
+  return S_OK;
+}
+
+HRESULT Fat::AddFatSector() {
+  uint32_t location = kFreeSect;
+  HRESULT hr = AppendSector(&location);
+  if (FAILED(hr)) return hr;
+  const uint32_t index = header_.numFatSectors;
+  uint32_t difatLocation = kFreeSect;
+  if (index < kHeaderDifatEntries) {
+    header_.difat[index] = location;
+  } else {
+    const uint32_t rest = index - kHeaderDifatEntries;
+    const uint32_t perDifat = header_.EntriesPerDifatSector();
+    if (rest / perDifat >= header_.numDifatSectors) {
+      hr = AddDifatSector(&difatLocation);
+      if (FAILED(hr)) return hr;
+    }
+    Table* difat = nullptr;
+    hr = LoadDifat(rest / perDifat, &difat);
+    if (FAILED(hr)) return hr;
+    difat->entries[rest % perDifat] = location;
+    if (!difat->isNew) difat->dirty.insert(rest % perDifat);
+  }
+  Table table;
+  table.location = location;
+  table.entries.assign(header_.EntriesPerFatSector(), kFreeSect);
+  table.isNew = true;
+  fat_[index] = std::move(table);
+  ++header_.numFatSectors;
+  // Mark the new sectors only now: covering them may add further FAT sectors.
+  if (FAILED(hr = EnsureCovered(location)) || FAILED(hr = Set(location, kFatSect))) return hr;
+  if (difatLocation != kFreeSect &&
+      (FAILED(hr = EnsureCovered(difatLocation)) || FAILED(hr = Set(difatLocation, kDifSect))))
+    return hr;
+  return S_OK;
+}
+
+HRESULT Fat::EnsureCovered(uint32_t sector) {
+  while (sector / header_.EntriesPerFatSector() >= header_.numFatSectors) {
+    const HRESULT hr = AddFatSector();
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT Fat::Allocate(uint32_t* sector) {
+  const uint32_t per = header_.EntriesPerFatSector();
+  ++allocations_;
+  while (free_.empty() && scanCursor_ < header_.numFatSectors && tablesScanned_ < allocations_ / per + 2) {
+    const uint32_t index = scanCursor_++;
+    ++tablesScanned_;
+    Table* table = nullptr;
+    if (!fat_.count(index) && FAILED(LoadFat(index, &table))) scanCursor_ = UINT32_MAX;  // damaged: stop looking
+  }
+  while (!free_.empty() && used_.count(*free_.begin())) free_.erase(free_.begin());
+  if (!free_.empty()) {
+    *sector = *free_.begin();
+    used_.insert(*sector);
+    return Set(*sector, kEndOfChain);
+  }
+  HRESULT hr = AppendSector(sector);
+  if (FAILED(hr) || FAILED(hr = EnsureCovered(*sector))) return hr;
+  used_.insert(*sector);
+  return Set(*sector, kEndOfChain);
+}
+
+HRESULT Fat::ApplyLinks() {
+  for (const auto& [from, to] : links_) {
+    const HRESULT hr = Set(from, to);
+    if (FAILED(hr)) return hr;
+  }
+  links_.clear();
+  return S_OK;
+}
+
+HRESULT Fat::WriteTable(Table& table, size_t entryCount) {
+  if (table.isNew) {
+    std::vector<uint8_t> bytes(header_.SectorSize());
+    for (size_t i = 0; i < entryCount; ++i) Store32(bytes.data() + 4 * i, table.entries[i]);
+    const HRESULT hr = io_.WriteAt(header_.SectorOffset(table.location), bytes.data(), bytes.size());
+    if (FAILED(hr)) return hr;
+    table.isNew = false;
+    table.dirty.clear();
+    return S_OK;
+  }
+  // Only the entries that changed, one write per run of neighbours.
+  auto it = table.dirty.begin();
+  while (it != table.dirty.end()) {
+    const uint32_t first = *it;
+    uint32_t last = first;
+    for (++it; it != table.dirty.end() && *it == last + 1; ++it) last = *it;
+    std::vector<uint8_t> bytes(4 * (last - first + 1));
+    for (uint32_t i = first; i <= last; ++i) Store32(bytes.data() + 4 * (i - first), table.entries[i]);
+    const HRESULT hr = io_.WriteAt(header_.SectorOffset(table.location) + 4 * first, bytes.data(), bytes.size());
+    if (FAILED(hr)) return hr;
+  }
+  table.dirty.clear();
+  return S_OK;
+}
+
+HRESULT Fat::Flush() {
+  const size_t entries = header_.EntriesPerFatSector();
+  // New sectors first: until a DIFAT slot or header names them, no reader looks.
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool newOnes = pass == 0;
+    for (auto* tables : {&fat_, &difat_}) {
+      for (auto& [index, table] : *tables) {
+        if (table.isNew != newOnes) continue;
+        const HRESULT hr = WriteTable(table, entries);
+        if (FAILED(hr)) return hr;
+      }
+    }
+  }
+  return S_OK;
+}
+
+ChainedStream::ChainedStream(FileIo& io, const Header& header, Fat& fat, uint32_t* startField)
+    : io_(io), header_(header), fat_(fat), startField_(startField) {}
+
+HRESULT ChainedStream::WalkTo(uint32_t index) {
+  while (!complete_ && chain_.size() <= index) {
+    uint32_t next = *startField_;
+    if (!chain_.empty()) {
+      const HRESULT hr = fat_.Next(chain_.back(), &next);
+      if (FAILED(hr)) return hr;
+    } else if (next == kFreeSect) {
+      next = kEndOfChain;  // some writers leave an empty table's start free
+    }
+    if (next == kEndOfChain) {
+      complete_ = true;
+      break;
+    }
+    // Appended sectors join chain_ directly; anything walked comes from the file.
+    if (next >= fat_.FileSectorCount() || !seen_.insert(next).second) return STG_E_DOCFILECORRUPT;
+    chain_.push_back(next);
+    fat_.NoteUsed(next);
+  }
+  return S_OK;
+}
+
+HRESULT ChainedStream::SectorAt(uint32_t index, uint32_t* sector) {
+  const HRESULT hr = WalkTo(index);
+  if (FAILED(hr)) return hr;
+  if (index >= chain_.size()) return STG_E_DOCFILECORRUPT;
+  *sector = chain_[index];
+  return S_OK;
+}
+
+HRESULT ChainedStream::Length(uint32_t* sectors) {
+  const HRESULT hr = WalkTo(UINT32_MAX - 1);
+  if (FAILED(hr)) return hr;
+  *sectors = static_cast<uint32_t>(chain_.size());
+  return S_OK;
+}
+
+HRESULT ChainedStream::Append(uint32_t* sector) {
+  uint32_t length = 0;
+  HRESULT hr = Length(&length);
+  if (FAILED(hr) || FAILED(hr = fat_.Allocate(sector))) return hr;
+  const std::vector<uint8_t> zeros(header_.SectorSize(), 0);
+  hr = io_.WriteAt(header_.SectorOffset(*sector), zeros.data(), zeros.size());
+  if (FAILED(hr)) return hr;
+  if (chain_.empty())
+    *startField_ = *sector;
+  else
+    fat_.DeferLink(chain_.back(), *sector);
+  chain_.push_back(*sector);
+  seen_.insert(*sector);
+  return S_OK;
+}
+
+}  // namespace cfb
+}  // namespace posix
+}  // namespace quorvane

@@ -1,0 +1,126 @@
+// The file allocation table of one compound file, reached through the DIFAT
+// (the header's 109 slots, then the chain of DIFAT sectors). FAT and DIFAT
+// sectors are read only when a chain walk or an edit needs them and cached
+// for the life of the object, so reading one stream of a large file touches
+// only the FAT sectors along its chain.
+//
+// Edits are held in memory until Flush, which writes them in an order that
+// keeps the file valid for readers at every step: new FAT and DIFAT sectors
+// first (nothing refers to them yet), then the changed entries of existing
+// sectors. Links that make new sectors part of a live chain are kept apart
+// (DeferLink) and written by ApplyLinks + Flush once the new sectors' own
+// content is on disk. The header fields that the FAT owns (FAT and DIFAT
+// counts, the DIFAT slots, the first DIFAT sector) are changed in the Header
+// object; writing the header is the caller's job.
+//
+// One object serves one operation of one thread; it holds references to the
+// FileIo and Header it was built with, which must outlive it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "CfbFormat.h"
+#include "FileIo.h"
+
+namespace quorvane {
+namespace posix {
+namespace cfb {
+
+// Reads one sector; a final sector cut short by the end of the file is
+// completed with zeros. STG_E_DOCFILECORRUPT for a sector beyond the file.
+HRESULT ReadSector(FileIo& io, const Header& header, uint32_t sectorCount, uint32_t sector, uint8_t* buffer);
+
+class Fat {
+ public:
+  Fat(FileIo& io, Header& header, uint32_t sectorCount);
+
+  // Sectors in the file, counting those appended by this object.
+  uint32_t SectorCount() const { return sectorCount_; }
+  // Sectors the file held when this object was made. Links read from the
+  // file must stay below it: a number beyond the end must not come to mean
+  // a sector this object appended.
+  uint32_t FileSectorCount() const { return fileSectors_; }
+  // The FAT entry of `sector`. STG_E_DOCFILECORRUPT when the sector lies
+  // beyond the file or beyond what the FAT covers.
+  HRESULT Next(uint32_t sector, uint32_t* next);
+  // The first `count` sectors of the chain starting at `start`. A chain that
+  // ends early, leaves the file or visits a sector twice is corrupt.
+  HRESULT Chain(uint32_t start, uint64_t count, std::vector<uint32_t>& out);
+
+  HRESULT Set(uint32_t sector, uint32_t value);
+  // A sector no chain uses, marked end-of-chain: a free one among the FAT
+  // sectors already cached, else one appended at the end of the file (with
+  // new FAT and DIFAT sectors when the tables must grow).
+  HRESULT Allocate(uint32_t* sector);
+  void DeferLink(uint32_t from, uint32_t to) { links_.emplace_back(from, to); }
+  // A sector seen in use (a table, a chain walked). Allocation never hands
+  // it out, even when a damaged FAT calls it free.
+  void NoteUsed(uint32_t sector) { used_.insert(sector); }
+  HRESULT ApplyLinks();
+  HRESULT Flush();
+
+ private:
+  struct Table {
+    uint32_t location = kFreeSect;
+    std::vector<uint32_t> entries;
+    std::set<uint32_t> dirty;
+    bool isNew = false;
+  };
+  HRESULT FatSectorLocation(uint32_t index, uint32_t* sector);
+  HRESULT LoadDifat(uint32_t index, Table** out);
+  HRESULT LoadFat(uint32_t index, Table** out);
+  HRESULT LoadTable(uint32_t location, uint32_t entryCount, Table& out);
+  HRESULT AppendSector(uint32_t* sector);
+  HRESULT EnsureCovered(uint32_t sector);
+  HRESULT AddFatSector();
+  HRESULT AddDifatSector(uint32_t* index);
+  HRESULT WriteTable(Table& table, size_t entryCount);
+
+  FileIo& io_;
+  Header& header_;
+  uint32_t sectorCount_;
+  const uint32_t fileSectors_;
+  std::map<uint32_t, Table> fat_;    // by FAT sector index
+  std::map<uint32_t, Table> difat_;  // by position in the DIFAT chain; last entry = next pointer
+  std::vector<std::pair<uint32_t, uint32_t>> links_;
+  // Free sectors seen in the FAT sectors read so far. Allocation reads a few
+  // more FAT sectors from the start of the table, in proportion to what it
+  // allocates, so small updates stay small and big ones reuse freed space.
+  std::set<uint32_t> free_;
+  std::set<uint32_t> used_;
+  uint32_t scanCursor_ = 0;
+  uint64_t allocations_ = 0;
+  uint64_t tablesScanned_ = 0;
+};
+
+// A stream kept in regular sectors whose chain is followed lazily (the
+// directory, the mini FAT, the mini stream). Growth allocates through the Fat
+// and defers the link from the old tail; an empty chain's new start is stored
+// through `startField` (a header or root-entry field the caller writes).
+class ChainedStream {
+ public:
+  ChainedStream(FileIo& io, const Header& header, Fat& fat, uint32_t* startField);
+  HRESULT SectorAt(uint32_t index, uint32_t* sector);
+  // Walks to the end of the chain (bounded by the file's sector count).
+  HRESULT Length(uint32_t* sectors);
+  // Appends a zero-filled sector; returns its number.
+  HRESULT Append(uint32_t* sector);
+
+ private:
+  HRESULT WalkTo(uint32_t index);
+  FileIo& io_;
+  const Header& header_;
+  Fat& fat_;
+  uint32_t* startField_;
+  std::vector<uint32_t> chain_;
+  std::set<uint32_t> seen_;
+  bool complete_ = false;
+};
+
+}  // namespace cfb
+}  // namespace posix
+}  // namespace quorvane

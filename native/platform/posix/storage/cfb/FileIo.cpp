@@ -1,0 +1,155 @@
+#include "FileIo.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../../ErrnoMapping.h"
+#include "../../StorageApi.h"
+
+namespace quorvane {
+namespace posix {
+namespace cfb {
+
+HRESULT StorageErrorFromErrno(int error, bool writing) {
+  if (error == EIO) return writing ? STG_E_WRITEFAULT : STG_E_READFAULT;
+  if (error == ENOMEM) return E_OUTOFMEMORY;
+  const DWORD code = Win32ErrorFromErrno(error);
+  switch (code) {
+    // The storage family carries these Win32 codes in facility 3.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SEEK:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_FILE_EXISTS:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_DISK_FULL:
+      return static_cast<HRESULT>(0x80030000u | code);
+    default:
+      return HRESULT_FROM_WIN32(code);
+  }
+}
+
+namespace {
+
+FaultPlan g_plan;
+uint64_t g_operations = 0;
+
+// True when the operation may go ahead; false when it must fail.
+bool PassFaultPoint() {
+  if (g_plan.action == FaultPlan::Action::kNone) return true;
+  if (++g_operations != g_plan.at) return true;
+  if (g_plan.action == FaultPlan::Action::kExit) _exit(g_plan.exitCode);
+  return false;
+}
+
+}  // namespace
+
+void SetFaultPlan(const FaultPlan& plan) {
+  g_plan = plan;
+  g_operations = 0;
+}
+
+uint64_t FaultPlanOperations() { return g_operations; }
+
+HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition disposition,
+                     std::unique_ptr<FileIo>& out) {
+  int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  if (disposition == OpenDisposition::kCreateNew) flags |= O_CREAT | O_EXCL;
+  if (disposition == OpenDisposition::kCreateAlways) flags |= O_CREAT;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EEXIST) return STG_E_FILEALREADYEXISTS;
+    // Linux says ENOENT for a missing folder too; Windows tells them apart.
+    const size_t slash = path.rfind('/');
+    struct stat parent;
+    if (error == ENOENT && slash != std::string::npos && slash > 0 &&
+        ::stat(path.substr(0, slash).c_str(), &parent) != 0)
+      return STG_E_PATHNOTFOUND;
+    return StorageErrorFromErrno(error, writable);
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return STG_E_ACCESSDENIED;  // directories, devices, pipes
+  }
+  out.reset(new FileIo(fd, writable));
+  return S_OK;
+}
+
+FileIo::~FileIo() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got) {
+  size_t done = 0;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pread(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return StorageErrorFromErrno(errno, false);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  *got = done;
+  bytesRead_ += done;
+  return S_OK;
+}
+
+HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
+  if (!writable_) return STG_E_ACCESSDENIED;
+  if (!PassFaultPoint()) return STG_E_WRITEFAULT;
+  size_t done = 0;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return StorageErrorFromErrno(errno, true);
+    }
+    if (n == 0) return STG_E_WRITEFAULT;
+    done += static_cast<size_t>(n);
+  }
+  bytesWritten_ += count;
+  return S_OK;
+}
+
+HRESULT FileIo::Sync() {
+  if (!writable_) return S_OK;
+  if (!PassFaultPoint()) return STG_E_WRITEFAULT;
+  while (::fdatasync(fd_) != 0) {
+    if (errno != EINTR) return StorageErrorFromErrno(errno, true);
+  }
+  return S_OK;
+}
+
+HRESULT FileIo::Size(uint64_t* out) {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return StorageErrorFromErrno(errno, false);
+  *out = static_cast<uint64_t>(st.st_size);
+  return S_OK;
+}
+
+HRESULT FileIo::Truncate(uint64_t size) {
+  if (!writable_) return STG_E_ACCESSDENIED;
+  while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return StorageErrorFromErrno(errno, true);
+  }
+  return S_OK;
+}
+
+}  // namespace cfb
+}  // namespace posix
+}  // namespace quorvane

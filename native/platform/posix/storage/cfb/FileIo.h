@@ -1,0 +1,70 @@
+// Byte-level access to one open file: positioned reads and writes looped over
+// short transfers and EINTR, fsync, size. Every write and sync passes through
+// a process-wide fault plan so that tests can stop an update at any step.
+// A FileIo owns its descriptor and closes it in the destructor; one object is
+// used by one thread at a time (its owner serialises).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "../../WinError.h"
+
+namespace quorvane {
+namespace posix {
+namespace cfb {
+
+// The storage HRESULT for an errno value (STG_E_FILENOTFOUND, STG_E_ACCESSDENIED,
+// STG_E_MEDIUMFULL, ...), built on the one errno -> Win32 mapping.
+HRESULT StorageErrorFromErrno(int error, bool writing);
+
+enum class OpenDisposition { kOpenExisting, kCreateNew, kCreateAlways };
+
+class FileIo {
+ public:
+  static HRESULT Open(const std::string& path, bool writable, OpenDisposition disposition,
+                      std::unique_ptr<FileIo>& out);
+  ~FileIo();
+  FileIo(const FileIo&) = delete;
+  FileIo& operator=(const FileIo&) = delete;
+
+  // Reads up to `count` bytes; `*got` is short only at the end of the file.
+  HRESULT ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got);
+  HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
+  HRESULT Sync();
+  HRESULT Size(uint64_t* out);
+  HRESULT Truncate(uint64_t size);
+
+  int Descriptor() const { return fd_; }
+  bool Writable() const { return writable_; }
+  // Bytes handed to WriteAt since the file was opened (for measurements).
+  uint64_t BytesWritten() const { return bytesWritten_; }
+  uint64_t BytesRead() const { return bytesRead_; }
+
+ private:
+  FileIo(int fd, bool writable) : fd_(fd), writable_(writable) {}
+  int fd_;
+  bool writable_;
+  uint64_t bytesWritten_ = 0;
+  uint64_t bytesRead_ = 0;
+};
+
+// Fault injection for crash tests: the `at`-th write or sync (counting from 1,
+// over all FileIo objects of the process, from the moment the plan is set)
+// fails with STG_E_WRITEFAULT, or ends the process with _exit(exitCode)
+// before touching the file. Not thread-safe; meant for single-threaded tests.
+struct FaultPlan {
+  enum class Action { kNone, kFail, kExit };
+  Action action = Action::kNone;
+  uint64_t at = 0;
+  int exitCode = 77;
+};
+void SetFaultPlan(const FaultPlan& plan);
+// Writes and syncs seen since the last SetFaultPlan.
+uint64_t FaultPlanOperations();
+
+}  // namespace cfb
+}  // namespace posix
+}  // namespace quorvane

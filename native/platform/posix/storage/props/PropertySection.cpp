@@ -1,0 +1,370 @@
+#include "PropertySection.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "../../CodePages.h"
+#include "ByteCursor.h"
+#include "PropertySetFormat.h"
+#include "TypedValueCodec.h"
+
+namespace quorvane {
+namespace posix {
+
+namespace {
+
+using namespace oleps;
+
+// Case folding that does not depend on the process's locale: names compare
+// the same whatever the host application set.
+wchar_t FoldCase(wchar_t c) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 != static_cast<locale_t>(nullptr)) return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), utf8));
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b, bool caseSensitive) {
+  if (a.size() != b.size()) return false;
+  if (caseSensitive) return a == b;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+// The stored name up to its terminator, as wide text.
+std::wstring DecodeName(const std::string& stored, UINT codePage) {
+  size_t n = 0;
+  if (codePage == kCodePageUnicode) {
+    while (n + 1 < stored.size() && (stored[n] | stored[n + 1]) != 0) n += 2;
+  } else {
+    while (n < stored.size() && stored[n] != 0) ++n;
+  }
+  std::wstring wide;
+  DecodeFromCodePage(codePage, stored.data(), n, wide, false);
+  return wide;
+}
+
+HRESULT EncodeName(const std::wstring& name, UINT codePage, std::string& stored) {
+  if (!EncodeToCodePage(codePage, name.data(), name.size(), stored, true)) return kTextNotRepresentable;
+  stored.append(codePage == kCodePageUnicode ? 2 : 1, '\0');
+  return S_OK;
+}
+
+// The code page a CodePage property holds: a 16-bit value (65001 is stored
+// as -535) or, from lenient writers, a 32-bit one.
+bool CodePageOfValue(const std::vector<uint8_t>& value, UINT& codePage) {
+  ByteReader r(value.data(), value.size());
+  uint16_t vt, pad;
+  if (!r.ReadU16(vt) || !r.ReadU16(pad)) return false;
+  if (vt == VT_I2 || vt == VT_UI2) {
+    uint16_t v;
+    if (!r.ReadU16(v)) return false;
+    codePage = v;
+    return true;
+  }
+  if (vt == VT_I4 || vt == VT_UI4) {
+    uint32_t v;
+    if (!r.ReadU32(v)) return false;
+    codePage = v & 0xFFFF;
+    return true;
+  }
+  return false;
+}
+
+HRESULT ParseDictionary(const uint8_t* data, size_t size, UINT codePage, std::vector<DictionaryEntry>& out) {
+  ByteReader r(data, size);
+  uint32_t count;
+  if (!r.ReadU32(count) || count > r.Remaining() / kDictionaryEntryHeaderSize) return STG_E_DOCFILECORRUPT;
+  const size_t unit = codePage == kCodePageUnicode ? 2 : 1;
+  out.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t id, length;
+    if (!r.ReadU32(id) || !r.ReadU32(length) || length > r.Remaining() / unit) return STG_E_DOCFILECORRUPT;
+    DictionaryEntry entry{id, {}, std::string(reinterpret_cast<const char*>(r.Here()), length * unit)};
+    r.Skip(length * unit);
+    if (unit == 2) r.SkipZeroPaddingFrom(0);  // Unicode names are padded to 4 bytes
+    entry.name = DecodeName(entry.stored, codePage);
+    out.push_back(std::move(entry));
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT PropertySection::Parse(const FMTID& fmtid, const uint8_t* data, size_t size, PropertySection& out) {
+  ByteReader r(data, size);
+  uint32_t sectionSize, count;
+  if (!r.ReadU32(sectionSize) || !r.ReadU32(count)) return STG_E_DOCFILECORRUPT;
+  if (sectionSize > size || sectionSize < kSectionTableOffset) return STG_E_DOCFILECORRUPT;
+  if (count > (sectionSize - kSectionTableOffset) / kIdOffsetPairSize) return STG_E_DOCFILECORRUPT;
+
+  struct Slot {
+    PROPID id;
+    uint32_t offset;
+  };
+  std::vector<Slot> table(count);
+  for (Slot& slot : table) {
+    r.ReadU32(slot.id);
+    r.ReadU32(slot.offset);
+    if (slot.offset > sectionSize - kTypedValueHeaderSize || slot.offset < kSectionTableOffset)
+      return STG_E_DOCFILECORRUPT;
+  }
+  {
+    std::vector<PROPID> ids;
+    for (const Slot& s : table) ids.push_back(s.id);
+    std::sort(ids.begin(), ids.end());
+    if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return STG_E_DOCFILECORRUPT;
+  }
+  // Values we do not interpret run to the next value or the section's end.
+  std::vector<uint32_t> starts;
+  for (const Slot& s : table) starts.push_back(s.offset);
+  starts.push_back(sectionSize);
+  std::sort(starts.begin(), starts.end());
+  auto extentOf = [&](uint32_t offset) {
+    return *std::upper_bound(starts.begin(), starts.end(), offset) - offset;
+  };
+
+  PropertySection section;
+  section.fmtid_ = fmtid;
+  section.codePage_ = kDefaultCodePage;
+  for (const Slot& slot : table) {
+    if (slot.id != PID_CODEPAGE) continue;
+    std::vector<uint8_t> value(data + slot.offset, data + slot.offset + std::min<size_t>(8, sectionSize - slot.offset));
+    UINT cp;
+    if (CodePageOfValue(value, cp)) section.codePage_ = cp;
+  }
+  const TextCodePages cps{section.codePage_, section.codePage_};
+  for (const Slot& slot : table) {
+    const uint8_t* at = data + slot.offset;
+    const size_t room = sectionSize - slot.offset;
+    if (slot.id == PID_DICTIONARY) {
+      section.hasDictionary_ = true;
+      const HRESULT hr = ParseDictionary(at, room, section.codePage_, section.names_);
+      if (FAILED(hr)) return hr;
+      continue;
+    }
+    const uint16_t vt = static_cast<uint16_t>(at[0] | (at[1] << 8));
+    // Overlapping offsets give short extents; a value keeps at least its type.
+    size_t length = std::max<size_t>(extentOf(slot.offset), kTypedValueHeaderSize);
+    if (IsInterpretedType(vt)) {
+      PROPVARIANT probe;
+      const HRESULT hr = DecodeTypedValue(at, room, cps, probe, length);
+      if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : STG_E_DOCFILECORRUPT;
+      PropVariantClear(&probe);
+    }
+    section.properties_.push_back({slot.id, std::vector<uint8_t>(at, at + length)});
+  }
+  section.original_.assign(data, data + sectionSize);
+  section.modified_ = false;
+  out = std::move(section);
+  return S_OK;
+}
+
+PropertySection PropertySection::Create(const FMTID& fmtid, UINT codePage, bool caseSensitive) {
+  PropertySection section;
+  section.fmtid_ = fmtid;
+  section.SetCodePageProperty(codePage);
+  if (caseSensitive) {
+    std::vector<uint8_t> behavior;
+    ByteWriter w(behavior);
+    w.U16(VT_UI4);
+    w.U16(0);
+    w.U32(PROPSET_BEHAVIOR_CASE_SENSITIVE);
+    section.Set(PID_BEHAVIOR, std::move(behavior));
+  }
+  return section;
+}
+
+std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
+  if (!modified_ && !forceRelayout && !original_.empty()) return original_;
+  const bool writeDictionary = hasDictionary_ || !names_.empty();
+  const uint32_t count = static_cast<uint32_t>(properties_.size() + (writeDictionary ? 1 : 0));
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  w.U32(0);
+  w.U32(count);
+  const size_t table = w.Position();
+  out.resize(table + count * kIdOffsetPairSize);
+  size_t slot = 0;
+  auto beginValue = [&](PROPID id) {
+    w.PatchU32(table + slot * kIdOffsetPairSize, id);
+    w.PatchU32(table + slot * kIdOffsetPairSize + 4, static_cast<uint32_t>(w.Position()));
+    ++slot;
+  };
+  if (writeDictionary) {
+    beginValue(PID_DICTIONARY);
+    const size_t origin = w.Position();
+    const size_t unit = codePage_ == kCodePageUnicode ? 2 : 1;
+    w.U32(static_cast<uint32_t>(names_.size()));
+    for (const DictionaryEntry& entry : names_) {
+      w.U32(entry.id);
+      w.U32(static_cast<uint32_t>(entry.stored.size() / unit));
+      w.Raw(entry.stored.data(), entry.stored.size());
+      if (unit == 2) w.PadTo4From(origin);
+    }
+    w.PadTo4From(origin);
+  }
+  for (const SectionProperty& property : properties_) {
+    beginValue(property.id);
+    const size_t origin = w.Position();
+    w.Raw(property.value.data(), property.value.size());
+    w.PadTo4From(origin);
+  }
+  w.PatchU32(0, static_cast<uint32_t>(out.size()));
+  return out;
+}
+
+bool PropertySection::HasCodePage() const { return Find(PID_CODEPAGE) != nullptr; }
+
+bool PropertySection::CaseSensitive() const {
+  const SectionProperty* behavior = Find(PID_BEHAVIOR);
+  if (!behavior) return false;
+  ByteReader r(behavior->value.data(), behavior->value.size());
+  uint16_t vt, pad;
+  uint32_t flags;
+  return r.ReadU16(vt) && r.ReadU16(pad) && vt == VT_UI4 && r.ReadU32(flags) &&
+         (flags & PROPSET_BEHAVIOR_CASE_SENSITIVE);
+}
+
+const SectionProperty* PropertySection::Find(PROPID id) const {
+  for (const SectionProperty& p : properties_)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
+  modified_ = true;
+  bool replaced = false;
+  for (SectionProperty& p : properties_) {
+    if (p.id == id) {
+      p.value = std::move(value);
+      replaced = true;
+      break;
+    }
+  }
+  if (!replaced) properties_.push_back({id, std::move(value)});
+  if (id == PID_CODEPAGE) RefreshCodePage();
+}
+
+bool PropertySection::Remove(PROPID id) {
+  for (auto it = properties_.begin(); it != properties_.end(); ++it) {
+    if (it->id == id) {
+      properties_.erase(it);
+      modified_ = true;
+      if (id == PID_CODEPAGE) RefreshCodePage();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool PropertySection::FindName(const std::wstring& name, PROPID& id) const {
+  const bool caseSensitive = CaseSensitive();
+  for (const DictionaryEntry& entry : names_) {
+    if (SameName(entry.name, name, caseSensitive)) {
+      id = entry.id;
+      return true;
+    }
+  }
+  return false;
+}
+
+const std::wstring* PropertySection::NameOf(PROPID id) const {
+  for (const DictionaryEntry& entry : names_)
+    if (entry.id == id) return &entry.name;
+  return nullptr;
+}
+
+HRESULT PropertySection::SetName(PROPID id, const std::wstring& name) {
+  std::string stored;
+  const HRESULT hr = EncodeName(name, codePage_, stored);
+  if (FAILED(hr)) return hr;
+  modified_ = true;
+  for (DictionaryEntry& entry : names_) {
+    if (entry.id == id) {
+      entry.name = name;
+      entry.stored = std::move(stored);
+      return S_OK;
+    }
+  }
+  names_.push_back({id, name, std::move(stored)});
+  return S_OK;
+}
+
+bool PropertySection::RemoveName(PROPID id) {
+  for (auto it = names_.begin(); it != names_.end(); ++it) {
+    if (it->id == id) {
+      names_.erase(it);
+      modified_ = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+PROPID PropertySection::NextFreeId(PROPID first) const {
+  std::vector<PROPID> used;
+  for (const SectionProperty& p : properties_) used.push_back(p.id);
+  for (const DictionaryEntry& e : names_) used.push_back(e.id);
+  std::sort(used.begin(), used.end());
+  PROPID id = first;
+  for (PROPID u : used) {
+    if (u < id) continue;
+    if (u != id) break;
+    ++id;
+  }
+  return id < PID_MIN_READONLY ? id : PID_ILLEGAL;
+}
+
+HRESULT PropertySection::ChangeCodePage(UINT codePage) {
+  if (codePage == codePage_ && HasCodePage()) return S_OK;
+  // Build everything first: the section changes only when all of it fits.
+  std::vector<DictionaryEntry> names = names_;
+  for (DictionaryEntry& entry : names) {
+    const HRESULT hr = EncodeName(entry.name, codePage, entry.stored);
+    if (FAILED(hr)) return hr;
+  }
+  std::vector<SectionProperty> properties = properties_;
+  for (SectionProperty& p : properties) {
+    if (p.id == PID_CODEPAGE || !HoldsCodePageText(p.value.data(), p.value.size())) continue;
+    if (p.value.size() < kTypedValueHeaderSize) continue;
+    const uint16_t vt = static_cast<uint16_t>(p.value[0] | (p.value[1] << 8));
+    if (!IsInterpretedType(vt)) continue;
+    PROPVARIANT value;
+    size_t used;
+    HRESULT hr = DecodeTypedValue(p.value.data(), p.value.size(), TextCodePages{codePage_, codePage}, value, used);
+    if (FAILED(hr)) return hr;
+    std::vector<uint8_t> encoded;
+    hr = EncodeTypedValue(value, TextCodePages{codePage, codePage}, encoded);
+    PropVariantClear(&value);
+    if (FAILED(hr)) return hr;
+    p.value = std::move(encoded);
+  }
+  names_ = std::move(names);
+  properties_ = std::move(properties);
+  modified_ = true;
+  SetCodePageProperty(codePage);
+  return S_OK;
+}
+
+void PropertySection::SetCodePageProperty(UINT codePage) {
+  std::vector<uint8_t> value;
+  ByteWriter w(value);
+  w.U16(VT_I2);
+  w.U16(0);
+  w.U16(static_cast<uint16_t>(codePage));  // 65001 becomes -535
+  Set(PID_CODEPAGE, std::move(value));
+}
+
+void PropertySection::RefreshCodePage() {
+  const SectionProperty* p = Find(PID_CODEPAGE);
+  UINT cp = kDefaultCodePage;
+  if (p) CodePageOfValue(p->value, cp);
+  codePage_ = cp;
+}
+
+}  // namespace posix
+}  // namespace quorvane

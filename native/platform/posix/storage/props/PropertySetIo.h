@@ -1,0 +1,35 @@
+// Property sets as sections of the streams of a StreamStore: loading one
+// set, storing it back merged into whatever else its stream holds (the
+// user-defined set is the second section of "\005DocumentSummaryInformation"
+// and never disturbs the first), and deleting it. Stateless functions; the
+// store's own guarantees (atomic stream replacement) apply to each call.
+#pragma once
+
+#include "../StreamStore.h"
+#include "PropertySetStream.h"
+
+namespace quorvane {
+namespace posix {
+
+struct LoadedPropertySet {
+  PropertySection section;
+  CLSID clsid{};
+  uint32_t systemIdentifier = 0;
+};
+
+// STG_E_FILENOTFOUND when the stream or the section is absent; the parse
+// errors of PropertySetStream otherwise.
+HRESULT LoadPropertySet(StreamStore& store, const FMTID& fmtid, LoadedPropertySet& out);
+// Replaces the set's section (adding the stream, or an empty document
+// summary section before a user-defined one, as needed) and sets the
+// stream's CLSID when `clsid` is given.
+HRESULT StorePropertySet(StreamStore& store, const PropertySection& section, const CLSID* clsid);
+// STG_E_FILENOTFOUND when the set does not exist. The user-defined set
+// leaves the stream's first section as it was; deleting the document summary
+// set keeps a user-defined set behind it (with an empty first section).
+HRESULT DeletePropertySet(StreamStore& store, const FMTID& fmtid);
+// Whether the set exists (a stream that does not parse counts as existing).
+bool PropertySetExists(StreamStore& store, const FMTID& fmtid);
+
+}  // namespace posix
+}  // namespace quorvane

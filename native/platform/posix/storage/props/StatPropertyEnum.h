@@ -1,0 +1,45 @@
+// IEnumSTATPROPSTG over a snapshot of a property set's entries taken when
+// the enumerator was made. Names are handed out as CoTaskMemAlloc copies that
+// the receiver frees. Reference counting is atomic; the rest is for one
+// thread at a time.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../PropIdl.h"
+
+namespace quorvane {
+namespace posix {
+
+struct StatEntry {
+  PROPID id;
+  VARTYPE vt;
+  bool named;
+  std::wstring name;
+};
+
+class StatPropertyEnum final : public IEnumSTATPROPSTG {
+ public:
+  explicit StatPropertyEnum(std::shared_ptr<const std::vector<StatEntry>> entries, size_t position = 0)
+      : entries_(std::move(entries)), position_(position) {}
+
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+  STDMETHOD_(ULONG, AddRef)() override;
+  STDMETHOD_(ULONG, Release)() override;
+  STDMETHOD(Next)(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetched) override;
+  STDMETHOD(Skip)(ULONG celt) override;
+  STDMETHOD(Reset)() override;
+  STDMETHOD(Clone)(IEnumSTATPROPSTG** ppenum) override;
+
+ private:
+  ~StatPropertyEnum() override = default;
+  std::atomic<ULONG> refs_{1};
+  std::shared_ptr<const std::vector<StatEntry>> entries_;
+  size_t position_;
+};
+
+}  // namespace posix
+}  // namespace quorvane

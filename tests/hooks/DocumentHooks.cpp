@@ -1,0 +1,173 @@
+// Test-only natives of com.quorvane.test.DocumentHooks: they drive the
+// document property layers (DocumentStorage, PropertySet, DocfileProperties
+// and the tracking record in a real file) so Java can check the result with
+// an independent reader. Never shipped.
+#include <jni.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <string>
+#include <vector>
+
+#include "DateTime.h"
+#include "DocfileProperties.h"
+#include "FileStore.h"
+#include "Guards.h"
+#include "JNIException.h"
+#include "JavaChars.h"
+#include "Properties.h"
+#include "PropertyStorage.h"
+#include "util.h"
+
+using namespace quorvane;
+using namespace quorvane::jni;
+
+#define HOOK(name) Java_com_quorvane_test_DocumentHooks_##name
+
+namespace {
+
+const FMTID& SetOf(jboolean user) { return user ? FMTID_UserDefinedProperties : FMTID_SummaryInformation; }
+
+IStorage* OpenStorage(JNIEnv* env, jstring path, DWORD mode) {
+  JavaChars name(env, path);
+  IStorage* storage = nullptr;
+  const HRESULT hr = StgOpenStorage(name.chars, nullptr, mode, nullptr, 0, &storage);
+  if (FAILED(hr)) throw HResultException(hr);
+  return storage;
+}
+
+std::wstring Text(JNIEnv* env, jstring text) { return JavaChars(env, text).Text(); }
+
+jlong FileTimeValue(const FILETIME& ft) {
+  return static_cast<jlong>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+}  // namespace
+
+extern "C" {
+
+// {hr, isUnicode, count} of one set opened in a document opened with mode.
+JNIEXPORT jintArray JNICALL HOOK(inspectSet)(JNIEnv* env, jclass, jstring path, jint mode, jboolean user,
+                                            jboolean create) {
+  jint result[3] = {0, -1, -1};
+  result[0] = HResultGuard([&]() -> jint {
+    JavaChars name(env, path);
+    DocumentStorage document(name.chars, static_cast<DWORD>(mode));
+    PropertySet set(document, create == JNI_TRUE, SetOf(user));
+    result[1] = set.IsUnicode() ? 1 : 0;
+    result[2] = static_cast<jint>(set.Count());
+    if (create) set.Commit(STGC_DEFAULT);
+    return 0;
+  });
+  jintArray array = env->NewIntArray(3);
+  if (array != nullptr) env->SetIntArrayRegion(array, 0, 3, result);
+  return array;
+}
+
+// Rewrites the user-defined set as ANSI and commits; answers the HRESULT.
+JNIEXPORT jint JNICALL HOOK(convertToAnsi)(JNIEnv* env, jclass, jstring path) {
+  return HResultGuard([&]() -> jint {
+    JavaChars name(env, path);
+    DocumentStorage document(name.chars, WriteDocumentMode);
+    PropertySet set(document, true, FMTID_UserDefinedProperties);
+    set.ConvertToAnsi();
+    set.Commit(STGC_DEFAULT);
+    return 0;
+  });
+}
+
+// Opens for writing while another writer holds the document: {hr of the
+// second open, milliseconds it took, hr of an open after the first closed}.
+JNIEXPORT jlongArray JNICALL HOOK(competingWriters)(JNIEnv* env, jclass, jstring path) {
+  jlong result[3] = {0, 0, 0};
+  {
+    JavaChars name(env, path);
+    const jint first = HResultGuard([&]() -> jint {
+      DocumentStorage holder(name.chars, WriteDocumentMode);
+      const auto start = boost::posix_time::microsec_clock::universal_time();
+      result[0] = HResultGuard([&]() -> jint {
+        DocumentStorage second(name.chars, WriteDocumentMode);
+        return 0;
+      });
+      result[1] = (boost::posix_time::microsec_clock::universal_time() - start).total_milliseconds();
+      return 0;
+    });
+    if (first != 0) result[0] = first;
+    result[2] = HResultGuard([&]() -> jint {
+      DocumentStorage again(name.chars, WriteDocumentMode);
+      return 0;
+    });
+  }
+  jlongArray array = env->NewLongArray(3);
+  if (array != nullptr) env->SetLongArrayRegion(array, 0, 3, result);
+  return array;
+}
+
+JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value, jint bufferChars) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(value);
+    ft.dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(value) >> 32);
+    std::vector<char> buffer(static_cast<size_t>(bufferChars));
+    return env->NewStringUTF(FormatFileTime(ft, buffer.data(), buffer.size()));
+  });
+}
+
+// Typed access: op 0 GetProperty, 1 SetProperty, 2 GetDateProperty (FILETIME
+// ticks as text), 3 SetDateProperty (value = FILETIME ticks), 4 RemoveProperty.
+JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
+                                        jstring value) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    DocfileProperties document(OpenStorage(env, path, write ? (STGM_READWRITE | STGM_SHARE_EXCLUSIVE)
+                                                            : (STGM_READ | STGM_SHARE_DENY_WRITE)));
+    const std::wstring key = Text(env, name);
+    switch (op) {
+      case 0: {
+        const TextHandle text = document.GetProperty(key);
+        return text ? NewJavaString(env, *text) : nullptr;
+      }
+      case 1: document.SetProperty(key, Text(env, value)); return nullptr;
+      case 2: {
+        const boost::posix_time::ptime time = document.GetDateProperty(key);
+        if (time.is_not_a_date_time()) return nullptr;
+        const SYSTEMTIME st = ToSystemTime(time);
+        FILETIME ft;
+        SystemTimeToFileTime(&st, &ft);
+        return NewJavaString(env, std::to_wstring(FileTimeValue(ft)));
+      }
+      case 3: {
+        const unsigned long long ticks = std::stoull(Text(env, value));
+        FILETIME ft;
+        ft.dwLowDateTime = static_cast<DWORD>(ticks);
+        ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+        document.SetDateProperty(key, FromFileTime(ft));
+        return nullptr;
+      }
+      case 4: document.RemoveProperty(key); return nullptr;
+      default: return nullptr;
+    }
+  });
+}
+
+// Runs a new version on a document's record, in memory then copied back
+// (the straggler detector's way) or directly on the document.
+JNIEXPORT void JNICALL HOOK(createNewVersion)(JNIEnv* env, jclass, jstring path, jstring versionId, jstring authorId,
+                                              jobjectArray contributors, jboolean inMemory) {
+  JavaExceptionGuardVoid(env, [&] {
+    std::vector<std::wstring> list;
+    for (jsize i = 0; contributors != nullptr && i < env->GetArrayLength(contributors); ++i) {
+      jstring element = static_cast<jstring>(env->GetObjectArrayElement(contributors, i));
+      list.push_back(Text(env, element));
+      env->DeleteLocalRef(element);
+    }
+    DocfileProperties document(OpenStorage(env, path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE));
+    if (inMemory) {
+      Properties snapshot(document);
+      FileStore(snapshot).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
+      FileStore(snapshot).CopyTracking(document);
+    } else {
+      FileStore(document).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
+    }
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,196 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.File;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.nio.file.StandardCopyOption;
+import java.util.Date;
+import java.util.Map;
+import java.util.TreeMap;
+import org.apache.poi.hpsf.CustomProperties;
+import org.apache.poi.hpsf.DocumentSummaryInformation;
+import org.apache.poi.hpsf.PropertySetFactory;
+import org.apache.poi.hpsf.SummaryInformation;
+import org.apache.poi.poifs.filesystem.DirectoryEntry;
+import org.apache.poi.poifs.filesystem.POIFSFileSystem;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/** Document property layers over copies of real documents, checked with Apache POI. */
+class DocumentPropertiesTest {
+    private static final long EPOCH_DIFF_MS = 11644473600000L;
+    private static final int S_FALSE = 1;
+
+    @TempDir
+    Path temp;
+
+    private String copy(String fixture) throws IOException {
+        Path source = Paths.get(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures", "compound", fixture);
+        Path target = temp.resolve(fixture);
+        Files.copy(source, target, StandardCopyOption.REPLACE_EXISTING);
+        target.toFile().setWritable(true);
+        return target.toString();
+    }
+
+    private static SummaryInformation summary(String path) throws Exception {
+        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
+            return (SummaryInformation) PropertySetFactory.create(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
+        }
+    }
+
+    private static Map<String, Object> custom(String path) throws Exception {
+        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
+            DirectoryEntry root = fs.getRoot();
+            Map<String, Object> result = new TreeMap<>();
+            if (!root.hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) {
+                return result;
+            }
+            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(root,
+                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            CustomProperties props = dsi.getCustomProperties();
+            if (props != null) {
+                result.putAll(props);
+            }
+            return result;
+        }
+    }
+
+    private static Date fromFileTime(String ticks) {
+        return ticks == null ? null : new Date(Long.parseLong(ticks) / 10000 - EPOCH_DIFF_MS);
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"Office365BlankSample_v2507.doc", "Office365BlankSample_v2507.xls",
+        "LibreOfficeBlankSample_v25.8.doc", "LibreOfficeBlankSample_v25.8.xls", "LibreOfficeBlankSample_v25.8.ppt"})
+    void numericNamesGiveWhatPoiReportsAndATitleWrittenAsOneReachesIt(String fixture) throws Exception {
+        String path = copy(fixture);
+        SummaryInformation before = summary(path);
+        assertEquals(before.getTitle(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "1", null));
+        assertEquals(before.getLastAuthor(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "7", null));
+        assertEquals(before.getLastSaveDateTime(),
+                fromFileTime(DocumentHooks.docfile(path, false, DocumentHooks.GET_DATE, "12", null)));
+
+        DocumentHooks.docfile(path, true, DocumentHooks.SET, "1", "Quarterly report");
+        DocumentHooks.docfile(path, true, DocumentHooks.SET_DATE, "12", "127229440897500000");
+        SummaryInformation after = summary(path);
+        assertEquals("Quarterly report", after.getTitle());
+        assertEquals(new Date(127229440897500000L / 10000 - EPOCH_DIFF_MS), after.getLastSaveDateTime());
+        assertEquals(before.getLastAuthor(), after.getLastAuthor());
+    }
+
+    @ParameterizedTest(name = "through an in-memory snapshot: {0}")
+    @ValueSource(booleans = {false, true})
+    void recordXBecomesYAndPoiSeesY(boolean inMemory) throws Exception {
+        String path = copy("2custom.doc");
+        String x = "Xx+/abcdefghijklmnopqQ";
+        String[][] record = {
+            {"Quorvane ExtendedVersionId", x}, {"Quorvane MetadataVersion." + x, "1.2"},
+            {"Quorvane DocumentId." + x, "doc-17"}, {"Quorvane VersionId." + x, "v-4"},
+            {"Quorvane SequenceNumber." + x, "4"}, {"Quorvane AuthorId." + x, "alice"},
+            {"Quorvane MasterDocumentId." + x, "master-3"}, {"Quorvane UrVersionIdsSize." + x, "2"},
+            {"Quorvane UrVersionId1." + x, "u-1"}, {"Quorvane UrVersionId2." + x, "u-2"},
+        };
+        for (String[] field : record) {
+            DocumentHooks.docfile(path, true, DocumentHooks.SET, field[0], field[1]);
+        }
+        DocumentHooks.createNewVersion(path, "V", "A", new String[] {"c1", "c2"}, inMemory);
+
+        Map<String, Object> seen = custom(path);
+        String y = (String) seen.get("Quorvane ExtendedVersionId");
+        assertEquals(22, y.length());
+        assertNotEquals(x, y);
+        Map<String, Object> expected = new TreeMap<>();
+        expected.put("prop1", "aaa");
+        expected.put("prop2", "bbbb");
+        expected.put("Quorvane ExtendedVersionId", y);
+        expected.put("Quorvane MetadataVersion." + y, "1.2");
+        expected.put("Quorvane DocumentId." + y, "doc-17");
+        expected.put("Quorvane VersionId." + y, "V");
+        expected.put("Quorvane SequenceNumber." + y, "5");
+        expected.put("Quorvane AuthorId." + y, "A");
+        expected.put("Quorvane MasterDocumentId." + y, "master-3");
+        expected.put("Quorvane UrVersionIdsSize." + y, "3");
+        expected.put("Quorvane UrVersionId1." + y, "u-1");
+        expected.put("Quorvane UrVersionId2." + y, "u-2");
+        expected.put("Quorvane UrVersionId3." + y, "V");
+        expected.put("Quorvane ContributorsSize." + y, "2");
+        expected.put("Quorvane Contributor1." + y, "c1");
+        expected.put("Quorvane Contributor2." + y, "c2");
+        assertEquals(expected, seen);
+    }
+
+    @Test
+    void aMissingUserSetIsAbsentForReadersAndCreatedAnsiByWriters() throws Exception {
+        String path = copy("Office365BlankSample_v2507.xls");
+        assertEquals(S_FALSE, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false)[0]);
+        assertNull(DocumentHooks.docfile(path, false, DocumentHooks.GET, "Client", null));
+        DocumentHooks.docfile(path, true, DocumentHooks.SET, "Client", "Acme");
+        assertArrayEquals(new int[] {0, 0, 1}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
+        assertEquals(Map.of("Client", "Acme"), custom(path));
+
+        String other = copy("Office365BlankSample_v2507.doc");
+        assertArrayEquals(new int[] {0, 0, 0}, DocumentHooks.inspectSet(other, DocumentHooks.WRITE_MODE, true, true));
+        assertEquals(Map.of(), custom(other));
+    }
+
+    @Test
+    void unicodeSetIsRewrittenAsAnsiWithTheSameProperties() throws Exception {
+        String path = copy("winUnicodeDictionary.doc");
+        Map<String, Object> before = custom(path);
+        assertEquals(5, before.size());
+        assertArrayEquals(new int[] {0, 1, 5}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
+        assertEquals(0, DocumentHooks.convertToAnsi(path));
+        assertArrayEquals(new int[] {0, 0, 5}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
+        assertEquals(before, custom(path));
+    }
+
+    @Test
+    void openFailuresCarryThePlatformCode() throws Exception {
+        assertTrue(DocumentHooks.inspectSet(temp.resolve("missing.doc").toString(), DocumentHooks.READ_MODE,
+                true, false)[0] < 0);
+        Path text = temp.resolve("plain.doc");
+        Files.write(text, "not a compound file".getBytes("US-ASCII"));
+        assertTrue(DocumentHooks.inspectSet(text.toString(), DocumentHooks.READ_MODE, true, false)[0] < 0);
+        assertTrue(DocumentHooks.inspectSet(copy("FatChainLoop_v3.cfs"), DocumentHooks.READ_MODE, false, false)[0] != 0);
+    }
+
+    @Test
+    void aSecondWriterIsRefusedWithinTheWaitAndTheLockIsGivenBack() throws Exception {
+        long[] result = DocumentHooks.competingWriters(copy("2custom.doc"));
+        assertTrue(result[0] < 0, "second writer: " + Long.toHexString(result[0]));
+        assertTrue(result[1] < 6000, "waited " + result[1] + " ms");
+        assertEquals(0, result[2]);
+    }
+
+    @Test
+    void readOnlyDocumentsRefuseEveryWrite() throws Exception {
+        String path = copy("2custom.doc");
+        String[][] writes = {{"1", "prop1", "x"}, {"3", "when", "127229440897500000"}, {"4", "prop1", null},
+            {"1", "1", "a title"}};
+        for (String[] write : writes) {
+            RuntimeException e = assertThrows(RuntimeException.class,
+                    () -> DocumentHooks.docfile(path, false, Integer.parseInt(write[0]), write[1], write[2]));
+            assertTrue(e.getMessage().contains("Couldn't open property set "), e.getMessage());
+        }
+        assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), custom(path));
+    }
+
+    @Test
+    void fileTimesAreFormattedWithoutMillisecondsOrAsEmptyText() {
+        assertEquals("2004-03-05T07:08:09", DocumentHooks.formatFileTime(127229440897500000L, 25));
+        assertEquals("1601-01-01T00:00:00", DocumentHooks.formatFileTime(0L, 25));
+        assertEquals("", DocumentHooks.formatFileTime(0x8000000000000000L, 25));
+        assertEquals("2004", DocumentHooks.formatFileTime(127229440897500000L, 5));
+    }
+}

@@ -1,0 +1,264 @@
+package com.quorvane.test;
+
+import static com.quorvane.test.DocumentFixtures.copy;
+import static com.quorvane.test.DocumentFixtures.poiCustom;
+import static com.quorvane.test.DocumentFixtures.poiSave;
+import static com.quorvane.test.DocumentFixtures.poiSummary;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.ByteArrayOutputStream;
+import java.io.File;
+import java.io.OutputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.MessageDigest;
+import java.util.Base64;
+import java.util.Calendar;
+import java.util.Date;
+import java.util.List;
+import java.util.Map;
+import java.util.Properties;
+import java.util.TimeZone;
+import java.util.concurrent.TimeUnit;
+import org.apache.poi.hpsf.Section;
+import org.apache.poi.hpsf.SummaryInformation;
+import org.apache.poi.hpsf.wellknown.PropertyIDMap;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/**
+ * Straggler detection end to end: a record written from Java lays the save
+ * marks; a save by another program (POI, or the engine's own summary write)
+ * makes the next checked read record a new version whose id is the tripwire.
+ */
+class StragglerCheckTest {
+    private static final String DOC = "Office365BlankSample_v2507.doc";
+    private static final String X = "Xx+/abcdefghijklmnopqQ";
+    private static final String EVID = "Quorvane ExtendedVersionId";
+
+    @TempDir
+    Path temp;
+
+    /** Writes record X (sequence number 4, one unratified id) from Java, as the client does. */
+    private static void track(String path, String metadataVersion) {
+        Properties p = new Properties();
+        p.setProperty(EVID, X);
+        p.setProperty("Quorvane MetadataVersion." + X, metadataVersion);
+        p.setProperty("Quorvane DocumentId." + X, "doc-17");
+        p.setProperty("Quorvane MasterDocumentId." + X, "master-3");
+        p.setProperty("Quorvane VersionId." + X, "v-4");
+        p.setProperty("Quorvane SequenceNumber." + X, "4");
+        p.setProperty("Quorvane AuthorId." + X, "alice");
+        p.setProperty("Quorvane UrVersionIdsSize." + X, "1");
+        p.setProperty("Quorvane UrVersionId1." + X, "u-1");
+        p.setProperty("Client", "Acme");
+        assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, p));
+    }
+
+    private static Properties checkedRead(String path) {
+        Properties p = new Properties();
+        assertEquals(0, Win32Impl.getCompoundDocumentUserProperties(path, p, true));
+        return p;
+    }
+
+    /** The tripwire computed here from what POI reads: MD5 over UTF-16LE text and a SYSTEMTIME, unpadded Base64. */
+    static String expectedTripwire(String path, String extendedVersionId) throws Exception {
+        Section s = poiSummary(path).getFirstSection();
+        ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+        Object author = s.getProperty(PropertyIDMap.PID_LASTAUTHOR);
+        if (author != null) {
+            bytes.write(author.toString().getBytes(StandardCharsets.UTF_16LE));
+        }
+        Object saved = s.getProperty(PropertyIDMap.PID_LASTSAVE_DTM);
+        if (saved != null) {
+            Calendar c = Calendar.getInstance(TimeZone.getTimeZone("UTC"));
+            c.setTime((Date) saved);
+            int[] fields = {c.get(Calendar.YEAR), c.get(Calendar.MONTH) + 1, 0, c.get(Calendar.DAY_OF_MONTH),
+                c.get(Calendar.HOUR_OF_DAY), c.get(Calendar.MINUTE), c.get(Calendar.SECOND),
+                c.get(Calendar.MILLISECOND)};
+            for (int f : fields) {
+                bytes.write(f & 0xFF);
+                bytes.write(f >> 8);
+            }
+        }
+        for (long id : new long[] {PropertyIDMap.PID_PAGECOUNT, PropertyIDMap.PID_WORDCOUNT,
+            PropertyIDMap.PID_CHARCOUNT}) {
+            Object count = s.getProperty(id);
+            if (count != null) {
+                bytes.write(count.toString().getBytes(StandardCharsets.UTF_16LE));
+            }
+        }
+        bytes.write(extendedVersionId.getBytes(StandardCharsets.UTF_16LE));
+        byte[] digest = MessageDigest.getInstance("MD5").digest(bytes.toByteArray());
+        return Base64.getEncoder().withoutPadding().encodeToString(digest);
+    }
+
+    private static void assertMarksMatchSummary(String path) throws Exception {
+        SummaryInformation si = poiSummary(path);
+        Map<String, Object> custom = poiCustom(path);
+        assertEquals(si.getLastSaveDateTime(), custom.get("sorrel_save"));
+        assertEquals(si.getLastAuthor(), custom.get("Quorvane LastSavedBy"));
+    }
+
+    /** Checks the record that the check made from X; answers its id. */
+    private static String assertNewVersion(Map<?, ?> record, String tripwire) {
+        String y = (String) record.get(EVID);
+        assertEquals(22, y.length());
+        assertNotEquals(X, y);
+        assertEquals(tripwire, record.get("Quorvane VersionId." + y));
+        assertEquals("5", record.get("Quorvane SequenceNumber." + y));
+        assertEquals("", record.get("Quorvane AuthorId." + y));
+        assertEquals("1.2", record.get("Quorvane MetadataVersion." + y));
+        assertEquals("doc-17", record.get("Quorvane DocumentId." + y));
+        assertEquals("master-3", record.get("Quorvane MasterDocumentId." + y));
+        assertEquals("2", record.get("Quorvane UrVersionIdsSize." + y));
+        assertEquals("u-1", record.get("Quorvane UrVersionId1." + y));
+        assertEquals(tripwire, record.get("Quorvane UrVersionId2." + y));
+        assertFalse(record.keySet().stream().anyMatch(k -> k.toString().endsWith("." + X)), "nothing of X remains");
+        return y;
+    }
+
+    @ParameterizedTest(name = "outside save by {0}")
+    @ValueSource(strings = {"poi", "engine"})
+    void anOutsideSaveIsRecordedAsANewVersionOnceAndTheMarksAreRenewed(String by) throws Exception {
+        String path = copy(temp, DOC);
+        track(path, "1.2");
+        assertMarksMatchSummary(path);
+        assertEquals(X, checkedRead(path).getProperty(EVID), "marks match: not a straggler");
+
+        if (by.equals("poi")) {
+            poiSave(path, si -> si.setLastSaveDateTime(new Date(si.getLastSaveDateTime().getTime() + 3_600_123)));
+        } else {
+            DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
+        }
+        String tripwire = expectedTripwire(path, X);
+        Properties seen = checkedRead(path);
+        String y = assertNewVersion(seen, tripwire);
+        assertEquals("Acme", seen.getProperty("Client"));
+        assertEquals(seen.getProperty("Quorvane VersionId." + y), poiCustom(path).get("Quorvane VersionId." + y));
+        assertNewVersion(poiCustom(path), tripwire);
+        assertMarksMatchSummary(path);
+
+        Map<String, Object> after = poiCustom(path);
+        assertEquals(y, checkedRead(path).getProperty(EVID), "found once");
+        assertEquals(after, poiCustom(path));
+    }
+
+    @Test
+    void untrackedOldAndNonOfficeDocumentsAreLeftAlone() throws Exception {
+        String untracked = copy(temp, DOC, "untracked.doc");
+        Properties flag = new Properties();
+        flag.setProperty("Quorvane Untracked", "TRUE");
+        flag.setProperty("sorrel_save", "not even a date");
+        assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(untracked, flag));
+
+        String old = copy(temp, DOC, "old.doc");
+        track(old, "1.2");
+        Properties downgrade = new Properties();
+        downgrade.setProperty("Quorvane MetadataVersion." + X, "1.0");
+        assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(old, downgrade));
+
+        String docx = copy(temp, DOC, "tracked.docx");
+        track(docx, "1.2");
+        String rtf = copy(temp, DOC, "tracked.rtf");
+        track(rtf, "1.2");
+        String upper = copy(temp, DOC, "TRACKED.DOC");
+        track(upper, "1.2");
+
+        for (String path : List.of(untracked, old, docx, rtf, upper)) {
+            DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
+        }
+        for (String path : List.of(untracked, old, docx, rtf)) {
+            Map<String, Object> before = poiCustom(path);
+            Properties seen = checkedRead(path);
+            assertEquals(before.size(), seen.size(), path);
+            assertEquals(before, poiCustom(path), path + " is unchanged");
+        }
+        assertNotEquals(X, checkedRead(upper).getProperty(EVID), "upper-case .DOC is checked");
+    }
+
+    /** Child JVM: the checked read while the parent holds the document, then the read with an unopenable check. */
+    static final class Child {
+        public static void main(String[] args) throws Exception {
+            Properties real = new Properties();
+            int first = Win32Impl.getCompoundDocumentUserProperties(args[0], real, true);
+            Properties standIn = new Properties();
+            int second = StragglerHooks.readWithUnopenableCheck(args[0], standIn);
+            real.setProperty("result", Integer.toString(first));
+            real.setProperty("standInResult", Integer.toString(second));
+            real.setProperty("standInClient", String.valueOf(standIn.getProperty("Client")));
+            try (OutputStream out = Files.newOutputStream(Path.of(args[1]))) {
+                real.store(out, null);
+            }
+        }
+    }
+
+    @Test
+    void whileAnotherProgramHoldsTheDocumentOnlyTheJavaObjectGetsTheNewVersion() throws Exception {
+        String path = copy(temp, DOC);
+        track(path, "1.2");
+        DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
+        String tripwire = expectedTripwire(path, X);
+        Map<String, Object> before = poiCustom(path);
+
+        Path home = temp.resolve("home");
+        Path data = Files.createDirectories(home.resolve("Quorvane/data"));
+        Files.writeString(data.resolve("ai.config"), "logger.file = native.log\nlogger.level = ERROR\n",
+                StandardCharsets.ISO_8859_1);
+        Path result = temp.resolve("child.properties");
+        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
+        assertTrue(held > 0, Long.toHexString(held));
+        String output;
+        Process child;
+        try {
+            ProcessBuilder builder = new ProcessBuilder(Path.of(System.getProperty("java.home"), "bin", "java")
+                    .toString(), "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
+                    "-cp", System.getProperty("java.class.path") + File.pathSeparator + classPath(),
+                    Child.class.getName(), path, result.toString());
+            builder.environment().put("XDG_DATA_HOME", home.toString());
+            builder.redirectErrorStream(true);
+            child = builder.start();
+            output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            assertTrue(child.waitFor(60, TimeUnit.SECONDS));
+        } finally {
+            StragglerHooks.release(held);
+        }
+        assertEquals(0, child.exitValue(), output);
+        assertFalse(output.contains("WARNING"), output);
+
+        Properties seen = new Properties();
+        try (var in = Files.newInputStream(result)) {
+            seen.load(in);
+        }
+        assertEquals("0", seen.remove("result"));
+        assertEquals("0", seen.remove("standInResult"));
+        assertEquals("Acme", seen.remove("standInClient"));
+        assertNewVersion(seen, tripwire);
+        assertEquals(before, poiCustom(path), "the document keeps its record and marks");
+
+        // The read-only pass that found the straggler answers 1, which is not
+        // logged; only the stand-in's unopenable check is.
+        List<String> lines = Files.readAllLines(data.resolve("native.log"), StandardCharsets.UTF_8);
+        assertEquals(1, lines.size(), String.join("\n", lines));
+        assertTrue(lines.get(0).contains(" ERROR "), lines.get(0));
+        assertTrue(lines.get(0).endsWith(" - Couldn't check the straggler tripwire on '" + path + "' : 0x80030020"),
+                lines.get(0));
+        // Once the other program is gone, the writable pass records it in the document.
+        assertNewVersion(checkedRead(path), tripwire);
+    }
+
+    /** The jars of this class and of the client, whatever the launcher's own class path holds. */
+    private static String classPath() throws Exception {
+        String tests = Path.of(Child.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
+        String client = Path.of(Win32Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI())
+                .toString();
+        return tests + File.pathSeparator + client;
+    }
+}

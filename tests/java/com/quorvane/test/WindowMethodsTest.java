@@ -1,0 +1,169 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.BufferedReader;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Paths;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+/** The window services against a private Xvfb server that the test starts, and with no display at all. */
+class WindowMethodsTest {
+    static final int LWA_COLORKEY = 1;
+    static final int LWA_ALPHA = 2;
+    static final int AW_HOR_POSITIVE = 0x1;
+    static final int AW_HIDE = 0x10000;
+    static final int AW_ACTIVATE = 0x20000;
+    static final int AW_SLIDE = 0x40000;
+    static final int AW_BLEND = 0x80000;
+    static final String OPACITY = "_NET_WM_WINDOW_OPACITY";
+    static final String ATTENTION = "_NET_WM_STATE_DEMANDS_ATTENTION";
+
+    static Process xvfb;
+    static String displayName;
+    static long display;
+    static long serverStartTick;
+
+    @BeforeAll
+    static void startXvfb() throws Exception {
+        serverStartTick = tickCount();
+        // -displayfd picks a free display number and prints it when the server is ready.
+        xvfb = new ProcessBuilder("Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24")
+                .redirectError(ProcessBuilder.Redirect.DISCARD).start();
+        String number = new BufferedReader(new InputStreamReader(xvfb.getInputStream(), StandardCharsets.US_ASCII))
+                .readLine();
+        assertNotNull(number, "Xvfb did not start");
+        displayName = ":" + number.trim();
+        WindowHooks.setDisplayVariable(displayName);
+        display = WindowHooks.open(displayName);
+        assertNotEquals(0L, display);
+    }
+
+    @AfterAll
+    static void stopXvfb() throws Exception {
+        if (display != 0) {
+            WindowHooks.close(display);
+        }
+        WindowHooks.setDisplayVariable(System.getenv("DISPLAY"));
+        if (xvfb != null) {
+            xvfb.destroy();
+            xvfb.waitFor();
+        }
+    }
+
+    /** Milliseconds since boot, the clock GetTickCount counts. */
+    static long tickCount() throws Exception {
+        String uptime = new String(Files.readAllBytes(Paths.get("/proc/uptime")), StandardCharsets.US_ASCII);
+        return (long) (Double.parseDouble(uptime.split(" ")[0]) * 1000);
+    }
+
+    static int deadWindow() {
+        int w = WindowHooks.createWindow(display, false);
+        WindowHooks.destroyWindow(display, w);
+        return w;
+    }
+
+    @Test
+    void layeredAlphaBecomesTheWindowOpacity() {
+        int w = WindowHooks.createWindow(display, true);
+        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 128, LWA_ALPHA));
+        assertEquals(0x80808080L, WindowHooks.cardinal(display, w, OPACITY));
+        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 255, LWA_ALPHA));
+        assertEquals(0xFFFFFFFFL, WindowHooks.cardinal(display, w, OPACITY));
+        // Only the low 8 bits count: 256 is 0, fully transparent.
+        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 256, LWA_ALPHA));
+        assertEquals(0L, WindowHooks.cardinal(display, w, OPACITY));
+        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, 0x140, LWA_ALPHA | LWA_COLORKEY));
+        assertEquals(0x40404040L, WindowHooks.cardinal(display, w, OPACITY));
+        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, 10, LWA_COLORKEY));
+        assertEquals(0x40404040L, WindowHooks.cardinal(display, w, OPACITY));
+        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(deadWindow(), 0, 128, LWA_ALPHA));
+        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(0, 0, 128, LWA_ALPHA));
+        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(-1, 0, 128, LWA_ALPHA));
+        WindowHooks.destroyWindow(display, w);
+    }
+
+    @Test
+    void flashingAsksForAttentionAndAnswersThePreviousState() {
+        int w = WindowHooks.createWindow(display, true);
+        assertEquals(0, Win32Impl.FlashWindow(w, true));
+        assertTrue(WindowHooks.hasState(display, w, ATTENTION));
+        assertTrue(WindowHooks.urgent(display, w));
+        assertNotEquals(0, Win32Impl.FlashWindow(w, true));
+        assertNotEquals(0, Win32Impl.FlashWindow(w, false));
+        assertFalse(WindowHooks.hasState(display, w, ATTENTION));
+        assertFalse(WindowHooks.urgent(display, w));
+        assertEquals(0, Win32Impl.FlashWindow(w, false));
+        assertEquals(0, Win32Impl.FlashWindow(deadWindow(), true));
+        WindowHooks.destroyWindow(display, w);
+    }
+
+    @Test
+    void animationShowsAndHidesAndBlendsOverItsTime() {
+        int w = WindowHooks.createWindow(display, false);
+        assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)); // already hidden
+        long start = System.nanoTime();
+        assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
+        assertTrue((System.nanoTime() - start) / 1_000_000 >= 250, "the fade takes its time");
+        assertTrue(WindowHooks.mapped(display, w));
+        assertEquals(-1L, WindowHooks.cardinal(display, w, OPACITY), "no opacity of its own is left behind");
+        assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_BLEND)); // already shown
+
+        Win32Impl.SetLayeredWindowAttributes(w, 0, 0x80, LWA_ALPHA);
+        assertNotEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND));
+        assertFalse(WindowHooks.mapped(display, w));
+        assertEquals(0x80808080L, WindowHooks.cardinal(display, w, OPACITY), "its own opacity is kept");
+
+        assertEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE)); // a slide needs a direction
+        assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE));
+        assertTrue(WindowHooks.mapped(display, w));
+        assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE));
+        assertFalse(WindowHooks.mapped(display, w));
+        assertEquals(0, Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND));
+        WindowHooks.destroyWindow(display, w);
+    }
+
+    @Test
+    void lastInputTimeIsTheTickCountOfTheLastInput() throws Exception {
+        long first = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
+        long now = tickCount();
+        assertTrue(first >= serverStartTick - 1000 && first <= now + 1000,
+                "last input " + first + " between server start " + serverStartTick + " and now " + now);
+        Thread.sleep(1200);
+        long later = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
+        assertTrue(Math.abs(later - first) < 300, "no input meanwhile: " + first + " then " + later);
+        WindowHooks.resetIdle(display);
+        long reset = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
+        assertTrue(reset >= first + 1000 && reset <= tickCount() + 1000, "after input: " + reset);
+    }
+
+    @Test
+    void withoutADisplayEveryWindowMethodAnswersFalse() {
+        int w = WindowHooks.createWindow(display, true);
+        for (String value : new String[] {null, ":4999", "no-such-host.invalid:0", "nonsense"}) {
+            WindowHooks.setDisplayVariable(value);
+            try {
+                long start = System.nanoTime();
+                assertEquals(0, Win32Impl.getLastInputTime(), value);
+                assertEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 128, LWA_ALPHA), value);
+                assertEquals(0, Win32Impl.FlashWindow(w, true), value);
+                assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND), value);
+                assertTrue((System.nanoTime() - start) / 1_000_000 < 10_000, value);
+            } finally {
+                WindowHooks.setDisplayVariable(displayName);
+            }
+        }
+        assertEquals(-1L, WindowHooks.cardinal(display, w, OPACITY));
+        assertTrue(WindowHooks.mapped(display, w));
+        WindowHooks.destroyWindow(display, w);
+    }
+}

@@ -1,0 +1,216 @@
+// The log file shared by processes: whole lines, each exactly once, in each
+// writer's order, rolled once per crossing; and a mutex holder that dies.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Win32Api.h"
+
+extern char** environ;
+
+namespace {
+
+const char kWriter[] = QV_LOG_WRITER;
+const char kLoggerMutex[] = "Quorvane Native Logger Mutex";
+const char kLinePattern[] =
+    R"(^\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (\S+) +\[(\d+):(\d+)\] (\S+) - (.*)$)";
+const uintmax_t kThreshold = 1048576;
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A process of `program`, its standard output readable through Output().
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& args) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    output_ = fds[0];
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (output_ >= 0) close(output_);
+  }
+  bool Started() const { return pid_ > 0; }
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (read(output_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  void Kill() { kill(pid_, SIGKILL); }
+  int Wait() {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  bool reaped_ = false;
+};
+
+class LoggerProcesses : public ::testing::Test {
+ protected:
+  LoggerProcesses() {
+    char pattern[] = "/tmp/qv-logproc-XXXXXX";
+    root_ = mkdtemp(pattern);
+    data_ = root_ + "/Quorvane/data";
+    std::filesystem::create_directories(data_);
+    // A short executable path keeps the lines short (the path is in each line).
+    writer_ = root_ + "/w";
+    std::filesystem::copy_file(kWriter, writer_);
+    const char* old = getenv("XDG_DATA_HOME");
+    if (old) oldXdg_ = old;
+    setenv("XDG_DATA_HOME", root_.c_str(), 1);
+  }
+  ~LoggerProcesses() override {
+    if (oldXdg_.empty()) unsetenv("XDG_DATA_HOME");
+    else setenv("XDG_DATA_HOME", oldXdg_.c_str(), 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  void Settings(const std::string& text) { std::ofstream(data_ + "/ai.config") << text; }
+  std::string LogPath() const { return data_ + "/shared.log"; }
+
+  std::string root_, data_, writer_, oldXdg_;
+};
+
+TEST_F(LoggerProcesses, FourWritersShareOneFileAndRollOnce) {
+  const int kWriters = 4, kLines = 5000;
+  Settings("logger.file=shared.log\nlogger.level=INFO\n");
+  {
+    std::vector<std::unique_ptr<Child>> writers;
+    for (int w = 0; w < kWriters; ++w)
+      writers.emplace_back(new Child(writer_, {"write", std::to_string(kLines), "w" + std::to_string(w)}));
+    for (auto& child : writers) {
+      ASSERT_TRUE(child->Started());
+      const int status = child->Wait();
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+  }
+  const std::string rolledText = ReadBytes(LogPath() + ".1");
+  const std::string currentText = ReadBytes(LogPath());
+  const uintmax_t total = rolledText.size() + currentText.size();
+  ASSERT_GT(total, kThreshold);
+  ASSERT_LT(total, 2 * kThreshold) << "sized for exactly one crossing";
+
+  // The rolled file ends with the line that crossed; nothing was lost to a
+  // second roll.
+  EXPECT_GT(rolledText.size(), kThreshold);
+  EXPECT_LT(rolledText.size(), kThreshold + 200);
+  ASSERT_FALSE(rolledText.empty());
+  EXPECT_EQ('\n', rolledText.back());
+  ASSERT_FALSE(currentText.empty());
+  EXPECT_EQ('\n', currentText.back());
+
+  const std::regex line(kLinePattern), message(R"(^w(\d) (\d{6})$)");
+  std::map<int, int> next;  // writer -> next sequence number expected
+  std::set<std::string> seen;
+  int rolls = 0;
+  std::vector<std::string> all = Lines(rolledText);
+  const std::vector<std::string> current = Lines(currentText);
+  all.insert(all.end(), current.begin(), current.end());
+  for (size_t i = 0; i < all.size(); ++i) {
+    std::smatch m, n;
+    ASSERT_TRUE(std::regex_match(all[i], m, line)) << "a whole line: " << all[i];
+    const std::string text = m[5].str();
+    if (text.rfind("Previous log file rolled to '", 0) == 0) {
+      ++rolls;
+      EXPECT_EQ("Previous log file rolled to '" + LogPath() + ".1' after exceeding 1048576 bytes.", text);
+      EXPECT_EQ(Lines(rolledText).size(), i) << "the first line of the new file";
+      continue;
+    }
+    ASSERT_TRUE(std::regex_match(text, n, message)) << text;
+    const int writer = std::stoi(n[1]), sequence = std::stoi(n[2]);
+    EXPECT_EQ(next[writer], sequence) << "writer " << writer << " in order";
+    next[writer] = sequence + 1;
+    EXPECT_TRUE(seen.insert(text).second) << "once: " << text;
+  }
+  EXPECT_EQ(1, rolls);
+  EXPECT_EQ(static_cast<size_t>(kWriters * kLines), seen.size());
+  for (int w = 0; w < kWriters; ++w) EXPECT_EQ(kLines, next[w]) << "every line of writer " << w;
+}
+
+TEST_F(LoggerProcesses, AMutexWhoseHolderDiesIsAbandonedToTheNextWaiter) {
+  const std::string name = "qv-abandon-" + std::to_string(getpid());
+  const std::wstring wideName(name.begin(), name.end());
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, wideName.c_str());
+  ASSERT_NE(nullptr, mutex);
+  Child holder(writer_, {"hold", name});
+  ASSERT_TRUE(holder.Started());
+  ASSERT_EQ("held", holder.ReadLine());
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(mutex, 100)) << "held by the other process";
+  holder.Kill();
+  holder.Wait();
+  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(mutex, 5000));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "sound again";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+}
+
+TEST_F(LoggerProcesses, TheLogGoesOnAfterAWriterDiesHoldingTheLoggerMutex) {
+  Settings("logger.file=shared.log\nlogger.level=INFO\n");
+  const std::wstring wideName(kLoggerMutex, kLoggerMutex + sizeof kLoggerMutex - 1);
+  // Our handle keeps the name alive, so the next writer meets the abandoned
+  // mutex rather than a fresh one.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, wideName.c_str());
+  ASSERT_NE(nullptr, mutex);
+  {
+    Child holder(writer_, {"hold", kLoggerMutex});
+    ASSERT_EQ("held", holder.ReadLine());
+    holder.Kill();
+    holder.Wait();
+  }
+  Child writer(writer_, {"write", "3", "after"});
+  const int status = writer.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto lines = Lines(ReadBytes(LogPath()));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find(" - after 000000"));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "released by the writer";
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+}  // namespace

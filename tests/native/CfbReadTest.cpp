@@ -1,0 +1,177 @@
+// Reading compound files: every fixture against olefile, exact stream
+// contents, nested storages, and damaged files failing cleanly.
+#include <gtest/gtest.h>
+
+#include "CfbTestSupport.h"
+#include "posix/StorageApi.h"
+#include "posix/storage/cfb/Update.h"
+
+namespace {
+
+using namespace cfbtest;
+
+TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
+  std::vector<std::string> paths;
+  for (const auto& name : FixtureNames())
+    if (name != "FatChainLoop_v3.cfs") paths.push_back(FixtureDir() + "/" + name);
+  ASSERT_GE(paths.size(), 19u);
+  const auto oracle = OlefileListings(paths);
+  ASSERT_EQ(oracle.size(), paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    std::vector<std::string> ours;
+    ASSERT_EQ(EngineListing(paths[i], ours), S_OK) << paths[i];
+    EXPECT_FALSE(ours.empty()) << paths[i];
+    EXPECT_EQ(ours, oracle[i]) << paths[i];
+    // And through the public entry point, shared reading as the library opens it.
+    const std::wstring wide(paths[i].begin(), paths[i].end());
+    IStorage* storage = nullptr;
+    ASSERT_EQ(StgOpenStorage(wide.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_NONE | STGM_DIRECT_SWMR, nullptr, 0,
+                             &storage),
+              S_OK);
+    storage->Release();
+    EXPECT_EQ(StgIsStorageFile(wide.c_str()), S_OK);
+  }
+}
+
+TEST(CfbRead, TestStreamsHoldTheirPattern) {
+  for (size_t size : {0, 63, 64, 65, 4095, 4096, 4097}) {
+    std::shared_ptr<cfb::CompoundFile> file;
+    ASSERT_EQ(cfb::CompoundFile::Open(FixtureDir() + "/TestStream_v3_" + std::to_string(size) + ".cfs", ReadOnly(),
+                                      file),
+              S_OK);
+    std::vector<uint8_t> data;
+    ASSERT_EQ(file->ReadStream(u"TestStream", data), S_OK);
+    ASSERT_EQ(data.size(), size);
+    for (size_t i = 0; i < size; ++i) ASSERT_EQ(data[i], i % 256) << "size " << size << " byte " << i;
+    // Names compare without regard to case.
+    ASSERT_EQ(file->ReadStream(u"TESTSTREAM", data), S_OK);
+    EXPECT_EQ(file->ReadStream(u"TestStream2", data), STG_E_FILENOTFOUND);
+  }
+}
+
+TEST(CfbRead, NestedStoragesWalkAndRead) {
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Open(FixtureDir() + "/MultipleStorage3.cfs", ReadOnly(), file), S_OK);
+  std::vector<cfb::WalkEntry> entries;
+  ASSERT_EQ(file->Walk(entries), S_OK);
+  std::vector<std::string> paths;
+  for (const auto& e : entries) {
+    std::string joined;
+    for (const auto& part : e.path) joined += "/" + Narrow(part);
+    paths.push_back(joined + (e.entry.objectType == cfb::kTypeStorage ? "/" : ""));
+  }
+  std::sort(paths.begin(), paths.end());
+  const std::vector<std::string> expected = {"/MyStorage/",
+                                             "/MyStorage/Another2Storage/",
+                                             "/MyStorage/AnotherStorage/",
+                                             "/MyStorage/AnotherStorage/Another2Stream",
+                                             "/MyStorage/AnotherStorage/Another3Stream",
+                                             "/MyStorage/AnotherStorage/AnotherStream",
+                                             "/MyStorage/MySecondStream",
+                                             "/MyStorage/MyStream"};
+  EXPECT_EQ(paths, expected);
+  std::vector<uint8_t> data;
+  EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage", u"AnotherStream"}, data), S_OK);
+  EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage"}, data), STG_E_FILENOTFOUND);  // a storage
+  EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"Nothing", u"AnotherStream"}, data), STG_E_FILENOTFOUND);
+  EXPECT_EQ(file->ReadStream(u"MyStream", data), STG_E_FILENOTFOUND);  // not in the root
+}
+
+TEST(CfbRead, ChainLoopFailsCleanly) {
+  std::vector<std::string> ignored;
+  const HRESULT hr = EngineListing(FixtureDir() + "/FatChainLoop_v3.cfs", ignored);
+  EXPECT_EQ(hr, STG_E_DOCFILECORRUPT);
+}
+
+TEST(CfbRead, NonCompoundAndMissingFiles) {
+  TempDir dir;
+  WriteAll(dir.File("text.doc"), std::vector<uint8_t>(2000, 'x'));
+  WriteAll(dir.File("empty.doc"), {});
+  std::shared_ptr<cfb::CompoundFile> file;
+  EXPECT_EQ(cfb::CompoundFile::Open(dir.File("text.doc"), ReadOnly(), file), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(cfb::CompoundFile::Open(dir.File("empty.doc"), ReadOnly(), file), STG_E_FILEALREADYEXISTS);
+  EXPECT_EQ(cfb::CompoundFile::Open(dir.File("missing.doc"), ReadOnly(), file), STG_E_FILENOTFOUND);
+  EXPECT_EQ(cfb::CompoundFile::Open(dir.File("no/such/dir.doc"), ReadOnly(), file), STG_E_PATHNOTFOUND);
+  EXPECT_EQ(cfb::CompoundFile::Open(dir.Path(), ReadOnly(), file), STG_E_ACCESSDENIED);
+  EXPECT_EQ(StgIsStorageFile(L"/nonexistent/qv.doc"), STG_E_PATHNOTFOUND);
+  const std::string narrow = dir.File("text.doc");
+  const std::wstring text(narrow.begin(), narrow.end());
+  EXPECT_EQ(StgIsStorageFile(text.c_str()), S_FALSE);
+  EXPECT_EQ(StgIsStorageFile(nullptr), STG_E_INVALIDNAME);
+}
+
+// Every truncation and many single-byte corruptions of every fixture: open,
+// walk and read everything; each step succeeds or fails with an HRESULT.
+TEST(CfbRead, DamagedCopiesFailCleanly) {
+  TempDir dir;
+  const std::string target = dir.File("damaged.cfs");
+  size_t failures = 0, runs = 0;
+  auto attempt = [&](const std::vector<uint8_t>& bytes) {
+    WriteAll(target, bytes);
+    std::vector<std::string> lines;
+    const HRESULT hr = EngineListing(target, lines);
+    ++runs;
+    if (FAILED(hr)) {
+      ++failures;
+      EXPECT_TRUE(hr == STG_E_DOCFILECORRUPT || hr == STG_E_INVALIDHEADER || hr == STG_E_FILEALREADYEXISTS) << hr;
+    }
+  };
+  for (const auto& name : FixtureNames()) {
+    const std::vector<uint8_t> original = ReadAll(FixtureDir() + "/" + name);
+    for (size_t cut : {size_t{0}, size_t{7}, size_t{100}, size_t{511}, size_t{512}, size_t{700}, original.size() / 2,
+                       original.size() - 600, original.size() - 1}) {
+      if (cut >= original.size()) continue;
+      attempt(std::vector<uint8_t>(original.begin(), original.begin() + cut));
+    }
+    uint32_t x = 12345;
+    for (int i = 0; i < 100; ++i) {
+      x = x * 1103515245u + 12345u;
+      std::vector<uint8_t> bytes = original;
+      // Mostly the header and the first sectors, where the structures live.
+      const size_t span = std::min<size_t>(bytes.size(), i % 3 == 0 ? bytes.size() : 2048);
+      bytes[(x >> 8) % span] ^= static_cast<uint8_t>(1u << (x % 8) | 0x80);
+      attempt(bytes);
+    }
+  }
+  EXPECT_GT(failures, 100u);
+  EXPECT_LT(failures, runs);
+}
+
+// A damaged directory that points back at itself, and a FAT that loops.
+TEST(CfbRead, CyclesInDirectoryAndChainsAreCorrupt) {
+  TempDir dir;
+  const std::string path = CopyFixture("MultipleStorage.cfs", dir);
+  std::vector<uint8_t> bytes = ReadAll(path);
+  // Directory sector of this file: from the header.
+  const uint32_t dirSector = cfb::Load32(bytes.data() + cfb::kHeaderFirstDirSector);
+  const size_t entry1 = (dirSector + 1) * 512 + 128;  // the first entry under the root
+  std::vector<uint8_t> looped = bytes;
+  cfb::Store32(looped.data() + entry1 + cfb::kDirLeftSibling, 1);  // itself
+  WriteAll(path, looped);
+  std::vector<std::string> lines;
+  EXPECT_EQ(EngineListing(path, lines), STG_E_DOCFILECORRUPT);
+
+  std::vector<uint8_t> storageLoop = bytes;
+  cfb::Store32(storageLoop.data() + entry1 + cfb::kDirChild, 1);  // a storage containing itself
+  WriteAll(path, storageLoop);
+  EXPECT_EQ(EngineListing(path, lines), STG_E_DOCFILECORRUPT);
+}
+
+// Reading one small stream of a large file reads a few kilobytes only.
+TEST(CfbRead, SmallReadOfLargeFileTouchesLittle) {
+  TempDir dir;
+  const std::string path = dir.File("large.cfs");
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, 1)), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Large", Pattern(24u << 20, 2)), S_OK);
+  file.reset();
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
+  const uint64_t before = file->BytesRead();
+  std::vector<uint8_t> data;
+  ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 1));
+  EXPECT_LT(file->BytesRead() - before, 8u * 1024);
+}
+
+}  // namespace

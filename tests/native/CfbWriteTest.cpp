@@ -1,0 +1,234 @@
+// Writing compound files: new files (versions 3 and 4), replacing, adding
+// and deleting streams in fixtures, checked by reading back with our engine
+// and with olefile; the directory stays a valid red-black tree.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "CfbTestSupport.h"
+#include "posix/StorageApi.h"
+#include "posix/storage/cfb/StorageObject.h"
+#include "posix/storage/cfb/View.h"
+
+namespace {
+
+using namespace cfbtest;
+
+// Black height of a subtree, or -1 when a red-black rule is broken.
+int CheckSubtree(cfb::View& view, uint32_t id, bool parentRed, std::vector<std::u16string>& order, int depth) {
+  if (id == cfb::kNoStream) return 1;
+  if (depth > 64) return -1;
+  cfb::DirEntry entry;
+  if (FAILED(view.directory.Get(id, entry))) return -1;
+  const bool red = entry.color == cfb::kRed;
+  if (red && parentRed) return -1;
+  const int left = CheckSubtree(view, entry.leftSibling, red, order, depth + 1);
+  order.push_back(entry.name);
+  const int right = CheckSubtree(view, entry.rightSibling, red, order, depth + 1);
+  if (left < 0 || right < 0 || left != right) return -1;
+  return left + (red ? 0 : 1);
+}
+
+void ExpectValidRootTree(const std::string& path) {
+  std::unique_ptr<cfb::FileIo> io;
+  ASSERT_EQ(cfb::FileIo::Open(path, false, cfb::OpenDisposition::kOpenExisting, io), S_OK);
+  std::unique_ptr<cfb::View> view;
+  ASSERT_EQ(cfb::View::Load(*io, view), S_OK);
+  if (view->root.child == cfb::kNoStream) return;
+  cfb::DirEntry top;
+  ASSERT_EQ(view->directory.Get(view->root.child, top), S_OK);
+  EXPECT_EQ(top.color, cfb::kBlack);
+  std::vector<std::u16string> order;
+  EXPECT_GT(CheckSubtree(*view, view->root.child, false, order, 0), 0) << path;
+  for (size_t i = 1; i < order.size(); ++i) EXPECT_LT(cfb::CompareNames(order[i - 1], order[i]), 0);
+}
+
+std::string Line(const std::string& name, const std::vector<uint8_t>& data) {
+  return name + " " + std::to_string(data.size()) + " " + Sha256(data);
+}
+
+std::vector<std::string> Lines(const std::map<std::string, std::vector<uint8_t>>& streams) {
+  std::vector<std::string> lines;
+  for (const auto& [name, data] : streams) lines.push_back(Line(name, data));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TEST(CfbWrite, NewFilesOfBothVersionsReadBackEverywhere) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  std::vector<std::vector<std::string>> expected;
+  for (uint16_t version : {3, 4}) {
+    const std::string path = dir.File("new_v" + std::to_string(version) + ".cfs");
+    std::shared_ptr<cfb::CompoundFile> file;
+    ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, version, file), S_OK);
+    std::map<std::string, std::vector<uint8_t>> streams;
+    uint8_t seed = 0;
+    for (size_t size : {0, 1, 63, 64, 65, 4095, 4096, 4097, 70000}) {
+      const std::string name = "Stream" + std::to_string(size);
+      streams[name] = Pattern(size, ++seed);
+      ASSERT_EQ(file->WriteStream(Wide(name), streams[name]), S_OK);
+    }
+    // Growth across the cutoff, shrinking back, and an emptied stream.
+    for (const auto& [name, size] : std::vector<std::pair<std::string, size_t>>{
+             {"Stream1", 9000}, {"Stream70000", 100}, {"Stream4096", 0}, {"Stream63", 4000}}) {
+      streams[name] = Pattern(size, ++seed);
+      ASSERT_EQ(file->WriteStream(Wide(name), streams[name]), S_OK);
+    }
+    ASSERT_EQ(file->DeleteStream(u"Stream65"), S_OK);
+    streams.erase("Stream65");
+    EXPECT_EQ(file->DeleteStream(u"Stream65"), STG_E_FILENOTFOUND);
+    ASSERT_EQ(file->Commit(), S_OK);
+    file.reset();  // it was opened exclusively
+    std::vector<std::string> ours;
+    ASSERT_EQ(EngineListing(path, ours), S_OK);
+    EXPECT_EQ(ours, Lines(streams));
+    ExpectValidRootTree(path);
+    paths.push_back(path);
+    expected.push_back(Lines(streams));
+  }
+  EXPECT_EQ(ReadAll(paths[1]).size() % 4096, 0u);
+  const auto oracle = OlefileListings(paths);
+  ASSERT_EQ(oracle.size(), 2u);
+  EXPECT_EQ(oracle[0], expected[0]);
+  EXPECT_EQ(oracle[1], expected[1]);
+}
+
+TEST(CfbWrite, ManyNamesKeepABalancedValidTree) {
+  TempDir dir;
+  const std::string path = dir.File("names.cfs");
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  std::map<std::string, std::vector<uint8_t>> streams;
+  uint32_t x = 7;
+  for (int i = 0; i < 120; ++i) {
+    x = x * 1103515245u + 12345u;
+    std::string name = "n" + std::to_string(x % 100000);
+    if (i % 7 == 0) name += std::string(i % 20, 'z');
+    streams[name] = Pattern(20 + i, static_cast<uint8_t>(i));
+    ASSERT_EQ(file->WriteStream(Wide(name), streams[name]), S_OK);
+    if (i % 5 == 4) {
+      auto victim = streams.begin();
+      std::advance(victim, x % streams.size());
+      ASSERT_EQ(file->DeleteStream(Wide(victim->first)), S_OK);
+      streams.erase(victim);
+    }
+    if (i % 20 == 0) ExpectValidRootTree(path);  // raw reads: no share locks involved
+  }
+  file.reset();
+  ExpectValidRootTree(path);
+  std::vector<std::string> ours;
+  ASSERT_EQ(EngineListing(path, ours), S_OK);
+  EXPECT_EQ(ours, Lines(streams));
+  EXPECT_EQ(OlefileListing(path), Lines(streams));
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
+  // Names the format cannot hold.
+  EXPECT_EQ(file->WriteStream(std::u16string(32, u'a'), {}), STG_E_INVALIDNAME);
+  EXPECT_EQ(file->WriteStream(u"a/b", {}), STG_E_INVALIDNAME);
+  EXPECT_EQ(file->WriteStream(u"", {}), STG_E_INVALIDNAME);
+}
+
+// More than 109 FAT sectors: the DIFAT chain grows (version 3).
+TEST(CfbWrite, BigStreamNeedsDifatSectors) {
+  TempDir dir;
+  const std::string path = dir.File("big.cfs");
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  const std::vector<uint8_t> big = Pattern(9u << 20, 9);
+  ASSERT_EQ(file->WriteStream(u"Big", big), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Small", Pattern(500, 3)), S_OK);
+  file.reset();
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  EXPECT_GT(cfb::Load32(bytes.data() + cfb::kHeaderNumFatSectors), 109u);
+  EXPECT_GE(cfb::Load32(bytes.data() + cfb::kHeaderNumDifatSectors), 1u);
+  const std::vector<std::string> expected = {Line("Big", big), Line("Small", Pattern(500, 3))};
+  std::vector<std::string> ours;
+  ASSERT_EQ(EngineListing(path, ours), S_OK);
+  EXPECT_EQ(ours, expected);
+  EXPECT_EQ(OlefileListing(path), expected);
+  // Replacing the big stream frees its sectors, which the next one reuses.
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Big", Pattern(100, 4)), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Other", Pattern(8u << 20, 5)), S_OK);
+  file.reset();
+  EXPECT_LT(ReadAll(path).size(), bytes.size() + (1u << 20));
+  EXPECT_EQ(OlefileListing(path), (std::vector<std::string>{Line("Big", Pattern(100, 4)),
+                                                           Line("Other", Pattern(8u << 20, 5)),
+                                                           Line("Small", Pattern(500, 3))}));
+}
+
+// Office and LibreOffice documents: the property streams change, nothing else.
+TEST(CfbWrite, ModifyingDocumentsKeepsOtherStreams) {
+  TempDir dir;
+  for (const std::string name : {"Office365BlankSample_v2507.doc", "LibreOfficeBlankSample_v25.8.xls",
+                                 "LibreOfficeBlankSample_v25.8.ppt", "no_codepage.doc", "2custom.doc"}) {
+    const std::string path = CopyFixture(name, dir);
+    std::vector<std::string> before;
+    ASSERT_EQ(EngineListing(path, before), S_OK);
+    std::shared_ptr<cfb::CompoundFile> file;
+    ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
+    const std::vector<uint8_t> summary = Pattern(700, 1), document = Pattern(5000, 2);
+    ASSERT_EQ(file->WriteStream(u"\005SummaryInformation", summary), S_OK);
+    ASSERT_EQ(file->WriteStream(u"\005DocumentSummaryInformation", document), S_OK);
+    EXPECT_LT(file->BytesWritten(), 64u * 1024) << name;
+    // A new name: the root's tree is written afresh, balanced and valid.
+    ASSERT_EQ(file->WriteStream(u"QvAdded", Pattern(10, 3)), S_OK);
+    file.reset();
+    std::vector<std::string> expected;
+    for (const auto& line : before)
+      if (line.rfind("\005", 0) != 0) expected.push_back(line);
+    expected.push_back(Line("\005SummaryInformation", summary));
+    expected.push_back(Line("\005DocumentSummaryInformation", document));
+    expected.push_back(Line("QvAdded", Pattern(10, 3)));
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> ours;
+    ASSERT_EQ(EngineListing(path, ours), S_OK);
+    EXPECT_EQ(ours, expected) << name;
+    EXPECT_EQ(OlefileListing(path), expected) << name;
+    ExpectValidRootTree(path);
+  }
+}
+
+TEST(CfbWrite, StorageFlagsAndCreation) {
+  TempDir dir;
+  const std::string narrow = dir.File("flags.cfs");
+  const std::wstring path(narrow.begin(), narrow.end());
+  IStorage* storage = nullptr;
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &storage), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | 0x70, 0, &storage), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 1, &storage),
+            STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, nullptr), STG_E_INVALIDPOINTER);
+  ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage), S_OK);
+  EXPECT_EQ(storage->Commit(STGC_DEFAULT), S_OK);
+  IDirectWriterLock* lock = nullptr;
+  EXPECT_EQ(storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)), E_NOINTERFACE);
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(storage->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  EXPECT_EQ(unknown->Release(), 1u);
+  EXPECT_EQ(storage->Release(), 0u);
+  IStorage* again = nullptr;
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &again), STG_E_FILEALREADYEXISTS);
+  ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &again), S_OK);
+  again->Release();
+  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_CREATE | STGM_READ, nullptr, 0, &again), STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_TRANSACTED | STGM_SHARE_EXCLUSIVE, nullptr,
+                           0, &again),
+            STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_DENY_NONE, nullptr, 0, &again),
+            STG_E_INVALIDFLAG);
+  EXPECT_EQ(StgOpenStorage(nullptr, nullptr, STGM_READ, nullptr, 0, &again), STG_E_INVALIDNAME);
+  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, 3, nullptr, 0, &again), STG_E_INVALIDFLAG);
+  // Version 4 through the internal entry point; read-only storages refuse writes.
+  const std::wstring v4 = path + L"4";
+  ASSERT_EQ(cfb::CreateDocfile(v4.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 4, &storage), S_OK);
+  storage->Release();
+  ASSERT_EQ(StgOpenStorage(v4.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage), S_OK);
+  auto engine = cfb::CompoundFileOf(storage);
+  ASSERT_TRUE(engine);
+  EXPECT_FALSE(engine->CanWrite());
+  EXPECT_EQ(engine->WriteStream(u"x", {1}), STG_E_ACCESSDENIED);
+  storage->Release();
+}
+
+}  // namespace

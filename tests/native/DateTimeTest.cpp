@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "DateTime.h"
+#include "NarrowText.h"
+#include "PropertyTestSets.h"
+
+using boost::posix_time::ptime;
+using boost::posix_time::time_from_string;
+using quorvane::FromFileTime;
+using quorvane::ToSystemTime;
+
+namespace {
+FILETIME Ticks(unsigned long long ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+// 2004-03-05T07:08:09.750 UTC in 100 ns ticks since 1601.
+const unsigned long long kMarch2004 = 127229440897500000ull;
+}  // namespace
+
+TEST(DateTime, SystemTimeFieldsTruncateToMilliseconds) {
+  const SYSTEMTIME st = ToSystemTime(time_from_string("2004-03-05 07:08:09.123456"));
+  EXPECT_EQ(2004, st.wYear);
+  EXPECT_EQ(3, st.wMonth);
+  EXPECT_EQ(0, st.wDayOfWeek);
+  EXPECT_EQ(5, st.wDay);
+  EXPECT_EQ(7, st.wHour);
+  EXPECT_EQ(8, st.wMinute);
+  EXPECT_EQ(9, st.wSecond);
+  EXPECT_EQ(123, st.wMilliseconds);
+  const SYSTEMTIME late = ToSystemTime(time_from_string("1999-12-31 23:59:59.999999"));
+  EXPECT_EQ(23, late.wHour);
+  EXPECT_EQ(59, late.wMinute);
+  EXPECT_EQ(999, late.wMilliseconds);
+}
+
+TEST(DateTime, SystemTimeRefusesTimesThatAreNotDates) {
+  const std::string message =
+      qvtest::Thrown<std::invalid_argument>([] { ToSystemTime(ptime(boost::posix_time::not_a_date_time)); });
+  EXPECT_TRUE(qvtest::EndsWith(message, " - invalid_argument : !pt.is_not_a_date_time()")) << message;
+  EXPECT_THROW(ToSystemTime(ptime(boost::posix_time::pos_infin)), std::invalid_argument);
+  EXPECT_THROW(ToSystemTime(ptime(boost::posix_time::neg_infin)), std::invalid_argument);
+}
+
+TEST(DateTime, FileTimesConvertExactlyOverTheWholeDateRange) {
+  EXPECT_EQ(time_from_string("1601-01-01 00:00:00"), FromFileTime(Ticks(0)));
+  EXPECT_EQ(time_from_string("1970-01-01 00:00:00"), FromFileTime(Ticks(116444736000000000ull)));
+  EXPECT_EQ(time_from_string("2004-03-05 07:08:09.750"), FromFileTime(Ticks(kMarch2004)));
+  // Sub-microsecond ticks are dropped; a 1601..1970 time is a real date.
+  EXPECT_EQ(time_from_string("2004-03-05 07:08:09.750001"), FromFileTime(Ticks(kMarch2004 + 19)));
+  EXPECT_EQ(time_from_string("1900-06-15 12:00:00"), FromFileTime(Ticks(94497840000000000ull)));
+  EXPECT_EQ(time_from_string("9999-12-31 23:59:59.999999"), FromFileTime(Ticks(2650467743999999999ull)));
+  EXPECT_THROW(FromFileTime(Ticks(2650467744000000000ull)), std::runtime_error);
+  EXPECT_THROW(FromFileTime(Ticks(~0ull)), std::runtime_error);
+}
+
+TEST(NarrowText, ClassicLocaleIsLatin1WithAPilcrowForTheRest) {
+  EXPECT_EQ(std::string("a\xE9\xFF\xB6\xB6", 5), quorvane::ToNarrow(L"a\u00E9\u00FF\u20AC\U0001F600"));
+  EXPECT_EQ(std::string("x\0y", 3), quorvane::ToNarrow(std::wstring(L"x\0y", 3)));
+  EXPECT_EQ(L"a\u00E9\u00FF\u00B6", quorvane::ToWide("a\xE9\xFF\xB6"));
+  std::string allBytes;
+  for (int b = 0; b < 256; ++b) allBytes.push_back(static_cast<char>(b));
+  EXPECT_EQ(allBytes, quorvane::ToNarrow(quorvane::ToWide(allBytes)));
+}

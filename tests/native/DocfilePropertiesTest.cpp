@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <algorithm>
+#include <cstring>
+
+#include "DocfileProperties.h"
+#include "FileStore.h"
+#include "MemoryStorage.h"
+#include "NarrowText.h"
+#include "PropertyTestSets.h"
+#include "TrackingRecord.h"
+
+using boost::posix_time::ptime;
+using boost::posix_time::time_from_string;
+using quorvane::DocfileProperties;
+using namespace qvtest;
+
+namespace {
+
+std::shared_ptr<MemoryStreamStore> NewStore() { return std::make_shared<MemoryStreamStore>(); }
+
+// Writes one raw value into the user-defined set, for types DocfileProperties never writes.
+void WriteRaw(const std::shared_ptr<MemoryStreamStore>& store, const std::wstring& name, const PROPVARIANT& value) {
+  IStorage* storage = NewMemoryStorage(store);
+  IPropertySetStorage* sets = nullptr;
+  ASSERT_EQ(S_OK, storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)));
+  IPropertyStorage* properties = nullptr;
+  HRESULT hr = sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &properties);
+  if (hr == STG_E_FILENOTFOUND)
+    hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
+                      STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &properties);
+  ASSERT_EQ(S_OK, hr);
+  PROPSPEC spec;
+  spec.ulKind = PRSPEC_LPWSTR;
+  spec.lpwstr = const_cast<LPOLESTR>(name.c_str());
+  EXPECT_EQ(S_OK, properties->WriteMultiple(1, &spec, &value, 4096));
+  EXPECT_EQ(S_OK, properties->Commit(STGC_DEFAULT));
+  properties->Release();
+  sets->Release();
+  storage->Release();
+}
+
+PROPVARIANT Raw(VARTYPE type) {
+  PROPVARIANT value;
+  std::memset(&value, 0, sizeof value);
+  value.vt = type;
+  return value;
+}
+
+}  // namespace
+
+TEST(DocfileProperties, NumericNamesAddressTheSummarySetAtNumberPlusOne) {
+  const auto store = NewStore();
+  DocfileProperties document(NewMemoryStorage(store));
+  EXPECT_FALSE(document.GetProperty(L"1"));
+  document.SetProperty(L"1", L"The title");
+  document.SetProperty(L"7", L"Last Author");
+  document.SetDateProperty(L"12", time_from_string("2004-03-05 07:08:09.123456"));
+  // Microseconds below the millisecond are not kept.
+  EXPECT_EQ(time_from_string("2004-03-05 07:08:09.123"), document.GetDateProperty(L"12"));
+  EXPECT_EQ(L"Last Author", Value(document, L"7"));
+  EXPECT_EQ(L"The title", Value(document, L"01"));  // still number 1
+  EXPECT_FALSE(document.HasProperty(L"2"));        // id 3, the subject
+
+  const std::string refusal = Thrown<std::runtime_error>([&] { document.SetProperty(L"12", L"x"); });
+  EXPECT_TRUE(EndsWith(refusal, " - 12 is not a string property")) << refusal;
+  EXPECT_EQ(0u, refusal.find("exception at DocfileProperties.cpp, line "));
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { document.GetDateProperty(L"7"); }),
+                       " - 7 is not a datetime property"));
+  // Summary properties are never listed; the user-defined set was never made.
+  EXPECT_TRUE(document.GetPropertyNames()->empty());
+  EXPECT_FALSE(document.HasProperty(L"Title"));
+  // Out of 32 bits: the conversion error escapes.
+  EXPECT_THROW(document.GetProperty(L"4294967296"), boost::bad_lexical_cast);
+}
+
+TEST(DocfileProperties, UserSetIsCreatedOnFirstWriteAndKeepsKindsApart) {
+  const auto store = NewStore();
+  DocfileProperties document(NewMemoryStorage(store));
+  EXPECT_FALSE(document.GetProperty(L"Client"));
+  EXPECT_TRUE(document.GetDateProperty(L"Client").is_not_a_date_time());
+  EXPECT_TRUE(document.GetPropertyNames()->empty());
+  EXPECT_TRUE(store->streams.empty());
+  document.RemoveProperty(L"Client");  // creates the empty set, removes nothing
+  EXPECT_TRUE(document.GetPropertyNames()->empty());
+
+  document.SetProperty(L"Client", L"Acme \u00e9\u20ac\U0001F600");
+  document.SetDateProperty(L"Due", time_from_string("2024-02-29 23:59:59"));
+  // Classic-locale narrowing: Latin-1 kept, the rest becomes 0xB6.
+  EXPECT_EQ(L"Acme \u00e9\u00b6\u00b6", Value(document, L"Client"));
+  EXPECT_EQ((std::vector<std::wstring>{L"Client", L"Due"}), *document.GetPropertyNames());
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { document.SetProperty(L"Due", L"x"); }),
+                       " - Due is not a string property"));
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { document.SetDateProperty(L"Client", ptime()); }),
+                       " - Client is not a datetime property"));
+  EXPECT_THROW(document.SetDateProperty(L"Due", ptime()), std::invalid_argument);
+  EXPECT_THROW(document.SetDateProperty(L"Due", time_from_string("1600-12-31 00:00:00")), std::invalid_argument);
+  EXPECT_EQ(time_from_string("2024-02-29 23:59:59"), document.GetDateProperty(L"Due"));
+  document.RemoveProperty(L"Due");
+  EXPECT_FALSE(document.HasProperty(L"Due"));
+  EXPECT_THROW(DocfileProperties(nullptr), std::logic_error);
+}
+
+TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThem) {
+  const auto store = NewStore();
+  PROPVARIANT number = Raw(VT_I4);
+  number.lVal = -5;
+  WriteRaw(store, L"Count", number);
+  PROPVARIANT flag = Raw(VT_BOOL);
+  flag.boolVal = VARIANT_TRUE;
+  WriteRaw(store, L"Flag", flag);
+  PROPVARIANT text = Raw(VT_LPSTR);
+  char digits[] = "listed, unreachable";
+  text.pszVal = digits;
+  WriteRaw(store, L"42", text);
+  DocfileProperties document(NewMemoryStorage(store));
+
+  EXPECT_EQ(L"-5", Value(document, L"Count"));
+  EXPECT_THROW(document.GetDateProperty(L"Count"), std::runtime_error);
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { document.GetProperty(L"Flag"); }),
+                       " - Flag is not a string property"));
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { document.GetDateProperty(L"Flag"); }),
+                       " - Flag is not a datetime property"));
+  EXPECT_TRUE(document.HasProperty(L"Flag"));
+  const quorvane::NameList names = document.GetPropertyNames();
+  EXPECT_NE(names->end(), std::find(names->begin(), names->end(), L"42"));
+  EXPECT_FALSE(document.HasProperty(L"42"));  // summary id 43
+
+  const quorvane::Properties snapshot(document);
+  EXPECT_EQ((std::vector<std::wstring>{L"Count"}), *snapshot.GetPropertyNames());
+
+  // Text over an integer is allowed and stores text.
+  document.SetProperty(L"Count", L"six");
+  EXPECT_EQ(L"six", Value(document, L"Count"));
+}
+
+// The record's life in a document: X becomes Y, then is copied and cleared.
+TEST(DocfileProperties, TrackingRecordLivesInTheUserDefinedSet) {
+  const auto store = NewStore();
+  {
+    DocfileProperties document(NewMemoryStorage(store));
+    LayRecordX(document);
+    quorvane::FileStore tracking(document);
+    ASSERT_TRUE(tracking.IsTracked());
+    tracking.CreateNewVersion(L"V", L"A", {L"c1", L"c2"});
+  }
+  DocfileProperties reopened(NewMemoryStorage(store));
+  const std::wstring y = ExpectRecordY(reopened, L"V", L"A");
+  quorvane::Properties target = EmptySet();
+  quorvane::FileStore(reopened).CopyTracking(target);
+  EXPECT_EQ(y, Value(target, L"Quorvane ExtendedVersionId"));
+  EXPECT_EQ(14u, target.GetPropertyNames()->size());
+  quorvane::FileStore::ClearTracking(reopened);
+  EXPECT_EQ((std::vector<std::wstring>{L"Title"}), *reopened.GetPropertyNames());
+}

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "guid.h"
+
+using quorvane::NewGuidText;
+using quorvane::ToBase64Text;
+
+namespace {
+
+std::wstring Encode(const std::vector<unsigned char>& bytes) { return ToBase64Text(bytes.data(), bytes.size()); }
+
+// Independent oracle: OpenSSL's padded encoder with the padding cut off.
+std::wstring OpenSslUnpadded(const std::vector<unsigned char>& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), bytes.data(), static_cast<int>(bytes.size()));
+  out.resize(static_cast<size_t>(n));
+  while (!out.empty() && out.back() == '=') out.pop_back();
+  return std::wstring(out.begin(), out.end());
+}
+
+std::vector<unsigned char> Decode(const std::wstring& text) {
+  std::string padded(text.begin(), text.end());
+  while (padded.size() % 4) padded += '=';
+  std::vector<unsigned char> out(padded.size());
+  const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(padded.data()),
+                                static_cast<int>(padded.size()));
+  out.resize(static_cast<size_t>(n) - (padded.size() - text.size()));
+  return out;
+}
+
+}  // namespace
+
+TEST(Base64Text, KnownSixteenByteVectors) {
+  EXPECT_EQ(std::wstring(22, L'A'), Encode(std::vector<unsigned char>(16, 0)));
+  std::vector<unsigned char> counting;
+  for (unsigned char b = 0; b < 16; ++b) counting.push_back(b);
+  EXPECT_EQ(L"AAECAwQFBgcICQoLDA0ODw", Encode(counting));
+  EXPECT_EQ(std::wstring(21, L'/') + L"w", Encode(std::vector<unsigned char>(16, 0xFF)));
+}
+
+TEST(Base64Text, TrailingBytesGiveTwoOrThreeCharactersAndNoPadding) {
+  EXPECT_EQ(L"", ToBase64Text(nullptr, 0));
+  EXPECT_EQ(L"Zg", Encode({'f'}));
+  EXPECT_EQ(L"Zm8", Encode({'f', 'o'}));
+  EXPECT_EQ(L"Zm9v", Encode({'f', 'o', 'o'}));
+  EXPECT_EQ(L"+/8", Encode({0xFB, 0xFF}));
+  for (size_t length = 0; length <= 67; ++length) {
+    std::vector<unsigned char> bytes(length);
+    if (length > 0) {
+      ASSERT_EQ(1, RAND_bytes(bytes.data(), static_cast<int>(length)));
+    }
+    const std::wstring text = Encode(bytes);
+    EXPECT_EQ(OpenSslUnpadded(bytes), text) << length;
+    EXPECT_EQ(length / 3 * 4 + (length % 3 ? length % 3 + 1 : 0), text.size());
+  }
+}
+
+TEST(GuidText, FreshVersion4IdentifiersOf22Characters) {
+  std::set<std::wstring> seen;
+  for (int i = 0; i < 200; ++i) {
+    const std::wstring text = NewGuidText();
+    ASSERT_EQ(22u, text.size());
+    EXPECT_EQ(std::wstring::npos, text.find(L'='));
+    EXPECT_NE(std::wstring::npos, std::wstring(L"AQgw").find(text.back()));
+    EXPECT_TRUE(seen.insert(text).second) << "repeated identifier";
+    const std::vector<unsigned char> bytes = Decode(text);
+    ASSERT_EQ(16u, bytes.size());
+    EXPECT_EQ(text, Encode(bytes));
+    // RFC 4122 in natural byte order: version 4, variant 10xx.
+    EXPECT_EQ(0x40, bytes[6] & 0xF0);
+    EXPECT_EQ(0x80, bytes[8] & 0xC0);
+  }
+}

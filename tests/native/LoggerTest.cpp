@@ -1,0 +1,331 @@
+// The logger: its settings, the lines it writes, the roll, and its reports
+// about itself. Each test builds its own Logger over a temporary data folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "Logger.h"
+#include "SettingsTestSupport.h"
+
+using settings_test::Lines;
+using settings_test::ReadBytes;
+using settings_test::ScopedVariable;
+using settings_test::StderrRedirect;
+using settings_test::TempFolder;
+using settings_test::WriteBytes;
+
+namespace {
+
+const char kLinePattern[] =
+    R"(^(\d{4})\.(\d{2})\.(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) (\S+ *) \[(\d+):(\d+)\] (.*) - (.*)$)";
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  LoggerTest() : xdg_("XDG_DATA_HOME", folder_.Path()) {
+    std::filesystem::create_directories(DataFolder());
+  }
+  std::string DataFolder() const { return folder_.Path() + "/Quorvane/data"; }
+  std::string LogPath() const { return DataFolder() + "/test.log"; }
+  void Settings(const std::string& text) { WriteBytes(DataFolder() + "/ai.config", text); }
+  std::string Log() const { return ReadBytes(LogPath()); }
+  std::vector<std::string> LogLines() const { return Lines(Log()); }
+
+  TempFolder folder_;
+  ScopedVariable xdg_;
+};
+
+// Standard error into a file for the life of the object.
+class CapturedStderr {
+ public:
+  CapturedStderr() : path_(folder_.Path() + "/stderr") {
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    redirect_.reset(new StderrRedirect(fd_));
+  }
+  ~CapturedStderr() { close(fd_); }
+  std::string Text() const { return ReadBytes(path_); }
+
+ private:
+  TempFolder folder_;
+  std::string path_;
+  int fd_;
+  std::unique_ptr<StderrRedirect> redirect_;
+};
+
+TEST_F(LoggerTest, SilentWithoutSettings) {
+  Logger logger;
+  EXPECT_EQ(Logger::LevelNone, logger.GetLevel());
+  EXPECT_EQ(Logger::OutputNone, logger.GetOutput());
+  EXPECT_FALSE(logger.FileOutputOn());
+  logger.LogInfo(L"info");
+  logger.LogError(L"error");
+  EXPECT_TRUE(std::filesystem::is_empty(DataFolder()));
+}
+
+TEST_F(LoggerTest, SilentWhenNoFolderCanBeNamed) {
+  ScopedVariable xdg("XDG_DATA_HOME", std::nullopt);
+  ScopedVariable home("HOME", std::nullopt);
+  Logger logger;
+  EXPECT_EQ(Logger::LevelNone, logger.GetLevel());
+  EXPECT_FALSE(logger.FileOutputOn());
+}
+
+TEST_F(LoggerTest, SettingsCombinations) {
+  struct Case {
+    const char* settings;
+    Logger::Level level;
+    Logger::Output output;
+    bool file;
+    const char* reportInFile;  // a self-report expected in the log file, or null
+  };
+  const Case cases[] = {
+      {"logger.level=info\nlogger.output=CONSOLE\n", Logger::LevelInfo, Logger::OutputConsole, false, nullptr},
+      {"logger.level = Error\nlogger.output = Debugger", Logger::LevelError, Logger::OutputDebugger, false, nullptr},
+      {"logger.level=WARNAUDIBLE\nlogger.output=none", Logger::LevelWarnAudible, Logger::OutputNone, false, nullptr},
+      {"logger.level=trace", Logger::LevelTrace, Logger::OutputNone, false, nullptr},
+      {"logger.output=console", Logger::LevelNone, Logger::OutputConsole, false, nullptr},
+      {"logger.file=test.log\nlogger.level=verbose", Logger::LevelNone, Logger::OutputNone, true,
+       "Didn't recognize the logger.level value of 'verbose'. Setting level to NONE."},
+      {"logger.file=test.log\nlogger.output=screen", Logger::LevelNone, Logger::OutputDebugger, true,
+       "Didn't recognize the logger.output value of 'screen'. Setting to debugger."},
+      {"logger.file=test.log\nlogger.output=", Logger::LevelNone, Logger::OutputDebugger, true,
+       "Didn't recognize the logger.output value of ''. Setting to debugger."},
+      {"logger.file=\nlogger.level=INFO", Logger::LevelInfo, Logger::OutputNone, false, nullptr},
+      {"logger.file=test.log\nlogger.level=\\u0000", Logger::LevelNone, Logger::OutputNone, true,
+       "Didn't recognize the logger.level value of ''. Setting level to NONE."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    std::filesystem::remove(LogPath());
+    Settings(c.settings);
+    CapturedStderr console;  // console cases must not reach the test's own output
+    Logger logger;
+    EXPECT_EQ(c.level, logger.GetLevel());
+    EXPECT_EQ(c.output, logger.GetOutput());
+    EXPECT_EQ(c.file, logger.FileOutputOn());
+    if (c.reportInFile) {
+      const auto lines = LogLines();
+      ASSERT_EQ(1u, lines.size()) << Log();
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(kLinePattern))) << lines[0];
+      EXPECT_EQ("ERROR", m[8].str());
+      EXPECT_EQ(c.reportInFile, m[12].str());
+    }
+  }
+}
+
+TEST_F(LoggerTest, UnreadableSettingsAreReportedNowhere) {
+  Settings("logger.file=test.log\nlogger.level=INFO\n" + std::string(102400, '#'));
+  CapturedStderr console;
+  Logger logger;
+  EXPECT_EQ(Logger::LevelNone, logger.GetLevel());
+  EXPECT_EQ(Logger::OutputNone, logger.GetOutput());
+  EXPECT_FALSE(logger.FileOutputOn());
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
+  EXPECT_EQ("", console.Text());
+}
+
+TEST_F(LoggerTest, LevelsDecideWhatIsEmitted) {
+  Settings("logger.file=test.log\nlogger.level=ERROR");
+  {
+    Logger logger;
+    logger.LogInfo(L"info at error");
+    logger.LogError(L"error at error");
+  }
+  auto lines = LogLines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find(" ERROR [")) << "ERROR and one blank";
+  EXPECT_NE(std::string::npos, lines[0].find(" - error at error"));
+
+  std::filesystem::remove(LogPath());
+  Settings("logger.file=test.log\nlogger.level=INFO");
+  {
+    Logger logger;
+    logger.LogInfo(L"info at info");
+    logger.LogError(L"error at info");
+  }
+  lines = LogLines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find(" INFO  [")) << "INFO and two blanks";
+  EXPECT_NE(std::string::npos, lines[1].find(" ERROR ["));
+
+  std::filesystem::remove(LogPath());
+  Settings("logger.file=test.log\nlogger.level=NONE");
+  {
+    Logger logger;
+    logger.LogInfo(L"nothing");
+    logger.LogError(L"nothing");
+    EXPECT_TRUE(logger.FileOutputOn());
+  }
+  EXPECT_EQ("", Log()) << "created, but nothing is written at NONE";
+}
+
+TEST_F(LoggerTest, LineFormatAndEncoding) {
+  Settings("logger.file=test.log\nlogger.level=INFO");
+  {
+    Logger logger;
+    logger.LogInfo(L"caf\u00e9 \u4e2d \U0001F600 %1 and %2!d!", L"<%1 %2>", 42);
+    logger.LogError(L"Couldn't check the straggler tripwire on '%1' : 0x%2!x!", L"/tmp/a.doc",
+                    static_cast<HRESULT>(0x80030020));
+  }
+  const std::string bytes = Log();
+  ASSERT_FALSE(bytes.empty());
+  EXPECT_NE("\xEF\xBB\xBF", bytes.substr(0, 3)) << "no byte-order mark";
+  EXPECT_EQ(std::string::npos, bytes.find('\0'));
+  EXPECT_EQ(std::string::npos, bytes.find('\r'));
+  EXPECT_EQ('\n', bytes.back());
+  const auto lines = Lines(bytes);
+  ASSERT_EQ(2u, lines.size());
+
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(kLinePattern))) << lines[0];
+  EXPECT_GE(std::stoi(m[1]), 2000);
+  EXPECT_EQ("INFO ", m[8].str());
+  EXPECT_EQ(std::to_string(getpid()), m[9].str());
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/self/exe").string(), m[11].str());
+  EXPECT_EQ("caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80 <%1 %2> and 42", m[12].str())
+      << "UTF-8, and inserts are not scanned again";
+
+  ASSERT_TRUE(std::regex_match(lines[1], m, std::regex(kLinePattern))) << lines[1];
+  EXPECT_EQ("ERROR", m[8].str());
+  EXPECT_EQ("Couldn't check the straggler tripwire on '/tmp/a.doc' : 0x80030020", m[12].str());
+}
+
+TEST_F(LoggerTest, ConsoleOutputGoesToStandardError) {
+  Settings("logger.level=INFO\nlogger.output=console");
+  CapturedStderr console;
+  {
+    Logger logger;
+    logger.LogInfo(L"to the console");
+  }
+  const auto lines = Lines(console.Text());
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find(" INFO  [")) << lines[0];
+  EXPECT_NE(std::string::npos, lines[0].find(" - to the console"));
+}
+
+TEST_F(LoggerTest, ErrorsAreHighlightedOnATerminal) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(0, grantpt(master));
+  ASSERT_EQ(0, unlockpt(master));
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  Settings("logger.level=INFO\nlogger.output=console");
+  {
+    StderrRedirect redirect(terminal);
+    Logger logger;
+    logger.LogError(L"red");
+    logger.LogInfo(L"plain");
+  }
+  close(terminal);
+  std::string seen;
+  char chunk[4096];
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) seen.append(chunk, static_cast<size_t>(n));
+  close(master);
+  const size_t red = seen.find("\x1b[91;47m");  // 0x7C: bright red on grey
+  ASSERT_NE(std::string::npos, red) << seen;
+  const size_t reset = seen.find("\x1b[0m", red);
+  ASSERT_NE(std::string::npos, reset);
+  EXPECT_NE(std::string::npos, seen.substr(red, reset - red).find(" ERROR [")) << "the error line is inside";
+  const size_t plain = seen.find(" - plain");
+  ASSERT_NE(std::string::npos, plain);
+  EXPECT_GT(plain, reset) << "the saved colours come back";
+  EXPECT_EQ(std::string::npos, seen.find("\x1b[", reset + 4)) << "the INFO line is not coloured";
+}
+
+TEST_F(LoggerTest, RollsOnlyPastOneMebibyte) {
+  Settings("logger.file=test.log\nlogger.level=INFO");
+  WriteBytes(LogPath() + ".1", "an older roll\n");
+  Logger logger;
+  logger.LogInfo(L"probe");
+  const size_t lineSize = Log().size();
+  // Fill so that the next line lands exactly on 1,048,576 bytes.
+  WriteBytes(LogPath(), std::string(Logger::kRollThreshold - lineSize, 'x'));
+  logger.LogInfo(L"probe");
+  EXPECT_EQ(static_cast<uintmax_t>(Logger::kRollThreshold), std::filesystem::file_size(LogPath()));
+  EXPECT_EQ("an older roll\n", ReadBytes(LogPath() + ".1")) << "exactly the threshold does not roll";
+
+  logger.LogInfo(L"over");
+  const std::string rolled = ReadBytes(LogPath() + ".1");
+  EXPECT_EQ(static_cast<size_t>(Logger::kRollThreshold) + lineSize - std::string("probe").size() +
+                std::string("over").size(),
+            rolled.size());
+  EXPECT_NE(std::string::npos, rolled.rfind(" - over\n"));
+  const auto lines = LogLines();
+  ASSERT_EQ(1u, lines.size());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(kLinePattern)));
+  EXPECT_EQ("INFO ", m[8].str());
+  EXPECT_EQ("Previous log file rolled to '" + LogPath() + ".1' after exceeding 1048576 bytes.", m[12].str());
+  logger.LogInfo(L"after");
+  EXPECT_EQ(2u, LogLines().size());
+}
+
+TEST_F(LoggerTest, RollAtErrorLevelStartsAnEmptyFile) {
+  Settings("logger.file=test.log\nlogger.level=ERROR");
+  WriteBytes(LogPath(), std::string(Logger::kRollThreshold, 'x'));
+  Logger logger;
+  logger.LogError(L"crossing");
+  EXPECT_TRUE(std::filesystem::exists(LogPath() + ".1"));
+  EXPECT_EQ(0u, std::filesystem::file_size(LogPath())) << "the INFO line is below the level";
+}
+
+TEST_F(LoggerTest, ALogFileThatCannotBeCreatedTurnsFileOutputOff) {
+  Settings("logger.file=missing/test.log\nlogger.level=INFO\nlogger.output=console");
+  CapturedStderr console;
+  Logger logger;
+  EXPECT_FALSE(logger.FileOutputOn());
+  EXPECT_EQ("", console.Text()) << "reported before any output was set";
+  logger.LogInfo(L"still on the console");
+  EXPECT_NE(std::string::npos, console.Text().find("still on the console"));
+}
+
+TEST_F(LoggerTest, FileReportsReachTheOutputWhenTheLevelIsKnown) {
+  Settings("logger.file=missing/test.log\nlogger.level=bogus\nlogger.output=console");
+  CapturedStderr console;
+  Logger logger;
+  const auto lines = Lines(console.Text());
+  ASSERT_EQ(1u, lines.size()) << "only the level report reaches the console";
+  EXPECT_NE(std::string::npos, lines[0].find("Didn't recognize the logger.level value of 'bogus'"));
+}
+
+TEST_F(LoggerTest, AFailingLogFileDoesNotRecurseWithoutEnd) {
+  std::filesystem::create_symlink("/dev/full", DataFolder() + "/test.log");
+  Settings("logger.file=test.log\nlogger.level=INFO\nlogger.output=console");
+  CapturedStderr console;
+  Logger logger;
+  ASSERT_TRUE(logger.FileOutputOn());
+  logger.LogInfo(L"doomed");
+  // The line, the report about it, and the report about that report (which
+  // is not written to the file again). Each report carries the line it is
+  // about, line feed included.
+  std::vector<std::string> starts;
+  for (const auto& line : Lines(console.Text()))
+    if (std::regex_search(line, std::regex(R"(^\d{4}\.\d{2}\.\d{2} )"))) starts.push_back(line);
+  ASSERT_EQ(3u, starts.size()) << console.Text();
+  EXPECT_NE(std::string::npos, starts[0].find(" - doomed"));
+  const std::string report = " - Couldn't write this message to the log file (error code 112): ";
+  EXPECT_NE(std::string::npos, starts[1].find(report));
+  EXPECT_NE(std::string::npos, starts[1].find(" - doomed")) << "the report carries the line";
+  EXPECT_NE(std::string::npos, starts[2].find(report));
+  EXPECT_NE(std::string::npos, starts[2].find(report, starts[2].find(report) + 1)) << "about the first report";
+}
+
+TEST(LoggerNames, LevelNames) {
+  EXPECT_STREQ(L"NONE", Logger::LevelName(0));
+  EXPECT_STREQ(L"ERROR", Logger::LevelName(1));
+  EXPECT_STREQ(L"WARNAUDIBLE", Logger::LevelName(3));
+  EXPECT_STREQ(L"TRACE", Logger::LevelName(6));
+  EXPECT_STREQ(L"NONE", Logger::LevelName(7));
+  EXPECT_STREQ(L"NONE", Logger::LevelName(-1));
+}
+
+}  // namespace

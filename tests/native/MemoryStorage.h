@@ -1,0 +1,80 @@
+// An in-memory compound file for tests of the typed document properties: the
+// property-set engine over a map of streams, behind a minimal IStorage.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Win32Api.h"
+#include "posix/storage/StreamStore.h"
+#include "posix/storage/props/PropertySetStorage.h"
+
+namespace qvtest {
+
+class MemoryStreamStore : public quorvane::posix::StreamStore {
+ public:
+  explicit MemoryStreamStore(bool writable = true) : writable(writable) {}
+  HRESULT ReadStream(const std::u16string& name, std::vector<uint8_t>& out) override {
+    const auto found = streams.find(name);
+    if (found == streams.end()) return STG_E_FILENOTFOUND;
+    out = found->second;
+    return S_OK;
+  }
+  HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override {
+    if (!writable) return STG_E_ACCESSDENIED;
+    streams[name] = bytes;
+    return S_OK;
+  }
+  HRESULT DeleteStream(const std::u16string& name) override {
+    if (!writable) return STG_E_ACCESSDENIED;
+    return streams.erase(name) ? S_OK : STG_E_FILENOTFOUND;
+  }
+  bool CanWrite() const override { return writable; }
+
+  bool writable;
+  std::map<std::u16string, std::vector<uint8_t>> streams;
+};
+
+// Answers IID_IPropertySetStorage with the engine over its store; deletes
+// itself on the last Release.
+class MemoryStorage : public IStorage {
+ public:
+  explicit MemoryStorage(std::shared_ptr<MemoryStreamStore> store) : store(std::move(store)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+    if (ppvObject == nullptr) return E_POINTER;
+    *ppvObject = nullptr;
+    if (riid == IID_IPropertySetStorage) {
+      IPropertySetStorage* sets = nullptr;
+      const HRESULT hr = CreatePropertySetStorage(store, &sets);
+      *ppvObject = sets;
+      return hr;
+    }
+    if (riid == IID_IUnknown) {
+      AddRef();
+      *ppvObject = this;
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override {
+    const ULONG left = --references;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT Commit(DWORD) override { return S_OK; }
+
+  std::shared_ptr<MemoryStreamStore> store;
+
+ private:
+  std::atomic<ULONG> references{1};
+};
+
+// A new storage over store, with the one reference a DocfileProperties takes over.
+inline IStorage* NewMemoryStorage(std::shared_ptr<MemoryStreamStore> store) { return new MemoryStorage(store); }
+
+}  // namespace qvtest

@@ -1,0 +1,152 @@
+// The message-format convention: inserts with printf specifications, the
+// escapes, and inserts the caller did not give.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Logger.h"
+#include "MessageFormatter.h"
+
+using quorvane::FormatMessageText;
+using quorvane::LogInsert;
+
+namespace {
+
+template <typename... T>
+std::wstring Format(const wchar_t* format, const T&... inserts) {
+  const DWORD_PTR values[] = {LogInsert(inserts)..., 0};
+  std::wstring out;
+  DWORD error = 0;
+  if (!FormatMessageText(format, values, sizeof...(T), out, &error)) return L"<error " + std::to_wstring(error) + L">";
+  return out;
+}
+
+TEST(MessageFormat, InsertSpecifications) {
+  EXPECT_EQ(L"abc", Format(L"%1", L"abc"));
+  EXPECT_EQ(L"abc", Format(L"%1!s!", L"abc"));
+  EXPECT_EQ(L"-5", Format(L"%1!d!", -5));
+  EXPECT_EQ(L"07", Format(L"%1!02d!", 7));
+  EXPECT_EQ(L"2024", Format(L"%1!02d!", 2024)) << "the width is a minimum";
+  EXPECT_EQ(L"007", Format(L"%1!03d!", 7));
+  EXPECT_EQ(L"-07", Format(L"%1!03d!", -7));
+  EXPECT_EQ(L"INFO |", Format(L"%1!-5s!|", L"INFO"));
+  EXPECT_EQ(L"ERROR|", Format(L"%1!-5s!|", L"ERROR"));
+  EXPECT_EQ(L"WARNAUDIBLE|", Format(L"%1!-5s!|", L"WARNAUDIBLE"));
+  EXPECT_EQ(L"  abc", Format(L"%1!5s!", L"abc"));
+  EXPECT_EQ(L"ab", Format(L"%1!.2s!", L"abcdef"));
+  EXPECT_EQ(L"80004005", Format(L"%1!x!", static_cast<HRESULT>(0x80004005)));
+  EXPECT_EQ(L"0XFF", Format(L"%1!#X!", 255));
+  EXPECT_EQ(L"0x00ff", Format(L"%1!#06x!", 255));
+  EXPECT_EQ(L"4294967295", Format(L"%1!u!", 0xFFFFFFFFu));
+  EXPECT_EQ(L"-1", Format(L"%1!d!", 0xFFFFFFFFu)) << "%d reads 32 bits";
+  EXPECT_EQ(L"+5", Format(L"%1!+d!", 5));
+  EXPECT_EQ(L"17", Format(L"%1!o!", 15));
+  EXPECT_EQ(L"A", Format(L"%1!c!", static_cast<int>(L'A')));
+  EXPECT_EQ(L"B", Format(L"%1!C!", static_cast<int>('B'))) << "a narrow character";
+  EXPECT_EQ(L"  Bi", Format(L"%1!*.*s!", 4, 2, L"Bill")) << "width and precision from %1 and %2";
+  EXPECT_EQ(L"Bi  |", Format(L"%1!*.*s!|", -4, 2, L"Bill"));
+  EXPECT_EQ(L"(null)", Format(L"%1", static_cast<const wchar_t*>(nullptr)));
+  EXPECT_EQ(L"b a", Format(L"%2 %1", L"a", L"b"));
+  EXPECT_EQ(L"aa", Format(L"%1%1", L"a"));
+}
+
+TEST(MessageFormat, NarrowAndWideTextAndSizes) {
+  const char narrow[] = "narrow";
+  const DWORD_PTR values[] = {reinterpret_cast<DWORD_PTR>(narrow), reinterpret_cast<DWORD_PTR>(L"wide"),
+                              static_cast<DWORD_PTR>(-2)};
+  std::wstring out;
+  ASSERT_TRUE(FormatMessageText(L"%1!S! %1!hs! %2!ls! %2!ws! %3!hd! %3!hu!", values, 3, out));
+  EXPECT_EQ(L"narrow narrow wide wide -2 65534", out);
+  ASSERT_TRUE(FormatMessageText(L"%3!I64d! %3!lld!", values, 3, out));
+  EXPECT_EQ(L"-2 -2", out);
+}
+
+TEST(MessageFormat, Escapes) {
+  EXPECT_EQ(L"100%", Format(L"100%%"));
+  EXPECT_EQ(L"a\r\nb", Format(L"a%nb"));
+  EXPECT_EQ(L"a", Format(L"a%0b%1", L"x")) << "%0 ends the message";
+  EXPECT_EQ(L". ! \t  \r x", Format(L"%. %! %t % %r %x"));
+  EXPECT_EQ(L"end", Format(L"end%")) << "a lone percent at the end goes";
+  EXPECT_EQ(L"line\n", Format(L"line\n")) << "a line feed stays a line feed";
+  EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
+}
+
+TEST(MessageFormat, TwoDigitInserts) {
+  std::vector<std::wstring> texts;
+  for (int i = 1; i <= 12; ++i) texts.push_back(L"v" + std::to_wstring(i));
+  std::vector<DWORD_PTR> values;
+  for (const auto& t : texts) values.push_back(LogInsert(t));
+  std::wstring out;
+  ASSERT_TRUE(FormatMessageText(L"%10 %11 %12 %100 %1!s!0", values.data(), values.size(), out));
+  EXPECT_EQ(L"v10 v11 v12 v100 v10", out) << "at most two digits";
+}
+
+TEST(MessageFormat, InsertsBeyondThoseGivenStayText) {
+  EXPECT_EQ(L"a %2 %3!d!", Format(L"%1 %2 %3!d!", L"a"));
+  EXPECT_EQ(L"%1", Format(L"%1"));
+  EXPECT_EQ(L"%1!*s!", Format(L"%1!*s!", 5)) << "the '*' needs a second slot";
+  EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated specification";
+  EXPECT_EQ(L"%1!d b %3", Format(L"%1!d %2 %3", L"a", L"b")) << "the text after it is still scanned";
+  EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's specification is plain text";
+  std::wstring out;
+  EXPECT_TRUE(FormatMessageText(L"%1 %2", nullptr, 5, out)) << "no array means no inserts";
+  EXPECT_EQ(L"%1 %2", out);
+}
+
+TEST(MessageFormat, SubstitutedTextIsNotScannedAgain) {
+  EXPECT_EQ(L"value %1 %2!d! %% %n", Format(L"value %1", L"%1 %2!d! %% %n"));
+}
+
+TEST(MessageFormat, MalformedSpecificationsAreRefused) {
+  EXPECT_EQ(L"<error 87>", Format(L"%1!f!", 1));
+  EXPECT_EQ(L"<error 87>", Format(L"%1!n!", 1));
+  EXPECT_EQ(L"<error 87>", Format(L"%1!5!", 1));
+  EXPECT_EQ(L"<error 87>", Format(L"%1!99999999s!", L"x")) << "no unbounded widths";
+}
+
+TEST(MessageFormat, TheLogLine) {
+  const DWORD_PTR values[] = {LogInsert(2007),    LogInsert(3),         LogInsert(5),  LogInsert(9),
+                              LogInsert(5),       LogInsert(3),         LogInsert(7),  LogInsert(L"INFO"),
+                              LogInsert(1234),    LogInsert(5678),      LogInsert(L"C:\\app\\host.exe"),
+                              LogInsert(L"text")};
+  std::wstring line;
+  ASSERT_TRUE(FormatMessageText(
+      L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12\n", values, 12, line));
+  EXPECT_EQ(L"2007.03.05 09:05:03.007 INFO  [1234:5678] C:\\app\\host.exe - text\n", line);
+}
+
+TEST(FormatMessageW, BufferAndFlags) {
+  wchar_t small[4];
+  const DWORD_PTR values[] = {LogInsert(L"abcdef")};
+  SetLastError(0);
+  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, L"%1", 0, 0, small, 4,
+                               reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(values))));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+
+  wchar_t buffer[64];
+  EXPECT_EQ(10u, FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS, L"%1!d! %2 %%", 0, 0,
+                                buffer, 64, nullptr));
+  EXPECT_STREQ(L"%1!d! %2 %", buffer) << "inserts pass through unchanged";
+
+  EXPECT_EQ(8u, FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_MAX_WIDTH_MASK, L"a\r\nb\nc%nd", 0, 0,
+                               buffer, 64, nullptr));
+  EXPECT_STREQ(L"a b c\r\nd", buffer) << "regular breaks joined, %n kept";
+
+  LPWSTR allocated = nullptr;
+  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 5, 0,
+                               reinterpret_cast<LPWSTR>(&allocated), 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
+  EXPECT_EQ(nullptr, allocated);
+
+  const DWORD_PTR number[] = {LogInsert(42)};
+  EXPECT_EQ(3u, FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                   FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                               L"x%1!d!", 0, 0, reinterpret_cast<LPWSTR>(&allocated), 0,
+                               reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(number))));
+  ASSERT_NE(nullptr, allocated);
+  EXPECT_STREQ(L"x42", allocated);
+  LocalFree(allocated);
+}
+
+}  // namespace

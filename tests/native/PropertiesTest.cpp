@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "Properties.h"
+#include "PropertyTestSets.h"
+
+using boost::posix_time::ptime;
+using boost::posix_time::time_from_string;
+using quorvane::Properties;
+using namespace qvtest;
+
+namespace {
+const ptime kNoon = time_from_string("2004-03-05 12:00:00.123456");
+}
+
+TEST(Properties, EachKindRefusesTheOtherAndLeavesTheValue) {
+  Properties set = EmptySet();
+  set.SetProperty(L"text", L"hello");
+  set.SetDateProperty(L"when", kNoon);
+
+  const std::string refusal = Thrown<std::runtime_error>([&] { set.SetProperty(L"when", L"x"); });
+  EXPECT_TRUE(EndsWith(refusal, " - Wrong property type")) << refusal;
+  EXPECT_EQ(0u, refusal.find("exception at Properties.cpp, line "));
+  EXPECT_EQ(kNoon, set.GetDateProperty(L"when"));
+
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { set.SetDateProperty(L"text", kNoon); }),
+                       " - Wrong property type"));
+  EXPECT_EQ(L"hello", Value(set, L"text"));
+  EXPECT_THROW(set.GetProperty(L"when"), std::runtime_error);
+  EXPECT_THROW(set.GetDateProperty(L"text"), std::runtime_error);
+
+  // Same kind replaces; absent names read as absent without throwing.
+  set.SetProperty(L"text", L"again");
+  EXPECT_EQ(L"again", Value(set, L"text"));
+  EXPECT_FALSE(set.GetProperty(L"missing"));
+  EXPECT_TRUE(set.GetDateProperty(L"missing").is_not_a_date_time());
+  EXPECT_NO_THROW(set.RemoveProperty(L"missing"));
+  EXPECT_TRUE(set.HasProperty(L"text"));
+  EXPECT_TRUE(set.HasProperty(L"when"));
+  set.RemoveProperty(L"when");
+  EXPECT_FALSE(set.HasProperty(L"when"));
+  // Once removed, the name takes either kind; reads hand out copies.
+  set.SetProperty(L"when", L"now text");
+  *set.GetProperty(L"when") = L"changed through the handle";
+  EXPECT_EQ(L"now text", Value(set, L"when"));
+  // A snapshot of a snapshot is independent of it.
+  Properties copy(set);
+  copy.RemoveProperty(L"text");
+  EXPECT_EQ(L"again", Value(set, L"text"));
+}
+
+TEST(Properties, NamesAreExactAndListedInUtf16Order) {
+  Properties set = EmptySet();
+  for (const wchar_t* name : {L"b", L"B", L"a", L"", L"Z", L"\uE000", L"\U0001F600", L"ab"})
+    set.SetProperty(name, name);
+  EXPECT_EQ(L"b", Value(set, L"b"));
+  EXPECT_EQ(L"B", Value(set, L"B"));
+  EXPECT_TRUE(set.HasProperty(L""));
+  // Upper case before lower case; a supplementary character (a surrogate
+  // pair in UTF-16) before U+E000.
+  const std::vector<std::wstring> expected = {L"", L"B", L"Z", L"a", L"ab", L"b", L"\U0001F600", L"\uE000"};
+  EXPECT_EQ(expected, *set.GetPropertyNames());
+}
+
+TEST(PropertiesCopy, CopiesBothKindsAndSkipsWhatNeitherReadAccepts) {
+  ScriptedSet source;
+  source.Add(L"title", ScriptedSet::Text, L"Report");
+  source.Add(L"saved", ScriptedSet::Date, L"", kNoon);
+  source.Add(L"flag", ScriptedSet::Unreadable);  // e.g. a VT_BOOL property
+
+  Properties target = EmptySet();
+  target.SetProperty(L"flag", L"old value");
+  target.SetDateProperty(L"title", kNoon);  // other kind: removed before the copy
+  target.SetProperty(L"only in target", L"stays");
+
+  source.CopyTo(target);
+  EXPECT_EQ(L"Report", Value(target, L"title"));
+  EXPECT_EQ(kNoon, target.GetDateProperty(L"saved"));
+  EXPECT_FALSE(target.HasProperty(L"flag"));
+  EXPECT_EQ(L"stays", Value(target, L"only in target"));
+
+  // A snapshot holds the same names with the same kinds.
+  const Properties snapshot(source);
+  EXPECT_EQ((std::vector<std::wstring>{L"saved", L"title"}), *snapshot.GetPropertyNames());
+  EXPECT_THROW(snapshot.GetProperty(L"saved"), std::runtime_error);
+  EXPECT_EQ(L"Report", Value(snapshot, L"title"));
+}
+
+TEST(PropertiesCopy, FailuresOtherThanRuntimeErrorsStopTheCopy) {
+  ScriptedSet source;
+  source.Add(L"a", ScriptedSet::Text, L"first");
+  source.Add(L"b", ScriptedSet::LogicFailure);
+  source.Add(L"c", ScriptedSet::Text, L"never copied");
+  Properties target = EmptySet();
+  target.SetProperty(L"b", L"old");
+  EXPECT_THROW(source.CopyTo(target), std::logic_error);
+  EXPECT_EQ(L"first", Value(target, L"a"));
+  EXPECT_FALSE(target.HasProperty(L"b"));  // removed before the failing read
+  EXPECT_FALSE(target.HasProperty(L"c"));
+
+  ScriptedSet unlisted;
+  unlisted.listNames = false;
+  const std::string message = Thrown<std::runtime_error>([&] { unlisted.CopyTo(target); });
+  EXPECT_TRUE(EndsWith(message, " - runtime_error : propertyNames")) << message;
+  EXPECT_EQ(L"first", Value(target, L"a"));
+}

@@ -1,0 +1,128 @@
+// Test doubles over quorvane::IProperties: a scripted source for CopyTo's
+// edge cases, a recorder of writes, and a record-building helper shared by
+// the tracking tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "IProperties.h"
+#include "Properties.h"
+
+namespace qvtest {
+
+// A set whose entries may be of a kind no typed read accepts ("bool"), or
+// whose reads throw something that is not a std::runtime_error.
+class ScriptedSet : public quorvane::IProperties {
+ public:
+  enum Kind { Text, Date, Unreadable, LogicFailure };
+  struct Entry {
+    Kind kind;
+    std::wstring text;
+    boost::posix_time::ptime date;
+  };
+
+  bool listNames = true;
+  std::vector<std::pair<std::wstring, Entry>> entries;
+
+  void Add(const std::wstring& name, Kind kind, const std::wstring& text = L"",
+           boost::posix_time::ptime date = boost::posix_time::ptime()) {
+    entries.push_back({name, Entry{kind, text, date}});
+  }
+
+  quorvane::TextHandle GetProperty(const std::wstring& name) const override {
+    const Entry* e = Find(name);
+    if (e == nullptr) return quorvane::TextHandle();
+    if (e->kind == LogicFailure) throw std::logic_error("scripted failure");
+    if (e->kind != Text) throw std::runtime_error("not text");
+    return quorvane::TextHandle(new std::wstring(e->text));
+  }
+  void SetProperty(const std::wstring&, const std::wstring&) override { throw std::logic_error("read-only"); }
+  boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override {
+    const Entry* e = Find(name);
+    if (e == nullptr) return boost::posix_time::ptime();
+    if (e->kind != Date) throw std::runtime_error("not a date");
+    return e->date;
+  }
+  void SetDateProperty(const std::wstring&, const boost::posix_time::ptime&) override {
+    throw std::logic_error("read-only");
+  }
+  void RemoveProperty(const std::wstring&) override { throw std::logic_error("read-only"); }
+  bool HasProperty(const std::wstring& name) const override { return Find(name) != nullptr; }
+  quorvane::NameList GetPropertyNames() const override {
+    if (!listNames) return quorvane::NameList();
+    quorvane::NameList names(new std::vector<std::wstring>());
+    for (const auto& e : entries) names->push_back(e.first);
+    return names;
+  }
+
+ private:
+  const Entry* Find(const std::wstring& name) const {
+    for (const auto& e : entries)
+      if (e.first == name) return &e.second;
+    return nullptr;
+  }
+};
+
+// An empty in-memory set.
+inline quorvane::Properties EmptySet() { return quorvane::Properties(ScriptedSet()); }
+
+// Forwards to an inner set and logs every write ("set name=value",
+// "date name", "remove name"), so tests can see write order and absence.
+class RecordingSet : public quorvane::IProperties {
+ public:
+  explicit RecordingSet(quorvane::IProperties& inner) : inner(inner) {}
+  std::vector<std::wstring> log;
+
+  quorvane::TextHandle GetProperty(const std::wstring& n) const override { return inner.GetProperty(n); }
+  void SetProperty(const std::wstring& n, const std::wstring& v) override {
+    log.push_back(L"set " + n + L"=" + v);
+    inner.SetProperty(n, v);
+  }
+  boost::posix_time::ptime GetDateProperty(const std::wstring& n) const override { return inner.GetDateProperty(n); }
+  void SetDateProperty(const std::wstring& n, const boost::posix_time::ptime& v) override {
+    log.push_back(L"date " + n);
+    inner.SetDateProperty(n, v);
+  }
+  void RemoveProperty(const std::wstring& n) override {
+    log.push_back(L"remove " + n);
+    inner.RemoveProperty(n);
+  }
+  bool HasProperty(const std::wstring& n) const override { return inner.HasProperty(n); }
+  quorvane::NameList GetPropertyNames() const override { return inner.GetPropertyNames(); }
+
+ private:
+  quorvane::IProperties& inner;
+};
+
+// The text of the exception f throws as E; fails the test when it throws
+// nothing or something else.
+template <typename E, typename F>
+std::string Thrown(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "unexpected exception: " << e.what();
+    return std::string();
+  }
+  ADD_FAILURE() << "nothing thrown";
+  return std::string();
+}
+
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Property value or "<absent>", for compact expectations.
+inline std::wstring Value(const quorvane::IProperties& set, const std::wstring& name) {
+  const quorvane::TextHandle v = set.GetProperty(name);
+  return v ? *v : std::wstring(L"<absent>");
+}
+
+}  // namespace qvtest

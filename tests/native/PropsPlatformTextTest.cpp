@@ -1,0 +1,99 @@
+// Code-page and time conversions with the Windows contracts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "Win32Api.h"
+
+TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
+  const char* text = "caf\xC3\xA9";  // UTF-8
+  EXPECT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0)) << "-1 counts the terminator";
+  EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, text, 5, nullptr, 0));
+  wchar_t out[8];
+  ASSERT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 8));
+  EXPECT_STREQ(L"caf\u00e9", out);
+  SetLastError(0);
+  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 4));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, text, 0, out, 8));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, text, -1, out, 8));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+  // Invalid UTF-8: replaced, or refused with MB_ERR_INVALID_CHARS.
+  ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "a\xFF" "b", 3, out, 8));
+  EXPECT_EQ(L'\xFFFD', out[1]);
+  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, out, 8));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+  // 1252, its undefined bytes included, round-trips every byte.
+  for (int b = 1; b < 256; ++b) {
+    const char in[2] = {static_cast<char>(b), 0};
+    wchar_t wide[2];
+    ASSERT_EQ(1, MultiByteToWideChar(1252, 0, in, 1, wide, 2)) << b;
+    char back[4];
+    ASSERT_EQ(1, WideCharToMultiByte(1252, 0, wide, 1, back, 4, nullptr, nullptr)) << b;
+    EXPECT_EQ(in[0], back[0]) << b;
+  }
+  ASSERT_EQ(1, MultiByteToWideChar(1252, MB_PRECOMPOSED, "\x80", 1, out, 8));
+  EXPECT_EQ(L'\u20ac', out[0]);
+  EXPECT_EQ(0, MultiByteToWideChar(1200, 0, "a", 1, out, 8)) << "UTF-16 is no multi-byte code page";
+}
+
+TEST(PropsCodePages, WideCharToMultiByteReportsReplacementsLikeWindows) {
+  char out[16];
+  BOOL usedDefault = FALSE;
+  ASSERT_EQ(4, WideCharToMultiByte(1252, 0, L"a\u4e2db", -1, out, sizeof out, nullptr, &usedDefault));
+  EXPECT_STREQ("a?b", out);
+  EXPECT_TRUE(usedDefault);
+  ASSERT_EQ(3, WideCharToMultiByte(1252, 0, L"a\u4e2db", 3, out, sizeof out, "#", &usedDefault));
+  EXPECT_EQ(std::string("a#b"), std::string(out, 3));
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"a", -1, out, sizeof out, nullptr, &usedDefault))
+      << "UTF-8 takes no default character";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  ASSERT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, L"\U0001F600", -1, out, sizeof out, nullptr, nullptr));
+  EXPECT_STREQ("\xF0\x9F\x98\x80", out);
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"\U0001F600", -1, out, 2, nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), 0};
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out, sizeof out, nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+  ASSERT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, out, sizeof out, nullptr, nullptr));
+  EXPECT_STREQ("a\xEF\xBF\xBD", out);
+  EXPECT_TRUE(GetACP() == CP_UTF8 || IsValidCodePage(GetACP()));
+}
+
+TEST(PropsTime, FileTimeAndSystemTimeConvertAndRefuseLikeWindows) {
+  SYSTEMTIME st{};
+  FILETIME ft{0, 0};
+  ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
+  EXPECT_EQ(1601, st.wYear);
+  EXPECT_EQ(1, st.wMonth);
+  EXPECT_EQ(1, st.wDay);
+  EXPECT_EQ(1, st.wDayOfWeek) << "a Monday";
+  // 2004-03-05 07:08:09.750 UTC, a Friday.
+  const SYSTEMTIME when = {2004, 3, 0, 5, 7, 8, 9, 750};
+  ASSERT_TRUE(SystemTimeToFileTime(&when, &ft));
+  const uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  EXPECT_EQ(uint64_t(1078470489750) * 10000 + 116444736000000000ull, ticks);
+  ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
+  EXPECT_EQ(0, std::memcmp(&when.wYear, &st.wYear, 4));
+  EXPECT_EQ(5, st.wDayOfWeek);
+  EXPECT_EQ(7, st.wHour);
+  EXPECT_EQ(750, st.wMilliseconds);
+  // 2000-02-29 exists, 1900-02-29 does not.
+  SYSTEMTIME leap = {2000, 2, 0, 29, 0, 0, 0, 0};
+  EXPECT_TRUE(SystemTimeToFileTime(&leap, &ft));
+  leap.wYear = 1900;
+  EXPECT_FALSE(SystemTimeToFileTime(&leap, &ft));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  for (SYSTEMTIME bad : {SYSTEMTIME{1600, 12, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{2000, 13, 0, 1, 0, 0, 0, 0},
+                         SYSTEMTIME{2000, 4, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{2000, 1, 0, 1, 24, 0, 0, 0},
+                         SYSTEMTIME{2000, 1, 0, 1, 0, 60, 0, 0}, SYSTEMTIME{2000, 1, 0, 1, 0, 0, 0, 1000},
+                         SYSTEMTIME{30828, 1, 0, 1, 0, 0, 0, 0}})
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft)) << bad.wYear << "-" << bad.wMonth;
+  FILETIME top = {0, 0x80000000u};
+  EXPECT_FALSE(FileTimeToSystemTime(&top, &st)) << "the top bit is refused";
+  FILETIME last = {0xFFFFFFFFu, 0x7FFFFFFFu};
+  ASSERT_TRUE(FileTimeToSystemTime(&last, &st));
+  EXPECT_EQ(30828, st.wYear);
+}

@@ -1,0 +1,273 @@
+// The settings reader: syntax, escapes, line ends, limits and failures.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PropertiesFile.h"
+#include "SettingsTestSupport.h"
+
+using settings_test::TempFolder;
+using settings_test::WriteBytes;
+
+namespace {
+
+typedef std::vector<std::pair<std::wstring, std::wstring>> Pairs;
+
+struct ReadCase {
+  const char* name;
+  std::string bytes;
+  Pairs expected;  // in table order
+};
+
+Pairs Entries(const PropertiesFile& file, const Pairs& expected) {
+  // The table exposes lookups only: rebuild its order from the keys expected
+  // and check that nothing else is there.
+  Pairs found;
+  for (const auto& pair : expected) {
+    const int index = file.Find(pair.first.c_str());
+    if (index < 0) continue;
+    const wchar_t* value = file.Get(pair.first.c_str());
+    found.emplace_back(pair.first, value ? value : L"<null>");
+  }
+  return found;
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  std::wstring Store(const std::string& bytes) {
+    const std::string path = folder_.Path() + "/ai.config";
+    WriteBytes(path, bytes);
+    return settings_test::Wide(path);
+  }
+  void Check(const ReadCase& c) {
+    SCOPED_TRACE(c.name);
+    PropertiesFile file;
+    file.Load(Store(c.bytes).c_str());
+    EXPECT_EQ(static_cast<int>(c.expected.size()), file.Count());
+    EXPECT_EQ(c.expected, Entries(file, c.expected));
+    for (size_t i = 0; i < c.expected.size(); ++i)
+      EXPECT_EQ(static_cast<int>(i), file.Find(c.expected[i].first.c_str())) << "order of " << i;
+  }
+  std::wstring Failure(const std::string& bytes, PropertiesFile& file) {
+    try {
+      file.Load(Store(bytes).c_str());
+    } catch (const PropertiesException& e) {
+      return e.Message();
+    }
+    return L"<no exception>";
+  }
+  TempFolder folder_;
+};
+
+TEST_F(SettingsFile, KeysSeparatorsAndBlanks) {
+  const ReadCase cases[] = {
+      {"equals", "a=1", {{L"a", L"1"}}},
+      {"colon", "a:1", {{L"a", L"1"}}},
+      {"blanks around the separator", "a = 1", {{L"a", L"1"}}},
+      {"leading blanks", "  a   =   1", {{L"a", L"1"}}},
+      {"tab and form feed are blanks", "\ta\t=\f1", {{L"a", L"1"}}},
+      {"a blank does not end a key", "a 1", {{L"a1", L""}}},
+      {"blanks inside a key are dropped", "my key=x", {{L"mykey", L"x"}}},
+      {"no separator", "a", {{L"a", L""}}},
+      {"only the first separator counts", "a==1", {{L"a", L"=1"}}},
+      {"colon then equals", "a:=1", {{L"a", L"=1"}}},
+      {"trailing blanks stay in the value", "k=v  ", {{L"k", L"v  "}}},
+      {"blanks inside the value stay", "k= a  b", {{L"k", L"a  b"}}},
+      {"empty value", "k=", {{L"k", L""}}},
+      {"empty key", "=v", {{L"", L"v"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, Comments) {
+  const ReadCase cases[] = {
+      {"hash", "# x\na=1", {{L"a", L"1"}}},
+      {"bang", "! x\na=1", {{L"a", L"1"}}},
+      {"a blank before # makes a key", " # x", {{L"#x", L""}}},
+      {"# inside a value is text", "a=1 # not a comment", {{L"a", L"1 # not a comment"}}},
+      {"a continued comment swallows the next line", "# c \\\n a=1\nb=2", {{L"b", L"2"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, Escapes) {
+  const ReadCase cases[] = {
+      {"escaped blank stays in a key", "k\\ x=1", {{L"k x", L"1"}}},
+      {"escaped equals does not end a key", "k\\=x=1", {{L"k=x", L"1"}}},
+      {"escaped colon", "k\\:x:1", {{L"k:x", L"1"}}},
+      {"control escapes", "k=\\t\\n\\r\\f", {{L"k", L"\t\n\r\f"}}},
+      {"escaped specials", "k=\\#\\!\\\\\\ ", {{L"k", L"#!\\ "}}},
+      {"other characters lose the backslash", "k=\\q\\A", {{L"k", L"qA"}}},
+      {"an escaped tab in a key is still a blank", "k\\\tx=1", {{L"kx", L"1"}}},
+      {"an escaped tab in a value stays", "k=\\\t1", {{L"k", L"\t1"}}},
+      {"a lone backslash at the line end goes", "k=a\\", {{L"k", L"a"}}},
+      {"escaped blank before the value is kept", "k=\\  v", {{L"k", L"  v"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, UnicodeEscapes) {
+  const ReadCase cases[] = {
+      {"four digits", "k=\\u00e9", {{L"k", L"\u00e9"}}},
+      {"upper-case digits", "k=\\u00C9x", {{L"k", L"\u00c9x"}}},
+      {"a fifth digit is consumed, then read again", "k=\\u00411", {{L"k", L"\u04111"}}},
+      {"six digits", "k=\\u0041BC", {{L"k", L"\u41bcBC"}}},
+      {"fewer digits at the line end", "k=\\u41", {{L"k", L"A"}}},
+      {"resume four after the u", "k=\\u41zzY", {{L"k", L"AY"}}},
+      {"no digit stores a NUL that ends the value", "k=a\\uzzzzb", {{L"k", L"a"}}},
+      {"NUL ends a key too", "k\\u0000x=1", {{L"k", L"1"}}},
+      {"leading blank and 0x prefix are accepted", "k=\\u0x41", {{L"k", L"A"}}},
+      {"a sign is accepted", "k=\\u-1", {{L"k", L"\uffff"}}},
+      {"low 16 bits of a longer number", "k=\\u12345", {{L"k", L"\u23455"}}},
+      {"negative overflow is a NUL", "k=x\\u-FFFFFFFFFF", {{L"k", L"x"}}},
+      {"escape in a key", "\\u0041g=1", {{L"Ag", L"1"}}},
+      {"a hexadecimal letter after four digits is consumed too", "\\u0041b=1", {{L"\u041bb", L"1"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, ContinuationLines) {
+  const ReadCase cases[] = {
+      {"joins and drops leading blanks", "k=a\\\n   b", {{L"k", L"ab"}}},
+      {"an even run is an escaped backslash", "k=a\\\\\nb=2", {{L"k", L"a\\"}, {L"b", L"2"}}},
+      {"an odd run of three continues", "k=a\\\\\\\n b", {{L"k", L"a\\b"}}},
+      {"blank lines after a continuation are swallowed", "k=a\\\r\n\r\n \t b\nc=3", {{L"k", L"ab"}, {L"c", L"3"}}},
+      {"continuation at the end of the text", "k=a\\\n", {{L"k", L"a"}}},
+      {"continuation inside a key", "ke\\\n  y=1", {{L"key", L"1"}}},
+      {"continuation before the separator", "k\\\n =v", {{L"k", L"v"}}},
+      {"backslash then CR", "k=a\\\rb", {{L"k", L"ab"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, LineEnds) {
+  const ReadCase cases[] = {
+      {"LF", "a=1\nb=2", {{L"a", L"1"}, {L"b", L"2"}}},
+      {"CR", "a=1\rb=2", {{L"a", L"1"}, {L"b", L"2"}}},
+      {"CR LF", "a=1\r\nb=2\r\n", {{L"a", L"1"}, {L"b", L"2"}}},
+      {"LF CR is one line end", "a=1\n\rb=2", {{L"a", L"1"}, {L"b", L"2"}}},
+      {"LF LF is one line end", "a=1\n\nb=2", {{L"a", L"1"}, {L"b", L"2"}}},
+      {"a blank CR LF line is the empty key", "a=1\r\n\r\nb=2", {{L"a", L"1"}, {L"", L""}, {L"b", L"2"}}},
+      {"three LF give one empty line", "a=1\n\n\nb=2", {{L"a", L"1"}, {L"", L""}, {L"b", L"2"}}},
+      {"blank lines share one entry", "a=1\r\n\r\nb=2\r\n\r\nc=3", {{L"a", L"1"}, {L"", L""}, {L"b", L"2"}, {L"c", L"3"}}},
+      {"an all-blank line is the empty key", "a=1\n  \nb=2", {{L"a", L"1"}, {L"", L""}, {L"b", L"2"}}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, BytesAreLatin1AndZeroEndsTheText) {
+  const ReadCase cases[] = {
+      {"UTF-8 bytes are two characters", "k=\xC3\xA9", {{L"k", L"\u00c3\u00a9"}}},
+      {"high bytes", "k=\xFF\x80", {{L"k", L"\u00ff\u0080"}}},
+      {"a byte-order mark is text", "\xEF\xBB\xBFk=1", {{L"\u00ef\u00bb\u00bfk", L"1"}}},
+      {"a zero byte ends the text", std::string("a=1\nb=2\0c=3", 11), {{L"a", L"1"}, {L"b", L"2"}}},
+      {"an empty file", "", {}},
+  };
+  for (const auto& c : cases) Check(c);
+}
+
+TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
+  PropertiesFile file;
+  file.Load(Store("a=1\nb=2\na=3\nA=4").c_str());
+  EXPECT_EQ(3, file.Count());
+  EXPECT_EQ(0, file.Find(L"a"));
+  EXPECT_STREQ(L"3", file.Get(L"a"));
+  EXPECT_EQ(2, file.Find(L"A"));
+  EXPECT_STREQ(L"4", file.Get(L"A"));
+  EXPECT_EQ(nullptr, file.Get(L"missing"));
+  const wchar_t* fallback = L"default";
+  EXPECT_EQ(fallback, file.Get(L"missing", fallback)) << "the default pointer itself";
+  EXPECT_STREQ(L"2", file.Get(L"b", fallback));
+  EXPECT_EQ(-1, file.Find(nullptr));
+}
+
+TEST_F(SettingsFile, LoadAddsToTheTable) {
+  PropertiesFile file;
+  file.Set(L"x", L"before");
+  file.Set(L"a", L"before");
+  file.Load(Store("a=file").c_str());
+  EXPECT_EQ(2, file.Count());
+  EXPECT_STREQ(L"before", file.Get(L"x"));
+  EXPECT_STREQ(L"file", file.Get(L"a"));
+}
+
+TEST_F(SettingsFile, FiftyKeysFitAndTheFiftyFirstFails) {
+  std::string fifty;
+  for (int i = 0; i < 50; ++i) fifty += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  PropertiesFile full;
+  full.Load(Store(fifty + "k0=again\nk49=again\n").c_str());
+  EXPECT_EQ(50, full.Count()) << "replacing values needs no new entry";
+
+  PropertiesFile over;
+  EXPECT_EQ(L"Too many properties", Failure(fifty + "k50=x\nk51=y", over));
+  EXPECT_EQ(50, over.Count());
+  EXPECT_STREQ(L"0", over.Get(L"k0"));
+  EXPECT_STREQ(L"49", over.Get(L"k49"));
+  EXPECT_EQ(nullptr, over.Get(L"k50"));
+  try {
+    over.Set(L"another", L"v");
+    ADD_FAILURE() << "Set of a 51st key must throw";
+  } catch (const PropertiesException& e) {
+    EXPECT_STREQ(L"Too many properties", e.Message());
+  }
+  over.Set(L"k3", L"replaced");  // an existing key still works
+  EXPECT_STREQ(L"replaced", over.Get(L"k3"));
+}
+
+TEST_F(SettingsFile, InvalidUnicodeFailsAndKeepsEarlierPairs) {
+  const char* overflowing[] = {"k=\\uFFFFFFFFFF", "k=\\uFFFFFFFF", "k=\\u7FFFFFFF", "k=\\u80000000"};
+  for (const char* text : overflowing) {
+    PropertiesFile file;
+    EXPECT_EQ(L"couldn't parse property because of an invalid unicode character",
+              Failure(std::string("a=1\n") + text + "\nb=2", file))
+        << text;
+    EXPECT_STREQ(L"1", file.Get(L"a"));
+    EXPECT_EQ(nullptr, file.Get(L"b"));
+  }
+  PropertiesFile justBelow;
+  justBelow.Load(Store("k=\\u7FFFFFFE").c_str());
+  EXPECT_EQ(std::wstring(L"\xfffe") + L"FFFE", justBelow.Get(L"k"));
+}
+
+TEST_F(SettingsFile, SizeLimitAndFileFailures) {
+  PropertiesFile exact;
+  exact.Load(Store("k=" + std::string(102400 - 2, 'v')).c_str());
+  EXPECT_EQ(102398u, std::wcslen(exact.Get(L"k"))) << "102,400 bytes are accepted";
+
+  PropertiesFile tooBig;
+  EXPECT_EQ(L"file is too big", Failure("k=" + std::string(102401 - 2, 'v'), tooBig));
+  EXPECT_EQ(0, tooBig.Count());
+
+  PropertiesFile missing;
+  try {
+    missing.Load(settings_test::Wide(folder_.Path() + "/absent/ai.config").c_str());
+    ADD_FAILURE() << "missing folder";
+  } catch (const PropertiesException& e) {
+    EXPECT_STREQ(L"couldn't open/create the file", e.Message());
+  }
+  try {
+    missing.Load(settings_test::Wide(folder_.Path()).c_str());
+    ADD_FAILURE() << "a folder is not a settings file";
+  } catch (const PropertiesException& e) {
+    EXPECT_STREQ(L"couldn't open/create the file", e.Message());
+  }
+  try {
+    missing.Load(nullptr);
+    ADD_FAILURE() << "null path";
+  } catch (const PropertiesException& e) {
+    EXPECT_STREQ(L"couldn't open/create the file", e.Message());
+  }
+}
+
+TEST(SettingsException, MessageIsCutTo127Characters) {
+  const std::wstring longText(300, L'x');
+  const PropertiesException e(longText.c_str());
+  EXPECT_EQ(127u, std::wcslen(e.Message()));
+  const PropertiesException copy = e;  // by value
+  EXPECT_EQ(std::wstring(127, L'x'), copy.Message());
+  EXPECT_STREQ(L"", PropertiesException(nullptr).Message());
+}
+
+}  // namespace

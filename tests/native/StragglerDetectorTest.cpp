@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/lexical_cast.hpp>
+
+#include "StragglerDetector.h"
+#include "TrackingRecord.h"
+
+using boost::posix_time::ptime;
+using boost::posix_time::time_from_string;
+using quorvane::StragglerDetector;
+using namespace qvtest;
+
+namespace {
+
+const ptime kSaved = time_from_string("2024-05-06 07:08:09.123456");
+// U+00EB and a character beyond the BMP (a surrogate pair in UTF-16).
+const std::wstring kAuthor = L"Jane Do\u00eb \U0001D11E";
+
+// A summary as a DocfileProperties shows it, plus record X.
+quorvane::Properties TrackedDocument() {
+  quorvane::Properties set = EmptySet();
+  LayRecordX(set);
+  set.SetProperty(L"7", kAuthor);
+  set.SetDateProperty(L"12", kSaved);
+  set.SetProperty(L"13", L"3");
+  set.SetProperty(L"14", L"250");
+  set.SetProperty(L"15", L"1400");
+  return set;
+}
+
+std::string Hex(const std::vector<unsigned char>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  }
+  return text;
+}
+
+}  // namespace
+
+// Expected values were computed with python3 hashlib over the same bytes
+// built by hand (UTF-16LE text, struct.pack('<8H', ...) for the time).
+TEST(Tripwire, DigestsAuthorTimeCountsAndRecordIdInThatOrder) {
+  const quorvane::Properties set = TrackedDocument();
+  EXPECT_EQ(
+      "4a0061006e006500200044006f00eb00200034d81edd"  // author, UTF-16LE, surrogate pair
+      "e8070500000006000700080009007b00"              // 2024-05 (dow 0) 06 07:08:09.123
+      "33003200350030003100340030003000"              // "3" "250" "1400"
+      "580078002b002f006100620063006400650066006700680069006a006b006c006d006e006f00700071005100",
+      Hex(quorvane::TripwireInput(set)));
+  EXPECT_EQ(L"Mdpz+PcZURf+xqvYbDv2JQ", quorvane::ComputeTripwire(set));
+}
+
+TEST(Tripwire, AbsentValuesAddNothing) {
+  quorvane::Properties set = TrackedDocument();
+  for (const wchar_t* name : {L"12", L"13", L"14", L"15"}) set.RemoveProperty(name);
+  EXPECT_EQ(L"lueYlqSYio6YTKxXbIepqA", quorvane::ComputeTripwire(set));
+  quorvane::Properties empty = EmptySet();
+  EXPECT_EQ(L"1B2M2Y8AsgTpgAmY7PhCfg", quorvane::ComputeTripwire(empty));  // MD5 of no bytes
+}
+
+TEST(StragglerDetector, ComparesMarksWithTheSummaryTimeFirstThenAuthor) {
+  quorvane::Properties set = TrackedDocument();
+  StragglerDetector detector(set);
+  EXPECT_FALSE(detector.IsStraggler()) << "no marks: never a straggler";
+
+  detector.RecordSaveMarks();
+  EXPECT_EQ(kSaved, set.GetDateProperty(L"sorrel_save"));
+  EXPECT_EQ(kAuthor, Value(set, L"Quorvane LastSavedBy"));
+  EXPECT_FALSE(detector.IsStraggler());
+
+  set.SetDateProperty(L"12", kSaved + boost::posix_time::milliseconds(1));
+  EXPECT_TRUE(detector.IsStraggler()) << "saved again outside";
+  set.SetDateProperty(L"12", kSaved);
+  set.SetProperty(L"7", L"jane do\u00eb \U0001D11E");
+  EXPECT_TRUE(detector.IsStraggler()) << "author compared case-sensitively";
+
+  set.RemoveProperty(L"sorrel_save");
+  EXPECT_TRUE(detector.IsStraggler()) << "author mark alone still counts";
+  set.RemoveProperty(L"7");
+  EXPECT_FALSE(detector.IsStraggler()) << "no last author: nothing to compare";
+
+  // A wrong-typed value is no mismatch, not an error.
+  set.SetProperty(L"7", kAuthor);
+  set.RemoveProperty(L"12");
+  set.SetProperty(L"12", L"not a date");
+  set.SetDateProperty(L"sorrel_save", kSaved);
+  EXPECT_FALSE(detector.IsStraggler());
+}
+
+TEST(StragglerDetector, AnUnreadableMetadataVersionEndsTheCheckWithTheConversionError) {
+  for (const wchar_t* version : {L"", L"one point two"}) {
+    quorvane::Properties set = TrackedDocument();
+    set.SetProperty(L"Quorvane MetadataVersion." + kRecordX, version);
+    StragglerDetector detector(set);
+    EXPECT_THROW(detector.IsStraggler(), boost::bad_lexical_cast);
+  }
+}
+
+TEST(StragglerDetector, MarksAreRewrittenWhateverTheirOldTypeAndTheTimeIsStampedWhenMissing) {
+  quorvane::Properties set = TrackedDocument();
+  set.SetProperty(L"sorrel_save", L"text left by someone");
+  set.SetProperty(L"Quorvane LastSavedBy", L"old");
+  set.RemoveProperty(L"12");
+  set.RemoveProperty(L"7");
+  StragglerDetector detector(set);
+  const ptime before = boost::posix_time::microsec_clock::universal_time();
+  detector.RecordSaveMarks();
+  const ptime stamped = set.GetDateProperty(L"12");
+  EXPECT_LE(before, stamped);
+  EXPECT_LE(stamped, boost::posix_time::microsec_clock::universal_time());
+  EXPECT_EQ(stamped, set.GetDateProperty(L"sorrel_save"));
+  EXPECT_FALSE(set.HasProperty(L"Quorvane LastSavedBy")) << "no last author: the mark stays removed";
+
+  set.SetProperty(L"Quorvane Tripwire", L"t");
+  detector.ClearSaveMarks();
+  for (const wchar_t* name : {L"sorrel_save", L"Quorvane LastSavedBy", L"Quorvane Tripwire"})
+    EXPECT_FALSE(set.HasProperty(name));
+  EXPECT_TRUE(set.HasProperty(L"12"));
+}
+
+TEST(OfficeFileName, OnlyDocXlsAndPptInAnyCaseAndOthersAreNotOpened) {
+  for (const wchar_t* name : {L"C:\\x\\REPORT.DOC", L"b.Xls", L"c.ppT"})
+    EXPECT_TRUE(quorvane::IsOfficeFileName(name));
+  for (const wchar_t* name : {L"a.doc.bak", L"doc", L"a.pptx"})
+    EXPECT_FALSE(quorvane::IsOfficeFileName(name));
+  EXPECT_EQ(S_OK, quorvane::CheckStraggler(L"/nonexistent/file.xlsx", nullptr));
+  EXPECT_LT(quorvane::CheckStraggler(L"/nonexistent/file.xls", nullptr), 0);
+}

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "FileStore.h"
+#include "PropertyTestSets.h"
+#include "TrackingRecord.h"
+
+using quorvane::FileStore;
+using namespace qvtest;
+
+namespace {
+
+std::vector<std::wstring> TrackingNamesOf(const quorvane::IProperties& set) {
+  std::vector<std::wstring> names;
+  const quorvane::NameList all = set.GetPropertyNames();
+  for (const std::wstring& name : *all)
+    if (name.compare(0, 8, L"Quorvane") == 0 || name == L"sorrel_save") names.push_back(name);
+  return names;
+}
+
+}  // namespace
+
+// The record's whole life on the in-memory set: new version, copy, clear.
+TEST(VersionHistory, RecordXBecomesYThenCopiesAndClears) {
+  quorvane::Properties set = EmptySet();
+  LayRecordX(set);
+  set.SetProperty(L"Quorvane Untracked", L"true");  // a stray flag goes with the re-keying
+  FileStore store(set);
+  ASSERT_TRUE(store.IsTracked());
+  EXPECT_EQ((std::vector<std::wstring>{L"u-1", L"u-2"}), *store.GetUnratifiedVersionIds());
+
+  store.CreateNewVersion(L"V", L"A", {L"c1", L"c2"});
+  const std::wstring y = ExpectRecordY(set, L"V", L"A");
+  EXPECT_FALSE(set.HasProperty(L"Quorvane Untracked"));
+  EXPECT_EQ((std::vector<std::wstring>{L"u-1", L"u-2", L"V"}), *store.GetUnratifiedVersionIds());
+  EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2"}), *store.GetContributors());
+
+  // Copy into a set that holds an older record and save marks of its own.
+  quorvane::Properties target = EmptySet();
+  LayRecordX(target);
+  target.SetDateProperty(L"sorrel_save", boost::posix_time::time_from_string("2001-01-01 00:00:00"));
+  target.SetProperty(L"Quorvane LastSavedBy", L"bob");
+  target.SetProperty(L"Title", L"target's own title");
+  store.CopyTracking(target);
+  EXPECT_EQ(TrackingNamesOf(set), TrackingNamesOf(target));
+  for (const std::wstring& name : TrackingNamesOf(set)) EXPECT_EQ(Value(set, name), Value(target, name));
+  EXPECT_EQ(L"target's own title", Value(target, L"Title"));
+  EXPECT_EQ(y, *FileStore(target).GetExtendedVersionId());
+
+  FileStore::ClearTracking(target);
+  EXPECT_TRUE(TrackingNamesOf(target).empty());
+  EXPECT_EQ((std::vector<std::wstring>{L"Title"}), *target.GetPropertyNames());
+}
+
+TEST(VersionHistory, NewVersionRefusesUntrackedSetsAndIsNotRolledBack) {
+  quorvane::Properties old = EmptySet();
+  LayRecordX(old);
+  old.SetProperty(L"Quorvane MetadataVersion." + kRecordX, L"1.0");
+  RecordingSet recorder(old);
+  const std::string refusal =
+      Thrown<std::logic_error>([&] { FileStore(recorder).CreateNewVersion(L"V", L"A", {}); });
+  EXPECT_TRUE(EndsWith(refusal, " - invalid_state : IsTracked()")) << refusal;
+  EXPECT_TRUE(recorder.log.empty());
+
+  // Fails at the sequence number: already re-keyed and partly written.
+  quorvane::Properties partial = EmptySet();
+  LayRecordX(partial);
+  partial.RemoveProperty(L"Quorvane SequenceNumber." + kRecordX);
+  FileStore store(partial);
+  EXPECT_THROW(store.CreateNewVersion(L"V", L"A", {}), std::runtime_error);
+  const std::wstring y = Value(partial, L"Quorvane ExtendedVersionId");
+  EXPECT_NE(kRecordX, y);
+  EXPECT_EQ(L"1.2", Value(partial, L"Quorvane MetadataVersion." + y));
+  EXPECT_EQ(L"V", Value(partial, L"Quorvane VersionId." + y));
+  EXPECT_EQ(L"2", Value(partial, L"Quorvane UrVersionIdsSize." + y));
+}
+
+TEST(VersionHistory, ListsAreCheckedInFullAndAppendedCountFirst) {
+  quorvane::Properties set = EmptySet();
+  LayRecordX(set);
+  const std::wstring x = kRecordX;
+  FileStore store(set);
+  set.SetProperty(L"Quorvane UrVersionId3." + x, L"beyond the count");
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { store.GetUnratifiedVersionIds(); }),
+                       " - runtime_error : !properties.GetProperty(propertyKeys.UnratifiedVersionId(currentSize + 1))"));
+  set.RemoveProperty(L"Quorvane UrVersionId2." + x);
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { store.GetUnratifiedVersionIds(); }),
+                       " - runtime_error : versionId && !versionId->empty()"));
+
+  set.SetProperty(L"Quorvane ContributorsSize." + x, L"1");
+  set.SetProperty(L"Quorvane Contributor1." + x, L"c1");
+  set.SetProperty(L"Quorvane Contributor2." + x, L"c2");
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { store.GetContributors(); }),
+                       " - runtime_error : !properties.GetProperty(propertyKeys.Contributor(currentSize + 1))"));
+  set.SetProperty(L"Quorvane Contributor1." + x, L"");
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { store.GetContributors(); }),
+                       " - runtime_error : versionId && !versionId->empty()"));
+
+  // A forged count fails on its first missing element, without reserving it.
+  set.SetProperty(L"Quorvane ContributorsSize." + x, L"2147483647");
+  EXPECT_THROW(store.GetContributors(), std::runtime_error);
+
+  RecordingSet recorder(set);
+  FileStore recorded(recorder);
+  recorded.AddUnratifiedVersionId(L"u-3");
+  EXPECT_EQ((std::vector<std::wstring>{L"set Quorvane UrVersionIdsSize." + x + L"=3",
+                                       L"set Quorvane UrVersionId3." + x + L"=u-3"}),
+            recorder.log);
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { recorded.AddUnratifiedVersionId(L""); }),
+                       " - runtime_error : !unratifiedVersionId.empty()"));
+}
+
+TEST(VersionHistory, AddContributorsWritesOnlyWhenThereIsAList) {
+  quorvane::Properties set = EmptySet();
+  LayRecordX(set);
+  const std::wstring x = kRecordX;
+  RecordingSet recorder(set);
+  FileStore store(recorder);
+  store.AddContributors({});
+  EXPECT_TRUE(recorder.log.empty());
+  store.AddContributors({L"c1", L"c2", L"c3"});
+  recorder.log.clear();
+  store.AddContributors({});
+  EXPECT_EQ((std::vector<std::wstring>{L"set Quorvane ContributorsSize." + x + L"=3"}), recorder.log);
+  store.AddContributors({L"c4"});
+  EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2", L"c3", L"c4"}), *store.GetContributors());
+}
+
+TEST(VersionHistory, ReKeyingMovesTheCountedRecordOnly) {
+  quorvane::Properties set = EmptySet();
+  set.SetProperty(L"Quorvane Untracked", L"true");
+  FileStore store(set);
+  store.SetExtendedVersionId(L"N1");
+  EXPECT_EQ((std::vector<std::wstring>{L"Quorvane ExtendedVersionId"}), *set.GetPropertyNames());
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { store.SetExtendedVersionId(L""); }),
+                       " - runtime_error : !newExtendedVersionId.empty()"));
+
+  LayRecordX(set);
+  set.SetProperty(L"Quorvane UrVersionId3." + kRecordX, L"stray");  // beyond the count: stays
+  set.SetProperty(L"Quorvane AuthorId." + kRecordX, L"");           // empty values move too
+  store.SetExtendedVersionId(L"N2");
+  EXPECT_EQ(L"stray", Value(set, L"Quorvane UrVersionId3." + kRecordX));
+  EXPECT_EQ(L"", Value(set, L"Quorvane AuthorId.N2"));
+  EXPECT_EQ(L"u-2", Value(set, L"Quorvane UrVersionId2.N2"));
+  EXPECT_EQ(L"4", Value(set, L"Quorvane SequenceNumber.N2"));
+  EXPECT_FALSE(set.HasProperty(L"Quorvane DocumentId." + kRecordX));
+}
+
+TEST(VersionHistory, CopyGivesTheTargetTheSourceState) {
+  quorvane::Properties full = EmptySet();
+  LayRecordX(full);
+
+  // Explicitly untracked source: only the flag remains of the tracking properties.
+  quorvane::Properties untracked = EmptySet();
+  untracked.SetProperty(L"Quorvane Untracked", L"TRUE");
+  quorvane::Properties target(full);
+  FileStore(untracked).CopyTracking(target);
+  EXPECT_EQ((std::vector<std::wstring>{L"Quorvane Untracked"}), TrackingNamesOf(target));
+  EXPECT_EQ(L"true", Value(target, L"Quorvane Untracked"));
+
+  // No record at all: nothing remains.
+  quorvane::Properties none = EmptySet();
+  quorvane::Properties cleared(full);
+  FileStore(none).CopyTracking(cleared);
+  EXPECT_TRUE(TrackingNamesOf(cleared).empty());
+
+  // An absent AuthorId is written as empty text; a missing DocumentId stops
+  // the copy after ExtendedVersionId and MetadataVersion.
+  quorvane::Properties source(full);
+  source.RemoveProperty(L"Quorvane AuthorId." + kRecordX);
+  quorvane::Properties copy = EmptySet();
+  FileStore(source).CopyTracking(copy);
+  EXPECT_EQ(L"", Value(copy, L"Quorvane AuthorId." + kRecordX));
+  source.RemoveProperty(L"Quorvane DocumentId." + kRecordX);
+  quorvane::Properties half(full);
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { FileStore(source).CopyTracking(half); }),
+                       " - runtime_error : documentId && !documentId->empty()"));
+  EXPECT_EQ((std::vector<std::wstring>{L"Quorvane ExtendedVersionId", L"Quorvane MetadataVersion." + kRecordX}),
+            TrackingNamesOf(half));
+}
+
+TEST(VersionHistory, ClearingTakesThePrefixCaseSensitively) {
+  quorvane::Properties set = EmptySet();
+  for (const wchar_t* name : {L"QuorvaneX", L"Quorvane DocumentId.X", L"sorrel_save", L"quorvane x", L"Title",
+                              L"Quorvane Tripwire", L"Quorvane LastSavedBy", L"Quorvan"})
+    set.SetProperty(name, L"v");
+  FileStore::ClearTracking(set);
+  EXPECT_EQ((std::vector<std::wstring>{L"Quorvan", L"Title", L"quorvane x"}), *set.GetPropertyNames());
+
+  ScriptedSet unlisted;
+  unlisted.listNames = false;
+  EXPECT_TRUE(EndsWith(Thrown<std::runtime_error>([&] { FileStore::ClearTracking(unlisted); }),
+                       " - runtime_error : propertyNames"));
+}

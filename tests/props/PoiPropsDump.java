@@ -1,0 +1,58 @@
+// Prints the property sets of raw property-set stream files as POI reads
+// them, in the normalised form that qv_props_dump prints.
+import java.io.FileInputStream;
+import java.io.InputStream;
+import java.util.Date;
+import java.util.Map;
+import java.util.TreeMap;
+import org.apache.poi.hpsf.Property;
+import org.apache.poi.hpsf.PropertySet;
+import org.apache.poi.hpsf.Section;
+
+public class PoiPropsDump {
+  static String escape(String s) {
+    StringBuilder b = new StringBuilder();
+    for (char c : s.toCharArray()) {
+      if (c >= 0x20 && c < 0x7F && c != '\\') b.append(c);
+      else b.append(String.format("\\u%04x", (int) c));
+    }
+    return b.toString();
+  }
+
+  static String value(long type, Object v) {
+    if (v == null) return "null";
+    switch ((int) type) {
+      case 2: case 3: case 16: case 17: case 18: case 19: case 22: case 23:
+        return Long.toString(((Number) v).longValue());
+      case 11: return v.toString();
+      case 30: case 31: case 8: return "\"" + escape(v.toString()) + "\"";
+      case 64: return v instanceof Date ? Long.toString(((Date) v).getTime()) : "?";
+      case 5: return Long.toHexString(Double.doubleToLongBits((Double) v));
+      default: return "-";
+    }
+  }
+
+  public static void main(String[] args) throws Exception {
+    for (String file : args) {
+      try (InputStream in = new java.io.BufferedInputStream(new FileInputStream(file))) {
+        PropertySet ps = new PropertySet(in);
+        System.out.println("stream " + new java.io.File(file).getName() + " sections=" + ps.getSectionCount());
+        for (Section s : ps.getSections()) {
+          System.out.println("section " + s.getFormatID().toString().toUpperCase() + " cp=" + (s.getCodepage() == -1 ? 0 : s.getCodepage() & 0xFFFF));
+          Map<Long, String> dict = s.getDictionary();
+          if (dict != null) {
+            for (Map.Entry<Long, String> e : new TreeMap<>(dict).entrySet())
+              System.out.println("name " + e.getKey() + " \"" + escape(e.getValue()) + "\"");
+          }
+          TreeMap<Long, Property> props = new TreeMap<>();
+          for (Property p : s.getProperties()) props.put(p.getID() & 0xFFFFFFFFL, p);  // ids are unsigned
+          for (Map.Entry<Long, Property> e : props.entrySet()) {
+            Property p = e.getValue();
+            if (e.getKey() == 0 || e.getKey() == 1) continue;
+            System.out.println("prop " + e.getKey() + " " + p.getType() + " " + value(p.getType(), p.getValue()));
+          }
+        }
+      }
+    }
+  }
+}

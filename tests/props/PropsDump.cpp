@@ -1,0 +1,169 @@
+// Test tool: prints the property sets of raw property-set stream files in a
+// normalised form (compared with POI by compare_with_poi.py), and with
+// --relayout DIR writes each stream laid out afresh by our codec to DIR.
+// With --set-user FILE NAME VALUE it sets one user-defined text property of
+// a compound file in place, through StgOpenStorage and the property storage.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Utf16.h"
+#include "Win32Api.h"
+#include "posix/storage/props/PropertySetStream.h"
+#include "posix/storage/props/TypedValueCodec.h"
+
+using namespace quorvane::posix;
+
+namespace {
+
+std::string Escape(const std::wstring& text) {
+  std::string out;
+  for (char16_t u : quorvane::Utf16FromWide(text)) {
+    if (u >= 0x20 && u < 0x7F && u != '\\') {
+      out.push_back(static_cast<char>(u));
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::string Guid(const GUID& g) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
+}
+
+std::string Value(const PROPVARIANT& v, UINT cp) {
+  char buf[64];
+  switch (v.vt) {
+    case VT_I2: return std::to_string(v.iVal);
+    case VT_UI2: return std::to_string(v.uiVal);
+    case VT_I4: case VT_INT: return std::to_string(v.lVal);
+    case VT_UI4: case VT_UINT: return std::to_string(v.ulVal);
+    case VT_I1: return std::to_string(v.cVal);
+    case VT_UI1: return std::to_string(v.bVal);
+    case VT_BOOL: return v.boolVal ? "true" : "false";
+    case VT_LPSTR: {
+      std::wstring wide;
+      const char* s = v.pszVal ? v.pszVal : "";
+      DecodeFromCodePage(CP_UTF8, s, std::strlen(s), wide, false);
+      return "\"" + Escape(wide) + "\"";
+    }
+    case VT_LPWSTR: return "\"" + Escape(v.pwszVal ? v.pwszVal : L"") + "\"";
+    case VT_BSTR: return "\"" + Escape(v.bstrVal ? v.bstrVal : L"") + "\"";
+    case VT_FILETIME: {
+      const uint64_t ticks = (uint64_t(v.filetime.dwHighDateTime) << 32) | v.filetime.dwLowDateTime;
+      std::snprintf(buf, sizeof buf, "%" PRId64, int64_t(ticks / 10000) - int64_t(11644473600000));
+      return buf;
+    }
+    case VT_R8: {
+      uint64_t bits;
+      std::memcpy(&bits, &v.dblVal, 8);
+      std::snprintf(buf, sizeof buf, "%" PRIx64, bits);
+      return buf;
+    }
+    default: return "-";
+  }
+}
+
+}  // namespace
+
+// VALUE arrives as UTF-8 and is handed over in the system ANSI code page.
+int SetUserProperty(const char* file, const char* name, const char* value) {
+  std::wstring path, wideName, wideValue;
+  DecodeFromCodePage(CP_UTF8, file, std::strlen(file), path, true);
+  DecodeFromCodePage(CP_UTF8, name, std::strlen(name), wideName, true);
+  DecodeFromCodePage(CP_UTF8, value, std::strlen(value), wideValue, true);
+  std::string ansi;
+  if (!EncodeToCodePage(GetACP(), wideValue.data(), wideValue.size(), ansi, true)) return 2;
+  IStorage* storage = nullptr;
+  HRESULT hr = StgOpenStorage(path.c_str(), nullptr, STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE,
+                              nullptr, 0, &storage);
+  IPropertySetStorage* sets = nullptr;
+  if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+  IPropertyStorage* set = nullptr;
+  if (SUCCEEDED(hr)) {
+    hr = sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set);
+    if (hr == STG_E_FILENOTFOUND)
+      hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
+                        STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set);
+  }
+  if (SUCCEEDED(hr)) {
+    PROPSPEC spec;
+    spec.ulKind = PRSPEC_LPWSTR;
+    spec.lpwstr = &wideName[0];
+    PROPVARIANT v;
+    std::memset(&v, 0, sizeof v);
+    v.vt = VT_LPSTR;
+    v.pszVal = &ansi[0];
+    hr = set->WriteMultiple(1, &spec, &v, 4096);
+    if (SUCCEEDED(hr)) hr = set->Commit(STGC_DEFAULT);
+    if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
+  }
+  if (set) set->Release();
+  if (sets) sets->Release();
+  if (storage) storage->Release();
+  if (FAILED(hr)) std::fprintf(stderr, "set-user failed: 0x%08X\n", static_cast<unsigned>(hr));
+  return FAILED(hr) ? 1 : 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--set-user") return SetUserProperty(argv[2], argv[3], argv[4]);
+  std::string relayout;
+  int status = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--relayout" && i + 1 < argc) {
+      relayout = argv[++i];
+      continue;
+    }
+    std::ifstream in(argv[i], std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PropertySetStream stream;
+    const HRESULT hr = PropertySetStream::Parse(bytes, stream);
+    std::string name = argv[i];
+    name = name.substr(name.find_last_of('/') + 1);
+    if (FAILED(hr)) {
+      std::printf("stream %s error 0x%08X\n", name.c_str(), static_cast<unsigned>(hr));
+      status = 1;
+      continue;
+    }
+    std::printf("stream %s sections=%zu\n", name.c_str(), stream.Sections().size());
+    for (const PropertySection& s : stream.Sections()) {
+      std::printf("section %s cp=%u\n", Guid(s.Fmtid()).c_str(), s.HasCodePage() ? s.CodePage() : 0);
+      std::map<PROPID, std::wstring> names;
+      for (const auto& e : s.Names()) names[e.id] = e.name;
+      for (const auto& e : names) std::printf("name %u \"%s\"\n", e.first, Escape(e.second).c_str());
+      std::map<PROPID, const SectionProperty*> props;
+      for (const auto& p : s.Properties()) props[p.id] = &p;
+      for (const auto& e : props) {
+        if (e.first == PID_DICTIONARY || e.first == PID_CODEPAGE) continue;
+        const auto& raw = e.second->value;
+        const uint16_t vt = static_cast<uint16_t>(raw[0] | (raw[1] << 8));
+        std::string text = "-";
+        if (IsInterpretedType(vt)) {
+          PROPVARIANT v;
+          size_t used;
+          if (SUCCEEDED(DecodeTypedValue(raw.data(), raw.size(), TextCodePages{s.CodePage(), CP_UTF8}, v, used))) {
+            text = Value(v, s.CodePage());
+            PropVariantClear(&v);
+          }
+        }
+        std::printf("prop %u %u %s\n", e.first, vt, text.c_str());
+      }
+    }
+    if (!relayout.empty()) {
+      const std::vector<uint8_t> out = stream.Serialize(true);
+      std::ofstream(relayout + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), out.size());
+    }
+  }
+  return status;
+}
