@@ -91,4 +91,16 @@ add_test(NAME props_poi
           ${QV_ROOT}/../shared/fixtures/compound ${CMAKE_BINARY_DIR}/props_poi ${Java_JAVA_EXECUTABLE}
           "${QV_POI_CLASSPATH}")
 set_tests_properties(props_poi PROPERTIES TIMEOUT 300)
-# The libFuzzer target needs clang: tests/fuzz/run-props-fuzz.sh builds and runs it.
+# The libFuzzer targets need clang: tests/fuzz/build.sh builds them, tests/fuzz/run.sh runs one.
+
+# Fuzz targets (clang, ASan + UBSan): built once, each run for a bounded time.
+set(QV_FUZZ_SECONDS 30 CACHE STRING "Seconds each fuzz target runs under ctest (0: not run)")
+if(QV_FUZZ_SECONDS GREATER 0)
+  add_test(NAME fuzz.build COMMAND bash ${QV_ROOT}/tests/fuzz/build.sh ${CMAKE_BINARY_DIR}/fuzz)
+  set_tests_properties(fuzz.build PROPERTIES FIXTURES_SETUP fuzzers TIMEOUT 900)
+  foreach(target settings_fuzz message_format_fuzz cfb_fuzz props_fuzz)
+    add_test(NAME fuzz.${target}
+             COMMAND bash ${QV_ROOT}/tests/fuzz/run.sh ${CMAKE_BINARY_DIR}/fuzz ${target} ${QV_FUZZ_SECONDS})
+    set_tests_properties(fuzz.${target} PROPERTIES FIXTURES_REQUIRED fuzzers TIMEOUT 300)
+  endforeach()
+endif()

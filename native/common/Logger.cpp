@@ -1,8 +1,9 @@
 #include "Logger.h"
 
 #include <boost/algorithm/string/predicate.hpp>
+#include <climits>
 #include <cwchar>
-#include <memory>
+#include <string>
 
 #include "MessageFormatter.h"
 #include "PropertiesFile.h"
@@ -12,6 +13,9 @@ namespace {
 const wchar_t kSettingsFileName[] = L"ai.config";
 const wchar_t kMutexName[] = L"Quorvane Native Logger Mutex";
 const wchar_t kRolledSuffix[] = L".1";
+// UTF-8 takes at most three bytes per UTF-16 unit, four per UTF-32 character.
+const size_t kMaxUtf8BytesPerChar = sizeof(wchar_t) == 2 ? 3 : 4;
+const size_t kMaxConvertibleLength = INT_MAX / kMaxUtf8BytesPerChar;
 // Twelve inserts: date, time, level, process and thread, executable, message.
 const wchar_t kLineFormat[] =
     L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12\n";
@@ -211,28 +215,34 @@ void Logger::WriteLocked(const wchar_t* line, size_t length) {
   end.QuadPart = 0;
   LARGE_INTEGER fromEnd;
   fromEnd.QuadPart = 0;
-  if (SetFilePointerEx(logFile_.load(), fromEnd, &end, FILE_END) && end.QuadPart > kRollThreshold) {
+  bool atEnd = SetFilePointerEx(logFile_.load(), fromEnd, &end, FILE_END) != 0;
+  if (atEnd && end.QuadPart > kRollThreshold) {
     CloseHandle(logFile_.exchange(nullptr));
     OpenLogFile();
     if (!IsOpen(logFile_.load())) return;
-    SetFilePointerEx(logFile_.load(), fromEnd, nullptr, FILE_END);
+    atEnd = SetFilePointerEx(logFile_.load(), fromEnd, &end, FILE_END) != 0;
   }
   const HANDLE file = logFile_.load();
 
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
-  std::unique_ptr<char[]> bytes;
+  // One conversion into a buffer of the largest size UTF-8 can take, rather
+  // than asking for the size first.
   int converted = 0;
-  if (needed > 0) {
-    bytes.reset(new char[static_cast<size_t>(needed) + 1]);
-    converted = WideCharToMultiByte(CP_UTF8, 0, line, -1, bytes.get(), needed + 1, nullptr, nullptr);
+  DWORD conversionError = ERROR_NOT_ENOUGH_MEMORY;
+  std::string bytes;
+  if (length > 0 && length <= kMaxConvertibleLength) {
+    bytes.resize(length * kMaxUtf8BytesPerChar);
+    converted = WideCharToMultiByte(CP_UTF8, 0, line, static_cast<int>(length), &bytes[0],
+                                    static_cast<int>(bytes.size()), nullptr, nullptr);
+    if (converted <= 0) conversionError = GetLastError();
   }
+  bool wroteAll = false;
   if (converted <= 0) {
-    const DWORD error = GetLastError();
-    ReportProblem(L"Couldn't convert this log message string (error code %1!d!): %2", error, line);
+    ReportProblem(L"Couldn't convert this log message string (error code %1!d!): %2", conversionError, line);
   } else {
+    // No terminating zero byte and no byte-order mark, ever.
     DWORD written = 0;
-    // Without the terminating zero byte; no byte-order mark, ever.
-    if (!WriteFile(file, bytes.get(), static_cast<DWORD>(converted - 1), &written, nullptr)) {
+    wroteAll = WriteFile(file, bytes.data(), static_cast<DWORD>(converted), &written, nullptr) != 0;
+    if (!wroteAll) {
       const DWORD error = GetLastError();
       ReportProblem(L"Couldn't write this message to the log file (error code %1!d!): %2", error, line);
     }
@@ -245,8 +255,12 @@ void Logger::WriteLocked(const wchar_t* line, size_t length) {
     // lines a second.
 #endif
   }
-  (void)length;
-  if (GetLogFileSize() > kRollThreshold) RollLogFile();
+  // With the mutex held nobody else writes, so after a whole write the file
+  // ends where this write did: its size as this handle sees it, without
+  // asking again. After a failure, a report may have been written (or the
+  // file rolled) in between: ask.
+  const LONGLONG size = atEnd && wroteAll ? end.QuadPart + converted : GetLogFileSize();
+  if (size > kRollThreshold) RollLogFile();
 }
 
 LONGLONG Logger::GetLogFileSize() {

@@ -18,26 +18,23 @@ size_t SlotsOf(const wchar_t* spec, const wchar_t* end) {
   return slots;
 }
 
-// The format with every insert that would read past `count` turned into
-// literal text ("%%3!d!" prints "%3!d!"). Parses as FormatMessage does:
-// "%" then one or two digits, then an optional "!spec!".
-std::wstring BoundInserts(LPCWSTR format, size_t count) {
-  std::wstring bound;
-  bound.reserve(std::wcslen(format) + 8);
+// Whether some insert of `format` would read past `count`; if so, `bound`
+// receives the format with each of those turned into literal text ("%%3!d!"
+// prints "%3!d!"). Parses as FormatMessage does: "%" then one or two digits,
+// then an optional "!spec!". A format that needs no change is not copied.
+bool BoundInserts(LPCWSTR format, size_t count, std::wstring& bound) {
+  bool changed = false;
+  const wchar_t* copied = format;  // what `bound` holds so far ends here
   const wchar_t* p = format;
   while (*p != L'\0') {
     if (*p != L'%') {
-      bound += *p++;
+      ++p;
       continue;
     }
     const wchar_t c = p[1];
-    if (c == L'\0') {
-      bound += *p++;
-      break;
-    }
+    if (c == L'\0') break;
     if (c < L'1' || c > L'9') {
-      bound.append(p, 2);  // an escape: %% %n %0 %. %! and the like
-      p += 2;
+      p += 2;  // an escape: %% %n %0 %. %! and the like
       continue;
     }
     const wchar_t* q = p + 2;
@@ -58,15 +55,19 @@ std::wstring BoundInserts(LPCWSTR format, size_t count) {
     if (unterminated || number - 1 + slots > count) {
       // "%%N": the insert becomes text, and its "!spec!" plain text that is
       // scanned on like any other (as FormatMessage will scan it).
+      if (!changed) bound.reserve(std::wcslen(format) + 8);
+      changed = true;
+      bound.append(copied, p);
       bound += L'%';
-      bound.append(p, digitsEnd);
+      copied = p;
       p = digitsEnd;
       continue;
     }
-    bound.append(p, q);
     p = q;
   }
-  return bound;
+  if (!changed) return false;
+  bound.append(copied);
+  return true;
 }
 
 }  // namespace
@@ -77,18 +78,29 @@ bool FormatMessageText(LPCWSTR format, const DWORD_PTR* inserts, size_t count, s
     if (error) *error = ERROR_INVALID_PARAMETER;
     return false;
   }
-  const std::wstring bound = BoundInserts(format, inserts == nullptr ? 0 : count);
-  // (BoundInserts copies the format; a few characters more are cheap next
-  // to the formatting itself.)
-  LPWSTR buffer = nullptr;
+  std::wstring bound;
+  const wchar_t* source = BoundInserts(format, inserts == nullptr ? 0 : count, bound) ? bound.c_str() : format;
+  va_list* arguments = reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts));
+  // Most messages fit a buffer on the stack; a longer one is formatted again
+  // into a buffer FormatMessageW allocates.
+  wchar_t local[512];
   SetLastError(ERROR_SUCCESS);
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER, bound.c_str(), 0,
-      0, reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
-  const DWORD failure = length == 0 ? GetLastError() : ERROR_SUCCESS;
-  if (buffer != nullptr) {
-    out.assign(buffer, length);
-    LocalFree(buffer);
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, source, 0, 0, local,
+                                sizeof local / sizeof local[0], arguments);
+  DWORD failure = length == 0 ? GetLastError() : ERROR_SUCCESS;
+  if (failure == ERROR_SUCCESS) {
+    out.assign(local, length);
+  } else if (failure == ERROR_INSUFFICIENT_BUFFER) {
+    LPWSTR buffer = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, 0, 0,
+        reinterpret_cast<LPWSTR>(&buffer), 0, arguments);
+    failure = length == 0 ? GetLastError() : ERROR_SUCCESS;
+    if (buffer != nullptr) {
+      out.assign(buffer, length);
+      LocalFree(buffer);
+    }
   }
   // An empty message is not a failure: FormatMessageW answers 0 with no error.
   if (length == 0 && failure != ERROR_SUCCESS) {

@@ -30,40 +30,6 @@ const SummaryName kSummaryNames[] = {
     {PIDSI_APPNAME, L"PIDSI_APPNAME"},
 };
 
-// PROPVARIANTs filled by ReadMultiple, freed with the platform's function.
-class ReadValues {
- public:
-  explicit ReadValues(size_t count) : values(count) {
-    if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
-  }
-  ~ReadValues() {
-    if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
-  }
-  ReadValues(const ReadValues&) = delete;
-  ReadValues& operator=(const ReadValues&) = delete;
-  PROPVARIANT* data() { return values.data(); }
-  PROPVARIANT& operator[](size_t i) { return values[i]; }
-
- private:
-  std::vector<PROPVARIANT> values;
-};
-
-// One enumeration of a set; released with the scope.
-class Entries {
- public:
-  explicit Entries(IPropertyStorage* properties) {
-    ThrowIfFailed(properties->Enum(&enumerator));
-    if (enumerator == nullptr) throw HResultException(E_FAIL);
-  }
-  ~Entries() { enumerator->Release(); }
-  Entries(const Entries&) = delete;
-  Entries& operator=(const Entries&) = delete;
-  IEnumSTATPROPSTG* operator->() const { return enumerator; }
-
- private:
-  IEnumSTATPROPSTG* enumerator = nullptr;
-};
-
 // The task-memory name of one enumerated entry, freed with the scope.
 class EntryName {
  public:
@@ -114,12 +80,11 @@ PROPID SummaryPropertyId(const std::wstring& name) {
 // ---- PropertySet <-> Java ------------------------------------------------
 
 void PropertySet::ReadInto(PropertiesWrapper& target) const {
-  Entries entries(properties);
+  PropertyEnumeration entries(properties);
   ULONG seen = 0;
   for (;;) {
     STATPROPSTG entry;
-    std::memset(&entry, 0, sizeof entry);
-    const HRESULT hr = entries->Next(1, &entry, nullptr);
+    const HRESULT hr = entries.Next(entry);
     if (hr != S_OK) {
       ThrowIfFailed(hr);
       break;
@@ -129,7 +94,7 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
     PROPSPEC spec;
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = entry.propid;
-    ReadValues value(1);
+    PropVariantArray value(1);
     ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
     const PROPVARIANT& read = value[0];
     if (read.vt == VT_LPSTR) {
@@ -178,7 +143,7 @@ void CopySummaryToUser(PropertySet& summary, PropertySet& user, PropertiesWrappe
   if (count == 0) return;
   std::vector<PropertyName> names(count);
   for (size_t i = 0; i < count; ++i) names[i].SetId(SummaryPropertyId((*keys)[i]));
-  ReadValues values(count);
+  PropVariantArray values(count);
   ThrowIfFailed(summary.Properties()->ReadMultiple(static_cast<ULONG>(count), names.data(), values.data()));
 
   // The same keys, in the same order, now naming the user-defined targets.

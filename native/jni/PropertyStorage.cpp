@@ -17,45 +17,29 @@ namespace {
 const DWORD kSetReadMode = STGM_SHARE_EXCLUSIVE;
 const DWORD kSetWriteMode = STGM_SHARE_EXCLUSIVE | STGM_READWRITE;
 
-// Raw values filled by ReadMultiple; freed with the platform's function.
-class ValueArray {
- public:
-  explicit ValueArray(ULONG count) : values(count) {
-    if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
-  }
-  ~ValueArray() {
-    if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
-  }
-  ValueArray(const ValueArray&) = delete;
-  ValueArray& operator=(const ValueArray&) = delete;
-  PROPVARIANT* data() { return values.data(); }
-
- private:
-  std::vector<PROPVARIANT> values;
-};
-
-// The entries of one enumeration; each entry's name is freed by the caller.
-class Enumeration {
- public:
-  explicit Enumeration(IPropertyStorage* properties) {
-    ThrowIfFailed(properties->Enum(&enumerator));
-    if (enumerator == nullptr) throw HResultException(E_FAIL);
-  }
-  ~Enumeration() { enumerator->Release(); }
-  Enumeration(const Enumeration&) = delete;
-  Enumeration& operator=(const Enumeration&) = delete;
-
-  // S_OK with an entry, or what Next answered.
-  HRESULT Next(STATPROPSTG& entry) {
-    std::memset(&entry, 0, sizeof entry);
-    return enumerator->Next(1, &entry, nullptr);
-  }
-
- private:
-  IEnumSTATPROPSTG* enumerator = nullptr;
-};
-
 }  // namespace
+
+// ---- PropVariantArray, PropertyEnumeration ------------------------------
+
+PropVariantArray::PropVariantArray(size_t count) : values(count) {
+  if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
+}
+
+PropVariantArray::~PropVariantArray() {
+  if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
+}
+
+PropertyEnumeration::PropertyEnumeration(IPropertyStorage* properties) {
+  ThrowIfFailed(properties->Enum(&enumerator));
+  if (enumerator == nullptr) throw HResultException(E_FAIL);
+}
+
+PropertyEnumeration::~PropertyEnumeration() { enumerator->Release(); }
+
+HRESULT PropertyEnumeration::Next(STATPROPSTG& entry) {
+  std::memset(&entry, 0, sizeof entry);
+  return enumerator->Next(1, &entry, nullptr);
+}
 
 // ---- DocumentStorage -----------------------------------------------------
 
@@ -175,7 +159,7 @@ void PropertySet::Commit(DWORD flags) {
 bool PropertySet::IsUnicode() const {
   PropertyName codePage;
   codePage.SetId(PID_CODEPAGE);
-  ValueArray value(1);
+  PropVariantArray value(1);
   ThrowIfFailed(properties->ReadMultiple(1, &codePage, value.data()));
   const PROPVARIANT& read = value.data()[0];
   // Stored as a 16-bit integer; 1200 reads the same signed or unsigned.
@@ -192,7 +176,7 @@ bool PropertySet::IsUnicode() const {
 }
 
 ULONG PropertySet::Count() const {
-  Enumeration entries(properties);
+  PropertyEnumeration entries(properties);
   ULONG count = 0;
   STATPROPSTG entry;
   HRESULT hr;
@@ -206,7 +190,7 @@ ULONG PropertySet::Count() const {
 
 void PropertySet::ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValues, ULONG propertyCount) const {
   CHECK(invalid_argument, propertyCount == 0 || (propertyNames != nullptr && propertyValues != nullptr));
-  Enumeration entries(properties);
+  PropertyEnumeration entries(properties);
   ULONG filled = 0;
   STATPROPSTG entry;
   HRESULT hr = S_OK;
@@ -241,7 +225,7 @@ void PropertySet::ConvertToAnsi() {
     return;
   }
   std::vector<PropertyName> names(count);
-  ValueArray values(count);
+  PropVariantArray values(count);
   ReadAll(names.data(), values.data(), count);
   Recreate();
   ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "JNIException.h"
 #include "Win32Api.h"
@@ -76,6 +77,40 @@ struct NarrowTextValue : PROPVARIANT {
 
   // A buffer of `chars` characters (the terminator included), zero-filled.
   char* Allocate(size_t chars);
+};
+
+// PROPVARIANTs for ReadMultiple to fill: zeroed, freed with the platform's
+// FreePropVariantArray on destruction. One scope; not copyable.
+class PropVariantArray {
+ public:
+  explicit PropVariantArray(size_t count);
+  ~PropVariantArray();
+  PropVariantArray(const PropVariantArray&) = delete;
+  PropVariantArray& operator=(const PropVariantArray&) = delete;
+
+  PROPVARIANT* data() { return values.data(); }
+  PROPVARIANT& operator[](size_t i) { return values[i]; }
+
+ private:
+  std::vector<PROPVARIANT> values;
+};
+
+// One enumeration of a set's entries; owns the enumerator and releases it
+// on destruction. The caller frees each entry's name (CoTaskMemFree). One
+// scope; not copyable.
+class PropertyEnumeration {
+ public:
+  // HResultException when the set cannot be enumerated.
+  explicit PropertyEnumeration(IPropertyStorage* properties);
+  ~PropertyEnumeration();
+  PropertyEnumeration(const PropertyEnumeration&) = delete;
+  PropertyEnumeration& operator=(const PropertyEnumeration&) = delete;
+
+  // S_OK with an entry, or what Next answered.
+  HRESULT Next(STATPROPSTG& entry);
+
+ private:
+  IEnumSTATPROPSTG* enumerator = nullptr;
 };
 
 // One property set (one FMTID) of a DocumentStorage, which must outlive it.

@@ -5,6 +5,7 @@
 #   build/fuzz/settings_fuzz -max_total_time=60 -max_len=4096 tests/fuzz/corpus/settings
 #   build/fuzz/message_format_fuzz -max_total_time=60 tests/fuzz/corpus/message_format
 #   build/fuzz/cfb_fuzz -max_total_time=60 -max_len=65536 <work-corpus> ../shared/fixtures/compound
+# or simply: tests/fuzz/run.sh <out-dir> <target> <seconds>
 # (a copy of the corpus folder keeps the checked-in seeds unchanged.)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -25,6 +26,9 @@ sources_for() {
       echo native/common/MessageFormatter.cpp native/common/Utf16.cpp \
            native/platform/posix/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp \
            native/platform/posix/kernel/LastError.cpp ;;
+    props_fuzz)
+      echo native/platform/posix/storage/props/*.cpp native/platform/posix/CodePages.cpp \
+           native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp ;;
     cfb_fuzz)
       echo native/platform/posix/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,CompoundFile}.cpp \
            native/platform/posix/ErrnoMapping.cpp native/platform/posix/kernel/LastError.cpp ;;
@@ -32,7 +36,7 @@ sources_for() {
 }
 
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz)  # props_fuzz: run-props-fuzz.sh
+[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz)
 for t in "${targets[@]}"; do
   echo "building $t"
   # shellcheck disable=SC2046

@@ -142,6 +142,7 @@ TEST(CfbRead, CyclesInDirectoryAndChainsAreCorrupt) {
   TempDir dir;
   const std::string path = CopyFixture("MultipleStorage.cfs", dir);
   std::vector<uint8_t> bytes = ReadAll(path);
+  ASSERT_GE(bytes.size(), 2048u) << "fixture missing: " << path;
   // Directory sector of this file: from the header.
   const uint32_t dirSector = cfb::Load32(bytes.data() + cfb::kHeaderFirstDirSector);
   const size_t entry1 = (dirSector + 1) * 512 + 128;  // the first entry under the root

@@ -197,6 +197,23 @@ TEST_F(LoggerTest, LineFormatAndEncoding) {
   EXPECT_EQ("Couldn't check the straggler tripwire on '/tmp/a.doc' : 0x80030020", m[12].str());
 }
 
+TEST_F(LoggerTest, LongLinesOfWideCharactersArriveWhole) {
+  Settings("logger.file=test.log\nlogger.level=INFO");
+  const std::wstring message(3000, L'\U0001F600');  // four UTF-8 bytes each
+  {
+    Logger logger;
+    logger.LogInfo(L"%1", message);
+  }
+  const auto lines = LogLines();
+  ASSERT_EQ(1u, lines.size());
+  std::string expected = " - ";  // (std::regex recurses too deep for a line this long)
+  for (size_t i = 0; i < message.size(); ++i) expected += "\xF0\x9F\x98\x80";
+  ASSERT_GT(lines[0].size(), expected.size());
+  EXPECT_EQ(expected, lines[0].substr(lines[0].size() - expected.size()));
+  const std::string head = lines[0].substr(0, lines[0].size() - expected.size()) + " - x";
+  EXPECT_TRUE(std::regex_match(head, std::regex(kLinePattern))) << head;
+}
+
 TEST_F(LoggerTest, ConsoleOutputGoesToStandardError) {
   Settings("logger.level=INFO\nlogger.output=console");
   CapturedStderr console;

@@ -94,6 +94,13 @@ TEST(MessageFormat, InsertsBeyondThoseGivenStayText) {
   EXPECT_EQ(L"%1 %2", out);
 }
 
+TEST(MessageFormat, LongMessagesKeepEveryInsert) {
+  const std::wstring run(3000, L'x');
+  EXPECT_EQ(run + L"|a|%3|" + run + L"|7", Format((run + L"|%1|%3|" + run + L"|%2!d!").c_str(), L"a", 7))
+      << "text beyond the first buffer, a missing insert between long runs";
+  EXPECT_EQ(run + L"|" + run, Format(L"%1|%2", run.c_str(), run.c_str()));
+}
+
 TEST(MessageFormat, SubstitutedTextIsNotScannedAgain) {
   EXPECT_EQ(L"value %1 %2!d! %% %n", Format(L"value %1", L"%1 %2!d! %% %n"));
 }

@@ -1,13 +1,20 @@
 // Prints the property sets of raw property-set stream files as POI reads
-// them, in the normalised form that qv_props_dump prints.
+// them, in the normalised form that qv_props_dump prints. With --custom
+// DOCUMENT, prints instead the user-defined properties of a compound
+// document: one "name=value" line each, non-ASCII escaped, sorted by name.
+import java.io.File;
 import java.io.FileInputStream;
 import java.io.InputStream;
 import java.util.Date;
 import java.util.Map;
 import java.util.TreeMap;
+import org.apache.poi.hpsf.CustomProperties;
+import org.apache.poi.hpsf.DocumentSummaryInformation;
 import org.apache.poi.hpsf.Property;
 import org.apache.poi.hpsf.PropertySet;
+import org.apache.poi.hpsf.PropertySetFactory;
 import org.apache.poi.hpsf.Section;
+import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 
 public class PoiPropsDump {
   static String escape(String s) {
@@ -32,11 +39,29 @@ public class PoiPropsDump {
     }
   }
 
+  static void printCustom(String document) throws Exception {
+    try (POIFSFileSystem fs = new POIFSFileSystem(new File(document), true)) {
+      if (!fs.getRoot().hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) return;
+      DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(
+          fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+      CustomProperties custom = dsi.getCustomProperties();
+      TreeMap<String, String> sorted = new TreeMap<>();
+      if (custom != null)
+        for (String name : custom.nameSet()) sorted.put(name, String.valueOf(custom.get(name)));
+      for (Map.Entry<String, String> e : sorted.entrySet())
+        System.out.println(escape(e.getKey()) + "=" + escape(e.getValue()));
+    }
+  }
+
   public static void main(String[] args) throws Exception {
+    if (args.length == 2 && args[0].equals("--custom")) {
+      printCustom(args[1]);
+      return;
+    }
     for (String file : args) {
       try (InputStream in = new java.io.BufferedInputStream(new FileInputStream(file))) {
         PropertySet ps = new PropertySet(in);
-        System.out.println("stream " + new java.io.File(file).getName() + " sections=" + ps.getSectionCount());
+        System.out.println("stream " + new File(file).getName() + " sections=" + ps.getSectionCount());
         for (Section s : ps.getSections()) {
           System.out.println("section " + s.getFormatID().toString().toUpperCase() + " cp=" + (s.getCodepage() == -1 ? 0 : s.getCodepage() & 0xFFFF));
           Map<Long, String> dict = s.getDictionary();

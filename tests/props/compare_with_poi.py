@@ -67,7 +67,7 @@ def streams_of(path):
 
 
 def poi_custom(java, classpath, here, path):
-    return run([java, '-cp', classpath, os.path.join(here, 'PoiCustomProps.java'), path]).splitlines()
+    return run([java, '-cp', classpath, os.path.join(here, 'PoiPropsDump.java'), '--custom', path]).splitlines()
 
 
 def check_in_place_updates(tool, fixtures, work, java, classpath, here):

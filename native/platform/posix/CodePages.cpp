@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -280,6 +281,47 @@ int Fail(DWORD error) {
   return 0;
 }
 
+// UTF-8 without iconv for text of Unicode scalar values only (no
+// surrogate, nothing past U+10FFFF): the number of bytes, written to `out`
+// when it is not null. False for any other text, which then takes the
+// general path with its replacement characters.
+bool EncodeUtf8(const wchar_t* text, size_t count, char* out, size_t* length) {
+  size_t n = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t c = static_cast<uint32_t>(text[i]);
+    if (c < 0x80) {
+      if (out) out[n] = static_cast<char>(c);
+      n += 1;
+    } else if (c < 0x800) {
+      if (out) {
+        out[n] = static_cast<char>(0xC0 | (c >> 6));
+        out[n + 1] = static_cast<char>(0x80 | (c & 0x3F));
+      }
+      n += 2;
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c <= 0xDFFF) return false;
+      if (out) {
+        out[n] = static_cast<char>(0xE0 | (c >> 12));
+        out[n + 1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[n + 2] = static_cast<char>(0x80 | (c & 0x3F));
+      }
+      n += 3;
+    } else if (c <= 0x10FFFF) {
+      if (out) {
+        out[n] = static_cast<char>(0xF0 | (c >> 18));
+        out[n + 1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out[n + 2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[n + 3] = static_cast<char>(0x80 | (c & 0x3F));
+      }
+      n += 4;
+    } else {
+      return false;
+    }
+  }
+  *length = n;
+  return true;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
@@ -322,6 +364,17 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   if (cp == 1200 || cp == 1201) return Fail(ERROR_INVALID_PARAMETER);
   if (!quorvane::posix::IconvName(cp)) return Fail(ERROR_INVALID_PARAMETER);
   const size_t count = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+
+  // UTF-8 of valid text (every log line) goes straight into the caller's
+  // buffer: no converter, no copy.
+  size_t utf8Length = 0;
+  if (cp == CP_UTF8 && EncodeUtf8(lpWideCharStr, count, nullptr, &utf8Length)) {
+    if (utf8Length > static_cast<size_t>(std::numeric_limits<int>::max())) return Fail(ERROR_INVALID_PARAMETER);
+    if (cbMultiByte == 0) return static_cast<int>(utf8Length);
+    if (utf8Length > static_cast<size_t>(cbMultiByte)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    EncodeUtf8(lpWideCharStr, count, lpMultiByteStr, &utf8Length);
+    return static_cast<int>(utf8Length);
+  }
 
   // Character by character only where a replacement must be reported or
   // chosen by the caller; the common case converts in one call.

@@ -89,6 +89,48 @@ bool Seek(const FileObject& file, LONGLONG distance, DWORD method, LONGLONG* pos
   return false;
 }
 
+// The file behind `handle` when a synchronous transfer of `bytes` to or
+// from `buffer` may start; null, with the last error set, otherwise.
+std::shared_ptr<FileObject> TransferFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPOVERLAPPED overlapped,
+                                         bool writing) {
+  if (overlapped != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  auto file = FileObject::FromHandle(handle);
+  if (!file) return nullptr;
+  if (!(writing ? file->CanWrite() : file->CanRead())) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  if (buffer == nullptr && bytes > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // Windows: ERROR_NOACCESS
+    return nullptr;
+  }
+  return file;
+}
+
+// Runs `step(done)` (read(2) or write(2) of the rest) until `total` bytes
+// have moved, retrying after signals; a read also stops at end of file.
+// The count moved so far is reported on failure too.
+template <class Step>
+BOOL TransferAll(DWORD total, LPDWORD transferred, bool stopAtZero, Step step) {
+  DWORD done = 0;
+  while (done < total) {
+    const ssize_t n = step(done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      if (transferred) *transferred = done;
+      return FALSE;
+    }
+    if (n == 0 && stopAtZero) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (transferred) *transferred = done;
+  return TRUE;
+}
+
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
@@ -166,68 +208,23 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  if (lpOverlapped != nullptr) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
-  auto file = FileObject::FromHandle(hFile);
+  auto file = TransferFile(hFile, lpBuffer, nNumberOfBytesToRead, lpOverlapped, false);
   if (!file) return FALSE;
-  if (!file->CanRead()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (lpBuffer == nullptr && nNumberOfBytesToRead > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);  // Windows: ERROR_NOACCESS
-    return FALSE;
-  }
   auto* out = static_cast<char*>(lpBuffer);
-  DWORD done = 0;
-  while (done < nNumberOfBytesToRead) {
-    const ssize_t n = read(file->Fd(), out + done, nNumberOfBytesToRead - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetLastErrorFromErrno(errno);
-      if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
-      return FALSE;
-    }
-    if (n == 0) break;  // end of file
-    done += static_cast<DWORD>(n);
-  }
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
-  return TRUE;
+  return TransferAll(nNumberOfBytesToRead, lpNumberOfBytesRead, true, [&](DWORD done) {
+    return read(file->Fd(), out + done, nNumberOfBytesToRead - done);
+  });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  if (lpOverlapped != nullptr) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
-  auto file = FileObject::FromHandle(hFile);
+  auto file = TransferFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped, true);
   if (!file) return FALSE;
-  if (!file->CanWrite()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (lpBuffer == nullptr && nNumberOfBytesToWrite > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   const auto* in = static_cast<const char*>(lpBuffer);
-  DWORD done = 0;
-  while (done < nNumberOfBytesToWrite) {
-    const ssize_t n = write(file->Fd(), in + done, nNumberOfBytesToWrite - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetLastErrorFromErrno(errno);
-      if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-      return FALSE;
-    }
-    done += static_cast<DWORD>(n);
-  }
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-  return TRUE;
+  return TransferAll(nNumberOfBytesToWrite, lpNumberOfBytesWritten, false, [&](DWORD done) {
+    return write(file->Fd(), in + done, nNumberOfBytesToWrite - done);
+  });
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {

@@ -12,23 +12,6 @@
 #include "WinTypes.h"
 #include "kernel/Handles.h"
 
-#ifndef QV_LARGE_INTEGER_DEFINED
-#  define QV_LARGE_INTEGER_DEFINED
-typedef union _LARGE_INTEGER {
-  struct {
-    DWORD LowPart;
-    LONG HighPart;
-  };
-  LONGLONG QuadPart;
-} LARGE_INTEGER;
-typedef union _ULARGE_INTEGER {
-  struct {
-    DWORD LowPart;
-    DWORD HighPart;
-  };
-  ULONGLONG QuadPart;
-} ULARGE_INTEGER;
-#endif
 typedef LARGE_INTEGER* PLARGE_INTEGER;
 typedef LONG* PLONG;
 typedef DWORD* LPDWORD;

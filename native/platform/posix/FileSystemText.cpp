@@ -35,6 +35,8 @@ size_t ValidSequence(const unsigned char* p, size_t left, uint32_t* codePoint) {
   return length;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -52,8 +54,6 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 std::wstring WideFromFileSystemText(const char* bytes, size_t count) {
   std::wstring out;

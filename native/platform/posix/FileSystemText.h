@@ -19,5 +19,9 @@ inline std::wstring WideFromFileSystemText(const std::string& bytes) {
 std::string FileSystemTextFromWide(const WCHAR* text, size_t count);
 std::string FileSystemTextFromWide(const WCHAR* text);
 
+// Appends the UTF-8 form of a code point up to U+10FFFF; surrogates are
+// written as they are (three bytes each), no escape is undone.
+void AppendUtf8(std::string& out, uint32_t codePoint);
+
 }  // namespace posix
 }  // namespace quorvane

@@ -87,14 +87,14 @@ void Pad(std::wstring& out, long count, wchar_t fill) {
   if (count > 0) out.append(static_cast<size_t>(count), fill);
 }
 
-void AppendField(std::wstring& out, const std::wstring& body, const InsertSpec& spec, long width) {
-  const long padding = width - static_cast<long>(body.size());
+void AppendField(std::wstring& out, const wchar_t* body, size_t length, const InsertSpec& spec, long width) {
+  const long padding = width - static_cast<long>(length);
   if (spec.leftAlign) {
-    out += body;
+    out.append(body, length);
     Pad(out, padding, L' ');
   } else {
     Pad(out, padding, spec.zeroPad ? L'0' : L' ');
-    out += body;
+    out.append(body, length);
   }
 }
 
@@ -110,10 +110,31 @@ std::wstring NarrowText(const char* text, long precision) {
   return wide;
 }
 
-// The digits of an integer insert as printf writes them: sign or blank,
-// "0x"/"0X"/"0" for '#', at least `precision` digits (none for a zero value
-// with precision 0). The width is applied by the caller.
-std::wstring IntegerText(const InsertSpec& spec, DWORD_PTR raw, long precision) {
+// An integer insert as printf writes it, in three parts: the prefix (sign
+// or blank, "0x"/"0X"), the zeros that make up the precision (and the "0"
+// of '#' in octal), then the digits (none for a zero value with precision
+// 0). The width is applied by the caller.
+struct IntegerText {
+  wchar_t prefix[3];
+  size_t prefixLength = 0;
+  size_t zeros = 0;
+  wchar_t digits[24];  // least significant first
+  size_t digitCount = 0;
+
+  size_t Length() const { return prefixLength + zeros + digitCount; }
+  void AppendDigitsTo(std::wstring& out) const {
+    out.append(zeros, L'0');
+    for (size_t i = digitCount; i > 0; --i) out += digits[i - 1];
+  }
+};
+
+// A constant base lets the compiler multiply rather than divide.
+template <unsigned Base>
+void AppendDigits(uint64_t value, const wchar_t* digitSet, IntegerText& text) {
+  for (; value != 0; value /= Base) text.digits[text.digitCount++] = digitSet[value % Base];
+}
+
+IntegerText MakeIntegerText(const InsertSpec& spec, DWORD_PTR raw, long precision) {
   const uint64_t bits = static_cast<uint64_t>(raw);
   const bool isSigned = spec.type == L'd' || spec.type == L'i';
   uint64_t magnitude;
@@ -138,20 +159,26 @@ std::wstring IntegerText(const InsertSpec& spec, DWORD_PTR raw, long precision) 
   }
   const unsigned base = spec.type == L'o' ? 8 : (spec.type == L'x' || spec.type == L'X') ? 16 : 10;
   const wchar_t* digitSet = spec.type == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
-  wchar_t digits[24];
-  size_t count = 0;
-  for (uint64_t v = magnitude; v != 0; v /= base) digits[count++] = digitSet[v % base];
-  if (count == 0 && precision != 0) digits[count++] = L'0';
+  IntegerText text;
+  switch (base) {
+    case 8: AppendDigits<8>(magnitude, digitSet, text); break;
+    case 16: AppendDigits<16>(magnitude, digitSet, text); break;
+    default: AppendDigits<10>(magnitude, digitSet, text); break;
+  }
+  if (text.digitCount == 0 && precision != 0) text.digits[text.digitCount++] = L'0';
 
-  std::wstring text;
-  if (negative) text += L'-';
-  else if (isSigned && spec.plus) text += L'+';
-  else if (isSigned && spec.space) text += L' ';
-  if (spec.alternate && magnitude != 0 && base == 16) text += spec.type == L'X' ? L"0X" : L"0x";
-  size_t zeros = precision > 0 && static_cast<size_t>(precision) > count ? static_cast<size_t>(precision) - count : 0;
-  if (spec.alternate && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != L'0')) zeros = 1;
-  text.append(zeros, L'0');
-  while (count > 0) text += digits[--count];
+  if (negative) text.prefix[text.prefixLength++] = L'-';
+  else if (isSigned && spec.plus) text.prefix[text.prefixLength++] = L'+';
+  else if (isSigned && spec.space) text.prefix[text.prefixLength++] = L' ';
+  if (spec.alternate && magnitude != 0 && base == 16) {
+    text.prefix[text.prefixLength++] = L'0';
+    text.prefix[text.prefixLength++] = spec.type;
+  }
+  if (precision > 0 && static_cast<size_t>(precision) > text.digitCount)
+    text.zeros = static_cast<size_t>(precision) - text.digitCount;
+  if (spec.alternate && base == 8 && text.zeros == 0 &&
+      (text.digitCount == 0 || text.digits[text.digitCount - 1] != L'0'))
+    text.zeros = 1;
   return text;
 }
 
@@ -176,19 +203,17 @@ bool FormatInsert(std::wstring& out, InsertSpec spec, const DWORD_PTR* args, uns
   switch (spec.type) {
     case L's':
     case L'S': {
-      std::wstring body;
+      const wchar_t* text = reinterpret_cast<const wchar_t*>(value);
+      std::wstring decoded;
       if (value == 0) {
-        body = L"(null)";
-        if (precision >= 0 && static_cast<size_t>(precision) < body.size()) body.resize(precision);
+        text = L"(null)";
       } else if (narrow) {
-        body = NarrowText(reinterpret_cast<const char*>(value), precision);
-      } else {
-        const wchar_t* text = reinterpret_cast<const wchar_t*>(value);
-        size_t length = 0;
-        while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != L'\0') ++length;
-        body.assign(text, length);
+        decoded = NarrowText(reinterpret_cast<const char*>(value), precision);
+        text = decoded.c_str();
       }
-      AppendField(out, body, spec, width);
+      size_t length = 0;
+      while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != L'\0') ++length;
+      AppendField(out, text, length, spec, width);
       return true;
     }
     case L'c':
@@ -202,32 +227,28 @@ bool FormatInsert(std::wstring& out, InsertSpec spec, const DWORD_PTR* args, uns
         // A NUL would end the message for every reader of it: it is left out.
         if (c != L'\0') body.assign(1, c);
       }
-      AppendField(out, body, spec, width);
+      AppendField(out, body.data(), body.size(), spec, width);
       return true;
     }
     case L'p': {
-      std::wstring digits(2 * sizeof(void*), L'0');
+      const size_t count = 2 * sizeof(void*);
+      wchar_t digits[count];
       DWORD_PTR v = value;
-      for (size_t i = digits.size(); i > 0 && v != 0; --i, v >>= 4) digits[i - 1] = L"0123456789ABCDEF"[v & 0xF];
-      AppendField(out, digits, spec, width);
+      for (size_t i = count; i > 0; --i, v >>= 4) digits[i - 1] = L"0123456789ABCDEF"[v & 0xF];
+      AppendField(out, digits, count, spec, width);
       return true;
     }
     default: {
-      std::wstring body = IntegerText(spec, value, precision);
-      // printf did the sign and prefix; the width (with zero padding after the
-      // sign) is applied here so that it can be as large as kMaxField.
-      if (spec.zeroPad && !spec.leftAlign && precision < 0 && static_cast<long>(body.size()) < width) {
-        size_t signLength = 0;
-        if (!body.empty() && (body[0] == L'-' || body[0] == L'+' || body[0] == L' ')) signLength = 1;
-        if (body.size() >= signLength + 2 && body[signLength] == L'0' &&
-            (body[signLength + 1] == L'x' || body[signLength + 1] == L'X'))
-          signLength += 2;
-        body.insert(signLength, static_cast<size_t>(width) - body.size(), L'0');
-        out += body;
-      } else {
-        spec.zeroPad = false;
-        AppendField(out, body, spec, width);
-      }
+      const IntegerText text = MakeIntegerText(spec, value, precision);
+      // Written here rather than by printf so that the width can be as large
+      // as kMaxField; zero padding goes after the sign and "0x".
+      const long padding = width - static_cast<long>(text.Length());
+      const bool zeroPad = spec.zeroPad && !spec.leftAlign && precision < 0;
+      if (!spec.leftAlign && !zeroPad) Pad(out, padding, L' ');
+      out.append(text.prefix, text.prefixLength);
+      if (zeroPad) Pad(out, padding, L'0');
+      text.AppendDigitsTo(out);
+      if (spec.leftAlign) Pad(out, padding, L' ');
       return true;
     }
   }
@@ -238,8 +259,16 @@ bool Expand(const wchar_t* p, DWORD flags, const DWORD_PTR* args, std::wstring& 
   const bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
   const bool joinLines = (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK;
   while (*p != L'\0') {
+    if (*p != L'%' && !joinLines) {
+      // Plain text up to the next insert or escape, in one piece.
+      const wchar_t* percent = std::wcschr(p, L'%');
+      const wchar_t* runEnd = percent ? percent : p + std::wcslen(p);
+      out.append(p, runEnd);
+      p = runEnd;
+      continue;
+    }
     if (*p != L'%') {
-      if (joinLines && (*p == L'\r' || *p == L'\n')) {
+      if (*p == L'\r' || *p == L'\n') {
         // A regular line break (CR LF, LF or CR) becomes one space.
         if (p[0] == L'\r' && p[1] == L'\n') ++p;
         out += L' ';

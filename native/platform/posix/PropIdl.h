@@ -22,24 +22,6 @@ typedef unsigned char UCHAR;
 #define VARIANT_TRUE static_cast<VARIANT_BOOL>(-1)
 #define VARIANT_FALSE static_cast<VARIANT_BOOL>(0)
 
-#ifndef QV_LARGE_INTEGER_DEFINED
-#  define QV_LARGE_INTEGER_DEFINED
-typedef union _LARGE_INTEGER {
-  struct {
-    DWORD LowPart;
-    LONG HighPart;
-  };
-  LONGLONG QuadPart;
-} LARGE_INTEGER;
-typedef union _ULARGE_INTEGER {
-  struct {
-    DWORD LowPart;
-    DWORD HighPart;
-  };
-  ULONGLONG QuadPart;
-} ULARGE_INTEGER;
-#endif
-
 // VARENUM (wtypes.h).
 enum VARENUM {
   VT_EMPTY = 0,

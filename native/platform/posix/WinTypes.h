@@ -50,6 +50,21 @@ typedef struct _FILETIME {
   DWORD dwHighDateTime;
 } FILETIME, *LPFILETIME;
 
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  LONGLONG QuadPart;
+} LARGE_INTEGER;
+typedef union _ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  };
+  ULONGLONG QuadPart;
+} ULARGE_INTEGER;
+
 typedef struct _SYSTEMTIME {
   WORD wYear;
   WORD wMonth;

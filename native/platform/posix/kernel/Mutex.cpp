@@ -1,16 +1,11 @@
 // Robust recursive pthread mutexes, private or in a named shared page.
 #include "Mutex.h"
 
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,7 +13,7 @@
 #include "../ErrnoMapping.h"
 #include "Clock.h"
 #include "ObjectNamespace.h"
-#include "UniqueFd.h"
+#include "SharedPage.h"
 
 namespace quorvane {
 namespace posix {
@@ -26,7 +21,6 @@ namespace {
 
 constexpr uint32_t kPageMagic = 0x4D555651u;  // "QVUM"
 constexpr uint32_t kPageLayout = 1;
-constexpr size_t kPageSize = 4096;
 constexpr size_t kHeaderSize = 128;  // magic, layout, name length, the mutex, padding
 
 struct SharedMutexPage {
@@ -36,9 +30,9 @@ struct SharedMutexPage {
   uint32_t reserved;
   pthread_mutex_t mutex;
   char padding[kHeaderSize - 16 - sizeof(pthread_mutex_t)];
-  char name[kPageSize - kHeaderSize];
+  char name[kSharedPageSize - kHeaderSize];
 };
-static_assert(sizeof(SharedMutexPage) == kPageSize, "one page per mutex");
+static_assert(sizeof(SharedMutexPage) == kSharedPageSize, "one page per mutex");
 
 bool InitialiseMutex(pthread_mutex_t* mutex, bool shared) {
   pthread_mutexattr_t attributes;
@@ -64,32 +58,11 @@ class PrivateMutex final : public MutexStorage {
   pthread_mutex_t mutex_;
 };
 
+// A named mutex: its page and this handle's hold on the name.
 class SharedMutexFile final : public MutexStorage {
  public:
-  SharedMutexFile(std::string directory, std::string path, UniqueFd fd, SharedMutexPage* page)
-      : directory_(std::move(directory)), path_(std::move(path)), fd_(std::move(fd)), page_(page) {}
-
-  ~SharedMutexFile() override {
-    {
-      NamespaceLock lock(directory_);
-      if (lock.Held() && LockFile(fd_.Get(), LOCK_EX | LOCK_NB) && IsStillTheNamedFile()) unlink(path_.c_str());
-    }
-    munmap(page_, kPageSize);
-  }
-
-  pthread_mutex_t* Mutex() override { return &page_->mutex; }
-
- private:
-  bool IsStillTheNamedFile() const {
-    struct stat mine, named;
-    return fstat(fd_.Get(), &mine) == 0 && lstat(path_.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
-           mine.st_ino == named.st_ino;
-  }
-
-  const std::string directory_;
-  const std::string path_;
-  UniqueFd fd_;
-  SharedMutexPage* const page_;
+  pthread_mutex_t* Mutex() override { return &static_cast<SharedMutexPage*>(page.Get())->mutex; }
+  SharedPage page;
 };
 
 // One handle's mutex. Thread-safe: the pthread mutex does the work.
@@ -150,57 +123,18 @@ class MutexObject final : public KernelObject {
   std::unique_ptr<MutexStorage> storage_;
 };
 
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags, 0600);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-bool Truncate(int fd, off_t size) {
-  int rc;
-  do {
-    rc = ftruncate(fd, size);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0;
-}
-
-SharedMutexPage* MapPage(int fd) {
-  void* p = mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<SharedMutexPage*>(p);
-}
-
-// A fresh page; the caller holds the file exclusively.
-SharedMutexPage* InitialisePage(int fd, const std::string& name) {
-  if (!Truncate(fd, 0) || !Truncate(fd, kPageSize)) return nullptr;
-  SharedMutexPage* page = MapPage(fd);
-  if (page == nullptr) return nullptr;
-  if (!InitialiseMutex(&page->mutex, true)) {
-    munmap(page, kPageSize);
-    return nullptr;
-  }
+bool InitialisePage(void* memory, const std::string& name) {
+  auto* page = static_cast<SharedMutexPage*>(memory);
+  if (!InitialiseMutex(&page->mutex, true)) return false;
   page->layout = kPageLayout;
-  page->nameBytes = static_cast<uint32_t>(name.size());
-  std::memcpy(page->name, name.data(), name.size());
+  WritePageName(page, name);
   std::atomic_thread_fence(std::memory_order_release);
   page->magic = kPageMagic;
-  return page;
+  return true;
 }
 
-SharedMutexPage* AttachPage(int fd, const std::string& name) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-      st.st_size < static_cast<off_t>(kPageSize))
-    return nullptr;
-  SharedMutexPage* page = MapPage(fd);
-  if (page == nullptr) return nullptr;
-  if (page->magic != kPageMagic || page->layout != kPageLayout || page->nameBytes != name.size() ||
-      std::memcmp(page->name, name.data(), name.size()) != 0) {
-    munmap(page, kPageSize);
-    return nullptr;
-  }
-  return page;
+bool IsMutexPage(const void* page, const std::string& name) {
+  return PageMatches(*static_cast<const SharedMutexPage*>(page), kPageMagic, kPageLayout, name);
 }
 
 // The named mutex's storage; *created tells whether it was made afresh.
@@ -208,57 +142,31 @@ SharedMutexPage* AttachPage(int fd, const std::string& name) {
 // reach the name.
 std::unique_ptr<MutexStorage> OpenNamedMutex(const std::string& utf8Name, bool initialOwner, bool* created) {
   *created = false;
-  const std::string name = ObjectNameWithoutPrefix(utf8Name);
-  if (name.empty() || name.size() > sizeof(SharedMutexPage::name)) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return nullptr;
-  }
-  const std::string directory = UserObjectDirectory();
-  if (directory.empty()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  const std::string path = directory + "/" + ObjectFileName("mutex", name);
-
-  NamespaceLock lock(directory);
-  if (!lock.Held()) {
-    SetLastErrorFromErrno(errno);
-    return nullptr;
-  }
-  UniqueFd fd(OpenRetrying(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.Valid()) {
-    SetLastErrorFromErrno(errno);
-    return nullptr;
-  }
-  SharedMutexPage* page = nullptr;
-  if (LockFile(fd.Get(), LOCK_EX | LOCK_NB)) {
-    // Nobody holds this name: whatever the file holds was left by processes
-    // that are gone and does not count.
-    page = InitialisePage(fd.Get(), name);
-    if (page == nullptr) {
-      SetLastErrorFromErrno(errno);
-      unlink(path.c_str());
+  // Allocated first: once a fresh mutex is taken, nothing may fail.
+  auto storage = std::make_unique<SharedMutexFile>();
+  SharedPageKind kind{"mutex", sizeof(SharedMutexPage::name), InitialisePage, IsMutexPage, nullptr};
+  if (initialOwner) kind.created = [](void* page) { pthread_mutex_lock(&static_cast<SharedMutexPage*>(page)->mutex); };
+  SharedPageResult opened = OpenSharedPage(utf8Name, SharedPageOpen::CreateOrOpen, kind);
+  switch (opened.failure) {
+    case SharedPageFailure::kNone:
+      break;
+    case SharedPageFailure::kBadName:
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
       return nullptr;
-    }
-    *created = true;
-  } else {
-    if (errno != EWOULDBLOCK) {
-      SetLastErrorFromErrno(errno);
+    case SharedPageFailure::kNoNamespace:
+      SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
-    }
-    page = AttachPage(fd.Get(), name);
-    if (page == nullptr) {
+    case SharedPageFailure::kSystem:
+      SetLastErrorFromErrno(opened.error);
+      return nullptr;
+    case SharedPageFailure::kNotFound:
+    case SharedPageFailure::kUnusable:
       SetLastError(ERROR_INVALID_HANDLE);  // the name belongs to something else
       return nullptr;
-    }
   }
-  if (!LockFile(fd.Get(), LOCK_SH | LOCK_NB)) {
-    SetLastErrorFromErrno(errno);
-    munmap(page, kPageSize);
-    return nullptr;
-  }
-  if (*created && initialOwner) pthread_mutex_lock(&page->mutex);
-  return std::unique_ptr<MutexStorage>(new SharedMutexFile(directory, path, std::move(fd), page));
+  *created = opened.created;
+  storage->page = std::move(opened.page);
+  return storage;
 }
 
 }  // namespace

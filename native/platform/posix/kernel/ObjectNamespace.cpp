@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 
+#include "../FileSystemText.h"
+
 namespace quorvane {
 namespace posix {
 namespace {
@@ -71,22 +73,7 @@ std::string Utf8FromWideText(const WCHAR* text) {
   std::string out;
   for (; *text != 0; ++text) {
     const uint32_t c = static_cast<uint32_t>(*text);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      const uint32_t v = c > 0x10FFFF ? 0xFFFD : c;
-      out += static_cast<char>(0xF0 | (v >> 18));
-      out += static_cast<char>(0x80 | ((v >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (v & 0x3F));
-    }
+    AppendUtf8(out, c > 0x10FFFF ? 0xFFFD : c);
   }
   return out;
 }

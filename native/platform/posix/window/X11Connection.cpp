@@ -33,33 +33,30 @@ ErrorRegistry& Registry() {
   return *registry;
 }
 
-int OnError(Display* display, XErrorEvent* event) {
-  XErrorHandler forward;
-  {
-    ErrorRegistry& r = Registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto it = r.failed.find(display);
-    if (it != r.failed.end()) {
-      it->second = true;
-      return 0;
-    }
-    forward = r.previous;
+// Marks an error on one of our displays (true); for any other display
+// hands back the handler of that kind that was there before ours.
+template <class Handler>
+bool MarkIfOurs(Display* display, Handler ErrorRegistry::*previous, Handler* forward) {
+  ErrorRegistry& r = Registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  auto it = r.failed.find(display);
+  if (it != r.failed.end()) {
+    it->second = true;
+    return true;
   }
+  *forward = r.*previous;
+  return false;
+}
+
+int OnError(Display* display, XErrorEvent* event) {
+  XErrorHandler forward = nullptr;
+  if (MarkIfOurs(display, &ErrorRegistry::previous, &forward)) return 0;
   return forward != nullptr ? forward(display, event) : 0;
 }
 
 int OnIoError(Display* display) {
-  XIOErrorHandler forward;
-  {
-    ErrorRegistry& r = Registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto it = r.failed.find(display);
-    if (it != r.failed.end()) {
-      it->second = true;
-      return 0;
-    }
-    forward = r.previousIo;
-  }
+  XIOErrorHandler forward = nullptr;
+  if (MarkIfOurs(display, &ErrorRegistry::previousIo, &forward)) return 0;
   return forward != nullptr ? forward(display) : 0;
 }
 
@@ -97,6 +94,25 @@ void RemoveHandlers(const X11Library& x) {
   if (current != OnError) x.SetErrorHandler(current);
   XIOErrorHandler currentIo = x.SetIOErrorHandler(previousIo);
   if (currentIo != OnIoError) x.SetIOErrorHandler(currentIo);
+}
+
+// The format-32 items (C longs) of a window property of `type`, at most
+// `most` of them; empty when the property is missing or of another kind.
+std::vector<unsigned long> ReadLongs(const X11Library& x, Display* display, ::Window window, Atom property,
+                                     Atom type, long most) {
+  std::vector<unsigned long> items;
+  Atom actualType = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const int rc = x.GetWindowProperty(display, window, property, 0, most, False, type, &actualType, &format, &count,
+                                     &after, &data);
+  if (rc == Success && actualType == type && format == 32 && data != nullptr) {
+    const unsigned long* list = reinterpret_cast<const unsigned long*>(data);
+    items.assign(list, list + count);
+  }
+  if (data != nullptr) x.Free(data);
+  return items;
 }
 
 }  // namespace
@@ -159,17 +175,11 @@ bool X11Connection::SyncOk() {
 }
 
 bool X11Connection::GetCardinal(::Window window, Atom property, unsigned long* value) {
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int rc = x_.GetWindowProperty(display_, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                                      &after, &data);
-  const bool found = rc == Success && type == XA_CARDINAL && format == 32 && count == 1 && data != nullptr;
-  // Format-32 data comes as C longs, of which the low 32 bits count.
-  if (found) *value = reinterpret_cast<unsigned long*>(data)[0] & 0xFFFFFFFFul;
-  if (data != nullptr) x_.Free(data);
-  return found;
+  const std::vector<unsigned long> items = ReadLongs(x_, display_, window, property, XA_CARDINAL, 1);
+  if (items.size() != 1) return false;
+  // Of a format-32 item only the low 32 bits count.
+  *value = items[0] & 0xFFFFFFFFul;
+  return true;
 }
 
 void X11Connection::SetCardinal(::Window window, Atom property, unsigned long value) {
@@ -178,19 +188,8 @@ void X11Connection::SetCardinal(::Window window, Atom property, unsigned long va
 }
 
 std::vector<Atom> X11Connection::GetAtoms(::Window window, Atom property) {
-  std::vector<Atom> atoms;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int rc = x_.GetWindowProperty(display_, window, property, 0, 1024, False, XA_ATOM, &type, &format, &count,
-                                      &after, &data);
-  if (rc == Success && type == XA_ATOM && format == 32 && data != nullptr) {
-    const Atom* list = reinterpret_cast<const Atom*>(data);
-    atoms.assign(list, list + count);
-  }
-  if (data != nullptr) x_.Free(data);
-  return atoms;
+  const std::vector<unsigned long> items = ReadLongs(x_, display_, window, property, XA_ATOM, 1024);
+  return std::vector<Atom>(items.begin(), items.end());
 }
 
 void X11Connection::SetAtoms(::Window window, Atom property, const std::vector<Atom>& atoms) {
@@ -201,16 +200,10 @@ void X11Connection::SetAtoms(::Window window, Atom property, const std::vector<A
 bool X11Connection::WindowManagerRunning() {
   const Atom check = AtomNamed("_NET_SUPPORTING_WM_CHECK");
   const auto windowProperty = [&](::Window on, ::Window* value) {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    const int rc = x_.GetWindowProperty(display_, on, check, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
-                                        &data);
-    const bool found = rc == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr;
-    if (found) *value = static_cast<::Window>(reinterpret_cast<unsigned long*>(data)[0]);
-    if (data != nullptr) x_.Free(data);
-    return found;
+    const std::vector<unsigned long> items = ReadLongs(x_, display_, on, check, XA_WINDOW, 1);
+    if (items.size() != 1) return false;
+    *value = static_cast<::Window>(items[0]);
+    return true;
   };
   SyncOk();
   ::Window child = 0, self = 0;

@@ -15,6 +15,7 @@ import java.util.Map;
 import java.util.Objects;
 import java.util.Properties;
 import java.util.TreeSet;
+import java.util.function.ToIntBiFunction;
 
 /**
  * docprops: shows and changes the properties of Word, Excel and PowerPoint
@@ -146,19 +147,18 @@ public final class DocProps {
 
     /** User-defined properties; empty when the document has none. */
     static Properties readUser(Path file, boolean checkTripwire) throws DocumentError {
-        DocumentError.requireFile(file);
-        Properties p = new Properties();
-        int hr = Win32Impl.getCompoundDocumentUserProperties(file.toString(), p, checkTripwire);
-        if (hr != 0 && hr != S_FALSE) {
-            throw DocumentError.fromResult(file, hr);
-        }
-        return p;
+        return read(file, (path, p) -> Win32Impl.getCompoundDocumentUserProperties(path, p, checkTripwire));
     }
 
     static Properties readSummary(Path file) throws DocumentError {
+        return read(file, Win32Impl::getCompoundDocumentSummaryProperties);
+    }
+
+    /** What one native reader puts into new properties; empty when the set it reads is missing (S_FALSE). */
+    private static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
         DocumentError.requireFile(file);
         Properties p = new Properties();
-        int hr = Win32Impl.getCompoundDocumentSummaryProperties(file.toString(), p);
+        int hr = reader.applyAsInt(file.toString(), p);
         if (hr != 0 && hr != S_FALSE) {
             throw DocumentError.fromResult(file, hr);
         }

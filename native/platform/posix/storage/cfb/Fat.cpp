@@ -307,7 +307,9 @@ HRESULT ChainedStream::WalkTo(uint32_t index) {
     // Appended sectors join chain_ directly; anything walked comes from the file.
     if (next >= fat_.FileSectorCount() || !seen_.insert(next).second) return STG_E_DOCFILECORRUPT;
     chain_.push_back(next);
-    fat_.NoteUsed(next);
+    // The directory, mini FAT and mini stream never share a sector with each
+    // other or with the FAT: a cross-linked file is not written into.
+    if (!fat_.NoteUsed(next)) return STG_E_DOCFILECORRUPT;
   }
   return S_OK;
 }

@@ -58,8 +58,9 @@ class Fat {
   HRESULT Allocate(uint32_t* sector);
   void DeferLink(uint32_t from, uint32_t to) { links_.emplace_back(from, to); }
   // A sector seen in use (a table, a chain walked). Allocation never hands
-  // it out, even when a damaged FAT calls it free.
-  void NoteUsed(uint32_t sector) { used_.insert(sector); }
+  // it out, even when a damaged FAT calls it free. False when it was seen
+  // already: two structures sharing a sector.
+  bool NoteUsed(uint32_t sector) { return used_.insert(sector).second; }
   HRESULT ApplyLinks();
   HRESULT Flush();
 

@@ -7,21 +7,13 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.io.File;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.Paths;
-import java.nio.file.StandardCopyOption;
 import java.util.Date;
 import java.util.Map;
 import java.util.TreeMap;
-import org.apache.poi.hpsf.CustomProperties;
-import org.apache.poi.hpsf.DocumentSummaryInformation;
-import org.apache.poi.hpsf.PropertySetFactory;
 import org.apache.poi.hpsf.SummaryInformation;
-import org.apache.poi.poifs.filesystem.DirectoryEntry;
-import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -36,34 +28,15 @@ class DocumentPropertiesTest {
     Path temp;
 
     private String copy(String fixture) throws IOException {
-        Path source = Paths.get(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures", "compound", fixture);
-        Path target = temp.resolve(fixture);
-        Files.copy(source, target, StandardCopyOption.REPLACE_EXISTING);
-        target.toFile().setWritable(true);
-        return target.toString();
+        return DocumentFixtures.copy(temp, fixture);
     }
 
     private static SummaryInformation summary(String path) throws Exception {
-        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
-            return (SummaryInformation) PropertySetFactory.create(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
-        }
+        return DocumentFixtures.poiSummary(path);
     }
 
     private static Map<String, Object> custom(String path) throws Exception {
-        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
-            DirectoryEntry root = fs.getRoot();
-            Map<String, Object> result = new TreeMap<>();
-            if (!root.hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) {
-                return result;
-            }
-            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(root,
-                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
-            CustomProperties props = dsi.getCustomProperties();
-            if (props != null) {
-                result.putAll(props);
-            }
-            return result;
-        }
+        return DocumentFixtures.poiCustom(path);
     }
 
     private static Date fromFileTime(String ticks) {
