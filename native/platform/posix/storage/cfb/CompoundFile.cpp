@@ -9,6 +9,22 @@ namespace quorvane {
 namespace posix {
 namespace cfb {
 
+namespace {
+// Every operation starts from the header as it is now: another process may
+// have updated the file since the last one. The caller holds the locks.
+template <typename Operation>
+HRESULT OnFreshView(FileIo& io, Operation& operation) {
+  std::unique_ptr<View> view;
+  try {
+    HRESULT hr = View::Load(io, view);
+    if (SUCCEEDED(hr)) hr = operation(*view);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+}  // namespace
+
 CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
     : io_(std::move(io)), locks_(io_->Descriptor()), mode_(mode) {}
 
@@ -17,13 +33,7 @@ HRESULT CompoundFile::Reading(Operation operation) {
   std::lock_guard<std::mutex> guard(mutex_);
   HRESULT hr = locks_.BeginRead();
   if (FAILED(hr)) return hr;
-  std::unique_ptr<View> view;
-  try {
-    hr = View::Load(*io_, view);
-    if (SUCCEEDED(hr)) hr = operation(*view);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
+  hr = OnFreshView(*io_, operation);
   locks_.EndRead();
   return hr;
 }
@@ -34,13 +44,7 @@ HRESULT CompoundFile::Updating(Operation operation) {
   if (!mode_.write) return STG_E_ACCESSDENIED;
   HRESULT hr = locks_.BeginUpdate();
   if (FAILED(hr)) return hr;
-  std::unique_ptr<View> view;
-  try {
-    hr = View::Load(*io_, view);
-    if (SUCCEEDED(hr)) hr = operation(*view);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
+  hr = OnFreshView(*io_, operation);
   locks_.EndUpdate();
   return hr;
 }
