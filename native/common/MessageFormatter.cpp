@@ -7,7 +7,7 @@ namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// Slots an insert with this specification reads: its own, one per '*', and
+// Slots an insert with this format reads: its own, one per '*', and
 // on 32-bit Windows a second one for a 64-bit integer.
 size_t SlotsOf(const wchar_t* spec, const wchar_t* end) {
   size_t slots = 1;

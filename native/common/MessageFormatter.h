@@ -14,7 +14,7 @@ namespace quorvane {
 // (counting the extra slots its '*' widths take) is written out as its own
 // text ("%3", "%3!d!") and never read. Text substituted for an insert is not
 // scanned again. False when FormatMessageW refuses the format (a malformed
-// insert specification), with its error code in *error when asked.
+// insert format), with its error code in *error when asked.
 bool FormatMessageText(LPCWSTR format, const DWORD_PTR* inserts, size_t count, std::wstring& out,
                        DWORD* error = nullptr);
 

@@ -1,7 +1,7 @@
 // libFuzzer target over the message formatter: a format of any text with
 // 0..15 inserts held in an array of exactly that size (AddressSanitizer sees
 // any read past it). Every insert is a valid wide string, so every
-// specification may read it; the formatter must never read further, and
+// format may read it; the formatter must never read further, and
 // must either format or refuse.
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// The message-format convention: inserts with printf specifications, the
+// The message-format convention: inserts with printf formats, the
 // escapes, and inserts the caller did not give.
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ std::wstring Format(const wchar_t* format, const T&... inserts) {
   return out;
 }
 
-TEST(MessageFormat, InsertSpecifications) {
+TEST(MessageFormat, InsertFormats) {
   EXPECT_EQ(L"abc", Format(L"%1", L"abc"));
   EXPECT_EQ(L"abc", Format(L"%1!s!", L"abc"));
   EXPECT_EQ(L"-5", Format(L"%1!d!", -5));
@@ -86,9 +86,9 @@ TEST(MessageFormat, InsertsBeyondThoseGivenStayText) {
   EXPECT_EQ(L"a %2 %3!d!", Format(L"%1 %2 %3!d!", L"a"));
   EXPECT_EQ(L"%1", Format(L"%1"));
   EXPECT_EQ(L"%1!*s!", Format(L"%1!*s!", 5)) << "the '*' needs a second slot";
-  EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated specification";
+  EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated format";
   EXPECT_EQ(L"%1!d b %3", Format(L"%1!d %2 %3", L"a", L"b")) << "the text after it is still scanned";
-  EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's specification is plain text";
+  EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's format is plain text";
   std::wstring out;
   EXPECT_TRUE(FormatMessageText(L"%1 %2", nullptr, 5, out)) << "no array means no inserts";
   EXPECT_EQ(L"%1 %2", out);
@@ -105,7 +105,7 @@ TEST(MessageFormat, SubstitutedTextIsNotScannedAgain) {
   EXPECT_EQ(L"value %1 %2!d! %% %n", Format(L"value %1", L"%1 %2!d! %% %n"));
 }
 
-TEST(MessageFormat, MalformedSpecificationsAreRefused) {
+TEST(MessageFormat, MalformedFormatsAreRefused) {
   EXPECT_EQ(L"<error 87>", Format(L"%1!f!", 1));
   EXPECT_EQ(L"<error 87>", Format(L"%1!n!", 1));
   EXPECT_EQ(L"<error 87>", Format(L"%1!5!", 1));

@@ -182,7 +182,7 @@ IntegerText MakeIntegerText(const InsertSpec& spec, DWORD_PTR raw, long precisio
   return text;
 }
 
-// Formats insert `number` (1-based) with `spec`; false for a bad specification.
+// Formats insert `number` (1-based) with `spec`; false for a bad format.
 bool FormatInsert(std::wstring& out, InsertSpec spec, const DWORD_PTR* args, unsigned number) {
   unsigned slot = number - 1;
   long width = spec.width;

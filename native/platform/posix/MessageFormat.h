@@ -3,7 +3,7 @@
 //
 // Inserts: %1 .. %99 (two digits at most: "%100" is insert 10 then "0"),
 // each by default a wide string, optionally followed by a printf
-// specification between exclamation marks ("%2!x!", "%1!02d!", "%8!-5s!").
+// format between exclamation marks ("%2!x!", "%1!02d!", "%8!-5s!").
 // A '*' for the width or the precision takes the insert's own slot and the
 // following ones: "%1!*.*s!" reads the width from %1, the precision from %2
 // and the string from %3. Escapes: %0 ends the message (nothing after it is
@@ -11,7 +11,7 @@
 // character itself; a '%' before any other character is dropped. Text
 // substituted for an insert is never scanned again.
 //
-// Specifications: flags - + space # 0, width, precision, size prefixes h hh
+// Formats: flags - + space # 0, width, precision, size prefixes h hh
 // l ll w I I32 I64 j z t, types s S c C (wide with l/w, narrow with h or as
 // S/C; narrow text is read in the ANSI code page) d i u o x X p. Floating
 // point and %n are refused, as Windows refuses them. A null string prints
