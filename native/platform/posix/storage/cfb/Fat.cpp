@@ -314,6 +314,14 @@ HRESULT ChainedStream::WalkTo(uint32_t index) {
   return S_OK;
 }
 
+HRESULT ChainedStream::ReadSectorAt(uint32_t index, uint32_t* sector, std::vector<uint8_t>& bytes) {
+  *sector = kFreeSect;
+  HRESULT hr = SectorAt(index, sector);
+  if (FAILED(hr)) return hr;
+  bytes.resize(header_.SectorSize());
+  return ReadSector(io_, header_, fat_.SectorCount(), *sector, bytes.data());
+}
+
 HRESULT ChainedStream::SectorAt(uint32_t index, uint32_t* sector) {
   const HRESULT hr = WalkTo(index);
   if (FAILED(hr)) return hr;

@@ -106,6 +106,8 @@ class ChainedStream {
  public:
   ChainedStream(FileIo& io, const Header& header, Fat& fat, uint32_t* startField);
   HRESULT SectorAt(uint32_t index, uint32_t* sector);
+  // Reads the index-th sector of the chain into bytes (resized to a sector).
+  HRESULT ReadSectorAt(uint32_t index, uint32_t* sector, std::vector<uint8_t>& bytes);
   // Walks to the end of the chain (bounded by the file's sector count).
   HRESULT Length(uint32_t* sectors);
   // Appends a zero-filled sector; returns its number.

@@ -20,10 +20,8 @@ HRESULT MiniFat::Load(uint32_t index, Table** out) {
   }
   if (index >= header_.numMiniFatSectors) return STG_E_DOCFILECORRUPT;
   uint32_t location = kFreeSect;
-  HRESULT hr = chain_.SectorAt(index, &location);
-  if (FAILED(hr)) return hr;
-  std::vector<uint8_t> bytes(header_.SectorSize());
-  hr = ReadSector(io_, header_, fat_.SectorCount(), location, bytes.data());
+  std::vector<uint8_t> bytes;
+  HRESULT hr = chain_.ReadSectorAt(index, &location, bytes);
   if (FAILED(hr)) return hr;
   Table table;
   table.location = location;
@@ -143,10 +141,8 @@ HRESULT Directory::LoadSector(uint32_t index, std::vector<uint8_t>** out) {
     return S_OK;
   }
   uint32_t location = kFreeSect;
-  HRESULT hr = chain_.SectorAt(index, &location);
-  if (FAILED(hr)) return hr;
-  std::vector<uint8_t> bytes(header_.SectorSize());
-  hr = ReadSector(io_, header_, fat_.SectorCount(), location, bytes.data());
+  std::vector<uint8_t> bytes;
+  HRESULT hr = chain_.ReadSectorAt(index, &location, bytes);
   if (FAILED(hr)) return hr;
   *out = &(sectors_[index] = std::move(bytes));
   return S_OK;
