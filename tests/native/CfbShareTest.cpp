@@ -4,14 +4,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "CfbTestSupport.h"
+#include "posix/PropIdl.h"
 #include "posix/StorageApi.h"
 #include "posix/storage/cfb/StorageObject.h"
 
@@ -319,6 +323,121 @@ TEST(CfbShare, WritersTakeTurnsReadersKeepReading) {
   ASSERT_EQ(EngineListing(path, lines), S_OK);
   EXPECT_EQ(lines.size(), 6u + kWriters * kWrites);
   EXPECT_EQ(OlefileListing(path), lines);
+}
+
+// The user-defined set of one open storage, read or written through the
+// property-set interfaces; every member is released with the scope.
+struct UserSet {
+  IStorage* storage = nullptr;
+  IDirectWriterLock* lock = nullptr;
+  IPropertySetStorage* sets = nullptr;
+  IPropertyStorage* user = nullptr;
+  ~UserSet() {
+    if (user) user->Release();
+    if (sets) sets->Release();
+    if (lock) lock->Release();
+    if (storage) storage->Release();
+  }
+  HRESULT Open(const std::string& path, DWORD mode) {
+    HRESULT hr = OpenWith(path, mode, &storage);
+    if (SUCCEEDED(hr) && (mode & STGM_READWRITE)) {
+      hr = storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock));
+      if (SUCCEEDED(hr)) hr = lock->WaitForWriteAccess(20000);
+    }
+    if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+    const DWORD setMode = (mode & STGM_READWRITE) | STGM_SHARE_EXCLUSIVE;
+    if (SUCCEEDED(hr)) hr = sets->Open(FMTID_UserDefinedProperties, setMode, &user);
+    return hr;
+  }
+  // name -> text of every named text property.
+  HRESULT Read(std::map<std::wstring, std::string>& out) {
+    IEnumSTATPROPSTG* entries = nullptr;
+    HRESULT hr = user->Enum(&entries);
+    if (FAILED(hr)) return hr;
+    STATPROPSTG stat;
+    ULONG fetched = 0;
+    while (SUCCEEDED(hr) && entries->Next(1, &stat, &fetched) == S_OK) {
+      PROPSPEC spec;
+      spec.ulKind = PRSPEC_PROPID;
+      spec.propid = stat.propid;
+      PROPVARIANT value;
+      hr = user->ReadMultiple(1, &spec, &value);
+      if (hr == S_OK && value.vt == VT_LPSTR && stat.lpwstrName) out[stat.lpwstrName] = value.pszVal;
+      PropVariantClear(&value);
+      CoTaskMemFree(stat.lpwstrName);
+    }
+    entries->Release();
+    return hr;
+  }
+};
+
+// Four writer processes add 100 user-defined properties each, taking turns
+// through the writer lock, while a reader process reads the whole set again
+// and again and must never fail nor see a property go missing.
+TEST(CfbShare, PropertyWritersTakeTurnsReaderKeepsReading) {
+  TempDir dir;
+  const std::string path = CopyFixture("2custom.doc", dir);
+  constexpr int kWriters = 4, kWrites = 100;
+  auto* shared = static_cast<int*>(mmap(nullptr, 2 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(shared, MAP_FAILED);
+  int& done = shared[0];
+  int& rounds = shared[1];
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      for (int i = 0; i < kWrites; ++i) {
+        UserSet set;
+        if (set.Open(path, kSwmrWrite) != S_OK) _exit(1);
+        const std::wstring name = L"w" + std::to_wstring(w) + L"_" + std::to_wstring(i);
+        const std::string text = "value " + std::to_string(w * 1000 + i);
+        PROPSPEC spec;
+        spec.ulKind = PRSPEC_LPWSTR;
+        spec.lpwstr = const_cast<wchar_t*>(name.c_str());
+        PROPVARIANT value;
+        std::memset(&value, 0, sizeof value);
+        value.vt = VT_LPSTR;
+        value.pszVal = const_cast<char*>(text.c_str());
+        if (set.user->WriteMultiple(1, &spec, &value, 4096) != S_OK) _exit(2);
+        if (set.user->Commit(STGC_DEFAULT) != S_OK || set.storage->Commit(STGC_DEFAULT) != S_OK) _exit(3);
+      }
+      _exit(0);
+    }
+    writers.push_back(pid);
+  }
+  const pid_t reader = fork();
+  if (reader == 0) {
+    size_t seen = 0;
+    while (!__atomic_load_n(&done, __ATOMIC_SEQ_CST)) {
+      UserSet set;
+      std::map<std::wstring, std::string> props;
+      if (set.Open(path, kSwmrRead) != S_OK || set.Read(props) != S_OK) _exit(1);
+      if (props.size() < std::max<size_t>(seen, 2)) _exit(2);  // a set went back or lost a property
+      seen = props.size();
+      __atomic_add_fetch(&rounds, 1, __ATOMIC_SEQ_CST);
+    }
+    _exit(0);
+  }
+  for (pid_t pid : writers) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+  }
+  __atomic_store_n(&done, 1, __ATOMIC_SEQ_CST);
+  int status = 0;
+  waitpid(reader, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+  EXPECT_GT(__atomic_load_n(&rounds, __ATOMIC_SEQ_CST), 10);
+  munmap(shared, 2 * sizeof(int));
+
+  UserSet set;
+  std::map<std::wstring, std::string> props;
+  ASSERT_EQ(set.Open(path, kSwmrRead), S_OK);
+  ASSERT_EQ(set.Read(props), S_OK);
+  for (int w = 0; w < kWriters; ++w)
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ(props[L"w" + std::to_wstring(w) + L"_" + std::to_wstring(i)], "value " + std::to_string(w * 1000 + i));
+  EXPECT_EQ(props.size(), 2u + kWriters * kWrites);  // with the fixture's own two
 }
 
 }  // namespace
