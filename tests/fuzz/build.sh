@@ -30,7 +30,7 @@ sources_for() {
       echo native/platform/posix/storage/props/*.cpp native/platform/posix/CodePages.cpp \
            native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp ;;
     cfb_fuzz)
-      echo native/platform/posix/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,CompoundFile}.cpp \
+      echo native/platform/posix/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp \
            native/platform/posix/ErrnoMapping.cpp native/platform/posix/kernel/LastError.cpp ;;
   esac
 }

@@ -175,4 +175,47 @@ TEST(CfbRead, SmallReadOfLargeFileTouchesLittle) {
   EXPECT_LT(file->BytesRead() - before, 8u * 1024);
 }
 
+// An unchanged file is not read again, from one operation to the next nor
+// from one open to the next, and any change to it is seen by the next read.
+TEST(CfbRead, UnchangedFileIsNotReadAgain) {
+  struct SettleAtOnce {
+    SettleAtOnce() { cfb::SetStampSettleSeconds(-100); }
+    ~SettleAtOnce() { cfb::SetStampSettleSeconds(3); }
+  } settle;
+  TempDir dir;
+  auto make = [](const std::string& path, uint8_t seed) {
+    std::shared_ptr<cfb::CompoundFile> file;
+    ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+    ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, seed)), S_OK);
+    ASSERT_EQ(file->WriteStream(u"Other", Pattern(200, 2)), S_OK);
+  };
+  const std::string path = dir.File("kept.cfs");
+  make(path, 1);
+  make(dir.File("changed.cfs"), 9);
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
+  std::vector<uint8_t> data;
+  ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
+  uint64_t before = file->BytesRead();
+  ASSERT_EQ(file->ReadStream(u"Other", data), S_OK);
+  EXPECT_LE(file->BytesRead() - before, 200u + 512);  // its bytes and one table sector; not the header again
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
+  ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 1));
+  EXPECT_EQ(file->BytesRead(), 0u);  // nothing at all on a second open
+
+  usleep(30000);  // past the change-time granularity
+  WriteAll(path, ReadAll(dir.File("changed.cfs")));  // changed behind the engine's back
+  ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 9));
+  usleep(30000);
+  cfb::ShareMode shared;
+  shared.write = true;
+  std::shared_ptr<cfb::CompoundFile> writer;
+  ASSERT_EQ(cfb::CompoundFile::Open(path, shared, writer), S_OK);
+  ASSERT_EQ(writer->WriteStream(u"Small", Pattern(300, 5)), S_OK);
+  ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 5));
+}
+
 }  // namespace

@@ -32,8 +32,10 @@ int CheckSubtree(cfb::View& view, uint32_t id, bool parentRed, std::vector<std::
 void ExpectValidRootTree(const std::string& path) {
   std::unique_ptr<cfb::FileIo> io;
   ASSERT_EQ(cfb::FileIo::Open(path, false, cfb::OpenDisposition::kOpenExisting, io), S_OK);
+  cfb::FileStamp stamp;
+  ASSERT_EQ(io->Stamp(&stamp), S_OK);
   std::unique_ptr<cfb::View> view;
-  ASSERT_EQ(cfb::View::Load(*io, view), S_OK);
+  ASSERT_EQ(cfb::View::Load(*io, stamp.size, view), S_OK);
   if (view->root.child == cfb::kNoStream) return;
   cfb::DirEntry top;
   ASSERT_EQ(view->directory.Get(view->root.child, top), S_OK);

@@ -3,37 +3,47 @@
 #include <new>
 
 #include "../../StorageApi.h"
+#include "ReadCache.h"
 #include "Update.h"
 
 namespace quorvane {
 namespace posix {
 namespace cfb {
 
-namespace {
-// Every operation starts from the header as it is now: another process may
-// have updated the file since the last one. The caller holds the locks.
+CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
+    : io_(std::move(io)), locks_(io_->Descriptor()), mode_(mode) {}
+
+// Another process may have changed the file since the last operation: the
+// view is loaded again unless the stamp proves the file is as it was.
 template <typename Operation>
-HRESULT OnFreshView(FileIo& io, Operation& operation) {
-  std::unique_ptr<View> view;
+HRESULT CompoundFile::OnCurrentView(Operation& operation) {
   try {
-    HRESULT hr = View::Load(io, view);
-    if (SUCCEEDED(hr)) hr = operation(*view);
+    FileStamp now;
+    HRESULT hr = io_->Stamp(&now);
+    if (FAILED(hr)) return hr;
+    if (!view_ || !stamp_.settled || !now.SameAs(stamp_)) {
+      view_.reset();
+      if (FAILED(hr = View::Load(*io_, now.size, view_))) {
+        view_.reset();
+        return hr;
+      }
+      stamp_ = now;
+    }
+    hr = operation(*view_);
+    if (FAILED(hr)) view_.reset();  // it may hold part of a damaged table
     return hr;
   } catch (const std::bad_alloc&) {
+    view_.reset();
     return E_OUTOFMEMORY;
   }
 }
-}  // namespace
-
-CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
-    : io_(std::move(io)), locks_(io_->Descriptor()), mode_(mode) {}
 
 template <typename Operation>
 HRESULT CompoundFile::Reading(Operation operation) {
   std::lock_guard<std::mutex> guard(mutex_);
   HRESULT hr = locks_.BeginRead();
   if (FAILED(hr)) return hr;
-  hr = OnFreshView(*io_, operation);
+  hr = OnCurrentView(operation);
   locks_.EndRead();
   return hr;
 }
@@ -44,7 +54,10 @@ HRESULT CompoundFile::Updating(Operation operation) {
   if (!mode_.write) return STG_E_ACCESSDENIED;
   HRESULT hr = locks_.BeginUpdate();
   if (FAILED(hr)) return hr;
-  hr = OnFreshView(*io_, operation);
+  hr = OnCurrentView(operation);
+  view_.reset();  // changed in place by the update
+  FileStamp changed;
+  if (SUCCEEDED(io_->Stamp(&changed))) ReadCache::Instance().Forget(changed);
   locks_.EndUpdate();
   return hr;
 }
@@ -61,8 +74,9 @@ HRESULT CompoundFile::Open(const std::string& path, const ShareMode& mode, std::
   }
   if (FAILED(hr = file->locks_.Register(mode))) return hr;
   // Refuse a file that is not a sound compound file now, as Windows does.
-  hr = file->Reading([](View&) { return S_OK; });
-  if (FAILED(hr)) return hr;
+  FileStamp now;
+  if (FAILED(hr = file->io_->Stamp(&now))) return hr;
+  if (!ReadCache::Instance().KnowsSound(now) && FAILED(hr = file->Reading([](View&) { return S_OK; }))) return hr;
   out = std::move(file);
   return S_OK;
 }
@@ -95,12 +109,16 @@ HRESULT CompoundFile::ReadStream(const std::u16string& name, std::vector<uint8_t
 HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std::vector<uint8_t>& out) {
   out.clear();
   if (path.empty()) return STG_E_INVALIDPARAMETER;
+  HRESULT hr;
+  FileStamp now;
+  if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, path, &hr, out)) return hr;
   return Reading([&](View& view) {
     Child stream;
     HRESULT hr = view.Resolve(path, &stream);
-    if (FAILED(hr)) return hr;
-    if (stream.entry.objectType != kTypeStream) return STG_E_FILENOTFOUND;
-    return view.ReadData(stream.entry, out);
+    if (SUCCEEDED(hr) && stream.entry.objectType != kTypeStream) hr = STG_E_FILENOTFOUND;
+    if (SUCCEEDED(hr)) hr = view.ReadData(stream.entry, out);
+    ReadCache::Instance().Store(stamp_, path, hr, out);
+    return hr;
   });
 }
 

@@ -1,8 +1,9 @@
 // An open compound file: the engine behind IStorage on Linux and the
 // StreamStore the property-set layer reads and writes through.
 //
-// Every operation loads a fresh View (header and directory read again), so a
-// reader sees what the file holds now, and runs under the UPDATE byte lock:
+// Every operation sees what the file holds now: its View is loaded again
+// (header and directory read again) unless the file's stamp shows nothing
+// wrote to it since. Each runs under the UPDATE byte lock:
 // shared for reads, exclusive for updates (see ShareLocks.h). A reader in
 // another process therefore sees each stream whole, old or new, never torn.
 //
@@ -64,11 +65,15 @@ class CompoundFile : public StreamStore {
   HRESULT Reading(Operation operation);
   template <typename Operation>
   HRESULT Updating(Operation operation);
+  template <typename Operation>
+  HRESULT OnCurrentView(Operation& operation);
 
   std::mutex mutex_;
   std::unique_ptr<FileIo> io_;
   ShareLocks locks_;
   ShareMode mode_;
+  std::unique_ptr<View> view_;  // the last operation's, with the stamp it was loaded under
+  FileStamp stamp_;
 };
 
 }  // namespace cfb

@@ -2,8 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <map>
+#include <mutex>
 
 #include "../../ErrnoMapping.h"
 #include "../../StorageApi.h"
@@ -60,7 +66,8 @@ uint64_t FaultPlanOperations() { return g_operations; }
 
 HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition disposition,
                      std::unique_ptr<FileIo>& out) {
-  int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  // Non-blocking: opening a FIFO must not wait for a writer (it is refused below).
+  int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
   if (disposition == OpenDisposition::kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == OpenDisposition::kCreateAlways) flags |= O_CREAT;
   int fd;
@@ -135,10 +142,54 @@ HRESULT FileIo::Sync() {
   return S_OK;
 }
 
-HRESULT FileIo::Size(uint64_t* out) {
+// Change times within this margin of now may still be shared by a write to
+// come (coarse clocks, 2-second file systems).
+int64_t g_settleSeconds = 3;
+
+void SetStampSettleSeconds(int64_t seconds) { g_settleSeconds = seconds; }
+
+namespace {
+
+// Change times are only comparable with our clock where this kernel sets
+// them: not on network shares, whose server clock may lag.
+bool OnLocalFileSystem(int fd, dev_t device) {
+  static std::mutex mutex;
+  static std::map<dev_t, bool>* known = new std::map<dev_t, bool>;  // never destroyed: used until exit
+  std::lock_guard<std::mutex> guard(mutex);
+  const auto it = known->find(device);
+  if (it != known->end()) return it->second;
+  struct statfs fs;
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+    case 0x2FC12FC1:  // zfs
+      return (*known)[device] = true;
+    default:
+      return (*known)[device] = false;
+  }
+}
+
+}  // namespace
+
+HRESULT FileIo::Stamp(FileStamp* out) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
   struct stat st;
   if (::fstat(fd_, &st) != 0) return StorageErrorFromErrno(errno, false);
-  *out = static_cast<uint64_t>(st.st_size);
+  out->device = static_cast<uint64_t>(st.st_dev);
+  out->inode = static_cast<uint64_t>(st.st_ino);
+  out->size = static_cast<uint64_t>(st.st_size);
+  out->modifiedSec = st.st_mtim.tv_sec;
+  out->modifiedNsec = st.st_mtim.tv_nsec;
+  out->changedSec = st.st_ctim.tv_sec;
+  out->changedNsec = st.st_ctim.tv_nsec;
+  const int64_t latest = st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim.tv_sec : st.st_ctim.tv_sec;
+  out->settled = latest + g_settleSeconds < static_cast<int64_t>(now.tv_sec) && OnLocalFileSystem(fd_, st.st_dev);
   return S_OK;
 }
 

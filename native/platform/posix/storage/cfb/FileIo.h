@@ -1,5 +1,5 @@
 // Byte-level access to one open file: positioned reads and writes looped over
-// short transfers and EINTR, fsync, size. Every write and sync passes through
+// short transfers and EINTR, fsync, the file's stamp. Every write and sync passes through
 // a process-wide fault plan so that tests can stop an update at any step.
 // A FileIo owns its descriptor and closes it in the destructor; one object is
 // used by one thread at a time (its owner serialises).
@@ -22,6 +22,22 @@ HRESULT StorageErrorFromErrno(int error, bool writing);
 
 enum class OpenDisposition { kOpenExisting, kCreateNew, kCreateAlways };
 
+// What fstat says of a file's identity, size and change times. Two equal
+// stamps mean nothing wrote to the file in between only when the first was
+// `settled`: its change times lay well in the past when it was taken, so any
+// later write must give a newer time, whatever the timestamp granularity.
+// Files on network shares are never settled.
+struct FileStamp {
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modifiedSec = 0, modifiedNsec = 0, changedSec = 0, changedNsec = 0;
+  bool settled = false;
+  bool SameAs(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedSec == other.modifiedSec && modifiedNsec == other.modifiedNsec &&
+           changedSec == other.changedSec && changedNsec == other.changedNsec;
+  }
+};
+
 class FileIo {
  public:
   static HRESULT Open(const std::string& path, bool writable, OpenDisposition disposition,
@@ -34,7 +50,7 @@ class FileIo {
   HRESULT ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got);
   HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
   HRESULT Sync();
-  HRESULT Size(uint64_t* out);
+  HRESULT Stamp(FileStamp* out);
   HRESULT Truncate(uint64_t size);
 
   int Descriptor() const { return fd_; }
@@ -50,6 +66,10 @@ class FileIo {
   uint64_t bytesWritten_ = 0;
   uint64_t bytesRead_ = 0;
 };
+
+// How far in the past a stamp's change times must lie to count as settled
+// (3 s by default). Tests lower it to reach the settled path on fresh files.
+void SetStampSettleSeconds(int64_t seconds);
 
 // Fault injection for crash tests: the `at`-th write or sync (counting from 1,
 // over all FileIo objects of the process, from the moment the plan is set)

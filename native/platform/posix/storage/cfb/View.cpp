@@ -25,7 +25,7 @@ View::View(FileIo& file, const Header& h, uint32_t sectorCount)
       directory(file, header, fat),
       miniStream(file, header, fat, &root.startSector) {}
 
-HRESULT View::Load(FileIo& io, std::unique_ptr<View>& out) {
+HRESULT View::Load(FileIo& io, uint64_t size, std::unique_ptr<View>& out) {
   uint8_t bytes[kHeaderSize];
   size_t got = 0;
   HRESULT hr = io.ReadAt(0, bytes, sizeof(bytes), &got);
@@ -34,8 +34,6 @@ HRESULT View::Load(FileIo& io, std::unique_ptr<View>& out) {
   if (got < kHeaderSize) return STG_E_INVALIDHEADER;
   Header header;
   if (FAILED(hr = ParseHeader(bytes, header))) return hr;
-  uint64_t size = 0;
-  if (FAILED(hr = io.Size(&size))) return hr;
   const uint64_t sectorSize = header.SectorSize();
   const uint64_t sectors = size > sectorSize ? (size - sectorSize + sectorSize - 1) / sectorSize : 0;
   if (sectors > kMaxRegSect) return STG_E_DOCFILECORRUPT;

@@ -1,12 +1,11 @@
-// One consistent look at a compound file, built fresh for every operation:
-// the header read again, the FAT, mini FAT and directory reached lazily from
-// it. Reading a stream touches the header, the directory sectors on the way
+// One consistent look at a compound file, valid while the file is unchanged:
+// the header read, the FAT, mini FAT and directory reached lazily from it. Reading a stream touches the header, the directory sectors on the way
 // to its entry, the FAT or mini FAT sectors along its chain and its own
 // sectors, whatever the size of the file. Every number read from the file is
 // checked before use; a malformed file gives STG_E_DOCFILECORRUPT (or
 // STG_E_INVALIDHEADER), never a crash or a loop.
 //
-// A View belongs to one operation of one thread and refers to the FileIo it
+// A View is used by one thread at a time and refers to the FileIo it
 // was loaded from, which must outlive it. The update code changes its header
 // and root entry in place and writes them back (see Update.h).
 #pragma once
@@ -40,7 +39,8 @@ class View {
   // STG_E_FILEALREADYEXISTS when the file is not a compound file at all (the
   // Windows answer), STG_E_INVALIDHEADER or STG_E_DOCFILECORRUPT when it is a
   // damaged one.
-  static HRESULT Load(FileIo& io, std::unique_ptr<View>& out);
+  // `fileSize` is the file's size now, under the caller's lock.
+  static HRESULT Load(FileIo& io, uint64_t fileSize, std::unique_ptr<View>& out);
 
   // The entries of a storage's tree in the directory's order.
   HRESULT Children(uint32_t storageId, std::vector<Child>& out);
