@@ -74,9 +74,9 @@ HRESULT CompoundFile::Open(const std::string& path, const ShareMode& mode, std::
   }
   if (FAILED(hr = file->locks_.Register(mode))) return hr;
   // Refuse a file that is not a sound compound file now, as Windows does.
-  FileStamp now;
-  if (FAILED(hr = file->io_->Stamp(&now))) return hr;
-  if (!ReadCache::Instance().KnowsSound(now) && FAILED(hr = file->Reading([](View&) { return S_OK; }))) return hr;
+  if (!ReadCache::Instance().KnowsSound(file->io_->OpenedStamp()) &&
+      FAILED(hr = file->Reading([](View&) { return S_OK; })))
+    return hr;
   out = std::move(file);
   return S_OK;
 }

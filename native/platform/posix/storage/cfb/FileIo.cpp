@@ -85,12 +85,15 @@ HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition dis
       return STG_E_PATHNOTFOUND;
     return StorageErrorFromErrno(error, writable);
   }
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return STG_E_ACCESSDENIED;  // directories, devices, pipes
   }
   out.reset(new FileIo(fd, writable));
+  out->opened_ = StampOf(fd, st, now);
   return S_OK;
 }
 
@@ -176,20 +179,27 @@ bool OnLocalFileSystem(int fd, dev_t device) {
 
 }  // namespace
 
+// `now` is read before the fstat, so a settled stamp predates the next write.
+FileStamp FileIo::StampOf(int fd, const struct stat& st, const timespec& now) {
+  FileStamp stamp;
+  stamp.device = static_cast<uint64_t>(st.st_dev);
+  stamp.inode = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modifiedSec = st.st_mtim.tv_sec;
+  stamp.modifiedNsec = st.st_mtim.tv_nsec;
+  stamp.changedSec = st.st_ctim.tv_sec;
+  stamp.changedNsec = st.st_ctim.tv_nsec;
+  const int64_t latest = st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim.tv_sec : st.st_ctim.tv_sec;
+  stamp.settled = latest + g_settleSeconds < static_cast<int64_t>(now.tv_sec) && OnLocalFileSystem(fd, st.st_dev);
+  return stamp;
+}
+
 HRESULT FileIo::Stamp(FileStamp* out) {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct stat st;
   if (::fstat(fd_, &st) != 0) return StorageErrorFromErrno(errno, false);
-  out->device = static_cast<uint64_t>(st.st_dev);
-  out->inode = static_cast<uint64_t>(st.st_ino);
-  out->size = static_cast<uint64_t>(st.st_size);
-  out->modifiedSec = st.st_mtim.tv_sec;
-  out->modifiedNsec = st.st_mtim.tv_nsec;
-  out->changedSec = st.st_ctim.tv_sec;
-  out->changedNsec = st.st_ctim.tv_nsec;
-  const int64_t latest = st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim.tv_sec : st.st_ctim.tv_sec;
-  out->settled = latest + g_settleSeconds < static_cast<int64_t>(now.tv_sec) && OnLocalFileSystem(fd_, st.st_dev);
+  *out = StampOf(fd_, st, now);
   return S_OK;
 }
 

@@ -12,6 +12,9 @@
 
 #include "../../WinError.h"
 
+struct stat;
+struct timespec;
+
 namespace quorvane {
 namespace posix {
 namespace cfb {
@@ -51,6 +54,8 @@ class FileIo {
   HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
   HRESULT Sync();
   HRESULT Stamp(FileStamp* out);
+  // The stamp taken when the file was opened.
+  const FileStamp& OpenedStamp() const { return opened_; }
   HRESULT Truncate(uint64_t size);
 
   int Descriptor() const { return fd_; }
@@ -61,10 +66,12 @@ class FileIo {
 
  private:
   FileIo(int fd, bool writable) : fd_(fd), writable_(writable) {}
+  static FileStamp StampOf(int fd, const struct stat& st, const struct timespec& now);
   int fd_;
   bool writable_;
   uint64_t bytesWritten_ = 0;
   uint64_t bytesRead_ = 0;
+  FileStamp opened_;
 };
 
 // How far in the past a stamp's change times must lie to count as settled
