@@ -196,11 +196,11 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   const std::string narrow = dir.File("flags.cfs");
   const std::wstring path(narrow.begin(), narrow.end());
   IStorage* storage = nullptr;
+  const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
   EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &storage), STG_E_INVALIDFLAG);
   EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | 0x70, 0, &storage), STG_E_INVALIDFLAG);
-  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 1, &storage),
-            STG_E_INVALIDPARAMETER);
-  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, nullptr), STG_E_INVALIDPOINTER);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), rw, 1, &storage), STG_E_INVALIDPARAMETER);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), rw, 0, nullptr), STG_E_INVALIDPOINTER);
   ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage), S_OK);
   EXPECT_EQ(storage->Commit(STGC_DEFAULT), S_OK);
   IDirectWriterLock* lock = nullptr;
@@ -210,20 +210,16 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   EXPECT_EQ(unknown->Release(), 1u);
   EXPECT_EQ(storage->Release(), 0u);
   IStorage* again = nullptr;
-  EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &again), STG_E_FILEALREADYEXISTS);
-  ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &again), S_OK);
+  EXPECT_EQ(StgCreateDocfile(path.c_str(), rw, 0, &again), STG_E_FILEALREADYEXISTS);
+  ASSERT_EQ(StgCreateDocfile(path.c_str(), STGM_CREATE | rw, 0, &again), S_OK);
   again->Release();
-  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_CREATE | STGM_READ, nullptr, 0, &again), STG_E_INVALIDFLAG);
-  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_TRANSACTED | STGM_SHARE_EXCLUSIVE, nullptr,
-                           0, &again),
-            STG_E_INVALIDFLAG);
-  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_DENY_NONE, nullptr, 0, &again),
-            STG_E_INVALIDFLAG);
+  for (DWORD bad : {DWORD(STGM_CREATE | STGM_READ), DWORD(rw | STGM_TRANSACTED),
+                    DWORD(STGM_READWRITE | STGM_SHARE_DENY_NONE), DWORD(3)})
+    EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, bad, nullptr, 0, &again), STG_E_INVALIDFLAG) << bad;
   EXPECT_EQ(StgOpenStorage(nullptr, nullptr, STGM_READ, nullptr, 0, &again), STG_E_INVALIDNAME);
-  EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, 3, nullptr, 0, &again), STG_E_INVALIDFLAG);
   // Version 4 through the internal entry point; read-only storages refuse writes.
   const std::wstring v4 = path + L"4";
-  ASSERT_EQ(cfb::CreateDocfile(v4.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 4, &storage), S_OK);
+  ASSERT_EQ(cfb::CreateDocfile(v4.c_str(), rw, 4, &storage), S_OK);
   storage->Release();
   ASSERT_EQ(StgOpenStorage(v4.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &storage), S_OK);
   auto engine = cfb::CompoundFileOf(storage);
@@ -231,6 +227,30 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   EXPECT_FALSE(engine->CanWrite());
   EXPECT_EQ(engine->WriteStream(u"x", {1}), STG_E_ACCESSDENIED);
   storage->Release();
+}
+
+// A header that names a FAT sector beyond the end of the file reads as long
+// as nothing needs that sector, but an update, which appends sectors, must
+// not write a stream over what the header calls a table.
+TEST(CfbWrite, TableNamedBeyondTheEndRefusesUpdates) {
+  TempDir dir;
+  const std::string path = dir.File("forged.cfs");
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, 1)), S_OK);
+  file.reset();
+  std::vector<uint8_t> bytes = ReadAll(path);
+  const uint32_t sectors = static_cast<uint32_t>(bytes.size() / 512 - 1);
+  cfb::Store32(bytes.data() + cfb::kHeaderNumFatSectors, 2);
+  cfb::Store32(bytes.data() + cfb::kHeaderDifat + 4, sectors);  // the next sector to be appended
+  WriteAll(path, bytes);
+  std::vector<std::string> before;
+  ASSERT_EQ(EngineListing(path, before), S_OK);
+  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
+  EXPECT_EQ(file->WriteStream(u"Added", Pattern(5000, 2)), STG_E_DOCFILECORRUPT);
+  EXPECT_EQ(file->WriteStream(u"Small", Pattern(300, 3)), STG_E_DOCFILECORRUPT);
+  file.reset();
+  EXPECT_EQ(ReadAll(path), bytes);
 }
 
 }  // namespace

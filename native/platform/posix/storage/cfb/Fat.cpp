@@ -74,6 +74,20 @@ HRESULT Fat::FatSectorLocation(uint32_t index, uint32_t* sector) {
   return *sector < fileSectors_ ? S_OK : STG_E_DOCFILECORRUPT;
 }
 
+HRESULT Fat::ClaimTables() {
+  std::set<uint32_t> tables;
+  for (uint32_t i = 0; i < header_.numFatSectors; ++i) {
+    uint32_t location = kFreeSect;
+    const HRESULT hr = FatSectorLocation(i, &location);  // reads the DIFAT sectors on the way
+    if (FAILED(hr)) return hr;
+    if (InRangeLock(header_, location) || !tables.insert(location).second) return STG_E_DOCFILECORRUPT;
+    used_.insert(location);
+  }
+  for (const auto& [index, difat] : difat_)
+    if (tables.count(difat.location)) return STG_E_DOCFILECORRUPT;
+  return S_OK;
+}
+
 HRESULT Fat::LoadFat(uint32_t index, Table** out) {
   auto found = fat_.find(index);
   if (found != fat_.end()) {

@@ -111,8 +111,8 @@ HRESULT WriteRegularChain(View& v, const std::vector<uint8_t>& data, uint32_t* s
 HRESULT ClaimChains(View& v, const DirEntry* old, std::vector<uint32_t>& keep) {
   uint32_t length = 0;
   HRESULT hr = S_OK;
-  if (FAILED(hr = v.directory.WalkChain()) || FAILED(hr = v.miniFat.WalkChain()) ||
-      FAILED(hr = v.miniStream.Length(&length)))
+  if (FAILED(hr = v.fat.ClaimTables()) || FAILED(hr = v.directory.WalkChain()) ||
+      FAILED(hr = v.miniFat.WalkChain()) || FAILED(hr = v.miniStream.Length(&length)))
     return hr;
   if (old && old->streamSize > 0 && old->startSector != kEndOfChain) {
     std::vector<uint32_t> sectors;
