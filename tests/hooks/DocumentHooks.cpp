@@ -75,33 +75,6 @@ JNIEXPORT jint JNICALL HOOK(convertToAnsi)(JNIEnv* env, jclass, jstring path) {
   });
 }
 
-// Opens for writing while another writer holds the document: {hr of the
-// second open, milliseconds it took, hr of an open after the first closed}.
-JNIEXPORT jlongArray JNICALL HOOK(competingWriters)(JNIEnv* env, jclass, jstring path) {
-  jlong result[3] = {0, 0, 0};
-  {
-    JavaChars name(env, path);
-    const jint first = HResultGuard([&]() -> jint {
-      DocumentStorage holder(name.chars, WriteDocumentMode);
-      const auto start = boost::posix_time::microsec_clock::universal_time();
-      result[0] = HResultGuard([&]() -> jint {
-        DocumentStorage second(name.chars, WriteDocumentMode);
-        return 0;
-      });
-      result[1] = (boost::posix_time::microsec_clock::universal_time() - start).total_milliseconds();
-      return 0;
-    });
-    if (first != 0) result[0] = first;
-    result[2] = HResultGuard([&]() -> jint {
-      DocumentStorage again(name.chars, WriteDocumentMode);
-      return 0;
-    });
-  }
-  jlongArray array = env->NewLongArray(3);
-  if (array != nullptr) env->SetLongArrayRegion(array, 0, 3, result);
-  return array;
-}
-
 JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value, jint bufferChars) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
     FILETIME ft;

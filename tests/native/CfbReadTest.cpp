@@ -33,22 +33,6 @@ TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
   }
 }
 
-TEST(CfbRead, TestStreamsHoldTheirPattern) {
-  for (size_t size : {0, 63, 64, 65, 4095, 4096, 4097}) {
-    std::shared_ptr<cfb::CompoundFile> file;
-    ASSERT_EQ(cfb::CompoundFile::Open(FixtureDir() + "/TestStream_v3_" + std::to_string(size) + ".cfs", ReadOnly(),
-                                      file),
-              S_OK);
-    std::vector<uint8_t> data;
-    ASSERT_EQ(file->ReadStream(u"TestStream", data), S_OK);
-    ASSERT_EQ(data.size(), size);
-    for (size_t i = 0; i < size; ++i) ASSERT_EQ(data[i], i % 256) << "size " << size << " byte " << i;
-    // Names compare without regard to case.
-    ASSERT_EQ(file->ReadStream(u"TESTSTREAM", data), S_OK);
-    EXPECT_EQ(file->ReadStream(u"TestStream2", data), STG_E_FILENOTFOUND);
-  }
-}
-
 TEST(CfbRead, NestedStoragesWalkAndRead) {
   std::shared_ptr<cfb::CompoundFile> file;
   ASSERT_EQ(cfb::CompoundFile::Open(FixtureDir() + "/MultipleStorage3.cfs", ReadOnly(), file), S_OK);
@@ -61,17 +45,12 @@ TEST(CfbRead, NestedStoragesWalkAndRead) {
     paths.push_back(joined + (e.entry.objectType == cfb::kTypeStorage ? "/" : ""));
   }
   std::sort(paths.begin(), paths.end());
-  const std::vector<std::string> expected = {"/MyStorage/",
-                                             "/MyStorage/Another2Storage/",
-                                             "/MyStorage/AnotherStorage/",
-                                             "/MyStorage/AnotherStorage/Another2Stream",
-                                             "/MyStorage/AnotherStorage/Another3Stream",
-                                             "/MyStorage/AnotherStorage/AnotherStream",
-                                             "/MyStorage/MySecondStream",
-                                             "/MyStorage/MyStream"};
+  const std::string s = "/MyStorage/", a = s + "AnotherStorage/";
+  const std::vector<std::string> expected = {s,  s + "Another2Storage/", a,  a + "Another2Stream", a + "Another3Stream",
+                                             a + "AnotherStream", s + "MySecondStream", s + "MyStream"};
   EXPECT_EQ(paths, expected);
   std::vector<uint8_t> data;
-  EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage", u"AnotherStream"}, data), S_OK);
+  EXPECT_EQ(file->ReadStreamAt({u"MYSTORAGE", u"anotherstorage", u"AnotherStream"}, data), S_OK) << "any case";
   EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage"}, data), STG_E_FILENOTFOUND);  // a storage
   EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"Nothing", u"AnotherStream"}, data), STG_E_FILENOTFOUND);
   EXPECT_EQ(file->ReadStream(u"MyStream", data), STG_E_FILENOTFOUND);  // not in the root

@@ -102,6 +102,16 @@ inline cfb::ShareMode ReadWriteExclusive() {
   return mode;
 }
 
+// One stream of a fixture as the engine reads it; empty when it is absent.
+inline std::vector<uint8_t> FixtureStream(const std::string& name, const std::u16string& stream) {
+  std::shared_ptr<cfb::CompoundFile> file;
+  std::vector<uint8_t> bytes;
+  if (FAILED(cfb::CompoundFile::Open(FixtureDir() + "/" + name, ReadOnly(), file)) ||
+      FAILED(file->ReadStream(stream, bytes)))
+    bytes.clear();
+  return bytes;
+}
+
 // Sorted "path size sha256" lines of every stream, read with our engine.
 inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();

@@ -5,11 +5,9 @@
 #include <cstring>
 
 #include "DocfileProperties.h"
-#include "FileStore.h"
 #include "MemoryStorage.h"
 #include "NarrowText.h"
 #include "PropertyTestSets.h"
-#include "TrackingRecord.h"
 
 using boost::posix_time::ptime;
 using boost::posix_time::time_from_string;
@@ -133,24 +131,4 @@ TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipT
   // Text over an integer is allowed and stores text.
   document.SetProperty(L"Count", L"six");
   EXPECT_EQ(L"six", Value(document, L"Count"));
-}
-
-// The record's life in a document: X becomes Y, then is copied and cleared.
-TEST(DocfileProperties, TrackingRecordLivesInTheUserDefinedSet) {
-  const auto store = NewStore();
-  {
-    DocfileProperties document(NewMemoryStorage(store));
-    LayRecordX(document);
-    quorvane::FileStore tracking(document);
-    ASSERT_TRUE(tracking.IsTracked());
-    tracking.CreateNewVersion(L"V", L"A", {L"c1", L"c2"});
-  }
-  DocfileProperties reopened(NewMemoryStorage(store));
-  const std::wstring y = ExpectRecordY(reopened, L"V", L"A");
-  quorvane::Properties target = EmptySet();
-  quorvane::FileStore(reopened).CopyTracking(target);
-  EXPECT_EQ(y, Value(target, L"Quorvane ExtendedVersionId"));
-  EXPECT_EQ(14u, target.GetPropertyNames()->size());
-  quorvane::FileStore::ClearTracking(reopened);
-  EXPECT_EQ((std::vector<std::wstring>{L"Title"}), *reopened.GetPropertyNames());
 }

@@ -7,7 +7,6 @@
 #include "PropertyTestSets.h"
 
 using quorvane::FileStore;
-using quorvane::PropertyKeys;
 using namespace qvtest;
 
 namespace {
@@ -23,18 +22,6 @@ quorvane::Properties RecordWith(std::initializer_list<std::pair<const wchar_t*, 
 std::string Failure(std::function<void()> f) { return Thrown<std::runtime_error>(f); }
 
 }  // namespace
-
-TEST(PropertyKeys, FormsPlainAndIndexedNames) {
-  const PropertyKeys keys(L"X");
-  EXPECT_EQ(L"Quorvane DocumentId.X", keys.DocumentId());
-  EXPECT_EQ(L"Quorvane MetadataVersion.X", keys.MetadataVersion());
-  EXPECT_EQ(L"Quorvane UrVersionIdsSize.X", keys.UnratifiedVersionIdsSize());
-  EXPECT_EQ(L"Quorvane UrVersionId1.X", keys.UnratifiedVersionId(1));
-  EXPECT_EQ(L"Quorvane Contributor3.X", keys.Contributor(3));
-  EXPECT_EQ(L"Quorvane Contributor12.X", keys.Contributor(12));
-  EXPECT_EQ(L"Quorvane ContributorsSize.a+/b", PropertyKeys(L"a+/b").ContributorsSize());
-  EXPECT_TRUE(EndsWith(Failure([] { PropertyKeys empty(L""); }), "runtime_error : !extendedVersionId.empty()"));
-}
 
 TEST(FileStoreFields, EveryPerVersionAccessorNeedsARecord) {
   quorvane::Properties set = EmptySet();

@@ -37,20 +37,11 @@ std::vector<unsigned char> Decode(const std::wstring& text) {
 
 }  // namespace
 
-TEST(Base64Text, KnownSixteenByteVectors) {
-  EXPECT_EQ(std::wstring(22, L'A'), Encode(std::vector<unsigned char>(16, 0)));
-  std::vector<unsigned char> counting;
-  for (unsigned char b = 0; b < 16; ++b) counting.push_back(b);
-  EXPECT_EQ(L"AAECAwQFBgcICQoLDA0ODw", Encode(counting));
-  EXPECT_EQ(std::wstring(21, L'/') + L"w", Encode(std::vector<unsigned char>(16, 0xFF)));
-}
-
-TEST(Base64Text, TrailingBytesGiveTwoOrThreeCharactersAndNoPadding) {
+// Every length from 0 to 67 against OpenSSL: trailing bytes give two or three
+// characters and no padding.
+TEST(Base64Text, MatchesOpenSslWithoutPadding) {
   EXPECT_EQ(L"", ToBase64Text(nullptr, 0));
-  EXPECT_EQ(L"Zg", Encode({'f'}));
-  EXPECT_EQ(L"Zm8", Encode({'f', 'o'}));
-  EXPECT_EQ(L"Zm9v", Encode({'f', 'o', 'o'}));
-  EXPECT_EQ(L"+/8", Encode({0xFB, 0xFF}));
+  EXPECT_EQ(L"+/8", Encode({0xFB, 0xFF})) << "the standard alphabet, not the URL one";
   for (size_t length = 0; length <= 67; ++length) {
     std::vector<unsigned char> bytes(length);
     if (length > 0) {

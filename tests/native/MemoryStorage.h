@@ -1,5 +1,6 @@
-// An in-memory compound file for tests of the typed document properties: the
-// property-set engine over a map of streams, behind a minimal IStorage.
+// An in-memory compound file: a map of streams (with a read-only switch and a
+// count of stream writes), and the property-set engine over it behind a
+// minimal IStorage.
 #pragma once
 
 #include <atomic>
@@ -26,6 +27,7 @@ class MemoryStreamStore : public quorvane::posix::StreamStore {
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override {
     if (!writable) return STG_E_ACCESSDENIED;
     streams[name] = bytes;
+    ++writes;
     return S_OK;
   }
   HRESULT DeleteStream(const std::u16string& name) override {
@@ -35,6 +37,7 @@ class MemoryStreamStore : public quorvane::posix::StreamStore {
   bool CanWrite() const override { return writable; }
 
   bool writable;
+  int writes = 0;
   std::map<std::u16string, std::vector<uint8_t>> streams;
 };
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "PropsFixtureReader.h"
-#include "PropsMemoryStore.h"
+#include "CfbTestSupport.h"
+#include "MemoryStorage.h"
 #include "Win32Api.h"
 #include "posix/storage/props/PropertySetStorage.h"
 #include "posix/storage/props/PropertySetStream.h"
@@ -96,9 +96,8 @@ TEST(PropsMalformed, SectionsAndValuesThatOverrunTheirBytesAreCorrupt) {
 }
 
 TEST(PropsMalformed, EveryTruncationOrSingleByteDamageOfARealStreamEndsCleanly) {
-  propstest::FixtureReader reader(propstest::FixtureDir() + "/2custom.doc");
-  std::vector<uint8_t> bytes;
-  ASSERT_TRUE(reader.Stream(u"\005DocumentSummaryInformation", bytes));
+  const std::vector<uint8_t> bytes = cfbtest::FixtureStream("2custom.doc", u"\005DocumentSummaryInformation");
+  ASSERT_FALSE(bytes.empty());
   for (size_t n = 0; n < bytes.size(); ++n) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
     PropertySetStream stream;
@@ -122,7 +121,7 @@ TEST(PropsMalformed, EveryTruncationOrSingleByteDamageOfARealStreamEndsCleanly) 
 }
 
 TEST(PropsMalformed, TheComLayerReportsCorruptSetsAndNeverOverwritesThem) {
-  auto store = std::make_shared<propstest::MemoryStore>();
+  auto store = std::make_shared<qvtest::MemoryStreamStore>();
   std::vector<uint8_t> bad = SmallStream();
   Put32(bad, kSection, 0xFFFF);
   store->streams[u"\005SummaryInformation"] = bad;

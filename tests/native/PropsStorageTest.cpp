@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "PropsFixtureReader.h"
-#include "PropsMemoryStore.h"
+#include "MemoryStorage.h"
 #include "Win32Api.h"
 #include "posix/storage/props/PropertySetStorage.h"
-#include "posix/storage/props/PropertySetStream.h"
 
 namespace {
 
@@ -51,24 +49,10 @@ PROPVARIANT Text(const char* text) {
   return v;
 }
 
-// The system ANSI form of wide text, as a caller would pass it.
-std::string Ansi(const std::wstring& wide) {
-  std::string out;
-  EXPECT_TRUE(quorvane::posix::EncodeToCodePage(GetACP(), wide.data(), wide.size(), out, true));
-  return out;
-}
-
 struct Fixture {
-  std::shared_ptr<propstest::MemoryStore> store = std::make_shared<propstest::MemoryStore>();
+  std::shared_ptr<qvtest::MemoryStreamStore> store = std::make_shared<qvtest::MemoryStreamStore>();
   Ref<IPropertySetStorage> sets;
   Fixture() { EXPECT_EQ(S_OK, CreatePropertySetStorage(store, &sets)); }
-  void Load(const std::string& file) {
-    propstest::FixtureReader reader(propstest::FixtureDir() + "/" + file);
-    for (const auto& name : {kSummary, kDocSummary}) {
-      std::vector<uint8_t> bytes;
-      if (reader.Stream(name, bytes)) store->streams[name] = bytes;
-    }
-  }
   std::string ReadText(IPropertyStorage* set, const PROPSPEC& spec) {
     PROPVARIANT v;
     const HRESULT hr = set->ReadMultiple(1, &spec, &v);
@@ -78,13 +62,6 @@ struct Fixture {
     return out;
   }
 };
-
-// The bytes of a stream's first section, as the stream's header places it.
-std::vector<uint8_t> FirstSection(const std::vector<uint8_t>& stream) {
-  quorvane::posix::PropertySetStream parsed;
-  EXPECT_EQ(S_OK, quorvane::posix::PropertySetStream::Parse(stream, parsed));
-  return parsed.Sections().at(0).Serialize();
-}
 
 }  // namespace
 
@@ -212,69 +189,6 @@ TEST(PropsStorage, ChangesReachTheStoreOnCommitOrFinalReleaseButNotWhenTransacte
   ASSERT_EQ(S_OK, f.sets->Open(FMTID_SummaryInformation, STGM_SHARE_EXCLUSIVE, &set));
   EXPECT_EQ(STG_E_ACCESSDENIED, set->WriteMultiple(1, &title, &value, 2));
   EXPECT_EQ(STG_E_ACCESSDENIED, set->DeleteMultiple(1, &title));
-}
-
-TEST(PropsStorage, TheUserDefinedSetLivesBesideTheDocumentSummaryWithoutDisturbingIt) {
-  Fixture f;
-  f.Load("Office365BlankSample_v2507.doc");
-  const std::vector<uint8_t> before = FirstSection(f.store->streams[kDocSummary]);
-  Ref<IPropertyStorage> set;
-  ASSERT_EQ(STG_E_FILENOTFOUND, f.sets->Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE, &set));
-  ASSERT_EQ(S_OK, f.sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
-                                 STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set));
-  const PROPSPEC name = Named(L"Client");
-  const std::string ansi = Ansi(L"M\u00fcller");
-  const PROPVARIANT value = Text(ansi.c_str());
-  ASSERT_EQ(S_OK, set->WriteMultiple(1, &name, &value, 4096));
-  ASSERT_EQ(S_OK, set->Commit(STGC_DEFAULT));
-  set.reset();
-  EXPECT_EQ(before, FirstSection(f.store->streams[kDocSummary]));
-
-  // The first section opens on its own while the second is open.
-  Ref<IPropertyStorage> user, doc;
-  ASSERT_EQ(S_OK, f.sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &user));
-  ASSERT_EQ(S_OK, f.sets->Open(FMTID_DocSummaryInformation, STGM_SHARE_EXCLUSIVE, &doc));
-  EXPECT_EQ(ansi, f.ReadText(user.p, Named(L"client")));
-  user.reset();
-  doc.reset();
-
-  ASSERT_EQ(S_OK, f.sets->Delete(FMTID_UserDefinedProperties));
-  EXPECT_EQ(before, FirstSection(f.store->streams[kDocSummary]));
-  EXPECT_EQ(STG_E_FILENOTFOUND, f.sets->Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE, &user));
-  ASSERT_EQ(S_OK, f.sets->Open(FMTID_DocSummaryInformation, STGM_SHARE_EXCLUSIVE, &doc));
-}
-
-TEST(PropsStorage, FixtureUserSetsReadInTheAnsiCodePageWhateverTheirOwn) {
-  for (const char* file : {"2custom.doc", "winUnicodeDictionary.doc"}) {
-    Fixture f;
-    f.Load(file);
-    Ref<IPropertyStorage> set;
-    ASSERT_EQ(S_OK, f.sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set)) << file;
-    Ref<IEnumSTATPROPSTG> items;
-    ASSERT_EQ(S_OK, set->Enum(&items));
-    STATPROPSTG stat;
-    std::vector<std::wstring> names;
-    while (items->Next(1, &stat, nullptr) == S_OK) {
-      names.push_back(stat.lpwstrName ? stat.lpwstrName : L"");
-      CoTaskMemFree(stat.lpwstrName);
-    }
-    if (std::string(file) == "2custom.doc") {
-      EXPECT_EQ((std::vector<std::wstring>{L"prop1", L"prop2"}), names);
-      EXPECT_EQ("bbbb", f.ReadText(set.p, Named(L"PROP2")));
-    } else {
-      EXPECT_EQ((std::vector<std::wstring>{L"A", L"AB", L"ABC", L"ABCD", L"ABCDE"}), names);
-    }
-    // Non-ASCII text round-trips through the set whatever its code page.
-    const std::wstring wide = GetACP() == CP_UTF8 ? L"\u00e9t\u00e9 \u4e2d\u6587 \U0001F600" : L"\u00e9t\u00e9";
-    const std::string ansi = Ansi(wide);
-    const PROPSPEC name = Named(L"\u00c9tiquette");
-    const PROPVARIANT value = Text(ansi.c_str());
-    ASSERT_EQ(S_OK, set->WriteMultiple(1, &name, &value, 4096));
-    set.reset();
-    ASSERT_EQ(S_OK, f.sets->Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE, &set));
-    EXPECT_EQ(ansi, f.ReadText(set.p, Named(L"\u00e9TIQUETTE")));
-    EXPECT_EQ("bbbb" == f.ReadText(set.p, Named(L"prop2")), std::string(file) == "2custom.doc");
-  }
 }
 
 TEST(PropsStorage, ASingleByteSetTakingTextItCannotHoldBecomesUtf8) {

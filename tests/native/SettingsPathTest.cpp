@@ -19,40 +19,27 @@ std::wstring PathFor(const wchar_t* name, int capacity = 260, bool* ok = nullptr
 }
 
 TEST(SettingsPath, DataFolderFromXdgDataHomeOrHome) {
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::string("/x/data"));
-    ScopedVariable home("HOME", std::string("/home/u"));
-    EXPECT_EQ(L"/x/data/Quorvane/data/ai.config", PathFor(L"ai.config"));
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::nullopt);
-    ScopedVariable home("HOME", std::string("/home/u"));
-    EXPECT_EQ(L"/home/u/.local/share/Quorvane/data/ai.config", PathFor(L"ai.config"));
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::string(""));
-    ScopedVariable home("HOME", std::string("/home/u"));
-    EXPECT_EQ(L"/home/u/.local/share/Quorvane/data/ai.config", PathFor(L"ai.config")) << "empty is unset";
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::string("relative/data"));
-    ScopedVariable home("HOME", std::string("/home/u"));
-    EXPECT_EQ(L"/home/u/.local/share/Quorvane/data/x.log", PathFor(L"x.log")) << "a relative value is ignored";
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::string("/x/"));
-    EXPECT_EQ(L"/x//Quorvane/data/ai.config", PathFor(L"ai.config")) << "no separator is removed";
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::nullopt);
-    ScopedVariable home("HOME", std::nullopt);
+  struct Case {
+    std::optional<std::string> xdg, home;
+    const wchar_t* expected;  // null: no path
+    const char* why;
+  };
+  const Case cases[] = {
+      {"/x/data", "/home/u", L"/x/data/Quorvane/data/ai.config", "XDG_DATA_HOME first"},
+      {std::nullopt, "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "then HOME"},
+      {"", "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "empty is unset"},
+      {"relative/data", "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "a relative value is ignored"},
+      {"/x/", "/home/u", L"/x//Quorvane/data/ai.config", "no separator is removed"},
+      {std::nullopt, std::nullopt, nullptr, "no folder at all"},
+      {"/d/\xC3\xA9", std::nullopt, L"/d/\u00e9/Quorvane/data/ai.config", "UTF-8 in the environment"},
+  };
+  for (const Case& c : cases) {
+    ScopedVariable xdg("XDG_DATA_HOME", c.xdg);
+    ScopedVariable home("HOME", c.home);
     bool ok = true;
-    PathFor(L"ai.config", 260, &ok);
-    EXPECT_FALSE(ok) << "no folder at all";
-  }
-  {
-    ScopedVariable xdg("XDG_DATA_HOME", std::string("/d/\xC3\xA9"));
-    EXPECT_EQ(L"/d/\u00e9/Quorvane/data/ai.config", PathFor(L"ai.config")) << "UTF-8 in the environment";
+    const std::wstring path = PathFor(L"ai.config", 260, &ok);
+    EXPECT_EQ(c.expected != nullptr, ok) << c.why;
+    if (c.expected) EXPECT_EQ(c.expected, path) << c.why;
   }
 }
 

@@ -121,12 +121,3 @@ TEST(StragglerDetector, MarksAreRewrittenWhateverTheirOldTypeAndTheTimeIsStamped
     EXPECT_FALSE(set.HasProperty(name));
   EXPECT_TRUE(set.HasProperty(L"12"));
 }
-
-TEST(OfficeFileName, OnlyDocXlsAndPptInAnyCaseAndOthersAreNotOpened) {
-  for (const wchar_t* name : {L"C:\\x\\REPORT.DOC", L"b.Xls", L"c.ppT"})
-    EXPECT_TRUE(quorvane::IsOfficeFileName(name));
-  for (const wchar_t* name : {L"a.doc.bak", L"doc", L"a.pptx"})
-    EXPECT_FALSE(quorvane::IsOfficeFileName(name));
-  EXPECT_EQ(S_OK, quorvane::CheckStraggler(L"/nonexistent/file.xlsx", nullptr));
-  EXPECT_LT(quorvane::CheckStraggler(L"/nonexistent/file.xls", nullptr), 0);
-}

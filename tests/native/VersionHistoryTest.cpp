@@ -21,38 +21,6 @@ std::vector<std::wstring> TrackingNamesOf(const quorvane::IProperties& set) {
 
 }  // namespace
 
-// The record's whole life on the in-memory set: new version, copy, clear.
-TEST(VersionHistory, RecordXBecomesYThenCopiesAndClears) {
-  quorvane::Properties set = EmptySet();
-  LayRecordX(set);
-  set.SetProperty(L"Quorvane Untracked", L"true");  // a stray flag goes with the re-keying
-  FileStore store(set);
-  ASSERT_TRUE(store.IsTracked());
-  EXPECT_EQ((std::vector<std::wstring>{L"u-1", L"u-2"}), *store.GetUnratifiedVersionIds());
-
-  store.CreateNewVersion(L"V", L"A", {L"c1", L"c2"});
-  const std::wstring y = ExpectRecordY(set, L"V", L"A");
-  EXPECT_FALSE(set.HasProperty(L"Quorvane Untracked"));
-  EXPECT_EQ((std::vector<std::wstring>{L"u-1", L"u-2", L"V"}), *store.GetUnratifiedVersionIds());
-  EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2"}), *store.GetContributors());
-
-  // Copy into a set that holds an older record and save marks of its own.
-  quorvane::Properties target = EmptySet();
-  LayRecordX(target);
-  target.SetDateProperty(L"sorrel_save", boost::posix_time::time_from_string("2001-01-01 00:00:00"));
-  target.SetProperty(L"Quorvane LastSavedBy", L"bob");
-  target.SetProperty(L"Title", L"target's own title");
-  store.CopyTracking(target);
-  EXPECT_EQ(TrackingNamesOf(set), TrackingNamesOf(target));
-  for (const std::wstring& name : TrackingNamesOf(set)) EXPECT_EQ(Value(set, name), Value(target, name));
-  EXPECT_EQ(L"target's own title", Value(target, L"Title"));
-  EXPECT_EQ(y, *FileStore(target).GetExtendedVersionId());
-
-  FileStore::ClearTracking(target);
-  EXPECT_TRUE(TrackingNamesOf(target).empty());
-  EXPECT_EQ((std::vector<std::wstring>{L"Title"}), *target.GetPropertyNames());
-}
-
 TEST(VersionHistory, NewVersionRefusesUntrackedSetsAndIsNotRolledBack) {
   quorvane::Properties old = EmptySet();
   LayRecordX(old);

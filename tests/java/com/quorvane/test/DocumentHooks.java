@@ -22,8 +22,6 @@ final class DocumentHooks {
 
     static native int convertToAnsi(String path);
 
-    static native long[] competingWriters(String path);
-
     static native String formatFileTime(long fileTime, int bufferChars);
 
     static native String docfile(String path, boolean write, int op, String name, String value);

@@ -1,5 +1,7 @@
 package com.quorvane.test;
 
+import static com.quorvane.test.DocumentFixtures.poiCustom;
+import static com.quorvane.test.DocumentFixtures.poiSummary;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -31,14 +33,6 @@ class DocumentPropertiesTest {
         return DocumentFixtures.copy(temp, fixture);
     }
 
-    private static SummaryInformation summary(String path) throws Exception {
-        return DocumentFixtures.poiSummary(path);
-    }
-
-    private static Map<String, Object> custom(String path) throws Exception {
-        return DocumentFixtures.poiCustom(path);
-    }
-
     private static Date fromFileTime(String ticks) {
         return ticks == null ? null : new Date(Long.parseLong(ticks) / 10000 - EPOCH_DIFF_MS);
     }
@@ -48,7 +42,7 @@ class DocumentPropertiesTest {
         "LibreOfficeBlankSample_v25.8.doc", "LibreOfficeBlankSample_v25.8.xls", "LibreOfficeBlankSample_v25.8.ppt"})
     void numericNamesGiveWhatPoiReportsAndATitleWrittenAsOneReachesIt(String fixture) throws Exception {
         String path = copy(fixture);
-        SummaryInformation before = summary(path);
+        SummaryInformation before = poiSummary(path);
         assertEquals(before.getTitle(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "1", null));
         assertEquals(before.getLastAuthor(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "7", null));
         assertEquals(before.getLastSaveDateTime(),
@@ -56,7 +50,7 @@ class DocumentPropertiesTest {
 
         DocumentHooks.docfile(path, true, DocumentHooks.SET, "1", "Quarterly report");
         DocumentHooks.docfile(path, true, DocumentHooks.SET_DATE, "12", "127229440897500000");
-        SummaryInformation after = summary(path);
+        SummaryInformation after = poiSummary(path);
         assertEquals("Quarterly report", after.getTitle());
         assertEquals(new Date(127229440897500000L / 10000 - EPOCH_DIFF_MS), after.getLastSaveDateTime());
         assertEquals(before.getLastAuthor(), after.getLastAuthor());
@@ -79,7 +73,7 @@ class DocumentPropertiesTest {
         }
         DocumentHooks.createNewVersion(path, "V", "A", new String[] {"c1", "c2"}, inMemory);
 
-        Map<String, Object> seen = custom(path);
+        Map<String, Object> seen = poiCustom(path);
         String y = (String) seen.get("Quorvane ExtendedVersionId");
         assertEquals(22, y.length());
         assertNotEquals(x, y);
@@ -110,22 +104,22 @@ class DocumentPropertiesTest {
         assertNull(DocumentHooks.docfile(path, false, DocumentHooks.GET, "Client", null));
         DocumentHooks.docfile(path, true, DocumentHooks.SET, "Client", "Acme");
         assertArrayEquals(new int[] {0, 0, 1}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
-        assertEquals(Map.of("Client", "Acme"), custom(path));
+        assertEquals(Map.of("Client", "Acme"), poiCustom(path));
 
         String other = copy("Office365BlankSample_v2507.doc");
         assertArrayEquals(new int[] {0, 0, 0}, DocumentHooks.inspectSet(other, DocumentHooks.WRITE_MODE, true, true));
-        assertEquals(Map.of(), custom(other));
+        assertEquals(Map.of(), poiCustom(other));
     }
 
     @Test
     void unicodeSetIsRewrittenAsAnsiWithTheSameProperties() throws Exception {
         String path = copy("winUnicodeDictionary.doc");
-        Map<String, Object> before = custom(path);
+        Map<String, Object> before = poiCustom(path);
         assertEquals(5, before.size());
         assertArrayEquals(new int[] {0, 1, 5}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
         assertEquals(0, DocumentHooks.convertToAnsi(path));
         assertArrayEquals(new int[] {0, 0, 5}, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false));
-        assertEquals(before, custom(path));
+        assertEquals(before, poiCustom(path));
     }
 
     @Test
@@ -139,14 +133,6 @@ class DocumentPropertiesTest {
     }
 
     @Test
-    void aSecondWriterIsRefusedWithinTheWaitAndTheLockIsGivenBack() throws Exception {
-        long[] result = DocumentHooks.competingWriters(copy("2custom.doc"));
-        assertTrue(result[0] < 0, "second writer: " + Long.toHexString(result[0]));
-        assertTrue(result[1] < 6000, "waited " + result[1] + " ms");
-        assertEquals(0, result[2]);
-    }
-
-    @Test
     void readOnlyDocumentsRefuseEveryWrite() throws Exception {
         String path = copy("2custom.doc");
         String[][] writes = {{"1", "prop1", "x"}, {"3", "when", "127229440897500000"}, {"4", "prop1", null},
@@ -156,7 +142,7 @@ class DocumentPropertiesTest {
                     () -> DocumentHooks.docfile(path, false, Integer.parseInt(write[0]), write[1], write[2]));
             assertTrue(e.getMessage().contains("Couldn't open property set "), e.getMessage());
         }
-        assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), custom(path));
+        assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), poiCustom(path));
     }
 
     @Test

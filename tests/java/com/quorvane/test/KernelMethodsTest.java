@@ -86,21 +86,34 @@ class KernelMethodsTest {
     }
 
     @Test
-    void anAutoResetEventReleasesOneOfTwoWaitingThreadsPerSet() throws Exception {
-        int event = Win32Impl.CreateEvent(0, false, false, null);
+    void aManualResetEventReleasesEveryWaiterEvenWhenResetAtOnce() throws Exception {
+        int event = Win32Impl.CreateEvent(0, true, false, null);
         AtomicInteger woken = new AtomicInteger();
-        Thread[] threads = waiters(event, 2, woken);
+        Thread[] threads = waiters(event, 3, woken);
         settle();
         Win32Impl.SetEvent(event);
-        settle();
-        assertEquals(1, woken.get());
-        Win32Impl.SetEvent(event);
+        Win32Impl.ResetEvent(event);
         for (Thread t : threads) {
             t.join(10_000);
         }
-        assertEquals(2, woken.get());
+        assertEquals(3, woken.get());
         assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(event, 0));
         Win32Impl.CloseHandle(event);
+    }
+
+    @Test
+    void awkwardAndLongNamesStayDistinctAndOverlongNamesAreRefused() {
+        String base = uniqueName("a/b%c\\..\u00e9\ud83d\ude00");
+        int a = Win32Impl.CreateEvent(0, true, true, base + "x".repeat(200) + "A");
+        int b = Win32Impl.CreateEvent(0, true, false, base + "x".repeat(200) + "B");
+        int c = Win32Impl.CreateEvent(0, true, false, base);
+        assertEquals(WAIT_OBJECT_0, Win32Impl.WaitForSingleObject(a, 0));
+        assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(b, 0));
+        assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(c, 0));
+        assertEquals(0, Win32Impl.CreateEvent(0, true, false, "n".repeat(261)));
+        for (int h : new int[] {a, b, c}) {
+            assertNotEquals(0, Win32Impl.CloseHandle(h));
+        }
     }
 
     @Test
@@ -161,6 +174,13 @@ class KernelMethodsTest {
     void anAutoResetEventReleasesOneWaiterAcrossProcesses() throws Exception {
         String name = uniqueName("across");
         int event = Win32Impl.CreateEvent(0, false, false, name);
+        // A waiter killed in its wait must not swallow a later signal.
+        Process victim = KernelChild.start("wait", name);
+        assertEquals("waiting", output(victim).readLine());
+        settle();
+        victim.destroyForcibly();
+        assertTrue(victim.waitFor(30, TimeUnit.SECONDS));
+
         Process child = KernelChild.start("wait", name);
         BufferedReader childOut = output(child);
         assertEquals("waiting", childOut.readLine());

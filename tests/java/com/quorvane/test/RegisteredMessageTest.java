@@ -24,6 +24,8 @@ class RegisteredMessageTest {
         assertNotEquals(id, other);
         assertEquals(0, Win32Impl.RegisterWindowMessage(null));
         assertEquals(0, Win32Impl.RegisterWindowMessage(""));
+        assertEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(256)));
+        assertNotEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(255)));
     }
 
     @Test

@@ -149,7 +149,8 @@ class WindowMethodsTest {
     @Test
     void withoutADisplayEveryWindowMethodAnswersFalse() {
         int w = WindowHooks.createWindow(display, true);
-        for (String value : new String[] {null, ":4999", "no-such-host.invalid:0", "nonsense"}) {
+        for (String value : new String[] {null, "", ":", "::0", ":4999", ":99999999", "no-such-host.invalid:0",
+            "nonsense"}) {
             WindowHooks.setDisplayVariable(value);
             try {
                 long start = System.nanoTime();
