@@ -75,16 +75,21 @@ HRESULT Fat::FatSectorLocation(uint32_t index, uint32_t* sector) {
 }
 
 HRESULT Fat::ClaimTables() {
-  std::set<uint32_t> tables;
-  for (uint32_t i = 0; i < header_.numFatSectors; ++i) {
-    uint32_t location = kFreeSect;
-    const HRESULT hr = FatSectorLocation(i, &location);  // reads the DIFAT sectors on the way
+  auto inFile = [&](uint32_t location) { return location < fileSectors_ && !InRangeLock(header_, location); };
+  const uint32_t inHeader = std::min<uint32_t>(header_.numFatSectors, kHeaderDifatEntries);
+  for (uint32_t i = 0; i < inHeader; ++i)
+    if (!inFile(header_.difat[i])) return STG_E_DOCFILECORRUPT;
+  const uint32_t perDifat = header_.EntriesPerDifatSector();
+  uint32_t left = header_.numFatSectors - inHeader;
+  for (uint32_t d = 0; left > 0; ++d) {
+    Table* difat = nullptr;
+    const HRESULT hr = LoadDifat(d, &difat);  // beyond the DIFAT's own count: corrupt
     if (FAILED(hr)) return hr;
-    if (InRangeLock(header_, location) || !tables.insert(location).second) return STG_E_DOCFILECORRUPT;
-    used_.insert(location);
+    const uint32_t count = std::min(left, perDifat);
+    for (uint32_t k = 0; k < count; ++k)
+      if (!inFile(difat->entries[k])) return STG_E_DOCFILECORRUPT;
+    left -= count;
   }
-  for (const auto& [index, difat] : difat_)
-    if (tables.count(difat.location)) return STG_E_DOCFILECORRUPT;
   return S_OK;
 }
 

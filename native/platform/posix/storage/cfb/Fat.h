@@ -61,9 +61,9 @@ class Fat {
   // it out, even when a damaged FAT calls it free. False when it was seen
   // already: two structures sharing a sector.
   bool NoteUsed(uint32_t sector) { return used_.insert(sector).second; }
-  // Checks that every FAT and DIFAT sector the header names lies in the file,
-  // once each, and marks them used: sectors appended by an update must not
-  // be ones a damaged header already calls tables. Done before any update.
+  // Checks that every FAT and DIFAT sector the header names lies in the file:
+  // sectors appended by an update must not be ones a damaged header already
+  // calls tables. Done before any update.
   HRESULT ClaimTables();
   HRESULT ApplyLinks();
   HRESULT Flush();
