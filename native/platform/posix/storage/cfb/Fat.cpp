@@ -45,6 +45,11 @@ HRESULT Fat::LoadTable(uint32_t location, uint32_t entryCount, Table& out) {
 
 HRESULT Fat::LoadDifat(uint32_t index, Table** out) {
   if (index >= header_.numDifatSectors) return STG_E_DOCFILECORRUPT;
+  const auto cached = difat_.find(index);
+  if (cached != difat_.end()) {
+    *out = &cached->second;
+    return S_OK;
+  }
   // Walk the DIFAT chain in order; positions already read come from the cache.
   for (uint32_t j = 0; j <= index; ++j) {
     if (difat_.count(j)) continue;
@@ -75,20 +80,11 @@ HRESULT Fat::FatSectorLocation(uint32_t index, uint32_t* sector) {
 }
 
 HRESULT Fat::ClaimTables() {
-  auto inFile = [&](uint32_t location) { return location < fileSectors_ && !InRangeLock(header_, location); };
-  const uint32_t inHeader = std::min<uint32_t>(header_.numFatSectors, kHeaderDifatEntries);
-  for (uint32_t i = 0; i < inHeader; ++i)
-    if (!inFile(header_.difat[i])) return STG_E_DOCFILECORRUPT;
-  const uint32_t perDifat = header_.EntriesPerDifatSector();
-  uint32_t left = header_.numFatSectors - inHeader;
-  for (uint32_t d = 0; left > 0; ++d) {
-    Table* difat = nullptr;
-    const HRESULT hr = LoadDifat(d, &difat);  // beyond the DIFAT's own count: corrupt
+  for (uint32_t i = 0; i < header_.numFatSectors; ++i) {
+    uint32_t location = kFreeSect;
+    const HRESULT hr = FatSectorLocation(i, &location);  // corrupt when beyond the file
     if (FAILED(hr)) return hr;
-    const uint32_t count = std::min(left, perDifat);
-    for (uint32_t k = 0; k < count; ++k)
-      if (!inFile(difat->entries[k])) return STG_E_DOCFILECORRUPT;
-    left -= count;
+    if (InRangeLock(header_, location)) return STG_E_DOCFILECORRUPT;
   }
   return S_OK;
 }
@@ -123,23 +119,10 @@ HRESULT Fat::Next(uint32_t sector, uint32_t* next) {
 }
 
 HRESULT Fat::Chain(uint32_t start, uint64_t count, std::vector<uint32_t>& out) {
-  out.clear();
-  if (count > fileSectors_) return STG_E_DOCFILECORRUPT;  // more than the file holds
-  out.reserve(static_cast<size_t>(count));
-  uint32_t sector = start;
-  for (uint64_t i = 0; i < count; ++i) {
-    if (sector >= fileSectors_) return STG_E_DOCFILECORRUPT;
-    out.push_back(sector);
-    used_.insert(sector);
-    if (i + 1 < count) {
-      const HRESULT hr = Next(sector, &sector);
-      if (FAILED(hr)) return hr;
-    }
-  }
-  std::vector<uint32_t> sorted(out);
-  std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return STG_E_DOCFILECORRUPT;  // a loop
-  return S_OK;
+  const HRESULT hr =
+      FollowChain(start, count, fileSectors_, [this](uint32_t sector, uint32_t* next) { return Next(sector, next); }, out);
+  used_.insert(out.begin(), out.end());
+  return hr;
 }
 
 HRESULT Fat::Set(uint32_t sector, uint32_t value) {

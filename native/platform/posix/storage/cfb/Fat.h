@@ -17,6 +17,7 @@
 // FileIo and Header it was built with, which must outlive it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -33,6 +34,28 @@ namespace cfb {
 // Reads one sector; a final sector cut short by the end of the file is
 // completed with zeros. STG_E_DOCFILECORRUPT for a sector beyond the file.
 HRESULT ReadSector(FileIo& io, const Header& header, uint32_t sectorCount, uint32_t sector, uint8_t* buffer);
+
+// The first `count` links of a chain from `start`, `next(sector, &following)`
+// giving each link: every one below `limit` and none twice, or the chain is
+// STG_E_DOCFILECORRUPT. Serves the FAT and the mini FAT alike.
+template <typename Next>
+HRESULT FollowChain(uint32_t start, uint64_t count, uint32_t limit, Next next, std::vector<uint32_t>& out) {
+  out.clear();
+  if (count > limit) return STG_E_DOCFILECORRUPT;  // more than there is room for
+  out.reserve(static_cast<size_t>(count));
+  uint32_t sector = start;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (sector >= limit) return STG_E_DOCFILECORRUPT;
+    out.push_back(sector);
+    if (i + 1 < count) {
+      const HRESULT hr = next(sector, &sector);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  std::vector<uint32_t> sorted(out);
+  std::sort(sorted.begin(), sorted.end());
+  return std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() ? S_OK : STG_E_DOCFILECORRUPT;  // a loop
+}
 
 class Fat {
  public:

@@ -40,21 +40,7 @@ HRESULT MiniFat::Next(uint32_t mini, uint32_t* next) {
 }
 
 HRESULT MiniFat::Chain(uint32_t start, uint64_t count, uint32_t limit, std::vector<uint32_t>& out) {
-  out.clear();
-  if (count > limit) return STG_E_DOCFILECORRUPT;
-  out.reserve(static_cast<size_t>(count));
-  uint32_t mini = start;
-  for (uint64_t i = 0; i < count; ++i) {
-    if (mini >= limit) return STG_E_DOCFILECORRUPT;
-    out.push_back(mini);
-    if (i + 1 < count) {
-      const HRESULT hr = Next(mini, &mini);
-      if (FAILED(hr)) return hr;
-    }
-  }
-  std::vector<uint32_t> sorted(out);
-  std::sort(sorted.begin(), sorted.end());
-  return std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() ? S_OK : STG_E_DOCFILECORRUPT;
+  return FollowChain(start, count, limit, [this](uint32_t mini, uint32_t* next) { return Next(mini, next); }, out);
 }
 
 HRESULT MiniFat::Grow() {
