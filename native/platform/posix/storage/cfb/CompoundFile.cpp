@@ -56,8 +56,7 @@ HRESULT CompoundFile::Updating(Operation operation) {
   if (FAILED(hr)) return hr;
   hr = OnCurrentView(operation);
   view_.reset();  // changed in place by the update
-  FileStamp changed;
-  if (SUCCEEDED(io_->Stamp(&changed))) ReadCache::Instance().Forget(changed);
+  ReadCache::Instance().Forget(io_->OpenedStamp());
   locks_.EndUpdate();
   return hr;
 }
@@ -109,9 +108,12 @@ HRESULT CompoundFile::ReadStream(const std::u16string& name, std::vector<uint8_t
 HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std::vector<uint8_t>& out) {
   out.clear();
   if (path.empty()) return STG_E_INVALIDPARAMETER;
-  HRESULT hr;
-  FileStamp now;
-  if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, path, &hr, out)) return hr;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    FileStamp now;
+    HRESULT kept;
+    if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, path, &kept, out)) return kept;
+  }
   return Reading([&](View& view) {
     Child stream;
     HRESULT hr = view.Resolve(path, &stream);

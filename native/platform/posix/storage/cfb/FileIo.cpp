@@ -145,13 +145,11 @@ HRESULT FileIo::Sync() {
   return S_OK;
 }
 
+namespace {
+
 // Change times within this margin of now may still be shared by a write to
 // come (coarse clocks, 2-second file systems).
 int64_t g_settleSeconds = 3;
-
-void SetStampSettleSeconds(int64_t seconds) { g_settleSeconds = seconds; }
-
-namespace {
 
 // Change times are only comparable with our clock where this kernel sets
 // them: not on network shares, whose server clock may lag.
@@ -178,6 +176,8 @@ bool OnLocalFileSystem(int fd, dev_t device) {
 }
 
 }  // namespace
+
+void SetStampSettleSeconds(int64_t seconds) { g_settleSeconds = seconds; }
 
 // `now` is read before the fstat, so a settled stamp predates the next write.
 FileStamp FileIo::StampOf(int fd, const struct stat& st, const timespec& now) {

@@ -36,7 +36,8 @@ class ReadCache {
   // True when a stream of the file was read whole under this very stamp: the
   // file was a sound compound file then, and is unchanged.
   bool KnowsSound(const FileStamp& now);
-  // Drops what is kept of the file (after this process changed it).
+  // Drops what is kept of the file (after this process changed it); only the
+  // stamp's device and inode count.
   void Forget(const FileStamp& file);
 
   static constexpr size_t kMaxBytes = 4u << 20;
