@@ -1,7 +1,6 @@
 // CreateEventW, OpenEventW, SetEvent and ResetEvent over the handle table.
 #include "Event.h"
 
-#include <cwchar>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,16 +28,14 @@ class PrivateEventStorage final : public EventStorage {
 };
 
 bool HasName(LPCWSTR name) { return name != nullptr && name[0] != 0; }
-// Object names are limited to MAX_PATH characters, as on Windows.
-bool NameTooLong(LPCWSTR name) {
-  if (std::wcslen(name) <= MAX_PATH) return false;
-  SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  return true;
-}
 
-HANDLE Register(std::unique_ptr<EventStorage> storage) {
+// Events' reading of the generic rights, as Windows maps them.
+constexpr GenericMapping kEventMapping{STANDARD_RIGHTS_READ | EVENT_QUERY_STATE, STANDARD_RIGHTS_WRITE | EVENT_MODIFY_STATE,
+                                       STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, EVENT_ALL_ACCESS};
+
+HANDLE Register(std::unique_ptr<EventStorage> storage, DWORD access) {
   if (!storage) return nullptr;
-  HANDLE handle = RegisterHandle(std::make_shared<Event>(std::move(storage)));
+  HANDLE handle = RegisterHandle(std::make_shared<Event>(std::move(storage)), access);
   if (handle == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return handle;
 }
@@ -60,55 +57,52 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
   return NoThrow([&]() -> HANDLE {
     SetLastError(ERROR_SUCCESS);
     if (!HasName(lpName))
-      return Register(std::make_unique<PrivateEventStorage>(bManualReset != FALSE, bInitialState != FALSE));
-    if (NameTooLong(lpName)) return nullptr;
-    bool created = false;
-    auto storage = OpenNamedEvent(Utf8FromWideText(lpName), NamedEventOpen::CreateOrOpen, bManualReset != FALSE,
-                                  bInitialState != FALSE, &created);
-    if (!storage) {
-      SetLastError(ERROR_ACCESS_DENIED);
+      return Register(std::make_unique<PrivateEventStorage>(bManualReset != FALSE, bInitialState != FALSE),
+                      EVENT_ALL_ACCESS);
+    std::string name;
+    const DWORD refused = ObjectNameOf(lpName, &name);
+    if (refused != ERROR_SUCCESS) {
+      SetLastError(refused);
       return nullptr;
     }
-    HANDLE handle = Register(std::move(storage));
+    bool created = false;
+    auto storage = OpenNamedEvent(name, NamedEventOpen::CreateOrOpen, bManualReset != FALSE, bInitialState != FALSE,
+                                  &created);
+    HANDLE handle = Register(std::move(storage), EVENT_ALL_ACCESS);
     // As on Windows, a caller can tell that it opened an existing event.
     if (handle != nullptr) SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return handle;
   });
 }
 
-HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
+HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
   return NoThrow([&]() -> HANDLE {
     if (!HasName(lpName)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }
-    if (NameTooLong(lpName)) return nullptr;
-    bool created = false;
-    auto storage = OpenNamedEvent(Utf8FromWideText(lpName), NamedEventOpen::OpenExisting, false, false, &created);
-    if (!storage) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
+    std::string name;
+    const DWORD refused = ObjectNameOf(lpName, &name);
+    if (refused != ERROR_SUCCESS) {
+      SetLastError(refused);
       return nullptr;
     }
-    return Register(std::move(storage));
+    bool created = false;
+    auto storage = OpenNamedEvent(name, NamedEventOpen::OpenExisting, false, false, &created);
+    return Register(std::move(storage), GrantedAccess(dwDesiredAccess, kEventMapping));
   });
 }
 
 BOOL SetEvent(HANDLE hEvent) {
-  auto event = LookupEvent(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto event = ReferenceHandle<Event>(hEvent, EVENT_MODIFY_STATE);
+  if (!event) return FALSE;
   event->Set();
   return TRUE;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
-  auto event = LookupEvent(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto event = ReferenceHandle<Event>(hEvent, EVENT_MODIFY_STATE);
+  if (!event) return FALSE;
   event->Reset();
   return TRUE;
 }

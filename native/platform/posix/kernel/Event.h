@@ -18,23 +18,32 @@
 //    exactly as if the event had been destroyed with its last handle.
 //  - The state itself is one word changed only by atomic operations (see
 //    EventObject.h), with no lock inside that a dead process could keep.
-// Security attributes are not read, desired access and the inherit flag are
-// accepted; handles do not pass to programs this process starts (close on
-// exec), though a forked copy of the process shares them, as it shares memory.
+// Events and mutexes (Mutex.h) share one namespace: a name held by one kind
+// is refused to the other with ERROR_INVALID_HANDLE, as on Windows.
+// Security attributes are not read. Each handle keeps its access rights:
+// CreateEventW's have EVENT_ALL_ACCESS, OpenEventW's what was asked for;
+// setting and resetting need EVENT_MODIFY_STATE, waiting SYNCHRONIZE. The
+// inherit flag is accepted; handles do not pass to programs this process
+// starts (close on exec), though a forked copy of the process shares them, as
+// it shares memory.
 #pragma once
 
 #include "../WinTypes.h"
 #include "Handles.h"
 
+#define EVENT_QUERY_STATE 0x0001u
 #define EVENT_MODIFY_STATE 0x0002u
 #define EVENT_ALL_ACCESS 0x001F0003u
 
 // A null or empty name makes an unnamed event. An existing name opens that
-// event and ignores bManualReset and bInitialState. NULL on failure.
+// event and ignores bManualReset and bInitialState. NULL on failure, among
+// others with the name errors of ObjectNameOf (ObjectNamespace.h).
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                     LPCWSTR lpName);
-// NULL when no event of that name exists (or the name is null or empty).
+// NULL when no event of that name exists (ERROR_FILE_NOT_FOUND), the name
+// is a mutex's (ERROR_INVALID_HANDLE), or null or empty.
 HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
-// FALSE when the handle is not an event.
+// FALSE with ERROR_INVALID_HANDLE when the handle is not an event, with
+// ERROR_ACCESS_DENIED when it lacks EVENT_MODIFY_STATE.
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);

@@ -61,9 +61,5 @@ DWORD Event::WaitManual(DWORD timeoutMs) {
   }
 }
 
-std::shared_ptr<Event> LookupEvent(HANDLE handle) {
-  return std::dynamic_pointer_cast<Event>(LookupHandle(handle));
-}
-
 }  // namespace posix
 }  // namespace quorvane

@@ -55,8 +55,5 @@ class Event final : public KernelObject {
   const bool shared_;
 };
 
-// The event behind a handle, or null when the handle is not an event.
-std::shared_ptr<Event> LookupEvent(HANDLE handle);
-
 }  // namespace posix
 }  // namespace quorvane

@@ -20,9 +20,15 @@ constexpr uint32_t kFirstValue = 4;
 constexpr uint32_t kStep = 4;
 constexpr uint32_t kLastValue = 0x7FFFFFFCu;
 
+// One handle: its object and the rights it was opened with.
+struct Entry {
+  std::shared_ptr<KernelObject> object;
+  DWORD access;
+};
+
 class HandleTable {
  public:
-  HANDLE Register(std::shared_ptr<KernelObject> object) {
+  HANDLE Register(std::shared_ptr<KernelObject> object, DWORD access) {
     if (!object) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     // Every positive value in use: the process has run out of handles.
@@ -30,16 +36,19 @@ class HandleTable {
     for (;;) {
       const uint32_t value = next_;
       next_ = next_ >= kLastValue ? kFirstValue : next_ + kStep;
-      if (objects_.emplace(value, object).second) return ToHandle(value);
+      if (objects_.emplace(value, Entry{object, access}).second) return ToHandle(value);
     }
   }
 
-  std::shared_ptr<KernelObject> Lookup(HANDLE handle) {
+  std::shared_ptr<KernelObject> Lookup(HANDLE handle, DWORD* access) {
+    *access = 0;
     uint32_t value;
     if (!ToValue(handle, &value)) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = objects_.find(value);
-    return it == objects_.end() ? nullptr : it->second;
+    if (it == objects_.end()) return nullptr;
+    *access = it->second.access;
+    return it->second.object;
   }
 
   bool Unregister(HANDLE handle) {
@@ -50,7 +59,7 @@ class HandleTable {
       std::lock_guard<std::mutex> lock(mutex_);
       auto it = objects_.find(value);
       if (it == objects_.end()) return false;
-      released = std::move(it->second);
+      released = std::move(it->second.object);
       objects_.erase(it);
     }
     // The object's destructor (which may unmap memory or close descriptors)
@@ -73,7 +82,7 @@ class HandleTable {
 
   std::mutex mutex_;
   uint32_t next_ = kFirstValue;
-  std::unordered_map<uint32_t, std::shared_ptr<KernelObject>> objects_;
+  std::unordered_map<uint32_t, Entry> objects_;
 };
 
 // Never destroyed: handles may be closed from static destructors (the
@@ -85,9 +94,16 @@ HandleTable& Table() {
 
 }  // namespace
 
-HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) { return Table().Register(std::move(object)); }
+HANDLE RegisterHandle(std::shared_ptr<KernelObject> object, DWORD access) {
+  return Table().Register(std::move(object), access);
+}
 
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) { return Table().Lookup(handle); }
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
+  DWORD access;
+  return Table().Lookup(handle, &access);
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, DWORD* access) { return Table().Lookup(handle, access); }
 
 bool UnregisterHandle(HANDLE handle) { return Table().Unregister(handle); }
 

@@ -1,7 +1,7 @@
 // Handle services of the Linux build shared by every kind of kernel object:
-// waiting, closing and the current-process pseudo-handle. Objects themselves
-// are created by their own headers (Event.h, ...) and registered in the
-// handle table of KernelObject.h.
+// waiting, closing, the pseudo-handles and the access rights a handle keeps.
+// Objects themselves are created by their own headers (Event.h, ...) and
+// registered in the handle table of KernelObject.h.
 #pragma once
 
 #include "../WinTypes.h"
@@ -13,15 +13,45 @@ typedef struct _SECURITY_ATTRIBUTES {
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-#define SYNCHRONIZE 0x00100000u
+// Standard and generic access rights, sorted by value.
+#define STANDARD_RIGHTS_READ 0x00020000u
+#define STANDARD_RIGHTS_WRITE 0x00020000u
+#define STANDARD_RIGHTS_EXECUTE 0x00020000u
 #define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define SYNCHRONIZE 0x00100000u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define GENERIC_ALL 0x10000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_READ 0x80000000u
 
-// The object's Wait; the current-process pseudo-handle is signalled only when
-// the process ends, so waiting on it times out (or blocks for INFINITE).
-// WAIT_FAILED for an unknown, closed or other pseudo handle.
+// Waiting needs SYNCHRONIZE on the handle (else WAIT_FAILED with
+// ERROR_ACCESS_DENIED). The pseudo-handles are signalled only when their
+// process or thread ends, which their own threads never see: waiting on them
+// times out (or blocks for INFINITE). WAIT_FAILED with ERROR_INVALID_HANDLE
+// for an unknown or closed handle.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 // Drops the table's reference; the object goes when its last user is done.
-// FALSE for an unknown or already closed handle; TRUE for the pseudo-handle.
+// FALSE with ERROR_INVALID_HANDLE for an unknown or already closed handle;
+// TRUE, doing nothing, for either pseudo-handle.
 BOOL CloseHandle(HANDLE hObject);
 // (HANDLE)-1.
 HANDLE GetCurrentProcess();
+// (HANDLE)-2.
+HANDLE GetCurrentThread();
+
+namespace quorvane {
+namespace posix {
+
+// How one kind of object reads the generic rights, as its Windows type does.
+struct GenericMapping {
+  DWORD read, write, execute, all;
+};
+
+// The rights a handle opened with `desired` holds: generic rights replaced by
+// the kind's specific ones, MAXIMUM_ALLOWED by all of them. Every object
+// belongs to the calling user, so whatever is asked is granted.
+DWORD GrantedAccess(DWORD desired, const GenericMapping& mapping);
+
+}  // namespace posix
+}  // namespace quorvane

@@ -139,34 +139,46 @@ bool IsMutexPage(const void* page, const std::string& name) {
 
 // The named mutex's storage; *created tells whether it was made afresh.
 // With `initialOwner`, a mutex made afresh is taken before anyone else can
-// reach the name.
-std::unique_ptr<MutexStorage> OpenNamedMutex(const std::string& utf8Name, bool initialOwner, bool* created) {
+// reach the name. Null with the last error set on failure.
+std::unique_ptr<MutexStorage> OpenNamedMutex(const std::string& utf8Name, SharedPageOpen mode, bool initialOwner,
+                                             bool* created) {
   *created = false;
   // Allocated first: once a fresh mutex is taken, nothing may fail.
   auto storage = std::make_unique<SharedMutexFile>();
-  SharedPageKind kind{"mutex", sizeof(SharedMutexPage::name), InitialisePage, IsMutexPage, nullptr};
+  SharedPageKind kind{sizeof(SharedMutexPage::name), InitialisePage, IsMutexPage, nullptr};
   if (initialOwner) kind.created = [](void* page) { pthread_mutex_lock(&static_cast<SharedMutexPage*>(page)->mutex); };
-  SharedPageResult opened = OpenSharedPage(utf8Name, SharedPageOpen::CreateOrOpen, kind);
-  switch (opened.failure) {
-    case SharedPageFailure::kNone:
-      break;
-    case SharedPageFailure::kBadName:
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      return nullptr;
-    case SharedPageFailure::kNoNamespace:
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    case SharedPageFailure::kSystem:
-      SetLastErrorFromErrno(opened.error);
-      return nullptr;
-    case SharedPageFailure::kNotFound:
-    case SharedPageFailure::kUnusable:
-      SetLastError(ERROR_INVALID_HANDLE);  // the name belongs to something else
-      return nullptr;
+  SharedPageResult opened = OpenSharedPage(utf8Name, mode, kind);
+  if (opened.failure != SharedPageFailure::kNone) {
+    SetLastError(SharedPageError(opened));
+    return nullptr;
   }
   *created = opened.created;
   storage->page = std::move(opened.page);
   return storage;
+}
+
+// Mutexes' reading of the generic rights, as Windows maps them.
+constexpr GenericMapping kMutexMapping{STANDARD_RIGHTS_READ | MUTEX_MODIFY_STATE, STANDARD_RIGHTS_WRITE,
+                                       STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, MUTEX_ALL_ACCESS};
+
+// The handle of a mutex whose storage is ready; null (ERROR_NOT_ENOUGH_MEMORY)
+// when the table is full, giving back an initial ownership this call took.
+HANDLE RegisterMutex(std::unique_ptr<MutexStorage> storage, DWORD access, bool releaseOnFailure) {
+  auto mutex = std::make_shared<MutexObject>(std::move(storage));
+  HANDLE handle = RegisterHandle(mutex, access);
+  if (handle == nullptr) {
+    if (releaseOnFailure) mutex->Release();
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return handle;
+}
+
+// A refused name sets the last error; otherwise `utf8Name` is filled.
+bool NameOf(LPCWSTR name, std::string* utf8Name) {
+  const DWORD refused = ObjectNameOf(name, utf8Name);
+  if (refused == ERROR_SUCCESS) return true;
+  SetLastError(refused);
+  return false;
 }
 
 }  // namespace
@@ -187,18 +199,14 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
       if (bInitialOwner) pthread_mutex_lock(own->Mutex());
       storage = std::move(own);
     } else {
-      storage = OpenNamedMutex(Utf8FromWideText(lpName), bInitialOwner != FALSE, &created);
+      std::string name;
+      if (!NameOf(lpName, &name)) return nullptr;
+      storage = OpenNamedMutex(name, SharedPageOpen::CreateOrOpen, bInitialOwner != FALSE, &created);
       if (!storage) return nullptr;
     }
     // An existing mutex ignores the request for initial ownership.
-    auto mutex = std::make_shared<MutexObject>(std::move(storage));
-    HANDLE handle = RegisterHandle(mutex);
-    if (handle == nullptr) {
-      if (created && bInitialOwner) mutex->Release();
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return nullptr;
-    }
-    SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
+    HANDLE handle = RegisterMutex(std::move(storage), MUTEX_ALL_ACCESS, created && bInitialOwner);
+    if (handle != nullptr) SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return handle;
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -206,11 +214,30 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
   }
 }
 
-BOOL ReleaseMutex(HANDLE hMutex) {
-  auto mutex = std::dynamic_pointer_cast<quorvane::posix::MutexObject>(quorvane::posix::LookupHandle(hMutex));
-  if (!mutex) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
+  using namespace quorvane::posix;
+  try {
+    if (lpName == nullptr || *lpName == L'\0') {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    std::string name;
+    if (!NameOf(lpName, &name)) return nullptr;
+    bool created = false;
+    auto storage = OpenNamedMutex(name, SharedPageOpen::OpenExisting, false, &created);
+    if (!storage) return nullptr;
+    return RegisterMutex(std::move(storage), GrantedAccess(dwDesiredAccess, kMutexMapping), false);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
   }
+}
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+  // No right is needed: only the owning thread can release, and owning took a
+  // wait (SYNCHRONIZE) on some handle. Windows asks for none either, which is
+  // why MUTEX_MODIFY_STATE is documented as reserved.
+  auto mutex = quorvane::posix::ReferenceHandle<quorvane::posix::MutexObject>(hMutex, 0);
+  if (!mutex) return FALSE;
   return mutex->Release() ? TRUE : FALSE;
 }

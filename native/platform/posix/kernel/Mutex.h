@@ -17,6 +17,10 @@
 //  - A handle closed while one of its process's threads still owns the
 //    mutex keeps its page mapped (and its hold on the name) until the
 //    process ends, so the kernel can still mark the mutex abandoned then.
+// Mutexes and events (Event.h) share one namespace: a name held by one kind
+// is refused to the other with ERROR_INVALID_HANDLE, as on Windows.
+// Each handle keeps its access rights: CreateMutexW's have MUTEX_ALL_ACCESS,
+// OpenMutexW's what was asked for; waiting needs SYNCHRONIZE.
 // Security attributes are not read; handles are not inherited.
 #pragma once
 
@@ -32,8 +36,12 @@
 
 // A null or empty name makes an unnamed mutex. An existing name opens that
 // mutex (last error ERROR_ALREADY_EXISTS) and ignores bInitialOwner. NULL on
-// failure.
+// failure, among others with the name errors of ObjectNameOf
+// (ObjectNamespace.h).
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+// NULL when no mutex of that name exists (ERROR_FILE_NOT_FOUND), the name is
+// an event's (ERROR_INVALID_HANDLE), or null or empty.
+HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 // FALSE with ERROR_NOT_OWNER when the calling thread does not own it, or
-// ERROR_INVALID_HANDLE when the handle is not a mutex.
+// ERROR_INVALID_HANDLE when the handle is not a mutex. Needs no access right.
 BOOL ReleaseMutex(HANDLE hMutex);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "../ErrnoMapping.h"
 #include "SharedPage.h"
 
 namespace quorvane {
@@ -46,7 +47,7 @@ std::unique_ptr<EventStorage> OpenNamedEvent(const std::string& utf8Name, NamedE
   *created = false;
   auto storage = std::make_unique<SharedEventFile>();
   const SharedPageKind kind{
-      "event", sizeof(SharedEventPage::name),
+      sizeof(SharedEventPage::name),
       // A fresh page from the creator's arguments.
       [&](void* memory, const std::string& name) {
         auto* page = static_cast<SharedEventPage*>(memory);
@@ -65,7 +66,10 @@ std::unique_ptr<EventStorage> OpenNamedEvent(const std::string& utf8Name, NamedE
   SharedPageResult opened = OpenSharedPage(
       utf8Name, mode == NamedEventOpen::CreateOrOpen ? SharedPageOpen::CreateOrOpen : SharedPageOpen::OpenExisting,
       kind);
-  if (opened.failure != SharedPageFailure::kNone) return nullptr;
+  if (opened.failure != SharedPageFailure::kNone) {
+    SetLastError(SharedPageError(opened));
+    return nullptr;
+  }
   *created = opened.created;
   storage->page = std::move(opened.page);
   return storage;

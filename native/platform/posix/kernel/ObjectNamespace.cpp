@@ -9,9 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <mutex>
 #include <new>
+#include <string_view>
 
+#include "../ErrnoMapping.h"
 #include "../FileSystemText.h"
 
 namespace quorvane {
@@ -53,10 +56,6 @@ uint64_t Fnv1a64(const std::string& bytes, uint64_t hash) {
   return hash;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
 }  // namespace
 
 std::string UserObjectDirectory() {
@@ -78,14 +77,24 @@ std::string Utf8FromWideText(const WCHAR* text) {
   return out;
 }
 
-std::string ObjectNameWithoutPrefix(const std::string& utf8Name) {
-  if (StartsWith(utf8Name, "Local\\")) return utf8Name.substr(6);
-  if (StartsWith(utf8Name, "Global\\")) return utf8Name.substr(7);
-  return utf8Name;
+DWORD ObjectNameOf(LPCWSTR name, std::string* utf8Name) {
+  if (std::wcslen(name) > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  std::wstring_view rest(name);
+  for (std::wstring_view prefix : {std::wstring_view(L"Global\\"), std::wstring_view(L"Local\\")}) {
+    if (rest.substr(0, prefix.size()) == prefix) {
+      rest.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  if (rest.find(L'\\') != std::wstring_view::npos) return ERROR_PATH_NOT_FOUND;
+  if (rest.empty()) return ERROR_INVALID_NAME;
+  *utf8Name = Utf8FromWideText(std::wstring(rest).c_str());
+  return ERROR_SUCCESS;
 }
 
-std::string ObjectFileName(const char* kind, const std::string& utf8Name) {
-  std::string file = std::string(kind) + ".";
+std::string ObjectFileName(const std::string& utf8Name) {
+  static const char kKind[] = "object";
+  std::string file = std::string(kKind) + ".";
   for (size_t i = 0; i < utf8Name.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(utf8Name[i]);
     if (c < 0x20 || c == 0x7F || c == '/' || c == '%' || (i == 0 && c == '.')) {
@@ -101,7 +110,7 @@ std::string ObjectFileName(const char* kind, const std::string& utf8Name) {
   std::snprintf(hashed, sizeof hashed, "#%016llx%016llx",
                 static_cast<unsigned long long>(Fnv1a64(utf8Name, 0xcbf29ce484222325ull)),
                 static_cast<unsigned long long>(Fnv1a64(utf8Name, 0x84222325cbf29ce4ull)));
-  return std::string(kind) + hashed;
+  return std::string(kKind) + hashed;
 }
 
 bool LockFile(int fd, int operation) {

@@ -26,13 +26,22 @@ std::string UserObjectDirectory();
 // included, so distinct names stay distinct).
 std::string Utf8FromWideText(const WCHAR* text);
 
-// The file of object `name` of kind `kind` ("event") in the directory:
-// "<kind>.<name>" with '/', '%', control characters and a leading '.'
-// written as %XX; names too long for a file name become "<kind>#<hash>",
-// so callers store the full name in the object and compare it on open.
-// "Local\" and "Global\" prefixes name the same (per-user) namespace.
-std::string ObjectFileName(const char* kind, const std::string& utf8Name);
-std::string ObjectNameWithoutPrefix(const std::string& utf8Name);
+// The name, as UTF-8, that `name` gives an object in the per-user namespace:
+// a "Global\" or "Local\" prefix (case-sensitive, like every name) is
+// removed, since both stand for that one namespace. Answers ERROR_SUCCESS or
+// Windows' error for a name it refuses: ERROR_FILENAME_EXCED_RANGE beyond
+// MAX_PATH characters; ERROR_PATH_NOT_FOUND for any other backslash, which
+// Windows reads as a path through namespace directories that do not exist;
+// ERROR_INVALID_NAME for a prefix with nothing after it.
+DWORD ObjectNameOf(LPCWSTR name, std::string* utf8Name);
+
+// The file of object `utf8Name` in the directory. Every kind of object uses
+// the same file name, so that a name taken by an event is taken for a mutex
+// too, as in Windows' single namespace: "object.<name>" with '/', '%',
+// control characters and a leading '.' written as %XX; names too long for a
+// file name become "object#<hash>", so callers store the full name in the
+// object and compare it on open.
+std::string ObjectFileName(const std::string& utf8Name);
 
 // Exclusive across every thread and process of the user while held; a
 // holder that dies releases it (flock). Held() is false when the lock file

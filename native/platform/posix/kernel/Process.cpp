@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "../ErrnoMapping.h"
 #include "Clock.h"
 
 namespace {
@@ -17,7 +18,13 @@ std::mutex g_workingSetMutex;
 SIZE_T g_minimumWorkingSet = 200 * 1024;
 SIZE_T g_maximumWorkingSet = 1380 * 1024;
 
-bool IsCurrentProcess(HANDLE hProcess) { return hProcess == GetCurrentProcess(); }
+// Only the current process is reachable; anything else (the current-thread
+// pseudo-handle, an event) is the wrong kind of handle, as Windows says.
+bool IsCurrentProcess(HANDLE hProcess) {
+  if (hProcess == GetCurrentProcess()) return true;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return false;
+}
 
 }  // namespace
 

@@ -16,7 +16,7 @@ UINT SetErrorMode(UINT uMode);
 // Both sizes (SIZE_T)-1: give back as much memory as possible (EmptyWorkingSet).
 // Otherwise the limits are checked (minimum <= maximum) and kept as advice,
 // which is all an unprivileged Linux process can do with them. FALSE for a
-// handle that is not the current process.
+// handle that is not the current process (ERROR_INVALID_HANDLE).
 BOOL SetProcessWorkingSetSize(HANDLE hProcess, SIZE_T dwMinimumWorkingSetSize, SIZE_T dwMaximumWorkingSetSize);
 // The limits last set, or the defaults; FALSE for a handle that is not the current process.
 BOOL GetProcessWorkingSetSize(HANDLE hProcess, SIZE_T* lpMinimumWorkingSetSize, SIZE_T* lpMaximumWorkingSetSize);

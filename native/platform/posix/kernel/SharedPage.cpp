@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "../ErrnoMapping.h"
 #include "ObjectNamespace.h"
 
 namespace quorvane {
@@ -127,10 +128,9 @@ struct SharedPageOpener {
   }
 };
 
-SharedPageResult OpenSharedPage(const std::string& utf8Name, SharedPageOpen mode, const SharedPageKind& kind) {
+SharedPageResult OpenSharedPage(const std::string& name, SharedPageOpen mode, const SharedPageKind& kind) {
   SharedPageResult result;
   SharedPageOpener opener{kind, result};
-  const std::string name = ObjectNameWithoutPrefix(utf8Name);
   if (name.empty() || name.size() > kind.maxNameBytes) {
     opener.Fail(SharedPageFailure::kBadName);
     return result;
@@ -140,7 +140,7 @@ SharedPageResult OpenSharedPage(const std::string& utf8Name, SharedPageOpen mode
     opener.Fail(SharedPageFailure::kNoNamespace);
     return result;
   }
-  std::string path = directory + "/" + ObjectFileName(kind.fileKind, name);
+  std::string path = directory + "/" + ObjectFileName(name);
 
   NamespaceLock lock(directory);
   if (!lock.Held()) {
@@ -149,6 +149,18 @@ SharedPageResult OpenSharedPage(const std::string& utf8Name, SharedPageOpen mode
   }
   opener.Open(name, std::move(directory), std::move(path), mode);
   return result;
+}
+
+DWORD SharedPageError(const SharedPageResult& result) {
+  switch (result.failure) {
+    case SharedPageFailure::kNone: return ERROR_SUCCESS;
+    case SharedPageFailure::kBadName: return ERROR_INVALID_NAME;
+    case SharedPageFailure::kNoNamespace: return ERROR_ACCESS_DENIED;
+    case SharedPageFailure::kSystem: return Win32ErrorFromErrno(result.error);
+    case SharedPageFailure::kNotFound: return ERROR_FILE_NOT_FOUND;
+    case SharedPageFailure::kUnusable: return ERROR_INVALID_HANDLE;
+  }
+  return ERROR_INVALID_FUNCTION;
 }
 
 SharedPage::SharedPage(SharedPage&& other) noexcept

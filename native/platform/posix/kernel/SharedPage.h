@@ -6,7 +6,9 @@
 // file exclusively knows nobody holds the name: whatever the file holds was
 // left by processes that are gone, so it fills the page afresh. Otherwise it
 // checks that the page is one of its kind for the same full name (hashed
-// file names can collide). The last handle anywhere removes the file. All of
+// file names can collide). Every kind shares the file names, so a name held
+// by an event is refused to a mutex and the other way round, as in Windows'
+// one namespace for both. The last handle anywhere removes the file. All of
 // this runs under the namespace lock, so nobody is ever between opening the
 // file and taking their hold.
 #pragma once
@@ -17,6 +19,7 @@
 #include <functional>
 #include <string>
 
+#include "../WinTypes.h"
 #include "UniqueFd.h"
 
 namespace quorvane {
@@ -32,13 +35,12 @@ enum class SharedPageFailure {
   kNoNamespace,  // no private directory for the user
   kSystem,       // a system call failed (errno in SharedPageResult::error)
   kNotFound,     // OpenExisting, and no handle holds the name
-  kUnusable,     // the file under the name is not this kind's page for it
+  kUnusable,     // the name is held by another kind of object (or a foreign file)
 };
 
 // What one kind of object keeps in its page.
 struct SharedPageKind {
-  const char* fileKind;  // "event": the start of the file name
-  size_t maxNameBytes;   // the longest name (prefix removed) the page keeps
+  size_t maxNameBytes;  // the longest name the page keeps
   // Fills a zeroed page for `name`; false, with errno set, when it cannot.
   std::function<bool(void* page, const std::string& name)> initialise;
   // Whether an existing page is this kind's page for `name`.
@@ -81,9 +83,13 @@ struct SharedPageResult {
   int error = 0;  // errno, for kSystem
 };
 
-// Opens the page of `utf8Name` ("Local\" and "Global\" prefixes ignored);
-// with CreateOrOpen, makes it when no handle holds the name.
+// Opens the page of object `utf8Name` (as ObjectNameOf gives it); with
+// CreateOrOpen, makes it when no handle holds the name.
 SharedPageResult OpenSharedPage(const std::string& utf8Name, SharedPageOpen mode, const SharedPageKind& kind);
+
+// The error Windows gives for a failed open: ERROR_INVALID_HANDLE for a name
+// held by another kind of object, ERROR_FILE_NOT_FOUND for no object, ...
+DWORD SharedPageError(const SharedPageResult& result);
 
 // Pages that start with `magic` and `layout` words and keep the full name
 // in `nameBytes` and `name[]`.
