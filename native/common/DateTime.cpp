@@ -43,4 +43,11 @@ boost::posix_time::ptime FromFileTime(const FILETIME& fileTime) {
                                   boost::posix_time::microseconds(static_cast<int64_t>(rest / 10)));
 }
 
+boost::posix_time::ptime WholeMilliseconds(const boost::posix_time::ptime& pt) {
+  if (pt.is_special()) return pt;
+  const int64_t ticksPerMillisecond = boost::posix_time::time_duration::ticks_per_second() / 1000;
+  const int64_t below = pt.time_of_day().fractional_seconds() % ticksPerMillisecond;
+  return pt - boost::posix_time::time_duration(0, 0, 0, below);
+}
+
 }  // namespace quorvane

@@ -16,4 +16,8 @@ SYSTEMTIME ToSystemTime(const boost::posix_time::ptime& pt);
 // whose date lies beyond the year 9999 raises std::runtime_error.
 boost::posix_time::ptime FromFileTime(const FILETIME& fileTime);
 
+// The same date-time with the sub-millisecond part dropped, the precision of a
+// SYSTEMTIME; special values pass unchanged.
+boost::posix_time::ptime WholeMilliseconds(const boost::posix_time::ptime& pt);
+
 }  // namespace quorvane

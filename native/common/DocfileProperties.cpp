@@ -59,6 +59,28 @@ class ClearedValue {
   PROPVARIANT value;
 };
 
+// A set without a code page, and the ANSI code page of the Windows machines
+// whose tripwires ours must match (Western Windows).
+const UINT kDefaultCodePage = 1252;
+
+#ifndef _WIN32
+// The characters Windows' typed access makes of text stored in codePage: the
+// text's bytes in that code page, each as one character. A Unicode set
+// reaches it through the ANSI code page.
+std::wstring BytewiseText(const std::wstring& text, UINT codePage) {
+  if (codePage == 1200) codePage = kDefaultCodePage;
+  if (text.empty()) return text;
+  const int length = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return text;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  if (WideCharToMultiByte(codePage, 0, text.data(), length, &bytes[0], size, nullptr, nullptr) != size) return text;
+  std::wstring wide(bytes.size(), L'\0');
+  for (size_t i = 0; i < bytes.size(); ++i) wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+  return wide;
+}
+#endif
+
 }  // namespace
 
 DocfileProperties::DocfileProperties(IStorage* storage) {
@@ -118,7 +140,7 @@ TextHandle DocfileProperties::GetProperty(const std::wstring& name) const {
     case VT_EMPTY:
       return TextHandle();
     case VT_LPSTR:
-      return TextHandle(new std::wstring(ToWide(read.value.pszVal != nullptr ? read.value.pszVal : "")));
+      return TextHandle(new std::wstring(PropertyTextToWide(read.value.pszVal != nullptr ? read.value.pszVal : "")));
     case VT_I4:
       return TextHandle(new std::wstring(std::to_wstring(read.value.lVal)));
     default:
@@ -128,7 +150,7 @@ TextHandle DocfileProperties::GetProperty(const std::wstring& name) const {
 
 void DocfileProperties::SetProperty(const std::wstring& name, const std::wstring& value) {
   GetProperty(name);
-  std::string narrow = ToNarrow(value);
+  std::string narrow = PropertyTextToNarrow(value);
   PROPVARIANT text = EmptyValue();
   text.vt = VT_LPSTR;
   // Points into narrow, which owns it: the value is never cleared.
@@ -142,7 +164,10 @@ boost::posix_time::ptime DocfileProperties::GetDateProperty(const std::wstring& 
     case VT_EMPTY:
       return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
     case VT_FILETIME:
-      return FromFileTime(read.value.filetime);
+      // Whole milliseconds, the precision SetDateProperty writes: a save time
+      // with finer ticks (LibreOffice writes 100 ns) must still equal the
+      // mark laid from it.
+      return WholeMilliseconds(FromFileTime(read.value.filetime));
     default:
       RAISE(ToNarrow(name) + " is not a datetime property");
   }
@@ -163,6 +188,28 @@ void DocfileProperties::RemoveProperty(const std::wstring& name) {
   CHECK(runtime_error, properties);
   const PROPSPEC propSpec = SpecOf(name);
   CHECK(runtime_error, properties->DeleteMultiple(1, &propSpec) == S_OK);
+}
+
+TextHandle DocfileProperties::GetStoredText(const std::wstring& name) const {
+  const TextHandle text = GetProperty(name);
+#ifdef _WIN32
+  return text;
+#else
+  if (!text) return text;
+  return TextHandle(new std::wstring(BytewiseText(*text, StoredCodePage(PropertySetOf(name)))));
+#endif
+}
+
+UINT DocfileProperties::StoredCodePage(const FMTID& fmtid) const {
+  const PropertyStorageHandle properties = OpenPropertySet(fmtid, true);
+  if (!properties) return kDefaultCodePage;
+  PROPSPEC spec;
+  std::memset(&spec, 0, sizeof spec);
+  spec.ulKind = PRSPEC_PROPID;
+  spec.propid = PID_CODEPAGE;
+  ClearedValue read(EmptyValue());
+  if (FAILED(properties->ReadMultiple(1, &spec, &read.value)) || read.value.vt != VT_I2) return kDefaultCodePage;
+  return static_cast<UINT>(static_cast<unsigned short>(read.value.iVal));
 }
 
 bool DocfileProperties::HasProperty(const std::wstring& name) const {

@@ -15,7 +15,7 @@ namespace quorvane {
 // Holds one reference to the document's storage for its lifetime and caches
 // nothing else: every operation opens the property set it needs (read-only
 // for reads, read-write and created when missing for writes) and releases it
-// before returning. Text is written as VT_LPSTR (narrowed with ToNarrow),
+// before returning. Text is written as VT_LPSTR (see PropertyTextToNarrow),
 // date-times as VT_FILETIME; VT_I4 reads as decimal text. One thread at a
 // time; exclusion against other openers comes from the storage's share modes.
 class DocfileProperties : public IProperties {
@@ -32,6 +32,7 @@ class DocfileProperties : public IProperties {
   bool HasProperty(const std::wstring& name) const override;
   // Named properties of the user-defined set, in the storage's order.
   NameList GetPropertyNames() const override;
+  TextHandle GetStoredText(const std::wstring& name) const override;
 
  private:
   typedef boost::shared_ptr<IPropertyStorage> PropertyStorageHandle;
@@ -42,6 +43,8 @@ class DocfileProperties : public IProperties {
   // VT_EMPTY when the set or the property is missing; the caller clears it.
   PROPVARIANT ReadValue(const std::wstring& name) const;
   void WriteValue(const std::wstring& name, const PROPVARIANT& value);
+  // The set's code page property; 1252 when the set or the property is missing.
+  UINT StoredCodePage(const FMTID& fmtid) const;
 
   boost::shared_ptr<IStorage> storage;
 };

@@ -2,14 +2,12 @@
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/predicate.hpp>
-#include <boost/algorithm/string/trim.hpp>
-#include <boost/lexical_cast.hpp>
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 #include "ExceptionReport.h"
 #include "NarrowText.h"
+#include "NumberText.h"
 #include "guid.h"
 
 namespace quorvane {
@@ -23,11 +21,6 @@ std::string LexicalCastFailure(const char* type, const std::wstring& value) {
   return std::string("bad_lexical_cast caused by 'lexical_cast<") + type + ">(" + ToNarrow(value) + ")'";
 }
 
-// Trailing white space is allowed, leading white space is not.
-bool ParseFloat(const std::wstring& text, float& value) {
-  return boost::conversion::try_lexical_convert(boost::algorithm::trim_right_copy(text), value);
-}
-
 std::wstring Decimal(long long number) { return std::to_wstring(number); }
 
 // Capacity for a count read from a document: enough for any honest list,
@@ -38,7 +31,15 @@ size_t ReserveFor(int count) { return static_cast<size_t>(std::min(count, 1024))
 
 // ---- Names and keys ------------------------------------------------------
 
-TrackingNames::TrackingNames() : CurrentMetadataVersion(boost::lexical_cast<float>("1.2")) {}
+namespace {
+float ParsedOrZero(const wchar_t* text) {
+  float value = 0;
+  ParseFloat(text, value);
+  return value;
+}
+}  // namespace
+
+TrackingNames::TrackingNames() : CurrentMetadataVersion(ParsedOrZero(L"1.2")) {}
 
 const TrackingNames& TrackingNames::Get() {
   static const TrackingNames names;
@@ -66,11 +67,7 @@ std::wstring PropertyKeys::ContributorsSize() const { return Plain(Names().Contr
 std::wstring PropertyKeys::UnratifiedVersionId(int n) const { return Indexed(Names().UrVersionId, n); }
 std::wstring PropertyKeys::Contributor(int n) const { return Indexed(Names().Contributor, n); }
 
-std::wstring FormatMetadataVersion(float version) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.7g", static_cast<double>(version));
-  return ToWide(text);
-}
+std::wstring FormatMetadataVersion(float version) { return FormatFloat(version); }
 
 // ---- Field accessors -----------------------------------------------------
 // Each per-version accessor reads the current ExtendedVersionId itself, so a
@@ -152,8 +149,7 @@ int FileStore::GetSequenceNumber() const {
   const TextHandle sequenceNumber = properties.GetProperty(PropertyKeys(*extendedVersionId).SequenceNumber());
   CHECK(runtime_error, sequenceNumber && !sequenceNumber->empty() && boost::all(*sequenceNumber, boost::is_digit()));
   int number = 0;
-  if (!boost::conversion::try_lexical_convert(*sequenceNumber, number))
-    RAISE(LexicalCastFailure("int", *sequenceNumber));
+  if (!ParseDecimalInt(*sequenceNumber, number)) RAISE(LexicalCastFailure("int", *sequenceNumber));
   return number;
 }
 
@@ -171,7 +167,7 @@ int FileStore::GetUnratifiedVersionIdsSize() const {
   if (!number) return 0;
   CHECK(runtime_error, !number->empty() && boost::all(*number, boost::is_digit()));
   int size = 0;
-  if (!boost::conversion::try_lexical_convert(*number, size)) RAISE(LexicalCastFailure("int", *number));
+  if (!ParseDecimalInt(*number, size)) RAISE(LexicalCastFailure("int", *number));
   return size;
 }
 
@@ -182,7 +178,7 @@ int FileStore::GetContributorsSize() const {
   if (!number) return 0;
   CHECK(runtime_error, !number->empty() && boost::all(*number, boost::is_digit()));
   int size = 0;
-  if (!boost::conversion::try_lexical_convert(*number, size)) RAISE(LexicalCastFailure("int", *number));
+  if (!ParseDecimalInt(*number, size)) RAISE(LexicalCastFailure("int", *number));
   return size;
 }
 

@@ -32,6 +32,11 @@ class IProperties {
   virtual bool HasProperty(const std::wstring& name) const = 0;
   // A new list on each call, in the implementation's order.
   virtual NameList GetPropertyNames() const = 0;
+  // The text as the Windows build's typed access reads it from a document:
+  // each stored byte of a narrow value as one character. The tripwire is
+  // computed over this form so that a document has one tripwire on every
+  // build. Sets that do not hold stored bytes answer GetProperty.
+  virtual TextHandle GetStoredText(const std::wstring& name) const { return GetProperty(name); }
 
   // Copies every property of this set into target: the target's old value is
   // removed first, then the text kind is tried, then the date-time kind; a

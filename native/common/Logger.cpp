@@ -17,8 +17,10 @@ const wchar_t kRolledSuffix[] = L".1";
 const size_t kMaxUtf8BytesPerChar = sizeof(wchar_t) == 2 ? 3 : 4;
 const size_t kMaxConvertibleLength = INT_MAX / kMaxUtf8BytesPerChar;
 // Twelve inserts: date, time, level, process and thread, executable, message.
+// The line feed is appended after formatting: Windows' FormatMessage turns a
+// line feed of the format into CR LF, and a log line ends in LF alone.
 const wchar_t kLineFormat[] =
-    L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12\n";
+    L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12";
 // Bright red text on a grey background.
 const WORD kHighlightAttributes = 0x7C;
 
@@ -173,6 +175,7 @@ void Logger::Log(Level level, LPCWSTR format, const DWORD_PTR* inserts, size_t c
       LogInsert(GetCurrentThreadId()), LogInsert(module), LogInsert(message)};
   std::wstring line;
   if (!quorvane::FormatMessageText(kLineFormat, values, sizeof values / sizeof values[0], line)) return;
+  line += L'\n';
   Emit(line.c_str(), line.size());
 }
 

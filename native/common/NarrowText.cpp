@@ -1,6 +1,9 @@
 #include "NarrowText.h"
 
 #include <locale>
+#include <vector>
+
+#include "Win32Api.h"
 
 namespace quorvane {
 
@@ -44,5 +47,31 @@ std::wstring ToWide(const std::string& text) {
   }
   return wide;
 }
+
+#ifdef _WIN32
+
+std::wstring PropertyTextToWide(const char* text) { return ToWide(text); }
+std::string PropertyTextToNarrow(const std::wstring& text) { return ToNarrow(text); }
+
+#else
+
+std::wstring PropertyTextToWide(const char* text) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (size <= 0) return ToWide(text);
+  std::vector<WCHAR> wide(static_cast<size_t>(size));
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size) != size) return ToWide(text);
+  return std::wstring(wide.data());
+}
+
+std::string PropertyTextToNarrow(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return ToNarrow(text);
+  std::vector<char> narrow(static_cast<size_t>(size));
+  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr) != size)
+    return ToNarrow(text);
+  return std::string(narrow.data());
+}
+
+#endif
 
 }  // namespace quorvane

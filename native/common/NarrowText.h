@@ -14,3 +14,14 @@ std::string ToNarrow(const std::wstring& text);
 std::wstring ToWide(const std::string& text);
 
 }  // namespace quorvane
+
+namespace quorvane {
+
+// Narrow values of the typed property access. Windows' storage hands a narrow
+// value over as it is stored, and each byte is taken as one character
+// (ToWide / ToNarrow). Our Linux storage hands it over in the ANSI code page,
+// UTF-8 in most Linux locales, so there the bytes are decoded as they are.
+std::wstring PropertyTextToWide(const char* text);
+std::string PropertyTextToNarrow(const std::wstring& text);
+
+}  // namespace quorvane

@@ -16,10 +16,11 @@ struct Utf16Less {
   bool operator()(const std::wstring& a, const std::wstring& b) const;
 };
 
-// Owns its values (each a std::wstring or a ptime, nothing else). Built only
-// from another set, through that set's CopyTo. One thread at a time.
+// Owns its values (each a std::wstring or a ptime, nothing else). Built
+// empty or from another set, through that set's CopyTo. One thread at a time.
 class Properties : public IProperties {
  public:
+  Properties() = default;
   explicit Properties(const IProperties& source);
   Properties(const Properties& source);
   ~Properties() = default;

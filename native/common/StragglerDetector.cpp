@@ -11,6 +11,7 @@
 #include "DocfileProperties.h"
 #include "FileStore.h"
 #include "Md5.h"
+#include "NumberText.h"
 #include "Properties.h"
 #include "Utf16.h"
 #include "guid.h"
@@ -47,7 +48,7 @@ void AppendSystemTime(std::vector<unsigned char>& bytes, const SYSTEMTIME& time)
 }
 
 void AppendTextIfPresent(std::vector<unsigned char>& bytes, const IProperties& properties, const std::wstring& name) {
-  const TextHandle text = properties.GetProperty(name);
+  const TextHandle text = properties.GetStoredText(name);
   if (text) AppendUtf16Le(bytes, *text);
 }
 
@@ -101,7 +102,9 @@ bool StragglerDetector::IsStraggler() {
   if (extendedVersionId) {
     const PropertyKeys keys(*extendedVersionId);
     const TextHandle metadataVersion = properties.GetProperty(keys.MetadataVersion());
-    if (metadataVersion) boost::lexical_cast<float>(*metadataVersion);
+    float version = 0;
+    if (metadataVersion && !ParseFloat(*metadataVersion, version))
+      throw boost::bad_lexical_cast(typeid(std::wstring), typeid(float));
   }
   if (LastSaveTimeDiffers()) return true;
   return LastAuthorDiffers();
@@ -148,11 +151,15 @@ void StragglerDetector::ClearSaveMarks() {
 
 void StragglerDetector::RecordStragglerVersion(IProperties* target) {
   // The new version is made on a copy: CreateNewVersion is not undone when a
-  // step fails, and the destination is only touched once it has succeeded.
+  // step fails. CopyTracking clears its destination before it reads the
+  // record, so the record is first copied into a scratch set, where every
+  // field is read and checked; the destination is touched only after that.
   Properties copy(properties);
   const std::wstring tripwire = ComputeTripwire(properties);
   FileStore(copy).CreateNewVersion(tripwire, std::wstring(), std::vector<std::wstring>());
-  FileStore(copy).CopyTracking(target != nullptr ? *target : properties);
+  Properties checked;
+  FileStore(copy).CopyTracking(checked);
+  FileStore(checked).CopyTracking(target != nullptr ? *target : properties);
 }
 
 boost::posix_time::ptime StragglerDetector::StampLastSaveTime() {

@@ -86,7 +86,9 @@ JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value,
 }
 
 // Typed access: op 0 GetProperty, 1 SetProperty, 2 GetDateProperty (FILETIME
-// ticks as text), 3 SetDateProperty (value = FILETIME ticks), 4 RemoveProperty.
+// ticks as text), 3 SetDateProperty (value = FILETIME ticks), 4 RemoveProperty;
+// op 5 writes the summary's last-save time as the exact ticks given, below the
+// typed access's millisecond precision, as other producers write it.
 JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
                                         jstring value) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
@@ -116,6 +118,30 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
         return nullptr;
       }
       case 4: document.RemoveProperty(key); return nullptr;
+      case 5: {
+        IStorage* storage = OpenStorage(env, path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
+        IPropertySetStorage* sets = nullptr;
+        IPropertyStorage* summary = nullptr;
+        HRESULT hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+        if (SUCCEEDED(hr)) hr = sets->Open(FMTID_SummaryInformation, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &summary);
+        if (SUCCEEDED(hr)) {
+          const unsigned long long ticks = std::stoull(Text(env, value));
+          PROPSPEC spec{};
+          spec.ulKind = PRSPEC_PROPID;
+          spec.propid = PIDSI_LASTSAVE_DTM;
+          PROPVARIANT time{};
+          time.vt = VT_FILETIME;
+          time.filetime.dwLowDateTime = static_cast<DWORD>(ticks);
+          time.filetime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+          hr = summary->WriteMultiple(1, &spec, &time, 4096);
+          if (SUCCEEDED(hr)) hr = summary->Commit(STGC_DEFAULT);
+        }
+        if (summary != nullptr) summary->Release();
+        if (sets != nullptr) sets->Release();
+        storage->Release();
+        if (FAILED(hr)) throw HResultException(hr);
+        return nullptr;
+      }
       default: return nullptr;
     }
   });

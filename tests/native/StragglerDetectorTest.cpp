@@ -3,6 +3,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/lexical_cast.hpp>
 
+#include "NarrowText.h"
 #include "StragglerDetector.h"
 #include "TrackingRecord.h"
 
@@ -91,12 +92,26 @@ TEST(StragglerDetector, ComparesMarksWithTheSummaryTimeFirstThenAuthor) {
   EXPECT_FALSE(detector.IsStraggler());
 }
 
-TEST(StragglerDetector, AnUnreadableMetadataVersionEndsTheCheckWithTheConversionError) {
-  for (const wchar_t* version : {L"", L"one point two"}) {
+// One float rule with the record's own accessor: what GetMetadataVersion
+// reads (trailing white space included) passes, anything else ends the check.
+TEST(StragglerDetector, MetadataVersionIsValidatedByTheAccessorsRule) {
+  const struct {
+    const wchar_t* text;
+    bool valid;
+  } cases[] = {{L"", false}, {L"one point two", false}, {L"1,2", false}, {L" 1.2", false},
+               {L"1.2", true},  {L"1.2 ", true},        {L"1.2\t", true}, {L"2", true}};
+  for (const auto& c : cases) {
     quorvane::Properties set = TrackedDocument();
-    set.SetProperty(L"Quorvane MetadataVersion." + kRecordX, version);
+    set.SetProperty(L"Quorvane MetadataVersion." + kRecordX, c.text);
+    set.SetProperty(L"Quorvane LastSavedBy", L"someone else");
     StragglerDetector detector(set);
-    EXPECT_THROW(detector.IsStraggler(), boost::bad_lexical_cast);
+    if (!c.valid) {
+      EXPECT_THROW(detector.IsStraggler(), boost::bad_lexical_cast) << quorvane::ToNarrow(c.text);
+      continue;
+    }
+    ASSERT_TRUE(detector.IsStraggler()) << quorvane::ToNarrow(c.text);
+    detector.RecordStragglerVersion(nullptr);
+    EXPECT_NE(kRecordX, Value(set, L"Quorvane ExtendedVersionId")) << quorvane::ToNarrow(c.text);
   }
 }
 

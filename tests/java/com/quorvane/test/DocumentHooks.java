@@ -11,6 +11,7 @@ final class DocumentHooks {
     static final int GET_DATE = 2;
     static final int SET_DATE = 3;
     static final int REMOVE = 4;
+    static final int SET_SAVE_TICKS = 5;
 
     static final int READ_MODE = 0x00400040;
     static final int WRITE_MODE = 0x00400022;

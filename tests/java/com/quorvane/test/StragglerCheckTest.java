@@ -10,9 +10,11 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
+import com.quorvane.tools.DocProps;
 import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.OutputStream;
+import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -24,13 +26,18 @@ import java.util.List;
 import java.util.Map;
 import java.util.Properties;
 import java.util.TimeZone;
-import java.util.concurrent.TimeUnit;
+import org.apache.poi.hpsf.CustomProperties;
+import org.apache.poi.hpsf.DocumentSummaryInformation;
+import org.apache.poi.hpsf.PropertySetFactory;
 import org.apache.poi.hpsf.Section;
 import org.apache.poi.hpsf.SummaryInformation;
 import org.apache.poi.hpsf.wellknown.PropertyIDMap;
+import org.apache.poi.poifs.filesystem.POIFSFileSystem;
+import org.apache.poi.util.CodePageUtil;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 import org.junit.jupiter.params.provider.ValueSource;
 
 /**
@@ -74,7 +81,11 @@ class StragglerCheckTest {
         ByteArrayOutputStream bytes = new ByteArrayOutputStream();
         Object author = s.getProperty(PropertyIDMap.PID_LASTAUTHOR);
         if (author != null) {
-            bytes.write(author.toString().getBytes(StandardCharsets.UTF_16LE));
+            // Windows takes each stored byte of the narrow text as one character.
+            int codepage = s.getCodepage() & 0xFFFF;
+            Charset stored = Charset.forName(CodePageUtil.codepageToEncoding(codepage == 1200 ? 1252 : codepage));
+            String bytewise = new String(author.toString().getBytes(stored), StandardCharsets.ISO_8859_1);
+            bytes.write(bytewise.getBytes(StandardCharsets.UTF_16LE));
         }
         Object saved = s.getProperty(PropertyIDMap.PID_LASTSAVE_DTM);
         if (saved != null) {
@@ -215,23 +226,15 @@ class StragglerCheckTest {
         Path result = temp.resolve("child.properties");
         long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
         assertTrue(held > 0, Long.toHexString(held));
-        String output;
-        Process child;
+        ChildJvm.Run child;
         try {
-            ProcessBuilder builder = new ProcessBuilder(Path.of(System.getProperty("java.home"), "bin", "java")
-                    .toString(), "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
-                    "-cp", System.getProperty("java.class.path") + File.pathSeparator + classPath(),
-                    Child.class.getName(), path, result.toString());
-            builder.environment().put("XDG_DATA_HOME", home.toString());
-            builder.redirectErrorStream(true);
-            child = builder.start();
-            output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-            assertTrue(child.waitFor(60, TimeUnit.SECONDS));
+            child = ChildJvm.run(Map.of("XDG_DATA_HOME", home.toString()), Child.class,
+                    List.of(Child.class, Win32Impl.class), path, result.toString());
         } finally {
             StragglerHooks.release(held);
         }
-        assertEquals(0, child.exitValue(), output);
-        assertFalse(output.contains("WARNING"), output);
+        assertEquals(0, child.exit(), child.output());
+        assertFalse(child.output().contains("WARNING"), child.output());
 
         Properties seen = new Properties();
         try (var in = Files.newInputStream(result)) {
@@ -254,11 +257,116 @@ class StragglerCheckTest {
         assertNewVersion(checkedRead(path), tripwire);
     }
 
-    /** The jars of this class and of the client, whatever the launcher's own class path holds. */
-    private static String classPath() throws Exception {
-        String tests = Path.of(Child.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
-        String client = Path.of(Win32Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI())
-                .toString();
-        return tests + File.pathSeparator + client;
+    @Test
+    void aSaveTimeWithTicksBelowAMillisecondIsNoStraggler() throws Exception {
+        String path = copy(temp, DOC);
+        // 2024-05-06 07:08:09.1234567 UTC: 100-ns ticks, as LibreOffice writes them.
+        DocumentHooks.docfile(path, true, DocumentHooks.SET_SAVE_TICKS, "", "133594852891234567");
+        track(path, "1.2");
+        for (int check = 0; check < 2; check++) {
+            assertEquals(X, checkedRead(path).getProperty(EVID), "check " + check);
+        }
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @ValueSource(strings = {"de_DE.UTF-8", "de_DE.ISO-8859-1"})
+    void aCommaDecimalLocaleChangesNoNumberTheRecordHolds(String locale) throws Exception {
+        String path = copy(temp, DOC);
+        track(path, "1.2");
+        DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
+        String tripwire = expectedTripwire(path, X);
+        ChildJvm.Run run = ChildJvm.run(ChildJvm.locale(locale), DocProps.class, List.of(DocProps.class, Win32Impl.class),
+                "check", path);
+        assertEquals(0, run.exit(), run.output());
+        assertNewVersion(poiCustom(path), tripwire);
+        assertMarksMatchSummary(path);
+    }
+
+    /** Child JVM: "read PATH OUT" (a checked read stored to OUT) or "write PATH IN" (IN written back, as the client does). */
+    static final class LocaleChild {
+        public static void main(String[] args) throws Exception {
+            Properties p = new Properties();
+            if (args[0].equals("read")) {
+                p.setProperty("result", Integer.toString(Win32Impl.getCompoundDocumentUserProperties(args[1], p, true)));
+                try (OutputStream out = Files.newOutputStream(Path.of(args[2]))) {
+                    p.store(out, null);
+                }
+            } else {
+                try (var in = Files.newInputStream(Path.of(args[2]))) {
+                    p.load(in);
+                }
+                p.remove("result");
+                System.exit(Win32Impl.setCompoundDocumentUserProperties(args[1], p) == 0 ? 0 : 1);
+            }
+        }
+    }
+
+    /** Writes record X with non-ASCII values, and the summary's last author, in the given code page. */
+    private static void trackWithText(String path, int codepage, String documentId, String contributor,
+            String author) throws Exception {
+        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), false)) {
+            SummaryInformation si = (SummaryInformation) PropertySetFactory.create(fs.getRoot(),
+                    SummaryInformation.DEFAULT_STREAM_NAME);
+            si.getFirstSection().setCodepage(codepage);
+            si.setLastAuthor(author);
+            si.write(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
+            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(fs.getRoot(),
+                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            CustomProperties custom = new CustomProperties();
+            custom.setCodepage(codepage);
+            custom.put(EVID, X);
+            custom.put("Quorvane MetadataVersion." + X, "1.2");
+            custom.put("Quorvane DocumentId." + X, documentId);
+            custom.put("Quorvane MasterDocumentId." + X, "master-3");
+            custom.put("Quorvane VersionId." + X, "v-4");
+            custom.put("Quorvane SequenceNumber." + X, "4");
+            custom.put("Quorvane AuthorId." + X, contributor);
+            custom.put("Quorvane ContributorsSize." + X, "1");
+            custom.put("Quorvane Contributor1." + X, contributor);
+            custom.put("sorrel_save", si.getLastSaveDateTime());
+            custom.put("Quorvane LastSavedBy", "Somebody Else");
+            dsi.setCustomProperties(custom);
+            dsi.write(fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            fs.writeFilesystem();
+        }
+    }
+
+    @ParameterizedTest(name = "code page {0} under {1}")
+    @CsvSource({"1252, de_DE.ISO-8859-1, Büro-€, Zoë Dupré", "1252, de_DE.UTF-8, Büro-€, Zoë Dupré",
+        "65001, de_DE.UTF-8, Büro-Ω, Zoë Ω"})
+    void nonAsciiTrackingTextSurvivesTheReadOnlyPassAndTheWriteBack(int codepage, String locale, String documentId,
+            String author) throws Exception {
+        String path = copy(temp, DOC);
+        trackWithText(path, codepage, documentId, "José", author);
+        String tripwire = expectedTripwire(path, X);
+        Path stored = temp.resolve("seen.properties");
+        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
+        assertTrue(held > 0, Long.toHexString(held));
+        ChildJvm.Run read;
+        try {
+            read = ChildJvm.run(ChildJvm.locale(locale), LocaleChild.class, List.of(LocaleChild.class, Win32Impl.class), "read",
+                    path, stored.toString());
+        } finally {
+            StragglerHooks.release(held);
+        }
+        assertEquals(0, read.exit(), read.output());
+        Properties seen = new Properties();
+        try (var in = Files.newInputStream(stored)) {
+            seen.load(in);
+        }
+        assertEquals("0", seen.getProperty("result"));
+        String y = seen.getProperty(EVID);
+        assertNotEquals(X, y, "the read-only pass found the straggler");
+        assertEquals(tripwire, seen.getProperty("Quorvane VersionId." + y), "the tripwire Windows computes");
+        assertEquals(documentId, seen.getProperty("Quorvane DocumentId." + y));
+        assertEquals("José", seen.getProperty("Quorvane Contributor1." + y));
+
+        ChildJvm.Run write = ChildJvm.run(ChildJvm.locale(locale), LocaleChild.class,
+                List.of(LocaleChild.class, Win32Impl.class), "write", path, stored.toString());
+        assertEquals(0, write.exit(), write.output());
+        Map<String, Object> custom = poiCustom(path);
+        assertEquals(documentId, custom.get("Quorvane DocumentId." + y));
+        assertEquals("José", custom.get("Quorvane Contributor1." + y));
+        assertEquals(tripwire, custom.get("Quorvane UrVersionId1." + y));
     }
 }
