@@ -24,6 +24,10 @@ class StreamStore {
   virtual HRESULT DeleteStream(const std::u16string& name) = 0;
   // STG_E_ACCESSDENIED from the writes above when this is false.
   virtual bool CanWrite() const = 0;
+  // Two equal non-zero answers mean no stream changed in between, so what a
+  // caller made of a stream's bytes still holds. 0 when the store cannot
+  // promise that (another process may be writing): read again.
+  virtual uint64_t ContentsVersion() { return 0; }
 };
 
 }  // namespace posix

@@ -57,6 +57,8 @@ HRESULT CompoundFile::Updating(Operation operation) {
   hr = OnCurrentView(operation);
   view_.reset();  // changed in place by the update
   ReadCache::Instance().Forget(io_->OpenedStamp());
+  ++version_;
+  haveVersionStamp_ = SUCCEEDED(io_->Stamp(&versionStamp_));
   locks_.EndUpdate();
   return hr;
 }
@@ -157,6 +159,17 @@ HRESULT CompoundFile::ReleaseWriteAccess() {
 bool CompoundFile::HaveWriteAccess() {
   std::lock_guard<std::mutex> guard(mutex_);
   return locks_.HaveWriter();
+}
+
+uint64_t CompoundFile::ContentsVersion() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  FileStamp now;
+  if (FAILED(io_->Stamp(&now))) return 0;
+  if (haveVersionStamp_ && now.SameAs(versionStamp_) && (mode_.denyWrite || versionStamp_.settled)) return version_;
+  ++version_;
+  versionStamp_ = now;
+  haveVersionStamp_ = true;
+  return mode_.denyWrite || now.settled ? version_ : 0;
 }
 
 uint64_t CompoundFile::BytesWritten() {

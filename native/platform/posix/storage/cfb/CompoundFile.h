@@ -44,6 +44,10 @@ class CompoundFile : public StreamStore {
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override;
   HRESULT DeleteStream(const std::u16string& name) override;
   bool CanWrite() const override { return mode_.write; }
+  // Moves on with every update through this object and whenever the file's
+  // stamp changes. Trusted while other writers are denied (only this object
+  // can change the file) and otherwise only for a settled stamp.
+  uint64_t ContentsVersion() override;
 
   // A stream anywhere: the names of its storages from the root, then its own.
   HRESULT ReadStreamAt(const std::vector<std::u16string>& path, std::vector<uint8_t>& out);
@@ -74,6 +78,9 @@ class CompoundFile : public StreamStore {
   ShareMode mode_;
   std::unique_ptr<View> view_;  // the last operation's, with the stamp it was loaded under
   FileStamp stamp_;
+  uint64_t version_ = 1;
+  FileStamp versionStamp_;  // the file's stamp when version_ last moved
+  bool haveVersionStamp_ = false;
 };
 
 }  // namespace cfb

@@ -4,6 +4,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "../../CodePages.h"
@@ -24,14 +25,6 @@ wchar_t FoldCase(wchar_t c) {
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   if (utf8 != static_cast<locale_t>(nullptr)) return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), utf8));
   return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b, bool caseSensitive) {
-  if (a.size() != b.size()) return false;
-  if (caseSensitive) return a == b;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  return true;
 }
 
 // The stored name up to its terminator, as wide text.
@@ -159,6 +152,7 @@ HRESULT PropertySection::Parse(const FMTID& fmtid, const uint8_t* data, size_t s
   }
   section.original_.assign(data, data + sectionSize);
   section.modified_ = false;
+  section.Reindex();
   out = std::move(section);
   return S_OK;
 }
@@ -217,65 +211,165 @@ std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
   return out;
 }
 
-bool PropertySection::HasCodePage() const { return Find(PID_CODEPAGE) != nullptr; }
+size_t PropertySection::SerializedSize() const {
+  return !modified_ && !original_.empty() ? original_.size() : LayoutSize();
+}
 
-bool PropertySection::CaseSensitive() const {
-  const SectionProperty* behavior = Find(PID_BEHAVIOR);
-  if (!behavior) return false;
-  ByteReader r(behavior->value.data(), behavior->value.size());
+size_t PropertySection::LayoutSize() const {
+  const bool writeDictionary = hasDictionary_ || !names_.empty();
+  const size_t count = properties_.size() + (writeDictionary ? 1 : 0);
+  size_t size = kSectionTableOffset + count * kIdOffsetPairSize + valueBytes_;
+  if (writeDictionary) {
+    const size_t dictionary = sizeof(uint32_t) + nameBytes_;
+    size += dictionary + PaddingTo4(dictionary);
+  }
+  return size;
+}
+
+size_t PropertySection::EntryBytes(const DictionaryEntry& entry) const {
+  const size_t stored = entry.stored.size();
+  return kDictionaryEntryHeaderSize + stored + (codePage_ == kCodePageUnicode ? PaddingTo4(stored) : 0);
+}
+
+namespace {
+
+size_t PaddedSize(const std::vector<uint8_t>& value) { return value.size() + PaddingTo4(value.size()); }
+
+bool BehaviorIsCaseSensitive(const std::vector<uint8_t>& value) {
+  ByteReader r(value.data(), value.size());
   uint16_t vt, pad;
   uint32_t flags;
   return r.ReadU16(vt) && r.ReadU16(pad) && vt == VT_UI4 && r.ReadU32(flags) &&
          (flags & PROPSET_BEHAVIOR_CASE_SENSITIVE);
 }
 
+}  // namespace
+
+std::wstring PropertySection::KeyOf(const std::wstring& name) const {
+  if (caseSensitive_) return name;
+  std::wstring key(name);
+  for (wchar_t& c : key) c = FoldCase(c);
+  return key;
+}
+
+void PropertySection::Reindex() {
+  valueAt_.clear();
+  valueBytes_ = 0;
+  for (size_t i = 0; i < properties_.size(); ++i) {
+    valueAt_[properties_[i].id] = i;
+    valueBytes_ += PaddedSize(properties_[i].value);
+  }
+  const SectionProperty* codePage = Find(PID_CODEPAGE);
+  UINT cp = kDefaultCodePage;
+  if (codePage) CodePageOfValue(codePage->value, cp);
+  codePage_ = cp;
+  const SectionProperty* behavior = Find(PID_BEHAVIOR);
+  caseSensitive_ = behavior && BehaviorIsCaseSensitive(behavior->value);
+
+  nameAt_.clear();
+  idOfName_.clear();
+  nameBytes_ = 0;
+  for (size_t i = 0; i < names_.size(); ++i) {
+    nameAt_.emplace(names_[i].id, i);  // the first entry wins, as a scan would find it
+    idOfName_.emplace(KeyOf(names_[i].name), names_[i].id);
+    nameBytes_ += EntryBytes(names_[i]);
+  }
+  irregularNames_ = nameAt_.size() != names_.size() || idOfName_.size() != names_.size();
+  freeFrom_ = freeAt_ = 0;
+}
+
+void PropertySection::Record(Undo::Kind kind, size_t position, const SectionProperty* value,
+                             const DictionaryEntry* name) {
+  if (!journaling_) return;
+  journal_.emplace_back();
+  Undo& step = journal_.back();
+  step.kind = kind;
+  step.position = position;
+  if (value) step.value = *value;
+  if (name) step.name = *name;
+  if (kind == Undo::kWhole) {
+    step.values = properties_;
+    step.names = names_;
+  }
+}
+
+void PropertySection::Freed(PROPID id) const {
+  if (freeFrom_ != 0 && id >= freeFrom_ && id < freeAt_) freeAt_ = id;
+}
+
+void PropertySection::ShiftValuePositions(size_t from) {
+  for (size_t i = from; i < properties_.size(); ++i) valueAt_[properties_[i].id] = i;
+}
+
+void PropertySection::ShiftNamePositions(size_t from) {
+  if (irregularNames_) return;  // rebuilt by the caller
+  for (size_t i = from; i < names_.size(); ++i) nameAt_[names_[i].id] = i;
+}
+
+bool PropertySection::HasCodePage() const { return Find(PID_CODEPAGE) != nullptr; }
+
 const SectionProperty* PropertySection::Find(PROPID id) const {
-  for (const SectionProperty& p : properties_)
-    if (p.id == id) return &p;
-  return nullptr;
+  auto at = valueAt_.find(id);
+  return at == valueAt_.end() ? nullptr : &properties_[at->second];
 }
 
 void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
   modified_ = true;
-  bool replaced = false;
-  for (SectionProperty& p : properties_) {
-    if (p.id == id) {
-      p.value = std::move(value);
-      replaced = true;
-      break;
-    }
+  auto at = valueAt_.find(id);
+  if (at != valueAt_.end()) {
+    SectionProperty& p = properties_[at->second];
+    Record(Undo::kValueSet, at->second, &p, nullptr);
+    valueBytes_ = valueBytes_ - PaddedSize(p.value) + PaddedSize(value);
+    p.value = std::move(value);
+  } else {
+    Record(Undo::kValueAdded, properties_.size(), nullptr, nullptr);
+    valueBytes_ += PaddedSize(value);
+    properties_.push_back({id, std::move(value)});
+    valueAt_[id] = properties_.size() - 1;
   }
-  if (!replaced) properties_.push_back({id, std::move(value)});
-  if (id == PID_CODEPAGE) RefreshCodePage();
+  if (id == PID_CODEPAGE || id == PID_BEHAVIOR) Reindex();
 }
 
 bool PropertySection::Remove(PROPID id) {
-  for (auto it = properties_.begin(); it != properties_.end(); ++it) {
-    if (it->id == id) {
-      properties_.erase(it);
-      modified_ = true;
-      if (id == PID_CODEPAGE) RefreshCodePage();
-      return true;
-    }
-  }
-  return false;
+  auto at = valueAt_.find(id);
+  if (at == valueAt_.end()) return false;
+  const size_t position = at->second;
+  valueAt_.erase(at);
+  valueBytes_ -= PaddedSize(properties_[position].value);
+  Record(Undo::kValueRemoved, position, &properties_[position], nullptr);
+  properties_.erase(properties_.begin() + static_cast<std::ptrdiff_t>(position));
+  ShiftValuePositions(position);
+  modified_ = true;
+  Freed(id);
+  if (id == PID_CODEPAGE || id == PID_BEHAVIOR) Reindex();
+  return true;
+}
+
+void PropertySection::RemoveAll(const std::unordered_set<PROPID>& ids) {
+  if (ids.empty()) return;
+  Record(Undo::kWhole, 0, nullptr, nullptr);
+  const size_t values = properties_.size(), names = names_.size();
+  properties_.erase(std::remove_if(properties_.begin(), properties_.end(),
+                                   [&](const SectionProperty& p) { return ids.count(p.id) != 0; }),
+                    properties_.end());
+  names_.erase(std::remove_if(names_.begin(), names_.end(),
+                              [&](const DictionaryEntry& e) { return ids.count(e.id) != 0; }),
+               names_.end());
+  if (properties_.size() == values && names_.size() == names) return;
+  modified_ = true;
+  Reindex();
 }
 
 bool PropertySection::FindName(const std::wstring& name, PROPID& id) const {
-  const bool caseSensitive = CaseSensitive();
-  for (const DictionaryEntry& entry : names_) {
-    if (SameName(entry.name, name, caseSensitive)) {
-      id = entry.id;
-      return true;
-    }
-  }
-  return false;
+  auto at = idOfName_.find(KeyOf(name));
+  if (at == idOfName_.end()) return false;
+  id = at->second;
+  return true;
 }
 
 const std::wstring* PropertySection::NameOf(PROPID id) const {
-  for (const DictionaryEntry& entry : names_)
-    if (entry.id == id) return &entry.name;
-  return nullptr;
+  auto at = nameAt_.find(id);
+  return at == nameAt_.end() ? nullptr : &names_[at->second].name;
 }
 
 HRESULT PropertySection::SetName(PROPID id, const std::wstring& name) {
@@ -283,40 +377,87 @@ HRESULT PropertySection::SetName(PROPID id, const std::wstring& name) {
   const HRESULT hr = EncodeName(name, codePage_, stored);
   if (FAILED(hr)) return hr;
   modified_ = true;
-  for (DictionaryEntry& entry : names_) {
-    if (entry.id == id) {
-      entry.name = name;
-      entry.stored = std::move(stored);
-      return S_OK;
-    }
+  auto at = nameAt_.find(id);
+  if (at != nameAt_.end()) {
+    DictionaryEntry& entry = names_[at->second];
+    Record(Undo::kNameSet, at->second, nullptr, &entry);
+    auto key = idOfName_.find(KeyOf(entry.name));
+    if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
+    nameBytes_ -= EntryBytes(entry);
+    entry.name = name;
+    entry.stored = std::move(stored);
+    nameBytes_ += EntryBytes(entry);
+    if (!idOfName_.emplace(KeyOf(name), id).second) irregularNames_ = true;
+  } else {
+    Record(Undo::kNameAdded, names_.size(), nullptr, nullptr);
+    names_.push_back({id, name, std::move(stored)});
+    nameAt_[id] = names_.size() - 1;
+    nameBytes_ += EntryBytes(names_.back());
+    if (!idOfName_.emplace(KeyOf(name), id).second) irregularNames_ = true;
   }
-  names_.push_back({id, name, std::move(stored)});
+  if (irregularNames_) Reindex();
   return S_OK;
 }
 
 bool PropertySection::RemoveName(PROPID id) {
-  for (auto it = names_.begin(); it != names_.end(); ++it) {
-    if (it->id == id) {
-      names_.erase(it);
-      modified_ = true;
-      return true;
-    }
-  }
-  return false;
+  auto at = nameAt_.find(id);
+  if (at == nameAt_.end()) return false;
+  const size_t position = at->second;
+  const DictionaryEntry& entry = names_[position];
+  Record(Undo::kNameRemoved, position, nullptr, &entry);
+  nameAt_.erase(at);
+  auto key = idOfName_.find(KeyOf(entry.name));
+  if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
+  nameBytes_ -= EntryBytes(entry);
+  names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(position));
+  ShiftNamePositions(position);
+  modified_ = true;
+  Freed(id);
+  if (irregularNames_) Reindex();
+  return true;
 }
 
 PROPID PropertySection::NextFreeId(PROPID first) const {
-  std::vector<PROPID> used;
-  for (const SectionProperty& p : properties_) used.push_back(p.id);
-  for (const DictionaryEntry& e : names_) used.push_back(e.id);
-  std::sort(used.begin(), used.end());
-  PROPID id = first;
-  for (PROPID u : used) {
-    if (u < id) continue;
-    if (u != id) break;
-    ++id;
-  }
+  PROPID id = freeFrom_ == first && freeAt_ >= first ? freeAt_ : first;
+  while (id < PID_MIN_READONLY && (valueAt_.count(id) != 0 || nameAt_.count(id) != 0)) ++id;
+  freeFrom_ = first;
+  freeAt_ = id;
   return id < PID_MIN_READONLY ? id : PID_ILLEGAL;
+}
+
+void PropertySection::BeginChanges() {
+  journaling_ = true;
+  modifiedBefore_ = modified_;
+  journal_.clear();
+}
+
+void PropertySection::EndChanges(bool keep) {
+  journaling_ = false;
+  if (!keep) {
+    for (auto step = journal_.rbegin(); step != journal_.rend(); ++step) {
+      switch (step->kind) {
+        case Undo::kValueSet: properties_[step->position] = std::move(step->value); break;
+        case Undo::kValueAdded: properties_.pop_back(); break;
+        case Undo::kValueRemoved:
+          properties_.insert(properties_.begin() + static_cast<std::ptrdiff_t>(step->position),
+                             std::move(step->value));
+          break;
+        case Undo::kNameSet: names_[step->position] = std::move(step->name); break;
+        case Undo::kNameAdded: names_.pop_back(); break;
+        case Undo::kNameRemoved:
+          names_.insert(names_.begin() + static_cast<std::ptrdiff_t>(step->position), std::move(step->name));
+          break;
+        case Undo::kWhole:
+          properties_ = std::move(step->values);
+          names_ = std::move(step->names);
+          break;
+      }
+    }
+    modified_ = modifiedBefore_;
+    Reindex();
+  }
+  journal_.clear();
+  journal_.shrink_to_fit();
 }
 
 HRESULT PropertySection::ChangeCodePage(UINT codePage) {
@@ -343,10 +484,11 @@ HRESULT PropertySection::ChangeCodePage(UINT codePage) {
     if (FAILED(hr)) return hr;
     p.value = std::move(encoded);
   }
+  Record(Undo::kWhole, 0, nullptr, nullptr);
   names_ = std::move(names);
   properties_ = std::move(properties);
   modified_ = true;
-  SetCodePageProperty(codePage);
+  SetCodePageProperty(codePage);  // reindexes
   return S_OK;
 }
 
@@ -357,13 +499,6 @@ void PropertySection::SetCodePageProperty(UINT codePage) {
   w.U16(0);
   w.U16(static_cast<uint16_t>(codePage));  // 65001 becomes -535
   Set(PID_CODEPAGE, std::move(value));
-}
-
-void PropertySection::RefreshCodePage() {
-  const SectionProperty* p = Find(PID_CODEPAGE);
-  UINT cp = kDefaultCodePage;
-  if (p) CodePageOfValue(p->value, cp);
-  codePage_ = cp;
 }
 
 }  // namespace posix

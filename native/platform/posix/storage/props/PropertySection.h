@@ -4,11 +4,17 @@
 // and its dictionary (property id 0) of names. An unmodified section
 // serialises to exactly the bytes it was parsed from.
 //
+// Lookups by id and by name are hashed and a new id is found from a kept
+// lower bound, so reading or writing one property costs the same in a set of
+// ten properties as in one of thousands; only removals shift the tables.
+//
 // A value object; not thread-safe.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "../../PropIdl.h"
@@ -38,13 +44,15 @@ class PropertySection {
   static PropertySection Create(const FMTID& fmtid, UINT codePage, bool caseSensitive);
 
   std::vector<uint8_t> Serialize(bool forceRelayout = false) const;
+  // The number of bytes Serialize() gives, without laying them out.
+  size_t SerializedSize() const;
 
   const FMTID& Fmtid() const { return fmtid_; }
   bool Modified() const { return modified_; }
   // The CodePage property's value; 1252 when the set has none.
   UINT CodePage() const { return codePage_; }
   bool HasCodePage() const;
-  bool CaseSensitive() const;
+  bool CaseSensitive() const { return caseSensitive_; }
   // Version 1 of the stream is needed for case-sensitive names.
   bool NeedsVersion1() const { return CaseSensitive(); }
 
@@ -54,6 +62,8 @@ class PropertySection {
   // Replaces or appends. A new PID_CODEPAGE changes CodePage().
   void Set(PROPID id, std::vector<uint8_t> value);
   bool Remove(PROPID id);
+  // Removes the values and names of all `ids` in one pass over the tables.
+  void RemoveAll(const std::unordered_set<PROPID>& ids);
 
   const std::vector<DictionaryEntry>& Names() const { return names_; }
   // Names compare without regard to case unless the set is case-sensitive.
@@ -69,9 +79,35 @@ class PropertySection {
   // value. Used to widen a single-byte set to UTF-8 when new text needs it.
   HRESULT ChangeCodePage(UINT codePage);
 
+  // Changes made after BeginChanges are undone by EndChanges(false), so that
+  // a call that fails half-way leaves the section as it found it; undoing
+  // costs a pass over the section, keeping costs nothing.
+  void BeginChanges();
+  void EndChanges(bool keep);
+
  private:
+  struct Undo {
+    enum Kind { kValueSet, kValueAdded, kValueRemoved, kNameSet, kNameAdded, kNameRemoved, kWhole };
+    Kind kind = kWhole;
+    size_t position = 0;
+    SectionProperty value{};
+    DictionaryEntry name{};
+    std::vector<SectionProperty> values;  // kWhole
+    std::vector<DictionaryEntry> names;   // kWhole
+  };
+
   void SetCodePageProperty(UINT codePage);
-  void RefreshCodePage();
+  // Rebuilds every index and derived figure from the two tables.
+  void Reindex();
+  // Notes how to undo a change about to be made (while journaling).
+  void Record(Undo::Kind kind, size_t position, const SectionProperty* value, const DictionaryEntry* name);
+  std::wstring KeyOf(const std::wstring& name) const;
+  size_t EntryBytes(const DictionaryEntry& entry) const;
+  size_t LayoutSize() const;
+  void ShiftValuePositions(size_t from);
+  void ShiftNamePositions(size_t from);
+  // An id that may now be free: the lower bound of NextFreeId moves down.
+  void Freed(PROPID id) const;
 
   FMTID fmtid_{};
   std::vector<SectionProperty> properties_;
@@ -80,6 +116,24 @@ class PropertySection {
   UINT codePage_ = 0;
   std::vector<uint8_t> original_;
   bool modified_ = true;
+
+  // Derived from the tables by Reindex and kept up to date by every change.
+  bool caseSensitive_ = false;
+  std::unordered_map<PROPID, size_t> valueAt_;
+  std::unordered_map<PROPID, size_t> nameAt_;
+  std::unordered_map<std::wstring, PROPID> idOfName_;  // by KeyOf: the first entry of that name
+  // A dictionary from elsewhere may give an id or a name twice: its changes
+  // then rebuild the indexes rather than patch them.
+  bool irregularNames_ = false;
+  size_t valueBytes_ = 0;  // the values with their padding
+  size_t nameBytes_ = 0;   // the dictionary entries, without the count and final padding
+  // Every id in [freeFrom_, freeAt_) is in use (0: nothing known).
+  mutable PROPID freeFrom_ = 0;
+  mutable PROPID freeAt_ = 0;
+
+  bool journaling_ = false;
+  bool modifiedBefore_ = false;
+  std::vector<Undo> journal_;
 };
 
 }  // namespace posix

@@ -22,6 +22,13 @@ constexpr uint16_t kByteOrderMark = 0xFFFE;
 constexpr uint16_t kVersion0 = 0;
 constexpr uint16_t kVersion1 = 1;
 constexpr uint32_t kMaxSections = 2;
+// The longest PropertySetStream a write may leave. [MS-OLEPS] 2.21 lets a
+// reader refuse any stream longer than 262,144 bytes (the least limit an
+// implementation may enforce, and the 256 KB that Windows documents for a
+// property set stream), so a longer one is a document that Office or another
+// reader may turn down. Writes that would grow a stream past this fail with
+// STG_E_MEDIUMFULL; reads take streams of any length.
+constexpr size_t kMaxStreamSize = 262144;
 // OS kind 2 (Win32) in the high word, OS version 6.1 in the low word.
 constexpr uint32_t kDefaultSystemIdentifier = 0x00020106;
 

@@ -1,17 +1,26 @@
 #include "PropertySetIo.h"
 
 #include "FmtidNames.h"
+#include "PropertySetFormat.h"
 
 namespace quorvane {
 namespace posix {
 
 namespace {
 
-HRESULT ReadSetStream(StreamStore& store, const FMTID& fmtid, PropertySetStream& stream) {
-  std::vector<uint8_t> bytes;
-  const HRESULT hr = store.ReadStream(PropertySetStreamName(fmtid), bytes);
-  if (FAILED(hr)) return hr;
-  return PropertySetStream::Parse(bytes, stream);
+using Parsed = std::shared_ptr<const PropertySetStream>;
+
+HRESULT ReadSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, Parsed& stream) {
+  return cache.Read(store, PropertySetStreamName(fmtid), stream);
+}
+
+HRESULT WriteSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid,
+                       const PropertySetStream& stream, size_t sizeBefore) {
+  const size_t size = stream.SerializedSize();
+  if (size > oleps::kMaxStreamSize && size > sizeBefore) return STG_E_MEDIUMFULL;
+  const std::u16string name = PropertySetStreamName(fmtid);
+  cache.Forget(name);
+  return store.WriteStream(name, stream.Serialize());
 }
 
 // The index the set has in its stream's sections, or -1.
@@ -23,34 +32,43 @@ int IndexOf(const PropertySetStream& stream, const FMTID& fmtid) {
 
 }  // namespace
 
-HRESULT LoadPropertySet(StreamStore& store, const FMTID& fmtid, LoadedPropertySet& out) {
-  PropertySetStream stream;
-  const HRESULT hr = ReadSetStream(store, fmtid, stream);
+HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out) {
+  Parsed stream;
+  const HRESULT hr = ReadSetStream(store, cache, fmtid, stream);
   if (FAILED(hr)) return hr;
-  const int index = IndexOf(stream, fmtid);
+  const int index = IndexOf(*stream, fmtid);
   if (index < 0) return STG_E_FILENOTFOUND;
-  out.section = stream.Sections()[static_cast<size_t>(index)];
-  out.clsid = stream.Clsid();
-  out.systemIdentifier = stream.SystemIdentifier();
+  const PropertySection& section = stream->Sections()[static_cast<size_t>(index)];
+  out.section = std::shared_ptr<const PropertySection>(stream, &section);
+  out.clsid = stream->Clsid();
+  out.systemIdentifier = stream->SystemIdentifier();
+  const size_t total = stream->SerializedSize(), own = section.SerializedSize();
+  out.otherBytes = total > own ? total - own : 0;
   return S_OK;
 }
 
-bool PropertySetExists(StreamStore& store, const FMTID& fmtid) {
-  PropertySetStream stream;
-  const HRESULT hr = ReadSetStream(store, fmtid, stream);
+bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid) {
+  Parsed stream;
+  const HRESULT hr = ReadSetStream(store, cache, fmtid, stream);
   if (hr == STG_E_FILENOTFOUND) return false;
   if (FAILED(hr)) return true;
-  return IndexOf(stream, fmtid) >= 0;
+  return IndexOf(*stream, fmtid) >= 0;
 }
 
-HRESULT StorePropertySet(StreamStore& store, const PropertySection& section, const CLSID* clsid) {
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, const PropertySection& section,
+                         const CLSID* clsid) {
   const FMTID& fmtid = section.Fmtid();
+  Parsed parsed;
+  HRESULT hr = ReadSetStream(store, cache, fmtid, parsed);
   PropertySetStream stream;
-  HRESULT hr = ReadSetStream(store, fmtid, stream);
+  size_t sizeBefore = 0;
   if (hr == STG_E_FILENOTFOUND) {
     stream = PropertySetStream::Create(clsid ? *clsid : CLSID{});
   } else if (FAILED(hr)) {
     return hr;  // never overwrite a stream we cannot read
+  } else {
+    stream = *parsed;
+    sizeBefore = stream.SerializedSize();
   }
   auto& sections = stream.Sections();
   const size_t index = PropertySetSectionIndex(fmtid);
@@ -79,17 +97,21 @@ HRESULT StorePropertySet(StreamStore& store, const PropertySection& section, con
     stream.Touch();
   }
   if (clsid) stream.SetClsid(*clsid);
-  return store.WriteStream(PropertySetStreamName(fmtid), stream.Serialize());
+  return WriteSetStream(store, cache, fmtid, stream, sizeBefore);
 }
 
-HRESULT DeletePropertySet(StreamStore& store, const FMTID& fmtid) {
-  PropertySetStream stream;
-  HRESULT hr = ReadSetStream(store, fmtid, stream);
+HRESULT DeletePropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid) {
+  Parsed parsed;
+  HRESULT hr = ReadSetStream(store, cache, fmtid, parsed);
+  const std::u16string name = PropertySetStreamName(fmtid);
   if (FAILED(hr) && hr != STG_E_FILENOTFOUND) {
     // A stream that does not parse can still be removed as a whole.
-    return PropertySetSectionIndex(fmtid) == 0 ? store.DeleteStream(PropertySetStreamName(fmtid)) : hr;
+    if (PropertySetSectionIndex(fmtid) != 0) return hr;
+    cache.Forget(name);
+    return store.DeleteStream(name);
   }
   if (FAILED(hr)) return hr;
+  PropertySetStream stream = *parsed;
   const int index = IndexOf(stream, fmtid);
   if (index < 0) return STG_E_FILENOTFOUND;
   auto& sections = stream.Sections();
@@ -98,10 +120,12 @@ HRESULT DeletePropertySet(StreamStore& store, const FMTID& fmtid) {
   } else if (fmtid == FMTID_DocSummaryInformation && sections.size() == 2) {
     sections[0] = PropertySection::Create(FMTID_DocSummaryInformation, sections[1].CodePage(), false);
   } else {
-    return store.DeleteStream(PropertySetStreamName(fmtid));
+    cache.Forget(name);
+    return store.DeleteStream(name);
   }
   stream.Touch();
-  return store.WriteStream(PropertySetStreamName(fmtid), stream.Serialize());
+  cache.Forget(name);
+  return store.WriteStream(name, stream.Serialize());
 }
 
 }  // namespace posix

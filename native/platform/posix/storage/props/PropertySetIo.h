@@ -1,35 +1,43 @@
 // Property sets as sections of the streams of a StreamStore: loading one
 // set, storing it back merged into whatever else its stream holds (the
 // user-defined set is the second section of "\005DocumentSummaryInformation"
-// and never disturbs the first), and deleting it. Stateless functions; the
-// store's own guarantees (atomic stream replacement) apply to each call.
+// and never disturbs the first), and deleting it. Streams are read through
+// the store's PropertySetCache, under its lock; the store's own guarantees
+// (atomic stream replacement) apply to each call.
 #pragma once
 
+#include <memory>
+
 #include "../StreamStore.h"
+#include "PropertySetCache.h"
 #include "PropertySetStream.h"
 
 namespace quorvane {
 namespace posix {
 
 struct LoadedPropertySet {
-  PropertySection section;
+  std::shared_ptr<const PropertySection> section;  // shared with the cache: copy before changing
   CLSID clsid{};
   uint32_t systemIdentifier = 0;
+  // What the stream holds besides this section: its header and the other set.
+  size_t otherBytes = 0;
 };
 
 // STG_E_FILENOTFOUND when the stream or the section is absent; the parse
 // errors of PropertySetStream otherwise.
-HRESULT LoadPropertySet(StreamStore& store, const FMTID& fmtid, LoadedPropertySet& out);
+HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out);
 // Replaces the set's section (adding the stream, or an empty document
 // summary section before a user-defined one, as needed) and sets the
-// stream's CLSID when `clsid` is given.
-HRESULT StorePropertySet(StreamStore& store, const PropertySection& section, const CLSID* clsid);
+// stream's CLSID when `clsid` is given. STG_E_MEDIUMFULL, with nothing
+// written, when that would grow the stream past oleps::kMaxStreamSize.
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, const PropertySection& section,
+                         const CLSID* clsid);
 // STG_E_FILENOTFOUND when the set does not exist. The user-defined set
 // leaves the stream's first section as it was; deleting the document summary
 // set keeps a user-defined set behind it (with an empty first section).
-HRESULT DeletePropertySet(StreamStore& store, const FMTID& fmtid);
+HRESULT DeletePropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid);
 // Whether the set exists (a stream that does not parse counts as existing).
-bool PropertySetExists(StreamStore& store, const FMTID& fmtid);
+bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid);
 
 }  // namespace posix
 }  // namespace quorvane

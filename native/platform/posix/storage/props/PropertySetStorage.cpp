@@ -84,10 +84,10 @@ class PropertySetStorage final : public IPropertySetStorage {
     LoadedPropertySet set;
     {
       auto lock = context_->IoLock();
-      if (!(grfMode & STGM_CREATE) && PropertySetExists(context_->Store(), rfmtid)) return STG_E_FILEALREADYEXISTS;
+      if (!(grfMode & STGM_CREATE) && PropertySetExists(context_->Store(), context_->Cache(), rfmtid)) return STG_E_FILEALREADYEXISTS;
       // The user-defined set shares its stream's CLSID with the set before it.
-      hr = StorePropertySet(context_->Store(), section, PropertySetSectionIndex(rfmtid) == 0 ? &clsid : nullptr);
-      if (SUCCEEDED(hr)) hr = LoadPropertySet(context_->Store(), rfmtid, set);
+      hr = StorePropertySet(context_->Store(), context_->Cache(), section, PropertySetSectionIndex(rfmtid) == 0 ? &clsid : nullptr);
+      if (SUCCEEDED(hr)) hr = LoadPropertySet(context_->Store(), context_->Cache(), rfmtid, set);
     }
     if (FAILED(hr)) return hr;
     auto* storage = new (std::nothrow)
@@ -110,7 +110,7 @@ class PropertySetStorage final : public IPropertySetStorage {
     LoadedPropertySet set;
     {
       auto lock = context_->IoLock();
-      hr = LoadPropertySet(context_->Store(), rfmtid, set);
+      hr = LoadPropertySet(context_->Store(), context_->Cache(), rfmtid, set);
     }
     if (FAILED(hr)) return hr;
     auto* storage = new (std::nothrow)
@@ -126,7 +126,7 @@ class PropertySetStorage final : public IPropertySetStorage {
     if (!context_->Claim(rfmtid)) return STG_E_ACCESSDENIED;
     ClaimGuard claim(*context_, rfmtid);
     auto lock = context_->IoLock();
-    return DeletePropertySet(context_->Store(), rfmtid);
+    return DeletePropertySet(context_->Store(), context_->Cache(), rfmtid);
   }
 
   STDMETHOD(Enum)(IEnumSTATPROPSETSTG** ppenum) override {

@@ -55,14 +55,24 @@ PropertySection* PropertySetStream::FindSection(const FMTID& fmtid) {
   return nullptr;
 }
 
+bool PropertySetStream::Modified() const {
+  bool modified = headerModified_ || original_.empty();
+  for (const PropertySection& s : sections_) modified = modified || s.Modified();
+  return modified;
+}
+
+size_t PropertySetStream::SerializedSize() const {
+  if (!Modified()) return original_.size();
+  size_t size = kFmtidOffsetPairsOffset + sections_.size() * kFmtidOffsetPairSize;
+  for (const PropertySection& s : sections_) size += PaddingTo4(size) + s.SerializedSize();
+  return size;
+}
+
 std::vector<uint8_t> PropertySetStream::Serialize(bool forceRelayout) const {
-  bool modified = headerModified_ || forceRelayout || original_.empty();
   uint16_t version = version_;
-  for (const PropertySection& s : sections_) {
-    modified = modified || s.Modified();
+  for (const PropertySection& s : sections_)
     if (s.NeedsVersion1()) version = kVersion1;
-  }
-  if (!modified) return original_;
+  if (!forceRelayout && !Modified()) return original_;
   std::vector<uint8_t> out;
   ByteWriter w(out);
   w.U16(kByteOrderMark);

@@ -26,6 +26,8 @@ class PropertySetStream {
   // `forceRelayout` rewrites every section from the model (for tests and
   // the fuzzer; the result must read back the same).
   std::vector<uint8_t> Serialize(bool forceRelayout = false) const;
+  // The number of bytes Serialize() gives, without laying them out.
+  size_t SerializedSize() const;
 
   uint16_t Version() const { return version_; }
   uint32_t SystemIdentifier() const { return systemIdentifier_; }
@@ -40,6 +42,8 @@ class PropertySetStream {
   void Touch() { headerModified_ = true; }
 
  private:
+  bool Modified() const;
+
   uint16_t version_ = 0;
   uint32_t systemIdentifier_ = 0;
   CLSID clsid_{};

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <unordered_set>
 
 #include "../../CodePages.h"
 #include "PropertySetFormat.h"
@@ -62,7 +63,30 @@ PropertyStorage::PropertyStorage(std::shared_ptr<PropertySetContext> context, Lo
     : context_(std::move(context)), set_(std::move(set)), writable_(writable), transacted_(transacted),
       dirty_(dirty) {}
 
-PropertyStorage::~PropertyStorage() { context_->Unclaim(set_.section.Fmtid()); }
+PropertyStorage::~PropertyStorage() { context_->Unclaim(Section().Fmtid()); }
+
+PropertySection& PropertyStorage::Writable() {
+  if (!own_) {
+    own_ = std::make_shared<PropertySection>(*set_.section);
+    set_.section = own_;
+  }
+  return *own_;
+}
+
+template <typename Change>
+HRESULT PropertyStorage::Changing(Change change) {
+  PropertySection& section = Writable();
+  const size_t before = set_.otherBytes + section.SerializedSize();
+  section.BeginChanges();
+  HRESULT hr = change(section);
+  if (SUCCEEDED(hr)) {
+    const size_t after = set_.otherBytes + section.SerializedSize();
+    if (after > oleps::kMaxStreamSize && after > before) hr = STG_E_MEDIUMFULL;
+  }
+  section.EndChanges(SUCCEEDED(hr));
+  if (SUCCEEDED(hr)) dirty_ = true;
+  return hr;
+}
 
 HRESULT PropertyStorage::QueryInterface(REFIID riid, void** ppvObject) {
   if (!ppvObject) return E_POINTER;
@@ -100,7 +124,7 @@ HRESULT PropertyStorage::Resolve(const PROPSPEC& spec, const PropertySection& se
 HRESULT PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) {
   if (cpspec == 0) return S_FALSE;
   if (!rgpspec || !rgpropvar) return STG_E_INVALIDPOINTER;
-  const PropertySection& section = set_.section;
+  const PropertySection& section = Section();
   const TextCodePages cps{section.CodePage(), GetACP()};
   std::memset(rgpropvar, 0, cpspec * sizeof(PROPVARIANT));
   bool found = false;
@@ -126,8 +150,13 @@ HRESULT PropertyStorage::WriteMultiple(ULONG cpspec, const PROPSPEC rgpspec[], c
   if (!writable_) return STG_E_ACCESSDENIED;
   if (cpspec == 0) return S_OK;
   if (!rgpspec || !rgpropvar) return STG_E_INVALIDPOINTER;
-  // Applied only when every value could be written.
-  PropertySection work = set_.section;
+  return Changing([&](PropertySection& section) {
+    return ApplyWrites(section, cpspec, rgpspec, rgpropvar, propidNameFirst);
+  });
+}
+
+HRESULT PropertyStorage::ApplyWrites(PropertySection& work, ULONG cpspec, const PROPSPEC rgpspec[],
+                                     const PROPVARIANT rgpropvar[], PROPID propidNameFirst) {
   const UINT acp = GetACP();
   for (ULONG i = 0; i < cpspec; ++i) {
     const PROPSPEC& spec = rgpspec[i];
@@ -176,8 +205,6 @@ HRESULT PropertyStorage::WriteMultiple(ULONG cpspec, const PROPSPEC rgpspec[], c
     if (FAILED(hr)) return hr;
     work.Set(id, std::move(bytes));
   }
-  set_.section = std::move(work);
-  dirty_ = true;
   return S_OK;
 }
 
@@ -185,17 +212,16 @@ HRESULT PropertyStorage::DeleteMultiple(ULONG cpspec, const PROPSPEC rgpspec[]) 
   if (!writable_) return STG_E_ACCESSDENIED;
   if (cpspec == 0) return S_OK;
   if (!rgpspec) return STG_E_INVALIDPOINTER;
-  PropertySection work = set_.section;
+  // Every spec is checked before anything goes; then one pass removes them all.
+  std::unordered_set<PROPID> ids;
   for (ULONG i = 0; i < cpspec; ++i) {
     PROPID id;
-    const HRESULT hr = Resolve(rgpspec[i], work, id);
+    const HRESULT hr = Resolve(rgpspec[i], Section(), id);
     if (FAILED(hr)) return hr;
     if (id == PID_DICTIONARY || id == PID_CODEPAGE || id == PID_BEHAVIOR) return STG_E_INVALIDPARAMETER;
-    if (id == PID_ILLEGAL) continue;
-    work.Remove(id);
-    work.RemoveName(id);
+    if (id != PID_ILLEGAL) ids.insert(id);
   }
-  set_.section = std::move(work);
+  Writable().RemoveAll(ids);
   dirty_ = true;
   return S_OK;
 }
@@ -206,7 +232,7 @@ HRESULT PropertyStorage::ReadPropertyNames(ULONG cpropid, const PROPID rgpropid[
   bool found = false;
   for (ULONG i = 0; i < cpropid; ++i) {
     rglpwstrName[i] = nullptr;
-    const std::wstring* name = set_.section.NameOf(rgpropid[i]);
+    const std::wstring* name = Section().NameOf(rgpropid[i]);
     if (!name) continue;
     rglpwstrName[i] = static_cast<LPOLESTR>(CoTaskMemAlloc((name->size() + 1) * sizeof(OLECHAR)));
     if (!rglpwstrName[i]) {
@@ -226,20 +252,19 @@ HRESULT PropertyStorage::WritePropertyNames(ULONG cpropid, const PROPID rgpropid
   if (!writable_) return STG_E_ACCESSDENIED;
   if (cpropid == 0) return S_OK;
   if (!rgpropid || !rglpwstrName) return STG_E_INVALIDPOINTER;
-  PropertySection work = set_.section;
-  for (ULONG i = 0; i < cpropid; ++i) {
-    const PROPID id = rgpropid[i];
-    if (id < PID_FIRST_USABLE || id >= PID_MIN_READONLY || !rglpwstrName[i] || !*rglpwstrName[i])
-      return STG_E_INVALIDPARAMETER;
-    const std::wstring name(rglpwstrName[i]);
-    PROPID holder;
-    if (work.FindName(name, holder) && holder != id) return STG_E_INVALIDPARAMETER;  // a name names one property
-    const HRESULT hr = WithWidening(work, [&] { return work.SetName(id, name); });
-    if (FAILED(hr)) return hr;
-  }
-  set_.section = std::move(work);
-  dirty_ = true;
-  return S_OK;
+  return Changing([&](PropertySection& work) {
+    for (ULONG i = 0; i < cpropid; ++i) {
+      const PROPID id = rgpropid[i];
+      if (id < PID_FIRST_USABLE || id >= PID_MIN_READONLY || !rglpwstrName[i] || !*rglpwstrName[i])
+        return STG_E_INVALIDPARAMETER;
+      const std::wstring name(rglpwstrName[i]);
+      PROPID holder;
+      if (work.FindName(name, holder) && holder != id) return STG_E_INVALIDPARAMETER;  // a name names one property
+      const HRESULT hr = WithWidening(work, [&] { return work.SetName(id, name); });
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  });
 }
 
 HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropid[]) {
@@ -247,13 +272,13 @@ HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropi
   if (cpropid == 0) return S_OK;
   if (!rgpropid) return STG_E_INVALIDPOINTER;
   for (ULONG i = 0; i < cpropid; ++i)
-    if (set_.section.RemoveName(rgpropid[i])) dirty_ = true;
+    if (Section().NameOf(rgpropid[i]) && Writable().RemoveName(rgpropid[i])) dirty_ = true;
   return S_OK;
 }
 
 HRESULT PropertyStorage::Flush() {
   auto lock = context_->IoLock();
-  const HRESULT hr = StorePropertySet(context_->Store(), set_.section, &set_.clsid);
+  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Section(), &set_.clsid);
   if (SUCCEEDED(hr)) dirty_ = false;
   return hr;
 }
@@ -270,10 +295,11 @@ HRESULT PropertyStorage::Revert() {
   HRESULT hr;
   {
     auto lock = context_->IoLock();
-    hr = LoadPropertySet(context_->Store(), set_.section.Fmtid(), fresh);
+    hr = LoadPropertySet(context_->Store(), context_->Cache(), Section().Fmtid(), fresh);
   }
   if (FAILED(hr)) return hr;
   set_ = std::move(fresh);
+  own_.reset();
   dirty_ = false;
   return S_OK;
 }
@@ -282,9 +308,9 @@ HRESULT PropertyStorage::Enum(IEnumSTATPROPSTG** ppenum) {
   if (!ppenum) return STG_E_INVALIDPOINTER;
   *ppenum = nullptr;
   auto entries = std::make_shared<std::vector<StatEntry>>();
-  for (const SectionProperty& p : set_.section.Properties()) {
+  for (const SectionProperty& p : Section().Properties()) {
     if (!Enumerated(p.id)) continue;
-    const std::wstring* name = set_.section.NameOf(p.id);
+    const std::wstring* name = Section().NameOf(p.id);
     entries->push_back({p.id, StoredType(p), name != nullptr, name ? *name : std::wstring()});
   }
   *ppenum = new (std::nothrow) StatPropertyEnum(std::move(entries));
@@ -306,10 +332,10 @@ HRESULT PropertyStorage::SetClass(REFCLSID clsid) {
 HRESULT PropertyStorage::Stat(STATPROPSETSTG* pstatpsstg) {
   if (!pstatpsstg) return STG_E_INVALIDPOINTER;
   std::memset(pstatpsstg, 0, sizeof *pstatpsstg);
-  pstatpsstg->fmtid = set_.section.Fmtid();
+  pstatpsstg->fmtid = Section().Fmtid();
   pstatpsstg->clsid = set_.clsid;
-  if (set_.section.CodePage() != oleps::kCodePageUnicode) pstatpsstg->grfFlags |= PROPSETFLAG_ANSI;
-  if (set_.section.CaseSensitive()) pstatpsstg->grfFlags |= PROPSETFLAG_CASE_SENSITIVE;
+  if (Section().CodePage() != oleps::kCodePageUnicode) pstatpsstg->grfFlags |= PROPSETFLAG_ANSI;
+  if (Section().CaseSensitive()) pstatpsstg->grfFlags |= PROPSETFLAG_CASE_SENSITIVE;
   pstatpsstg->dwOSVersion = set_.systemIdentifier;
   return S_OK;
 }

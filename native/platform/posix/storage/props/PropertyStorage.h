@@ -13,23 +13,26 @@
 namespace quorvane {
 namespace posix {
 
-// What a property-set storage and its open sets share: the store, and which
-// sets are open (each set is open at most once at a time, as a stream opened
-// STGM_SHARE_EXCLUSIVE). Thread-safe; stream reads and writes of this
-// process are serialised by IoLock so that two sets sharing a stream never
-// interleave their read-merge-write.
+// What a property-set storage and its open sets share: the store, its cache
+// of parsed streams, and which sets are open (each set is open at most once
+// at a time, as a stream opened STGM_SHARE_EXCLUSIVE). Thread-safe; stream
+// reads and writes of this process are serialised by IoLock (the store's
+// cache lock) so that two sets sharing a stream never interleave their
+// read-merge-write.
 class PropertySetContext {
  public:
-  explicit PropertySetContext(std::shared_ptr<StreamStore> store) : store_(std::move(store)) {}
+  explicit PropertySetContext(std::shared_ptr<StreamStore> store)
+      : store_(std::move(store)), cache_(PropertySetCache::For(store_)) {}
   StreamStore& Store() { return *store_; }
-  std::unique_lock<std::mutex> IoLock() { return std::unique_lock<std::mutex>(io_); }
+  PropertySetCache& Cache() { return *cache_; }
+  std::unique_lock<std::mutex> IoLock() { return cache_->Lock(); }
   // False when the set is already open.
   bool Claim(const FMTID& fmtid);
   void Unclaim(const FMTID& fmtid);
 
  private:
   std::shared_ptr<StreamStore> store_;
-  std::mutex io_;
+  std::shared_ptr<PropertySetCache> cache_;
   std::mutex claims_;
   std::vector<FMTID> open_;
 };
@@ -40,7 +43,9 @@ class PropertySetContext {
 // atomic; the other methods are for one thread at a time. Text values
 // (VT_LPSTR) are handed out and taken in the system ANSI code page and kept
 // in the set's own code page; a single-byte set that cannot hold new text is
-// widened to UTF-8 (65001) rather than losing characters.
+// widened to UTF-8 (65001) rather than losing characters. A write that would
+// grow the set's stream past oleps::kMaxStreamSize fails with
+// STG_E_MEDIUMFULL. A write that fails changes nothing.
 class PropertyStorage final : public IPropertyStorage {
  public:
   // Claims the set in `context`; the caller checked that the claim is free.
@@ -70,10 +75,20 @@ class PropertyStorage final : public IPropertyStorage {
   HRESULT Flush();
   // The id a spec names; PID_ILLEGAL for a name the set does not hold.
   HRESULT Resolve(const PROPSPEC& spec, const PropertySection& section, PROPID& id) const;
+  const PropertySection& Section() const { return *set_.section; }
+  // The set's own copy, made at the first change (until then it is shared).
+  PropertySection& Writable();
+  // Runs `change` on the section; undoes it when it fails or when it would
+  // grow the stream past the limit.
+  template <typename Change>
+  HRESULT Changing(Change change);
+  HRESULT ApplyWrites(PropertySection& section, ULONG cpspec, const PROPSPEC rgpspec[],
+                      const PROPVARIANT rgpropvar[], PROPID propidNameFirst);
 
   std::atomic<ULONG> refs_{1};
   std::shared_ptr<PropertySetContext> context_;
   LoadedPropertySet set_;
+  std::shared_ptr<PropertySection> own_;
   const bool writable_;
   const bool transacted_;
   bool dirty_;
