@@ -17,3 +17,11 @@ if(TARGET qv_base)
   target_include_directories(qv_cfb_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
   target_link_libraries(qv_cfb_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
 endif()
+
+# --- Property sets: user-defined sets of 1,000 to 4,000 properties on a document
+if(TARGET qv_base)
+  add_executable(qv_props_bench ${QV_ROOT}/bench/PropsBench.cpp $<TARGET_OBJECTS:qv_base>)
+  target_include_directories(qv_props_bench PRIVATE ${QV_INCLUDE_DIRS})
+  target_include_directories(qv_props_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_link_libraries(qv_props_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
+endif()

@@ -1,0 +1,168 @@
+// User-defined sets of 1,000 to 4,000 text properties on a real document,
+// through the calls setCompoundDocumentUserProperties makes below the JNI
+// boundary: open for writing, a snapshot through the typed access (one
+// property-set open and ReadMultiple per property), one WriteMultiple of the
+// whole set with one value changed, Commit. Also the typed access alone
+// writing one property, and a read of the whole set (Enum + ReadMultiple per
+// property, as getCompoundDocumentUserProperties does).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "DocfileProperties.h"
+#include "NarrowText.h"
+#include "Properties.h"
+#include "Win32Api.h"
+
+namespace {
+
+const DWORD kWriteMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE;
+const DWORD kReadMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ;
+
+std::wstring Name(size_t i) { return L"Field" + std::to_wstring(i); }
+
+// One ANSI text value per name; a PROPVARIANT array that points into `texts`.
+struct TextSet {
+  std::vector<std::wstring> names;
+  std::vector<std::string> texts;
+  std::vector<PROPSPEC> specs;
+  std::vector<PROPVARIANT> values;
+  explicit TextSet(size_t count) : names(count), texts(count), specs(count), values(count) {
+    for (size_t i = 0; i < count; ++i) {
+      names[i] = Name(i);
+      texts[i] = "value number " + std::to_string(i);
+    }
+    Point();
+  }
+  void Point() {
+    for (size_t i = 0; i < names.size(); ++i) {
+      specs[i].ulKind = PRSPEC_LPWSTR;
+      specs[i].lpwstr = const_cast<LPOLESTR>(names[i].c_str());
+      values[i] = PROPVARIANT();
+      values[i].vt = VT_LPSTR;
+      values[i].pszVal = &texts[i][0];
+    }
+  }
+};
+
+class Document {
+ public:
+  explicit Document(size_t count) {
+    char pattern[] = "/tmp/qv-props-bench-XXXXXX";
+    folder_ = mkdtemp(pattern);
+    path_ = folder_ + "/props.doc";
+    const char* source = getenv("QV_SOURCE_DIR");
+    std::ifstream in(std::string(source ? source : ".") + "/../shared/fixtures/compound/Office365BlankSample_v2507.doc",
+                     std::ios::binary);
+    std::ofstream(path_, std::ios::binary) << in.rdbuf();
+    TextSet set(count);
+    if (FAILED(WriteSet(set))) abort();
+  }
+  ~Document() { std::system(("rm -rf '" + folder_ + "'").c_str()); }
+  const std::wstring Path() const { return quorvane::ToWide(path_); }
+
+  // Open for writing, snapshot, one WriteMultiple, Commit: the native part of
+  // setCompoundDocumentUserProperties.
+  HRESULT WriteSet(TextSet& set) const {
+    IStorage* storage = nullptr;
+    HRESULT hr = StgOpenStorage(Path().c_str(), nullptr, kWriteMode, nullptr, 0, &storage);
+    if (FAILED(hr)) return hr;
+    {
+      storage->AddRef();
+      quorvane::DocfileProperties typed(storage);
+      quorvane::Properties before(typed);
+      benchmark::DoNotOptimize(&before);
+    }
+    IPropertySetStorage* sets = nullptr;
+    IPropertyStorage* user = nullptr;
+    hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+    if (SUCCEEDED(hr)) hr = sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &user);
+    if (hr == STG_E_FILENOTFOUND)
+      hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
+                        STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &user);
+    if (SUCCEEDED(hr))
+      hr = user->WriteMultiple(static_cast<ULONG>(set.specs.size()), set.specs.data(), set.values.data(), 4096);
+    if (SUCCEEDED(hr)) hr = user->Commit(STGC_DEFAULT);
+    if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
+    if (user) user->Release();
+    if (sets) sets->Release();
+    storage->Release();
+    return hr;
+  }
+
+ private:
+  std::string folder_, path_;
+};
+
+void BM_WriteSetOneChanged(benchmark::State& state) {
+  const size_t count = static_cast<size_t>(state.range(0));
+  Document document(count);
+  TextSet set(count);
+  size_t i = 0;
+  for (auto _ : state) {
+    set.texts[i % count] = "changed " + std::to_string(i);
+    set.Point();
+    ++i;
+    if (FAILED(document.WriteSet(set))) state.SkipWithError("write");
+  }
+}
+
+void BM_TypedSetProperty(benchmark::State& state) {
+  const size_t count = static_cast<size_t>(state.range(0));
+  Document document(count);
+  size_t i = 0;
+  for (auto _ : state) {
+    IStorage* storage = nullptr;
+    if (FAILED(StgOpenStorage(document.Path().c_str(), nullptr, kWriteMode, nullptr, 0, &storage))) {
+      state.SkipWithError("open");
+      break;
+    }
+    quorvane::DocfileProperties typed(storage);
+    typed.SetProperty(Name(i % count), L"typed " + std::to_wstring(i));
+    ++i;
+  }
+}
+
+void BM_ReadSet(benchmark::State& state) {
+  const size_t count = static_cast<size_t>(state.range(0));
+  Document document(count);
+  for (auto _ : state) {
+    IStorage* storage = nullptr;
+    IPropertySetStorage* sets = nullptr;
+    IPropertyStorage* user = nullptr;
+    IEnumSTATPROPSTG* entries = nullptr;
+    if (FAILED(StgOpenStorage(document.Path().c_str(), nullptr, kReadMode, nullptr, 0, &storage)) ||
+        FAILED(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets))) ||
+        FAILED(sets->Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE, &user)) || FAILED(user->Enum(&entries))) {
+      state.SkipWithError("open");
+      break;
+    }
+    STATPROPSTG entry;
+    size_t read = 0;
+    while (entries->Next(1, &entry, nullptr) == S_OK) {
+      PROPSPEC spec;
+      spec.ulKind = PRSPEC_PROPID;
+      spec.propid = entry.propid;
+      PROPVARIANT value;
+      if (SUCCEEDED(user->ReadMultiple(1, &spec, &value))) ++read;
+      PropVariantClear(&value);
+      CoTaskMemFree(entry.lpwstrName);
+    }
+    if (read < count) state.SkipWithError("short read");
+    entries->Release();
+    user->Release();
+    sets->Release();
+    storage->Release();
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_WriteSetOneChanged)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypedSetProperty)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadSet)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
