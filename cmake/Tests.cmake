@@ -55,6 +55,8 @@ if(QV_WINDOWS_DLL)
   add_test(NAME windows_exports
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
             $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_EXPORTS_TABLE})
+  # The Windows build's programs run under Wine (cmake/WineTests.cmake).
+  include(WineTests)
 endif()
 
 # --- Window tests: the test hooks make and inspect real X windows (Xvfb) ---

@@ -21,15 +21,27 @@ endforeach()
 file(GENERATE OUTPUT ${QV_DEF} CONTENT "${qv_def}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QV_EXPORTS_TABLE})
 
-add_library(quorvane SHARED ${QV_COMMON_SOURCES} ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES}
+# Settings every Windows target of the tree compiles with.
+function(qv_windows_target name)
+  target_include_directories(${name} BEFORE PRIVATE ${QV_ROOT}/native/jni/win32)
+  target_include_directories(${name} PRIVATE ${QV_INCLUDE_DIRS} ${QV_JDK_INCLUDE})
+  target_include_directories(${name} SYSTEM PRIVATE ${QV_BOOST_SHIM})
+  target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+  target_compile_options(${name} PRIVATE -Wall -Wno-unused-parameter)
+endfunction()
+
+# The core once, for the DLL and the Wine test programs.
+add_library(qv_win_common OBJECT ${QV_COMMON_SOURCES})
+qv_windows_target(qv_win_common)
+
+add_library(quorvane SHARED $<TARGET_OBJECTS:qv_win_common> ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES}
             ${QV_JNI_WIN32_SOURCES} ${QV_DEF})
 set_target_properties(quorvane PROPERTIES PREFIX "" OUTPUT_NAME quorvane)
-target_include_directories(quorvane BEFORE PRIVATE ${QV_ROOT}/native/jni/win32)
-target_include_directories(quorvane PRIVATE ${QV_INCLUDE_DIRS} ${QV_JDK_INCLUDE})
-target_include_directories(quorvane SYSTEM PRIVATE ${QV_BOOST_SHIM})
-target_compile_definitions(quorvane PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
-target_compile_options(quorvane PRIVATE -Wall -Wno-unused-parameter)
-target_link_options(quorvane PRIVATE -static -static-libgcc -static-libstdc++)
+qv_windows_target(quorvane)
+set(QV_WINDOWS_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+target_link_options(quorvane PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
 # Libraries of the Windows API subset; subsystems append to it.
 set(QV_WINDOWS_LIBS ole32 oleaut32 uuid advapi32 user32 kernel32)
 target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})
+
+include(WineTests)

@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libssl-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
+  wine wine32:i386
 )
 
 missing=()
@@ -23,6 +24,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 (the 32-bit loader the Windows tests run under) is an i386 package.
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 # A mirror mid-sync can fail part of the refresh; what we need may still be there.
 for attempt in 1 2 3; do
   apt-get update -qq && break

@@ -1,0 +1,5 @@
+// Built on the shared C++ runtime (libstdc++-6.dll), which Windows does not
+// have: the load check must refuse this DLL.
+#include <string>
+
+extern "C" __declspec(dllexport) int ForeignLength(const char* text) { return static_cast<int>(std::string(text).size()); }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs a Windows program under the prefix that wine-prefix.sh made.
+# Absolute Unix paths among the arguments become Z: paths; the exit code is
+# the program's.
+# usage: wine-run.sh STATE_FILE PROGRAM [ARGS...]
+set -euo pipefail
+state=$1; shift
+[ -s "$state" ] || { echo "no Wine prefix: $state is missing (the wine.prefix test makes it)"; exit 1; }
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WINEPREFIX=$(cat "$state")
+program=$1; shift
+args=()
+for a in "$@"; do
+  case "$a" in /*) args+=("Z:$a") ;; *) args+=("$a") ;; esac
+done
+# Wine's helper processes (explorer, services) outlive the program and
+# inherit its descriptors: collect the output in a file, so that no pipe of
+# the caller stays open after the program ends.
+out=$(mktemp "$WINEPREFIX/output.XXXXXX")
+status=0
+wine "$program" "${args[@]}" >"$out" 2>&1 </dev/null || status=$?
+cat "$out"
+rm -f "$out"
+exit "$status"
