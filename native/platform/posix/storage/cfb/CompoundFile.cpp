@@ -58,7 +58,7 @@ HRESULT CompoundFile::Updating(Operation operation) {
   view_.reset();  // changed in place by the update
   ReadCache::Instance().Forget(io_->OpenedStamp());
   ++version_;
-  haveVersionStamp_ = SUCCEEDED(io_->Stamp(&versionStamp_));
+  haveVersionStamp_ = false;
   locks_.EndUpdate();
   return hr;
 }
@@ -163,13 +163,15 @@ bool CompoundFile::HaveWriteAccess() {
 
 uint64_t CompoundFile::ContentsVersion() {
   std::lock_guard<std::mutex> guard(mutex_);
+  // Other writers are locked out: only this object's updates change the file.
+  if (mode_.denyWrite) return version_;
   FileStamp now;
   if (FAILED(io_->Stamp(&now))) return 0;
-  if (haveVersionStamp_ && now.SameAs(versionStamp_) && (mode_.denyWrite || versionStamp_.settled)) return version_;
+  if (haveVersionStamp_ && now.SameAs(versionStamp_) && versionStamp_.settled) return version_;
   ++version_;
   versionStamp_ = now;
   haveVersionStamp_ = true;
-  return mode_.denyWrite || now.settled ? version_ : 0;
+  return now.settled ? version_ : 0;
 }
 
 uint64_t CompoundFile::BytesWritten() {

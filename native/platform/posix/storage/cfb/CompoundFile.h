@@ -44,9 +44,9 @@ class CompoundFile : public StreamStore {
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override;
   HRESULT DeleteStream(const std::u16string& name) override;
   bool CanWrite() const override { return mode_.write; }
-  // Moves on with every update through this object and whenever the file's
-  // stamp changes. Trusted while other writers are denied (only this object
-  // can change the file) and otherwise only for a settled stamp.
+  // Moves on with every update through this object. While other writers are
+  // denied, only those updates change the file; otherwise it also moves
+  // whenever the file's stamp changes and is trusted only for a settled stamp.
   uint64_t ContentsVersion() override;
 
   // A stream anywhere: the names of its storages from the root, then its own.

@@ -22,6 +22,7 @@ using namespace oleps;
 // Case folding that does not depend on the process's locale: names compare
 // the same whatever the host application set.
 wchar_t FoldCase(wchar_t c) {
+  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   if (utf8 != static_cast<locale_t>(nullptr)) return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), utf8));
   return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
@@ -318,8 +319,11 @@ void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
   auto at = valueAt_.find(id);
   if (at != valueAt_.end()) {
     SectionProperty& p = properties_[at->second];
-    Record(Undo::kValueSet, at->second, &p, nullptr);
     valueBytes_ = valueBytes_ - PaddedSize(p.value) + PaddedSize(value);
+    if (journaling_) {
+      Record(Undo::kValueSet, at->second, nullptr, nullptr);
+      journal_.back().value = {id, std::move(p.value)};  // the old value goes to the journal, uncopied
+    }
     p.value = std::move(value);
   } else {
     Record(Undo::kValueAdded, properties_.size(), nullptr, nullptr);

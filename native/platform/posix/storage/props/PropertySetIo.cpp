@@ -55,23 +55,27 @@ bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID&
   return IndexOf(*stream, fmtid) >= 0;
 }
 
-HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, const PropertySection& section,
-                         const CLSID* clsid) {
-  const FMTID& fmtid = section.Fmtid();
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid) {
+  const FMTID fmtid = section.Fmtid();  // a copy: the section is swapped out below
   Parsed parsed;
   HRESULT hr = ReadSetStream(store, cache, fmtid, parsed);
   PropertySetStream stream;
   size_t sizeBefore = 0;
+  int existing = -1;
   if (hr == STG_E_FILENOTFOUND) {
     stream = PropertySetStream::Create(clsid ? *clsid : CLSID{});
   } else if (FAILED(hr)) {
     return hr;  // never overwrite a stream we cannot read
   } else {
-    stream = *parsed;
-    sizeBefore = stream.SerializedSize();
+    existing = IndexOf(*parsed, fmtid);
+    stream = parsed->CopyWithout(existing);  // the set's old section is about to be replaced
+    sizeBefore = parsed->SerializedSize();
   }
+  // The section is lent to the stream for the write (swapped in, then back):
+  // a set of thousands of properties is never copied for it.
   auto& sections = stream.Sections();
   const size_t index = PropertySetSectionIndex(fmtid);
+  size_t slot = 0;
   if (index == 1) {
     if (sections.empty() || sections[0].Fmtid() != FMTID_DocSummaryInformation) {
       sections.insert(sections.begin(),
@@ -79,25 +83,25 @@ HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, const Prop
       stream.Touch();
     }
     if (sections.size() > 2) sections.resize(2);
-    if (sections.size() == 2) {
-      sections[1] = section;
-    } else {
-      sections.push_back(section);
+    if (sections.size() < 2) {
+      sections.emplace_back();
       stream.Touch();
     }
-  } else if (!sections.empty() && sections[0].Fmtid() == fmtid) {
-    sections[0] = section;
-  } else {
+    slot = 1;
+  } else if (existing != 0) {
     // A new set; only the document summary stream may carry a second one.
     const bool keepUserSet = fmtid == FMTID_DocSummaryInformation && !sections.empty() &&
                              sections.back().Fmtid() == FMTID_UserDefinedProperties;
-    std::vector<PropertySection> rebuilt{section};
-    if (keepUserSet) rebuilt.push_back(sections.back());
+    std::vector<PropertySection> rebuilt(1);
+    if (keepUserSet) rebuilt.push_back(std::move(sections.back()));
     sections = std::move(rebuilt);
     stream.Touch();
   }
   if (clsid) stream.SetClsid(*clsid);
-  return WriteSetStream(store, cache, fmtid, stream, sizeBefore);
+  std::swap(sections[slot], section);
+  hr = WriteSetStream(store, cache, fmtid, stream, sizeBefore);
+  std::swap(sections[slot], section);
+  return hr;
 }
 
 HRESULT DeletePropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid) {

@@ -78,7 +78,7 @@ class PropertySetStorage final : public IPropertySetStorage {
     ClaimGuard claim(*context_, rfmtid);
 
     const UINT codePage = (grfFlags & PROPSETFLAG_ANSI) ? GetACP() : CP_WINUNICODE;
-    const PropertySection section =
+    PropertySection section =
         PropertySection::Create(rfmtid, codePage, (grfFlags & PROPSETFLAG_CASE_SENSITIVE) != 0);
     const CLSID clsid = pclsid ? *pclsid : CLSID{};
     LoadedPropertySet set;

@@ -43,6 +43,23 @@ PropertySetStream PropertySetStream::Create(const CLSID& clsid) {
   return stream;
 }
 
+PropertySetStream PropertySetStream::CopyWithout(int skip) const {
+  PropertySetStream copy;
+  copy.version_ = version_;
+  copy.systemIdentifier_ = systemIdentifier_;
+  copy.clsid_ = clsid_;
+  copy.original_ = original_;
+  copy.headerModified_ = headerModified_;
+  copy.sections_.reserve(sections_.size());
+  for (size_t i = 0; i < sections_.size(); ++i) {
+    if (static_cast<int>(i) == skip)
+      copy.sections_.emplace_back();
+    else
+      copy.sections_.push_back(sections_[i]);
+  }
+  return copy;
+}
+
 void PropertySetStream::SetClsid(const CLSID& clsid) {
   if (clsid == clsid_) return;
   clsid_ = clsid;

@@ -22,6 +22,9 @@ class PropertySetStream {
   // STG_E_DOCFILECORRUPT (from the sections) for malformed contents.
   static HRESULT Parse(const std::vector<uint8_t>& bytes, PropertySetStream& out);
   static PropertySetStream Create(const CLSID& clsid);
+  // A copy whose section `skip` (when there is one) is left empty, for a
+  // caller that replaces it: that section is not copied.
+  PropertySetStream CopyWithout(int skip) const;
 
   // `forceRelayout` rewrites every section from the model (for tests and
   // the fuzzer; the result must read back the same).

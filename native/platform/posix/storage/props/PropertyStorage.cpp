@@ -278,7 +278,7 @@ HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropi
 
 HRESULT PropertyStorage::Flush() {
   auto lock = context_->IoLock();
-  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Section(), &set_.clsid);
+  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Writable(), &set_.clsid);
   if (SUCCEEDED(hr)) dirty_ = false;
   return hr;
 }
