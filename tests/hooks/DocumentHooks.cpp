@@ -41,6 +41,34 @@ jlong FileTimeValue(const FILETIME& ft) {
   return static_cast<jlong>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
+// The summary's last-save time written as the exact ticks given; null when
+// done, else the failing HRESULT as text.
+jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
+  IStorage* storage = nullptr;
+  HRESULT hr = StgOpenStorage(JavaChars(env, path).Text().c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                              nullptr, 0, &storage);
+  IPropertySetStorage* sets = nullptr;
+  IPropertyStorage* summary = nullptr;
+  if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+  if (SUCCEEDED(hr)) hr = sets->Open(FMTID_SummaryInformation, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &summary);
+  if (SUCCEEDED(hr)) {
+    const unsigned long long ticks = std::stoull(Text(env, value));
+    PROPSPEC spec{};
+    spec.ulKind = PRSPEC_PROPID;
+    spec.propid = PIDSI_LASTSAVE_DTM;
+    PROPVARIANT time{};
+    time.vt = VT_FILETIME;
+    time.filetime.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.filetime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    hr = summary->WriteMultiple(1, &spec, &time, 4096);
+    if (SUCCEEDED(hr)) hr = summary->Commit(STGC_DEFAULT);
+  }
+  if (summary != nullptr) summary->Release();
+  if (sets != nullptr) sets->Release();
+  if (storage != nullptr) storage->Release();
+  return SUCCEEDED(hr) ? nullptr : NewJavaString(env, std::to_wstring(static_cast<unsigned long>(hr)));
+}
+
 }  // namespace
 
 extern "C" {
@@ -91,6 +119,7 @@ JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value,
 // typed access's millisecond precision, as other producers write it.
 JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
                                         jstring value) {
+  if (op == 5) return WriteSaveTicks(env, path, value);
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
     DocfileProperties document(OpenStorage(env, path, write ? (STGM_READWRITE | STGM_SHARE_EXCLUSIVE)
                                                             : (STGM_READ | STGM_SHARE_DENY_WRITE)));
@@ -118,30 +147,6 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
         return nullptr;
       }
       case 4: document.RemoveProperty(key); return nullptr;
-      case 5: {
-        IStorage* storage = OpenStorage(env, path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
-        IPropertySetStorage* sets = nullptr;
-        IPropertyStorage* summary = nullptr;
-        HRESULT hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-        if (SUCCEEDED(hr)) hr = sets->Open(FMTID_SummaryInformation, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &summary);
-        if (SUCCEEDED(hr)) {
-          const unsigned long long ticks = std::stoull(Text(env, value));
-          PROPSPEC spec{};
-          spec.ulKind = PRSPEC_PROPID;
-          spec.propid = PIDSI_LASTSAVE_DTM;
-          PROPVARIANT time{};
-          time.vt = VT_FILETIME;
-          time.filetime.dwLowDateTime = static_cast<DWORD>(ticks);
-          time.filetime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-          hr = summary->WriteMultiple(1, &spec, &time, 4096);
-          if (SUCCEEDED(hr)) hr = summary->Commit(STGC_DEFAULT);
-        }
-        if (summary != nullptr) summary->Release();
-        if (sets != nullptr) sets->Release();
-        storage->Release();
-        if (FAILED(hr)) throw HResultException(hr);
-        return nullptr;
-      }
       default: return nullptr;
     }
   });

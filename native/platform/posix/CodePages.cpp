@@ -86,7 +86,7 @@ bool Is1252Hole(unsigned v) { return v == 0x81 || v == 0x8D || v == 0x8F || v ==
 std::string NormalizedCharset(const char* name) {
   std::string out;
   for (const char* p = name; *p; ++p)
-    if (*p != '-' && *p != '_') out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(*p))));
+    if (*p != '-' && *p != '_') out.push_back(*p >= 'a' && *p <= 'z' ? static_cast<char>(*p - 'a' + 'A') : *p);
   return out;
 }
 
