@@ -38,4 +38,6 @@
 #  include "posix/StringApi.h"
 #  include "posix/FileApi.h"
 #  include "posix/kernel/Mutex.h"
+#  include "posix/shell/ShellApi.h"
+#  include "posix/rpc/RpcApi.h"
 #endif

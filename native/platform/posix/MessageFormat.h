@@ -36,7 +36,6 @@
 #include "WinTypes.h"
 
 typedef uintptr_t ULONG_PTR;
-typedef uintptr_t DWORD_PTR;
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u

@@ -35,6 +35,7 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef size_t SIZE_T;
+typedef uintptr_t DWORD_PTR;
 
 #ifndef TRUE
 #  define TRUE 1
