@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libssl-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
+  pkg-config libglib2.0-dev dbus-daemon shared-mime-info
   wine wine32:i386
 )
 
