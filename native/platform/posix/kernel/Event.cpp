@@ -60,11 +60,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
       return Register(std::make_unique<PrivateEventStorage>(bManualReset != FALSE, bInitialState != FALSE),
                       EVENT_ALL_ACCESS);
     std::string name;
-    const DWORD refused = ObjectNameOf(lpName, &name);
-    if (refused != ERROR_SUCCESS) {
-      SetLastError(refused);
-      return nullptr;
-    }
+    if (!ObjectNameOf(lpName, &name)) return nullptr;
     bool created = false;
     auto storage = OpenNamedEvent(name, NamedEventOpen::CreateOrOpen, bManualReset != FALSE, bInitialState != FALSE,
                                   &created);
@@ -82,11 +78,7 @@ HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
       return nullptr;
     }
     std::string name;
-    const DWORD refused = ObjectNameOf(lpName, &name);
-    if (refused != ERROR_SUCCESS) {
-      SetLastError(refused);
-      return nullptr;
-    }
+    if (!ObjectNameOf(lpName, &name)) return nullptr;
     bool created = false;
     auto storage = OpenNamedEvent(name, NamedEventOpen::OpenExisting, false, false, &created);
     return Register(std::move(storage), GrantedAccess(dwDesiredAccess, kEventMapping));

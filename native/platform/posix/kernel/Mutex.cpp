@@ -157,7 +157,8 @@ std::unique_ptr<MutexStorage> OpenNamedMutex(const std::string& utf8Name, Shared
   return storage;
 }
 
-// Mutexes' reading of the generic rights, as Windows maps them.
+// Mutexes' reading of the generic rights, as Windows maps them (bit 0, here
+// MUTEX_MODIFY_STATE, is the kernel's query right).
 constexpr GenericMapping kMutexMapping{STANDARD_RIGHTS_READ | MUTEX_MODIFY_STATE, STANDARD_RIGHTS_WRITE,
                                        STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, MUTEX_ALL_ACCESS};
 
@@ -171,14 +172,6 @@ HANDLE RegisterMutex(std::unique_ptr<MutexStorage> storage, DWORD access, bool r
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   }
   return handle;
-}
-
-// A refused name sets the last error; otherwise `utf8Name` is filled.
-bool NameOf(LPCWSTR name, std::string* utf8Name) {
-  const DWORD refused = ObjectNameOf(name, utf8Name);
-  if (refused == ERROR_SUCCESS) return true;
-  SetLastError(refused);
-  return false;
 }
 
 }  // namespace
@@ -200,7 +193,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
       storage = std::move(own);
     } else {
       std::string name;
-      if (!NameOf(lpName, &name)) return nullptr;
+      if (!ObjectNameOf(lpName, &name)) return nullptr;
       storage = OpenNamedMutex(name, SharedPageOpen::CreateOrOpen, bInitialOwner != FALSE, &created);
       if (!storage) return nullptr;
     }
@@ -222,7 +215,7 @@ HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
       return nullptr;
     }
     std::string name;
-    if (!NameOf(lpName, &name)) return nullptr;
+    if (!ObjectNameOf(lpName, &name)) return nullptr;
     bool created = false;
     auto storage = OpenNamedMutex(name, SharedPageOpen::OpenExisting, false, &created);
     if (!storage) return nullptr;

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -21,7 +20,7 @@ namespace quorvane {
 namespace posix {
 namespace {
 
-// Longest "<kind>.<name>" kept readable; NAME_MAX is 255.
+// Longest "object.<name>" kept readable; NAME_MAX is 255.
 constexpr size_t kMaxReadableFileName = 200;
 
 bool IsPrivateDirectory(const std::string& path) {
@@ -56,6 +55,18 @@ uint64_t Fnv1a64(const std::string& bytes, uint64_t hash) {
   return hash;
 }
 
+DWORD NameError(std::wstring_view name) {
+  if (name.size() > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  for (std::wstring_view prefix : {std::wstring_view(L"Global\\"), std::wstring_view(L"Local\\")}) {
+    if (name.substr(0, prefix.size()) == prefix) {
+      name.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  if (name.find(L'\\') != std::wstring_view::npos) return ERROR_PATH_NOT_FOUND;
+  return name.empty() ? ERROR_INVALID_NAME : ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::string UserObjectDirectory() {
@@ -77,19 +88,16 @@ std::string Utf8FromWideText(const WCHAR* text) {
   return out;
 }
 
-DWORD ObjectNameOf(LPCWSTR name, std::string* utf8Name) {
-  if (std::wcslen(name) > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-  std::wstring_view rest(name);
-  for (std::wstring_view prefix : {std::wstring_view(L"Global\\"), std::wstring_view(L"Local\\")}) {
-    if (rest.substr(0, prefix.size()) == prefix) {
-      rest.remove_prefix(prefix.size());
-      break;
-    }
+bool ObjectNameOf(LPCWSTR name, std::string* utf8Name) {
+  const std::wstring_view whole(name);
+  const DWORD error = NameError(whole);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return false;
   }
-  if (rest.find(L'\\') != std::wstring_view::npos) return ERROR_PATH_NOT_FOUND;
-  if (rest.empty()) return ERROR_INVALID_NAME;
-  *utf8Name = Utf8FromWideText(std::wstring(rest).c_str());
-  return ERROR_SUCCESS;
+  const size_t prefix = whole.find(L'\\') + 1;  // 0 without a prefix
+  *utf8Name = Utf8FromWideText(name + prefix);
+  return true;
 }
 
 std::string ObjectFileName(const std::string& utf8Name) {

@@ -28,12 +28,12 @@ std::string Utf8FromWideText(const WCHAR* text);
 
 // The name, as UTF-8, that `name` gives an object in the per-user namespace:
 // a "Global\" or "Local\" prefix (case-sensitive, like every name) is
-// removed, since both stand for that one namespace. Answers ERROR_SUCCESS or
-// Windows' error for a name it refuses: ERROR_FILENAME_EXCED_RANGE beyond
-// MAX_PATH characters; ERROR_PATH_NOT_FOUND for any other backslash, which
-// Windows reads as a path through namespace directories that do not exist;
-// ERROR_INVALID_NAME for a prefix with nothing after it.
-DWORD ObjectNameOf(LPCWSTR name, std::string* utf8Name);
+// removed, since both stand for that one namespace. False, with Windows'
+// error as the last error, for a name it refuses: ERROR_FILENAME_EXCED_RANGE
+// beyond MAX_PATH characters; ERROR_PATH_NOT_FOUND for any other backslash,
+// which Windows reads as a path through namespace directories that do not
+// exist; ERROR_INVALID_NAME for a prefix with nothing after it.
+bool ObjectNameOf(LPCWSTR name, std::string* utf8Name);
 
 // The file of object `utf8Name` in the directory. Every kind of object uses
 // the same file name, so that a name taken by an event is taken for a mutex
