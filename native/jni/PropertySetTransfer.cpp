@@ -10,6 +10,13 @@ namespace jni {
 
 const WCHAR* const DeletionMarker = L"##DEL##";
 
+// The Java object's keys and their text values, in enumeration order; a
+// value that is not a String (put() of another object) reads as null.
+struct JavaEntries {
+  NameList keys;
+  std::vector<TextHandle> values;
+};
+
 namespace {
 
 // FormatFileTime's text needs 20 characters; callers give it 25.
@@ -42,16 +49,14 @@ class EntryName {
   LPOLESTR name;
 };
 
-// The Java object's keys whose value is the given text, in enumeration order.
-std::vector<std::wstring> KeysWithValue(PropertiesWrapper& properties, const std::wstring& value) {
-  std::vector<std::wstring> keys;
-  const NameList names = properties.GetPropertyNames();
-  for (const std::wstring& name : *names) {
-    const TextHandle text = properties.GetProperty(name);
-    if (text && *text == value) keys.push_back(name);
-  }
-  return keys;
+JavaEntries ReadEntries(PropertiesWrapper& properties) {
+  JavaEntries entries{properties.GetPropertyNames(), {}};
+  entries.values.reserve(entries.keys->size());
+  for (const std::wstring& name : *entries.keys) entries.values.push_back(properties.GetProperty(name));
+  return entries;
 }
+
+bool IsDeletionMarker(const TextHandle& value) { return value && *value == DeletionMarker; }
 
 // The text in the system ANSI code page, terminator included, into value.
 void NarrowInto(NarrowTextValue& value, const std::wstring& text) {
@@ -108,27 +113,33 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
   if (seen == 0) throw HResultException(S_FALSE);
 }
 
-void PropertySet::DeleteMarked(PropertiesWrapper& source) {
-  const std::vector<std::wstring> marked = KeysWithValue(source, DeletionMarker);
+void PropertySet::DeleteMarked(PropertiesWrapper& source) { DeleteMarked(source, ReadEntries(source)); }
+
+void PropertySet::DeleteMarked(PropertiesWrapper& source, const JavaEntries& entries) {
+  std::vector<const std::wstring*> marked;
+  for (size_t i = 0; i < entries.values.size(); ++i)
+    if (IsDeletionMarker(entries.values[i])) marked.push_back(&(*entries.keys)[i]);
   if (marked.empty()) return;
   std::vector<PropertyName> names(marked.size());
-  for (size_t i = 0; i < marked.size(); ++i) names[i].SetName(marked[i].c_str());
+  for (size_t i = 0; i < marked.size(); ++i) names[i].SetName(marked[i]->c_str());
   ThrowIfFailed(properties->DeleteMultiple(static_cast<ULONG>(names.size()), names.data()));
-  for (const std::wstring& key : marked) source.RemoveProperty(key);
+  for (const std::wstring* key : marked) source.RemoveProperty(*key);
 }
 
 void PropertySet::WriteFrom(PropertiesWrapper& source) {
-  DeleteMarked(source);
+  // One read of the Java object serves the deletions and the write: what
+  // remains after the deletions is every key not marked.
+  const JavaEntries entries = ReadEntries(source);
+  DeleteMarked(source, entries);
   if (IsUnicode()) ConvertToAnsi();
-  const NameList keys = source.GetPropertyNames();
-  std::vector<PropertyName> names(keys->size());
-  std::vector<NarrowTextValue> values(keys->size());
+  const size_t keys = entries.keys->size();
+  std::vector<PropertyName> names(keys);
+  std::vector<NarrowTextValue> values(keys);
   ULONG count = 0;
-  for (const std::wstring& key : *keys) {
-    // A value that is not a String (put() of another object) reads as null.
-    const TextHandle text = source.GetProperty(key);
-    if (!text) continue;
-    names[count].SetName(key.c_str());
+  for (size_t i = 0; i < keys; ++i) {
+    const TextHandle& text = entries.values[i];
+    if (!text || IsDeletionMarker(text)) continue;
+    names[count].SetName((*entries.keys)[i].c_str());
     NarrowInto(values[count], *text);
     ++count;
   }
@@ -147,18 +158,13 @@ void CopySummaryToUser(PropertySet& summary, PropertySet& user, PropertiesWrappe
   ThrowIfFailed(summary.Properties()->ReadMultiple(static_cast<ULONG>(count), names.data(), values.data()));
 
   // The same keys, in the same order, now naming the user-defined targets.
-  // A key without a usable target name is dropped from the write, its value
-  // moved to the end so the whole array is still freed.
-  size_t kept = 0;
+  // All of them go to the write: a missing or empty target name is the
+  // platform's to refuse, and then nothing is written.
   for (size_t i = 0; i < count; ++i) {
     const TextHandle target = mapping.GetProperty((*keys)[i]);
-    if (!target || target->empty()) continue;
-    names[kept].SetName(target->c_str());
-    if (kept != i) std::swap(values[kept], values[i]);
-    ++kept;
+    names[i].SetName(target ? target->c_str() : nullptr);
   }
-  if (kept > 0)
-    ThrowIfFailed(user.Properties()->WriteMultiple(static_cast<ULONG>(kept), names.data(), values.data(), MinimumId));
+  ThrowIfFailed(user.Properties()->WriteMultiple(static_cast<ULONG>(count), names.data(), values.data(), MinimumId));
 }
 
 }  // namespace jni

@@ -25,7 +25,8 @@ PROPID SummaryPropertyId(const std::wstring& name);
 // mapping: summary PIDSI names -> user-defined names. Reads the named
 // summary properties with one ReadMultiple (a missing one is VT_EMPTY) and
 // writes them, types unchanged, under the user-defined names with one
-// WriteMultiple. Keys whose value is not a non-empty text are skipped.
+// WriteMultiple. A key whose value is not a non-empty text fails the write
+// (STG_E_INVALIDPARAMETER) and nothing is copied.
 void CopySummaryToUser(PropertySet& summary, PropertySet& user, PropertiesWrapper& mapping);
 
 }  // namespace jni

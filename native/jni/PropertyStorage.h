@@ -17,6 +17,7 @@ namespace quorvane {
 namespace jni {
 
 class PropertiesWrapper;
+struct JavaEntries;
 
 // The lowest id the storage may give a new named property.
 const PROPID MinimumId = 4096;
@@ -158,6 +159,8 @@ class PropertySet {
 
  private:
   void Create();
+  // DeleteMarked over the keys and values already read from the object.
+  void DeleteMarked(PropertiesWrapper& properties, const JavaEntries& entries);
 
   DocumentStorage* storage;
   IPropertyStorage* properties = nullptr;

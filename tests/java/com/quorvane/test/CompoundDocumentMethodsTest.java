@@ -3,6 +3,7 @@ package com.quorvane.test;
 import static com.quorvane.test.DocumentFixtures.copy;
 import static com.quorvane.test.DocumentFixtures.poiCustom;
 import static com.quorvane.test.DocumentFixtures.poiSummary;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
@@ -128,6 +129,24 @@ class CompoundDocumentMethodsTest {
         assertEquals(poi.getTitle(), custom.get("Heading"));
         assertEquals(1, Win32Impl.copySummaryPropertiesToUserProperties(copy(temp, "MultipleStorage.cfs"), mapping),
                 "no summary set");
+    }
+
+    @Test
+    void aSummaryCopyToAnEmptyUserNameIsRefusedAndCopiesNothing() throws Exception {
+        String path = copy(temp, "report.xls");
+        Properties mapping = props("PIDSI_AUTHOR", "Writer", "PIDSI_TITLE", "");
+        assertEquals(0x80030057, Win32Impl.copySummaryPropertiesToUserProperties(path, mapping),
+                "STG_E_INVALIDPARAMETER");
+        assertEquals(Map.of(), poiCustom(path));
+    }
+
+    @Test
+    void aWriteThatWouldGrowTheSetPastTheStreamLimitFailsAndLeavesTheDocumentAlone() throws Exception {
+        String path = copy(temp, "2custom.doc");
+        byte[] before = Files.readAllBytes(Path.of(path));
+        Properties p = props("prop1", "changed", "Big", "x".repeat(1 << 20));
+        assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, p), "STG_E_MEDIUMFULL");
+        assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
     }
 
     @Test
