@@ -12,6 +12,9 @@
 #  include <propidl.h>
 #  include <strsafe.h>
 #  include <psapi.h>
+#  include <shellapi.h>
+#  include <shlobj.h>
+#  include <rpc.h>
 // wingdi's GetObject macro would rename our field accessor; call GetObjectW by name.
 #  undef GetObject
 #else

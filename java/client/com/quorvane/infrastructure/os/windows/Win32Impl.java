@@ -70,4 +70,27 @@ public final class Win32Impl {
 
     /** Writes {@code properties} as user-defined text properties; the value "##DEL##" deletes one. */
     public static native int setCompoundDocumentUserProperties(String fileName, java.util.Properties properties);
+
+    // Shell services. Record objects are any objects with the fields of the
+    // Windows record (NOTIFYICONDATAW, SHFILEINFOW, SHFILEOPSTRUCTW, GUID),
+    // matched by name and type; text arrays hold UTF-16 units.
+
+    /** Adds, modifies or deletes a notification-area icon; {@code data} may be null. */
+    public static native boolean ShellNotifyIcon(int message, Object data);
+
+    /** Fills {@code fileInfo} (szDisplayName of 260 chars, szTypeName of 80), even when the call fails. */
+    public static native int SHGetFileInfo(String path, int fileAttributes, Object fileInfo, int fileInfoSize,
+            int flags);
+
+    /** Display name, type name and small icon of a special folder (CSIDL); false leaves {@code fileInfo} alone. */
+    public static native boolean GetSpecialFolderInfo(int folder, Object fileInfo);
+
+    /** The path of a special folder (CSIDL, CSIDL_FLAG_CREATE may be or-ed in); null when it has none. */
+    public static native String getSpecialFolderPath(int folder);
+
+    /** pFrom and pTo are lists: names separated by "\0" and ended by one; -1 for a null object. */
+    public static native int SHFileOperation(Object operation);
+
+    /** A new UUID into {@code guid} (Data1..Data3 as ints, Data4 of 8 bytes); 0 for success. */
+    public static native int UuidCreate(Object guid);
 }
