@@ -1,0 +1,228 @@
+// SHFileOperationW on Linux: copy, move, rename and delete named items, with
+// wildcards in the last component, the freedesktop trash for FOF_ALLOWUNDO,
+// and the shell's result codes.
+//
+// There is no UI, so every question the shell would ask gets the answer that
+// loses nothing:
+// - a target that exists (without FOF_NOCONFIRMATION or
+//   FOF_RENAMEONCOLLISION) is left as it is and its source skipped; the other
+//   items go on, fAnyOperationsAborted is TRUE and the result ERROR_CANCELLED
+//   (the code of a user's "No"); FOF_RENAMEONCOLLISION wins over
+//   FOF_NOCONFIRMATION;
+// - a missing destination folder is created (asked only without
+//   FOF_NOCONFIRMMKDIR; making a folder loses nothing);
+// - an item the trash cannot take (FOF_ALLOWUNDO on a file system without a
+//   reachable trash) is not deleted for good: it stays, and the operation
+//   ends as cancelled.
+// Every name is checked before anything is touched: a malformed list, a
+// missing source (ERROR_FILE_NOT_FOUND, as Windows Vista and later answer,
+// not the older 0x402), a root folder, a target inside its own source or the
+// same file as its source fail the whole call and change nothing. A
+// wildcard that matches nothing is not an error. Deleting a folder ignores
+// FOF_NORECURSION when it goes to the trash, as a whole.
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "../ErrnoMapping.h"
+#include "FileOperation.h"
+
+namespace fo = quorvane::posix::fileop;
+
+namespace {
+
+struct Item {
+  std::string source;
+  std::string target;  // empty for FO_DELETE
+  bool copyOfItself = false;
+};
+
+std::string RealPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// The real path of the nearest existing folder at or above `path`.
+std::string ExistingAncestor(std::string path) {
+  for (int depth = 0; depth < 4096; ++depth) {
+    const std::string real = RealPath(path);
+    if (!real.empty()) return real;
+    const std::string parent = fo::ParentOf(path);
+    if (parent == path) break;
+    path = parent;
+  }
+  return RealPath(".");
+}
+
+bool IsBadName(const std::string& path) {
+  const std::string name = fo::NameOf(path);
+  return name.empty() || name == "." || name == "..";
+}
+
+bool IsRoot(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  return RealPath(path) == "/";
+}
+
+// The items a source name stands for: itself, or the matches of its wildcard.
+DWORD ExpandSource(const std::string& name, bool filesOnly, std::vector<std::string>* matches) {
+  const std::string folder = fo::ParentOf(name);
+  if (folder.find_first_of("*?") != std::string::npos) return DE_INVALIDFILES;
+  if (!fo::HasWildcard(name)) {
+    if (IsBadName(name) && !IsRoot(name)) return DE_INVALIDFILES;
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0) return quorvane::posix::Win32ErrorFromErrno(errno);
+    matches->push_back(name);
+    return 0;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return ERROR_PATH_NOT_FOUND;
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string child = entry->d_name;
+    if (child == "." || child == ".." || !fo::MatchesWildcard(fo::NameOf(name), child)) continue;
+    const std::string path = folder == "." && name.find('/') == std::string::npos ? child : fo::JoinPath(folder, child);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || (filesOnly && S_ISDIR(st.st_mode))) continue;
+    found.push_back(path);
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end());
+  matches->insert(matches->end(), found.begin(), found.end());
+  return 0;
+}
+
+// Where `source` goes for the destination name `dest`: into it when it is a
+// folder (or must become one for several items), else to that very name.
+DWORD ResolveTarget(const std::string& dest, const std::string& source, bool many, std::string* target) {
+  struct stat st;
+  const bool exists = ::stat(dest.c_str(), &st) == 0;
+  if (!(exists && S_ISDIR(st.st_mode)) && IsBadName(dest)) return DE_INVALIDFILES;
+  if (exists && S_ISDIR(st.st_mode)) {
+    *target = fo::JoinPath(dest, fo::NameOf(source));
+  } else if (many || dest.back() == '/') {
+    if (exists) return DE_FLDDESTISFILE;
+    *target = fo::JoinPath(fo::TrimSlashes(dest), fo::NameOf(source));
+  } else {
+    *target = dest;
+  }
+  return 0;
+}
+
+// Same-file and subtree checks of one copy, move or rename.
+DWORD CheckTarget(UINT func, FILEOP_FLAGS flags, Item* item) {
+  struct stat from, to;
+  if (::lstat(item->source.c_str(), &from) != 0) return ERROR_FILE_NOT_FOUND;
+  if (::lstat(item->target.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino) {
+    if (func != FO_COPY || !(flags & FOF_RENAMEONCOLLISION)) return DE_SAMEFILE;
+    item->copyOfItself = true;
+  }
+  if (S_ISDIR(from.st_mode)) {
+    const std::string source = RealPath(item->source);
+    const std::string parent = ExistingAncestor(fo::ParentOf(item->target));
+    if (parent == source || parent.compare(0, source.size() + 1, source + "/") == 0) return DE_DESTSUBTREE;
+  }
+  return 0;
+}
+
+// Every item of the call, or the code that fails it before anything is done.
+DWORD Plan(const SHFILEOPSTRUCTW& op, std::vector<Item>* items) {
+  const UINT func = op.wFunc;
+  const FILEOP_FLAGS flags = op.fFlags;
+  std::vector<std::string> from, to;
+  if (!fo::ReadNameList(op.pFrom, false, &from)) return DE_INVALIDFILES;
+  if (func != FO_DELETE) {
+    if (!fo::ReadNameList(op.pTo, false, &to)) return DE_INVALIDFILES;
+    const bool multi = (flags & FOF_MULTIDESTFILES) && func != FO_RENAME;
+    if (func == FO_RENAME && from.size() > 1) return DE_MANYSRC1DEST;
+    if (multi && to.size() < from.size()) return DE_MANYSRC1DEST;
+    if (to.size() > from.size() || (!multi && to.size() > 1)) return DE_MANYDEST;
+  }
+  for (size_t i = 0; i < from.size(); ++i) {
+    if (func == FO_RENAME && fo::HasWildcard(from[i])) return DE_INVALIDFILES;
+    std::vector<std::string> matches;
+    if (DWORD error = ExpandSource(from[i], (flags & FOF_FILESONLY) != 0, &matches)) return error;
+    const bool many = fo::HasWildcard(from[i]) || (!(flags & FOF_MULTIDESTFILES) && from.size() > 1);
+    for (const auto& source : matches) {
+      Item item{source, std::string()};
+      if (func != FO_COPY && IsRoot(source)) return DE_ROOTDIR;
+      if (func == FO_RENAME) {
+        item.target = to[0].find('/') == std::string::npos ? fo::JoinPath(fo::ParentOf(source), to[0]) : to[0];
+        if (IsBadName(item.target)) return DE_INVALIDFILES;
+        if (RealPath(fo::ParentOf(item.target)) != RealPath(fo::ParentOf(source))) return DE_DIFFDIR;
+      } else if (func != FO_DELETE) {
+        const std::string& dest = (flags & FOF_MULTIDESTFILES) ? to[i] : to[0];
+        if (DWORD error = ResolveTarget(dest, source, many, &item.target)) return error;
+      }
+      if (func != FO_DELETE) {
+        if (DWORD error = CheckTarget(func, flags, &item)) return error;
+      }
+      items->push_back(item);
+    }
+  }
+  return 0;
+}
+
+DWORD MakeFolders(const std::string& path) {
+  struct stat st;
+  if (path.empty() || path == "." || path == "/" || ::stat(path.c_str(), &st) == 0) return 0;
+  if (DWORD error = MakeFolders(fo::ParentOf(path))) return error;
+  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return 0;
+  return quorvane::posix::Win32ErrorFromErrno(errno);
+}
+
+DWORD Delete(const Item& item, FILEOP_FLAGS flags, bool* aborted) {
+  if (!(flags & FOF_ALLOWUNDO)) return fo::RemoveTree(item.source, !(flags & FOF_NORECURSION));
+  const DWORD error = fo::TrashItem(item.source);
+  if (error == ERROR_NOT_SUPPORTED) {
+    *aborted = true;  // not deleted for good without asking
+    return 0;
+  }
+  return error;
+}
+
+DWORD Transfer(Item item, UINT func, FILEOP_FLAGS flags, bool* aborted) {
+  fo::Collision collision = fo::Collision::kSkip;
+  struct stat st;
+  if (item.copyOfItself) {
+    const std::string folder = fo::ParentOf(item.target);
+    item.target = fo::JoinPath(folder, fo::CollisionName(folder, fo::NameOf(item.source), true));
+  } else if (::lstat(item.target.c_str(), &st) == 0 && item.target != item.source) {
+    if (flags & FOF_RENAMEONCOLLISION) {
+      const std::string folder = fo::ParentOf(item.target);
+      item.target = fo::JoinPath(folder, fo::CollisionName(folder, fo::NameOf(item.target), false));
+    } else if (flags & FOF_NOCONFIRMATION) {
+      collision = fo::Collision::kOverwrite;
+    }
+  }
+  if (item.target == item.source) return 0;
+  if (DWORD error = MakeFolders(fo::ParentOf(item.target))) return error;
+  if (func == FO_COPY) return fo::CopyTree(item.source, item.target, !(flags & FOF_NORECURSION), collision, aborted);
+  return fo::MoveTree(item.source, item.target, collision, aborted);
+}
+
+}  // namespace
+
+int SHFileOperationW(LPSHFILEOPSTRUCTW lpFileOp) {
+  if (lpFileOp == nullptr) return ERROR_INVALID_PARAMETER;
+  lpFileOp->fAnyOperationsAborted = FALSE;
+  lpFileOp->hNameMappings = nullptr;
+  const UINT func = lpFileOp->wFunc;
+  if (func < FO_MOVE || func > FO_RENAME) return ERROR_INVALID_PARAMETER;
+  std::vector<Item> items;
+  if (DWORD error = Plan(*lpFileOp, &items)) return static_cast<int>(error);
+  bool aborted = false;
+  DWORD error = 0;
+  for (const auto& item : items) {
+    error = func == FO_DELETE ? Delete(item, lpFileOp->fFlags, &aborted) : Transfer(item, func, lpFileOp->fFlags, &aborted);
+    if (error != 0) break;
+  }
+  lpFileOp->fAnyOperationsAborted = aborted ? TRUE : FALSE;
+  if (error != 0) return static_cast<int>(error);
+  return aborted ? static_cast<int>(ERROR_CANCELLED) : 0;
+}

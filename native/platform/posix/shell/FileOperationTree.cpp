@@ -1,0 +1,260 @@
+// The disk work of SHFileOperationW: copying, moving and removing trees, and
+// the freedesktop trash.
+//
+// A file is copied to a temporary name beside its target and renamed into
+// place, so a failed copy never leaves half a file under the target's name
+// and an overwrite replaces the old file in one step. Removal walks folders
+// by descriptor (openat with O_NOFOLLOW), so a link met on the way is removed
+// as a link and its target is never reached.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "../ErrnoMapping.h"
+#include "../kernel/UniqueFd.h"
+#include "FileOperation.h"
+
+namespace quorvane {
+namespace posix {
+namespace fileop {
+namespace {
+
+DWORD LastErrno() { return Win32ErrorFromErrno(errno); }
+
+bool Exists(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
+
+// A hidden name beside `target` that nothing uses yet.
+std::string TempName(const std::string& target) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  for (;;) {
+    const std::string candidate =
+        JoinPath(ParentOf(target), "." + NameOf(target) + ".qv-" + std::to_string(random() % 1000000));
+    struct stat st;
+    if (!Exists(candidate, &st)) return candidate;
+  }
+}
+
+// Puts `temp` in place of `target`: replacing it only when asked to.
+DWORD Commit(const std::string& temp, const std::string& target, bool replace) {
+  if (replace) {
+    if (::rename(temp.c_str(), target.c_str()) == 0) return 0;
+  } else {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    // File systems without RENAME_NOREPLACE: link(2) refuses an existing name too.
+    if (errno == EINVAL && ::link(temp.c_str(), target.c_str()) == 0) {
+      ::unlink(temp.c_str());
+      return 0;
+    }
+  }
+  const DWORD error = LastErrno();
+  ::unlink(temp.c_str());
+  return error;
+}
+
+DWORD CopyData(int in, int out) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got == 0) return 0;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return LastErrno();
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out, buffer + done, got - done);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return LastErrno();
+      }
+      done += put;
+    }
+  }
+}
+
+DWORD CopyFile(const std::string& from, const struct stat& st, const std::string& temp) {
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in.Valid()) return LastErrno();
+  UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!out.Valid()) return LastErrno();
+  DWORD error = CopyData(in.Get(), out.Get());
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (error == 0 && (::fchmod(out.Get(), st.st_mode & 07777) != 0 || ::futimens(out.Get(), times) != 0))
+    error = LastErrno();
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+// One non-folder item to a temporary name; `skipped` for kinds not copied.
+DWORD CopyLeaf(const std::string& from, const struct stat& st, const std::string& temp, bool* skipped) {
+  *skipped = false;
+  if (S_ISREG(st.st_mode)) return CopyFile(from, st, temp);
+  if (S_ISLNK(st.st_mode)) {
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t length = ::readlink(from.c_str(), &target[0], target.size());
+    if (length < 0 || static_cast<size_t>(length) >= target.size()) return length < 0 ? LastErrno() : ERROR_GEN_FAILURE;
+    target.resize(static_cast<size_t>(length));
+    return ::symlink(target.c_str(), temp.c_str()) == 0 ? 0 : LastErrno();
+  }
+  if (S_ISFIFO(st.st_mode)) return ::mkfifo(temp.c_str(), st.st_mode & 07777) == 0 ? 0 : LastErrno();
+  *skipped = true;  // sockets and devices hold no data a copy could carry
+  return 0;
+}
+
+DWORD CopyFolder(const std::string& from, const struct stat& st, const std::string& to, bool exists, bool recurse,
+                 Collision collision, bool* aborted) {
+  if (!exists && ::mkdir(to.c_str(), 0700) != 0) return LastErrno();
+  DIR* dir = ::opendir(from.c_str());
+  if (dir == nullptr) return LastErrno();
+  DWORD error = 0;
+  while (error == 0) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno == 0 ? 0 : LastErrno();
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat child;
+    if (!Exists(JoinPath(from, name), &child)) continue;  // gone meanwhile
+    if (S_ISDIR(child.st_mode) && !recurse) continue;
+    error = CopyTree(JoinPath(from, name), JoinPath(to, name), recurse, collision, aborted);
+  }
+  ::closedir(dir);
+  if (error == 0 && !exists) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::chmod(to.c_str(), st.st_mode & 07777) != 0 || ::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
+      error = LastErrno();
+  }
+  return error;
+}
+
+DWORD RemoveAt(int dirFd, const char* name, bool recurse) {
+  struct stat st;
+  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return LastErrno();
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, name, 0) == 0 ? 0 : LastErrno();
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return LastErrno();
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const DWORD error = LastErrno();
+    ::close(fd);
+    return error;
+  }
+  DWORD error = 0;
+  while (error == 0) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno == 0 ? 0 : LastErrno();
+      break;
+    }
+    const std::string child = entry->d_name;
+    if (child == "." || child == "..") continue;
+    struct stat childStat;
+    if (::fstatat(fd, child.c_str(), &childStat, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(childStat.st_mode) && !recurse) continue;
+    error = RemoveAt(fd, child.c_str(), recurse);
+  }
+  ::closedir(dir);
+  if (error != 0) return error;
+  if (::unlinkat(dirFd, name, AT_REMOVEDIR) == 0) return 0;
+  // Without recursion a folder that keeps subfolders stays.
+  return !recurse && (errno == ENOTEMPTY || errno == EEXIST) ? 0 : LastErrno();
+}
+
+DWORD MoveFolderInto(const std::string& from, const std::string& to, bool* aborted) {
+  DIR* dir = ::opendir(from.c_str());
+  if (dir == nullptr) return LastErrno();
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  for (const auto& name : names) {
+    if (DWORD error = MoveTree(JoinPath(from, name), JoinPath(to, name), Collision::kOverwrite, aborted)) return error;
+  }
+  return ::rmdir(from.c_str()) == 0 ? 0 : LastErrno();
+}
+
+}  // namespace
+
+DWORD CopyTree(const std::string& from, const std::string& to, bool recurse, Collision collision, bool* aborted) {
+  struct stat st, existing;
+  if (!Exists(from, &st)) return LastErrno();
+  const bool exists = Exists(to, &existing);
+  if (exists) {
+    if (S_ISDIR(st.st_mode) != S_ISDIR(existing.st_mode)) return S_ISDIR(st.st_mode) ? DE_FLDDESTISFILE : DE_FILEDESTISFLD;
+    if (collision != Collision::kOverwrite) {
+      *aborted = true;
+      return 0;
+    }
+  }
+  if (S_ISDIR(st.st_mode)) return CopyFolder(from, st, to, exists, recurse, collision, aborted);
+  const std::string temp = TempName(to);
+  bool skipped;
+  if (DWORD error = CopyLeaf(from, st, temp, &skipped)) return error;
+  return skipped ? 0 : Commit(temp, to, exists);
+}
+
+DWORD RemoveTree(const std::string& path, bool recurse) {
+  const std::string parent = ParentOf(path);
+  UniqueFd dirFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd.Valid()) return LastErrno();
+  return RemoveAt(dirFd.Get(), NameOf(path).c_str(), recurse);
+}
+
+DWORD MoveTree(const std::string& from, const std::string& to, Collision collision, bool* aborted) {
+  struct stat st, existing;
+  if (!Exists(from, &st)) return LastErrno();
+  const bool exists = Exists(to, &existing);
+  if (exists) {
+    if (S_ISDIR(st.st_mode) != S_ISDIR(existing.st_mode)) return S_ISDIR(st.st_mode) ? DE_FLDDESTISFILE : DE_FILEDESTISFLD;
+    if (collision != Collision::kOverwrite) {
+      *aborted = true;
+      return 0;
+    }
+    if (S_ISDIR(st.st_mode)) return MoveFolderInto(from, to, aborted);
+    if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+  } else {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno == EINVAL) {
+      struct stat again;
+      if (!Exists(to, &again) && ::rename(from.c_str(), to.c_str()) == 0) return 0;
+    }
+  }
+  if (errno != EXDEV) return LastErrno();
+  // Another file system: copy everything, and remove the source only when
+  // the whole copy is there.
+  bool copyAborted = false;
+  if (DWORD error = CopyTree(from, to, true, collision, &copyAborted)) return error;
+  if (copyAborted) {
+    *aborted = true;
+    return 0;
+  }
+  return RemoveTree(from, true);
+}
+
+DWORD TrashItem(const std::string& path) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GError* error = nullptr;
+  const gboolean trashed = g_file_trash(file, nullptr, &error);
+  g_object_unref(file);
+  if (trashed) return 0;
+  DWORD code = ERROR_NOT_SUPPORTED;  // no trash reachable from this file system
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND)) code = ERROR_FILE_NOT_FOUND;
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED)) code = ERROR_ACCESS_DENIED;
+  g_error_free(error);
+  return code;
+}
+
+}  // namespace fileop
+}  // namespace posix
+}  // namespace quorvane

@@ -1,0 +1,241 @@
+// Shell file operations on a scratch tree: what each operation leaves on
+// disk, the collision answers, lists that must touch nothing, the trash.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "CfbTestSupport.h"
+#include "Win32Api.h"
+#include "posix/shell/FileOperation.h"
+
+namespace {
+
+using cfbtest::TempDir;
+
+// The trash lives under XDG_DATA_HOME, which GLib reads once per process:
+// point it at a scratch folder before anything runs.
+const std::string& TrashHome() {
+  // Never destroyed: the exit handler below still needs it.
+  static const std::string* home = [] {
+    char pattern[] = "/tmp/qv-trash-XXXXXX";
+    auto* path = new std::string(mkdtemp(pattern));
+    setenv("XDG_DATA_HOME", path->c_str(), 1);
+    std::atexit([] { std::system(("rm -rf '" + TrashHome() + "'").c_str()); });
+    return path;
+  }();
+  return *home;
+}
+const bool kTrashHomeSet = !TrashHome().empty();
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// "a\0b\0\0" with each name under `root` (names starting with '/' as they are).
+std::wstring List(const std::string& root, const std::vector<std::string>& names) {
+  std::wstring list;
+  for (const auto& name : names) {
+    const std::string path = name[0] == '/' ? name : root + "/" + name;
+    list += std::wstring(path.begin(), path.end()) + L'\0';
+  }
+  return list + L'\0';
+}
+
+class ShellFileOperation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* folder : {"dir", "dir/sub", "out", "out2", "keep", "keep/sub"}) mkdir(dir_.File(folder).c_str(), 0755);
+    Write(dir_.File("a.txt"), "A");
+    Write(dir_.File("b.txt"), "B");
+    Write(dir_.File("c.doc"), "C");
+    Write(dir_.File("dir/x.txt"), "X");
+    Write(dir_.File("dir/sub/y.txt"), "Y");
+    Write(dir_.File("out2/a.txt"), "old");
+    Write(dir_.File("keep/sub/z.txt"), "Z");
+    symlink("a.txt", dir_.File("link").c_str());
+  }
+
+  int Run(UINT func, FILEOP_FLAGS flags, const std::vector<std::string>& from, const std::vector<std::string>& to,
+          BOOL* aborted = nullptr) {
+    const std::wstring pFrom = List(dir_.Path(), from), pTo = List(dir_.Path(), to);
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = func;
+    op.pFrom = pFrom.c_str();
+    op.pTo = to.empty() ? nullptr : pTo.c_str();
+    op.fFlags = flags;
+    op.fAnyOperationsAborted = 77;
+    const int result = SHFileOperationW(&op);
+    if (aborted) *aborted = op.fAnyOperationsAborted;
+    return result;
+  }
+
+  // "p=text": file p holds text; "!p": nothing at p; "p->t": p is a link to t.
+  void ExpectTree(const std::vector<std::string>& expectations) {
+    for (const auto& e : expectations) {
+      struct stat st;
+      if (e[0] == '!') {
+        EXPECT_NE(lstat(dir_.File(e.substr(1)).c_str(), &st), 0) << e;
+      } else if (e.find("->") != std::string::npos) {
+        char target[256] = {};
+        ASSERT_GT(readlink(dir_.File(e.substr(0, e.find("->"))).c_str(), target, sizeof target - 1), 0) << e;
+        EXPECT_EQ(target, e.substr(e.find("->") + 2)) << e;
+      } else {
+        EXPECT_EQ(Read(dir_.File(e.substr(0, e.find('=')))), e.substr(e.find('=') + 1)) << e;
+      }
+    }
+  }
+
+  TempDir dir_;
+};
+
+struct OperationCase {
+  const char* behaviour;
+  UINT func;
+  FILEOP_FLAGS flags;
+  std::vector<std::string> from, to;
+  int result;
+  bool aborted;
+  std::vector<std::string> after;
+};
+
+const FILEOP_FLAGS kQuiet = FOF_SILENT | FOF_NOCONFIRMMKDIR;
+
+const OperationCase kCases[] = {
+    {"copy into a folder", FO_COPY, kQuiet, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "a.txt=A"}},
+    {"copy to a new name", FO_COPY, 0, {"a.txt"}, {"new.txt"}, 0, false, {"new.txt=A", "a.txt=A"}},
+    {"copy a folder tree", FO_COPY, 0, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "out/dir/sub/y.txt=Y"}},
+    {"copy without recursion skips subfolders", FO_COPY, FOF_NORECURSION, {"dir"}, {"out"}, 0, false,
+     {"out/dir/x.txt=X", "!out/dir/sub"}},
+    {"copy a link as a link", FO_COPY, 0, {"link"}, {"out"}, 0, false, {"out/link->a.txt"}},
+    {"several sources into a folder made for them", FO_COPY, 0, {"a.txt", "b.txt"}, {"made/deep"}, 0, false,
+     {"made/deep/a.txt=A", "made/deep/b.txt=B"}},
+    {"one destination per source", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"one.txt", "out/two.txt"}, 0,
+     false, {"one.txt=A", "out/two.txt=B"}},
+    {"wildcard in the last component", FO_COPY, 0, {"*.txt"}, {"out"}, 0, false,
+     {"out/a.txt=A", "out/b.txt=B", "!out/c.doc"}},
+    {"wildcard over a folder takes its subfolders", FO_COPY, 0, {"dir/*"}, {"out"}, 0, false,
+     {"out/x.txt=X", "out/sub/y.txt=Y"}},
+    {"collision without confirmation flags overwrites nothing", FO_COPY, 0, {"a.txt", "b.txt"}, {"out2"},
+     ERROR_CANCELLED, true, {"out2/a.txt=old", "out2/b.txt=B"}},
+    {"collision with no confirmation overwrites", FO_COPY, FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false,
+     {"out2/a.txt=A"}},
+    {"collision renamed", FO_COPY, FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false,
+     {"out2/a.txt=old", "out2/a (2).txt=A"}},
+    {"copy onto itself renamed", FO_COPY, FOF_RENAMEONCOLLISION, {"a.txt"}, {"."}, 0, false, {"Copy of a.txt=A"}},
+    {"copy onto itself refused", FO_COPY, 0, {"a.txt"}, {"a.txt"}, DE_SAMEFILE, false, {"a.txt=A"}},
+    {"folder into its own subtree refused", FO_COPY, 0, {"dir"}, {"dir/sub"}, DE_DESTSUBTREE, false,
+     {"!dir/sub/dir"}},
+    {"missing source touches nothing", FO_COPY, 0, {"a.txt", "missing.txt"}, {"out"}, ERROR_FILE_NOT_FOUND, false,
+     {"!out/a.txt"}},
+    {"one destination for several sources", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"out"},
+     DE_MANYSRC1DEST, false, {"!out/a.txt"}},
+    {"move a file", FO_MOVE, 0, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "!a.txt"}},
+    {"move a folder", FO_MOVE, 0, {"dir"}, {"out"}, 0, false, {"out/dir/sub/y.txt=Y", "!dir"}},
+    {"move onto an existing file skipped", FO_MOVE, 0, {"a.txt"}, {"out2"}, ERROR_CANCELLED, true,
+     {"out2/a.txt=old", "a.txt=A"}},
+    {"move merges folders with no confirmation", FO_MOVE, FOF_NOCONFIRMATION, {"dir/sub"}, {"keep"}, 0, false,
+     {"keep/sub/y.txt=Y", "keep/sub/z.txt=Z", "!dir/sub"}},
+    {"folder collision without confirmation merges nothing", FO_COPY, 0, {"dir/sub"}, {"keep"}, ERROR_CANCELLED,
+     true, {"!keep/sub/y.txt", "keep/sub/z.txt=Z"}},
+    {"rename in place", FO_RENAME, 0, {"a.txt"}, {"r.txt"}, 0, false, {"r.txt=A", "!a.txt"}},
+    {"rename to another folder refused", FO_RENAME, 0, {"a.txt"}, {"out/r.txt"}, DE_DIFFDIR, false,
+     {"a.txt=A", "!out/r.txt"}},
+    {"rename onto an existing name skipped", FO_RENAME, 0, {"a.txt"}, {"b.txt"}, ERROR_CANCELLED, true,
+     {"a.txt=A", "b.txt=B"}},
+    {"delete several", FO_DELETE, FOF_NOCONFIRMATION, {"a.txt", "b.txt"}, {}, 0, false, {"!a.txt", "!b.txt", "c.doc=C"}},
+    {"delete a folder tree", FO_DELETE, FOF_NOCONFIRMATION, {"dir"}, {}, 0, false, {"!dir"}},
+    {"delete without recursion keeps subfolders", FO_DELETE, FOF_NORECURSION, {"dir"}, {}, 0, false,
+     {"!dir/x.txt", "dir/sub/y.txt=Y"}},
+    {"delete a link, not its target", FO_DELETE, 0, {"link"}, {}, 0, false, {"!link", "a.txt=A"}},
+    {"wildcard on files only", FO_DELETE, FOF_FILESONLY, {"*"}, {}, 0, false,
+     {"!a.txt", "!c.doc", "!link", "dir/x.txt=X", "out2/a.txt=old"}},
+    {"the root refused", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, false, {}},
+    {"a wildcard folder refused", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, false, {"dir/x.txt=X"}},
+};
+
+TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTree) {
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.behaviour);
+    std::system(("rm -rf '" + dir_.Path() + "'/* '" + dir_.Path() + "'/.[!.]*").c_str());
+    SetUp();
+    BOOL aborted = 77;
+    EXPECT_EQ(Run(c.func, c.flags, c.from, c.to, &aborted), c.result);
+    EXPECT_EQ(aborted, c.aborted ? TRUE : FALSE);
+    ExpectTree(c.after);
+  }
+}
+
+TEST_F(ShellFileOperation, MalformedListsTouchNothing) {
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.fFlags = FOF_NOCONFIRMATION;
+  EXPECT_EQ(SHFileOperationW(&op), DE_INVALIDFILES);  // no list
+  const wchar_t empty[] = {0, 0};
+  op.pFrom = empty;
+  EXPECT_EQ(SHFileOperationW(&op), DE_INVALIDFILES);
+  // A real name, then no double zero within any sane length.
+  const std::string a = dir_.File("a.txt");
+  std::vector<wchar_t> endless(a.begin(), a.end());
+  endless.push_back(0);
+  while (endless.size() < (2u << 20)) endless.insert(endless.end(), {L'x', L'x', 0});
+  endless.insert(endless.end(), {0, 0});
+  op.pFrom = endless.data();
+  EXPECT_EQ(SHFileOperationW(&op), DE_INVALIDFILES);
+  ExpectTree({"a.txt=A"});
+  EXPECT_EQ(SHFileOperationW(nullptr), ERROR_INVALID_PARAMETER);
+  op.wFunc = 9;
+  EXPECT_EQ(SHFileOperationW(&op), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(ShellFileOperation, CopiesKeepModeAndTimes) {
+  chmod(dir_.File("a.txt").c_str(), 0640);
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 500}};
+  utimensat(AT_FDCWD, dir_.File("a.txt").c_str(), times, 0);
+  ASSERT_EQ(Run(FO_COPY, 0, {"a.txt"}, {"out"}), 0);
+  struct stat st;
+  ASSERT_EQ(stat(dir_.File("out/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+}
+
+// /dev/shm is another file system than /tmp on most machines: the move
+// becomes a copy and a removal.
+TEST_F(ShellFileOperation, MoveAcrossFileSystemsCopiesThenRemoves) {
+  struct stat here, shm;
+  if (stat("/dev/shm", &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no second file system";
+  char pattern[] = "/dev/shm/qv-move-XXXXXX";
+  const std::string other = mkdtemp(pattern);
+  ASSERT_EQ(Run(FO_MOVE, 0, {"dir", "link"}, {other}), 0);
+  EXPECT_EQ(Read(other + "/dir/sub/y.txt"), "Y");
+  char target[16] = {};
+  EXPECT_GT(readlink((other + "/link").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "a.txt");
+  ExpectTree({"!dir", "!link"});
+  std::system(("rm -rf '" + other + "'").c_str());
+}
+
+TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
+  ASSERT_TRUE(kTrashHomeSet);
+  ASSERT_EQ(Run(FO_DELETE, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, {"b.txt", "dir"}, {}), 0);
+  ExpectTree({"!b.txt", "!dir"});
+  const std::string trash = TrashHome() + "/Trash";
+  EXPECT_EQ(Read(trash + "/files/b.txt"), "B");
+  EXPECT_EQ(Read(trash + "/files/dir/sub/y.txt"), "Y");
+  const std::string info = Read(trash + "/info/b.txt.trashinfo");
+  EXPECT_NE(info.find("[Trash Info]"), std::string::npos);
+  EXPECT_NE(info.find("Path=" + dir_.File("b.txt")), std::string::npos) << info;
+  EXPECT_NE(info.find("DeletionDate="), std::string::npos);
+}
+
+}  // namespace
