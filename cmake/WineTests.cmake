@@ -6,6 +6,12 @@ if(NOT QV_WINE_TESTS)
   return()
 endif()
 
+# Units of tests/native that hold for the Windows build too.
+set(QV_WINE_PORTABLE_TESTS
+    DateTimeTest.cpp DocfilePropertiesTest.cpp ExceptionReportTest.cpp FileStoreTest.cpp LoggerTest.cpp
+    MessageFormatTest.cpp PlatformTextTest.cpp PropertiesTest.cpp PropsPlatformTextTest.cpp SettingsFileTest.cpp
+    StragglerDetectorTest.cpp VersionHistoryTest.cpp)
+
 if(WIN32)
   set(QV_WINE_OUT ${CMAKE_BINARY_DIR}/wine)
 
@@ -18,7 +24,29 @@ if(WIN32)
   set_target_properties(qv_load_check qv_foreign_import PROPERTIES
                         RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT} LIBRARY_OUTPUT_DIRECTORY ${QV_WINE_OUT})
   add_dependencies(qv_load_check quorvane qv_foreign_import)
-  include(WineTestPrograms OPTIONAL)
+
+  # GoogleTest from Debian's sources, built with this toolchain.
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The portable units of tests/native, and the Windows-only ones.
+  set(QV_WINE_UNIT_SOURCES ${QV_WINE_PORTABLE_TESTS})
+  list(TRANSFORM QV_WINE_UNIT_SOURCES PREPEND ${QV_ROOT}/tests/native/)
+  file(GLOB qv_windows_tests CONFIGURE_DEPENDS ${QV_ROOT}/tests/windows/*Test.cpp)
+  add_executable(qv_wine_unit_tests ${QV_WINE_UNIT_SOURCES} ${qv_windows_tests} ${QV_ROOT}/tests/windows/WineMain.cpp
+                 $<TARGET_OBJECTS:qv_win_common>)
+  qv_windows_target(qv_wine_unit_tests)
+  target_include_directories(qv_wine_unit_tests PRIVATE ${QV_ROOT}/tests/native ${QV_ROOT}/tests/windows)
+  target_compile_definitions(qv_wine_unit_tests PRIVATE QV_WINDOWS_DLL_NAME="quorvane.dll")
+  target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS})
+  target_link_options(qv_wine_unit_tests PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
+  set_target_properties(qv_wine_unit_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
+  add_dependencies(qv_wine_unit_tests quorvane qv_wine_log_writer)
+  # The logger test's second and third processes.
+  add_executable(qv_wine_log_writer ${QV_ROOT}/tests/logger/LogWriter.cpp $<TARGET_OBJECTS:qv_win_common>)
+  qv_windows_target(qv_wine_log_writer)
+  target_link_libraries(qv_wine_log_writer PRIVATE ${QV_WINDOWS_LIBS})
+  target_link_options(qv_wine_log_writer PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
+  set_target_properties(qv_wine_log_writer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
   return()
 endif()
 
@@ -54,4 +82,22 @@ qv_wine_test(wine.load_check_refuses_missing_methods qv_load_check.exe
 set_tests_properties(wine.load_check_refuses_missing_methods PROPERTIES PASS_REGULAR_EXPRESSION
                      "NOT RESOLVED: _Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod@8\n")
 
-include(WineTestRuns OPTIONAL)
+# The unit tests, one ctest test per suite (suites read from the sources).
+set(qv_unit_sources ${QV_WINE_PORTABLE_TESTS})
+list(TRANSFORM qv_unit_sources PREPEND ${QV_ROOT}/tests/native/)
+file(GLOB qv_windows_tests CONFIGURE_DEPENDS ${QV_ROOT}/tests/windows/*Test.cpp)
+set(qv_suites)
+foreach(source IN LISTS qv_unit_sources qv_windows_tests)
+  file(STRINGS ${source} qv_lines REGEX "^TEST(_F)?\\([A-Za-z0-9_]+,")
+  foreach(line IN LISTS qv_lines)
+    string(REGEX REPLACE "^TEST(_F)?\\(([A-Za-z0-9_]+),.*" "\\2" suite "${line}")
+    list(APPEND qv_suites ${suite})
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES qv_suites)
+foreach(suite IN LISTS qv_suites)
+  qv_wine_test(wine.unit.${suite} qv_wine_unit_tests.exe --gtest_filter=${suite}.*)
+  # A suite whose every test is left out on Windows or Wine runs no test: shown as skipped.
+  set_tests_properties(wine.unit.${suite} PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=Z:${QV_ROOT}"
+                       SKIP_REGULAR_EXPRESSION "\\[==========\\] Running 0 tests")
+endforeach()

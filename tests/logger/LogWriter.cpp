@@ -5,7 +5,9 @@
 //   qv_log_writer hold <mutex name>     takes the named mutex, writes "held"
 //                                        on standard output and waits to be
 //                                        killed
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +39,11 @@ int Hold(const char* name) {
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return 3;
   std::fputs("held\n", stdout);
   std::fflush(stdout);
+#ifdef _WIN32
+  for (;;) Sleep(INFINITE);
+#else
   for (;;) pause();
+#endif
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // An in-memory compound file: a map of streams (with a read-only switch and a
 // count of stream writes), and the property-set engine over it behind a
-// minimal IStorage.
+// minimal IStorage. On Windows, ole32's docfile on memory instead.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,51 @@
 #include <vector>
 
 #include "Win32Api.h"
+
+#ifdef _WIN32
+#include "SimpleModeStorage.h"
+
+namespace qvtest {
+
+// On Windows: ole32's own compound file on an HGLOBAL. `streams` lists the
+// root's elements (what the posix store keeps as streams).
+class MemoryStreamStore {
+ public:
+  MemoryStreamStore() {
+    ILockBytes* bytes = nullptr;
+    if (SUCCEEDED(CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes))) {
+      StgCreateDocfileOnILockBytes(bytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &root);
+      bytes->Release();
+    }
+  }
+  ~MemoryStreamStore() {
+    if (root) root->Release();
+  }
+  struct Elements {
+    const MemoryStreamStore* store;
+    size_t size() const {
+      IEnumSTATSTG* list = nullptr;
+      if (FAILED(store->root->EnumElements(0, nullptr, 0, &list))) return 0;
+      size_t n = 0;
+      for (STATSTG stat; list->Next(1, &stat, nullptr) == S_OK; ++n) CoTaskMemFree(stat.pwcsName);
+      list->Release();
+      return n;
+    }
+    bool empty() const { return size() == 0; }
+  };
+
+  IStorage* root = nullptr;
+  Elements streams{this};
+};
+
+// The store's root with one more reference, which a DocfileProperties takes over.
+inline IStorage* NewMemoryStorage(const std::shared_ptr<MemoryStreamStore>& store) {
+  store->root->AddRef();
+  return ForWine(store->root);
+}
+
+}  // namespace qvtest
+#else
 #include "posix/storage/StreamStore.h"
 #include "posix/storage/props/PropertySetStorage.h"
 
@@ -81,3 +126,4 @@ class MemoryStorage : public IStorage {
 inline IStorage* NewMemoryStorage(std::shared_ptr<MemoryStreamStore> store) { return new MemoryStorage(store); }
 
 }  // namespace qvtest
+#endif  // _WIN32

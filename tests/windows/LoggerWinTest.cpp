@@ -1,0 +1,107 @@
+// The logger on Windows: the bytes of its lines, the named mutex, and two
+// processes appending to one log file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "Logger.h"
+#include "OnWine.h"
+#include "SettingsTestSupport.h"
+#include "WinTestSupport.h"
+
+using settings_test::ReadBytes;
+using settings_test::ScopedVariable;
+using settings_test::TempFolder;
+using settings_test::WriteBytes;
+
+namespace {
+
+const wchar_t kMutexName[] = L"Quorvane Native Logger Mutex";
+
+class LoggerWin : public ::testing::Test {
+ protected:
+  LoggerWin() : profile_("USERPROFILE", folder_.Path()) {
+    std::filesystem::create_directories(DataFolder());
+    WriteBytes(DataFolder() + "\\ai.config", "logger.file=test.log\nlogger.level=INFO\n");
+  }
+  std::string DataFolder() const { return folder_.Path() + "\\Application Data\\Quorvane\\data"; }
+  std::string Log() const { return ReadBytes(DataFolder() + "\\test.log"); }
+
+  TempFolder folder_;
+  ScopedVariable profile_;
+};
+
+bool MutexExists() {
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+  if (mutex == nullptr) return false;
+  CloseHandle(mutex);
+  return true;
+}
+
+TEST_F(LoggerWin, EveryLineEndsInOneLineFeed) {
+  {
+    Logger logger;
+    ASSERT_TRUE(logger.FileOutputOn());
+    logger.LogInfo(L"first %1", L"insert");
+    logger.LogError(L"second 0x%1!x!", 0x80030020u);
+    logger.LogInfo(L"third");
+  }
+  const std::string bytes = Log();
+  ASSERT_FALSE(bytes.empty());
+  EXPECT_EQ(std::string::npos, bytes.find('\r')) << "no CR before the line feeds: " << bytes;
+  EXPECT_EQ('\n', bytes.back());
+  size_t lines = 0;
+  for (char c : bytes) lines += c == '\n';
+  EXPECT_EQ(3u, lines);
+  EXPECT_NE(std::string::npos, bytes.find(" - first insert\n"));
+  EXPECT_NE(std::string::npos, bytes.find(" - second 0x80030020\n"));
+}
+
+TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
+  ASSERT_FALSE(MutexExists()) << "another logger of this user is running";
+  {
+    Logger logger;
+    ASSERT_TRUE(logger.FileOutputOn());
+    EXPECT_TRUE(MutexExists());
+  }
+  EXPECT_FALSE(MutexExists()) << "closed with the logger";
+  WriteBytes(DataFolder() + "\\ai.config", "logger.level=INFO\n");
+  Logger withoutFile;
+  EXPECT_FALSE(MutexExists()) << "no file, no mutex";
+}
+
+// Two processes append 400 lines each to one file: every line whole, each
+// process's lines in order.
+TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
+  const int kLines = 400;
+  const std::wstring writer = L"\"" + qvtest::ProgramFolder() + L"qv_wine_log_writer.exe\" write " +
+                              std::to_wstring(kLines) + L" ";
+  HANDLE a = qvtest::StartProcess(writer + L"A");
+  HANDLE b = qvtest::StartProcess(writer + L"B");
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(0, qvtest::Finish(a));
+  EXPECT_EQ(0, qvtest::Finish(b));
+
+  const std::string bytes = Log();
+  EXPECT_EQ(std::string::npos, bytes.find('\r'));
+  const std::regex line(R"(^\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3} INFO  \[(\d+):\d+\] .* - ([AB]) (\d{6})$)");
+  std::map<std::string, int> next{{"A", 0}, {"B", 0}};
+  std::map<std::string, std::string> process;
+  for (const std::string& text : settings_test::Lines(bytes)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+    const std::string tag = m[2];
+    EXPECT_EQ(next[tag]++, std::stoi(m[3])) << text;
+    if (process[tag].empty()) process[tag] = m[1];
+    EXPECT_EQ(process[tag], m[1].str()) << "one process per tag";
+  }
+  EXPECT_EQ(kLines, next["A"]);
+  EXPECT_EQ(kLines, next["B"]);
+  EXPECT_NE(process["A"], process["B"]);
+}
+
+}  // namespace
