@@ -53,6 +53,21 @@ class FieldAccessTest {
         byte[] barray = {0};
     }
 
+    /** Every instance field but barray: steps 2-4 run, the static ones never start. */
+    static class NoBarrayProbe {
+        static byte ADDEND = 3;
+        int[] iarray = {0};
+        boolean zf;
+        boolean zt;
+        byte b;
+        short s;
+        int i;
+        long j;
+        float f;
+        double d;
+        static int[] s_iarray = {0};
+    }
+
     @Test
     void theAddendWrapsEveryWidthLikeJava() {
         MinusOneProbe p = new MinusOneProbe();
@@ -91,6 +106,11 @@ class FieldAccessTest {
         assertEquals(2, q.iarray[0], "earlier changes are kept");
         assertEquals(2, q.barray[0]);
         assertTrue(q.zf);
+
+        NoBarrayProbe r = new NoBarrayProbe();
+        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(r));
+        assertEquals(3.0, r.d, "the last scalar comes before barray");
+        assertEquals(0, NoBarrayProbe.s_iarray[0], "statics come after barray");
     }
 
     @Test

@@ -1,0 +1,130 @@
+// Test-only natives of com.quorvane.test.ShellHooks: they run the shell's
+// record marshallers alone, so Java sees exactly what reached the native
+// record, or fills a record of its choosing into a Java object. Never shipped.
+#include <jni.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Guards.h"
+#include "JNIException.h"
+#include "JavaChars.h"
+#include "RecordMarshalling.h"
+#include "Win32Api.h"
+
+using namespace quorvane::jni;
+
+#define HOOK(name) Java_com_quorvane_test_ShellHooks_##name
+
+namespace {
+
+jobjectArray Strings(JNIEnv* env, const std::vector<std::wstring>& texts, const std::vector<bool>& present) {
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) throw JNIException();
+  jobjectArray out = env->NewObjectArray(static_cast<jsize>(texts.size()), stringClass, nullptr);
+  env->DeleteLocalRef(stringClass);
+  if (out == nullptr) throw JNIException();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (!present[i]) continue;
+    jstring s = NewJavaString(env, texts[i]);
+    env->SetObjectArrayElement(out, static_cast<jsize>(i), s);
+    env->DeleteLocalRef(s);
+  }
+  return out;
+}
+
+template <size_t N>
+std::wstring Member(const WCHAR (&member)[N]) {
+  return std::wstring(member, wcsnlen(member, N));
+}
+
+// A name list as "a|b|c", read up to its double zero, which must lie within
+// the holder's characters and their terminator.
+std::wstring NameList(const JavaChars& holder) {
+  const std::wstring& text = holder.Text();
+  std::wstring out;
+  size_t at = 0;
+  while (at < text.size() && text[at] != 0) {
+    const size_t end = text.find(L'\0', at);
+    if (end == std::wstring::npos) return L"<past the characters>";
+    if (!out.empty()) out += L'|';
+    out += text.substr(at, end - at);
+    at = end + 1;
+  }
+  return out;
+}
+
+template <size_t N>
+void Fill(JNIEnv* env, jstring text, WCHAR (&member)[N]) {
+  const std::wstring wide = JavaChars(env, text).Text();
+  wide.copy(member, std::min(wide.size(), N));
+}
+
+}  // namespace
+
+extern "C" {
+
+// The record read from a notify-icon object, every member as text: cbSize,
+// hWnd, uID, uFlags, uCallbackMessage, hIcon, dwState, dwStateMask,
+// uVersion, dwInfoFlags, then szTip, szInfo, szInfoTitle (up to their zero,
+// or the whole member). The texts start as "kept" to show untouched members.
+JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject object) {
+  return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
+    NOTIFYICONDATAW r = {};
+    for (WCHAR* text : {r.szTip, r.szInfo, r.szInfoTitle}) wcscpy(text, L"kept");
+    ReadNotifyIconData(env, object, r);
+    const auto n = [](long long v) { return std::to_wstring(v); };
+    std::vector<std::wstring> texts = {
+        n(r.cbSize),  n(reinterpret_cast<intptr_t>(r.hWnd)), n(r.uID), n(r.uFlags), n(r.uCallbackMessage),
+        n(reinterpret_cast<intptr_t>(r.hIcon)), n(r.dwState), n(r.dwStateMask), n(r.uVersion), n(r.dwInfoFlags),
+        Member(r.szTip), Member(r.szInfo), Member(r.szInfoTitle)};
+    return Strings(env, texts, std::vector<bool>(texts.size(), true));
+  });
+}
+
+// hWnd, wFunc, fFlags, fAnyOperationsAborted, hNameMappings, then pFrom and
+// pTo as "a|b" and the title; null for a null member.
+JNIEXPORT jobjectArray JNICALL HOOK(readFileOperation)(JNIEnv* env, jclass, jobject object) {
+  return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
+    SHFILEOPSTRUCTW r = {};
+    std::unique_ptr<JavaChars> from, to, title;
+    ReadFileOperation(env, object, r, from, to, title);
+    const auto n = [](long long v) { return std::to_wstring(v); };
+    std::vector<std::wstring> texts = {n(reinterpret_cast<intptr_t>(r.hwnd)), n(r.wFunc), n(r.fFlags),
+                                       n(r.fAnyOperationsAborted), n(reinterpret_cast<intptr_t>(r.hNameMappings)),
+                                       r.pFrom ? NameList(*from) : L"", r.pTo ? NameList(*to) : L"",
+                                       r.lpszProgressTitle ? r.lpszProgressTitle : L""};
+    return Strings(env, texts, {true, true, true, true, true, r.pFrom != nullptr, r.pTo != nullptr,
+                                r.lpszProgressTitle != nullptr});
+  });
+}
+
+// Writes a record with these members into a file-info object. The texts are
+// copied into the members whole (at most 260 / 80 characters), so what
+// follows a zero in them is what followed the name in the record.
+JNIEXPORT void JNICALL HOOK(writeFileInfo)(JNIEnv* env, jclass, jobject object, jint icon, jint index,
+                                           jint attributes, jstring displayName, jstring typeName) {
+  JavaExceptionGuardVoid(env, [&] {
+    SHFILEINFOW r = {};
+    r.hIcon = reinterpret_cast<HICON>(static_cast<intptr_t>(icon));
+    r.iIcon = index;
+    r.dwAttributes = static_cast<DWORD>(attributes);
+    Fill(env, displayName, r.szDisplayName);
+    Fill(env, typeName, r.szTypeName);
+    WriteFileInfo(env, object, r);
+  });
+}
+
+// Writes {data1, data2, data3, {0, 1, ..., 7}} into a GUID object.
+JNIEXPORT void JNICALL HOOK(writeGuid)(JNIEnv* env, jclass, jobject object, jint data1, jint data2, jint data3) {
+  JavaExceptionGuardVoid(env, [&] {
+    GUID g = {static_cast<uint32_t>(data1), static_cast<uint16_t>(data2), static_cast<uint16_t>(data3),
+              {0, 1, 2, 3, 4, 5, 6, 7}};
+    WriteGuid(env, object, g);
+  });
+}
+
+}  // extern "C"
