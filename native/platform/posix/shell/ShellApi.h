@@ -141,10 +141,24 @@ typedef struct _ITEMIDLIST {
 typedef const ITEMIDLIST* LPCITEMIDLIST;
 typedef const ITEMIDLIST* PCIDLIST_ABSOLUTE;
 
+// File attributes SHGFI_USEFILEATTRIBUTES reads from dwFileAttributes.
+#ifndef FILE_ATTRIBUTE_READONLY
+#  define FILE_ATTRIBUTE_READONLY 0x00000001u
+#endif
+#ifndef FILE_ATTRIBUTE_HIDDEN
+#  define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#endif
+#ifndef FILE_ATTRIBUTE_DIRECTORY
+#  define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#endif
+
 // pszPath is a path, or with SHGFI_PIDL an item identifier list. Answers
 // nonzero on success (with SHGFI_EXETYPE the executable type), 0 on failure.
 // cbFileInfo is the caller's record size; nothing is written past it.
 DWORD_PTR SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttributes, SHFILEINFOW* psfi, UINT cbFileInfo, UINT uFlags);
+// Releases an icon of SHGetFileInfoW (CloseHandle does too). FALSE with
+// ERROR_INVALID_CURSOR_HANDLE for anything that is not an open icon.
+BOOL DestroyIcon(HICON hIcon);
 
 // ---- Shell file operations ---------------------------------------------------
 

@@ -1,0 +1,132 @@
+// File information as a Linux file manager shows it: names, MIME type
+// descriptions, shell attributes, icon handles, and the caller's record size.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "CfbTestSupport.h"
+#include "Win32Api.h"
+#include "posix/shell/ItemIdList.h"
+
+namespace {
+
+using cfbtest::TempDir;
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+class ShellFileInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::ofstream(dir_.File("report.txt")) << "hello\n";
+    std::ofstream(dir_.File(".hidden.txt")) << "h\n";
+    mkdir(dir_.File("folder").c_str(), 0755);
+    mkdir(dir_.File("folder/sub").c_str(), 0755);
+    symlink("report.txt", dir_.File("link.txt").c_str());
+    std::memset(&info_, 0xAB, sizeof info_);
+  }
+  DWORD_PTR Get(const std::string& name, UINT flags, DWORD attributes = 0, UINT size = sizeof(SHFILEINFOW)) {
+    const std::wstring path = name[0] == '/' ? Wide(name) : Wide(dir_.File(name));
+    return SHGetFileInfoW(path.c_str(), attributes, &info_, size, flags);
+  }
+
+  TempDir dir_;
+  SHFILEINFOW info_;
+};
+
+struct InfoCase {
+  const char* behaviour;
+  const char* name;  // under the scratch folder, or absolute
+  DWORD fileAttributes;
+  UINT flags;
+  const wchar_t* typeName;
+  DWORD attributesSet, attributesClear;
+};
+
+constexpr UINT kDescribe = SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
+
+const InfoCase kCases[] = {
+    {"a text file", "report.txt", 0, kDescribe, L"plain text document",
+     SFGAO_STREAM | SFGAO_FILESYSTEM | SFGAO_CANCOPY | SFGAO_CANRENAME | SFGAO_CANDELETE,
+     SFGAO_FOLDER | SFGAO_HIDDEN | SFGAO_LINK},
+    {"a folder with a subfolder", "folder", 0, kDescribe, L"folder",
+     SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER, SFGAO_STREAM},
+    {"a leaf folder", "folder/sub", 0, kDescribe, L"folder", SFGAO_FOLDER, SFGAO_HASSUBFOLDER},
+    {"a dot file is hidden", ".hidden.txt", 0, kDescribe, L"plain text document", SFGAO_HIDDEN, 0},
+    {"a link is described by its target", "link.txt", 0, kDescribe, L"plain text document", SFGAO_LINK | SFGAO_STREAM,
+     0},
+    {"attributes from the caller for a name that does not exist", "/nowhere/at/all/notes.txt",
+     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, kDescribe | SHGFI_USEFILEATTRIBUTES, L"plain text document",
+     SFGAO_READONLY | SFGAO_HIDDEN | SFGAO_STREAM, SFGAO_FOLDER},
+    {"a folder by its attributes", "/nowhere/at/all/stuff", FILE_ATTRIBUTE_DIRECTORY,
+     kDescribe | SHGFI_USEFILEATTRIBUTES, L"folder", SFGAO_FOLDER, SFGAO_READONLY | SFGAO_STREAM},
+};
+
+TEST_F(ShellFileInfo, TypeNamesAndAttributes) {
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.behaviour);
+    std::memset(&info_, 0xAB, sizeof info_);
+    ASSERT_NE(Get(c.name, c.flags, c.fileAttributes), 0u);
+    EXPECT_STREQ(info_.szTypeName, c.typeName);
+    EXPECT_EQ(info_.dwAttributes & c.attributesSet, c.attributesSet);
+    EXPECT_EQ(info_.dwAttributes & c.attributesClear, 0u);
+  }
+}
+
+TEST_F(ShellFileInfo, AskedAttributesOnly) {
+  info_.dwAttributes = SFGAO_FOLDER | SFGAO_STREAM;
+  ASSERT_NE(Get("report.txt", SHGFI_ATTRIBUTES | SHGFI_ATTR_SPECIFIED), 0u);
+  EXPECT_EQ(info_.dwAttributes, SFGAO_STREAM);
+}
+
+TEST_F(ShellFileInfo, MissingFileAnswersZeroAndWritesNothing) {
+  const SHFILEINFOW before = info_;
+  EXPECT_EQ(Get("missing.txt", SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ICON), 0u);
+  EXPECT_EQ(std::memcmp(&before, &info_, sizeof info_), 0);
+  EXPECT_EQ(SHGetFileInfoW(nullptr, 0, &info_, sizeof info_, SHGFI_DISPLAYNAME), 0u);
+}
+
+TEST_F(ShellFileInfo, NothingWrittenPastTheCallersSize) {
+  const UINT size = offsetof(SHFILEINFOW, szDisplayName) + 4 * sizeof(WCHAR);
+  ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME | SHGFI_TYPENAME, 0, size), 0u);
+  EXPECT_STREQ(info_.szDisplayName, L"rep");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&info_);
+  for (size_t i = size; i < sizeof info_; ++i) ASSERT_EQ(bytes[i], 0xAB) << "byte " << i;
+  // The whole record: the name with its terminating zero.
+  ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME), 0u);
+  EXPECT_STREQ(info_.szDisplayName, L"report.txt");
+}
+
+TEST_F(ShellFileInfo, IconsAreHandlesWithStableIndexes) {
+  ASSERT_NE(Get("report.txt", SHGFI_ICON), 0u);
+  const HICON first = info_.hIcon;
+  const int textIndex = info_.iIcon;
+  ASSERT_NE(Get(".hidden.txt", SHGFI_ICON), 0u);
+  const HICON second = info_.hIcon;
+  EXPECT_NE(first, second);
+  EXPECT_EQ(info_.iIcon, textIndex);
+  EXPECT_NE(Get("folder", SHGFI_SYSICONINDEX), 0u);
+  EXPECT_NE(info_.iIcon, textIndex);
+  EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_FAILED);
+  EXPECT_TRUE(DestroyIcon(first));
+  EXPECT_FALSE(DestroyIcon(first));
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_FALSE(DestroyIcon(GetCurrentProcess()));
+}
+
+TEST_F(ShellFileInfo, ItemIdListsNameTheFile) {
+  LPITEMIDLIST pidl = quorvane::posix::ItemIdListFromPath(Wide(dir_.File("folder")));
+  ASSERT_NE(pidl, nullptr);
+  EXPECT_NE(SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info_, sizeof info_,
+                           SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME),
+            0u);
+  EXPECT_STREQ(info_.szDisplayName, L"folder");
+  EXPECT_STREQ(info_.szTypeName, L"folder");
+  ILFree(pidl);
+}
+
+}  // namespace
