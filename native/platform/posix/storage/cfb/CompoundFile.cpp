@@ -146,7 +146,9 @@ HRESULT CompoundFile::Commit() {
 HRESULT CompoundFile::WaitForWriteAccess(DWORD timeoutMs) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (!mode_.write) return STG_E_ACCESSDENIED;
-  return locks_.WaitForWriter(timeoutMs);
+  const HRESULT hr = locks_.WaitForWriter(timeoutMs);
+  if (SUCCEEDED(hr)) ++version_;  // the writer before may have changed the file
+  return hr;
 }
 
 HRESULT CompoundFile::ReleaseWriteAccess() {
@@ -163,8 +165,13 @@ bool CompoundFile::HaveWriteAccess() {
 
 uint64_t CompoundFile::ContentsVersion() {
   std::lock_guard<std::mutex> guard(mutex_);
-  // Other writers are locked out: only this object's updates change the file.
-  if (mode_.denyWrite) return version_;
+  // Only this object's updates change the file while it denies writing to
+  // others, except that SWMR writers take turns: for them, only while this
+  // one holds the writer lock. Another may have written before it came.
+  const bool alone = mode_.denyWrite && (!mode_.swmr || locks_.HaveWriter());
+  if (alone && !alone_) ++version_;
+  alone_ = alone;
+  if (alone) return version_;
   FileStamp now;
   if (FAILED(io_->Stamp(&now))) return 0;
   if (haveVersionStamp_ && now.SameAs(versionStamp_) && versionStamp_.settled) return version_;

@@ -44,8 +44,9 @@ class CompoundFile : public StreamStore {
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override;
   HRESULT DeleteStream(const std::u16string& name) override;
   bool CanWrite() const override { return mode_.write; }
-  // Moves on with every update through this object. While other writers are
-  // denied, only those updates change the file; otherwise it also moves
+  // Moves on with every update through this object. While no other writer
+  // can reach the file (others denied, and for SWMR this object holding the
+  // writer lock), only those updates change it; otherwise it also moves
   // whenever the file's stamp changes and is trusted only for a settled stamp.
   uint64_t ContentsVersion() override;
 
@@ -81,6 +82,7 @@ class CompoundFile : public StreamStore {
   uint64_t version_ = 1;
   FileStamp versionStamp_;  // the file's stamp when version_ last moved
   bool haveVersionStamp_ = false;
+  bool alone_ = false;  // no other writer could reach the file at the last ContentsVersion
 };
 
 }  // namespace cfb
