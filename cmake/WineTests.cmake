@@ -40,13 +40,17 @@ if(WIN32)
   target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS})
   target_link_options(qv_wine_unit_tests PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
   set_target_properties(qv_wine_unit_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
-  add_dependencies(qv_wine_unit_tests quorvane qv_wine_log_writer)
+  add_dependencies(qv_wine_unit_tests quorvane qv_wine_log_writer qv_wine_props_cross)
+  # The Windows side of the cross-reading test: the same tool over ole32.
+  add_executable(qv_wine_props_cross ${QV_ROOT}/tests/props/PropertySetCross.cpp $<TARGET_OBJECTS:qv_win_common>)
   # The logger test's second and third processes.
   add_executable(qv_wine_log_writer ${QV_ROOT}/tests/logger/LogWriter.cpp $<TARGET_OBJECTS:qv_win_common>)
-  qv_windows_target(qv_wine_log_writer)
-  target_link_libraries(qv_wine_log_writer PRIVATE ${QV_WINDOWS_LIBS})
-  target_link_options(qv_wine_log_writer PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
-  set_target_properties(qv_wine_log_writer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
+  foreach(program qv_wine_log_writer qv_wine_props_cross)
+    qv_windows_target(${program})
+    target_link_libraries(${program} PRIVATE ${QV_WINDOWS_LIBS})
+    target_link_options(${program} PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
+    set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
+  endforeach()
   return()
 endif()
 
@@ -101,3 +105,14 @@ foreach(suite IN LISTS qv_suites)
   set_tests_properties(wine.unit.${suite} PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=Z:${QV_ROOT}"
                        SKIP_REGULAR_EXPRESSION "\\[==========\\] Running 0 tests")
 endforeach()
+
+# Cross-reading: documents written by our engine read through Wine's ole32
+# and the other way round, compared with each side's own reading.
+add_executable(qv_props_cross ${QV_ROOT}/tests/props/PropertySetCross.cpp $<TARGET_OBJECTS:qv_base>)
+target_include_directories(qv_props_cross PRIVATE ${QV_INCLUDE_DIRS})
+target_include_directories(qv_props_cross SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+target_link_libraries(qv_props_cross PRIVATE ${QV_LINUX_LIBS})
+add_test(NAME wine.cross_read
+  COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/cross_read.py $<TARGET_FILE:qv_props_cross>
+          ${QV_WINE_PROGRAMS}/qv_wine_props_cross.exe ${QV_WINE_STATE} ${QV_ROOT}/../shared/fixtures/compound)
+set_tests_properties(wine.cross_read PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)

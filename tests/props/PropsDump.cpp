@@ -12,70 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "Utf16.h"
+#include "DumpText.h"
 #include "Win32Api.h"
 #include "posix/storage/props/PropertySetStream.h"
 #include "posix/storage/props/TypedValueCodec.h"
 
 using namespace quorvane::posix;
-
-namespace {
-
-std::string Escape(const std::wstring& text) {
-  std::string out;
-  for (char16_t u : quorvane::Utf16FromWide(text)) {
-    if (u >= 0x20 && u < 0x7F && u != '\\') {
-      out.push_back(static_cast<char>(u));
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
-      out += buf;
-    }
-  }
-  return out;
-}
-
-std::string Guid(const GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
-                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
-}
-
-std::string Value(const PROPVARIANT& v, UINT cp) {
-  char buf[64];
-  switch (v.vt) {
-    case VT_I2: return std::to_string(v.iVal);
-    case VT_UI2: return std::to_string(v.uiVal);
-    case VT_I4: case VT_INT: return std::to_string(v.lVal);
-    case VT_UI4: case VT_UINT: return std::to_string(v.ulVal);
-    case VT_I1: return std::to_string(v.cVal);
-    case VT_UI1: return std::to_string(v.bVal);
-    case VT_BOOL: return v.boolVal ? "true" : "false";
-    case VT_LPSTR: {
-      std::wstring wide;
-      const char* s = v.pszVal ? v.pszVal : "";
-      DecodeFromCodePage(CP_UTF8, s, std::strlen(s), wide, false);
-      return "\"" + Escape(wide) + "\"";
-    }
-    case VT_LPWSTR: return "\"" + Escape(v.pwszVal ? v.pwszVal : L"") + "\"";
-    case VT_BSTR: return "\"" + Escape(v.bstrVal ? v.bstrVal : L"") + "\"";
-    case VT_FILETIME: {
-      const uint64_t ticks = (uint64_t(v.filetime.dwHighDateTime) << 32) | v.filetime.dwLowDateTime;
-      std::snprintf(buf, sizeof buf, "%" PRId64, int64_t(ticks / 10000) - int64_t(11644473600000));
-      return buf;
-    }
-    case VT_R8: {
-      uint64_t bits;
-      std::memcpy(&bits, &v.dblVal, 8);
-      std::snprintf(buf, sizeof buf, "%" PRIx64, bits);
-      return buf;
-    }
-    default: return "-";
-  }
-}
-
-}  // namespace
+using qvdump::Escape;
+using qvdump::Guid;
+using qvdump::Value;
 
 // VALUE arrives as UTF-8 and is handed over in the system ANSI code page.
 int SetUserProperty(const char* file, const char* name, const char* value) {
@@ -153,7 +98,7 @@ int main(int argc, char** argv) {
           PROPVARIANT v;
           size_t used;
           if (SUCCEEDED(DecodeTypedValue(raw.data(), raw.size(), TextCodePages{s.CodePage(), CP_UTF8}, v, used))) {
-            text = Value(v, s.CodePage());
+            text = Value(v, CP_UTF8);  // the codec was asked for UTF-8 text
             PropVariantClear(&v);
           }
         }
