@@ -1,0 +1,53 @@
+// Internals of Shell_NotifyIconW (NotifyIcon*.cpp): what is kept of each
+// icon, and the session bus side that shows it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../WinTypes.h"
+#include "ShellApi.h"
+
+namespace quorvane {
+namespace posix {
+namespace notify {
+
+// Icons are kept per (hWnd, uID), as the shell keeps them.
+using IconKey = std::pair<uintptr_t, UINT>;
+
+// One icon as the desktop sees it (texts UTF-8).
+struct IconView {
+  IconKey key;
+  std::string iconName;  // theme name; empty for none
+  std::string tip;
+  bool hidden = false;
+};
+
+// A balloon (NIF_INFO) as a desktop notification.
+struct Balloon {
+  std::string title, text;
+  std::string iconName;  // theme name of the notification's icon
+  bool error = false;    // NIIF_ERROR: critical urgency
+  bool quiet = false;    // NIIF_NOSOUND
+};
+
+// The session bus of the process's D-Bus address, used only from behind
+// these calls. Each call returns within a few seconds whatever the bus does,
+// and with no session bus (DBUS_SESSION_BUS_ADDRESS unset, or an autolaunch
+// address, which we never start) each does nothing. Thread-safe.
+class SessionBus {
+ public:
+  // Exports or updates the icon as a StatusNotifierItem (registered with the
+  // StatusNotifierWatcher when one runs).
+  static void Show(const IconView& icon);
+  static void Remove(const IconKey& key);
+  // The notification's id (0 when none was shown); Close takes it back.
+  static uint32_t Notify(const Balloon& balloon);
+  static void Close(uint32_t notificationId);
+};
+
+}  // namespace notify
+}  // namespace posix
+}  // namespace quorvane

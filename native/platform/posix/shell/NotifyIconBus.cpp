@@ -1,0 +1,345 @@
+// The session bus side of the notification-area icon: each icon is a
+// StatusNotifierItem object on our own connection, registered with the
+// org.kde.StatusNotifierWatcher when one runs, and balloons are
+// org.freedesktop.Notifications notifications.
+//
+// A library must not use the host's default main context, so the bus is
+// served by a thread of ours running a private GMainContext: the objects are
+// registered there and their property reads are answered there. Everything
+// that touches the connection's objects runs on that thread; callers wait
+// for it at most kLoopWait. The thread starts only when a session bus
+// address exists and stops when the library is unloaded or the process
+// exits (the loop is quit, a connect in progress cancelled, then joined).
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "NotifyIcon.h"
+
+namespace quorvane {
+namespace posix {
+namespace notify {
+namespace {
+
+constexpr int kCallTimeoutMs = 1000;
+constexpr auto kLoopWait = std::chrono::milliseconds(2000);
+constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
+constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
+
+constexpr const char* kItemXml =
+    "<node><interface name='org.kde.StatusNotifierItem'>"
+    "<property name='Category' type='s' access='read'/>"
+    "<property name='Id' type='s' access='read'/>"
+    "<property name='Title' type='s' access='read'/>"
+    "<property name='Status' type='s' access='read'/>"
+    "<property name='WindowId' type='i' access='read'/>"
+    "<property name='IconName' type='s' access='read'/>"
+    "<property name='IconPixmap' type='a(iiay)' access='read'/>"
+    "<property name='OverlayIconName' type='s' access='read'/>"
+    "<property name='AttentionIconName' type='s' access='read'/>"
+    "<property name='ToolTip' type='(sa(iiay)ss)' access='read'/>"
+    "<property name='ItemIsMenu' type='b' access='read'/>"
+    "<method name='ContextMenu'><arg type='i' direction='in'/><arg type='i' direction='in'/></method>"
+    "<method name='Activate'><arg type='i' direction='in'/><arg type='i' direction='in'/></method>"
+    "<method name='SecondaryActivate'><arg type='i' direction='in'/><arg type='i' direction='in'/></method>"
+    "<method name='Scroll'><arg type='i' direction='in'/><arg type='s' direction='in'/></method>"
+    "<signal name='NewTitle'/><signal name='NewIcon'/><signal name='NewToolTip'/>"
+    "<signal name='NewStatus'><arg type='s'/></signal>"
+    "</interface></node>";
+
+// No bus to use: none named, or one that would have to be started for us.
+bool IsHeadless(const std::string& address) {
+  return address.empty() || address.compare(0, 11, "autolaunch:") == 0;
+}
+
+std::string SessionAddress() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  return address ? address : std::string();
+}
+
+// D-Bus strings must be UTF-8; file-system escapes in our texts are not.
+GVariant* Utf8(const std::string& text) {
+  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  GVariant* value = g_variant_new_string(valid);
+  g_free(valid);
+  return value;
+}
+
+GDBusInterfaceInfo* ItemInfo() {
+  static GDBusInterfaceInfo* info = [] {
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kItemXml, nullptr);
+    GDBusInterfaceInfo* interface = g_dbus_interface_info_ref(node->interfaces[0]);
+    g_dbus_node_info_unref(node);
+    return interface;  // kept for the life of the process
+  }();
+  return info;
+}
+
+// The data of one exported item; owned by its registration.
+struct Item {
+  IconView view;
+};
+
+GVariant* ItemProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**,
+                       gpointer data) {
+  const IconView& view = static_cast<Item*>(data)->view;
+  const std::string property = name;
+  const std::string icon = view.iconName.empty() ? "application-x-executable" : view.iconName;
+  if (property == "Category") return g_variant_new_string("ApplicationStatus");
+  if (property == "Id")
+    return Utf8("quorvane-" + std::to_string(::getpid()) + "-" + std::to_string(view.key.first) + "-" +
+                std::to_string(view.key.second));
+  if (property == "Title") return Utf8(view.tip);
+  if (property == "Status") return g_variant_new_string(view.hidden ? "Passive" : "Active");
+  if (property == "WindowId") return g_variant_new_int32(0);
+  if (property == "IconName") return Utf8(icon);
+  if (property == "IconPixmap") return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
+  if (property == "OverlayIconName" || property == "AttentionIconName") return g_variant_new_string("");
+  if (property == "ToolTip")
+    return g_variant_new("(@s@a(iiay)@ss)", Utf8(icon), g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
+                         Utf8(view.tip), g_variant_new_string(""));
+  if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);
+  return nullptr;
+}
+
+// Clicks reach no window of ours on Linux; they are answered and dropped.
+void ItemMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                GDBusMethodInvocation* invocation, gpointer) {
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+const GDBusInterfaceVTable kItemVTable = {ItemMethod, ItemProperty, nullptr, {}};
+
+struct Registration {
+  guint id;
+  std::string path;
+  Item* item;  // owned by the registration
+};
+
+class BusThread {
+ public:
+  static BusThread& Instance() {
+    static BusThread bus;  // its destructor stops the thread at unload or exit
+    return bus;
+  }
+
+  BusThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)), cancel_(g_cancellable_new()) {
+    thread_ = std::thread([this] {
+      g_main_context_push_thread_default(context_);
+      g_main_loop_run(loop_);
+      g_main_context_pop_thread_default(context_);
+    });
+  }
+
+  ~BusThread() {
+    g_cancellable_cancel(cancel_);
+    g_main_loop_quit(loop_);
+    if (thread_.joinable()) thread_.join();
+    Disconnect();
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+    g_object_unref(cancel_);
+  }
+  BusThread(const BusThread&) = delete;
+  BusThread& operator=(const BusThread&) = delete;
+
+  // Runs `task` on the bus thread; false when it did not finish in time (it
+  // may still run later, so it holds nothing of the caller's by reference).
+  bool Run(std::function<void()> task) {
+    struct Pending {
+      std::function<void()> task;
+      std::mutex mutex;
+      std::condition_variable done;
+      bool finished = false;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->task = std::move(task);
+    g_main_context_invoke_full(
+        context_, G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+          auto& p = *static_cast<std::shared_ptr<Pending>*>(data);
+          p->task();
+          std::lock_guard<std::mutex> lock(p->mutex);
+          p->finished = true;
+          p->done.notify_all();
+          return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<Pending>(pending), [](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    return pending->done.wait_for(lock, kLoopWait, [&] { return pending->finished; });
+  }
+
+  // Bus thread only: the connection to `address`, made on first use and
+  // again when the address changes; null when it cannot be had.
+  GDBusConnection* Connection(const std::string& address) {
+    if (address == address_) return connection_;
+    Disconnect();
+    address_ = address;
+    if (IsHeadless(address)) return nullptr;
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, cancel_, nullptr);
+    if (connection_ == nullptr) return nullptr;
+    g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    // A watcher that starts later learns of our items then.
+    watcherSubscription_ = g_dbus_connection_signal_subscribe(
+        connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus",
+        kWatcher, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer self) {
+          auto* bus = static_cast<BusThread*>(self);
+          for (const auto& entry : bus->items_) bus->RegisterWithWatcher(entry.second.path);
+        },
+        this, nullptr);
+    return connection_;
+  }
+
+  void Show(const std::string& address, const IconView& view) {
+    GDBusConnection* connection = Connection(address);
+    if (connection == nullptr) return;
+    auto it = items_.find(view.key);
+    if (it == items_.end()) {
+      auto* item = new Item{view};
+      const std::string path = "/StatusNotifierItem/" + std::to_string(++serial_);
+      const guint id = g_dbus_connection_register_object(connection, path.c_str(), ItemInfo(), &kItemVTable, item,
+                                                         [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
+      if (id == 0) return;
+      items_[view.key] = Registration{id, path, item};
+      RegisterWithWatcher(path);
+      return;
+    }
+    it->second.item->view = view;
+    for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) Emit(it->second.path, signal, nullptr);
+    Emit(it->second.path, "NewStatus", g_variant_new("(s)", view.hidden ? "Passive" : "Active"));
+  }
+
+  void Remove(const std::string& address, const IconKey& key) {
+    if (Connection(address) == nullptr) return;
+    auto it = items_.find(key);
+    if (it == items_.end()) return;
+    g_dbus_connection_unregister_object(connection_, it->second.id);
+    items_.erase(it);
+  }
+
+ private:
+  void RegisterWithWatcher(const std::string& path) {
+    // Asynchronous: the watcher reads our properties before it answers, and
+    // this thread is the one that answers them.
+    g_dbus_connection_call(connection_, kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisterStatusNotifierItem",
+                           g_variant_new("(s)", path.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                           kCallTimeoutMs, nullptr, nullptr, nullptr);
+  }
+
+  void Emit(const std::string& path, const char* signal, GVariant* parameters) {
+    g_dbus_connection_emit_signal(connection_, nullptr, path.c_str(), kItemInterface, signal, parameters, nullptr);
+  }
+
+  void Disconnect() {
+    if (connection_ == nullptr) return;
+    for (const auto& entry : items_) g_dbus_connection_unregister_object(connection_, entry.second.id);
+    items_.clear();
+    g_dbus_connection_signal_unsubscribe(connection_, watcherSubscription_);
+    g_object_unref(connection_);
+    connection_ = nullptr;
+  }
+
+  GMainContext* context_;
+  GMainLoop* loop_;
+  GCancellable* cancel_;
+  std::thread thread_;
+  // Bus thread only (and the destructor, once the thread has stopped).
+  std::string address_;
+  GDBusConnection* connection_ = nullptr;
+  guint watcherSubscription_ = 0;
+  std::map<IconKey, Registration> items_;
+  unsigned serial_ = 0;
+};
+
+// The connection for a call from any thread (a new reference), or null.
+GDBusConnection* SharedConnection() {
+  const std::string address = SessionAddress();
+  if (IsHeadless(address)) return nullptr;
+  // Handed over under a lock: a task that finishes after the wait drops its
+  // reference instead of leaking it.
+  struct Handover {
+    std::mutex mutex;
+    GDBusConnection* connection = nullptr;
+    bool taken = false;
+    ~Handover() {
+      if (connection) g_object_unref(connection);
+    }
+  };
+  auto handover = std::make_shared<Handover>();
+  BusThread& bus = BusThread::Instance();
+  bus.Run([handover, address, &bus] {
+    GDBusConnection* connection = bus.Connection(address);
+    std::lock_guard<std::mutex> lock(handover->mutex);
+    if (connection && !handover->taken) handover->connection = G_DBUS_CONNECTION(g_object_ref(connection));
+  });
+  std::lock_guard<std::mutex> lock(handover->mutex);
+  handover->taken = true;
+  return std::exchange(handover->connection, nullptr);
+}
+
+}  // namespace
+
+void SessionBus::Show(const IconView& icon) {
+  const std::string address = SessionAddress();
+  if (IsHeadless(address)) return;
+  BusThread& bus = BusThread::Instance();
+  bus.Run([&bus, address, icon] { bus.Show(address, icon); });
+}
+
+void SessionBus::Remove(const IconKey& key) {
+  const std::string address = SessionAddress();
+  if (IsHeadless(address)) return;
+  BusThread& bus = BusThread::Instance();
+  bus.Run([&bus, address, key] { bus.Remove(address, key); });
+}
+
+uint32_t SessionBus::Notify(const Balloon& balloon) {
+  GDBusConnection* connection = SharedConnection();
+  if (connection == nullptr) return 0;
+  GVariantBuilder hints;
+  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(balloon.error ? 2 : 1));
+  if (balloon.quiet) g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
+  GVariant* parameters = g_variant_new("(@su@s@s@s@as@a{sv}i)", g_variant_new_string("quorvane"), 0u,
+                                       Utf8(balloon.iconName), Utf8(balloon.title), Utf8(balloon.text),
+                                       g_variant_new_strv(nullptr, 0),
+                                       g_variant_builder_end(&hints), -1);
+  GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.Notifications",
+                                                "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                                "Notify", parameters, G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+                                                kCallTimeoutMs, nullptr, nullptr);
+  uint32_t id = 0;
+  if (reply != nullptr) {
+    g_variant_get(reply, "(u)", &id);
+    g_variant_unref(reply);
+  }
+  g_object_unref(connection);
+  return id;
+}
+
+void SessionBus::Close(uint32_t notificationId) {
+  GDBusConnection* connection = SharedConnection();
+  if (connection == nullptr) return;
+  g_dbus_connection_call(connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                         "org.freedesktop.Notifications", "CloseNotification", g_variant_new("(u)", notificationId),
+                         nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, nullptr, nullptr);
+  g_object_unref(connection);
+}
+
+}  // namespace notify
+}  // namespace posix
+}  // namespace quorvane

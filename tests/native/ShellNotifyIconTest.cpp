@@ -1,0 +1,246 @@
+// Notification-area icons: the shell's answers with and without a desktop,
+// and, on a private session bus, the StatusNotifierItem and the balloon a
+// desktop would see. Every wait is bounded.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "Win32Api.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sets DBUS_SESSION_BUS_ADDRESS for one test and puts the old value back.
+class BusAddress {
+ public:
+  explicit BusAddress(const char* address) {
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) old_ = old, hadOld_ = true;
+    if (address) setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+  ~BusAddress() {
+    if (hadOld_) setenv("DBUS_SESSION_BUS_ADDRESS", old_.c_str(), 1);
+    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+
+ private:
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+NOTIFYICONDATAW Icon(UINT id, UINT flags, const wchar_t* tip = L"", const wchar_t* info = L"") {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = reinterpret_cast<HWND>(0x1234);
+  data.uID = id;
+  data.uFlags = flags;
+  data.uVersion = NOTIFYICON_VERSION_4;
+  wcsncpy(data.szTip, tip, 127);
+  wcsncpy(data.szInfo, info, 255);
+  wcsncpy(data.szInfoTitle, L"Title", 63);
+  data.dwInfoFlags = NIIF_WARNING;
+  return data;
+}
+
+struct Step {
+  DWORD message;
+  UINT id;
+  BOOL answer;
+};
+
+// The shell's answers for a sequence of calls on two icons.
+const Step kSteps[] = {
+    {NIM_MODIFY, 1, FALSE},    {NIM_DELETE, 1, FALSE},    {NIM_SETFOCUS, 1, FALSE}, {NIM_SETVERSION, 1, FALSE},
+    {NIM_ADD, 1, TRUE},        {NIM_ADD, 1, FALSE},       {NIM_ADD, 2, TRUE},       {NIM_MODIFY, 1, TRUE},
+    {NIM_SETFOCUS, 1, TRUE},   {NIM_SETVERSION, 1, TRUE}, {NIM_DELETE, 1, TRUE},    {NIM_DELETE, 1, FALSE},
+    {NIM_MODIFY, 2, TRUE},     {NIM_DELETE, 2, TRUE},     {7, 2, FALSE},
+};
+
+TEST(ShellNotifyIcon, AnswersAreTheSameWithoutADesktopAndNeverWait) {
+  for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus"}) {
+    SCOPED_TRACE(address ? address : "(unset)");
+    BusAddress bus(address);
+    const auto start = Clock::now();
+    for (const auto& step : kSteps) {
+      NOTIFYICONDATAW data = Icon(step.id, NIF_TIP | NIF_INFO, L"tip", L"balloon text");
+      EXPECT_EQ(Shell_NotifyIconW(step.message, &data), step.answer) << "message " << step.message << " icon " << step.id;
+    }
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, nullptr));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  }
+}
+
+// A session bus of our own with a fake desktop on it: a notification server
+// and a StatusNotifierWatcher that record what they are sent.
+class FakeDesktop {
+ public:
+  FakeDesktop() {
+    FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    char line[512] = {};
+    if (out && fgets(line, sizeof line, out)) address_ = std::string(line, strcspn(line, "\n"));
+    if (out && fgets(line, sizeof line, out)) pid_ = atoi(line);
+    if (out) pclose(out);
+    if (address_.empty()) return;
+    thread_ = std::thread([this] { Serve(); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ready_; });
+  }
+  ~FakeDesktop() {
+    if (loop_) g_main_loop_quit(loop_);
+    if (thread_.joinable()) thread_.join();
+    if (pid_ > 0) kill(pid_, SIGTERM);
+  }
+
+  bool Ready() const { return ready_ && connection_; }
+  const std::string& Address() const { return address_; }
+
+  // Waits (bounded) until `done` holds under the recorder's lock.
+  template <class Predicate>
+  bool WaitFor(Predicate done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return done(); });
+  }
+
+  // A property of the registered item, read as a desktop would.
+  std::string ItemProperty(const char* name) {
+    std::string sender, path;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sender = itemSender, path = itemPath;
+    }
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection_, sender.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 2000,
+        nullptr, nullptr);
+    if (!reply) return "(none)";
+    GVariant* value;
+    g_variant_get(reply, "(v)", &value);
+    std::string text = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "?";
+    g_variant_unref(value);
+    g_variant_unref(reply);
+    return text;
+  }
+
+  // Recorded under the lock.
+  std::string itemSender, itemPath, summary, body, appIcon;
+  int notifications = 0;
+
+ private:
+  void Serve() {
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    loop_ = g_main_loop_new(context, FALSE);
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address_.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {Call, nullptr, nullptr, {}};
+    if (connection_) {
+      g_dbus_connection_register_object(connection_, "/org/freedesktop/Notifications", node->interfaces[0], &vtable,
+                                        this, nullptr, nullptr);
+      g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", node->interfaces[1], &vtable, this,
+                                        nullptr, nullptr);
+      for (const char* name : {"org.freedesktop.Notifications", "org.kde.StatusNotifierWatcher"}) {
+        GVariant* reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "RequestName",
+                                                      g_variant_new("(su)", name, 4u), nullptr,
+                                                      G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+        if (reply) g_variant_unref(reply);
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_ = true;
+    }
+    changed_.notify_all();
+    if (connection_) g_main_loop_run(loop_);
+    if (connection_) g_object_unref(connection_);
+    g_dbus_node_info_unref(node);
+    g_main_context_pop_thread_default(context);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context);
+  }
+
+  static void Call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+    auto* self = static_cast<FakeDesktop*>(data);
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      const std::string name = method;
+      if (name == "Notify") {
+        const gchar *icon, *summary, *body;
+        g_variant_get_child(parameters, 2, "&s", &icon);
+        g_variant_get_child(parameters, 3, "&s", &summary);
+        g_variant_get_child(parameters, 4, "&s", &body);
+        self->appIcon = icon, self->summary = summary, self->body = body;
+        ++self->notifications;
+      } else if (name == "RegisterStatusNotifierItem") {
+        const gchar* path;
+        g_variant_get(parameters, "(&s)", &path);
+        self->itemSender = sender, self->itemPath = path;
+      }
+    }
+    self->changed_.notify_all();
+    const std::string name = method;
+    g_dbus_method_invocation_return_value(invocation, name == "Notify" ? g_variant_new("(u)", 42u) : nullptr);
+  }
+
+  static constexpr const char* kXml =
+      "<node><interface name='org.freedesktop.Notifications'>"
+      "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
+      "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+      "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
+      "<arg type='u' direction='out'/></method>"
+      "<method name='CloseNotification'><arg type='u' direction='in'/></method></interface>"
+      "<interface name='org.kde.StatusNotifierWatcher'>"
+      "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method></interface></node>";
+
+  std::string address_;
+  int pid_ = 0;
+  std::thread thread_;
+  GMainLoop* loop_ = nullptr;
+  GDBusConnection* connection_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ready_ = false;
+};
+
+TEST(ShellNotifyIcon, OnASessionBusTheIconIsAnItemAndTheBalloonANotification) {
+  FakeDesktop desktop;
+  if (!desktop.Ready()) GTEST_SKIP() << "no dbus-daemon";
+  BusAddress bus(desktop.Address().c_str());
+
+  NOTIFYICONDATAW data = Icon(9, NIF_TIP, L"Quarterly report");
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+  ASSERT_TRUE(desktop.WaitFor([&] { return !desktop.itemPath.empty(); }));
+  EXPECT_EQ(desktop.ItemProperty("Title"), "Quarterly report");
+  EXPECT_EQ(desktop.ItemProperty("Status"), "Active");
+
+  data = Icon(9, NIF_TIP | NIF_INFO | NIF_STATE, L"Saved", L"Saved to the server");
+  data.dwState = data.dwStateMask = NIS_HIDDEN;
+  const auto start = Clock::now();
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  ASSERT_TRUE(desktop.WaitFor([&] { return desktop.notifications == 1; }));
+  EXPECT_EQ(desktop.summary, "Title");
+  EXPECT_EQ(desktop.body, "Saved to the server");
+  EXPECT_EQ(desktop.appIcon, "dialog-warning");
+  EXPECT_EQ(desktop.ItemProperty("Title"), "Saved");
+  EXPECT_EQ(desktop.ItemProperty("Status"), "Passive");
+
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+  EXPECT_EQ(desktop.ItemProperty("Title"), "(none)");
+}
+
+}  // namespace
