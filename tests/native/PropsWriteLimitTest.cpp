@@ -1,6 +1,7 @@
 // Writes to a document's user-defined set that must change nothing when they
-// fail: those that would grow the property-set stream past its limit, and
-// batches with a bad entry after good ones. Over real compound files.
+// fail (those that would grow the property-set stream past its limit, and
+// batches with a bad entry after good ones), and a set kept between opens that
+// must not outlive another writer's change. Over real compound files.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -164,4 +165,38 @@ TEST(PropsWriteLimit, ABatchWithABadEntryLeavesTheSetAsItWas) {
     while (others.count(lowest)) ++lowest;
     EXPECT_EQ(lowest, fresh);
   }
+}
+
+// Parsed sets are kept between opens only while no other writer can reach the
+// file: SWMR writers take turns, and a turn may change the set.
+TEST(PropsWriteLimit, ASetOpenedAgainAfterAnotherWritersTurnShowsThatWritersChange) {
+  TempDir dir;
+  const std::string path = CopyFixture("2custom.doc", dir);
+  UserSet first(path);
+  IDirectWriterLock* lock = nullptr;
+  ASSERT_EQ(S_OK, first.storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)));
+  ASSERT_EQ(S_OK, lock->WaitForWriteAccess(0));
+  auto reopen = [&] {
+    first.set->Release();
+    first.set = nullptr;
+    return first.sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &first.set);
+  };
+  ASSERT_EQ(S_OK, reopen());  // read and kept during this writer's turn
+  EXPECT_EQ("aaa", first.Read(L"prop1"));
+  ASSERT_EQ(S_OK, lock->ReleaseWriteAccess());
+  {
+    UserSet second(path);
+    IDirectWriterLock* other = nullptr;
+    ASSERT_EQ(S_OK, second.storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&other)));
+    ASSERT_EQ(S_OK, other->WaitForWriteAccess(0));
+    ASSERT_EQ(S_OK, second.Write({L"prop1"}, {"second"}));
+    ASSERT_EQ(S_OK, second.Commit());
+    other->ReleaseWriteAccess();
+    other->Release();
+  }
+  ASSERT_EQ(S_OK, lock->WaitForWriteAccess(0));
+  ASSERT_EQ(S_OK, reopen());
+  EXPECT_EQ("second", first.Read(L"prop1"));
+  lock->ReleaseWriteAccess();
+  lock->Release();
 }
