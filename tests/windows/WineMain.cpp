@@ -31,8 +31,8 @@ const WineLimitation kWineLimitations[] = {
      "Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes, not UTF-16 (\"Client\" "
      "arrives as L\"\\x6C43\\x6569\\x746E\")"},
     {"DocfileProperties.ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThem",
-     "Wine's IPropertyStorage::Commit answers STG_E_INVALIDPARAMETER for a named VT_I4 in a new ANSI "
-     "user-defined set and leaves the set unreadable (STG_E_INVALIDHEADER)"},
+     "Wine's property writer has no VT_BOOL (\"unsupported type: 11\"): Commit answers "
+     "STG_E_INVALIDPARAMETER and leaves the set unreadable (STG_E_INVALIDHEADER)"},
 };
 
 // Tests whose expectations hold on Linux only; each difference is known and
