@@ -216,13 +216,14 @@ class ShellMethodsTest {
             {"0x001a", config}, {"0x001c", tmp.resolve("data")}, {"0x0020", tmp.resolve("cache")},
             {"0x0028", home}, {"0x0007", config.resolve("autostart")}, {"0x0014", tmp.resolve("data/fonts")},
             {"0x0024", null}};
-        String[] args = new String[rows.length + 3];
+        String[] args = new String[rows.length + 4];
         for (int i = 0; i < rows.length; i++) {
             args[i] = (String) rows[i][0];
         }
         args[rows.length] = "0x801c"; // CSIDL_FLAG_CREATE | CSIDL_LOCAL_APPDATA
         args[rows.length + 1] = "0x8005"; // CSIDL_FLAG_CREATE | CSIDL_PERSONAL
         args[rows.length + 2] = "info:0x000d"; // not there yet: no item identifier list
+        args[rows.length + 3] = "info:0x0005"; // made just before
         ChildJvm.Run run = ChildJvm.run(env, ShellChild.class, List.of(ShellChild.class, Win32Impl.class), args);
         assertEquals(0, run.exit(), run.output());
         assertFalse(run.output().contains("WARNING"), run.output());
@@ -235,5 +236,53 @@ class ShellMethodsTest {
         assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(tmp.resolve("data"))));
         assertTrue(Files.isDirectory(home.resolve("Docs")));
         assertEquals("false|U|", lines.get(rows.length + 2));
+        assertTrue(lines.get(rows.length + 3).matches("true\\|Docs\\|.+"), lines.get(rows.length + 3));
+    }
+
+    // ---- end to end, through the Linux shell -----------------------------------
+
+    @Test
+    void fileInfoNamesAFileAndItsType(@TempDir Path tmp) throws Exception {
+        Path file = Files.writeString(tmp.resolve("report " + GRIN + ".txt"), "hello");
+        FileInfo f = new FileInfo();
+        int flags = 0x200 | 0x400; // SHGFI_DISPLAYNAME | SHGFI_TYPENAME
+        assertNotEquals(0, Win32Impl.SHGetFileInfo(file.toString(), 0, f, 692, flags));
+        assertEquals(file.getFileName().toString(), FileInfo.text(f.szDisplayName));
+        assertFalse(FileInfo.text(f.szTypeName).isEmpty());
+
+        FileInfo nameless = new FileInfo();
+        assertNotEquals(0, Win32Impl.SHGetFileInfo(file.toString(), 0, nameless, 12, flags));
+        assertEquals("", FileInfo.text(nameless.szDisplayName), "a 12-byte record ends before the name");
+        assertEquals(0, Win32Impl.SHGetFileInfo(tmp.resolve("missing").toString(), 0, new FileInfo(), 692, flags));
+    }
+
+    @Test
+    void fileOperationCopiesEveryNameOfTheList(@TempDir Path tmp) throws Exception {
+        Files.writeString(tmp.resolve("a"), "1");
+        Files.writeString(tmp.resolve("b"), "2");
+        FileOperation op = new FileOperation();
+        op.wFunc = 2; // FO_COPY
+        op.pFrom = tmp.resolve("a") + "\0" + tmp.resolve("b") + "\0";
+        op.pTo = tmp.resolve("out") + "\0";
+        op.fFlags = 0x10 | 0x200 | 0x4 | 0x400; // no confirmations, silent, no error UI
+        assertEquals(0, Win32Impl.SHFileOperation(op));
+        assertEquals("1", Files.readString(tmp.resolve("out/a")));
+        assertEquals("2", Files.readString(tmp.resolve("out/b")));
+    }
+
+    @Test
+    void notifyIconIsAddedChangedAndDeleted() {
+        NotifyIconData n = new NotifyIconData();
+        n.hWnd = 0x51;
+        n.uID = 3;
+        n.uFlags = 0x4; // NIF_TIP
+        n.szTip = ShellRecords.units("quorvane", 128);
+        assertFalse(Win32Impl.ShellNotifyIcon(0, null), "no record");
+        assertFalse(Win32Impl.ShellNotifyIcon(1, n), "modify before add");
+        assertTrue(Win32Impl.ShellNotifyIcon(0, n));
+        n.szTip = ShellRecords.units("changed", 128);
+        assertTrue(Win32Impl.ShellNotifyIcon(1, n));
+        assertTrue(Win32Impl.ShellNotifyIcon(2, n));
+        assertFalse(Win32Impl.ShellNotifyIcon(2, n), "deleted twice");
     }
 }
