@@ -32,7 +32,9 @@ if(WIN32)
   set(QV_WINE_UNIT_SOURCES ${QV_WINE_PORTABLE_TESTS})
   list(TRANSFORM QV_WINE_UNIT_SOURCES PREPEND ${QV_ROOT}/tests/native/)
   file(GLOB qv_windows_tests CONFIGURE_DEPENDS ${QV_ROOT}/tests/windows/*Test.cpp)
+  # With the document path's storage layer, which needs no JVM.
   add_executable(qv_wine_unit_tests ${QV_WINE_UNIT_SOURCES} ${qv_windows_tests} ${QV_ROOT}/tests/windows/WineMain.cpp
+                 ${QV_ROOT}/native/jni/PropertyStorage.cpp ${QV_ROOT}/native/jni/JNIException.cpp
                  $<TARGET_OBJECTS:qv_win_common>)
   qv_windows_target(qv_wine_unit_tests)
   target_include_directories(qv_wine_unit_tests PRIVATE ${QV_ROOT}/tests/native ${QV_ROOT}/tests/windows)
