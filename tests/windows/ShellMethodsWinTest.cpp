@@ -169,6 +169,7 @@ TEST_F(ShellMethods, FileOperationCopiesANameList) {
 TEST_F(ShellMethods, NotifyIconAddModifyDelete) {
   const auto notifyIcon = Method<NotifyIconMethod>("ShellNotifyIcon", 16);
   ASSERT_TRUE(notifyIcon);
+  EXPECT_FALSE(notifyIcon(jni_.env(), nullptr, NIM_DELETE, nullptr)) << "no record, no fault";
   if (FindWindowW(L"Shell_TrayWnd", nullptr) == nullptr && qvtest::OnWine())
     GTEST_SKIP() << "Wine: no notification area (no Shell_TrayWnd window) without a desktop";
   const HWND window = CreateWindowExW(0, L"STATIC", L"qv", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);

@@ -64,7 +64,9 @@ extern "C" {
 
 JNIEXPORT jboolean JNICALL QV_NATIVE(ShellNotifyIcon)(JNIEnv* env, jclass, jint message, jobject data) {
   return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&] {
-    if (data == nullptr) return ToJava(::Shell_NotifyIconW(static_cast<DWORD>(message), nullptr));
+    // No record, no call: shell32 reads the record unconditionally (Wine's
+    // faults on null), and FALSE is what a shell that checks would answer.
+    if (data == nullptr) return jboolean(JNI_FALSE);
     NOTIFYICONDATAW record = {};
     ReadNotifyIconData(env, data, record);
     return ToJava(::Shell_NotifyIconW(static_cast<DWORD>(message), &record));

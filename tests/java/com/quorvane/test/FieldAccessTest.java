@@ -39,8 +39,8 @@ class FieldAccessTest {
         byte b = 1;
     }
 
-    static class NoStaticsProbe {
-        static byte ADDEND = 2;
+    /** The instance fields of steps 2-4; subclasses add the rest and their own ADDEND. */
+    static class InstanceScalars {
         int[] iarray = {0};
         boolean zf;
         boolean zt;
@@ -50,21 +50,16 @@ class FieldAccessTest {
         long j;
         float f;
         double d;
+    }
+
+    static class NoStaticsProbe extends InstanceScalars {
+        static byte ADDEND = 2;
         byte[] barray = {0};
     }
 
     /** Every instance field but barray: steps 2-4 run, the static ones never start. */
-    static class NoBarrayProbe {
+    static class NoBarrayProbe extends InstanceScalars {
         static byte ADDEND = 3;
-        int[] iarray = {0};
-        boolean zf;
-        boolean zt;
-        byte b;
-        short s;
-        int i;
-        long j;
-        float f;
-        double d;
         static int[] s_iarray = {0};
     }
 
