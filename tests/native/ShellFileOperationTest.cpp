@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,21 +20,6 @@
 namespace {
 
 using cfbtest::TempDir;
-
-// The trash lives under XDG_DATA_HOME, which GLib reads once per process:
-// point it at a scratch folder before anything runs.
-const std::string& TrashHome() {
-  // Never destroyed: the exit handler below still needs it.
-  static const std::string* home = [] {
-    char pattern[] = "/tmp/qv-trash-XXXXXX";
-    auto* path = new std::string(mkdtemp(pattern));
-    setenv("XDG_DATA_HOME", path->c_str(), 1);
-    std::atexit([] { std::system(("rm -rf '" + TrashHome() + "'").c_str()); });
-    return path;
-  }();
-  return *home;
-}
-const bool kTrashHomeSet = !TrashHome().empty();
 
 std::string Read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -225,11 +213,31 @@ TEST_F(ShellFileOperation, MoveAcrossFileSystemsCopiesThenRemoves) {
   std::system(("rm -rf '" + other + "'").c_str());
 }
 
+// GLib reads XDG_DATA_HOME once per process, so the trash check runs in a
+// child process of this test program with a scratch XDG_DATA_HOME.
 TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
-  ASSERT_TRUE(kTrashHomeSet);
+  const char* trashHome = std::getenv("QV_TRASH_HOME");
+  if (trashHome == nullptr) {
+    TempDir home;
+    std::vector<std::string> variables = {"QV_TRASH_HOME=" + home.Path(), "XDG_DATA_HOME=" + home.Path()};
+    for (char** e = environ; *e; ++e)
+      if (strncmp(*e, "XDG_DATA_HOME=", 14) != 0) variables.push_back(*e);
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(&v[0]);
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=ShellFileOperation.AllowUndo*";
+    char* argv[] = {&self[0], &filter[0], nullptr};
+    pid_t child;
+    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's checks failed";
+    EXPECT_EQ(Read(home.File("Trash/files/b.txt")), "B");
+    return;
+  }
   ASSERT_EQ(Run(FO_DELETE, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, {"b.txt", "dir"}, {}), 0);
   ExpectTree({"!b.txt", "!dir"});
-  const std::string trash = TrashHome() + "/Trash";
+  const std::string trash = std::string(trashHome) + "/Trash";
   EXPECT_EQ(Read(trash + "/files/b.txt"), "B");
   EXPECT_EQ(Read(trash + "/files/dir/sub/y.txt"), "Y");
   const std::string info = Read(trash + "/info/b.txt.trashinfo");
