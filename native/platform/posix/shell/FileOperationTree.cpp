@@ -106,11 +106,10 @@ DWORD CopyLeaf(const std::string& from, const struct stat& st, const std::string
   return 0;
 }
 
-DWORD CopyFolder(const std::string& from, const struct stat& st, const std::string& to, bool exists, bool recurse,
-                 Collision collision, bool* aborted) {
-  if (!exists && ::mkdir(to.c_str(), 0700) != 0) return LastErrno();
-  DIR* dir = ::opendir(from.c_str());
-  if (dir == nullptr) return LastErrno();
+// Calls visit(name) for each entry but "." and "..", until one answers an
+// error; closes the folder.
+template <class Visit>
+DWORD ForEachEntry(DIR* dir, Visit visit) {
   DWORD error = 0;
   while (error == 0) {
     errno = 0;
@@ -120,13 +119,23 @@ DWORD CopyFolder(const std::string& from, const struct stat& st, const std::stri
       break;
     }
     const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat child;
-    if (!Exists(JoinPath(from, name), &child)) continue;  // gone meanwhile
-    if (S_ISDIR(child.st_mode) && !recurse) continue;
-    error = CopyTree(JoinPath(from, name), JoinPath(to, name), recurse, collision, aborted);
+    if (name != "." && name != "..") error = visit(name);
   }
   ::closedir(dir);
+  return error;
+}
+
+DWORD CopyFolder(const std::string& from, const struct stat& st, const std::string& to, bool exists, bool recurse,
+                 Collision collision, bool* aborted) {
+  if (!exists && ::mkdir(to.c_str(), 0700) != 0) return LastErrno();
+  DIR* dir = ::opendir(from.c_str());
+  if (dir == nullptr) return LastErrno();
+  DWORD error = ForEachEntry(dir, [&](const std::string& name) -> DWORD {
+    struct stat child;
+    if (!Exists(JoinPath(from, name), &child)) return 0;  // gone meanwhile
+    if (S_ISDIR(child.st_mode) && !recurse) return 0;
+    return CopyTree(JoinPath(from, name), JoinPath(to, name), recurse, collision, aborted);
+  });
   if (error == 0 && !exists) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::chmod(to.c_str(), st.st_mode & 07777) != 0 || ::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
@@ -147,22 +156,12 @@ DWORD RemoveAt(int dirFd, const char* name, bool recurse) {
     ::close(fd);
     return error;
   }
-  DWORD error = 0;
-  while (error == 0) {
-    errno = 0;
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) {
-      error = errno == 0 ? 0 : LastErrno();
-      break;
-    }
-    const std::string child = entry->d_name;
-    if (child == "." || child == "..") continue;
+  const DWORD error = ForEachEntry(dir, [&](const std::string& child) -> DWORD {
     struct stat childStat;
-    if (::fstatat(fd, child.c_str(), &childStat, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(childStat.st_mode) && !recurse) continue;
-    error = RemoveAt(fd, child.c_str(), recurse);
-  }
-  ::closedir(dir);
+    if (::fstatat(fd, child.c_str(), &childStat, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISDIR(childStat.st_mode) && !recurse) return 0;
+    return RemoveAt(fd, child.c_str(), recurse);
+  });
   if (error != 0) return error;
   if (::unlinkat(dirFd, name, AT_REMOVEDIR) == 0) return 0;
   // Without recursion a folder that keeps subfolders stays.
@@ -173,11 +172,11 @@ DWORD MoveFolderInto(const std::string& from, const std::string& to, bool* abort
   DIR* dir = ::opendir(from.c_str());
   if (dir == nullptr) return LastErrno();
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
+  if (DWORD error = ForEachEntry(dir, [&](const std::string& name) -> DWORD {
+        names.push_back(name);
+        return 0;
+      }))
+    return error;
   for (const auto& name : names) {
     if (DWORD error = MoveTree(JoinPath(from, name), JoinPath(to, name), Collision::kOverwrite, aborted)) return error;
   }
