@@ -183,19 +183,35 @@ DWORD MoveFolderInto(const std::string& from, const std::string& to, bool* abort
   return ::rmdir(from.c_str()) == 0 ? 0 : LastErrno();
 }
 
+// The common start of a copy or a move: the source's status and whether the
+// target exists. False when the work ends here, with *result its answer: a
+// target of the other kind, or a collision that is not to be overwritten.
+bool Ready(const std::string& from, const std::string& to, Collision collision, bool* aborted, struct stat* st,
+           bool* exists, DWORD* result) {
+  *result = 0;
+  struct stat existing;
+  if (!Exists(from, st)) {
+    *result = LastErrno();
+    return false;
+  }
+  *exists = Exists(to, &existing);
+  if (!*exists) return true;
+  if (S_ISDIR(st->st_mode) != S_ISDIR(existing.st_mode)) {
+    *result = S_ISDIR(st->st_mode) ? DE_FLDDESTISFILE : DE_FILEDESTISFLD;
+    return false;
+  }
+  if (collision == Collision::kOverwrite) return true;
+  *aborted = true;
+  return false;
+}
+
 }  // namespace
 
 DWORD CopyTree(const std::string& from, const std::string& to, bool recurse, Collision collision, bool* aborted) {
-  struct stat st, existing;
-  if (!Exists(from, &st)) return LastErrno();
-  const bool exists = Exists(to, &existing);
-  if (exists) {
-    if (S_ISDIR(st.st_mode) != S_ISDIR(existing.st_mode)) return S_ISDIR(st.st_mode) ? DE_FLDDESTISFILE : DE_FILEDESTISFLD;
-    if (collision != Collision::kOverwrite) {
-      *aborted = true;
-      return 0;
-    }
-  }
+  struct stat st;
+  bool exists;
+  DWORD result;
+  if (!Ready(from, to, collision, aborted, &st, &exists, &result)) return result;
   if (S_ISDIR(st.st_mode)) return CopyFolder(from, st, to, exists, recurse, collision, aborted);
   const std::string temp = TempName(to);
   bool skipped;
@@ -211,15 +227,11 @@ DWORD RemoveTree(const std::string& path, bool recurse) {
 }
 
 DWORD MoveTree(const std::string& from, const std::string& to, Collision collision, bool* aborted) {
-  struct stat st, existing;
-  if (!Exists(from, &st)) return LastErrno();
-  const bool exists = Exists(to, &existing);
+  struct stat st;
+  bool exists;
+  DWORD result;
+  if (!Ready(from, to, collision, aborted, &st, &exists, &result)) return result;
   if (exists) {
-    if (S_ISDIR(st.st_mode) != S_ISDIR(existing.st_mode)) return S_ISDIR(st.st_mode) ? DE_FLDDESTISFILE : DE_FILEDESTISFLD;
-    if (collision != Collision::kOverwrite) {
-      *aborted = true;
-      return 0;
-    }
     if (S_ISDIR(st.st_mode)) return MoveFolderInto(from, to, aborted);
     if (::rename(from.c_str(), to.c_str()) == 0) return 0;
   } else {
