@@ -20,9 +20,7 @@ class FakeJni {
   struct Value;
   struct Field {
     std::string signature;
-    jint i = 0;
-    jshort s = 0;
-    jboolean z = 0;
+    jint i = 0;  // also the short or boolean of "S" / "Z"
     Value* object = nullptr;
   };
   // An object (fields), a char[] / byte[] (units / bytes) or a String (units).
@@ -35,27 +33,13 @@ class FakeJni {
   FakeJni() {
     std::memset(&table_, 0, sizeof table_);
     table_.reserved0 = this;
-    table_.GetObjectClass = GetObjectClass;
-    table_.DeleteLocalRef = DeleteLocalRef;
-    table_.ExceptionCheck = ExceptionCheck;
-    table_.FindClass = FindClass;
-    table_.ThrowNew = ThrowNew;
-    table_.GetFieldID = GetFieldID;
-    table_.GetIntField = GetIntField;
-    table_.SetIntField = SetIntField;
-    table_.GetShortField = GetShortField;
-    table_.GetBooleanField = GetBooleanField;
-    table_.GetObjectField = GetObjectField;
-    table_.GetArrayLength = GetArrayLength;
-    table_.GetByteArrayElements = GetByteArrayElements;
-    table_.ReleaseByteArrayElements = ReleaseByteArrayElements;
-    table_.GetCharArrayElements = GetCharArrayElements;
-    table_.ReleaseCharArrayElements = ReleaseCharArrayElements;
-    table_.GetStringLength = GetStringLength;
-    table_.GetStringChars = GetStringChars;
-    table_.ReleaseStringChars = ReleaseStringChars;
-    table_.GetStringRegion = GetStringRegion;
-    table_.NewString = NewString;
+#define QV_FAKE(f) table_.f = f;
+    QV_FAKE(GetObjectClass) QV_FAKE(DeleteLocalRef) QV_FAKE(ExceptionCheck) QV_FAKE(FindClass) QV_FAKE(ThrowNew)
+    QV_FAKE(GetFieldID) QV_FAKE(GetIntField) QV_FAKE(SetIntField) QV_FAKE(GetShortField) QV_FAKE(GetBooleanField)
+    QV_FAKE(GetObjectField) QV_FAKE(GetArrayLength) QV_FAKE(GetByteArrayElements) QV_FAKE(ReleaseByteArrayElements)
+    QV_FAKE(GetCharArrayElements) QV_FAKE(ReleaseCharArrayElements) QV_FAKE(GetStringLength) QV_FAKE(GetStringChars)
+    QV_FAKE(ReleaseStringChars) QV_FAKE(GetStringRegion) QV_FAKE(NewString)
+#undef QV_FAKE
     env_.functions = &table_;
   }
   FakeJni(const FakeJni&) = delete;
@@ -64,20 +48,18 @@ class FakeJni {
   JNIEnv* env() { return &env_; }
 
   Value* NewObject() { return &values_.emplace_back(); }
+  // A String or char[] of these units, or a byte[] of n zeros; never a null
+  // data pointer, as a JVM hands out none.
   Value* NewText(const std::u16string& text) {
     Value* v = NewObject();
-    v->units.reserve(text.size() + 1);  // never a null pointer, as a JVM hands out
+    v->units.reserve(text.size() + 1);
     v->units.assign(text.begin(), text.end());
     return v;
   }
-  Value* NewChars(size_t length) {
+  Value* NewChars(size_t n) { return NewText(std::u16string(n, u'\0')); }
+  Value* NewBytes(size_t n) {
     Value* v = NewObject();
-    v->units.assign(length, 0);
-    return v;
-  }
-  Value* NewBytes(size_t length) {
-    Value* v = NewObject();
-    v->bytes.assign(length, 0);
+    v->bytes.assign(n, 0);
     return v;
   }
   static Field& Add(Value* object, const char* name, const char* signature) {
@@ -117,8 +99,8 @@ class FakeJni {
   }
   static jint JNICALL GetIntField(JNIEnv*, jobject, jfieldID f) { return F(f).i; }
   static void JNICALL SetIntField(JNIEnv*, jobject, jfieldID f, jint v) { F(f).i = v; }
-  static jshort JNICALL GetShortField(JNIEnv*, jobject, jfieldID f) { return F(f).s; }
-  static jboolean JNICALL GetBooleanField(JNIEnv*, jobject, jfieldID f) { return F(f).z; }
+  static jshort JNICALL GetShortField(JNIEnv*, jobject, jfieldID f) { return static_cast<jshort>(F(f).i); }
+  static jboolean JNICALL GetBooleanField(JNIEnv*, jobject, jfieldID f) { return static_cast<jboolean>(F(f).i); }
   static jobject JNICALL GetObjectField(JNIEnv*, jobject, jfieldID f) { return reinterpret_cast<jobject>(F(f).object); }
   static jsize JNICALL GetArrayLength(JNIEnv*, jarray a) {
     return static_cast<jsize>(V(a).bytes.empty() ? V(a).units.size() : V(a).bytes.size());
