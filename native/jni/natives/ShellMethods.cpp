@@ -4,6 +4,8 @@
 // read; record objects are marshalled by RecordMarshalling. Each method ends
 // in the Java-exception guard.
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cwchar>
 #include <memory>
 #include <string>

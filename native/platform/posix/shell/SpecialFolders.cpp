@@ -9,7 +9,8 @@
 // may be holding, and it is not thread-safe.
 //
 // The owner window and the access token are not used: only the calling
-// user's folders exist here (the default user's token -1 included).
+// user's folders exist here (the default user's token -1 included). There is
+// no redirection either, so SHGFP_TYPE_DEFAULT answers the current folder.
 #include <gio/gio.h>
 #include <sys/stat.h>
 
