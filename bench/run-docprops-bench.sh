@@ -2,7 +2,9 @@
 # getCompoundDocumentUserProperties / setCompoundDocumentUserProperties
 # against Apache POI on a 1 MB and a 200 MB .doc, in one JVM, steady state.
 # Not part of the test run (it takes a few minutes).
-# usage: bench/run-docprops-bench.sh [BUILD_DIR]   (default build/release, built here)
+# With --user-sets: documents of 1,000, 2,000 and 4,000 user-defined
+# properties (or SIZES) instead, written and read through the same methods.
+# usage: bench/run-docprops-bench.sh [BUILD_DIR [--user-sets [SIZES...]]]   (default build/release, built here)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
@@ -16,4 +18,4 @@ fixture=$root/../shared/fixtures/compound/Office365BlankSample_v2507.doc
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 exec "$java" -Xmx3g -Djava.library.path="$build/lib" -cp "$build/java/quorvane-client.jar:$poi" \
-  "$root/bench/java/DocPropsBench.java" "$fixture" "$work"
+  "$root/bench/java/DocPropsBench.java" "$fixture" "$work" "${@:2}"

@@ -4,6 +4,7 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
 import java.util.Arrays;
 import java.util.Map;
 import java.util.Properties;
@@ -20,7 +21,12 @@ import org.apache.poi.poifs.filesystem.POIFSFileSystem;
  * documents are a Word fixture with a filler stream added by POI, then the
  * same custom properties written by the library.
  *
- * usage: DocPropsBench FIXTURE_DOC WORK_DIR
+ * With --user-sets, instead: documents with 1,000, 2,000 and 4,000 (or the
+ * given numbers of) user-defined text properties; the first bulk write, a
+ * write of the whole set with one value changed (what the client does on
+ * save), a write of the changed property alone, and a read of the set.
+ *
+ * usage: DocPropsBench FIXTURE_DOC WORK_DIR [--user-sets [SIZES...]]
  */
 public final class DocPropsBench {
     private static final long WARM_UP_NANOS = 1_000_000_000L;
@@ -36,6 +42,12 @@ public final class DocPropsBench {
     public static void main(String[] args) throws Exception {
         Path fixture = Path.of(args[0]);
         Path work = Path.of(args[1]);
+        if (args.length > 2 && args[2].equals("--user-sets")) {
+            int[] sizes = args.length > 3 ? Arrays.stream(args, 3, args.length).mapToInt(Integer::parseInt).toArray()
+                    : new int[] {1000, 2000, 4000};
+            userSets(fixture, work, sizes);
+            return;
+        }
         System.out.printf("%-8s %-34s %12s %12s %8s%n", "document", "operation", "median us", "mean us", "runs");
         // Let the JIT settle on every path before the first figure counts.
         Path warm = work.resolve("warm-up.doc");
@@ -76,6 +88,47 @@ public final class DocPropsBench {
                     poiRead / nativeRead, poiRead / freshRead, poiWrite / nativeWrite, Files.size(doc));
             Files.delete(doc);
         }
+    }
+
+    private static void userSets(Path fixture, Path work, int[] sizes) throws Exception {
+        System.out.printf("%-8s %-34s %12s %12s %8s%n", "set", "operation", "median us", "mean us", "runs");
+        for (int n : sizes) {
+            Path doc = work.resolve("props-" + n + ".doc");
+            String name = doc.toString();
+            String label = n + " p";
+            Properties all = new Properties();
+            for (int i = 0; i < n; i++) {
+                all.setProperty("Field" + i, "value number " + i);
+            }
+            measure(label, "first bulk write (fresh copy)", 0, 0, "", i -> {
+                Files.copy(fixture, doc, StandardCopyOption.REPLACE_EXISTING);
+                check(Win32Impl.setCompoundDocumentUserProperties(name, copy(all)));
+            });
+            measure(label, "set: whole set, one changed", i -> {
+                Properties p = copy(all);
+                p.setProperty("Field" + (i % n), "changed " + i);
+                check(Win32Impl.setCompoundDocumentUserProperties(name, p));
+            });
+            measure(label, "set: the changed one only", i -> {
+                Properties p = new Properties();
+                p.setProperty("Field" + (i % n), "again " + i);
+                check(Win32Impl.setCompoundDocumentUserProperties(name, p));
+            });
+            measure(label, "getCompoundDocumentUserProperties", i -> {
+                Properties p = new Properties();
+                check(Win32Impl.getCompoundDocumentUserProperties(name, p, false));
+                if (p.size() < n) {
+                    throw new IllegalStateException("read " + p.size() + " of " + n);
+                }
+            });
+            Files.delete(doc);
+        }
+    }
+
+    private static Properties copy(Properties source) {
+        Properties p = new Properties();
+        p.putAll(source);
+        return p;
     }
 
     private static void check(int hr) {

@@ -29,6 +29,15 @@ constexpr uint32_t kMaxSections = 2;
 // reader may turn down. Writes that would grow a stream past this fail with
 // STG_E_MEDIUMFULL; reads take streams of any length.
 constexpr size_t kMaxStreamSize = 262144;
+// A stream that another program already wrote longer (LibreOffice keeps a
+// thumbnail of several hundred KB in the summary information) stays editable
+// up to the 2,097,152 bytes that [MS-OLEPS] 2.21 asks readers to accept.
+constexpr size_t kMaxForeignStreamSize = 2097152;
+// Whether a write that takes a stream from `before` to `after` bytes is refused.
+inline bool StreamTooLarge(size_t before, size_t after) {
+  if (after <= before) return false;
+  return after > (before <= kMaxStreamSize ? kMaxStreamSize : kMaxForeignStreamSize);
+}
 // OS kind 2 (Win32) in the high word, OS version 6.1 in the low word.
 constexpr uint32_t kDefaultSystemIdentifier = 0x00020106;
 

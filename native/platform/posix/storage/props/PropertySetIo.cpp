@@ -16,8 +16,7 @@ HRESULT ReadSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& 
 
 HRESULT WriteSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid,
                        const PropertySetStream& stream, size_t sizeBefore) {
-  const size_t size = stream.SerializedSize();
-  if (size > oleps::kMaxStreamSize && size > sizeBefore) return STG_E_MEDIUMFULL;
+  if (oleps::StreamTooLarge(sizeBefore, stream.SerializedSize())) return STG_E_MEDIUMFULL;
   const std::u16string name = PropertySetStreamName(fmtid);
   cache.Forget(name);
   return store.WriteStream(name, stream.Serialize());

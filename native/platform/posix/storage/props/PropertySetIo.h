@@ -29,7 +29,7 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
 // Replaces the set's section (adding the stream, or an empty document
 // summary section before a user-defined one, as needed) and sets the
 // stream's CLSID when `clsid` is given. STG_E_MEDIUMFULL, with nothing
-// written, when that would grow the stream past oleps::kMaxStreamSize.
+// written, when oleps::StreamTooLarge refuses the stream it would leave.
 // `section` is borrowed for the write and is as it was when the call returns.
 HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid);
 // STG_E_FILENOTFOUND when the set does not exist. The user-defined set

@@ -80,8 +80,7 @@ HRESULT PropertyStorage::Changing(Change change) {
   section.BeginChanges();
   HRESULT hr = change(section);
   if (SUCCEEDED(hr)) {
-    const size_t after = set_.otherBytes + section.SerializedSize();
-    if (after > oleps::kMaxStreamSize && after > before) hr = STG_E_MEDIUMFULL;
+    if (oleps::StreamTooLarge(before, set_.otherBytes + section.SerializedSize())) hr = STG_E_MEDIUMFULL;
   }
   section.EndChanges(SUCCEEDED(hr));
   if (SUCCEEDED(hr)) dirty_ = true;

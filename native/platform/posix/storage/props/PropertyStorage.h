@@ -44,7 +44,7 @@ class PropertySetContext {
 // (VT_LPSTR) are handed out and taken in the system ANSI code page and kept
 // in the set's own code page; a single-byte set that cannot hold new text is
 // widened to UTF-8 (65001) rather than losing characters. A write that would
-// grow the set's stream past oleps::kMaxStreamSize fails with
+// leave the set's stream too long (oleps::StreamTooLarge) fails with
 // STG_E_MEDIUMFULL. A write that fails changes nothing.
 class PropertyStorage final : public IPropertyStorage {
  public:
