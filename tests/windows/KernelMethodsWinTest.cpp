@@ -5,9 +5,7 @@
 
 #include <jni.h>
 
-#include <string>
-
-#include "WinTestSupport.h"
+#include "QuorvaneDll.h"
 
 namespace {
 
@@ -16,28 +14,7 @@ typedef jint(JNICALL* Handle2)(JNIEnv*, jclass, jint, jint);
 typedef jint(JNICALL* NoArgument)(JNIEnv*, jclass);
 typedef jint(JNICALL* CreateEventMethod)(JNIEnv*, jclass, jint, jboolean, jboolean, jstring);
 
-class KernelMethods : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // The DLL lies one folder above the test programs.
-    dll_ = LoadLibraryW((qvtest::ProgramFolder() + L"..\\" QV_WINDOWS_DLL_NAME).c_str());
-  }
-  static void TearDownTestSuite() {
-    if (dll_) FreeLibrary(dll_);
-  }
-  void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
-
-  template <typename F>
-  static F Method(const char* name, int bytes) {
-    const std::string symbol =
-        "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name) + "@" + std::to_string(bytes);
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll_, symbol.c_str())));
-  }
-
-  static HMODULE dll_;
-};
-
-HMODULE KernelMethods::dll_ = nullptr;
+class KernelMethods : public qvtest::QuorvaneDll {};
 
 TEST_F(KernelMethods, EventsSignalWaitAndClose) {
   const auto createEvent = Method<CreateEventMethod>("CreateEvent", 24);

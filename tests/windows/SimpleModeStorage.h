@@ -14,17 +14,12 @@
 
 namespace qvtest {
 
-class SimpleModeSets : public IPropertySetStorage {
+// One COM object over another of the same interface: answers IUnknown and
+// that interface itself, counts its references, and releases the inner
+// object with its last one.
+template <typename Interface>
+class Wrapper : public Interface {
  public:
-  explicit SimpleModeSets(IPropertySetStorage* inner) : inner_(inner) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IPropertySetStorage) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
-  }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
@@ -33,6 +28,32 @@ class SimpleModeSets : public IPropertySetStorage {
       delete this;
     }
     return left;
+  }
+
+ protected:
+  explicit Wrapper(Interface* inner) : inner_(inner) {}
+  virtual ~Wrapper() = default;
+  // S_OK for IUnknown and `own`; E_NOINTERFACE otherwise.
+  HRESULT Answer(REFIID riid, REFIID own, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != own) return E_NOINTERFACE;
+    AddRef();
+    *out = this;
+    return S_OK;
+  }
+
+  Interface* inner_;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+class SimpleModeSets : public Wrapper<IPropertySetStorage> {
+ public:
+  explicit SimpleModeSets(IPropertySetStorage* inner) : Wrapper(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    return Answer(riid, IID_IPropertySetStorage, out);
   }
   HRESULT STDMETHODCALLTYPE Create(REFFMTID fmtid, const CLSID* clsid, DWORD flags, DWORD mode,
                                    IPropertyStorage** out) override {
@@ -43,37 +64,20 @@ class SimpleModeSets : public IPropertySetStorage {
   }
   HRESULT STDMETHODCALLTYPE Delete(REFFMTID fmtid) override { return inner_->Delete(fmtid); }
   HRESULT STDMETHODCALLTYPE Enum(IEnumSTATPROPSETSTG** out) override { return inner_->Enum(out); }
-
- private:
-  IPropertySetStorage* inner_;
-  std::atomic<ULONG> references_{1};
 };
 
-class SimpleModeStorage : public IStorage {
+class SimpleModeStorage : public Wrapper<IStorage> {
  public:
-  explicit SimpleModeStorage(IStorage* inner) : inner_(inner) {}
+  explicit SimpleModeStorage(IStorage* inner) : Wrapper(inner) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (riid == IID_IPropertySetStorage) {
+    if (riid == IID_IPropertySetStorage && out != nullptr) {
       IPropertySetStorage* sets = nullptr;
       const HRESULT hr = inner_->QueryInterface(riid, reinterpret_cast<void**>(&sets));
-      if (SUCCEEDED(hr)) *out = static_cast<IPropertySetStorage*>(new SimpleModeSets(sets));
+      *out = SUCCEEDED(hr) ? static_cast<IPropertySetStorage*>(new SimpleModeSets(sets)) : nullptr;
       return hr;
     }
-    if (riid != IID_IUnknown && riid != IID_IStorage) return inner_->QueryInterface(riid, out);
-    AddRef();
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      inner_->Release();
-      delete this;
-    }
-    return left;
+    const HRESULT hr = Answer(riid, IID_IStorage, out);
+    return hr == E_NOINTERFACE ? inner_->QueryInterface(riid, out) : hr;
   }
   HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override {
     return inner_->CreateStream(name, mode, r1, r2, out);
@@ -112,10 +116,6 @@ class SimpleModeStorage : public IStorage {
   HRESULT STDMETHODCALLTYPE SetClass(REFCLSID clsid) override { return inner_->SetClass(clsid); }
   HRESULT STDMETHODCALLTYPE SetStateBits(DWORD bits, DWORD mask) override { return inner_->SetStateBits(bits, mask); }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
-
- private:
-  IStorage* inner_;
-  std::atomic<ULONG> references_{1};
 };
 
 // Takes over one reference to storage; on Wine answers the wrapper.
