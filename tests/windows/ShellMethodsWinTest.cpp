@@ -16,7 +16,7 @@
 
 #include "FakeJni.h"
 #include "OnWine.h"
-#include "WinTestSupport.h"
+#include "QuorvaneDll.h"
 
 namespace {
 
@@ -39,28 +39,10 @@ Value* FileInfoObject(FakeJni& jni) {
 
 std::u16string Units(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
-class ShellMethods : public ::testing::Test {
+class ShellMethods : public qvtest::QuorvaneDll {
  protected:
-  static void SetUpTestSuite() { dll_ = LoadLibraryW((qvtest::ProgramFolder() + L"..\\" QV_WINDOWS_DLL_NAME).c_str()); }
-  static void TearDownTestSuite() {
-    if (dll_) FreeLibrary(dll_);
-  }
-  void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
-
-  template <typename F>
-  static F Method(const char* name, int bytes) {
-    const std::string symbol =
-        "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name) + "@" + std::to_string(bytes);
-    const auto method = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll_, symbol.c_str())));
-    EXPECT_NE(nullptr, method) << symbol;
-    return method;
-  }
-
   FakeJni jni_;
-  static HMODULE dll_;
 };
-
-HMODULE ShellMethods::dll_ = nullptr;
 
 TEST_F(ShellMethods, UuidCreateFillsTheGuidObjectWithVersionFourUuids) {
   const auto uuidCreate = Method<ObjectMethod>("UuidCreate", 12);
