@@ -11,7 +11,9 @@
 //                                 (1252, 65001 or 1200, Unicode); the option
 //                                 leaves out the VT_BOOL and VT_R8 properties,
 //                                 which Wine's ole32 cannot write
-// Failures of single calls are printed in the dump and do not stop it.
+// VT_LPSTR text crosses the interface in the ANSI code page (GetACP), which
+// the storage converts from and to the set's code page. Failures of single
+// calls are printed in the dump and do not stop it.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -91,8 +93,8 @@ void DumpSet(IPropertySetStorage* sets, const NamedSet& which) {
   }
   Release(list);
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
-  // A Unicode set hands VT_LPSTR values over in the ANSI code page.
-  const UINT lpstrCodePage = codePage == 1200 || codePage == 0 ? GetACP() : codePage;
+  // VT_LPSTR values cross the interface in the ANSI code page, whatever the set's.
+  const UINT lpstrCodePage = GetACP();
   for (const Entry& e : entries) {
     if (e.id <= PID_CODEPAGE || e.id >= 0x80000000u) continue;  // dictionary, code page, locale, behaviour
     spec.propid = e.id;
@@ -146,7 +148,7 @@ PROPVARIANT Text(const std::wstring& text, UINT codePage, std::vector<std::strin
     v.vt = VT_LPWSTR;
     v.pwszVal = &wide.back()[0];
   } else {
-    narrow.push_back(Narrow(text, codePage));
+    narrow.push_back(Narrow(text, GetACP()));
     v.vt = VT_LPSTR;
     v.pszVal = &narrow.back()[0];
   }

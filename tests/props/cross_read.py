@@ -41,9 +41,10 @@ def _wine_stream_short_of_padding(name, s, ours, wine):
     return name.startswith('wine-') and ours is not None and ours[0].endswith('open 0x80030109')
 
 
-def _wine_cannot_read_own_user_set(name, s, ours, wine):
-    return (name.startswith('wine-') and s in DOCSUM_SETS and wine is not None
-            and re.search(r'open 0x800300(FB|1E)$', wine[0]) is not None)
+def _wine_user_set_layout(name, s, ours, wine):
+    if not name.startswith('wine-') or s not in DOCSUM_SETS:
+        return False
+    return ours is None or (wine is not None and re.search(r'open 0x800300(FB|1E)$', wine[0]) is not None)
 
 
 def _wine_faults(name, s, ours, wine):
@@ -91,20 +92,6 @@ def _wine_ansi_names(name, s, ours, wine):
     return all(_mask_name(a) == _mask_name(b) for a, b in zip(ours, wine)) and ours != wine
 
 
-def _lpstr_code_page(name, s, ours, wine):
-    # Only VT_LPSTR values differ, in a set whose code page is not Wine's ANSI one.
-    if ours is None or wine is None or len(ours) != len(wine) or _code_page(ours) in (1200, 1252):
-        return False
-    for a, b in zip(ours, wine):
-        if _mask_name(a) != _mask_name(b) and not (' vt=30 ' in a and ' vt=' in b):
-            return False
-    return ours != wine
-
-
-def _our_code_page_write_ignored(name, s, ours, wine):
-    return name == 'linux-1252.doc' and ours is not None and ours[0].endswith('cp=65001')
-
-
 KNOWN = [
     ('W1', 'Wine', "Wine's ole32 cannot open either set of a DocumentSummaryInformation stream that holds two "
      "sections (document summary, then user-defined), as Office and our engine write it: "
@@ -113,10 +100,10 @@ KNOWN = [
     ('W2', 'Wine', "Wine writes a section's size with the final padding to four bytes but leaves the padding "
      "bytes out of the stream, so the section runs past the stream's end; our engine refuses the set "
      "(STG_E_DOCFILECORRUPT), POI and olefile read it.", _wine_stream_short_of_padding),
-    ('W3', 'Wine', "Wine cannot read back the user-defined set it wrote: it writes it as the only section "
-     "of DocumentSummaryInformation (no document summary section first, against [MS-OLEPS]) and then "
-     "answers STG_E_INVALIDHEADER (ANSI) or STG_E_READFAULT (Unicode) on opening it.",
-     _wine_cannot_read_own_user_set),
+    ('W3', 'Wine', "Wine writes the user-defined set as the only section of DocumentSummaryInformation, "
+     "with no document summary section before it as [MS-OLEPS] requires: our engine finds neither set there, "
+     "and Wine itself answers STG_E_INVALIDHEADER (1252) or STG_E_READFAULT (1200) when it opens the set "
+     "again, or reads it under both FMTIDs (65001).", _wine_user_set_layout),
     ('W6', 'Wine', "Wine's ole32 faults reading a set of this document (page fault in PropVariantCopy, "
      "called from PropertyStorage_ReadFromStream); POI, olefile and our engine read it.", _wine_faults),
     ('W6', 'Wine', "Wine's ole32 faults reading a set of this document: the sets after the fault.",
@@ -133,13 +120,7 @@ KNOWN = [
      "STG_E_DOCFILECORRUPT, Wine STG_E_READFAULT).", _both_refuse),
     ('W4', 'Wine', "Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes instead "
      "of UTF-16 (\"Client\" arrives as U+6C43 U+6569 U+746E); the values agree.", _wine_ansi_names),
-    ('O1', 'ours', "Our engine answers S_OK to a PID_CODEPAGE write on a new, empty ANSI set but keeps the "
-     "set at the ANSI code page (65001 here), so text the caller encoded in 1252 lands in a set marked "
-     "UTF-8; Wine's ole32 takes the new code page (reported, not fixed here).", _our_code_page_write_ignored),
-    ('W5', 'Wine', "Wine converts VT_LPSTR values between the ANSI code page (1252) and the set's own "
-     "code page on every read and write; our engine hands the set's code page bytes through. In a UTF-8 "
-     "set Wine therefore reads our text as 1252 and writes a caller's UTF-8 twice encoded (olefile shows "
-     "'Caf\\xc3\\x83\\xc2\\xa9').", _lpstr_code_page),
+
 ]
 
 
@@ -208,19 +189,22 @@ def main():
             _WINE_DOCUMENT[name] = theirs.get(name, {}).get('document')
             _WINE_FAULTED[name] = any(l.startswith('crash ') for l in theirs.get(name, {}).get('-', []))
         compared = agreed = 0
-        explained, unexplained = {}, []
+        explained, unexplained, agreeing = {}, [], []
         for name in names:
             a, b = ours.get(name, {}), theirs.get(name, {})
             for s in sorted(set(a) | set(b)):
                 compared += 1
                 if a.get(s) == b.get(s):
                     agreed += 1
+                    if s != '-' or a.get(s):
+                        agreeing.append('%s/%s' % (name, s))
                     continue
                 known = [k for k in KNOWN if k[3](name, s, a.get(s), b.get(s))]
                 if known:
                     explained.setdefault(known[0][0], []).append('%s/%s' % (name, s))
                 else:
                     unexplained.append((name, s, a.get(s), b.get(s)))
+        print('read alike by both: %s' % ', '.join(agreeing))
         known = sum(len(v) for v in explained.values())
         for kid, whose, text, _ in KNOWN:
             if kid in explained:
