@@ -11,6 +11,7 @@ packages=(
   libssl-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
   pkg-config libglib2.0-dev dbus-daemon shared-mime-info
+  libmount-dev libudev-dev
   wine wine32:i386
 )
 
