@@ -66,6 +66,10 @@ const Step kSteps[] = {
 };
 
 TEST(ShellNotifyIcon, AnswersAreTheSameWithoutADesktopAndNeverWait) {
+  // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
+  struct sigaction host {}, after {};
+  host.sa_handler = [](int) {};
+  sigaction(SIGPIPE, &host, nullptr);
   for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus"}) {
     SCOPED_TRACE(address ? address : "(unset)");
     BusAddress bus(address);
@@ -77,6 +81,9 @@ TEST(ShellNotifyIcon, AnswersAreTheSameWithoutADesktopAndNeverWait) {
     EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, nullptr));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   }
+  sigaction(SIGPIPE, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, host.sa_handler);
+  signal(SIGPIPE, SIG_DFL);
 }
 
 // A session bus of our own with a fake desktop on it: a notification server
@@ -220,7 +227,6 @@ TEST(ShellNotifyIcon, OnASessionBusTheIconIsAnItemAndTheBalloonANotification) {
   FakeDesktop desktop;
   if (!desktop.Ready()) GTEST_SKIP() << "no dbus-daemon";
   BusAddress bus(desktop.Address().c_str());
-
   NOTIFYICONDATAW data = Icon(9, NIF_TIP, L"Quarterly report");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
   ASSERT_TRUE(desktop.WaitFor([&] { return !desktop.itemPath.empty(); }));

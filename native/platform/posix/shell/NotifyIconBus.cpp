@@ -11,6 +11,7 @@
 // address exists and stops when the library is unloaded or the process
 // exits (the loop is quit, a connect in progress cancelled, then joined).
 #include <gio/gio.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -74,6 +75,16 @@ GVariant* Utf8(const std::string& text) {
   return value;
 }
 
+// GSocket's class set-up ignores SIGPIPE for the whole process; the host
+// (the JVM checks its handlers) keeps its own. GLib's sockets send with
+// MSG_NOSIGNAL, so they need no process-wide setting.
+void InitSocketsKeepingSigpipe() {
+  struct sigaction host;
+  ::sigaction(SIGPIPE, nullptr, &host);
+  g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
+  ::sigaction(SIGPIPE, &host, nullptr);
+}
+
 GDBusInterfaceInfo* ItemInfo() {
   static GDBusInterfaceInfo* info = [] {
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kItemXml, nullptr);
@@ -133,6 +144,7 @@ class BusThread {
   }
 
   BusThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)), cancel_(g_cancellable_new()) {
+    InitSocketsKeepingSigpipe();
     thread_ = std::thread([this] {
       g_main_context_push_thread_default(context_);
       g_main_loop_run(loop_);
