@@ -220,7 +220,7 @@ HRESULT PropertyStorage::DeleteMultiple(ULONG cpspec, const PROPSPEC rgpspec[]) 
     if (id == PID_DICTIONARY || id == PID_CODEPAGE || id == PID_BEHAVIOR) return STG_E_INVALIDPARAMETER;
     if (id != PID_ILLEGAL) ids.insert(id);
   }
-  Writable().RemoveAll(ids);
+  if (!ids.empty()) Writable().RemoveAll(ids);
   dirty_ = true;
   return S_OK;
 }
