@@ -63,26 +63,9 @@ class PeFile {
   // Names of the DLLs in the import and delay-import tables; false on a
   // damaged table.
   bool ImportedDlls(std::vector<std::string>& names) const {
-    const auto& dirs = nt_->OptionalHeader.DataDirectory;
-    for (DWORD rva = dirs[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress; rva != 0;
-         rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-      const auto* d = AtRva<IMAGE_IMPORT_DESCRIPTOR>(rva);
-      if (d == nullptr) return false;
-      if (d->Name == 0) break;
-      const char* name = String(d->Name);
-      if (name == nullptr) return false;
-      names.push_back(name);
-    }
-    for (DWORD rva = dirs[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress; rva != 0;
-         rva += sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)) {
-      const auto* d = AtRva<IMAGE_DELAYLOAD_DESCRIPTOR>(rva);
-      if (d == nullptr) return false;
-      if (d->DllNameRVA == 0) break;
-      const char* name = String(d->DllNameRVA);
-      if (name == nullptr) return false;
-      names.push_back(name);
-    }
-    return true;
+    return AppendNames<IMAGE_IMPORT_DESCRIPTOR, &IMAGE_IMPORT_DESCRIPTOR::Name>(IMAGE_DIRECTORY_ENTRY_IMPORT, names) &&
+           AppendNames<IMAGE_DELAYLOAD_DESCRIPTOR, &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA>(
+               IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, names);
   }
 
   std::vector<std::string> ExportNames() const {
@@ -99,6 +82,20 @@ class PeFile {
   }
 
  private:
+  // The DLL names of one descriptor table, which ends in a zero name.
+  template <typename Descriptor, DWORD Descriptor::*NameRva>
+  bool AppendNames(int directory, std::vector<std::string>& names) const {
+    for (DWORD rva = nt_->OptionalHeader.DataDirectory[directory].VirtualAddress; rva != 0;
+         rva += sizeof(Descriptor)) {
+      const auto* d = AtRva<Descriptor>(rva);
+      if (d == nullptr) return false;
+      if (d->*NameRva == 0) break;
+      const char* name = String(d->*NameRva);
+      if (name == nullptr) return false;
+      names.push_back(name);
+    }
+    return true;
+  }
   template <typename T>
   const T* At(size_t offset) const {
     return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T*>(bytes_.data() + offset) : nullptr;
