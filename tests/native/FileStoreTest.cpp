@@ -105,10 +105,15 @@ TEST(FileStoreFields, NumbersAreDigitsOnlyAndFitAnInt) {
   quorvane::Properties set = RecordWith({{L"SequenceNumber", L"007"}});
   FileStore store(set);
   EXPECT_EQ(7, store.GetSequenceNumber());
-  for (const wchar_t* text : {L"-1", L" 7", L"7 ", L"7a", L"", L"+7", L"\u0663"}) {
+  for (const wchar_t* text : {L"-1", L" 7", L"7 ", L"7a", L"", L"+7"}) {
     set.SetProperty(L"Quorvane SequenceNumber.E", text);
     EXPECT_TRUE(EndsWith(Failure([&] { store.GetSequenceNumber(); }), digitCheck)) << quorvane::ToNarrow(text);
   }
+  // A non-ASCII digit: the runtime's classification decides which check
+  // refuses it (msvcrt counts U+0663 as a digit, glibc's C locale does not).
+  set.SetProperty(L"Quorvane SequenceNumber.E", L"\u0663");
+  const std::string arabicDigit = Failure([&] { store.GetSequenceNumber(); });
+  EXPECT_TRUE(EndsWith(arabicDigit, digitCheck) || EndsWith(arabicDigit, "lexical_cast<int>(\xB6)'")) << arabicDigit;
   set.RemoveProperty(L"Quorvane SequenceNumber.E");
   EXPECT_TRUE(EndsWith(Failure([&] { store.GetSequenceNumber(); }), digitCheck));
   set.SetProperty(L"Quorvane SequenceNumber.E", L"2147483648");

@@ -35,14 +35,6 @@ const WineLimitation kWineLimitations[] = {
      "STG_E_INVALIDPARAMETER and leaves the set unreadable (STG_E_INVALIDHEADER)"},
 };
 
-// Tests whose expectations hold on Linux only; each difference is known and
-// open. Left out on Windows too.
-const WineLimitation kLinuxOnly[] = {
-    {"FileStoreFields.NumbersAreDigitsOnlyAndFitAnInt",
-     "msvcrt's iswdigit counts U+0663 (ARABIC-INDIC DIGIT THREE) as a digit: the sequence number fails in "
-     "lexical_cast instead of the digit check"},
-};
-
 void Exclude(std::string& filter, const WineLimitation& w, const char* where) {
   std::printf("[  SKIPPED ] %s %s: %s\n", w.test, where, w.limitation);
   filter += std::string(w.test) + ":";
@@ -54,7 +46,6 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   std::string& filter = ::testing::GTEST_FLAG(filter);
   filter += filter.find('-') == std::string::npos ? "-" : ":";
-  for (const WineLimitation& w : kLinuxOnly) Exclude(filter, w, "on Windows");
   if (const char* wine = qvtest::WineVersion()) {
     const std::string where = std::string("on Wine ") + wine;
     for (const WineLimitation& w : kWineLimitations) Exclude(filter, w, where.c_str());
