@@ -43,4 +43,5 @@
 #  include "posix/kernel/Mutex.h"
 #  include "posix/shell/ShellApi.h"
 #  include "posix/rpc/RpcApi.h"
+#  include "posix/files/FilesApi.h"
 #endif

@@ -1,12 +1,9 @@
-// Files of the Linux build with the Windows contracts: CreateFileW,
+// Transfers on open files of the Linux build with the Windows contracts:
 // ReadFile, WriteFile, SetFilePointer(Ex), GetFileSize(Ex), FlushFileBuffers,
-// MoveFileExW. Handles go into the kernel handle table (close with
-// CloseHandle). Paths are Linux paths, written as UTF-8 (FileSystemText.h).
-//
-// Share modes are accepted but not enforced: Linux has no mandatory share
-// modes, and every caller here shares at least reading and writing. The
-// security attributes and the template file are not read; synchronous I/O
-// only (an OVERLAPPED answers ERROR_NOT_SUPPORTED).
+// MoveFileExW. Files are opened by CreateFileW (files/FilesApi.h); handles
+// live in the kernel handle table (close with CloseHandle). Paths are Linux
+// paths, written as UTF-8 (FileSystemText.h). Synchronous I/O only (an
+// OVERLAPPED answers ERROR_NOT_SUPPORTED).
 #pragma once
 
 #include "WinTypes.h"
@@ -39,13 +36,6 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define MOVEFILE_COPY_ALLOWED 0x00000002u
 #define MOVEFILE_WRITE_THROUGH 0x00000008u
 
-// INVALID_HANDLE_VALUE on failure. On success the last error is
-// ERROR_ALREADY_EXISTS when OPEN_ALWAYS or CREATE_ALWAYS found the file,
-// else 0. A directory opens only with FILE_FLAG_BACKUP_SEMANTICS (otherwise
-// ERROR_ACCESS_DENIED).
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 // Reads until nNumberOfBytesToRead or the end of the file.
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped);

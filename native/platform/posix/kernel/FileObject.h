@@ -1,7 +1,8 @@
 // An open file of the Linux build behind a HANDLE (CreateFileW). Owns its
 // descriptor and closes it when the last user lets go (CloseHandle drops the
 // table's reference). Thread-safe: the descriptor and access rights never
-// change after construction; concurrent calls meet in the kernel.
+// change after construction; concurrent calls meet in the kernel. Kinds of
+// open file with more state (files/OpenFile.h) derive from it.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,7 @@
 namespace quorvane {
 namespace posix {
 
-class FileObject final : public KernelObject {
+class FileObject : public KernelObject {
  public:
   FileObject(UniqueFd fd, bool canRead, bool canWrite)
       : fd_(std::move(fd)), canRead_(canRead), canWrite_(canWrite) {}

@@ -64,6 +64,7 @@ class HandleTable {
     }
     // The object's destructor (which may unmap memory or close descriptors)
     // runs here, outside the lock.
+    released->HandleClosed();
     return true;
   }
 

@@ -28,6 +28,10 @@ class KernelObject {
   // WaitForSingleObject on this object: WAIT_OBJECT_0, WAIT_ABANDONED,
   // WAIT_TIMEOUT or WAIT_FAILED. timeoutMs may be INFINITE.
   virtual DWORD Wait(DWORD timeoutMs) = 0;
+  // CloseHandle of one handle to this object, before the table lets go of
+  // it: a call blocked on the handle in another thread ends here (Windows
+  // cancels the handle's pending I/O). Must not block.
+  virtual void HandleClosed() {}
 };
 
 // Every standard and specific right: what a handle gets when it is made by

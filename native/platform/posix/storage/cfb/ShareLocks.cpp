@@ -23,6 +23,8 @@ constexpr uint64_t kDenyWrite = kRangeLockStart + 4;
 constexpr uint64_t kDenyWriteSwmr = kRangeLockStart + 5;
 constexpr uint64_t kWriter = kRangeLockStart + 6;
 constexpr uint64_t kUpdate = kRangeLockStart + 7;
+constexpr uint64_t kAccessDelete = kRangeLockStart + 8;
+constexpr uint64_t kDenyDelete = kRangeLockStart + 9;
 
 // Reads and updates hold UPDATE for milliseconds; waiting longer means a
 // stuck process.
@@ -77,8 +79,9 @@ ShareLocks::Probe ShareLocks::Test(uint64_t offset) {
 }
 
 HRESULT ShareLocks::Register(const ShareMode& mode) {
-  const bool lenient = mode.read && !mode.write && !mode.denyRead && !mode.denyWrite;
-  uint64_t taken[4];
+  const bool lenient = mode.read && !mode.write && !mode.denyRead && !mode.denyWrite && !mode.deleteAccess &&
+                       !mode.denyDelete;
+  uint64_t taken[6];
   size_t count = 0;
   auto take = [&](bool wanted, uint64_t offset) {
     if (!wanted) return true;
@@ -88,7 +91,8 @@ HRESULT ShareLocks::Register(const ShareMode& mode) {
   };
   bool registered = take(mode.read, kAccessRead) && take(mode.write, mode.swmr ? kAccessWriteSwmr : kAccessWrite) &&
                     take(mode.denyRead, kDenyRead) &&
-                    take(mode.denyWrite, mode.swmr ? kDenyWriteSwmr : kDenyWrite);
+                    take(mode.denyWrite, mode.swmr ? kDenyWriteSwmr : kDenyWrite) &&
+                    take(mode.deleteAccess, kAccessDelete) && take(mode.denyDelete, kDenyDelete);
   HRESULT result = S_OK;
   if (!registered) {
     result = lenient ? S_OK : STG_E_LOCKVIOLATION;  // a foreign whole-file lock
@@ -103,6 +107,8 @@ HRESULT ShareLocks::Register(const ShareMode& mode) {
         {mode.denyRead, kAccessRead},
         {mode.denyWrite, kAccessWrite},
         {mode.denyWrite && !mode.swmr, kAccessWriteSwmr},
+        {mode.deleteAccess, kDenyDelete},
+        {mode.denyDelete, kAccessDelete},
     };
     for (const auto& check : checks) {
       if (!check.when) continue;

@@ -16,6 +16,12 @@
 //   0x7FFFFF06  WRITER             exclusive: the IDirectWriterLock holder
 //   0x7FFFFF07  UPDATE             exclusive while a writer changes the file,
 //                                  shared while a reader reads one stream
+//   0x7FFFFF08  ACCESS_DELETE      shared by openers with delete access
+//   0x7FFFFF09  DENY_DELETE        shared by openers that deny deleting
+//
+// CreateFileW registers its access and share mode through the same bytes,
+// so a document opened by the engine and by CreateFileW see each other.
+// The engine never asks for delete access and never denies it.
 //
 // An opener first takes its own shared bytes, then tests the bytes it
 // conflicts with (F_OFD_GETLK for a write lock, which ignores its own locks):
@@ -53,6 +59,8 @@ struct ShareMode {
   bool denyRead = false;
   bool denyWrite = false;
   bool swmr = false;
+  bool deleteAccess = false;
+  bool denyDelete = false;
 };
 
 class ShareLocks {

@@ -93,4 +93,25 @@ public final class Win32Impl {
 
     /** A new UUID into {@code guid} (Data1..Data3 as ints, Data4 of 8 bytes); 0 for success. */
     public static native int UuidCreate(Object guid);
+
+    /**
+     * Synchronous only: {@code overlapped} and {@code completionRoutine} must be 0 (anything else answers false).
+     * At most {@code min(length, buffer.length)} bytes of change records; their count goes into element 0.
+     */
+    public static native boolean ReadDirectoryChangesW(int directory, byte[] buffer, int length, boolean watchSubtree,
+            int filter, int[] bytesReturned, int overlapped, int completionRoutine);
+
+    /** A file or (with FILE_FLAG_BACKUP_SEMANTICS) folder handle; -1 when the open failed. */
+    public static native int CreateFile(String fileName, int desiredAccess, int shareMode, int securityAttributes,
+            int creationDisposition, int flagsAndAttributes, int templateFile);
+
+    public static native boolean SetFileAttributes(String path, int attributes);
+
+    /** S_OK (0) for a compound document, S_FALSE (1) for another file, else a failure HRESULT. */
+    public static native int StgIsStorageFile(String fileName);
+
+    public static native int GetDriveType(String rootPath);
+
+    /** The first device name of the platform's list; null when there is none. */
+    public static native String QueryDosDevice(String deviceName);
 }

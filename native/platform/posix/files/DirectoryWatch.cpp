@@ -1,0 +1,304 @@
+#include "DirectoryWatch.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "../ErrnoMapping.h"
+#include "FilesApi.h"
+
+namespace quorvane {
+namespace posix {
+namespace files {
+namespace {
+
+constexpr DWORD kValidFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                               FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
+                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_LAST_ACCESS |
+                               FILE_NOTIFY_CHANGE_CREATION | FILE_NOTIFY_CHANGE_SECURITY;
+constexpr DWORD kWriteFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kAttributeFilter = FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SECURITY |
+                                   FILE_NOTIFY_CHANGE_CREATION | FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+// Names and folders are always followed, whatever the filter: the tree's
+// watches move with its folders.
+uint32_t InotifyMask(DWORD filter) {
+  uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
+  if (filter & kWriteFilter) mask |= IN_MODIFY;
+  if (filter & kAttributeFilter) mask |= IN_ATTRIB;
+  if (filter & FILE_NOTIFY_CHANGE_LAST_ACCESS) mask |= IN_ACCESS;
+  return mask;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+bool StartsWithFolder(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            path[folder.size()] == '/');
+}
+
+DWORD WatchError(int error) {
+  // ENOSPC is the user's watch limit, not a full disk.
+  return error == ENOSPC ? ERROR_NOT_ENOUGH_MEMORY : Win32ErrorFromErrno(error);
+}
+
+}  // namespace
+
+std::shared_ptr<DirectoryWatch> DirectoryWatch::Start(int folderFd, DWORD filter, bool subtree, DWORD* error) {
+  if (filter == 0 || (filter & ~kValidFilter) != 0) {
+    *error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  UniqueFd inotify(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  UniqueFd abort(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!inotify.Valid() || !abort.Valid()) {
+    *error = WatchError(errno);
+    return nullptr;
+  }
+  std::shared_ptr<DirectoryWatch> watch(
+      new DirectoryWatch(std::move(inotify), std::move(abort), folderFd, filter, subtree));
+  std::lock_guard<std::mutex> lock(watch->mutex_);
+  const int rootWd = inotify_add_watch(watch->inotify_.Get(), watch->base_.c_str(), watch->mask_);
+  if (rootWd < 0) {
+    *error = WatchError(errno);
+    return nullptr;
+  }
+  watch->rootWd_ = rootWd;
+  watch->folders_[rootWd] = std::string();
+  if (subtree) {
+    // The folders already there: watched, not reported. One that cannot be
+    // watched makes the first answer the rescan one.
+    watch->WatchTree(std::string(), false);
+  }
+  *error = ERROR_SUCCESS;
+  return watch;
+}
+
+DirectoryWatch::DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree)
+    : inotify_(std::move(inotify)),
+      abort_(std::move(abort)),
+      // The folder as the handle holds it, wherever it has moved since.
+      base_("/proc/self/fd/" + std::to_string(folderFd)),
+      filter_(filter),
+      subtree_(subtree),
+      mask_(InotifyMask(filter)) {}
+
+std::string DirectoryWatch::PathOf(const std::string& relative) const {
+  return relative.empty() ? base_ : base_ + "/" + relative;
+}
+
+bool DirectoryWatch::NameWanted(bool isFolder) const {
+  return (filter_ & (isFolder ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME)) != 0;
+}
+
+void DirectoryWatch::Push(uint32_t action, const std::string& relative) {
+  Change change{action, Utf16FromFileSystemText(relative)};
+  if (action == FILE_ACTION_MODIFIED && !pending_.empty() && pending_.back().action == action &&
+      pending_.back().name == change.name)
+    return;
+  pendingBytes_ += RecordSize(change);
+  pending_.push_back(std::move(change));
+  if (pendingBytes_ > kMaxPendingBytes) overflow_ = true;
+}
+
+// Watches `relative` (already watched when empty: the root) and, for a
+// subtree, every folder below it; with `report`, what the listings find is
+// reported as ADDED.
+void DirectoryWatch::WatchTree(const std::string& relative, bool report) {
+  std::vector<std::string> folders{relative};
+  while (!folders.empty()) {
+    const std::string folder = std::move(folders.back());
+    folders.pop_back();
+    int wd = rootWd_;
+    if (!folder.empty()) {
+      wd = inotify_add_watch(inotify_.Get(), PathOf(folder).c_str(), mask_ | IN_DONT_FOLLOW);
+      if (wd < 0) {
+        // Gone already (its removal is reported by its parent), or the
+        // watch limit: the tree cannot be followed, the caller must rescan.
+        if (errno != ENOENT && errno != ENOTDIR) overflow_ = true;
+        continue;
+      }
+      folders_[wd] = folder;
+    }
+    if (!subtree_) continue;
+    DIR* dir = opendir(PathOf(folder).c_str());
+    if (dir == nullptr) continue;
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      bool isFolder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat st;
+        isFolder = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+      }
+      if (report) {
+        if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, Join(folder, name));
+        listed_.emplace(wd, name);
+      }
+      if (isFolder) folders.push_back(Join(folder, name));
+    }
+    closedir(dir);
+  }
+}
+
+void DirectoryWatch::ForgetTree(const std::string& relative) {
+  for (auto it = folders_.begin(); it != folders_.end();) {
+    if (it->first != rootWd_ && StartsWithFolder(it->second, relative)) {
+      inotify_rm_watch(inotify_.Get(), it->first);
+      it = folders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void DirectoryWatch::MoveTree(const std::string& from, const std::string& to) {
+  bool found = false;
+  for (auto& folder : folders_) {
+    if (folder.first == rootWd_ || !StartsWithFolder(folder.second, from)) continue;
+    folder.second = to + folder.second.substr(from.size());
+    found = true;
+  }
+  if (!found) WatchTree(to, false);
+}
+
+void DirectoryWatch::Added(int wd, const std::string& name, const std::string& relative, bool isFolder,
+                           bool movedIn) {
+  if (listed_.erase(std::make_pair(wd, name)) > 0) return;  // its folder's listing reported it
+  if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, relative);
+  // A folder moved in is watched, not listed: Windows reports only its name.
+  if (isFolder && subtree_) WatchTree(relative, !movedIn);
+}
+
+void DirectoryWatch::FlushMoveFrom() {
+  if (!moveFrom_.held) return;
+  moveFrom_.held = false;
+  if (NameWanted(moveFrom_.isFolder)) Push(FILE_ACTION_REMOVED, moveFrom_.name);
+  if (moveFrom_.isFolder) ForgetTree(moveFrom_.name);
+}
+
+void DirectoryWatch::Handle(const inotify_event& event) {
+  if (event.mask & IN_Q_OVERFLOW) {
+    overflow_ = true;
+    return;
+  }
+  const auto folder = folders_.find(event.wd);
+  if (folder == folders_.end()) return;  // a watch we already let go
+  if (event.mask & IN_IGNORED) {
+    if (event.wd == rootWd_) gone_ = true;
+    folders_.erase(folder);
+    return;
+  }
+  if (event.mask & (IN_DELETE_SELF | IN_UNMOUNT)) {
+    if (event.wd == rootWd_) gone_ = true;
+    return;
+  }
+  if (event.len == 0) return;  // the folder itself: its parent's watch reports it
+  const std::string name(event.name, strnlen(event.name, event.len));
+  const std::string relative = Join(folder->second, name);
+  const bool isFolder = (event.mask & IN_ISDIR) != 0;
+  if (moveFrom_.held && !((event.mask & IN_MOVED_TO) && event.cookie == moveFrom_.cookie)) FlushMoveFrom();
+
+  if (event.mask & IN_MOVED_FROM) {
+    moveFrom_ = MoveFrom{true, event.cookie, relative, isFolder};
+  } else if (event.mask & IN_MOVED_TO) {
+    if (moveFrom_.held) {
+      moveFrom_.held = false;
+      if (NameWanted(isFolder)) {
+        Push(FILE_ACTION_RENAMED_OLD_NAME, moveFrom_.name);
+        Push(FILE_ACTION_RENAMED_NEW_NAME, relative);
+      }
+      if (isFolder && subtree_) MoveTree(moveFrom_.name, relative);
+    } else {
+      Added(event.wd, name, relative, isFolder, true);
+    }
+  } else if (event.mask & IN_CREATE) {
+    Added(event.wd, name, relative, isFolder, false);
+  } else if (event.mask & IN_DELETE) {
+    if (NameWanted(isFolder)) Push(FILE_ACTION_REMOVED, relative);
+  } else if (event.mask & (IN_MODIFY | IN_ATTRIB)) {
+    Push(FILE_ACTION_MODIFIED, relative);
+  } else if ((event.mask & IN_ACCESS) && !isFolder) {
+    // A folder is read by our own listings of new folders: not reported.
+    Push(FILE_ACTION_MODIFIED, relative);
+  }
+}
+
+// Moves events from inotify into pending_ until `wanted` bytes of records
+// are pending or inotify has no more.
+void DirectoryWatch::Drain(size_t wanted) {
+  alignas(inotify_event) char chunk[4096];
+  while (pendingBytes_ < wanted && !overflow_) {
+    const ssize_t n = read(inotify_.Get(), chunk, sizeof(chunk));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Everything the listings raced with has come through by now.
+      if (n < 0 && errno == EAGAIN) {
+        FlushMoveFrom();
+        listed_.clear();
+      }
+      return;
+    }
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(chunk + at);
+      Handle(*event);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+}
+
+// False when the handle was closed while waiting.
+bool DirectoryWatch::WaitForEvents() {
+  pollfd fds[2] = {{inotify_.Get(), POLLIN, 0}, {abort_.Get(), POLLIN, 0}};
+  while (poll(fds, 2, -1) < 0 && errno == EINTR) {
+  }
+  return !aborted_.load();
+}
+
+DWORD DirectoryWatch::Read(uint8_t* buffer, DWORD length, DWORD* written) {
+  *written = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (;;) {
+    if (aborted_.load()) return ERROR_OPERATION_ABORTED;
+    Drain(length == 0 ? 1 : length);
+    if (overflow_) break;
+    if (!pending_.empty()) break;
+    if (gone_) return ERROR_ACCESS_DENIED;
+    if (!WaitForEvents()) return ERROR_OPERATION_ABORTED;
+  }
+  size_t taken = 0;
+  if (!overflow_) *written = static_cast<DWORD>(WriteRecords(pending_, buffer, length, &taken));
+  if (taken == 0) {
+    // The rescan answer: what was pending is covered by the caller's rescan.
+    pending_.clear();
+    pendingBytes_ = 0;
+    overflow_ = false;
+    return ERROR_SUCCESS;
+  }
+  for (size_t i = 0; i < taken; ++i) {
+    pendingBytes_ -= RecordSize(pending_.front());
+    pending_.pop_front();
+  }
+  return ERROR_SUCCESS;
+}
+
+void DirectoryWatch::Abort() {
+  aborted_.store(true);
+  const uint64_t one = 1;
+  while (write(abort_.Get(), &one, sizeof(one)) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace files
+}  // namespace posix
+}  // namespace quorvane

@@ -1,0 +1,115 @@
+// The change watch behind a folder handle (ReadDirectoryChangesW), on inotify.
+//
+// What is reported: names relative to the watched folder ('/' between
+// levels) with FILE_ACTION_ADDED, REMOVED, MODIFIED, and a rename inside the
+// watched tree as a RENAMED_OLD_NAME / RENAMED_NEW_NAME pair (a name moved
+// out of the tree is REMOVED, one moved in is ADDED). The notify filter picks
+// the kinds: FILE_NAME and DIR_NAME the names of files and folders, SIZE and
+// LAST_WRITE writes (IN_MODIFY), ATTRIBUTES, SECURITY, CREATION and
+// LAST_WRITE changes of mode, owner, times or extended attributes
+// (IN_ATTRIB), LAST_ACCESS reads of files (IN_ACCESS). Repeated MODIFIED records of
+// one name in a row are kept once.
+//
+// Subtree: every folder of the tree has its own inotify watch, and a folder
+// created while watching gets one as soon as its creation is read; it is
+// then listed, and what was made in it before its watch existed is reported
+// as ADDED (what the watch reports again later is dropped once).
+//
+// Between calls changes wait in inotify's queue and in our own; a call takes
+// from inotify only what its buffer can hold, so a reader that keeps calling
+// with a buffer of any size loses nothing. The answer "TRUE with 0 bytes"
+// (Windows' "too many changes, rescan the folder") is given, and what was
+// pending dropped, when inotify's queue overflowed, our own queue passed
+// kMaxPendingBytes, a folder of the tree could not be watched (the user's
+// watch limit), or the buffer cannot hold even the first pending record.
+// Where Windows answers 0 for a buffer that holds some but not all pending
+// records, we hand out the records that fit and keep the rest.
+//
+// Ends: Abort (CloseHandle from another thread) ends a blocked or later call
+// with ERROR_OPERATION_ABORTED; once the watched folder is removed (or its
+// file system unmounted) the pending changes are handed out and later calls
+// fail with ERROR_ACCESS_DENIED, as Windows answers for a deleted folder.
+//
+// Thread-safe: calls are taken one at a time; Abort may come from any thread
+// and never blocks. No thread of ours: inotify keeps what arrives between calls.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "../WinTypes.h"
+#include "../kernel/UniqueFd.h"
+#include "ChangeRecords.h"
+
+struct inotify_event;
+
+namespace quorvane {
+namespace posix {
+namespace files {
+
+class DirectoryWatch {
+ public:
+  static constexpr size_t kMaxPendingBytes = 1u << 20;
+
+  // Watches the folder open on `folderFd` (not owned; it outlives the
+  // watch). Null with a Windows error code on failure.
+  static std::shared_ptr<DirectoryWatch> Start(int folderFd, DWORD filter, bool subtree, DWORD* error);
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+
+  // Blocks until a change is pending, then writes the records that fit into
+  // `buffer`. 0 (with *written, possibly 0) or a Windows error code.
+  DWORD Read(uint8_t* buffer, DWORD length, DWORD* written);
+  void Abort();
+
+ private:
+  struct MoveFrom {
+    bool held = false;
+    uint32_t cookie = 0;
+    std::string name;
+    bool isFolder = false;
+  };
+
+  DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree);
+  std::string PathOf(const std::string& relative) const;
+  bool NameWanted(bool isFolder) const;
+  void Push(uint32_t action, const std::string& relative);
+  void WatchTree(const std::string& relative, bool report);
+  void ForgetTree(const std::string& relative);
+  void MoveTree(const std::string& from, const std::string& to);
+  void Handle(const inotify_event& event);
+  void Added(int wd, const std::string& name, const std::string& relative, bool isFolder, bool movedIn);
+  void FlushMoveFrom();
+  void Drain(size_t wanted);
+  bool WaitForEvents();
+
+  const UniqueFd inotify_;
+  const UniqueFd abort_;
+  const std::string base_;
+  const DWORD filter_;
+  const bool subtree_;
+  const uint32_t mask_;
+  std::atomic<bool> aborted_{false};
+
+  std::mutex mutex_;  // everything below
+  int rootWd_ = -1;
+  std::unordered_map<int, std::string> folders_;  // watch -> folder relative to the root
+  std::deque<Change> pending_;
+  size_t pendingBytes_ = 0;
+  bool overflow_ = false;
+  bool gone_ = false;
+  MoveFrom moveFrom_;
+  // Names a new folder's listing reported, dropped when its watch reports them too.
+  std::set<std::pair<int, std::string>> listed_;
+};
+
+}  // namespace files
+}  // namespace posix
+}  // namespace quorvane

@@ -1,0 +1,49 @@
+// A file or folder opened by CreateFileW: the kernel's FileObject plus what
+// Windows attaches to a handle of its own: delete-on-close and, for a folder,
+// the change watch of ReadDirectoryChangesW.
+//
+// Thread-safe: the watch is made once under the mutex; CloseHandle from
+// another thread ends a blocked ReadDirectoryChangesW through HandleClosed.
+// Share-mode locks live on the descriptor (or on lockFd when the handle's
+// own descriptor cannot hold a read lock) and go with it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "../kernel/FileObject.h"
+#include "../kernel/UniqueFd.h"
+
+namespace quorvane {
+namespace posix {
+namespace files {
+
+class DirectoryWatch;
+
+class OpenFile final : public FileObject {
+ public:
+  // `deleteOnClose`: an absolute path removed when the handle goes, or empty.
+  OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder, std::string deleteOnClose);
+  ~OpenFile() override;
+
+  bool IsFolder() const { return isFolder_; }
+  void HandleClosed() override;
+
+  // The folder's watch, started by the first call with its filter and
+  // subtree flag. Null with a Windows error code when it cannot start or the
+  // handle has been closed.
+  std::shared_ptr<DirectoryWatch> Watch(DWORD filter, bool subtree, DWORD* error);
+
+ private:
+  UniqueFd lockFd_;
+  const bool isFolder_;
+  const std::string deleteOnClose_;
+  std::mutex mutex_;
+  bool closed_ = false;
+  std::shared_ptr<DirectoryWatch> watch_;
+};
+
+}  // namespace files
+}  // namespace posix
+}  // namespace quorvane
