@@ -43,5 +43,6 @@
 #  include "posix/kernel/Mutex.h"
 #  include "posix/shell/ShellApi.h"
 #  include "posix/rpc/RpcApi.h"
+#  include "posix/registry/RegistryApi.h"
 #  include "posix/files/FilesApi.h"
 #endif

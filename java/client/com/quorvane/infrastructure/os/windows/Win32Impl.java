@@ -114,4 +114,10 @@ public final class Win32Impl {
 
     /** The first device name of the platform's list; null when there is none. */
     public static native String QueryDosDevice(String deviceName);
+
+    /** Opens or creates {@code subKey} under {@code key}; the key's handle goes into element 0. */
+    public static native int RegCreateKey(int key, String subKey, int[] result);
+
+    /** Sets a value ({@code name} null: the default value) to the first {@code length} bytes of {@code data}. */
+    public static native int RegSetValueEx(int key, String name, int reserved, int type, byte[] data, int length);
 }

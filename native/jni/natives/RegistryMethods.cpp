@@ -1,0 +1,54 @@
+// Win32Impl registry writes: RegCreateKey and RegSetValueEx. Pass-throughs:
+// the registry's error code comes back unchanged. Keys cross as Java int and
+// are sign-extended, so HKEY_CURRENT_USER (0x80000001) arrives as Windows
+// casts it from an int. Both methods end in the Java-exception guard.
+#include <cstdint>
+
+#include "Exports.h"
+#include "Guards.h"
+#include "JavaArrayElements.h"
+#include "JavaChars.h"
+#include "Win32Api.h"
+
+using namespace quorvane::jni;
+
+namespace {
+
+HKEY KeyFromJava(jint key) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(key)); }
+jint KeyToJava(HKEY key) { return static_cast<jint>(reinterpret_cast<intptr_t>(key)); }
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL QV_NATIVE(RegCreateKey)(JNIEnv* env, jclass, jint key, jstring subKey, jintArray result) {
+  return JavaExceptionGuard(env, jint(0), [&] {
+    JavaArrayElements<jint> handle(env, result);
+    JavaChars name(env, subKey);
+    // Element 0 receives the key; an empty array has no room for it, and a
+    // key opened there could never be closed.
+    if (handle.Length() < 1) return jint(ERROR_INVALID_PARAMETER);
+    // HKEY is pointer-sized on Linux: the call writes a local that starts
+    // as element 0 and goes back into it, so element 0 changes exactly as
+    // the platform changes its out-parameter.
+    HKEY opened = KeyFromJava(handle.elements[0]);
+    const LONG error = ::RegCreateKeyW(KeyFromJava(key), name.chars, &opened);
+    handle.elements[0] = KeyToJava(opened);
+    return jint(error);
+  });
+}
+
+JNIEXPORT jint JNICALL QV_NATIVE(RegSetValueEx)(JNIEnv* env, jclass, jint key, jstring valueName, jint reserved,
+                                                jint type, jbyteArray data, jint length) {
+  return JavaExceptionGuard(env, jint(0), [&] {
+    JavaArrayElements<jbyte> bytes(env, data);
+    JavaChars name(env, valueName);
+    // Never let the registry read past the Java array: Windows answers a
+    // buffer it cannot read with ERROR_NOACCESS.
+    if (length < 0 || length > bytes.Length()) return jint(ERROR_NOACCESS);
+    return jint(::RegSetValueExW(KeyFromJava(key), name.chars, static_cast<DWORD>(reserved), static_cast<DWORD>(type),
+                                 reinterpret_cast<const BYTE*>(bytes.elements), static_cast<DWORD>(length)));
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,209 @@
+// The Linux registry where Java cannot reach: enumeration order, buffer
+// sizes, handles, a machine store this user cannot write, and writers killed
+// mid-write. Each case runs in a child process with its own stores.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Win32Api.h"
+
+namespace {
+
+std::string TempFolder() {
+  char pattern[] = "/tmp/qv-registry-XXXXXX";
+  return mkdtemp(pattern);
+}
+
+// Runs `body` in a child whose stores live in fresh folders; its text is
+// the failure ("" for none).
+std::string InChild(const std::function<std::string()>& body, const std::string& user = TempFolder(),
+                    const std::string& machine = TempFolder()) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    setenv("XDG_DATA_HOME", user.c_str(), 1);
+    setenv("QV_REGISTRY_MACHINE_DIR", machine.c_str(), 1);
+    const std::string failure = body();
+    (void)!write(out[1], failure.data(), failure.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? text : "child died";
+}
+
+#define REQUIRE_EQ(expected, actual)                                                               \
+  do {                                                                                             \
+    const auto e_ = (expected);                                                                    \
+    const auto a_ = (actual);                                                                      \
+    if (!(e_ == a_))                                                                               \
+      return std::string(#actual " at line ") + std::to_string(__LINE__) + ": " + std::to_string(a_); \
+  } while (0)
+
+HKEY Create(HKEY parent, const wchar_t* path) {
+  HKEY key = nullptr;
+  return RegCreateKeyW(parent, path, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+std::wstring EnumKey(HKEY key, DWORD index) {
+  wchar_t name[256];
+  DWORD units = 256;
+  return RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ? name : L"-";
+}
+
+TEST(Registry, SubkeysEnumerateByUpperCasedNameValuesByFirstSet) {
+  EXPECT_EQ("", InChild([] {
+    HKEY root = Create(HKEY_CURRENT_USER, L"Software\\Order");
+    for (const wchar_t* name : {L"beta", L"Alpha", L"gamma", L"ALPHA"}) RegCloseKey(Create(root, name));
+    if (EnumKey(root, 0) != L"Alpha" || EnumKey(root, 1) != L"beta" || EnumKey(root, 2) != L"gamma")
+      return std::string("subkeys out of order or renamed");
+    REQUIRE_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(root, 3, new wchar_t[8], new DWORD(8), 0, 0, 0, 0));
+    const DWORD one = 1;
+    for (const wchar_t* name : {L"z", L"a", L"Z"})
+      REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(root, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    wchar_t name[8];
+    DWORD units = 8;
+    REQUIRE_EQ(ERROR_SUCCESS, RegEnumValueW(root, 0, name, &units, nullptr, nullptr, nullptr, nullptr));
+    if (std::wstring(name) != L"z" || units != 1) return std::string("first value is not the first one set");
+    units = 8;
+    REQUIRE_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueW(root, 2, name, &units, nullptr, nullptr, nullptr, nullptr));
+    return std::string();
+  }));
+}
+
+TEST(Registry, BufferTooSmallAnswersMoreDataWithTheSizeNeeded) {
+  EXPECT_EQ("", InChild([] {
+    HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Sizes");
+    RegCloseKey(Create(key, L"child"));
+    const BYTE data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"v", 0, REG_BINARY, data, sizeof data));
+    BYTE buffer[16];
+    DWORD size = 4, type = 0;
+    REQUIRE_EQ(ERROR_MORE_DATA, RegQueryValueExW(key, L"V", nullptr, &type, buffer, &size));
+    REQUIRE_EQ(10u, size);
+    size = 0;
+    REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"v", nullptr, nullptr, nullptr, &size));
+    REQUIRE_EQ(10u, size);
+    size = 16;
+    REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"v", nullptr, &type, buffer, &size));
+    REQUIRE_EQ(0, std::memcmp(buffer, data, sizeof data));
+    wchar_t name[8];
+    DWORD units = 5;  // "child" needs 6 with its terminator
+    REQUIRE_EQ(ERROR_MORE_DATA, RegEnumKeyExW(key, 0, name, &units, nullptr, nullptr, nullptr, nullptr));
+    units = 6;
+    REQUIRE_EQ(ERROR_SUCCESS, RegEnumKeyExW(key, 0, name, &units, nullptr, nullptr, nullptr, nullptr));
+    REQUIRE_EQ(5u, units);
+    units = 8;
+    size = 3;
+    REQUIRE_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 0, name, &units, nullptr, &type, buffer, &size));
+    REQUIRE_EQ(10u, size);
+    return std::string();
+  }));
+}
+
+TEST(Registry, HandlesOfDeletedClosedOrForeignKeysAreRefused) {
+  EXPECT_EQ("", InChild([] {
+    HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Gone");
+    const DWORD one = 1;
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software"));  // has subkeys
+    REQUIRE_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, L"software\\GONE"));
+    REQUIRE_EQ(ERROR_KEY_DELETED, RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    HKEY again = Create(HKEY_CURRENT_USER, L"Software\\Gone");  // a new key: the old handle stays dead
+    REQUIRE_EQ(ERROR_KEY_DELETED, RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    REQUIRE_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    REQUIRE_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    REQUIRE_EQ(ERROR_INVALID_HANDLE, RegSetValueExW(reinterpret_cast<HKEY>(event), nullptr, 0, REG_NONE, nullptr, 0));
+    REQUIRE_EQ(FALSE, CloseHandle(reinterpret_cast<HANDLE>(again)));
+    REQUIRE_EQ(TRUE, CloseHandle(event));
+    REQUIRE_EQ(ERROR_BAD_PATHNAME, RegCreateKeyW(HKEY_CURRENT_USER, L"\\Lead", &key));
+    return std::string();
+  }));
+}
+
+TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
+  const std::string machine = TempFolder();
+  ASSERT_EQ("", InChild([] {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor");
+    const DWORD seven = 7;
+    REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), 4));
+    return std::string();
+  }, TempFolder(), machine));
+  chmod((machine + "/registry.sqlite3").c_str(), 0444);
+  chmod(machine.c_str(), 0555);
+  const std::string user = TempFolder();
+  chmod(user.c_str(), 0777);
+  EXPECT_EQ("", InChild([] {
+    // root writes anywhere: look at the store as an ordinary user.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("cannot drop root");
+    HKEY key = nullptr;
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", &key));
+    DWORD value = 0, size = 4;
+    REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"N", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
+    REQUIRE_EQ(7u, value);
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegSetValueExW(key, L"n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4));
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
+    return std::string();
+  }, user, machine));
+}
+
+// A writer SIGKILLed at a random point of its transactions: the database
+// opens afterwards and holds every value the writer reported as written.
+TEST(Registry, WriterKilledMidWriteLosesNoAcknowledgedValue) {
+  const std::string user = TempFolder();
+  for (int round = 0; round < 8; ++round) {
+    int acks[2];
+    ASSERT_EQ(0, pipe(acks));
+    const pid_t writer = fork();
+    if (writer == 0) {
+      close(acks[0]);
+      setenv("XDG_DATA_HOME", user.c_str(), 1);
+      HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Crash");
+      std::vector<BYTE> data(4096, static_cast<BYTE>(round));
+      for (DWORD i = 0;; ++i) {
+        const std::wstring name = L"r" + std::to_wstring(round) + L"v" + std::to_wstring(i);
+        if (RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())) != 0)
+          _exit(1);
+        (void)!write(acks[1], &i, sizeof i);
+      }
+    }
+    close(acks[1]);
+    DWORD acknowledged = 0;
+    ASSERT_EQ(static_cast<ssize_t>(sizeof acknowledged), read(acks[0], &acknowledged, sizeof acknowledged));
+    usleep(3000 + round * 4000);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    for (DWORD i; read(acks[0], &i, sizeof i) == sizeof i;) acknowledged = i;
+    close(acks[0]);
+    EXPECT_EQ("", InChild([round, acknowledged] {
+      HKEY key = nullptr;
+      REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, &key));
+      for (DWORD i = 0; i <= acknowledged; ++i) {
+        const std::wstring name = L"r" + std::to_wstring(round) + L"v" + std::to_wstring(i);
+        DWORD size = 0;
+        REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size));
+        REQUIRE_EQ(4096u, size);
+      }
+      return std::string();
+    }, user));
+  }
+}
+
+}  // namespace
