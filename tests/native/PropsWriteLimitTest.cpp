@@ -29,11 +29,11 @@ PROPSPEC Named(const wchar_t* name) {
   return spec;
 }
 
-PROPVARIANT Text(const std::string& text) {
+PROPVARIANT Text(const char* text) {
   PROPVARIANT v;
   std::memset(&v, 0, sizeof v);
   v.vt = VT_LPSTR;
-  v.pszVal = const_cast<char*>(text.c_str());
+  v.pszVal = const_cast<char*>(text);
   return v;
 }
 
@@ -59,7 +59,7 @@ struct UserSet {
     std::vector<PROPVARIANT> values;
     for (size_t i = 0; i < names.size(); ++i) {
       specs.push_back(Named(names[i].c_str()));
-      values.push_back(Text(texts[i]));
+      values.push_back(Text(texts[i].c_str()));
     }
     return set->WriteMultiple(static_cast<ULONG>(specs.size()), specs.data(), values.data(), 4096);
   }
