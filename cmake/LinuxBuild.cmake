@@ -46,6 +46,7 @@ target_link_options(quorvane PRIVATE -Wl,--no-undefined -Wl,-z,defs)
 set_target_properties(quorvane PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 
 include(JavaBuild)
+include(RegTool)
 
 if(QV_TESTS)
   enable_testing()

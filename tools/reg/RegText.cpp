@@ -1,0 +1,282 @@
+// Conversions, key names and data display of the reg tool.
+#include "RegText.h"
+
+#include <cwctype>
+
+namespace regtool {
+namespace {
+
+struct Root {
+  const wchar_t* shortName;
+  const wchar_t* longName;
+  HKEY key;
+};
+const Root kRoots[] = {
+    {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {L"HKU", L"HKEY_USERS", HKEY_USERS},
+};
+
+struct TypeEntry {
+  DWORD type;
+  const wchar_t* name;
+};
+// Sorted by value.
+const TypeEntry kTypes[] = {
+    {REG_NONE, L"REG_NONE"},           {REG_SZ, L"REG_SZ"},
+    {REG_EXPAND_SZ, L"REG_EXPAND_SZ"}, {REG_BINARY, L"REG_BINARY"},
+    {REG_DWORD, L"REG_DWORD"},         {REG_DWORD_BIG_ENDIAN, L"REG_DWORD_BIG_ENDIAN"},
+    {REG_LINK, L"REG_LINK"},           {REG_MULTI_SZ, L"REG_MULTI_SZ"},
+    {REG_RESOURCE_LIST, L"REG_RESOURCE_LIST"}, {REG_QWORD, L"REG_QWORD"},
+};
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+uint64_t LittleEndian(const std::string& data, size_t bytes) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < bytes && i < data.size(); ++i) value |= uint64_t(uint8_t(data[i])) << (8 * i);
+  return value;
+}
+
+std::string LittleEndianBytes(uint64_t value, size_t bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// The strings of string data, without the terminator the writer counted.
+std::wstring TextOf(const std::string& data) {
+  std::wstring text = FromUtf16le(data);
+  if (!text.empty() && text.back() == 0) text.pop_back();
+  return text;
+}
+
+bool ParseNumber(const std::wstring& text, uint64_t limit, uint64_t* value) {
+  if (text.empty()) return false;
+  const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+  uint64_t v = 0;
+  for (size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+    const wchar_t c = static_cast<wchar_t>(std::towlower(text[i]));
+    const int digit = c >= L'0' && c <= L'9' ? c - L'0' : hex && c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+    const uint64_t base = hex ? 16 : 10;
+    if (digit < 0 || v > (limit - digit) / base) return false;
+    v = v * base + digit;
+  }
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    if (extra < 0 || i + extra >= text.size() + (extra == 0)) {
+      out += static_cast<wchar_t>(0xFFFD);
+      ++i;
+      continue;
+    }
+    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    out += static_cast<wchar_t>(c);
+    i += extra + 1;
+  }
+  return out;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  std::string out;
+  for (wchar_t wc : text) {
+    uint32_t c = static_cast<uint32_t>(wc);
+    if (c > 0x10FFFF) c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::wstring FromUtf16le(const std::string& bytes) {
+  std::wstring out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t unit = uint8_t(bytes[i]) | (uint32_t(uint8_t(bytes[i + 1])) << 8);
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+      const uint32_t low = uint8_t(bytes[i + 2]) | (uint32_t(uint8_t(bytes[i + 3])) << 8);
+      if (low >= 0xDC00 && low < 0xE000) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    out += static_cast<wchar_t>(unit);
+  }
+  return out;
+}
+
+std::string ToUtf16le(const std::wstring& text) {
+  std::string out;
+  auto unit = [&out](uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (wchar_t wc : text) {
+    const uint32_t c = static_cast<uint32_t>(wc);
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c > 0xFFFF ? 0xFFFD : c);
+    }
+  }
+  return out;
+}
+
+bool ParseKeyPath(const std::wstring& text, KeyPath* path) {
+  const size_t slash = text.find(L'\\');
+  const std::wstring root = Upper(text.substr(0, slash));
+  for (const Root& r : kRoots) {
+    if (root != r.shortName && root != r.longName) continue;
+    path->root = r.key;
+    path->rootName = r.longName;
+    path->subKey = slash == std::wstring::npos ? std::wstring() : text.substr(slash + 1);
+    while (!path->subKey.empty() && path->subKey.back() == L'\\') path->subKey.pop_back();
+    return path->subKey.empty() || path->subKey[0] != L'\\';
+  }
+  return false;
+}
+
+bool TypeFromName(const std::wstring& name, DWORD* type) {
+  for (const TypeEntry& t : kTypes)
+    if (Upper(name) == t.name) {
+      *type = t.type;
+      return true;
+    }
+  return false;
+}
+
+std::wstring TypeName(DWORD type) {
+  for (const TypeEntry& t : kTypes)
+    if (t.type == type) return t.name;
+  return L"0x" + std::to_wstring(type);  // reg shows unknown types by number
+}
+
+std::wstring ShowData(DWORD type, const std::string& data) {
+  wchar_t number[32];
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      return TextOf(data);
+    case REG_MULTI_SZ: {
+      std::wstring text = TextOf(data);
+      while (!text.empty() && text.back() == 0) text.pop_back();
+      std::wstring shown;
+      for (wchar_t c : text) shown += c == 0 ? std::wstring(L"\\0") : std::wstring(1, c);
+      return shown;
+    }
+    case REG_DWORD:
+      if (data.size() == 4) {
+        swprintf(number, 32, L"0x%x", static_cast<unsigned>(LittleEndian(data, 4)));
+        return number;
+      }
+      break;
+    case REG_QWORD:
+      if (data.size() == 8) {
+        swprintf(number, 32, L"0x%llx", static_cast<unsigned long long>(LittleEndian(data, 8)));
+        return number;
+      }
+      break;
+  }
+  std::wstring hex;
+  for (unsigned char b : data) {
+    swprintf(number, 32, L"%02X", b);
+    hex += number;
+  }
+  return hex;
+}
+
+bool DataFromText(DWORD type, const std::wstring& text, const std::wstring& separator, std::string* data) {
+  uint64_t number;
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      *data = ToUtf16le(text + L'\0');
+      return true;
+    case REG_MULTI_SZ: {
+      std::wstring list;
+      for (size_t start = 0; start <= text.size();) {
+        const size_t end = text.find(separator, start);
+        const std::wstring item = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!item.empty()) list += item + L'\0';
+        if (end == std::wstring::npos) break;
+        start = end + separator.size();
+      }
+      *data = ToUtf16le(list + L'\0');
+      return true;
+    }
+    case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN:
+      if (!ParseNumber(text.empty() ? L"0" : text, 0xFFFFFFFFu, &number)) return false;
+      *data = LittleEndianBytes(number, 4);
+      if (type == REG_DWORD_BIG_ENDIAN) *data = std::string(data->rbegin(), data->rend());
+      return true;
+    case REG_QWORD:
+      if (!ParseNumber(text.empty() ? L"0" : text, UINT64_MAX, &number)) return false;
+      *data = LittleEndianBytes(number, 8);
+      return true;
+    default: {  // REG_BINARY, REG_NONE and the rest: hexadecimal digits
+      if (text.size() % 2 != 0) return false;
+      data->clear();
+      for (size_t i = 0; i < text.size(); i += 2) {
+        if (!ParseNumber(L"0x" + text.substr(i, 2), 0xFF, &number)) return false;
+        *data += static_cast<char>(number);
+      }
+      return true;
+    }
+  }
+}
+
+std::vector<Value> ReadValues(HKEY key) {
+  std::vector<Value> values;
+  for (DWORD index = 0;; ++index) {
+    std::vector<wchar_t> name(QV_MAX_VALUE_NAME + 1);
+    DWORD units = static_cast<DWORD>(name.size()), size = 0, type = 0;
+    if (RegEnumValueW(key, index, name.data(), &units, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    Value value{std::wstring(name.data(), units), type, std::string(size, '\0')};
+    if (RegQueryValueExW(key, value.name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value.data[0]), &size) !=
+        ERROR_SUCCESS)
+      continue;  // changed meanwhile
+    value.data.resize(size);
+    values.push_back(value);
+  }
+  return values;
+}
+
+std::vector<std::wstring> ReadSubkeys(HKEY key) {
+  std::vector<std::wstring> names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[QV_MAX_KEY_NAME + 1];
+    DWORD units = QV_MAX_KEY_NAME + 1;
+    if (RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, units);
+  }
+  return names;
+}
+
+}  // namespace regtool
