@@ -25,3 +25,11 @@ if(TARGET qv_base)
   target_include_directories(qv_props_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
   target_link_libraries(qv_props_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
 endif()
+
+# --- Registry: RegSetValueExW per second, one process and four at once -------
+if(TARGET qv_base)
+  add_executable(qv_registry_bench ${QV_ROOT}/bench/RegistryBench.cpp $<TARGET_OBJECTS:qv_base>)
+  target_include_directories(qv_registry_bench PRIVATE ${QV_INCLUDE_DIRS})
+  target_include_directories(qv_registry_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_link_libraries(qv_registry_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
+endif()
