@@ -3,7 +3,8 @@
 // and the shell's result codes.
 //
 // There is no UI, so every question the shell would ask gets the answer that
-// loses nothing:
+// loses nothing (FOF_SILENT changes nothing, and a deletion's "are you
+// sure?" is taken as answered by the call itself, which names the items):
 // - a target that exists (without FOF_NOCONFIRMATION or
 //   FOF_RENAMEONCOLLISION) is left as it is and its source skipped; the other
 //   items go on, fAnyOperationsAborted is TRUE and the result ERROR_CANCELLED
@@ -18,8 +19,11 @@
 // missing source (ERROR_FILE_NOT_FOUND, as Windows Vista and later answer,
 // not the older 0x402), a root folder, a target inside its own source or the
 // same file as its source fail the whole call and change nothing. A
-// wildcard that matches nothing is not an error. Deleting a folder ignores
-// FOF_NORECURSION when it goes to the trash, as a whole.
+// wildcard that matches nothing is not an error. A null record or an unknown
+// wFunc answers ERROR_INVALID_PARAMETER; a list without its double zero,
+// an empty one or a wildcard outside the last component DE_INVALIDFILES;
+// too few or too many destinations DE_MANYSRC1DEST / DE_MANYDEST. Deleting
+// a folder ignores FOF_NORECURSION when it goes to the trash, as a whole.
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
