@@ -1,0 +1,270 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.UserDefinedFileAttributeView;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.Properties;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+class FileMethodsTest {
+    static final int GENERIC_READ = 0x80000000;
+    static final int GENERIC_WRITE = 0x40000000;
+    static final int SHARE_READ = 1;
+    static final int SHARE_WRITE = 2;
+    static final int SHARE_ALL = 7;
+    static final int CREATE_NEW = 1;
+    static final int CREATE_ALWAYS = 2;
+    static final int OPEN_EXISTING = 3;
+    static final int OPEN_ALWAYS = 4;
+    static final int TRUNCATE_EXISTING = 5;
+    static final int BACKUP_SEMANTICS = 0x02000000;
+    static final int DELETE_ON_CLOSE = 0x04000000;
+    static final int NOTIFY_NAMES = 0x3;
+    static final int NOTIFY_ALL = 0x17F;
+
+    @TempDir
+    Path dir;
+
+    /** Tries each "access share" pair on a file and prints "ok" or "refused" for each, in order. */
+    public static final class Child {
+        public static void main(String[] args) {
+            for (int i = 1; i + 1 < args.length; i += 2) {
+                int h = Win32Impl.CreateFile(args[0], Integer.parseUnsignedInt(args[i]), Integer.parseInt(args[i + 1]),
+                        0, OPEN_EXISTING, 0, 0);
+                System.out.print(h == -1 ? "refused " : "ok ");
+                Win32Impl.CloseHandle(h);
+            }
+        }
+    }
+
+    static int open(Path p, int access, int share, int disposition, int flags) {
+        return Win32Impl.CreateFile(p.toString(), access, share, 0, disposition, flags, 0);
+    }
+
+    int folder(Path p) {
+        int h = open(p, GENERIC_READ, SHARE_ALL, OPEN_EXISTING, BACKUP_SEMANTICS);
+        assertNotEquals(-1, h);
+        return h;
+    }
+
+    /** The records of one call as "action name"; a call that does not return in 10 s closes the handle. */
+    static List<String> changes(int handle, int filter, boolean subtree) throws Exception {
+        byte[] buffer = new byte[65536];
+        int[] count = new int[1];
+        CompletableFuture<Boolean> call = CompletableFuture.supplyAsync(
+                () -> Win32Impl.ReadDirectoryChangesW(handle, buffer, buffer.length, subtree, filter, count, 0, 0));
+        try {
+            assertTrue(call.get(10, TimeUnit.SECONDS));
+        } catch (java.util.concurrent.TimeoutException e) {
+            Win32Impl.CloseHandle(handle);
+            throw e;
+        }
+        List<String> records = new ArrayList<>();
+        ByteBuffer b = ByteBuffer.wrap(buffer, 0, count[0]).order(ByteOrder.LITTLE_ENDIAN);
+        for (int at = 0; count[0] > 0; ) {
+            int next = b.getInt(at);
+            int nameBytes = b.getInt(at + 8);
+            assertEquals(0, at % 4, "records start on a DWORD boundary");
+            records.add(b.getInt(at + 4) + " " + new String(buffer, at + 12, nameBytes, StandardCharsets.UTF_16LE));
+            if (next == 0) {
+                break;
+            }
+            at += next;
+        }
+        return records;
+    }
+
+    /** Calls until every expected record has come (changes may arrive over several calls). */
+    static List<String> changesUntil(int handle, int filter, boolean subtree, List<String> expected) throws Exception {
+        List<String> seen = new ArrayList<>();
+        while (!seen.containsAll(expected)) {
+            seen.addAll(changes(handle, filter, subtree));
+        }
+        return seen;
+    }
+
+    @Test
+    void shareModesConflictAcrossJvmsAndWithCompoundDocuments() throws Exception {
+        Path file = Files.writeString(dir.resolve("shared.txt"), "text");
+        int writer = open(file, GENERIC_WRITE, SHARE_READ, OPEN_EXISTING, 0);
+        assertNotEquals(-1, writer);
+        String read = Integer.toUnsignedString(GENERIC_READ);
+        String write = Integer.toUnsignedString(GENERIC_WRITE);
+        // Another JVM: reading while sharing writes is allowed; writing is denied by
+        // our share mode; denying writes conflicts with our write access.
+        ChildJvm.Run run = ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class),
+                file.toString(), read, "" + (SHARE_READ | SHARE_WRITE), write, "" + SHARE_ALL, read, "" + SHARE_READ);
+        assertEquals("ok refused refused ", run.output());
+        assertEquals(-1, open(file, GENERIC_WRITE, SHARE_ALL, OPEN_EXISTING, 0), "in this JVM too");
+        assertEquals(1, Win32Impl.CloseHandle(writer));
+        assertEquals("ok ok ok ", ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class),
+                file.toString(), read, "" + (SHARE_READ | SHARE_WRITE), write, "" + SHARE_ALL, read, "" + SHARE_READ)
+                .output());
+
+        String doc = DocumentFixtures.copy(dir, "2custom.doc");
+        int exclusive = open(Path.of(doc), GENERIC_READ, 0, OPEN_EXISTING, 0);
+        assertTrue(Win32Impl.getCompoundDocumentSummaryProperties(doc, new Properties()) < 0);
+        Win32Impl.CloseHandle(exclusive);
+        assertEquals(0, Win32Impl.getCompoundDocumentSummaryProperties(doc, new Properties()));
+    }
+
+    @Test
+    void dispositionsCreateOpenAndTruncateAsWindowsDoes() throws Exception {
+        Path existing = Files.writeString(dir.resolve("existing"), "12345");
+        Path missing = dir.resolve("missing");
+        Object[][] rows = { // disposition, path, opens, size after
+            {CREATE_NEW, existing, false, 5L},
+            {OPEN_EXISTING, missing, false, -1L},
+            {TRUNCATE_EXISTING, missing, false, -1L},
+            {OPEN_ALWAYS, existing, true, 5L},
+            {TRUNCATE_EXISTING, existing, true, 0L},
+            {CREATE_ALWAYS, missing, true, 0L},
+        };
+        for (Object[] row : rows) {
+            Path p = (Path) row[1];
+            int h = open(p, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, (int) row[0], 0);
+            assertEquals(row[2], h != -1, "disposition " + row[0] + " on " + p.getFileName());
+            assertEquals(row[3], Files.exists(p) ? Files.size(p) : -1L, "disposition " + row[0]);
+            Win32Impl.CloseHandle(h);
+        }
+        assertEquals(-1, open(dir, GENERIC_READ, SHARE_ALL, OPEN_EXISTING, 0), "a folder needs backup semantics");
+        Path temporary = dir.resolve("temporary");
+        int h = open(temporary, GENERIC_WRITE, 0, CREATE_NEW, DELETE_ON_CLOSE);
+        assertTrue(Files.exists(temporary));
+        Win32Impl.CloseHandle(h);
+        assertFalse(Files.exists(temporary), "deleted on close");
+    }
+
+    @Test
+    void aRenameIsReportedAsAnOldAndNewNamePair() throws Exception {
+        Path a = Files.writeString(dir.resolve("a.txt"), "a");
+        int h = folder(dir);
+        CompletableFuture<List<String>> first = CompletableFuture.supplyAsync(() -> {
+            try {
+                return changes(h, NOTIFY_NAMES, false);
+            } catch (Exception e) {
+                throw new RuntimeException(e);
+            }
+        });
+        Thread.sleep(200);
+        Files.move(a, dir.resolve("b.txt"));
+        assertEquals(List.of("4 a.txt", "5 b.txt"), first.get(10, TimeUnit.SECONDS));
+        Win32Impl.CloseHandle(h);
+    }
+
+    @Test
+    void aSubtreeWatchReportsWhatIsMadeInFoldersCreatedWhileWatching() throws Exception {
+        int h = folder(dir);
+        CompletableFuture<List<String>> made = CompletableFuture.supplyAsync(() -> {
+            try {
+                return changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt"));
+            } catch (Exception e) {
+                throw new RuntimeException(e);
+            }
+        });
+        Thread.sleep(200);
+        Files.createDirectories(dir.resolve("n1/n2"));
+        Files.writeString(dir.resolve("n1/n2/f.txt"), "made before its folder's watch may exist");
+        List<String> seen = made.get(10, TimeUnit.SECONDS);
+        assertTrue(seen.containsAll(List.of("1 n1", "1 n1/n2")), seen.toString());
+        Files.writeString(dir.resolve("n1/n2/f.txt"), "changed");
+        seen.addAll(changesUntil(h, NOTIFY_ALL, true, List.of("3 n1/n2/f.txt")));
+        assertEquals(1, seen.stream().filter("1 n1/n2/f.txt"::equals).count(), "reported once: " + seen);
+        Win32Impl.CloseHandle(h);
+    }
+
+    @Test
+    void aBufferTooSmallOrAnAsynchronousCallAnswersWithoutRecords() throws Exception {
+        int h = folder(dir);
+        int[] count = {-1};
+        assertFalse(Win32Impl.ReadDirectoryChangesW(h, new byte[64], 64, false, NOTIFY_NAMES, count, 1, 0));
+        assertEquals(0, count[0]);
+        assertThrows(IllegalArgumentException.class,
+                () -> Win32Impl.ReadDirectoryChangesW(h, new byte[64], 64, false, NOTIFY_NAMES, new int[0], 0, 0));
+        CompletableFuture<Boolean> small = CompletableFuture.supplyAsync(
+                () -> Win32Impl.ReadDirectoryChangesW(h, new byte[64], 8, false, NOTIFY_NAMES, count, 0, 0));
+        Thread.sleep(200);
+        Files.writeString(dir.resolve("a-name-longer-than-the-buffer"), "x");
+        assertTrue(small.get(10, TimeUnit.SECONDS));
+        assertEquals(0, count[0], "the rescan answer");
+        // A length beyond the array is held to the array.
+        Files.writeString(dir.resolve("b"), "x");
+        byte[] tiny = new byte[16];
+        assertTrue(Win32Impl.ReadDirectoryChangesW(h, tiny, 1 << 20, false, NOTIFY_NAMES, count, 0, 0));
+        assertEquals(16, count[0]);
+        assertArrayEquals(new byte[] {0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 'b', 0, 0, 0}, tiny);
+        Win32Impl.CloseHandle(h);
+    }
+
+    @Test
+    void closingTheHandleEndsABlockedCall() throws Exception {
+        int h = folder(dir);
+        int[] count = new int[1];
+        CompletableFuture<Boolean> blocked = CompletableFuture.supplyAsync(
+                () -> Win32Impl.ReadDirectoryChangesW(h, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
+        Thread.sleep(300);
+        assertFalse(blocked.isDone());
+        assertEquals(1, Win32Impl.CloseHandle(h));
+        assertFalse(blocked.get(5, TimeUnit.SECONDS));
+    }
+
+    @Test
+    void fileAttributesRoundTripThroughPermissionsAndTheDosAttribute() throws Exception {
+        Path file = Files.writeString(dir.resolve("attributes.txt"), "x");
+        UserDefinedFileAttributeView xattr = Files.getFileAttributeView(file, UserDefinedFileAttributeView.class);
+        assertTrue(Win32Impl.SetFileAttributes(file.toString(), 0x1 | 0x2 | 0x20)); // READONLY | HIDDEN | ARCHIVE
+        assertTrue(Files.getPosixFilePermissions(file).stream().noneMatch(p -> p.name().endsWith("WRITE")));
+        ByteBuffer value = ByteBuffer.allocate(16);
+        xattr.read("DOSATTRIB", value);
+        assertEquals("0x22\0", new String(value.array(), 0, value.position(), StandardCharsets.US_ASCII));
+        assertTrue(Win32Impl.SetFileAttributes(file.toString(), 0x80)); // NORMAL
+        assertTrue(Files.getPosixFilePermissions(file).contains(PosixFilePermission.OWNER_WRITE));
+        assertFalse(xattr.list().contains("DOSATTRIB"));
+        assertFalse(Win32Impl.SetFileAttributes(dir.resolve("missing").toString(), 0x80));
+    }
+
+    @Test
+    void storageFileTestAnswersAsTheEngine() throws Exception {
+        String doc = DocumentFixtures.copy(dir, "2custom.doc");
+        Path text = Files.writeString(dir.resolve("plain.txt"), "not a compound document");
+        assertEquals(0, Win32Impl.StgIsStorageFile(doc));
+        assertEquals(1, Win32Impl.StgIsStorageFile(text.toString()));
+        assertEquals(0x80030002, Win32Impl.StgIsStorageFile(dir.resolve("missing.doc").toString()));
+    }
+
+    @Test
+    void drivesAreMountPoints() throws Exception {
+        assertEquals(3, Win32Impl.GetDriveType("/"), "fixed");
+        assertEquals(6, Win32Impl.GetDriveType("/dev/shm/"), "tmpfs is a RAM disk");
+        assertEquals(1, Win32Impl.GetDriveType(dir.toString()), "not a mount point");
+        String rootSource = null;
+        for (String line : Files.readAllLines(Path.of("/proc/self/mounts"))) {
+            String[] f = line.split(" ");
+            if (f[1].equals("/")) {
+                rootSource = f[0];
+            }
+        }
+        assertEquals(rootSource, Win32Impl.QueryDosDevice("/"));
+        assertEquals("/", Win32Impl.QueryDosDevice(null));
+        assertNull(Win32Impl.QueryDosDevice(dir.toString()));
+    }
+}
