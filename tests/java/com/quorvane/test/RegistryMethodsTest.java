@@ -1,0 +1,219 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Test;
+
+/**
+ * RegCreateKey and RegSetValueEx in child JVMs whose registry lives in a
+ * temporary folder, read back with the reg tool of the same build.
+ */
+class RegistryMethodsTest {
+    static final int HKCU = 0x80000001, HKLM = 0x80000002;
+    static final String KEY = "Software\\Quorvane JUnit";
+
+    /** The child: runs one scenario and prints one line per answer. */
+    public static final class Child {
+        public static void main(String[] args) throws Exception {
+            switch (args[0]) {
+                case "write": writeEveryType(); break;
+                case "refusals": refusals(); break;
+                case "many": many(args[1], Integer.parseInt(args[2])); break;
+                default: throw new IllegalArgumentException(args[0]);
+            }
+            System.out.flush();
+        }
+
+        static int create(int parent, String sub) {
+            int[] h = {0};
+            int error = Win32Impl.RegCreateKey(parent, sub, h);
+            if (error != 0) throw new IllegalStateException(sub + ": " + error);
+            return h[0];
+        }
+
+        static void writeEveryType() {
+            int nested = create(HKCU, KEY + "\\Outer\\Inner");
+            int again = create(HKCU, KEY + "\\OUTER\\inner");
+            int[] itself = {0};
+            System.out.println("null subkey " + Win32Impl.RegCreateKey(nested, null, itself)
+                    + " new handle " + (itself[0] != 0 && itself[0] != nested && itself[0] != again));
+            for (Object[] row : VALUES) {
+                byte[] data = (byte[]) row[2];
+                System.out.println(row[0] + " " + Win32Impl.RegSetValueEx(itself[0], (String) row[0], 0,
+                        (Integer) row[1], data, data.length));
+            }
+        }
+
+        static void refusals() {
+            int[] h = {7};
+            byte[] one = {1};
+            System.out.println("unknown key " + Win32Impl.RegSetValueEx(0x12345676, "v", 0, 4, one, 1));
+            System.out.println("hklm " + Win32Impl.RegCreateKey(HKLM, "Software\\Quorvane", h) + " " + h[0]);
+            System.out.println("empty array " + Win32Impl.RegCreateKey(HKCU, KEY, new int[0]));
+            System.out.println("past data " + Win32Impl.RegSetValueEx(HKCU, "v", 0, 3, one, 2));
+            try {
+                Win32Impl.RegCreateKey(HKCU, KEY, null);
+                System.out.println("null array no exception");
+            } catch (NullPointerException e) {
+                System.out.println("null array NullPointerException");
+            }
+        }
+
+        static void many(String prefix, int count) {
+            int key = create(HKCU, KEY + "\\Shared");
+            int failed = 0;
+            for (int i = 0; i < count; i++) {
+                byte[] data = (prefix + i + "\0").getBytes(StandardCharsets.UTF_16LE);
+                failed += Win32Impl.RegSetValueEx(key, prefix + i, 0, 1, data, data.length) != 0 ? 1 : 0;
+            }
+            System.out.println("failed " + failed);
+        }
+    }
+
+    static byte[] utf16(String s) {
+        return s.getBytes(StandardCharsets.UTF_16LE);
+    }
+
+    /** Name (null: the default value), type, data and the line `reg export` writes for it. */
+    static final Object[][] VALUES = {
+        {null, 1, utf16("d\u00e9faut\0"), "@=\"d\u00e9faut\""},
+        {"dword", 4, new byte[] {0x78, 0x56, 0x34, 0x12}, "\"dword\"=dword:12345678"},
+        {"qword", 11, new byte[] {1, 2, 3, 4, 5, 6, 7, (byte) 0x80}, "\"qword\"=hex(b):01,02,03,04,05,06,07,80"},
+        {"binary", 3, new byte[] {0, (byte) 0xff}, "\"binary\"=hex:00,ff"},
+        {"multi", 7, utf16("a\0b\0\0"), "\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00"},
+        {"expand", 2, utf16("%H%\0"), "\"expand\"=hex(2):25,00,48,00,25,00,00,00"},
+        {"unknown", 0x1234, new byte[] {9}, "\"unknown\"=hex(1234):09"},
+        {"no zero", 1, utf16("x"), "\"no zero\"=hex(1):78,00"},
+        {"empty", 3, new byte[0], "\"empty\"=hex:"},
+    };
+
+    static Map<String, String> registryIn(Path folder) {
+        Map<String, String> env = new HashMap<>();
+        env.put("XDG_DATA_HOME", folder.toString());
+        env.put("QV_REGISTRY_MACHINE_DIR", "/dev/null/quorvane"); // can never exist: an unwritable machine
+        return env;
+    }
+
+    static ChildJvm.Run child(Path folder, String... args) throws Exception {
+        ChildJvm.Run run = ChildJvm.run(registryIn(folder), Child.class, List.of(Child.class, Win32Impl.class), args);
+        assertFalse(run.output().contains("WARNING"), run.output());
+        return run;
+    }
+
+    static String reg(Path folder, String... args) throws Exception {
+        List<String> command = new ArrayList<>(List.of(Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString()));
+        command.addAll(List.of(args));
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        builder.environment().putAll(registryIn(folder));
+        Process p = builder.start();
+        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertTrue(p.waitFor(60, TimeUnit.SECONDS));
+        return p.exitValue() + "\n" + out;
+    }
+
+    static String export(Path folder, String key) throws Exception {
+        Path file = folder.resolve("export.reg");
+        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "export", key, file.toString(), "/y"));
+        byte[] bytes = Files.readAllBytes(file);
+        assertEquals((byte) 0xFF, bytes[0]);
+        assertEquals((byte) 0xFE, bytes[1]);
+        return new String(bytes, 2, bytes.length - 2, StandardCharsets.UTF_16LE);
+    }
+
+    @Test
+    void keysAndValuesOfEveryTypeArriveAsTheirExactBytes() throws Exception {
+        Path folder = Files.createTempDirectory("qv-registry");
+        String out = child(folder, "write").output();
+        assertTrue(out.contains("null subkey 0 new handle true"), out);
+        for (Object[] row : VALUES) {
+            assertTrue(out.contains(row[0] + " 0"), out);
+        }
+        String text = export(folder, "HKCU\\" + KEY);
+        assertTrue(text.startsWith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + KEY + "]\r\n"));
+        // Created as Outer\Inner, opened again as OUTER\inner: one key, its first spelling.
+        String inner = text.substring(text.indexOf("[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n"));
+        StringBuilder expected = new StringBuilder("[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n");
+        for (Object[] row : VALUES) {
+            expected.append(row[3]).append("\r\n");
+        }
+        assertEquals(expected.append("\r\n").toString(), inner);
+        assertEquals(0, Files.getPosixFilePermissions(folder.resolve("quorvane")).stream()
+                .filter(p -> p.name().startsWith("GROUP") || p.name().startsWith("OTHERS")).count());
+    }
+
+    @Test
+    void refusalsComeBackAsRegistryErrors() throws Exception {
+        String out = child(Files.createTempDirectory("qv-registry"), "refusals").output();
+        assertEquals(String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
+                "null array NullPointerException", ""), out);
+    }
+
+    @Test
+    void twoProcessesWritingAtOnceLoseNothing() throws Exception {
+        Path folder = Files.createTempDirectory("qv-registry");
+        CompletableFuture<ChildJvm.Run> a = CompletableFuture.supplyAsync(() -> run(folder, "a"));
+        ChildJvm.Run b = run(folder, "b");
+        assertEquals("failed 0\n", a.get().output());
+        assertEquals("failed 0\n", b.output());
+        String query = reg(folder, "query", "HKCU\\" + KEY + "\\Shared");
+        assertEquals(2 * 300, query.lines().filter(l -> l.contains("REG_SZ")).count());
+        assertTrue(query.contains("    b299    REG_SZ    b299\n"), query);
+    }
+
+    private static ChildJvm.Run run(Path folder, String prefix) {
+        try {
+            return child(folder, "many", prefix, "300");
+        } catch (Exception e) {
+            throw new IllegalStateException(e);
+        }
+    }
+
+    @Test
+    void regExportDeleteImportGivesBackTheSameTree() throws Exception {
+        Path folder = Files.createTempDirectory("qv-registry");
+        String key = "HKCU\\Software\\Round Trip";
+        String[][] adds = {
+            {"/ve", "/d", "default \"quoted\" \\ back"},
+            {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
+            {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"},
+            {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
+            {"/v", "q", "/t", "REG_QWORD", "/d", "0x1122334455667788"},
+            {"/v", "long", "/t", "REG_BINARY", "/d", "00112233445566778899aabbccddeeff".repeat(4)},
+        };
+        for (String[] add : adds) {
+            List<String> args = new ArrayList<>(List.of("add", key + "\\Sub"));
+            args.addAll(List.of(add));
+            args.add("/f");
+            assertEquals("0\nThe operation completed successfully.\n", reg(folder, args.toArray(String[]::new)));
+        }
+        String before = reg(folder, "query", key, "/s");
+        Path file = folder.resolve("tree.reg");
+        reg(folder, "export", key, file.toString(), "/y");
+        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "delete", key, "/f"));
+        assertEquals("1\nERROR: The system was unable to find the specified registry key or value.\n",
+                reg(folder, "query", key));
+        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "import", file.toString()));
+        assertEquals(before, reg(folder, "query", key, "/s"));
+        assertTrue(before.contains("    (Default)    REG_SZ    default \"quoted\" \\ back\n"), before);
+        assertTrue(before.contains("    multi    REG_MULTI_SZ    one\\0two\n"), before);
+        assertTrue(before.contains("    n    REG_DWORD    0xfffffffe\n"), before);
+        // The same file as UTF-8 imports the same.
+        String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE).substring(1);
+        Files.writeString(file, text, StandardCharsets.UTF_8);
+        reg(folder, "delete", key, "/f");
+        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "import", file.toString()));
+        assertEquals(before, reg(folder, "query", key, "/s"));
+    }
+}
