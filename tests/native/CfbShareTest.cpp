@@ -32,13 +32,16 @@ HRESULT OpenWith(const std::string& path, DWORD mode, IStorage** out) {
   return StgOpenStorage(wide.c_str(), nullptr, mode, nullptr, 0, out);
 }
 
+IDirectWriterLock* WriterLock(IStorage* storage) {
+  IDirectWriterLock* lock = nullptr;
+  return storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)) == S_OK ? lock : nullptr;
+}
+
 // Opens, keeps the storage in `held` when it succeeds, returns the result.
 struct Held {
   std::vector<IStorage*> storages;
-  ~Held() { Clear(); }
-  void Clear() {
+  ~Held() {
     for (IStorage* s : storages) s->Release();
-    storages.clear();
   }
   HRESULT Open(const std::string& path, DWORD mode) {
     IStorage* storage = nullptr;
@@ -48,49 +51,70 @@ struct Held {
   }
 };
 
-// A child process that runs `body` between two pipe handshakes: it signals
-// once ready, then waits until the parent writes to let it finish.
-class Child {
+pid_t Fork(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  return pid;
+}
+
+// The child's exit code, or -1 when it did not exit.
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A classic whole-file write lock, as LibreOffice takes one: the descriptor, or -1.
+int ForeignLock(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR);
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  if (fd >= 0 && fcntl(fd, F_SETLK, &fl) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A child process that takes something (an open storage, a lock) and holds
+// it until Finish, then lingers a while and exits, which gives it up. Not
+// ready when `take` fails.
+class Holder {
  public:
-  explicit Child(std::function<int(int ready, int proceed)> body) {
+  explicit Holder(const std::function<bool()>& take, unsigned lingerMs = 0) {
     signal(SIGPIPE, SIG_IGN);  // the child may be gone before we tell it to finish
     if (pipe(ready_) != 0 || pipe(proceed_) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready_[0]);
-      close(proceed_[1]);
-      _exit(body(ready_[1], proceed_[0]));
-    }
+    pid_ = Fork([&] {
+      char c = 'r';
+      if (!take()) return 1;
+      if (write(ready_[1], &c, 1) != 1 || read(proceed_[0], &c, 1) != 1) return 2;
+      usleep(lingerMs * 1000);
+      return 0;
+    });
     close(ready_[1]);
     close(proceed_[0]);
   }
-  bool WaitReady() {
+  ~Holder() { Finish(); }
+  bool Ready() {
     char c;
     return read(ready_[0], &c, 1) == 1;
   }
   int Finish() {
+    if (pid_ < 0) return -1;
     const char c = 'g';
     (void)!write(proceed_[1], &c, 1);
-    int status = 0;
-    waitpid(pid_, &status, 0);
     close(ready_[0]);
     close(proceed_[1]);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int code = Wait(pid_);
+    pid_ = -1;
+    return code;
   }
 
  private:
   int ready_[2] = {-1, -1}, proceed_[2] = {-1, -1};
   pid_t pid_ = -1;
 };
-
-void Signal(int fd) {
-  const char c = 'r';
-  (void)!write(fd, &c, 1);
-}
-void Await(int fd) {
-  char c;
-  (void)!read(fd, &c, 1);
-}
 
 uint64_t NowMs() {
   timespec ts;
@@ -101,65 +125,48 @@ uint64_t NowMs() {
 TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
   TempDir dir;
   const std::string path = CopyFixture("Office365BlankSample_v2507.doc", dir);
-  Held held;
-  ASSERT_EQ(held.Open(path, kExclusive), S_OK);
-  EXPECT_EQ(held.Open(path, kSwmrRead), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(held.Open(path, STGM_READ | STGM_SHARE_DENY_NONE), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(held.Open(path, kExclusive), STG_E_SHAREVIOLATION);
-  held.Clear();
-
-  ASSERT_EQ(held.Open(path, STGM_READ | STGM_SHARE_DENY_WRITE), S_OK);
-  EXPECT_EQ(held.Open(path, STGM_READ | STGM_SHARE_DENY_NONE), S_OK);
-  EXPECT_EQ(held.Open(path, STGM_READWRITE | STGM_SHARE_DENY_WRITE), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_SHAREVIOLATION);
-  held.Clear();
-
-  // Single-writer/multiple-reader openers share the file; ordinary exclusive
-  // or deny-write openers do not.
-  ASSERT_EQ(held.Open(path, kSwmrWrite), S_OK);
-  EXPECT_EQ(held.Open(path, kSwmrWrite), S_OK);
-  EXPECT_EQ(held.Open(path, kSwmrRead), S_OK);
-  EXPECT_EQ(held.Open(path, kExclusive), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(held.Open(path, STGM_READ | STGM_SHARE_DENY_WRITE), STG_E_SHAREVIOLATION);
-  held.Clear();
-  EXPECT_EQ(held.Open(path, kExclusive), S_OK);
+  constexpr DWORD kRead = STGM_READ | STGM_SHARE_DENY_NONE, kReadDenyWrite = STGM_READ | STGM_SHARE_DENY_WRITE;
+  // The first opener, then later openers in turn (each kept open when it
+  // succeeds). Single-writer/multiple-reader openers share the file;
+  // ordinary exclusive or deny-write openers do not.
+  const struct {
+    DWORD first;
+    std::vector<std::pair<DWORD, HRESULT>> then;
+  } cases[] = {
+      {kExclusive, {{kSwmrRead, STG_E_SHAREVIOLATION}, {kRead, STG_E_SHAREVIOLATION}, {kExclusive, STG_E_SHAREVIOLATION}}},
+      {kReadDenyWrite,
+       {{kRead, S_OK}, {STGM_READWRITE | STGM_SHARE_DENY_WRITE, STG_E_SHAREVIOLATION}, {kSwmrWrite, STG_E_SHAREVIOLATION}}},
+      {kSwmrWrite,
+       {{kSwmrWrite, S_OK}, {kSwmrRead, S_OK}, {kExclusive, STG_E_SHAREVIOLATION}, {kReadDenyWrite, STG_E_SHAREVIOLATION}}},
+  };
+  for (const auto& c : cases) {
+    Held held;
+    ASSERT_EQ(held.Open(path, c.first), S_OK) << std::hex << c.first;
+    for (const auto& [mode, expected] : c.then)
+      EXPECT_EQ(held.Open(path, mode), expected) << std::hex << c.first << " then " << mode;
+  }
+  EXPECT_EQ(Held().Open(path, kExclusive), S_OK);
 }
 
-TEST(CfbShare, ExclusiveOpenInAnotherProcess) {
-  TempDir dir;
-  const std::string path = CopyFixture("report.xls", dir);
-  Child child([&](int ready, int proceed) {
-    IStorage* storage = nullptr;
-    if (OpenWith(path, kExclusive, &storage) != S_OK) return 1;
-    Signal(ready);
-    Await(proceed);
-    storage->Release();
-    return 0;
-  });
-  ASSERT_TRUE(child.WaitReady());
-  Held held;
-  EXPECT_EQ(held.Open(path, kSwmrRead), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_SHAREVIOLATION);
-  EXPECT_EQ(child.Finish(), 0);
-  EXPECT_EQ(held.Open(path, kExclusive), S_OK);
-}
-
-// A program such as LibreOffice holding a classic whole-file write lock.
-TEST(CfbShare, ForeignWholeFileLockAllowsOnlySharedReaders) {
+// Another process's exclusive open, or a foreign program's whole-file lock,
+// which still lets shared readers in.
+TEST(CfbShare, HeldByAnotherProcess) {
   TempDir dir;
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
-  Child child([&](int ready, int proceed) {
-    const int fd = open(path.c_str(), O_RDWR);
-    struct flock fl = {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    if (fd < 0 || fcntl(fd, F_SETLK, &fl) != 0) return 1;
-    Signal(ready);
-    Await(proceed);
-    close(fd);
-    return 0;
-  });
-  ASSERT_TRUE(child.WaitReady());
+  {
+    Holder child([&] {
+      IStorage* storage = nullptr;
+      return OpenWith(path, kExclusive, &storage) == S_OK;
+    });
+    ASSERT_TRUE(child.Ready());
+    Held held;
+    EXPECT_EQ(held.Open(path, kSwmrRead), STG_E_SHAREVIOLATION);
+    EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_SHAREVIOLATION);
+    EXPECT_EQ(child.Finish(), 0);
+    EXPECT_EQ(held.Open(path, kExclusive), S_OK);
+  }
+  Holder child([&] { return ForeignLock(path) >= 0; });
+  ASSERT_TRUE(child.Ready());
   Held held;
   EXPECT_EQ(held.Open(path, kExclusive), STG_E_LOCKVIOLATION);
   EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_LOCKVIOLATION);
@@ -169,7 +176,6 @@ TEST(CfbShare, ForeignWholeFileLockAllowsOnlySharedReaders) {
   ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
   EXPECT_EQ(file->ReadStream(u"WordDocument", data), S_OK);
   EXPECT_FALSE(data.empty());
-  EXPECT_EQ(child.Finish(), 0);
 }
 
 // And the other way round: our writer makes the foreign whole-file lock fail.
@@ -178,41 +184,25 @@ TEST(CfbShare, OurWriterKeepsForeignLockersOut) {
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.xls", dir);
   Held held;
   ASSERT_EQ(held.Open(path, kSwmrWrite), S_OK);
-  Child child([&](int ready, int) {
-    const int fd = open(path.c_str(), O_RDWR);
-    struct flock fl = {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const bool locked = fcntl(fd, F_SETLK, &fl) == 0;
-    Signal(ready);
-    return locked ? 1 : 0;
-  });
-  ASSERT_TRUE(child.WaitReady());
-  EXPECT_EQ(child.Finish(), 0);
+  Holder child([&] { return ForeignLock(path) < 0; });
+  EXPECT_TRUE(child.Ready()) << "the foreign lock was granted";
 }
 
 TEST(CfbShare, WriterLockAcrossProcesses) {
   TempDir dir;
   const std::string path = CopyFixture("2custom.doc", dir);
-  Child child([&](int ready, int proceed) {
-    IStorage* storage = nullptr;
-    IDirectWriterLock* lock = nullptr;
-    if (OpenWith(path, kSwmrWrite, &storage) != S_OK) return 1;
-    if (storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)) != S_OK) return 2;
-    if (lock->WaitForWriteAccess(0) != S_OK) return 3;
-    Signal(ready);
-    Await(proceed);
-    usleep(600 * 1000);
-    lock->ReleaseWriteAccess();
-    lock->Release();
-    storage->Release();
-    return 0;
-  });
-  ASSERT_TRUE(child.WaitReady());
+  Holder child(
+      [&] {
+        IStorage* storage = nullptr;
+        IDirectWriterLock* lock = OpenWith(path, kSwmrWrite, &storage) == S_OK ? WriterLock(storage) : nullptr;
+        return lock && lock->WaitForWriteAccess(0) == S_OK;
+      },
+      600);
+  ASSERT_TRUE(child.Ready());
   IStorage* storage = nullptr;
   ASSERT_EQ(OpenWith(path, kSwmrWrite, &storage), S_OK);
-  IDirectWriterLock* lock = nullptr;
-  ASSERT_EQ(storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)), S_OK);
+  IDirectWriterLock* lock = WriterLock(storage);
+  ASSERT_TRUE(lock);
   uint64_t start = NowMs();
   EXPECT_EQ(lock->WaitForWriteAccess(150), STG_E_INUSE);
   EXPECT_GE(NowMs() - start, 150u);
@@ -240,11 +230,10 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
     ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
     ASSERT_EQ(file->WriteStream(u"Set", small), S_OK);
   }
-  Child child([&](int ready, int) {
+  const pid_t writer = Fork([&] {
     IStorage* storage = nullptr;
     if (OpenWith(path, kSwmrWrite, &storage) != S_OK) return 1;
     auto file = cfb::CompoundFileOf(storage);
-    Signal(ready);
     for (int i = 0; i < 120; ++i) {
       if (file->WaitForWriteAccess(5000) != S_OK) return 2;
       if (file->WriteStream(u"Set", i % 2 ? small : large) != S_OK) return 3;
@@ -252,27 +241,18 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
       if (file->DeleteStream(i % 3 ? u"Extra" : u"Extra2") != S_OK) return 5;
       file->ReleaseWriteAccess();
     }
-    storage->Release();
     return 0;
   });
-  ASSERT_TRUE(child.WaitReady());
-  std::thread finisher;
-  int status = -1;
-  finisher = std::thread([&] { status = child.Finish(); });
   IStorage* storage = nullptr;
   ASSERT_EQ(OpenWith(path, kSwmrRead, &storage), S_OK);
   auto file = cfb::CompoundFileOf(storage);
   size_t reads = 0, bad = 0;
-  const uint64_t start = NowMs();
-  while (NowMs() - start < 1500) {
+  for (const uint64_t start = NowMs(); NowMs() - start < 1500; ++reads) {
     std::vector<uint8_t> data;
-    const HRESULT hr = file->ReadStream(u"Set", data);
-    ++reads;
-    if (hr != S_OK || (data != small && data != large)) ++bad;
+    if (file->ReadStream(u"Set", data) != S_OK || (data != small && data != large)) ++bad;
   }
-  finisher.join();
   storage->Release();
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Wait(writer), 0);
   EXPECT_GT(reads, 50u);
   EXPECT_EQ(bad, 0u);
   EXPECT_EQ(OlefileListing(path).size(), 4u);  // the workbook's three streams and "Set"
@@ -285,40 +265,28 @@ TEST(CfbShare, WritersTakeTurnsReadersKeepReading) {
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
   constexpr int kWriters = 4, kWrites = 40;
   std::vector<pid_t> writers;
-  for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = fork();
-    if (pid == 0) {
+  for (int w = 0; w < kWriters; ++w)
+    writers.push_back(Fork([&] {
       for (int i = 0; i < kWrites; ++i) {
         IStorage* storage = nullptr;
-        if (OpenWith(path, kSwmrWrite, &storage) != S_OK) _exit(1);
+        if (OpenWith(path, kSwmrWrite, &storage) != S_OK) return 1;
         auto file = cfb::CompoundFileOf(storage);
-        if (file->WaitForWriteAccess(5000) != S_OK) _exit(2);
+        if (file->WaitForWriteAccess(5000) != S_OK) return 2;
         const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
-        if (file->WriteStream(Wide(name), Pattern(50 + i * 97, static_cast<uint8_t>(w))) != S_OK) _exit(3);
-        if (storage->Commit(STGC_DEFAULT) != S_OK) _exit(4);
+        if (file->WriteStream(Wide(name), Pattern(50 + i * 97, static_cast<uint8_t>(w))) != S_OK) return 3;
+        if (storage->Commit(STGC_DEFAULT) != S_OK) return 4;
         storage->Release();  // gives up write access with the descriptor
       }
-      _exit(0);
-    }
-    writers.push_back(pid);
-  }
-  const pid_t reader = fork();
-  if (reader == 0) {
-    for (int round = 0; round < 400; ++round) {
-      std::vector<std::string> lines;
-      if (EngineListing(path, lines) != S_OK) _exit(1);
-      usleep(2000);
-    }
-    _exit(0);
-  }
-  for (pid_t pid : writers) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-  }
-  int status = 0;
-  waitpid(reader, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      return 0;
+    }));
+  const pid_t reader = Fork([&] {
+    std::vector<std::string> lines;
+    for (int round = 0; round < 400; ++round, usleep(2000))
+      if (EngineListing(path, lines) != S_OK) return 1;
+    return 0;
+  });
+  for (pid_t pid : writers) EXPECT_EQ(Wait(pid), 0);
+  EXPECT_EQ(Wait(reader), 0);
   std::vector<std::string> lines;
   ASSERT_EQ(EngineListing(path, lines), S_OK);
   EXPECT_EQ(lines.size(), 6u + kWriters * kWrites);
@@ -333,21 +301,29 @@ struct UserSet {
   IPropertySetStorage* sets = nullptr;
   IPropertyStorage* user = nullptr;
   ~UserSet() {
-    if (user) user->Release();
-    if (sets) sets->Release();
-    if (lock) lock->Release();
-    if (storage) storage->Release();
+    for (IUnknown* member : std::initializer_list<IUnknown*>{user, sets, lock, storage})
+      if (member) member->Release();
   }
   HRESULT Open(const std::string& path, DWORD mode) {
     HRESULT hr = OpenWith(path, mode, &storage);
-    if (SUCCEEDED(hr) && (mode & STGM_READWRITE)) {
-      hr = storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock));
-      if (SUCCEEDED(hr)) hr = lock->WaitForWriteAccess(20000);
-    }
+    if (SUCCEEDED(hr) && (mode & STGM_READWRITE))
+      hr = (lock = WriterLock(storage)) ? lock->WaitForWriteAccess(20000) : E_NOINTERFACE;
     if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
     const DWORD setMode = (mode & STGM_READWRITE) | STGM_SHARE_EXCLUSIVE;
     if (SUCCEEDED(hr)) hr = sets->Open(FMTID_UserDefinedProperties, setMode, &user);
     return hr;
+  }
+  HRESULT Write(const std::wstring& name, const std::string& text) {
+    PROPSPEC spec;
+    spec.ulKind = PRSPEC_LPWSTR;
+    spec.lpwstr = const_cast<wchar_t*>(name.c_str());
+    PROPVARIANT value;
+    std::memset(&value, 0, sizeof value);
+    value.vt = VT_LPSTR;
+    value.pszVal = const_cast<char*>(text.c_str());
+    HRESULT hr = user->WriteMultiple(1, &spec, &value, 4096);
+    if (SUCCEEDED(hr)) hr = user->Commit(STGC_DEFAULT);
+    return SUCCEEDED(hr) ? storage->Commit(STGC_DEFAULT) : hr;
   }
   // name -> text of every named text property.
   HRESULT Read(std::map<std::wstring, std::string>& out) {
@@ -371,6 +347,9 @@ struct UserSet {
   }
 };
 
+std::wstring PropertyName(int writer, int i) { return L"w" + std::to_wstring(writer) + L"_" + std::to_wstring(i); }
+std::string PropertyText(int writer, int i) { return "value " + std::to_string(writer * 1000 + i); }
+
 // Four writer processes add 100 user-defined properties each, taking turns
 // through the writer lock, while a reader process reads the whole set again
 // and again and must never fail nor see a property go missing.
@@ -383,50 +362,28 @@ TEST(CfbShare, PropertyWritersTakeTurnsReaderKeepsReading) {
   int& done = shared[0];
   int& rounds = shared[1];
   std::vector<pid_t> writers;
-  for (int w = 0; w < kWriters; ++w) {
-    const pid_t pid = fork();
-    if (pid == 0) {
+  for (int w = 0; w < kWriters; ++w)
+    writers.push_back(Fork([&] {
       for (int i = 0; i < kWrites; ++i) {
         UserSet set;
-        if (set.Open(path, kSwmrWrite) != S_OK) _exit(1);
-        const std::wstring name = L"w" + std::to_wstring(w) + L"_" + std::to_wstring(i);
-        const std::string text = "value " + std::to_string(w * 1000 + i);
-        PROPSPEC spec;
-        spec.ulKind = PRSPEC_LPWSTR;
-        spec.lpwstr = const_cast<wchar_t*>(name.c_str());
-        PROPVARIANT value;
-        std::memset(&value, 0, sizeof value);
-        value.vt = VT_LPSTR;
-        value.pszVal = const_cast<char*>(text.c_str());
-        if (set.user->WriteMultiple(1, &spec, &value, 4096) != S_OK) _exit(2);
-        if (set.user->Commit(STGC_DEFAULT) != S_OK || set.storage->Commit(STGC_DEFAULT) != S_OK) _exit(3);
+        if (set.Open(path, kSwmrWrite) != S_OK) return 1;
+        if (set.Write(PropertyName(w, i), PropertyText(w, i)) != S_OK) return 2;
       }
-      _exit(0);
-    }
-    writers.push_back(pid);
-  }
-  const pid_t reader = fork();
-  if (reader == 0) {
-    size_t seen = 0;
-    while (!__atomic_load_n(&done, __ATOMIC_SEQ_CST)) {
+      return 0;
+    }));
+  const pid_t reader = Fork([&] {
+    for (size_t seen = 0; !__atomic_load_n(&done, __ATOMIC_SEQ_CST); __atomic_add_fetch(&rounds, 1, __ATOMIC_SEQ_CST)) {
       UserSet set;
       std::map<std::wstring, std::string> props;
-      if (set.Open(path, kSwmrRead) != S_OK || set.Read(props) != S_OK) _exit(1);
-      if (props.size() < std::max<size_t>(seen, 2)) _exit(2);  // a set went back or lost a property
+      if (set.Open(path, kSwmrRead) != S_OK || set.Read(props) != S_OK) return 1;
+      if (props.size() < std::max<size_t>(seen, 2)) return 2;  // a set went back or lost a property
       seen = props.size();
-      __atomic_add_fetch(&rounds, 1, __ATOMIC_SEQ_CST);
     }
-    _exit(0);
-  }
-  for (pid_t pid : writers) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-  }
+    return 0;
+  });
+  for (pid_t pid : writers) EXPECT_EQ(Wait(pid), 0);
   __atomic_store_n(&done, 1, __ATOMIC_SEQ_CST);
-  int status = 0;
-  waitpid(reader, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+  EXPECT_EQ(Wait(reader), 0);
   EXPECT_GT(__atomic_load_n(&rounds, __ATOMIC_SEQ_CST), 10);
   munmap(shared, 2 * sizeof(int));
 
@@ -435,8 +392,7 @@ TEST(CfbShare, PropertyWritersTakeTurnsReaderKeepsReading) {
   ASSERT_EQ(set.Open(path, kSwmrRead), S_OK);
   ASSERT_EQ(set.Read(props), S_OK);
   for (int w = 0; w < kWriters; ++w)
-    for (int i = 0; i < kWrites; ++i)
-      EXPECT_EQ(props[L"w" + std::to_wstring(w) + L"_" + std::to_wstring(i)], "value " + std::to_string(w * 1000 + i));
+    for (int i = 0; i < kWrites; ++i) EXPECT_EQ(props[PropertyName(w, i)], PropertyText(w, i));
   EXPECT_EQ(props.size(), 2u + kWriters * kWrites);  // with the fixture's own two
 }
 
