@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,13 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
   auto openEvent = [&](DWORD access) { return OpenEventW(access, FALSE, event.c_str()); };
   auto openMutex = [&](DWORD access) { return OpenMutexW(access, FALSE, mutex.c_str()); };
   HANDLE evSync = openEvent(SYNCHRONIZE), evModify = openEvent(EVENT_MODIFY_STATE);
-  HANDLE evExecute = openEvent(GENERIC_EXECUTE), evWrite = openEvent(GENERIC_WRITE);
+  HANDLE evExecute = openEvent(GENERIC_EXECUTE), evWrite = openEvent(GENERIC_WRITE), evNone = openEvent(0);
   HANDLE mxSync = openMutex(SYNCHRONIZE), mxModify = openMutex(MUTEX_MODIFY_STATE);
   HANDLE closed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   CloseHandle(closed);
   const std::wstring longName(MAX_PATH + 1, L'n');
+  std::wstring upperEvent = event;
+  for (wchar_t& c : upperEvent) c = static_cast<wchar_t>(towupper(c));
 
   // Rows run in order; the event stays reset throughout.
   const std::vector<Case> cases = {
@@ -59,6 +62,8 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
       {"wait(GENERIC_EXECUTE)", [&] { return WaitForSingleObject(evExecute, 0); }, WAIT_TIMEOUT, 0},
       {"wait(EVENT_MODIFY_STATE)", [&] { return WaitForSingleObject(evModify, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
       {"wait(GENERIC_WRITE)", [&] { return WaitForSingleObject(evWrite, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
+      {"SetEvent(no rights)", [&] { return DWORD(SetEvent(evNone)); }, FALSE, ERROR_ACCESS_DENIED},
+      {"wait(no rights)", [&] { return WaitForSingleObject(evNone, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
       {"SetEvent(EVENT_MODIFY_STATE)", [&] { return DWORD(SetEvent(evModify)); }, TRUE, 0},
       {"ResetEvent(GENERIC_WRITE)", [&] { return DWORD(ResetEvent(evWrite)); }, TRUE, 0},
       {"wait(mutex, MUTEX_MODIFY_STATE)", [&] { return WaitForSingleObject(mxModify, 0); }, WAIT_FAILED,
@@ -88,8 +93,10 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
        1, 0},
       {"OpenMutex(Global\\name)",
        [&] { return Opened(OpenMutexW(SYNCHRONIZE, FALSE, (L"Global\\" + mutex).c_str())); }, 1, 0},
-      {"OpenEvent(NAME)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, L"QV-KERNEL-NO-SUCH")); }, 0,
+      {"OpenEvent(NAME)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, upperEvent.c_str())); }, 0,
        ERROR_FILE_NOT_FOUND},
+      {"CreateEvent(Local\\)", [&] { return Opened(CreateEventW(nullptr, TRUE, FALSE, L"Local\\")); }, 0,
+       ERROR_INVALID_NAME},
       {"CreateMutex(MAX_PATH + 1)", [&] { return Opened(CreateMutexW(nullptr, FALSE, longName.c_str())); }, 0,
        ERROR_FILENAME_EXCED_RANGE},
       // Handles.
@@ -107,7 +114,7 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
     EXPECT_EQ(c.result, c.run()) << c.call;
     if (c.error != 0) EXPECT_EQ(c.error, GetLastError()) << c.call;
   }
-  for (HANDLE h : {owner, mutexOwner, evSync, evModify, evExecute, evWrite, mxSync, mxModify}) CloseHandle(h);
+  for (HANDLE h : {owner, mutexOwner, evSync, evModify, evExecute, evWrite, evNone, mxSync, mxModify}) CloseHandle(h);
 }
 
 // A name held only by another process is still refused to the other kind,
