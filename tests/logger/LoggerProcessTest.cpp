@@ -4,20 +4,17 @@
 
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../native/SettingsTestSupport.h"
 #include "Win32Api.h"
 
 extern char** environ;
@@ -30,17 +27,8 @@ const char kLinePattern[] =
     R"(^\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (\S+) +\[(\d+):(\d+)\] (\S+) - (.*)$)";
 const uintmax_t kThreshold = 1048576;
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using settings_test::Lines;
+using settings_test::ReadBytes;
 
 // A process of `program`, its standard output readable through Output().
 class Child {
@@ -92,27 +80,17 @@ class Child {
 class LoggerProcesses : public ::testing::Test {
  protected:
   LoggerProcesses() {
-    char pattern[] = "/tmp/qv-logproc-XXXXXX";
-    root_ = mkdtemp(pattern);
-    data_ = root_ + "/Quorvane/data";
     std::filesystem::create_directories(data_);
-    // A short executable path keeps the lines short (the path is in each line).
-    writer_ = root_ + "/w";
     std::filesystem::copy_file(kWriter, writer_);
-    const char* old = getenv("XDG_DATA_HOME");
-    if (old) oldXdg_ = old;
-    setenv("XDG_DATA_HOME", root_.c_str(), 1);
   }
-  ~LoggerProcesses() override {
-    if (oldXdg_.empty()) unsetenv("XDG_DATA_HOME");
-    else setenv("XDG_DATA_HOME", oldXdg_.c_str(), 1);
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
-  void Settings(const std::string& text) { std::ofstream(data_ + "/ai.config") << text; }
+  void Settings(const std::string& text) { settings_test::WriteBytes(data_ + "/ai.config", text); }
   std::string LogPath() const { return data_ + "/shared.log"; }
 
-  std::string root_, data_, writer_, oldXdg_;
+  settings_test::TempFolder root_;
+  settings_test::ScopedVariable xdg_{"XDG_DATA_HOME", root_.Path()};
+  const std::string data_ = root_.Path() + "/Quorvane/data";
+  // A short executable path keeps the lines short (the path is in each line).
+  const std::string writer_ = root_.Path() + "/w";
 };
 
 TEST_F(LoggerProcesses, FourWritersShareOneFileAndRollOnce) {
