@@ -15,6 +15,8 @@
 #  include <shellapi.h>
 #  include <shlobj.h>
 #  include <rpc.h>
+#  include <wincrypt.h>
+#  include <dpapi.h>
 // wingdi's GetObject macro would rename our field accessor; call GetObjectW by name.
 #  undef GetObject
 #else
@@ -43,6 +45,7 @@
 #  include "posix/kernel/Mutex.h"
 #  include "posix/shell/ShellApi.h"
 #  include "posix/rpc/RpcApi.h"
+#  include "posix/crypto/DpapiApi.h"
 #  include "posix/registry/RegistryApi.h"
 #  include "posix/files/FilesApi.h"
 #endif

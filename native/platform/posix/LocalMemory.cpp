@@ -1,5 +1,8 @@
 #include "LocalMemory.h"
 
+#include <malloc.h>
+#include <string.h>
+
 #include <cstdlib>
 
 #include "ErrnoMapping.h"
@@ -17,6 +20,8 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
 }
 
 HLOCAL LocalFree(HLOCAL hMem) {
+  // Blocks may hold secrets (CryptUnprotectData's plain text): none stays in freed memory.
+  if (hMem != nullptr) explicit_bzero(hMem, malloc_usable_size(hMem));
   std::free(hMem);
   return nullptr;
 }

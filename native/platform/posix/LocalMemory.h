@@ -15,5 +15,5 @@ typedef HANDLE HLOCAL;
 // NULL with ERROR_NOT_ENOUGH_MEMORY when the block cannot be had;
 // LMEM_MOVEABLE is refused with ERROR_INVALID_PARAMETER (nothing here uses it).
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
-// NULL on success (a null block included).
+// NULL on success (a null block included); the block is wiped before it is freed.
 HLOCAL LocalFree(HLOCAL hMem);

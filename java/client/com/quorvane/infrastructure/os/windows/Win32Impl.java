@@ -120,4 +120,10 @@ public final class Win32Impl {
 
     /** Sets a value ({@code name} null: the default value) to the first {@code length} bytes of {@code data}. */
     public static native int RegSetValueEx(int key, String name, int reserved, int type, byte[] data, int length);
+
+    /** Protects {@code plain} for the current user; a copy of it handed to native code is zeroed. */
+    public static native byte[] encryptUserWin32(byte[] plain) throws Win32Exception;
+
+    /** The plain text of a blob of {@link #encryptUserWin32} protected by the current user. */
+    public static native byte[] decryptUserWin32(byte[] blob) throws Win32Exception;
 }

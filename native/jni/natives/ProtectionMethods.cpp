@@ -1,0 +1,108 @@
+// Win32Impl per-user data protection: encryptUserWin32 / decryptUserWin32
+// over CryptProtectData / CryptUnprotectData. Failures reach Java as
+// IllegalArgumentException or Win32Exception (with the system's error code);
+// each method ends in the Java-exception guard.
+#include <cstring>
+
+#include "Exports.h"
+#include "Guards.h"
+#include "JNIException.h"
+#include "Win32Api.h"
+
+using namespace quorvane::jni;
+
+namespace {
+
+const wchar_t kDescription[] = L"ark_secret";
+
+// The elements of a byte[] for one call, released with copy-back (mode 0)
+// whatever happens; `isCopy` says whether the VM handed out a copy.
+class ByteElements {
+ public:
+  ByteElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
+    elements_ = env->GetByteArrayElements(array, &isCopy_);
+    if (elements_ == nullptr) throw OutOfMemoryException();
+  }
+  ~ByteElements() { env_->ReleaseByteArrayElements(array_, elements_, 0); }
+  ByteElements(const ByteElements&) = delete;
+  ByteElements& operator=(const ByteElements&) = delete;
+
+  BYTE* Bytes() const { return reinterpret_cast<BYTE*>(elements_); }
+  bool IsCopy() const { return isCopy_ == JNI_TRUE; }
+
+ private:
+  JNIEnv* env_;
+  jbyteArray array_;
+  jbyte* elements_ = nullptr;
+  jboolean isCopy_ = JNI_FALSE;
+};
+
+// A new Java array holding the blob's bytes; null with the VM's error pending
+// when it cannot be made.
+jbyteArray ToJava(JNIEnv* env, const DATA_BLOB& blob) {
+  jbyteArray result = env->NewByteArray(static_cast<jsize>(blob.cbData));
+  if (result != nullptr)
+    env->SetByteArrayRegion(result, 0, static_cast<jsize>(blob.cbData), reinterpret_cast<const jbyte*>(blob.pbData));
+  return result;
+}
+
+jsize LengthOf(JNIEnv* env, jbyteArray array) { return array == nullptr ? 0 : env->GetArrayLength(array); }
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jbyteArray JNICALL QV_NATIVE(encryptUserWin32)(JNIEnv* env, jclass, jbyteArray plain) {
+  return JavaExceptionGuard(env, jbyteArray(nullptr), [&] {
+    const jsize length = LengthOf(env, plain);
+    if (length < 1) throw IllegalArgumentException(env, "Error, plain text buffer is null or empty");
+    jbyteArray result = nullptr;
+    bool failed = false;
+    DWORD error = 0;
+    {
+      ByteElements elements(env, plain);
+      DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
+      DATA_BLOB out = {0, nullptr};
+      if (::CryptProtectData(&in, kDescription, nullptr, nullptr, nullptr, 0, &out)) {
+        result = ToJava(env, out);
+      } else {
+        failed = true;
+        error = ::GetLastError();
+      }
+      ::LocalFree(out.pbData);
+      // The VM's copy of the plain text must not outlive the call; copy-back
+      // then leaves zeros in the caller's array.
+      if (elements.IsCopy()) SecureZeroMemory(elements.Bytes(), static_cast<SIZE_T>(length));
+    }
+    if (failed) throw JNIException(env, kWin32ExceptionClass, "Error encrypting data", error);
+    return result;
+  });
+}
+
+JNIEXPORT jbyteArray JNICALL QV_NATIVE(decryptUserWin32)(JNIEnv* env, jclass, jbyteArray blob) {
+  return JavaExceptionGuard(env, jbyteArray(nullptr), [&] {
+    const jsize length = LengthOf(env, blob);
+    if (length < 1) throw IllegalArgumentException(env, "Error, cipher text buffer is null or empty");
+    jbyteArray result = nullptr;
+    bool failed = false;
+    DWORD error = 0;
+    {
+      ByteElements elements(env, blob);
+      DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
+      DATA_BLOB out = {0, nullptr};
+      LPWSTR description = nullptr;
+      if (::CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out)) {
+        result = ToJava(env, out);
+      } else {
+        failed = true;
+        error = ::GetLastError();
+      }
+      ::LocalFree(description);
+      ::LocalFree(out.pbData);
+    }
+    if (failed) throw JNIException(env, kWin32ExceptionClass, "Error unencrypting data", error);
+    return result;
+  });
+}
+
+}  // extern "C"

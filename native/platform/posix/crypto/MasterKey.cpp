@@ -1,0 +1,169 @@
+// The master key file. Creation is link(2) of a fully written, fsynced
+// temporary file: link never replaces an existing name, so exactly one of
+// several creators wins and the others read the winner's key; no reader ever
+// sees a half-written file under the final name.
+#include "MasterKey.h"
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "../ErrnoMapping.h"
+#include "../kernel/UniqueFd.h"
+#include "DpapiApi.h"
+
+namespace quorvane {
+namespace posix {
+
+namespace {
+
+constexpr const char kKeyFolder[] = "/quorvane/keys";
+constexpr const char kKeyFile[] = "master.key";
+constexpr const char kKeyIdLabel[] = "quorvane data protection key id v1";
+const DWORD kNoKey = static_cast<DWORD>(NTE_BAD_KEY_STATE);
+
+std::string DataFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return data;  // a relative value is ignored, as XDG says
+  const char* home = std::getenv("HOME");
+  std::string base = home != nullptr && home[0] == '/' ? home : "";
+  if (base.empty()) {
+    struct passwd pw, *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &pw, buffer, sizeof buffer, &found) != 0 || found == nullptr) return {};
+    base = pw.pw_dir;
+  }
+  return base + "/.local/share";
+}
+
+// Our own, and private: refuse anything another user could read or replace.
+bool Private(const struct stat& st, mode_t type) {
+  return (st.st_mode & S_IFMT) == type && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Makes each missing folder of the absolute `path` (0700); 0 or an errno.
+int MakeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    if (slash == std::string::npos) return 0;
+  }
+}
+
+bool ReadAll(int fd, BYTE* into, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, into + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  BYTE extra;
+  return ::read(fd, &extra, 1) == 0;
+}
+
+bool WriteAll(int fd, const BYTE* from, size_t size) {
+  size_t put = 0;
+  while (put < size) {
+    const ssize_t n = ::write(fd, from + put, size - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    put += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
+DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize]) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.Valid()) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : kNoKey;
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0 || !Private(st, S_IFREG)) return kNoKey;
+  return ReadAll(fd.Get(), key, kMasterKeySize) ? 0 : kNoKey;
+}
+
+// Writes a new key under a temporary name and links it to `path`. 0 when
+// ours won, ERROR_FILE_EXISTS when another process's key got there first.
+DWORD CreateKeyFile(const std::string& folder, const std::string& path, const BYTE (&key)[kMasterKeySize]) {
+  BYTE nonce[8];
+  if (RAND_bytes(nonce, sizeof nonce) != 1) return kNoKey;
+  std::string temp = folder + "/." + kKeyFile + "." + std::to_string(::getpid()) + ".";
+  for (BYTE b : nonce) temp += "0123456789abcdef"[b & 15];
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.Valid()) return Win32ErrorFromErrno(errno);
+  const bool written = WriteAll(fd.Get(), key, kMasterKeySize) && ::fsync(fd.Get()) == 0;
+  fd.Reset();
+  DWORD result = 0;
+  if (!written) {
+    result = kNoKey;
+  } else if (::link(temp.c_str(), path.c_str()) != 0) {
+    result = errno == EEXIST ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(errno);
+  }
+  ::unlink(temp.c_str());
+  if (result == 0) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Valid()) ::fsync(dir.Get());  // the new name survives a crash
+  }
+  return result;
+}
+
+bool ComputeKeyId(MasterKey& key) {
+  BYTE digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  const bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&
+                  EVP_DigestUpdate(ctx, kKeyIdLabel, sizeof kKeyIdLabel) == 1 &&
+                  EVP_DigestUpdate(ctx, key.key, kMasterKeySize) == 1 &&
+                  EVP_DigestFinal_ex(ctx, digest, &length) == 1 && length >= kKeyIdSize;
+  EVP_MD_CTX_free(ctx);
+  if (ok) std::memcpy(key.id, digest, kKeyIdSize);
+  return ok;
+}
+
+}  // namespace
+
+MasterKey::~MasterKey() {
+  OPENSSL_cleanse(key, sizeof key);
+  OPENSSL_cleanse(id, sizeof id);
+}
+
+DWORD LoadMasterKey(bool create, MasterKey& out) {
+  const std::string data = DataFolder();
+  if (data.empty()) return kNoKey;
+  const std::string folder = data + kKeyFolder;
+  const std::string path = folder + "/" + kKeyFile;
+
+  if (create) {
+    if (const int error = MakeFolders(folder)) return Win32ErrorFromErrno(error);
+  }
+  struct stat st;
+  if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT ? kNoKey : Win32ErrorFromErrno(errno);
+  if (!Private(st, S_IFDIR)) return kNoKey;
+
+  DWORD result = ReadKeyFile(path, out.key);
+  if (result == ERROR_FILE_NOT_FOUND && create) {
+    MasterKey made;
+    if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
+    result = CreateKeyFile(folder, path, made.key);
+    if (result == 0) {
+      std::memcpy(out.key, made.key, kMasterKeySize);
+    } else if (result == ERROR_FILE_EXISTS) {
+      result = ReadKeyFile(path, out.key);  // the other process won: use its key
+    }
+  }
+  if (result == ERROR_FILE_NOT_FOUND) result = kNoKey;
+  if (result == 0 && !ComputeKeyId(out)) result = kNoKey;
+  return result;
+}
+
+}  // namespace posix
+}  // namespace quorvane
