@@ -18,10 +18,7 @@ class KernelMethodsTest {
     static final int WAIT_FAILED = -1;
     static final int INFINITE = -1;
     static final int SYNCHRONIZE = 0x00100000;
-    static final int EVENT_MODIFY_STATE = 0x0002;
     static final int EVENT_ALL_ACCESS = 0x001F0003;
-    static final int GENERIC_EXECUTE = 0x20000000;
-    static final int GENERIC_WRITE = 0x40000000;
 
     static String uniqueName(String what) {
         return "qv-junit-" + ProcessHandle.current().pid() + "-" + System.nanoTime() + "-" + what;
@@ -236,63 +233,5 @@ class KernelMethodsTest {
             assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(pseudo, 0), "waiting on " + pseudo);
         }
         assertNotEquals(0, Win32Impl.EmptyWorkingSet(self));
-    }
-
-    @Test
-    void aHandleDoesOnlyWhatItsAccessAllows() {
-        String name = uniqueName("access");
-        int creator = Win32Impl.CreateEvent(0, true, false, name);
-        // access, may set and reset, may wait
-        Object[][] rows = {
-            {SYNCHRONIZE, false, true},
-            {EVENT_MODIFY_STATE, true, false},
-            {EVENT_ALL_ACCESS, true, true},
-            {GENERIC_EXECUTE, false, true},
-            {GENERIC_WRITE, true, false},
-            {0, false, false},
-        };
-        for (Object[] row : rows) {
-            int access = (Integer) row[0];
-            boolean modify = (Boolean) row[1];
-            boolean wait = (Boolean) row[2];
-            String what = "access 0x" + Integer.toHexString(access);
-            int h = Win32Impl.OpenEvent(access, false, name);
-            assertNotEquals(0, h, what);
-            assertEquals(modify, Win32Impl.SetEvent(h) != 0, what);
-            assertEquals(modify ? WAIT_OBJECT_0 : WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(creator, 0), what);
-            assertEquals(modify, Win32Impl.ResetEvent(h) != 0, what);
-            assertEquals(wait ? WAIT_TIMEOUT : WAIT_FAILED, Win32Impl.WaitForSingleObject(h, 0), what);
-            assertNotEquals(0, Win32Impl.CloseHandle(h), what);
-            Win32Impl.ResetEvent(creator);
-        }
-        Win32Impl.CloseHandle(creator);
-    }
-
-    @Test
-    void namesTakeOnePrefixAndNoOtherBackslashAndKeepTheirCase() {
-        String name = uniqueName("prefix");
-        int event = Win32Impl.CreateEvent(0, true, true, name);
-        // name, or null when it is refused; then whether it reaches the same event
-        Object[][] rows = {
-            {"Global\\" + name, true},
-            {"Local\\" + name, true},
-            {name.toUpperCase(), false},
-            {"global\\" + name, null},
-            {name + "\\x", null},
-            {"Local\\", null},
-        };
-        for (Object[] row : rows) {
-            String other = (String) row[0];
-            int h = Win32Impl.CreateEvent(0, true, false, other);
-            if (row[1] == null) {
-                assertEquals(0, h, other);
-                continue;
-            }
-            assertNotEquals(0, h, other);
-            boolean same = (Boolean) row[1];
-            assertEquals(same ? WAIT_OBJECT_0 : WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(h, 0), other);
-            Win32Impl.CloseHandle(h);
-        }
-        Win32Impl.CloseHandle(event);
     }
 }
