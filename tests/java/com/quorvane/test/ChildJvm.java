@@ -47,8 +47,8 @@ final class ChildJvm {
         return locales;
     }
 
-    /** Runs main of the given class with the jars holding the from classes, the environment changed by env. */
-    static Run run(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
+    /** Starts main of the given class with the jars holding the from classes, the environment changed by env. */
+    static Process start(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
         StringBuilder classPath = new StringBuilder();
         for (Class<?> c : from) {
             classPath.append(File.pathSeparator)
@@ -64,7 +64,12 @@ final class ChildJvm {
             builder.environment().remove("LANG");
         }
         builder.environment().putAll(env);
-        Process child = builder.start();
+        return builder.start();
+    }
+
+    /** Runs main as start does, to its end. */
+    static Run run(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
+        Process child = start(env, main, from, args);
         String output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         if (!child.waitFor(120, TimeUnit.SECONDS)) {
             child.destroyForcibly();

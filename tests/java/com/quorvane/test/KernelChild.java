@@ -1,9 +1,8 @@
 package com.quorvane.test;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
-import java.io.File;
-import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 
 /**
  * A second process for the cross-process tests: another JVM on the same
@@ -47,22 +46,8 @@ public final class KernelChild {
         }
     }
 
-    /** Starts a child JVM running {@code main(mode, name)} with this JVM's library path. */
+    /** Starts a child JVM running {@code main(mode, name)} on this JVM's library. */
     static Process start(String mode, String name) throws Exception {
-        List<String> command = new ArrayList<>();
-        command.add(System.getProperty("java.home") + File.separator + "bin" + File.separator + "java");
-        command.add("-Xshare:auto");
-        command.add("-XX:TieredStopAtLevel=1");
-        command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
-        command.add("-cp");
-        command.add(location(KernelChild.class) + File.pathSeparator + location(Win32Impl.class));
-        command.add(KernelChild.class.getName());
-        command.add(mode);
-        command.add(name);
-        return new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
-    }
-
-    private static String location(Class<?> c) throws Exception {
-        return new File(c.getProtectionDomain().getCodeSource().getLocation().toURI()).getPath();
+        return ChildJvm.start(Map.of(), KernelChild.class, List.of(KernelChild.class, Win32Impl.class), mode, name);
     }
 }

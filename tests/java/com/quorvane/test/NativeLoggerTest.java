@@ -4,11 +4,12 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
-import java.util.concurrent.TimeUnit;
+import java.util.Map;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import org.junit.jupiter.api.Test;
@@ -24,34 +25,21 @@ class NativeLoggerTest {
     private static final Pattern LINE = Pattern.compile(
             "^\\d{4}\\.\\d{2}\\.\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} (\\S+) +\\[(\\d+):(\\d+)\\] (.+) - (.*)$");
 
-    /** Child JVM: loading Win32Impl loads the library, and nothing else. */
+    /** Child JVM: loading Win32Impl loads the library, and nothing else; prints its process id. */
     static final class Child {
         public static void main(String[] args) throws ClassNotFoundException {
             Class.forName("com.quorvane.infrastructure.os.windows.Win32Impl");
+            System.out.print("pid " + ProcessHandle.current().pid());
         }
     }
 
-    /** The test and client jars (the launcher's own class path holds only itself). */
-    private static String classPath() throws Exception {
-        String tests = Path.of(Child.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
-        String client = Path.of(com.quorvane.infrastructure.os.windows.Win32Exception.class.getProtectionDomain()
-                .getCodeSource().getLocation().toURI()).toString();
-        return tests + java.io.File.pathSeparator + client;
-    }
-
     private static long runChild(Path xdgDataHome) throws Exception {
-        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        ProcessBuilder builder = new ProcessBuilder(java, "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"),
-                "-cp", classPath(), Child.class.getName());
-        builder.environment().put("XDG_DATA_HOME", xdgDataHome.toString());
-        builder.redirectErrorStream(true);
-        Process child = builder.start();
-        String output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertTrue(child.waitFor(60, TimeUnit.SECONDS), "the child JVM ends");
-        assertEquals(0, child.exitValue(), output);
-        assertFalse(output.contains("WARNING in native method"), output);
-        return child.pid();
+        ChildJvm.Run run = ChildJvm.run(Map.of("XDG_DATA_HOME", xdgDataHome.toString()), Child.class,
+                List.of(Child.class, Win32Impl.class));
+        assertEquals(0, run.exit(), run.output());
+        Matcher pid = Pattern.compile("pid (\\d+)$").matcher(run.output());
+        assertTrue(pid.find() && !run.output().contains("WARNING"), run.output());
+        return Long.parseLong(pid.group(1));
     }
 
     @Test
