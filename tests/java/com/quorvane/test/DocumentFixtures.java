@@ -70,4 +70,13 @@ final class DocumentFixtures {
             fs.writeFilesystem();
         }
     }
+
+    /** "Quorvane NAME.id" to value: the fields of one version of a tracking record, from name, value pairs. */
+    static Map<String, String> trackingRecord(String id, String... pairs) {
+        Map<String, String> record = new TreeMap<>();
+        for (int i = 0; i < pairs.length; i += 2) {
+            record.put("Quorvane " + pairs[i] + "." + id, pairs[i + 1]);
+        }
+        return record;
+    }
 }

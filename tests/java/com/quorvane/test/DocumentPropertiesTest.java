@@ -2,6 +2,7 @@ package com.quorvane.test;
 
 import static com.quorvane.test.DocumentFixtures.poiCustom;
 import static com.quorvane.test.DocumentFixtures.poiSummary;
+import static com.quorvane.test.DocumentFixtures.trackingRecord;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -61,39 +62,22 @@ class DocumentPropertiesTest {
     void recordXBecomesYAndPoiSeesY(boolean inMemory) throws Exception {
         String path = copy("2custom.doc");
         String x = "Xx+/abcdefghijklmnopqQ";
-        String[][] record = {
-            {"Quorvane ExtendedVersionId", x}, {"Quorvane MetadataVersion." + x, "1.2"},
-            {"Quorvane DocumentId." + x, "doc-17"}, {"Quorvane VersionId." + x, "v-4"},
-            {"Quorvane SequenceNumber." + x, "4"}, {"Quorvane AuthorId." + x, "alice"},
-            {"Quorvane MasterDocumentId." + x, "master-3"}, {"Quorvane UrVersionIdsSize." + x, "2"},
-            {"Quorvane UrVersionId1." + x, "u-1"}, {"Quorvane UrVersionId2." + x, "u-2"},
-        };
-        for (String[] field : record) {
-            DocumentHooks.docfile(path, true, DocumentHooks.SET, field[0], field[1]);
-        }
+        Map<String, String> record = trackingRecord(x, "MetadataVersion", "1.2", "DocumentId", "doc-17",
+                "VersionId", "v-4", "SequenceNumber", "4", "AuthorId", "alice", "MasterDocumentId", "master-3",
+                "UrVersionIdsSize", "2", "UrVersionId1", "u-1", "UrVersionId2", "u-2");
+        record.put("Quorvane ExtendedVersionId", x);
+        record.forEach((name, value) -> DocumentHooks.docfile(path, true, DocumentHooks.SET, name, value));
         DocumentHooks.createNewVersion(path, "V", "A", new String[] {"c1", "c2"}, inMemory);
 
         Map<String, Object> seen = poiCustom(path);
         String y = (String) seen.get("Quorvane ExtendedVersionId");
         assertEquals(22, y.length());
         assertNotEquals(x, y);
-        Map<String, Object> expected = new TreeMap<>();
-        expected.put("prop1", "aaa");
-        expected.put("prop2", "bbbb");
-        expected.put("Quorvane ExtendedVersionId", y);
-        expected.put("Quorvane MetadataVersion." + y, "1.2");
-        expected.put("Quorvane DocumentId." + y, "doc-17");
-        expected.put("Quorvane VersionId." + y, "V");
-        expected.put("Quorvane SequenceNumber." + y, "5");
-        expected.put("Quorvane AuthorId." + y, "A");
-        expected.put("Quorvane MasterDocumentId." + y, "master-3");
-        expected.put("Quorvane UrVersionIdsSize." + y, "3");
-        expected.put("Quorvane UrVersionId1." + y, "u-1");
-        expected.put("Quorvane UrVersionId2." + y, "u-2");
-        expected.put("Quorvane UrVersionId3." + y, "V");
-        expected.put("Quorvane ContributorsSize." + y, "2");
-        expected.put("Quorvane Contributor1." + y, "c1");
-        expected.put("Quorvane Contributor2." + y, "c2");
+        Map<String, Object> expected = new TreeMap<>(trackingRecord(y, "MetadataVersion", "1.2", "DocumentId", "doc-17",
+                "VersionId", "V", "SequenceNumber", "5", "AuthorId", "A", "MasterDocumentId", "master-3",
+                "UrVersionIdsSize", "3", "UrVersionId1", "u-1", "UrVersionId2", "u-2", "UrVersionId3", "V",
+                "ContributorsSize", "2", "Contributor1", "c1", "Contributor2", "c2"));
+        expected.putAll(Map.of("prop1", "aaa", "prop2", "bbbb", "Quorvane ExtendedVersionId", y));
         assertEquals(expected, seen);
     }
 

@@ -4,6 +4,7 @@ import static com.quorvane.test.DocumentFixtures.copy;
 import static com.quorvane.test.DocumentFixtures.poiCustom;
 import static com.quorvane.test.DocumentFixtures.poiSave;
 import static com.quorvane.test.DocumentFixtures.poiSummary;
+import static com.quorvane.test.DocumentFixtures.trackingRecord;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -26,6 +27,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.Properties;
 import java.util.TimeZone;
+import java.util.TreeMap;
 import org.apache.poi.hpsf.CustomProperties;
 import org.apache.poi.hpsf.DocumentSummaryInformation;
 import org.apache.poi.hpsf.PropertySetFactory;
@@ -56,17 +58,23 @@ class StragglerCheckTest {
     /** Writes record X (sequence number 4, one unratified id) from Java, as the client does. */
     private static void track(String path, String metadataVersion) {
         Properties p = new Properties();
+        p.putAll(trackingRecord(X, "MetadataVersion", metadataVersion, "DocumentId", "doc-17", "MasterDocumentId",
+                "master-3", "VersionId", "v-4", "SequenceNumber", "4", "AuthorId", "alice", "UrVersionIdsSize", "1",
+                "UrVersionId1", "u-1"));
         p.setProperty(EVID, X);
-        p.setProperty("Quorvane MetadataVersion." + X, metadataVersion);
-        p.setProperty("Quorvane DocumentId." + X, "doc-17");
-        p.setProperty("Quorvane MasterDocumentId." + X, "master-3");
-        p.setProperty("Quorvane VersionId." + X, "v-4");
-        p.setProperty("Quorvane SequenceNumber." + X, "4");
-        p.setProperty("Quorvane AuthorId." + X, "alice");
-        p.setProperty("Quorvane UrVersionIdsSize." + X, "1");
-        p.setProperty("Quorvane UrVersionId1." + X, "u-1");
         p.setProperty("Client", "Acme");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, p));
+    }
+
+    /** Runs Child while this process holds the document open for writing, as another program would. */
+    private static ChildJvm.Run runWhileHeld(String path, Map<String, String> env, String... args) throws Exception {
+        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
+        assertTrue(held > 0, Long.toHexString(held));
+        try {
+            return ChildJvm.run(env, Child.class, List.of(Child.class, Win32Impl.class), args);
+        } finally {
+            StragglerHooks.release(held);
+        }
     }
 
     private static Properties checkedRead(String path) {
@@ -123,15 +131,12 @@ class StragglerCheckTest {
         String y = (String) record.get(EVID);
         assertEquals(22, y.length());
         assertNotEquals(X, y);
-        assertEquals(tripwire, record.get("Quorvane VersionId." + y));
-        assertEquals("5", record.get("Quorvane SequenceNumber." + y));
-        assertEquals("", record.get("Quorvane AuthorId." + y));
-        assertEquals("1.2", record.get("Quorvane MetadataVersion." + y));
-        assertEquals("doc-17", record.get("Quorvane DocumentId." + y));
-        assertEquals("master-3", record.get("Quorvane MasterDocumentId." + y));
-        assertEquals("2", record.get("Quorvane UrVersionIdsSize." + y));
-        assertEquals("u-1", record.get("Quorvane UrVersionId1." + y));
-        assertEquals(tripwire, record.get("Quorvane UrVersionId2." + y));
+        Map<String, String> expected = trackingRecord(y, "VersionId", tripwire, "SequenceNumber", "5", "AuthorId", "",
+                "MetadataVersion", "1.2", "DocumentId", "doc-17", "MasterDocumentId", "master-3", "UrVersionIdsSize",
+                "2", "UrVersionId1", "u-1", "UrVersionId2", tripwire);
+        Map<Object, Object> seen = new TreeMap<>();
+        expected.keySet().forEach(k -> seen.put(k, record.get(k)));
+        assertEquals(expected, seen);
         assertFalse(record.keySet().stream().anyMatch(k -> k.toString().endsWith("." + X)), "nothing of X remains");
         return y;
     }
@@ -165,28 +170,23 @@ class StragglerCheckTest {
     @Test
     void untrackedOldAndNonOfficeDocumentsAreLeftAlone() throws Exception {
         String untracked = copy(temp, DOC, "untracked.doc");
+        String old = copy(temp, DOC, "old.doc");
+        String upper = copy(temp, DOC, "TRACKED.DOC");
+        List<String> others = List.of(untracked, old, copy(temp, DOC, "tracked.docx"), copy(temp, DOC, "tracked.rtf"));
+        for (String path : List.of(old, others.get(2), others.get(3), upper)) {
+            track(path, "1.2");
+        }
         Properties flag = new Properties();
         flag.setProperty("Quorvane Untracked", "TRUE");
         flag.setProperty("sorrel_save", "not even a date");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(untracked, flag));
-
-        String old = copy(temp, DOC, "old.doc");
-        track(old, "1.2");
         Properties downgrade = new Properties();
         downgrade.setProperty("Quorvane MetadataVersion." + X, "1.0");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(old, downgrade));
-
-        String docx = copy(temp, DOC, "tracked.docx");
-        track(docx, "1.2");
-        String rtf = copy(temp, DOC, "tracked.rtf");
-        track(rtf, "1.2");
-        String upper = copy(temp, DOC, "TRACKED.DOC");
-        track(upper, "1.2");
-
-        for (String path : List.of(untracked, old, docx, rtf, upper)) {
+        for (String path : List.of(untracked, old, others.get(2), others.get(3), upper)) {
             DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
         }
-        for (String path : List.of(untracked, old, docx, rtf)) {
+        for (String path : others) {
             Map<String, Object> before = poiCustom(path);
             Properties seen = checkedRead(path);
             assertEquals(before.size(), seen.size(), path);
@@ -195,19 +195,34 @@ class StragglerCheckTest {
         assertNotEquals(X, checkedRead(upper).getProperty(EVID), "upper-case .DOC is checked");
     }
 
-    /** Child JVM: the checked read while the parent holds the document, then the read with an unopenable check. */
+    /**
+     * Child JVM: "read PATH OUT" stores a checked read to OUT, with the result of a read whose check cannot open
+     * the document; "write PATH IN" writes IN back, as the client does.
+     */
     static final class Child {
+        // Nothing of the test class itself: POI is not on the child's class path.
         public static void main(String[] args) throws Exception {
-            Properties real = new Properties();
-            int first = Win32Impl.getCompoundDocumentUserProperties(args[0], real, true);
-            Properties standIn = new Properties();
-            int second = StragglerHooks.readWithUnopenableCheck(args[0], standIn);
-            real.setProperty("result", Integer.toString(first));
-            real.setProperty("standInResult", Integer.toString(second));
-            real.setProperty("standInClient", String.valueOf(standIn.getProperty("Client")));
-            try (OutputStream out = Files.newOutputStream(Path.of(args[1]))) {
-                real.store(out, null);
+            Properties p = new Properties();
+            if (args[0].equals("write")) {
+                p = load(Path.of(args[2]));
+                p.keySet().removeIf(k -> k.toString().startsWith("result"));
+                System.exit(Win32Impl.setCompoundDocumentUserProperties(args[1], p) == 0 ? 0 : 1);
             }
+            p.setProperty("result", Integer.toString(Win32Impl.getCompoundDocumentUserProperties(args[1], p, true)));
+            Properties standIn = new Properties();
+            p.setProperty("resultStandIn", Integer.toString(StragglerHooks.readWithUnopenableCheck(args[1], standIn)));
+            p.setProperty("resultStandInClient", String.valueOf(standIn.getProperty("Client")));
+            try (OutputStream out = Files.newOutputStream(Path.of(args[2]))) {
+                p.store(out, null);
+            }
+        }
+
+        static Properties load(Path file) throws Exception {
+            Properties p = new Properties();
+            try (var in = Files.newInputStream(file)) {
+                p.load(in);
+            }
+            return p;
         }
     }
 
@@ -224,25 +239,15 @@ class StragglerCheckTest {
         Files.writeString(data.resolve("ai.config"), "logger.file = native.log\nlogger.level = ERROR\n",
                 StandardCharsets.ISO_8859_1);
         Path result = temp.resolve("child.properties");
-        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
-        assertTrue(held > 0, Long.toHexString(held));
-        ChildJvm.Run child;
-        try {
-            child = ChildJvm.run(Map.of("XDG_DATA_HOME", home.toString()), Child.class,
-                    List.of(Child.class, Win32Impl.class), path, result.toString());
-        } finally {
-            StragglerHooks.release(held);
-        }
+        ChildJvm.Run child = runWhileHeld(path, Map.of("XDG_DATA_HOME", home.toString()), "read", path,
+                result.toString());
         assertEquals(0, child.exit(), child.output());
         assertFalse(child.output().contains("WARNING"), child.output());
 
-        Properties seen = new Properties();
-        try (var in = Files.newInputStream(result)) {
-            seen.load(in);
-        }
+        Properties seen = Child.load(result);
         assertEquals("0", seen.remove("result"));
-        assertEquals("0", seen.remove("standInResult"));
-        assertEquals("Acme", seen.remove("standInClient"));
+        assertEquals("0", seen.remove("resultStandIn"));
+        assertEquals("Acme", seen.remove("resultStandInClient"));
         assertNewVersion(seen, tripwire);
         assertEquals(before, poiCustom(path), "the document keeps its record and marks");
 
@@ -284,25 +289,6 @@ class StragglerCheckTest {
         assertMarksMatchSummary(path);
     }
 
-    /** Child JVM: "read PATH OUT" (a checked read stored to OUT) or "write PATH IN" (IN written back, as the client does). */
-    static final class LocaleChild {
-        public static void main(String[] args) throws Exception {
-            Properties p = new Properties();
-            if (args[0].equals("read")) {
-                p.setProperty("result", Integer.toString(Win32Impl.getCompoundDocumentUserProperties(args[1], p, true)));
-                try (OutputStream out = Files.newOutputStream(Path.of(args[2]))) {
-                    p.store(out, null);
-                }
-            } else {
-                try (var in = Files.newInputStream(Path.of(args[2]))) {
-                    p.load(in);
-                }
-                p.remove("result");
-                System.exit(Win32Impl.setCompoundDocumentUserProperties(args[1], p) == 0 ? 0 : 1);
-            }
-        }
-    }
-
     /** Writes record X with non-ASCII values, and the summary's last author, in the given code page. */
     private static void trackWithText(String path, int codepage, String documentId, String contributor,
             String author) throws Exception {
@@ -317,14 +303,9 @@ class StragglerCheckTest {
             CustomProperties custom = new CustomProperties();
             custom.setCodepage(codepage);
             custom.put(EVID, X);
-            custom.put("Quorvane MetadataVersion." + X, "1.2");
-            custom.put("Quorvane DocumentId." + X, documentId);
-            custom.put("Quorvane MasterDocumentId." + X, "master-3");
-            custom.put("Quorvane VersionId." + X, "v-4");
-            custom.put("Quorvane SequenceNumber." + X, "4");
-            custom.put("Quorvane AuthorId." + X, contributor);
-            custom.put("Quorvane ContributorsSize." + X, "1");
-            custom.put("Quorvane Contributor1." + X, contributor);
+            trackingRecord(X, "MetadataVersion", "1.2", "DocumentId", documentId, "MasterDocumentId", "master-3",
+                    "VersionId", "v-4", "SequenceNumber", "4", "AuthorId", contributor, "ContributorsSize", "1",
+                    "Contributor1", contributor).forEach(custom::put);
             custom.put("sorrel_save", si.getLastSaveDateTime());
             custom.put("Quorvane LastSavedBy", "Somebody Else");
             dsi.setCustomProperties(custom);
@@ -342,20 +323,9 @@ class StragglerCheckTest {
         trackWithText(path, codepage, documentId, "José", author);
         String tripwire = expectedTripwire(path, X);
         Path stored = temp.resolve("seen.properties");
-        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
-        assertTrue(held > 0, Long.toHexString(held));
-        ChildJvm.Run read;
-        try {
-            read = ChildJvm.run(ChildJvm.locale(locale), LocaleChild.class, List.of(LocaleChild.class, Win32Impl.class), "read",
-                    path, stored.toString());
-        } finally {
-            StragglerHooks.release(held);
-        }
+        ChildJvm.Run read = runWhileHeld(path, ChildJvm.locale(locale), "read", path, stored.toString());
         assertEquals(0, read.exit(), read.output());
-        Properties seen = new Properties();
-        try (var in = Files.newInputStream(stored)) {
-            seen.load(in);
-        }
+        Properties seen = Child.load(stored);
         assertEquals("0", seen.getProperty("result"));
         String y = seen.getProperty(EVID);
         assertNotEquals(X, y, "the read-only pass found the straggler");
@@ -363,8 +333,8 @@ class StragglerCheckTest {
         assertEquals(documentId, seen.getProperty("Quorvane DocumentId." + y));
         assertEquals("José", seen.getProperty("Quorvane Contributor1." + y));
 
-        ChildJvm.Run write = ChildJvm.run(ChildJvm.locale(locale), LocaleChild.class,
-                List.of(LocaleChild.class, Win32Impl.class), "write", path, stored.toString());
+        ChildJvm.Run write = ChildJvm.run(ChildJvm.locale(locale), Child.class, List.of(Child.class, Win32Impl.class),
+                "write", path, stored.toString());
         assertEquals(0, write.exit(), write.output());
         Map<String, Object> custom = poiCustom(path);
         assertEquals(documentId, custom.get("Quorvane DocumentId." + y));
