@@ -33,3 +33,11 @@ if(TARGET qv_base)
   target_include_directories(qv_registry_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
   target_link_libraries(qv_registry_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
 endif()
+
+# --- Folder change notification: a 10,000-file burst in new folders, and the delay
+if(TARGET qv_base)
+  add_executable(qv_dirwatch_bench ${QV_ROOT}/bench/DirWatchBench.cpp $<TARGET_OBJECTS:qv_base>)
+  target_include_directories(qv_dirwatch_bench PRIVATE ${QV_INCLUDE_DIRS})
+  target_include_directories(qv_dirwatch_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_link_libraries(qv_dirwatch_bench PRIVATE ${QV_LINUX_LIBS})
+endif()
