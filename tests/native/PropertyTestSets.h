@@ -1,10 +1,12 @@
 // Test doubles over quorvane::IProperties: a scripted source for CopyTo's
 // edge cases, a recorder of writes, and a record-building helper shared by
-// the tracking tests.
+// the tracking tests; and the property names and text values that tests hand
+// to the platform's IPropertyStorage.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "IProperties.h"
 #include "Properties.h"
+#include "Win32Api.h"
 
 namespace qvtest {
 
@@ -123,6 +126,23 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
 inline std::wstring Value(const quorvane::IProperties& set, const std::wstring& name) {
   const quorvane::TextHandle v = set.GetProperty(name);
   return v ? *v : std::wstring(L"<absent>");
+}
+
+// A PROPSPEC naming a property (the name must outlive it).
+inline PROPSPEC Named(const wchar_t* name) {
+  PROPSPEC spec;
+  spec.ulKind = PRSPEC_LPWSTR;
+  spec.lpwstr = const_cast<wchar_t*>(name);
+  return spec;
+}
+
+// A VT_LPSTR value pointing at `text` (which must outlive it; never cleared).
+inline PROPVARIANT Text(const char* text) {
+  PROPVARIANT v;
+  std::memset(&v, 0, sizeof v);
+  v.vt = VT_LPSTR;
+  v.pszVal = const_cast<char*>(text);
+  return v;
 }
 
 }  // namespace qvtest

@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "MemoryStorage.h"
+#include "PropertyTestSets.h"
 #include "Win32Api.h"
 #include "posix/storage/props/PropertySetStorage.h"
+
+using qvtest::Named;
+using qvtest::Text;
 
 namespace {
 
@@ -27,26 +31,11 @@ struct Ref {
   T* operator->() { return p; }
 };
 
-PROPSPEC Named(const wchar_t* name) {
-  PROPSPEC spec;
-  spec.ulKind = PRSPEC_LPWSTR;
-  spec.lpwstr = const_cast<wchar_t*>(name);
-  return spec;
-}
-
 PROPSPEC ById(PROPID id) {
   PROPSPEC spec;
   spec.ulKind = PRSPEC_PROPID;
   spec.propid = id;
   return spec;
-}
-
-PROPVARIANT Text(const char* text) {
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = VT_LPSTR;
-  v.pszVal = const_cast<char*>(text);
-  return v;
 }
 
 struct Fixture {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CfbTestSupport.h"
+#include "PropertyTestSets.h"
 #include "Win32Api.h"
 #include "posix/storage/cfb/CompoundFile.h"
 #include "posix/storage/props/PropertySetFormat.h"
@@ -19,23 +20,10 @@ namespace {
 using cfbtest::CopyFixture;
 using cfbtest::ReadAll;
 using cfbtest::TempDir;
+using qvtest::Named;
+using qvtest::Text;
 
 const DWORD kWriteMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE;
-
-PROPSPEC Named(const wchar_t* name) {
-  PROPSPEC spec;
-  spec.ulKind = PRSPEC_LPWSTR;
-  spec.lpwstr = const_cast<wchar_t*>(name);
-  return spec;
-}
-
-PROPVARIANT Text(const char* text) {
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = VT_LPSTR;
-  v.pszVal = const_cast<char*>(text);
-  return v;
-}
 
 // The document opened as setCompoundDocumentUserProperties opens it, with its
 // user-defined set open for writing.
