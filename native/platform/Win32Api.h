@@ -7,6 +7,9 @@
 #  ifndef NOMINMAX
 #    define NOMINMAX
 #  endif
+// Winsock 2 must come before windows.h, which otherwise brings Winsock 1.
+#  include <winsock2.h>
+#  include <ws2tcpip.h>
 #  include <windows.h>
 #  include <objbase.h>
 #  include <propidl.h>
@@ -45,6 +48,10 @@
 #  include "posix/kernel/Mutex.h"
 #  include "posix/shell/ShellApi.h"
 #  include "posix/rpc/RpcApi.h"
+#  include "posix/text/StringCompare.h"
+#  include "posix/process/ProcessList.h"
+#  include "posix/version/VersionApi.h"
+#  include "posix/net/WinSock.h"
 #  include "posix/crypto/DpapiApi.h"
 #  include "posix/registry/RegistryApi.h"
 #  include "posix/files/FilesApi.h"

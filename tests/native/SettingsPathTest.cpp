@@ -53,35 +53,30 @@ TEST(SettingsPath, DefaultNameAndBadArguments) {
   EXPECT_FALSE(GetSettingsFilePath(buffer, -1, L"a"));
 }
 
+// The path and its terminator must fit. Each folder is sized so that it,
+// "/Quorvane/data/" (15) and "n" make 259 characters; HOME gets
+// "/.local/share" (13) too.
 TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
-  // "/" + padding + "/Quorvane/data/" (15) + "n" (1): 259 characters in all.
-  const std::string folder = "/" + std::string(259 - 15 - 1 - 1, 'p');
-  ScopedVariable xdg("XDG_DATA_HOME", folder);
-  bool ok = false;
-  const std::wstring path = PathFor(L"n", 260, &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(259u, path.size());
-  PathFor(L"nn", 260, &ok);
-  EXPECT_FALSE(ok) << "260 characters do not fit in 260";
-  PathFor(L"n", 259, &ok);
-  EXPECT_FALSE(ok);
-
-  ScopedVariable longFolder("XDG_DATA_HOME", "/" + std::string(300, 'q'));
-  PathFor(L"n", 260, &ok);
-  EXPECT_FALSE(ok) << "a folder longer than the capacity";
-  PathFor(L"n", 600, &ok);
-  EXPECT_TRUE(ok);
-}
-
-TEST(SettingsPath, HomeCountsWithItsSuffix) {
-  ScopedVariable xdg("XDG_DATA_HOME", std::nullopt);
-  // HOME + "/.local/share" (13) + "/Quorvane/data/" (15) + "n" = 259.
-  ScopedVariable home("HOME", "/" + std::string(259 - 13 - 15 - 1 - 1, 'h'));
-  bool ok = false;
-  EXPECT_EQ(259u, PathFor(L"n", 260, &ok).size());
-  EXPECT_TRUE(ok);
-  PathFor(L"nn", 260, &ok);
-  EXPECT_FALSE(ok);
+  const std::string xdg259 = "/" + std::string(259 - 15 - 1 - 1, 'p');
+  const std::string home259 = "/" + std::string(259 - 13 - 15 - 1 - 1, 'h');
+  const std::string xdgLong = "/" + std::string(300, 'q');
+  const struct {
+    std::optional<std::string> xdg, home;
+    const wchar_t* name;
+    int capacity;
+    size_t length;  // 0: no path
+  } cases[] = {
+      {xdg259, std::nullopt, L"n", 260, 259},  {xdg259, std::nullopt, L"nn", 260, 0},
+      {xdg259, std::nullopt, L"n", 259, 0},    {xdgLong, std::nullopt, L"n", 260, 0},
+      {xdgLong, std::nullopt, L"n", 600, 317}, {std::nullopt, home259, L"n", 260, 259},
+      {std::nullopt, home259, L"nn", 260, 0},
+  };
+  for (const auto& c : cases) {
+    ScopedVariable xdg("XDG_DATA_HOME", c.xdg), home("HOME", c.home);
+    bool ok = false;
+    const size_t length = PathFor(c.name, c.capacity, &ok).size();
+    EXPECT_EQ(c.length, ok ? length : 0) << (c.xdg ? "XDG " : "HOME ") << c.capacity;
+  }
 }
 
 }  // namespace

@@ -126,4 +126,22 @@ public final class Win32Impl {
 
     /** The plain text of a blob of {@link #encryptUserWin32} protected by the current user. */
     public static native byte[] decryptUserWin32(byte[] blob) throws Win32Exception;
+
+    // System information. An ordinary "no" is false or a fixed text.
+
+    /** Whether a process of this user runs an executable of this base name (case ignored, no path). */
+    public static native boolean isProcessRunning(String executableName);
+
+    /** The file version (null path: this process's executable) into element 0 of each array. */
+    public static native boolean getFileVersionNumber(String path, int[] major, int[] minor, int[] patch,
+            int[] build);
+
+    /** The system's text for a message id, {@code insert} in place of %1. */
+    public static native String getSystemMessage(int id, String insert);
+
+    /**
+     * Adds a {@code NetworkAddress} per IPv4 address of each interface that is up and not loopback to
+     * {@code addresses}, a set (any object with {@code boolean add(Object)}).
+     */
+    public static native void getNetworkInterfaceInfo(Object addresses);
 }
