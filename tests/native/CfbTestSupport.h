@@ -112,6 +112,11 @@ inline std::vector<uint8_t> FixtureStream(const std::string& name, const std::u1
   return bytes;
 }
 
+// One stream as a "path size sha256" line.
+inline std::string Line(const std::string& path, const std::vector<uint8_t>& data) {
+  return path + " " + std::to_string(data.size()) + " " + Sha256(data);
+}
+
 // Sorted "path size sha256" lines of every stream, read with our engine.
 inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();
@@ -126,7 +131,7 @@ inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& 
     if (FAILED(hr = file->ReadStreamAt(entry.path, data))) return hr;
     std::string joined;
     for (const auto& part : entry.path) joined += (joined.empty() ? "" : "/") + Narrow(part);
-    lines.push_back(joined + " " + std::to_string(data.size()) + " " + Sha256(data));
+    lines.push_back(Line(joined, data));
   }
   std::sort(lines.begin(), lines.end());
   return S_OK;

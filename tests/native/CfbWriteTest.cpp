@@ -45,10 +45,6 @@ void ExpectValidRootTree(const std::string& path) {
   for (size_t i = 1; i < order.size(); ++i) EXPECT_LT(cfb::CompareNames(order[i - 1], order[i]), 0);
 }
 
-std::string Line(const std::string& name, const std::vector<uint8_t>& data) {
-  return name + " " + std::to_string(data.size()) + " " + Sha256(data);
-}
-
 std::vector<std::string> Lines(const std::map<std::string, std::vector<uint8_t>>& streams) {
   std::vector<std::string> lines;
   for (const auto& [name, data] : streams) lines.push_back(Line(name, data));
