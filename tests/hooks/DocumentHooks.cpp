@@ -41,6 +41,13 @@ jlong FileTimeValue(const FILETIME& ft) {
   return static_cast<jlong>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
+FILETIME FileTimeOf(unsigned long long ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
 // The summary's last-save time written as the exact ticks given; null when
 // done, else the failing HRESULT as text.
 jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
@@ -52,14 +59,12 @@ jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
   if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
   if (SUCCEEDED(hr)) hr = sets->Open(FMTID_SummaryInformation, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &summary);
   if (SUCCEEDED(hr)) {
-    const unsigned long long ticks = std::stoull(Text(env, value));
     PROPSPEC spec{};
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = PIDSI_LASTSAVE_DTM;
     PROPVARIANT time{};
     time.vt = VT_FILETIME;
-    time.filetime.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.filetime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    time.filetime = FileTimeOf(std::stoull(Text(env, value)));
     hr = summary->WriteMultiple(1, &spec, &time, 4096);
     if (SUCCEEDED(hr)) hr = summary->Commit(STGC_DEFAULT);
   }
@@ -105,9 +110,7 @@ JNIEXPORT jint JNICALL HOOK(convertToAnsi)(JNIEnv* env, jclass, jstring path) {
 
 JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value, jint bufferChars) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(value);
-    ft.dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(value) >> 32);
+    const FILETIME ft = FileTimeOf(static_cast<unsigned long long>(value));
     std::vector<char> buffer(static_cast<size_t>(bufferChars));
     return env->NewStringUTF(FormatFileTime(ft, buffer.data(), buffer.size()));
   });
@@ -138,14 +141,7 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
         SystemTimeToFileTime(&st, &ft);
         return NewJavaString(env, std::to_wstring(FileTimeValue(ft)));
       }
-      case 3: {
-        const unsigned long long ticks = std::stoull(Text(env, value));
-        FILETIME ft;
-        ft.dwLowDateTime = static_cast<DWORD>(ticks);
-        ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-        document.SetDateProperty(key, FromFileTime(ft));
-        return nullptr;
-      }
+      case 3: document.SetDateProperty(key, FromFileTime(FileTimeOf(std::stoull(Text(env, value))))); return nullptr;
       case 4: document.RemoveProperty(key); return nullptr;
       default: return nullptr;
     }
