@@ -7,6 +7,10 @@
 
 #include "Logger.h"
 #include "MessageFormatter.h"
+#include "Win32Api.h"
+#ifndef _WIN32
+#  include "posix/text/SystemMessages.h"
+#endif
 
 using quorvane::FormatMessageText;
 using quorvane::LogInsert;
@@ -68,14 +72,8 @@ TEST(MessageFormat, Escapes) {
   EXPECT_EQ(L"a\r\nb", Format(L"a%nb"));
   EXPECT_EQ(L"a", Format(L"a%0b%1", L"x")) << "%0 ends the message";
   EXPECT_EQ(L". ! \t  \r x", Format(L"%. %! %t % %r %x"));
-#ifdef _WIN32
-  // Windows' own FormatMessage refuses a lone '%' and writes "\n" as "\r\n".
-  EXPECT_EQ(L"<error 87>", Format(L"end%"));
-  EXPECT_EQ(L"line\r\n", Format(L"line\n"));
-#else
-  EXPECT_EQ(L"end", Format(L"end%")) << "a lone percent at the end goes";
-  EXPECT_EQ(L"line\n", Format(L"line\n")) << "a line feed stays a line feed";
-#endif
+  EXPECT_EQ(L"<error 87>", Format(L"end%")) << "a lone '%' at the end is refused";
+  EXPECT_EQ(L"a\r\nb\r\n", Format(L"a\nb\r\n")) << "a bare LF is written CR LF, CR LF stays";
   EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
 }
 
@@ -124,8 +122,46 @@ TEST(MessageFormat, TheLogLine) {
   EXPECT_EQ(L"2007.03.05 09:05:03.007 INFO  [1234:5678] C:\\app\\host.exe - text", line);
 }
 
+// The system's message table: the texts differ between Windows and ours, their shape does not.
+std::wstring SystemMessage(DWORD id, const wchar_t* insert = L"<insert>") {
+  const DWORD_PTR values[] = {reinterpret_cast<DWORD_PTR>(insert), reinterpret_cast<DWORD_PTR>(L""),
+                              reinterpret_cast<DWORD_PTR>(L"")};
+  LPWSTR text = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     nullptr, id, 0, reinterpret_cast<LPWSTR>(&text), 0,
+                     reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(values)));
+  std::wstring out = length ? std::wstring(text, length) : L"<error " + std::to_wstring(GetLastError()) + L">";
+  LocalFree(text);
+  return out;
+}
+
+TEST(FormatMessageW, SystemTable) {
+  for (DWORD id : {0u, 2u, 5u, 87u, 1726u, 0x80004005u, 0x80030002u}) {
+    const std::wstring text = SystemMessage(id);
+    ASSERT_GE(text.size(), 4u) << id << ": " << std::string(text.begin(), text.end());
+    EXPECT_EQ(L".\r\n", text.substr(text.size() - 3)) << id;
+  }
+  EXPECT_NE(std::wstring::npos, SystemMessage(193).find(L"<insert>")) << "%1 takes the insert";
+  EXPECT_EQ(SystemMessage(5), SystemMessage(0x80070005u)) << "FACILITY_WIN32 reads as the Win32 code";
+  EXPECT_EQ(L"<error 317>", SystemMessage(0x7FFFFFFF));
+}
+
 // Our Linux FormatMessageW; on Windows the system's (with its message table).
 #ifndef _WIN32
+TEST(FormatMessageW, SystemTablesSortedAndEndingAsWindowsTexts) {
+  using namespace quorvane::posix;
+  for (const auto& table : {std::make_pair(kWin32Messages, kWin32MessageCount),
+                            std::make_pair(kHResultMessages, kHResultMessageCount)}) {
+    for (size_t i = 0; i < table.second; ++i) {
+      const std::wstring text = table.first[i].text;
+      EXPECT_TRUE(i == 0 || table.first[i - 1].id < table.first[i].id) << table.first[i].name;
+      EXPECT_TRUE(text.size() > 3 && text.compare(text.size() - 3, 3, L".\r\n") == 0) << table.first[i].name;
+    }
+  }
+  EXPECT_NE(L"<error 317>", SystemMessage(12029)) << "WinInet's codes";
+}
+
 TEST(FormatMessageW, BufferAndFlags) {
   wchar_t small[4];
   const DWORD_PTR values[] = {LogInsert(L"abcdef")};
@@ -144,7 +180,7 @@ TEST(FormatMessageW, BufferAndFlags) {
   EXPECT_STREQ(L"a b c\r\nd", buffer) << "regular breaks joined, %n kept";
 
   LPWSTR allocated = nullptr;
-  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 5, 0,
+  EXPECT_EQ(0u, FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, 0x7FFFFFFF, 0,
                                reinterpret_cast<LPWSTR>(&allocated), 0, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND), GetLastError());
   EXPECT_EQ(nullptr, allocated);

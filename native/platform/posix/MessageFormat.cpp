@@ -8,6 +8,7 @@
 
 #include "CodePages.h"
 #include "ErrnoMapping.h"
+#include "text/SystemMessages.h"
 
 namespace {
 
@@ -258,11 +259,19 @@ bool FormatInsert(std::wstring& out, InsertSpec spec, const DWORD_PTR* args, uns
 bool Expand(const wchar_t* p, DWORD flags, const DWORD_PTR* args, std::wstring& out, DWORD* error) {
   const bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
   const bool joinLines = (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  const wchar_t* const start = p;
   while (*p != L'\0') {
+    if (*p == L'\n' && !joinLines) {
+      // Windows writes a bare LF of the format as CR LF.
+      if (p == start || p[-1] != L'\r') out += L'\r';
+      out += L'\n';
+      ++p;
+      continue;
+    }
     if (*p != L'%' && !joinLines) {
-      // Plain text up to the next insert or escape, in one piece.
-      const wchar_t* percent = std::wcschr(p, L'%');
-      const wchar_t* runEnd = percent ? percent : p + std::wcslen(p);
+      // Plain text up to the next insert, escape or line feed, in one piece.
+      const wchar_t* stop = std::wcspbrk(p, L"%\n");
+      const wchar_t* runEnd = stop ? stop : p + std::wcslen(p);
       out.append(p, runEnd);
       p = runEnd;
       continue;
@@ -281,7 +290,11 @@ bool Expand(const wchar_t* p, DWORD flags, const DWORD_PTR* args, std::wstring& 
     const wchar_t* const insertStart = p;
     ++p;
     const wchar_t c = *p;
-    if (c == L'\0') break;
+    if (c == L'\0') {
+      // A lone '%' at the end, as Windows answers it.
+      *error = ERROR_INVALID_PARAMETER;
+      return false;
+    }
     if (c >= L'1' && c <= L'9') {
       unsigned number = static_cast<unsigned>(c - L'0');
       ++p;
@@ -337,9 +350,14 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     return 0;
   }
   if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) *reinterpret_cast<LPWSTR*>(lpBuffer) = nullptr;
+  const wchar_t* source = static_cast<const wchar_t*>(lpSource);
   if (!(dwFlags & FORMAT_MESSAGE_FROM_STRING)) {
-    SetLastError(ERROR_MR_MID_NOT_FOUND);
-    return 0;
+    // No module has a message table here: FROM_HMODULE reads the system's.
+    source = (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) ? quorvane::posix::FindSystemMessage(dwMessageId) : nullptr;
+    if (source == nullptr) {
+      SetLastError(ERROR_MR_MID_NOT_FOUND);
+      return 0;
+    }
   }
   const DWORD width = dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
   if ((width != 0 && width != FORMAT_MESSAGE_MAX_WIDTH_MASK) ||
@@ -348,17 +366,17 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     SetLastError(ERROR_NOT_SUPPORTED);
     return 0;
   }
-  if (lpSource == nullptr) {
+  if (source == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   const DWORD_PTR* args = (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ? reinterpret_cast<const DWORD_PTR*>(Arguments)
                                                                     : nullptr;
   std::wstring out;
-  out.reserve(std::wcslen(static_cast<const wchar_t*>(lpSource)) + 128);
+  out.reserve(std::wcslen(source) + 128);
   DWORD error = ERROR_SUCCESS;
   try {
-    if (!Expand(static_cast<const wchar_t*>(lpSource), dwFlags, args, out, &error)) {
+    if (!Expand(source, dwFlags, args, out, &error)) {
       SetLastError(error);
       return 0;
     }

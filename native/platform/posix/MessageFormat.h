@@ -21,9 +21,13 @@
 // (the arguments are a DWORD_PTR array, one slot per insert) or
 // FORMAT_MESSAGE_IGNORE_INSERTS, FORMAT_MESSAGE_ALLOCATE_BUFFER (free with
 // LocalFree), and a maximum width of 0 (line breaks kept) or
-// FORMAT_MESSAGE_MAX_WIDTH_MASK (regular line breaks become spaces). Other
-// sources answer ERROR_MR_MID_NOT_FOUND (there is no message table); va_list
-// arguments and other line widths answer ERROR_NOT_SUPPORTED.
+// FORMAT_MESSAGE_MAX_WIDTH_MASK (regular line breaks become spaces; otherwise
+// a bare LF of the format is written CR LF, as Windows writes it). A format
+// ending in a lone '%' is refused with ERROR_INVALID_PARAMETER.
+// FORMAT_MESSAGE_FROM_SYSTEM (and FROM_HMODULE: no module has a table of its
+// own) reads text/SystemMessages.h; an id it lacks answers
+// ERROR_MR_MID_NOT_FOUND. va_list arguments and other line widths answer
+// ERROR_NOT_SUPPORTED.
 //
 // Like the Windows function it cannot know how many inserts the caller has:
 // callers that format untrusted formats bound them first (see the library's

@@ -1,0 +1,191 @@
+// Win32Impl system information: whether a process runs, a file's version
+// number, system message texts and the machine's IPv4 interfaces. An
+// ordinary "no" is false or a fixed text; only the interface list reports
+// failures as Java exceptions, all of them before any Winsock work.
+#include <cstring>
+#include <string>
+
+#include "Exports.h"
+#include "Guards.h"
+#include "JavaArrayElements.h"
+#include "JavaChars.h"
+#include "VersionInfoReader.h"
+#include "Win32Api.h"
+
+using namespace quorvane::jni;
+
+namespace {
+
+constexpr DWORD kProcessIdCapacity = 1024;
+constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr DWORD kInterfaceListBytes = 5120;  // 67 records of 76 bytes
+// Windows messages number their inserts up to %99.
+constexpr size_t kMessageInserts = 99;
+const char kNoSystemMessage[] = "Unknown error (couldn't find a system message for it).";
+const char kNetworkAddressClass[] = "com/quorvane/infrastructure/network/NetworkAddress";
+
+// Whether process `id` runs an executable whose base name is `name`.
+bool ProcessHasName(DWORD id, LPCWSTR name) {
+  HANDLE process = OpenProcess(kProcessAccess, FALSE, id);
+  if (process == nullptr) return false;
+  HMODULE module = nullptr;
+  DWORD needed = 0;
+  WCHAR baseName[MAX_PATH];
+  const bool match = EnumProcessModules(process, &module, sizeof module, &needed) &&
+                     GetModuleBaseNameW(process, module, baseName, MAX_PATH) != 0 &&
+                     lstrcmpiW(baseName, name) == 0;
+  CloseHandle(process);
+  return match;
+}
+
+// WSAStartup's count, undone when the call ends.
+class WinsockSession {
+ public:
+  WinsockSession() {
+    WSADATA data;
+    started_ = WSAStartup(0x0202, &data) == 0;
+  }
+  ~WinsockSession() {
+    if (started_) WSACleanup();
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+  bool Started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
+class QuerySocket {
+ public:
+  QuerySocket() : socket_(WSASocketW(AF_INET, SOCK_RAW, 2, nullptr, 0, 0)) {}
+  ~QuerySocket() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+  QuerySocket(const QuerySocket&) = delete;
+  QuerySocket& operator=(const QuerySocket&) = delete;
+  SOCKET Get() const { return socket_; }
+
+ private:
+  SOCKET socket_;
+};
+
+jmethodID RequireMethod(JNIEnv* env, jclass type, const char* name, const char* signature, const char* message) {
+  jmethodID method = type != nullptr ? env->GetMethodID(type, name, signature) : nullptr;
+  if (method == nullptr) {
+    env->ExceptionClear();
+    throw ClassNotFoundException(env, message);
+  }
+  return method;
+}
+
+const BYTE* AddressBytes(const sockaddr_gen& address) {
+  return reinterpret_cast<const BYTE*>(&address.AddressIn.sin_addr);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL QV_NATIVE(isProcessRunning)(JNIEnv* env, jclass, jstring name) {
+  return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
+    JavaChars text(env, name);
+    if (text.IsNull()) return JNI_FALSE;
+    DWORD ids[kProcessIdCapacity];
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids, sizeof ids, &bytes)) return JNI_FALSE;
+    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i)
+      if (ProcessHasName(ids[i], text.chars)) return JNI_TRUE;
+    return JNI_FALSE;
+  });
+}
+
+JNIEXPORT jboolean JNICALL QV_NATIVE(getFileVersionNumber)(JNIEnv* env, jclass, jstring path, jintArray major,
+                                                           jintArray minor, jintArray patch, jintArray build) {
+  return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
+    // The path's characters are released as soon as the resource is read.
+    const quorvane::VersionInfoReader reader = [&] {
+      JavaChars text(env, path);
+      return quorvane::VersionInfoReader(text.chars);
+    }();
+    if (!reader.Ok()) return JNI_FALSE;
+    bool ok;
+    {
+      JavaArrayElements<jint> buildElements(env, build);
+      JavaArrayElements<jint> patchElements(env, patch);
+      JavaArrayElements<jint> minorElements(env, minor);
+      JavaArrayElements<jint> majorElements(env, major);
+      auto first = [](JavaArrayElements<jint>& a) { return reinterpret_cast<uint32_t*>(a.elements); };
+      ok = reader.GetFileVersion(first(majorElements), first(minorElements), first(patchElements),
+                                 first(buildElements));
+    }
+    return ok ? JNI_TRUE : JNI_FALSE;
+  });
+}
+
+JNIEXPORT jstring JNICALL QV_NATIVE(getSystemMessage)(JNIEnv* env, jclass, jint id, jstring insert) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    JavaChars text(env, insert);
+    DWORD_PTR inserts[kMessageInserts];
+    for (auto& slot : inserts) slot = reinterpret_cast<DWORD_PTR>(L"");
+    if (!text.IsNull()) inserts[0] = reinterpret_cast<DWORD_PTR>(text.chars);
+    LPWSTR message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+        static_cast<DWORD>(id), 0, reinterpret_cast<LPWSTR>(&message), 0, reinterpret_cast<va_list*>(inserts));
+    if (length == 0 || message == nullptr) {
+      if (message != nullptr) LocalFree(message);
+      jstring fixed = env->NewStringUTF(kNoSystemMessage);
+      if (fixed == nullptr) throw JNIException();
+      return fixed;
+    }
+    std::wstring result(message, length);
+    LocalFree(message);
+    return NewJavaString(env, result);
+  });
+}
+
+JNIEXPORT void JNICALL QV_NATIVE(getNetworkInterfaceInfo)(JNIEnv* env, jclass, jobject set) {
+  JavaExceptionGuardVoid(env, [&] {
+    if (set == nullptr) throw IllegalArgumentException(env, "Error, in/out value cannot be null");
+    jmethodID add = RequireMethod(env, env->GetObjectClass(set), "add", "(Ljava/lang/Object;)Z",
+                                  "Error, native unable to find Set add method (Ljava/lang/Object;)Z");
+    jclass addressClass = env->FindClass(kNetworkAddressClass);
+    if (addressClass == nullptr) {
+      env->ExceptionClear();
+      throw ClassNotFoundException(env, "Error, unable to find NetworkAddress return class definition");
+    }
+    jmethodID constructor = RequireMethod(env, addressClass, "<init>", "()V",
+                                          "Error, uanble to find NetworkAddress return class constructor");
+    jmethodID setAddress = RequireMethod(env, addressClass, "setAddress", "(IIIIIIII)V",
+                                         "Error, unable to find setAddress method identifier");
+    WinsockSession winsock;
+    if (!winsock.Started()) throw RuntimeException(env, "Unable to startup WinSock");
+    QuerySocket socket;
+    if (socket.Get() == INVALID_SOCKET) return;
+    char buffer[kInterfaceListBytes] = {};
+    DWORD bytes = 0;
+    if (WSAIoctl(socket.Get(), SIO_GET_INTERFACE_LIST, nullptr, 0, buffer, sizeof buffer, &bytes, nullptr,
+                 nullptr) != 0)
+      return;
+    for (DWORD i = 0; i < bytes / sizeof(INTERFACE_INFO); ++i) {
+      INTERFACE_INFO record;
+      memcpy(&record, buffer + i * sizeof record, sizeof record);
+      if (!(record.iiFlags & IFF_UP) || (record.iiFlags & IFF_LOOPBACK) ||
+          record.iiAddress.Address.sa_family != AF_INET || record.iiNetmask.Address.sa_family != AF_INET)
+        continue;
+      const BYTE* a = AddressBytes(record.iiAddress);
+      const BYTE* m = AddressBytes(record.iiNetmask);
+      jobject address = env->NewObject(addressClass, constructor);
+      if (address == nullptr) throw JNIException();
+      env->CallVoidMethod(address, setAddress, a[0], a[1], a[2], a[3], m[0], m[1], m[2], m[3]);
+      // A Java exception from the client's own code ends the list with it pending.
+      if (env->ExceptionCheck()) throw JNIException();
+      env->CallBooleanMethod(set, add, address);
+      if (env->ExceptionCheck()) throw JNIException();
+      env->DeleteLocalRef(address);
+    }
+  });
+}
+
+}  // extern "C"

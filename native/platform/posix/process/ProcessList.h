@@ -1,0 +1,33 @@
+// PSAPI's process list of the Linux build: EnumProcesses, OpenProcess,
+// EnumProcessModules and GetModuleBaseNameW over /proc.
+//
+// A process is a numbered folder of /proc. OpenProcess succeeds only for a
+// process whose executable this user may inspect: the kernel's ptrace read
+// check on /proc/PID/exe, so other users' processes (for anyone but root),
+// non-dumpable ones and kernel threads, which have no executable, are refused
+// with ERROR_ACCESS_DENIED, as Windows refuses protected processes. A process
+// has one module, its executable; its base name is the file name of the
+// executable (/proc/PID/exe's target, without " (deleted)"), so "java" for a
+// JVM: Linux executables carry no ".exe".
+#pragma once
+
+#include "../WinTypes.h"
+#include "../kernel/Handles.h"
+
+#define PROCESS_VM_READ 0x0010u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+
+// The ids of the running processes, in ascending order, as many as fit in
+// cb bytes; *lpcbNeeded is the bytes written (as on Windows, a full buffer
+// means there may be more).
+BOOL EnumProcesses(DWORD* lpidProcess, DWORD cb, DWORD* lpcbNeeded);
+// A handle to process dwProcessId (close with CloseHandle); NULL with
+// ERROR_INVALID_PARAMETER for a process that does not exist and
+// ERROR_ACCESS_DENIED for one this user may not inspect.
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+// The process's one module: its executable. FALSE with ERROR_PARTIAL_COPY
+// when the process has ended or lost its executable.
+BOOL EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, DWORD* lpcbNeeded);
+// The executable's file name, cut to nSize - 1 characters; 0 on failure.
+DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DWORD nSize);

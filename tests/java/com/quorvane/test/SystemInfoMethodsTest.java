@@ -1,0 +1,203 @@
+package com.quorvane.test;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.File;
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
+import java.util.TreeSet;
+import java.util.concurrent.TimeUnit;
+import java.util.jar.JarEntry;
+import java.util.jar.JarInputStream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+class SystemInfoMethodsTest {
+    static final String NO_MESSAGE = "Unknown error (couldn't find a system message for it).";
+
+    @Test
+    void systemMessagesEndAsWindowsTextsAndTakeTheInsert() {
+        for (int id : new int[] {2, 5, 0x80004005, 0x80030002}) {
+            String text = Win32Impl.getSystemMessage(id, "x");
+            assertTrue(text.length() > 3 && text.endsWith(".\r\n"), id + ": " + text);
+        }
+        assertEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(0x80070002, null));
+        assertNotEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(3, null));
+        assertTrue(Win32Impl.getSystemMessage(193, "tool.exe").startsWith("tool.exe "));
+        assertFalse(Win32Impl.getSystemMessage(193, null).contains("%1"), "a null insert reads as empty");
+        assertEquals(NO_MESSAGE, Win32Impl.getSystemMessage(0x7FFFFFFF, "x"));
+    }
+
+    @Test
+    void processesMatchByExecutableBaseNameIgnoringCase() {
+        Path exe = Path.of(ProcessHandle.current().info().command().orElseThrow());
+        String name = exe.getFileName().toString();
+        assertTrue(Win32Impl.isProcessRunning(name.toUpperCase(java.util.Locale.ROOT)));
+        assertFalse(Win32Impl.isProcessRunning(exe.toString()), "only base names are compared");
+        assertFalse(Win32Impl.isProcessRunning(name + ".exe"));
+        assertFalse(Win32Impl.isProcessRunning("no-such-program-" + System.nanoTime()));
+        assertFalse(Win32Impl.isProcessRunning(null));
+    }
+
+    /** A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc. */
+    static Path versionedDll(Path dir) throws Exception {
+        Files.writeString(dir.resolve("v.rc"), "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
+                + "BEGIN\nBLOCK \"StringFileInfo\"\nBEGIN\nBLOCK \"040904B0\"\nBEGIN\n"
+                + "VALUE \"FileVersion\", \"1.2.3.4\"\nEND\nEND\nEND\n");
+        Files.writeString(dir.resolve("v.c"), "int f(void) { return 0; }\n");
+        run(dir, "i686-w64-mingw32-windres", "v.rc", "-O", "coff", "-o", "v.res");
+        run(dir, "i686-w64-mingw32-gcc", "-shared", "-o", "v.dll", "v.c", "v.res");
+        return dir.resolve("v.dll");
+    }
+
+    @Test
+    void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
+        Path dll = versionedDll(dir);
+        byte[] bytes = Files.readAllBytes(dll);
+        int key = indexOf(bytes, "VS_VERSION_INFO".getBytes(StandardCharsets.UTF_16LE));
+        int signature = indexOf(bytes, new byte[] {(byte) 0xBD, 0x04, (byte) 0xEF, (byte) 0xFE});
+        assertTrue(key > 0 && signature > key);
+        int[] version = version(dll.toString());
+        assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version);
+
+        byte[] damaged = bytes.clone();
+        damaged[signature] ^= 1;
+        byte[] farHeader = bytes.clone();
+        farHeader[0x3F] = 0x7F;
+        Object[][] unversioned = {
+            {"truncated", java.util.Arrays.copyOf(bytes, key + 8)},
+            {"bad signature", damaged},
+            {"PE header beyond the file", farHeader},
+            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)},
+        };
+        for (Object[] row : unversioned) {
+            Path file = dir.resolve("copy");
+            Files.write(file, (byte[]) row[1]);
+            assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(file.toString()), (String) row[0]);
+        }
+        assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(dir.resolve("missing").toString()));
+        assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
+    }
+
+    /** {ok, major, minor, patch, build}, the arrays starting at -1. */
+    static int[] version(String path) {
+        int[] major = {-1}, minor = {-1}, patch = {-1}, build = {-1};
+        boolean ok = Win32Impl.getFileVersionNumber(path, major, minor, patch, build);
+        return new int[] {ok ? 1 : 0, major[0], minor[0], patch[0], build[0]};
+    }
+
+    @Test
+    void interfaceListFailuresComeInOrderBeforeAnyWork(@TempDir Path dir) throws Exception {
+        IllegalArgumentException nullSet = org.junit.jupiter.api.Assertions.assertThrows(
+                IllegalArgumentException.class, () -> Win32Impl.getNetworkInterfaceInfo(null));
+        assertEquals("Error, in/out value cannot be null", nullSet.getMessage());
+        ClassNotFoundException noAdd = org.junit.jupiter.api.Assertions.assertThrows(ClassNotFoundException.class,
+                () -> Win32Impl.getNetworkInterfaceInfo(new Object()));
+        assertEquals("Error, native unable to find Set add method (Ljava/lang/Object;)Z", noAdd.getMessage());
+
+        // A client without NetworkAddress: the set's add is still looked up first.
+        Path classes = clientWithout(dir, "com/quorvane/infrastructure/network/NetworkAddress.class");
+        String out = child(List.of(), classes, "plain", "set");
+        assertEquals("java.lang.ClassNotFoundException: Error, native unable to find Set add method "
+                + "(Ljava/lang/Object;)Z\njava.lang.ClassNotFoundException: Error, unable to find NetworkAddress "
+                + "return class definition\n", out);
+    }
+
+    @Test
+    void interfacesThatAreUpAndNotLoopbackInANamespaceOfOurOwn() throws Exception {
+        String setup = "ip link add v0 type veth peer name v1 && ip addr add 10.0.0.5/8 dev v0"
+                + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip addr add 192.168.7.1/24 dev v1"
+                + " && ip link set lo up && exec \"$@\"";
+        String out = child(List.of("unshare", "--net", "sh", "-c", setup, "sh"), null, "set");
+        assertEquals("[10.0.0.5/255.0.0.0, 10.0.0.6/255.0.0.0, kept]\n", out);
+    }
+
+    /** Runs Child in a new JVM, behind the given command prefix, with the client's classes from `client`. */
+    static String child(List<String> prefix, Path client, String... args) throws Exception {
+        String classPath = location(SystemInfoMethodsTest.class) + File.pathSeparator
+                + (client != null ? client : location(Win32Impl.class));
+        List<String> command = new ArrayList<>(prefix);
+        command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
+                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath,
+                Child.class.getName()));
+        command.addAll(List.of(args));
+        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertTrue(p.waitFor(60, TimeUnit.SECONDS));
+        assertEquals(0, p.exitValue(), out);
+        return out.replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
+    }
+
+    /** Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"). */
+    public static final class Child {
+        public static void main(String[] args) {
+            for (String arg : args) {
+                Object target = arg.equals("set") ? new HashSet<>(Set.of("kept")) : new Object();
+                try {
+                    Win32Impl.getNetworkInterfaceInfo(target);
+                    Set<String> seen = new TreeSet<>();
+                    for (Object o : (Set<?>) target) {
+                        seen.add(o.toString());
+                    }
+                    System.out.println(seen);
+                } catch (Exception e) {
+                    System.out.println(e);
+                }
+            }
+        }
+    }
+
+    static Path location(Class<?> c) throws Exception {
+        return Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI());
+    }
+
+    /** The client's classes, unpacked, without one. */
+    static Path clientWithout(Path dir, String left) throws Exception {
+        Path out = dir.resolve("client");
+        try (JarInputStream jar = new JarInputStream(Files.newInputStream(location(Win32Impl.class)))) {
+            for (JarEntry e; (e = jar.getNextJarEntry()) != null;) {
+                if (!e.isDirectory() && !e.getName().equals(left)) {
+                    Files.createDirectories(out.resolve(e.getName()).getParent());
+                    Files.copy(jar, out.resolve(e.getName()));
+                }
+            }
+        }
+        return out;
+    }
+
+    static void run(Path dir, String... command) throws Exception {
+        Process p = new ProcessBuilder(command).directory(dir.toFile()).redirectErrorStream(true).start();
+        String out;
+        try (InputStream in = p.getInputStream()) {
+            out = new String(in.readAllBytes(), StandardCharsets.UTF_8);
+        }
+        if (!p.waitFor(120, TimeUnit.SECONDS) || p.exitValue() != 0) {
+            throw new IOException(String.join(" ", command) + ": " + out);
+        }
+    }
+
+    static int indexOf(byte[] haystack, byte[] needle) {
+        outer:
+        for (int i = 0; i + needle.length <= haystack.length; i++) {
+            for (int j = 0; j < needle.length; j++) {
+                if (haystack[i + j] != needle[j]) {
+                    continue outer;
+                }
+            }
+            return i;
+        }
+        return -1;
+    }
+}
