@@ -1,5 +1,5 @@
-// The logger on Windows: the bytes of its lines, the named mutex, and two
-// processes appending to one log file.
+// The logger on Windows: the named mutex, and two processes appending to one
+// log file. (The bytes of its lines are LoggerTest's, which runs here too.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -39,25 +39,6 @@ bool MutexExists() {
   if (mutex == nullptr) return false;
   CloseHandle(mutex);
   return true;
-}
-
-TEST_F(LoggerWin, EveryLineEndsInOneLineFeed) {
-  {
-    Logger logger;
-    ASSERT_TRUE(logger.FileOutputOn());
-    logger.LogInfo(L"first %1", L"insert");
-    logger.LogError(L"second 0x%1!x!", 0x80030020u);
-    logger.LogInfo(L"third");
-  }
-  const std::string bytes = Log();
-  ASSERT_FALSE(bytes.empty());
-  EXPECT_EQ(std::string::npos, bytes.find('\r')) << "no CR before the line feeds: " << bytes;
-  EXPECT_EQ('\n', bytes.back());
-  size_t lines = 0;
-  for (char c : bytes) lines += c == '\n';
-  EXPECT_EQ(3u, lines);
-  EXPECT_NE(std::string::npos, bytes.find(" - first insert\n"));
-  EXPECT_NE(std::string::npos, bytes.find(" - second 0x80030020\n"));
 }
 
 TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
