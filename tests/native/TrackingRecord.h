@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <utility>
+
 #include "FileStore.h"
 #include "PropertyTestSets.h"
 
@@ -12,17 +15,12 @@ namespace qvtest {
 const std::wstring kRecordX = L"Xx+/abcdefghijklmnopqQ";
 
 inline void LayRecordX(quorvane::IProperties& set) {
-  const std::wstring x = kRecordX;
-  set.SetProperty(L"Quorvane ExtendedVersionId", x);
-  set.SetProperty(L"Quorvane MetadataVersion." + x, L"1.2");
-  set.SetProperty(L"Quorvane DocumentId." + x, L"doc-17");
-  set.SetProperty(L"Quorvane VersionId." + x, L"v-4");
-  set.SetProperty(L"Quorvane SequenceNumber." + x, L"4");
-  set.SetProperty(L"Quorvane AuthorId." + x, L"alice");
-  set.SetProperty(L"Quorvane MasterDocumentId." + x, L"master-3");
-  set.SetProperty(L"Quorvane UrVersionIdsSize." + x, L"2");
-  set.SetProperty(L"Quorvane UrVersionId1." + x, L"u-1");
-  set.SetProperty(L"Quorvane UrVersionId2." + x, L"u-2");
+  set.SetProperty(L"Quorvane ExtendedVersionId", kRecordX);
+  for (const auto& [name, value] : std::initializer_list<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"MetadataVersion", L"1.2"}, {L"DocumentId", L"doc-17"}, {L"VersionId", L"v-4"},
+           {L"SequenceNumber", L"4"}, {L"AuthorId", L"alice"}, {L"MasterDocumentId", L"master-3"},
+           {L"UrVersionIdsSize", L"2"}, {L"UrVersionId1", L"u-1"}, {L"UrVersionId2", L"u-2"}})
+    set.SetProperty(L"Quorvane " + std::wstring(name) + L"." + kRecordX, value);
   set.SetProperty(L"Title", L"kept as it is");
 }
 
