@@ -73,7 +73,7 @@ TEST(Registry, SubkeysEnumerateByUpperCasedNameValuesByFirstSet) {
     for (const wchar_t* name : {L"beta", L"Alpha", L"gamma", L"ALPHA"}) RegCloseKey(Create(root, name));
     if (EnumKey(root, 0) != L"Alpha" || EnumKey(root, 1) != L"beta" || EnumKey(root, 2) != L"gamma")
       return std::string("subkeys out of order or renamed");
-    REQUIRE_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(root, 3, new wchar_t[8], new DWORD(8), 0, 0, 0, 0));
+    if (EnumKey(root, 3) != L"-") return std::string("a fourth subkey");
     const DWORD one = 1;
     for (const wchar_t* name : {L"z", L"a", L"Z"})
       REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(root, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));

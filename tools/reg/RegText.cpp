@@ -1,6 +1,8 @@
 // Conversions, key names and data display of the reg tool.
 #include "RegText.h"
 
+#include "posix/registry/RegistryNames.h"
+
 #include <cwctype>
 
 namespace regtool {
@@ -72,47 +74,9 @@ bool ParseNumber(const std::wstring& text, uint64_t limit, uint64_t* value) {
 
 }  // namespace
 
-std::wstring FromUtf8(const std::string& text) {
-  std::wstring out;
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-    if (extra < 0 || i + extra >= text.size() + (extra == 0)) {
-      out += static_cast<wchar_t>(0xFFFD);
-      ++i;
-      continue;
-    }
-    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    out += static_cast<wchar_t>(c);
-    i += extra + 1;
-  }
-  return out;
-}
+std::wstring FromUtf8(const std::string& text) { return quorvane::posix::registry::Wide(text); }
 
-std::string ToUtf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t wc : text) {
-    uint32_t c = static_cast<uint32_t>(wc);
-    if (c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string ToUtf8(const std::wstring& text) { return quorvane::posix::registry::Utf8(text); }
 
 std::wstring FromUtf16le(const std::string& bytes) {
   std::wstring out;

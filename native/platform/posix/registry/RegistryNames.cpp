@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <locale.h>
 
+#include "../FileSystemText.h"
 #include "../WinError.h"
 
 namespace quorvane {
@@ -22,31 +23,15 @@ wchar_t Upper(wchar_t c) {
   return upper <= 0xFFFF ? static_cast<wchar_t>(upper) : c;
 }
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c > 0x10FFFF) c = 0xFFFD;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string Utf8(const std::wstring& text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t c : text) AppendUtf8(out, static_cast<uint32_t>(c));
+  for (wchar_t c : text) {
+    const uint32_t point = static_cast<uint32_t>(c);
+    AppendUtf8(out, point > 0x10FFFF ? 0xFFFD : point);
+  }
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "../WinError.h"
 #include "RegistryConnection.h"
@@ -208,6 +209,51 @@ LONG RegistryStore::Open(int64_t from, const std::vector<Name>& path, int64_t* i
 }
 
 LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t* id, bool* created) {
+  *created = false;
+  return Write(from, [&](Connection& c, int64_t key) -> LONG {
+    for (const Name& part : path) {
+      int64_t child;
+      LONG error = FindChild(c, key, part, &child);
+      if (error == ERROR_FILE_NOT_FOUND) {
+        Query q(c, Sql::kInsertKey);
+        sqlite3_stmt* s = q.Get();
+        if (s == nullptr) return ERROR_CANTWRITE;
+        sqlite3_bind_int64(s, 1, key);
+        Bind(s, 2, part.text);
+        Bind(s, 3, part.folded);
+        error = Change(c, s);
+        child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
+        *created = true;
+      }
+      if (error != ERROR_SUCCESS) return error;
+      key = child;
+    }
+    *id = key;
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryStore::ReadOne(int64_t key, Sql which, LONG none, const std::function<void(sqlite3_stmt*)>& bind,
+                            const std::function<void(sqlite3_stmt*)>& read) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  LONG error;
+  Connection* c = Get(false, &error);
+  if (c != nullptr && WriteKey(*c, &key) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
+  if (c == nullptr || key < 0) return key < 0 ? none : ERROR_KEY_DELETED;
+  error = Exists(*c, key);
+  if (error != ERROR_SUCCESS) return error;
+  Query q(*c, which);
+  sqlite3_stmt* s = q.Get();
+  if (s == nullptr) return ERROR_CANTREAD;
+  sqlite3_bind_int64(s, 1, key);
+  bind(s);
+  const int rc = StepOnce(s);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? none : c->Error(rc, false);
+  read(s);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(true, &error);
@@ -215,167 +261,87 @@ LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t*
   WriteTransaction transaction(*c);
   if (!transaction.Begun()) return ERROR_CANTWRITE;
   error = WriteKey(*c, &from);
+  if (error == ERROR_SUCCESS) error = Exists(*c, from);
+  if (error == ERROR_SUCCESS) error = change(*c, from);
   if (error != ERROR_SUCCESS) return error;
-  error = Exists(*c, from);
-  if (error != ERROR_SUCCESS) return error;
-  int64_t key = from;
-  *created = false;
-  for (const Name& part : path) {
-    int64_t child;
-    error = FindChild(*c, key, part, &child);
-    if (error == ERROR_FILE_NOT_FOUND) {
-      Query q(*c, Sql::kInsertKey);
-      sqlite3_stmt* s = q.Get();
-      if (s == nullptr) return ERROR_CANTWRITE;
-      sqlite3_bind_int64(s, 1, key);
-      Bind(s, 2, part.text);
-      Bind(s, 3, part.folded);
-      error = Change(*c, s);
-      child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
-      *created = true;
-    }
-    if (error != ERROR_SUCCESS) return error;
-    key = child;
-  }
-  if (!transaction.Commit()) return ERROR_CANTWRITE;
-  *id = key;
-  return ERROR_SUCCESS;
+  return transaction.Commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }
 
 LONG RegistryStore::SetValue(int64_t key, const Name& name, DWORD type, const BYTE* data, DWORD size) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(true, &error);
-  if (c == nullptr) return error;
-  WriteTransaction transaction(*c);
-  if (!transaction.Begun()) return ERROR_CANTWRITE;
-  error = WriteKey(*c, &key);
-  if (error != ERROR_SUCCESS) return error;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kSetValue);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTWRITE;
-  static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
-  sqlite3_bind_int64(s, 1, key);
-  Bind(s, 2, name.folded);
-  Bind(s, 3, name.text);
-  sqlite3_bind_int64(s, 4, type);
-  sqlite3_bind_blob(s, 5, size == 0 ? &kEmpty : data, static_cast<int>(size), SQLITE_TRANSIENT);
-  error = Change(*c, s);
-  if (error != ERROR_SUCCESS) return error;
-  return transaction.Commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return Write(key, [&](Connection& c, int64_t id) -> LONG {
+    Query q(c, Sql::kSetValue);
+    sqlite3_stmt* s = q.Get();
+    if (s == nullptr) return ERROR_CANTWRITE;
+    static const BYTE kEmpty = 0;  // a zero-length blob, not NULL
+    sqlite3_bind_int64(s, 1, id);
+    Bind(s, 2, name.folded);
+    Bind(s, 3, name.text);
+    sqlite3_bind_int64(s, 4, type);
+    sqlite3_bind_blob(s, 5, size == 0 ? &kEmpty : data, static_cast<int>(size), SQLITE_TRANSIENT);
+    return Change(c, s);
+  });
 }
 
 LONG RegistryStore::QueryValue(int64_t key, const Name& name, DWORD* type, std::string* data) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(false, &error);
-  if (c != nullptr && WriteKey(*c, &key) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
-  if (c == nullptr || key < 0) return key < 0 ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kQueryValue);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTREAD;
-  sqlite3_bind_int64(s, 1, key);
-  Bind(s, 2, name.folded);
-  const int rc = StepOnce(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : c->Error(rc, false);
-  *type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-  *data = ColumnBytes(s, 1);
-  return ERROR_SUCCESS;
+  return ReadOne(
+      key, Sql::kQueryValue, ERROR_FILE_NOT_FOUND, [&](sqlite3_stmt* s) { Bind(s, 2, name.folded); },
+      [&](sqlite3_stmt* s) {
+        *type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+        *data = ColumnBytes(s, 1);
+      });
 }
 
 LONG RegistryStore::EnumKey(int64_t key, DWORD index, std::string* name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(false, &error);
-  if (c != nullptr && WriteKey(*c, &key) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
-  if (c == nullptr || key < 0) return key < 0 ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kEnumKey);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTREAD;
-  sqlite3_bind_int64(s, 1, key);
-  sqlite3_bind_int64(s, 2, index);
-  const int rc = StepOnce(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : c->Error(rc, false);
-  *name = ColumnBytes(s, 0);
-  return ERROR_SUCCESS;
+  return ReadOne(
+      key, Sql::kEnumKey, ERROR_NO_MORE_ITEMS, [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
+      [&](sqlite3_stmt* s) { *name = ColumnBytes(s, 0); });
 }
 
 LONG RegistryStore::EnumValue(int64_t key, DWORD index, std::string* name, DWORD* type, std::string* data) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(false, &error);
-  if (c != nullptr && WriteKey(*c, &key) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
-  if (c == nullptr || key < 0) return key < 0 ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kEnumValue);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTREAD;
-  sqlite3_bind_int64(s, 1, key);
-  sqlite3_bind_int64(s, 2, index);
-  const int rc = StepOnce(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : c->Error(rc, false);
-  *name = ColumnBytes(s, 0);
-  *type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-  *data = ColumnBytes(s, 2);
-  return ERROR_SUCCESS;
+  return ReadOne(
+      key, Sql::kEnumValue, ERROR_NO_MORE_ITEMS, [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
+      [&](sqlite3_stmt* s) {
+        *name = ColumnBytes(s, 0);
+        *type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+        *data = ColumnBytes(s, 2);
+      });
 }
 
 LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(true, &error);
-  if (c == nullptr) return error;
-  WriteTransaction transaction(*c);
-  if (!transaction.Begun()) return ERROR_CANTWRITE;
-  error = WriteKey(*c, &key);
-  if (error != ERROR_SUCCESS) return error;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kDeleteValue);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTWRITE;
-  sqlite3_bind_int64(s, 1, key);
-  Bind(s, 2, name.folded);
-  error = Change(*c, s);
-  if (error != ERROR_SUCCESS) return error;
-  if (sqlite3_changes(sqlite3_db_handle(s)) == 0) return ERROR_FILE_NOT_FOUND;
-  return transaction.Commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return Write(key, [&](Connection& c, int64_t id) -> LONG {
+    Query q(c, Sql::kDeleteValue);
+    sqlite3_stmt* s = q.Get();
+    if (s == nullptr) return ERROR_CANTWRITE;
+    sqlite3_bind_int64(s, 1, id);
+    Bind(s, 2, name.folded);
+    const LONG error = Change(c, s);
+    if (error != ERROR_SUCCESS) return error;
+    return sqlite3_changes(sqlite3_db_handle(s)) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  });
 }
 
 LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(true, &error);
-  if (c == nullptr) return error;
-  WriteTransaction transaction(*c);
-  if (!transaction.Begun()) return ERROR_CANTWRITE;
-  error = WriteKey(*c, &from);
-  if (error != ERROR_SUCCESS) return error;
-  int64_t key;
-  error = Walk(*c, from, path, &key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, Sql::kHasChildren);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTWRITE;
-  sqlite3_bind_int64(s, 1, key);
-  const int rc = StepOnce(s);
-  if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
-  if (rc != SQLITE_DONE) return c->Error(rc, false);
-  for (Sql which : {Sql::kDeleteValues, Sql::kDeleteKey}) {
-    Query change(*c, which);
-    if (change.Get() == nullptr) return ERROR_CANTWRITE;
-    sqlite3_bind_int64(change.Get(), 1, key);
-    error = Change(*c, change.Get());
+  return Write(from, [&](Connection& c, int64_t start) -> LONG {
+    int64_t key;
+    LONG error = Walk(c, start, path, &key);
     if (error != ERROR_SUCCESS) return error;
-  }
-  return transaction.Commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    {
+      Query children(c, Sql::kHasChildren);
+      if (children.Get() == nullptr) return ERROR_CANTWRITE;
+      sqlite3_bind_int64(children.Get(), 1, key);
+      const int rc = StepOnce(children.Get());
+      if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+      if (rc != SQLITE_DONE) return c.Error(rc, false);
+    }
+    for (Sql which : {Sql::kDeleteValues, Sql::kDeleteKey}) {
+      Query change(c, which);
+      if (change.Get() == nullptr) return ERROR_CANTWRITE;
+      sqlite3_bind_int64(change.Get(), 1, key);
+      error = Change(c, change.Get());
+      if (error != ERROR_SUCCESS) return error;
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 }  // namespace registry

@@ -16,18 +16,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "RegistryConnection.h"
 #include "RegistryNames.h"
 
 namespace quorvane {
 namespace posix {
 namespace registry {
-
-class Connection;
 
 class RegistryStore final {
  public:
@@ -60,6 +60,13 @@ class RegistryStore final {
   explicit RegistryStore(Kind kind);
   ~RegistryStore();
 
+  // Runs `which` on `key` (bound as ?1, the rest by `bind`) and hands its
+  // row to `read`; `none` when there is no row or the hive is empty.
+  LONG ReadOne(int64_t key, Sql which, LONG none, const std::function<void(sqlite3_stmt*)>& bind,
+               const std::function<void(sqlite3_stmt*)>& read);
+  // One write transaction on the existing key `from` (a hive's root made
+  // real first); committed when `change` succeeds.
+  LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change);
   // The connection, opened for writing when asked; null with the error the
   // caller answers (reads of an absent store get ERROR_FILE_NOT_FOUND).
   Connection* Get(bool forWrite, LONG* error);
