@@ -1,5 +1,6 @@
 package com.quorvane.test;
 
+import static com.quorvane.test.DocumentFixtures.trackingRecord;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -18,37 +19,20 @@ class TrackingRecordOnJavaPropertiesTest {
 
     private static Properties recordX() {
         Properties p = new Properties();
-        p.setProperty("Quorvane ExtendedVersionId", X);
-        p.setProperty("Quorvane MetadataVersion." + X, "1.2");
-        p.setProperty("Quorvane DocumentId." + X, "doc-17");
-        p.setProperty("Quorvane VersionId." + X, "v-4");
-        p.setProperty("Quorvane SequenceNumber." + X, "4");
-        p.setProperty("Quorvane AuthorId." + X, "alice");
-        p.setProperty("Quorvane MasterDocumentId." + X, "master-3");
-        p.setProperty("Quorvane UrVersionIdsSize." + X, "2");
-        p.setProperty("Quorvane UrVersionId1." + X, "u-1");
-        p.setProperty("Quorvane UrVersionId2." + X, "u-2");
-        p.setProperty("sorrel_save", "2004-03-05T07:08:09");
-        p.setProperty("Title", "kept as it is");
+        p.putAll(trackingRecord(X, "MetadataVersion", "1.2", "DocumentId", "doc-17", "VersionId", "v-4",
+                "SequenceNumber", "4", "AuthorId", "alice", "MasterDocumentId", "master-3", "UrVersionIdsSize", "2",
+                "UrVersionId1", "u-1", "UrVersionId2", "u-2"));
+        p.putAll(Map.of("Quorvane ExtendedVersionId", X, "sorrel_save", "2004-03-05T07:08:09",
+                "Title", "kept as it is"));
         return p;
     }
 
     private static Map<String, String> expectedY(String y) {
-        Map<String, String> m = new TreeMap<>();
+        Map<String, String> m = trackingRecord(y, "MetadataVersion", "1.2", "DocumentId", "doc-17", "VersionId", "V",
+                "SequenceNumber", "5", "AuthorId", "A", "MasterDocumentId", "master-3", "UrVersionIdsSize", "3",
+                "UrVersionId1", "u-1", "UrVersionId2", "u-2", "UrVersionId3", "V", "ContributorsSize", "2",
+                "Contributor1", "c1", "Contributor2", "c2");
         m.put("Quorvane ExtendedVersionId", y);
-        m.put("Quorvane MetadataVersion." + y, "1.2");
-        m.put("Quorvane DocumentId." + y, "doc-17");
-        m.put("Quorvane VersionId." + y, "V");
-        m.put("Quorvane SequenceNumber." + y, "5");
-        m.put("Quorvane AuthorId." + y, "A");
-        m.put("Quorvane MasterDocumentId." + y, "master-3");
-        m.put("Quorvane UrVersionIdsSize." + y, "3");
-        m.put("Quorvane UrVersionId1." + y, "u-1");
-        m.put("Quorvane UrVersionId2." + y, "u-2");
-        m.put("Quorvane UrVersionId3." + y, "V");
-        m.put("Quorvane ContributorsSize." + y, "2");
-        m.put("Quorvane Contributor1." + y, "c1");
-        m.put("Quorvane Contributor2." + y, "c2");
         return m;
     }
 
