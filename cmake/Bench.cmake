@@ -41,3 +41,11 @@ if(TARGET qv_base)
   target_include_directories(qv_dirwatch_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
   target_link_libraries(qv_dirwatch_bench PRIVATE ${QV_LINUX_LIBS})
 endif()
+
+# --- Data protection: protect + unprotect of a 64-byte secret, per second
+if(TARGET qv_base)
+  add_executable(qv_protect_bench ${QV_ROOT}/bench/ProtectBench.cpp $<TARGET_OBJECTS:qv_base>)
+  target_include_directories(qv_protect_bench PRIVATE ${QV_INCLUDE_DIRS})
+  target_include_directories(qv_protect_bench SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_link_libraries(qv_protect_bench PRIVATE benchmark::benchmark ${QV_LINUX_LIBS})
+endif()
