@@ -1,7 +1,6 @@
 // The process error mode, and the window services facing a display server
 // that never answers (the Xvfb and no-display cases run from Java).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,45 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 
 namespace {
 
 HWND Hwnd(uintptr_t id) { return reinterpret_cast<HWND>(id); }
-
-// Sets DISPLAY for the test's lifetime.
-class DisplayVariable {
- public:
-  explicit DisplayVariable(const char* value) {
-    const char* old = getenv("DISPLAY");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value)
-      setenv("DISPLAY", value, 1);
-    else
-      unsetenv("DISPLAY");
-  }
-  ~DisplayVariable() {
-    if (had_)
-      setenv("DISPLAY", old_.c_str(), 1);
-    else
-      unsetenv("DISPLAY");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
-void ExpectEveryWindowCallFails() {
-  const auto start = std::chrono::steady_clock::now();
-  LASTINPUTINFO info = {sizeof(LASTINPUTINFO), 77};
-  EXPECT_FALSE(GetLastInputInfo(&info));
-  EXPECT_FALSE(SetLayeredWindowAttributes(Hwnd(0x400001), 0, 128, LWA_ALPHA));
-  EXPECT_FALSE(FlashWindow(Hwnd(0x400001), TRUE));
-  EXPECT_FALSE(AnimateWindow(Hwnd(0x400001), 100, AW_BLEND));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
-}
 
 }  // namespace
 
@@ -77,8 +43,14 @@ TEST(WindowHeadless, AServerThatNeverAnswersDoesNotHangTheCaller) {
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 16), 0);
   {
-    DisplayVariable display((path + ":0").c_str());
-    ExpectEveryWindowCallFails();
+    settings_test::ScopedVariable display("DISPLAY", path + ":0");
+    const auto start = std::chrono::steady_clock::now();
+    LASTINPUTINFO info = {sizeof(LASTINPUTINFO), 77};
+    EXPECT_FALSE(GetLastInputInfo(&info));
+    EXPECT_FALSE(SetLayeredWindowAttributes(Hwnd(0x400001), 0, 128, LWA_ALPHA));
+    EXPECT_FALSE(FlashWindow(Hwnd(0x400001), TRUE));
+    EXPECT_FALSE(AnimateWindow(Hwnd(0x400001), 100, AW_BLEND));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
     LASTINPUTINFO wrongSize = {4, 0};
     EXPECT_FALSE(GetLastInputInfo(&wrongSize));
     EXPECT_FALSE(GetLastInputInfo(nullptr));
