@@ -144,7 +144,8 @@ TEST_F(FileMethods, AttributesStorageTestAndDrivesAreThePlatformsAnswers) {
   storage->Release();
   EXPECT_EQ(S_OK, isStorage(&env_, nullptr, Text(doc)));
   EXPECT_EQ(S_FALSE, isStorage(&env_, nullptr, Text(text)));
-  EXPECT_EQ(StgIsStorageFile((folder_ / "missing.doc").c_str()), isStorage(&env_, nullptr, Text(folder_ / "missing.doc")));
+  const auto missing = folder_ / "missing.doc";
+  EXPECT_EQ(StgIsStorageFile(missing.c_str()), isStorage(&env_, nullptr, Text(missing)));
 
   EXPECT_EQ(static_cast<jint>(GetDriveTypeW(L"C:\\")), driveType(&env_, nullptr, Text(L"C:\\")));
   wchar_t devices[1040] = {};

@@ -14,6 +14,7 @@
 
 using quorvane::posix::FileObject;
 using quorvane::posix::SetLastErrorFromErrno;
+using quorvane::posix::OpenRetrying;
 using quorvane::posix::UniqueFd;
 
 namespace quorvane {
@@ -29,14 +30,6 @@ std::shared_ptr<FileObject> FileObject::FromHandle(HANDLE handle) {
 }  // namespace quorvane
 
 namespace {
-
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 bool PathOf(LPCWSTR name, std::string* path) {
   if (name == nullptr || *name == L'\0') {

@@ -15,6 +15,7 @@
 #include "OpenFile.h"
 
 using quorvane::posix::SetLastErrorFromErrno;
+using quorvane::posix::OpenRetrying;
 using quorvane::posix::UniqueFd;
 using quorvane::posix::cfb::ShareLocks;
 using quorvane::posix::cfb::ShareMode;
@@ -27,14 +28,6 @@ constexpr DWORD kFileAppendData = 0x00000004u;
 constexpr DWORD kReadRights = GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | FILE_READ_DATA;
 constexpr DWORD kWriteRights = GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | kFileWriteData | kFileAppendData;
 constexpr DWORD kDeleteRights = GENERIC_ALL | DELETE;
-
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 // Windows tells a missing file from a missing folder on the way to it.
 void SetOpenError(const std::string& path, int error) {

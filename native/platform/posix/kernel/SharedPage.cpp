@@ -17,14 +17,6 @@ namespace quorvane {
 namespace posix {
 namespace {
 
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = open(path, flags, 0600);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 bool Truncate(int fd, off_t size) {
   int rc;
   do {
@@ -87,7 +79,7 @@ struct SharedPageOpener {
   void Open(const std::string& name, std::string directory, std::string path, SharedPageOpen mode) {
     int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
     if (mode == SharedPageOpen::CreateOrOpen) flags |= O_CREAT;
-    UniqueFd fd(OpenRetrying(path.c_str(), flags));
+    UniqueFd fd(OpenRetrying(path.c_str(), flags, 0600));
     if (!fd.Valid()) return Fail(SharedPageFailure::kSystem, errno);
     off_t size = 0;
     if (!IsOurRegularFile(fd.Get(), &size)) return Fail(SharedPageFailure::kUnusable);

@@ -1,8 +1,10 @@
 // A file descriptor owned by one object and closed in its destructor.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace quorvane {
@@ -32,6 +34,15 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// open(2), retried when a signal interrupts it; -1 with errno on failure.
+inline int OpenRetrying(const char* path, int flags, mode_t mode = 0666) {
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
 }  // namespace posix
 }  // namespace quorvane
