@@ -4,6 +4,7 @@
 # Run one, e.g. for at most 60 s in CI:
 #   build/fuzz/settings_fuzz -max_total_time=60 -max_len=4096 tests/fuzz/corpus/settings
 #   build/fuzz/message_format_fuzz -max_total_time=60 tests/fuzz/corpus/message_format
+#   build/fuzz/pe_version_fuzz -max_total_time=60 -max_len=16384 tests/fuzz/corpus/pe_version
 #   build/fuzz/cfb_fuzz -max_total_time=60 -max_len=65536 <work-corpus> ../shared/fixtures/compound
 # or simply: tests/fuzz/run.sh <out-dir> <target> <seconds>
 # (a copy of the corpus folder keeps the checked-in seeds unchanged.)
@@ -25,7 +26,10 @@ sources_for() {
     message_format_fuzz)
       echo native/common/MessageFormatter.cpp native/common/Utf16.cpp \
            native/platform/posix/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp \
+           native/platform/posix/text/{SystemMessages,Win32Messages,HResultMessages}.cpp \
            native/platform/posix/kernel/LastError.cpp ;;
+    pe_version_fuzz)
+      echo native/platform/posix/version/PeVersionResource.cpp ;;
     props_fuzz)
       echo native/platform/posix/storage/props/*.cpp native/platform/posix/CodePages.cpp \
            native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp ;;
@@ -36,7 +40,7 @@ sources_for() {
 }
 
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz)
 for t in "${targets[@]}"; do
   echo "building $t"
   # shellcheck disable=SC2046

@@ -11,6 +11,7 @@ seeds=()
 case "$target" in
   settings_fuzz) cp "$root"/tests/fuzz/corpus/settings/* "$work"/; extra=(-max_len=4096) ;;
   message_format_fuzz) cp "$root"/tests/fuzz/corpus/message_format/* "$work"/; extra=() ;;
+  pe_version_fuzz) cp "$root"/tests/fuzz/corpus/pe_version/* "$work"/; extra=(-max_len=16384) ;;
   props_fuzz) cp "$root"/tests/fuzz/corpus/props/* "$work"/; extra=(-rss_limit_mb=1024) ;;
   cfb_fuzz)
     extra=(-max_len=65536)
