@@ -36,6 +36,7 @@ class IntArrayJni {
   JNIEnv* env() { return &env_; }
   jintArray NewInts(size_t n) {
     ints_.push_back(new std::vector<jint>(n, 0));
+    ints_.back()->reserve(1);  // a JVM hands out elements of an empty array too
     return reinterpret_cast<jintArray>(ints_.back());
   }
   ~IntArrayJni() {
