@@ -12,7 +12,8 @@ using namespace quorvane::posix::registry;
 
 namespace {
 
-constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x000D0000u;  // + DELETE, WRITE_DAC, WRITE_OWNER
+// The key rights that change something: + DELETE, WRITE_DAC and WRITE_OWNER.
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x000D0000u;
 constexpr REGSAM kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u, kGenericExecute = 0x20000000u,
                  kGenericAll = 0x10000000u;
 
@@ -26,6 +27,11 @@ LONG Grant(RegistryStore& store, REGSAM desired, REGSAM* granted) {
   if (desired & (kGenericRead | kGenericExecute)) rights |= KEY_READ;
   if (desired & kGenericWrite) rights |= KEY_WRITE;
   if (desired & kGenericAll) rights |= KEY_ALL_ACCESS;
+  // Only a handle that may write asks the store (which may make it).
+  if ((rights & kWriteRights) == 0 && (desired & MAXIMUM_ALLOWED) == 0) {
+    *granted = rights;
+    return ERROR_SUCCESS;
+  }
   const bool writable = store.Writable();
   if ((rights & kWriteRights) != 0 && !writable) return ERROR_ACCESS_DENIED;
   if (desired & MAXIMUM_ALLOWED) rights |= writable ? KEY_ALL_ACCESS : KEY_READ;
