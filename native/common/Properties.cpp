@@ -1,46 +1,30 @@
 #include "Properties.h"
 
+#include <algorithm>
+
 #include "ExceptionReport.h"
 
 namespace quorvane {
 
 namespace {
 
-// The UTF-16 code units of wide text, one at a time.
-class Utf16Units {
- public:
-  explicit Utf16Units(const std::wstring& text) : text(text) {}
-  bool AtEnd() const { return index == text.size() && pendingLow == 0; }
-  unsigned long Next() {
-    if (pendingLow != 0) {
-      const unsigned long low = pendingLow;
-      pendingLow = 0;
-      return low;
-    }
-    const auto cp = static_cast<unsigned long>(text[index++]);
-    if (sizeof(wchar_t) > 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
-      pendingLow = 0xDC00 + ((cp - 0x10000) & 0x3FF);
-      return 0xD800 + ((cp - 0x10000) >> 10);
-    }
-    return cp;
-  }
-
- private:
-  const std::wstring& text;
-  size_t index = 0;
-  unsigned long pendingLow = 0;
-};
+// The UTF-16 code units of one code point: its first unit, and the second
+// one of a surrogate pair (0 for a character of the BMP).
+unsigned long FirstUnit(unsigned long cp) { return cp >= 0x10000 && cp <= 0x10FFFF ? 0xD800 + ((cp - 0x10000) >> 10) : cp; }
+unsigned long SecondUnit(unsigned long cp) { return cp >= 0x10000 && cp <= 0x10FFFF ? 0xDC00 + ((cp - 0x10000) & 0x3FF) : 0; }
 
 }  // namespace
 
+// Equal characters have equal units, so only the first differing pair of
+// characters is mapped to UTF-16: the order of large sets rests on this.
 bool Utf16Less::operator()(const std::wstring& a, const std::wstring& b) const {
   if (sizeof(wchar_t) == 2) return a < b;
-  Utf16Units left(a), right(b);
-  while (!left.AtEnd() && !right.AtEnd()) {
-    const unsigned long l = left.Next(), r = right.Next();
-    if (l != r) return l < r;
-  }
-  return left.AtEnd() && !right.AtEnd();
+  const auto differ = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  if (differ.first == a.end()) return differ.second != b.end();
+  if (differ.second == b.end()) return false;
+  const auto l = static_cast<unsigned long>(*differ.first), r = static_cast<unsigned long>(*differ.second);
+  if (FirstUnit(l) != FirstUnit(r)) return FirstUnit(l) < FirstUnit(r);
+  return SecondUnit(l) < SecondUnit(r);
 }
 
 Properties::Properties(const IProperties& source) { source.CopyTo(*this); }
