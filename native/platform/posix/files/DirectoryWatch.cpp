@@ -87,6 +87,7 @@ std::shared_ptr<DirectoryWatch> DirectoryWatch::Start(int folderFd, DWORD filter
 DirectoryWatch::DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree)
     : inotify_(std::move(inotify)),
       abort_(std::move(abort)),
+      folderFd_(folderFd),
       // The folder as the handle holds it, wherever it has moved since.
       base_("/proc/self/fd/" + std::to_string(folderFd)),
       filter_(filter),
@@ -260,9 +261,14 @@ void DirectoryWatch::Drain(size_t wanted) {
 // False when the handle was closed while waiting.
 bool DirectoryWatch::WaitForEvents() {
   pollfd fds[2] = {{inotify_.Get(), POLLIN, 0}, {abort_.Get(), POLLIN, 0}};
-  while (poll(fds, 2, -1) < 0 && errno == EINTR) {
+  while (poll(fds, 2, kRemovalCheckMs) < 0 && errno == EINTR) {
   }
   return !aborted_.load();
+}
+
+bool DirectoryWatch::FolderRemoved() const {
+  struct stat st;
+  return fstat(folderFd_, &st) == 0 && st.st_nlink == 0;
 }
 
 DWORD DirectoryWatch::Read(uint8_t* buffer, DWORD length, DWORD* written) {
@@ -273,7 +279,10 @@ DWORD DirectoryWatch::Read(uint8_t* buffer, DWORD length, DWORD* written) {
     Drain(length == 0 ? 1 : length);
     if (overflow_) break;
     if (!pending_.empty()) break;
-    if (gone_) return ERROR_ACCESS_DENIED;
+    if (gone_ || FolderRemoved()) {
+      gone_ = true;
+      return ERROR_ACCESS_DENIED;
+    }
     if (!WaitForEvents()) return ERROR_OPERATION_ABORTED;
   }
   size_t taken = 0;

@@ -29,6 +29,9 @@
 // with ERROR_OPERATION_ABORTED; once the watched folder is removed (or its
 // file system unmounted) the pending changes are handed out and later calls
 // fail with ERROR_ACCESS_DENIED, as Windows answers for a deleted folder.
+// inotify says nothing of a removed folder that a descriptor still holds
+// open (ours does), so a blocked call looks at its link count every
+// kRemovalCheckMs.
 //
 // Thread-safe: calls are taken one at a time; Abort may come from any thread
 // and never blocks. No thread of ours: inotify keeps what arrives between calls.
@@ -57,6 +60,7 @@ namespace files {
 class DirectoryWatch {
  public:
   static constexpr size_t kMaxPendingBytes = 1u << 20;
+  static constexpr int kRemovalCheckMs = 500;
 
   // Watches the folder open on `folderFd` (not owned; it outlives the
   // watch). Null with a Windows error code on failure.
@@ -89,9 +93,11 @@ class DirectoryWatch {
   void FlushMoveFrom();
   void Drain(size_t wanted);
   bool WaitForEvents();
+  bool FolderRemoved() const;
 
   const UniqueFd inotify_;
   const UniqueFd abort_;
+  const int folderFd_;
   const std::string base_;
   const DWORD filter_;
   const bool subtree_;

@@ -216,15 +216,23 @@ class FileMethodsTest {
     }
 
     @Test
-    void closingTheHandleEndsABlockedCall() throws Exception {
-        int h = folder(dir);
-        int[] count = new int[1];
-        CompletableFuture<Boolean> blocked = CompletableFuture.supplyAsync(
-                () -> Win32Impl.ReadDirectoryChangesW(h, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
-        Thread.sleep(300);
-        assertFalse(blocked.isDone());
-        assertEquals(1, Win32Impl.CloseHandle(h));
-        assertFalse(blocked.get(5, TimeUnit.SECONDS));
+    void closingTheHandleOrRemovingTheFolderEndsABlockedCall() throws Exception {
+        Path removed = Files.createDirectory(dir.resolve("removed"));
+        for (Path watched : List.of(dir, removed)) {
+            int h = folder(watched);
+            int[] count = new int[1];
+            CompletableFuture<Boolean> blocked = CompletableFuture.supplyAsync(
+                    () -> Win32Impl.ReadDirectoryChangesW(h, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
+            Thread.sleep(300);
+            assertFalse(blocked.isDone());
+            if (watched == dir) {
+                assertEquals(1, Win32Impl.CloseHandle(h));
+            } else {
+                Files.delete(removed);
+            }
+            assertFalse(blocked.get(5, TimeUnit.SECONDS), watched.toString());
+            Win32Impl.CloseHandle(h);
+        }
     }
 
     @Test
