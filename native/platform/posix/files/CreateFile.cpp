@@ -155,12 +155,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  const bool readable = isFolder || (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
-  UniqueFd lockFd;
-  // Windows leaves a handle without read, write or delete access out of
-  // the share check.
-  if (mode.read || mode.write || mode.deleteAccess) {
-    lockFd = LockDescriptor(fd, readable);
+  const bool readable = !(flags & O_PATH) && (isFolder || (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY);
+  // Windows leaves a handle without read, write or delete access out of the
+  // share check. A file that cannot be opened for reading (its mode allows
+  // no reads) cannot hold the locks either: such an opener goes unchecked.
+  const bool checked = mode.read || mode.write || mode.deleteAccess;
+  UniqueFd lockFd = checked ? LockDescriptor(fd, readable) : UniqueFd();
+  if (checked && (readable || lockFd.Valid())) {
     if (FAILED(RegisterShareMode(lockFd.Valid() ? lockFd.Get() : fd, mode))) {
       if (opened.created) unlink(path.c_str());
       SetLastError(ERROR_SHARING_VIOLATION);
