@@ -48,6 +48,33 @@ jbyteArray ToJava(JNIEnv* env, const DATA_BLOB& blob) {
 
 jsize LengthOf(JNIEnv* env, jbyteArray array) { return array == nullptr ? 0 : env->GetArrayLength(array); }
 
+// Hands the array's bytes to `call` as its input blob and answers a Java
+// array of the output blob. The elements are released with copy-back in
+// every case; with `wipeCopy`, a copy the VM handed out is zeroed first, so
+// the caller's array holds zeros afterwards. A failed call raises
+// Win32Exception with `failure` and the system's error code.
+template <typename Call>
+jbyteArray Transform(JNIEnv* env, jbyteArray array, jsize length, bool wipeCopy, const char* failure, Call call) {
+  jbyteArray result = nullptr;
+  bool failed = false;
+  DWORD error = 0;
+  {
+    ByteElements elements(env, array);
+    DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
+    DATA_BLOB out = {0, nullptr};
+    if (call(in, out)) {
+      result = ToJava(env, out);
+    } else {
+      failed = true;
+      error = ::GetLastError();
+    }
+    ::LocalFree(out.pbData);
+    if (wipeCopy && elements.IsCopy()) SecureZeroMemory(elements.Bytes(), static_cast<SIZE_T>(length));
+  }
+  if (failed) throw JNIException(env, kWin32ExceptionClass, failure, error);
+  return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -56,26 +83,9 @@ JNIEXPORT jbyteArray JNICALL QV_NATIVE(encryptUserWin32)(JNIEnv* env, jclass, jb
   return JavaExceptionGuard(env, jbyteArray(nullptr), [&] {
     const jsize length = LengthOf(env, plain);
     if (length < 1) throw IllegalArgumentException(env, "Error, plain text buffer is null or empty");
-    jbyteArray result = nullptr;
-    bool failed = false;
-    DWORD error = 0;
-    {
-      ByteElements elements(env, plain);
-      DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
-      DATA_BLOB out = {0, nullptr};
-      if (::CryptProtectData(&in, kDescription, nullptr, nullptr, nullptr, 0, &out)) {
-        result = ToJava(env, out);
-      } else {
-        failed = true;
-        error = ::GetLastError();
-      }
-      ::LocalFree(out.pbData);
-      // The VM's copy of the plain text must not outlive the call; copy-back
-      // then leaves zeros in the caller's array.
-      if (elements.IsCopy()) SecureZeroMemory(elements.Bytes(), static_cast<SIZE_T>(length));
-    }
-    if (failed) throw JNIException(env, kWin32ExceptionClass, "Error encrypting data", error);
-    return result;
+    return Transform(env, plain, length, true, "Error encrypting data", [](DATA_BLOB& in, DATA_BLOB& out) {
+      return ::CryptProtectData(&in, kDescription, nullptr, nullptr, nullptr, 0, &out);
+    });
   });
 }
 
@@ -83,25 +93,13 @@ JNIEXPORT jbyteArray JNICALL QV_NATIVE(decryptUserWin32)(JNIEnv* env, jclass, jb
   return JavaExceptionGuard(env, jbyteArray(nullptr), [&] {
     const jsize length = LengthOf(env, blob);
     if (length < 1) throw IllegalArgumentException(env, "Error, cipher text buffer is null or empty");
-    jbyteArray result = nullptr;
-    bool failed = false;
-    DWORD error = 0;
-    {
-      ByteElements elements(env, blob);
-      DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
-      DATA_BLOB out = {0, nullptr};
+    return Transform(env, blob, length, false, "Error unencrypting data", [](DATA_BLOB& in, DATA_BLOB& out) {
+      // The description comes back only on success; it is not compared with anything.
       LPWSTR description = nullptr;
-      if (::CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out)) {
-        result = ToJava(env, out);
-      } else {
-        failed = true;
-        error = ::GetLastError();
-      }
-      ::LocalFree(description);
-      ::LocalFree(out.pbData);
-    }
-    if (failed) throw JNIException(env, kWin32ExceptionClass, "Error unencrypting data", error);
-    return result;
+      const BOOL ok = ::CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out);
+      if (ok) ::LocalFree(description);
+      return ok;
+    });
   });
 }
 
