@@ -27,6 +27,8 @@ const WineLimitation kWineLimitations[] = {
     {"MessageFormat.MalformedFormatsAreRefused",
      "Wine's FormatMessageW prints '%1!f!' as 'f' and faults on the width 99999999 (page fault in "
      "ntdll's _vsnwprintf_s)"},
+    {"FormatMessageW.StorageResultsHaveTexts",
+     "Wine's system message table has no STG_E_* texts (FormatMessageW answers ERROR_MR_MID_NOT_FOUND)"},
     {"DocfileProperties.UserSetIsCreatedOnFirstWriteAndKeepsKindsApart",
      "Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes, not UTF-16 (\"Client\" "
      "arrives as L\"\\x6C43\\x6569\\x746E\")"},
