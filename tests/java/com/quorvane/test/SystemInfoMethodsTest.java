@@ -10,6 +10,8 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -71,6 +73,8 @@ class SystemInfoMethodsTest {
         assertTrue(key > 0 && signature > key);
         int[] version = version(dll.toString());
         assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version);
+        Files.write(dir.resolve("v64.dll"), asPe32Plus(bytes));
+        assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version(dir.resolve("v64.dll").toString()), "PE32+");
 
         byte[] damaged = bytes.clone();
         damaged[signature] ^= 1;
@@ -89,6 +93,18 @@ class SystemInfoMethodsTest {
         }
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(dir.resolve("missing").toString()));
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
+    }
+
+    /** The same image with a 64-bit (PE32+) optional header: its data directories and sections 16 bytes on. */
+    static byte[] asPe32Plus(byte[] pe) {
+        ByteBuffer in = ByteBuffer.wrap(pe).order(ByteOrder.LITTLE_ENDIAN);
+        int nt = in.getInt(0x3C), optional = nt + 24, size = in.getShort(nt + 20);
+        byte[] out = pe.clone();
+        ByteBuffer o = ByteBuffer.wrap(out).order(ByteOrder.LITTLE_ENDIAN);
+        o.putShort(nt + 20, (short) (size + 16)).putShort(optional, (short) 0x20B);
+        System.arraycopy(pe, optional + 96, out, optional + 112, size - 96 + 40 * in.getShort(nt + 6));
+        o.putInt(optional + 108, in.getInt(optional + 92));
+        return out;
     }
 
     /** {ok, major, minor, patch, build}, the arrays starting at -1. */
