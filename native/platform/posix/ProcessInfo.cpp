@@ -10,20 +10,15 @@
 
 #include "ErrnoMapping.h"
 #include "FileSystemText.h"
+#include "process/ProcessList.h"
 
 namespace {
 
 std::wstring ReadExecutablePath() {
-  std::string buffer(256, '\0');
-  for (;;) {
-    const ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
-    if (n < 0) return std::wstring();
-    if (static_cast<size_t>(n) < buffer.size()) {
-      buffer.resize(static_cast<size_t>(n));
-      return quorvane::posix::WideFromFileSystemText(buffer);
-    }
-    buffer.resize(buffer.size() * 2);
-  }
+  std::string target;
+  return quorvane::posix::ReadProcessExecutable(static_cast<DWORD>(getpid()), &target)
+             ? quorvane::posix::WideFromFileSystemText(target)
+             : std::wstring();
 }
 
 }  // namespace

@@ -52,8 +52,19 @@ class ProcessObject final : public KernelObject {
   int pidfd_;
 };
 
-// The target of /proc/PID/exe; false with errno when it cannot be read.
-bool ReadExecutable(DWORD pid, std::string* target) {
+// Module handle of a process's executable, the only module handed out.
+HMODULE const kExecutableModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x00400000));
+
+std::shared_ptr<ProcessObject> ProcessFromHandle(HANDLE handle) {
+  return quorvane::posix::ReferenceHandle<ProcessObject>(handle, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+}
+
+}  // namespace
+
+namespace quorvane {
+namespace posix {
+
+bool ReadProcessExecutable(DWORD pid, std::string* target) {
   const std::string link = "/proc/" + std::to_string(pid) + "/exe";
   std::string buffer(256, '\0');
   for (;;) {
@@ -66,20 +77,14 @@ bool ReadExecutable(DWORD pid, std::string* target) {
     buffer.resize(buffer.size() * 2);
   }
   static const std::string kDeleted = " (deleted)";
-  if (buffer.size() > kDeleted.size() && buffer.compare(buffer.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
-    buffer.resize(buffer.size() - kDeleted.size());
+  const size_t cut = buffer.size() - kDeleted.size();
+  if (buffer.size() > kDeleted.size() && buffer.compare(cut, kDeleted.size(), kDeleted) == 0) buffer.resize(cut);
   *target = buffer;
   return true;
 }
 
-// Module handle of a process's executable, the only module handed out.
-HMODULE const kExecutableModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x00400000));
-
-std::shared_ptr<ProcessObject> ProcessFromHandle(HANDLE handle) {
-  return quorvane::posix::ReferenceHandle<ProcessObject>(handle, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
-}
-
-}  // namespace
+}  // namespace posix
+}  // namespace quorvane
 
 BOOL EnumProcesses(DWORD* lpidProcess, DWORD cb, DWORD* lpcbNeeded) {
   if (lpidProcess == nullptr || lpcbNeeded == nullptr) {
@@ -107,7 +112,7 @@ BOOL EnumProcesses(DWORD* lpidProcess, DWORD cb, DWORD* lpcbNeeded) {
 
 HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
   std::string executable;
-  if (dwProcessId == 0 || !ReadExecutable(dwProcessId, &executable)) {
+  if (dwProcessId == 0 || !quorvane::posix::ReadProcessExecutable(dwProcessId, &executable)) {
     // Kernel threads have no executable (ENOENT with their folder present).
     const bool exists = dwProcessId != 0 && access(("/proc/" + std::to_string(dwProcessId)).c_str(), F_OK) == 0;
     SetLastError(!exists ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
@@ -128,7 +133,8 @@ BOOL EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, DWORD* lp
   auto process = ProcessFromHandle(hProcess);
   if (!process) return FALSE;
   std::string executable;
-  if (lpcbNeeded == nullptr || !process->Alive() || !ReadExecutable(process->pid(), &executable)) {
+  if (lpcbNeeded == nullptr || !process->Alive() ||
+      !quorvane::posix::ReadProcessExecutable(process->pid(), &executable)) {
     SetLastError(lpcbNeeded == nullptr ? ERROR_INVALID_PARAMETER : ERROR_PARTIAL_COPY);
     return FALSE;
   }
@@ -149,7 +155,7 @@ DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DW
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (!process->Alive() || !ReadExecutable(process->pid(), &executable)) {
+  if (!process->Alive() || !quorvane::posix::ReadProcessExecutable(process->pid(), &executable)) {
     SetLastError(ERROR_PARTIAL_COPY);
     return 0;
   }

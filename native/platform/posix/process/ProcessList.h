@@ -11,6 +11,8 @@
 // JVM: Linux executables carry no ".exe".
 #pragma once
 
+#include <string>
+
 #include "../WinTypes.h"
 #include "../kernel/Handles.h"
 
@@ -31,3 +33,13 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
 BOOL EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, DWORD* lpcbNeeded);
 // The executable's file name, cut to nSize - 1 characters; 0 on failure.
 DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DWORD nSize);
+
+namespace quorvane {
+namespace posix {
+
+// The target of /proc/PID/exe without " (deleted)"; false with errno when
+// it cannot be read (no such process, no access, a kernel thread).
+bool ReadProcessExecutable(DWORD pid, std::string* target);
+
+}  // namespace posix
+}  // namespace quorvane
