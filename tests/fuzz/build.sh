@@ -22,6 +22,7 @@ sources_for() {
   case "$1" in
     settings_fuzz)
       echo native/common/PropertiesFile.cpp native/platform/posix/{FileApi,ErrnoMapping,FileSystemText,StringApi}.cpp \
+           native/platform/posix/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords}.cpp native/platform/posix/storage/cfb/ShareLocks.cpp \
            native/platform/posix/kernel/{HandleTable,Handles,Clock,LastError}.cpp ;;
     message_format_fuzz)
       echo native/common/MessageFormatter.cpp native/common/Utf16.cpp \
