@@ -18,6 +18,7 @@
 
 #include "RegFile.h"
 #include "RegText.h"
+#include "posix/registry/RegistryNames.h"
 
 using namespace regtool;
 
@@ -106,14 +107,11 @@ void ShowValue(const Value& v) {
 // recursing, its subkeys' names. The number of values shown.
 size_t QueryKey(HKEY key, const std::wstring& fullName, const Options& o, bool recurse) {
   const bool one = o.Has(L"v") || o.Has(L"ve");
-  const std::wstring wanted = o.Get(L"v");
+  // Names compared as the registry compares them, not by this process's locale.
+  const std::string wanted = quorvane::posix::registry::NameOf(o.Get(L"v")).folded;
   std::vector<Value> shown;
-  for (const Value& v : ReadValues(key)) {
-    std::wstring a = v.name, b = wanted;
-    for (wchar_t& c : a) c = static_cast<wchar_t>(std::towupper(c));
-    for (wchar_t& c : b) c = static_cast<wchar_t>(std::towupper(c));
-    if (!one || a == b) shown.push_back(v);
-  }
+  for (const Value& v : ReadValues(key))
+    if (!one || quorvane::posix::registry::NameOf(v.name).folded == wanted) shown.push_back(v);
   if (o.Has(L"ve") && shown.empty() && !recurse) shown.push_back(Value{L"", REG_SZ, ""});
   if (!one || !shown.empty()) {
     Say(L"");
