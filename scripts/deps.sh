@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  libssl-dev
+  libssl-dev libcurl4-openssl-dev libproxy-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
   pkg-config libglib2.0-dev dbus-daemon shared-mime-info
   libmount-dev libudev-dev

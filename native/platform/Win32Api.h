@@ -20,6 +20,7 @@
 #  include <rpc.h>
 #  include <wincrypt.h>
 #  include <dpapi.h>
+#  include <wininet.h>
 // wingdi's GetObject macro would rename our field accessor; call GetObjectW by name.
 #  undef GetObject
 #else
@@ -55,4 +56,5 @@
 #  include "posix/crypto/DpapiApi.h"
 #  include "posix/registry/RegistryApi.h"
 #  include "posix/files/FilesApi.h"
+#  include "posix/inet/WinInetApi.h"
 #endif
