@@ -1,5 +1,4 @@
 // Win32 error texts (with the RPC and WinInet codes), sorted by value.
-// Texts not yet written out by hand say what the code's name says.
 #include "SystemMessages.h"
 
 namespace quorvane {
