@@ -1,7 +1,7 @@
 // Test-only natives of com.quorvane.test.DocumentHooks: they drive the
-// document property layers (DocumentStorage, PropertySet, DocfileProperties
-// and the tracking record in a real file) so Java can check the result with
-// an independent reader. Never shipped.
+// document property layers (DocumentStorage, PropertySet, DocfileProperties)
+// in a real file so Java can check the result with an independent reader.
+// Never shipped.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -10,22 +10,20 @@
 
 #include "DateTime.h"
 #include "DocfileProperties.h"
-#include "FileStore.h"
 #include "Guards.h"
+#include "HookSupport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
-#include "Properties.h"
 #include "PropertyStorage.h"
 #include "util.h"
 
 using namespace quorvane;
 using namespace quorvane::jni;
+using namespace quorvane::jni::hooks;
 
 #define HOOK(name) Java_com_quorvane_test_DocumentHooks_##name
 
 namespace {
-
-const FMTID& SetOf(jboolean user) { return user ? FMTID_UserDefinedProperties : FMTID_SummaryInformation; }
 
 IStorage* OpenStorage(JNIEnv* env, jstring path, DWORD mode) {
   JavaChars name(env, path);
@@ -34,8 +32,6 @@ IStorage* OpenStorage(JNIEnv* env, jstring path, DWORD mode) {
   if (FAILED(hr)) throw HResultException(hr);
   return storage;
 }
-
-std::wstring Text(JNIEnv* env, jstring text) { return JavaChars(env, text).Text(); }
 
 jlong FileTimeValue(const FILETIME& ft) {
   return static_cast<jlong>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
@@ -78,33 +74,11 @@ jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
 
 extern "C" {
 
-// {hr, isUnicode, count} of one set opened in a document opened with mode.
-JNIEXPORT jintArray JNICALL HOOK(inspectSet)(JNIEnv* env, jclass, jstring path, jint mode, jboolean user,
-                                            jboolean create) {
-  jint result[3] = {0, -1, -1};
-  result[0] = HResultGuard([&]() -> jint {
-    JavaChars name(env, path);
-    DocumentStorage document(name.chars, static_cast<DWORD>(mode));
-    PropertySet set(document, create == JNI_TRUE, SetOf(user));
-    result[1] = set.IsUnicode() ? 1 : 0;
-    result[2] = static_cast<jint>(set.Count());
-    if (create) set.Commit(STGC_DEFAULT);
-    return 0;
-  });
-  jintArray array = env->NewIntArray(3);
-  if (array != nullptr) env->SetIntArrayRegion(array, 0, 3, result);
-  return array;
-}
-
-// Rewrites the user-defined set as ANSI and commits; answers the HRESULT.
-JNIEXPORT jint JNICALL HOOK(convertToAnsi)(JNIEnv* env, jclass, jstring path) {
-  return HResultGuard([&]() -> jint {
-    JavaChars name(env, path);
-    DocumentStorage document(name.chars, WriteDocumentMode);
-    PropertySet set(document, true, FMTID_UserDefinedProperties);
-    set.ConvertToAnsi();
-    set.Commit(STGC_DEFAULT);
-    return 0;
+// Whether the user-defined set is stored in code page 1200.
+JNIEXPORT jboolean JNICALL HOOK(userSetIsUnicode)(JNIEnv* env, jclass, jstring path) {
+  return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
+    DocumentStorage document(JavaChars(env, path).chars, ReadDocumentMode);
+    return PropertySet(document, false, FMTID_UserDefinedProperties).IsUnicode() ? JNI_TRUE : JNI_FALSE;
   });
 }
 
@@ -144,28 +118,6 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
       case 3: document.SetDateProperty(key, FromFileTime(FileTimeOf(std::stoull(Text(env, value))))); return nullptr;
       case 4: document.RemoveProperty(key); return nullptr;
       default: return nullptr;
-    }
-  });
-}
-
-// Runs a new version on a document's record, in memory then copied back
-// (the straggler detector's way) or directly on the document.
-JNIEXPORT void JNICALL HOOK(createNewVersion)(JNIEnv* env, jclass, jstring path, jstring versionId, jstring authorId,
-                                              jobjectArray contributors, jboolean inMemory) {
-  JavaExceptionGuardVoid(env, [&] {
-    std::vector<std::wstring> list;
-    for (jsize i = 0; contributors != nullptr && i < env->GetArrayLength(contributors); ++i) {
-      jstring element = static_cast<jstring>(env->GetObjectArrayElement(contributors, i));
-      list.push_back(Text(env, element));
-      env->DeleteLocalRef(element);
-    }
-    DocfileProperties document(OpenStorage(env, path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE));
-    if (inMemory) {
-      Properties snapshot(document);
-      FileStore(snapshot).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
-      FileStore(snapshot).CopyTracking(document);
-    } else {
-      FileStore(document).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
     }
   });
 }

@@ -1,14 +1,14 @@
 // Test-only natives of com.quorvane.test.PropertiesHooks: they drive
-// PropertiesWrapper, the in-memory snapshot and the tracking record over
-// java.util.Properties objects from Java. Never shipped.
+// PropertiesWrapper and the in-memory snapshot over java.util.Properties
+// objects from Java. Never shipped.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <string>
 #include <vector>
 
-#include "FileStore.h"
 #include "Guards.h"
+#include "HookSupport.h"
 #include "JNIException.h"
 #include "JavaArrayElements.h"
 #include "JavaChars.h"
@@ -17,39 +17,9 @@
 
 using namespace quorvane;
 using namespace quorvane::jni;
+using namespace quorvane::jni::hooks;
 
 #define HOOK(name) Java_com_quorvane_test_PropertiesHooks_##name
-
-namespace {
-
-jobjectArray ToJavaArray(JNIEnv* env, const std::vector<std::wstring>& texts) {
-  jclass stringClass = env->FindClass("java/lang/String");
-  if (stringClass == nullptr) throw JNIException();
-  jobjectArray array = env->NewObjectArray(static_cast<jsize>(texts.size()), stringClass, nullptr);
-  env->DeleteLocalRef(stringClass);
-  if (array == nullptr) throw JNIException();
-  for (size_t i = 0; i < texts.size(); ++i) {
-    jstring text = NewJavaString(env, texts[i]);
-    env->SetObjectArrayElement(array, static_cast<jsize>(i), text);
-    env->DeleteLocalRef(text);
-  }
-  return array;
-}
-
-std::vector<std::wstring> FromJavaArray(JNIEnv* env, jobjectArray array) {
-  std::vector<std::wstring> texts;
-  if (array == nullptr) return texts;
-  for (jsize i = 0; i < env->GetArrayLength(array); ++i) {
-    jstring element = static_cast<jstring>(env->GetObjectArrayElement(array, i));
-    texts.push_back(JavaChars(env, element).Text());
-    env->DeleteLocalRef(element);
-  }
-  return texts;
-}
-
-std::wstring Text(JNIEnv* env, jstring text) { return JavaChars(env, text).Text(); }
-
-}  // namespace
 
 extern "C" {
 
@@ -80,7 +50,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(propertyNames)(JNIEnv* env, jclass, jobject 
   return JavaExceptionGuard(env, jobjectArray(nullptr), [&]() -> jobjectArray {
     PropertiesWrapper wrapper(env, properties);
     const NameList names = wrapper.GetPropertyNames();
-    return ToJavaArray(env, *names);
+    return StringArray(env, *names);
   });
 }
 
@@ -113,45 +83,6 @@ JNIEXPORT void JNICALL HOOK(copyThroughSnapshot)(JNIEnv* env, jclass, jobject so
     Properties snapshot(from);
     snapshot.SetDateProperty(L"snapshot date", boost::posix_time::time_from_string("2004-03-05 07:08:09"));
     snapshot.CopyTo(to);
-  });
-}
-
-JNIEXPORT jboolean JNICALL HOOK(isTracked)(JNIEnv* env, jclass, jobject properties) {
-  return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
-    PropertiesWrapper wrapper(env, properties);
-    return FileStore(wrapper).IsTracked() ? JNI_TRUE : JNI_FALSE;
-  });
-}
-
-// inMemory: run the new version on a snapshot and copy the record back, as
-// the straggler detector does; otherwise work on the Java object directly.
-JNIEXPORT void JNICALL HOOK(createNewVersion)(JNIEnv* env, jclass, jobject properties, jstring versionId,
-                                              jstring authorId, jobjectArray contributors, jboolean inMemory) {
-  JavaExceptionGuardVoid(env, [&] {
-    PropertiesWrapper wrapper(env, properties);
-    const std::vector<std::wstring> list = FromJavaArray(env, contributors);
-    if (inMemory) {
-      Properties snapshot(wrapper);
-      FileStore(snapshot).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
-      FileStore(snapshot).CopyTracking(wrapper);
-    } else {
-      FileStore(wrapper).CreateNewVersion(Text(env, versionId), Text(env, authorId), list);
-    }
-  });
-}
-
-JNIEXPORT void JNICALL HOOK(copyTracking)(JNIEnv* env, jclass, jobject source, jobject target) {
-  JavaExceptionGuardVoid(env, [&] {
-    PropertiesWrapper from(env, source);
-    PropertiesWrapper to(env, target);
-    FileStore(from).CopyTracking(to);
-  });
-}
-
-JNIEXPORT void JNICALL HOOK(clearTracking)(JNIEnv* env, jclass, jobject properties) {
-  JavaExceptionGuardVoid(env, [&] {
-    PropertiesWrapper wrapper(env, properties);
-    FileStore::ClearTracking(wrapper);
   });
 }
 

@@ -10,31 +10,18 @@
 #include <vector>
 
 #include "Guards.h"
+#include "HookSupport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
 #include "RecordMarshalling.h"
 #include "Win32Api.h"
 
 using namespace quorvane::jni;
+using namespace quorvane::jni::hooks;
 
 #define HOOK(name) Java_com_quorvane_test_ShellHooks_##name
 
 namespace {
-
-jobjectArray Strings(JNIEnv* env, const std::vector<std::wstring>& texts, const std::vector<bool>& present) {
-  jclass stringClass = env->FindClass("java/lang/String");
-  if (stringClass == nullptr) throw JNIException();
-  jobjectArray out = env->NewObjectArray(static_cast<jsize>(texts.size()), stringClass, nullptr);
-  env->DeleteLocalRef(stringClass);
-  if (out == nullptr) throw JNIException();
-  for (size_t i = 0; i < texts.size(); ++i) {
-    if (!present[i]) continue;
-    jstring s = NewJavaString(env, texts[i]);
-    env->SetObjectArrayElement(out, static_cast<jsize>(i), s);
-    env->DeleteLocalRef(s);
-  }
-  return out;
-}
 
 template <size_t N>
 std::wstring Member(const WCHAR (&member)[N]) {
@@ -81,7 +68,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject
         n(r.cbSize),  n(reinterpret_cast<intptr_t>(r.hWnd)), n(r.uID), n(r.uFlags), n(r.uCallbackMessage),
         n(reinterpret_cast<intptr_t>(r.hIcon)), n(r.dwState), n(r.dwStateMask), n(r.uVersion), n(r.dwInfoFlags),
         Member(r.szTip), Member(r.szInfo), Member(r.szInfoTitle)};
-    return Strings(env, texts, std::vector<bool>(texts.size(), true));
+    return StringArray(env, texts);
   });
 }
 
@@ -97,7 +84,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(readFileOperation)(JNIEnv* env, jclass, jobj
                                        n(r.fAnyOperationsAborted), n(reinterpret_cast<intptr_t>(r.hNameMappings)),
                                        r.pFrom ? NameList(*from) : L"", r.pTo ? NameList(*to) : L"",
                                        r.lpszProgressTitle ? r.lpszProgressTitle : L""};
-    return Strings(env, texts, {true, true, true, true, true, r.pFrom != nullptr, r.pTo != nullptr,
+    return StringArray(env, texts, {true, true, true, true, true, r.pFrom != nullptr, r.pTo != nullptr,
                                 r.lpszProgressTitle != nullptr});
   });
 }

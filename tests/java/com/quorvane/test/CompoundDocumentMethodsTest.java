@@ -3,12 +3,8 @@ package com.quorvane.test;
 import static com.quorvane.test.DocumentFixtures.copy;
 import static com.quorvane.test.DocumentFixtures.poiCustom;
 import static com.quorvane.test.DocumentFixtures.poiSummary;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertInstanceOf;
-import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static com.quorvane.test.DocumentFixtures.props;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.file.Files;
@@ -29,17 +25,10 @@ import org.junit.jupiter.params.provider.ValueSource;
 class CompoundDocumentMethodsTest {
     // Representable in code page 1252 as well as UTF-8, whatever the system's ANSI code page is.
     private static final String TEXT = "Müller – Café €5, naïve";
+    private static final Map<String, Object> TWO_CUSTOM = Map.of("prop1", "aaa", "prop2", "bbbb");
 
     @TempDir
     Path temp;
-
-    private static Properties props(String... pairs) {
-        Properties p = new Properties();
-        for (int i = 0; i < pairs.length; i += 2) {
-            p.setProperty(pairs[i], pairs[i + 1]);
-        }
-        return p;
-    }
 
     private static Map<String, Object> asMap(Properties p) {
         Map<String, Object> m = new TreeMap<>();
@@ -47,35 +36,49 @@ class CompoundDocumentMethodsTest {
         return m;
     }
 
-    private static Properties readUser(String path) {
-        Properties p = new Properties();
+    private static Properties readUser(String path, Properties p) {
         assertEquals(0, Win32Impl.getCompoundDocumentUserProperties(path, p, false));
         return p;
     }
 
+    private static Date fromFileTime(String ticks) {
+        return ticks == null ? null : new Date(Long.parseLong(ticks) / 10000 - 11644473600000L);
+    }
+
     @ParameterizedTest(name = "{0}")
     @ValueSource(strings = {"Office365BlankSample_v2507.doc", "LibreOfficeBlankSample_v25.8.doc",
-        "winUnicodeDictionary.doc", "2custom.doc", "Office365BlankSample_v2507.xls"})
-    void textWrittenFromJavaReadsBackTheSameHereAndInPoi(String fixture) throws Exception {
+        "winUnicodeDictionary.doc", "2custom.doc", "Office365BlankSample_v2507.xls", "LibreOfficeBlankSample_v25.8.xls",
+        "LibreOfficeBlankSample_v25.8.ppt"})
+    void textAndSummaryWrittenHereReadBackTheSameHereAndInPoi(String fixture) throws Exception {
         String path = copy(temp, fixture);
+        SummaryInformation summary = poiSummary(path);
+        assertEquals(summary.getTitle(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "1", null));
+        assertEquals(summary.getLastAuthor(), DocumentHooks.docfile(path, false, DocumentHooks.GET, "7", null));
+        assertEquals(summary.getLastSaveDateTime(),
+                fromFileTime(DocumentHooks.docfile(path, false, DocumentHooks.GET_DATE, "12", null)));
+
         Map<String, Object> expected = poiCustom(path);
         // Only VT_LPSTR and VT_FILETIME reach Java (the Unicode fixture's VT_LPWSTR values do not).
-        Properties seenBefore = new Properties();
-        Win32Impl.getCompoundDocumentUserProperties(path, seenBefore, false);
+        Properties before = new Properties();
+        Win32Impl.getCompoundDocumentUserProperties(path, before, false);
+        Map<String, Object> seen = asMap(before);
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, props("Client", TEXT, "Empty", "")));
-        expected.put("Client", TEXT);
-        expected.put("Empty", "");
-        Map<String, Object> seen = asMap(seenBefore);
-        seen.put("Client", TEXT);
-        seen.put("Empty", "");
-        assertEquals(seen, asMap(readUser(path)));
+        DocumentHooks.docfile(path, true, DocumentHooks.SET, "1", "Quarterly report");
+        DocumentHooks.docfile(path, true, DocumentHooks.SET_DATE, "12", "127229440897500000");
+        for (Map<String, Object> m : java.util.List.of(expected, seen)) {
+            m.putAll(Map.of("Client", TEXT, "Empty", ""));
+        }
+        assertEquals(seen, asMap(readUser(path, new Properties())));
         assertEquals(expected, poiCustom(path));
+        SummaryInformation after = poiSummary(path);
+        assertEquals("Quarterly report", after.getTitle());
+        assertEquals(fromFileTime("127229440897500000"), after.getLastSaveDateTime());
+        assertEquals(summary.getLastAuthor(), after.getLastAuthor());
         // A Unicode set (winUnicodeDictionary.doc) is now ANSI, with all its properties.
-        assertEquals(0, DocumentHooks.inspectSet(path, DocumentHooks.READ_MODE, true, false)[1], "not code page 1200");
-        // A second write replaces the value; the other properties stay.
+        assertFalse(DocumentHooks.userSetIsUnicode(path), "not code page 1200");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, props("Client", "Ærø")));
         expected.put("Client", "Ærø");
-        assertEquals(expected, poiCustom(path));
+        assertEquals(expected, poiCustom(path), "a second write replaces the value; the others stay");
     }
 
     @Test
@@ -97,7 +100,7 @@ class CompoundDocumentMethodsTest {
 
         DocumentHooks.docfile(path, true, DocumentHooks.SET_DATE, "When", "127229440897500000");
         DocumentHooks.docfile(path, true, DocumentHooks.SET, "Text", "t");
-        assertEquals(Map.of("kept", "yes", "When", "2004-03-05T07:08:09", "Text", "t"), asMap(readUserInto(path, p)));
+        assertEquals(Map.of("kept", "yes", "When", "2004-03-05T07:08:09", "Text", "t"), asMap(readUser(path, p)));
 
         SummaryInformation poi = poiSummary(path);
         Properties summary = new Properties();
@@ -109,17 +112,17 @@ class CompoundDocumentMethodsTest {
         assertEquals(iso.format(poi.getLastSaveDateTime()), summary.getProperty("PIDSI_LASTSAVE_DTM"));
         assertFalse(summary.containsKey("(Unknown)"), "page, word and character counts are integers: skipped");
         assertTrue(summary.getProperty("PIDSI_EDITTIME").startsWith("1601-01-01T"), "a duration");
-    }
-
-    private static Properties readUserInto(String path, Properties p) {
-        assertEquals(0, Win32Impl.getCompoundDocumentUserProperties(path, p, false));
-        return p;
+        assertEquals("", DocumentHooks.formatFileTime(0x8000000000000000L, 25), "beyond SYSTEMTIME: empty text");
+        assertEquals("2004", DocumentHooks.formatFileTime(127229440897500000L, 5), "cut to the buffer");
     }
 
     @Test
-    void summaryPropertiesAreCopiedWithTheirTypes() throws Exception {
+    void summaryPropertiesAreCopiedWithTheirTypesAndAnEmptyNameCopiesNothing() throws Exception {
         String path = copy(temp, "report.xls");
         SummaryInformation poi = poiSummary(path);
+        assertEquals(0x80030057, Win32Impl.copySummaryPropertiesToUserProperties(path,
+                props("PIDSI_AUTHOR", "Writer", "PIDSI_TITLE", "")), "STG_E_INVALIDPARAMETER");
+        assertEquals(Map.of(), poiCustom(path));
         Properties mapping = props("PIDSI_AUTHOR", "Writer", "PIDSI_CREATE_DTM", "Made", "PIDSI_TITLE", "Heading");
         assertEquals(0, Win32Impl.copySummaryPropertiesToUserProperties(path, mapping));
         Map<String, Object> custom = poiCustom(path);
@@ -132,20 +135,20 @@ class CompoundDocumentMethodsTest {
     }
 
     @Test
-    void aSummaryCopyToAnEmptyUserNameIsRefusedAndCopiesNothing() throws Exception {
-        String path = copy(temp, "report.xls");
-        Properties mapping = props("PIDSI_AUTHOR", "Writer", "PIDSI_TITLE", "");
-        assertEquals(0x80030057, Win32Impl.copySummaryPropertiesToUserProperties(path, mapping),
-                "STG_E_INVALIDPARAMETER");
-        assertEquals(Map.of(), poiCustom(path));
-    }
-
-    @Test
-    void aWriteThatWouldGrowTheSetPastTheStreamLimitFailsAndLeavesTheDocumentAlone() throws Exception {
+    void failedWritesLeaveTheDocumentAlone() throws Exception {
         String path = copy(temp, "2custom.doc");
         byte[] before = Files.readAllBytes(Path.of(path));
         Properties p = props("prop1", "changed", "Big", "x".repeat(1 << 20));
         assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, p), "STG_E_MEDIUMFULL");
+        assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
+        // A document opened for reading refuses every write, to either set.
+        String[][] writes = {{"1", "prop1", "x"}, {"3", "when", "127229440897500000"}, {"4", "prop1", null},
+            {"1", "1", "a title"}};
+        for (String[] w : writes) {
+            RuntimeException e = assertThrows(RuntimeException.class,
+                    () -> DocumentHooks.docfile(path, false, Integer.parseInt(w[0]), w[1], w[2]));
+            assertTrue(e.getMessage().contains("Couldn't open property set "), e.getMessage());
+        }
         assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
     }
 
@@ -172,6 +175,8 @@ class CompoundDocumentMethodsTest {
             assertTrue(Win32Impl.copySummaryPropertiesToUserProperties(bad, new Properties()) < 0, bad);
         }
         assertFalse(Files.exists(Path.of(missing)), "nothing is created");
+        assertNotEquals(0, Win32Impl.getCompoundDocumentSummaryProperties(copy(temp, "FatChainLoop_v3.cfs"),
+                new Properties()), "a FAT chain that loops");
         // A Java exception inside the call ends it with E_FAIL and reaches the caller.
         assertThrows(IllegalStateException.class, () -> Win32Impl.setCompoundDocumentUserProperties(path,
                 new Properties() {
@@ -182,7 +187,7 @@ class CompoundDocumentMethodsTest {
                         throw new IllegalStateException("size refused");
                     }
                 }));
-        assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), poiCustom(path));
+        assertEquals(TWO_CUSTOM, poiCustom(path));
     }
 
     @Test
@@ -196,7 +201,7 @@ class CompoundDocumentMethodsTest {
             long waited = (System.nanoTime() - start) / 1_000_000;
             assertTrue(hr < 0, Integer.toHexString(hr));
             assertTrue(waited >= 4500 && waited < 8000, "waited " + waited + " ms");
-            assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), asMap(readUser(path)));
+            assertEquals(TWO_CUSTOM, asMap(readUser(path, new Properties())));
         } finally {
             StragglerHooks.release(held);
         }

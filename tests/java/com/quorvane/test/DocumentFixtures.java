@@ -6,6 +6,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
+import java.util.HexFormat;
 import java.util.Map;
 import java.util.TreeMap;
 import org.apache.poi.hpsf.CustomProperties;
@@ -42,7 +43,7 @@ final class DocumentFixtures {
         }
     }
 
-    /** The user-defined properties as POI reads them (empty when there are none). */
+    /** The user-defined properties as POI reads them, blobs as hex (empty when there are none). */
     static Map<String, Object> poiCustom(String path) throws Exception {
         try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
             DirectoryEntry root = fs.getRoot();
@@ -54,7 +55,7 @@ final class DocumentFixtures {
                     DocumentSummaryInformation.DEFAULT_STREAM_NAME);
             CustomProperties props = dsi.getCustomProperties();
             if (props != null) {
-                result.putAll(props);
+                props.forEach((k, v) -> result.put(k, v instanceof byte[] ? HexFormat.of().formatHex((byte[]) v) : v));
             }
             return result;
         }
@@ -69,6 +70,14 @@ final class DocumentFixtures {
             si.write(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
             fs.writeFilesystem();
         }
+    }
+
+    static java.util.Properties props(String... pairs) {
+        java.util.Properties p = new java.util.Properties();
+        for (int i = 0; i < pairs.length; i += 2) {
+            p.setProperty(pairs[i], pairs[i + 1]);
+        }
+        return p;
     }
 
     /** "Quorvane NAME.id" to value: the fields of one version of a tracking record, from name, value pairs. */

@@ -10,23 +10,14 @@ final class DocumentHooks {
     static final int SET = 1;
     static final int GET_DATE = 2;
     static final int SET_DATE = 3;
-    static final int REMOVE = 4;
     static final int SET_SAVE_TICKS = 5;
-
-    static final int READ_MODE = 0x00400040;
-    static final int WRITE_MODE = 0x00400022;
 
     private DocumentHooks() {
     }
 
-    static native int[] inspectSet(String path, int mode, boolean user, boolean create);
-
-    static native int convertToAnsi(String path);
+    static native boolean userSetIsUnicode(String path);
 
     static native String formatFileTime(long fileTime, int bufferChars);
 
     static native String docfile(String path, boolean write, int op, String name, String value);
-
-    static native void createNewVersion(String path, String versionId, String authorId, String[] contributors,
-            boolean inMemory);
 }

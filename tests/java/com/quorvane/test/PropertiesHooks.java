@@ -29,13 +29,4 @@ final class PropertiesHooks {
     static native int ansiCodePage();
 
     static native void copyThroughSnapshot(Properties source, Properties target);
-
-    static native boolean isTracked(Properties properties);
-
-    static native void createNewVersion(Properties properties, String versionId, String authorId,
-            String[] contributors, boolean inMemory);
-
-    static native void copyTracking(Properties source, Properties target);
-
-    static native void clearTracking(Properties properties);
 }
