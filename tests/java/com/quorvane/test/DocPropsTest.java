@@ -2,9 +2,7 @@ package com.quorvane.test;
 
 import static com.quorvane.test.DocumentFixtures.copy;
 import static com.quorvane.test.DocumentFixtures.poiCustom;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.tools.DocProps;
 import java.io.ByteArrayOutputStream;
@@ -34,72 +32,68 @@ class DocPropsTest {
         return code;
     }
 
+    /** Runs docprops, expecting the exit code and each text in what it printed. */
+    private void expect(int code, String[] args, String... texts) {
+        assertEquals(code, run(args), out + err);
+        for (String text : texts) {
+            assertTrue((out + err).contains(text), text + " in:\n" + out + err);
+        }
+    }
+
+    private static String[] args(String... args) {
+        return args;
+    }
+
     @Test
     void aSessionSetsDeletesTracksAndChecks() throws Exception {
         String doc = copy(temp, "Office365BlankSample_v2507.doc");
-        assertEquals(0, run("set", doc, "Client=Müller – Café", "Project=Apollo", "Stage=draft"));
-        assertEquals(0, run("delete", doc, "Stage", "Nope"));
-        assertTrue(out.contains("deleted 1 property") && out.contains("not present (or not text): Nope"), out);
+        expect(0, args("set", doc, "Client=Müller – Café", "Project=Apollo", "Stage=draft"));
+        expect(0, args("delete", doc, "Stage", "Nope"), "deleted 1 property", "not present (or not text): Nope");
         assertEquals(Map.of("Client", "Müller – Café", "Project", "Apollo"), poiCustom(doc));
-        assertEquals(0, run("show", doc));
-        assertTrue(out.contains("Client = Müller – Café") && out.contains("Last saved by:   Jeremy Powell"), out);
-
-        assertEquals(0, run("history", doc));
-        assertTrue(out.contains("no tracking record"), out);
-        assertEquals(0, run("track", doc, "--document-id", "doc-1", "--author", "alice"));
-        assertEquals(1, run("track", doc));
-        assertTrue(err.contains("already tracked (document id doc-1)"), err);
-        assertEquals(0, run("show", doc));
-        assertTrue(out.contains("tracking properties hidden") && !out.contains("Quorvane"), out);
-        assertEquals(0, run("check", doc));
-        assertTrue(out.contains("not a straggler"), out);
+        expect(0, args("show", doc), "Client = Müller – Café", "Last saved by:   Jeremy Powell");
+        expect(0, args("history", doc), "no tracking record");
+        expect(0, args("track", doc, "--document-id", "doc-1", "--author", "alice"));
+        expect(1, args("track", doc), "already tracked (document id doc-1)");
+        expect(0, args("show", doc), "tracking properties hidden");
+        assertFalse(out.contains("Quorvane"), out);
+        expect(0, args("check", doc), "not a straggler");
 
         DocumentHooks.docfile(doc, true, DocumentHooks.SET, "7", "Somebody Else");
-        assertEquals(0, run("check", doc));
-        assertTrue(out.contains("straggler: saved outside the client")
-                && out.contains("last saved by Somebody Else; the client last saw Jeremy Powell")
-                && out.contains("recorded in the document"), out);
+        expect(0, args("check", doc), "straggler: saved outside the client", "recorded in the document",
+                "last saved by Somebody Else; the client last saw Jeremy Powell");
         String tripwire = out.replaceAll("(?s).*version id \\(the tripwire\\) (\\S+).*", "$1");
         assertEquals(22, tripwire.length(), out);
-        assertEquals(0, run("history", doc));
-        assertTrue(out.contains("Document id:         doc-1") && out.contains("Sequence number:     1")
-                && out.contains("Version id:          " + tripwire) && out.contains("Unratified versions: 1")
-                && out.contains("1. " + tripwire) && out.contains("by Somebody Else")
-                && out.contains("(none: recorded by the straggler check)"), out);
-        assertEquals(0, run("check", doc));
-        assertTrue(out.contains("not a straggler"), out);
+        expect(0, args("history", doc), "Document id:         doc-1", "Sequence number:     1",
+                "Version id:          " + tripwire, "Unratified versions: 1", "1. " + tripwire, "by Somebody Else",
+                "(none: recorded by the straggler check)");
+        expect(0, args("check", doc), "not a straggler");
     }
 
     @Test
     void failuresAreOneLineWithTheirExitCodes() throws Exception {
-        assertEquals(3, run("show", temp.resolve("missing.doc").toString()));
+        expect(3, args("show", temp.resolve("missing.doc").toString()));
         assertEquals("docprops: " + temp.resolve("missing.doc") + ": no such file\n", err);
         Path text = Files.writeString(temp.resolve("notes.doc"), "plain text");
-        assertEquals(4, run("set", text.toString(), "a=b"));
-        assertTrue(err.contains("not a compound document") && err.lines().count() == 1, err);
+        expect(4, args("set", text.toString(), "a=b"), "not a compound document");
+        assertEquals(1, err.lines().count(), err);
         assertEquals("plain text", Files.readString(text));
 
         String doc = copy(temp, "2custom.doc");
-        long held = StragglerHooks.hold(doc, 0x10);  // read, deny everyone else
+        long held = StragglerHooks.hold(doc, 0x10); // read, deny everyone else
         assertTrue(held > 0);
         try {
-            assertEquals(5, run("show", doc));
-            assertTrue(err.contains("locked by another program"), err);
+            expect(5, args("show", doc), "locked by another program");
         } finally {
             StragglerHooks.release(held);
         }
-        assertEquals(0, run("check", copy(temp, "2custom.doc", "copy.docx")));
-        assertTrue(out.contains("not checked"), out);
-
-        assertEquals(2, run());
-        assertEquals(2, run("frobnicate", doc));
-        assertEquals(2, run("set", doc, "novalue"));
-        assertEquals(2, run("set", doc, "x=##DEL##"));
-        assertEquals(2, run("show", doc, "--bogus"));
+        expect(0, args("check", copy(temp, "2custom.doc", "copy.docx")), "not checked");
+        for (String[] wrong : new String[][] {{}, {"frobnicate", doc}, {"set", doc, "novalue"},
+            {"set", doc, "x=##DEL##"}, {"show", doc, "--bogus"}}) {
+            expect(2, wrong);
+        }
         assertTrue(err.contains("docprops --help"), err);
         assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), poiCustom(doc));
-        assertEquals(0, run("--help"));
-        assertTrue(out.startsWith("usage: docprops") && !out.isEmpty(), out);
-        assertFalse(out.contains("\t"));
+        expect(0, args("--help"));
+        assertTrue(out.startsWith("usage: docprops") && !out.contains("\t"), out);
     }
 }
