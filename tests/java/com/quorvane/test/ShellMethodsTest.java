@@ -1,17 +1,8 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
-import com.quorvane.test.ShellRecords.FileInfo;
-import com.quorvane.test.ShellRecords.FileOperation;
-import com.quorvane.test.ShellRecords.Guid;
-import com.quorvane.test.ShellRecords.NotifyIconData;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
@@ -19,19 +10,83 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 
+/** The shell's records as a client declares them (found by field name and type only), and the shell methods. */
 class ShellMethodsTest {
     static final String GRIN = "\uD83D\uDE00"; // one character, two UTF-16 units
 
-    // ---- the records, marshalled alone ---------------------------------------
+    static class NotifyIconData {
+        int hWnd, uID, uFlags, uCallbackMessage, hIcon;
+        char[] szTip = new char[128];
+        int dwState, dwStateMask;
+        char[] szInfo = new char[256];
+        int uTimeout, uVersion;
+        char[] szInfoTitle = new char[64];
+        int dwInfoFlags;
+    }
+
+    static class FileInfo {
+        int hIcon, iIcon, dwAttributes;
+        char[] szDisplayName = new char[260];
+        char[] szTypeName = new char[80];
+    }
+
+    static class FileOperation {
+        int hWnd, wFunc;
+        String pFrom, pTo, lpszProgressTitle;
+        short fFlags;
+        boolean fAnyOperationsAborted;
+        int hNameMappings;
+    }
+
+    static class Guid {
+        int Data1, Data2, Data3;
+        byte[] Data4 = new byte[8];
+    }
+
+    static class IconWithoutStateMaskOrVersion {
+        int hWnd, uID, uFlags, uCallbackMessage, hIcon;
+        char[] szTip;
+        int dwState, uTimeout;
+    }
+
+    /** Text for a char[] field: the characters, then zeros. */
+    static char[] units(String text, int length) {
+        return Arrays.copyOf(text.toCharArray(), length);
+    }
+
+    static String text(char[] units) {
+        String s = new String(units);
+        return s.indexOf('\0') < 0 ? s : s.substring(0, s.indexOf('\0'));
+    }
+
+    /**
+     * A JVM of its own for the special folders, which the library reads once per process: prints for "N" the path
+     * of CSIDL N (or "null"), for "info:N" GetSpecialFolderInfo's answer, display name and type name.
+     */
+    public static final class Child {
+        public static void main(String[] args) {
+            for (String arg : args) {
+                if (arg.startsWith("info:")) {
+                    FileInfo info = new FileInfo();
+                    info.szDisplayName[0] = 'U';
+                    boolean ok = Win32Impl.GetSpecialFolderInfo(Integer.decode(arg.substring(5)), info);
+                    System.out.println(ok + "|" + text(info.szDisplayName) + "|" + text(info.szTypeName));
+                } else {
+                    System.out.println(Win32Impl.getSpecialFolderPath(Integer.decode(arg)));
+                }
+            }
+        }
+    }
 
     @Test
     void notifyIconDataReachesTheRecordMemberByMember() {
         NotifyIconData n = new NotifyIconData();
         n.hWnd = -2;
         n.uCallbackMessage = 0x8001;
-        n.szInfo = ShellRecords.units("balloon" + GRIN, 256);
+        n.szInfo = units("balloon" + GRIN, 256);
         n.uTimeout = 10_000;
         n.uVersion = 4;
         n.szInfoTitle = null;
@@ -42,7 +97,7 @@ class ShellMethodsTest {
 
         String a127 = "a".repeat(127);
         Object[][] tips = { // szTip array, what reaches the 128-unit member
-            {ShellRecords.units("hi\0rest", 20), "hi"}, {"b".repeat(500).toCharArray(), "b".repeat(127)},
+            {units("hi\0rest", 20), "hi"}, {"b".repeat(500).toCharArray(), "b".repeat(127)},
             {(a127 + "\0").toCharArray(), a127}, {("a".repeat(126) + GRIN).toCharArray(), "a".repeat(126)},
             {new char[0], ""}};
         for (Object[] row : tips) {
@@ -51,26 +106,15 @@ class ShellMethodsTest {
         }
     }
 
-    static class IconWithoutStateMaskOrVersion {
-        int hWnd;
-        int uID;
-        int uFlags;
-        int uCallbackMessage;
-        int hIcon;
-        char[] szTip;
-        int dwState;
-        int uTimeout;
-    }
-
     /** The field a NoSuchFieldError names ("pkg.Class.field sig"). */
-    private static String missingField(org.junit.jupiter.api.function.Executable call) {
+    private static String missingField(Executable call) {
         String message = assertThrows(NoSuchFieldError.class, call).getMessage();
         String field = message.substring(0, message.indexOf(' '));
         return field.substring(field.lastIndexOf('.') + 1);
     }
 
     @Test
-    void recordsAreReadInTheirMembersOrder() {
+    void recordsAreReadInTheirMembersOrderAndNullsAreRefused() {
         Object incomplete = new IconWithoutStateMaskOrVersion();
         assertEquals("dwStateMask", missingField(() -> ShellHooks.readNotifyIcon(incomplete)));
         assertEquals("wFunc", missingField(() -> ShellHooks.readFileOperation(incomplete)));
@@ -78,10 +122,11 @@ class ShellMethodsTest {
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.ShellNotifyIcon(0, incomplete));
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.SHFileOperation(incomplete));
         assertEquals(-1, Win32Impl.SHFileOperation(null));
+        assertFalse(Win32Impl.ShellNotifyIcon(0, null));
     }
 
     @Test
-    void fileInfoFillsTheExistingArraysWithinTheirLength() {
+    void fileInfoAndGuidFillTheExistingArraysWithinTheirLength() {
         FileInfo f = new FileInfo();
         f.szDisplayName = new char[300];
         Arrays.fill(f.szDisplayName, 'z');
@@ -91,17 +136,13 @@ class ShellMethodsTest {
         assertEquals("report.doc\0after", new String(f.szDisplayName, 0, 16), "the member whole, past the zero");
         assertEquals("\0" + "z".repeat(40), new String(f.szDisplayName, 259, 41), "nothing past 260 units");
         assertEquals("T".repeat(30), new String(f.szTypeName), "a short array takes what fits");
-
         ShellHooks.writeFileInfo(f, 0, 0, 0, GRIN.repeat(200), ""); // 400 units: cut, still terminated
-        assertEquals(GRIN.repeat(129), FileInfo.text(f.szDisplayName));
-    }
+        assertEquals(GRIN.repeat(129), text(f.szDisplayName));
 
-    @Test
-    void guidPartsArriveZeroExtendedAndWithinData4() {
         Guid g = new Guid();
         g.Data4 = new byte[] {9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
         ShellHooks.writeGuid(g, 0x89ABCDEF, 0xFFFF, 0x8001);
-        assertEquals(List.of(0x89ABCDEF, 65535, 0x8001), List.of(g.Data1, g.Data2, g.Data3));
+        assertEquals(List.of(0x89ABCDEF, 65535, 0x8001), List.of(g.Data1, g.Data2, g.Data3), "zero-extended");
         assertArrayEquals(new byte[] {0, 1, 2, 3, 4, 5, 6, 7, 9, 9}, g.Data4);
         g.Data4 = new byte[3];
         ShellHooks.writeGuid(g, 0, 0, 0);
@@ -121,8 +162,6 @@ class ShellMethodsTest {
         assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
                 Arrays.asList(ShellHooks.readFileOperation(op)));
     }
-
-    // ---- the methods ---------------------------------------------------------
 
     @Test
     void uuidsAreRandomVersionFour() {
@@ -157,7 +196,7 @@ class ShellMethodsTest {
             {"0x801c", tmp + "/data"}, {"0x8005", home + "/Docs"}, // CSIDL_FLAG_CREATE
             {"info:0x0005", "true|Docs|folder"}};
         String[] args = Arrays.stream(rows).map(r -> r[0]).toArray(String[]::new);
-        ChildJvm.Run run = ChildJvm.run(env, ShellChild.class, List.of(ShellChild.class, Win32Impl.class), args);
+        ChildJvm.Run run = ChildJvm.run(env, Child.class, List.of(Child.class, Win32Impl.class), args);
         assertEquals(0, run.exit(), run.output());
         assertFalse(run.output().contains("WARNING"), run.output());
         List<String> lines = run.output().lines().toList();
@@ -168,8 +207,6 @@ class ShellMethodsTest {
         assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(tmp.resolve("data"))));
     }
 
-    // ---- end to end through the Linux shell, in a few cases --------------------
-
     @Test
     void fileInfoAndFileOperationReachTheShell(@TempDir Path tmp) throws Exception {
         Path a = Files.writeString(tmp.resolve("report " + GRIN + ".txt"), "1");
@@ -177,11 +214,11 @@ class ShellMethodsTest {
         FileInfo f = new FileInfo();
         int names = 0x200 | 0x400; // SHGFI_DISPLAYNAME | SHGFI_TYPENAME
         assertNotEquals(0, Win32Impl.SHGetFileInfo(a.toString(), 0, f, 692, names));
-        assertEquals(a.getFileName().toString(), FileInfo.text(f.szDisplayName));
-        assertFalse(FileInfo.text(f.szTypeName).isEmpty());
+        assertEquals(a.getFileName().toString(), text(f.szDisplayName));
+        assertFalse(text(f.szTypeName).isEmpty());
         FileInfo nameless = new FileInfo();
         assertNotEquals(0, Win32Impl.SHGetFileInfo(a.toString(), 0, nameless, 12, names));
-        assertEquals("", FileInfo.text(nameless.szDisplayName), "a 12-byte record ends before the name");
+        assertEquals("", text(nameless.szDisplayName), "a 12-byte record ends before the name");
 
         FileOperation op = new FileOperation();
         op.wFunc = 2; // FO_COPY
@@ -191,20 +228,5 @@ class ShellMethodsTest {
         assertEquals(0, Win32Impl.SHFileOperation(op));
         assertEquals("12", Files.readString(tmp.resolve("out").resolve(a.getFileName()))
                 + Files.readString(tmp.resolve("out/b")));
-    }
-
-    @Test
-    void notifyIconIsAddedChangedAndDeleted() {
-        NotifyIconData n = new NotifyIconData();
-        n.hWnd = 0x51;
-        n.uFlags = 0x4; // NIF_TIP
-        n.szTip = ShellRecords.units("quorvane", 128);
-        assertFalse(Win32Impl.ShellNotifyIcon(0, null), "no record");
-        boolean[] answers = new boolean[5];
-        int[] messages = {1, 0, 1, 2, 2}; // modify too early, add, modify, delete, delete again
-        for (int i = 0; i < messages.length; i++) {
-            answers[i] = Win32Impl.ShellNotifyIcon(messages[i], n);
-        }
-        assertArrayEquals(new boolean[] {false, true, true, true, false}, answers);
     }
 }
