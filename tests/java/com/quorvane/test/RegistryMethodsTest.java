@@ -1,15 +1,13 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
+
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
-import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CompletableFuture;
@@ -23,15 +21,15 @@ import org.junit.jupiter.api.Test;
 class RegistryMethodsTest {
     static final int HKCU = 0x80000001, HKLM = 0x80000002;
     static final String KEY = "Software\\Quorvane JUnit";
+    static final String OK = "0\nThe operation completed successfully.\n";
 
     /** The child: runs one scenario and prints one line per answer. */
     public static final class Child {
         public static void main(String[] args) throws Exception {
-            switch (args[0]) {
-                case "write": writeEveryType(); break;
-                case "refusals": refusals(); break;
-                case "many": many(args[1], Integer.parseInt(args[2])); break;
-                default: throw new IllegalArgumentException(args[0]);
+            if (args[0].equals("many")) {
+                many(args[1], Integer.parseInt(args[2]));
+            } else {
+                writeEveryTypeThenRefusals();
             }
             System.out.flush();
         }
@@ -43,7 +41,7 @@ class RegistryMethodsTest {
             return h[0];
         }
 
-        static void writeEveryType() {
+        static void writeEveryTypeThenRefusals() {
             int nested = create(HKCU, KEY + "\\Outer\\Inner");
             int again = create(HKCU, KEY + "\\OUTER\\inner");
             int[] itself = {0};
@@ -54,9 +52,6 @@ class RegistryMethodsTest {
                 System.out.println(row[0] + " " + Win32Impl.RegSetValueEx(itself[0], (String) row[0], 0,
                         (Integer) row[1], data, data.length));
             }
-        }
-
-        static void refusals() {
             int[] h = {7};
             byte[] one = {1};
             System.out.println("unknown key " + Win32Impl.RegSetValueEx(0x12345676, "v", 0, 4, one, 1));
@@ -100,10 +95,8 @@ class RegistryMethodsTest {
     };
 
     static Map<String, String> registryIn(Path folder) {
-        Map<String, String> env = new HashMap<>();
-        env.put("XDG_DATA_HOME", folder.toString());
-        env.put("QV_REGISTRY_MACHINE_DIR", "/dev/null/quorvane"); // can never exist: an unwritable machine
-        return env;
+        // The machine store can never exist: an unwritable machine.
+        return Map.of("XDG_DATA_HOME", folder.toString(), "QV_REGISTRY_MACHINE_DIR", "/dev/null/quorvane");
     }
 
     static ChildJvm.Run child(Path folder, String... args) throws Exception {
@@ -125,7 +118,7 @@ class RegistryMethodsTest {
 
     static String export(Path folder, String key) throws Exception {
         Path file = folder.resolve("export.reg");
-        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "export", key, file.toString(), "/y"));
+        assertEquals(OK, reg(folder, "export", key, file.toString(), "/y"));
         byte[] bytes = Files.readAllBytes(file);
         assertEquals((byte) 0xFF, bytes[0]);
         assertEquals((byte) 0xFE, bytes[1]);
@@ -133,13 +126,15 @@ class RegistryMethodsTest {
     }
 
     @Test
-    void keysAndValuesOfEveryTypeArriveAsTheirExactBytes() throws Exception {
+    void keysAndValuesOfEveryTypeArriveAsTheirExactBytesAndRefusalsAreRegistryErrors() throws Exception {
         Path folder = Files.createTempDirectory("qv-registry");
         String out = child(folder, "write").output();
         assertTrue(out.contains("null subkey 0 new handle true"), out);
         for (Object[] row : VALUES) {
-            assertTrue(out.contains(row[0] + " 0"), out);
+            assertTrue(out.contains(row[0] + " 0\n"), out);
         }
+        assertTrue(out.endsWith(String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
+                "null array NullPointerException", "")), out);
         String text = export(folder, "HKCU\\" + KEY);
         assertTrue(text.startsWith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + KEY + "]\r\n"));
         // Created as Outer\Inner, opened again as OUTER\inner: one key, its first spelling.
@@ -154,57 +149,43 @@ class RegistryMethodsTest {
     }
 
     @Test
-    void refusalsComeBackAsRegistryErrors() throws Exception {
-        String out = child(Files.createTempDirectory("qv-registry"), "refusals").output();
-        assertEquals(String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
-                "null array NullPointerException", ""), out);
-    }
-
-    @Test
     void twoProcessesWritingAtOnceLoseNothing() throws Exception {
         Path folder = Files.createTempDirectory("qv-registry");
-        CompletableFuture<ChildJvm.Run> a = CompletableFuture.supplyAsync(() -> run(folder, "a"));
-        ChildJvm.Run b = run(folder, "b");
+        CompletableFuture<ChildJvm.Run> a = CompletableFuture.supplyAsync(() -> {
+            try {
+                return child(folder, "many", "a", "300");
+            } catch (Exception e) {
+                throw new IllegalStateException(e);
+            }
+        });
+        assertEquals("failed 0\n", child(folder, "many", "b", "300").output());
         assertEquals("failed 0\n", a.get().output());
-        assertEquals("failed 0\n", b.output());
         String query = reg(folder, "query", "HKCU\\" + KEY + "\\Shared");
         assertEquals(2 * 300, query.lines().filter(l -> l.contains("REG_SZ")).count());
         assertTrue(query.contains("    b299    REG_SZ    b299\n"), query);
-    }
-
-    private static ChildJvm.Run run(Path folder, String prefix) {
-        try {
-            return child(folder, "many", prefix, "300");
-        } catch (Exception e) {
-            throw new IllegalStateException(e);
-        }
     }
 
     @Test
     void regExportDeleteImportGivesBackTheSameTree() throws Exception {
         Path folder = Files.createTempDirectory("qv-registry");
         String key = "HKCU\\Software\\Round Trip";
-        String[][] adds = {
-            {"/ve", "/d", "default \"quoted\" \\ back"},
-            {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
-            {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"},
-            {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
+        String[][] adds = { // after "add KEY\Sub", before "/f"
+            {"/ve", "/d", "default \"quoted\" \\ back"}, {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
+            {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"}, {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
             {"/v", "q", "/t", "REG_QWORD", "/d", "0x1122334455667788"},
-            {"/v", "long", "/t", "REG_BINARY", "/d", "00112233445566778899aabbccddeeff".repeat(4)},
-        };
+            {"/v", "long", "/t", "REG_BINARY", "/d", "00112233445566778899aabbccddeeff".repeat(4)}};
         for (String[] add : adds) {
-            List<String> args = new ArrayList<>(List.of("add", key + "\\Sub"));
-            args.addAll(List.of(add));
-            args.add("/f");
-            assertEquals("0\nThe operation completed successfully.\n", reg(folder, args.toArray(String[]::new)));
+            List<String> args = new ArrayList<>(List.of("add", key + "\\Sub", "/f"));
+            args.addAll(2, List.of(add));
+            assertEquals(OK, reg(folder, args.toArray(String[]::new)));
         }
         String before = reg(folder, "query", key, "/s");
         Path file = folder.resolve("tree.reg");
         reg(folder, "export", key, file.toString(), "/y");
-        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "delete", key, "/f"));
+        assertEquals(OK, reg(folder, "delete", key, "/f"));
         assertEquals("1\nERROR: The system was unable to find the specified registry key or value.\n",
                 reg(folder, "query", key));
-        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "import", file.toString()));
+        assertEquals(OK, reg(folder, "import", file.toString()));
         assertEquals(before, reg(folder, "query", key, "/s"));
         assertTrue(before.contains("    (Default)    REG_SZ    default \"quoted\" \\ back\n"), before);
         assertTrue(before.contains("    multi    REG_MULTI_SZ    one\\0two\n"), before);
@@ -213,7 +194,7 @@ class RegistryMethodsTest {
         String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE).substring(1);
         Files.writeString(file, text, StandardCharsets.UTF_8);
         reg(folder, "delete", key, "/f");
-        assertEquals("0\nThe operation completed successfully.\n", reg(folder, "import", file.toString()));
+        assertEquals(OK, reg(folder, "import", file.toString()));
         assertEquals(before, reg(folder, "query", key, "/s"));
     }
 }

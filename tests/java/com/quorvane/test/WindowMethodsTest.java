@@ -1,10 +1,6 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
-import static org.junit.jupiter.api.Assertions.assertNotNull;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.BufferedReader;
@@ -75,20 +71,17 @@ class WindowMethodsTest {
     @Test
     void layeredAlphaBecomesTheWindowOpacity() {
         int w = WindowHooks.createWindow(display, true);
-        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 128, LWA_ALPHA));
-        assertEquals(0x80808080L, WindowHooks.cardinal(display, w, OPACITY));
-        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 255, LWA_ALPHA));
-        assertEquals(0xFFFFFFFFL, WindowHooks.cardinal(display, w, OPACITY));
-        // Only the low 8 bits count: 256 is 0, fully transparent.
-        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 256, LWA_ALPHA));
-        assertEquals(0L, WindowHooks.cardinal(display, w, OPACITY));
-        assertNotEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, 0x140, LWA_ALPHA | LWA_COLORKEY));
-        assertEquals(0x40404040L, WindowHooks.cardinal(display, w, OPACITY));
-        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, 10, LWA_COLORKEY));
-        assertEquals(0x40404040L, WindowHooks.cardinal(display, w, OPACITY));
-        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(deadWindow(), 0, 128, LWA_ALPHA));
-        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(0, 0, 128, LWA_ALPHA));
-        assertEquals(0, Win32Impl.SetLayeredWindowAttributes(-1, 0, 128, LWA_ALPHA));
+        long[][] rows = { // alpha, flags, answered, opacity after; only the low 8 bits of alpha count
+            {128, LWA_ALPHA, 1, 0x80808080L}, {255, LWA_ALPHA, 1, 0xFFFFFFFFL}, {256, LWA_ALPHA, 1, 0},
+            {0x140, LWA_ALPHA | LWA_COLORKEY, 1, 0x40404040L}, {10, LWA_COLORKEY, 0, 0x40404040L}};
+        for (long[] row : rows) {
+            int answer = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]);
+            assertEquals(row[2], answer == 0 ? 0 : 1, "alpha " + row[0]);
+            assertEquals(row[3], WindowHooks.cardinal(display, w, OPACITY), "alpha " + row[0]);
+        }
+        for (int dead : new int[] {deadWindow(), 0, -1}) {
+            assertEquals(0, Win32Impl.SetLayeredWindowAttributes(dead, 0, 128, LWA_ALPHA));
+        }
         WindowHooks.destroyWindow(display, w);
     }
 
