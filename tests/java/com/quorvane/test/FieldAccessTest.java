@@ -1,20 +1,18 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.util.List;
 import org.junit.jupiter.api.Test;
 
+/** TestJavaClassFields adds the class's ADDEND to each field in a fixed order of steps. */
 class FieldAccessTest {
-    /** Statics live per class, so each test gets its own probe class. */
+    /** Statics live per class, so each case gets its own probe class. */
     static class MinusOneProbe {
         static byte ADDEND = -1;
         int[] iarray = {0};
-        boolean zf = true;
-        boolean zt = false;
+        boolean zf = true, zt = false;
         byte b = -128;
         short s = Short.MIN_VALUE;
         int i = Integer.MIN_VALUE;
@@ -23,8 +21,7 @@ class FieldAccessTest {
         double d = 0.5;
         byte[] barray = {-128, 5};
         static int[] s_iarray = {Integer.MIN_VALUE};
-        static boolean s_zf = false;
-        static boolean s_zt = true;
+        static boolean s_zf = false, s_zt = true;
         static byte s_b = 0;
         static short s_s = 0;
         static int s_i = 0;
@@ -42,8 +39,7 @@ class FieldAccessTest {
     /** The instance fields of steps 2-4; subclasses add the rest and their own ADDEND. */
     static class InstanceScalars {
         int[] iarray = {0};
-        boolean zf;
-        boolean zt;
+        boolean zf, zt;
         byte b;
         short s;
         int i;
@@ -67,30 +63,17 @@ class FieldAccessTest {
     void theAddendWrapsEveryWidthLikeJava() {
         MinusOneProbe p = new MinusOneProbe();
         Win32Impl.TestJavaClassFields(p);
-        assertEquals(-1, p.iarray[0]);
-        assertFalse(p.zf);
-        assertTrue(p.zt);
-        assertEquals(127, p.b);
-        assertEquals(Short.MAX_VALUE, p.s);
-        assertEquals(Integer.MAX_VALUE, p.i);
-        assertEquals(Long.MAX_VALUE, p.j);
-        assertEquals(-0.75f, p.f);
-        assertEquals(-0.5, p.d);
-        assertEquals(127, p.barray[0]);
-        assertEquals(5, p.barray[1], "only element 0 changes");
-        assertEquals(Integer.MAX_VALUE, MinusOneProbe.s_iarray[0]);
-        assertTrue(MinusOneProbe.s_zf);
-        assertFalse(MinusOneProbe.s_zt);
-        assertEquals(-1, MinusOneProbe.s_b);
-        assertEquals(-1, MinusOneProbe.s_s);
-        assertEquals(-1, MinusOneProbe.s_i);
-        assertEquals(-1L, MinusOneProbe.s_j);
-        assertEquals(16777215f, MinusOneProbe.s_f);
-        assertEquals(1e300 - 1, MinusOneProbe.s_d);
+        assertEquals(List.of(-1, false, true, (byte) 127, Short.MAX_VALUE, Integer.MAX_VALUE, Long.MAX_VALUE, -0.75f,
+                -0.5, (byte) 127, (byte) 5), List.of(p.iarray[0], p.zf, p.zt, p.b, p.s, p.i, p.j, p.f, p.d,
+                p.barray[0], p.barray[1]), "instance fields; only element 0 of an array changes");
+        assertEquals(List.of(Integer.MAX_VALUE, true, false, (byte) -1, (short) -1, -1, -1L, 16777215f, 1e300 - 1),
+                List.of(MinusOneProbe.s_iarray[0], MinusOneProbe.s_zf, MinusOneProbe.s_zt, MinusOneProbe.s_b,
+                        MinusOneProbe.s_s, MinusOneProbe.s_i, MinusOneProbe.s_j, MinusOneProbe.s_f,
+                        MinusOneProbe.s_d), "static fields");
     }
 
     @Test
-    void missingFieldStopsAtThatStepWithNoSuchFieldErrorPending() {
+    void aMissingFieldStopsAtThatStepWithNoSuchFieldErrorPending() {
         NoIarrayProbe p = new NoIarrayProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(p));
         assertFalse(p.zf, "nothing after the missing field changes");
@@ -106,10 +89,7 @@ class FieldAccessTest {
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(r));
         assertEquals(3.0, r.d, "the last scalar comes before barray");
         assertEquals(0, NoBarrayProbe.s_iarray[0], "statics come after barray");
-    }
 
-    @Test
-    void nullOrForeignObjectsAreRefusedWithoutCrashing() {
         assertThrows(NullPointerException.class, () -> Win32Impl.TestJavaClassFields(null));
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields("a string"));
     }
