@@ -2,6 +2,9 @@
 // escapes, and inserts the caller did not give.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cwctype>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,20 @@ TEST(FormatMessageW, StorageResultsHaveTexts) {
 
 // Our Linux FormatMessageW; on Windows the system's (with its message table).
 #ifndef _WIN32
+// True when every word of the text but a few small ones starts as a word of the
+// constant's name does: a rendering of the name ("Printq full."), not a message.
+bool SpellsOutItsName(const char* name, const std::wstring& text) {
+  std::string nameWords = " ", textWords;
+  for (const char* c = name; *c; ++c) nameWords += *c == '_' ? ' ' : static_cast<char>(std::tolower(*c));
+  for (wchar_t c : text) textWords += std::iswalnum(c) ? static_cast<char>(std::towlower(c)) : ' ';
+  std::istringstream words(textWords);
+  for (std::string word; words >> word;)
+    if (std::string(" a an the of is not to ").find(" " + word + " ") == std::string::npos &&
+        nameWords.find(" " + word.substr(0, 3)) == std::string::npos)
+      return false;
+  return true;
+}
+
 TEST(FormatMessageW, SystemTablesSortedAndEndingAsWindowsTexts) {
   using namespace quorvane::posix;
   for (const auto& table : {std::make_pair(kWin32Messages, kWin32MessageCount),
@@ -162,6 +179,8 @@ TEST(FormatMessageW, SystemTablesSortedAndEndingAsWindowsTexts) {
       const std::wstring text = table.first[i].text;
       EXPECT_TRUE(i == 0 || table.first[i - 1].id < table.first[i].id) << table.first[i].name;
       EXPECT_TRUE(text.size() > 3 && text.compare(text.size() - 3, 3, L".\r\n") == 0) << table.first[i].name;
+      EXPECT_EQ(std::wstring::npos, text.find(L"  ")) << table.first[i].name;
+      EXPECT_FALSE(SpellsOutItsName(table.first[i].name, text)) << table.first[i].name;
     }
   }
   EXPECT_NE(L"<error 317>", SystemMessage(12029)) << "WinInet's codes";
