@@ -26,11 +26,14 @@ list(APPEND QV_LINUX_LIBS PkgConfig::QV_GIO)
 # Drive types and device names: the mount table (libmount), block devices (libudev).
 pkg_check_modules(QV_DRIVES REQUIRED IMPORTED_TARGET mount libudev)
 list(APPEND QV_LINUX_LIBS PkgConfig::QV_DRIVES)
+# WinInet's HTTP requests: libcurl, with the system's proxy settings from libproxy.
+pkg_check_modules(QV_INET REQUIRED IMPORTED_TARGET libcurl libproxy-1.0)
+list(APPEND QV_LINUX_LIBS PkgConfig::QV_INET)
 
 function(qv_objects name)
   add_library(${name} OBJECT ${ARGN})
   target_include_directories(${name} PUBLIC ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
-  target_include_directories(${name} SYSTEM PUBLIC ${Boost_INCLUDE_DIRS} ${QV_GIO_INCLUDE_DIRS} ${QV_DRIVES_INCLUDE_DIRS})
+  target_include_directories(${name} SYSTEM PUBLIC ${Boost_INCLUDE_DIRS} ${QV_GIO_INCLUDE_DIRS} ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
   target_compile_options(${name} PRIVATE ${QV_WARNINGS})
   set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()

@@ -41,7 +41,7 @@ qv_windows_target(quorvane)
 set(QV_WINDOWS_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 target_link_options(quorvane PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
 # Libraries of the Windows API subset; subsystems append to it.
-set(QV_WINDOWS_LIBS crypt32 shell32 rpcrt4 ole32 oleaut32 uuid advapi32 user32 ws2_32 psapi version kernel32)
+set(QV_WINDOWS_LIBS crypt32 shell32 rpcrt4 ole32 oleaut32 uuid advapi32 user32 ws2_32 psapi version wininet kernel32)
 target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})
 
 include(WineTests)

@@ -43,6 +43,9 @@ BOOL AnimateWindow(HWND hWnd, DWORD dwTime, DWORD dwFlags);
 // dwTime = tick count (GetTickCount) of the last keyboard or mouse input,
 // from the X server's idle time. cbSize must be sizeof(LASTINPUTINFO).
 BOOL GetLastInputInfo(PLASTINPUTINFO plii);
+// The root window of the DISPLAY's default screen; NULL when no display
+// can be reached (headless).
+HWND GetDesktopWindow();
 // A number in 0xC000-0xFFFF for the name, the same for every process of the
 // user and across restarts (case-insensitive names); 0 for a null or empty
 // name, a name over 255 characters, or when the table cannot be reached.

@@ -144,4 +144,13 @@ public final class Win32Impl {
      * {@code addresses}, a set (any object with {@code boolean add(Object)}).
      */
     public static native void getNetworkInterfaceInfo(Object addresses);
+
+    /**
+     * Sends one HTTP request to {@code uri} (a host name) at {@code port} for {@code resource}: a form POST of
+     * {@code body}, or a GET when it is null or empty, over TLS when {@code secure}; the body of a 200 answer is
+     * written to {@code out} (any object with {@code void write(byte[], int, int)}), anything else is an
+     * IOException.
+     */
+    public static native void postMessage(String uri, String resource, int port, boolean secure, byte[] body,
+            Object out) throws java.io.IOException;
 }

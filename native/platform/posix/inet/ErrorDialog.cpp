@@ -1,0 +1,67 @@
+// InternetErrorDlg's part of a request. There is no dialog here: where
+// Windows would ask the user for a password after a 401 (or 407 from the
+// proxy), the user's ~/.netrc entry for the server (or proxy) is used, once
+// per request and kind, offered only with the schemes the answer named.
+#include "HttpRequest.h"
+#include "Netrc.h"
+
+namespace quorvane {
+namespace posix {
+namespace inet {
+
+namespace {
+
+constexpr long kUnauthorized = 401;
+constexpr long kProxyAuthenticationRequired = 407;
+// What we can answer a challenge with from a stored password.
+constexpr unsigned long kPasswordSchemes = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_DIGEST_IE | CURLAUTH_NTLM;
+
+// The host of a curl proxy string ("scheme://[user@]host:port").
+std::string HostOfProxy(const std::string& proxy) {
+  std::string rest = proxy.substr(proxy.find("://") == std::string::npos ? 0 : proxy.find("://") + 3);
+  if (const size_t at = rest.rfind('@'); at != std::string::npos) rest = rest.substr(at + 1);
+  if (!rest.empty() && rest.front() == '[') return rest.substr(1, rest.find(']') - 1);
+  return rest.substr(0, rest.find_first_of(":/"));
+}
+
+// Fills `login` from the netrc entry for `host`; false when there is none
+// or the answer offered no scheme a password can satisfy.
+bool Login(const std::string& host, unsigned long offered, Credentials* login) {
+  const unsigned long schemes = offered & kPasswordSchemes;
+  if (schemes == 0) return false;
+  const auto entry = UserNetrcEntry(host);
+  if (!entry) return false;
+  login->user = entry->login;
+  login->password = entry->password;
+  login->schemes = schemes;
+  return true;
+}
+
+}  // namespace
+
+std::string HttpRequest::ProxyHost() const { return HostOfProxy(proxy_); }
+
+DWORD HttpRequest::AnswerErrorDialog(DWORD error, DWORD flags) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool judgeAnswer =
+      (flags & FLAGS_ERROR_UI_FILTER_FOR_ERRORS) != 0 || error == static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD);
+  if (!judgeAnswer || !transfer_) return ERROR_SUCCESS;
+  const long status = transfer_->Status();
+  if (status == kUnauthorized) {
+    if (serverAsked_) return ERROR_CANCELLED;
+    serverAsked_ = true;
+    return Login(connection_->host, transfer_->AuthOffered(false), &server_) ? ERROR_INTERNET_FORCE_RETRY
+                                                                              : ERROR_CANCELLED;
+  }
+  if (status == kProxyAuthenticationRequired) {
+    if (proxyAsked_ || proxy_.empty()) return ERROR_CANCELLED;
+    proxyAsked_ = true;
+    return Login(ProxyHost(), transfer_->AuthOffered(true), &proxyLogin_) ? ERROR_INTERNET_FORCE_RETRY
+                                                                         : ERROR_CANCELLED;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace inet
+}  // namespace posix
+}  // namespace quorvane

@@ -1,0 +1,50 @@
+// A request handle: what HttpOpenRequestW fixed (verb, request target,
+// flags) and HttpAddRequestHeadersW added, the credentials the error
+// "dialog" found, and the exchange of the last HttpSendRequestW. Every send
+// starts a new exchange, so sending again on the same handle is the retry
+// of WinInet's dialog loop. Calls on one handle are serialised by its lock.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "InetHandles.h"
+#include "RequestHeaders.h"
+#include "Transfer.h"
+
+namespace quorvane {
+namespace posix {
+namespace inet {
+
+class HttpRequest final : public InetObject {
+ public:
+  HttpRequest(std::shared_ptr<Connection> connection, std::string verb, std::string target, DWORD flags);
+
+  // Each answers ERROR_SUCCESS or the WinInet error.
+  DWORD AddHeaders(const WCHAR* text, DWORD length, DWORD modifiers);
+  DWORD Send(const WCHAR* headers, DWORD headersLength, const void* body, DWORD bodyLength);
+  DWORD QueryStatus(long* status);
+  DWORD Read(void* buffer, DWORD size, DWORD* read);
+  // InternetErrorDlg's answer for this request (see WinInetApi.h).
+  DWORD AnswerErrorDialog(DWORD error, DWORD flags);
+
+ private:
+  TransferSetup Setup(const RequestHeaders& headers) const;
+  std::string ProxyHost() const;
+
+  const std::shared_ptr<Connection> connection_;
+  const std::string verb_, target_;
+  const DWORD flags_;
+
+  std::mutex mutex_;
+  RequestHeaders headers_;
+  Credentials server_, proxyLogin_;
+  bool serverAsked_ = false, proxyAsked_ = false;
+  std::string proxy_;  // the proxy of the last send
+  std::unique_ptr<Transfer> transfer_;
+};
+
+}  // namespace inet
+}  // namespace posix
+}  // namespace quorvane

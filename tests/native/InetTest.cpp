@@ -1,0 +1,113 @@
+// The Linux WinInet layer where Java cannot reach: which ~/.netrc entry a
+// server gets (and that a malformed file gives none), handle kinds, and what
+// an object name or a re-added header can put into a request.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Win32Api.h"
+#include "posix/inet/Netrc.h"
+#include "posix/inet/RequestHeaders.h"
+#include "posix/inet/RequestTarget.h"
+
+using namespace quorvane::posix::inet;
+
+namespace {
+
+struct NetrcCase {
+  const char* text;
+  const char* host;
+  const char* login;  // null: no entry
+  const char* password;
+};
+
+TEST(Netrc, PicksTheEntryForTheHostOrNoneFromABrokenFile) {
+  const NetrcCase cases[] = {
+      {"machine a.test login al password pw", "a.test", "al", "pw"},
+      {"machine A.Test login al password pw", "a.TEST", "al", "pw"},
+      {"machine a.test login al password pw\nmachine b.test login bo password qq", "b.test", "bo", "qq"},
+      {"default login anon password x\nmachine a.test login al password pw", "a.test", "al", "pw"},
+      {"machine a.test login al password pw\ndefault login anon password x", "c.test", "anon", "x"},
+      {"machine a.test login al password pw", "c.test", nullptr, nullptr},
+      {"# comment login x\nmachine a.test login \"a l\" password \"p\\\"w\\\\\"", "a.test", "a l", "p\"w\\"},
+      {"machine a.test\n  login al\n  account acc\n  password pw\n", "a.test", "al", "pw"},
+      // A macro body is not read as entries, up to the empty line ending it.
+      {"macdef init\nmachine a.test login evil password e\n\nmachine a.test login al password pw", "a.test", "al",
+       "pw"},
+      {"machine a.test password pw", "a.test", nullptr, nullptr},
+      // Broken files give nothing at all, not the entries read before the fault.
+      {"machine a.test login al password pw\nport 21", "a.test", nullptr, nullptr},
+      {"machine a.test login al password", "a.test", nullptr, nullptr},
+      {"machine a.test login al password \"pw", "a.test", nullptr, nullptr},
+      {"login al password pw machine a.test", "a.test", nullptr, nullptr},
+      {"default login a\ndefault login b", "a.test", nullptr, nullptr},
+      {"machine \"\" login al", "", nullptr, nullptr},
+  };
+  for (const NetrcCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto entries = ParseNetrc(c.text);
+    const auto entry = entries ? FindNetrcEntry(*entries, c.host) : std::nullopt;
+    ASSERT_EQ(entry.has_value(), c.login != nullptr);
+    if (!entry) continue;
+    EXPECT_EQ(entry->login, c.login);
+    EXPECT_EQ(entry->password, c.password);
+  }
+}
+
+TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefused) {
+  HINTERNET session = InternetOpenW(L"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  ASSERT_NE(session, nullptr);
+  HINTERNET connection = InternetConnectW(session, L"127.0.0.1", 1, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  ASSERT_NE(connection, nullptr);
+  HINTERNET request = HttpOpenRequestW(connection, L"GET", L"/", nullptr, nullptr, nullptr, 0, 0);
+  ASSERT_NE(request, nullptr);
+  EXPECT_NE(session, connection);
+  EXPECT_NE(connection, request);
+
+  EXPECT_EQ(InternetConnectW(request, L"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
+  EXPECT_EQ(HttpOpenRequestW(session, L"GET", L"/", nullptr, nullptr, nullptr, 0, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
+  DWORD read = 0;
+  char byte;
+  EXPECT_FALSE(InternetReadFile(connection, &byte, 1, &read));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
+  // No answer yet: no status, nothing to read.
+  DWORD status = 0, size = sizeof status;
+  EXPECT_FALSE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HTTP_HEADER_NOT_FOUND));
+
+  EXPECT_TRUE(InternetCloseHandle(request));
+  EXPECT_FALSE(HttpSendRequestW(request, nullptr, 0, nullptr, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(InternetCloseHandle(request));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(InternetCloseHandle(connection));
+  EXPECT_TRUE(InternetCloseHandle(session));
+}
+
+TEST(InetRequest, NothingCanBeInjectedThroughTheObjectNameOrHeaders) {
+  EXPECT_EQ(RequestTargetFor(nullptr), "/");
+  EXPECT_EQ(RequestTargetFor(L""), "/");
+  EXPECT_EQ(RequestTargetFor(L"/a b?x=%41\r\nHost: evil"), "/a%20b?x=%41%0D%0AHost:%20evil");
+  EXPECT_EQ(RequestTargetFor(L"/\u00e9\t\x7f"), "/%C3%A9%09%7F");
+
+  for (const char* name : {"a.test", "127.0.0.1", "::1", "[::1]"}) EXPECT_TRUE(IsUsableServerName(name)) << name;
+  for (const char* name : {"", "evil@a.test", "a.test/x", "a.test:80", "a b", "[a.test]"})
+    EXPECT_FALSE(IsUsableServerName(name)) << name;
+
+  RequestHeaders headers;
+  const DWORD addOrReplace = HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE;
+  for (const wchar_t* value : {L"Content-Type: a;", L"content-type: b;", L"Content-Type: c;"})
+    EXPECT_EQ(headers.Add(value, static_cast<DWORD>(-1), addOrReplace), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(headers.List().size(), 1u);
+  EXPECT_EQ(headers.List()[0].value, "c;");
+  EXPECT_EQ(headers.Add(L"X: a\rY: b", static_cast<DWORD>(-1), addOrReplace), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(headers.Add(L"No colon", static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(headers.Add(L"X-Missing: 1", static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_REPLACE),
+            static_cast<DWORD>(ERROR_HTTP_HEADER_NOT_FOUND));
+  EXPECT_EQ(headers.List().size(), 1u);
+}
+
+}  // namespace
