@@ -11,9 +11,8 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 
 /**
- * A second JVM for tests that need another process or another environment,
- * such as a real user's locale. Locales are generated once per run with
- * localedef into a private folder (LOCPATH): no system locale is needed or changed.
+ * A second JVM for tests that need another process or another environment, such as a real user's locale.
+ * Locales are generated once per run with localedef into a private folder (LOCPATH): no system locale is changed.
  */
 final class ChildJvm {
     private static Path locales;
@@ -21,43 +20,35 @@ final class ChildJvm {
     private ChildJvm() {
     }
 
-    /** Result of a child JVM: its exit code and everything it printed. */
     record Run(int exit, String output) {
     }
 
-    /** The environment of a user whose locale is de_DE.UTF-8 or de_DE.ISO-8859-1. */
-    static Map<String, String> locale(String name) throws Exception {
-        return Map.of("LOCPATH", localeDir().toString(), "LC_ALL", name);
-    }
-
-    private static synchronized Path localeDir() throws Exception {
+    /** The environment of a user whose locale is de_DE.UTF-8 or de_DE.ISO-8859-1 (or C.UTF-8). */
+    static synchronized Map<String, String> locale(String name) throws Exception {
         if (locales == null) {
             Path made = Files.createTempDirectory("qv-locales");
-            for (String[] l : new String[][] {{"UTF-8", "de_DE.UTF-8"}, {"ISO-8859-1", "de_DE.ISO-8859-1"}}) {
-                Process p = new ProcessBuilder("localedef", "-c", "-i", "de_DE", "-f", l[0],
-                        made.resolve(l[1]).toString()).redirectErrorStream(true).start();
+            for (String charset : new String[] {"UTF-8", "ISO-8859-1"}) {
+                Process p = new ProcessBuilder("localedef", "-c", "-i", "de_DE", "-f", charset,
+                        made.resolve("de_DE." + charset).toString()).redirectErrorStream(true).start();
                 String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-                p.waitFor(120, TimeUnit.SECONDS);
-                if (!Files.isDirectory(made.resolve(l[1]))) {
-                    throw new IOException("localedef made no " + l[1] + ": " + out);
+                if (!p.waitFor(120, TimeUnit.SECONDS) || !Files.isDirectory(made.resolve("de_DE." + charset))) {
+                    throw new IOException("localedef made no de_DE." + charset + ": " + out);
                 }
             }
             locales = made;
         }
-        return locales;
+        return Map.of("LOCPATH", locales.toString(), "LC_ALL", name);
     }
 
     /** Starts main of the given class with the jars holding the from classes, the environment changed by env. */
     static Process start(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
-        StringBuilder classPath = new StringBuilder();
+        List<String> classPath = new ArrayList<>();
         for (Class<?> c : from) {
-            classPath.append(File.pathSeparator)
-                    .append(Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI()));
+            classPath.add(Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI()).toString());
         }
-        List<String> command = new ArrayList<>(List.of(
-                Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"),
-                "-cp", classPath.substring(1), main.getName()));
+        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
+        List<String> command = new ArrayList<>(List.of(java, "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
+                "-cp", String.join(File.pathSeparator, classPath), main.getName()));
         command.addAll(List.of(args));
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
         if (env.containsKey("LC_ALL")) {

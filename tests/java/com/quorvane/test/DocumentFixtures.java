@@ -8,12 +8,13 @@ import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.util.HexFormat;
 import java.util.Map;
+import java.util.Properties;
 import java.util.TreeMap;
+import java.util.function.BiConsumer;
 import org.apache.poi.hpsf.CustomProperties;
 import org.apache.poi.hpsf.DocumentSummaryInformation;
 import org.apache.poi.hpsf.PropertySetFactory;
 import org.apache.poi.hpsf.SummaryInformation;
-import org.apache.poi.poifs.filesystem.DirectoryEntry;
 import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 
 /** Writable copies of the compound-document fixtures, and Apache POI's view of a document. */
@@ -21,14 +22,11 @@ final class DocumentFixtures {
     private DocumentFixtures() {
     }
 
-    static Path fixture(String name) {
-        return Paths.get(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures", "compound", name);
-    }
-
-    /** A writable copy of the fixture under dir, named as asked. */
+    /** A writable copy of the fixture under dir, named as asked (by default, as the fixture). */
     static String copy(Path dir, String fixture, String as) throws IOException {
         Path target = dir.resolve(as);
-        Files.copy(fixture(fixture), target, StandardCopyOption.REPLACE_EXISTING);
+        Files.copy(Paths.get(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures", "compound", fixture), target,
+                StandardCopyOption.REPLACE_EXISTING);
         target.toFile().setWritable(true);
         return target.toString();
     }
@@ -45,47 +43,52 @@ final class DocumentFixtures {
 
     /** The user-defined properties as POI reads them, blobs as hex (empty when there are none). */
     static Map<String, Object> poiCustom(String path) throws Exception {
+        Map<String, Object> result = new TreeMap<>();
         try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), true)) {
-            DirectoryEntry root = fs.getRoot();
-            Map<String, Object> result = new TreeMap<>();
-            if (!root.hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) {
-                return result;
+            if (fs.getRoot().hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) {
+                CustomProperties props = ((DocumentSummaryInformation) PropertySetFactory.create(fs.getRoot(),
+                        DocumentSummaryInformation.DEFAULT_STREAM_NAME)).getCustomProperties();
+                if (props != null) {
+                    props.forEach((k, v) -> result.put(k, v instanceof byte[] b ? HexFormat.of().formatHex(b) : v));
+                }
             }
-            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(root,
-                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
-            CustomProperties props = dsi.getCustomProperties();
-            if (props != null) {
-                props.forEach((k, v) -> result.put(k, v instanceof byte[] ? HexFormat.of().formatHex((byte[]) v) : v));
-            }
-            return result;
         }
+        return result;
     }
 
-    /** Changes the summary information with POI and writes the file in place, as another program's save. */
-    static void poiSave(String path, java.util.function.Consumer<SummaryInformation> change) throws Exception {
+    /** Changes both summary sets with POI and writes the file in place, as another program's save. */
+    static void poiSave(String path, BiConsumer<SummaryInformation, DocumentSummaryInformation> change)
+            throws Exception {
         try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), false)) {
             SummaryInformation si = (SummaryInformation) PropertySetFactory.create(fs.getRoot(),
                     SummaryInformation.DEFAULT_STREAM_NAME);
-            change.accept(si);
+            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(fs.getRoot(),
+                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
+            change.accept(si, dsi);
             si.write(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
+            dsi.write(fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME);
             fs.writeFilesystem();
         }
     }
 
-    static java.util.Properties props(String... pairs) {
-        java.util.Properties p = new java.util.Properties();
-        for (int i = 0; i < pairs.length; i += 2) {
-            p.setProperty(pairs[i], pairs[i + 1]);
-        }
+    static Properties props(String... pairs) {
+        Properties p = new Properties();
+        p.putAll(pairsToMap(pairs));
         return p;
     }
 
     /** "Quorvane NAME.id" to value: the fields of one version of a tracking record, from name, value pairs. */
     static Map<String, String> trackingRecord(String id, String... pairs) {
         Map<String, String> record = new TreeMap<>();
-        for (int i = 0; i < pairs.length; i += 2) {
-            record.put("Quorvane " + pairs[i] + "." + id, pairs[i + 1]);
-        }
+        pairsToMap(pairs).forEach((name, value) -> record.put("Quorvane " + name + "." + id, value));
         return record;
+    }
+
+    private static Map<String, String> pairsToMap(String... pairs) {
+        Map<String, String> map = new TreeMap<>();
+        for (int i = 0; i < pairs.length; i += 2) {
+            map.put(pairs[i], pairs[i + 1]);
+        }
+        return map;
     }
 }

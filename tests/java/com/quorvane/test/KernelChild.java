@@ -4,10 +4,7 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.util.List;
 import java.util.Map;
 
-/**
- * A second process for the cross-process tests: another JVM on the same
- * library. It never closes its handles; it exits (or is killed) holding them.
- */
+/** Another JVM on the same library for the cross-process tests; it exits (or is killed) holding its handles. */
 public final class KernelChild {
     private KernelChild() {
     }
@@ -15,35 +12,28 @@ public final class KernelChild {
     public static void main(String[] args) throws Exception {
         String name = args[1];
         switch (args[0]) {
-            case "signal": { // open the existing event, set it, exit without closing
+            case "signal" -> { // open the existing event and set it
                 int h = Win32Impl.CreateEvent(0, false, false, name);
-                System.out.println(h != 0 && Win32Impl.SetEvent(h) != 0 ? "set" : "failed");
-                System.out.flush();
-                Runtime.getRuntime().halt(0);
-                break;
+                say(h != 0 && Win32Impl.SetEvent(h) != 0 ? "set" : "failed");
             }
-            case "hold": { // create a signalled manual-reset event, then wait to be killed
-                int h = Win32Impl.CreateEvent(0, true, true, name);
-                System.out.println(h != 0 ? "holding" : "failed");
-                System.out.flush();
+            case "hold" -> { // create a signalled manual-reset event, then wait to be killed
+                say(Win32Impl.CreateEvent(0, true, true, name) != 0 ? "holding" : "failed");
                 Thread.sleep(60_000);
-                break;
             }
-            case "wait": { // wait on an existing event; report whether it came
+            case "wait" -> { // wait on an existing event; report whether it came
                 int h = Win32Impl.OpenEvent(0x00100000, false, name);
-                System.out.println("waiting");
-                System.out.flush();
-                System.out.println(h != 0 && Win32Impl.WaitForSingleObject(h, 20_000) == 0 ? "woken" : "timeout");
-                System.out.flush();
-                Runtime.getRuntime().halt(0);
-                break;
+                say("waiting");
+                say(h != 0 && Win32Impl.WaitForSingleObject(h, 20_000) == 0 ? "woken" : "timeout");
             }
-            case "register":
-                System.out.println(Win32Impl.RegisterWindowMessage(name));
-                break;
-            default:
-                throw new IllegalArgumentException(args[0]);
+            case "register" -> say(Integer.toString(Win32Impl.RegisterWindowMessage(name)));
+            default -> throw new IllegalArgumentException(args[0]);
         }
+        Runtime.getRuntime().halt(0); // no handle closed, no shutdown hook run
+    }
+
+    private static void say(String line) {
+        System.out.println(line);
+        System.out.flush();
     }
 
     /** Starts a child JVM running {@code main(mode, name)} on this JVM's library. */

@@ -171,7 +171,8 @@ class RegistryMethodsTest {
         String key = "HKCU\\Software\\Round Trip";
         String[][] adds = { // after "add KEY\Sub", before "/f"
             {"/ve", "/d", "default \"quoted\" \\ back"}, {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
-            {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"}, {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
+            {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"},
+            {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
             {"/v", "q", "/t", "REG_QWORD", "/d", "0x1122334455667788"},
             {"/v", "long", "/t", "REG_BINARY", "/d", "00112233445566778899aabbccddeeff".repeat(4)}};
         for (String[] add : adds) {

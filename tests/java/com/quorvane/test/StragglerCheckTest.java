@@ -6,12 +6,11 @@ import static com.quorvane.test.DocumentFixtures.poiSave;
 import static com.quorvane.test.DocumentFixtures.poiSummary;
 import static com.quorvane.test.DocumentFixtures.props;
 import static com.quorvane.test.DocumentFixtures.trackingRecord;
+import static java.nio.charset.StandardCharsets.UTF_16LE;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.ByteArrayOutputStream;
-import java.io.File;
-import java.io.OutputStream;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -22,17 +21,15 @@ import java.util.Calendar;
 import java.util.Date;
 import java.util.List;
 import java.util.Map;
+import java.util.Objects;
 import java.util.Properties;
 import java.util.TimeZone;
 import java.util.TreeMap;
 import java.util.regex.Pattern;
 import org.apache.poi.hpsf.CustomProperties;
-import org.apache.poi.hpsf.DocumentSummaryInformation;
-import org.apache.poi.hpsf.PropertySetFactory;
 import org.apache.poi.hpsf.Section;
 import org.apache.poi.hpsf.SummaryInformation;
 import org.apache.poi.hpsf.wellknown.PropertyIDMap;
-import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 import org.apache.poi.util.CodePageUtil;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -93,28 +90,23 @@ class StragglerCheckTest {
             int codepage = s.getCodepage() & 0xFFFF;
             Charset stored = Charset.forName(CodePageUtil.codepageToEncoding(codepage == 1200 ? 1252 : codepage));
             String bytewise = new String(author.toString().getBytes(stored), StandardCharsets.ISO_8859_1);
-            bytes.write(bytewise.getBytes(StandardCharsets.UTF_16LE));
+            bytes.write(bytewise.getBytes(UTF_16LE));
         }
         Object saved = s.getProperty(PropertyIDMap.PID_LASTSAVE_DTM);
-        if (saved != null) {
+        if (saved != null) { // a SYSTEMTIME: year, month, day of week (0 here), day, h, min, s, ms
             Calendar c = Calendar.getInstance(TimeZone.getTimeZone("UTC"));
             c.setTime((Date) saved);
-            int[] fields = {c.get(Calendar.YEAR), c.get(Calendar.MONTH) + 1, 0, c.get(Calendar.DAY_OF_MONTH),
+            for (int f : new int[] {c.get(Calendar.YEAR), c.get(Calendar.MONTH) + 1, 0, c.get(Calendar.DAY_OF_MONTH),
                 c.get(Calendar.HOUR_OF_DAY), c.get(Calendar.MINUTE), c.get(Calendar.SECOND),
-                c.get(Calendar.MILLISECOND)};
-            for (int f : fields) {
-                bytes.write(f & 0xFF);
-                bytes.write(f >> 8);
+                c.get(Calendar.MILLISECOND)}) {
+                bytes.write(new byte[] {(byte) f, (byte) (f >> 8)});
             }
         }
         for (long id : new long[] {PropertyIDMap.PID_PAGECOUNT, PropertyIDMap.PID_WORDCOUNT,
             PropertyIDMap.PID_CHARCOUNT}) {
-            Object count = s.getProperty(id);
-            if (count != null) {
-                bytes.write(count.toString().getBytes(StandardCharsets.UTF_16LE));
-            }
+            bytes.write(String.valueOf(Objects.requireNonNullElse(s.getProperty(id), "")).getBytes(UTF_16LE));
         }
-        bytes.write(extendedVersionId.getBytes(StandardCharsets.UTF_16LE));
+        bytes.write(extendedVersionId.getBytes(UTF_16LE));
         byte[] digest = MessageDigest.getInstance("MD5").digest(bytes.toByteArray());
         return Base64.getEncoder().withoutPadding().encodeToString(digest);
     }
@@ -150,7 +142,8 @@ class StragglerCheckTest {
         assertEquals(X, checkedRead(path).getProperty(EVID), "marks match: not a straggler");
 
         if (by.equals("poi")) {
-            poiSave(path, si -> si.setLastSaveDateTime(new Date(si.getLastSaveDateTime().getTime() + 3_600_123)));
+            poiSave(path, (si, dsi) -> si.setLastSaveDateTime(
+                    new Date(si.getLastSaveDateTime().getTime() + 3_600_123)));
         } else {
             saveAsSomebodyElse(path);
         }
@@ -200,16 +193,12 @@ class StragglerCheckTest {
             Properties standIn = new Properties();
             p.setProperty("resultStandIn", Integer.toString(StragglerHooks.readWithUnopenableCheck(args[1], standIn)));
             p.setProperty("resultStandInClient", String.valueOf(standIn.getProperty("Client")));
-            try (OutputStream out = Files.newOutputStream(Path.of(args[2]))) {
-                p.store(out, null);
-            }
+            p.store(Files.newOutputStream(Path.of(args[2])), null);
         }
 
         static Properties load(Path file) throws Exception {
             Properties p = new Properties();
-            try (var in = Files.newInputStream(file)) {
-                p.load(in);
-            }
+            p.load(new java.io.StringReader(Files.readString(file, StandardCharsets.ISO_8859_1)));
             return p;
         }
     }
@@ -263,14 +252,9 @@ class StragglerCheckTest {
     /** Writes record X with non-ASCII values, and the summary's last author, in the given code page. */
     private static void trackWithText(String path, int codepage, String documentId, String contributor,
             String author) throws Exception {
-        try (POIFSFileSystem fs = new POIFSFileSystem(new File(path), false)) {
-            SummaryInformation si = (SummaryInformation) PropertySetFactory.create(fs.getRoot(),
-                    SummaryInformation.DEFAULT_STREAM_NAME);
+        poiSave(path, (si, dsi) -> {
             si.getFirstSection().setCodepage(codepage);
             si.setLastAuthor(author);
-            si.write(fs.getRoot(), SummaryInformation.DEFAULT_STREAM_NAME);
-            DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(fs.getRoot(),
-                    DocumentSummaryInformation.DEFAULT_STREAM_NAME);
             CustomProperties custom = new CustomProperties();
             custom.setCodepage(codepage);
             custom.put(EVID, X);
@@ -280,9 +264,7 @@ class StragglerCheckTest {
             custom.put("sorrel_save", si.getLastSaveDateTime());
             custom.put("Quorvane LastSavedBy", "Somebody Else");
             dsi.setCustomProperties(custom);
-            dsi.write(fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME);
-            fs.writeFilesystem();
-        }
+        });
     }
 
     @ParameterizedTest(name = "code page {0} under {1}")
