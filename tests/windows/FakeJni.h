@@ -1,7 +1,7 @@
 // A JNIEnv without a JVM, for calling the DLL's record-marshalling methods
 // under Wine: objects are bags of named fields, arrays and strings live in
 // the test, and a failed field lookup leaves a pending "NoSuchFieldError".
-// Only the JNI functions the shell methods use are filled in; any other
+// Only the JNI functions the shell and HTTP methods use are filled in; any other
 // entry is null and would fault, which a test would show at once.
 #pragma once
 
@@ -38,7 +38,8 @@ class FakeJni {
     QV_FAKE(GetFieldID) QV_FAKE(GetIntField) QV_FAKE(SetIntField) QV_FAKE(GetShortField) QV_FAKE(GetBooleanField)
     QV_FAKE(GetObjectField) QV_FAKE(GetArrayLength) QV_FAKE(GetByteArrayElements) QV_FAKE(ReleaseByteArrayElements)
     QV_FAKE(GetCharArrayElements) QV_FAKE(ReleaseCharArrayElements) QV_FAKE(GetStringLength) QV_FAKE(GetStringChars)
-    QV_FAKE(ReleaseStringChars) QV_FAKE(GetStringRegion) QV_FAKE(NewString)
+    QV_FAKE(ReleaseStringChars) QV_FAKE(GetStringRegion) QV_FAKE(NewString) QV_FAKE(NewByteArray)
+    QV_FAKE(SetByteArrayRegion)
 #undef QV_FAKE
     env_.functions = &table_;
   }
@@ -114,6 +115,12 @@ class FakeJni {
   static void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar*) {}
   static void JNICALL GetStringRegion(JNIEnv*, jstring s, jsize start, jsize length, jchar* out) {
     std::memcpy(out, V(s).units.data() + start, length * sizeof(jchar));
+  }
+  static jbyteArray JNICALL NewByteArray(JNIEnv* e, jsize n) {
+    return reinterpret_cast<jbyteArray>(Of(e).NewBytes(static_cast<size_t>(n)));
+  }
+  static void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte* from) {
+    std::memcpy(V(a).bytes.data() + start, from, static_cast<size_t>(n));
   }
   static jstring JNICALL NewString(JNIEnv* e, const jchar* units, jsize length) {
     return reinterpret_cast<jstring>(Of(e).NewText(std::u16string(reinterpret_cast<const char16_t*>(units), length)));
