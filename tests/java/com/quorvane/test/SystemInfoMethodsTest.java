@@ -15,6 +15,8 @@ import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
@@ -51,6 +53,32 @@ class SystemInfoMethodsTest {
         assertFalse(Win32Impl.isProcessRunning(name + ".exe"));
         assertFalse(Win32Impl.isProcessRunning("no-such-program-" + System.nanoTime()));
         assertFalse(Win32Impl.isProcessRunning(null));
+    }
+
+    @Test
+    void anotherUsersProcessesNeverMatch(@TempDir Path dir) throws Exception {
+        // Copies of sleep under names of their own: one run by root, one by nobody.
+        Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxr-xr-x"));
+        String roots = "qvroot-" + System.nanoTime(), nobodys = "qvother-" + System.nanoTime();
+        for (String name : List.of(roots, nobodys)) {
+            Files.copy(Path.of("/bin/sleep"), dir.resolve(name), StandardCopyOption.COPY_ATTRIBUTES);
+        }
+        List<String> asNobody = List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
+        List<String> nobodysCommand = new ArrayList<>(asNobody);
+        nobodysCommand.addAll(List.of(dir.resolve(nobodys).toString(), "60"));
+        Process root = new ProcessBuilder(dir.resolve(roots).toString(), "60").start();
+        Process nobody = new ProcessBuilder(nobodysCommand).start();
+        try {
+            // Root opens every process, as an elevated administrator does on Windows.
+            for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
+                Thread.sleep(50);
+            }
+            assertTrue(Win32Impl.isProcessRunning(nobodys) && Win32Impl.isProcessRunning(roots));
+            assertEquals("false\ntrue\n", child(asNobody, null, "running:" + roots, "running:" + nobodys));
+        } finally {
+            root.destroyForcibly();
+            nobody.destroyForcibly();
+        }
     }
 
     /** A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc. */
@@ -156,10 +184,17 @@ class SystemInfoMethodsTest {
         return out.replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
-    /** Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"). */
+    /**
+     * Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"),
+     * or says whether a process of that name runs ("running:NAME").
+     */
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
+                if (arg.startsWith("running:")) {
+                    System.out.println(Win32Impl.isProcessRunning(arg.substring("running:".length())));
+                    continue;
+                }
                 Object target = arg.equals("set") ? new HashSet<>(Set.of("kept")) : new Object();
                 try {
                     Win32Impl.getNetworkInterfaceInfo(target);
