@@ -70,7 +70,7 @@ BOOL CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptio
   UserIdentity user;
   if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   MasterKey key;
-  if (const DWORD error = LoadMasterKey(true, key)) return Fail(error);
+  if (const DWORD error = LoadMasterKey(nullptr, key)) return Fail(error);
   std::vector<BYTE> blob;
   if (const DWORD error = SealBlob(key, user, ToUtf16(szDataDescr), pDataIn->pbData, pDataIn->cbData, blob))
     return Fail(error);
@@ -91,7 +91,7 @@ BOOL CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pO
   UserIdentity user;
   if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   MasterKey key;
-  if (const DWORD error = LoadMasterKey(false, key)) return Fail(error);
+  if (const DWORD error = LoadMasterKey(view.keyId, key)) return Fail(error);
   auto* plain = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, view.dataSize));
   if (plain == nullptr) return FALSE;
   if (const DWORD error = OpenBlob(key, user, view, plain)) {

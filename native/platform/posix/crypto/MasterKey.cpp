@@ -1,7 +1,8 @@
-// The master key file. Creation is link(2) of a fully written, fsynced
-// temporary file: link never replaces an existing name, so exactly one of
-// several creators wins and the others read the winner's key; no reader ever
-// sees a half-written file under the final name.
+// The master key file, and the choice between it and the Secret Service.
+// Creating the file is link(2) of a fully written, fsynced temporary file:
+// link never replaces an existing name, so exactly one of several creators
+// wins and the others read the winner's key; no reader ever sees a
+// half-written file under the final name.
 #include "MasterKey.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include "../ErrnoMapping.h"
 #include "../kernel/UniqueFd.h"
 #include "DpapiApi.h"
+#include "SecretServiceKey.h"
 
 namespace quorvane {
 namespace posix {
@@ -28,6 +31,7 @@ namespace {
 
 constexpr const char kKeyFolder[] = "/quorvane/keys";
 constexpr const char kKeyFile[] = "master.key";
+constexpr const char kLockFile[] = "master.lock";  // held while a Secret Service key is made
 constexpr const char kKeyIdLabel[] = "quorvane data protection key id v1";
 const DWORD kNoKey = static_cast<DWORD>(NTE_BAD_KEY_STATE);
 
@@ -129,6 +133,35 @@ bool ComputeKeyId(MasterKey& key) {
   return ok;
 }
 
+// The Secret Service's key `keyId` (any of ours when null), its id checked:
+// 0, ERROR_FILE_NOT_FOUND when it has none, or another code.
+DWORD ServiceKey(SecretServiceKeys& service, const BYTE* keyId, MasterKey& out) {
+  const DWORD result = service.Find(keyId, out);
+  if (result != 0) return result;
+  if (!ComputeKeyId(out) || (keyId != nullptr && std::memcmp(out.id, keyId, kKeyIdSize) != 0)) return kNoKey;
+  return 0;
+}
+
+// Makes the Secret Service's key. Storing an item is not atomic, so the
+// user's creators take turns on a lock file, look again, and each uses what
+// the service holds after its store.
+DWORD CreateServiceKey(const std::string& folder, SecretServiceKeys& service, MasterKey& out) {
+  const std::string lockPath = folder + "/" + kLockFile;
+  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!lock.Valid()) return Win32ErrorFromErrno(errno);
+  while (::flock(lock.Get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return Win32ErrorFromErrno(errno);
+  }
+  DWORD result = ServiceKey(service, nullptr, out);
+  if (result == ERROR_FILE_NOT_FOUND) {
+    MasterKey made;
+    if (RAND_bytes(made.key, kMasterKeySize) != 1 || !ComputeKeyId(made)) return kNoKey;
+    result = service.Store(made);
+    if (result == 0) result = ServiceKey(service, nullptr, out);
+  }
+  return result == ERROR_FILE_NOT_FOUND ? kNoKey : result;  // unlocked with its descriptor
+}
+
 }  // namespace
 
 MasterKey::~MasterKey() {
@@ -136,7 +169,8 @@ MasterKey::~MasterKey() {
   OPENSSL_cleanse(id, sizeof id);
 }
 
-DWORD LoadMasterKey(bool create, MasterKey& out) {
+DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out) {
+  const bool create = keyId == nullptr;
   const std::string data = DataFolder();
   if (data.empty()) return kNoKey;
   const std::string folder = data + kKeyFolder;
@@ -146,19 +180,36 @@ DWORD LoadMasterKey(bool create, MasterKey& out) {
     if (const int error = MakeFolders(folder)) return Win32ErrorFromErrno(error);
   }
   struct stat st;
-  if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT ? kNoKey : Win32ErrorFromErrno(errno);
-  if (!Private(st, S_IFDIR)) return kNoKey;
+  DWORD result = ERROR_FILE_NOT_FOUND;
+  if (::lstat(folder.c_str(), &st) != 0) {
+    if (errno != ENOENT) return Win32ErrorFromErrno(errno);
+  } else if (!Private(st, S_IFDIR)) {
+    return kNoKey;  // a store others could change is refused, not passed over
+  } else {
+    result = ReadKeyFile(path, out.key);
+  }
+  if (result == 0) {
+    if (!ComputeKeyId(out)) return kNoKey;
+    if (create || std::memcmp(out.id, keyId, kKeyIdSize) == 0) return 0;
+    result = ERROR_FILE_NOT_FOUND;  // the blob's key may be in the Secret Service
+  }
+  if (result != ERROR_FILE_NOT_FOUND) return result;
 
-  DWORD result = ReadKeyFile(path, out.key);
-  if (result == ERROR_FILE_NOT_FOUND && create) {
-    MasterKey made;
-    if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
-    result = CreateKeyFile(folder, path, made.key);
-    if (result == 0) {
-      std::memcpy(out.key, made.key, kMasterKeySize);
-    } else if (result == ERROR_FILE_EXISTS) {
-      result = ReadKeyFile(path, out.key);  // the other process won: use its key
-    }
+  SecretServiceKeys service;
+  if (service.Available()) {
+    result = ServiceKey(service, keyId, out);
+    if (result == ERROR_FILE_NOT_FOUND) return create ? CreateServiceKey(folder, service, out) : kNoKey;
+    return result;
+  }
+  if (!create) return kNoKey;
+
+  MasterKey made;
+  if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
+  result = CreateKeyFile(folder, path, made.key);
+  if (result == 0) {
+    std::memcpy(out.key, made.key, kMasterKeySize);
+  } else if (result == ERROR_FILE_EXISTS) {
+    result = ReadKeyFile(path, out.key);  // the other process won: use its key
   }
   if (result == ERROR_FILE_NOT_FOUND) result = kNoKey;
   if (result == 0 && !ComputeKeyId(out)) result = kNoKey;

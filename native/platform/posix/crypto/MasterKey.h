@@ -1,9 +1,17 @@
-// The calling user's master key for data protection: 32 random bytes in the
-// key file <data>/quorvane/keys/master.key, where <data> is $XDG_DATA_HOME
-// or ~/.local/share. The file is 0600 in a 0700 folder, both owned by the
-// user; a wider mode or another owner is refused (the key is then treated
-// as unavailable, never read). The key is read on every call: nothing of it
-// stays in this process between calls.
+// The calling user's master key for data protection: 32 random bytes kept
+// in one of two stores, and read on every call (nothing of it stays in this
+// process between calls).
+// - The key file <data>/quorvane/keys/master.key, where <data> is
+//   $XDG_DATA_HOME or ~/.local/share. The file is 0600 in a 0700 folder, both
+//   owned by the user; a wider mode or another owner is refused (the key is
+//   then treated as unavailable, never read, and no other store is tried).
+// - An item of the session's Secret Service (SecretServiceKey.h).
+// Which store: protecting uses the key file when it exists (so a user who
+// once worked headless keeps one key); otherwise the Secret Service's key,
+// made there if missing, when the session has one that answers and whose
+// default collection is unlocked; otherwise a new key file. Opening uses the
+// key the blob names by id, from whichever store holds it, so blobs of
+// either store open wherever that store is reachable.
 #pragma once
 
 #include <cstddef>
@@ -27,11 +35,12 @@ struct MasterKey {
   MasterKey& operator=(const MasterKey&) = delete;
 };
 
-// 0 and `out` filled, or a Windows error code. With `create`, a missing key
-// is made: written under a temporary name and linked to its final name, so
-// of two processes creating at once one wins and the other reads its key.
-// Without, a missing key is NTE_BAD_KEY_STATE.
-DWORD LoadMasterKey(bool create, MasterKey& out);
+// 0 and `out` filled, or a Windows error code. With a null `keyId`, the key
+// to protect with, made when missing: of two processes making it at once
+// one wins and the other uses its key (the file is linked into place, the
+// Secret Service item is made under a lock file). With a `keyId` (16
+// bytes), that key; missing, it is NTE_BAD_KEY_STATE.
+DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out);
 
 }  // namespace posix
 }  // namespace quorvane

@@ -11,7 +11,6 @@
 // address exists and stops when the library is unloaded or the process
 // exits (the loop is quit, a connect in progress cancelled, then joined).
 #include <gio/gio.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "../GioSockets.h"
 #include "NotifyIcon.h"
 
 namespace quorvane {
@@ -73,16 +73,6 @@ GVariant* Utf8(const std::string& text) {
   GVariant* value = g_variant_new_string(valid);
   g_free(valid);
   return value;
-}
-
-// GSocket's class set-up ignores SIGPIPE for the whole process; the host
-// (the JVM checks its handlers) keeps its own. GLib's sockets send with
-// MSG_NOSIGNAL, so they need no process-wide setting.
-void InitSocketsKeepingSigpipe() {
-  struct sigaction host;
-  ::sigaction(SIGPIPE, nullptr, &host);
-  g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
-  ::sigaction(SIGPIPE, &host, nullptr);
 }
 
 GDBusInterfaceInfo* ItemInfo() {

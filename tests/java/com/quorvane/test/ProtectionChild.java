@@ -5,8 +5,8 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.util.HexFormat;
 
 /**
- * Data protection in another process, with the key store of its environment
- * (XDG_DATA_HOME) or its user. Commands: "at:MILLIS" waits for that instant;
+ * Data protection in another process, with the key stores of its environment
+ * (XDG_DATA_HOME, DBUS_SESSION_BUS_ADDRESS) or its user. Commands: "at:MILLIS" waits for that instant;
  * "enc:HEX" prints the blob's hex; "dec:HEX" prints the plain text's hex, or
  * "error:MESSAGE|CODE" for a Win32Exception.
  */

@@ -10,13 +10,18 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 import java.util.Random;
+import java.util.Scanner;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.MatchResult;
+import java.util.regex.Pattern;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
@@ -33,9 +38,24 @@ class ProtectionMethodsTest {
         return bytes;
     }
 
-    static ChildJvm.Run child(Path dataHome, String... commands) throws Exception {
-        return ChildJvm.run(Map.of("XDG_DATA_HOME", dataHome.toString()), ProtectionChild.class,
-                List.of(ProtectionChild.class, Win32Impl.class), commands);
+    static String child(Map<String, String> env, String... commands) throws Exception {
+        return ChildJvm.run(env, ProtectionChild.class, List.of(ProtectionChild.class, Win32Impl.class), commands)
+                .output().strip();
+    }
+
+    /** A session without a Secret Service: only the key file under data. */
+    static Map<String, String> headless(Path data) {
+        return Map.of("XDG_DATA_HOME", data.toString(), "DBUS_SESSION_BUS_ADDRESS", "");
+    }
+
+    /** Two first protections at once in env; both blobs open in a third process. */
+    static String[] twoAtOnce(Map<String, String> env) throws Exception {
+        String at = "at:" + (System.currentTimeMillis() + 3000);
+        List<Future<String>> runs = Executors.newFixedThreadPool(2).invokeAll(
+                List.of(() -> child(env, at, "enc:0102"), () -> child(env, at, "enc:0304")));
+        String[] blobs = {runs.get(0).get(), runs.get(1).get()};
+        assertEquals("0102\n0304", child(env, "dec:" + blobs[0], "dec:" + blobs[1]));
+        return blobs;
     }
 
     @Test
@@ -85,12 +105,7 @@ class ProtectionMethodsTest {
 
     @Test
     void twoFirstProtectionsAtOnceShareOneKeyThatIsPrivate(@TempDir Path data) throws Exception {
-        String at = "at:" + (System.currentTimeMillis() + 3000);
-        List<Future<ChildJvm.Run>> runs = Executors.newFixedThreadPool(2).invokeAll(
-                List.of(() -> child(data, at, "enc:0102"), () -> child(data, at, "enc:0304")));
-        String blobOne = runs.get(0).get().output().strip();
-        String blobTwo = runs.get(1).get().output().strip();
-        assertEquals("0102\n0304", child(data, "dec:" + blobOne, "dec:" + blobTwo).output().strip());
+        String blobOne = twoAtOnce(headless(data))[0];
 
         Path keys = data.resolve("quorvane/keys");
         try (var names = Files.list(keys)) {
@@ -100,25 +115,66 @@ class ProtectionMethodsTest {
         Path key = keys.resolve("master.key");
         assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(key)));
 
-        // A store another user could read or change is not used; a key that is gone opens nothing.
+        // A store another user could read or change is not used.
         Object[][] rows = {{keys, "rwxr-xr-x"}, {key, "rw-r--r--"}};
         for (Object[] row : rows) {
             Path path = (Path) row[0];
             var kept = Files.getPosixFilePermissions(path);
             Files.setPosixFilePermissions(path, PosixFilePermissions.fromString((String) row[1]));
-            assertEquals(NO_KEY, child(data, "dec:" + blobOne).output().strip(), path + " " + row[1]);
+            assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), path + " " + row[1]);
             Files.setPosixFilePermissions(path, kept);
         }
-        Files.delete(key);
-        assertEquals(NO_KEY, child(data, "dec:" + blobOne).output().strip());
+    }
+
+    @Test
+    void aDesktopSessionKeepsTheKeyInItsSecretServiceAndHeadlessUsesTheKeyFile(@TempDir Path data) throws Exception {
+        Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/gnome-keyring-daemon")), "needs gnome-keyring");
+        ProcessBuilder keyring = new ProcessBuilder("dbus-run-session", "--", "sh", "-c",
+                "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
+                        + " && echo \"$DBUS_SESSION_BUS_ADDRESS\" && exec cat");
+        keyring.environment().putAll(Map.of("HOME", data.toString(), "XDG_DATA_HOME", data.toString(),
+                "XDG_RUNTIME_DIR", data.toString()));
+        Process session = keyring.start();
+        try {
+            String bus = new Scanner(session.getInputStream()).nextLine();
+            Map<String, String> desktop = Map.of("XDG_DATA_HOME", data.toString(), "DBUS_SESSION_BUS_ADDRESS", bus);
+            String[] blobs = twoAtOnce(desktop);
+            assertFalse(Files.exists(data.resolve("quorvane/keys/master.key")));
+            List<String> items = Pattern.compile("/org/freedesktop/secrets/collection/[^']+").matcher(gdbus(bus,
+                    "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.SearchItems",
+                    "{'xdg:schema': 'com.quorvane.MasterKey'}")).results().map(MatchResult::group).toList();
+            assertEquals(1, items.size(), "one key, though two processes made it at once");
+
+            // Headless, a key file is made and then used by the desktop too; each blob opens where its key is,
+            // and not once its key is gone.
+            assertEquals(NO_KEY, child(headless(data), "dec:" + blobs[0]));
+            String fileBlob = child(headless(data), "enc:05");
+            String[] lines = child(desktop, "dec:" + fileBlob, "dec:" + blobs[0], "enc:06").split("\n");
+            assertEquals(List.of("05", "0102"), List.of(lines[0], lines[1]));
+            assertEquals("06", child(headless(data), "dec:" + lines[2]));
+
+            gdbus(bus, items.get(0), "org.freedesktop.Secret.Item.Delete");
+            assertEquals(NO_KEY, child(desktop, "dec:" + blobs[1]));
+        } finally {
+            session.getOutputStream().close();
+            session.waitFor(10, TimeUnit.SECONDS);
+        }
+    }
+
+    static String gdbus(String bus, String path, String method, String... args) throws Exception {
+        List<String> command = new ArrayList<>(List.of("gdbus", "call", "--address", bus, "--dest",
+                "org.freedesktop.secrets", "--object-path", path, "--method", method));
+        command.addAll(List.of(args));
+        Process call = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String output = new String(call.getInputStream().readAllBytes());
+        assertEquals(0, call.waitFor(), output);
+        return output;
     }
 
     @Test
     void anotherUsersBlobIsRejected(@TempDir Path data) throws Exception {
-        String blob = HEX.formatHex(Win32Impl.encryptUserWin32(new byte[] {7}));
-        assertEquals(NO_KEY, child(data, "dec:" + blob).output().strip(), "another key store");
-
         // Another uid holding a copy of our very key: the blob names its user.
+        String blob = HEX.formatHex(Win32Impl.encryptUserWin32(new byte[] {7}));
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/setpriv")) && "root".equals(
                 System.getProperty("user.name")), "needs root and setpriv");
         Path keys = Files.createDirectories(data.resolve("other/quorvane/keys"));
