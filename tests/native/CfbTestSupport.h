@@ -1,27 +1,36 @@
-// Helpers shared by the compound-file tests: fixture paths, temporary
-// folders, the engine's view of a file as "path size sha256" lines, and the
-// same lines as the independent reader olefile gives them.
+// Helpers shared by the compound-file tests: fixtures, the engine's view of a
+// file as sorted "path size sha256" lines and the same lines from olefile, and
+// a document's user-defined set opened as the library opens it.
 #pragma once
 
 #include <dirent.h>
 #include <openssl/evp.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <set>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "PropertyTestSets.h"
+#include "SettingsTestSupport.h"
+#include "posix/StorageApi.h"
 #include "posix/storage/cfb/CompoundFile.h"
 
 namespace cfbtest {
 
 namespace cfb = quorvane::posix::cfb;
+using TempDir = settings_test::TempFolder;
+
+constexpr DWORD kSwmrRead = STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ;
+constexpr DWORD kSwmrWrite = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE;
 
 inline std::string FixtureDir() {
   const char* source = getenv("QV_SOURCE_DIR");
@@ -41,28 +50,13 @@ inline std::vector<std::string> FixtureNames() {
   return names;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qv-cfb-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = settings_test::ReadBytes(path);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  settings_test::WriteBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
 inline std::string CopyFixture(const std::string& name, const TempDir& dir) {
@@ -76,17 +70,12 @@ inline std::string Sha256(const std::vector<uint8_t>& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  static const char* hex = "0123456789abcdef";
   std::string text;
-  for (unsigned i = 0; i < length; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
+  for (unsigned i = 0; i < length; ++i) text += "0123456789abcdef"[digest[i] >> 4], text += "0123456789abcdef"[digest[i] & 15];
   return text;
 }
 
-// Names as olefile prints them: UTF-16 units below 0x80 as bytes (enough for
-// every name the tests use).
+// Names as olefile prints them: enough for every name the tests use.
 inline std::string Narrow(const std::u16string& name) {
   std::string text;
   for (char16_t c : name) text += c < 0x80 ? static_cast<char>(c) : '?';
@@ -102,29 +91,34 @@ inline cfb::ShareMode ReadWriteExclusive() {
   return mode;
 }
 
-// One stream of a fixture as the engine reads it; empty when it is absent.
+// One stream of a fixture (or of an absolute path) as the engine reads it; empty when absent.
 inline std::vector<uint8_t> FixtureStream(const std::string& name, const std::u16string& stream) {
   std::shared_ptr<cfb::CompoundFile> file;
   std::vector<uint8_t> bytes;
-  if (FAILED(cfb::CompoundFile::Open(FixtureDir() + "/" + name, ReadOnly(), file)) ||
+  if (FAILED(cfb::CompoundFile::Open(name[0] == '/' ? name : FixtureDir() + "/" + name, ReadOnly(), file)) ||
       FAILED(file->ReadStream(stream, bytes)))
     bytes.clear();
   return bytes;
 }
 
-// One stream as a "path size sha256" line.
 inline std::string Line(const std::string& path, const std::vector<uint8_t>& data) {
   return path + " " + std::to_string(data.size()) + " " + Sha256(data);
 }
 
-// Sorted "path size sha256" lines of every stream, read with our engine.
+inline std::vector<std::string> Lines(const std::map<std::string, std::vector<uint8_t>>& streams) {
+  std::vector<std::string> lines;
+  for (const auto& [name, data] : streams) lines.push_back(Line(name, data));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Every stream read with our engine.
 inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();
   std::shared_ptr<cfb::CompoundFile> file;
-  HRESULT hr = cfb::CompoundFile::Open(path, ReadOnly(), file);
-  if (FAILED(hr)) return hr;
   std::vector<cfb::WalkEntry> entries;
-  if (FAILED(hr = file->Walk(entries))) return hr;
+  HRESULT hr = cfb::CompoundFile::Open(path, ReadOnly(), file);
+  if (FAILED(hr) || FAILED(hr = file->Walk(entries))) return hr;
   for (const cfb::WalkEntry& entry : entries) {
     if (entry.entry.objectType != cfb::kTypeStream) continue;
     std::vector<uint8_t> data;
@@ -137,8 +131,8 @@ inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& 
   return S_OK;
 }
 
-// The same lines from python3-olefile, for each file; "ERROR ..." when it
-// refuses a file. One interpreter for all files.
+// The same from python3-olefile, one interpreter for all files; "ERROR ..."
+// for a file it refuses.
 inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<std::string>& paths) {
   TempDir scratch;
   const std::string script = scratch.File("list.py");
@@ -160,8 +154,7 @@ inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<s
   if (!pipe) return listings;
   char line[4096];
   while (fgets(line, sizeof(line), pipe)) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+    std::string text(line, strcspn(line, "\n"));
     if (text == "FILE")
       listings.emplace_back();
     else if (!listings.empty())
@@ -177,6 +170,14 @@ inline std::vector<std::string> OlefileListing(const std::string& path) {
   return listings.empty() ? std::vector<std::string>{"ERROR no output"} : listings[0];
 }
 
+// Our engine and olefile both read `expected` from the file.
+inline void ExpectListing(const std::string& path, const std::vector<std::string>& expected) {
+  std::vector<std::string> ours;
+  EXPECT_EQ(EngineListing(path, ours), S_OK) << path;
+  EXPECT_EQ(ours, expected) << path;
+  EXPECT_EQ(OlefileListing(path), expected) << path;
+}
+
 inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
   uint32_t x = 2463534242u ^ seed;
@@ -188,5 +189,61 @@ inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
   }
   return bytes;
 }
+
+// A document's user-defined set; a writer waits for its turn. All released with the scope.
+struct UserSet {
+  IStorage* storage = nullptr;
+  IDirectWriterLock* lock = nullptr;
+  IPropertySetStorage* sets = nullptr;
+  IPropertyStorage* set = nullptr;
+  DWORD mode = 0;
+  ~UserSet() {
+    for (IUnknown* member : std::initializer_list<IUnknown*>{set, sets, lock, storage})
+      if (member) member->Release();
+  }
+  HRESULT Open(const std::string& path, DWORD openMode = kSwmrWrite) {
+    const std::wstring wide(path.begin(), path.end());
+    HRESULT hr = StgOpenStorage(wide.c_str(), nullptr, mode = openMode, nullptr, 0, &storage);
+    if (SUCCEEDED(hr) && (mode & STGM_READWRITE) &&
+        SUCCEEDED(hr = storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock))))
+      hr = lock->WaitForWriteAccess(20000);
+    if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
+    return SUCCEEDED(hr) ? Reopen() : hr;
+  }
+  HRESULT Reopen() {
+    if (set) set->Release();
+    set = nullptr;
+    return sets->Open(FMTID_UserDefinedProperties, (mode & STGM_READWRITE) | STGM_SHARE_EXCLUSIVE, &set);
+  }
+  HRESULT Write(const std::vector<std::wstring>& names, const std::vector<std::string>& texts) {
+    std::vector<PROPSPEC> specs;
+    std::vector<PROPVARIANT> values;
+    for (size_t i = 0; i < names.size(); ++i)
+      specs.push_back(qvtest::Named(names[i].c_str())), values.push_back(qvtest::Text(texts[i].c_str()));
+    return set->WriteMultiple(static_cast<ULONG>(specs.size()), specs.data(), values.data(), 4096);
+  }
+  HRESULT Commit() {
+    const HRESULT hr = set->Commit(STGC_DEFAULT);
+    return SUCCEEDED(hr) ? storage->Commit(STGC_DEFAULT) : hr;
+  }
+  std::string Read(const std::wstring& name) {
+    const PROPSPEC spec = qvtest::Named(name.c_str());
+    PROPVARIANT v;
+    const HRESULT hr = set->ReadMultiple(1, &spec, &v);
+    const std::string out = hr == S_OK && v.vt == VT_LPSTR && v.pszVal ? v.pszVal : "<absent>";
+    PropVariantClear(&v);
+    return out;
+  }
+  // Name -> id of every named property.
+  HRESULT Ids(std::map<std::wstring, PROPID>& out) {
+    IEnumSTATPROPSTG* entries = nullptr;
+    const HRESULT hr = set->Enum(&entries);
+    if (FAILED(hr)) return hr;
+    for (STATPROPSTG stat; entries->Next(1, &stat, nullptr) == S_OK; CoTaskMemFree(stat.lpwstrName))
+      if (stat.lpwstrName) out[stat.lpwstrName] = stat.propid;
+    entries->Release();
+    return S_OK;
+  }
+};
 
 }  // namespace cfbtest

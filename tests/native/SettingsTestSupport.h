@@ -50,6 +50,7 @@ class TempFolder {
     std::filesystem::remove_all(path_, ignored);
   }
   const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
