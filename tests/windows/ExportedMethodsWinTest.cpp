@@ -1,0 +1,329 @@
+// The DLL's kernel, protection, system, registry, file and shell methods,
+// called through their exports with a JVM-less JNIEnv against the real
+// Windows API (Wine's in CI). What is checked is the Windows side: 32-bit
+// handles and records, the platform's answers passed through, and Java
+// arrays filled from them; the Linux JUnit suite holds the cases' data.
+#include <gtest/gtest.h>
+
+#include <jni.h>
+#include <objbase.h>
+#include <windows.h>
+#include <dpapi.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "QuorvaneDll.h"
+
+namespace {
+
+using qvtest::DllJni;
+using Value = qvtest::FakeJni::Value;
+namespace fs = std::filesystem;
+
+jint Java(HANDLE h) { return static_cast<jint>(reinterpret_cast<intptr_t>(h)); }
+HANDLE Handle(jint h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
+
+typedef jboolean(JNICALL* ReadChangesMethod)(JNIEnv*, jclass, jint, jbyteArray, jint, jboolean, jint, jintArray,
+                                             jint, jint);
+// One blocking ReadDirectoryChangesW call, on a thread of its own.
+struct ReadCall {
+  ReadChangesMethod method;
+  JNIEnv* env;
+  jint folder;
+  jbyteArray buffer;
+  jintArray count;
+  jboolean result;
+};
+DWORD WINAPI RunReadCall(LPVOID p) {
+  auto& c = *static_cast<ReadCall*>(p);
+  c.result = c.method(c.env, nullptr, c.folder, c.buffer, 4096, 0, FILE_NOTIFY_CHANGE_FILE_NAME, c.count, 0, 0);
+  return 0;
+}
+
+class DllMethods : public qvtest::QuorvaneDll {
+ protected:
+  void SetUp() override {
+    QuorvaneDll::SetUp();
+    folder_ = fs::temp_directory_path() / ("qv-dll-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  jstring Str(const fs::path& p) { return jni_.Str(p.wstring()); }
+  // Calls the native method `name` as the JVM does; every argument takes 4 bytes on i686.
+  template <typename R, typename... A>
+  R Call(const char* name, A... arguments) {
+    const auto method = Method<R(JNICALL*)(JNIEnv*, jclass, A...)>(name, 8 + 4 * sizeof...(A));
+    return method ? method(jni_.env(), nullptr, arguments...) : R();
+  }
+
+  DllJni jni_;
+  fs::path folder_;
+};
+class KernelMethods : public DllMethods {};
+class ProtectionMethods : public DllMethods {};
+class SystemInfoMethods : public DllMethods {};
+class RegistryMethods : public DllMethods {};
+class FileMethods : public DllMethods {};
+class ShellMethods : public DllMethods {};
+
+TEST_F(KernelMethods, EventHandlesAreTheProcesssOwn) {
+  const jint event = Call<jint>("CreateEvent", jint(0), jboolean(0), jboolean(1), jstring());
+  ASSERT_NE(0, event);
+  EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", event, jint(0)));
+  EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", event, jint(0))) << "auto reset";
+  EXPECT_TRUE(SetEvent(Handle(event)));
+  EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", event, jint(0))) << "kernel32 sees the same object";
+  EXPECT_EQ(1, Call<jint>("SetEvent", event));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Handle(event), 0));
+  EXPECT_EQ(1, Call<jint>("CloseHandle", event));
+  EXPECT_EQ(0, Call<jint>("CloseHandle", event)) << "closed twice";
+  EXPECT_EQ(-1, Call<jint>("GetCurrentProcess"));
+  EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", jint(-1), jint(0))) << "this process is running";
+}
+
+TEST_F(ProtectionMethods, BlobsAreDpapisLabelledArkSecret) {
+  const std::string plain("secret\0\xff", 8);
+  const jbyteArray blob = Call<jbyteArray>("encryptUserWin32", jni_.Bytes(plain));
+  ASSERT_NE(nullptr, blob) << jni_.pending;
+  const jbyteArray back = Call<jbyteArray>("decryptUserWin32", blob);
+  ASSERT_NE(nullptr, back) << jni_.pending;
+  EXPECT_EQ(plain, std::string(DllJni::BytesOf(back).begin(), DllJni::BytesOf(back).end()));
+
+  auto& bytes = DllJni::BytesOf(blob);
+  DATA_BLOB in = {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())}, out = {};
+  LPWSTR description = nullptr;
+  ASSERT_TRUE(CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out));
+  EXPECT_STREQ(L"ark_secret", description);
+  LocalFree(description);
+  LocalFree(out.pbData);
+  bytes.back() ^= 0x40;  // inside the signature
+  EXPECT_EQ(nullptr, Call<jbyteArray>("decryptUserWin32", blob));
+  EXPECT_EQ(0u, jni_.pending.rfind("Error unencrypting data: 0x", 0)) << jni_.pending;
+}
+
+TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSystem) {
+  // psapi: the base name, in any case, and nothing else.
+  wchar_t program[MAX_PATH];
+  const std::wstring path(program, GetModuleFileNameW(nullptr, program, MAX_PATH));
+  std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  CharUpperW(&name[0]);
+  EXPECT_TRUE(Call<jboolean>("isProcessRunning", jni_.Str(name)));
+  EXPECT_FALSE(Call<jboolean>("isProcessRunning", jni_.Str(path))) << "a full path never matches";
+
+  // The system message table, with the insert.
+  const auto message = [&](jint id, const wchar_t* insert) {
+    return DllJni::TextOf(Call<jstring>("getSystemMessage", id, jni_.Str(insert)));
+  };
+  const std::u16string notFound = message(2, L"x");
+  ASSERT_GT(notFound.size(), 3u);
+  EXPECT_EQ(u".\r\n", notFound.substr(notFound.size() - 3));
+  EXPECT_EQ(notFound, message(static_cast<jint>(0x80070002), L"x"));
+  EXPECT_NE(std::u16string::npos, message(193, L"tool.exe").find(u"tool.exe"));
+
+  // version.dll's reading of kernel32.dll; a file without a resource leaves the arrays alone.
+  wchar_t system[MAX_PATH];
+  const std::wstring kernel = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\kernel32.dll";
+  jintArray parts[4];
+  for (auto& p : parts) p = jni_.NewInts({-1});
+  const auto version = [&](const fs::path& file) {
+    return Call<jboolean>("getFileVersionNumber", Str(file), parts[0], parts[1], parts[2], parts[3]);
+  };
+  ASSERT_TRUE(version(kernel));
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(kernel.c_str(), nullptr));
+  ASSERT_TRUE(GetFileVersionInfoW(kernel.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+  EXPECT_EQ((std::vector<jint>{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                               HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}),
+            (std::vector<jint>{DllJni::Ints(parts[0])[0], DllJni::Ints(parts[1])[0], DllJni::Ints(parts[2])[0],
+                               DllJni::Ints(parts[3])[0]}));
+  std::ofstream(folder_ / "text.txt") << "no version here\n";
+  DllJni::Ints(parts[0])[0] = -1;
+  EXPECT_FALSE(version(folder_ / "text.txt"));
+  EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]);
+
+  // ws2_32: up, IPv4, not loopback, with a contiguous mask.
+  Call<void>("getNetworkInterfaceInfo", DllJni::Ref(jni_.NewObject()));
+  EXPECT_TRUE(jni_.pending.empty()) << jni_.pending;
+  for (const auto& address : jni_.added) {
+    ASSERT_EQ(8u, address.size());
+    EXPECT_NE(127, address[0]);
+    const uint32_t mask = uint32_t(address[4]) << 24 | address[5] << 16 | address[6] << 8 | address[7];
+    EXPECT_EQ(0u, (~mask + 1) & ~mask);
+  }
+}
+
+// Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values
+// reach the registry byte for byte.
+TEST_F(RegistryMethods, KeysAndValuesReachTheRegistry) {
+  const wchar_t kKey[] = L"Software\\Quorvane Wine Registry Test";
+  const jintArray handle = jni_.NewInts({0}), itself = jni_.NewInts({0});
+  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", Java(HKEY_CURRENT_USER), jni_.Str(kKey), handle));
+  const jint key = DllJni::Ints(handle)[0];
+  ASSERT_NE(0, key);
+  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", key, jstring(), itself));
+  struct Case {
+    const wchar_t* name;  // null: the default value
+    DWORD type;
+    std::string data;
+  };
+  for (const Case& c : {Case{nullptr, REG_SZ, std::string("d\0\xe9\0\0\0", 6)},
+                        Case{L"qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8)}}) {
+    EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], c.name ? jni_.Str(c.name) : jstring(),
+                                        jint(0), jint(c.type), jni_.Bytes(c.data), jint(c.data.size())));
+    std::string stored(64, '\0');
+    DWORD type = 0, size = static_cast<DWORD>(stored.size());
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY(Handle(key)), c.name ? c.name : L"", nullptr, &type,
+                                              reinterpret_cast<BYTE*>(&stored[0]), &size));
+    EXPECT_EQ(c.type, type);
+    EXPECT_EQ(c.data, stored.substr(0, size));
+  }
+  EXPECT_EQ(ERROR_INVALID_HANDLE, Call<jint>("RegSetValueEx", jint(0x12345676), jni_.Str(L"v"), jint(0),
+                                             jint(REG_BINARY), jni_.Bytes("x"), jint(1)));
+  RegCloseKey(HKEY(Handle(DllJni::Ints(itself)[0])));
+  RegCloseKey(HKEY(Handle(key)));
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+TEST_F(FileMethods, HandlesSharingAndChangeRecordsAreThePlatforms) {
+  const auto open = [&](const fs::path& path, jint access, jint share, jint disposition, jint flags) {
+    return Call<jint>("CreateFile", Str(path), access, share, jint(0), disposition, flags, jint(0));
+  };
+  const jint writer = open(folder_ / "shared.txt", GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, 0);
+  ASSERT_NE(-1, writer);
+  EXPECT_EQ(-1, open(folder_ / "shared.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_TRUE(CloseHandle(Handle(writer)));
+
+  const jint folder = open(folder_, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  ASSERT_NE(-1, folder);
+  const jbyteArray buffer = jni_.Bytes(std::string(4096, '\0'));
+  const jintArray count = jni_.NewInts({0});
+  // Asynchronous completion would write into released elements: refused before the platform sees it.
+  EXPECT_FALSE(Call<jboolean>("ReadDirectoryChangesW", folder, buffer, jint(4096), jboolean(0),
+                              jint(FILE_NOTIFY_CHANGE_FILE_NAME), count, jint(1), jint(0)));
+  ReadCall call{Method<ReadChangesMethod>("ReadDirectoryChangesW", 40), jni_.env(), folder, buffer, count, 0};
+  const HANDLE thread = CreateThread(nullptr, 0, RunReadCall, &call, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  Sleep(200);
+  std::ofstream(folder_ / "new.txt") << "x";
+  if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
+    CancelSynchronousIo(thread);
+    WaitForSingleObject(thread, 2000);
+    ADD_FAILURE() << "no change reported";
+  }
+  CloseHandle(thread);
+  EXPECT_TRUE(call.result);
+  const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(DllJni::BytesOf(buffer).data());
+  EXPECT_LE(20, DllJni::Ints(count)[0]) << "bytes of records";
+  EXPECT_EQ(static_cast<DWORD>(FILE_ACTION_ADDED), record->Action);
+  EXPECT_EQ(L"new.txt", std::wstring(record->FileName, record->FileNameLength / 2));
+  CloseHandle(Handle(folder));
+}
+
+TEST_F(FileMethods, AttributesStorageTestAndDrivesAreThePlatformsAnswers) {
+  const fs::path text = folder_ / "plain.txt", doc = folder_ / "made.doc";
+  std::ofstream(text) << "not a compound document";
+  EXPECT_TRUE(Call<jboolean>("SetFileAttributes", Str(text), jint(FILE_ATTRIBUTE_HIDDEN)));
+  EXPECT_NE(0u, GetFileAttributesW(text.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  IStorage* storage = nullptr;
+  ASSERT_EQ(S_OK, StgCreateDocfile(doc.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage));
+  storage->Release();
+  EXPECT_EQ(S_OK, Call<jint>("StgIsStorageFile", Str(doc)));
+  EXPECT_EQ(S_FALSE, Call<jint>("StgIsStorageFile", Str(text)));
+  EXPECT_EQ(static_cast<jint>(GetDriveTypeW(L"C:\\")), Call<jint>("GetDriveType", jni_.Str(L"C:\\")));
+  wchar_t devices[1040] = {};
+  ASSERT_NE(0u, QueryDosDeviceW(L"C:", devices, 1040));
+  EXPECT_EQ(DllJni::Units(devices), DllJni::TextOf(Call<jstring>("QueryDosDevice", jni_.Str(L"C:"))));
+  EXPECT_EQ(nullptr, Call<jstring>("QueryDosDevice", jni_.Str(L"QV-NO-SUCH-DEVICE")));
+}
+
+Value* FileInfoObject(DllJni& jni) {
+  Value* o = jni.NewObject();
+  for (const char* name : {"hIcon", "iIcon", "dwAttributes"}) DllJni::Add(o, name, "I");
+  DllJni::Add(o, "szDisplayName", "[C").object = jni.NewChars(260);
+  DllJni::Add(o, "szTypeName", "[C").object = jni.NewChars(80);
+  return o;
+}
+
+TEST_F(ShellMethods, UuidsAreVersionFourAndDistinct) {
+  Value* guids[2];
+  for (Value*& g : guids) {
+    g = jni_.NewObject();
+    for (const char* name : {"Data1", "Data2", "Data3"}) DllJni::Add(g, name, "I");
+    DllJni::Add(g, "Data4", "[B").object = jni_.NewBytes(8);
+    ASSERT_EQ(RPC_S_OK, Call<jint>("UuidCreate", DllJni::Ref(g)));
+    EXPECT_EQ(4, g->fields["Data3"].i >> 12) << "version";
+    EXPECT_EQ(0x80, g->fields["Data4"].object->bytes[0] & 0xC0) << "variant";
+  }
+  EXPECT_NE(guids[0]->fields["Data4"].object->bytes, guids[1]->fields["Data4"].object->bytes);
+}
+
+// SHFILEINFOW of 32-bit Windows into the Java record, never past its arrays.
+TEST_F(ShellMethods, FolderAndFileInfoAreTheShellsAnswers) {
+  wchar_t appData[MAX_PATH] = {};
+  ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData));
+  EXPECT_EQ(DllJni::Units(appData), DllJni::TextOf(Call<jstring>("getSpecialFolderPath", jint(CSIDL_APPDATA))));
+  EXPECT_EQ(nullptr, Call<jstring>("getSpecialFolderPath", jint(0x00FF))) << "no such folder";
+
+  PIDLIST_ABSOLUTE pidl = nullptr;  // the default user's, as the token -1 asks
+  ASSERT_EQ(S_OK, SHGetFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, reinterpret_cast<HANDLE>(-1), 0, &pidl));
+  SHFILEINFOW expected = {};
+  ASSERT_NE(0u, SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &expected, sizeof expected,
+                               SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME));
+  ILFree(pidl);
+  Value* info = FileInfoObject(jni_);
+  ASSERT_TRUE(Call<jboolean>("GetSpecialFolderInfo", jint(CSIDL_DESKTOPDIRECTORY), DllJni::Ref(info)));
+  EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
+  EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
+  if (info->fields["hIcon"].i != 0) DestroyIcon(reinterpret_cast<HICON>(info->fields["hIcon"].i));
+
+  wchar_t program[MAX_PATH] = {};
+  const std::wstring path(program, GetModuleFileNameW(nullptr, program, MAX_PATH));
+  const jint flags = SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
+  expected = {};
+  const DWORD_PTR answer = SHGetFileInfoW(path.c_str(), 0, &expected, sizeof expected, flags);
+  ASSERT_NE(0u, answer);
+  info = FileInfoObject(jni_);
+  info->fields["szDisplayName"].object->units.assign(300, u'z');
+  EXPECT_EQ(static_cast<jint>(answer),
+            Call<jint>("SHGetFileInfo", jni_.Str(path), jint(0), DllJni::Ref(info), jint(692), flags));
+  EXPECT_EQ(static_cast<jint>(expected.dwAttributes), info->fields["dwAttributes"].i);
+  EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
+  EXPECT_EQ(u'z', info->fields["szDisplayName"].object->units[260]) << "nothing past the member's 260 units";
+  EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
+}
+
+TEST_F(ShellMethods, FileOperationTerminatesTheNameLists) {
+  for (const char* name : {"a.txt", "b.txt"}) std::ofstream(folder_ / name) << name;
+  Value* op = jni_.NewObject();
+  for (const char* name : {"hWnd", "wFunc", "hNameMappings"}) DllJni::Add(op, name, "I");
+  op->fields["wFunc"].i = FO_COPY;
+  const std::wstring from = (folder_ / "a.txt").wstring() + L'\0' + (folder_ / "b.txt").wstring() + L'\0';
+  DllJni::Add(op, "pFrom", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units(from));
+  DllJni::Add(op, "pTo", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units((folder_ / "out").wstring()));
+  DllJni::Add(op, "lpszProgressTitle", "Ljava/lang/String;");
+  DllJni::Add(op, "fFlags", "S").i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
+  DllJni::Add(op, "fAnyOperationsAborted", "Z");
+  EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "a.txt"));
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "b.txt"));
+}
+
+// shell32 faults on a null record: refused before the call. (Wine has no
+// notification area without a desktop, so adding an icon is not tried.)
+TEST_F(ShellMethods, NotifyIconWithoutARecordAnswersFalse) {
+  EXPECT_FALSE(Call<jboolean>("ShellNotifyIcon", jint(NIM_DELETE), jobject()));
+}
+
+}  // namespace
