@@ -8,18 +8,12 @@
 #include <string>
 
 #include "Logger.h"
-#include "OnWine.h"
 #include "SettingsTestSupport.h"
 #include "WinTestSupport.h"
 
-using settings_test::ReadBytes;
-using settings_test::ScopedVariable;
-using settings_test::TempFolder;
 using settings_test::WriteBytes;
 
 namespace {
-
-const wchar_t kMutexName[] = L"Quorvane Native Logger Mutex";
 
 class LoggerWin : public ::testing::Test {
  protected:
@@ -28,17 +22,14 @@ class LoggerWin : public ::testing::Test {
     WriteBytes(DataFolder() + "\\ai.config", "logger.file=test.log\nlogger.level=INFO\n");
   }
   std::string DataFolder() const { return folder_.Path() + "\\Application Data\\Quorvane\\data"; }
-  std::string Log() const { return ReadBytes(DataFolder() + "\\test.log"); }
 
-  TempFolder folder_;
-  ScopedVariable profile_;
+  settings_test::TempFolder folder_;
+  settings_test::ScopedVariable profile_;
 };
 
 bool MutexExists() {
-  const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
-  if (mutex == nullptr) return false;
-  CloseHandle(mutex);
-  return true;
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Quorvane Native Logger Mutex");
+  return mutex != nullptr && CloseHandle(mutex);
 }
 
 TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
@@ -67,7 +58,7 @@ TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
   EXPECT_EQ(0, qvtest::Finish(a));
   EXPECT_EQ(0, qvtest::Finish(b));
 
-  const std::string bytes = Log();
+  const std::string bytes = settings_test::ReadBytes(DataFolder() + "\\test.log");
   EXPECT_EQ(std::string::npos, bytes.find('\r'));
   const std::regex line(R"(^\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3} INFO  \[(\d+):\d+\] .* - ([AB]) (\d{6})$)");
   std::map<std::string, int> next{{"A", 0}, {"B", 0}};

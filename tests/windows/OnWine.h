@@ -1,5 +1,5 @@
-// Wine detection for the Windows tests: ntdll exports wine_get_version only
-// under Wine. Tests that Wine cannot pass skip themselves there, naming the
+// Wine detection for the Windows tests (ntdll exports wine_get_version only
+// under Wine): tests that Wine cannot pass skip themselves there, naming the
 // Wine limitation.
 #pragma once
 
@@ -8,10 +8,9 @@
 namespace qvtest {
 
 inline const char* WineVersion() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
   typedef const char*(__cdecl * Version)();
-  const auto version = reinterpret_cast<Version>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  const auto version = reinterpret_cast<Version>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
   return version ? version() : nullptr;
 }
 

@@ -79,43 +79,25 @@ class SimpleModeStorage : public Wrapper<IStorage> {
     const HRESULT hr = Answer(riid, IID_IStorage, out);
     return hr == E_NOINTERFACE ? inner_->QueryInterface(riid, out) : hr;
   }
-  HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override {
-    return inner_->CreateStream(name, mode, r1, r2, out);
-  }
-  HRESULT STDMETHODCALLTYPE OpenStream(const OLECHAR* name, void* r1, DWORD mode, DWORD r2, IStream** out) override {
-    return inner_->OpenStream(name, r1, mode, r2, out);
-  }
-  HRESULT STDMETHODCALLTYPE CreateStorage(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
-                                          IStorage** out) override {
-    return inner_->CreateStorage(name, mode, r1, r2, out);
-  }
-  HRESULT STDMETHODCALLTYPE OpenStorage(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r,
-                                        IStorage** out) override {
-    return inner_->OpenStorage(name, priority, mode, exclude, r, out);
-  }
-  HRESULT STDMETHODCALLTYPE CopyTo(DWORD n, const IID* exclude, SNB names, IStorage* to) override {
-    return inner_->CopyTo(n, exclude, names, to);
-  }
-  HRESULT STDMETHODCALLTYPE MoveElementTo(const OLECHAR* name, IStorage* to, const OLECHAR* newName,
-                                          DWORD flags) override {
-    return inner_->MoveElementTo(name, to, newName, flags);
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override { return inner_->Commit(flags); }
-  HRESULT STDMETHODCALLTYPE Revert() override { return inner_->Revert(); }
-  HRESULT STDMETHODCALLTYPE EnumElements(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** out) override {
-    return inner_->EnumElements(r1, r2, r3, out);
-  }
-  HRESULT STDMETHODCALLTYPE DestroyElement(const OLECHAR* name) override { return inner_->DestroyElement(name); }
-  HRESULT STDMETHODCALLTYPE RenameElement(const OLECHAR* from, const OLECHAR* to) override {
-    return inner_->RenameElement(from, to);
-  }
-  HRESULT STDMETHODCALLTYPE SetElementTimes(const OLECHAR* name, const FILETIME* c, const FILETIME* a,
-                                            const FILETIME* m) override {
-    return inner_->SetElementTimes(name, c, a, m);
-  }
-  HRESULT STDMETHODCALLTYPE SetClass(REFCLSID clsid) override { return inner_->SetClass(clsid); }
-  HRESULT STDMETHODCALLTYPE SetStateBits(DWORD bits, DWORD mask) override { return inner_->SetStateBits(bits, mask); }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+#define QV_FORWARD(method, parameters, arguments) \
+  HRESULT STDMETHODCALLTYPE method parameters override { return inner_->method arguments; }
+  QV_FORWARD(CreateStream, (const OLECHAR* n, DWORD m, DWORD r1, DWORD r2, IStream** o), (n, m, r1, r2, o))
+  QV_FORWARD(OpenStream, (const OLECHAR* n, void* r1, DWORD m, DWORD r2, IStream** o), (n, r1, m, r2, o))
+  QV_FORWARD(CreateStorage, (const OLECHAR* n, DWORD m, DWORD r1, DWORD r2, IStorage** o), (n, m, r1, r2, o))
+  QV_FORWARD(OpenStorage, (const OLECHAR* n, IStorage* p, DWORD m, SNB x, DWORD r, IStorage** o), (n, p, m, x, r, o))
+  QV_FORWARD(CopyTo, (DWORD n, const IID* x, SNB names, IStorage* to), (n, x, names, to))
+  QV_FORWARD(MoveElementTo, (const OLECHAR* n, IStorage* to, const OLECHAR* m, DWORD f), (n, to, m, f))
+  QV_FORWARD(Commit, (DWORD flags), (flags))
+  QV_FORWARD(Revert, (), ())
+  QV_FORWARD(EnumElements, (DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** o), (r1, r2, r3, o))
+  QV_FORWARD(DestroyElement, (const OLECHAR* n), (n))
+  QV_FORWARD(RenameElement, (const OLECHAR* from, const OLECHAR* to), (from, to))
+  QV_FORWARD(SetElementTimes, (const OLECHAR* n, const FILETIME* c, const FILETIME* a, const FILETIME* m),
+             (n, c, a, m))
+  QV_FORWARD(SetClass, (REFCLSID clsid), (clsid))
+  QV_FORWARD(SetStateBits, (DWORD bits, DWORD mask), (bits, mask))
+  QV_FORWARD(Stat, (STATSTG* stat, DWORD flags), (stat, flags))
+#undef QV_FORWARD
 };
 
 // Takes over one reference to storage; on Wine answers the wrapper.

@@ -1,5 +1,5 @@
-// Helpers of the Windows-only tests: UTF-8 text of wide strings, the folder
-// of the test program, and child processes.
+// Helpers of the Windows-only tests: wide text of UTF-8, the folder of the
+// test program, and child processes.
 #pragma once
 
 #include <windows.h>
@@ -7,13 +7,6 @@
 #include <string>
 
 namespace qvtest {
-
-inline std::string Utf8(const std::wstring& wide) {
-  std::string out(wide.size() * 3, '\0');
-  out.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0],
-                                 static_cast<int>(out.size()), nullptr, nullptr));
-  return out;
-}
 
 inline std::wstring Wide(const std::string& utf8) {
   std::wstring out(utf8.size(), L'\0');
