@@ -7,6 +7,12 @@ namespace quorvane {
 namespace posix {
 namespace inet {
 
+namespace {
+
+constexpr size_t kDrainBytes = 64 * 1024;
+
+}  // namespace
+
 HttpRequest::HttpRequest(std::shared_ptr<Connection> connection, std::string verb, std::string target, DWORD flags)
     : InetObject(Kind::kRequest, connection->GetTimeouts()),
       connection_(std::move(connection)),
@@ -65,15 +71,17 @@ DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* b
     if (error != ERROR_SUCCESS) return error;
   }
   TransferSetup setup = Setup(sent);
-  const bool post = verb_ == "POST" || verb_ == "PUT";
-  if (body != nullptr && bodyLength != 0) {
-    setup.body.assign(static_cast<const char*>(body), bodyLength);
-    setup.hasBody = true;
-  } else {
-    setup.hasBody = post;  // an empty POST still says Content-Length: 0
-  }
+  // GET and HEAD carry no body; an empty POST still says Content-Length: 0.
+  const bool bodiless = verb_ == "GET" || verb_ == "HEAD";
+  if (!bodiless && body != nullptr && bodyLength != 0) setup.body.assign(static_cast<const char*>(body), bodyLength);
+  setup.hasBody = !bodiless && (!setup.body.empty() || verb_ == "POST" || verb_ == "PUT");
   proxy_ = setup.proxy;
-  transfer_.reset();  // before the next exchange, so its connection can be reused
+  if (transfer_) {
+    // The unread rest of a short answer (a 401 page) is read away so that
+    // the retry finds the connection free; a longer one costs the connection.
+    transfer_->Drain(kDrainBytes);
+    transfer_.reset();
+  }
   transfer_ = std::make_unique<Transfer>();
   return transfer_->Start(setup);
 }

@@ -9,8 +9,12 @@ namespace inet {
 namespace {
 
 constexpr long kX509Ok = 0;
+// What curl leaves when its own host-name check failed.
+constexpr long kX509Unspecified = 1;
 constexpr long kX509CertNotYetValid = 9;
 constexpr long kX509CertHasExpired = 10;
+constexpr long kX509HostnameMismatch = 62;
+constexpr long kX509IpAddressMismatch = 64;
 
 struct Mapping {
   CURLcode curl;
@@ -43,7 +47,8 @@ const Mapping kMappings[] = {
 DWORD WinInetErrorFromCurl(CURLcode code, long verifyResult) {
   if (code == CURLE_OK) return ERROR_SUCCESS;
   if (code == CURLE_PEER_FAILED_VERIFICATION) {
-    if (verifyResult == kX509Ok) return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    if (verifyResult == kX509Ok || verifyResult == kX509Unspecified || verifyResult == kX509HostnameMismatch || verifyResult == kX509IpAddressMismatch)
+      return ERROR_INTERNET_SEC_CERT_CN_INVALID;
     if (verifyResult == kX509CertNotYetValid || verifyResult == kX509CertHasExpired)
       return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
     return ERROR_INTERNET_INVALID_CA;

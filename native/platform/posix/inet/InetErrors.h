@@ -11,9 +11,8 @@ namespace posix {
 namespace inet {
 
 // `verifyResult` is CURLINFO_SSL_VERIFYRESULT (OpenSSL's X509_V_* code),
-// which tells an unknown authority from an expired certificate; curl checks
-// the host name itself, so a failed verification with X509_V_OK is a name
-// mismatch.
+// which tells an unknown authority from an expired certificate or a name
+// mismatch (which curl finds itself, leaving X509_V_ERR_UNSPECIFIED).
 DWORD WinInetErrorFromCurl(CURLcode code, long verifyResult);
 
 }  // namespace inet

@@ -135,6 +135,13 @@ DWORD Transfer::Read(void* buffer, DWORD size, DWORD* read) {
   return ERROR_SUCCESS;
 }
 
+void Transfer::Drain(size_t limit) {
+  char scratch[CURL_MAX_WRITE_SIZE];
+  size_t dropped = 0;
+  DWORD read = 0;
+  while (dropped < limit && Read(scratch, sizeof scratch, &read) == ERROR_SUCCESS && read != 0) dropped += read;
+}
+
 template <typename Ready>
 DWORD Transfer::Drive(Ready ready) {
   lastActivity_ = Clock::now();

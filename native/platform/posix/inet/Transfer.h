@@ -57,6 +57,9 @@ class Transfer {
   DWORD Start(const TransferSetup& setup);
   // Up to `size` body bytes into `buffer`; *read = 0 at the end of the body.
   DWORD Read(void* buffer, DWORD size, DWORD* read);
+  // Reads and drops up to `limit` more body bytes, so that a finished
+  // exchange leaves its connection to the next one.
+  void Drain(size_t limit);
 
   // The final response's status; for a tunnel the proxy refused, its
   // status; 0 when none was read.
