@@ -1,7 +1,8 @@
 // Test-only natives of com.quorvane.test.DocumentHooks: they drive the
 // document property layers (DocumentStorage, PropertySet, DocfileProperties)
-// in a real file so Java can check the result with an independent reader.
-// Never shipped.
+// in a real file so Java can check the result with an independent reader,
+// hold a document open as another program would, and run the tripwire read
+// with a check that cannot open the document. Never shipped.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -14,7 +15,9 @@
 #include "HookSupport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
+#include "PropertiesWrapper.h"
 #include "PropertyStorage.h"
+#include "UserPropertiesRead.h"
 #include "util.h"
 
 using namespace quorvane;
@@ -70,9 +73,36 @@ jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
   return SUCCEEDED(hr) ? nullptr : NewJavaString(env, std::to_wstring(static_cast<unsigned long>(hr)));
 }
 
+HRESULT SharingViolation(const WCHAR*, IProperties*) { return STG_E_SHAREVIOLATION; }
+
 }  // namespace
 
 extern "C" {
+
+// Opens the document with mode (a writer also takes the writer lock); answers
+// a handle for release(), or the failing HRESULT (negative).
+JNIEXPORT jlong JNICALL HOOK(hold)(JNIEnv* env, jclass, jstring path, jint mode) {
+  DocumentStorage* held = nullptr;
+  const jint hr = HResultGuard([&]() -> jint {
+    held = new DocumentStorage(JavaChars(env, path).chars, static_cast<DWORD>(mode));
+    return 0;
+  });
+  return hr == 0 ? reinterpret_cast<jlong>(held) : static_cast<jlong>(hr);
+}
+
+JNIEXPORT void JNICALL HOOK(release)(JNIEnv*, jclass, jlong handle) {
+  delete reinterpret_cast<DocumentStorage*>(handle);
+}
+
+// getCompoundDocumentUserProperties(path, properties, true) with a check that
+// always meets a sharing violation.
+JNIEXPORT jint JNICALL HOOK(readWithUnopenableCheck)(JNIEnv* env, jclass, jstring path, jobject properties) {
+  return HResultGuard([&]() -> jint {
+    PropertiesWrapper wrapper(env, properties);
+    ReadUserPropertiesCheckingTripwire(JavaChars(env, path).chars, wrapper, SharingViolation);
+    return 0;
+  });
+}
 
 // Whether the user-defined set is stored in code page 1200.
 JNIEXPORT jboolean JNICALL HOOK(userSetIsUnicode)(JNIEnv* env, jclass, jstring path) {

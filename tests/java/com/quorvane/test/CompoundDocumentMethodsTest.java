@@ -193,18 +193,15 @@ class CompoundDocumentMethodsTest {
     @Test
     void aWriterWaitsFiveSecondsForAnotherWriterThenFailsWhileReadersGoOn() throws Exception {
         String path = copy(temp, "2custom.doc");
-        long held = StragglerHooks.hold(path, StragglerHooks.WRITE_MODE);
-        assertTrue(held > 0, "holder: " + Long.toHexString(held));
-        try {
+        DocumentHooks.whileHeld(path, DocumentHooks.WRITE_MODE, () -> {
             long start = System.nanoTime();
             int hr = Win32Impl.setCompoundDocumentUserProperties(path, props("prop1", "changed"));
             long waited = (System.nanoTime() - start) / 1_000_000;
             assertTrue(hr < 0, Integer.toHexString(hr));
             assertTrue(waited >= 4500 && waited < 8000, "waited " + waited + " ms");
             assertEquals(TWO_CUSTOM, asMap(readUser(path, new Properties())));
-        } finally {
-            StragglerHooks.release(held);
-        }
+            return null;
+        });
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, props("prop1", "changed")));
         assertEquals("changed", poiCustom(path).get("prop1"));
     }

@@ -79,13 +79,8 @@ class DocPropsTest {
         assertEquals("plain text", Files.readString(text));
 
         String doc = copy(temp, "2custom.doc");
-        long held = StragglerHooks.hold(doc, 0x10); // read, deny everyone else
-        assertTrue(held > 0);
-        try {
-            expect(5, args("show", doc), "locked by another program");
-        } finally {
-            StragglerHooks.release(held);
-        }
+        assertEquals(5, DocumentHooks.whileHeld(doc, 0x10, () -> run("show", doc)), "read, deny everyone else");
+        assertTrue(err.contains("locked by another program"), err);
         expect(0, args("check", copy(temp, "2custom.doc", "copy.docx")), "not checked");
         for (String[] wrong : new String[][] {{}, {"frobnicate", doc}, {"set", doc, "novalue"},
             {"set", doc, "x=##DEL##"}, {"show", doc, "--bogus"}}) {

@@ -1,6 +1,9 @@
 package com.quorvane.test;
 
-/** Test-only natives over the document property layers (libquorvane_testhooks). */
+import java.util.Properties;
+import java.util.concurrent.Callable;
+
+/** Test-only natives over the document property layers and the straggler paths (libquorvane_testhooks). */
 final class DocumentHooks {
     static {
         System.loadLibrary("quorvane_testhooks");
@@ -11,6 +14,7 @@ final class DocumentHooks {
     static final int GET_DATE = 2;
     static final int SET_DATE = 3;
     static final int SET_SAVE_TICKS = 5;
+    static final int WRITE_MODE = 0x00400022;
 
     private DocumentHooks() {
     }
@@ -20,4 +24,24 @@ final class DocumentHooks {
     static native String formatFileTime(long fileTime, int bufferChars);
 
     static native String docfile(String path, boolean write, int op, String name, String value);
+
+    /** A handle for release(), or a negative HRESULT when the open failed. */
+    static native long hold(String path, int mode);
+
+    static native void release(long handle);
+
+    static native int readWithUnopenableCheck(String path, Properties properties);
+
+    /** Runs body while this process holds the document open with mode, as another program would. */
+    static <T> T whileHeld(String path, int mode, Callable<T> body) throws Exception {
+        long held = hold(path, mode);
+        if (held <= 0) {
+            throw new IllegalStateException("holding failed: " + Long.toHexString(held));
+        }
+        try {
+            return body.call();
+        } finally {
+            release(held);
+        }
+    }
 }
