@@ -1,10 +1,9 @@
 // Prints the property sets of raw property-set stream files as POI reads
-// them, in the normalised form that qv_props_dump prints. With --custom
-// DOCUMENT, prints instead the user-defined properties of a compound
-// document: one "name=value" line each, non-ASCII escaped, sorted by name.
+// them, in the normalised form qv_props_dump prints; with --custom DOCUMENT,
+// the user-defined properties of a compound document instead, one
+// "name=value" line each, non-ASCII escaped, sorted by name.
 import java.io.File;
 import java.io.FileInputStream;
-import java.io.InputStream;
 import java.util.Date;
 import java.util.Map;
 import java.util.TreeMap;
@@ -19,10 +18,8 @@ import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 public class PoiPropsDump {
   static String escape(String s) {
     StringBuilder b = new StringBuilder();
-    for (char c : s.toCharArray()) {
-      if (c >= 0x20 && c < 0x7F && c != '\\') b.append(c);
-      else b.append(String.format("\\u%04x", (int) c));
-    }
+    for (char c : s.toCharArray())
+      b.append(c >= 0x20 && c < 0x7F && c != '\\' ? String.valueOf(c) : String.format("\\u%04x", (int) c));
     return b.toString();
   }
 
@@ -39,43 +36,33 @@ public class PoiPropsDump {
     }
   }
 
-  static void printCustom(String document) throws Exception {
-    try (POIFSFileSystem fs = new POIFSFileSystem(new File(document), true)) {
-      if (!fs.getRoot().hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) return;
-      DocumentSummaryInformation dsi = (DocumentSummaryInformation) PropertySetFactory.create(
-          fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME);
-      CustomProperties custom = dsi.getCustomProperties();
-      TreeMap<String, String> sorted = new TreeMap<>();
-      if (custom != null)
-        for (String name : custom.nameSet()) sorted.put(name, String.valueOf(custom.get(name)));
-      for (Map.Entry<String, String> e : sorted.entrySet())
-        System.out.println(escape(e.getKey()) + "=" + escape(e.getValue()));
-    }
-  }
-
   public static void main(String[] args) throws Exception {
     if (args.length == 2 && args[0].equals("--custom")) {
-      printCustom(args[1]);
+      try (POIFSFileSystem fs = new POIFSFileSystem(new File(args[1]), true)) {
+        if (!fs.getRoot().hasEntry(DocumentSummaryInformation.DEFAULT_STREAM_NAME)) return;
+        CustomProperties custom = ((DocumentSummaryInformation) PropertySetFactory.create(
+            fs.getRoot(), DocumentSummaryInformation.DEFAULT_STREAM_NAME)).getCustomProperties();
+        TreeMap<String, String> sorted = new TreeMap<>();
+        if (custom != null) for (String name : custom.nameSet()) sorted.put(name, String.valueOf(custom.get(name)));
+        sorted.forEach((k, v) -> System.out.println(escape(k) + "=" + escape(v)));
+      }
       return;
     }
     for (String file : args) {
-      try (InputStream in = new java.io.BufferedInputStream(new FileInputStream(file))) {
-        PropertySet ps = new PropertySet(in);
+      try (FileInputStream in = new FileInputStream(file)) {
+        PropertySet ps = new PropertySet(new java.io.BufferedInputStream(in));
         System.out.println("stream " + new File(file).getName() + " sections=" + ps.getSectionCount());
         for (Section s : ps.getSections()) {
-          System.out.println("section " + s.getFormatID().toString().toUpperCase() + " cp=" + (s.getCodepage() == -1 ? 0 : s.getCodepage() & 0xFFFF));
-          Map<Long, String> dict = s.getDictionary();
-          if (dict != null) {
-            for (Map.Entry<Long, String> e : new TreeMap<>(dict).entrySet())
-              System.out.println("name " + e.getKey() + " \"" + escape(e.getValue()) + "\"");
-          }
+          System.out.println("section " + s.getFormatID().toString().toUpperCase() + " cp="
+              + (s.getCodepage() == -1 ? 0 : s.getCodepage() & 0xFFFF));
+          if (s.getDictionary() != null)
+            new TreeMap<>(s.getDictionary()).forEach((id, n) -> System.out.println("name " + id + " \"" + escape(n)
+                + "\""));
           TreeMap<Long, Property> props = new TreeMap<>();
           for (Property p : s.getProperties()) props.put(p.getID() & 0xFFFFFFFFL, p);  // ids are unsigned
-          for (Map.Entry<Long, Property> e : props.entrySet()) {
-            Property p = e.getValue();
-            if (e.getKey() == 0 || e.getKey() == 1) continue;
-            System.out.println("prop " + e.getKey() + " " + p.getType() + " " + value(p.getType(), p.getValue()));
-          }
+          for (Map.Entry<Long, Property> e : props.entrySet())
+            if (e.getKey() > 1) System.out.println("prop " + e.getKey() + " " + e.getValue().getType() + " "
+                + value(e.getValue().getType(), e.getValue().getValue()));
         }
       }
     }

@@ -1,23 +1,17 @@
-// Test tool for the cross-reading test: reads and writes the property sets of
-// compound documents through the structured-storage calls alone
-// (StgOpenStorage, IPropertySetStorage, IPropertyStorage). Built for Linux it
-// goes through our engine, built for Windows through ole32, so one reader
-// and one writer serve both sides.
-//   qv_props_cross dump FILE...   the summary, document summary and
-//                                 user-defined sets of each file
-//   qv_props_cross write FILE CP [no-bool-double]
-//                                 a new document whose summary and
-//                                 user-defined sets have code page CP
-//                                 (1252, 65001 or 1200, Unicode); the option
-//                                 leaves out the VT_BOOL and VT_R8 properties,
-//                                 which Wine's ole32 cannot write
-// VT_LPSTR text crosses the interface in the ANSI code page (GetACP), which
-// the storage converts from and to the set's code page. Failures of single
-// calls are printed in the dump and do not stop it.
-#include <algorithm>
+// Test tool of the cross-reading test (cross_read.py): reads and writes the
+// property sets of compound documents through the structured-storage calls
+// alone. Built for Linux it goes through our engine, for Windows through
+// ole32, so one reader and one writer serve both sides.
+//   qv_props_cross dump FILE...                    summary, document summary and user-defined sets
+//   qv_props_cross write FILE CP [no-bool-double]  a new document, its sets in code page CP (1252,
+//                                                  65001 or 1200); Wine's ole32 cannot write VT_BOOL/VT_R8
+// VT_LPSTR text crosses the interface in the ANSI code page (GetACP). A
+// failed call is printed and does not stop the tool.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,11 +20,7 @@
 
 namespace {
 
-const DWORD kDocumentReadMode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ;
-const DWORD kSetReadMode = STGM_READ | STGM_SHARE_EXCLUSIVE;
-const DWORD kSetCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 const PROPID kFirstNameId = 4096;
-
 struct NamedSet {
   const char* name;
   const FMTID* fmtid;
@@ -39,6 +29,21 @@ const NamedSet kSets[] = {{"summary", &FMTID_SummaryInformation},
                           {"document", &FMTID_DocSummaryInformation},
                           {"user", &FMTID_UserDefinedProperties}};
 
+template <typename T>
+struct Com {
+  ~Com() {
+    if (p) p->Release();
+  }
+  T* operator->() const { return p; }
+  T* p = nullptr;
+};
+
+// Prints "WHAT 0xHRESULT" for anything but S_OK.
+bool Failed(HRESULT hr, const std::string& what) {
+  if (hr != S_OK) std::printf("%s 0x%08X\n", what.c_str(), static_cast<unsigned>(hr));
+  return hr != S_OK;
+}
+
 std::wstring Wide(const char* utf8) {
   const int length = static_cast<int>(std::strlen(utf8));
   std::wstring wide(length, L'\0');
@@ -46,211 +51,129 @@ std::wstring Wide(const char* utf8) {
   return wide;
 }
 
-std::string Narrow(const std::wstring& text, UINT codePage) {
-  std::string out(text.size() * 4, '\0');
-  if (!text.empty())
-    out.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0],
-                                   static_cast<int>(out.size()), nullptr, nullptr));
-  return out;
-}
-
-template <typename T>
-void Release(T*& p) {
-  if (p) p->Release();
-  p = nullptr;
+PROPVARIANT Var(VARTYPE vt) {
+  PROPVARIANT v;
+  std::memset(&v, 0, sizeof v);
+  v.vt = vt;
+  return v;
 }
 
 void DumpSet(IPropertySetStorage* sets, const NamedSet& which) {
-  IPropertyStorage* set = nullptr;
-  HRESULT hr = sets->Open(*which.fmtid, kSetReadMode, &set);
-  if (hr == STG_E_FILENOTFOUND) return;
-  if (FAILED(hr)) {
-    std::printf("set %s open 0x%08X\n", which.name, static_cast<unsigned>(hr));
-    return;
-  }
+  Com<IPropertyStorage> set;
+  const HRESULT hr = sets->Open(*which.fmtid, STGM_READ | STGM_SHARE_EXCLUSIVE, &set.p);
+  if (hr == STG_E_FILENOTFOUND || Failed(hr, std::string("set ") + which.name + " open")) return;
   PROPSPEC spec;
   spec.ulKind = PRSPEC_PROPID;
   spec.propid = PID_CODEPAGE;
-  PROPVARIANT value;
-  std::memset(&value, 0, sizeof value);
-  hr = set->ReadMultiple(1, &spec, &value);
-  const UINT codePage = hr == S_OK && value.vt == VT_I2 ? static_cast<USHORT>(value.iVal) : 0;
+  PROPVARIANT value = Var(VT_EMPTY);
+  const bool hasCodePage = set->ReadMultiple(1, &spec, &value) == S_OK && value.vt == VT_I2;
+  std::printf("set %s cp=%u\n", which.name, hasCodePage ? static_cast<USHORT>(value.iVal) : 0u);
   PropVariantClear(&value);
-  std::printf("set %s cp=%u\n", which.name, codePage);
-
-  struct Entry {
-    PROPID id;
-    std::wstring name;
-    bool named;
-  };
-  std::vector<Entry> entries;
-  IEnumSTATPROPSTG* list = nullptr;
-  hr = set->Enum(&list);
-  if (FAILED(hr)) std::printf("enum 0x%08X\n", static_cast<unsigned>(hr));
-  for (STATPROPSTG stat; list && list->Next(1, &stat, nullptr) == S_OK;) {
-    entries.push_back({stat.propid, stat.lpwstrName ? stat.lpwstrName : L"", stat.lpwstrName != nullptr});
-    CoTaskMemFree(stat.lpwstrName);
-  }
-  Release(list);
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.id < b.id; });
-  // VT_LPSTR values cross the interface in the ANSI code page, whatever the set's.
-  const UINT lpstrCodePage = GetACP();
-  for (const Entry& e : entries) {
-    if (e.id <= PID_CODEPAGE || e.id >= 0x80000000u) continue;  // dictionary, code page, locale, behaviour
-    spec.propid = e.id;
-    std::memset(&value, 0, sizeof value);
-    hr = set->ReadMultiple(1, &spec, &value);
-    const std::string name = e.named ? "\"" + qvdump::Escape(e.name) + "\"" : "-";
-    if (hr != S_OK)
-      std::printf("prop %u %s read 0x%08X\n", static_cast<unsigned>(e.id), name.c_str(), static_cast<unsigned>(hr));
+  std::map<PROPID, std::string> names;  // by id; "-" for an unnamed property
+  Com<IEnumSTATPROPSTG> list;
+  Failed(set->Enum(&list.p), "enum");
+  for (STATPROPSTG stat; list.p && list->Next(1, &stat, nullptr) == S_OK; CoTaskMemFree(stat.lpwstrName))
+    names[stat.propid] = stat.lpwstrName ? "\"" + qvdump::Escape(stat.lpwstrName) + "\"" : "-";
+  for (const auto& [id, name] : names) {
+    if (id <= PID_CODEPAGE || id >= 0x80000000u) continue;  // dictionary, code page, locale, behaviour
+    spec.propid = id;
+    const HRESULT read = set->ReadMultiple(1, &spec, &value);
+    if (read != S_OK)
+      std::printf("prop %u %s read 0x%08X\n", static_cast<unsigned>(id), name.c_str(), static_cast<unsigned>(read));
     else
-      std::printf("prop %u %s vt=%u %s\n", static_cast<unsigned>(e.id), name.c_str(), value.vt,
-                  qvdump::Value(value, lpstrCodePage).c_str());
+      std::printf("prop %u %s vt=%u %s\n", static_cast<unsigned>(id), name.c_str(), value.vt,
+                  qvdump::Value(value, GetACP()).c_str());
     PropVariantClear(&value);
   }
-  Release(set);
 }
 
 int Dump(int count, char** files) {
   for (int i = 0; i < count; ++i) {
     const char* base = std::strrchr(files[i], '/');
     std::printf("file %s\n", base ? base + 1 : files[i]);
-    IStorage* storage = nullptr;
-    HRESULT hr = StgOpenStorage(Wide(files[i]).c_str(), nullptr, kDocumentReadMode, nullptr, 0, &storage);
-    if (FAILED(hr)) {
-      std::printf("open 0x%08X\n", static_cast<unsigned>(hr));
+    Com<IStorage> storage;
+    Com<IPropertySetStorage> sets;
+    if (Failed(StgOpenStorage(Wide(files[i]).c_str(), nullptr, STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ,
+                              nullptr, 0, &storage.p), "open") ||
+        Failed(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets.p)), "property sets"))
       continue;
-    }
-    IPropertySetStorage* sets = nullptr;
-    hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-    if (FAILED(hr)) std::printf("property sets 0x%08X\n", static_cast<unsigned>(hr));
-    for (const NamedSet& which : kSets)
-      if (sets) DumpSet(sets, which);
-    Release(sets);
-    Release(storage);
+    for (const NamedSet& which : kSets) DumpSet(sets.p, which);
   }
   return 0;
 }
 
-// One property to write: by id, or by name when `name` is set.
+// One property to write: by name when `name` (UTF-8) is set, else by id.
 struct Item {
   PROPID id;
-  const char* name;  // UTF-8
+  const char* name;
   PROPVARIANT value;
 };
 
-PROPVARIANT Text(const std::wstring& text, UINT codePage, std::vector<std::string>& narrow,
-                 std::vector<std::wstring>& wide) {
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  if (codePage == 1200) {
-    wide.push_back(text);
-    v.vt = VT_LPWSTR;
-    v.pwszVal = &wide.back()[0];
-  } else {
-    narrow.push_back(Narrow(text, GetACP()));
-    v.vt = VT_LPSTR;
-    v.pszVal = &narrow.back()[0];
-  }
-  return v;
-}
-
 void WriteSet(IPropertySetStorage* sets, const NamedSet& which, UINT codePage, const std::vector<Item>& items) {
-  IPropertyStorage* set = nullptr;
-  const DWORD flags = codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI;
-  HRESULT hr = sets->Create(*which.fmtid, which.fmtid, flags, kSetCreateMode, &set);
-  if (FAILED(hr)) {
-    std::printf("write %s create 0x%08X\n", which.name, static_cast<unsigned>(hr));
+  const std::string what = std::string("write ") + which.name;
+  Com<IPropertyStorage> set;
+  if (Failed(sets->Create(*which.fmtid, which.fmtid, codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI,
+                          STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set.p), what + " create"))
     return;
-  }
   PROPSPEC spec;
   if (codePage != 1200) {
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = PID_CODEPAGE;
-    PROPVARIANT cp;
-    std::memset(&cp, 0, sizeof cp);
-    cp.vt = VT_I2;
+    PROPVARIANT cp = Var(VT_I2);
     cp.iVal = static_cast<SHORT>(codePage);
-    hr = set->WriteMultiple(1, &spec, &cp, kFirstNameId);
-    if (hr != S_OK) std::printf("write %s code page 0x%08X\n", which.name, static_cast<unsigned>(hr));
+    Failed(set->WriteMultiple(1, &spec, &cp, kFirstNameId), what + " code page");
   }
   for (const Item& item : items) {
-    std::wstring name;
-    if (item.name) {
-      name = Wide(item.name);
-      spec.ulKind = PRSPEC_LPWSTR;
-      spec.lpwstr = &name[0];
-    } else {
-      spec.ulKind = PRSPEC_PROPID;
-      spec.propid = item.id;
-    }
-    hr = set->WriteMultiple(1, &spec, &item.value, kFirstNameId);
-    if (hr != S_OK)
-      std::printf("write %s %s 0x%08X\n", which.name, item.name ? item.name : std::to_string(item.id).c_str(),
-                  static_cast<unsigned>(hr));
+    std::wstring name = item.name ? Wide(item.name) : L"";
+    spec.ulKind = item.name ? PRSPEC_LPWSTR : PRSPEC_PROPID;
+    if (item.name) spec.lpwstr = &name[0];
+    else spec.propid = item.id;
+    Failed(set->WriteMultiple(1, &spec, &item.value, kFirstNameId),
+           what + " " + (item.name ? item.name : std::to_string(item.id)));
   }
-  hr = set->Commit(STGC_DEFAULT);
-  if (hr != S_OK) std::printf("write %s commit 0x%08X\n", which.name, static_cast<unsigned>(hr));
-  Release(set);
+  Failed(set->Commit(STGC_DEFAULT), what + " commit");
 }
 
 int Write(const char* file, UINT codePage, bool boolAndDouble) {
-  IStorage* storage = nullptr;
-  HRESULT hr = StgCreateDocfile(Wide(file).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage);
-  if (FAILED(hr)) {
-    std::printf("create 0x%08X\n", static_cast<unsigned>(hr));
+  Com<IStorage> storage;
+  Com<IPropertySetStorage> sets;
+  if (Failed(StgCreateDocfile(Wide(file).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage.p),
+             "create") ||
+      Failed(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets.p)), "property sets"))
     return 1;
-  }
-  IPropertySetStorage* sets = nullptr;
-  hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-  if (FAILED(hr)) {
-    std::printf("property sets 0x%08X\n", static_cast<unsigned>(hr));
-    Release(storage);
-    return 1;
-  }
-  std::vector<std::string> narrow;
-  std::vector<std::wstring> wide;
-  narrow.reserve(8);
-  wide.reserve(8);
-  PROPVARIANT when, count, flag, ratio, unicode;
-  std::memset(&when, 0, sizeof when);
-  when.vt = VT_FILETIME;  // 2024-02-29 12:34:56.789 UTC
-  const uint64_t ticks = (uint64_t(1709210096789) + uint64_t(11644473600000)) * 10000;
+  // Text as the set holds it: VT_LPWSTR in a Unicode set, else VT_LPSTR in the ANSI code page.
+  std::deque<std::string> narrow;
+  std::deque<std::wstring> wide;
+  const auto text = [&](const std::wstring& t) {
+    PROPVARIANT v = Var(codePage == 1200 ? VT_LPWSTR : VT_LPSTR);
+    if (codePage == 1200) {
+      v.pwszVal = &wide.emplace_back(t)[0];
+      return v;
+    }
+    std::string& n = narrow.emplace_back(t.size() * 4, '\0');
+    n.resize(WideCharToMultiByte(GetACP(), 0, t.data(), static_cast<int>(t.size()), &n[0], static_cast<int>(n.size()),
+                                 nullptr, nullptr));
+    v.pszVal = &n[0];
+    return v;
+  };
+  PROPVARIANT when = Var(VT_FILETIME), count = Var(VT_I4), flag = Var(VT_BOOL), ratio = Var(VT_R8),
+              unicode = Var(VT_LPWSTR);
+  const uint64_t ticks = (uint64_t(1709210096789) + uint64_t(11644473600000)) * 10000;  // 2024-02-29 12:34:56.789
   when.filetime.dwLowDateTime = static_cast<DWORD>(ticks);
   when.filetime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  std::memset(&count, 0, sizeof count);
-  count.vt = VT_I4;
   count.lVal = -5;
-  std::memset(&flag, 0, sizeof flag);
-  flag.vt = VT_BOOL;
   flag.boolVal = VARIANT_TRUE;
-  std::memset(&ratio, 0, sizeof ratio);
-  ratio.vt = VT_R8;
   ratio.dblVal = 0.25;
   std::wstring chinese = L"\u4e2d\u6587 \U0001F600";
-  std::memset(&unicode, 0, sizeof unicode);
-  unicode.vt = VT_LPWSTR;
   unicode.pwszVal = &chinese[0];
-
   const std::wstring latin = L"Caf\u00e9 \u20ac 1";
-  const std::vector<Item> summary = {{PIDSI_TITLE, nullptr, Text(latin, codePage, narrow, wide)},
-                                     {PIDSI_AUTHOR, nullptr, Text(L"Zo\u00eb", codePage, narrow, wide)},
-                                     {PIDSI_LASTSAVE_DTM, nullptr, when},
-                                     {PIDSI_PAGECOUNT, nullptr, count}};
-  std::vector<Item> user = {{0, "Client", Text(latin, codePage, narrow, wide)},
-                                  {0, "Nom \xC3\xA9t\xC3\xA9", unicode},
-                                  {0, "Count", count},
-                                  {0, "Due", when}};
-  if (boolAndDouble) {
-    user.push_back({0, "Flag", flag});
-    user.push_back({0, "Ratio", ratio});
-  }
-  WriteSet(sets, kSets[0], codePage, summary);
-  WriteSet(sets, kSets[2], codePage, user);
-  Release(sets);
-  hr = storage->Commit(STGC_DEFAULT);
-  if (hr != S_OK) std::printf("commit 0x%08X\n", static_cast<unsigned>(hr));
-  Release(storage);
+  WriteSet(sets.p, kSets[0], codePage, {{PIDSI_TITLE, nullptr, text(latin)}, {PIDSI_AUTHOR, nullptr, text(L"Zo\u00eb")},
+                                       {PIDSI_LASTSAVE_DTM, nullptr, when}, {PIDSI_PAGECOUNT, nullptr, count}});
+  std::vector<Item> user = {
+      {0, "Client", text(latin)}, {0, "Nom \xC3\xA9t\xC3\xA9", unicode}, {0, "Count", count}, {0, "Due", when}};
+  if (boolAndDouble) user.insert(user.end(), {{0, "Flag", flag}, {0, "Ratio", ratio}});
+  WriteSet(sets.p, kSets[2], codePage, user);
+  Failed(storage->Commit(STGC_DEFAULT), "commit");
   return 0;
 }
 
@@ -260,6 +183,6 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "dump") == 0) return Dump(argc - 2, argv + 2);
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "write") == 0)
     return Write(argv[2], static_cast<UINT>(std::atoi(argv[3])), argc == 4);
-  std::fprintf(stderr, "usage: %s dump FILE... | write FILE CODEPAGE\n", argv[0]);
+  std::fprintf(stderr, "usage: %s dump FILE... | write FILE CODEPAGE [no-bool-double]\n", argv[0]);
   return 2;
 }

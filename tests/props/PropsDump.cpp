@@ -22,7 +22,7 @@ using qvdump::Escape;
 using qvdump::Guid;
 using qvdump::Value;
 
-// VALUE arrives as UTF-8 and is handed over in the system ANSI code page.
+// NAME and VALUE arrive as UTF-8; VALUE is handed over in the system ANSI code page.
 int SetUserProperty(const char* file, const char* name, const char* value) {
   std::wstring path, wideName, wideValue;
   DecodeFromCodePage(CP_UTF8, file, std::strlen(file), path, true);
@@ -30,33 +30,27 @@ int SetUserProperty(const char* file, const char* name, const char* value) {
   DecodeFromCodePage(CP_UTF8, value, std::strlen(value), wideValue, true);
   std::string ansi;
   if (!EncodeToCodePage(GetACP(), wideValue.data(), wideValue.size(), ansi, true)) return 2;
+  const DWORD setMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
   IStorage* storage = nullptr;
+  IPropertySetStorage* sets = nullptr;
+  IPropertyStorage* set = nullptr;
   HRESULT hr = StgOpenStorage(path.c_str(), nullptr, STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE,
                               nullptr, 0, &storage);
-  IPropertySetStorage* sets = nullptr;
   if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-  IPropertyStorage* set = nullptr;
-  if (SUCCEEDED(hr)) {
-    hr = sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set);
-    if (hr == STG_E_FILENOTFOUND)
-      hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
-                        STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set);
-  }
-  if (SUCCEEDED(hr)) {
-    PROPSPEC spec;
-    spec.ulKind = PRSPEC_LPWSTR;
-    spec.lpwstr = &wideName[0];
-    PROPVARIANT v;
-    std::memset(&v, 0, sizeof v);
-    v.vt = VT_LPSTR;
-    v.pszVal = &ansi[0];
-    hr = set->WriteMultiple(1, &spec, &v, 4096);
-    if (SUCCEEDED(hr)) hr = set->Commit(STGC_DEFAULT);
-    if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
-  }
-  if (set) set->Release();
-  if (sets) sets->Release();
-  if (storage) storage->Release();
+  if (SUCCEEDED(hr) && (hr = sets->Open(FMTID_UserDefinedProperties, setMode, &set)) == STG_E_FILENOTFOUND)
+    hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, setMode, &set);
+  PROPSPEC spec;
+  spec.ulKind = PRSPEC_LPWSTR;
+  spec.lpwstr = &wideName[0];
+  PROPVARIANT v;
+  std::memset(&v, 0, sizeof v);
+  v.vt = VT_LPSTR;
+  v.pszVal = &ansi[0];
+  if (SUCCEEDED(hr)) hr = set->WriteMultiple(1, &spec, &v, 4096);
+  if (SUCCEEDED(hr)) hr = set->Commit(STGC_DEFAULT);
+  if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
+  for (IUnknown* p : {static_cast<IUnknown*>(set), static_cast<IUnknown*>(sets), static_cast<IUnknown*>(storage)})
+    if (p) p->Release();
   if (FAILED(hr)) std::fprintf(stderr, "set-user failed: 0x%08X\n", static_cast<unsigned>(hr));
   return FAILED(hr) ? 1 : 0;
 }
