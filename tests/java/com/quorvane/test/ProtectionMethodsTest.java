@@ -130,8 +130,8 @@ class ProtectionMethodsTest {
     void aDesktopSessionKeepsTheKeyInItsSecretServiceAndHeadlessUsesTheKeyFile(@TempDir Path data) throws Exception {
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/gnome-keyring-daemon")), "needs gnome-keyring");
         ProcessBuilder keyring = new ProcessBuilder("dbus-run-session", "--", "sh", "-c",
-                "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                        + " && echo \"$DBUS_SESSION_BUS_ADDRESS\" && exec cat");
+                "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null && gdbus wait --session"
+                        + " --timeout 10 org.freedesktop.secrets && echo \"$DBUS_SESSION_BUS_ADDRESS\" && exec cat");
         keyring.environment().putAll(Map.of("HOME", data.toString(), "XDG_DATA_HOME", data.toString(),
                 "XDG_RUNTIME_DIR", data.toString()));
         Process session = keyring.start();
