@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
-#   tests/fuzz/build.sh [out-dir] [target...]     (default: build/fuzz, every target)
-# Run one, e.g. for at most 60 s in CI:
-#   build/fuzz/settings_fuzz -max_total_time=60 -max_len=4096 tests/fuzz/corpus/settings
-#   build/fuzz/message_format_fuzz -max_total_time=60 tests/fuzz/corpus/message_format
-#   build/fuzz/pe_version_fuzz -max_total_time=60 -max_len=16384 tests/fuzz/corpus/pe_version
-#   build/fuzz/cfb_fuzz -max_total_time=60 -max_len=65536 <work-corpus> ../shared/fixtures/compound
-# or simply: tests/fuzz/run.sh <out-dir> <target> <seconds>
-# (a copy of the corpus folder keeps the checked-in seeds unchanged.)
+# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer);
+# tests/fuzz/run.sh runs one on a scratch copy of its seeds.
+# usage: tests/fuzz/build.sh [OUT_DIR] [TARGET...]   (default: build/fuzz, every target)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${1:-$root/build/fuzz}

@@ -1,11 +1,6 @@
 // libFuzzer target over the property-set stream codec: parse, decode every
 // value, re-serialise (untouched and laid out afresh) and parse again. Any
 // stream that parses once must parse again to the same properties.
-//
-//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -Inative/platform -Inative/common \
-//     tests/fuzz/props_fuzz.cpp native/platform/posix/storage/props/*.cpp \
-//     native/platform/posix/CodePages.cpp native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp \
-//     -o props_fuzz && ./props_fuzz tests/fuzz/corpus/props
 #include <cstdint>
 #include <cstdlib>
 #include <vector>

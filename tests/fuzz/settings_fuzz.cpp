@@ -19,17 +19,8 @@ void Check(bool condition) {
 }
 
 // One in-memory file for the whole run, reached through /proc/self/fd.
-const std::wstring& FilePath() {
-  static const std::wstring path = [] {
-    const int fd = memfd_create("settings", 0);
-    Check(fd >= 0);
-    const std::string narrow = "/proc/self/fd/" + std::to_string(fd);
-    return std::wstring(narrow.begin(), narrow.end());
-  }();
-  return path;
-}
-
-int Fd() { return std::stoi(std::string(FilePath().begin() + 14, FilePath().end())); }
+const int kFd = memfd_create("settings", 0);
+const std::string kPath = "/proc/self/fd/" + std::to_string(kFd);
 
 const wchar_t* const kMessages[] = {
     L"couldn't open/create the file", L"file is too big", L"problem reading the file",
@@ -38,12 +29,10 @@ const wchar_t* const kMessages[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const int fd = Fd();
-  Check(ftruncate(fd, 0) == 0);
-  Check(pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+  Check(kFd >= 0 && ftruncate(kFd, 0) == 0 && pwrite(kFd, data, size, 0) == static_cast<ssize_t>(size));
   PropertiesFile file;
   try {
-    file.Load(FilePath().c_str());
+    file.Load(std::wstring(kPath.begin(), kPath.end()).c_str());
   } catch (const PropertiesException& e) {
     bool known = false;
     for (const wchar_t* m : kMessages) known = known || std::wcscmp(m, e.Message()) == 0;
