@@ -7,7 +7,9 @@
 #include <jni.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #define HOOK(name) Java_com_quorvane_test_WindowHooks_##name
 
@@ -20,6 +22,20 @@ std::string Text(JNIEnv* env, jstring s) {
   std::string text(chars);
   env->ReleaseStringUTFChars(s, chars);
   return text;
+}
+
+// The values of a window property of the given type (none when it is missing).
+std::vector<unsigned long> Property(Display* d, jint window, const char* name, Atom wanted) {
+  Atom type;
+  int format;
+  unsigned long count = 0, after;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  if (XGetWindowProperty(d, static_cast<Window>(window), XInternAtom(d, name, False), 0, 64, False, wanted, &type,
+                         &format, &count, &after, &data) == Success && data && type == wanted)
+    values.assign(reinterpret_cast<unsigned long*>(data), reinterpret_cast<unsigned long*>(data) + count);
+  if (data) XFree(data);
+  return values;
 }
 
 // Errors of the test's own connection are answered by the test (BadWindow on
@@ -59,33 +75,13 @@ JNIEXPORT void JNICALL HOOK(destroyWindow)(JNIEnv*, jclass, jlong display, jint 
 
 // The CARDINAL value, or -1 when the property is missing.
 JNIEXPORT jlong JNICALL HOOK(cardinal)(JNIEnv* env, jclass, jlong display, jint window, jstring property) {
-  Display* d = D(display);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  jlong value = -1;
-  if (XGetWindowProperty(d, static_cast<Window>(window), XInternAtom(d, Text(env, property).c_str(), False), 0, 1,
-                         False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
-      type == XA_CARDINAL && count == 1)
-    value = static_cast<jlong>(reinterpret_cast<unsigned long*>(data)[0] & 0xFFFFFFFFul);
-  if (data) XFree(data);
-  return value;
+  const std::vector<unsigned long> values = Property(D(display), window, Text(env, property).c_str(), XA_CARDINAL);
+  return values.size() == 1 ? static_cast<jlong>(values[0] & 0xFFFFFFFFul) : -1;
 }
 
 JNIEXPORT jboolean JNICALL HOOK(hasState)(JNIEnv* env, jclass, jlong display, jint window, jstring state) {
-  Display* d = D(display);
-  const Atom wanted = XInternAtom(d, Text(env, state).c_str(), False);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  bool found = false;
-  if (XGetWindowProperty(d, static_cast<Window>(window), XInternAtom(d, "_NET_WM_STATE", False), 0, 64, False,
-                         XA_ATOM, &type, &format, &count, &after, &data) == Success && data)
-    for (unsigned long i = 0; i < count; ++i) found |= reinterpret_cast<Atom*>(data)[i] == wanted;
-  if (data) XFree(data);
-  return found;
+  const std::vector<unsigned long> atoms = Property(D(display), window, "_NET_WM_STATE", XA_ATOM);
+  return std::count(atoms.begin(), atoms.end(), XInternAtom(D(display), Text(env, state).c_str(), False)) > 0;
 }
 
 JNIEXPORT jboolean JNICALL HOOK(urgent)(JNIEnv*, jclass, jlong display, jint window) {

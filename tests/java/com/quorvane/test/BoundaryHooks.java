@@ -2,8 +2,8 @@ package com.quorvane.test;
 
 import java.util.Properties;
 
-/** Test-only natives over the native view of java.util.Properties (libquorvane_testhooks). */
-final class PropertiesHooks {
+/** Test-only natives that drive the JNI boundary's internals and its view of Properties (libquorvane_testhooks). */
+final class BoundaryHooks {
     static {
         System.loadLibrary("quorvane_testhooks");
     }
@@ -15,8 +15,28 @@ final class PropertiesHooks {
     static final int GET_DATE = 4;
     static final int SET_DATE = 5;
 
-    private PropertiesHooks() {
+    private BoundaryHooks() {
     }
+
+    static native boolean throwWin32(String classPath, String message, int code);
+
+    static native int javaGuard(int kind, String message);
+
+    static native int hresultGuard(int kind, int hr);
+
+    static native int outOfMemory(int length);
+
+    static native void addToInts(int[] array, int delta);
+
+    static native void fillBytes(byte[] array, byte value);
+
+    static native void upperChars(char[] array);
+
+    static native int wideLength(String text);
+
+    static native String echo(String text);
+
+    static native String echoCharArray(char[] text);
 
     static native String wrapperOp(Object properties, int op, String name, String value);
 
