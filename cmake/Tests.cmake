@@ -100,7 +100,7 @@ set(QV_FUZZ_SECONDS 30 CACHE STRING "Seconds each fuzz target runs under ctest (
 if(QV_FUZZ_SECONDS GREATER 0)
   add_test(NAME fuzz.build COMMAND bash ${QV_ROOT}/tests/fuzz/build.sh ${CMAKE_BINARY_DIR}/fuzz)
   set_tests_properties(fuzz.build PROPERTIES FIXTURES_SETUP fuzzers TIMEOUT 900)
-  foreach(target settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz)
+  foreach(target settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz netrc_fuzz)
     add_test(NAME fuzz.${target}
              COMMAND bash ${QV_ROOT}/tests/fuzz/run.sh ${CMAKE_BINARY_DIR}/fuzz ${target} ${QV_FUZZ_SECONDS})
     set_tests_properties(fuzz.${target} PROPERTIES FIXTURES_REQUIRED fuzzers TIMEOUT 300)

@@ -25,6 +25,8 @@ sources_for() {
            native/platform/posix/kernel/LastError.cpp ;;
     pe_version_fuzz)
       echo native/platform/posix/version/PeVersionResource.cpp ;;
+    netrc_fuzz)
+      echo native/platform/posix/inet/Netrc.cpp ;;
     props_fuzz)
       echo native/platform/posix/storage/props/*.cpp native/platform/posix/CodePages.cpp \
            native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp ;;
@@ -35,7 +37,7 @@ sources_for() {
 }
 
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz netrc_fuzz)
 for t in "${targets[@]}"; do
   echo "building $t"
   # shellcheck disable=SC2046

@@ -13,6 +13,7 @@ case "$target" in
   message_format_fuzz) cp "$root"/tests/fuzz/corpus/message_format/* "$work"/; extra=() ;;
   pe_version_fuzz) cp "$root"/tests/fuzz/corpus/pe_version/* "$work"/; extra=(-max_len=16384) ;;
   props_fuzz) cp "$root"/tests/fuzz/corpus/props/* "$work"/; extra=(-rss_limit_mb=1024) ;;
+  netrc_fuzz) cp "$root"/tests/fuzz/corpus/netrc/* "$work"/; extra=(-max_len=4096) ;;
   cfb_fuzz)
     extra=(-max_len=65536)
     fixtures="$root/../shared/fixtures/compound"

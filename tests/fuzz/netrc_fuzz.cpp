@@ -1,0 +1,25 @@
+// libFuzzer target over the ~/.netrc reader: any text either parses or is
+// refused whole, and a lookup in what it parsed answers an entry that has a
+// login and is either the host's own or the default one.
+#include <strings.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "posix/inet/Netrc.h"
+
+using namespace quorvane::posix::inet;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const auto entries = ParseNetrc(text);
+  if (!entries) return 0;
+  for (const char* host : {"a.test", "", "machine"}) {
+    const auto entry = FindNetrcEntry(*entries, host);
+    if (!entry) continue;
+    const bool own = !entry->isDefault && strcasecmp(entry->machine.c_str(), host) == 0;
+    if (entry->login.empty() || (!own && !entry->isDefault)) std::abort();
+  }
+  return 0;
+}
