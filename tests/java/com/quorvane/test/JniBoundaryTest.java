@@ -8,7 +8,6 @@ import static com.quorvane.test.BoundaryHooks.wrapperOp;
 import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
-import com.quorvane.infrastructure.os.windows.Win32Exception;
 import java.io.IOException;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
@@ -33,16 +32,7 @@ class JniBoundaryTest {
         }
     }
 
-    @Test
-    void win32FormUsesTheStringIntConstructorWithThePlainMessageOrLeavesAMissingClassPending() {
-        Win32Exception e = assertThrows(Win32Exception.class, () -> BoundaryHooks.throwWin32(
-                "com/quorvane/infrastructure/os/windows/Win32Exception", "Error encrypting data", 5));
-        assertEquals("Error encrypting data", e.getMessage());
-        assertEquals(5, e.getCode());
-        assertThrows(NoClassDefFoundError.class,
-                () -> BoundaryHooks.throwWin32("com/quorvane/test/NoSuchException", "x", 1));
-    }
-
+    // Win32Exception's own (String, int) form is ProtectionMethodsTest's, through decryptUserWin32.
     @ParameterizedTest
     @CsvSource({"Error encrypting data, 5, 'Error encrypting data: 0x5'", "msg, 0, 'msg: 0x0'",
         "msg, -1, 'msg: 0xFFFFFFFF'", "'', 3054, ': 0xBEE'"})
@@ -50,6 +40,8 @@ class JniBoundaryTest {
         PlainException e = assertThrows(PlainException.class,
                 () -> BoundaryHooks.throwWin32("com/quorvane/test/JniBoundaryTest$PlainException", message, code));
         assertEquals(expected, e.getMessage());
+        assertThrows(NoClassDefFoundError.class,
+                () -> BoundaryHooks.throwWin32("com/quorvane/test/NoSuchException", "x", 1), "the VM's, pending");
     }
 
     @Test

@@ -126,7 +126,7 @@ class ShellMethodsTest {
     }
 
     @Test
-    void fileInfoAndGuidFillTheExistingArraysWithinTheirLength() {
+    void fileInfoAndGuidFillTheExistingArraysWithinTheirLengthAndUuidsAreRandom() {
         FileInfo f = new FileInfo();
         f.szDisplayName = new char[300];
         Arrays.fill(f.szDisplayName, 'z');
@@ -147,6 +147,15 @@ class ShellMethodsTest {
         g.Data4 = new byte[3];
         ShellHooks.writeGuid(g, 0, 0, 0);
         assertArrayEquals(new byte[] {0, 1, 2}, g.Data4);
+
+        Guid other = new Guid();
+        assertEquals(0, Win32Impl.UuidCreate(g));
+        assertEquals(0, Win32Impl.UuidCreate(other));
+        for (Guid u : List.of(g, other)) {
+            assertEquals(4, u.Data3 >>> 12, "a random (version 4) UUID");
+            assertEquals(0x80, u.Data4[0] & 0xC0, "RFC 4122 variant");
+        }
+        assertFalse(g.Data1 == other.Data1 && Arrays.equals(g.Data4, other.Data4));
     }
 
     @Test
@@ -161,19 +170,6 @@ class ShellMethodsTest {
         op.hNameMappings = 99;
         assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
                 Arrays.asList(ShellHooks.readFileOperation(op)));
-    }
-
-    @Test
-    void uuidsAreRandomVersionFour() {
-        Guid a = new Guid();
-        Guid b = new Guid();
-        assertEquals(0, Win32Impl.UuidCreate(a));
-        assertEquals(0, Win32Impl.UuidCreate(b));
-        for (Guid g : List.of(a, b)) {
-            assertEquals(4, g.Data3 >>> 12, "version");
-            assertEquals(0x80, g.Data4[0] & 0xC0, "RFC 4122 variant");
-        }
-        assertFalse(a.Data1 == b.Data1 && Arrays.equals(a.Data4, b.Data4));
     }
 
     @Test
