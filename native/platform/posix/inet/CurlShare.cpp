@@ -3,6 +3,7 @@
 #include "CurlShare.h"
 
 #include <mutex>
+#include <vector>
 
 namespace quorvane {
 namespace posix {
@@ -31,7 +32,38 @@ CURLSH* MakeShare() {
   return share;
 }
 
+struct MultiPool {
+  std::mutex mutex;
+  std::vector<CURLM*> idle;
+};
+
+// Never destroyed, like the share: transfers may end during exit.
+MultiPool& Pool() {
+  static MultiPool* pool = new MultiPool;
+  return *pool;
+}
+
 }  // namespace
+
+CURLM* AcquireMultiHandle() {
+  MultiPool& pool = Pool();
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (!pool.idle.empty()) {
+      CURLM* multi = pool.idle.back();
+      pool.idle.pop_back();
+      return multi;
+    }
+  }
+  return curl_multi_init();
+}
+
+void ReleaseMultiHandle(CURLM* multi) {
+  if (multi == nullptr) return;
+  MultiPool& pool = Pool();
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  pool.idle.push_back(multi);
+}
 
 CURLSH* SharedCurlState() {
   static std::once_flag once;

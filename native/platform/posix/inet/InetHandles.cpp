@@ -21,6 +21,21 @@ Table& Handles() {
   return *table;
 }
 
+// The live object of `handle`, taken out of the table with `remove`; null
+// with ERROR_INVALID_HANDLE when there is none.
+std::shared_ptr<InetObject> Lookup(HINTERNET handle, bool remove) {
+  Table& table = Handles();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto found = table.objects.find(handle);
+  if (found == table.objects.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  std::shared_ptr<InetObject> object = found->second;
+  if (remove) table.objects.erase(found);
+  return object;
+}
+
 }  // namespace
 
 Timeouts InetObject::GetTimeouts() const {
@@ -41,16 +56,7 @@ HINTERNET RegisterHandle(std::shared_ptr<InetObject> object) {
   return handle;
 }
 
-std::shared_ptr<InetObject> FindAnyHandle(HINTERNET handle) {
-  Table& table = Handles();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  auto found = table.objects.find(handle);
-  if (found == table.objects.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return found->second;
-}
+std::shared_ptr<InetObject> FindAnyHandle(HINTERNET handle) { return Lookup(handle, false); }
 
 std::shared_ptr<InetObject> FindHandle(HINTERNET handle, InetObject::Kind kind) {
   std::shared_ptr<InetObject> object = FindAnyHandle(handle);
@@ -62,20 +68,9 @@ std::shared_ptr<InetObject> FindHandle(HINTERNET handle, InetObject::Kind kind) 
 }
 
 bool CloseInetHandle(HINTERNET handle) {
-  std::shared_ptr<InetObject> object;
-  {
-    Table& table = Handles();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto found = table.objects.find(handle);
-    if (found == table.objects.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return false;
-    }
-    object = std::move(found->second);
-    table.objects.erase(found);
-  }
-  // The object (and a request's transfer) goes here, outside the table's lock.
-  return true;
+  // The object (and a request's transfer) goes here, outside the table's
+  // lock, unless another call is still using it.
+  return Lookup(handle, true) != nullptr;
 }
 
 }  // namespace inet

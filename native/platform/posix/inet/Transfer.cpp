@@ -27,7 +27,7 @@ long CurlMs(DWORD ms) { return IsUnlimited(ms) ? LONG_MAX : static_cast<long>(ms
 Transfer::~Transfer() {
   if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
   if (easy_ != nullptr) curl_easy_cleanup(easy_);
-  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+  ReleaseMultiHandle(multi_);
   curl_slist_free_all(headerList_);
 }
 
@@ -102,7 +102,7 @@ bool Transfer::Configure(const TransferSetup& setup) {
 DWORD Transfer::Start(const TransferSetup& setup) {
   if (SharedCurlState() == nullptr) return ERROR_INTERNET_INTERNAL_ERROR;
   easy_ = curl_easy_init();
-  multi_ = curl_multi_init();
+  multi_ = AcquireMultiHandle();
   if (easy_ == nullptr || multi_ == nullptr || !Configure(setup)) return ERROR_INTERNET_INTERNAL_ERROR;
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
     curl_easy_cleanup(easy_);
