@@ -75,6 +75,8 @@ DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* b
   const bool bodiless = verb_ == "GET" || verb_ == "HEAD";
   if (!bodiless && body != nullptr && bodyLength != 0) setup.body.assign(static_cast<const char*>(body), bodyLength);
   setup.hasBody = !bodiless && (!setup.body.empty() || verb_ == "POST" || verb_ == "PUT");
+  // WinInet sends no Content-Type of its own; curl would add a form type.
+  if (setup.hasBody && !sent.Has("Content-Type")) setup.headers.push_back("Content-Type:");
   proxy_ = setup.proxy;
   if (transfer_) {
     // The unread rest of a short answer (a 401 page) is read away so that
