@@ -1,4 +1,4 @@
-// Test-only natives of com.quorvane.test.ShellHooks: they run the shell's
+// Test-only natives of com.quorvane.test.ShellMethodsTest.Hooks: they run the shell's
 // record marshallers alone, so Java sees exactly what reached the native
 // record, or fills a record of its choosing into a Java object. Never shipped.
 #include <jni.h>
@@ -19,7 +19,7 @@
 using namespace quorvane::jni;
 using namespace quorvane::jni::hooks;
 
-#define HOOK(name) Java_com_quorvane_test_ShellHooks_##name
+#define HOOK(name) Java_com_quorvane_test_ShellMethodsTest_00024Hooks_##name
 
 namespace {
 

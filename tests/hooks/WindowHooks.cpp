@@ -1,4 +1,4 @@
-// Test-only natives of com.quorvane.test.WindowHooks: a test's own X
+// Test-only natives of com.quorvane.test.WindowMethodsTest.Hooks: a test's own X
 // connection that makes windows and reads back what the library did to
 // them, and the process's DISPLAY variable. Never shipped.
 #include <X11/Xatom.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#define HOOK(name) Java_com_quorvane_test_WindowHooks_##name
+#define HOOK(name) Java_com_quorvane_test_WindowMethodsTest_00024Hooks_##name
 
 namespace {
 

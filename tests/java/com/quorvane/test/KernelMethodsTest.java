@@ -6,7 +6,9 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.BufferedReader;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
+import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
 import org.junit.jupiter.api.Test;
@@ -16,6 +18,41 @@ class KernelMethodsTest {
     static final int WAIT_OBJECT_0 = 0;
     static final int WAIT_TIMEOUT = 0x102;
     static final int SYNCHRONIZE = 0x00100000;
+
+    /** Another JVM on the same library; it exits (or is killed) holding its handles. */
+    public static final class Child {
+        public static void main(String[] args) throws Exception {
+            String name = args[1];
+            switch (args[0]) {
+                case "signal" -> { // open the existing event and set it
+                    int h = Win32Impl.CreateEvent(0, false, false, name);
+                    say(h != 0 && Win32Impl.SetEvent(h) != 0 ? "set" : "failed");
+                }
+                case "hold" -> { // create a signalled manual-reset event, then wait to be killed
+                    say(Win32Impl.CreateEvent(0, true, true, name) != 0 ? "holding" : "failed");
+                    Thread.sleep(60_000);
+                }
+                case "wait" -> { // wait on an existing event; report whether it came
+                    int h = Win32Impl.OpenEvent(0x00100000, false, name);
+                    say("waiting");
+                    say(h != 0 && Win32Impl.WaitForSingleObject(h, 20_000) == 0 ? "woken" : "timeout");
+                }
+                case "register" -> say(Integer.toString(Win32Impl.RegisterWindowMessage(name)));
+                default -> throw new IllegalArgumentException(args[0]);
+            }
+            Runtime.getRuntime().halt(0); // no handle closed, no shutdown hook run
+        }
+
+        private static void say(String line) {
+            System.out.println(line);
+            System.out.flush();
+        }
+
+        /** Starts a child JVM running {@code main(mode, name)} on this JVM's library. */
+        static Process start(String mode, String name) throws Exception {
+            return ChildJvm.start(Map.of(), Child.class, List.of(Child.class, Win32Impl.class), mode, name);
+        }
+    }
 
     static String uniqueName(String what) {
         return "qv-junit-" + ProcessHandle.current().pid() + "-" + System.nanoTime() + "-" + what;
@@ -118,7 +155,7 @@ class KernelMethodsTest {
     void aChildThatExitsOrIsKilledHoldingAnEventLeavesNoStaleEvent() throws Exception {
         String name = uniqueName("signal");
         int event = Win32Impl.CreateEvent(0, false, false, name);
-        Process child = KernelChild.start("signal", name);
+        Process child = Child.start("signal", name);
         assertEquals(WAIT_OBJECT_0, Win32Impl.WaitForSingleObject(event, 30_000));
         assertEquals("set", output(child).readLine());
         assertTrue(child.waitFor(30, TimeUnit.SECONDS));
@@ -127,7 +164,7 @@ class KernelMethodsTest {
         assertEquals(0, Win32Impl.OpenEvent(SYNCHRONIZE, false, name));
 
         name = uniqueName("killed");
-        child = KernelChild.start("hold", name);
+        child = Child.start("hold", name);
         try {
             assertEquals("holding", output(child).readLine());
             int seen = Win32Impl.OpenEvent(SYNCHRONIZE, false, name);
@@ -148,13 +185,13 @@ class KernelMethodsTest {
         String name = uniqueName("across");
         int event = Win32Impl.CreateEvent(0, false, false, name);
         // A waiter killed in its wait must not swallow a later signal.
-        Process victim = KernelChild.start("wait", name);
+        Process victim = Child.start("wait", name);
         assertEquals("waiting", output(victim).readLine());
         Thread.sleep(300);
         victim.destroyForcibly();
         assertTrue(victim.waitFor(30, TimeUnit.SECONDS));
 
-        Process child = KernelChild.start("wait", name);
+        Process child = Child.start("wait", name);
         BufferedReader childOut = output(child);
         assertEquals("waiting", childOut.readLine());
         AtomicInteger childWoken = new AtomicInteger();
@@ -193,7 +230,7 @@ class KernelMethodsTest {
         assertEquals(0, Win32Impl.RegisterWindowMessage(""));
         assertEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(256)));
         assertNotEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(255)));
-        Process child = KernelChild.start("register", name.toLowerCase(Locale.ROOT));
+        Process child = Child.start("register", name.toLowerCase(Locale.ROOT));
         assertEquals(Integer.toString(id), output(child).readLine());
         assertTrue(child.waitFor(30, TimeUnit.SECONDS));
     }

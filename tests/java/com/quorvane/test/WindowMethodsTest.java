@@ -14,6 +14,34 @@ import org.junit.jupiter.api.Test;
 
 /** The window services against a private Xvfb server that the test starts, and with no display at all. */
 class WindowMethodsTest {
+    /** The test's own X connection and windows, and the DISPLAY the library reads (libquorvane_testhooks). */
+    static final class Hooks {
+        static {
+            System.loadLibrary("quorvane_testhooks");
+        }
+
+        /** Sets (or, for null, removes) DISPLAY in the process environment that the library reads. */
+        static native void setDisplayVariable(String value);
+
+        static native long open(String display);
+
+        static native void close(long display);
+
+        static native int createWindow(long display, boolean map);
+
+        static native void destroyWindow(long display, int window);
+
+        static native long cardinal(long display, int window, String property);
+
+        static native boolean hasState(long display, int window, String state);
+
+        static native boolean urgent(long display, int window);
+
+        static native boolean mapped(long display, int window);
+
+        static native void resetIdle(long display);
+    }
+
     static final int LWA_COLORKEY = 1;
     static final int LWA_ALPHA = 2;
     static final int AW_HOR_POSITIVE = 0x1;
@@ -39,17 +67,17 @@ class WindowMethodsTest {
                 .readLine();
         assertNotNull(number, "Xvfb did not start");
         displayName = ":" + number.trim();
-        WindowHooks.setDisplayVariable(displayName);
-        display = WindowHooks.open(displayName);
+        Hooks.setDisplayVariable(displayName);
+        display = Hooks.open(displayName);
         assertNotEquals(0L, display);
     }
 
     @AfterAll
     static void stopXvfb() throws Exception {
         if (display != 0) {
-            WindowHooks.close(display);
+            Hooks.close(display);
         }
-        WindowHooks.setDisplayVariable(System.getenv("DISPLAY"));
+        Hooks.setDisplayVariable(System.getenv("DISPLAY"));
         if (xvfb != null) {
             xvfb.destroy();
             xvfb.waitFor();
@@ -63,66 +91,66 @@ class WindowMethodsTest {
     }
 
     static int deadWindow() {
-        int w = WindowHooks.createWindow(display, false);
-        WindowHooks.destroyWindow(display, w);
+        int w = Hooks.createWindow(display, false);
+        Hooks.destroyWindow(display, w);
         return w;
     }
 
     @Test
     void layeredAlphaBecomesTheWindowOpacity() {
-        int w = WindowHooks.createWindow(display, true);
+        int w = Hooks.createWindow(display, true);
         long[][] rows = { // alpha, flags, answered, opacity after; only the low 8 bits of alpha count
             {128, LWA_ALPHA, 1, 0x80808080L}, {255, LWA_ALPHA, 1, 0xFFFFFFFFL}, {256, LWA_ALPHA, 1, 0},
             {0x140, LWA_ALPHA | LWA_COLORKEY, 1, 0x40404040L}, {10, LWA_COLORKEY, 0, 0x40404040L}};
         for (long[] row : rows) {
             int answer = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]);
             assertEquals(row[2], answer == 0 ? 0 : 1, "alpha " + row[0]);
-            assertEquals(row[3], WindowHooks.cardinal(display, w, OPACITY), "alpha " + row[0]);
+            assertEquals(row[3], Hooks.cardinal(display, w, OPACITY), "alpha " + row[0]);
         }
         for (int dead : new int[] {deadWindow(), 0, -1}) {
             assertEquals(0, Win32Impl.SetLayeredWindowAttributes(dead, 0, 128, LWA_ALPHA));
         }
-        WindowHooks.destroyWindow(display, w);
+        Hooks.destroyWindow(display, w);
     }
 
     @Test
     void flashingAsksForAttentionAndAnswersThePreviousState() {
-        int w = WindowHooks.createWindow(display, true);
+        int w = Hooks.createWindow(display, true);
         assertEquals(0, Win32Impl.FlashWindow(w, true));
-        assertTrue(WindowHooks.hasState(display, w, ATTENTION));
-        assertTrue(WindowHooks.urgent(display, w));
+        assertTrue(Hooks.hasState(display, w, ATTENTION));
+        assertTrue(Hooks.urgent(display, w));
         assertNotEquals(0, Win32Impl.FlashWindow(w, true));
         assertNotEquals(0, Win32Impl.FlashWindow(w, false));
-        assertFalse(WindowHooks.hasState(display, w, ATTENTION));
-        assertFalse(WindowHooks.urgent(display, w));
+        assertFalse(Hooks.hasState(display, w, ATTENTION));
+        assertFalse(Hooks.urgent(display, w));
         assertEquals(0, Win32Impl.FlashWindow(w, false));
         assertEquals(0, Win32Impl.FlashWindow(deadWindow(), true));
-        WindowHooks.destroyWindow(display, w);
+        Hooks.destroyWindow(display, w);
     }
 
     @Test
     void animationShowsAndHidesAndBlendsOverItsTime() {
-        int w = WindowHooks.createWindow(display, false);
+        int w = Hooks.createWindow(display, false);
         assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)); // already hidden
         long start = System.nanoTime();
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
         assertTrue((System.nanoTime() - start) / 1_000_000 >= 250, "the fade takes its time");
-        assertTrue(WindowHooks.mapped(display, w));
-        assertEquals(-1L, WindowHooks.cardinal(display, w, OPACITY), "no opacity of its own is left behind");
+        assertTrue(Hooks.mapped(display, w));
+        assertEquals(-1L, Hooks.cardinal(display, w, OPACITY), "no opacity of its own is left behind");
         assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_BLEND)); // already shown
 
         Win32Impl.SetLayeredWindowAttributes(w, 0, 0x80, LWA_ALPHA);
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND));
-        assertFalse(WindowHooks.mapped(display, w));
-        assertEquals(0x80808080L, WindowHooks.cardinal(display, w, OPACITY), "its own opacity is kept");
+        assertFalse(Hooks.mapped(display, w));
+        assertEquals(0x80808080L, Hooks.cardinal(display, w, OPACITY), "its own opacity is kept");
 
         assertEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE)); // a slide needs a direction
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE));
-        assertTrue(WindowHooks.mapped(display, w));
+        assertTrue(Hooks.mapped(display, w));
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE));
-        assertFalse(WindowHooks.mapped(display, w));
+        assertFalse(Hooks.mapped(display, w));
         assertEquals(0, Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND));
-        WindowHooks.destroyWindow(display, w);
+        Hooks.destroyWindow(display, w);
     }
 
     @Test
@@ -134,17 +162,17 @@ class WindowMethodsTest {
         Thread.sleep(1200);
         long later = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(Math.abs(later - first) < 300, "no input meanwhile: " + first + " then " + later);
-        WindowHooks.resetIdle(display);
+        Hooks.resetIdle(display);
         long reset = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(reset >= first + 1000 && reset <= tickCount() + 1000, "after input: " + reset);
     }
 
     @Test
     void withoutADisplayEveryWindowMethodAnswersFalse() {
-        int w = WindowHooks.createWindow(display, true);
+        int w = Hooks.createWindow(display, true);
         for (String value : new String[] {null, "", ":", "::0", ":4999", ":99999999", "no-such-host.invalid:0",
             "nonsense"}) {
-            WindowHooks.setDisplayVariable(value);
+            Hooks.setDisplayVariable(value);
             try {
                 long start = System.nanoTime();
                 assertEquals(0, Win32Impl.getLastInputTime(), value);
@@ -153,11 +181,11 @@ class WindowMethodsTest {
                 assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND), value);
                 assertTrue((System.nanoTime() - start) / 1_000_000 < 10_000, value);
             } finally {
-                WindowHooks.setDisplayVariable(displayName);
+                Hooks.setDisplayVariable(displayName);
             }
         }
-        assertEquals(-1L, WindowHooks.cardinal(display, w, OPACITY));
-        assertTrue(WindowHooks.mapped(display, w));
-        WindowHooks.destroyWindow(display, w);
+        assertEquals(-1L, Hooks.cardinal(display, w, OPACITY));
+        assertTrue(Hooks.mapped(display, w));
+        Hooks.destroyWindow(display, w);
     }
 }
