@@ -1,5 +1,7 @@
 package com.quorvane.test;
 
+import static java.nio.charset.StandardCharsets.ISO_8859_1;
+import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertSame;
@@ -7,21 +9,38 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
+import com.sun.net.httpserver.Headers;
+import com.sun.net.httpserver.HttpExchange;
+import com.sun.net.httpserver.HttpHandler;
+import com.sun.net.httpserver.HttpServer;
+import com.sun.net.httpserver.HttpsConfigurator;
+import com.sun.net.httpserver.HttpsServer;
 import java.io.ByteArrayOutputStream;
+import java.io.File;
+import java.io.Closeable;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.OutputStream;
+import java.io.UncheckedIOException;
+import java.lang.ProcessBuilder.Redirect;
 import java.net.InetAddress;
-import java.net.ServerSocket;
+import java.net.InetSocketAddress;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.security.KeyStore;
 import java.util.ArrayList;
-import java.util.Arrays;
+import java.util.Base64;
 import java.util.List;
 import java.util.Map;
+import java.util.Random;
+import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.Executors;
+import java.util.concurrent.locks.LockSupport;
+import javax.net.ssl.KeyManagerFactory;
+import javax.net.ssl.SSLContext;
 import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
@@ -34,9 +53,9 @@ import org.junit.jupiter.api.io.TempDir;
 class HttpPostTest {
     static final String NOT_OK = "Server returned non HTTP_OK return code: ";
     static final String LOCAL = "127.0.0.1";
-    static LoopbackServers servers;
+    static final Servers SERVERS = new Servers();
 
-    /** The child: one postMessage per "host|port|secure|resource" argument, one "result<TAB>ms" line each. */
+    /** The child: a GET per "host|port|secure|resource" argument, printing "ok BODY" or the exception, a tab, ms. */
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
@@ -56,107 +75,97 @@ class HttpPostTest {
         }
     }
 
-    /** Keeps every write: the array handed in and a copy of the bytes; throws `failure` from each when set. */
-    static final class Recorder extends OutputStream {
+    /** Keeps every write's array and count besides the bytes; throws `failure` from the first when it is set. */
+    static final class Recorder extends ByteArrayOutputStream {
         final List<byte[]> arrays = new ArrayList<>();
-        final ByteArrayOutputStream bytes = new ByteArrayOutputStream();
         final List<Integer> sizes = new ArrayList<>();
         RuntimeException failure;
 
         @Override
-        public void write(int b) {
-            throw new AssertionError("single-byte write");
-        }
-
-        @Override
-        public void write(byte[] b, int off, int len) {
+        public synchronized void write(byte[] b, int off, int len) {
             assertEquals(0, off);
             arrays.add(b);
             sizes.add(len);
-            bytes.write(b, off, len);
+            super.write(b, off, len);
             if (failure != null) {
                 throw failure;
             }
         }
     }
 
-    @BeforeAll
-    static void start() throws Exception {
-        servers = new LoopbackServers();
-    }
-
     @AfterAll
-    static void stop() {
-        servers.close();
+    static void stop() throws IOException {
+        SERVERS.close();
     }
 
     static Recorder post(String resource, byte[] body) throws Exception {
         Recorder out = new Recorder();
-        Win32Impl.postMessage(LOCAL, resource, servers.http(), false, body, out);
+        Win32Impl.postMessage(LOCAL, resource, SERVERS.http(), false, body, out);
         return out;
     }
 
+    /** Runs the child with env added; its lines. */
     static List<String> child(Map<String, String> env, String... calls) throws Exception {
         ChildJvm.Run run = ChildJvm.run(env, Child.class, List.of(Child.class, Win32Impl.class), calls);
-        assertEquals(0, run.exit(), run.output());
+        assertEquals(calls.length, run.output().lines().count(), run.output());
         return run.output().lines().toList();
     }
 
-    static String result(String line) {
-        return line.substring(0, line.lastIndexOf('\t'));
+    static List<String> results(List<String> lines) {
+        return lines.stream().map(l -> l.substring(0, l.lastIndexOf('\t'))).toList();
+    }
+
+    /** Runs a command with env added to ours; fails unless it exits 0. */
+    static void run(Map<String, String> env, String... command) throws Exception {
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true)
+                .redirectOutput(Redirect.DISCARD);
+        builder.environment().putAll(env);
+        assertEquals(0, builder.start().waitFor(), String.join(" ", command));
     }
 
     @Test
-    void everyRefusalAndNon200AnswerRaisesItsException() throws Exception {
-        int closed;
-        try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getByName(LOCAL))) {
-            closed = s.getLocalPort();
-        }
-        int port = closed;
+    void everyRefusalAndNon200AnswerRaisesItsException() {
+        int http = SERVERS.http();
         Object[][] rows = {
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", servers.http(), false, null, null),
-                IllegalArgumentException.class, "Return stream cannot be null"},
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", servers.http(), false, null, new Object()),
-                IllegalArgumentException.class, "Unable to load write method on return stream"},
-            {(Executable) () -> Win32Impl.postMessage(null, "/", servers.http(), false, null, new Recorder()),
-                IllegalArgumentException.class, "URI cannot be null"},
-            {(Executable) () -> post("/status/204", null), IOException.class, NOT_OK + 204},
-            {(Executable) () -> post("/status/404", new byte[] {'a'}), IOException.class, NOT_OK + 404},
-            {(Executable) () -> post("/status/500", null), IOException.class, NOT_OK + 500},
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", port, false, null, new Recorder()),
-                IOException.class, NOT_OK + "0"},
+            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", http, false, null, null),
+                "Return stream cannot be null"},
+            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", http, false, null, new Object()),
+                "Unable to load write method on return stream"},
+            {(Executable) () -> Win32Impl.postMessage(null, "/", http, false, null, new Recorder()),
+                "URI cannot be null"},
+            {(Executable) () -> post("/status/204", null), NOT_OK + 204},
+            {(Executable) () -> post("/status/404", new byte[] {'a'}), NOT_OK + 404},
+            {(Executable) () -> post("/status/500", null), NOT_OK + 500},
+            // nothing listens on port 1
+            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", 1, false, null, new Recorder()), NOT_OK + 0},
         };
         for (Object[] row : rows) {
-            @SuppressWarnings("unchecked")
-            Class<? extends Throwable> type = (Class<? extends Throwable>) row[1];
-            assertEquals(row[2], assertThrows(type, (Executable) row[0]).getMessage());
+            String message = (String) row[1];
+            Class<? extends Exception> type = message.startsWith(NOT_OK) ? IOException.class
+                    : IllegalArgumentException.class;
+            assertEquals(message, assertThrows(type, (Executable) row[0]).getMessage());
         }
     }
 
     @Test
-    void aBodyOfOneByteOrMoreMakesAFormPostAndNoneAGet() throws Exception {
-        Object[][] rows = {{null, "GET"}, {new byte[0], "GET"}, {new byte[] {'x'}, "POST"},
-            {"a=1&b=%20".getBytes(StandardCharsets.US_ASCII), "POST"}};
-        for (Object[] row : rows) {
-            byte[] body = (byte[]) row[0];
-            assertEquals("ok", post("/", body).bytes.toString(StandardCharsets.US_ASCII));
-            LoopbackServers.Request got = servers.last();
-            boolean isPost = row[1].equals("POST");
-            assertEquals(row[1], got.method());
+    void aBodyOfOneByteOrMoreMakesAFormPostAndNoneAGetOfTheResourceAsGiven() throws Exception {
+        String resource = "/form/./a/../b?x=1&y=%2F+z&&";
+        for (byte[] body : new byte[][] {null, {}, {'x'}, "a=1&b=%20".getBytes(StandardCharsets.US_ASCII)}) {
+            Recorder out = new Recorder();
+            Win32Impl.postMessage(LOCAL, resource, SERVERS.http() | 0x10000, false, body, out); // low 16 bits count
+            assertEquals("ok", out.toString(StandardCharsets.US_ASCII));
+            Servers.Request got = SERVERS.last();
+            boolean isPost = body != null && body.length > 0;
+            assertEquals(isPost ? "POST" : "GET", got.method());
+            assertEquals(resource, got.target());
             assertEquals(isPost ? List.of("application/x-www-form-urlencoded;") : null,
                     got.headers().get("Content-Type"));
             assertArrayEquals(isPost ? body : new byte[0], got.body());
-            assertEquals(List.of("Sorrel_ARK_1.0"), got.headers().get("User-Agent"));
-            assertEquals(List.of("no-cache"), got.headers().get("Pragma"));
-            assertEquals(List.of("no-cache"), got.headers().get("Cache-Control"));
+            for (String[] header : new String[][] {{"User-Agent", "Sorrel_ARK_1.0"}, {"Pragma", "no-cache"},
+                {"Cache-Control", "no-cache"}}) {
+                assertEquals(List.of(header[1]), got.headers().get(header[0]));
+            }
         }
-    }
-
-    @Test
-    void theResourceArrivesVerbatimAndOnlyThePortsLow16BitsCount() throws Exception {
-        String resource = "/form/./a/../b?x=1&y=%2F+z&&";
-        Win32Impl.postMessage(LOCAL, resource, servers.http() | 0x10000, false, null, new Recorder());
-        assertEquals(resource, servers.last().target());
     }
 
     @Test
@@ -164,7 +173,7 @@ class HttpPostTest {
         Recorder out = post("/bytes/2500", null);
         assertEquals(List.of(1024, 1024, 452), out.sizes);
         assertTrue(out.arrays.stream().allMatch(a -> a == out.arrays.get(0)), "one reused array");
-        assertArrayEquals(LoopbackServers.pattern(2500), out.bytes.toByteArray());
+        assertArrayEquals(Servers.pattern(2500), out.toByteArray());
         assertEquals(List.of(), post("/bytes/0", null).sizes, "an empty 200 writes nothing");
     }
 
@@ -173,68 +182,180 @@ class HttpPostTest {
         Recorder out = new Recorder();
         out.failure = new IllegalStateException("disk full");
         assertSame(out.failure, assertThrows(IllegalStateException.class,
-                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", servers.http(), false, null, out)));
+                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", SERVERS.http(), false, null, out)));
         assertEquals(List.of(1024), out.sizes);
     }
 
     @Test
     void aSecondCallToTheSameServerReusesItsConnection() throws Exception {
         post("/", null);
-        int first = servers.last().clientPort();
+        int first = SERVERS.last().clientPort();
         post("/", new byte[] {'x'});
-        assertEquals(first, servers.last().clientPort(), "same client port: the same TCP connection");
+        assertEquals(first, SERVERS.last().clientPort(), "same client port: the same TCP connection");
     }
 
     @Test
     void tlsTrustsOnlyTheConfiguredCertificateForTheNameItCarries(@TempDir Path dir) throws Exception {
-        int https = servers.https(dir);
-        List<String> trusting = child(Map.of("SSL_CERT_FILE", dir.resolve("cert.pem").toString()),
-                "localhost|" + https + "|true|/", LOCAL + "|" + https + "|true|/");
-        assertEquals("ok ok", result(trusting.get(0)));
-        assertEquals("IOException: " + NOT_OK + "0", result(trusting.get(1)), "the certificate names localhost only");
-        assertEquals("IOException: " + NOT_OK + "0",
-                result(child(Map.of("SSL_CERT_FILE", "/etc/ssl/certs/ca-certificates.crt"),
-                        "localhost|" + https + "|true|/").get(0)), "not in the system's store");
+        int https = SERVERS.https(dir);
+        String refused = "IOException: " + NOT_OK + 0;
+        String[] calls = {"localhost|" + https + "|true|/", LOCAL + "|" + https + "|true|/"};
+        Object[][] rows = {
+            {dir.resolve("cert.pem").toString(), List.of("ok ok", refused)}, // it names localhost only
+            {"/etc/ssl/certs/ca-certificates.crt", List.of(refused, refused)}}; // the system's store lacks it
+        for (Object[] row : rows) {
+            assertEquals(row[1], results(child(Map.of("SSL_CERT_FILE", (String) row[0]), calls)), (String) row[0]);
+        }
     }
 
     @Test
     void theEnvironmentsProxyIsUsedExceptForNoProxyHosts() throws Exception {
-        int proxy = servers.proxy();
-        List<String> lines = child(Map.of("http_proxy", "http://127.0.0.1:" + proxy, "no_proxy", "localhost"),
-                "quorvane.invalid|" + servers.http() + "|false|/via?q=1", "localhost|" + servers.http() + "|false|/");
-        assertEquals("ok proxied http://quorvane.invalid:" + servers.http() + "/via?q=1", result(lines.get(0)));
-        assertEquals("ok ok", result(lines.get(1)));
+        int http = SERVERS.http();
+        assertEquals(List.of("ok proxied http://quorvane.invalid:" + http + "/via?q=1", "ok ok"),
+                results(child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
+                        "quorvane.invalid|" + http + "|false|/via?q=1", "localhost|" + http + "|false|/")));
     }
 
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
-        String[] calls = {"localhost|" + servers.http() + "|false|/auth", LOCAL + "|" + servers.http() + "|false|/auth"};
-        Object[][] rows = {
-            {"machine localhost login quorvane password right\n", List.of("ok welcome", "IOException: " + NOT_OK + 401)},
-            {"machine localhost login quorvane password wrong\n", List.of("IOException: " + NOT_OK + 401)}};
+        String denied = "IOException: " + NOT_OK + 401;
+        int http = SERVERS.http();
+        String[] calls = {"localhost|" + http + "|false|/auth", LOCAL + "|" + http + "|false|/auth"};
+        // 127.0.0.1 has no entry
+        Object[][] rows = {{"right", List.of("ok welcome", denied)}, {"wrong", List.of(denied, denied)}};
         for (Object[] row : rows) {
-            Path netrc = Files.writeString(home.resolve(".netrc"), (String) row[0]);
+            Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
+                    + row[0]);
             Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
-            List<?> expected = (List<?>) row[1];
-            List<String> lines = child(Map.of("HOME", home.toString()), Arrays.copyOf(calls, expected.size()));
-            assertEquals(expected, lines.stream().map(HttpPostTest::result).toList(), (String) row[0]);
+            assertEquals(row[1], results(child(Map.of("HOME", home.toString()), calls)), "password " + row[0]);
         }
     }
 
     @Test
     void stalledAnswersEndAtTheRegistrysReceiveTimeout(@TempDir Path data) throws Exception {
         Map<String, String> env = Map.of("XDG_DATA_HOME", data.toString());
-        LoopbackServers.run(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
+        run(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
                 "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ReceiveTimeout",
                 "/t", "REG_DWORD", "/d", "2000", "/f");
-        String half = "x".repeat(1000);
-        List<String> lines = child(env, LOCAL + "|" + servers.stalling("") + "|false|/",
-                LOCAL + "|" + servers.stalling("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + half) + "|false|/");
-        Object[] expected = {"IOException: " + NOT_OK + "0", "ok " + half};
+        String stall = LOCAL + "|" + SERVERS.http() + "|false|/stall/";
+        // no answer at all; 1000 bytes of a 5000-byte body
+        List<String> lines = child(env, stall + 0, stall + 1000);
+        String[] expected = {"IOException: " + NOT_OK + 0, "ok " + "x".repeat(1000)};
         for (int i = 0; i < 2; i++) {
-            assertEquals(expected[i], result(lines.get(i)));
-            long ms = Long.parseLong(lines.get(i).substring(lines.get(i).lastIndexOf('\t') + 1));
-            assertTrue(ms >= 1900 && ms < 15_000, "2 s, not the default 30 s: " + ms);
+            String[] line = lines.get(i).split("\t");
+            assertEquals(expected[i], line[0]);
+            long ms = Long.parseLong(line[1]);
+            assertTrue(ms >= 1900 && ms < 15_000, "the 2 s of the registry, not the default 30 s: " + ms);
+        }
+    }
+
+    /**
+     * Servers on 127.0.0.1, closed together. The HTTP and HTTPS ones keep every request and answer by path:
+     * /status/N with N and no body, /bytes/N with pattern(N), /auth with 401 until Basic quorvane:right comes,
+     * anything else "ok".
+     */
+    static final class Servers implements Closeable {
+        private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
+        private static final String AUTHORIZED =
+                "Basic " + Base64.getEncoder().encodeToString("quorvane:right".getBytes(UTF_8));
+
+        /** A request as the server read it; the client's port tells its connection apart. */
+        record Request(String method, String target, Headers headers, byte[] body, int clientPort) {
+        }
+
+        private final List<Request> requests = new CopyOnWriteArrayList<>();
+        private final List<Closeable> open = new CopyOnWriteArrayList<>();
+        private final int http;
+
+        Servers() {
+            try {
+                http = serve(HttpServer.create(LOOPBACK, 0), this::answer);
+            } catch (IOException e) {
+                throw new UncheckedIOException(e);
+            }
+        }
+
+        int http() {
+            return http;
+        }
+
+        Request last() {
+            return requests.get(requests.size() - 1);
+        }
+
+        static byte[] pattern(int size) {
+            byte[] bytes = new byte[size];
+            new Random(size).nextBytes(bytes);
+            return bytes;
+        }
+
+        /** HTTPS with the same answers; its certificate, for localhost only, is left in dir as cert.pem. */
+        int https(Path dir) throws Exception {
+            String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
+            String store = dir.resolve("server.p12").toString();
+            run(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname", "secp256r1",
+                    "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore", store,
+                    "-storepass", "changeit");
+            run(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
+                    "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
+            KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
+            managers.init(KeyStore.getInstance(new File(store), "changeit".toCharArray()), "changeit".toCharArray());
+            SSLContext tls = SSLContext.getInstance("TLS");
+            tls.init(managers.getKeyManagers(), null, null);
+            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
+            server.setHttpsConfigurator(new HttpsConfigurator(tls));
+            return serve(server, this::answer);
+        }
+
+        /** A proxy that answers every request itself: "proxied " and the target it was sent. */
+        int proxy() throws IOException {
+            return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
+        }
+
+        @Override
+        public void close() throws IOException {
+            for (Closeable c : open) {
+                c.close();
+            }
+        }
+
+        private int serve(HttpServer server, HttpHandler handler) {
+            server.createContext("/", handler);
+            server.setExecutor(Executors.newCachedThreadPool()); // a stalled answer holds one thread
+            server.start();
+            open.add(() -> server.stop(0));
+            return server.getAddress().getPort();
+        }
+
+        private void answer(HttpExchange e) throws IOException {
+            requests.add(new Request(e.getRequestMethod(), e.getRequestURI().toString(), e.getRequestHeaders(),
+                    e.getRequestBody().readAllBytes(), e.getRemoteAddress().getPort()));
+            String[] path = e.getRequestURI().getPath().split("/");
+            switch (path.length > 1 ? path[1] : "") {
+                case "status" -> reply(e, Integer.parseInt(path[2]), "");
+                case "bytes" -> reply(e, 200, new String(pattern(Integer.parseInt(path[2])), ISO_8859_1));
+                case "auth" -> {
+                    boolean authorized = AUTHORIZED.equals(e.getRequestHeaders().getFirst("Authorization"));
+                    e.getResponseHeaders().add("WWW-Authenticate", "Basic realm=\"quorvane\"");
+                    reply(e, authorized ? 200 : 401, authorized ? "welcome" : "");
+                }
+                case "stall" -> { // /stall/N: N bytes of a 5000-byte body (no answer for 0), then 20 s of nothing
+                    if (Integer.parseInt(path[2]) > 0) {
+                        e.sendResponseHeaders(200, 5000);
+                        e.getResponseBody().write("x".repeat(Integer.parseInt(path[2])).getBytes(ISO_8859_1));
+                        e.getResponseBody().flush();
+                    }
+                    LockSupport.parkNanos(20_000_000_000L);
+                }
+                default -> reply(e, 200, "ok");
+            }
+        }
+
+        /** The body's characters go out as ISO 8859-1 bytes. */
+        private static void reply(HttpExchange e, int status, String body) throws IOException {
+            e.sendResponseHeaders(status, body.isEmpty() ? -1 : body.length());
+            try (OutputStream out = e.getResponseBody()) {
+                out.write(body.getBytes(ISO_8859_1));
+            }
         }
     }
 }
