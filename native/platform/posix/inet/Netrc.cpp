@@ -1,11 +1,13 @@
 #include "Netrc.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 
 namespace quorvane {
 namespace posix {
@@ -138,14 +140,25 @@ std::optional<NetrcEntry> UserNetrcEntry(std::string_view host) {
     if (getpwuid_r(getuid(), &record, buffer, sizeof buffer, &result) != 0 || result == nullptr) return std::nullopt;
     home = result->pw_dir;
   }
-  std::ifstream file(home + "/.netrc", std::ios::binary);
-  if (!file) return std::nullopt;
+  // Only a regular file is read: a FIFO or a device would block or never end.
+  const int fd = open((home + "/.netrc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info;
   std::string text;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) <= kMaxNetrcBytes;
   char chunk[4096];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(file.gcount()));
-    if (text.size() > kMaxNetrcBytes) return std::nullopt;
+  while (ok) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    text.append(chunk, static_cast<size_t>(got));
+    ok = text.size() <= kMaxNetrcBytes;
   }
+  close(fd);
+  if (!ok) return std::nullopt;
   const auto entries = ParseNetrc(text);
   if (!entries) return std::nullopt;
   return FindNetrcEntry(*entries, host);
