@@ -55,22 +55,19 @@ class HttpPostTest {
     static final String LOCAL = "127.0.0.1";
     static final Servers SERVERS = new Servers();
 
-    /** The child: a GET per "host|port|secure|resource" argument, printing "ok BODY" or the exception, a tab, ms. */
+    /** The child: a postMessage per "host|port|secure|resource[|body]", printing "ok BODY" or the exception. */
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
                 String[] call = arg.split("\\|");
                 ByteArrayOutputStream out = new ByteArrayOutputStream();
-                long start = System.nanoTime();
-                String result;
                 try {
                     Win32Impl.postMessage(call[0], call[3], Integer.parseInt(call[1]), Boolean.parseBoolean(call[2]),
-                            null, out);
-                    result = "ok " + out.toString(StandardCharsets.ISO_8859_1);
+                            call.length > 4 ? call[4].getBytes(ISO_8859_1) : null, out);
+                    System.out.println("ok " + out.toString(ISO_8859_1));
                 } catch (Exception e) {
-                    result = e.getClass().getSimpleName() + ": " + e.getMessage();
+                    System.out.println(e.getClass().getSimpleName() + ": " + e.getMessage());
                 }
-                System.out.println(result + "\t" + (System.nanoTime() - start) / 1_000_000);
             }
         }
     }
@@ -109,10 +106,6 @@ class HttpPostTest {
         ChildJvm.Run run = ChildJvm.run(env, Child.class, List.of(Child.class, Win32Impl.class), calls);
         assertEquals(calls.length, run.output().lines().count(), run.output());
         return run.output().lines().toList();
-    }
-
-    static List<String> results(List<String> lines) {
-        return lines.stream().map(l -> l.substring(0, l.lastIndexOf('\t'))).toList();
     }
 
     /** Runs a command with env added to ours; fails unless it exits 0. */
@@ -203,7 +196,7 @@ class HttpPostTest {
             {dir.resolve("cert.pem").toString(), List.of("ok ok", refused)}, // it names localhost only
             {"/etc/ssl/certs/ca-certificates.crt", List.of(refused, refused)}}; // the system's store lacks it
         for (Object[] row : rows) {
-            assertEquals(row[1], results(child(Map.of("SSL_CERT_FILE", (String) row[0]), calls)), (String) row[0]);
+            assertEquals(row[1], child(Map.of("SSL_CERT_FILE", (String) row[0]), calls), (String) row[0]);
         }
     }
 
@@ -211,22 +204,26 @@ class HttpPostTest {
     void theEnvironmentsProxyIsUsedExceptForNoProxyHosts() throws Exception {
         int http = SERVERS.http();
         assertEquals(List.of("ok proxied http://quorvane.invalid:" + http + "/via?q=1", "ok ok"),
-                results(child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
-                        "quorvane.invalid|" + http + "|false|/via?q=1", "localhost|" + http + "|false|/")));
+                child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
+                        "quorvane.invalid|" + http + "|false|/via?q=1", "localhost|" + http + "|false|/"));
     }
 
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
         int http = SERVERS.http();
-        String[] calls = {"localhost|" + http + "|false|/auth", LOCAL + "|" + http + "|false|/auth"};
-        // 127.0.0.1 has no entry
-        Object[][] rows = {{"right", List.of("ok welcome", denied)}, {"wrong", List.of(denied, denied)}};
+        // 127.0.0.1 has no entry; localhost's answers a form POST
+        String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1"};
+        Object[][] rows = {{"right", List.of(denied, "ok welcome")}, {"wrong", List.of(denied, denied)}};
         for (Object[] row : rows) {
             Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
                     + row[0]);
             Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
-            assertEquals(row[1], results(child(Map.of("HOME", home.toString()), calls)), "password " + row[0]);
+            int before = SERVERS.requests.size();
+            assertEquals(row[1], child(Map.of("HOME", home.toString()), calls), "password " + row[0]);
+            assertEquals(3, SERVERS.requests.size() - before, "one request, then two: the POST and its one retry");
+            assertEquals(List.of("application/x-www-form-urlencoded;"), SERVERS.last().headers().get("Content-Type"));
+            assertArrayEquals(new byte[] {'a', '=', '1'}, SERVERS.last().body());
         }
     }
 
@@ -237,15 +234,12 @@ class HttpPostTest {
                 "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ReceiveTimeout",
                 "/t", "REG_DWORD", "/d", "2000", "/f");
         String stall = LOCAL + "|" + SERVERS.http() + "|false|/stall/";
+        long start = System.nanoTime();
         // no answer at all; 1000 bytes of a 5000-byte body
-        List<String> lines = child(env, stall + 0, stall + 1000);
-        String[] expected = {"IOException: " + NOT_OK + 0, "ok " + "x".repeat(1000)};
-        for (int i = 0; i < 2; i++) {
-            String[] line = lines.get(i).split("\t");
-            assertEquals(expected[i], line[0]);
-            long ms = Long.parseLong(line[1]);
-            assertTrue(ms >= 1900 && ms < 15_000, "the 2 s of the registry, not the default 30 s: " + ms);
-        }
+        List<String> results = child(env, stall + 0, stall + 1000);
+        long ms = (System.nanoTime() - start) / 1_000_000;
+        assertEquals(List.of("IOException: " + NOT_OK + 0, "ok " + "x".repeat(1000)), results);
+        assertTrue(ms >= 3900 && ms < 25_000, "2 s each as the registry says, not the default 30 s: " + ms);
     }
 
     /**
@@ -262,7 +256,7 @@ class HttpPostTest {
         record Request(String method, String target, Headers headers, byte[] body, int clientPort) {
         }
 
-        private final List<Request> requests = new CopyOnWriteArrayList<>();
+        final List<Request> requests = new CopyOnWriteArrayList<>();
         private final List<Closeable> open = new CopyOnWriteArrayList<>();
         private final int http;
 
