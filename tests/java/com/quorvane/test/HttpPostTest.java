@@ -97,7 +97,7 @@ class HttpPostTest {
 
     static Recorder post(String resource, byte[] body) throws Exception {
         Recorder out = new Recorder();
-        Win32Impl.postMessage(LOCAL, resource, SERVERS.http(), false, body, out);
+        Win32Impl.postMessage(LOCAL, resource, SERVERS.http, false, body, out);
         return out;
     }
 
@@ -118,7 +118,7 @@ class HttpPostTest {
 
     @Test
     void everyRefusalAndNon200AnswerRaisesItsException() {
-        int http = SERVERS.http();
+        int http = SERVERS.http;
         Object[][] rows = {
             {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", http, false, null, null),
                 "Return stream cannot be null"},
@@ -145,7 +145,7 @@ class HttpPostTest {
         String resource = "/form/./a/../b?x=1&y=%2F+z&&";
         for (byte[] body : new byte[][] {null, {}, {'x'}, "a=1&b=%20".getBytes(StandardCharsets.US_ASCII)}) {
             Recorder out = new Recorder();
-            Win32Impl.postMessage(LOCAL, resource, SERVERS.http() | 0x10000, false, body, out); // low 16 bits count
+            Win32Impl.postMessage(LOCAL, resource, SERVERS.http | 0x10000, false, body, out); // low 16 bits count
             assertEquals("ok", out.toString(StandardCharsets.US_ASCII));
             Servers.Request got = SERVERS.last();
             boolean isPost = body != null && body.length > 0;
@@ -175,7 +175,7 @@ class HttpPostTest {
         Recorder out = new Recorder();
         out.failure = new IllegalStateException("disk full");
         assertSame(out.failure, assertThrows(IllegalStateException.class,
-                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", SERVERS.http(), false, null, out)));
+                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", SERVERS.http, false, null, out)));
         assertEquals(List.of(1024), out.sizes);
     }
 
@@ -202,7 +202,7 @@ class HttpPostTest {
 
     @Test
     void theEnvironmentsProxyIsUsedExceptForNoProxyHosts() throws Exception {
-        int http = SERVERS.http();
+        int http = SERVERS.http;
         assertEquals(List.of("ok proxied http://quorvane.invalid:" + http + "/via?q=1", "ok ok"),
                 child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
                         "quorvane.invalid|" + http + "|false|/via?q=1", "localhost|" + http + "|false|/"));
@@ -211,7 +211,7 @@ class HttpPostTest {
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
-        int http = SERVERS.http();
+        int http = SERVERS.http;
         // 127.0.0.1 has no entry; localhost's answers a form POST
         String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1"};
         Object[][] rows = {{"right", List.of(denied, "ok welcome")}, {"wrong", List.of(denied, denied)}};
@@ -233,7 +233,7 @@ class HttpPostTest {
         run(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
                 "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ReceiveTimeout",
                 "/t", "REG_DWORD", "/d", "2000", "/f");
-        String stall = LOCAL + "|" + SERVERS.http() + "|false|/stall/";
+        String stall = LOCAL + "|" + SERVERS.http + "|false|/stall/";
         long start = System.nanoTime();
         // no answer at all; 1000 bytes of a 5000-byte body
         List<String> results = child(env, stall + 0, stall + 1000);
@@ -243,9 +243,8 @@ class HttpPostTest {
     }
 
     /**
-     * Servers on 127.0.0.1, closed together. The HTTP and HTTPS ones keep every request and answer by path:
-     * /status/N with N and no body, /bytes/N with pattern(N), /auth with 401 until Basic quorvane:right comes,
-     * anything else "ok".
+     * Servers on 127.0.0.1, closed together. The HTTP and HTTPS ones keep every request and answer by path: /status/N
+     * with N and no body, /bytes/N with pattern(N), /auth with 401 until Basic quorvane:right comes, else "ok".
      */
     static final class Servers implements Closeable {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
@@ -258,7 +257,7 @@ class HttpPostTest {
 
         final List<Request> requests = new CopyOnWriteArrayList<>();
         private final List<Closeable> open = new CopyOnWriteArrayList<>();
-        private final int http;
+        final int http;
 
         Servers() {
             try {
@@ -266,10 +265,6 @@ class HttpPostTest {
             } catch (IOException e) {
                 throw new UncheckedIOException(e);
             }
-        }
-
-        int http() {
-            return http;
         }
 
         Request last() {
@@ -344,7 +339,6 @@ class HttpPostTest {
             }
         }
 
-        /** The body's characters go out as ISO 8859-1 bytes. */
         private static void reply(HttpExchange e, int status, String body) throws IOException {
             e.sendResponseHeaders(status, body.isEmpty() ? -1 : body.length());
             try (OutputStream out = e.getResponseBody()) {
