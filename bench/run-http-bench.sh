@@ -4,14 +4,12 @@
 # HTTPS call to a new server against the second; then protect + unprotect
 # of a 64-byte secret per second (qv_protect_bench), when it was built.
 # Not part of the test run.
-# usage: bench/run-http-bench.sh [BUILD_DIR [MEGABYTES]]   (default build/release, built here)
+# usage: bench/run-http-bench.sh [BUILD_DIR [MEGABYTES]]   (default build/release, built here when it lacks the jar)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
-if [ $# -eq 0 ]; then
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target quorvane quorvane_client >/dev/null
-fi
+[ -f "$build/java/quorvane-client.jar" ] || (cd "$root" && cmake --preset release >/dev/null &&
+  cmake --build --preset release --target quorvane quorvane_client qv_protect_bench >/dev/null)
 jdk=/usr/lib/jvm/java-17-openjdk-amd64/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
