@@ -6,10 +6,9 @@
 
 #include <cstddef>
 #include <cstring>
-#include <fstream>
 #include <string>
 
-#include "CfbTestSupport.h"
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 #include "posix/shell/ItemIdList.h"
 
@@ -20,17 +19,14 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libgio-2.0.s
 
 namespace {
 
-using cfbtest::TempDir;
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+using settings_test::Wide;
 
 class ShellFileInfo : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::ofstream(dir_.File("report.txt")) << "hello\n";
-    std::ofstream(dir_.File(".hidden.txt")) << "h\n";
-    mkdir(dir_.File("folder").c_str(), 0755);
-    mkdir(dir_.File("folder/sub").c_str(), 0755);
+    settings_test::WriteBytes(dir_.File("report.txt"), "hello\n");
+    settings_test::WriteBytes(dir_.File(".hidden.txt"), "h\n");
+    for (const char* folder : {"folder", "folder/sub"}) mkdir(dir_.File(folder).c_str(), 0755);
     symlink("report.txt", dir_.File("link.txt").c_str());
     std::memset(&info_, 0xAB, sizeof info_);
   }
@@ -39,7 +35,7 @@ class ShellFileInfo : public ::testing::Test {
     return SHGetFileInfoW(path.c_str(), attributes, &info_, size, flags);
   }
 
-  TempDir dir_;
+  settings_test::TempFolder dir_;
   SHFILEINFOW info_;
 };
 
@@ -82,27 +78,22 @@ TEST_F(ShellFileInfo, TypeNamesAndAttributes) {
   }
 }
 
-TEST_F(ShellFileInfo, AskedAttributesOnly) {
+// Only the attributes asked for; nothing written for a missing file, nor past the caller's size.
+TEST_F(ShellFileInfo, WritesOnlyWhatWasAskedWithinTheCallersSize) {
   info_.dwAttributes = SFGAO_FOLDER | SFGAO_STREAM;
   ASSERT_NE(Get("report.txt", SHGFI_ATTRIBUTES | SHGFI_ATTR_SPECIFIED), 0u);
   EXPECT_EQ(info_.dwAttributes, SFGAO_STREAM);
-}
-
-TEST_F(ShellFileInfo, MissingFileAnswersZeroAndWritesNothing) {
+  std::memset(&info_, 0xAB, sizeof info_);
   const SHFILEINFOW before = info_;
   EXPECT_EQ(Get("missing.txt", SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ICON), 0u);
   EXPECT_EQ(std::memcmp(&before, &info_, sizeof info_), 0);
   EXPECT_EQ(SHGetFileInfoW(nullptr, 0, &info_, sizeof info_, SHGFI_DISPLAYNAME), 0u);
-}
-
-TEST_F(ShellFileInfo, NothingWrittenPastTheCallersSize) {
   const UINT size = offsetof(SHFILEINFOW, szDisplayName) + 4 * sizeof(WCHAR);
   ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME | SHGFI_TYPENAME, 0, size), 0u);
   EXPECT_STREQ(info_.szDisplayName, L"rep");
   const auto* bytes = reinterpret_cast<const unsigned char*>(&info_);
   for (size_t i = size; i < sizeof info_; ++i) ASSERT_EQ(bytes[i], 0xAB) << "byte " << i;
-  // The whole record: the name with its terminating zero.
-  ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME), 0u);
+  ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME), 0u);  // the whole record: the name and its zero
   EXPECT_STREQ(info_.szDisplayName, L"report.txt");
 }
 

@@ -9,24 +9,19 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "CfbTestSupport.h"
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 #include "posix/shell/FileOperation.h"
 
 namespace {
 
-using cfbtest::TempDir;
+using TempDir = settings_test::TempFolder;
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using settings_test::ReadBytes;
+using settings_test::WriteBytes;
 
 // "a\0b\0\0" with each name under `root` (names starting with '/' as they are).
 std::wstring List(const std::string& root, const std::vector<std::string>& names) {
@@ -42,13 +37,10 @@ class ShellFileOperation : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* folder : {"dir", "dir/sub", "out", "out2", "keep", "keep/sub"}) mkdir(dir_.File(folder).c_str(), 0755);
-    Write(dir_.File("a.txt"), "A");
-    Write(dir_.File("b.txt"), "B");
-    Write(dir_.File("c.doc"), "C");
-    Write(dir_.File("dir/x.txt"), "X");
-    Write(dir_.File("dir/sub/y.txt"), "Y");
-    Write(dir_.File("out2/a.txt"), "old");
-    Write(dir_.File("keep/sub/z.txt"), "Z");
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+             {"a.txt", "A"}, {"b.txt", "B"}, {"c.doc", "C"}, {"dir/x.txt", "X"}, {"dir/sub/y.txt", "Y"},
+             {"out2/a.txt", "old"}, {"keep/sub/z.txt", "Z"}})
+      WriteBytes(dir_.File(name), text);
     symlink("a.txt", dir_.File("link").c_str());
   }
 
@@ -77,7 +69,7 @@ class ShellFileOperation : public ::testing::Test {
         ASSERT_GT(readlink(dir_.File(e.substr(0, e.find("->"))).c_str(), target, sizeof target - 1), 0) << e;
         EXPECT_EQ(target, e.substr(e.find("->") + 2)) << e;
       } else {
-        EXPECT_EQ(Read(dir_.File(e.substr(0, e.find('=')))), e.substr(e.find('=') + 1)) << e;
+        EXPECT_EQ(ReadBytes(dir_.File(e.substr(0, e.find('=')))), e.substr(e.find('=') + 1)) << e;
       }
     }
   }
@@ -100,54 +92,41 @@ const FILEOP_FLAGS kQuiet = FOF_SILENT | FOF_NOCONFIRMMKDIR;
 const OperationCase kCases[] = {
     {"copy into a folder", FO_COPY, kQuiet, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "a.txt=A"}},
     {"copy to a new name", FO_COPY, 0, {"a.txt"}, {"new.txt"}, 0, false, {"new.txt=A", "a.txt=A"}},
-    {"copy a folder tree", FO_COPY, 0, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "out/dir/sub/y.txt=Y"}},
-    {"copy without recursion skips subfolders", FO_COPY, FOF_NORECURSION, {"dir"}, {"out"}, 0, false,
-     {"out/dir/x.txt=X", "!out/dir/sub"}},
+    {"copy a tree", FO_COPY, 0, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "out/dir/sub/y.txt=Y"}},
+    {"copy, no recursion", FO_COPY, FOF_NORECURSION, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "!out/dir/sub"}},
     {"copy a link as a link", FO_COPY, 0, {"link"}, {"out"}, 0, false, {"out/link->a.txt"}},
-    {"several sources into a folder made for them", FO_COPY, 0, {"a.txt", "b.txt"}, {"made/deep"}, 0, false,
-     {"made/deep/a.txt=A", "made/deep/b.txt=B"}},
-    {"one destination per source", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"one.txt", "out/two.txt"}, 0,
-     false, {"one.txt=A", "out/two.txt=B"}},
-    {"wildcard in the last component", FO_COPY, 0, {"*.txt"}, {"out"}, 0, false,
-     {"out/a.txt=A", "out/b.txt=B", "!out/c.doc"}},
-    {"wildcard over a folder takes its subfolders", FO_COPY, 0, {"dir/*"}, {"out"}, 0, false,
-     {"out/x.txt=X", "out/sub/y.txt=Y"}},
-    {"collision without confirmation flags overwrites nothing", FO_COPY, 0, {"a.txt", "b.txt"}, {"out2"},
-     ERROR_CANCELLED, true, {"out2/a.txt=old", "out2/b.txt=B"}},
-    {"collision with no confirmation overwrites", FO_COPY, FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false,
-     {"out2/a.txt=A"}},
+    {"folder made", FO_COPY, 0, {"a.txt", "b.txt"}, {"made/deep"}, 0, false, {"made/deep/a.txt=A", "made/deep/b.txt=B"}},
+    {"one destination each", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"one.txt", "out/two.txt"}, 0, false,
+     {"one.txt=A", "out/two.txt=B"}},
+    {"wildcard", FO_COPY, 0, {"*.txt"}, {"out"}, 0, false, {"out/a.txt=A", "out/b.txt=B", "!out/c.doc"}},
+    {"wildcard takes subfolders", FO_COPY, 0, {"dir/*"}, {"out"}, 0, false, {"out/x.txt=X", "out/sub/y.txt=Y"}},
+    {"collision, no flags", FO_COPY, 0, {"a.txt", "b.txt"}, {"out2"}, ERROR_CANCELLED, true, {"out2/a.txt=old", "out2/b.txt=B"}},
+    {"collision, no confirmation", FO_COPY, FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false, {"out2/a.txt=A"}},
     {"collision renamed", FO_COPY, FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false,
      {"out2/a.txt=old", "out2/a (2).txt=A"}},
-    {"copy onto itself renamed", FO_COPY, FOF_RENAMEONCOLLISION, {"a.txt"}, {"."}, 0, false, {"Copy of a.txt=A"}},
-    {"copy onto itself refused", FO_COPY, 0, {"a.txt"}, {"a.txt"}, DE_SAMEFILE, false, {"a.txt=A"}},
-    {"folder into its own subtree refused", FO_COPY, 0, {"dir"}, {"dir/sub"}, DE_DESTSUBTREE, false,
-     {"!dir/sub/dir"}},
-    {"missing source touches nothing", FO_COPY, 0, {"a.txt", "missing.txt"}, {"out"}, ERROR_FILE_NOT_FOUND, false,
-     {"!out/a.txt"}},
-    {"one destination for several sources", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"out"},
-     DE_MANYSRC1DEST, false, {"!out/a.txt"}},
+    {"onto itself renamed", FO_COPY, FOF_RENAMEONCOLLISION, {"a.txt"}, {"."}, 0, false, {"Copy of a.txt=A"}},
+    {"onto itself refused", FO_COPY, 0, {"a.txt"}, {"a.txt"}, DE_SAMEFILE, false, {"a.txt=A"}},
+    {"into its own subtree", FO_COPY, 0, {"dir"}, {"dir/sub"}, DE_DESTSUBTREE, false, {"!dir/sub/dir"}},
+    {"missing source", FO_COPY, 0, {"a.txt", "missing.txt"}, {"out"}, ERROR_FILE_NOT_FOUND, false, {"!out/a.txt"}},
+    {"one destination, several sources", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"out"}, DE_MANYSRC1DEST,
+     false, {"!out/a.txt"}},
     {"move a file", FO_MOVE, 0, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "!a.txt"}},
     {"move a folder", FO_MOVE, 0, {"dir"}, {"out"}, 0, false, {"out/dir/sub/y.txt=Y", "!dir"}},
-    {"move onto an existing file skipped", FO_MOVE, 0, {"a.txt"}, {"out2"}, ERROR_CANCELLED, true,
-     {"out2/a.txt=old", "a.txt=A"}},
-    {"move merges folders with no confirmation", FO_MOVE, FOF_NOCONFIRMATION, {"dir/sub"}, {"keep"}, 0, false,
+    {"move onto a file", FO_MOVE, 0, {"a.txt"}, {"out2"}, ERROR_CANCELLED, true, {"out2/a.txt=old", "a.txt=A"}},
+    {"move merges folders", FO_MOVE, FOF_NOCONFIRMATION, {"dir/sub"}, {"keep"}, 0, false,
      {"keep/sub/y.txt=Y", "keep/sub/z.txt=Z", "!dir/sub"}},
-    {"folder collision without confirmation merges nothing", FO_COPY, 0, {"dir/sub"}, {"keep"}, ERROR_CANCELLED,
-     true, {"!keep/sub/y.txt", "keep/sub/z.txt=Z"}},
-    {"rename in place", FO_RENAME, 0, {"a.txt"}, {"r.txt"}, 0, false, {"r.txt=A", "!a.txt"}},
-    {"rename to another folder refused", FO_RENAME, 0, {"a.txt"}, {"out/r.txt"}, DE_DIFFDIR, false,
-     {"a.txt=A", "!out/r.txt"}},
-    {"rename onto an existing name skipped", FO_RENAME, 0, {"a.txt"}, {"b.txt"}, ERROR_CANCELLED, true,
-     {"a.txt=A", "b.txt=B"}},
+    {"folder collision", FO_COPY, 0, {"dir/sub"}, {"keep"}, ERROR_CANCELLED, true, {"!keep/sub/y.txt", "keep/sub/z.txt=Z"}},
+    {"rename", FO_RENAME, 0, {"a.txt"}, {"r.txt"}, 0, false, {"r.txt=A", "!a.txt"}},
+    {"rename elsewhere", FO_RENAME, 0, {"a.txt"}, {"out/r.txt"}, DE_DIFFDIR, false, {"a.txt=A", "!out/r.txt"}},
+    {"rename onto a name", FO_RENAME, 0, {"a.txt"}, {"b.txt"}, ERROR_CANCELLED, true, {"a.txt=A", "b.txt=B"}},
     {"delete several", FO_DELETE, FOF_NOCONFIRMATION, {"a.txt", "b.txt"}, {}, 0, false, {"!a.txt", "!b.txt", "c.doc=C"}},
-    {"delete a folder tree", FO_DELETE, FOF_NOCONFIRMATION, {"dir"}, {}, 0, false, {"!dir"}},
-    {"delete without recursion keeps subfolders", FO_DELETE, FOF_NORECURSION, {"dir"}, {}, 0, false,
-     {"!dir/x.txt", "dir/sub/y.txt=Y"}},
-    {"delete a link, not its target", FO_DELETE, 0, {"link"}, {}, 0, false, {"!link", "a.txt=A"}},
-    {"wildcard on files only", FO_DELETE, FOF_FILESONLY, {"*"}, {}, 0, false,
+    {"delete a tree", FO_DELETE, FOF_NOCONFIRMATION, {"dir"}, {}, 0, false, {"!dir"}},
+    {"delete, no recursion", FO_DELETE, FOF_NORECURSION, {"dir"}, {}, 0, false, {"!dir/x.txt", "dir/sub/y.txt=Y"}},
+    {"delete a link", FO_DELETE, 0, {"link"}, {}, 0, false, {"!link", "a.txt=A"}},
+    {"files only", FO_DELETE, FOF_FILESONLY, {"*"}, {}, 0, false,
      {"!a.txt", "!c.doc", "!link", "dir/x.txt=X", "out2/a.txt=old"}},
-    {"the root refused", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, false, {}},
-    {"a wildcard folder refused", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, false, {"dir/x.txt=X"}},
+    {"the root", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, false, {}},
+    {"wildcard folder", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, false, {"dir/x.txt=X"}},
 };
 
 TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTree) {
@@ -205,7 +184,7 @@ TEST_F(ShellFileOperation, MoveAcrossFileSystemsCopiesThenRemoves) {
   char pattern[] = "/dev/shm/qv-move-XXXXXX";
   const std::string other = mkdtemp(pattern);
   ASSERT_EQ(Run(FO_MOVE, 0, {"dir", "link"}, {other}), 0);
-  EXPECT_EQ(Read(other + "/dir/sub/y.txt"), "Y");
+  EXPECT_EQ(ReadBytes(other + "/dir/sub/y.txt"), "Y");
   char target[16] = {};
   EXPECT_GT(readlink((other + "/link").c_str(), target, sizeof target - 1), 0);
   EXPECT_STREQ(target, "a.txt");
@@ -232,15 +211,15 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's checks failed";
-    EXPECT_EQ(Read(home.File("Trash/files/b.txt")), "B");
+    EXPECT_EQ(ReadBytes(home.File("Trash/files/b.txt")), "B");
     return;
   }
   ASSERT_EQ(Run(FO_DELETE, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, {"b.txt", "dir"}, {}), 0);
   ExpectTree({"!b.txt", "!dir"});
   const std::string trash = std::string(trashHome) + "/Trash";
-  EXPECT_EQ(Read(trash + "/files/b.txt"), "B");
-  EXPECT_EQ(Read(trash + "/files/dir/sub/y.txt"), "Y");
-  const std::string info = Read(trash + "/info/b.txt.trashinfo");
+  EXPECT_EQ(ReadBytes(trash + "/files/b.txt"), "B");
+  EXPECT_EQ(ReadBytes(trash + "/files/dir/sub/y.txt"), "Y");
+  const std::string info = ReadBytes(trash + "/info/b.txt.trashinfo");
   EXPECT_NE(info.find("[Trash Info]"), std::string::npos);
   EXPECT_NE(info.find("Path=" + dir_.File("b.txt")), std::string::npos) << info;
   EXPECT_NE(info.find("DeletionDate="), std::string::npos);

@@ -8,34 +8,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Sets DBUS_SESSION_BUS_ADDRESS for one test and puts the old value back.
-class BusAddress {
- public:
-  explicit BusAddress(const char* address) {
-    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) old_ = old, hadOld_ = true;
-    if (address) setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
-    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
-  }
-  ~BusAddress() {
-    if (hadOld_) setenv("DBUS_SESSION_BUS_ADDRESS", old_.c_str(), 1);
-    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
-  }
-
- private:
-  std::string old_;
-  bool hadOld_ = false;
-};
+using BusAddress = settings_test::ScopedVariable;
+constexpr char kBus[] = "DBUS_SESSION_BUS_ADDRESS";
 
 NOTIFYICONDATAW Icon(UINT id, UINT flags, const wchar_t* tip = L"", const wchar_t* info = L"") {
   NOTIFYICONDATAW data{};
@@ -51,14 +36,12 @@ NOTIFYICONDATAW Icon(UINT id, UINT flags, const wchar_t* tip = L"", const wchar_
   return data;
 }
 
-struct Step {
+// The shell's answers for a sequence of calls on two icons.
+const struct {
   DWORD message;
   UINT id;
   BOOL answer;
-};
-
-// The shell's answers for a sequence of calls on two icons.
-const Step kSteps[] = {
+} kSteps[] = {
     {NIM_MODIFY, 1, FALSE},    {NIM_DELETE, 1, FALSE},    {NIM_SETFOCUS, 1, FALSE}, {NIM_SETVERSION, 1, FALSE},
     {NIM_ADD, 1, TRUE},        {NIM_ADD, 1, FALSE},       {NIM_ADD, 2, TRUE},       {NIM_MODIFY, 1, TRUE},
     {NIM_SETFOCUS, 1, TRUE},   {NIM_SETVERSION, 1, TRUE}, {NIM_DELETE, 1, TRUE},    {NIM_DELETE, 1, FALSE},
@@ -72,7 +55,7 @@ TEST(ShellNotifyIcon, AnswersAreTheSameWithoutADesktopAndNeverWait) {
   sigaction(SIGPIPE, &host, nullptr);
   for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus"}) {
     SCOPED_TRACE(address ? address : "(unset)");
-    BusAddress bus(address);
+    BusAddress bus(kBus, address ? std::optional<std::string>(address) : std::nullopt);
     const auto start = Clock::now();
     for (const auto& step : kSteps) {
       NOTIFYICONDATAW data = Icon(step.id, NIF_TIP | NIF_INFO, L"tip", L"balloon text");
@@ -142,6 +125,15 @@ class FakeDesktop {
   int notifications = 0;
 
  private:
+  template <class Change>
+  void Record(Change change) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+
   void Serve() {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
@@ -166,11 +158,7 @@ class FakeDesktop {
         if (reply) g_variant_unref(reply);
       }
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ready_ = true;
-    }
-    changed_.notify_all();
+    Record([this] { ready_ = true; });
     if (connection_) g_main_loop_run(loop_);
     if (connection_) g_object_unref(connection_);
     g_dbus_node_info_unref(node);
@@ -182,24 +170,18 @@ class FakeDesktop {
   static void Call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
                    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
     auto* self = static_cast<FakeDesktop*>(data);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      const std::string name = method;
+    const std::string name = method;
+    self->Record([&] {
+      const gchar *icon, *summary, *body, *path;
       if (name == "Notify") {
-        const gchar *icon, *summary, *body;
-        g_variant_get_child(parameters, 2, "&s", &icon);
-        g_variant_get_child(parameters, 3, "&s", &summary);
-        g_variant_get_child(parameters, 4, "&s", &body);
+        g_variant_get(parameters, "(&su&s&s&s@as@a{sv}i)", nullptr, nullptr, &icon, &summary, &body, nullptr, nullptr, nullptr);
         self->appIcon = icon, self->summary = summary, self->body = body;
         ++self->notifications;
       } else if (name == "RegisterStatusNotifierItem") {
-        const gchar* path;
         g_variant_get(parameters, "(&s)", &path);
         self->itemSender = sender, self->itemPath = path;
       }
-    }
-    self->changed_.notify_all();
-    const std::string name = method;
+    });
     g_dbus_method_invocation_return_value(invocation, name == "Notify" ? g_variant_new("(u)", 42u) : nullptr);
   }
 
@@ -226,7 +208,7 @@ class FakeDesktop {
 TEST(ShellNotifyIcon, OnASessionBusTheIconIsAnItemAndTheBalloonANotification) {
   FakeDesktop desktop;
   if (!desktop.Ready()) GTEST_SKIP() << "no dbus-daemon";
-  BusAddress bus(desktop.Address().c_str());
+  BusAddress bus(kBus, desktop.Address());
   NOTIFYICONDATAW data = Icon(9, NIF_TIP, L"Quarterly report");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
   ASSERT_TRUE(desktop.WaitFor([&] { return !desktop.itemPath.empty(); }));
