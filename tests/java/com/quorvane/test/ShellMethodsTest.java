@@ -221,27 +221,4 @@ class ShellMethodsTest {
         assertFalse(Files.exists(tmp.resolve("cache")), "asked for, not made");
         assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(tmp.resolve("data"))));
     }
-
-    @Test
-    void fileInfoAndFileOperationReachTheShell(@TempDir Path tmp) throws Exception {
-        Path a = Files.writeString(tmp.resolve("report " + GRIN + ".txt"), "1");
-        Path b = Files.writeString(tmp.resolve("b"), "2");
-        FileInfo f = new FileInfo();
-        int names = 0x200 | 0x400; // SHGFI_DISPLAYNAME | SHGFI_TYPENAME
-        assertNotEquals(0, Win32Impl.SHGetFileInfo(a.toString(), 0, f, 692, names));
-        assertEquals(a.getFileName().toString(), text(f.szDisplayName));
-        assertFalse(text(f.szTypeName).isEmpty());
-        FileInfo nameless = new FileInfo();
-        assertNotEquals(0, Win32Impl.SHGetFileInfo(a.toString(), 0, nameless, 12, names));
-        assertEquals("", text(nameless.szDisplayName), "a 12-byte record ends before the name");
-
-        FileOperation op = new FileOperation();
-        op.wFunc = 2; // FO_COPY
-        op.pFrom = a + "\0" + b + "\0";
-        op.pTo = tmp.resolve("out") + "\0";
-        op.fFlags = 0x10 | 0x200 | 0x4 | 0x400; // no confirmations, silent, no error UI
-        assertEquals(0, Win32Impl.SHFileOperation(op));
-        assertEquals("12", Files.readString(tmp.resolve("out").resolve(a.getFileName()))
-                + Files.readString(tmp.resolve("out/b")));
-    }
 }
