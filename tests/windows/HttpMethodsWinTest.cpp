@@ -1,13 +1,15 @@
 // postMessage of quorvane.dll against the platform's WinInet (Wine's in CI),
 // called through its export with DllJni. A Winsock server on 127.0.0.1 in
-// this program answers every connection with one canned response and keeps
-// the requests. A 401 is not tried: its credentials dialog is modal.
+// this program answers every connection with one canned response, sent in
+// pieces, and keeps the requests. A 401 is not tried: its credentials
+// dialog is modal.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 #include <jni.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <mutex>
 #include <string>
@@ -67,7 +69,10 @@ class CannedServer {
         std::lock_guard<std::mutex> lock(mutex_);
         request_ = request;
       }
-      send(c, response_.data(), static_cast<int>(response_.size()), 0);
+      for (size_t at = 0; at < response_.size(); at += 100) {  // in pieces, as a slow network brings them
+        send(c, response_.data() + at, static_cast<int>(std::min<size_t>(100, response_.size() - at)), 0);
+        Sleep(1);
+      }
       shutdown(c, SD_SEND);
     }
   }
