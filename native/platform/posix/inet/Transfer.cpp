@@ -71,6 +71,9 @@ bool Transfer::Configure(const TransferSetup& setup) {
   if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') set(CURLOPT_CAPATH, dir);
 
   set(CURLOPT_CONNECTTIMEOUT_MS, CurlMs(setup.timeouts.connectMs));
+  // No limit on the whole exchange: a long body takes what it takes, and a
+  // stall is caught by the receive limit in Drive.
+  set(CURLOPT_TIMEOUT_MS, 0L);
   receiveMs_ = setup.timeouts.receiveMs;
 
   if (setup.server.schemes != 0) {
@@ -184,7 +187,8 @@ void Transfer::Finish(CURLcode result) {
     headersDone_ = true;
     if (status_ == 0) curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status_);
   }
-  // A failed exchange leaves nothing worth keeping on the connection.
+  // Out of the multi handle at once: a finished exchange hands its
+  // connection back to the shared cache, a failed one closes it.
   curl_multi_remove_handle(multi_, easy_);
 }
 
@@ -201,12 +205,6 @@ unsigned long Transfer::AuthOffered(bool proxy) const {
       curl_easy_getinfo(easy_, proxy ? CURLINFO_PROXYAUTH_AVAIL : CURLINFO_HTTPAUTH_AVAIL, &offered) != CURLE_OK)
     return 0;
   return static_cast<unsigned long>(offered);
-}
-
-long Transfer::NewConnections() const {
-  long count = 0;
-  if (easy_ != nullptr) curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &count);
-  return count;
 }
 
 size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {

@@ -67,8 +67,6 @@ class Transfer {
   // CURLAUTH_* schemes the last answer offered (WWW-Authenticate, or
   // Proxy-Authenticate with `proxy`).
   unsigned long AuthOffered(bool proxy) const;
-  // CURLINFO_NUM_CONNECTS: 0 when a kept-alive connection was reused.
-  long NewConnections() const;
 
  private:
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
