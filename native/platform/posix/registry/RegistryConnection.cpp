@@ -93,7 +93,15 @@ bool Connection::CreateSchema() {
   // WAL: readers never wait for the writer. NORMAL synchronisation keeps
   // every committed transaction through a crash of the process (the WAL is
   // in the kernel's cache); only a power cut may lose the last ones.
-  if (!Exec("PRAGMA journal_mode = WAL") || !Exec("PRAGMA synchronous = NORMAL")) return false;
+  // Switching to WAL takes an exclusive lock without calling the busy
+  // handler, so a second process creating the file at the same moment
+  // must wait for it here.
+  bool wal = Exec("PRAGMA journal_mode = WAL");
+  for (int waited = 0; !wal && (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY && waited < kBusyTimeoutMs; waited += 5) {
+    usleep(5000);
+    wal = Exec("PRAGMA journal_mode = WAL");
+  }
+  if (!wal || !Exec("PRAGMA synchronous = NORMAL")) return false;
   WriteTransaction transaction(*this);
   return transaction.Begun() && Exec(kSchema) && transaction.Commit();
 }
