@@ -212,7 +212,7 @@ LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t*
   *created = false;
   return Write(from, [&](Connection& c, int64_t key) -> LONG {
     for (const Name& part : path) {
-      int64_t child;
+      int64_t child = 0;
       LONG error = FindChild(c, key, part, &child);
       if (error == ERROR_FILE_NOT_FOUND) {
         Query q(c, Sql::kInsertKey);
