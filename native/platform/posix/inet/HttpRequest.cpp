@@ -65,6 +65,11 @@ TransferSetup HttpRequest::Setup(const RequestHeaders& headers) const {
 
 DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A name that would change the URL's meaning cannot be a host anyone resolves.
+  if (!IsUsableServerName(connection_->host)) {
+    transfer_.reset();
+    return ERROR_INTERNET_NAME_NOT_RESOLVED;
+  }
   RequestHeaders sent = headers_;
   if (headers != nullptr && headersLength != 0) {
     const DWORD error = sent.Add(headers, headersLength, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);

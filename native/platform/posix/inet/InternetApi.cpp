@@ -72,11 +72,8 @@ HINTERNET InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, INTERNET
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }
+    // Like WinInet, the name is not looked at until a request is sent.
     std::string host = Utf8OrEmpty(lpszServerName);
-    if (!IsUsableServerName(host)) {
-      SetLastError(ERROR_INTERNET_INVALID_URL);
-      return nullptr;
-    }
     auto connection = std::make_shared<Connection>(session, std::move(host), nServerPort, Utf8OrEmpty(lpszUserName),
                                                    Utf8OrEmpty(lpszPassword));
     SetLastError(ERROR_SUCCESS);
