@@ -17,12 +17,14 @@ import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
 
 /**
- * postMessage over loopback: a large response streamed to an output stream
- * that only counts (throughput, and the growth of the JVM's resident memory
- * while it runs, sampled from /proc/self/status), and the latency of a first
- * HTTPS call to a new server against the second call to it, which reuses the
- * connection. The JVM must trust the server's certificate through
- * SSL_CERT_FILE (run-http-bench.sh makes both).
+ * postMessage over loopback: the first call in the process (the library's
+ * one-time set-up of the HTTP client and proxy lookup); a large response
+ * streamed to an output stream that only counts (throughput, and the growth
+ * of the JVM's resident memory while it runs, sampled from
+ * /proc/self/status); and the latency of a first HTTPS call to a new server
+ * against the second call to it, which reuses the connection. The JVM must
+ * trust the server's certificate through SSL_CERT_FILE (run-http-bench.sh
+ * makes both).
  *
  * usage: HttpBench SERVER_P12 [MEGABYTES]
  */
@@ -60,6 +62,9 @@ public final class HttpBench {
         });
         http.start();
         int port = http.getAddress().getPort();
+        long first = System.nanoTime();
+        stream(port, 2);
+        System.out.printf("first call in the process (2 bytes): %.1f ms%n", (System.nanoTime() - first) / 1e6);
         stream(port, 10 << 20); // warm-up
         System.out.printf("%d MB response over loopback, %d runs%n", megabytes, RUNS);
         for (int run = 0; run < RUNS; run++) {
