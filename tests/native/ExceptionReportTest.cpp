@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "ExceptionReport.h"
+#include "PropertyTestSets.h"
 
 using quorvane::ExceptionReport;
 
@@ -21,34 +22,20 @@ TEST(ExceptionReport, FormsTheReportFromFileLineAndTextCuttingThePathAtBackslash
 }
 
 // Each category throws its own class with the condition exactly as written.
-template <typename Expected, typename F>
-std::string CaughtMessage(F f) {
-  try {
-    f();
-  } catch (const Expected& e) {
-    return e.what();
-  } catch (...) {
-    ADD_FAILURE() << "wrong exception class";
-    return {};
-  }
-  ADD_FAILURE() << "nothing thrown";
-  return {};
-}
-
 TEST(Check, EachCategoryThrowsItsClassWithTheConditionText) {
   const int answer = 41;
   const std::regex runtime("exception at ExceptionReportTest\\.cpp, line \\d+ - runtime_error : answer == 42");
-  EXPECT_TRUE(std::regex_match(CaughtMessage<std::runtime_error>([&] { CHECK(runtime_error, answer == 42); }), runtime));
-  EXPECT_TRUE(std::regex_search(CaughtMessage<std::logic_error>([&] { CHECK(logic_error, answer > 50 && true); }),
+  EXPECT_TRUE(std::regex_match(qvtest::Thrown<std::runtime_error>([&] { CHECK(runtime_error, answer == 42); }), runtime));
+  EXPECT_TRUE(std::regex_search(qvtest::Thrown<std::logic_error>([&] { CHECK(logic_error, answer > 50 && true); }),
                                 std::regex(" - logic_error : answer > 50 && true$")));
-  EXPECT_TRUE(std::regex_search(CaughtMessage<std::invalid_argument>([&] { CHECK(invalid_argument, !answer); }),
+  EXPECT_TRUE(std::regex_search(qvtest::Thrown<std::invalid_argument>([&] { CHECK(invalid_argument, !answer); }),
                                 std::regex(" - invalid_argument : !answer$")));
-  EXPECT_TRUE(std::regex_search(CaughtMessage<quorvane::invalid_state>([&] { CHECK(invalid_state, answer < 0); }),
+  EXPECT_TRUE(std::regex_search(qvtest::Thrown<quorvane::invalid_state>([&] { CHECK(invalid_state, answer < 0); }),
                                 std::regex(" - invalid_state : answer < 0$")));
-  EXPECT_TRUE(std::regex_search(CaughtMessage<std::logic_error>([] { CHECK(invalid_state, false); }),
+  EXPECT_TRUE(std::regex_search(qvtest::Thrown<std::logic_error>([] { CHECK(invalid_state, false); }),
                                 std::regex("invalid_state : false$")))
       << "invalid_state is a logic_error";
   EXPECT_NO_THROW(CHECK(runtime_error, answer == 41));
-  EXPECT_TRUE(std::regex_match(CaughtMessage<std::runtime_error>([] { RAISE("Wrong property type"); }),
+  EXPECT_TRUE(std::regex_match(qvtest::Thrown<std::runtime_error>([] { RAISE("Wrong property type"); }),
                                std::regex("exception at ExceptionReportTest\\.cpp, line \\d+ - Wrong property type")));
 }

@@ -1,12 +1,13 @@
-// Test doubles over quorvane::IProperties: a scripted source for CopyTo's
-// edge cases, a recorder of writes, and a record-building helper shared by
-// the tracking tests; and the property names and text values that tests hand
+// Test doubles over quorvane::IProperties (a scripted source for CopyTo's
+// edge cases, a recorder of writes), the tracking record X the version-history
+// tests lay on a set, and the property names and text values that tests hand
 // to the platform's IPropertyStorage.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -122,6 +123,14 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// What f throws as E after its "exception at <file>, line <n> - " report prefix.
+template <typename E = std::runtime_error, typename F>
+std::string Why(F f) {
+  const std::string text = Thrown<E>(f);
+  const size_t at = text.find(" - ");
+  return at == std::string::npos ? text : text.substr(at + 3);
+}
+
 // Property value or "<absent>", for compact expectations.
 inline std::wstring Value(const quorvane::IProperties& set, const std::wstring& name) {
   const quorvane::TextHandle v = set.GetProperty(name);
@@ -143,6 +152,19 @@ inline PROPVARIANT Text(const char* text) {
   v.vt = VT_LPSTR;
   v.pszVal = const_cast<char*>(text);
   return v;
+}
+
+// Record X: sequence number 4, two unratified ids, no contributors.
+const std::wstring kRecordX = L"Xx+/abcdefghijklmnopqQ";
+
+inline void LayRecordX(quorvane::IProperties& set) {
+  set.SetProperty(L"Quorvane ExtendedVersionId", kRecordX);
+  for (const auto& [name, value] : std::initializer_list<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"MetadataVersion", L"1.2"}, {L"DocumentId", L"doc-17"}, {L"VersionId", L"v-4"},
+           {L"SequenceNumber", L"4"}, {L"AuthorId", L"alice"}, {L"MasterDocumentId", L"master-3"},
+           {L"UrVersionIdsSize", L"2"}, {L"UrVersionId1", L"u-1"}, {L"UrVersionId2", L"u-2"}})
+    set.SetProperty(L"Quorvane " + std::wstring(name) + L"." + kRecordX, value);
+  set.SetProperty(L"Title", L"kept as it is");
 }
 
 }  // namespace qvtest

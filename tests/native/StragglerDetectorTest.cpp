@@ -5,7 +5,7 @@
 
 #include "NarrowText.h"
 #include "StragglerDetector.h"
-#include "TrackingRecord.h"
+#include "PropertyTestSets.h"
 
 using boost::posix_time::ptime;
 using boost::posix_time::time_from_string;
