@@ -1,7 +1,6 @@
 // The document path over ole32's structured storage, on files: the typed
-// property set of a compound document, and the storage layer of the native
-// methods (native/jni/PropertyStorage, no JVM needed) with the HRESULTs that
-// reach Java.
+// property set of a compound document, and the HRESULTs the native methods'
+// storage layer (native/jni/PropertyStorage, no JVM needed) hands to Java.
 #include <gtest/gtest.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -9,8 +8,7 @@
 #include "DocfileProperties.h"
 #include "PropertyStorage.h"
 #include "SettingsTestSupport.h"
-#include "SimpleModeStorage.h"
-#include "WinTestSupport.h"
+#include "SimpleModeStorage.h"  // and OnWine.h
 
 using boost::posix_time::time_from_string;
 using quorvane::DocfileProperties;
@@ -74,14 +72,6 @@ TEST_F(DocumentWin, StorageLayerAnswersOneForAMissingSetAndTheStorageErrorForNon
   EXPECT_EQ(STG_E_FILENOTFOUND, Failure(Path("missing.doc"), quorvane::jni::ReadDocumentMode));
   settings_test::WriteBytes(folder_.Path() + "\\plain.doc", "not a compound file");
   EXPECT_EQ(STG_E_FILEALREADYEXISTS, Failure(Path("plain.doc"), quorvane::jni::ReadDocumentMode));
-}
-
-TEST_F(DocumentWin, WritingTakesTheWriterLock) {
-  const HRESULT hr = Failure(path_, quorvane::jni::WriteDocumentMode);
-  if (hr == E_NOTIMPL) QV_SKIP_ON_WINE("Wine's IDirectWriterLock answers E_NOTIMPL (WaitForWriteAccess)");
-  ASSERT_EQ(S_OK, hr);
-  DocumentStorage document(path_.c_str(), quorvane::jni::WriteDocumentMode);
-  EXPECT_EQ(STG_E_SHAREVIOLATION, Failure(path_, quorvane::jni::WriteDocumentMode)) << "a second writer is shut out";
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
-// The DLL's kernel, protection, system, registry, file and shell methods,
-// called through their exports with a JVM-less JNIEnv against the real
-// Windows API (Wine's in CI). What is checked is the Windows side: 32-bit
-// handles and records, the platform's answers passed through, and Java
-// arrays filled from them; the Linux JUnit suite holds the cases' data.
+// The DLL's kernel, protection, system, registry, file and shell methods
+// through their exports, with a JVM-less JNIEnv, against the real Windows API
+// (Wine's in CI): only what the Windows path does (32-bit handles and records,
+// the platform's answers, Java arrays filled from them); JUnit holds the data.
 #include <gtest/gtest.h>
 
 #include <jni.h>
-#include <objbase.h>
+#include <winsock2.h>  // before windows.h, as Win32Api.h includes it
 #include <windows.h>
 #include <dpapi.h>
 #include <shellapi.h>
@@ -14,10 +13,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "QuorvaneDll.h"
+#include "SettingsTestSupport.h"
 
 namespace {
 
@@ -25,37 +26,15 @@ using qvtest::DllJni;
 using Value = qvtest::FakeJni::Value;
 namespace fs = std::filesystem;
 
-jint Java(HANDLE h) { return static_cast<jint>(reinterpret_cast<intptr_t>(h)); }
 HANDLE Handle(jint h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
 
-typedef jboolean(JNICALL* ReadChangesMethod)(JNIEnv*, jclass, jint, jbyteArray, jint, jboolean, jint, jintArray,
-                                             jint, jint);
-// One blocking ReadDirectoryChangesW call, on a thread of its own.
-struct ReadCall {
-  ReadChangesMethod method;
-  JNIEnv* env;
-  jint folder;
-  jbyteArray buffer;
-  jintArray count;
-  jboolean result;
-};
-DWORD WINAPI RunReadCall(LPVOID p) {
-  auto& c = *static_cast<ReadCall*>(p);
-  c.result = c.method(c.env, nullptr, c.folder, c.buffer, 4096, 0, FILE_NOTIFY_CHANGE_FILE_NAME, c.count, 0, 0);
+DWORD WINAPI RunFunction(LPVOID function) {
+  (*static_cast<std::function<void()>*>(function))();
   return 0;
 }
 
 class DllMethods : public qvtest::QuorvaneDll {
  protected:
-  void SetUp() override {
-    QuorvaneDll::SetUp();
-    folder_ = fs::temp_directory_path() / ("qv-dll-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
   jstring Str(const fs::path& p) { return jni_.Str(p.wstring()); }
   // Calls the native method `name` as the JVM does; every argument takes 4 bytes on i686.
   template <typename R, typename... A>
@@ -65,7 +44,8 @@ class DllMethods : public qvtest::QuorvaneDll {
   }
 
   DllJni jni_;
-  fs::path folder_;
+  settings_test::TempFolder temp_;
+  const fs::path folder_ = temp_.Path();
 };
 class KernelMethods : public DllMethods {};
 class ProtectionMethods : public DllMethods {};
@@ -82,7 +62,6 @@ TEST_F(KernelMethods, EventHandlesAreTheProcesssOwn) {
   EXPECT_TRUE(SetEvent(Handle(event)));
   EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", event, jint(0))) << "kernel32 sees the same object";
   EXPECT_EQ(1, Call<jint>("SetEvent", event));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Handle(event), 0));
   EXPECT_EQ(1, Call<jint>("CloseHandle", event));
   EXPECT_EQ(0, Call<jint>("CloseHandle", event)) << "closed twice";
   EXPECT_EQ(-1, Call<jint>("GetCurrentProcess"));
@@ -125,7 +104,6 @@ TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSyste
   const std::u16string notFound = message(2, L"x");
   ASSERT_GT(notFound.size(), 3u);
   EXPECT_EQ(u".\r\n", notFound.substr(notFound.size() - 3));
-  EXPECT_EQ(notFound, message(static_cast<jint>(0x80070002), L"x"));
   EXPECT_NE(std::u16string::npos, message(193, L"tool.exe").find(u"tool.exe"));
 
   // version.dll's reading of kernel32.dll; a file without a resource leaves the arrays alone.
@@ -142,10 +120,9 @@ TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSyste
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
-  EXPECT_EQ((std::vector<jint>{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                               HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}),
-            (std::vector<jint>{DllJni::Ints(parts[0])[0], DllJni::Ints(parts[1])[0], DllJni::Ints(parts[2])[0],
-                               DllJni::Ints(parts[3])[0]}));
+  const DWORD expected[] = {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                            HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(jint(expected[i]), DllJni::Ints(parts[i])[0]) << i;
   std::ofstream(folder_ / "text.txt") << "no version here\n";
   DllJni::Ints(parts[0])[0] = -1;
   EXPECT_FALSE(version(folder_ / "text.txt"));
@@ -167,7 +144,7 @@ TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSyste
 TEST_F(RegistryMethods, KeysAndValuesReachTheRegistry) {
   const wchar_t kKey[] = L"Software\\Quorvane Wine Registry Test";
   const jintArray handle = jni_.NewInts({0}), itself = jni_.NewInts({0});
-  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", Java(HKEY_CURRENT_USER), jni_.Str(kKey), handle));
+  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", jint(intptr_t(HKEY_CURRENT_USER)), jni_.Str(kKey), handle));
   const jint key = DllJni::Ints(handle)[0];
   ASSERT_NE(0, key);
   ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", key, jstring(), itself));
@@ -187,8 +164,6 @@ TEST_F(RegistryMethods, KeysAndValuesReachTheRegistry) {
     EXPECT_EQ(c.type, type);
     EXPECT_EQ(c.data, stored.substr(0, size));
   }
-  EXPECT_EQ(ERROR_INVALID_HANDLE, Call<jint>("RegSetValueEx", jint(0x12345676), jni_.Str(L"v"), jint(0),
-                                             jint(REG_BINARY), jni_.Bytes("x"), jint(1)));
   RegCloseKey(HKEY(Handle(DllJni::Ints(itself)[0])));
   RegCloseKey(HKEY(Handle(key)));
   RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
@@ -212,8 +187,12 @@ TEST_F(FileMethods, HandlesSharingAndChangeRecordsAreThePlatforms) {
   // Asynchronous completion would write into released elements: refused before the platform sees it.
   EXPECT_FALSE(Call<jboolean>("ReadDirectoryChangesW", folder, buffer, jint(4096), jboolean(0),
                               jint(FILE_NOTIFY_CHANGE_FILE_NAME), count, jint(1), jint(0)));
-  ReadCall call{Method<ReadChangesMethod>("ReadDirectoryChangesW", 40), jni_.env(), folder, buffer, count, 0};
-  const HANDLE thread = CreateThread(nullptr, 0, RunReadCall, &call, 0, nullptr);
+  jboolean result = 0;
+  std::function<void()> read = [&] {
+    result = Call<jboolean>("ReadDirectoryChangesW", folder, buffer, jint(4096), jboolean(0),
+                            jint(FILE_NOTIFY_CHANGE_FILE_NAME), count, jint(0), jint(0));
+  };
+  const HANDLE thread = CreateThread(nullptr, 0, RunFunction, &read, 0, nullptr);  // blocks until a change
   ASSERT_NE(nullptr, thread);
   Sleep(200);
   std::ofstream(folder_ / "new.txt") << "x";
@@ -223,7 +202,7 @@ TEST_F(FileMethods, HandlesSharingAndChangeRecordsAreThePlatforms) {
     ADD_FAILURE() << "no change reported";
   }
   CloseHandle(thread);
-  EXPECT_TRUE(call.result);
+  EXPECT_TRUE(result);
   const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(DllJni::BytesOf(buffer).data());
   EXPECT_LE(20, DllJni::Ints(count)[0]) << "bytes of records";
   EXPECT_EQ(static_cast<DWORD>(FILE_ACTION_ADDED), record->Action);
@@ -231,17 +210,8 @@ TEST_F(FileMethods, HandlesSharingAndChangeRecordsAreThePlatforms) {
   CloseHandle(Handle(folder));
 }
 
-TEST_F(FileMethods, AttributesStorageTestAndDrivesAreThePlatformsAnswers) {
-  const fs::path text = folder_ / "plain.txt", doc = folder_ / "made.doc";
-  std::ofstream(text) << "not a compound document";
-  EXPECT_TRUE(Call<jboolean>("SetFileAttributes", Str(text), jint(FILE_ATTRIBUTE_HIDDEN)));
-  EXPECT_NE(0u, GetFileAttributesW(text.c_str()) & FILE_ATTRIBUTE_HIDDEN);
-  IStorage* storage = nullptr;
-  ASSERT_EQ(S_OK, StgCreateDocfile(doc.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage));
-  storage->Release();
-  EXPECT_EQ(S_OK, Call<jint>("StgIsStorageFile", Str(doc)));
-  EXPECT_EQ(S_FALSE, Call<jint>("StgIsStorageFile", Str(text)));
-  EXPECT_EQ(static_cast<jint>(GetDriveTypeW(L"C:\\")), Call<jint>("GetDriveType", jni_.Str(L"C:\\")));
+// The first name of the platform's device list, or null.
+TEST_F(FileMethods, DosDeviceIsThePlatformsAnswer) {
   wchar_t devices[1040] = {};
   ASSERT_NE(0u, QueryDosDeviceW(L"C:", devices, 1040));
   EXPECT_EQ(DllJni::Units(devices), DllJni::TextOf(Call<jstring>("QueryDosDevice", jni_.Str(L"C:"))));
@@ -254,19 +224,6 @@ Value* FileInfoObject(DllJni& jni) {
   DllJni::Add(o, "szDisplayName", "[C").object = jni.NewChars(260);
   DllJni::Add(o, "szTypeName", "[C").object = jni.NewChars(80);
   return o;
-}
-
-TEST_F(ShellMethods, UuidsAreVersionFourAndDistinct) {
-  Value* guids[2];
-  for (Value*& g : guids) {
-    g = jni_.NewObject();
-    for (const char* name : {"Data1", "Data2", "Data3"}) DllJni::Add(g, name, "I");
-    DllJni::Add(g, "Data4", "[B").object = jni_.NewBytes(8);
-    ASSERT_EQ(RPC_S_OK, Call<jint>("UuidCreate", DllJni::Ref(g)));
-    EXPECT_EQ(4, g->fields["Data3"].i >> 12) << "version";
-    EXPECT_EQ(0x80, g->fields["Data4"].object->bytes[0] & 0xC0) << "variant";
-  }
-  EXPECT_NE(guids[0]->fields["Data4"].object->bytes, guids[1]->fields["Data4"].object->bytes);
 }
 
 // SHFILEINFOW of 32-bit Windows into the Java record, never past its arrays.

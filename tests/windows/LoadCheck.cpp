@@ -1,7 +1,6 @@
-// Load check of the Windows DLL: every DLL it imports (directly or
-// delay-loaded) is one every supported Windows has, it loads, and every
-// method of the exports table resolves as _Java_..._m@N and Java_..._m, both
-// to the same code. (check-exports.sh compares the full export list.)
+// Load check of the Windows DLL: every DLL it imports (directly or delay-loaded)
+// is a system DLL, it loads, and every method of the exports table resolves as
+// _Java_..._m@N and Java_..._m to the same code (check-exports.sh: the full list).
 // usage: qv_load_check DLL EXPORTS_TABLE
 #include <windows.h>
 
@@ -21,7 +20,7 @@ const std::set<std::string> kSystemDlls = {
     "crypt32.dll",  "ws2_32.dll",  "wsock32.dll", "iphlpapi.dll", "rpcrt4.dll",   "shlwapi.dll",
     "comctl32.dll", "winmm.dll",   "secur32.dll", "userenv.dll",  "comdlg32.dll", "netapi32.dll"};
 
-// Names of the DLLs a mapped image imports; Windows' API sets (api-ms-win-*) count as system DLLs.
+// Prints and counts the imports of a mapped image that are no system DLLs (api-ms-win-* sets are).
 int ForeignImports(const BYTE* image) {
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
       image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);

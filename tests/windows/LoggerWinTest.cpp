@@ -9,7 +9,7 @@
 
 #include "Logger.h"
 #include "SettingsTestSupport.h"
-#include "WinTestSupport.h"
+#include "OnWine.h"
 
 using settings_test::WriteBytes;
 

@@ -1,9 +1,12 @@
-// Wine detection for the Windows tests (ntdll exports wine_get_version only
-// under Wine): tests that Wine cannot pass skip themselves there, naming the
-// Wine limitation.
+// Helpers of the Windows tests: Wine detection (ntdll exports
+// wine_get_version only under Wine; tests that Wine cannot pass skip
+// themselves there, naming its limitation), wide text of UTF-8, this
+// program's folder, and child processes.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace qvtest {
 
@@ -15,6 +18,41 @@ inline const char* WineVersion() {
 }
 
 inline bool OnWine() { return WineVersion() != nullptr; }
+
+inline std::wstring Wide(const std::string& utf8) {
+  std::wstring out(utf8.size(), L'\0');
+  out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0],
+                                 static_cast<int>(out.size())));
+  return out;
+}
+
+// The folder of this program, with a trailing backslash.
+inline std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+// Starts `commandLine` with this process's environment; null on failure.
+inline HANDLE StartProcess(std::wstring commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+// Waits for the process and closes it; its exit code, or -1 on a timeout.
+inline long Finish(HANDLE process, DWORD timeoutMs = 60000) {
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+  else TerminateProcess(process, 1);
+  CloseHandle(process);
+  return static_cast<long>(code);
+}
 
 }  // namespace qvtest
 

@@ -12,17 +12,14 @@
 #include <vector>
 
 #include "FakeJni.h"
-#include "WinTestSupport.h"
+#include "OnWine.h"
 
 namespace qvtest {
 
 class QuorvaneDll : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { dll_ = LoadLibraryW((ProgramFolder() + L"..\\" QV_WINDOWS_DLL_NAME).c_str()); }
-  static void TearDownTestSuite() {
-    if (dll_) FreeLibrary(dll_);
-    dll_ = nullptr;
-  }
+  static void TearDownTestSuite() { FreeLibrary(dll_); dll_ = nullptr; }
   void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
 
   // The method exported as _Java_..._<name>@<bytes>; null (and a failure) when missing.
@@ -39,11 +36,10 @@ class QuorvaneDll : public ::testing::Test {
   static inline HMODULE dll_ = nullptr;
 };
 
-// FakeJni with what the other methods use besides: int[] (a vector<jint>),
-// NewStringUTF, method ids, and NetworkAddress objects (an int[] of the
-// eight setAddress values) added to a set (`added`). The Win32Exception
-// constructor is never found, so a failure arrives as ThrowNew's
-// "<text>: 0x<CODE>" message.
+// FakeJni plus int[] (a vector<jint>), NewStringUTF, method ids and
+// NetworkAddress objects (an int[] of their setAddress values) added to a set
+// (`added`). Win32Exception's constructor is never found: a failure arrives
+// as ThrowNew's "<text>: 0x<CODE>".
 class DllJni : public FakeJni {
  public:
   DllJni() : table_(*FakeJni::env()->functions), fakeLength_(table_.GetArrayLength) {

@@ -8,8 +8,6 @@
 #include "PropertiesFile.h"
 #include "SettingsTestSupport.h"
 
-using settings_test::ScopedVariable;
-
 namespace {
 
 TEST(SettingsPathWin, DataFolderFromUserProfileOrUserName) {
@@ -19,7 +17,6 @@ TEST(SettingsPathWin, DataFolderFromUserProfileOrUserName) {
     int capacity;
     const wchar_t* expected;  // null: no path
   };
-  const std::wstring tail = L"\\Application Data\\Quorvane\\data\\";
   const Case cases[] = {
       {"C:\\Users\\u", "ignored", L"ai.config", 260, L"C:\\Users\\u\\Application Data\\Quorvane\\data\\ai.config"},
       {std::nullopt, "bob", L"ai.config", 260,
@@ -27,18 +24,19 @@ TEST(SettingsPathWin, DataFolderFromUserProfileOrUserName) {
       {"", "bob", nullptr, 260, L"C:\\Documents and Settings\\bob\\Application Data\\Quorvane\\data\\ais.config"},
       {std::nullopt, std::nullopt, L"ai.config", 260, nullptr},
       {"C:\\\xC3\xA9t\xC3\xA9", std::nullopt, L"", 260, L"C:\\\u00e9t\u00e9\\Application Data\\Quorvane\\data\\ais.config"},
-      // "C:\p" (4) + tail (32) + "n" = 37 characters: 38 fit, 37 do not.
+      // "C:\p" (4) + "\Application Data\Quorvane\data\" (32) + "n" = 37 characters: 38 fit, 37 do not.
       {"C:\\p", std::nullopt, L"n", 38, L"C:\\p\\Application Data\\Quorvane\\data\\n"},
       {"C:\\p", std::nullopt, L"n", 37, nullptr},
   };
   for (const Case& c : cases) {
-    ScopedVariable profile("USERPROFILE", c.profile);
-    ScopedVariable user("USERNAME", c.user);
+    settings_test::ScopedVariable profile("USERPROFILE", c.profile), user("USERNAME", c.user);
     wchar_t buffer[300];
     const bool built = GetSettingsFilePath(buffer, c.capacity, c.name);
     SCOPED_TRACE(c.profile.value_or("<unset>") + " / " + c.user.value_or("<unset>"));
     EXPECT_EQ(c.expected != nullptr, built);
-    if (c.expected && built) EXPECT_STREQ(c.expected, buffer);
+    if (c.expected && built) {
+      EXPECT_STREQ(c.expected, buffer);
+    }
   }
 }
 

@@ -17,9 +17,16 @@ namespace qvtest {
 // One COM object over another of the same interface: answers IUnknown and
 // that interface itself, counts its references, and releases the inner
 // object with its last one.
-template <typename Interface>
+template <typename Interface, const IID& kOwn>
 class Wrapper : public Interface {
  public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = riid == IID_IUnknown || riid == kOwn ? this : nullptr;
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
@@ -33,28 +40,15 @@ class Wrapper : public Interface {
  protected:
   explicit Wrapper(Interface* inner) : inner_(inner) {}
   virtual ~Wrapper() = default;
-  // S_OK for IUnknown and `own`; E_NOINTERFACE otherwise.
-  HRESULT Answer(REFIID riid, REFIID own, void** out) {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != own) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
-  }
-
   Interface* inner_;
 
  private:
   std::atomic<ULONG> references_{1};
 };
 
-class SimpleModeSets : public Wrapper<IPropertySetStorage> {
+class SimpleModeSets : public Wrapper<IPropertySetStorage, IID_IPropertySetStorage> {
  public:
   explicit SimpleModeSets(IPropertySetStorage* inner) : Wrapper(inner) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    return Answer(riid, IID_IPropertySetStorage, out);
-  }
   HRESULT STDMETHODCALLTYPE Create(REFFMTID fmtid, const CLSID* clsid, DWORD flags, DWORD mode,
                                    IPropertyStorage** out) override {
     return inner_->Create(fmtid, clsid, flags, (mode & ~STGM_SIMPLE) | STGM_CREATE, out);
@@ -66,7 +60,7 @@ class SimpleModeSets : public Wrapper<IPropertySetStorage> {
   HRESULT STDMETHODCALLTYPE Enum(IEnumSTATPROPSETSTG** out) override { return inner_->Enum(out); }
 };
 
-class SimpleModeStorage : public Wrapper<IStorage> {
+class SimpleModeStorage : public Wrapper<IStorage, IID_IStorage> {
  public:
   explicit SimpleModeStorage(IStorage* inner) : Wrapper(inner) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -76,7 +70,7 @@ class SimpleModeStorage : public Wrapper<IStorage> {
       *out = SUCCEEDED(hr) ? static_cast<IPropertySetStorage*>(new SimpleModeSets(sets)) : nullptr;
       return hr;
     }
-    const HRESULT hr = Answer(riid, IID_IStorage, out);
+    const HRESULT hr = Wrapper::QueryInterface(riid, out);
     return hr == E_NOINTERFACE ? inner_->QueryInterface(riid, out) : hr;
   }
 #define QV_FORWARD(method, parameters, arguments) \

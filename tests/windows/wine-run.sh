@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Runs a Windows program under the prefix that wine-prefix.sh made.
-# Absolute Unix paths among the arguments become Z: paths; the exit code is
-# the program's.
+# Runs a Windows program under the prefix that wine-prefix.sh made, absolute
+# Unix paths among the arguments as Z: paths; exits with the program's code.
 # usage: wine-run.sh STATE_FILE PROGRAM [ARGS...]
 set -euo pipefail
 state=$1; shift
@@ -13,9 +12,8 @@ args=()
 for a in "$@"; do
   case "$a" in /*) args+=("Z:$a") ;; *) args+=("$a") ;; esac
 done
-# Wine's helper processes (explorer, services) outlive the program and
-# inherit its descriptors: collect the output in a file, so that no pipe of
-# the caller stays open after the program ends.
+# Output goes through a file: Wine's helper processes outlive the program
+# and would hold the caller's pipe open.
 out=$(mktemp "$WINEPREFIX/output.XXXXXX")
 status=0
 wine "$program" "${args[@]}" >"$out" 2>&1 </dev/null || status=$?
