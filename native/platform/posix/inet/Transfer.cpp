@@ -117,25 +117,32 @@ DWORD Transfer::Start(const TransferSetup& setup) {
 
 DWORD Transfer::Read(void* buffer, DWORD size, DWORD* read) {
   *read = 0;
-  if (!Unread()) {
-    pending_.clear();
-    offset_ = 0;
-    if (done_) return Failure();
-    if (paused_) {
-      paused_ = false;
-      // May hand the held delivery to OnBody at once.
-      if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) Finish(CURLE_RECV_ERROR);
-    }
+  // Like WinInet's synchronous read, fills the whole buffer unless the body
+  // ends or fails first; a failure after some bytes is reported by the next
+  // call, once those bytes are handed out.
+  while (*read < size) {
     if (!Unread()) {
-      const DWORD error = Drive([this] { return Unread(); });
-      if (!Unread()) return error;
+      const DWORD error = Refill();
+      if (!Unread()) return *read > 0 ? ERROR_SUCCESS : error;
     }
+    const size_t count = std::min<size_t>(size - *read, pending_.size() - offset_);
+    std::memcpy(static_cast<char*>(buffer) + *read, pending_.data() + offset_, count);
+    offset_ += count;
+    *read += static_cast<DWORD>(count);
   }
-  const size_t count = std::min<size_t>(size, pending_.size() - offset_);
-  std::memcpy(buffer, pending_.data() + offset_, count);
-  offset_ += count;
-  *read = static_cast<DWORD>(count);
   return ERROR_SUCCESS;
+}
+
+DWORD Transfer::Refill() {
+  pending_.clear();
+  offset_ = 0;
+  if (done_) return Failure();
+  if (paused_) {
+    paused_ = false;
+    // May hand the held delivery to OnBody at once.
+    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) Finish(CURLE_RECV_ERROR);
+  }
+  return Unread() ? ERROR_SUCCESS : Drive([this] { return Unread(); });
 }
 
 void Transfer::Drain(size_t limit) {

@@ -55,7 +55,8 @@ class Transfer {
   // Sends the request and waits for the final response's headers (or the
   // end of the exchange). ERROR_SUCCESS or the WinInet error.
   DWORD Start(const TransferSetup& setup);
-  // Up to `size` body bytes into `buffer`; *read = 0 at the end of the body.
+  // `size` body bytes into `buffer`, fewer only at the end of the body or
+  // before a failure; *read = 0 at the end of the body.
   DWORD Read(void* buffer, DWORD size, DWORD* read);
   // Reads and drops up to `limit` more body bytes, so that a finished
   // exchange leaves its connection to the next one.
@@ -75,6 +76,9 @@ class Transfer {
   static int OnConnected(void* self, char* primaryIp, char* localIp, int primaryPort, int localPort);
 
   bool Configure(const TransferSetup& setup);
+  // Takes the next curl delivery once the last one is read: resumes the
+  // paused transfer and runs it until one arrives or the exchange ends.
+  DWORD Refill();
   // Runs the exchange until `ready()` or its end; ERROR_SUCCESS unless it
   // failed or stalled.
   template <typename Ready>
