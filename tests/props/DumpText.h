@@ -16,15 +16,10 @@ namespace qvdump {
 
 inline std::string Escape(const std::wstring& text) {
   std::string out;
-  for (char16_t u : quorvane::Utf16FromWide(text)) {
-    if (u >= 0x20 && u < 0x7F && u != '\\') {
-      out.push_back(static_cast<char>(u));
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u));
-      out += buf;
-    }
-  }
+  char buf[8];
+  for (char16_t u : quorvane::Utf16FromWide(text))
+    if (u >= 0x20 && u < 0x7F && u != '\\') out.push_back(static_cast<char>(u));
+    else out.append(buf, std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u)));
   return out;
 }
 

@@ -1,12 +1,10 @@
-// Test tool of the cross-reading test (cross_read.py): reads and writes the
-// property sets of compound documents through the structured-storage calls
-// alone. Built for Linux it goes through our engine, for Windows through
-// ole32, so one reader and one writer serve both sides.
-//   qv_props_cross dump FILE...                    summary, document summary and user-defined sets
-//   qv_props_cross write FILE CP [no-bool-double]  a new document, its sets in code page CP (1252,
-//                                                  65001 or 1200); Wine's ole32 cannot write VT_BOOL/VT_R8
-// VT_LPSTR text crosses the interface in the ANSI code page (GetACP). A
-// failed call is printed and does not stop the tool.
+// Tool of cross_read.py: reads and writes property sets through the
+// structured-storage calls alone, so built for Linux it goes through our
+// engine and for Windows through ole32. VT_LPSTR text crosses in the ANSI
+// code page (GetACP); a failed call is printed and does not stop the tool.
+//   dump FILE...                    the summary, document summary and user-defined sets
+//   write FILE CP [no-bool-double]  a new document, its sets in code page CP (1252, 65001 or 1200);
+//                                   Wine's ole32 cannot write VT_BOOL or VT_R8
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

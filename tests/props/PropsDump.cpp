@@ -3,7 +3,6 @@
 // --relayout DIR writes each stream laid out afresh by our codec to DIR.
 // With --set-user FILE NAME VALUE it sets one user-defined text property of
 // a compound file in place, through StgOpenStorage and the property storage.
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,9 +17,6 @@
 #include "posix/storage/props/TypedValueCodec.h"
 
 using namespace quorvane::posix;
-using qvdump::Escape;
-using qvdump::Guid;
-using qvdump::Value;
 
 // NAME and VALUE arrive as UTF-8; VALUE is handed over in the system ANSI code page.
 int SetUserProperty(const char* file, const char* name, const char* value) {
@@ -77,10 +73,10 @@ int main(int argc, char** argv) {
     }
     std::printf("stream %s sections=%zu\n", name.c_str(), stream.Sections().size());
     for (const PropertySection& s : stream.Sections()) {
-      std::printf("section %s cp=%u\n", Guid(s.Fmtid()).c_str(), s.HasCodePage() ? s.CodePage() : 0);
+      std::printf("section %s cp=%u\n", qvdump::Guid(s.Fmtid()).c_str(), s.HasCodePage() ? s.CodePage() : 0);
       std::map<PROPID, std::wstring> names;
       for (const auto& e : s.Names()) names[e.id] = e.name;
-      for (const auto& e : names) std::printf("name %u \"%s\"\n", e.first, Escape(e.second).c_str());
+      for (const auto& e : names) std::printf("name %u \"%s\"\n", e.first, qvdump::Escape(e.second).c_str());
       std::map<PROPID, const SectionProperty*> props;
       for (const auto& p : s.Properties()) props[p.id] = &p;
       for (const auto& e : props) {
@@ -92,7 +88,7 @@ int main(int argc, char** argv) {
           PROPVARIANT v;
           size_t used;
           if (SUCCEEDED(DecodeTypedValue(raw.data(), raw.size(), TextCodePages{s.CodePage(), CP_UTF8}, v, used))) {
-            text = Value(v, CP_UTF8);  // the codec was asked for UTF-8 text
+            text = qvdump::Value(v, CP_UTF8);  // the codec was asked for UTF-8 text
             PropVariantClear(&v);
           }
         }
