@@ -1,8 +1,6 @@
 // libFuzzer target over the message formatter: a format of any text with
-// 0..15 inserts held in an array of exactly that size (AddressSanitizer sees
-// any read past it). Every insert is a valid wide string, so every
-// format may read it; the formatter must never read further, and
-// must either format or refuse.
+// 0..15 valid wide-string inserts in an array of exactly that size
+// (AddressSanitizer sees any read past it); it must format or refuse.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
