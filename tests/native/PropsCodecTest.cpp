@@ -91,24 +91,17 @@ TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePage) {
     setter(v);
     values.push_back(v);
   };
-  add(VT_EMPTY, [](PROPVARIANT&) {});
-  add(VT_NULL, [](PROPVARIANT&) {});
-  add(VT_I1, [](PROPVARIANT& v) { v.cVal = -5; });
-  add(VT_UI1, [](PROPVARIANT& v) { v.bVal = 250; });
-  add(VT_I2, [](PROPVARIANT& v) { v.iVal = -535; });
-  add(VT_UI2, [](PROPVARIANT& v) { v.uiVal = 65001; });
-  add(VT_I4, [](PROPVARIANT& v) { v.lVal = -123456; });
-  add(VT_UI4, [](PROPVARIANT& v) { v.ulVal = 0xDEADBEEF; });
+  add(VT_EMPTY, [](PROPVARIANT&) {}); add(VT_NULL, [](PROPVARIANT&) {});
+  add(VT_I1, [](PROPVARIANT& v) { v.cVal = -5; }); add(VT_UI1, [](PROPVARIANT& v) { v.bVal = 250; });
+  add(VT_I2, [](PROPVARIANT& v) { v.iVal = -535; }); add(VT_UI2, [](PROPVARIANT& v) { v.uiVal = 65001; });
+  add(VT_I4, [](PROPVARIANT& v) { v.lVal = -123456; }); add(VT_UI4, [](PROPVARIANT& v) { v.ulVal = 0xDEADBEEF; });
   add(VT_I8, [](PROPVARIANT& v) { v.hVal.QuadPart = -(1LL << 40); });
-  add(VT_R4, [](PROPVARIANT& v) { v.fltVal = 1.5f; });
-  add(VT_R8, [](PROPVARIANT& v) { v.dblVal = -2.25; });
+  add(VT_R4, [](PROPVARIANT& v) { v.fltVal = 1.5f; }); add(VT_R8, [](PROPVARIANT& v) { v.dblVal = -2.25; });
   add(VT_BOOL, [](PROPVARIANT& v) { v.boolVal = VARIANT_TRUE; });
   add(VT_ERROR, [](PROPVARIANT& v) { v.scode = E_FAIL; });
   add(VT_FILETIME, [](PROPVARIANT& v) { v.filetime = {0x89ABCDEF, 0x01C9D5E3}; });
-  add(VT_CLSID, [](PROPVARIANT& v) { v.puuid = &clsid; });
-  add(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = narrow; });
-  add(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = nullptr; });
-  add(VT_LPWSTR, [](PROPVARIANT& v) { v.pwszVal = wide; });
+  add(VT_CLSID, [](PROPVARIANT& v) { v.puuid = &clsid; }); add(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = narrow; });
+  add(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = nullptr; }); add(VT_LPWSTR, [](PROPVARIANT& v) { v.pwszVal = wide; });
   add(VT_BLOB, [](PROPVARIANT& v) { v.blob = {sizeof blobBytes, blobBytes}; });
   add(VT_CF, [](PROPVARIANT& v) { v.pclipdata = &clip; });
   add(VT_VECTOR | VT_I2, [](PROPVARIANT& v) { v.cai = {3, shorts}; });
@@ -128,8 +121,7 @@ TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePage) {
       ASSERT_EQ(S_OK, DecodeTypedValue(bytes.data(), bytes.size(), cps, decoded.v, used));
       EXPECT_EQ(bytes.size(), (used + 3) / 4 * 4) << "only padding follows the value";
       EXPECT_EQ(original.vt, decoded.v.vt);
-      // Re-encoding what was decoded gives the same bytes: nothing was lost.
-      std::vector<uint8_t> again;
+      std::vector<uint8_t> again;  // re-encoding what was decoded: nothing was lost
       ASSERT_EQ(S_OK, EncodeTypedValue(decoded.v, cps, again));
       EXPECT_EQ(bytes, again);
     }

@@ -1,11 +1,11 @@
 // Malformed property-set streams fail with an error, never a crash, a hang
-// or an allocation out of proportion to the input.
+// or an allocation out of proportion to the input. (Damaged copies of real
+// streams are props_fuzz's: it parses, re-lays and parses again.)
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "CfbTestSupport.h"
 #include "MemoryStorage.h"
 #include "Win32Api.h"
 #include "posix/storage/props/PropertySetStorage.h"
@@ -40,35 +40,22 @@ HRESULT Parse(const std::vector<uint8_t>& bytes) {
 TEST(PropsMalformed, BrokenHeadersAreRefusedAsInvalidHeaders) {
   const std::vector<uint8_t> good = SmallStream();
   ASSERT_EQ(S_OK, Parse(good));
-  auto bad = good;
-  bad[0] = 0xFF;  // byte order
-  EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad));
-  bad = good;
-  bad[2] = 2;  // version
-  EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad));
-  for (uint32_t count : {0u, 3u, 0xFFFFFFFFu}) {
-    bad = good;
-    Put32(bad, 24, count);
-    EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad)) << count;
-  }
-  for (uint32_t offset : {0u, 47u, static_cast<uint32_t>(good.size()), 0xFFFFFFF0u}) {
-    bad = good;
-    Put32(bad, 44, offset);
-    EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad)) << offset;
+  // Byte order, version, section counts, section offsets.
+  const std::pair<size_t, uint32_t> patches[] = {{0, 0xFFFF}, {0, 0x2FFFE}, {24, 0}, {24, 3}, {24, 0xFFFFFFFF},
+                                                 {44, 0}, {44, 47}, {44, uint32_t(good.size())}, {44, 0xFFFFFFF0}};
+  for (const auto& [at, value] : patches) {
+    auto bad = good;
+    Put32(bad, at, value);
+    EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad)) << at << " " << value;
   }
   EXPECT_EQ(STG_E_INVALIDHEADER, Parse({}));
 }
 
 TEST(PropsMalformed, SectionsAndValuesThatOverrunTheirBytesAreCorrupt) {
   const std::vector<uint8_t> good = SmallStream();
-  // Section size, property count, property offset, string length, vector count.
-  struct Patch {
-    size_t at;
-    uint32_t value;
-  };
   const size_t table = kSection + 8;
   const size_t titleValue = kSection + 8 + 2 * 8 + 8;  // after the table and the code page
-  const Patch patches[] = {
+  const std::pair<size_t, uint32_t> patches[] = {
       {kSection, static_cast<uint32_t>(good.size())},  // size beyond the stream
       {kSection, 4},                                   // size smaller than its own header
       {kSection + 4, 0x10000000},                      // count beyond the size
@@ -77,10 +64,10 @@ TEST(PropsMalformed, SectionsAndValuesThatOverrunTheirBytesAreCorrupt) {
       {table + 8, PID_CODEPAGE},                       // the same id twice
       {titleValue + 4, 0x7FFFFFFF},                    // string length beyond the section
   };
-  for (const Patch& p : patches) {
+  for (const auto& [at, value] : patches) {
     auto bad = good;
-    Put32(bad, p.at, p.value);
-    EXPECT_EQ(STG_E_DOCFILECORRUPT, Parse(bad)) << "patch at " << p.at;
+    Put32(bad, at, value);
+    EXPECT_EQ(STG_E_DOCFILECORRUPT, Parse(bad)) << "patch at " << at;
   }
   // A vector claiming 2^32-1 elements is refused before anything is allocated.
   auto vec = good;
@@ -93,31 +80,6 @@ TEST(PropsMalformed, SectionsAndValuesThatOverrunTheirBytesAreCorrupt) {
   Put32(dict, table, PID_DICTIONARY);
   Put32(dict, kSection + 24, 0x20000000);
   EXPECT_EQ(STG_E_DOCFILECORRUPT, Parse(dict));
-}
-
-TEST(PropsMalformed, EveryTruncationOrSingleByteDamageOfARealStreamEndsCleanly) {
-  const std::vector<uint8_t> bytes = cfbtest::FixtureStream("2custom.doc", u"\005DocumentSummaryInformation");
-  ASSERT_FALSE(bytes.empty());
-  for (size_t n = 0; n < bytes.size(); ++n) {
-    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
-    PropertySetStream stream;
-    if (SUCCEEDED(PropertySetStream::Parse(cut, stream))) stream.Serialize(true);
-  }
-  int refused = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    for (uint8_t v : {0x00, 0x7F, 0xFF}) {
-      auto damaged = bytes;
-      damaged[i] = v;
-      PropertySetStream stream;
-      if (FAILED(PropertySetStream::Parse(damaged, stream))) {
-        ++refused;
-        continue;
-      }
-      PropertySetStream again;
-      EXPECT_EQ(S_OK, PropertySetStream::Parse(stream.Serialize(true), again)) << "byte " << i;
-    }
-  }
-  EXPECT_GT(refused, 0);
 }
 
 TEST(PropsMalformed, TheComLayerReportsCorruptSetsAndNeverOverwritesThem) {
