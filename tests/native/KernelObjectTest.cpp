@@ -1,6 +1,7 @@
-// What Windows answers, last error included, for kernel calls on handles with
-// limited rights, names of another kind of object, names with backslashes
-// and pseudo-handles; and that the namespace spans processes.
+// Kernel objects of the Linux layer: what Windows answers, last error
+// included, for calls on handles with limited rights, names of another kind,
+// names with backslashes and pseudo-handles; one namespace across processes;
+// mutex ownership, recursion and abandonment; and the handle table.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -8,14 +9,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
+#include <atomic>
+#include <chrono>
 #include <cwctype>
+#include <functional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Win32Api.h"
 
 namespace {
+
+using quorvane::posix::KernelObject;
+using quorvane::posix::LookupHandle;
+using quorvane::posix::RegisterHandle;
+using quorvane::posix::UnregisterHandle;
 
 std::wstring UniqueName(const wchar_t* what) {
   static int counter = 0;
@@ -52,63 +62,49 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
   std::wstring upperEvent = event;
   for (wchar_t& c : upperEvent) c = static_cast<wchar_t>(towupper(c));
 
-  // Rows run in order; the event stays reset throughout.
+  // Rows run in order; the event stays reset throughout. The label is the call.
+#define ROW(call, result, error) {#call, [&] { return DWORD(call); }, DWORD(result), DWORD(error)}
   const std::vector<Case> cases = {
       // Rights are the handle's own.
-      {"SetEvent(SYNCHRONIZE)", [&] { return DWORD(SetEvent(evSync)); }, FALSE, ERROR_ACCESS_DENIED},
-      {"ResetEvent(SYNCHRONIZE)", [&] { return DWORD(ResetEvent(evSync)); }, FALSE, ERROR_ACCESS_DENIED},
-      {"SetEvent(GENERIC_EXECUTE)", [&] { return DWORD(SetEvent(evExecute)); }, FALSE, ERROR_ACCESS_DENIED},
-      {"wait(SYNCHRONIZE)", [&] { return WaitForSingleObject(evSync, 0); }, WAIT_TIMEOUT, 0},
-      {"wait(GENERIC_EXECUTE)", [&] { return WaitForSingleObject(evExecute, 0); }, WAIT_TIMEOUT, 0},
-      {"wait(EVENT_MODIFY_STATE)", [&] { return WaitForSingleObject(evModify, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
-      {"wait(GENERIC_WRITE)", [&] { return WaitForSingleObject(evWrite, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
-      {"SetEvent(no rights)", [&] { return DWORD(SetEvent(evNone)); }, FALSE, ERROR_ACCESS_DENIED},
-      {"wait(no rights)", [&] { return WaitForSingleObject(evNone, 0); }, WAIT_FAILED, ERROR_ACCESS_DENIED},
-      {"SetEvent(EVENT_MODIFY_STATE)", [&] { return DWORD(SetEvent(evModify)); }, TRUE, 0},
-      {"ResetEvent(GENERIC_WRITE)", [&] { return DWORD(ResetEvent(evWrite)); }, TRUE, 0},
-      {"wait(mutex, MUTEX_MODIFY_STATE)", [&] { return WaitForSingleObject(mxModify, 0); }, WAIT_FAILED,
-       ERROR_ACCESS_DENIED},
-      {"wait(mutex, SYNCHRONIZE)", [&] { return WaitForSingleObject(mxSync, 0); }, WAIT_OBJECT_0, 0},
-      // Releasing asks for no right, only ownership.
-      {"ReleaseMutex(MUTEX_MODIFY_STATE)", [&] { return DWORD(ReleaseMutex(mxModify)); }, TRUE, 0},
+      ROW(SetEvent(evSync), FALSE, ERROR_ACCESS_DENIED),
+      ROW(ResetEvent(evSync), FALSE, ERROR_ACCESS_DENIED),
+      ROW(SetEvent(evExecute), FALSE, ERROR_ACCESS_DENIED),
+      ROW(WaitForSingleObject(evSync, 0), WAIT_TIMEOUT, 0),
+      ROW(WaitForSingleObject(evExecute, 0), WAIT_TIMEOUT, 0),
+      ROW(WaitForSingleObject(evModify, 0), WAIT_FAILED, ERROR_ACCESS_DENIED),
+      ROW(WaitForSingleObject(evWrite, 0), WAIT_FAILED, ERROR_ACCESS_DENIED),
+      ROW(SetEvent(evNone), FALSE, ERROR_ACCESS_DENIED),
+      ROW(WaitForSingleObject(evNone, 0), WAIT_FAILED, ERROR_ACCESS_DENIED),
+      ROW(SetEvent(evModify), TRUE, 0),
+      ROW(ResetEvent(evWrite), TRUE, 0),
+      ROW(WaitForSingleObject(mxModify, 0), WAIT_FAILED, ERROR_ACCESS_DENIED),
+      ROW(WaitForSingleObject(mxSync, 0), WAIT_OBJECT_0, 0),
+      ROW(ReleaseMutex(mxModify), TRUE, 0),  // releasing asks for no right, only ownership
       // One namespace for both kinds; the kind is checked before the rights.
-      {"CreateEvent(mutex name)", [&] { return Opened(CreateEventW(nullptr, TRUE, FALSE, mutex.c_str())); }, 0,
-       ERROR_INVALID_HANDLE},
-      {"OpenEvent(mutex name)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, mutex.c_str())); }, 0,
-       ERROR_INVALID_HANDLE},
-      {"CreateMutex(event name)", [&] { return Opened(CreateMutexW(nullptr, FALSE, event.c_str())); }, 0,
-       ERROR_INVALID_HANDLE},
-      {"OpenMutex(event name)", [&] { return Opened(OpenMutexW(SYNCHRONIZE, FALSE, event.c_str())); }, 0,
-       ERROR_INVALID_HANDLE},
-      {"SetEvent(mutex handle)", [&] { return DWORD(SetEvent(mxSync)); }, FALSE, ERROR_INVALID_HANDLE},
+      ROW(Opened(CreateEventW(nullptr, TRUE, FALSE, mutex.c_str())), 0, ERROR_INVALID_HANDLE),
+      ROW(Opened(OpenEventW(SYNCHRONIZE, FALSE, mutex.c_str())), 0, ERROR_INVALID_HANDLE),
+      ROW(Opened(CreateMutexW(nullptr, FALSE, event.c_str())), 0, ERROR_INVALID_HANDLE),
+      ROW(Opened(OpenMutexW(SYNCHRONIZE, FALSE, event.c_str())), 0, ERROR_INVALID_HANDLE),
+      ROW(SetEvent(mxSync), FALSE, ERROR_INVALID_HANDLE),
       // Names: one "Global\" or "Local\" prefix, case-sensitive; no other backslash.
-      {"CreateEvent(a\\b)", [&] { return Opened(CreateEventW(nullptr, TRUE, FALSE, (event + L"\\b").c_str())); }, 0,
-       ERROR_PATH_NOT_FOUND},
-      {"CreateMutex(Global\\a\\b)",
-       [&] { return Opened(CreateMutexW(nullptr, FALSE, (L"Global\\" + mutex + L"\\b").c_str())); }, 0,
-       ERROR_PATH_NOT_FOUND},
-      {"OpenEvent(global\\name)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, (L"global\\" + event).c_str())); },
-       0, ERROR_PATH_NOT_FOUND},
-      {"OpenEvent(Local\\name)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, (L"Local\\" + event).c_str())); },
-       1, 0},
-      {"OpenMutex(Global\\name)",
-       [&] { return Opened(OpenMutexW(SYNCHRONIZE, FALSE, (L"Global\\" + mutex).c_str())); }, 1, 0},
-      {"OpenEvent(NAME)", [&] { return Opened(OpenEventW(SYNCHRONIZE, FALSE, upperEvent.c_str())); }, 0,
-       ERROR_FILE_NOT_FOUND},
-      {"CreateEvent(Local\\)", [&] { return Opened(CreateEventW(nullptr, TRUE, FALSE, L"Local\\")); }, 0,
-       ERROR_INVALID_NAME},
-      {"CreateMutex(MAX_PATH + 1)", [&] { return Opened(CreateMutexW(nullptr, FALSE, longName.c_str())); }, 0,
-       ERROR_FILENAME_EXCED_RANGE},
+      ROW(Opened(CreateEventW(nullptr, TRUE, FALSE, (event + L"\\b").c_str())), 0, ERROR_PATH_NOT_FOUND),
+      ROW(Opened(CreateMutexW(nullptr, FALSE, (L"Global\\" + mutex + L"\\b").c_str())), 0, ERROR_PATH_NOT_FOUND),
+      ROW(Opened(OpenEventW(SYNCHRONIZE, FALSE, (L"global\\" + event).c_str())), 0, ERROR_PATH_NOT_FOUND),
+      ROW(Opened(OpenEventW(SYNCHRONIZE, FALSE, (L"Local\\" + event).c_str())), 1, 0),
+      ROW(Opened(OpenMutexW(SYNCHRONIZE, FALSE, (L"Global\\" + mutex).c_str())), 1, 0),
+      ROW(Opened(OpenEventW(SYNCHRONIZE, FALSE, upperEvent.c_str())), 0, ERROR_FILE_NOT_FOUND),
+      ROW(Opened(CreateEventW(nullptr, TRUE, FALSE, L"Local\\")), 0, ERROR_INVALID_NAME),
+      ROW(Opened(CreateMutexW(nullptr, FALSE, longName.c_str())), 0, ERROR_FILENAME_EXCED_RANGE),
       // Handles.
-      {"CloseHandle(GetCurrentThread())", [&] { return DWORD(CloseHandle(GetCurrentThread())); }, TRUE, 0},
-      {"CloseHandle(GetCurrentProcess())", [&] { return DWORD(CloseHandle(GetCurrentProcess())); }, TRUE, 0},
-      {"wait(GetCurrentThread())", [&] { return WaitForSingleObject(GetCurrentThread(), 0); }, WAIT_TIMEOUT, 0},
-      {"CloseHandle(closed)", [&] { return DWORD(CloseHandle(closed)); }, FALSE, ERROR_INVALID_HANDLE},
-      {"CloseHandle(NULL)", [&] { return DWORD(CloseHandle(nullptr)); }, FALSE, ERROR_INVALID_HANDLE},
-      {"wait(closed)", [&] { return WaitForSingleObject(closed, 0); }, WAIT_FAILED, ERROR_INVALID_HANDLE},
-      {"EmptyWorkingSet(GetCurrentThread())", [&] { return DWORD(EmptyWorkingSet(GetCurrentThread())); }, FALSE,
-       ERROR_INVALID_HANDLE},
+      ROW(CloseHandle(GetCurrentThread()), TRUE, 0),
+      ROW(CloseHandle(GetCurrentProcess()), TRUE, 0),
+      ROW(WaitForSingleObject(GetCurrentThread(), 0), WAIT_TIMEOUT, 0),
+      ROW(CloseHandle(closed), FALSE, ERROR_INVALID_HANDLE),
+      ROW(CloseHandle(nullptr), FALSE, ERROR_INVALID_HANDLE),
+      ROW(WaitForSingleObject(closed, 0), WAIT_FAILED, ERROR_INVALID_HANDLE),
+      ROW(EmptyWorkingSet(GetCurrentThread()), FALSE, ERROR_INVALID_HANDLE),
   };
+#undef ROW
   for (const Case& c : cases) {
     SetLastError(0xDEAD);
     EXPECT_EQ(c.result, c.run()) << c.call;
@@ -156,6 +152,146 @@ TEST(KernelObject, OneNamespaceAcrossProcesses) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
   CloseHandle(fresh);
   CloseHandle(event);
+}
+
+DWORD WaitOnOtherThread(HANDLE mutex, DWORD timeoutMs, bool release = true) {
+  DWORD result = 0;
+  std::thread([&] {
+    result = WaitForSingleObject(mutex, timeoutMs);
+    if (release && (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)) ReleaseMutex(mutex);
+  }).join();
+  return result;
+}
+
+TEST(Mutex, OwnedRecursivelyByOneThreadAndReleasedOnlyByIt) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
+  ASSERT_NE(nullptr, mutex);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "recursive for the owner";
+  BOOL released = TRUE;
+  std::thread([&] { released = ReleaseMutex(mutex); }).join();
+  EXPECT_FALSE(released) << "only the owner releases";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WAIT_TIMEOUT, WaitOnOtherThread(mutex, 150)) << "still held once";
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140)) << "waited the time given";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0));
+  SetLastError(0);
+  EXPECT_FALSE(ReleaseMutex(mutex)) << "not owned";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
+  EXPECT_TRUE(CloseHandle(mutex));
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(ReleaseMutex(event)) << "an event is not a mutex";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  CloseHandle(event);
+}
+
+TEST(Mutex, AThreadThatEndsHoldingItAbandonsIt) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0, /*release=*/false));
+  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(mutex, 1000));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "owned and recursive after the take-over";
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0));
+  CloseHandle(mutex);
+}
+
+TEST(Mutex, HandlesOfOneNameShareTheMutex) {
+  const std::wstring name = L"qv-test-" + std::to_wstring(getpid()) + L"-shared";
+  SetLastError(ERROR_ACCESS_DENIED);
+  HANDLE first = CreateMutexW(nullptr, TRUE, name.c_str());
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  HANDLE second = CreateMutexW(nullptr, TRUE, name.c_str());
+  ASSERT_NE(nullptr, second);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitOnOtherThread(second, 0)) << "the first handle's owner holds it";
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 0)) << "recursive across handles";
+  EXPECT_TRUE(ReleaseMutex(second));
+  EXPECT_TRUE(ReleaseMutex(first));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(second, 0));
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_TRUE(CloseHandle(second));
+  // The last handle gone, the name starts afresh.
+  HANDLE again = CreateMutexW(nullptr, FALSE, name.c_str());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+  CloseHandle(again);
+}
+
+struct Dummy : KernelObject {
+  explicit Dummy(std::atomic<int>* alive = nullptr) : alive_(alive) {
+    if (alive_) ++*alive_;
+  }
+  ~Dummy() override {
+    if (alive_) --*alive_;
+  }
+  DWORD Wait(DWORD) override { return WAIT_OBJECT_0; }
+  std::atomic<int>* alive_;
+};
+
+HANDLE H(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
+intptr_t V(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+
+// Java holds handles as ints; closed, pseudo and foreign values are refused.
+TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
+  HANDLE h = RegisterHandle(std::make_shared<Dummy>());
+  ASSERT_NE(h, nullptr);
+  EXPECT_GT(V(h), 0);
+  EXPECT_LE(V(h), 0x7FFFFFFF);
+  EXPECT_EQ(V(h) % 4, 0);
+  EXPECT_NE(LookupHandle(h), nullptr);
+  EXPECT_TRUE(UnregisterHandle(h));
+  EXPECT_FALSE(UnregisterHandle(h));
+  for (intptr_t v : {V(h), intptr_t(-1), intptr_t(-2), V(h) + 1, intptr_t(1) << 40}) {
+    EXPECT_EQ(LookupHandle(H(v)), nullptr) << v;
+    EXPECT_FALSE(UnregisterHandle(H(v))) << v;
+  }
+  EXPECT_EQ(RegisterHandle(nullptr), nullptr);
+}
+
+TEST(HandleTable, AClosedValueIsNotHandedOutAgainSoon) {
+  std::set<intptr_t> seen;
+  for (int i = 0; i < 100000; ++i) {
+    HANDLE h = RegisterHandle(std::make_shared<Dummy>());
+    ASSERT_TRUE(seen.insert(V(h)).second) << "value reused after " << i << " handles";
+    ASSERT_TRUE(UnregisterHandle(h));
+  }
+}
+
+TEST(HandleTable, TheObjectLivesWhileAnyUserHoldsIt) {
+  std::atomic<int> alive{0};
+  HANDLE h = RegisterHandle(std::make_shared<Dummy>(&alive));
+  auto inUse = LookupHandle(h);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(alive.load(), 1);  // a wait in progress keeps it
+  inUse.reset();
+  EXPECT_EQ(alive.load(), 0);
+}
+
+TEST(HandleTable, ConcurrentRegistrationGivesDistinctValues) {
+  constexpr int kThreads = 4, kEach = 5000;
+  std::vector<std::vector<intptr_t>> values(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        HANDLE h = RegisterHandle(std::make_shared<Dummy>());
+        values[t].push_back(V(h));
+        if (i % 2) {
+          EXPECT_TRUE(UnregisterHandle(h));
+        }
+      }
+    });
+  for (auto& t : threads) t.join();
+  std::set<intptr_t> all;
+  for (auto& v : values) all.insert(v.begin(), v.end());
+  EXPECT_EQ(all.size(), size_t(kThreads * kEach));
+  for (auto& v : values)
+    for (size_t i = 0; i < v.size(); i += 2) EXPECT_TRUE(UnregisterHandle(H(v[i])));
 }
 
 }  // namespace
