@@ -1,5 +1,6 @@
 // Reading compound files: every fixture against olefile, exact stream
-// contents, nested storages, and damaged files failing cleanly.
+// contents, nested storages, and loops failing cleanly. (Damaged copies of
+// the fixtures are cfb_fuzz's, which starts from the same files.)
 #include <gtest/gtest.h>
 
 #include "CfbTestSupport.h"
@@ -69,43 +70,6 @@ TEST(CfbRead, NonCompoundAndMissingFiles) {
   EXPECT_EQ(StgIsStorageFile(L"/nonexistent/qv.doc"), STG_E_PATHNOTFOUND);
   EXPECT_EQ(StgIsStorageFile(settings_test::Wide(dir.File("text.doc")).c_str()), S_FALSE);
   EXPECT_EQ(StgIsStorageFile(nullptr), STG_E_INVALIDNAME);
-}
-
-// Every truncation and many single-byte corruptions of every fixture: open,
-// walk and read everything; each step succeeds or fails with an HRESULT.
-TEST(CfbRead, DamagedCopiesFailCleanly) {
-  TempDir dir;
-  const std::string target = dir.File("damaged.cfs");
-  size_t failures = 0, runs = 0;
-  auto attempt = [&](const std::vector<uint8_t>& bytes) {
-    WriteAll(target, bytes);
-    std::vector<std::string> lines;
-    const HRESULT hr = EngineListing(target, lines);
-    ++runs;
-    if (FAILED(hr)) {
-      ++failures;
-      EXPECT_TRUE(hr == STG_E_DOCFILECORRUPT || hr == STG_E_INVALIDHEADER || hr == STG_E_FILEALREADYEXISTS) << hr;
-    }
-  };
-  for (const auto& name : FixtureNames()) {
-    const std::vector<uint8_t> original = ReadAll(FixtureDir() + "/" + name);
-    for (size_t cut : {size_t{0}, size_t{7}, size_t{100}, size_t{511}, size_t{512}, size_t{700}, original.size() / 2,
-                       original.size() - 600, original.size() - 1}) {
-      if (cut >= original.size()) continue;
-      attempt(std::vector<uint8_t>(original.begin(), original.begin() + cut));
-    }
-    uint32_t x = 12345;
-    for (int i = 0; i < 100; ++i) {
-      x = x * 1103515245u + 12345u;
-      std::vector<uint8_t> bytes = original;
-      // Mostly the header and the first sectors, where the structures live.
-      const size_t span = std::min<size_t>(bytes.size(), i % 3 == 0 ? bytes.size() : 2048);
-      bytes[(x >> 8) % span] ^= static_cast<uint8_t>(1u << (x % 8) | 0x80);
-      attempt(bytes);
-    }
-  }
-  EXPECT_GT(failures, 100u);
-  EXPECT_LT(failures, runs);
 }
 
 // A directory entry that is its own sibling or its own child, and a FAT that loops.
