@@ -39,7 +39,8 @@ TransferSetup HttpRequest::Setup(const RequestHeaders& headers) const {
 
   TransferSetup setup;
   setup.url = origin + "/";
-  setup.proxy = connection_->session->direct ? std::string() : SystemProxyFor(setup.url);
+  // The whole URL, since a PAC script may choose by path.
+  if (!connection_->session->direct) SystemProxyFor(origin + (target_[0] == '/' ? target_ : "/")).swap(setup.proxy);
   // A plain-HTTP proxy takes the absolute URL; a tunnel (CONNECT, SOCKS)
   // takes the target as the server would.
   setup.target = !secure && IsHttpProxy(setup.proxy) ? origin + target_ : target_;
