@@ -44,21 +44,21 @@ std::string InChild(const std::function<std::string()>& body, const std::string&
   for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
   close(out[0]);
   int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? text : "child died";
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? text : "child died";
 }
 
-#define REQUIRE_EQ(expected, actual)                                                               \
-  do {                                                                                             \
-    const auto e_ = (expected);                                                                    \
-    const auto a_ = (actual);                                                                      \
-    if (!(e_ == a_))                                                                               \
-      return std::string(#actual " at line ") + std::to_string(__LINE__) + ": " + std::to_string(a_); \
-  } while (0)
+// In a child: returns the failure when `actual` is not `expected`.
+#define REQUIRE_EQ(expected, actual)                                                                  \
+  if (const auto a_ = (actual); !((expected) == a_))                                                  \
+  return std::string(#actual " at line ") + std::to_string(__LINE__) + ": " + std::to_string(a_)
 
 HKEY Create(HKEY parent, const wchar_t* path) {
   HKEY key = nullptr;
   return RegCreateKeyW(parent, path, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+LONG SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 std::wstring EnumKey(HKEY key, DWORD index) {
@@ -71,12 +71,9 @@ TEST(Registry, SubkeysEnumerateByUpperCasedNameValuesByFirstSet) {
   EXPECT_EQ("", InChild([] {
     HKEY root = Create(HKEY_CURRENT_USER, L"Software\\Order");
     for (const wchar_t* name : {L"beta", L"Alpha", L"gamma", L"ALPHA"}) RegCloseKey(Create(root, name));
-    if (EnumKey(root, 0) != L"Alpha" || EnumKey(root, 1) != L"beta" || EnumKey(root, 2) != L"gamma")
-      return std::string("subkeys out of order or renamed");
-    if (EnumKey(root, 3) != L"-") return std::string("a fourth subkey");
-    const DWORD one = 1;
-    for (const wchar_t* name : {L"z", L"a", L"Z"})
-      REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(root, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    if (EnumKey(root, 0) + EnumKey(root, 1) + EnumKey(root, 2) + EnumKey(root, 3) != L"Alphabetagamma-")
+      return std::string("subkeys out of order, renamed or doubled");
+    for (const wchar_t* name : {L"z", L"a", L"Z"}) REQUIRE_EQ(ERROR_SUCCESS, SetDword(root, name, 1));
     wchar_t name[8];
     DWORD units = 8;
     REQUIRE_EQ(ERROR_SUCCESS, RegEnumValueW(root, 0, name, &units, nullptr, nullptr, nullptr, nullptr));
@@ -120,12 +117,11 @@ TEST(Registry, BufferTooSmallAnswersMoreDataWithTheSizeNeeded) {
 TEST(Registry, HandlesOfDeletedClosedOrForeignKeysAreRefused) {
   EXPECT_EQ("", InChild([] {
     HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Gone");
-    const DWORD one = 1;
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software"));  // has subkeys
     REQUIRE_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, L"software\\GONE"));
-    REQUIRE_EQ(ERROR_KEY_DELETED, RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    REQUIRE_EQ(ERROR_KEY_DELETED, SetDword(key, L"v", 1));
     HKEY again = Create(HKEY_CURRENT_USER, L"Software\\Gone");  // a new key: the old handle stays dead
-    REQUIRE_EQ(ERROR_KEY_DELETED, RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    REQUIRE_EQ(ERROR_KEY_DELETED, SetDword(key, L"v", 1));
     REQUIRE_EQ(ERROR_SUCCESS, RegCloseKey(key));
     REQUIRE_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -140,9 +136,7 @@ TEST(Registry, HandlesOfDeletedClosedOrForeignKeysAreRefused) {
 TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
   const std::string machine = TempFolder();
   ASSERT_EQ("", InChild([] {
-    HKEY key = Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor");
-    const DWORD seven = 7;
-    REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), 4));
+    REQUIRE_EQ(ERROR_SUCCESS, SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 7));
     return std::string();
   }, TempFolder(), machine));
   chmod((machine + "/registry.sqlite3").c_str(), 0444);
@@ -157,7 +151,7 @@ TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
     DWORD value = 0, size = 4;
     REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"N", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
     REQUIRE_EQ(7u, value);
-    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegSetValueExW(key, L"n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4));
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, SetDword(key, L"n", value));
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
     return std::string();
