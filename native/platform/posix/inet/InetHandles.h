@@ -63,7 +63,7 @@ class Connection final : public InetObject {
   const std::shared_ptr<Session> session;
   const std::string host;
   const INTERNET_PORT port;  // INTERNET_INVALID_PORT_NUMBER: the scheme's default
-  const std::string user, password;
+  const std::string user, password;  // offered for Basic or Digest when a user is given
 };
 
 // Registers a new object; its address is the handle.
