@@ -1,5 +1,9 @@
-// One lock per kind of shared data, as the share interface asks: the
-// connection cache, DNS and TLS sessions are locked independently.
+// One lock per kind of shared data, as the share interface asks. DNS and
+// TLS sessions are shared by every transfer; live connections are not,
+// since curl does not support one connection cache used by several threads
+// at once: each pooled multi handle keeps its own, and the pool hands the
+// most recently returned one out first, so a thread's next call finds the
+// connection its last call left open.
 #include "CurlShare.h"
 
 #include <mutex>
@@ -22,7 +26,6 @@ CURLSH* MakeShare() {
   if (share == nullptr) return nullptr;
   const bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, Lock) == CURLSHE_OK &&
                   curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, Unlock) == CURLSHE_OK &&
-                  curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK &&
                   curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
                   curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
   if (!ok) {

@@ -1,7 +1,7 @@
-// libcurl's process-wide state: curl_global_init, run once, and the one
-// share handle every request uses, so that a second request to a server
-// finds the kept-alive connection, the resolved address and the TLS session
-// of the first. The share is never freed (requests may run until exit).
+// libcurl's process-wide state: curl_global_init, run once, the one share
+// handle every request uses for resolved addresses and TLS sessions, and
+// the pool of multi handles whose connection caches keep connections alive
+// between calls. Neither is ever freed (requests may run until exit).
 #pragma once
 
 #include <curl/curl.h>
