@@ -1,6 +1,6 @@
-// Helpers for the settings and logger tests: a temporary folder, environment
-// variables set for one test, whole-file reads and writes, and standard
-// error captured into a file.
+// Helpers shared by the native tests (and the Windows ones): a temporary
+// folder, environment variables set for one test, whole-file reads and
+// writes, lines, and standard error sent elsewhere.
 #pragma once
 
 #include <fcntl.h>
@@ -21,25 +21,19 @@
 
 namespace settings_test {
 
-#ifdef _WIN32
-// Windows has no mkdtemp or setenv: a numbered folder under the temporary
-// folder, and the variables of the process environment block (which
-// GetEnvironmentVariableW reads).
 class TempFolder {
  public:
+#ifdef _WIN32
+  // No mkdtemp: a numbered folder under the temporary folder.
   TempFolder() {
     const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (unsigned n = GetCurrentProcessId() * 1000u + GetTickCount() % 1000u;; ++n) {
-      const std::filesystem::path candidate = base / ("qv-settings-" + std::to_string(n));
-      if (std::filesystem::create_directory(candidate)) {
-        path_ = candidate.string();
+    for (unsigned n = GetCurrentProcessId() * 1000u + GetTickCount() % 1000u;; ++n)
+      if (std::filesystem::create_directory(base / ("qv-settings-" + std::to_string(n)))) {
+        path_ = (base / ("qv-settings-" + std::to_string(n))).string();
         break;
       }
-    }
   }
 #else
-class TempFolder {
- public:
   TempFolder() {
     char pattern[] = "/tmp/qv-settings-XXXXXX";
     path_ = mkdtemp(pattern);
@@ -56,53 +50,50 @@ class TempFolder {
   std::string path_;
 };
 
-// Sets (or with nullopt unsets) one variable; restores it at the end.
-#ifdef _WIN32
+// Sets (or with nullopt unsets) one variable; restores it at the end. On
+// Windows in the process environment block, which GetEnvironmentVariableW reads.
 class ScopedVariable {
  public:
-  ScopedVariable(const char* name, std::optional<std::string> value) : name_(Utf8ToWide(name)) {
-    const DWORD size = GetEnvironmentVariableW(name_.c_str(), nullptr, 0);
-    if (size > 0) {
-      std::wstring old(size, L'\0');
-      old.resize(GetEnvironmentVariableW(name_.c_str(), &old[0], size));
-      old_ = old;
-    }
-    SetEnvironmentVariableW(name_.c_str(), value ? Utf8ToWide(*value).c_str() : nullptr);
-  }
-  ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+  ScopedVariable(const char* name, std::optional<std::string> value) : name_(name), old_(Get(name)) { Set(name, value); }
+  ~ScopedVariable() { Set(name_.c_str(), old_); }
 
  private:
-  static std::wstring Utf8ToWide(const std::string& text) {
+#ifdef _WIN32
+  static std::wstring Wide(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
     wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                     static_cast<int>(wide.size())));
     return wide;
   }
-  std::wstring name_;
-  std::optional<std::wstring> old_;
-};
+  static std::optional<std::string> Get(const char* name) {
+    const DWORD size = GetEnvironmentVariableW(Wide(name).c_str(), nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::wstring value(size, L'\0');
+    value.resize(GetEnvironmentVariableW(Wide(name).c_str(), &value[0], size));
+    std::string utf8(value.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), &utf8[0],
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    return utf8;
+  }
+  static void Set(const char* name, const std::optional<std::string>& value) {
+    SetEnvironmentVariableW(Wide(name).c_str(), value ? Wide(*value).c_str() : nullptr);
+  }
 #else
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
+  static std::optional<std::string> Get(const char* name) {
+    const char* value = getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  }
+  static void Set(const char* name, const std::optional<std::string>& value) {
     if (value) setenv(name, value->c_str(), 1);
     else unsetenv(name);
   }
-  ~ScopedVariable() {
-    if (old_) setenv(name_.c_str(), old_->c_str(), 1);
-    else unsetenv(name_.c_str());
-  }
-
- private:
+#endif
   std::string name_;
   std::optional<std::string> old_;
 };
-#endif
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadBytes(const std::string& path) {
