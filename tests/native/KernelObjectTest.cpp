@@ -86,6 +86,7 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
       ROW(Opened(CreateMutexW(nullptr, FALSE, event.c_str())), 0, ERROR_INVALID_HANDLE),
       ROW(Opened(OpenMutexW(SYNCHRONIZE, FALSE, event.c_str())), 0, ERROR_INVALID_HANDLE),
       ROW(SetEvent(mxSync), FALSE, ERROR_INVALID_HANDLE),
+      ROW(ReleaseMutex(evSync), FALSE, ERROR_INVALID_HANDLE),
       // Names: one "Global\" or "Local\" prefix, case-sensitive; no other backslash.
       ROW(Opened(CreateEventW(nullptr, TRUE, FALSE, (event + L"\\b").c_str())), 0, ERROR_PATH_NOT_FOUND),
       ROW(Opened(CreateMutexW(nullptr, FALSE, (L"Global\\" + mutex + L"\\b").c_str())), 0, ERROR_PATH_NOT_FOUND),
@@ -100,6 +101,7 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
       ROW(CloseHandle(GetCurrentProcess()), TRUE, 0),
       ROW(WaitForSingleObject(GetCurrentThread(), 0), WAIT_TIMEOUT, 0),
       ROW(CloseHandle(closed), FALSE, ERROR_INVALID_HANDLE),
+      ROW(ReleaseMutex(closed), FALSE, ERROR_INVALID_HANDLE),
       ROW(CloseHandle(nullptr), FALSE, ERROR_INVALID_HANDLE),
       ROW(WaitForSingleObject(closed, 0), WAIT_FAILED, ERROR_INVALID_HANDLE),
       ROW(EmptyWorkingSet(GetCurrentThread()), FALSE, ERROR_INVALID_HANDLE),
@@ -180,12 +182,6 @@ TEST(Mutex, OwnedRecursivelyByOneThreadAndReleasedOnlyByIt) {
   EXPECT_FALSE(ReleaseMutex(mutex)) << "not owned";
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
   EXPECT_TRUE(CloseHandle(mutex));
-  EXPECT_FALSE(ReleaseMutex(mutex));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_FALSE(ReleaseMutex(event)) << "an event is not a mutex";
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-  CloseHandle(event);
 }
 
 TEST(Mutex, AThreadThatEndsHoldingItAbandonsIt) {
@@ -253,15 +249,6 @@ TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
   EXPECT_EQ(RegisterHandle(nullptr), nullptr);
 }
 
-TEST(HandleTable, AClosedValueIsNotHandedOutAgainSoon) {
-  std::set<intptr_t> seen;
-  for (int i = 0; i < 100000; ++i) {
-    HANDLE h = RegisterHandle(std::make_shared<Dummy>());
-    ASSERT_TRUE(seen.insert(V(h)).second) << "value reused after " << i << " handles";
-    ASSERT_TRUE(UnregisterHandle(h));
-  }
-}
-
 TEST(HandleTable, TheObjectLivesWhileAnyUserHoldsIt) {
   std::atomic<int> alive{0};
   HANDLE h = RegisterHandle(std::make_shared<Dummy>(&alive));
@@ -272,8 +259,9 @@ TEST(HandleTable, TheObjectLivesWhileAnyUserHoldsIt) {
   EXPECT_EQ(alive.load(), 0);
 }
 
+// Half of them closed at once: a closed value is not handed out again soon either.
 TEST(HandleTable, ConcurrentRegistrationGivesDistinctValues) {
-  constexpr int kThreads = 4, kEach = 5000;
+  constexpr int kThreads = 4, kEach = 25000;
   std::vector<std::vector<intptr_t>> values(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
@@ -281,9 +269,7 @@ TEST(HandleTable, ConcurrentRegistrationGivesDistinctValues) {
       for (int i = 0; i < kEach; ++i) {
         HANDLE h = RegisterHandle(std::make_shared<Dummy>());
         values[t].push_back(V(h));
-        if (i % 2) {
-          EXPECT_TRUE(UnregisterHandle(h));
-        }
+        if (i % 2) EXPECT_TRUE(UnregisterHandle(h));
       }
     });
   for (auto& t : threads) t.join();
