@@ -11,35 +11,29 @@ using settings_test::ScopedVariable;
 
 namespace {
 
-std::wstring PathFor(const wchar_t* name, int capacity = 260, bool* ok = nullptr) {
+// The path built, or "<false>".
+std::wstring PathFor(const wchar_t* name, int capacity = 260) {
   wchar_t buffer[600];
-  const bool built = GetSettingsFilePath(buffer, capacity, name);
-  if (ok) *ok = built;
-  return built ? buffer : L"<false>";
+  return GetSettingsFilePath(buffer, capacity, name) ? buffer : L"<false>";
 }
 
 TEST(SettingsPath, DataFolderFromXdgDataHomeOrHome) {
-  struct Case {
+  const struct {
     std::optional<std::string> xdg, home;
-    const wchar_t* expected;  // null: no path
+    const wchar_t* expected;
     const char* why;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"/x/data", "/home/u", L"/x/data/Quorvane/data/ai.config", "XDG_DATA_HOME first"},
       {std::nullopt, "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "then HOME"},
       {"", "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "empty is unset"},
       {"relative/data", "/home/u", L"/home/u/.local/share/Quorvane/data/ai.config", "a relative value is ignored"},
       {"/x/", "/home/u", L"/x//Quorvane/data/ai.config", "no separator is removed"},
-      {std::nullopt, std::nullopt, nullptr, "no folder at all"},
+      {std::nullopt, std::nullopt, L"<false>", "no folder at all"},
       {"/d/\xC3\xA9", std::nullopt, L"/d/\u00e9/Quorvane/data/ai.config", "UTF-8 in the environment"},
   };
-  for (const Case& c : cases) {
-    ScopedVariable xdg("XDG_DATA_HOME", c.xdg);
-    ScopedVariable home("HOME", c.home);
-    bool ok = true;
-    const std::wstring path = PathFor(L"ai.config", 260, &ok);
-    EXPECT_EQ(c.expected != nullptr, ok) << c.why;
-    if (c.expected) EXPECT_EQ(c.expected, path) << c.why;
+  for (const auto& c : cases) {
+    ScopedVariable xdg("XDG_DATA_HOME", c.xdg), home("HOME", c.home);
+    EXPECT_EQ(c.expected, PathFor(L"ai.config")) << c.why;
   }
 }
 
@@ -73,9 +67,8 @@ TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
   };
   for (const auto& c : cases) {
     ScopedVariable xdg("XDG_DATA_HOME", c.xdg), home("HOME", c.home);
-    bool ok = false;
-    const size_t length = PathFor(c.name, c.capacity, &ok).size();
-    EXPECT_EQ(c.length, ok ? length : 0) << (c.xdg ? "XDG " : "HOME ") << c.capacity;
+    const std::wstring path = PathFor(c.name, c.capacity);
+    EXPECT_EQ(c.length, path == L"<false>" ? 0 : path.size()) << (c.xdg ? "XDG " : "HOME ") << c.capacity;
   }
 }
 
