@@ -99,7 +99,7 @@ TEST(DocfileProperties, UserSetIsCreatedOnFirstWriteAndKeepsKindsApart) {
   EXPECT_EQ(time_from_string("2024-02-29 23:59:59"), document.GetDateProperty(L"Due"));
   document.RemoveProperty(L"Due");
   EXPECT_FALSE(document.HasProperty(L"Due"));
-  EXPECT_THROW(DocfileProperties(nullptr), std::logic_error);
+  EXPECT_EQ("logic_error : storage", Why<std::logic_error>([] { DocfileProperties none(nullptr); }));
 }
 
 TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThem) {
