@@ -1,6 +1,4 @@
-// Share modes and the single-writer lock among openers in one process and
-// across processes, a foreign program's whole-file lock, and readers that
-// run while a writer updates.
+// Share modes and the writer lock within and across processes, foreign locks, readers during writes.
 #include <fcntl.h>
 #include <signal.h>
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <functional>
 #include <map>
 #include <thread>
@@ -29,7 +26,7 @@ HRESULT OpenWith(const std::string& path, DWORD mode, IStorage** out) {
   return StgOpenStorage(wide.c_str(), nullptr, mode, nullptr, 0, out);
 }
 
-// Opens, keeps the storage in `held` when it succeeds, returns the result.
+// Storages opened and kept until the end of the scope.
 struct Held {
   std::vector<IStorage*> storages;
   ~Held() {
@@ -69,9 +66,7 @@ int ForeignLock(const std::string& path) {
   return fd;
 }
 
-// A child process that takes something (an open storage, a lock) and holds
-// it until Finish, then lingers a while and exits, which gives it up. Not
-// ready when `take` fails.
+// A child that takes something (a storage, a lock), holds it until Finish, lingers and exits; not Ready if `take` fails.
 class Holder {
  public:
   explicit Holder(const std::function<bool()>& take, unsigned lingerMs = 0) {
@@ -118,38 +113,30 @@ TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
   TempDir dir;
   const std::string path = CopyFixture("Office365BlankSample_v2507.doc", dir);
   constexpr DWORD kRead = STGM_READ | STGM_SHARE_DENY_NONE, kReadDenyWrite = STGM_READ | STGM_SHARE_DENY_WRITE;
-  // The first opener, then later openers in turn (each kept open when it
-  // succeeds). Single-writer/multiple-reader openers share the file;
-  // ordinary exclusive or deny-write openers do not.
-  const struct {
-    DWORD first;
-    std::vector<std::pair<DWORD, HRESULT>> then;
-  } cases[] = {
+  // A first opener, then others kept open in turn: single-writer openers share, exclusive ones do not.
+  const std::pair<DWORD, std::vector<std::pair<DWORD, HRESULT>>> cases[] = {
       {kExclusive, {{kSwmrRead, STG_E_SHAREVIOLATION}, {kRead, STG_E_SHAREVIOLATION}, {kExclusive, STG_E_SHAREVIOLATION}}},
       {kReadDenyWrite,
        {{kRead, S_OK}, {STGM_READWRITE | STGM_SHARE_DENY_WRITE, STG_E_SHAREVIOLATION}, {kSwmrWrite, STG_E_SHAREVIOLATION}}},
       {kSwmrWrite,
        {{kSwmrWrite, S_OK}, {kSwmrRead, S_OK}, {kExclusive, STG_E_SHAREVIOLATION}, {kReadDenyWrite, STG_E_SHAREVIOLATION}}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [first, then] : cases) {
     Held held;
-    ASSERT_EQ(held.Open(path, c.first), S_OK) << std::hex << c.first;
-    for (const auto& [mode, expected] : c.then)
-      EXPECT_EQ(held.Open(path, mode), expected) << std::hex << c.first << " then " << mode;
+    ASSERT_EQ(held.Open(path, first), S_OK) << std::hex << first;
+    for (const auto& [mode, expected] : then)
+      EXPECT_EQ(held.Open(path, mode), expected) << std::hex << first << " then " << mode;
   }
   EXPECT_EQ(Held().Open(path, kExclusive), S_OK);
 }
 
-// Another process's exclusive open, or a foreign program's whole-file lock,
-// which still lets shared readers in; and our writer keeps that lock out.
+// Another process's exclusive open; a foreign whole-file lock lets shared readers in; our writer keeps it out.
 TEST(CfbShare, HeldByAnotherProcess) {
   TempDir dir;
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
   {
-    Holder child([&] {
-      IStorage* storage = nullptr;
-      return OpenWith(path, kExclusive, &storage) == S_OK;
-    });
+    IStorage* storage = nullptr;
+    Holder child([&] { return OpenWith(path, kExclusive, &storage) == S_OK; });
     ASSERT_TRUE(child.Ready());
     Held held;
     EXPECT_EQ(held.Open(path, kSwmrRead), STG_E_SHAREVIOLATION);
@@ -197,8 +184,7 @@ TEST(CfbShare, WriterLockAcrossProcesses) {
   storage->Release();
 }
 
-// A writer process rewrites a stream over and over, small and large in
-// turn; a reader in this process always sees one whole version.
+// A writer process rewrites a stream, small and large in turn; the reader always sees one whole version.
 TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
   TempDir dir;
   const std::string path = CopyFixture("Office365BlankSample_v2507.xls", dir);
@@ -239,9 +225,8 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
 std::wstring PropertyName(int writer, int i) { return L"w" + std::to_wstring(writer) + L"_" + std::to_wstring(i); }
 std::string PropertyText(int writer, int i) { return "value " + std::to_string(writer * 1000 + i); }
 
-// Four writer processes add 100 user-defined properties each, taking turns
-// through the writer lock, while a reader process reads the set and walks the
-// file again and again: it must never fail nor see a property go missing.
+// Writer processes take turns adding properties while a reader process re-reads and walks the file:
+// it must never fail nor see a property go missing.
 TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
   TempDir dir;
   const std::string path = CopyFixture("2custom.doc", dir);
@@ -285,9 +270,7 @@ TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
   EXPECT_EQ(ids.size(), 2u + kWriters * kWrites);  // with the fixture's own two
   for (int w = 0; w < kWriters; ++w)
     for (int i = 0; i < kWrites; ++i) EXPECT_EQ(set.Read(PropertyName(w, i)), PropertyText(w, i));
-  std::vector<std::string> lines;
-  ASSERT_EQ(EngineListing(path, lines), S_OK);
-  EXPECT_EQ(OlefileListing(path), lines);
+  ExpectListing(path, OlefileListing(path));
 }
 
 }  // namespace
