@@ -1,7 +1,4 @@
-// Kernel objects of the Linux layer: what Windows answers, last error
-// included, for calls on handles with limited rights, names of another kind,
-// names with backslashes and pseudo-handles; one namespace across processes;
-// mutex ownership, recursion and abandonment; and the handle table.
+// Kernel objects answer as Windows does (last error included); mutex ownership; the handle table.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -126,8 +123,7 @@ TEST(KernelObject, OneNamespaceAcrossProcesses) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    // What the child's CreateMutex of the parent's event name answered, once
-    // it holds its own mutex.
+    // Reports its CreateMutex on the parent's event name once it holds its own mutex.
     HANDLE refused = CreateMutexW(nullptr, FALSE, parentEvent.c_str());
     const DWORD error = refused == nullptr ? GetLastError() : 0;
     HANDLE held = CreateMutexW(nullptr, FALSE, childMutex.c_str());
@@ -196,7 +192,7 @@ TEST(Mutex, AThreadThatEndsHoldingItAbandonsIt) {
 }
 
 TEST(Mutex, HandlesOfOneNameShareTheMutex) {
-  const std::wstring name = L"qv-test-" + std::to_wstring(getpid()) + L"-shared";
+  const std::wstring name = UniqueName(L"shared");
   SetLastError(ERROR_ACCESS_DENIED);
   HANDLE first = CreateMutexW(nullptr, TRUE, name.c_str());
   ASSERT_NE(nullptr, first);
@@ -219,13 +215,10 @@ TEST(Mutex, HandlesOfOneNameShareTheMutex) {
 }
 
 struct Dummy : KernelObject {
-  explicit Dummy(std::atomic<int>* alive = nullptr) : alive_(alive) {
-    if (alive_) ++*alive_;
-  }
-  ~Dummy() override {
-    if (alive_) --*alive_;
-  }
+  explicit Dummy(std::atomic<int>* alive = nullptr) : alive_(alive ? alive : &ignored_) { ++*alive_; }
+  ~Dummy() override { --*alive_; }
   DWORD Wait(DWORD) override { return WAIT_OBJECT_0; }
+  std::atomic<int> ignored_{0};
   std::atomic<int>* alive_;
 };
 
@@ -236,9 +229,7 @@ intptr_t V(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
   HANDLE h = RegisterHandle(std::make_shared<Dummy>());
   ASSERT_NE(h, nullptr);
-  EXPECT_GT(V(h), 0);
-  EXPECT_LE(V(h), 0x7FFFFFFF);
-  EXPECT_EQ(V(h) % 4, 0);
+  EXPECT_TRUE(V(h) > 0 && V(h) <= 0x7FFFFFFF && V(h) % 4 == 0) << V(h);
   EXPECT_NE(LookupHandle(h), nullptr);
   EXPECT_TRUE(UnregisterHandle(h));
   EXPECT_FALSE(UnregisterHandle(h));
