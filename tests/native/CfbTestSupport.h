@@ -1,6 +1,5 @@
-// Helpers shared by the compound-file tests: fixtures, the engine's view of a
-// file as sorted "path size sha256" lines and the same lines from olefile, and
-// a document's user-defined set opened as the library opens it.
+// Compound-file test helpers: fixtures, files as sorted "path size sha256" lines (engine and olefile),
+// and a document's user-defined set opened as the library opens it.
 #pragma once
 
 #include <dirent.h>
@@ -14,7 +13,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -181,12 +179,7 @@ inline void ExpectListing(const std::string& path, const std::vector<std::string
 inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
   uint32_t x = 2463534242u ^ seed;
-  for (auto& b : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x);
-  }
+  for (auto& b : bytes) x ^= x << 13, x ^= x >> 17, x ^= x << 5, b = static_cast<uint8_t>(x);  // xorshift32
   return bytes;
 }
 
