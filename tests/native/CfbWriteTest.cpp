@@ -1,6 +1,4 @@
-// Writing compound files: new files (versions 3 and 4), replacing, adding
-// and deleting streams in fixtures, read back with our engine and with
-// olefile; the directory stays a valid red-black tree.
+// Written compound files read back with our engine and olefile; the directory stays a red-black tree.
 #include "CfbTestSupport.h"
 #include "posix/storage/cfb/StorageObject.h"
 #include "posix/storage/cfb/View.h"
@@ -40,9 +38,7 @@ void ExpectValidRootTree(const std::string& path) {
   for (size_t i = 1; i < order.size(); ++i) EXPECT_LT(cfb::CompareNames(order[i - 1], order[i]), 0);
 }
 
-// New files of both versions: sizes around the cutoffs, then growth across the
-// cutoff, shrinking back and an emptied stream; then many names added and
-// deleted at random, the tree checked along the way.
+// Sizes around the cutoffs, growing and shrinking across them; then many names added and deleted at random.
 TEST(CfbWrite, NewFilesOfBothVersionsReadBackEverywhere) {
   TempDir dir;
   for (uint16_t version : {3, 4}) {
@@ -101,9 +97,8 @@ TEST(CfbWrite, BigStreamNeedsDifatSectors) {
   ASSERT_EQ(file->WriteStream(u"Other", Pattern(8u << 20, 5)), S_OK);
   file.reset();
   EXPECT_LT(ReadAll(path).size(), bytes.size() + (1u << 20));
-  EXPECT_EQ(OlefileListing(path), (std::vector<std::string>{Line("Big", Pattern(100, 4)),
-                                                           Line("Other", Pattern(8u << 20, 5)),
-                                                           Line("Small", Pattern(500, 3))}));
+  ExpectListing(path, {Line("Big", Pattern(100, 4)), Line("Other", Pattern(8u << 20, 5)),
+                       Line("Small", Pattern(500, 3))});
 }
 
 // Office and LibreOffice documents: the property streams change, nothing else.
@@ -136,8 +131,7 @@ TEST(CfbWrite, ModifyingDocumentsKeepsOtherStreams) {
 
 TEST(CfbWrite, StorageFlagsAndCreation) {
   TempDir dir;
-  const std::string narrow = dir.File("flags.cfs");
-  const std::wstring path(narrow.begin(), narrow.end());
+  const std::wstring path = settings_test::Wide(dir.File("flags.cfs"));
   IStorage* storage = nullptr;
   const DWORD rw = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
   EXPECT_EQ(StgCreateDocfile(path.c_str(), STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &storage), STG_E_INVALIDFLAG);
@@ -171,9 +165,8 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   storage->Release();
 }
 
-// A header that names a FAT sector beyond the end of the file reads as long
-// as nothing needs that sector, but an update, which appends sectors, must
-// not write a stream over what the header calls a table.
+// A FAT sector named beyond the end reads while unused, but an update, which appends sectors,
+// must not write a stream over what the header calls a table.
 TEST(CfbWrite, TableNamedBeyondTheEndRefusesUpdates) {
   TempDir dir;
   const std::string path = dir.File("forged.cfs");
