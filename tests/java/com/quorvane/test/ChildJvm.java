@@ -1,5 +1,9 @@
 package com.quorvane.test;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.File;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
@@ -11,10 +15,11 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 
 /**
- * A second JVM for tests that need another process or another environment, such as a real user's locale.
+ * Other processes for tests that need another JVM, environment, user or locale, and the programs tests run.
  * Locales are generated once per run with localedef into a private folder (LOCPATH): no system locale is changed.
  */
 final class ChildJvm {
+    static final List<String> AS_NOBODY = List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
     private static Path locales;
 
     private ChildJvm() {
@@ -28,11 +33,10 @@ final class ChildJvm {
         if (locales == null) {
             Path made = Files.createTempDirectory("qv-locales");
             for (String charset : new String[] {"UTF-8", "ISO-8859-1"}) {
-                Process p = new ProcessBuilder("localedef", "-c", "-i", "de_DE", "-f", charset,
-                        made.resolve("de_DE." + charset).toString()).redirectErrorStream(true).start();
-                String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-                if (!p.waitFor(120, TimeUnit.SECONDS) || !Files.isDirectory(made.resolve("de_DE." + charset))) {
-                    throw new IOException("localedef made no de_DE." + charset + ": " + out);
+                Path target = made.resolve("de_DE." + charset);
+                Run run = run(Map.of(), List.of("localedef", "-c", "-i", "de_DE", "-f", charset, target.toString()));
+                if (!Files.isDirectory(target)) { // -c: it exits 1 on mere warnings
+                    throw new IOException("localedef made no " + target + ": " + run.output());
                 }
             }
             locales = made;
@@ -40,16 +44,22 @@ final class ChildJvm {
         return Map.of("LOCPATH", locales.toString(), "LC_ALL", name);
     }
 
-    /** Starts main of the given class with the jars holding the from classes, the environment changed by env. */
-    static Process start(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
-        List<String> classPath = new ArrayList<>();
-        for (Class<?> c : from) {
-            classPath.add(Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI()).toString());
-        }
-        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        List<String> command = new ArrayList<>(List.of(java, "-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
-                "-cp", String.join(File.pathSeparator, classPath), main.getName()));
+    static Path location(Class<?> c) throws Exception {
+        return Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI());
+    }
+
+    /** A JVM on this one's library running main, behind prefix (setpriv, unshare); the client from client or its jar. */
+    static List<String> java(List<String> prefix, Path client, Class<?> main, String... args) throws Exception {
+        List<String> command = new ArrayList<>(prefix);
+        command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
+                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", location(main)
+                + File.pathSeparator + (client != null ? client : location(Win32Impl.class)), main.getName()));
         command.addAll(List.of(args));
+        return command;
+    }
+
+    /** Starts command with the environment changed by env. */
+    static Process start(Map<String, String> env, List<String> command) throws IOException {
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
         if (env.containsKey("LC_ALL")) {
             builder.environment().remove("LANG");
@@ -58,14 +68,37 @@ final class ChildJvm {
         return builder.start();
     }
 
-    /** Runs main as start does, to its end. */
-    static Run run(Map<String, String> env, Class<?> main, List<Class<?>> from, String... args) throws Exception {
-        Process child = start(env, main, from, args);
+    static Process start(Map<String, String> env, Class<?> main, String... args) throws Exception {
+        return start(env, java(List.of(), null, main, args));
+    }
+
+    /** Runs command, as start does, to its end. */
+    static Run run(Map<String, String> env, List<String> command) throws Exception {
+        Process child = start(env, command);
         String output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         if (!child.waitFor(120, TimeUnit.SECONDS)) {
             child.destroyForcibly();
-            throw new IOException("child JVM hung: " + output);
+            throw new IOException("hung: " + command + "\n" + output);
         }
         return new Run(child.exitValue(), output);
+    }
+
+    static Run run(Map<String, String> env, Class<?> main, String... args) throws Exception {
+        return run(env, java(List.of(), null, main, args));
+    }
+
+    /** Runs main to its end; its output, which must come with exit 0 and no warning. */
+    static String ok(Map<String, String> env, Class<?> main, String... args) throws Exception {
+        Run run = run(env, main, args);
+        assertEquals(0, run.exit(), run.output());
+        assertFalse(run.output().contains("WARNING"), run.output());
+        return run.output();
+    }
+
+    /** Runs a program to its end; its output, failing unless it exits 0. */
+    static String exec(Map<String, String> env, String... command) throws Exception {
+        Run run = run(env, List.of(command));
+        assertEquals(0, run.exit(), String.join(" ", command) + ": " + run.output());
+        return run.output();
     }
 }

@@ -98,7 +98,7 @@ class FileMethodsTest {
     /** What another JVM gets for read sharing read+write, write sharing all, and read sharing read only. */
     static String tryInAnotherJvm(Path file) throws Exception {
         String read = Integer.toUnsignedString(GENERIC_READ);
-        return ChildJvm.run(Map.of(), Child.class, List.of(FileMethodsTest.class, Win32Impl.class), file.toString(),
+        return ChildJvm.run(Map.of(), Child.class, file.toString(),
                 read, "3", Integer.toUnsignedString(GENERIC_WRITE), "7", read, "1").output();
     }
 

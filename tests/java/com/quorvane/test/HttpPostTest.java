@@ -22,7 +22,6 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.OutputStream;
 import java.io.UncheckedIOException;
-import java.lang.ProcessBuilder.Redirect;
 import java.net.InetAddress;
 import java.net.InetSocketAddress;
 import java.nio.charset.StandardCharsets;
@@ -102,17 +101,9 @@ class HttpPostTest {
 
     /** Runs the child with env added; its lines. */
     static List<String> child(Map<String, String> env, String... calls) throws Exception {
-        ChildJvm.Run run = ChildJvm.run(env, Child.class, List.of(Child.class, Win32Impl.class), calls);
-        assertEquals(calls.length, run.output().lines().count(), run.output());
-        return run.output().lines().toList();
-    }
-
-    /** Runs a command with env added to ours; fails unless it exits 0. */
-    static void run(Map<String, String> env, String... command) throws Exception {
-        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true)
-                .redirectOutput(Redirect.DISCARD);
-        builder.environment().putAll(env);
-        assertEquals(0, builder.start().waitFor(), String.join(" ", command));
+        List<String> lines = ChildJvm.ok(env, Child.class, calls).lines().toList();
+        assertEquals(calls.length, lines.size(), lines.toString());
+        return lines;
     }
 
     @Test
@@ -229,7 +220,7 @@ class HttpPostTest {
     @Test
     void stalledAnswersEndAtTheRegistrysReceiveTimeout(@TempDir Path data) throws Exception {
         Map<String, String> env = Map.of("XDG_DATA_HOME", data.toString());
-        run(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
+        ChildJvm.exec(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
                 "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ReceiveTimeout",
                 "/t", "REG_DWORD", "/d", "2000", "/f");
         String stall = LOCAL + "|" + SERVERS.http + "|false|/stall/";
@@ -275,10 +266,10 @@ class HttpPostTest {
         int https(Path dir) throws Exception {
             String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
             String store = dir.resolve("server.p12").toString();
-            run(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname", "secp256r1",
+            ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname", "secp256r1",
                     "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore", store,
                     "-storepass", "changeit");
-            run(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
+            ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
                     "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
             KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
             managers.init(KeyStore.getInstance(new File(store), "changeit".toCharArray()), "changeit".toCharArray());

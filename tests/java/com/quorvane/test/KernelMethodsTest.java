@@ -46,7 +46,7 @@ class KernelMethodsTest {
 
         /** Starts a child JVM running {@code main(mode, name)} on this JVM's library. */
         static Process start(String mode, String name) throws Exception {
-            return ChildJvm.start(Map.of(), Child.class, List.of(Child.class, Win32Impl.class), mode, name);
+            return ChildJvm.start(Map.of(), Child.class, mode, name);
         }
     }
 

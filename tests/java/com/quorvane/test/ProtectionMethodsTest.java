@@ -1,16 +1,12 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Exception;
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
-import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
@@ -20,14 +16,38 @@ import java.util.Scanner;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.Stream;
 import java.util.regex.MatchResult;
 import java.util.regex.Pattern;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 
 class ProtectionMethodsTest {
+    /**
+     * Data protection in another process, with the key stores of its environment or user. Commands: "at:MILLIS"
+     * waits for that instant; "enc:HEX" prints the blob's hex; "dec:HEX" the plain text's hex, or
+     * "error:MESSAGE|CODE" for a Win32Exception.
+     */
+    public static final class Child {
+        public static void main(String[] args) throws Exception {
+            for (String arg : args) {
+                String value = arg.substring(arg.indexOf(':') + 1);
+                try {
+                    if (arg.startsWith("at:")) {
+                        Thread.sleep(Math.max(0, Long.parseLong(value) - System.currentTimeMillis()));
+                    } else {
+                        byte[] in = HEX.parseHex(value);
+                        System.out.println(HEX.formatHex(arg.startsWith("enc:") ? Win32Impl.encryptUserWin32(in)
+                                : Win32Impl.decryptUserWin32(in)));
+                    }
+                } catch (Win32Exception e) {
+                    System.out.println("error:" + e.getMessage() + "|" + Integer.toHexString(e.getCode()));
+                }
+            }
+        }
+    }
+
     static final String INVALID_DATA = "error:Error unencrypting data|d";
     static final String NO_KEY = "error:Error unencrypting data|8009000b";
     static final HexFormat HEX = HexFormat.of();
@@ -39,8 +59,7 @@ class ProtectionMethodsTest {
     }
 
     static String child(Map<String, String> env, String... commands) throws Exception {
-        return ChildJvm.run(env, ProtectionChild.class, List.of(ProtectionChild.class, Win32Impl.class), commands)
-                .output().strip();
+        return ChildJvm.run(env, Child.class, commands).output().strip();
     }
 
     /** A session without a Secret Service: only the key file under data. */
@@ -80,26 +99,21 @@ class ProtectionMethodsTest {
             for (int flip : new int[] {0x01, 0x80}) {
                 byte[] damaged = blob.clone();
                 damaged[at] ^= flip;
-                Win32Exception e = assertThrows(Win32Exception.class, () -> Win32Impl.decryptUserWin32(damaged));
-                assertEquals("Error unencrypting data", e.getMessage(), "byte " + at);
+                assertEquals("Error unencrypting data", assertThrows(Win32Exception.class,
+                        () -> Win32Impl.decryptUserWin32(damaged)).getMessage(), "byte " + at);
             }
         }
-        Win32Exception cut = assertThrows(Win32Exception.class,
-                () -> Win32Impl.decryptUserWin32(Arrays.copyOf(blob, blob.length - 1)));
-        assertEquals(0xD, cut.getCode(), "ERROR_INVALID_DATA");
+        assertEquals(0xD, assertThrows(Win32Exception.class, // ERROR_INVALID_DATA
+                () -> Win32Impl.decryptUserWin32(Arrays.copyOf(blob, blob.length - 1))).getCode());
     }
 
     @Test
     void nullOrEmptyArraysAreRefusedWithTheirTexts() {
-        String plain = "Error, plain text buffer is null or empty";
-        String cipher = "Error, cipher text buffer is null or empty";
-        Object[][] rows = {
-            {(Executable) () -> Win32Impl.encryptUserWin32(null), plain},
-            {(Executable) () -> Win32Impl.encryptUserWin32(new byte[0]), plain},
-            {(Executable) () -> Win32Impl.decryptUserWin32(null), cipher},
-            {(Executable) () -> Win32Impl.decryptUserWin32(new byte[0]), cipher}};
-        for (Object[] row : rows) {
-            assertEquals(row[1], assertThrows(IllegalArgumentException.class, (Executable) row[0]).getMessage());
+        for (byte[] none : new byte[][] {null, {}}) {
+            assertEquals("Error, plain text buffer is null or empty", assertThrows(IllegalArgumentException.class,
+                    () -> Win32Impl.encryptUserWin32(none)).getMessage());
+            assertEquals("Error, cipher text buffer is null or empty", assertThrows(IllegalArgumentException.class,
+                    () -> Win32Impl.decryptUserWin32(none)).getMessage());
         }
     }
 
@@ -111,32 +125,26 @@ class ProtectionMethodsTest {
         try (var names = Files.list(keys)) {
             assertEquals(List.of("master.key"), names.map(p -> p.getFileName().toString()).toList());
         }
-        assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(keys)));
-        Path key = keys.resolve("master.key");
-        assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(key)));
-
-        // A store another user could read or change is not used.
-        Object[][] rows = {{keys, "rwxr-xr-x"}, {key, "rw-r--r--"}};
+        // Private; a store another user could read or change is not used.
+        Object[][] rows = {{keys, "rwx------", "rwxr-xr-x"}, {keys.resolve("master.key"), "rw-------", "rw-r--r--"}};
         for (Object[] row : rows) {
             Path path = (Path) row[0];
-            var kept = Files.getPosixFilePermissions(path);
+            assertEquals(row[1], PosixFilePermissions.toString(Files.getPosixFilePermissions(path)));
+            Files.setPosixFilePermissions(path, PosixFilePermissions.fromString((String) row[2]));
+            assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), path + " " + row[2]);
             Files.setPosixFilePermissions(path, PosixFilePermissions.fromString((String) row[1]));
-            assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), path + " " + row[1]);
-            Files.setPosixFilePermissions(path, kept);
         }
     }
 
     @Test
     void aDesktopSessionKeepsTheKeyInItsSecretServiceAndHeadlessUsesTheKeyFile(@TempDir Path data) throws Exception {
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/gnome-keyring-daemon")), "needs gnome-keyring");
-        ProcessBuilder keyring = new ProcessBuilder("dbus-run-session", "--", "sh", "-c",
+        Process session = ChildJvm.start(Map.of("HOME", data.toString(), "XDG_DATA_HOME", data.toString(),
+                "XDG_RUNTIME_DIR", data.toString()), List.of("dbus-run-session", "--", "sh", "-c",
                 "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null && gdbus wait --session"
-                        + " --timeout 10 org.freedesktop.secrets && echo \"$DBUS_SESSION_BUS_ADDRESS\" && exec cat");
-        keyring.environment().putAll(Map.of("HOME", data.toString(), "XDG_DATA_HOME", data.toString(),
-                "XDG_RUNTIME_DIR", data.toString()));
-        Process session = keyring.start();
+                        + " --timeout 10 org.freedesktop.secrets && echo \"$DBUS_SESSION_BUS_ADDRESS\" && exec cat"));
         try {
-            String bus = new Scanner(session.getInputStream()).nextLine();
+            String bus = new Scanner(session.getInputStream()).findWithinHorizon("unix:\\S+", 0);
             Map<String, String> desktop = Map.of("XDG_DATA_HOME", data.toString(), "DBUS_SESSION_BUS_ADDRESS", bus);
             String[] blobs = twoAtOnce(desktop);
             assertFalse(Files.exists(data.resolve("quorvane/keys/master.key")));
@@ -162,13 +170,9 @@ class ProtectionMethodsTest {
     }
 
     static String gdbus(String bus, String path, String method, String... args) throws Exception {
-        List<String> command = new ArrayList<>(List.of("gdbus", "call", "--address", bus, "--dest",
-                "org.freedesktop.secrets", "--object-path", path, "--method", method));
-        command.addAll(List.of(args));
-        Process call = new ProcessBuilder(command).redirectErrorStream(true).start();
-        String output = new String(call.getInputStream().readAllBytes());
-        assertEquals(0, call.waitFor(), output);
-        return output;
+        return ChildJvm.exec(Map.of(), Stream.concat(Stream.of("gdbus", "call", "--address", bus, "--dest",
+                "org.freedesktop.secrets", "--object-path", path, "--method", method), Stream.of(args))
+                .toArray(String[]::new));
     }
 
     @Test
@@ -183,18 +187,9 @@ class ProtectionMethodsTest {
         Files.copy(home.resolve("quorvane/keys/master.key"), keys.resolve("master.key"));
         Files.setPosixFilePermissions(keys, PosixFilePermissions.fromString("rwx------"));
         Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
-        new ProcessBuilder("chown", "-R", "65534:65534", data.resolve("other").toString()).start().waitFor();
+        ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", data.resolve("other").toString());
         data.toFile().setExecutable(true, false);
-        String classPath = Path.of(ProtectionChild.class.getProtectionDomain().getCodeSource().getLocation().toURI())
-                + ":" + Path.of(Win32Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI());
-        ProcessBuilder nobody = new ProcessBuilder("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath,
-                ProtectionChild.class.getName(), "dec:" + blob).redirectErrorStream(true);
-        nobody.environment().put("XDG_DATA_HOME", data.resolve("other").toString());
-        Process run = nobody.start();
-        String output = new String(run.getInputStream().readAllBytes()).strip();
-        run.waitFor();
-        assertEquals(INVALID_DATA, output);
+        assertEquals(INVALID_DATA, ChildJvm.run(Map.of("XDG_DATA_HOME", data.resolve("other").toString()),
+                ChildJvm.java(ChildJvm.AS_NOBODY, null, Child.class, "dec:" + blob)).output().strip());
     }
 }

@@ -1,15 +1,9 @@
 package com.quorvane.test;
 
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static java.nio.charset.StandardCharsets.ISO_8859_1;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
-import java.io.File;
-import java.io.IOException;
-import java.io.InputStream;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
@@ -18,13 +12,16 @@ import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 import java.util.TreeSet;
-import java.util.concurrent.TimeUnit;
 import java.util.jar.JarEntry;
 import java.util.jar.JarInputStream;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -48,11 +45,9 @@ class SystemInfoMethodsTest {
     void processesMatchByExecutableBaseNameIgnoringCase() {
         Path exe = Path.of(ProcessHandle.current().info().command().orElseThrow());
         String name = exe.getFileName().toString();
-        assertTrue(Win32Impl.isProcessRunning(name.toUpperCase(java.util.Locale.ROOT)));
-        assertFalse(Win32Impl.isProcessRunning(exe.toString()), "only base names are compared");
-        assertFalse(Win32Impl.isProcessRunning(name + ".exe"));
-        assertFalse(Win32Impl.isProcessRunning("no-such-program-" + System.nanoTime()));
-        assertFalse(Win32Impl.isProcessRunning(null));
+        // Only base names are compared.
+        assertEquals(List.of(true, false, false, false, false), Stream.of(name.toUpperCase(Locale.ROOT), exe.toString(),
+                name + ".exe", "no-such-program-" + System.nanoTime(), null).map(Win32Impl::isProcessRunning).toList());
     }
 
     @Test
@@ -63,18 +58,17 @@ class SystemInfoMethodsTest {
         for (String name : List.of(roots, nobodys)) {
             Files.copy(Path.of("/bin/sleep"), dir.resolve(name), StandardCopyOption.COPY_ATTRIBUTES);
         }
-        List<String> asNobody = List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
-        List<String> nobodysCommand = new ArrayList<>(asNobody);
+        Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
+        List<String> nobodysCommand = new ArrayList<>(ChildJvm.AS_NOBODY);
         nobodysCommand.addAll(List.of(dir.resolve(nobodys).toString(), "60"));
-        Process root = new ProcessBuilder(dir.resolve(roots).toString(), "60").start();
-        Process nobody = new ProcessBuilder(nobodysCommand).start();
+        Process nobody = ChildJvm.start(Map.of(), nobodysCommand);
         try {
             // Root opens every process, as an elevated administrator does on Windows.
             for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
                 Thread.sleep(50);
             }
             assertTrue(Win32Impl.isProcessRunning(nobodys) && Win32Impl.isProcessRunning(roots));
-            assertEquals("false\ntrue\n", child(asNobody, null, "running:" + roots, "running:" + nobodys));
+            assertEquals("false\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots, "running:" + nobodys));
         } finally {
             root.destroyForcibly();
             nobody.destroyForcibly();
@@ -87,8 +81,8 @@ class SystemInfoMethodsTest {
                 + "BEGIN\nBLOCK \"StringFileInfo\"\nBEGIN\nBLOCK \"040904B0\"\nBEGIN\n"
                 + "VALUE \"FileVersion\", \"1.2.3.4\"\nEND\nEND\nEND\n");
         Files.writeString(dir.resolve("v.c"), "int f(void) { return 0; }\n");
-        run(dir, "i686-w64-mingw32-windres", "v.rc", "-O", "coff", "-o", "v.res");
-        run(dir, "i686-w64-mingw32-gcc", "-shared", "-o", "v.dll", "v.c", "v.res");
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", dir + "/v.rc", "-O", "coff", "-o", dir + "/v.res");
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dir + "/v.dll", dir + "/v.c", dir + "/v.res");
         return dir.resolve("v.dll");
     }
 
@@ -99,8 +93,7 @@ class SystemInfoMethodsTest {
         int key = indexOf(bytes, "VS_VERSION_INFO".getBytes(StandardCharsets.UTF_16LE));
         int signature = indexOf(bytes, new byte[] {(byte) 0xBD, 0x04, (byte) 0xEF, (byte) 0xFE});
         assertTrue(key > 0 && signature > key);
-        int[] version = version(dll.toString());
-        assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version);
+        assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version(dll.toString()));
         Files.write(dir.resolve("v64.dll"), asPe32Plus(bytes));
         assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version(dir.resolve("v64.dll").toString()), "PE32+");
 
@@ -109,7 +102,7 @@ class SystemInfoMethodsTest {
         byte[] farHeader = bytes.clone();
         farHeader[0x3F] = 0x7F;
         Object[][] unversioned = {
-            {"truncated", java.util.Arrays.copyOf(bytes, key + 8)},
+            {"truncated", Arrays.copyOf(bytes, key + 8)},
             {"bad signature", damaged},
             {"PE header beyond the file", farHeader},
             {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)},
@@ -144,12 +137,10 @@ class SystemInfoMethodsTest {
 
     @Test
     void interfaceListFailuresComeInOrderBeforeAnyWork(@TempDir Path dir) throws Exception {
-        IllegalArgumentException nullSet = org.junit.jupiter.api.Assertions.assertThrows(
-                IllegalArgumentException.class, () -> Win32Impl.getNetworkInterfaceInfo(null));
-        assertEquals("Error, in/out value cannot be null", nullSet.getMessage());
-        ClassNotFoundException noAdd = org.junit.jupiter.api.Assertions.assertThrows(ClassNotFoundException.class,
-                () -> Win32Impl.getNetworkInterfaceInfo(new Object()));
-        assertEquals("Error, native unable to find Set add method (Ljava/lang/Object;)Z", noAdd.getMessage());
+        assertEquals("Error, in/out value cannot be null", assertThrows(IllegalArgumentException.class,
+                () -> Win32Impl.getNetworkInterfaceInfo(null)).getMessage());
+        assertEquals("Error, native unable to find Set add method (Ljava/lang/Object;)Z", assertThrows(
+                ClassNotFoundException.class, () -> Win32Impl.getNetworkInterfaceInfo(new Object())).getMessage());
 
         // A client without NetworkAddress: the set's add is still looked up first.
         Path classes = clientWithout(dir, "com/quorvane/infrastructure/network/NetworkAddress.class");
@@ -170,18 +161,9 @@ class SystemInfoMethodsTest {
 
     /** Runs Child in a new JVM, behind the given command prefix, with the client's classes from `client`. */
     static String child(List<String> prefix, Path client, String... args) throws Exception {
-        String classPath = location(SystemInfoMethodsTest.class) + File.pathSeparator
-                + (client != null ? client : location(Win32Impl.class));
-        List<String> command = new ArrayList<>(prefix);
-        command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath,
-                Child.class.getName()));
-        command.addAll(List.of(args));
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertTrue(p.waitFor(60, TimeUnit.SECONDS));
-        assertEquals(0, p.exitValue(), out);
-        return out.replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
+        ChildJvm.Run run = ChildJvm.run(Map.of(), ChildJvm.java(prefix, client, Child.class, args));
+        assertEquals(0, run.exit(), run.output());
+        return run.output().replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
     /**
@@ -198,11 +180,7 @@ class SystemInfoMethodsTest {
                 Object target = arg.equals("set") ? new HashSet<>(Set.of("kept")) : new Object();
                 try {
                     Win32Impl.getNetworkInterfaceInfo(target);
-                    Set<String> seen = new TreeSet<>();
-                    for (Object o : (Set<?>) target) {
-                        seen.add(o.toString());
-                    }
-                    System.out.println(seen);
+                    System.out.println(new TreeSet<>(((Set<?>) target).stream().map(Object::toString).toList()));
                 } catch (Exception e) {
                     System.out.println(e);
                 }
@@ -210,14 +188,10 @@ class SystemInfoMethodsTest {
         }
     }
 
-    static Path location(Class<?> c) throws Exception {
-        return Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI());
-    }
-
     /** The client's classes, unpacked, without one. */
     static Path clientWithout(Path dir, String left) throws Exception {
         Path out = dir.resolve("client");
-        try (JarInputStream jar = new JarInputStream(Files.newInputStream(location(Win32Impl.class)))) {
+        try (JarInputStream jar = new JarInputStream(Files.newInputStream(ChildJvm.location(Win32Impl.class)))) {
             for (JarEntry e; (e = jar.getNextJarEntry()) != null;) {
                 if (!e.isDirectory() && !e.getName().equals(left)) {
                     Files.createDirectories(out.resolve(e.getName()).getParent());
@@ -228,27 +202,7 @@ class SystemInfoMethodsTest {
         return out;
     }
 
-    static void run(Path dir, String... command) throws Exception {
-        Process p = new ProcessBuilder(command).directory(dir.toFile()).redirectErrorStream(true).start();
-        String out;
-        try (InputStream in = p.getInputStream()) {
-            out = new String(in.readAllBytes(), StandardCharsets.UTF_8);
-        }
-        if (!p.waitFor(120, TimeUnit.SECONDS) || p.exitValue() != 0) {
-            throw new IOException(String.join(" ", command) + ": " + out);
-        }
-    }
-
     static int indexOf(byte[] haystack, byte[] needle) {
-        outer:
-        for (int i = 0; i + needle.length <= haystack.length; i++) {
-            for (int j = 0; j < needle.length; j++) {
-                if (haystack[i + j] != needle[j]) {
-                    continue outer;
-                }
-            }
-            return i;
-        }
-        return -1;
+        return new String(haystack, ISO_8859_1).indexOf(new String(needle, ISO_8859_1));
     }
 }
