@@ -2,11 +2,7 @@ package com.quorvane.test;
 
 import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static java.nio.charset.StandardCharsets.UTF_8;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertSame;
-import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.sun.net.httpserver.Headers;
@@ -19,17 +15,16 @@ import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.Closeable;
 import java.io.IOException;
-import java.io.InputStream;
 import java.io.OutputStream;
 import java.io.UncheckedIOException;
 import java.net.InetAddress;
 import java.net.InetSocketAddress;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.KeyStore;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Base64;
 import java.util.List;
 import java.util.Map;
@@ -40,7 +35,6 @@ import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 
 /**
@@ -50,6 +44,7 @@ import org.junit.jupiter.api.io.TempDir;
  */
 class HttpPostTest {
     static final String NOT_OK = "Server returned non HTTP_OK return code: ";
+    static final String FORM = "application/x-www-form-urlencoded;";
     static final String LOCAL = "127.0.0.1";
     static final Servers SERVERS = new Servers();
 
@@ -108,46 +103,37 @@ class HttpPostTest {
 
     @Test
     void everyRefusalAndNon200AnswerRaisesItsException() {
-        int http = SERVERS.http;
-        Object[][] rows = {
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", http, false, null, null),
-                "Return stream cannot be null"},
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", http, false, null, new Object()),
-                "Unable to load write method on return stream"},
-            {(Executable) () -> Win32Impl.postMessage(null, "/", http, false, null, new Recorder()),
-                "URI cannot be null"},
-            {(Executable) () -> post("/status/204", null), NOT_OK + 204},
-            {(Executable) () -> post("/status/404", new byte[] {'a'}), NOT_OK + 404},
-            {(Executable) () -> post("/status/500", null), NOT_OK + 500},
-            // nothing listens on port 1
-            {(Executable) () -> Win32Impl.postMessage(LOCAL, "/", 1, false, null, new Recorder()), NOT_OK + 0},
-        };
-        for (Object[] row : rows) {
-            String message = (String) row[1];
-            Class<? extends Exception> type = message.startsWith(NOT_OK) ? IOException.class
+        Object[][] rows = { // host, resource, port (0: the server's), body, stream, message
+            {LOCAL, "/", 0, null, null, "Return stream cannot be null"},
+            {LOCAL, "/", 0, null, new Object(), "Unable to load write method on return stream"},
+            {null, "/", 0, null, new Recorder(), "URI cannot be null"},
+            {LOCAL, "/status/204", 0, null, new Recorder(), NOT_OK + 204},
+            {LOCAL, "/status/404", 0, new byte[] {'a'}, new Recorder(), NOT_OK + 404},
+            {LOCAL, "/status/500", 0, null, new Recorder(), NOT_OK + 500},
+            {LOCAL, "/", 1, null, new Recorder(), NOT_OK + 0}}; // nothing listens on port 1
+        for (Object[] r : rows) {
+            int port = (int) r[2] == 0 ? SERVERS.http : (int) r[2];
+            Class<? extends Exception> type = r[5].toString().startsWith(NOT_OK) ? IOException.class
                     : IllegalArgumentException.class;
-            assertEquals(message, assertThrows(type, (Executable) row[0]).getMessage());
+            assertEquals(r[5], assertThrows(type, () -> Win32Impl.postMessage((String) r[0], (String) r[1], port,
+                    false, (byte[]) r[3], r[4])).getMessage());
         }
     }
 
     @Test
     void aBodyOfOneByteOrMoreMakesAFormPostAndNoneAGetOfTheResourceAsGiven() throws Exception {
         String resource = "/form/./a/../b?x=1&y=%2F+z&&";
-        for (byte[] body : new byte[][] {null, {}, {'x'}, "a=1&b=%20".getBytes(StandardCharsets.US_ASCII)}) {
+        for (byte[] body : new byte[][] {null, {}, {'x'}, "a=1&b=%20".getBytes(ISO_8859_1)}) {
             Recorder out = new Recorder();
             Win32Impl.postMessage(LOCAL, resource, SERVERS.http | 0x10000, false, body, out); // low 16 bits count
-            assertEquals("ok", out.toString(StandardCharsets.US_ASCII));
             Servers.Request got = SERVERS.last();
-            boolean isPost = body != null && body.length > 0;
-            assertEquals(isPost ? "POST" : "GET", got.method());
-            assertEquals(resource, got.target());
-            assertEquals(isPost ? List.of("application/x-www-form-urlencoded;") : null,
-                    got.headers().get("Content-Type"));
-            assertArrayEquals(isPost ? body : new byte[0], got.body());
-            for (String[] header : new String[][] {{"User-Agent", "Sorrel_ARK_1.0"}, {"Pragma", "no-cache"},
-                {"Cache-Control", "no-cache"}}) {
-                assertEquals(List.of(header[1]), got.headers().get(header[0]));
-            }
+            Headers h = got.headers();
+            boolean post = body != null && body.length > 0;
+            assertEquals(Arrays.asList("ok", post ? "POST" : "GET", resource, post ? List.of(FORM) : null,
+                    post ? new String(body, ISO_8859_1) : "", List.of("Sorrel_ARK_1.0"), List.of("no-cache"),
+                    List.of("no-cache")), Arrays.asList(out.toString(ISO_8859_1), got.method(), got.target(),
+                    h.get("Content-Type"), new String(got.body(), ISO_8859_1), h.get("User-Agent"), h.get("Pragma"),
+                    h.get("Cache-Control")));
         }
     }
 
@@ -155,9 +141,9 @@ class HttpPostTest {
     void theResponseStreamsThroughOneArrayInKilobyteChunks() throws Exception {
         assertEquals(List.of(), post("/bytes/0", null).sizes, "an empty 200 writes nothing");
         Recorder out = post("/bytes/2500", null);
-        assertTrue(out.arrays.stream().allMatch(a -> a == out.arrays.get(0)), "one reused array");
-        assertEquals(Servers.TEXT.substring(0, 2500), out.toString(ISO_8859_1));
-        assertEquals(List.of(1024, 1024, 452), out.sizes, "each read filled, though the body comes in pieces");
+        // One reused array, each read filled though the body comes in pieces.
+        assertEquals(List.of(true, Servers.TEXT.substring(0, 2500), List.of(1024, 1024, 452)), List.of(
+                out.arrays.stream().allMatch(a -> a == out.arrays.get(0)), out.toString(ISO_8859_1), out.sizes));
     }
 
     @Test
@@ -212,8 +198,8 @@ class HttpPostTest {
             int before = SERVERS.requests.size();
             assertEquals(row[1], child(Map.of("HOME", home.toString()), calls), "password " + row[0]);
             assertEquals(3, SERVERS.requests.size() - before, "one request, then two: the POST and its one retry");
-            assertEquals(List.of("application/x-www-form-urlencoded;"), SERVERS.last().headers().get("Content-Type"));
-            assertArrayEquals(new byte[] {'a', '=', '1'}, SERVERS.last().body());
+            assertEquals(List.of(List.of(FORM), "a=1"), List.of(SERVERS.last().headers().get("Content-Type"),
+                    new String(SERVERS.last().body(), ISO_8859_1)));
         }
     }
 
@@ -266,9 +252,9 @@ class HttpPostTest {
         int https(Path dir) throws Exception {
             String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
             String store = dir.resolve("server.p12").toString();
-            ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname", "secp256r1",
-                    "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore", store,
-                    "-storepass", "changeit");
+            ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname",
+                    "secp256r1", "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore",
+                    store, "-storepass", "changeit");
             ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
                     "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
             KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
