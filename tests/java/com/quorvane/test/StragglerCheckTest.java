@@ -1,11 +1,6 @@
 package com.quorvane.test;
 
-import static com.quorvane.test.DocumentFixtures.copy;
-import static com.quorvane.test.DocumentFixtures.poiCustom;
-import static com.quorvane.test.DocumentFixtures.poiSave;
-import static com.quorvane.test.DocumentFixtures.poiSummary;
-import static com.quorvane.test.DocumentFixtures.props;
-import static com.quorvane.test.DocumentFixtures.trackingRecord;
+import static com.quorvane.test.DocumentFixtures.*;
 import static java.nio.charset.StandardCharsets.UTF_16LE;
 import static org.junit.jupiter.api.Assertions.*;
 
@@ -16,6 +11,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.MessageDigest;
+import java.util.Arrays;
 import java.util.Base64;
 import java.util.Calendar;
 import java.util.Date;
@@ -104,15 +100,14 @@ class StragglerCheckTest {
     private static void assertMarksMatchSummary(String path) throws Exception {
         SummaryInformation si = poiSummary(path);
         Map<String, Object> custom = poiCustom(path);
-        assertEquals(si.getLastSaveDateTime(), custom.get("sorrel_save"));
-        assertEquals(si.getLastAuthor(), custom.get("Quorvane LastSavedBy"));
+        assertEquals(Arrays.asList(si.getLastSaveDateTime(), si.getLastAuthor()),
+                Arrays.asList(custom.get("sorrel_save"), custom.get("Quorvane LastSavedBy")));
     }
 
     /** Checks the record that the check made from X; answers its id. */
     private static String assertNewVersion(Map<?, ?> record, String tripwire) {
         String y = (String) record.get(EVID);
-        assertEquals(22, y.length());
-        assertNotEquals(X, y);
+        assertTrue(y.length() == 22 && !y.equals(X), y);
         Map<String, String> expected = trackingRecord(y, "VersionId", tripwire, "SequenceNumber", "5", "AuthorId", "",
                 "MetadataVersion", "1.2", "DocumentId", "doc-17", "MasterDocumentId", "master-3", "UrVersionIdsSize",
                 "2", "UrVersionId1", "u-1", "UrVersionId2", tripwire);
@@ -248,15 +243,14 @@ class StragglerCheckTest {
         assertFalse(seen.keySet().stream().anyMatch(k -> k.toString().endsWith("." + X)), "nothing of X remains");
         // The logger was built as the child's library loaded. The read-only pass that found the
         // straggler answers 1, which is not logged; only the stand-in's unopenable check is.
-        List<String> lines = Files.readAllLines(data.resolve("native.log"), StandardCharsets.UTF_8);
-        assertEquals(1, lines.size(), String.join("\n", lines));
-        assertTrue(lines.get(0).matches(".* ERROR +\\[\\d+:\\d+\\] \\S*java - " + Pattern.quote(
-                "Couldn't check the straggler tripwire on '" + path + "' : 0x80030020")), lines.get(0));
+        String log = Files.readString(data.resolve("native.log"), StandardCharsets.UTF_8).strip(); // one line
+        assertTrue(log.matches(".* ERROR +\\[\\d+:\\d+\\] \\S*java - " + Pattern.quote(
+                "Couldn't check the straggler tripwire on '" + path + "' : 0x80030020")), log);
+        // The read-only pass found the straggler; its id is the tripwire Windows computes.
         String y = seen.getProperty(EVID);
-        assertNotEquals(X, y, "the read-only pass found the straggler");
-        assertEquals(tripwire, seen.getProperty("Quorvane VersionId." + y), "the tripwire Windows computes");
-        assertEquals(documentId, seen.getProperty("Quorvane DocumentId." + y));
-        assertEquals("José", seen.getProperty("Quorvane Contributor1." + y));
+        assertEquals(List.of(true, tripwire, documentId, "José"), List.of(!X.equals(y), seen.getProperty(
+                "Quorvane VersionId." + y), seen.getProperty("Quorvane DocumentId." + y), seen.getProperty(
+                "Quorvane Contributor1." + y)));
 
         ChildJvm.ok(ChildJvm.locale(locale), Child.class, "write", path, stored.toString());
         // Numbers too: a comma-decimal locale changes none of them.
