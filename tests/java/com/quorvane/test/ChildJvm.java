@@ -48,7 +48,7 @@ final class ChildJvm {
         return Path.of(c.getProtectionDomain().getCodeSource().getLocation().toURI());
     }
 
-    /** A JVM on this one's library running main, behind prefix (setpriv, unshare); the client from client or its jar. */
+    /** A JVM on this library running main, behind prefix (setpriv, unshare); the client from client or its jar. */
     static List<String> java(List<String> prefix, Path client, Class<?> main, String... args) throws Exception {
         List<String> command = new ArrayList<>(prefix);
         command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",

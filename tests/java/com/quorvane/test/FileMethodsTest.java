@@ -11,6 +11,7 @@ import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.Properties;
@@ -23,16 +24,9 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
 class FileMethodsTest {
-    static final int GENERIC_READ = 0x80000000;
-    static final int GENERIC_WRITE = 0x40000000;
-    static final int SHARE_READ = 1;
-    static final int SHARE_ALL = 7;
-    static final int CREATE_NEW = 1;
-    static final int OPEN_EXISTING = 3;
-    static final int BACKUP_SEMANTICS = 0x02000000;
-    static final int DELETE_ON_CLOSE = 0x04000000;
-    static final int NOTIFY_NAMES = 0x3;
-    static final int NOTIFY_ALL = 0x17F;
+    static final int GENERIC_READ = 0x80000000, GENERIC_WRITE = 0x40000000, SHARE_READ = 1, SHARE_ALL = 7;
+    static final int CREATE_NEW = 1, OPEN_EXISTING = 3, BACKUP_SEMANTICS = 0x02000000, DELETE_ON_CLOSE = 0x04000000;
+    static final int NOTIFY_NAMES = 0x3, NOTIFY_ALL = 0x17F;
 
     @TempDir
     Path dir;
@@ -227,21 +221,19 @@ class FileMethodsTest {
         ByteBuffer value = ByteBuffer.allocate(16);
         xattr.read("DOSATTRIB", value);
         assertEquals("0x22\0", new String(value.array(), 0, value.position(), StandardCharsets.US_ASCII));
-        assertTrue(Win32Impl.SetFileAttributes(file.toString(), 0x80)); // NORMAL
-        assertTrue(Files.getPosixFilePermissions(file).contains(PosixFilePermission.OWNER_WRITE));
-        assertFalse(xattr.list().contains("DOSATTRIB"));
-        assertFalse(Win32Impl.SetFileAttributes(dir.resolve("missing").toString(), 0x80));
+        // NORMAL: writable, no DOS attribute; a missing file refused.
+        assertEquals(List.of(true, true, false, false), List.of(Win32Impl.SetFileAttributes(file.toString(), 0x80),
+                Files.getPosixFilePermissions(file).contains(PosixFilePermission.OWNER_WRITE), xattr.list()
+                .contains("DOSATTRIB"), Win32Impl.SetFileAttributes(dir.resolve("missing").toString(), 0x80)));
     }
 
     @Test
     void drivesAreMountPoints() throws Exception {
-        assertEquals(3, Win32Impl.GetDriveType("/"), "fixed");
-        assertEquals(6, Win32Impl.GetDriveType("/dev/shm/"), "tmpfs is a RAM disk");
-        assertEquals(1, Win32Impl.GetDriveType(dir.toString()), "not a mount point");
         String rootSource = Files.readAllLines(Path.of("/proc/self/mounts")).stream().map(l -> l.split(" "))
                 .filter(f -> f[1].equals("/")).reduce((a, b) -> b).map(f -> f[0]).orElse(null);
-        assertEquals(rootSource, Win32Impl.QueryDosDevice("/"));
-        assertEquals("/", Win32Impl.QueryDosDevice(null));
-        assertNull(Win32Impl.QueryDosDevice(dir.toString()));
+        // Fixed, tmpfs a RAM disk, no mount point; the devices of a mount point, the root and no mount point.
+        assertEquals(Arrays.asList(3, 6, 1, rootSource, "/", null), Arrays.asList(Win32Impl.GetDriveType("/"),
+                Win32Impl.GetDriveType("/dev/shm/"), Win32Impl.GetDriveType(dir.toString()), Win32Impl.QueryDosDevice(
+                "/"), Win32Impl.QueryDosDevice(null), Win32Impl.QueryDosDevice(dir.toString())));
     }
 }
