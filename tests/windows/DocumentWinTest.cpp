@@ -32,7 +32,7 @@ class DocumentWin : public ::testing::Test {
     }
     return S_OK;
   }
-  std::wstring Path(const char* name) const { return qvtest::Wide(folder_.Path() + "\\" + name); }
+  std::wstring Path(const char* name) const { return settings_test::Wide(folder_.Path() + "\\" + name); }
 
   settings_test::TempFolder folder_;
   const std::wstring path_ = Path("doc.doc");

@@ -23,7 +23,7 @@
 namespace {
 
 using qvtest::DllJni;
-using Value = qvtest::FakeJni::Value;
+using Value = DllJni::Value;
 namespace fs = std::filesystem;
 
 HANDLE Handle(jint h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
@@ -36,14 +36,7 @@ DWORD WINAPI RunFunction(LPVOID function) {
 class DllMethods : public qvtest::QuorvaneDll {
  protected:
   jstring Str(const fs::path& p) { return jni_.Str(p.wstring()); }
-  // Calls the native method `name` as the JVM does; every argument takes 4 bytes on i686.
-  template <typename R, typename... A>
-  R Call(const char* name, A... arguments) {
-    const auto method = Method<R(JNICALL*)(JNIEnv*, jclass, A...)>(name, 8 + 4 * sizeof...(A));
-    return method ? method(jni_.env(), nullptr, arguments...) : R();
-  }
 
-  DllJni jni_;
   settings_test::TempFolder temp_;
   const fs::path folder_ = temp_.Path();
 };
@@ -90,8 +83,7 @@ TEST_F(ProtectionMethods, BlobsAreDpapisLabelledArkSecret) {
 
 TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSystem) {
   // psapi: the base name, in any case, and nothing else.
-  wchar_t program[MAX_PATH];
-  const std::wstring path(program, GetModuleFileNameW(nullptr, program, MAX_PATH));
+  const std::wstring path = qvtest::ProgramPath();
   std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
   CharUpperW(&name[0]);
   EXPECT_TRUE(Call<jboolean>("isProcessRunning", jni_.Str(name)));
@@ -99,7 +91,7 @@ TEST_F(SystemInfoMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSyste
 
   // The system message table, with the insert.
   const auto message = [&](jint id, const wchar_t* insert) {
-    return DllJni::TextOf(Call<jstring>("getSystemMessage", id, jni_.Str(insert)));
+    return DllJni::Text(Call<jstring>("getSystemMessage", id, jni_.Str(insert)));
   };
   const std::u16string notFound = message(2, L"x");
   ASSERT_GT(notFound.size(), 3u);
@@ -214,7 +206,7 @@ TEST_F(FileMethods, HandlesSharingAndChangeRecordsAreThePlatforms) {
 TEST_F(FileMethods, DosDeviceIsThePlatformsAnswer) {
   wchar_t devices[1040] = {};
   ASSERT_NE(0u, QueryDosDeviceW(L"C:", devices, 1040));
-  EXPECT_EQ(DllJni::Units(devices), DllJni::TextOf(Call<jstring>("QueryDosDevice", jni_.Str(L"C:"))));
+  EXPECT_EQ(DllJni::Units(devices), DllJni::Text(Call<jstring>("QueryDosDevice", jni_.Str(L"C:"))));
   EXPECT_EQ(nullptr, Call<jstring>("QueryDosDevice", jni_.Str(L"QV-NO-SUCH-DEVICE")));
 }
 
@@ -230,7 +222,7 @@ Value* FileInfoObject(DllJni& jni) {
 TEST_F(ShellMethods, FolderAndFileInfoAreTheShellsAnswers) {
   wchar_t appData[MAX_PATH] = {};
   ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData));
-  EXPECT_EQ(DllJni::Units(appData), DllJni::TextOf(Call<jstring>("getSpecialFolderPath", jint(CSIDL_APPDATA))));
+  EXPECT_EQ(DllJni::Units(appData), DllJni::Text(Call<jstring>("getSpecialFolderPath", jint(CSIDL_APPDATA))));
   EXPECT_EQ(nullptr, Call<jstring>("getSpecialFolderPath", jint(0x00FF))) << "no such folder";
 
   PIDLIST_ABSOLUTE pidl = nullptr;  // the default user's, as the token -1 asks
@@ -245,8 +237,7 @@ TEST_F(ShellMethods, FolderAndFileInfoAreTheShellsAnswers) {
   EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
   if (info->fields["hIcon"].i != 0) DestroyIcon(reinterpret_cast<HICON>(info->fields["hIcon"].i));
 
-  wchar_t program[MAX_PATH] = {};
-  const std::wstring path(program, GetModuleFileNameW(nullptr, program, MAX_PATH));
+  const std::wstring path = qvtest::ProgramPath();
   const jint flags = SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
   expected = {};
   const DWORD_PTR answer = SHGetFileInfoW(path.c_str(), 0, &expected, sizeof expected, flags);
@@ -257,8 +248,8 @@ TEST_F(ShellMethods, FolderAndFileInfoAreTheShellsAnswers) {
             Call<jint>("SHGetFileInfo", jni_.Str(path), jint(0), DllJni::Ref(info), jint(692), flags));
   EXPECT_EQ(static_cast<jint>(expected.dwAttributes), info->fields["dwAttributes"].i);
   EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
-  EXPECT_EQ(u'z', info->fields["szDisplayName"].object->units[260]) << "nothing past the member's 260 units";
   EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
+  EXPECT_EQ(u'z', info->fields["szDisplayName"].object->units[260]) << "nothing past the member's 260 units";
 }
 
 TEST_F(ShellMethods, FileOperationTerminatesTheNameLists) {
@@ -273,8 +264,7 @@ TEST_F(ShellMethods, FileOperationTerminatesTheNameLists) {
   DllJni::Add(op, "fFlags", "S").i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
   DllJni::Add(op, "fAnyOperationsAborted", "Z");
   EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
-  EXPECT_TRUE(fs::exists(folder_ / "out" / "a.txt"));
-  EXPECT_TRUE(fs::exists(folder_ / "out" / "b.txt"));
+  for (const char* name : {"a.txt", "b.txt"}) EXPECT_TRUE(fs::exists(folder_ / "out" / name)) << name;
 }
 
 // shell32 faults on a null record: refused before the call. (Wine has no

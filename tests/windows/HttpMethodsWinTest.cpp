@@ -1,8 +1,7 @@
-// postMessage of quorvane.dll against the platform's WinInet (Wine's in CI),
-// called through its export with DllJni. A Winsock server on 127.0.0.1 in
-// this program answers every connection with one canned response, sent in
-// pieces, and keeps the requests. A 401 is not tried: its credentials
-// dialog is modal.
+// postMessage of quorvane.dll against the platform's WinInet (Wine's in CI).
+// A Winsock server on 127.0.0.1 in this program answers every connection with
+// one canned response, sent in pieces, and keeps the request. A 401 is not
+// tried: its credentials dialog is modal.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -10,7 +9,6 @@
 #include <jni.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -84,91 +82,60 @@ class CannedServer {
   std::string request_;
 };
 
-// The output stream is any object: DllJni finds a method id for every
-// signature, and this table's CallVoidMethodV keeps each write(array, offset, count).
-class HttpMethods : public qvtest::QuorvaneDll {
- protected:
-  struct Write {
-    jbyteArray array;
-    jint offset;
-    std::string bytes;
+class HttpMethods : public qvtest::QuorvaneDll {};
+
+// How often each part occurs in `text`.
+std::vector<size_t> Counts(const std::string& text, std::initializer_list<const char*> parts) {
+  std::vector<size_t> counts;
+  for (const std::string part : parts) {
+    counts.push_back(0);
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++counts.back();
+  }
+  return counts;
+}
+
+// A body makes a form post, none or an empty one a GET; the answer reaches the
+// output stream in kilobyte chunks through one array, and a non-200 raises.
+TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
+  std::string letters;
+  for (int i = 0; i < 2500; ++i) letters += static_cast<char>('a' + i % 26);
+  struct Case {
+    const char *status, *body;  // body null: none
+    std::string response, error;
+    std::vector<size_t> chunks;
   };
-
-  HttpMethods() : table_(*jni_.env()->functions) {
-    table_.reserved2 = this;
-    table_.CallVoidMethodV = CallVoidMethodV;
-    env_.functions = &table_;
-  }
-
-  // Posts `body` (none when null) to /form?x=1; the pending exception's message, empty when none.
-  std::string Post(const CannedServer& server, const char* body) {
-    typedef void(JNICALL * PostMethod)(JNIEnv*, jclass, jstring, jstring, jint, jboolean, jbyteArray, jobject);
-    const auto post = Method<PostMethod>("postMessage", 32);
-    if (!post) return "no export";
+  const Case cases[] = {
+      {"200 OK", "a=1&b=two", "done", "", {4}},
+      {"200 OK", "", "done", "", {4}},
+      {"200 OK", nullptr, letters, "", {1024, 1024, 452}},
+      {"404 Not Found", nullptr, "missing", "Server returned non HTTP_OK return code: 404", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.status) + " to " + (c.body ? c.body : "<none>"));
+    CannedServer server(c.status, c.response);
     jni_.pending.clear();
-    post(&env_, nullptr, jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), server.port, JNI_FALSE,
-         body ? jni_.Bytes(body) : nullptr, qvtest::FakeJni::Ref(jni_.NewObject()));
-    return jni_.pending;
-  }
-
-  static void JNICALL CallVoidMethodV(JNIEnv* e, jobject, jmethodID, va_list args) {
-    const jbyteArray array = va_arg(args, jbyteArray);
-    const jint offset = va_arg(args, jint), count = va_arg(args, jint);
-    const auto& bytes = qvtest::DllJni::BytesOf(array);
-    static_cast<HttpMethods*>(e->functions->reserved2)
-        ->writes_.push_back({array, offset, std::string(bytes.data() + offset, bytes.data() + offset + count)});
-  }
-
-  qvtest::DllJni jni_;
-  JNINativeInterface_ table_;
-  JNIEnv env_;
-  std::vector<Write> writes_;
-};
-
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-TEST_F(HttpMethods, ABodyMakesAFormPostAndNoBodyAGet) {
-  CannedServer server("200 OK", "done");
-  for (const char* body : {"a=1&b=two", "", static_cast<const char*>(nullptr)}) {
-    const bool post = body && *body;
-    writes_.clear();
-    EXPECT_EQ("", Post(server, body)) << post;
+    jni_.writes.clear();
+    Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(server.port), jboolean(JNI_FALSE),
+               c.body ? jni_.Bytes(c.body) : jbyteArray(), qvtest::DllJni::Ref(jni_.NewObject()));
+    EXPECT_EQ(c.error, jni_.pending);
     const std::string request = server.LastRequest();
+    const bool post = c.body && *c.body;
     EXPECT_EQ(0u, request.find(post ? "POST /form?x=1 HTTP/1.1\r\n" : "GET /form?x=1 HTTP/1.1\r\n")) << request;
-    EXPECT_EQ(1u, Count(request, "User-Agent: Sorrel_ARK_1.0\r\n")) << request;
-    EXPECT_EQ(1u, Count(request, "Pragma: no-cache\r\n")) << request;
-    EXPECT_EQ(post ? 1u : 0u, Count(request, "Content-Type: application/x-www-form-urlencoded;\r\n")) << request;
-    EXPECT_EQ(post ? body : "", request.substr(request.find("\r\n\r\n") + 4));
-    ASSERT_EQ(1u, writes_.size());
-    EXPECT_EQ("done", writes_[0].bytes);
+    const auto counts = Counts(request, {"User-Agent: Sorrel_ARK_1.0\r\n", "Pragma: no-cache\r\n",
+                                         "Content-Type: application/x-www-form-urlencoded;\r\n"});
+    EXPECT_EQ((std::vector<size_t>{1, 1, post}), counts) << request;
+    EXPECT_EQ(post ? c.body : "", request.substr(request.find("\r\n\r\n") + 4));
+    std::vector<size_t> sizes;
+    std::string received;
+    for (const auto& w : jni_.writes) {
+      sizes.push_back(w.bytes.size());
+      received += w.bytes;
+      EXPECT_EQ(0, w.offset);
+      EXPECT_EQ(jni_.writes[0].array, w.array) << "one reused array";
+    }
+    EXPECT_EQ(c.chunks, sizes);
+    EXPECT_EQ(c.error.empty() ? c.response : "", received);
   }
-}
-
-TEST_F(HttpMethods, ANon200AnswerRaisesWithItsNumberAndWritesNothing) {
-  CannedServer server("404 Not Found", "missing");
-  EXPECT_EQ("Server returned non HTTP_OK return code: 404", Post(server, nullptr));
-  EXPECT_TRUE(writes_.empty());
-}
-
-TEST_F(HttpMethods, TheResponseArrivesInKilobyteChunksThroughOneArray) {
-  std::string body;
-  for (int i = 0; i < 2500; ++i) body += static_cast<char>('a' + i % 26);
-  CannedServer server("200 OK", body);
-  EXPECT_EQ("", Post(server, nullptr));
-  std::vector<size_t> sizes;
-  std::string received;
-  for (const Write& w : writes_) {
-    sizes.push_back(w.bytes.size());
-    received += w.bytes;
-    EXPECT_EQ(0, w.offset);
-    EXPECT_EQ(writes_[0].array, w.array) << "one reused array";
-  }
-  EXPECT_EQ((std::vector<size_t>{1024, 1024, 452}), sizes);
-  EXPECT_EQ(body, received);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Helpers of the Windows tests: Wine detection (ntdll exports
 // wine_get_version only under Wine; tests that Wine cannot pass skip
-// themselves there, naming its limitation), wide text of UTF-8, this
-// program's folder, and child processes.
+// themselves there, naming its limitation), this program's path, and child processes.
 #pragma once
 
 #include <windows.h>
@@ -19,20 +18,12 @@ inline const char* WineVersion() {
 
 inline bool OnWine() { return WineVersion() != nullptr; }
 
-inline std::wstring Wide(const std::string& utf8) {
-  std::wstring out(utf8.size(), L'\0');
-  out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0],
-                                 static_cast<int>(out.size())));
-  return out;
-}
-
-// The folder of this program, with a trailing backslash.
-inline std::wstring ProgramFolder() {
+inline std::wstring ProgramPath() {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+  return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
 }
+// With a trailing backslash.
+inline std::wstring ProgramFolder() { return ProgramPath().substr(0, ProgramPath().find_last_of(L"\\/") + 1); }
 
 // Starts `commandLine` with this process's environment; null on failure.
 inline HANDLE StartProcess(std::wstring commandLine) {

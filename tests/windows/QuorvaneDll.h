@@ -1,20 +1,190 @@
-// Fixture base for tests that call quorvane.dll's native methods through its
-// exports, as the JVM does (stdcall, decorated names). The DLL lies one
-// folder above the test programs and is loaded once per suite.
+// Calls quorvane.dll's native methods through its exports as the JVM does
+// (stdcall, decorated names), with a JNIEnv that needs no JVM. The DLL lies
+// one folder above the test programs and is loaded once per suite.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <jni.h>
 
 #include <cstdarg>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "FakeJni.h"
 #include "OnWine.h"
 
 namespace qvtest {
+
+// Objects are bags of named fields; arrays and strings live in the test. Only
+// the JNI functions the methods use are filled in: any other entry is null and
+// faults at once. A failed field lookup leaves a pending "NoSuchFieldError";
+// Win32Exception's constructor is never found, so a failure arrives as
+// ThrowNew's "<text>: 0x<CODE>". A NetworkAddress is an int[] of its
+// setAddress values, kept in `added`; OutputStream.write calls go to `writes`.
+class DllJni {
+ public:
+  struct Value;
+  struct Field {
+    std::string signature;
+    jint i = 0;  // also the short or boolean of "S" / "Z"
+    Value* object = nullptr;
+  };
+  // An object (fields), a char[] or String (units), a byte[] or an int[].
+  struct Value {
+    std::map<std::string, Field> fields;
+    std::vector<jchar> units;
+    std::vector<jbyte> bytes;
+    std::vector<jint> ints;
+  };
+  struct Write {
+    jbyteArray array;
+    jint offset;
+    std::string bytes;
+  };
+
+  DllJni() {
+    std::memset(&table_, 0, sizeof table_);
+    table_.reserved0 = this;
+#define QV_FAKE(f) table_.f = f;
+    QV_FAKE(GetObjectClass) QV_FAKE(DeleteLocalRef) QV_FAKE(ExceptionCheck) QV_FAKE(ExceptionClear)
+    QV_FAKE(FindClass) QV_FAKE(ThrowNew) QV_FAKE(GetFieldID) QV_FAKE(GetIntField) QV_FAKE(SetIntField)
+    QV_FAKE(GetShortField) QV_FAKE(GetBooleanField) QV_FAKE(GetObjectField) QV_FAKE(GetArrayLength)
+    QV_FAKE(GetByteArrayElements) QV_FAKE(ReleaseByteArrayElements) QV_FAKE(GetCharArrayElements)
+    QV_FAKE(ReleaseCharArrayElements) QV_FAKE(GetIntArrayElements) QV_FAKE(ReleaseIntArrayElements)
+    QV_FAKE(GetStringLength) QV_FAKE(GetStringChars) QV_FAKE(ReleaseStringChars) QV_FAKE(GetStringRegion)
+    QV_FAKE(NewString) QV_FAKE(NewStringUTF) QV_FAKE(NewByteArray) QV_FAKE(SetByteArrayRegion)
+    // jni.h's C++ wrappers call the va_list forms.
+    QV_FAKE(GetMethodID) QV_FAKE(NewObjectV) QV_FAKE(CallVoidMethodV) QV_FAKE(CallBooleanMethodV)
+#undef QV_FAKE
+    env_.functions = &table_;
+  }
+  DllJni(const DllJni&) = delete;
+  DllJni& operator=(const DllJni&) = delete;
+
+  JNIEnv* env() { return &env_; }
+
+  Value* NewObject() { return &values_.emplace_back(); }
+  // Never a null data pointer, as a JVM hands out none.
+  Value* NewText(const std::u16string& text) {
+    Value* v = NewObject();
+    v->units.reserve(text.size() + 1);
+    v->units.assign(text.begin(), text.end());
+    return v;
+  }
+  Value* NewChars(size_t n) { return NewText(std::u16string(n, u'\0')); }
+  jstring Str(const std::wstring& s) { return reinterpret_cast<jstring>(NewText(Units(s))); }
+  jbyteArray Bytes(const std::string& b) {
+    Value* v = NewObject();
+    v->bytes.assign(b.begin(), b.end());
+    return reinterpret_cast<jbyteArray>(v);
+  }
+  jintArray NewInts(std::vector<jint> ints) {
+    Value* v = NewObject();
+    v->ints = std::move(ints);
+    return reinterpret_cast<jintArray>(v);
+  }
+  static Field& Add(Value* object, const char* name, const char* signature) {
+    Field& f = object->fields[name];
+    f.signature = signature;
+    return f;
+  }
+  static jobject Ref(Value* v) { return reinterpret_cast<jobject>(v); }
+  static Value& V(const void* o) { return *static_cast<Value*>(const_cast<void*>(o)); }
+  static std::vector<jint>& Ints(jintArray a) { return V(a).ints; }
+  static std::vector<jbyte>& BytesOf(jbyteArray a) { return V(a).bytes; }
+  static std::u16string Units(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
+  // A String or char[] up to its first NUL.
+  static std::u16string Text(const void* v) {
+    if (v == nullptr) return u"<null>";
+    const std::u16string t(V(v).units.begin(), V(v).units.end());
+    return t.substr(0, t.find(u'\0'));
+  }
+
+  std::string pending;  // the message of the pending exception, empty when none
+  std::vector<std::vector<jint>> added;
+  std::vector<Write> writes;
+
+ private:
+  static DllJni& Of(JNIEnv* e) { return *static_cast<DllJni*>(e->functions->reserved0); }
+  static Field& F(jfieldID f) { return *reinterpret_cast<Field*>(f); }
+
+  static jclass JNICALL GetObjectClass(JNIEnv*, jobject o) { return reinterpret_cast<jclass>(o); }
+  static void JNICALL DeleteLocalRef(JNIEnv*, jobject) {}
+  static jboolean JNICALL ExceptionCheck(JNIEnv* e) { return !Of(e).pending.empty(); }
+  static void JNICALL ExceptionClear(JNIEnv* e) { Of(e).pending.clear(); }
+  static jclass JNICALL FindClass(JNIEnv* e, const char*) { return reinterpret_cast<jclass>(&Of(e).classValue_); }
+  static jint JNICALL ThrowNew(JNIEnv* e, jclass, const char* message) {
+    Of(e).pending = message;
+    return 0;
+  }
+  static jfieldID JNICALL GetFieldID(JNIEnv* e, jclass c, const char* name, const char* signature) {
+    auto& fields = V(c).fields;
+    const auto it = fields.find(name);
+    if (it == fields.end() || it->second.signature != signature) {
+      Of(e).pending = std::string("NoSuchFieldError: ") + name;
+      return nullptr;
+    }
+    return reinterpret_cast<jfieldID>(&it->second);
+  }
+  static jint JNICALL GetIntField(JNIEnv*, jobject, jfieldID f) { return F(f).i; }
+  static void JNICALL SetIntField(JNIEnv*, jobject, jfieldID f, jint v) { F(f).i = v; }
+  static jshort JNICALL GetShortField(JNIEnv*, jobject, jfieldID f) { return static_cast<jshort>(F(f).i); }
+  static jboolean JNICALL GetBooleanField(JNIEnv*, jobject, jfieldID f) { return static_cast<jboolean>(F(f).i); }
+  static jobject JNICALL GetObjectField(JNIEnv*, jobject, jfieldID f) { return Ref(F(f).object); }
+  static jsize JNICALL GetArrayLength(JNIEnv*, jarray a) {
+    const Value& v = V(a);
+    return static_cast<jsize>(!v.ints.empty() ? v.ints.size() : !v.bytes.empty() ? v.bytes.size() : v.units.size());
+  }
+  static jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray a, jboolean*) { return V(a).bytes.data(); }
+  static void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray, jbyte*, jint) {}
+  static jchar* JNICALL GetCharArrayElements(JNIEnv*, jcharArray a, jboolean*) { return V(a).units.data(); }
+  static void JNICALL ReleaseCharArrayElements(JNIEnv*, jcharArray, jchar*, jint) {}
+  static jint* JNICALL GetIntArrayElements(JNIEnv*, jintArray a, jboolean*) { return Ints(a).data(); }
+  static void JNICALL ReleaseIntArrayElements(JNIEnv*, jintArray, jint*, jint) {}
+  static jsize JNICALL GetStringLength(JNIEnv*, jstring s) { return static_cast<jsize>(V(s).units.size()); }
+  static const jchar* JNICALL GetStringChars(JNIEnv*, jstring s, jboolean*) { return V(s).units.data(); }
+  static void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar*) {}
+  static void JNICALL GetStringRegion(JNIEnv*, jstring s, jsize start, jsize length, jchar* out) {
+    std::memcpy(out, V(s).units.data() + start, length * sizeof(jchar));
+  }
+  static jstring JNICALL NewString(JNIEnv* e, const jchar* units, jsize length) {
+    return reinterpret_cast<jstring>(Of(e).NewText(std::u16string(reinterpret_cast<const char16_t*>(units), length)));
+  }
+  static jstring JNICALL NewStringUTF(JNIEnv* e, const char* s) { return Of(e).Str(std::wstring(s, s + strlen(s))); }
+  static jbyteArray JNICALL NewByteArray(JNIEnv* e, jsize n) { return Of(e).Bytes(std::string(n, '\0')); }
+  static void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte* from) {
+    std::memcpy(V(a).bytes.data() + start, from, static_cast<size_t>(n));
+  }
+  // Method ids: 1 any method, 2 OutputStream.write; Win32Exception's constructor is missing.
+  static jmethodID JNICALL GetMethodID(JNIEnv* e, jclass, const char*, const char* signature) {
+    if (std::string(signature) != "(Ljava/lang/String;I)V")
+      return reinterpret_cast<jmethodID>(std::string(signature) == "([BII)V" ? 2 : 1);
+    Of(e).pending = "NoSuchMethodError";
+    return nullptr;
+  }
+  static jobject JNICALL NewObjectV(JNIEnv* e, jclass, jmethodID, va_list) { return Ref(Of(e).NewObject()); }
+  static void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list args) {
+    if (m != reinterpret_cast<jmethodID>(2)) {  // NetworkAddress.setAddress(8 ints)
+      for (int i = 0; i < 8; ++i) V(o).ints.push_back(va_arg(args, jint));
+      return;
+    }
+    const jbyteArray array = va_arg(args, jbyteArray);
+    const jint offset = va_arg(args, jint), count = va_arg(args, jint);
+    const auto& bytes = BytesOf(array);
+    Of(e).writes.push_back({array, offset, std::string(bytes.data() + offset, bytes.data() + offset + count)});
+  }
+  static jboolean JNICALL CallBooleanMethodV(JNIEnv* e, jobject, jmethodID, va_list args) {
+    Of(e).added.push_back(V(va_arg(args, jobject)).ints);
+    return JNI_TRUE;
+  }
+
+  JNINativeInterface_ table_;
+  JNIEnv env_;
+  Value classValue_;
+  std::deque<Value> values_;  // stable addresses
+};
 
 class QuorvaneDll : public ::testing::Test {
  protected:
@@ -22,81 +192,21 @@ class QuorvaneDll : public ::testing::Test {
   static void TearDownTestSuite() { FreeLibrary(dll_); dll_ = nullptr; }
   void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
 
-  // The method exported as _Java_..._<name>@<bytes>; null (and a failure) when missing.
-  template <typename F>
-  static F Method(const char* name, int bytes) {
-    const std::string symbol =
-        "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name) + "@" + std::to_string(bytes);
-    const auto method = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll_, symbol.c_str())));
+  // Calls _Java_..._<name>@<bytes>; every argument takes 4 bytes on i686. A missing export fails.
+  template <typename R, typename... A>
+  R Call(const char* name, A... arguments) {
+    const std::string symbol = "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name) + "@" +
+                               std::to_string(8 + 4 * sizeof...(A));
+    const auto method = reinterpret_cast<R(JNICALL*)(JNIEnv*, jclass, A...)>(
+        reinterpret_cast<void*>(GetProcAddress(dll_, symbol.c_str())));
     EXPECT_NE(nullptr, method) << symbol;
-    return method;
+    return method ? method(jni_.env(), nullptr, arguments...) : R();
   }
+
+  DllJni jni_;
 
  private:
   static inline HMODULE dll_ = nullptr;
-};
-
-// FakeJni plus int[] (a vector<jint>), NewStringUTF, method ids and
-// NetworkAddress objects (an int[] of their setAddress values) added to a set
-// (`added`). Win32Exception's constructor is never found: a failure arrives
-// as ThrowNew's "<text>: 0x<CODE>".
-class DllJni : public FakeJni {
- public:
-  DllJni() : table_(*FakeJni::env()->functions), fakeLength_(table_.GetArrayLength) {
-    table_.reserved1 = this;
-#define QV_ADD(f) table_.f = f;
-    QV_ADD(GetArrayLength) QV_ADD(GetIntArrayElements) QV_ADD(ReleaseIntArrayElements)
-    QV_ADD(NewStringUTF) QV_ADD(ExceptionClear) QV_ADD(GetMethodID)
-    // jni.h's C++ wrappers call the va_list forms.
-    QV_ADD(NewObjectV) QV_ADD(CallVoidMethodV) QV_ADD(CallBooleanMethodV)
-#undef QV_ADD
-    env_.functions = &table_;
-  }
-  JNIEnv* env() { return &env_; }
-
-  jintArray NewInts(std::vector<jint> v) { return reinterpret_cast<jintArray>(&ints_.emplace_back(std::move(v))); }
-  static std::vector<jint>& Ints(jintArray a) { return *reinterpret_cast<std::vector<jint>*>(a); }
-  jstring Str(const std::wstring& s) { return reinterpret_cast<jstring>(NewText(Units(s))); }
-  jbyteArray Bytes(const std::string& b) {
-    Value* v = NewBytes(b.size());
-    v->bytes.assign(b.begin(), b.end());
-    return reinterpret_cast<jbyteArray>(v);
-  }
-  static std::vector<jbyte>& BytesOf(jbyteArray a) { return reinterpret_cast<Value*>(a)->bytes; }
-  static std::u16string Units(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
-  static std::u16string TextOf(jobject s) { return Text(reinterpret_cast<Value*>(s)); }
-
-  std::vector<std::vector<jint>> added;
-
- private:
-  static DllJni& Of(JNIEnv* e) { return *static_cast<DllJni*>(e->functions->reserved1); }
-  static jsize JNICALL GetArrayLength(JNIEnv* e, jarray a) {
-    for (auto& v : Of(e).ints_)
-      if (reinterpret_cast<jarray>(&v) == a) return static_cast<jsize>(v.size());
-    return Of(e).fakeLength_(e, a);
-  }
-  static jint* JNICALL GetIntArrayElements(JNIEnv*, jintArray a, jboolean*) { return Ints(a).data(); }
-  static void JNICALL ReleaseIntArrayElements(JNIEnv*, jintArray, jint*, jint) {}
-  static jstring JNICALL NewStringUTF(JNIEnv* e, const char* s) { return Of(e).Str(std::wstring(s, s + strlen(s))); }
-  static void JNICALL ExceptionClear(JNIEnv* e) { Of(e).pending.clear(); }
-  static jmethodID JNICALL GetMethodID(JNIEnv* e, jclass, const char*, const char* signature) {
-    if (std::string(signature) != "(Ljava/lang/String;I)V") return reinterpret_cast<jmethodID>(1);
-    Of(e).pending = "NoSuchMethodError";
-    return nullptr;
-  }
-  static jobject JNICALL NewObjectV(JNIEnv* e, jclass, jmethodID, va_list) { return Of(e).NewInts({}); }
-  static void JNICALL CallVoidMethodV(JNIEnv*, jobject address, jmethodID, va_list args) {
-    for (int i = 0; i < 8; ++i) Ints(jintArray(address)).push_back(va_arg(args, jint));
-  }
-  static jboolean JNICALL CallBooleanMethodV(JNIEnv* e, jobject, jmethodID, va_list args) {
-    Of(e).added.push_back(Ints(jintArray(va_arg(args, jobject))));
-    return JNI_TRUE;
-  }
-
-  JNINativeInterface_ table_;
-  jsize(JNICALL* fakeLength_)(JNIEnv*, jarray);
-  JNIEnv env_;
-  std::deque<std::vector<jint>> ints_;  // stable addresses
 };
 
 }  // namespace qvtest
