@@ -1,12 +1,9 @@
-// Test doubles over quorvane::IProperties (a scripted source for CopyTo's
-// edge cases, a recorder of writes), the tracking record X the version-history
-// tests lay on a set, and the property names and text values that tests hand
-// to the platform's IPropertyStorage.
+// Test doubles over quorvane::IProperties (scripted source, write recorder), tracking record X, and the
+// names and text values tests hand to IPropertyStorage.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <initializer_list>
 #include <map>
 #include <stdexcept>
@@ -103,8 +100,7 @@ class RecordingSet : public quorvane::IProperties {
   quorvane::IProperties& inner;
 };
 
-// The text of the exception f throws as E; fails the test when it throws
-// nothing or something else.
+// The text of the exception f throws as E; fails the test when it throws nothing or something else.
 template <typename E, typename F>
 std::string Thrown(F f) {
   try {
@@ -117,10 +113,6 @@ std::string Thrown(F f) {
   }
   ADD_FAILURE() << "nothing thrown";
   return std::string();
-}
-
-inline bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // What f throws as E after its "exception at <file>, line <n> - " report prefix.
@@ -137,6 +129,13 @@ inline std::wstring Value(const quorvane::IProperties& set, const std::wstring& 
   return v ? *v : std::wstring(L"<absent>");
 }
 
+// Several values joined with '|', for one comparison.
+inline std::wstring Values(const quorvane::IProperties& set, std::initializer_list<std::wstring> names) {
+  std::wstring joined;
+  for (const auto& name : names) joined += (&name == names.begin() ? L"" : L"|") + Value(set, name);
+  return joined;
+}
+
 // A PROPSPEC naming a property (the name must outlive it).
 inline PROPSPEC Named(const wchar_t* name) {
   PROPSPEC spec;
@@ -147,10 +146,8 @@ inline PROPSPEC Named(const wchar_t* name) {
 
 // A VT_LPSTR value pointing at `text` (which must outlive it; never cleared).
 inline PROPVARIANT Text(const char* text) {
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = VT_LPSTR;
-  v.pszVal = const_cast<char*>(text);
+  PROPVARIANT v{};
+  v.vt = VT_LPSTR, v.pszVal = const_cast<char*>(text);
   return v;
 }
 
