@@ -1,6 +1,4 @@
-// Reading compound files: every fixture against olefile, exact stream
-// contents, nested storages, and loops failing cleanly. (Damaged copies of
-// the fixtures are cfb_fuzz's, which starts from the same files.)
+// Reading compound files against olefile; nested storages; loops fail cleanly (damaged copies: cfb_fuzz).
 #include <gtest/gtest.h>
 
 #include "CfbTestSupport.h"
@@ -26,9 +24,7 @@ TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
     // And through the public entry point, shared reading as the library opens it.
     const std::wstring wide = settings_test::Wide(paths[i]);
     IStorage* storage = nullptr;
-    ASSERT_EQ(StgOpenStorage(wide.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_NONE | STGM_DIRECT_SWMR, nullptr, 0,
-                             &storage),
-              S_OK);
+    ASSERT_EQ(StgOpenStorage(wide.c_str(), nullptr, kSwmrRead, nullptr, 0, &storage), S_OK);
     storage->Release();
     EXPECT_EQ(StgIsStorageFile(wide.c_str()), S_OK);
   }
@@ -47,9 +43,8 @@ TEST(CfbRead, NestedStoragesWalkAndRead) {
   }
   std::sort(paths.begin(), paths.end());
   const std::string s = "/MyStorage/", a = s + "AnotherStorage/";
-  const std::vector<std::string> expected = {s,  s + "Another2Storage/", a,  a + "Another2Stream", a + "Another3Stream",
-                                             a + "AnotherStream", s + "MySecondStream", s + "MyStream"};
-  EXPECT_EQ(paths, expected);
+  EXPECT_EQ(paths, (std::vector<std::string>{s, s + "Another2Storage/", a, a + "Another2Stream", a + "Another3Stream",
+                                             a + "AnotherStream", s + "MySecondStream", s + "MyStream"}));
   std::vector<uint8_t> data;
   EXPECT_EQ(file->ReadStreamAt({u"MYSTORAGE", u"anotherstorage", u"AnotherStream"}, data), S_OK) << "any case";
   EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage"}, data), STG_E_FILENOTFOUND);  // a storage
@@ -106,8 +101,7 @@ TEST(CfbRead, SmallReadOfLargeFileTouchesLittle) {
   EXPECT_LT(file->BytesRead() - before, 8u * 1024);
 }
 
-// An unchanged file is not read again, from one operation to the next nor
-// from one open to the next, and any change to it is seen by the next read.
+// An unchanged file is not read again, in one open or the next; any change is seen by the next read.
 TEST(CfbRead, UnchangedFileIsNotReadAgain) {
   struct SettleAtOnce {
     SettleAtOnce() { cfb::SetStampSettleSeconds(-100); }
