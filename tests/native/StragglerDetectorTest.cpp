@@ -32,8 +32,7 @@ quorvane::Properties TrackedDocument() {
 
 }  // namespace
 
-// The digest of a full record is compared with one computed from POI's reading
-// by StragglerCheckTest (JUnit); here, what absent values add.
+// A full record's digest is checked against POI's reading by StragglerCheckTest; here, what absent values add.
 TEST(Tripwire, AbsentValuesAddNothing) {
   quorvane::Properties set = TrackedDocument();
   for (const wchar_t* name : {L"12", L"13", L"14", L"15"}) set.RemoveProperty(name);
@@ -71,26 +70,24 @@ TEST(StragglerDetector, ComparesMarksWithTheSummaryTimeFirstThenAuthor) {
   EXPECT_FALSE(detector.IsStraggler());
 }
 
-// One float rule with the record's own accessor: what GetMetadataVersion
-// reads (trailing white space included) passes, anything else ends the check.
+// The record accessor's float rule: what GetMetadataVersion reads (trailing blanks too) passes, else it throws.
 TEST(StragglerDetector, MetadataVersionIsValidatedByTheAccessorsRule) {
-  const struct {
-    const wchar_t* text;
-    bool valid;
-  } cases[] = {{L"", false}, {L"one point two", false}, {L"1,2", false}, {L" 1.2", false},
-               {L"1.2", true},  {L"1.2 ", true},        {L"1.2\t", true}, {L"2", true}};
-  for (const auto& c : cases) {
+  const std::pair<const wchar_t*, bool> cases[] = {{L"", false}, {L"one point two", false}, {L"1,2", false},
+                                                   {L" 1.2", false}, {L"1.2", true}, {L"1.2 ", true},
+                                                   {L"1.2\t", true}, {L"2", true}};
+  for (const auto& [text, valid] : cases) {
+    SCOPED_TRACE(quorvane::ToNarrow(text));
     quorvane::Properties set = TrackedDocument();
-    set.SetProperty(L"Quorvane MetadataVersion." + kRecordX, c.text);
+    set.SetProperty(L"Quorvane MetadataVersion." + kRecordX, text);
     set.SetProperty(L"Quorvane LastSavedBy", L"someone else");
     StragglerDetector detector(set);
-    if (!c.valid) {
-      EXPECT_THROW(detector.IsStraggler(), boost::bad_lexical_cast) << quorvane::ToNarrow(c.text);
+    if (!valid) {
+      EXPECT_THROW(detector.IsStraggler(), boost::bad_lexical_cast);
       continue;
     }
-    ASSERT_TRUE(detector.IsStraggler()) << quorvane::ToNarrow(c.text);
+    ASSERT_TRUE(detector.IsStraggler());
     detector.RecordStragglerVersion(nullptr);
-    EXPECT_NE(kRecordX, Value(set, L"Quorvane ExtendedVersionId")) << quorvane::ToNarrow(c.text);
+    EXPECT_NE(kRecordX, Value(set, L"Quorvane ExtendedVersionId"));
   }
 }
 
@@ -104,8 +101,7 @@ TEST(StragglerDetector, MarksAreRewrittenWhateverTheirOldTypeAndTheTimeIsStamped
   const ptime before = boost::posix_time::microsec_clock::universal_time();
   detector.RecordSaveMarks();
   const ptime stamped = set.GetDateProperty(L"12");
-  EXPECT_LE(before, stamped);
-  EXPECT_LE(stamped, boost::posix_time::microsec_clock::universal_time());
+  EXPECT_TRUE(before <= stamped && stamped <= boost::posix_time::microsec_clock::universal_time());
   EXPECT_EQ(stamped, set.GetDateProperty(L"sorrel_save"));
   EXPECT_FALSE(set.HasProperty(L"Quorvane LastSavedBy")) << "no last author: the mark stays removed";
 
