@@ -1,7 +1,6 @@
 // The property-set stream codec against the fixtures and against itself.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,8 +27,7 @@ using cfbtest::FixtureStream;
 
 // Owns a decoded value for the test's duration.
 struct Value {
-  PROPVARIANT v;
-  Value() { std::memset(&v, 0, sizeof v); }
+  PROPVARIANT v{};
   ~Value() { PropVariantClear(&v); }
 };
 
@@ -74,19 +72,14 @@ TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePage) {
   static SHORT shorts[] = {1, -2, 3};
   static LPSTR strings[] = {narrow, narrow + 2, nullptr};
   static FILETIME times[] = {{1, 2}, {3, 4}};
-  static PROPVARIANT variants[3];
-  std::memset(variants, 0, sizeof variants);
-  variants[0].vt = VT_LPSTR;
-  variants[0].pszVal = narrow;
-  variants[1].vt = VT_I4;
-  variants[1].lVal = 1;
-  variants[2].vt = VT_LPWSTR;
-  variants[2].pwszVal = wide;
+  static PROPVARIANT variants[3] = {};
+  variants[0].vt = VT_LPSTR, variants[0].pszVal = narrow;
+  variants[1].vt = VT_I4, variants[1].lVal = 1;
+  variants[2].vt = VT_LPWSTR, variants[2].pwszVal = wide;
 
   std::vector<PROPVARIANT> values;
   auto add = [&](VARTYPE vt, auto setter) {
-    PROPVARIANT v;
-    std::memset(&v, 0, sizeof v);
+    PROPVARIANT v{};
     v.vt = vt;
     setter(v);
     values.push_back(v);
@@ -144,14 +137,11 @@ TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePage) {
 TEST(PropsCodec, NarrowTextIsConvertedBetweenTheSetsAndTheCallersCodePage) {
   // "é€" in UTF-8 written to a 1252 set is stored as the two 1252 bytes.
   static char text[] = "\xC3\xA9\xE2\x82\xAC";
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = VT_LPSTR;
-  v.pszVal = text;
+  PROPVARIANT v{};
+  v.vt = VT_LPSTR, v.pszVal = text;
   std::vector<uint8_t> bytes;
   ASSERT_EQ(S_OK, EncodeTypedValue(v, TextCodePages{1252, 65001}, bytes));
-  const std::vector<uint8_t> expected = {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0};
-  EXPECT_EQ(expected, bytes);
+  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0}), bytes);
   Value back;
   ASSERT_EQ(S_OK, Decode(bytes, TextCodePages{1252, 65001}, back));
   EXPECT_EQ(std::string(text), Narrow(back));
@@ -159,8 +149,7 @@ TEST(PropsCodec, NarrowTextIsConvertedBetweenTheSetsAndTheCallersCodePage) {
   // A Unicode set stores VT_LPSTR text as UTF-16.
   bytes.clear();
   ASSERT_EQ(S_OK, EncodeTypedValue(v, TextCodePages{1200, 65001}, bytes));
-  const std::vector<uint8_t> utf16 = {VT_LPSTR, 0, 0, 0, 6, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0, 0, 0};
-  EXPECT_EQ(utf16, bytes);
+  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 6, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0, 0, 0}), bytes);
 
   // Text the set cannot hold is refused, not replaced.
   static char chinese[] = "\xE4\xB8\xAD";
