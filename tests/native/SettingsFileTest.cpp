@@ -52,8 +52,7 @@ class SettingsFile : public ::testing::Test {
   TempFolder folder_;
 };
 
-// Keys, separators and blanks, comments, escapes, continuation lines, line
-// ends, and the bytes read as Latin-1.
+// Keys, separators, comments, escapes, continuations, line ends; bytes read as Latin-1.
 TEST_F(SettingsFile, ReadsEachSyntaxAsTheJavaPropertiesFormatDoes) {
   const ReadCase cases[] = {
       {"equals", "a=1", {{L"a", L"1"}}},
@@ -117,11 +116,9 @@ TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
   file.Set(L"x", L"before");
   file.Load(Store("a=1\nb=2\na=3\nA=4").c_str());
   EXPECT_EQ(4, file.Count());
-  EXPECT_EQ(1, file.Find(L"a"));
-  EXPECT_STREQ(L"3", file.Get(L"a"));
-  EXPECT_EQ(3, file.Find(L"A"));
-  EXPECT_STREQ(L"4", file.Get(L"A"));
-  EXPECT_STREQ(L"before", file.Get(L"x"));
+  EXPECT_EQ(L"1:3 3:4 0:before", std::to_wstring(file.Find(L"a")) + L":" + file.Get(L"a") + L" " +
+                                     std::to_wstring(file.Find(L"A")) + L":" + file.Get(L"A") + L" " +
+                                     std::to_wstring(file.Find(L"x")) + L":" + file.Get(L"x"));
   EXPECT_EQ(nullptr, file.Get(L"missing"));
   const wchar_t* fallback = L"default";
   EXPECT_EQ(fallback, file.Get(L"missing", fallback)) << "the default pointer itself";
@@ -139,8 +136,7 @@ TEST_F(SettingsFile, FiftyKeysFitAndTheFiftyFirstFails) {
   PropertiesFile over;
   EXPECT_EQ(L"Too many properties", Failure(fifty + "k50=x\nk51=y", over));
   EXPECT_EQ(50, over.Count());
-  EXPECT_STREQ(L"0", over.Get(L"k0"));
-  EXPECT_STREQ(L"49", over.Get(L"k49"));
+  EXPECT_EQ(std::wstring(L"0 49"), std::wstring(over.Get(L"k0")) + L" " + over.Get(L"k49"));
   EXPECT_EQ(nullptr, over.Get(L"k50"));
   EXPECT_THROW(over.Set(L"another", L"v"), PropertiesException);
   over.Set(L"k3", L"replaced");  // an existing key still works
@@ -180,8 +176,7 @@ TEST_F(SettingsFile, SizeLimitAndFileFailures) {
 }
 
 TEST(SettingsException, MessageIsCutTo127Characters) {
-  const std::wstring longText(300, L'x');
-  const PropertiesException e(longText.c_str());
+  const PropertiesException e(std::wstring(300, L'x').c_str());
   EXPECT_EQ(127u, std::wcslen(e.Message()));
   const PropertiesException copy = e;  // by value
   EXPECT_EQ(std::wstring(127, L'x'), copy.Message());
