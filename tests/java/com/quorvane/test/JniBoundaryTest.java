@@ -1,10 +1,7 @@
 package com.quorvane.test;
 
-import static com.quorvane.test.BoundaryHooks.GET;
-import static com.quorvane.test.BoundaryHooks.HAS;
-import static com.quorvane.test.BoundaryHooks.REMOVE;
-import static com.quorvane.test.BoundaryHooks.SET;
-import static com.quorvane.test.BoundaryHooks.wrapperOp;
+import static com.quorvane.test.BoundaryHooks.*;
+import static com.quorvane.test.DocumentFixtures.props;
 import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
@@ -14,9 +11,11 @@ import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.Enumeration;
+import java.util.List;
 import java.util.Map;
 import java.util.Properties;
 import java.util.Vector;
+import java.util.stream.IntStream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
@@ -37,11 +36,10 @@ class JniBoundaryTest {
     @CsvSource({"Error encrypting data, 5, 'Error encrypting data: 0x5'", "msg, 0, 'msg: 0x0'",
         "msg, -1, 'msg: 0xFFFFFFFF'", "'', 3054, ': 0xBEE'"})
     void win32FormWithoutThatConstructorAppendsTheCodeInHex(String message, int code, String expected) {
-        PlainException e = assertThrows(PlainException.class,
-                () -> BoundaryHooks.throwWin32("com/quorvane/test/JniBoundaryTest$PlainException", message, code));
-        assertEquals(expected, e.getMessage());
+        assertEquals(expected, assertThrows(PlainException.class,
+                () -> throwWin32("com/quorvane/test/JniBoundaryTest$PlainException", message, code)).getMessage());
         assertThrows(NoClassDefFoundError.class,
-                () -> BoundaryHooks.throwWin32("com/quorvane/test/NoSuchException", "x", 1), "the VM's, pending");
+                () -> throwWin32("com/quorvane/test/NoSuchException", "x", 1), "the VM's, pending");
     }
 
     @Test
@@ -51,59 +49,49 @@ class JniBoundaryTest {
             {2, ClassNotFoundException.class, "bad value"}, {3, IOException.class, "bad value"},
             {5, OutOfMemoryError.class, null}, {6, RuntimeException.class, "unknown exception"}};
         for (Object[] row : rows) {
-            Throwable t = assertThrows(Throwable.class, () -> BoundaryHooks.javaGuard((int) row[0], "bad value"));
-            assertEquals(row[1], t.getClass(), "kind " + row[0]);
-            if (row[2] != null) {
-                assertEquals(row[2], t.getMessage(), "kind " + row[0]);
-            }
+            Throwable t = assertThrows(Throwable.class, () -> javaGuard((int) row[0], "bad value"));
+            assertEquals(Arrays.asList(row[1], row[2]), Arrays.asList(t.getClass(), row[2] == null ? null
+                    : t.getMessage()), "kind " + row[0]);
         }
-        String check = assertThrows(RuntimeException.class, () -> BoundaryHooks.javaGuard(4, "not empty")).getMessage();
+        String check = assertThrows(RuntimeException.class, () -> javaGuard(4, "not empty")).getMessage();
         assertTrue(check.matches("exception at BoundaryHooks\\.cpp, line \\d+ - runtime_error : narrow\\.empty\\(\\)"),
                 check);
-        assertEquals(9, BoundaryHooks.javaGuard(9, "no throw"));
+        assertEquals(9, javaGuard(9, "no throw"));
     }
 
     @Test
     void hresultGuardAnswersTheCarriedHresultOrEFailOrLeavesAJavaExceptionPending() {
-        assertEquals(0x80030020, BoundaryHooks.hresultGuard(1, 0x80030020));
-        assertEquals(0x80004005, BoundaryHooks.hresultGuard(2, 1), "a standard exception becomes E_FAIL");
-        assertEquals(1, BoundaryHooks.hresultGuard(3, 1));
+        // The carried HRESULT; a standard exception becomes E_FAIL; success answers its own.
+        assertEquals(List.of(0x80030020, 0x80004005, 1), List.of(hresultGuard(1, 0x80030020), hresultGuard(2, 1),
+                hresultGuard(3, 1)));
         assertEquals("bad argument",
-                assertThrows(IllegalArgumentException.class, () -> BoundaryHooks.hresultGuard(0, 0)).getMessage());
-        assertThrows(OutOfMemoryError.class, () -> BoundaryHooks.outOfMemory(Integer.MAX_VALUE), "the VM's, pending");
-        assertEquals(16, BoundaryHooks.outOfMemory(16));
+                assertThrows(IllegalArgumentException.class, () -> hresultGuard(0, 0)).getMessage());
+        assertThrows(OutOfMemoryError.class, () -> outOfMemory(Integer.MAX_VALUE), "the VM's, pending");
+        assertEquals(16, outOfMemory(16));
     }
 
     @Test
     void arrayElementsChangedNativelyReachJavaAndNullsHoldNothing() {
         int[] ints = {1, 2, 3};
-        BoundaryHooks.addToInts(ints, 10);
-        assertArrayEquals(new int[] {11, 12, 13}, ints);
-        byte[] bytes = new byte[5];
-        BoundaryHooks.fillBytes(bytes, (byte) 0x7f);
-        assertArrayEquals(new byte[] {0x7f, 0x7f, 0x7f, 0x7f, 0x7f}, bytes);
-        char[] chars = "abc\u00e9".toCharArray();
-        BoundaryHooks.upperChars(chars);
-        assertArrayEquals("ABC\u00e9".toCharArray(), chars);
         int[] large = new int[1 << 20]; // one the VM is likely to copy rather than pin
-        BoundaryHooks.addToInts(large, -3);
-        assertEquals(-3, large[0]);
-        assertEquals(-3, large[large.length - 1]);
-        assertThrows(NullPointerException.class, () -> BoundaryHooks.addToInts(null, 1));
-        assertEquals(-1, BoundaryHooks.wideLength(null));
-        assertNull(BoundaryHooks.echo(null));
-        assertNull(BoundaryHooks.echoCharArray(null));
+        byte[] bytes = new byte[5];
+        char[] chars = "abc\u00e9".toCharArray();
+        addToInts(ints, 10);
+        addToInts(large, -3);
+        fillBytes(bytes, (byte) 0x7f);
+        upperChars(chars);
+        assertEquals("[11, 12, 13] -3 -3 [127, 127, 127, 127, 127] ABC\u00e9", Arrays.toString(ints) + " " + large[0]
+                + " " + large[large.length - 1] + " " + Arrays.toString(bytes) + " " + new String(chars));
+        assertThrows(NullPointerException.class, () -> addToInts(null, 1));
+        assertEquals(Arrays.asList(-1, null, null), Arrays.asList(wideLength(null), echo(null), echoCharArray(null)));
     }
 
     @Test
     void javaCharsTextIsTerminatedAndSurvivesARoundTrip() {
-        assertEquals(0, BoundaryHooks.wideLength(""));
-        assertEquals(5, BoundaryHooks.wideLength("hello"));
         // A supplementary character is one wide character on Linux, two on Windows; lone surrogates survive.
         String text = "d\u00e9j\u00e0 \u4e2d\u6587 \ud83d\ude00 \ud800 end \udc00";
-        assertEquals(text, BoundaryHooks.echo(text));
-        assertEquals("abc", BoundaryHooks.echoCharArray(new char[] {'a', 'b', 'c', 0, 'x'}));
-        assertEquals("abc", BoundaryHooks.echoCharArray(new char[] {'a', 'b', 'c'}));
+        assertEquals(List.of(0, 5, text, "abc", "abc"), List.of(wideLength(""), wideLength("hello"), echo(text),
+                echoCharArray(new char[] {'a', 'b', 'c', 0, 'x'}), echoCharArray(new char[] {'a', 'b', 'c'})));
     }
 
     // ---- java.util.Properties seen natively as a property set of text values ----
@@ -111,15 +99,13 @@ class JniBoundaryTest {
     @Test
     void textOperationsGoStraightToTheJavaObject() {
         Properties p = new Properties();
-        assertNull(wrapperOp(p, GET, "missing", null));
-        assertEquals("false", wrapperOp(p, HAS, "missing", null));
+        assertEquals(Arrays.asList(null, "false"), Arrays.asList(wrapperOp(p, GET, "missing", null),
+                wrapperOp(p, HAS, "missing", null)));
         String text = "second \u00e9\u20ac\ud83d\ude00";
         wrapperOp(p, SET, "Key", "first");
         wrapperOp(p, SET, "Key", text);
-        assertEquals(text, p.getProperty("Key"));
-        assertEquals(text, wrapperOp(p, GET, "Key", null));
-        assertEquals("true", wrapperOp(p, HAS, "Key", null));
-        assertEquals("false", wrapperOp(p, HAS, "key", null));
+        assertEquals(List.of(text, text, "true", "false"), List.of(p.getProperty("Key"), wrapperOp(p, GET, "Key", null),
+                wrapperOp(p, HAS, "Key", null), wrapperOp(p, HAS, "key", null)));
         wrapperOp(p, SET, "cut\0off", "v\0w");
         assertEquals("v", p.getProperty("cut"), "name and value stop at their first NUL");
         wrapperOp(p, REMOVE, "absent", null);
@@ -130,7 +116,7 @@ class JniBoundaryTest {
     @Test
     void dateTimesAreNotSupportedEvenForAbsentNames() {
         Properties p = new Properties();
-        for (int op : new int[] {BoundaryHooks.GET_DATE, BoundaryHooks.SET_DATE}) {
+        for (int op : new int[] {GET_DATE, SET_DATE}) {
             String message = assertThrows(RuntimeException.class, () -> wrapperOp(p, op, "absent", null)).getMessage();
             assertTrue(message.matches("exception at PropertiesWrapper\\.cpp, line \\d+ - Not supported"), message);
         }
@@ -174,56 +160,49 @@ class JniBoundaryTest {
         assertEquals("no reading today",
                 assertThrows(IllegalStateException.class, () -> wrapperOp(h, GET, "a", null)).getMessage());
         assertEquals("'properties' has a name that is not a String",
-                assertThrows(IllegalArgumentException.class, () -> BoundaryHooks.propertyNames(h)).getMessage());
+                assertThrows(IllegalArgumentException.class, () -> propertyNames(h)).getMessage());
     }
 
     @Test
     void namesComeInTheEnumerationOrderAndManyDoNotExhaustLocalReferences() {
         Properties p = new Properties();
-        assertArrayEquals(new String[0], BoundaryHooks.propertyNames(p));
-        for (int i = 0; i < 5000; i++) {
-            p.setProperty("name" + i, "v");
-        }
-        assertArrayEquals(Collections.list(p.propertyNames()).toArray(), BoundaryHooks.propertyNames(p));
+        assertArrayEquals(new String[0], propertyNames(p));
+        IntStream.range(0, 5000).forEach(i -> p.setProperty("name" + i, "v"));
+        assertArrayEquals(Collections.list(p.propertyNames()).toArray(), propertyNames(p));
     }
 
     @Test
     void snapshotCopiesTextAndTheWrapperSkipsDateTimes() {
-        Properties source = new Properties();
-        source.setProperty("a", "1");
-        source.setProperty("b", "2");
-        Properties target = new Properties();
-        target.setProperty("snapshot date", "removed before the copy is tried");
-        target.setProperty("z", "untouched");
-        BoundaryHooks.copyThroughSnapshot(source, target);
+        Properties target = props("snapshot date", "removed before the copy is tried", "z", "untouched");
+        copyThroughSnapshot(props("a", "1", "b", "2"), target);
         assertEquals(Map.of("a", "1", "b", "2", "z", "untouched"), target);
     }
 
     @Test
     void ansiTextIsConvertedWithTheSystemCodePage() {
-        int codePage = BoundaryHooks.ansiCodePage();
+        int codePage = ansiCodePage();
         String name = Map.of(65001, "UTF-8", 20127, "US-ASCII", 28591, "ISO-8859-1").getOrDefault(codePage,
                 "windows-" + codePage);
         assumeTrue(Charset.isSupported(name), "no Java charset for code page " + codePage);
         String text = "Caf\u00e9 \u20ac 10";
         assumeTrue(Charset.forName(name).newEncoder().canEncode(text), "code page " + codePage + " lacks the sample");
         Properties p = new Properties();
-        BoundaryHooks.setText(p, "Title", text.getBytes(Charset.forName(name)));
-        BoundaryHooks.setText(p, "empty", new byte[0]);
+        setText(p, "Title", text.getBytes(Charset.forName(name)));
+        setText(p, "empty", new byte[0]);
         assertEquals(Map.of("Title", text, "empty", ""), p, "exactly the converted characters, no terminator");
     }
 
     @Test
     void unconvertedBytesNeverReachTheVmAsMalformedUtf8() {
         // Valid modified UTF-8 is taken as such (the encoded NUL included) ...
-        assertEquals("\u00e9\u20ac", BoundaryHooks.unconvertedBytes(new byte[] {(byte) 0xC3, (byte) 0xA9,
+        assertEquals("\u00e9\u20ac", unconvertedBytes(new byte[] {(byte) 0xC3, (byte) 0xA9,
             (byte) 0xE2, (byte) 0x82, (byte) 0xAC}));
-        assertEquals("a\0b", BoundaryHooks.unconvertedBytes(new byte[] {'a', (byte) 0xC0, (byte) 0x80, 'b'}));
+        assertEquals("a\0b", unconvertedBytes(new byte[] {'a', (byte) 0xC0, (byte) 0x80, 'b'}));
         // ... anything else arrives one character per byte: Latin-1, a four-byte form, overlong, cut short, stray.
         byte[][] malformed = {{(byte) 0xE9, 'x'}, {(byte) 0xF0, (byte) 0x9F, (byte) 0x98, (byte) 0x80},
             {(byte) 0xC1, (byte) 0x81}, {'a', (byte) 0xE2, (byte) 0x82}, {(byte) 0x80}};
         for (byte[] bytes : malformed) {
-            assertEquals(new String(bytes, StandardCharsets.ISO_8859_1), BoundaryHooks.unconvertedBytes(bytes),
+            assertEquals(new String(bytes, StandardCharsets.ISO_8859_1), unconvertedBytes(bytes),
                     Arrays.toString(bytes));
         }
     }
