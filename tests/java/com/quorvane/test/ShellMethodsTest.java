@@ -23,13 +23,10 @@ class ShellMethodsTest {
 
         /** cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon, dwState, dwStateMask, uVersion, dwInfoFlags, texts. */
         static native String[] readNotifyIcon(Object notifyIconData);
-
         /** hWnd, wFunc, fFlags, fAnyOperationsAborted, hNameMappings, pFrom "a|b", pTo, title. */
         static native String[] readFileOperation(Object fileOperation);
-
         static native void writeFileInfo(Object fileInfo, int icon, int index, int attributes, String displayName,
                 String typeName);
-
         /** Data4 is always 0, 1, ..., 7. */
         static native void writeGuid(Object guid, int data1, int data2, int data3);
     }
@@ -168,11 +165,9 @@ class ShellMethodsTest {
         assertArrayEquals(new byte[] {0, 1, 2}, g.Data4);
 
         Guid other = new Guid();
-        assertEquals(0, Win32Impl.UuidCreate(g));
-        assertEquals(0, Win32Impl.UuidCreate(other));
-        for (Guid u : List.of(g, other)) {
-            assertEquals(4, u.Data3 >>> 12, "a random (version 4) UUID");
-            assertEquals(0x80, u.Data4[0] & 0xC0, "RFC 4122 variant");
+        assertEquals(List.of(0, 0), List.of(Win32Impl.UuidCreate(g), Win32Impl.UuidCreate(other)));
+        for (Guid u : List.of(g, other)) { // a random (version 4) UUID of the RFC 4122 variant
+            assertEquals(List.of(4, 0x80), List.of(u.Data3 >>> 12, u.Data4[0] & 0xC0));
         }
         assertFalse(g.Data1 == other.Data1 && Arrays.equals(g.Data4, other.Data4));
     }
@@ -196,8 +191,8 @@ class ShellMethodsTest {
         Path home = Files.createDirectories(tmp.resolve("home"));
         Path config = Files.createDirectories(tmp.resolve("config"));
         Files.writeString(config.resolve("user-dirs.dirs"), String.join("\n", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"",
-                "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", "XDG_MUSIC_DIR=\"" + tmp.resolve("music") + "\"",
-                "XDG_PICTURES_DIR=\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/Vids\"", "XDG_PUBLICSHARE_DIR=\"$HOME/Pub\""));
+                "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", "XDG_MUSIC_DIR=\"" + tmp.resolve("music") + "\"", "XDG_PICTURES_DIR="
+                + "\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/Vids\"", "XDG_PUBLICSHARE_DIR=\"$HOME/Pub\""));
         Map<String, String> env = Map.of("HOME", home.toString(), "XDG_CONFIG_HOME", config.toString(),
                 "XDG_DATA_HOME", tmp.resolve("data").toString(), "XDG_CACHE_HOME", tmp.resolve("cache").toString());
         String[][] rows = { // CSIDL (or info:CSIDL), what the child prints
@@ -211,10 +206,8 @@ class ShellMethodsTest {
             {"0x801c", tmp + "/data"}, {"0x8005", home + "/Docs"}, // CSIDL_FLAG_CREATE
             {"info:0x0005", "true|Docs|folder"}};
         String[] args = Arrays.stream(rows).map(r -> r[0]).toArray(String[]::new);
-        List<String> lines = ChildJvm.ok(env, Child.class, args).lines().toList();
-        for (int i = 0; i < rows.length; i++) {
-            assertEquals(rows[i][1], lines.get(i).replaceAll("(Docs\\|).+", "$1folder"), "CSIDL " + rows[i][0]);
-        }
+        assertEquals(Arrays.stream(rows).map(r -> r[1]).toList(), ChildJvm.ok(env, Child.class, args).lines()
+                .map(l -> l.replaceAll("(Docs\\|).+", "$1folder")).toList(), "CSIDLs " + String.join(" ", args));
         assertFalse(Files.exists(tmp.resolve("cache")), "asked for, not made");
         assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(tmp.resolve("data"))));
     }
