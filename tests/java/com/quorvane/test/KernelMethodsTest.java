@@ -15,9 +15,7 @@ import org.junit.jupiter.api.Test;
 
 /** Events, handles, process services and registered messages through the JNI methods, in one JVM and across JVMs. */
 class KernelMethodsTest {
-    static final int WAIT_OBJECT_0 = 0;
-    static final int WAIT_TIMEOUT = 0x102;
-    static final int SYNCHRONIZE = 0x00100000;
+    static final int WAIT_OBJECT_0 = 0, WAIT_TIMEOUT = 0x102, SYNCHRONIZE = 0x00100000;
 
     /** Another JVM on the same library; it exits (or is killed) holding its handles. */
     public static final class Child {
@@ -81,31 +79,23 @@ class KernelMethodsTest {
         int manual = Win32Impl.CreateEvent(0, true, true, null);
         int auto = Win32Impl.CreateEvent(0, false, false, null);
         assertTrue(manual != 0 && auto != 0 && manual != auto);
-        assertEquals(WAIT_OBJECT_0, waitFor(manual));
-        assertEquals(WAIT_OBJECT_0, waitFor(manual), "a manual-reset event stays set");
-        assertNotEquals(0, Win32Impl.ResetEvent(manual));
-        assertEquals(WAIT_TIMEOUT, waitFor(manual));
-        assertNotEquals(0, Win32Impl.SetEvent(auto));
-        assertEquals(WAIT_OBJECT_0, Win32Impl.WaitForSingleObject(auto, -1));
-        assertEquals(WAIT_TIMEOUT, waitFor(auto), "an auto-reset event resets on release");
-
+        // A manual-reset event stays set until reset; an auto-reset one resets on release.
+        assertEquals(List.of(WAIT_OBJECT_0, WAIT_OBJECT_0, true, WAIT_TIMEOUT, true, WAIT_OBJECT_0, WAIT_TIMEOUT),
+                List.of(waitFor(manual), waitFor(manual), Win32Impl.ResetEvent(manual) != 0, waitFor(manual),
+                        Win32Impl.SetEvent(auto) != 0, Win32Impl.WaitForSingleObject(auto, -1), waitFor(auto)));
         long start = System.nanoTime();
         assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(auto, 200));
         long elapsedMs = (System.nanoTime() - start) / 1_000_000;
         assertTrue(elapsedMs >= 200 && elapsedMs < 5000, "waited " + elapsedMs + " ms");
-        assertEquals(-1, Win32Impl.GetCurrentProcess());
-        assertEquals(WAIT_TIMEOUT, Win32Impl.WaitForSingleObject(-1, 150), "the process is never signalled");
-
-        // The working-set calls take the current process only.
-        assertNotEquals(0, Win32Impl.EmptyWorkingSet(-1));
-        assertNotEquals(0, Win32Impl.SetProcessWorkingSetSize(-1, -1, -1));
-        assertNotEquals(0, Win32Impl.SetProcessWorkingSetSize(-1, 1 << 20, 64 << 20));
-        assertEquals(0, Win32Impl.SetProcessWorkingSetSize(-1, 64 << 20, 1 << 20), "minimum above maximum");
-        assertEquals(0, Win32Impl.EmptyWorkingSet(auto));
-        assertEquals(0, Win32Impl.SetProcessWorkingSetSize(auto, 1 << 20, 64 << 20));
-        assertEquals(0, Win32Impl.EmptyWorkingSet(0));
-        assertNotEquals(0, Win32Impl.CloseHandle(manual));
-        assertNotEquals(0, Win32Impl.CloseHandle(auto));
+        // The process is never signalled; the working-set calls take it only, with a minimum below the maximum.
+        assertEquals(List.of(-1, WAIT_TIMEOUT), List.of(Win32Impl.GetCurrentProcess(),
+                Win32Impl.WaitForSingleObject(-1, 150)));
+        assertEquals(List.of(true, true, true, false, false, false, false, true, true), List.of(
+                Win32Impl.EmptyWorkingSet(-1) != 0, Win32Impl.SetProcessWorkingSetSize(-1, -1, -1) != 0,
+                Win32Impl.SetProcessWorkingSetSize(-1, 1 << 20, 64 << 20) != 0,
+                Win32Impl.SetProcessWorkingSetSize(-1, 64 << 20, 1 << 20) != 0, Win32Impl.EmptyWorkingSet(auto) != 0,
+                Win32Impl.SetProcessWorkingSetSize(auto, 1 << 20, 64 << 20) != 0, Win32Impl.EmptyWorkingSet(0) != 0,
+                Win32Impl.CloseHandle(manual) != 0, Win32Impl.CloseHandle(auto) != 0));
     }
 
     @Test
@@ -127,19 +117,17 @@ class KernelMethodsTest {
     @Test
     void namesReachTheSameEventStayDistinctWhenAwkwardAndAreRefusedWhenOverlong() {
         String name = uniqueName("a/b%c..\u00e9\ud83d\ude00");
-        assertEquals(0, Win32Impl.OpenEvent(SYNCHRONIZE, false, name));
-        assertEquals(0, Win32Impl.OpenEvent(SYNCHRONIZE, false, null));
+        assertEquals(List.of(0, 0), List.of(Win32Impl.OpenEvent(SYNCHRONIZE, false, name),
+                Win32Impl.OpenEvent(SYNCHRONIZE, false, null)));
         int created = Win32Impl.CreateEvent(0, true, false, name);
         int again = Win32Impl.CreateEvent(0, false, true, name); // arguments ignored: it exists
         int opened = Win32Impl.OpenEvent(0x001F0003, true, name); // EVENT_ALL_ACCESS
         int longA = Win32Impl.CreateEvent(0, true, true, name + "x".repeat(200) + "A");
         int longB = Win32Impl.CreateEvent(0, true, false, name + "x".repeat(200) + "B");
-        assertEquals(WAIT_TIMEOUT, waitFor(again));
-        assertEquals(WAIT_OBJECT_0, waitFor(longA));
-        assertEquals(WAIT_TIMEOUT, waitFor(longB));
-        Win32Impl.SetEvent(opened);
-        assertEquals(WAIT_OBJECT_0, waitFor(again));
-        assertEquals(WAIT_OBJECT_0, waitFor(created)); // manual reset stays set
+        // Long names stay distinct; set through one handle, the manual-reset event is set for all.
+        assertEquals(List.of(WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_TIMEOUT, true, WAIT_OBJECT_0, WAIT_OBJECT_0),
+                List.of(waitFor(again), waitFor(longA), waitFor(longB), Win32Impl.SetEvent(opened) != 0,
+                        waitFor(again), waitFor(created)));
         assertEquals(0, Win32Impl.CreateEvent(0, true, false, "n".repeat(261)));
         for (int h : new int[] {created, again, opened, longA, longB}) {
             assertNotEquals(0, Win32Impl.CloseHandle(h));
@@ -206,9 +194,8 @@ class KernelMethodsTest {
         assertEquals(id, Win32Impl.RegisterWindowMessage(name.toUpperCase(Locale.ROOT)));
         int other = Win32Impl.RegisterWindowMessage(name + " 2");
         assertTrue(other >= 0xC000 && other <= 0xFFFF && other != id);
-        assertEquals(0, Win32Impl.RegisterWindowMessage(null));
-        assertEquals(0, Win32Impl.RegisterWindowMessage(""));
-        assertEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(256)));
+        assertEquals(List.of(0, 0, 0), List.of(Win32Impl.RegisterWindowMessage(null),
+                Win32Impl.RegisterWindowMessage(""), Win32Impl.RegisterWindowMessage("m".repeat(256))));
         assertNotEquals(0, Win32Impl.RegisterWindowMessage("m".repeat(255)));
         Process child = Child.start("register", name.toLowerCase(Locale.ROOT));
         assertEquals(Integer.toString(id), output(child).readLine());
