@@ -1,7 +1,5 @@
-// Crash safety: an update is stopped at its k-th write or sync, for every k,
-// by failing the call or by ending the process there. The file must then
-// open in our engine and in olefile with the old or the new stream, and
-// every other stream unchanged.
+// An update stopped at its k-th write or sync, for every k, by a failed call or by process exit:
+// our engine and olefile then read the old or the new file, nothing between.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,8 +87,7 @@ TEST(CfbCrash, EveryStopLeavesTheOldOrTheNewFile) {
       {"Office365BlankSample_v2507.doc", Write(u"\005SummaryInformation", 900, 1)},  // replacing a property stream
       {"LibreOfficeBlankSample_v25.8.doc", Write(u"\005UserDefined", 400, 2)},      // adding: the tree is rebuilt
       {"2custom.doc", Write(u"\005DocumentSummaryInformation", 6000, 3)},          // growing across the cutoff
-      // Two streams fill the first mini FAT sector almost (120 of 128 mini
-      // sectors) and the first directory sector; the update needs more of each.
+      // Two streams nearly fill the first mini FAT and directory sectors; the update needs more of each.
       {"TestStream_v3_0.cfs", Write(u"S2", 1000, 4),
        [](cfb::CompoundFile& f) {
          const HRESULT hr = f.WriteStream(u"S0", Pattern(3800, 5));
