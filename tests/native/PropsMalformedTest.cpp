@@ -1,9 +1,7 @@
-// Malformed property-set streams fail with an error, never a crash, a hang
-// or an allocation out of proportion to the input. (Damaged copies of real
-// streams are props_fuzz's: it parses, re-lays and parses again.)
+// Malformed property-set streams fail with an error, never a crash, hang or outsized allocation
+// (damaged copies of real streams: props_fuzz).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "MemoryStorage.h"
