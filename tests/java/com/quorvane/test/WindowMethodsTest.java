@@ -7,7 +7,8 @@ import java.io.BufferedReader;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Paths;
+import java.nio.file.Path;
+import java.util.List;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -22,35 +23,20 @@ class WindowMethodsTest {
 
         /** Sets (or, for null, removes) DISPLAY in the process environment that the library reads. */
         static native void setDisplayVariable(String value);
-
         static native long open(String display);
-
         static native void close(long display);
-
         static native int createWindow(long display, boolean map);
-
         static native void destroyWindow(long display, int window);
-
         static native long cardinal(long display, int window, String property);
-
         static native boolean hasState(long display, int window, String state);
-
         static native boolean urgent(long display, int window);
-
         static native boolean mapped(long display, int window);
-
         static native void resetIdle(long display);
     }
 
-    static final int LWA_COLORKEY = 1;
-    static final int LWA_ALPHA = 2;
-    static final int AW_HOR_POSITIVE = 0x1;
-    static final int AW_HIDE = 0x10000;
-    static final int AW_ACTIVATE = 0x20000;
-    static final int AW_SLIDE = 0x40000;
-    static final int AW_BLEND = 0x80000;
-    static final String OPACITY = "_NET_WM_WINDOW_OPACITY";
-    static final String ATTENTION = "_NET_WM_STATE_DEMANDS_ATTENTION";
+    static final int LWA_COLORKEY = 1, LWA_ALPHA = 2, AW_HOR_POSITIVE = 0x1, AW_HIDE = 0x10000, AW_ACTIVATE = 0x20000;
+    static final int AW_SLIDE = 0x40000, AW_BLEND = 0x80000;
+    static final String OPACITY = "_NET_WM_WINDOW_OPACITY", ATTENTION = "_NET_WM_STATE_DEMANDS_ATTENTION";
 
     static Process xvfb;
     static String displayName;
@@ -86,8 +72,7 @@ class WindowMethodsTest {
 
     /** Milliseconds since boot, the clock GetTickCount counts. */
     static long tickCount() throws Exception {
-        String uptime = new String(Files.readAllBytes(Paths.get("/proc/uptime")), StandardCharsets.US_ASCII);
-        return (long) (Double.parseDouble(uptime.split(" ")[0]) * 1000);
+        return (long) (Double.parseDouble(Files.readString(Path.of("/proc/uptime")).split(" ")[0]) * 1000);
     }
 
     static int deadWindow() {
@@ -116,15 +101,11 @@ class WindowMethodsTest {
     @Test
     void flashingAsksForAttentionAndAnswersThePreviousState() {
         int w = Hooks.createWindow(display, true);
-        assertEquals(0, Win32Impl.FlashWindow(w, true));
-        assertTrue(Hooks.hasState(display, w, ATTENTION));
-        assertTrue(Hooks.urgent(display, w));
-        assertNotEquals(0, Win32Impl.FlashWindow(w, true));
-        assertNotEquals(0, Win32Impl.FlashWindow(w, false));
-        assertFalse(Hooks.hasState(display, w, ATTENTION));
-        assertFalse(Hooks.urgent(display, w));
-        assertEquals(0, Win32Impl.FlashWindow(w, false));
-        assertEquals(0, Win32Impl.FlashWindow(deadWindow(), true));
+        assertEquals(List.of(false, true, true, true, true, false, false, false, false), List.of(
+                Win32Impl.FlashWindow(w, true) != 0, Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w),
+                Win32Impl.FlashWindow(w, true) != 0, Win32Impl.FlashWindow(w, false) != 0,
+                Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w), Win32Impl.FlashWindow(w, false) != 0,
+                Win32Impl.FlashWindow(deadWindow(), true) != 0));
         Hooks.destroyWindow(display, w);
     }
 
@@ -135,21 +116,18 @@ class WindowMethodsTest {
         long start = System.nanoTime();
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
         assertTrue((System.nanoTime() - start) / 1_000_000 >= 250, "the fade takes its time");
-        assertTrue(Hooks.mapped(display, w));
-        assertEquals(-1L, Hooks.cardinal(display, w, OPACITY), "no opacity of its own is left behind");
-        assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_BLEND)); // already shown
-
+        // Shown with no opacity of its own left behind, so not shown again; hidden, its own opacity is kept.
+        assertEquals(List.of(true, -1L, false), List.of(Hooks.mapped(display, w), Hooks.cardinal(display, w, OPACITY),
+                Win32Impl.AnimateWindow(w, 100, AW_BLEND) != 0));
         Win32Impl.SetLayeredWindowAttributes(w, 0, 0x80, LWA_ALPHA);
-        assertNotEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND));
-        assertFalse(Hooks.mapped(display, w));
-        assertEquals(0x80808080L, Hooks.cardinal(display, w, OPACITY), "its own opacity is kept");
+        assertEquals(List.of(true, false, 0x80808080L), List.of(Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)
+                != 0, Hooks.mapped(display, w), Hooks.cardinal(display, w, OPACITY)));
 
-        assertEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE)); // a slide needs a direction
-        assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE));
-        assertTrue(Hooks.mapped(display, w));
-        assertNotEquals(0, Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE));
-        assertFalse(Hooks.mapped(display, w));
-        assertEquals(0, Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND));
+        // A slide needs a direction.
+        assertEquals(List.of(false, true, true, true, false, false), List.of(Win32Impl.AnimateWindow(w, 0, AW_SLIDE)
+                != 0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE) != 0, Hooks.mapped(display, w),
+                Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE) != 0, Hooks.mapped(display, w),
+                Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND) != 0));
         Hooks.destroyWindow(display, w);
     }
 
@@ -175,17 +153,15 @@ class WindowMethodsTest {
             Hooks.setDisplayVariable(value);
             try {
                 long start = System.nanoTime();
-                assertEquals(0, Win32Impl.getLastInputTime(), value);
-                assertEquals(0, Win32Impl.SetLayeredWindowAttributes(w, 0, 128, LWA_ALPHA), value);
-                assertEquals(0, Win32Impl.FlashWindow(w, true), value);
-                assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND), value);
+                assertEquals(List.of(0, 0, 0, 0), List.of(Win32Impl.getLastInputTime(),
+                        Win32Impl.SetLayeredWindowAttributes(w, 0, 128, LWA_ALPHA), Win32Impl.FlashWindow(w, true),
+                        Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)), value);
                 assertTrue((System.nanoTime() - start) / 1_000_000 < 10_000, value);
             } finally {
                 Hooks.setDisplayVariable(displayName);
             }
         }
-        assertEquals(-1L, Hooks.cardinal(display, w, OPACITY));
-        assertTrue(Hooks.mapped(display, w));
+        assertEquals(List.of(-1L, true), List.of(Hooks.cardinal(display, w, OPACITY), Hooks.mapped(display, w)));
         Hooks.destroyWindow(display, w);
     }
 }
