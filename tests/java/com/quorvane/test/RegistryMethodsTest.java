@@ -1,5 +1,6 @@
 package com.quorvane.test;
 
+import static java.util.stream.Collectors.joining;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
@@ -7,17 +8,21 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
 
 /**
  * RegCreateKey and RegSetValueEx in child JVMs whose registry lives in a
  * temporary folder, read back with the reg tool of the same build.
  */
 class RegistryMethodsTest {
+    @TempDir
+    Path folder;
     static final int HKCU = 0x80000001, HKLM = 0x80000002;
     static final String KEY = "Software\\Quorvane JUnit";
     static final String OK = "0\nThe operation completed successfully.\n";
@@ -104,7 +109,7 @@ class RegistryMethodsTest {
 
     /** The reg tool's exit code and output. */
     static String reg(Path folder, String... args) throws Exception {
-        List<String> command = new ArrayList<>(List.of(Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString()));
+        List<String> command = new ArrayList<>(List.of(System.getenv("QV_BUILD_DIR") + "/bin/reg"));
         command.addAll(List.of(args));
         ChildJvm.Run run = ChildJvm.run(registryIn(folder), command);
         return run.exit() + "\n" + run.output();
@@ -120,30 +125,21 @@ class RegistryMethodsTest {
 
     @Test
     void keysAndValuesOfEveryTypeArriveAsTheirExactBytesAndRefusalsAreRegistryErrors() throws Exception {
-        Path folder = Files.createTempDirectory("qv-registry");
-        String out = child(folder, "write");
-        assertTrue(out.contains("null subkey 0 new handle true"), out);
-        for (Object[] row : VALUES) {
-            assertTrue(out.contains(row[0] + " 0\n"), out);
-        }
-        assertTrue(out.endsWith(String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
-                "null array NullPointerException", "")), out);
+        assertEquals("null subkey 0 new handle true\n" + Arrays.stream(VALUES).map(r -> r[0] + " 0\n").collect(
+                joining()) + String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
+                "null array NullPointerException", ""), child(folder, "write"));
         String text = export(folder, "HKCU\\" + KEY);
         assertTrue(text.startsWith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + KEY + "]\r\n"));
         // Created as Outer\Inner, opened again as OUTER\inner: one key, its first spelling.
-        String inner = text.substring(text.indexOf("[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n"));
-        StringBuilder expected = new StringBuilder("[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n");
-        for (Object[] row : VALUES) {
-            expected.append(row[3]).append("\r\n");
-        }
-        assertEquals(expected.append("\r\n").toString(), inner);
+        String header = "[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n";
+        assertEquals(Arrays.stream(VALUES).map(r -> r[3] + "\r\n").collect(joining("", header, "\r\n")),
+                text.substring(text.indexOf(header)));
         assertEquals(0, Files.getPosixFilePermissions(folder.resolve("quorvane")).stream()
                 .filter(p -> p.name().startsWith("GROUP") || p.name().startsWith("OTHERS")).count());
     }
 
     @Test
     void twoProcessesWritingAtOnceLoseNothing() throws Exception {
-        Path folder = Files.createTempDirectory("qv-registry");
         Future<String> a = Executors.newSingleThreadExecutor().submit(() -> child(folder, "many", "a", "300"));
         assertEquals("failed 0\n", child(folder, "many", "b", "300"));
         assertEquals("failed 0\n", a.get());
@@ -154,7 +150,6 @@ class RegistryMethodsTest {
 
     @Test
     void regExportDeleteImportGivesBackTheSameTree() throws Exception {
-        Path folder = Files.createTempDirectory("qv-registry");
         String key = "HKCU\\Software\\Round Trip";
         String[][] adds = { // after "add KEY\Sub", before "/f"
             {"/ve", "/d", "default \"quoted\" \\ back"}, {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
