@@ -1,6 +1,7 @@
-// Text forms shared by the property dump tools: printable ASCII with \uXXXX
-// for every other UTF-16 unit, GUIDs in registry form, and values (dates as
-// Unix milliseconds, doubles as their bits, other types as "-").
+// Shared by the property dump tools: COM and PROPVARIANT helpers, and text
+// forms: printable ASCII with \uXXXX for every other UTF-16 unit, GUIDs in
+// registry form, values (dates as Unix milliseconds, doubles as their bits,
+// other types as "-").
 #pragma once
 
 #include <cinttypes>
@@ -13,6 +14,36 @@
 #include "Win32Api.h"
 
 namespace qvdump {
+
+// Releases its COM object at the end of the scope.
+template <typename T>
+struct Com {
+  ~Com() {
+    if (p) p->Release();
+  }
+  T* operator->() const { return p; }
+  T* p = nullptr;
+};
+
+inline PROPVARIANT Var(VARTYPE vt) {
+  PROPVARIANT v;
+  std::memset(&v, 0, sizeof v);
+  v.vt = vt;
+  return v;
+}
+
+inline std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
+  std::wstring wide(text.size(), L'\0');
+  const int length = static_cast<int>(text.size());
+  if (length) wide.resize(MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], length));
+  return wide;
+}
+
+inline std::string Hex(HRESULT hr) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+  return buf;
+}
 
 inline std::string Escape(const std::wstring& text) {
   std::string out;
@@ -42,13 +73,7 @@ inline std::string Value(const PROPVARIANT& v, UINT lpstrCodePage) {
     case VT_I1: return std::to_string(v.cVal);
     case VT_UI1: return std::to_string(v.bVal);
     case VT_BOOL: return v.boolVal ? "true" : "false";
-    case VT_LPSTR: {
-      const char* s = v.pszVal ? v.pszVal : "";
-      const int length = static_cast<int>(std::strlen(s));
-      std::wstring wide(length, L'\0');
-      if (length) wide.resize(MultiByteToWideChar(lpstrCodePage, 0, s, length, &wide[0], length));
-      return "\"" + Escape(wide) + "\"";
-    }
+    case VT_LPSTR: return "\"" + Escape(Wide(v.pszVal ? v.pszVal : "", lpstrCodePage)) + "\"";
     case VT_LPWSTR: return "\"" + Escape(v.pwszVal ? v.pwszVal : L"") + "\"";
     case VT_BSTR: return "\"" + Escape(v.bstrVal ? v.bstrVal : L"") + "\"";
     case VT_FILETIME: {

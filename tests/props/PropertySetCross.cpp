@@ -18,6 +18,9 @@
 
 namespace {
 
+using qvdump::Com;
+using qvdump::Var;
+
 const PROPID kFirstNameId = 4096;
 struct NamedSet {
   const char* name;
@@ -27,42 +30,17 @@ const NamedSet kSets[] = {{"summary", &FMTID_SummaryInformation},
                           {"document", &FMTID_DocSummaryInformation},
                           {"user", &FMTID_UserDefinedProperties}};
 
-template <typename T>
-struct Com {
-  ~Com() {
-    if (p) p->Release();
-  }
-  T* operator->() const { return p; }
-  T* p = nullptr;
-};
-
 // Prints "WHAT 0xHRESULT" for anything but S_OK.
 bool Failed(HRESULT hr, const std::string& what) {
-  if (hr != S_OK) std::printf("%s 0x%08X\n", what.c_str(), static_cast<unsigned>(hr));
+  if (hr != S_OK) std::printf("%s %s\n", what.c_str(), qvdump::Hex(hr).c_str());
   return hr != S_OK;
-}
-
-std::wstring Wide(const char* utf8) {
-  const int length = static_cast<int>(std::strlen(utf8));
-  std::wstring wide(length, L'\0');
-  if (length) wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8, length, &wide[0], length));
-  return wide;
-}
-
-PROPVARIANT Var(VARTYPE vt) {
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = vt;
-  return v;
 }
 
 void DumpSet(IPropertySetStorage* sets, const NamedSet& which) {
   Com<IPropertyStorage> set;
   const HRESULT hr = sets->Open(*which.fmtid, STGM_READ | STGM_SHARE_EXCLUSIVE, &set.p);
   if (hr == STG_E_FILENOTFOUND || Failed(hr, std::string("set ") + which.name + " open")) return;
-  PROPSPEC spec;
-  spec.ulKind = PRSPEC_PROPID;
-  spec.propid = PID_CODEPAGE;
+  PROPSPEC spec = {PRSPEC_PROPID, {PID_CODEPAGE}};
   PROPVARIANT value = Var(VT_EMPTY);
   const bool hasCodePage = set->ReadMultiple(1, &spec, &value) == S_OK && value.vt == VT_I2;
   std::printf("set %s cp=%u\n", which.name, hasCodePage ? static_cast<USHORT>(value.iVal) : 0u);
@@ -76,11 +54,9 @@ void DumpSet(IPropertySetStorage* sets, const NamedSet& which) {
     if (id <= PID_CODEPAGE || id >= 0x80000000u) continue;  // dictionary, code page, locale, behaviour
     spec.propid = id;
     const HRESULT read = set->ReadMultiple(1, &spec, &value);
-    if (read != S_OK)
-      std::printf("prop %u %s read 0x%08X\n", static_cast<unsigned>(id), name.c_str(), static_cast<unsigned>(read));
-    else
-      std::printf("prop %u %s vt=%u %s\n", static_cast<unsigned>(id), name.c_str(), value.vt,
-                  qvdump::Value(value, GetACP()).c_str());
+    const std::string text = read != S_OK ? "read " + qvdump::Hex(read)
+                                          : "vt=" + std::to_string(value.vt) + " " + qvdump::Value(value, GetACP());
+    std::printf("prop %u %s %s\n", static_cast<unsigned>(id), name.c_str(), text.c_str());
     PropVariantClear(&value);
   }
 }
@@ -91,8 +67,8 @@ int Dump(int count, char** files) {
     std::printf("file %s\n", base ? base + 1 : files[i]);
     Com<IStorage> storage;
     Com<IPropertySetStorage> sets;
-    if (Failed(StgOpenStorage(Wide(files[i]).c_str(), nullptr, STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ,
-                              nullptr, 0, &storage.p), "open") ||
+    const DWORD mode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_NONE | STGM_READ;
+    if (Failed(StgOpenStorage(qvdump::Wide(files[i]).c_str(), nullptr, mode, nullptr, 0, &storage.p), "open") ||
         Failed(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets.p)), "property sets"))
       continue;
     for (const NamedSet& which : kSets) DumpSet(sets.p, which);
@@ -113,16 +89,12 @@ void WriteSet(IPropertySetStorage* sets, const NamedSet& which, UINT codePage, c
   if (Failed(sets->Create(*which.fmtid, which.fmtid, codePage == 1200 ? PROPSETFLAG_DEFAULT : PROPSETFLAG_ANSI,
                           STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set.p), what + " create"))
     return;
-  PROPSPEC spec;
-  if (codePage != 1200) {
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = PID_CODEPAGE;
-    PROPVARIANT cp = Var(VT_I2);
-    cp.iVal = static_cast<SHORT>(codePage);
-    Failed(set->WriteMultiple(1, &spec, &cp, kFirstNameId), what + " code page");
-  }
+  PROPSPEC spec = {PRSPEC_PROPID, {PID_CODEPAGE}};
+  PROPVARIANT cp = Var(VT_I2);
+  cp.iVal = static_cast<SHORT>(codePage);
+  if (codePage != 1200) Failed(set->WriteMultiple(1, &spec, &cp, kFirstNameId), what + " code page");
   for (const Item& item : items) {
-    std::wstring name = item.name ? Wide(item.name) : L"";
+    std::wstring name = item.name ? qvdump::Wide(item.name) : L"";
     spec.ulKind = item.name ? PRSPEC_LPWSTR : PRSPEC_PROPID;
     if (item.name) spec.lpwstr = &name[0];
     else spec.propid = item.id;
@@ -135,8 +107,8 @@ void WriteSet(IPropertySetStorage* sets, const NamedSet& which, UINT codePage, c
 int Write(const char* file, UINT codePage, bool boolAndDouble) {
   Com<IStorage> storage;
   Com<IPropertySetStorage> sets;
-  if (Failed(StgCreateDocfile(Wide(file).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage.p),
-             "create") ||
+  const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+  if (Failed(StgCreateDocfile(qvdump::Wide(file).c_str(), mode, 0, &storage.p), "create") ||
       Failed(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets.p)), "property sets"))
     return 1;
   // Text as the set holds it: VT_LPWSTR in a Unicode set, else VT_LPSTR in the ANSI code page.
@@ -144,14 +116,10 @@ int Write(const char* file, UINT codePage, bool boolAndDouble) {
   std::deque<std::wstring> wide;
   const auto text = [&](const std::wstring& t) {
     PROPVARIANT v = Var(codePage == 1200 ? VT_LPWSTR : VT_LPSTR);
-    if (codePage == 1200) {
-      v.pwszVal = &wide.emplace_back(t)[0];
-      return v;
-    }
     std::string& n = narrow.emplace_back(t.size() * 4, '\0');
-    n.resize(WideCharToMultiByte(GetACP(), 0, t.data(), static_cast<int>(t.size()), &n[0], static_cast<int>(n.size()),
-                                 nullptr, nullptr));
-    v.pszVal = &n[0];
+    n.resize(WideCharToMultiByte(GetACP(), 0, t.data(), int(t.size()), &n[0], int(n.size()), nullptr, nullptr));
+    if (codePage == 1200) v.pwszVal = &wide.emplace_back(t)[0];
+    else v.pszVal = &n[0];
     return v;
   };
   PROPVARIANT when = Var(VT_FILETIME), count = Var(VT_I4), flag = Var(VT_BOOL), ratio = Var(VT_R8),

@@ -4,7 +4,6 @@
 // With --set-user FILE NAME VALUE it sets one user-defined text property of
 // a compound file in place, through StgOpenStorage and the property storage.
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -20,34 +19,27 @@ using namespace quorvane::posix;
 
 // NAME and VALUE arrive as UTF-8; VALUE is handed over in the system ANSI code page.
 int SetUserProperty(const char* file, const char* name, const char* value) {
-  std::wstring path, wideName, wideValue;
-  DecodeFromCodePage(CP_UTF8, file, std::strlen(file), path, true);
-  DecodeFromCodePage(CP_UTF8, name, std::strlen(name), wideName, true);
-  DecodeFromCodePage(CP_UTF8, value, std::strlen(value), wideValue, true);
+  std::wstring wideName = qvdump::Wide(name);
+  const std::wstring wideValue = qvdump::Wide(value);
   std::string ansi;
   if (!EncodeToCodePage(GetACP(), wideValue.data(), wideValue.size(), ansi, true)) return 2;
   const DWORD setMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-  IStorage* storage = nullptr;
-  IPropertySetStorage* sets = nullptr;
-  IPropertyStorage* set = nullptr;
-  HRESULT hr = StgOpenStorage(path.c_str(), nullptr, STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE,
-                              nullptr, 0, &storage);
-  if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-  if (SUCCEEDED(hr) && (hr = sets->Open(FMTID_UserDefinedProperties, setMode, &set)) == STG_E_FILENOTFOUND)
-    hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, setMode, &set);
-  PROPSPEC spec;
-  spec.ulKind = PRSPEC_LPWSTR;
+  qvdump::Com<IStorage> storage;
+  qvdump::Com<IPropertySetStorage> sets;
+  qvdump::Com<IPropertyStorage> set;
+  HRESULT hr = StgOpenStorage(qvdump::Wide(file).c_str(), nullptr,
+                              STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE, nullptr, 0, &storage.p);
+  if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets.p));
+  if (SUCCEEDED(hr) && (hr = sets->Open(FMTID_UserDefinedProperties, setMode, &set.p)) == STG_E_FILENOTFOUND)
+    hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, setMode, &set.p);
+  PROPSPEC spec = {PRSPEC_LPWSTR, {}};
   spec.lpwstr = &wideName[0];
-  PROPVARIANT v;
-  std::memset(&v, 0, sizeof v);
-  v.vt = VT_LPSTR;
+  PROPVARIANT v = qvdump::Var(VT_LPSTR);
   v.pszVal = &ansi[0];
   if (SUCCEEDED(hr)) hr = set->WriteMultiple(1, &spec, &v, 4096);
   if (SUCCEEDED(hr)) hr = set->Commit(STGC_DEFAULT);
   if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
-  for (IUnknown* p : {static_cast<IUnknown*>(set), static_cast<IUnknown*>(sets), static_cast<IUnknown*>(storage)})
-    if (p) p->Release();
-  if (FAILED(hr)) std::fprintf(stderr, "set-user failed: 0x%08X\n", static_cast<unsigned>(hr));
+  if (FAILED(hr)) std::fprintf(stderr, "set-user failed: %s\n", qvdump::Hex(hr).c_str());
   return FAILED(hr) ? 1 : 0;
 }
 
@@ -67,7 +59,7 @@ int main(int argc, char** argv) {
     std::string name = argv[i];
     name = name.substr(name.find_last_of('/') + 1);
     if (FAILED(hr)) {
-      std::printf("stream %s error 0x%08X\n", name.c_str(), static_cast<unsigned>(hr));
+      std::printf("stream %s error %s\n", name.c_str(), qvdump::Hex(hr).c_str());
       status = 1;
       continue;
     }
@@ -76,7 +68,7 @@ int main(int argc, char** argv) {
       std::printf("section %s cp=%u\n", qvdump::Guid(s.Fmtid()).c_str(), s.HasCodePage() ? s.CodePage() : 0);
       std::map<PROPID, std::wstring> names;
       for (const auto& e : s.Names()) names[e.id] = e.name;
-      for (const auto& e : names) std::printf("name %u \"%s\"\n", e.first, qvdump::Escape(e.second).c_str());
+      for (const auto& [id, n] : names) std::printf("name %u \"%s\"\n", id, qvdump::Escape(n).c_str());
       std::map<PROPID, const SectionProperty*> props;
       for (const auto& p : s.Properties()) props[p.id] = &p;
       for (const auto& e : props) {
@@ -97,7 +89,7 @@ int main(int argc, char** argv) {
     }
     if (!relayout.empty()) {
       const std::vector<uint8_t> out = stream.Serialize(true);
-      std::ofstream(relayout + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), out.size());
+      std::ofstream(relayout + "/" + name, std::ios::binary) << std::string(out.begin(), out.end());
     }
   }
   return status;
