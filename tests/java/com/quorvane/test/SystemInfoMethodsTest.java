@@ -11,7 +11,6 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.PosixFilePermissions;
-import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
@@ -26,8 +25,6 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
 class SystemInfoMethodsTest {
-    static final String NO_MESSAGE = "Unknown error (couldn't find a system message for it).";
-
     @Test
     void systemMessagesEndAsWindowsTextsAndTakeTheInsert() {
         for (int id : new int[] {2, 5, 0x80004005, 0x80030002}) {
@@ -36,9 +33,10 @@ class SystemInfoMethodsTest {
         }
         assertEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(0x80070002, null));
         assertNotEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(3, null));
-        assertTrue(Win32Impl.getSystemMessage(193, "tool.exe").startsWith("tool.exe "));
-        assertFalse(Win32Impl.getSystemMessage(193, null).contains("%1"), "a null insert reads as empty");
-        assertEquals(NO_MESSAGE, Win32Impl.getSystemMessage(0x7FFFFFFF, "x"));
+        // The insert goes in, a null one as empty text.
+        assertEquals(List.of(true, false, "Unknown error (couldn't find a system message for it)."), List.of(
+                Win32Impl.getSystemMessage(193, "tool.exe").startsWith("tool.exe "), Win32Impl.getSystemMessage(193,
+                null).contains("%1"), Win32Impl.getSystemMessage(0x7FFFFFFF, "x")));
     }
 
     @Test
@@ -59,9 +57,8 @@ class SystemInfoMethodsTest {
             Files.copy(Path.of("/bin/sleep"), dir.resolve(name), StandardCopyOption.COPY_ATTRIBUTES);
         }
         Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
-        List<String> nobodysCommand = new ArrayList<>(ChildJvm.AS_NOBODY);
-        nobodysCommand.addAll(List.of(dir.resolve(nobodys).toString(), "60"));
-        Process nobody = ChildJvm.start(Map.of(), nobodysCommand);
+        Process nobody = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
+                Stream.of(dir.resolve(nobodys).toString(), "60")).toList());
         try {
             // Root opens every process, as an elevated administrator does on Windows.
             for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
@@ -101,18 +98,13 @@ class SystemInfoMethodsTest {
         damaged[signature] ^= 1;
         byte[] farHeader = bytes.clone();
         farHeader[0x3F] = 0x7F;
-        Object[][] unversioned = {
-            {"truncated", Arrays.copyOf(bytes, key + 8)},
-            {"bad signature", damaged},
-            {"PE header beyond the file", farHeader},
-            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)},
-        };
+        Object[][] unversioned = { // what the file holds (null: there is none)
+            {"truncated", Arrays.copyOf(bytes, key + 8)}, {"bad signature", damaged}, {"far PE header", farHeader},
+            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)}, {"missing", null}};
         for (Object[] row : unversioned) {
-            Path file = dir.resolve("copy");
-            Files.write(file, (byte[]) row[1]);
+            Path file = row[1] == null ? dir.resolve("missing") : Files.write(dir.resolve("copy"), (byte[]) row[1]);
             assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(file.toString()), (String) row[0]);
         }
-        assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(dir.resolve("missing").toString()));
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
     }
 
@@ -144,10 +136,9 @@ class SystemInfoMethodsTest {
 
         // A client without NetworkAddress: the set's add is still looked up first.
         Path classes = clientWithout(dir, "com/quorvane/infrastructure/network/NetworkAddress.class");
-        String out = child(List.of(), classes, "plain", "set");
         assertEquals("java.lang.ClassNotFoundException: Error, native unable to find Set add method "
                 + "(Ljava/lang/Object;)Z\njava.lang.ClassNotFoundException: Error, unable to find NetworkAddress "
-                + "return class definition\n", out);
+                + "return class definition\n", child(List.of(), classes, "plain", "set"));
     }
 
     @Test
@@ -155,8 +146,8 @@ class SystemInfoMethodsTest {
         String setup = "ip link add v0 type veth peer name v1 && ip addr add 10.0.0.5/8 dev v0"
                 + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip addr add 192.168.7.1/24 dev v1"
                 + " && ip link set lo up && exec \"$@\"";
-        String out = child(List.of("unshare", "--net", "sh", "-c", setup, "sh"), null, "set");
-        assertEquals("[10.0.0.5/255.0.0.0, 10.0.0.6/255.0.0.0, kept]\n", out);
+        assertEquals("[10.0.0.5/255.0.0.0, 10.0.0.6/255.0.0.0, kept]\n",
+                child(List.of("unshare", "--net", "sh", "-c", setup, "sh"), null, "set"));
     }
 
     /** Runs Child in a new JVM, behind the given command prefix, with the client's classes from `client`. */
