@@ -1,8 +1,6 @@
-// Test-only natives of com.quorvane.test.DocumentHooks: they drive the
-// document property layers (DocumentStorage, PropertySet, DocfileProperties)
-// in a real file so Java can check the result with an independent reader,
-// hold a document open as another program would, and run the tripwire read
-// with a check that cannot open the document. Never shipped.
+// Test-only natives of com.quorvane.test.DocumentHooks, never shipped: the document property layers driven in a
+// real file for an independent reader to check, a document held open as another program would, and the tripwire
+// read with a check that cannot open the document.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -120,10 +118,9 @@ JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value,
   });
 }
 
-// Typed access: op 0 GetProperty, 1 SetProperty, 2 GetDateProperty (FILETIME
-// ticks as text), 3 SetDateProperty (value = FILETIME ticks), 4 RemoveProperty;
-// op 5 writes the summary's last-save time as the exact ticks given, below the
-// typed access's millisecond precision, as other producers write it.
+// Typed access: op 1 SetProperty, 2 GetDateProperty (FILETIME ticks as text), 3 SetDateProperty (value = FILETIME
+// ticks), 4 RemoveProperty; op 5 writes the summary's last-save time as the exact ticks given, below the typed
+// access's millisecond precision, as other producers write it.
 JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
                                         jstring value) {
   if (op == 5) return WriteSaveTicks(env, path, value);
@@ -132,10 +129,6 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
                                                             : (STGM_READ | STGM_SHARE_DENY_WRITE)));
     const std::wstring key = Text(env, name);
     switch (op) {
-      case 0: {
-        const TextHandle text = document.GetProperty(key);
-        return text ? NewJavaString(env, *text) : nullptr;
-      }
       case 1: document.SetProperty(key, Text(env, value)); return nullptr;
       case 2: {
         const boost::posix_time::ptime time = document.GetDateProperty(key);

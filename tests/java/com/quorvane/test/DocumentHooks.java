@@ -9,27 +9,18 @@ final class DocumentHooks {
         System.loadLibrary("quorvane_testhooks");
     }
 
-    static final int GET = 0;
-    static final int SET = 1;
-    static final int GET_DATE = 2;
-    static final int SET_DATE = 3;
-    static final int SET_SAVE_TICKS = 5;
-    static final int WRITE_MODE = 0x00400022;
+    /** docfile's operations, and a mode that holds a document for writing. */
+    static final int SET = 1, GET_DATE = 2, SET_DATE = 3, SET_SAVE_TICKS = 5, WRITE_MODE = 0x00400022;
 
     private DocumentHooks() {
     }
 
     static native boolean userSetIsUnicode(String path);
-
     static native String formatFileTime(long fileTime, int bufferChars);
-
     static native String docfile(String path, boolean write, int op, String name, String value);
-
     /** A handle for release(), or a negative HRESULT when the open failed. */
     static native long hold(String path, int mode);
-
     static native void release(long handle);
-
     static native int readWithUnopenableCheck(String path, Properties properties);
 
     /** Runs body while this process holds the document open with mode, as another program would. */
