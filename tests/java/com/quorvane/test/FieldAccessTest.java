@@ -76,19 +76,16 @@ class FieldAccessTest {
     void aMissingFieldStopsAtThatStepWithNoSuchFieldErrorPending() {
         NoIarrayProbe p = new NoIarrayProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(p));
-        assertFalse(p.zf, "nothing after the missing field changes");
-        assertEquals(1, p.b);
+        assertEquals(List.of(false, (byte) 1), List.of(p.zf, p.b), "nothing after the missing field changes");
 
         NoStaticsProbe q = new NoStaticsProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(q));
-        assertEquals(2, q.iarray[0], "earlier changes are kept");
-        assertEquals(2, q.barray[0]);
-        assertTrue(q.zf);
+        assertEquals(List.of(2, (byte) 2, true), List.of(q.iarray[0], q.barray[0], q.zf), "earlier changes are kept");
 
         NoBarrayProbe r = new NoBarrayProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(r));
-        assertEquals(3.0, r.d, "the last scalar comes before barray");
-        assertEquals(0, NoBarrayProbe.s_iarray[0], "statics come after barray");
+        // The last scalar comes before barray, the statics after it.
+        assertEquals(List.of(3.0, 0), List.of(r.d, NoBarrayProbe.s_iarray[0]));
 
         assertThrows(NullPointerException.class, () -> Win32Impl.TestJavaClassFields(null));
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields("a string"));

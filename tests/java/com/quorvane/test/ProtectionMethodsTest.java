@@ -24,11 +24,9 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
 class ProtectionMethodsTest {
-    /**
-     * Data protection in another process, with the key stores of its environment or user. Commands: "at:MILLIS"
-     * waits for that instant; "enc:HEX" prints the blob's hex; "dec:HEX" the plain text's hex, or
-     * "error:MESSAGE|CODE" for a Win32Exception.
-     */
+    // Data protection in another process, with the key stores of its environment or user. Commands: "at:MILLIS" waits
+    // for that instant; "enc:HEX" prints the blob's hex; "dec:HEX" the plain text's hex, or "error:MESSAGE|CODE" for a
+    // Win32Exception.
     public static final class Child {
         public static void main(String[] args) throws Exception {
             for (String arg : args) {

@@ -16,10 +16,8 @@ import java.util.concurrent.Future;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-/**
- * RegCreateKey and RegSetValueEx in child JVMs whose registry lives in a
- * temporary folder, read back with the reg tool of the same build.
- */
+// RegCreateKey and RegSetValueEx in child JVMs whose registry lives in a temporary folder, read back with the reg tool
+// of the same build.
 class RegistryMethodsTest {
     @TempDir
     Path folder;

@@ -78,10 +78,8 @@ class ShellMethodsTest {
         return s.indexOf('\0') < 0 ? s : s.substring(0, s.indexOf('\0'));
     }
 
-    /**
-     * A JVM of its own for the special folders, which the library reads once per process: prints for "N" the path
-     * of CSIDL N (or "null"), for "info:N" GetSpecialFolderInfo's answer, display name and type name.
-     */
+    // A JVM of its own for the special folders, which the library reads once per process: prints for "N" the path of
+    // CSIDL N (or "null"), for "info:N" GetSpecialFolderInfo's answer, display name and type name.
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {

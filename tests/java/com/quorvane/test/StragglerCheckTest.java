@@ -34,11 +34,8 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 import org.junit.jupiter.params.provider.ValueSource;
 
-/**
- * Straggler detection end to end: a record written from Java lays the save
- * marks; a save by another program (POI, or the engine's own summary write)
- * makes the next checked read record a new version whose id is the tripwire.
- */
+// Straggler detection end to end: a record written from Java lays the save marks; a save by another program (POI, or
+// the engine's own summary write) makes the next checked read record a new version whose id is the tripwire.
 class StragglerCheckTest {
     private static final String DOC = "Office365BlankSample_v2507.doc";
     private static final String X = "Xx+/abcdefghijklmnopqQ";
@@ -161,10 +158,8 @@ class StragglerCheckTest {
         assertNotEquals(X, poiCustom(upper).get(EVID), "upper-case .DOC is checked");
     }
 
-    /**
-     * Child JVM: "read PATH OUT" stores a checked read to OUT, with the result of a read whose check cannot open
-     * the document; "write PATH IN" writes IN back, as the client does.
-     */
+    // Child JVM: "read PATH OUT" stores a checked read to OUT, with the result of a read whose check cannot open the
+    // document; "write PATH IN" writes IN back, as the client does.
     static final class Child {
         // Nothing of the test class itself: POI is not on the child's class path.
         public static void main(String[] args) throws Exception {

@@ -157,10 +157,8 @@ class SystemInfoMethodsTest {
         return run.output().replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
-    /**
-     * Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"),
-     * or says whether a process of that name runs ("running:NAME").
-     */
+    // Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"), or says
+    // whether a process of that name runs ("running:NAME").
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
