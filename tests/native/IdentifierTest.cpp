@@ -37,16 +37,13 @@ std::vector<unsigned char> Decode(const std::wstring& text) {
 
 }  // namespace
 
-// Every length from 0 to 67 against OpenSSL: trailing bytes give two or three
-// characters and no padding.
+// Lengths 0 to 67 against OpenSSL: trailing bytes give two or three characters and no padding.
 TEST(Base64Text, MatchesOpenSslWithoutPadding) {
   EXPECT_EQ(L"", ToBase64Text(nullptr, 0));
   EXPECT_EQ(L"+/8", Encode({0xFB, 0xFF})) << "the standard alphabet, not the URL one";
   for (size_t length = 0; length <= 67; ++length) {
     std::vector<unsigned char> bytes(length);
-    if (length > 0) {
-      ASSERT_EQ(1, RAND_bytes(bytes.data(), static_cast<int>(length)));
-    }
+    if (length > 0) ASSERT_EQ(1, RAND_bytes(bytes.data(), static_cast<int>(length)));
     const std::wstring text = Encode(bytes);
     EXPECT_EQ(OpenSslUnpadded(bytes), text) << length;
     EXPECT_EQ(length / 3 * 4 + (length % 3 ? length % 3 + 1 : 0), text.size());
