@@ -1,5 +1,4 @@
-// The process error mode, and the window services facing a display server
-// that never answers (the Xvfb and no-display cases run from Java).
+// The process error mode; window services facing a silent display server (Xvfb and no display: Java).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,12 +11,6 @@
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
-
-namespace {
-
-HWND Hwnd(uintptr_t id) { return reinterpret_cast<HWND>(id); }
-
-}  // namespace
 
 TEST(Process, ErrorModeIsProcessWideAndReturnsThePreviousMode) {
   const UINT original = SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -34,8 +27,7 @@ TEST(WindowHeadless, AServerThatNeverAnswersDoesNotHangTheCaller) {
   // Accepts connections (the kernel's backlog) and never says a word.
   const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_GE(listener, 0);
-  struct sockaddr_un address;
-  std::memset(&address, 0, sizeof address);
+  sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string path = "/tmp/qv-silent-x-" + std::to_string(getpid());
   std::strcpy(address.sun_path, path.c_str());
@@ -46,10 +38,11 @@ TEST(WindowHeadless, AServerThatNeverAnswersDoesNotHangTheCaller) {
     settings_test::ScopedVariable display("DISPLAY", path + ":0");
     const auto start = std::chrono::steady_clock::now();
     LASTINPUTINFO info = {sizeof(LASTINPUTINFO), 77};
+    const HWND window = reinterpret_cast<HWND>(0x400001);
     EXPECT_FALSE(GetLastInputInfo(&info));
-    EXPECT_FALSE(SetLayeredWindowAttributes(Hwnd(0x400001), 0, 128, LWA_ALPHA));
-    EXPECT_FALSE(FlashWindow(Hwnd(0x400001), TRUE));
-    EXPECT_FALSE(AnimateWindow(Hwnd(0x400001), 100, AW_BLEND));
+    EXPECT_FALSE(SetLayeredWindowAttributes(window, 0, 128, LWA_ALPHA));
+    EXPECT_FALSE(FlashWindow(window, TRUE));
+    EXPECT_FALSE(AnimateWindow(window, 100, AW_BLEND));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
     LASTINPUTINFO wrongSize = {4, 0};
     EXPECT_FALSE(GetLastInputInfo(&wrongSize));
