@@ -13,12 +13,7 @@ using quorvane::FromFileTime;
 using quorvane::ToSystemTime;
 
 namespace {
-FILETIME Ticks(unsigned long long ticks) {
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(ticks);
-  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return ft;
-}
+FILETIME Ticks(unsigned long long ticks) { return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; }
 // 2004-03-05T07:08:09.750 UTC in 100 ns ticks since 1601.
 const unsigned long long kMarch2004 = 127229440897500000ull;
 }  // namespace
