@@ -1,10 +1,6 @@
-// A small program built on the library's objects, run as several processes
-// by the logger's cross-process tests.
-//   qv_log_writer write <count> <tag>   logs <count> INFO lines "<tag> <n>"
-//                                        through the process's logger
-//   qv_log_writer hold <mutex name>     takes the named mutex, writes "held"
-//                                        on standard output and waits to be
-//                                        killed
+// The logger cross-process tests' other processes, on the library's objects:
+//   qv_log_writer write <count> <tag>   logs <count> INFO lines "<tag> <n>" through the process's logger
+//   qv_log_writer hold <mutex name>     takes the named mutex, prints "held" and waits to be killed
 #ifndef _WIN32
 #include <unistd.h>
 #endif
