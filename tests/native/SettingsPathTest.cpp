@@ -1,5 +1,4 @@
-// Where the settings file lies on Linux: $XDG_DATA_HOME or
-// $HOME/.local/share, then "/Quorvane/data/", within the caller's capacity.
+// The settings file on Linux: $XDG_DATA_HOME or $HOME/.local/share, then "/Quorvane/data/", within capacity.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,9 +46,8 @@ TEST(SettingsPath, DefaultNameAndBadArguments) {
   EXPECT_FALSE(GetSettingsFilePath(buffer, -1, L"a"));
 }
 
-// The path and its terminator must fit. Each folder is sized so that it,
-// "/Quorvane/data/" (15) and "n" make 259 characters; HOME gets
-// "/.local/share" (13) too.
+// The path and its terminator must fit: each folder, "/Quorvane/data/" (15) and "n" make 259 characters
+// (HOME adds "/.local/share", 13).
 TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
   const std::string xdg259 = "/" + std::string(259 - 15 - 1 - 1, 'p');
   const std::string home259 = "/" + std::string(259 - 13 - 15 - 1 - 1, 'h');
