@@ -1,6 +1,4 @@
-// The exception report text. (Each CHECK category's class and text, and
-// RAISE's, are compared where the code raises them: FileStore, DateTime,
-// DocfileProperties, Properties.)
+// The exception report text (each CHECK and RAISE text is compared where the code raises it).
 #include <gtest/gtest.h>
 
 #include "ExceptionReport.h"
