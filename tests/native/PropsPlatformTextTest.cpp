@@ -1,10 +1,18 @@
 // Code-page and time conversions with the Windows contracts.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "Win32Api.h"
+
+// "Y-M-D H:M:S.ms dN": N the day of the week.
+static std::string Text(const SYSTEMTIME& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d.%d d%d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond, t.wMilliseconds, t.wDayOfWeek);
+  return text;
+}
 
 TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
   const char* text = "caf\xC3\xA9";  // UTF-8
@@ -66,20 +74,14 @@ TEST(PropsTime, FileTimeAndSystemTimeConvertAndRefuseLikeWindows) {
   SYSTEMTIME st{};
   FILETIME ft{0, 0};
   ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
-  EXPECT_EQ(1601, st.wYear);
-  EXPECT_EQ(1, st.wMonth);
-  EXPECT_EQ(1, st.wDay);
-  EXPECT_EQ(1, st.wDayOfWeek) << "a Monday";
+  EXPECT_EQ("1601-1-1 0:0:0.0 d1", Text(st));  // a Monday
   // 2004-03-05 07:08:09.750 UTC, a Friday.
   const SYSTEMTIME when = {2004, 3, 0, 5, 7, 8, 9, 750};
   ASSERT_TRUE(SystemTimeToFileTime(&when, &ft));
   const uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   EXPECT_EQ(uint64_t(1078470489750) * 10000 + 116444736000000000ull, ticks);
   ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
-  EXPECT_EQ(0, std::memcmp(&when.wYear, &st.wYear, 4));
-  EXPECT_EQ(5, st.wDayOfWeek);
-  EXPECT_EQ(7, st.wHour);
-  EXPECT_EQ(750, st.wMilliseconds);
+  EXPECT_EQ("2004-3-5 7:8:9.750 d5", Text(st));
   // 2000-02-29 exists, 1900-02-29 does not.
   SYSTEMTIME leap = {2000, 2, 0, 29, 0, 0, 0, 0};
   EXPECT_TRUE(SystemTimeToFileTime(&leap, &ft));
@@ -95,5 +97,5 @@ TEST(PropsTime, FileTimeAndSystemTimeConvertAndRefuseLikeWindows) {
   EXPECT_FALSE(FileTimeToSystemTime(&top, &st)) << "the top bit is refused";
   FILETIME last = {0xFFFFFFFFu, 0x7FFFFFFFu};
   ASSERT_TRUE(FileTimeToSystemTime(&last, &st));
-  EXPECT_EQ(30828, st.wYear);
+  EXPECT_EQ("30828-9-14 2:48:5.477 d4", Text(st));
 }
