@@ -1,6 +1,5 @@
-// An in-memory compound file: a map of streams (with a read-only switch and a
-// count of stream writes), and the property-set engine over it behind a
-// minimal IStorage. On Windows, ole32's docfile on memory instead.
+// An in-memory compound file: a map of streams (read-only switch, write count) and the property-set engine
+// over it behind a minimal IStorage. On Windows, ole32's docfile on memory instead.
 #pragma once
 
 #include <atomic>
@@ -95,12 +94,8 @@ class MemoryStorage : public IStorage {
   HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
     if (ppvObject == nullptr) return E_POINTER;
     *ppvObject = nullptr;
-    if (riid == IID_IPropertySetStorage) {
-      IPropertySetStorage* sets = nullptr;
-      const HRESULT hr = CreatePropertySetStorage(store, &sets);
-      *ppvObject = sets;
-      return hr;
-    }
+    if (riid == IID_IPropertySetStorage)
+      return CreatePropertySetStorage(store, reinterpret_cast<IPropertySetStorage**>(ppvObject));
     if (riid == IID_IUnknown) {
       AddRef();
       *ppvObject = this;
