@@ -1,5 +1,4 @@
-// The message-format convention: inserts with printf formats, the
-// escapes, and inserts the caller did not give.
+// The message-format convention: inserts with printf formats, escapes, inserts the caller did not give.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -81,10 +80,9 @@ TEST(MessageFormat, Escapes) {
 }
 
 TEST(MessageFormat, TwoDigitInserts) {
-  std::vector<std::wstring> texts;
-  for (int i = 1; i <= 12; ++i) texts.push_back(L"v" + std::to_wstring(i));
+  std::vector<std::wstring> texts(12);
   std::vector<DWORD_PTR> values;
-  for (const auto& t : texts) values.push_back(LogInsert(t));
+  for (int i = 0; i < 12; ++i) values.push_back(LogInsert(texts[i] = L"v" + std::to_wstring(i + 1)));
   std::wstring out;
   ASSERT_TRUE(FormatMessageText(L"%10 %11 %12 %100 %1!s!0", values.data(), values.size(), out));
   EXPECT_EQ(L"v10 v11 v12 v100 v10", out) << "at most two digits";
@@ -148,17 +146,12 @@ TEST(FormatMessageW, SystemTable) {
   EXPECT_NE(std::wstring::npos, SystemMessage(193).find(L"<insert>")) << "%1 takes the insert";
   EXPECT_EQ(SystemMessage(5), SystemMessage(0x80070005u)) << "FACILITY_WIN32 reads as the Win32 code";
   EXPECT_EQ(L"<error 317>", SystemMessage(0x7FFFFFFF));
-}
-
-TEST(FormatMessageW, StorageResultsHaveTexts) {
-  const std::wstring text = SystemMessage(0x80030002u);  // STG_E_FILENOTFOUND
-  EXPECT_NE(std::wstring::npos, text.find(L"<insert>")) << std::string(text.begin(), text.end());
+  EXPECT_NE(std::wstring::npos, SystemMessage(0x80030002u).find(L"<insert>")) << "STG_E_FILENOTFOUND's text";
 }
 
 // Our Linux FormatMessageW; on Windows the system's (with its message table).
 #ifndef _WIN32
-// True when every word of the text but a few small ones starts as a word of the
-// constant's name does: a rendering of the name ("Printq full."), not a message.
+// Whether every word but a few small ones starts as a word of the constant's name does ("Printq full.").
 bool SpellsOutItsName(const char* name, const std::wstring& text) {
   std::string nameWords = " ", textWords;
   for (const char* c = name; *c; ++c) nameWords += *c == '_' ? ' ' : static_cast<char>(std::tolower(*c));
