@@ -1,5 +1,4 @@
-// Shell file operations on a scratch tree: what each operation leaves on
-// disk, the collision answers, lists that must touch nothing, the trash.
+// Shell file operations on a scratch tree: what each leaves on disk, collisions, bad lists, the trash.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -170,13 +168,11 @@ TEST_F(ShellFileOperation, CopiesKeepModeAndTimes) {
   ASSERT_EQ(Run(FO_COPY, 0, {"a.txt"}, {"out"}), 0);
   struct stat st;
   ASSERT_EQ(stat(dir_.File("out/a.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-  EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+  EXPECT_EQ(std::to_string(st.st_mode & 07777) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                std::to_string(st.st_mtim.tv_nsec), "416 1000000000.500");  // 0640
 }
 
-// /dev/shm is another file system than /tmp on most machines: the move
-// becomes a copy and a removal.
+// /dev/shm is another file system than /tmp on most machines: the move becomes a copy and a removal.
 TEST_F(ShellFileOperation, MoveAcrossFileSystemsCopiesThenRemoves) {
   struct stat here, shm;
   if (stat("/dev/shm", &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
@@ -192,22 +188,16 @@ TEST_F(ShellFileOperation, MoveAcrossFileSystemsCopiesThenRemoves) {
   std::system(("rm -rf '" + other + "'").c_str());
 }
 
-// GLib reads XDG_DATA_HOME once per process, so the trash check runs in a
-// child process of this test program with a scratch XDG_DATA_HOME.
+// GLib reads XDG_DATA_HOME once per process: the trash check runs in a child with a scratch one.
 TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
   const char* trashHome = std::getenv("QV_TRASH_HOME");
   if (trashHome == nullptr) {
     TempDir home;
-    std::vector<std::string> variables = {"QV_TRASH_HOME=" + home.Path(), "XDG_DATA_HOME=" + home.Path()};
-    for (char** e = environ; *e; ++e)
-      if (strncmp(*e, "XDG_DATA_HOME=", 14) != 0) variables.push_back(*e);
-    std::vector<char*> envp;
-    for (auto& v : variables) envp.push_back(&v[0]);
-    envp.push_back(nullptr);
+    settings_test::ScopedVariable trash("QV_TRASH_HOME", home.Path()), xdg("XDG_DATA_HOME", home.Path());
     std::string self = "/proc/self/exe", filter = "--gtest_filter=ShellFileOperation.AllowUndo*";
     char* argv[] = {&self[0], &filter[0], nullptr};
     pid_t child;
-    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()), 0);
+    ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, environ), 0);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's checks failed";
@@ -220,9 +210,8 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
   EXPECT_EQ(ReadBytes(trash + "/files/b.txt"), "B");
   EXPECT_EQ(ReadBytes(trash + "/files/dir/sub/y.txt"), "Y");
   const std::string info = ReadBytes(trash + "/info/b.txt.trashinfo");
-  EXPECT_NE(info.find("[Trash Info]"), std::string::npos);
-  EXPECT_NE(info.find("Path=" + dir_.File("b.txt")), std::string::npos) << info;
-  EXPECT_NE(info.find("DeletionDate="), std::string::npos);
+  EXPECT_TRUE(info.find("[Trash Info]") != std::string::npos && info.find("DeletionDate=") != std::string::npos &&
+              info.find("Path=" + dir_.File("b.txt")) != std::string::npos) << info;
 }
 
 }  // namespace
