@@ -66,10 +66,6 @@ final class ChildJvm {
         return builder.start();
     }
 
-    static Process start(Map<String, String> env, Class<?> main, String... args) throws Exception {
-        return start(env, java(List.of(), null, main, args));
-    }
-
     /** Runs command, as start does, to its end. */
     static Run run(Map<String, String> env, List<String> command) throws Exception {
         Process child = start(env, command);

@@ -9,6 +9,7 @@ import java.nio.charset.StandardCharsets;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
+import java.util.concurrent.Callable;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
 import org.junit.jupiter.api.Test;
@@ -44,7 +45,7 @@ class KernelMethodsTest {
 
         /** Starts a child JVM running {@code main(mode, name)} on this JVM's library. */
         static Process start(String mode, String name) throws Exception {
-            return ChildJvm.start(Map.of(), Child.class, mode, name);
+            return ChildJvm.start(Map.of(), ChildJvm.java(List.of(), null, Child.class, mode, name));
         }
     }
 
@@ -60,18 +61,20 @@ class KernelMethodsTest {
         return Win32Impl.WaitForSingleObject(handle, 0);
     }
 
-    /** Threads that wait on one handle and count their successes. */
-    static Thread[] waiters(int handle, int count, AtomicInteger woken) {
-        Thread[] threads = new Thread[count];
-        for (int i = 0; i < count; i++) {
-            threads[i] = new Thread(() -> {
-                if (Win32Impl.WaitForSingleObject(handle, 10_000) == WAIT_OBJECT_0) {
-                    woken.incrementAndGet();
-                }
-            });
-            threads[i].start();
-        }
-        return threads;
+    /** A started thread that counts into count when the call answers true. */
+    static Thread counting(AtomicInteger count, Callable<Boolean> call) {
+        Thread thread = new Thread(() -> {
+            try {
+                count.addAndGet(call.call() ? 1 : 0);
+            } catch (Exception e) { // the count stays as it is and the assertions say so
+            }
+        });
+        thread.start();
+        return thread;
+    }
+
+    static Thread waiter(int handle, AtomicInteger woken) {
+        return counting(woken, () -> Win32Impl.WaitForSingleObject(handle, 10_000) == WAIT_OBJECT_0);
     }
 
     @Test
@@ -102,15 +105,14 @@ class KernelMethodsTest {
     void aManualResetEventReleasesEveryWaiterEvenWhenResetAtOnce() throws Exception {
         int event = Win32Impl.CreateEvent(0, true, false, null);
         AtomicInteger woken = new AtomicInteger();
-        Thread[] threads = waiters(event, 3, woken);
+        List<Thread> threads = List.of(waiter(event, woken), waiter(event, woken), waiter(event, woken));
         Thread.sleep(300);
         Win32Impl.SetEvent(event);
         Win32Impl.ResetEvent(event);
         for (Thread t : threads) {
             t.join(10_000);
         }
-        assertEquals(3, woken.get());
-        assertEquals(WAIT_TIMEOUT, waitFor(event));
+        assertEquals(List.of(3, WAIT_TIMEOUT), List.of(woken.get(), waitFor(event)));
         Win32Impl.CloseHandle(event);
     }
 
@@ -162,26 +164,17 @@ class KernelMethodsTest {
         Process child = Child.start("wait", name);
         BufferedReader childOut = output(child);
         assertEquals("waiting", childOut.readLine());
-        AtomicInteger childWoken = new AtomicInteger();
-        Thread reader = new Thread(() -> {
-            try {
-                childWoken.addAndGet("woken".equals(childOut.readLine()) ? 1 : 0);
-            } catch (java.io.IOException e) {
-                // the count stays 0 and the assertions say so
-            }
-        });
-        reader.start();
-        AtomicInteger woken = new AtomicInteger();
-        Thread[] here = waiters(event, 1, woken);
+        AtomicInteger childWoken = new AtomicInteger(), woken = new AtomicInteger();
+        Thread reader = counting(childWoken, () -> "woken".equals(childOut.readLine()));
+        Thread here = waiter(event, woken);
         Thread.sleep(300);
         Win32Impl.SetEvent(event);
         Thread.sleep(300);
         assertEquals(1, woken.get() + childWoken.get(), "one SetEvent, one waiter");
         Win32Impl.SetEvent(event);
-        here[0].join(10_000);
+        here.join(10_000);
         reader.join(30_000);
-        assertEquals(1, woken.get());
-        assertEquals(1, childWoken.get());
+        assertEquals(List.of(1, 1), List.of(woken.get(), childWoken.get()));
         assertTrue(child.waitFor(30, TimeUnit.SECONDS));
         Win32Impl.CloseHandle(event);
     }
