@@ -1,7 +1,5 @@
-// Test-only natives of com.quorvane.test.BoundaryHooks: they drive the JNI
-// boundary from Java: its exception family, guards and holders, and
-// PropertiesWrapper and the in-memory snapshot over java.util.Properties.
-// Never shipped.
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: the JNI boundary driven from Java (its exception
+// family, guards and holders), PropertiesWrapper and the in-memory snapshot over java.util.Properties.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -22,7 +20,7 @@ using namespace quorvane;
 using namespace quorvane::jni;
 using namespace quorvane::jni::hooks;
 
-#define HOOK(name) Java_com_quorvane_test_BoundaryHooks_##name
+#define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-// Test-only natives of com.quorvane.test.DocumentHooks, never shipped: the document property layers driven in a
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: the document property layers driven in a
 // real file for an independent reader to check, a document held open as another program would, and the tripwire
 // read with a check that cannot open the document.
 #include <jni.h>
@@ -22,7 +22,7 @@ using namespace quorvane;
 using namespace quorvane::jni;
 using namespace quorvane::jni::hooks;
 
-#define HOOK(name) Java_com_quorvane_test_DocumentHooks_##name
+#define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 namespace {
 

@@ -1,6 +1,5 @@
-// Test-only natives of com.quorvane.test.ShellMethodsTest.Hooks: they run the shell's
-// record marshallers alone, so Java sees exactly what reached the native
-// record, or fills a record of its choosing into a Java object. Never shipped.
+// Test-only natives of com.quorvane.test.ShellMethodsTest.Hooks, never shipped: the shell's record marshallers run
+// alone, so Java sees exactly what reached the native record, or fills a record of its choosing into a Java object.
 #include <jni.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// Test-only natives of com.quorvane.test.WindowMethodsTest.Hooks: a test's own X
-// connection that makes windows and reads back what the library did to
-// them, and the process's DISPLAY variable. Never shipped.
+// Test-only natives of com.quorvane.test.WindowMethodsTest.Hooks, never shipped: a test's own X connection that makes
+// windows and reads back what the library did to them, and the process's DISPLAY variable.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

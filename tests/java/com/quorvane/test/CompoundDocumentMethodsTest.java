@@ -49,7 +49,7 @@ class CompoundDocumentMethodsTest {
         assertEquals(seen, readUser(path, new Properties()));
         assertEquals(expected, poiCustom(path));
         // A Unicode set (winUnicodeDictionary.doc) is now ANSI, with all its properties.
-        assertFalse(DocumentHooks.userSetIsUnicode(path), "not code page 1200");
+        assertFalse(TestHooks.userSetIsUnicode(path), "not code page 1200");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, props("Client", "Ærø")));
         expected.put("Client", "Ærø");
         assertEquals(expected, poiCustom(path), "a second write replaces the value; the others stay");
@@ -72,8 +72,8 @@ class CompoundDocumentMethodsTest {
         assertEquals(1, Win32Impl.getCompoundDocumentUserProperties(path, p, true));
         assertEquals(Map.of("kept", "yes"), p);
 
-        DocumentHooks.docfile(path, true, DocumentHooks.SET_DATE, "When", "127229440897500000");
-        DocumentHooks.docfile(path, true, DocumentHooks.SET, "Text", "t");
+        TestHooks.docfile(path, true, TestHooks.DOC_SET_DATE, "When", "127229440897500000");
+        TestHooks.docfile(path, true, TestHooks.DOC_SET, "Text", "t");
         assertEquals(Map.of("kept", "yes", "When", "2004-03-05T07:08:09", "Text", "t"), readUser(path, p));
 
         SummaryInformation poi = poiSummary(path);
@@ -87,8 +87,8 @@ class CompoundDocumentMethodsTest {
                 summary.getProperty("PIDSI_LASTSAVE_DTM"), summary.containsKey("(Unknown)"),
                 summary.getProperty("PIDSI_EDITTIME").startsWith("1601-01-01T")));
         // Beyond SYSTEMTIME: empty text; else cut to the buffer.
-        assertEquals(List.of("", "2004"), List.of(DocumentHooks.formatFileTime(0x8000000000000000L, 25),
-                DocumentHooks.formatFileTime(127229440897500000L, 5)));
+        assertEquals(List.of("", "2004"), List.of(TestHooks.formatFileTime(0x8000000000000000L, 25),
+                TestHooks.formatFileTime(127229440897500000L, 5)));
     }
 
     @Test
@@ -119,7 +119,7 @@ class CompoundDocumentMethodsTest {
             {"1", "1", "a title"}};
         for (String[] w : writes) {
             RuntimeException e = assertThrows(RuntimeException.class,
-                    () -> DocumentHooks.docfile(path, false, Integer.parseInt(w[0]), w[1], w[2]));
+                    () -> TestHooks.docfile(path, false, Integer.parseInt(w[0]), w[1], w[2]));
             assertTrue(e.getMessage().contains("Couldn't open property set "), e.getMessage());
         }
         assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
@@ -167,7 +167,7 @@ class CompoundDocumentMethodsTest {
     @Test
     void aWriterWaitsFiveSecondsForAnotherWriterThenFailsWhileReadersGoOn() throws Exception {
         String path = copy(temp, "2custom.doc");
-        DocumentHooks.whileHeld(path, DocumentHooks.WRITE_MODE, () -> {
+        TestHooks.whileHeld(path, TestHooks.WRITE_MODE, () -> {
             long start = System.nanoTime();
             int hr = Win32Impl.setCompoundDocumentUserProperties(path, props("prop1", "changed"));
             long waited = (System.nanoTime() - start) / 1_000_000;

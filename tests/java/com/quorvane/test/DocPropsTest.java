@@ -58,7 +58,7 @@ class DocPropsTest {
         assertFalse(out.contains("Quorvane"), out);
         expect(0, args("check", doc), "not a straggler");
 
-        DocumentHooks.docfile(doc, true, DocumentHooks.SET, "7", "Somebody Else");
+        TestHooks.docfile(doc, true, TestHooks.DOC_SET, "7", "Somebody Else");
         expect(0, args("check", doc), "straggler: saved outside the client", "recorded in the document",
                 "last saved by Somebody Else; the client last saw Jeremy Powell");
         String tripwire = out.replaceAll("(?s).*version id \\(the tripwire\\) (\\S+).*", "$1");
@@ -79,7 +79,7 @@ class DocPropsTest {
         assertEquals("plain text", Files.readString(text));
 
         String doc = copy(temp, "2custom.doc");
-        assertEquals(5, DocumentHooks.whileHeld(doc, 0x10, () -> run("show", doc)), "read, deny everyone else");
+        assertEquals(5, TestHooks.whileHeld(doc, 0x10, () -> run("show", doc)), "read, deny everyone else");
         assertTrue(err.contains("locked by another program"), err);
         expect(0, args("check", copy(temp, "2custom.doc", "copy.docx")), "not checked");
         for (String[] wrong : new String[][] {{}, {"frobnicate", doc}, {"set", doc, "novalue"},

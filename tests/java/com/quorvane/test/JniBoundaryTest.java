@@ -1,6 +1,6 @@
 package com.quorvane.test;
 
-import static com.quorvane.test.BoundaryHooks.*;
+import static com.quorvane.test.TestHooks.*;
 import static com.quorvane.test.DocumentFixtures.props;
 import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;

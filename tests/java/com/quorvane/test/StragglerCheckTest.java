@@ -54,7 +54,7 @@ class StragglerCheckTest {
     }
 
     private static void saveAsSomebodyElse(String path) {
-        DocumentHooks.docfile(path, true, DocumentHooks.SET, "7", "Somebody Else");
+        TestHooks.docfile(path, true, TestHooks.DOC_SET, "7", "Somebody Else");
     }
 
     private static Properties checkedRead(String path) {
@@ -171,7 +171,7 @@ class StragglerCheckTest {
             }
             p.setProperty("result", Integer.toString(Win32Impl.getCompoundDocumentUserProperties(args[1], p, true)));
             Properties standIn = new Properties();
-            p.setProperty("resultStandIn", Integer.toString(DocumentHooks.readWithUnopenableCheck(args[1], standIn)));
+            p.setProperty("resultStandIn", Integer.toString(TestHooks.readWithUnopenableCheck(args[1], standIn)));
             p.setProperty("resultStandInClient", String.valueOf(standIn.getProperty("Client")));
             p.store(Files.newOutputStream(Path.of(args[2])), null);
         }
@@ -187,9 +187,9 @@ class StragglerCheckTest {
     void aSaveTimeWithTicksBelowAMillisecondIsNoStraggler() throws Exception {
         String path = copy(temp, DOC);
         // 2024-05-06 07:08:09.1234567 UTC: 100-ns ticks, as LibreOffice writes them.
-        assertEquals(null, DocumentHooks.docfile(path, true, DocumentHooks.SET_SAVE_TICKS, "", "133594852891234567"));
-        assertEquals(1_234_567 / 10_000 * 10_000 + 133594852890000000L, Long.parseLong(DocumentHooks.docfile(path,
-                false, DocumentHooks.GET_DATE, "12", null)), "the save time was written");
+        assertEquals(null, TestHooks.docfile(path, true, TestHooks.DOC_SAVE_TICKS, "", "133594852891234567"));
+        assertEquals(1_234_567 / 10_000 * 10_000 + 133594852890000000L, Long.parseLong(TestHooks.docfile(path,
+                false, TestHooks.DOC_GET_DATE, "12", null)), "the save time was written");
         track(path);
         assertEquals(X, checkedRead(path).getProperty(EVID));
         assertEquals(X, checkedRead(path).getProperty(EVID), "nor after its own check");
@@ -229,7 +229,7 @@ class StragglerCheckTest {
         Map<String, String> env = new HashMap<>(ChildJvm.locale(locale));
         env.put("XDG_DATA_HOME", temp.resolve("home").toString());
         // Held open for writing here, as another program would.
-        DocumentHooks.whileHeld(path, DocumentHooks.WRITE_MODE, () -> ChildJvm.ok(env, Child.class, "read", path,
+        TestHooks.whileHeld(path, TestHooks.WRITE_MODE, () -> ChildJvm.ok(env, Child.class, "read", path,
                 stored.toString()));
         assertEquals(before, poiCustom(path), "the held document keeps its record and marks");
         Properties seen = Child.load(stored);

@@ -1,0 +1,60 @@
+package com.quorvane.test;
+
+import java.util.Properties;
+import java.util.concurrent.Callable;
+
+/**
+ * Test-only natives (libquorvane_testhooks): the JNI boundary's internals and its view of Properties, the document
+ * property layers and the straggler paths.
+ */
+final class TestHooks {
+    static {
+        System.loadLibrary("quorvane_testhooks");
+    }
+
+    /** wrapperOp's operations. */
+    static final int GET = 0, HAS = 1, SET = 2, REMOVE = 3, GET_DATE = 4, SET_DATE = 5;
+    /** docfile's operations, and a mode that holds a document for writing. */
+    static final int DOC_SET = 1, DOC_GET_DATE = 2, DOC_SET_DATE = 3, DOC_SAVE_TICKS = 5, WRITE_MODE = 0x00400022;
+
+    private TestHooks() {
+    }
+
+    static native boolean throwWin32(String classPath, String message, int code);
+    static native int javaGuard(int kind, String message);
+    static native int hresultGuard(int kind, int hr);
+    static native int outOfMemory(int length);
+    static native void addToInts(int[] array, int delta);
+    static native void fillBytes(byte[] array, byte value);
+    static native void upperChars(char[] array);
+    static native int wideLength(String text);
+    static native String echo(String text);
+    static native String echoCharArray(char[] text);
+    static native String wrapperOp(Object properties, int op, String name, String value);
+    static native String[] propertyNames(Object properties);
+    static native void setText(Properties properties, String name, byte[] ansi);
+    static native String unconvertedBytes(byte[] bytes);
+    static native int ansiCodePage();
+    static native void copyThroughSnapshot(Properties source, Properties target);
+
+    static native boolean userSetIsUnicode(String path);
+    static native String formatFileTime(long fileTime, int bufferChars);
+    static native String docfile(String path, boolean write, int op, String name, String value);
+    /** A handle for release(), or a negative HRESULT when the open failed. */
+    static native long hold(String path, int mode);
+    static native void release(long handle);
+    static native int readWithUnopenableCheck(String path, Properties properties);
+
+    /** Runs body while this process holds the document open with mode, as another program would. */
+    static <T> T whileHeld(String path, int mode, Callable<T> body) throws Exception {
+        long held = hold(path, mode);
+        if (held <= 0) {
+            throw new IllegalStateException("holding failed: " + Long.toHexString(held));
+        }
+        try {
+            return body.call();
+        } finally {
+            release(held);
+        }
+    }
+}
