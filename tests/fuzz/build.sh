@@ -36,9 +36,8 @@ sources_for() {
   esac
 }
 
-targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz netrc_fuzz)
-for t in "${targets[@]}"; do
+[ $# -gt 0 ] || set -- settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz netrc_fuzz
+for t in "$@"; do
   echo "building $t"
   # shellcheck disable=SC2046
   clang++ "${flags[@]}" "tests/fuzz/$t.cpp" $(sources_for "$t") -o "$out/$t" -lpthread -lrt

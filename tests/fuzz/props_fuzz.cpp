@@ -49,11 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(SUCCEEDED(PropertySetStream::Parse(relaid, again)));
   Check(again.Sections().size() == stream.Sections().size());
   for (size_t s = 0; s < stream.Sections().size(); ++s) {
-    const auto& a = stream.Sections()[s];
-    const auto& b = again.Sections()[s];
-    Check(a.Properties().size() == b.Properties().size());
+    const auto &a = stream.Sections()[s], &b = again.Sections()[s];
+    Check(a.Properties().size() == b.Properties().size() && a.Names().size() == b.Names().size());
     for (size_t i = 0; i < a.Properties().size(); ++i) Check(a.Properties()[i].id == b.Properties()[i].id);
-    Check(a.Names().size() == b.Names().size());
   }
   Check(again.Serialize(true) == relaid);
   return 0;

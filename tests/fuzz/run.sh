@@ -7,18 +7,15 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(cd "$1" && pwd) target=$2 seconds=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-seeds=()
+seeds=() corpus="$root/tests/fuzz/corpus/${target%_fuzz}" fixtures="$root/../shared/fixtures/compound"
 case "$target" in
-  settings_fuzz) cp "$root"/tests/fuzz/corpus/settings/* "$work"/; extra=(-max_len=4096) ;;
-  message_format_fuzz) cp "$root"/tests/fuzz/corpus/message_format/* "$work"/; extra=() ;;
-  pe_version_fuzz) cp "$root"/tests/fuzz/corpus/pe_version/* "$work"/; extra=(-max_len=16384) ;;
-  props_fuzz) cp "$root"/tests/fuzz/corpus/props/* "$work"/; extra=(-rss_limit_mb=1024) ;;
-  netrc_fuzz) cp "$root"/tests/fuzz/corpus/netrc/* "$work"/; extra=(-max_len=4096) ;;
-  cfb_fuzz)
-    extra=(-max_len=65536)
-    fixtures="$root/../shared/fixtures/compound"
-    [ -d "$fixtures" ] && seeds=("$fixtures") ;;
+  settings_fuzz | netrc_fuzz) extra=(-max_len=4096) ;;
+  message_format_fuzz) extra=() ;;
+  pe_version_fuzz) extra=(-max_len=16384) ;;
+  props_fuzz) extra=(-rss_limit_mb=1024) ;;
+  cfb_fuzz) extra=(-max_len=65536); if [ -d "$fixtures" ]; then seeds=("$fixtures"); fi ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
+if [ -d "$corpus" ]; then cp "$corpus"/* "$work"/; fi
 cd "$work"
 "$out/$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/$target-" "${extra[@]}" "$work" "${seeds[@]}"

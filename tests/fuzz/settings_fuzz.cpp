@@ -5,9 +5,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "PropertiesFile.h"
@@ -34,9 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     file.Load(std::wstring(kPath.begin(), kPath.end()).c_str());
   } catch (const PropertiesException& e) {
-    bool known = false;
-    for (const wchar_t* m : kMessages) known = known || std::wcscmp(m, e.Message()) == 0;
-    Check(known);
+    Check(std::any_of(std::begin(kMessages), std::end(kMessages), [&](auto m) { return !std::wcscmp(m, e.Message()); }));
   }
   Check(file.Count() >= 0 && file.Count() <= PropertiesFile::kMaxEntries);
   return 0;
