@@ -9,6 +9,7 @@ usage: compare_with_poi.py DUMP_TOOL FIXTURE_DIR WORK_DIR JAVA POI_CLASSPATH
 import glob
 import io
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -63,27 +64,21 @@ def main():
                             + list(args))
     shutil.rmtree(work, ignore_errors=True)
     original, relaid = os.path.join(work, 'original'), os.path.join(work, 'relaid')
-    os.makedirs(original)
-    os.makedirs(relaid)
-    names = []
-    for doc in copy_fixtures(fixtures, work):
-        for stream, data in streams(os.path.join(work, doc)).items():
-            if stream.startswith('\x05') and '/' not in stream:
-                names.append(doc + '.' + stream[1:])
-                with open(os.path.join(original, names[-1]), 'wb') as f:
-                    f.write(data)
-    if len(names) < 19:
-        sys.exit('expected the 19 property streams of the fixtures, found %d' % len(names))
-    failures = []
-    ours = run([tool, '--relayout', relaid] + [os.path.join(original, n) for n in names])
-    theirs = poi(*[os.path.join(original, n) for n in names])
-    failures += ['ours: %s\n  poi:  %s' % d for d in zip(ours.splitlines(), theirs.splitlines()) if d[0] != d[1]]
-    if theirs != poi(*[os.path.join(relaid, n) for n in names]):
+    for folder in (original, relaid):
+        os.makedirs(folder)
+    props = {doc + '.' + s[1:]: data for doc in copy_fixtures(fixtures, work)
+             for s, data in streams(os.path.join(work, doc)).items() if s.startswith('\x05') and '/' not in s}
+    for n, data in props.items():
+        pathlib.Path(original, n).write_bytes(data)
+    if len(props) < 19:
+        sys.exit('expected the 19 property streams of the fixtures, found %d' % len(props))
+    ours = run([tool, '--relayout', relaid] + [os.path.join(original, n) for n in props])
+    theirs = poi(*[os.path.join(original, n) for n in props])
+    failures = ['ours: %s\n  poi:  %s' % d for d in zip(ours.splitlines(), theirs.splitlines()) if d[0] != d[1]]
+    if theirs != poi(*[os.path.join(relaid, n) for n in props]):
         failures.append('POI reads our re-laid streams differently')
-    for n in names:
-        with open(os.path.join(original, n), 'rb') as a, open(os.path.join(relaid, n), 'rb') as b:
-            if olefile_view(a.read()) != olefile_view(b.read()):
-                failures.append('olefile reads our re-laid %s differently' % n)
+    failures += ['olefile reads our re-laid %s differently' % n for n, data in props.items()
+                 if olefile_view(data) != olefile_view(pathlib.Path(relaid, n).read_bytes())]
 
     docsum = '\x05DocumentSummaryInformation'
     for doc in IN_PLACE:
@@ -102,7 +97,7 @@ def main():
         if docsum in a and olefile_view(a[docsum]) != olefile_view(b[docsum]):
             failures.append('%s: the document summary section changed' % doc)
     print('\n'.join(failures))
-    print('%d streams, %d lines compared, %d failures' % (len(names), len(theirs.splitlines()), len(failures)))
+    print('%d streams, %d lines compared, %d failures' % (len(props), len(theirs.splitlines()), len(failures)))
     return 1 if failures else 0
 
 

@@ -8,7 +8,6 @@ usage: cross_read.py LINUX_TOOL WINDOWS_TOOL WINE_STATE FIXTURE_DIR
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -73,8 +72,7 @@ def blocks(dump):
 
 def main():
     linux_tool, windows_tool, state, fixtures = sys.argv[1:5]
-    work = tempfile.mkdtemp(prefix='qv-cross-')
-    try:
+    with tempfile.TemporaryDirectory(prefix='qv-cross-') as work:
         names = copy_fixtures(fixtures, work)
         wine = ['bash', WINE_RUN, state, windows_tool]
         for cp in ('1252', '65001', '1200'):
@@ -91,19 +89,18 @@ def main():
             if done.returncode != 0:
                 theirs[n].setdefault('-', []).append('crash %d' % done.returncode)
         agreeing, explained, unexplained = [], {}, []
+        shown = lambda lines: '\n              '.join(lines or ['(no such set)'])  # noqa: E731
         for n in names:
             a, b = ours.get(n, {}), theirs[n]
             for s in sorted(set(a) | set(b)):
+                known = [k[0] for k in KNOWN if a.get(s) != b.get(s) and k[2](n, s, a.get(s), b.get(s), b)]
                 if a.get(s) == b.get(s):
                     agreeing.append('%s/%s' % (n, s))
-                    continue
-                known = [k for k in KNOWN if k[2](n, s, a.get(s), b.get(s), b)]
-                if known:
-                    explained.setdefault(known[0][0], []).append('%s/%s' % (n, s))
+                elif known:
+                    explained.setdefault(known[0], []).append('%s/%s' % (n, s))
                 else:
-                    unexplained.append('DISAGREEMENT in %s, set %s:\n  our engine: %s\n  Wine ole32: %s' % (
-                        n, s, '\n              '.join(a.get(s) or ['(no such set)']),
-                        '\n              '.join(b.get(s) or ['(no such set)'])))
+                    unexplained.append('DISAGREEMENT in %s, set %s:\n  our engine: %s\n  Wine ole32: %s'
+                                       % (n, s, shown(a.get(s)), shown(b.get(s))))
         print('read alike by both: %s' % ', '.join(agreeing))
         for kid, text, _ in KNOWN:
             if kid in explained:
@@ -111,8 +108,6 @@ def main():
         print('\n'.join(unexplained))
         print('%d files: %d sets agree, %d disagreements' % (len(names), len(agreeing), len(unexplained)))
         return 1 if unexplained else 0
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == '__main__':
