@@ -13,7 +13,6 @@ import com.sun.net.httpserver.HttpsConfigurator;
 import com.sun.net.httpserver.HttpsServer;
 import java.io.ByteArrayOutputStream;
 import java.io.File;
-import java.io.Closeable;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.io.UncheckedIOException;
@@ -81,8 +80,8 @@ class HttpPostTest {
     }
 
     @AfterAll
-    static void stop() throws IOException {
-        SERVERS.close();
+    static void stop() {
+        SERVERS.open.forEach(server -> server.stop(0));
     }
 
     static Recorder post(String resource, byte[] body) throws Exception {
@@ -215,9 +214,9 @@ class HttpPostTest {
         assertTrue(ms >= 3900 && ms < 25_000, "2 s each as the registry says, not the default 30 s: " + ms);
     }
 
-    // Servers on 127.0.0.1, closed together. The HTTP and HTTPS ones keep every request and answer by path: /status/N
+    // Servers on 127.0.0.1, stopped together. The HTTP and HTTPS ones keep every request and answer by path: /status/N
     // with N and no body, /bytes/N with N bytes of TEXT, /auth with 401 until Basic quorvane:right comes, else "ok".
-    static final class Servers implements Closeable {
+    static final class Servers {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
         static final String TEXT = "0123456789abcdefghijklmnopqrstuvwxyz".repeat(200);
         private static final String AUTHORIZED =
@@ -228,7 +227,7 @@ class HttpPostTest {
         }
 
         final List<Request> requests = new CopyOnWriteArrayList<>();
-        private final List<Closeable> open = new CopyOnWriteArrayList<>();
+        final List<HttpServer> open = new CopyOnWriteArrayList<>();
         final int http;
 
         Servers() {
@@ -266,18 +265,11 @@ class HttpPostTest {
             return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
         }
 
-        @Override
-        public void close() throws IOException {
-            for (Closeable c : open) {
-                c.close();
-            }
-        }
-
         private int serve(HttpServer server, HttpHandler handler) {
             server.createContext("/", handler);
             server.setExecutor(Executors.newCachedThreadPool()); // a stalled answer holds one thread
             server.start();
-            open.add(() -> server.stop(0));
+            open.add(server);
             return server.getAddress().getPort();
         }
 
