@@ -15,9 +15,9 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.Properties;
-import java.util.concurrent.Callable;
-import java.util.concurrent.CompletableFuture;
-import java.util.concurrent.CompletionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import org.junit.jupiter.api.Test;
@@ -27,6 +27,7 @@ class FileMethodsTest {
     static final int GENERIC_READ = 0x80000000, GENERIC_WRITE = 0x40000000, SHARE_READ = 1, SHARE_ALL = 7;
     static final int CREATE_NEW = 1, OPEN_EXISTING = 3, BACKUP_SEMANTICS = 0x02000000, DELETE_ON_CLOSE = 0x04000000;
     static final int NOTIFY_NAMES = 0x3, NOTIFY_ALL = 0x17F;
+    static final ExecutorService POOL = Executors.newCachedThreadPool();
 
     @TempDir
     Path dir;
@@ -57,7 +58,7 @@ class FileMethodsTest {
     static List<String> changes(int handle, int filter, boolean subtree) throws Exception {
         byte[] buffer = new byte[65536];
         int[] count = new int[1];
-        CompletableFuture<Boolean> call = CompletableFuture.supplyAsync(
+        Future<Boolean> call = POOL.submit(
                 () -> Win32Impl.ReadDirectoryChangesW(handle, buffer, buffer.length, subtree, filter, count, 0, 0));
         try {
             assertTrue(call.get(10, TimeUnit.SECONDS));
@@ -94,16 +95,6 @@ class FileMethodsTest {
         String read = Integer.toUnsignedString(GENERIC_READ);
         return ChildJvm.run(Map.of(), Child.class, file.toString(),
                 read, "3", Integer.toUnsignedString(GENERIC_WRITE), "7", read, "1").output();
-    }
-
-    static <T> CompletableFuture<T> async(Callable<T> call) {
-        return CompletableFuture.supplyAsync(() -> {
-            try {
-                return call.call();
-            } catch (Exception e) {
-                throw new CompletionException(e);
-            }
-        });
     }
 
     @Test
@@ -149,7 +140,7 @@ class FileMethodsTest {
     void aRenameIsReportedAsAnOldAndNewNamePair() throws Exception {
         Path a = Files.writeString(dir.resolve("a.txt"), "a");
         int h = folder(dir);
-        CompletableFuture<List<String>> first = async(() -> changes(h, NOTIFY_NAMES, false));
+        Future<List<String>> first = POOL.submit(() -> changes(h, NOTIFY_NAMES, false));
         Thread.sleep(200);
         Files.move(a, dir.resolve("b.txt"));
         assertEquals(List.of("4 a.txt", "5 b.txt"), first.get(10, TimeUnit.SECONDS));
@@ -159,7 +150,7 @@ class FileMethodsTest {
     @Test
     void aSubtreeWatchReportsWhatIsMadeInFoldersCreatedWhileWatching() throws Exception {
         int h = folder(dir);
-        CompletableFuture<List<String>> made = async(() -> changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt")));
+        Future<List<String>> made = POOL.submit(() -> changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt")));
         Thread.sleep(200);
         Files.createDirectories(dir.resolve("n1/n2"));
         Files.writeString(dir.resolve("n1/n2/f.txt"), "made before its folder's watch may exist");
@@ -177,7 +168,7 @@ class FileMethodsTest {
         int[] count = {-1};
         assertThrows(IllegalArgumentException.class,
                 () -> Win32Impl.ReadDirectoryChangesW(h, new byte[64], 64, false, NOTIFY_NAMES, new int[0], 0, 0));
-        CompletableFuture<Boolean> small = CompletableFuture.supplyAsync(
+        Future<Boolean> small = POOL.submit(
                 () -> Win32Impl.ReadDirectoryChangesW(h, new byte[64], 8, false, NOTIFY_NAMES, count, 0, 0));
         Thread.sleep(200);
         Files.writeString(dir.resolve("a-name-longer-than-the-buffer"), "x");
@@ -198,7 +189,7 @@ class FileMethodsTest {
         for (Path watched : List.of(dir, removed)) {
             int h = folder(watched);
             int[] count = new int[1];
-            CompletableFuture<Boolean> blocked = CompletableFuture.supplyAsync(
+            Future<Boolean> blocked = POOL.submit(
                     () -> Win32Impl.ReadDirectoryChangesW(h, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
             Thread.sleep(300);
             assertFalse(blocked.isDone());

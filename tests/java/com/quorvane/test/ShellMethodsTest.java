@@ -74,8 +74,7 @@ class ShellMethodsTest {
     }
 
     static String text(char[] units) {
-        String s = new String(units);
-        return s.indexOf('\0') < 0 ? s : s.substring(0, s.indexOf('\0'));
+        return new String(units).split("\0", 2)[0];
     }
 
     // A JVM of its own for the special folders, which the library reads once per process: prints for "N" the path of
