@@ -11,16 +11,16 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.MessageDigest;
+import java.time.ZoneOffset;
+import java.time.ZonedDateTime;
 import java.util.Arrays;
 import java.util.Base64;
-import java.util.Calendar;
 import java.util.Date;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.Objects;
 import java.util.Properties;
-import java.util.TimeZone;
 import java.util.TreeMap;
 import java.util.regex.Pattern;
 import org.apache.poi.hpsf.CustomProperties;
@@ -72,16 +72,13 @@ class StragglerCheckTest {
             // Windows takes each stored byte of the narrow text as one character.
             int codepage = s.getCodepage() & 0xFFFF;
             Charset stored = Charset.forName(CodePageUtil.codepageToEncoding(codepage == 1200 ? 1252 : codepage));
-            String bytewise = new String(author.toString().getBytes(stored), StandardCharsets.ISO_8859_1);
-            bytes.write(bytewise.getBytes(UTF_16LE));
+            bytes.write(new String(author.toString().getBytes(stored), StandardCharsets.ISO_8859_1).getBytes(UTF_16LE));
         }
         Object saved = s.getProperty(PropertyIDMap.PID_LASTSAVE_DTM);
         if (saved != null) { // a SYSTEMTIME: year, month, day of week (0 here), day, h, min, s, ms
-            Calendar c = Calendar.getInstance(TimeZone.getTimeZone("UTC"));
-            c.setTime((Date) saved);
-            for (int f : new int[] {c.get(Calendar.YEAR), c.get(Calendar.MONTH) + 1, 0, c.get(Calendar.DAY_OF_MONTH),
-                c.get(Calendar.HOUR_OF_DAY), c.get(Calendar.MINUTE), c.get(Calendar.SECOND),
-                c.get(Calendar.MILLISECOND)}) {
+            ZonedDateTime t = ((Date) saved).toInstant().atZone(ZoneOffset.UTC);
+            for (int f : new int[] {t.getYear(), t.getMonthValue(), 0, t.getDayOfMonth(), t.getHour(), t.getMinute(),
+                t.getSecond(), t.getNano() / 1_000_000}) {
                 bytes.write(new byte[] {(byte) f, (byte) (f >> 8)});
             }
         }
@@ -90,8 +87,8 @@ class StragglerCheckTest {
             bytes.write(String.valueOf(Objects.requireNonNullElse(s.getProperty(id), "")).getBytes(UTF_16LE));
         }
         bytes.write(extendedVersionId.getBytes(UTF_16LE));
-        byte[] digest = MessageDigest.getInstance("MD5").digest(bytes.toByteArray());
-        return Base64.getEncoder().withoutPadding().encodeToString(digest);
+        return Base64.getEncoder().withoutPadding().encodeToString(MessageDigest.getInstance("MD5").digest(
+                bytes.toByteArray()));
     }
 
     private static void assertMarksMatchSummary(String path) throws Exception {
