@@ -2,6 +2,7 @@
 // (damaged copies of real streams: props_fuzz).
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "MemoryStorage.h"
@@ -35,38 +36,31 @@ HRESULT Parse(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-TEST(PropsMalformed, BrokenHeadersAreRefusedAsInvalidHeaders) {
+// Broken headers are invalid headers; sections and values that overrun their bytes are corrupt.
+TEST(PropsMalformed, PatchedStreamsAreRefused) {
   const std::vector<uint8_t> good = SmallStream();
   ASSERT_EQ(S_OK, Parse(good));
-  // Byte order, version, section counts, section offsets.
-  const std::pair<size_t, uint32_t> patches[] = {{0, 0xFFFF}, {0, 0x2FFFE}, {24, 0}, {24, 3}, {24, 0xFFFFFFFF},
-                                                 {44, 0}, {44, 47}, {44, uint32_t(good.size())}, {44, 0xFFFFFFF0}};
-  for (const auto& [at, value] : patches) {
-    auto bad = good;
-    Put32(bad, at, value);
-    EXPECT_EQ(STG_E_INVALIDHEADER, Parse(bad)) << at << " " << value;
-  }
-  EXPECT_EQ(STG_E_INVALIDHEADER, Parse({}));
-}
-
-TEST(PropsMalformed, SectionsAndValuesThatOverrunTheirBytesAreCorrupt) {
-  const std::vector<uint8_t> good = SmallStream();
   const size_t table = kSection + 8;
   const size_t titleValue = kSection + 8 + 2 * 8 + 8;  // after the table and the code page
-  const std::pair<size_t, uint32_t> patches[] = {
-      {kSection, static_cast<uint32_t>(good.size())},  // size beyond the stream
-      {kSection, 4},                                   // size smaller than its own header
-      {kSection + 4, 0x10000000},                      // count beyond the size
-      {table + 4, 0xFFFFFFF0},                         // offset beyond the section
-      {table + 4, 2},                                  // offset inside the header
-      {table + 8, PID_CODEPAGE},                       // the same id twice
-      {titleValue + 4, 0x7FFFFFFF},                    // string length beyond the section
+  const std::tuple<size_t, uint32_t, HRESULT> patches[] = {
+      {0, 0xFFFF, STG_E_INVALIDHEADER},  // byte order, version, section counts, section offsets
+      {0, 0x2FFFE, STG_E_INVALIDHEADER}, {24, 0, STG_E_INVALIDHEADER}, {24, 3, STG_E_INVALIDHEADER},
+      {24, 0xFFFFFFFF, STG_E_INVALIDHEADER}, {44, 0, STG_E_INVALIDHEADER}, {44, 47, STG_E_INVALIDHEADER},
+      {44, uint32_t(good.size()), STG_E_INVALIDHEADER}, {44, 0xFFFFFFF0, STG_E_INVALIDHEADER},
+      {kSection, static_cast<uint32_t>(good.size()), STG_E_DOCFILECORRUPT},  // size beyond the stream
+      {kSection, 4, STG_E_DOCFILECORRUPT},                                   // size smaller than its own header
+      {kSection + 4, 0x10000000, STG_E_DOCFILECORRUPT},                      // count beyond the size
+      {table + 4, 0xFFFFFFF0, STG_E_DOCFILECORRUPT},                         // offset beyond the section
+      {table + 4, 2, STG_E_DOCFILECORRUPT},                                  // offset inside the header
+      {table + 8, PID_CODEPAGE, STG_E_DOCFILECORRUPT},                       // the same id twice
+      {titleValue + 4, 0x7FFFFFFF, STG_E_DOCFILECORRUPT},                    // string length beyond the section
   };
-  for (const auto& [at, value] : patches) {
+  for (const auto& [at, value, expected] : patches) {
     auto bad = good;
     Put32(bad, at, value);
-    EXPECT_EQ(STG_E_DOCFILECORRUPT, Parse(bad)) << "patch at " << at;
+    EXPECT_EQ(expected, Parse(bad)) << at << " " << value;
   }
+  EXPECT_EQ(STG_E_INVALIDHEADER, Parse({}));
   // A vector claiming 2^32-1 elements is refused before anything is allocated.
   auto vec = good;
   vec[titleValue] = VT_LPSTR;
