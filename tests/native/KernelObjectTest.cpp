@@ -238,14 +238,12 @@ TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
     EXPECT_FALSE(UnregisterHandle(H(v))) << v;
   }
   EXPECT_EQ(RegisterHandle(nullptr), nullptr);
-}
-
-TEST(HandleTable, TheObjectLivesWhileAnyUserHoldsIt) {
+  // The object lives while any user holds it (a wait in progress).
   std::atomic<int> alive{0};
-  HANDLE h = RegisterHandle(std::make_shared<Dummy>(&alive));
+  h = RegisterHandle(std::make_shared<Dummy>(&alive));
   auto inUse = LookupHandle(h);
   EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ(alive.load(), 1);  // a wait in progress keeps it
+  EXPECT_EQ(alive.load(), 1);
   inUse.reset();
   EXPECT_EQ(alive.load(), 0);
 }
