@@ -28,7 +28,7 @@ std::wstring Format(const wchar_t* format, const T&... inserts) {
   return out;
 }
 
-TEST(MessageFormat, InsertFormats) {
+TEST(MessageFormat, InsertFormatsAndEscapes) {
   EXPECT_EQ(L"abc", Format(L"%1", L"abc"));
   EXPECT_EQ(L"-5", Format(L"%1!d!", -5));
   EXPECT_EQ(L"07", Format(L"%1!02d!", 7));
@@ -50,6 +50,16 @@ TEST(MessageFormat, InsertFormats) {
   EXPECT_EQ(L"(null)", Format(L"%1", static_cast<const wchar_t*>(nullptr)));
   EXPECT_EQ(L"b a", Format(L"%2 %1", L"a", L"b"));
   EXPECT_EQ(L"aa", Format(L"%1%1", L"a"));
+  // Escapes.
+  EXPECT_EQ(L"100%", Format(L"100%%"));
+  EXPECT_EQ(L"a\r\nb", Format(L"a%nb"));
+  EXPECT_EQ(L"a", Format(L"a%0b%1", L"x")) << "%0 ends the message";
+  EXPECT_EQ(L". ! \t  \r x", Format(L"%. %! %t % %r %x"));
+  EXPECT_EQ(L"<error 87>", Format(L"end%")) << "a lone '%' at the end is refused";
+  EXPECT_EQ(L"a\r\nb\r\n", Format(L"a\nb\r\n")) << "a bare LF is written CR LF, CR LF stays";
+  EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
+  for (const wchar_t* format : {L"%1!f!", L"%1!n!", L"%1!5!", L"%1!99999999s!"})  // no unbounded widths either
+    EXPECT_EQ(L"<error 87>", Format(format, L"x")) << format;
 }
 
 TEST(MessageFormat, NarrowAndWideTextAndSizes) {
@@ -69,47 +79,27 @@ TEST(MessageFormat, NarrowAndWideTextAndSizes) {
   EXPECT_EQ(L"-2 -2", out);
 }
 
-TEST(MessageFormat, Escapes) {
-  EXPECT_EQ(L"100%", Format(L"100%%"));
-  EXPECT_EQ(L"a\r\nb", Format(L"a%nb"));
-  EXPECT_EQ(L"a", Format(L"a%0b%1", L"x")) << "%0 ends the message";
-  EXPECT_EQ(L". ! \t  \r x", Format(L"%. %! %t % %r %x"));
-  EXPECT_EQ(L"<error 87>", Format(L"end%")) << "a lone '%' at the end is refused";
-  EXPECT_EQ(L"a\r\nb\r\n", Format(L"a\nb\r\n")) << "a bare LF is written CR LF, CR LF stays";
-  EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
-}
-
-TEST(MessageFormat, TwoDigitInserts) {
+TEST(MessageFormat, TwoDigitInsertsAndInsertsBeyondThoseGiven) {
   std::vector<std::wstring> texts(12);
   std::vector<DWORD_PTR> values;
   for (int i = 0; i < 12; ++i) values.push_back(LogInsert(texts[i] = L"v" + std::to_wstring(i + 1)));
   std::wstring out;
   ASSERT_TRUE(FormatMessageText(L"%10 %11 %12 %100 %1!s!0", values.data(), values.size(), out));
   EXPECT_EQ(L"v10 v11 v12 v100 v10", out) << "at most two digits";
-}
-
-TEST(MessageFormat, InsertsBeyondThoseGivenStayText) {
+  // Inserts not given stay text.
   EXPECT_EQ(L"a %2 %3!d!", Format(L"%1 %2 %3!d!", L"a"));
   EXPECT_EQ(L"%1", Format(L"%1"));
   EXPECT_EQ(L"%1!*s!", Format(L"%1!*s!", 5)) << "the '*' needs a second slot";
   EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated format";
   EXPECT_EQ(L"%1!d b %3", Format(L"%1!d %2 %3", L"a", L"b")) << "the text after it is still scanned";
   EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's format is plain text";
-  std::wstring out;
   EXPECT_TRUE(FormatMessageText(L"%1 %2", nullptr, 5, out)) << "no array means no inserts";
   EXPECT_EQ(L"%1 %2", out);
-}
-
-TEST(MessageFormat, LongMessagesKeepEveryInsert) {
+  // Long messages keep every insert.
   const std::wstring run(3000, L'x');
   EXPECT_EQ(run + L"|a|%3|" + run + L"|7", Format((run + L"|%1|%3|" + run + L"|%2!d!").c_str(), L"a", 7))
       << "text beyond the first buffer, a missing insert between long runs";
   EXPECT_EQ(run + L"|" + run, Format(L"%1|%2", run.c_str(), run.c_str()));
-}
-
-TEST(MessageFormat, MalformedFormatsAreRefused) {
-  for (const wchar_t* format : {L"%1!f!", L"%1!n!", L"%1!5!", L"%1!99999999s!"})  // no unbounded widths either
-    EXPECT_EQ(L"<error 87>", Format(format, L"x")) << format;
 }
 
 TEST(MessageFormat, TheLogLine) {
