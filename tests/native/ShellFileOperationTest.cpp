@@ -80,51 +80,51 @@ struct OperationCase {
   UINT func;
   FILEOP_FLAGS flags;
   std::vector<std::string> from, to;
-  int result;
-  bool aborted;
+  int result;  // fAnyOperationsAborted is set exactly when this is ERROR_CANCELLED
   std::vector<std::string> after;
 };
 
 const FILEOP_FLAGS kQuiet = FOF_SILENT | FOF_NOCONFIRMMKDIR;
 
 const OperationCase kCases[] = {
-    {"copy into a folder", FO_COPY, kQuiet, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "a.txt=A"}},
-    {"copy to a new name", FO_COPY, 0, {"a.txt"}, {"new.txt"}, 0, false, {"new.txt=A", "a.txt=A"}},
-    {"copy a tree", FO_COPY, 0, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "out/dir/sub/y.txt=Y"}},
-    {"copy, no recursion", FO_COPY, FOF_NORECURSION, {"dir"}, {"out"}, 0, false, {"out/dir/x.txt=X", "!out/dir/sub"}},
-    {"copy a link as a link", FO_COPY, 0, {"link"}, {"out"}, 0, false, {"out/link->a.txt"}},
-    {"folder made", FO_COPY, 0, {"a.txt", "b.txt"}, {"made/deep"}, 0, false, {"made/deep/a.txt=A", "made/deep/b.txt=B"}},
-    {"one destination each", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"one.txt", "out/two.txt"}, 0, false,
+    {"copy into a folder", FO_COPY, kQuiet, {"a.txt"}, {"out"}, 0, {"out/a.txt=A", "a.txt=A"}},
+    {"copy to a new name", FO_COPY, 0, {"a.txt"}, {"new.txt"}, 0, {"new.txt=A", "a.txt=A"}},
+    {"copy a tree", FO_COPY, 0, {"dir"}, {"out"}, 0, {"out/dir/x.txt=X", "out/dir/sub/y.txt=Y"}},
+    {"copy, no recursion", FO_COPY, FOF_NORECURSION, {"dir"}, {"out"}, 0, {"out/dir/x.txt=X", "!out/dir/sub"}},
+    {"copy a link as a link", FO_COPY, 0, {"link"}, {"out"}, 0, {"out/link->a.txt"}},
+    {"folder made", FO_COPY, 0, {"a.txt", "b.txt"}, {"made/deep"}, 0, {"made/deep/a.txt=A", "made/deep/b.txt=B"}},
+    {"one destination each", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"one.txt", "out/two.txt"}, 0,
      {"one.txt=A", "out/two.txt=B"}},
-    {"wildcard", FO_COPY, 0, {"*.txt"}, {"out"}, 0, false, {"out/a.txt=A", "out/b.txt=B", "!out/c.doc"}},
-    {"wildcard takes subfolders", FO_COPY, 0, {"dir/*"}, {"out"}, 0, false, {"out/x.txt=X", "out/sub/y.txt=Y"}},
-    {"collision, no flags", FO_COPY, 0, {"a.txt", "b.txt"}, {"out2"}, ERROR_CANCELLED, true, {"out2/a.txt=old", "out2/b.txt=B"}},
-    {"collision, no confirmation", FO_COPY, FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false, {"out2/a.txt=A"}},
-    {"collision renamed", FO_COPY, FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, false,
+    {"wildcard", FO_COPY, 0, {"*.txt"}, {"out"}, 0, {"out/a.txt=A", "out/b.txt=B", "!out/c.doc"}},
+    {"wildcard takes subfolders", FO_COPY, 0, {"dir/*"}, {"out"}, 0, {"out/x.txt=X", "out/sub/y.txt=Y"}},
+    {"collision, no flags", FO_COPY, 0, {"a.txt", "b.txt"}, {"out2"}, ERROR_CANCELLED,
+     {"out2/a.txt=old", "out2/b.txt=B"}},
+    {"collision, no confirmation", FO_COPY, FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0, {"out2/a.txt=A"}},
+    {"collision renamed", FO_COPY, FOF_RENAMEONCOLLISION | FOF_NOCONFIRMATION, {"a.txt"}, {"out2"}, 0,
      {"out2/a.txt=old", "out2/a (2).txt=A"}},
-    {"onto itself renamed", FO_COPY, FOF_RENAMEONCOLLISION, {"a.txt"}, {"."}, 0, false, {"Copy of a.txt=A"}},
-    {"onto itself refused", FO_COPY, 0, {"a.txt"}, {"a.txt"}, DE_SAMEFILE, false, {"a.txt=A"}},
-    {"into its own subtree", FO_COPY, 0, {"dir"}, {"dir/sub"}, DE_DESTSUBTREE, false, {"!dir/sub/dir"}},
-    {"missing source", FO_COPY, 0, {"a.txt", "missing.txt"}, {"out"}, ERROR_FILE_NOT_FOUND, false, {"!out/a.txt"}},
+    {"onto itself renamed", FO_COPY, FOF_RENAMEONCOLLISION, {"a.txt"}, {"."}, 0, {"Copy of a.txt=A"}},
+    {"onto itself refused", FO_COPY, 0, {"a.txt"}, {"a.txt"}, DE_SAMEFILE, {"a.txt=A"}},
+    {"into its own subtree", FO_COPY, 0, {"dir"}, {"dir/sub"}, DE_DESTSUBTREE, {"!dir/sub/dir"}},
+    {"missing source", FO_COPY, 0, {"a.txt", "missing.txt"}, {"out"}, ERROR_FILE_NOT_FOUND, {"!out/a.txt"}},
     {"one destination, several sources", FO_COPY, FOF_MULTIDESTFILES, {"a.txt", "b.txt"}, {"out"}, DE_MANYSRC1DEST,
-     false, {"!out/a.txt"}},
-    {"move a file", FO_MOVE, 0, {"a.txt"}, {"out"}, 0, false, {"out/a.txt=A", "!a.txt"}},
-    {"move a folder", FO_MOVE, 0, {"dir"}, {"out"}, 0, false, {"out/dir/sub/y.txt=Y", "!dir"}},
-    {"move onto a file", FO_MOVE, 0, {"a.txt"}, {"out2"}, ERROR_CANCELLED, true, {"out2/a.txt=old", "a.txt=A"}},
-    {"move merges folders", FO_MOVE, FOF_NOCONFIRMATION, {"dir/sub"}, {"keep"}, 0, false,
+     {"!out/a.txt"}},
+    {"move a file", FO_MOVE, 0, {"a.txt"}, {"out"}, 0, {"out/a.txt=A", "!a.txt"}},
+    {"move a folder", FO_MOVE, 0, {"dir"}, {"out"}, 0, {"out/dir/sub/y.txt=Y", "!dir"}},
+    {"move onto a file", FO_MOVE, 0, {"a.txt"}, {"out2"}, ERROR_CANCELLED, {"out2/a.txt=old", "a.txt=A"}},
+    {"move merges folders", FO_MOVE, FOF_NOCONFIRMATION, {"dir/sub"}, {"keep"}, 0,
      {"keep/sub/y.txt=Y", "keep/sub/z.txt=Z", "!dir/sub"}},
-    {"folder collision", FO_COPY, 0, {"dir/sub"}, {"keep"}, ERROR_CANCELLED, true, {"!keep/sub/y.txt", "keep/sub/z.txt=Z"}},
-    {"rename", FO_RENAME, 0, {"a.txt"}, {"r.txt"}, 0, false, {"r.txt=A", "!a.txt"}},
-    {"rename elsewhere", FO_RENAME, 0, {"a.txt"}, {"out/r.txt"}, DE_DIFFDIR, false, {"a.txt=A", "!out/r.txt"}},
-    {"rename onto a name", FO_RENAME, 0, {"a.txt"}, {"b.txt"}, ERROR_CANCELLED, true, {"a.txt=A", "b.txt=B"}},
-    {"delete several", FO_DELETE, FOF_NOCONFIRMATION, {"a.txt", "b.txt"}, {}, 0, false, {"!a.txt", "!b.txt", "c.doc=C"}},
-    {"delete a tree", FO_DELETE, FOF_NOCONFIRMATION, {"dir"}, {}, 0, false, {"!dir"}},
-    {"delete, no recursion", FO_DELETE, FOF_NORECURSION, {"dir"}, {}, 0, false, {"!dir/x.txt", "dir/sub/y.txt=Y"}},
-    {"delete a link", FO_DELETE, 0, {"link"}, {}, 0, false, {"!link", "a.txt=A"}},
-    {"files only", FO_DELETE, FOF_FILESONLY, {"*"}, {}, 0, false,
+    {"folder collision", FO_COPY, 0, {"dir/sub"}, {"keep"}, ERROR_CANCELLED, {"!keep/sub/y.txt", "keep/sub/z.txt=Z"}},
+    {"rename", FO_RENAME, 0, {"a.txt"}, {"r.txt"}, 0, {"r.txt=A", "!a.txt"}},
+    {"rename elsewhere", FO_RENAME, 0, {"a.txt"}, {"out/r.txt"}, DE_DIFFDIR, {"a.txt=A", "!out/r.txt"}},
+    {"rename onto a name", FO_RENAME, 0, {"a.txt"}, {"b.txt"}, ERROR_CANCELLED, {"a.txt=A", "b.txt=B"}},
+    {"delete several", FO_DELETE, FOF_NOCONFIRMATION, {"a.txt", "b.txt"}, {}, 0, {"!a.txt", "!b.txt", "c.doc=C"}},
+    {"delete a tree", FO_DELETE, FOF_NOCONFIRMATION, {"dir"}, {}, 0, {"!dir"}},
+    {"delete, no recursion", FO_DELETE, FOF_NORECURSION, {"dir"}, {}, 0, {"!dir/x.txt", "dir/sub/y.txt=Y"}},
+    {"delete a link", FO_DELETE, 0, {"link"}, {}, 0, {"!link", "a.txt=A"}},
+    {"files only", FO_DELETE, FOF_FILESONLY, {"*"}, {}, 0,
      {"!a.txt", "!c.doc", "!link", "dir/x.txt=X", "out2/a.txt=old"}},
-    {"the root", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, false, {}},
-    {"wildcard folder", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, false, {"dir/x.txt=X"}},
+    {"the root", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, {}},
+    {"wildcard folder", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, {"dir/x.txt=X"}},
 };
 
 TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTree) {
@@ -134,7 +134,7 @@ TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTree) {
     SetUp();
     BOOL aborted = 77;
     EXPECT_EQ(Run(c.func, c.flags, c.from, c.to, &aborted), c.result);
-    EXPECT_EQ(aborted, c.aborted ? TRUE : FALSE);
+    EXPECT_EQ(aborted, c.result == ERROR_CANCELLED ? TRUE : FALSE);
     ExpectTree(c.after);
   }
 }
