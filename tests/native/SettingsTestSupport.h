@@ -1,6 +1,5 @@
-// Helpers shared by the native tests (and the Windows ones): a temporary
-// folder, environment variables set for one test, whole-file reads and
-// writes, lines, and standard error sent elsewhere.
+// Shared by the native and Windows tests: a temporary folder, scoped environment variables, whole-file
+// reads and writes, lines, and standard error sent elsewhere.
 #pragma once
 
 #include <fcntl.h>
@@ -27,11 +26,8 @@ class TempFolder {
   // No mkdtemp: a numbered folder under the temporary folder.
   TempFolder() {
     const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (unsigned n = GetCurrentProcessId() * 1000u + GetTickCount() % 1000u;; ++n)
-      if (std::filesystem::create_directory(base / ("qv-settings-" + std::to_string(n)))) {
-        path_ = (base / ("qv-settings-" + std::to_string(n))).string();
-        break;
-      }
+    unsigned n = GetCurrentProcessId() * 1000u + GetTickCount() % 1000u;
+    while (!std::filesystem::create_directory(path_ = (base / ("qv-settings-" + std::to_string(n++))).string())) {}
   }
 #else
   TempFolder() {
