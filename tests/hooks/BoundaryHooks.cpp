@@ -26,12 +26,8 @@ extern "C" {
 
 JNIEXPORT jboolean JNICALL HOOK(throwWin32)(JNIEnv* env, jclass, jstring cls, jstring message, jint code) {
   return JavaExceptionGuard(env, jboolean(JNI_TRUE), [&]() -> jboolean {
-    const char* c = env->GetStringUTFChars(cls, nullptr);
-    const char* m = env->GetStringUTFChars(message, nullptr);
-    // Copy before building: the exception is raised while the holders are released.
-    std::string classPath(c), text(m);
-    env->ReleaseStringUTFChars(cls, c);
-    env->ReleaseStringUTFChars(message, m);
+    // Copies: the exception is raised with no holder of the texts alive.
+    const std::string classPath = Narrow(Text(env, cls)), text = Narrow(Text(env, message));
     throw JNIException(env, classPath.c_str(), text.c_str(), static_cast<DWORD>(code));
   });
 }
@@ -40,8 +36,7 @@ JNIEXPORT jboolean JNICALL HOOK(throwWin32)(JNIEnv* env, jclass, jstring cls, js
 // 5 std::bad_alloc, 6 a non-standard throw. The Java-exception guard answers -7.
 JNIEXPORT jint JNICALL HOOK(javaGuard)(JNIEnv* env, jclass, jint kind, jstring message) {
   return JavaExceptionGuard(env, jint(-7), [&]() -> jint {
-    JavaChars text(env, message);
-    std::string narrow(text.Text().begin(), text.Text().end());
+    const std::string narrow = Narrow(Text(env, message));
     switch (kind) {
       case 0: throw IllegalArgumentException(env, narrow.c_str());
       case 1: throw RuntimeException(env, narrow.c_str());

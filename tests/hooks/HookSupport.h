@@ -13,6 +13,9 @@ namespace quorvane::jni::hooks {
 
 inline std::wstring Text(JNIEnv* env, jstring text) { return JavaChars(env, text).Text(); }
 
+// ASCII text as narrow characters.
+inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 // A String[] of the texts; an element whose `present` is false stays null.
 inline jobjectArray StringArray(JNIEnv* env, const std::vector<std::wstring>& texts,
                                 const std::vector<bool>& present = {}) {

@@ -16,9 +16,9 @@ import java.util.Scanner;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
-import java.util.stream.Stream;
 import java.util.regex.MatchResult;
 import java.util.regex.Pattern;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -46,7 +46,6 @@ class ProtectionMethodsTest {
         }
     }
 
-    static final String INVALID_DATA = "error:Error unencrypting data|d";
     static final String NO_KEY = "error:Error unencrypting data|8009000b";
     static final HexFormat HEX = HexFormat.of();
 
@@ -187,7 +186,7 @@ class ProtectionMethodsTest {
         Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
         ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", data.resolve("other").toString());
         data.toFile().setExecutable(true, false);
-        assertEquals(INVALID_DATA, ChildJvm.run(Map.of("XDG_DATA_HOME", data.resolve("other").toString()),
+        assertEquals("error:Error unencrypting data|d", ChildJvm.run(Map.of("XDG_DATA_HOME", data.resolve("other").toString()),
                 ChildJvm.java(ChildJvm.AS_NOBODY, null, Child.class, "dec:" + blob)).output().strip());
     }
 }
