@@ -51,12 +51,8 @@ TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
   const int kLines = 400;
   const std::wstring writer = L"\"" + qvtest::ProgramFolder() + L"qv_wine_log_writer.exe\" write " +
                               std::to_wstring(kLines) + L" ";
-  HANDLE a = qvtest::StartProcess(writer + L"A");
-  HANDLE b = qvtest::StartProcess(writer + L"B");
-  ASSERT_NE(nullptr, a);
-  ASSERT_NE(nullptr, b);
-  EXPECT_EQ(0, qvtest::Finish(a));
-  EXPECT_EQ(0, qvtest::Finish(b));
+  const HANDLE writers[] = {qvtest::StartProcess(writer + L"A"), qvtest::StartProcess(writer + L"B")};
+  for (HANDLE w : writers) EXPECT_EQ(0, qvtest::Finish(w));  // -1 when it did not start
 
   const std::string bytes = settings_test::ReadBytes(DataFolder() + "\\test.log");
   EXPECT_EQ(std::string::npos, bytes.find('\r'));
@@ -71,8 +67,7 @@ TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
     if (process[tag].empty()) process[tag] = m[1];
     EXPECT_EQ(process[tag], m[1].str()) << "one process per tag";
   }
-  EXPECT_EQ(kLines, next["A"]);
-  EXPECT_EQ(kLines, next["B"]);
+  EXPECT_EQ((std::map<std::string, int>{{"A", kLines}, {"B", kLines}}), next);
   EXPECT_NE(process["A"], process["B"]);
 }
 
