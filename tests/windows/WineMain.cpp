@@ -1,8 +1,7 @@
 // main() of the Windows unit tests. Under Wine, the shared tests of
 // tests/native that Wine cannot pass are filtered out here, each with the
 // Wine limitation that stops it; the tests of tests/windows skip themselves
-// (OnWine.h). The few shared tests whose expectations hold on Linux only are
-// left out on Windows as well, each with the difference named.
+// (OnWine.h).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -37,11 +36,6 @@ const WineLimitation kWineLimitations[] = {
      "STG_E_INVALIDPARAMETER and leaves the set unreadable (STG_E_INVALIDHEADER)"},
 };
 
-void Exclude(std::string& filter, const WineLimitation& w, const char* where) {
-  std::printf("[  SKIPPED ] %s %s: %s\n", w.test, where, w.limitation);
-  filter += std::string(w.test) + ":";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,8 +43,10 @@ int main(int argc, char** argv) {
   std::string& filter = ::testing::GTEST_FLAG(filter);
   filter += filter.find('-') == std::string::npos ? "-" : ":";
   if (const char* wine = qvtest::WineVersion()) {
-    const std::string where = std::string("on Wine ") + wine;
-    for (const WineLimitation& w : kWineLimitations) Exclude(filter, w, where.c_str());
+    for (const WineLimitation& w : kWineLimitations) {
+      std::printf("[  SKIPPED ] %s on Wine %s: %s\n", w.test, wine, w.limitation);
+      filter += std::string(w.test) + ":";
+    }
   }
   return RUN_ALL_TESTS();
 }
