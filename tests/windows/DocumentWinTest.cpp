@@ -23,10 +23,11 @@ class DocumentWin : public ::testing::Test {
     EXPECT_EQ(S_OK, StgCreateDocfile(path_.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &created));
     if (created) created->Release();
   }
-  // What opening `path` in `mode` throws, S_OK when it opens.
-  static HRESULT Failure(const std::wstring& path, DWORD mode) {
+  // What opening `path` for reading (and with `set`, that set) throws; S_OK when it opens.
+  static HRESULT Failure(const std::wstring& path, const FMTID* set = nullptr) {
     try {
-      DocumentStorage document(path.c_str(), mode);
+      DocumentStorage document(path.c_str(), quorvane::jni::ReadDocumentMode);
+      if (set) quorvane::jni::PropertySet{document, false, *set};
     } catch (const quorvane::jni::HResultException& e) {
       return e.hr();
     }
@@ -62,16 +63,10 @@ TEST_F(DocumentWin, PropertiesWrittenThroughOle32ReadBackAfterReopening) {
 }
 
 TEST_F(DocumentWin, StorageLayerAnswersOneForAMissingSetAndTheStorageErrorForNonDocuments) {
-  try {
-    DocumentStorage document(path_.c_str(), quorvane::jni::ReadDocumentMode);
-    quorvane::jni::PropertySet set(document, false, FMTID_UserDefinedProperties);
-    ADD_FAILURE() << "a set the document does not have";
-  } catch (const quorvane::jni::HResultException& e) {
-    EXPECT_EQ(1, e.hr());
-  }
-  EXPECT_EQ(STG_E_FILENOTFOUND, Failure(Path("missing.doc"), quorvane::jni::ReadDocumentMode));
+  EXPECT_EQ(1, Failure(path_, &FMTID_UserDefinedProperties)) << "a set the document does not have";
+  EXPECT_EQ(STG_E_FILENOTFOUND, Failure(Path("missing.doc")));
   settings_test::WriteBytes(folder_.Path() + "\\plain.doc", "not a compound file");
-  EXPECT_EQ(STG_E_FILEALREADYEXISTS, Failure(Path("plain.doc"), quorvane::jni::ReadDocumentMode));
+  EXPECT_EQ(STG_E_FILEALREADYEXISTS, Failure(Path("plain.doc")));
 }
 
 }  // namespace
