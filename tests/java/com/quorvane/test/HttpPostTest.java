@@ -104,8 +104,9 @@ class HttpPostTest {
     }
 
     @Test
-    void aBodyOfOneByteOrMoreMakesAFormPostAndNoneAGetOfTheResourceAsGiven() throws Exception {
+    void aBodyOfOneByteOrMoreMakesAFormPostAndNoneAGetOfTheResourceAsGivenAllOnOneConnection() throws Exception {
         String resource = "/form/./a/../b?x=1&y=%2F+z&&";
+        Set<Integer> clientPorts = new HashSet<>(); // one port: one TCP connection
         for (byte[] body : new byte[][] {null, {}, {'x'}, "a=1&b=%20".getBytes(ISO_8859_1)}) {
             Recorder out = new Recorder();
             Win32Impl.postMessage(LOCAL, resource, SERVERS.http | 0x10000, false, body, out); // low 16 bits count
@@ -117,33 +118,24 @@ class HttpPostTest {
                     List.of("no-cache")), Arrays.asList(out.toString(ISO_8859_1), got.method(), got.target(),
                     h.get("Content-Type"), new String(got.body(), ISO_8859_1), h.get("User-Agent"), h.get("Pragma"),
                     h.get("Cache-Control")));
+            clientPorts.add(got.clientPort());
         }
+        assertEquals(1, clientPorts.size(), "later calls to the same server reuse its connection");
     }
 
     @Test
-    void theResponseStreamsThroughOneArrayInKilobyteChunks() throws Exception {
+    void theResponseStreamsThroughOneArrayInKilobyteChunksUntilAWriteThrows() throws Exception {
         assertEquals(List.of(), post("/bytes/0", null).sizes, "an empty 200 writes nothing");
         Recorder out = post("/bytes/2500", null);
         // One reused array, each read filled though the body comes in pieces.
         assertEquals(List.of(true, Servers.TEXT.substring(0, 2500), List.of(1024, 1024, 452)), List.of(
                 out.arrays.stream().allMatch(a -> a == out.arrays.get(0)), out.toString(ISO_8859_1), out.sizes));
-    }
-
-    @Test
-    void aWriteThatThrowsStopsTheCopyWithItsExceptionPending() throws Exception {
-        Recorder out = new Recorder();
-        out.failure = new IllegalStateException("disk full");
-        assertSame(out.failure, assertThrows(IllegalStateException.class,
-                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", SERVERS.http, false, null, out)));
-        assertEquals(1, out.sizes.size(), "no write after the one that threw");
-    }
-
-    @Test
-    void aSecondCallToTheSameServerReusesItsConnection() throws Exception {
-        post("/", null);
-        int first = SERVERS.last().clientPort();
-        post("/", new byte[] {'x'});
-        assertEquals(first, SERVERS.last().clientPort(), "same client port: the same TCP connection");
+        // A write that throws stops the copy, its exception pending.
+        Recorder failing = new Recorder();
+        failing.failure = new IllegalStateException("disk full");
+        assertSame(failing.failure, assertThrows(IllegalStateException.class,
+                () -> Win32Impl.postMessage(LOCAL, "/bytes/5000", SERVERS.http, false, null, failing)));
+        assertEquals(1, failing.sizes.size(), "no write after the one that threw");
     }
 
     @Test
