@@ -126,7 +126,9 @@ TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
   EXPECT_EQ(-1, file.Find(nullptr));
 }
 
-TEST_F(SettingsFile, FiftyKeysFitAndTheFiftyFirstFails) {
+// Fifty keys fit and the fifty-first fails; so do invalid \u escapes, a file over 100 KiB and a file that
+// cannot be opened. Pairs read before a failure are kept.
+TEST_F(SettingsFile, LimitsAndFailures) {
   std::string fifty;
   for (int i = 0; i < 50; ++i) fifty += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
   PropertiesFile full;
@@ -141,9 +143,7 @@ TEST_F(SettingsFile, FiftyKeysFitAndTheFiftyFirstFails) {
   EXPECT_THROW(over.Set(L"another", L"v"), PropertiesException);
   over.Set(L"k3", L"replaced");  // an existing key still works
   EXPECT_STREQ(L"replaced", over.Get(L"k3"));
-}
 
-TEST_F(SettingsFile, InvalidUnicodeFailsAndKeepsEarlierPairs) {
   const char* overflowing[] = {"k=\\uFFFFFFFFFF", "k=\\uFFFFFFFF", "k=\\u7FFFFFFF", "k=\\u80000000"};
   for (const char* text : overflowing) {
     PropertiesFile file;
@@ -156,13 +156,10 @@ TEST_F(SettingsFile, InvalidUnicodeFailsAndKeepsEarlierPairs) {
   PropertiesFile justBelow;
   justBelow.Load(Store("k=\\u7FFFFFFE").c_str());
   EXPECT_EQ(std::wstring(L"\xfffe") + L"FFFE", justBelow.Get(L"k"));
-}
 
-TEST_F(SettingsFile, SizeLimitAndFileFailures) {
   PropertiesFile exact;
   exact.Load(Store("k=" + std::string(102400 - 2, 'v')).c_str());
   EXPECT_EQ(102398u, std::wcslen(exact.Get(L"k"))) << "102,400 bytes are accepted";
-
   PropertiesFile tooBig;
   EXPECT_EQ(L"file is too big", Failure("k=" + std::string(102401 - 2, 'v'), tooBig));
   EXPECT_EQ(0, tooBig.Count());
