@@ -36,9 +36,11 @@ void WriteRaw(const std::shared_ptr<MemoryStreamStore>& store, const std::wstrin
   storage->Release();
 }
 
-PROPVARIANT Raw(VARTYPE type) {
+template <typename Fill>
+PROPVARIANT Raw(VARTYPE type, Fill fill) {
   PROPVARIANT value{};
   value.vt = type;
+  fill(value);
   return value;
 }
 
@@ -100,16 +102,10 @@ TEST(DocfileProperties, UserSetIsCreatedOnFirstWriteAndKeepsKindsApart) {
 
 TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThem) {
   const auto store = NewStore();
-  PROPVARIANT number = Raw(VT_I4);
-  number.lVal = -5;
-  WriteRaw(store, L"Count", number);
-  PROPVARIANT flag = Raw(VT_BOOL);
-  flag.boolVal = VARIANT_TRUE;
-  WriteRaw(store, L"Flag", flag);
-  PROPVARIANT text = Raw(VT_LPSTR);
-  char digits[] = "listed, unreachable";
-  text.pszVal = digits;
-  WriteRaw(store, L"42", text);
+  static char text[] = "listed, unreachable";
+  WriteRaw(store, L"Count", Raw(VT_I4, [](PROPVARIANT& v) { v.lVal = -5; }));
+  WriteRaw(store, L"Flag", Raw(VT_BOOL, [](PROPVARIANT& v) { v.boolVal = VARIANT_TRUE; }));
+  WriteRaw(store, L"42", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));
   DocfileProperties document(NewMemoryStorage(store));
 
   EXPECT_EQ(L"-5", Value(document, L"Count"));
