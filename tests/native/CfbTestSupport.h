@@ -2,7 +2,6 @@
 // and a document's user-defined set opened as the library opens it.
 #pragma once
 
-#include <dirent.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -37,12 +37,10 @@ inline std::string FixtureDir() {
 
 inline std::vector<std::string> FixtureNames() {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(FixtureDir().c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name.size() > 4 && name != "README.md" && name[0] != '.') names.push_back(name);
-    }
-    closedir(dir);
+  std::error_code missing;  // no names then
+  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir(), missing)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 4 && name != "README.md" && name[0] != '.') names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
