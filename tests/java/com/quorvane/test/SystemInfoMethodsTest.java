@@ -34,21 +34,17 @@ class SystemInfoMethodsTest {
     }
 
     @Test
-    void processesMatchByExecutableBaseNameIgnoringCase() {
+    void processesMatchByExecutableBaseNameIgnoringCaseAndNeverAnotherUsers(@TempDir Path dir) throws Exception {
         Path exe = Path.of(ProcessHandle.current().info().command().orElseThrow());
         String name = exe.getFileName().toString();
         // Only base names are compared.
         assertEquals(List.of(true, false, false, false, false), Stream.of(name.toUpperCase(Locale.ROOT), exe.toString(),
                 name + ".exe", "no-such-program-" + System.nanoTime(), null).map(Win32Impl::isProcessRunning).toList());
-    }
-
-    @Test
-    void anotherUsersProcessesNeverMatch(@TempDir Path dir) throws Exception {
         // Copies of sleep under names of their own: one run by root, one by nobody.
         Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxr-xr-x"));
         String roots = "qvroot-" + System.nanoTime(), nobodys = "qvother-" + System.nanoTime();
-        for (String name : List.of(roots, nobodys)) {
-            Files.copy(Path.of("/bin/sleep"), dir.resolve(name), StandardCopyOption.COPY_ATTRIBUTES);
+        for (String copy : List.of(roots, nobodys)) {
+            Files.copy(Path.of("/bin/sleep"), dir.resolve(copy), StandardCopyOption.COPY_ATTRIBUTES);
         }
         Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
         Process nobody = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
@@ -122,21 +118,17 @@ class SystemInfoMethodsTest {
     }
 
     @Test
-    void interfaceListFailuresComeInOrderBeforeAnyWork(@TempDir Path dir) throws Exception {
+    void interfacesAreThoseUpAndNotLoopbackAndFailuresComeInOrderBeforeAnyWork(@TempDir Path dir) throws Exception {
         assertEquals("Error, in/out value cannot be null", assertThrows(IllegalArgumentException.class,
                 () -> Win32Impl.getNetworkInterfaceInfo(null)).getMessage());
         assertEquals("Error, native unable to find Set add method (Ljava/lang/Object;)Z", assertThrows(
                 ClassNotFoundException.class, () -> Win32Impl.getNetworkInterfaceInfo(new Object())).getMessage());
-
         // A client without NetworkAddress: the set's add is still looked up first.
         Path classes = clientWithout(dir, "com/quorvane/infrastructure/network/NetworkAddress.class");
         assertEquals("java.lang.ClassNotFoundException: Error, native unable to find Set add method "
                 + "(Ljava/lang/Object;)Z\njava.lang.ClassNotFoundException: Error, unable to find NetworkAddress "
                 + "return class definition\n", child(List.of(), classes, "plain", "set"));
-    }
-
-    @Test
-    void interfacesThatAreUpAndNotLoopbackInANamespaceOfOurOwn() throws Exception {
+        // In a network namespace of our own: the interfaces that are up and not loopback.
         String setup = "ip link add v0 type veth peer name v1 && ip addr add 10.0.0.5/8 dev v0"
                 + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip addr add 192.168.7.1/24 dev v1"
                 + " && ip link set lo up && exec \"$@\"";
