@@ -37,7 +37,7 @@ class JniBoundaryTest {
     }
 
     @Test
-    void theJavaGuardLeavesTheNamedExceptionPendingAndNothingElseCrossesIntoTheVm() {
+    void theGuardsLeaveTheNamedExceptionPendingOrAnswerAnHresultAndNothingElseCrossesIntoTheVm() {
         Object[][] rows = { // kind, the exception pending, its message (null: not checked)
             {0, IllegalArgumentException.class, "bad value"}, {1, RuntimeException.class, "bad value"},
             {2, ClassNotFoundException.class, "bad value"}, {3, IOException.class, "bad value"},
@@ -51,10 +51,6 @@ class JniBoundaryTest {
         assertTrue(check.matches("exception at BoundaryHooks\\.cpp, line \\d+ - runtime_error : narrow\\.empty\\(\\)"),
                 check);
         assertEquals(9, javaGuard(9, "no throw"));
-    }
-
-    @Test
-    void hresultGuardAnswersTheCarriedHresultOrEFailOrLeavesAJavaExceptionPending() {
         // The carried HRESULT; a standard exception becomes E_FAIL; success answers its own.
         assertEquals(List.of(0x80030020, 0x80004005, 1), List.of(hresultGuard(1, 0x80030020), hresultGuard(2, 1),
                 hresultGuard(3, 1)));
@@ -132,7 +128,7 @@ class JniBoundaryTest {
     }
 
     @Test
-    void unsuitableObjectsAndJavaFailuresEndTheCallWithAJavaException() {
+    void unsuitableObjectsEndTheCallWithAJavaExceptionAndManyNamesComeInOrder() {
         assertEquals("'properties' can't be null",
                 assertThrows(IllegalArgumentException.class, () -> wrapperOp(null, GET, "k", null)).getMessage());
         assertEquals("'properties' doesn't seem to be the right type",
@@ -145,10 +141,7 @@ class JniBoundaryTest {
                 assertThrows(IllegalStateException.class, () -> wrapperOp(h, GET, "a", null)).getMessage());
         assertEquals("'properties' has a name that is not a String",
                 assertThrows(IllegalArgumentException.class, () -> propertyNames(h)).getMessage());
-    }
-
-    @Test
-    void namesComeInTheEnumerationOrderAndManyDoNotExhaustLocalReferences() {
+        // Names come in the enumeration order; many do not exhaust local references.
         Properties p = new Properties();
         assertArrayEquals(new String[0], propertyNames(p));
         IntStream.range(0, 5000).forEach(i -> p.setProperty("name" + i, "v"));

@@ -127,7 +127,7 @@ class ShellMethodsTest {
     }
 
     @Test
-    void recordsAreReadInTheirMembersOrderAndNullsAreRefused() {
+    void recordsAreReadInTheirMembersOrderWithNameListsEndingInTwoZerosAndNullsAreRefused() {
         Object incomplete = new IconWithoutStateMaskOrVersion();
         assertEquals("dwStateMask", missingField(() -> Hooks.readNotifyIcon(incomplete)));
         assertEquals("wFunc", missingField(() -> Hooks.readFileOperation(incomplete)));
@@ -136,6 +136,16 @@ class ShellMethodsTest {
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.SHFileOperation(incomplete));
         assertEquals(-1, Win32Impl.SHFileOperation(null));
         assertFalse(Win32Impl.ShellNotifyIcon(0, null));
+        FileOperation op = new FileOperation();
+        op.hWnd = -1;
+        op.wFunc = 2;
+        op.pFrom = "/a\0/b c\0";
+        op.pTo = "/dest"; // its last zero forgotten
+        op.fFlags = (short) 0x8014;
+        op.fAnyOperationsAborted = true;
+        op.hNameMappings = 99;
+        assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
+                Arrays.asList(Hooks.readFileOperation(op)));
     }
 
     @Test
@@ -167,20 +177,6 @@ class ShellMethodsTest {
             assertEquals(List.of(4, 0x80), List.of(u.Data3 >>> 12, u.Data4[0] & 0xC0));
         }
         assertFalse(g.Data1 == other.Data1 && Arrays.equals(g.Data4, other.Data4));
-    }
-
-    @Test
-    void fileOperationListsEndInTwoZerosWhateverTheString() {
-        FileOperation op = new FileOperation();
-        op.hWnd = -1;
-        op.wFunc = 2;
-        op.pFrom = "/a\0/b c\0";
-        op.pTo = "/dest"; // its last zero forgotten
-        op.fFlags = (short) 0x8014;
-        op.fAnyOperationsAborted = true;
-        op.hNameMappings = 99;
-        assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
-                Arrays.asList(Hooks.readFileOperation(op)));
     }
 
     @Test
