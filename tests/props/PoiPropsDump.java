@@ -2,17 +2,12 @@
 // them, in the normalised form qv_props_dump prints; with --custom DOCUMENT,
 // the user-defined properties of a compound document instead, one
 // "name=value" line each, non-ASCII escaped, sorted by name.
+import java.io.BufferedInputStream;
 import java.io.File;
 import java.io.FileInputStream;
 import java.util.Date;
-import java.util.Map;
 import java.util.TreeMap;
-import org.apache.poi.hpsf.CustomProperties;
-import org.apache.poi.hpsf.DocumentSummaryInformation;
-import org.apache.poi.hpsf.Property;
-import org.apache.poi.hpsf.PropertySet;
-import org.apache.poi.hpsf.PropertySetFactory;
-import org.apache.poi.hpsf.Section;
+import org.apache.poi.hpsf.*;
 import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 
 public class PoiPropsDump {
@@ -50,7 +45,7 @@ public class PoiPropsDump {
     }
     for (String file : args) {
       try (FileInputStream in = new FileInputStream(file)) {
-        PropertySet ps = new PropertySet(new java.io.BufferedInputStream(in));
+        PropertySet ps = new PropertySet(new BufferedInputStream(in));
         System.out.println("stream " + new File(file).getName() + " sections=" + ps.getSectionCount());
         for (Section s : ps.getSections()) {
           System.out.println("section " + s.getFormatID().toString().toUpperCase() + " cp="
@@ -60,9 +55,9 @@ public class PoiPropsDump {
                 + "\""));
           TreeMap<Long, Property> props = new TreeMap<>();
           for (Property p : s.getProperties()) props.put(p.getID() & 0xFFFFFFFFL, p);  // ids are unsigned
-          for (Map.Entry<Long, Property> e : props.entrySet())
-            if (e.getKey() > 1) System.out.println("prop " + e.getKey() + " " + e.getValue().getType() + " "
-                + value(e.getValue().getType(), e.getValue().getValue()));
+          props.forEach((id, p) -> {
+            if (id > 1) System.out.println("prop " + id + " " + p.getType() + " " + value(p.getType(), p.getValue()));
+          });
         }
       }
     }
