@@ -77,16 +77,13 @@ class FieldAccessTest {
         NoIarrayProbe p = new NoIarrayProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(p));
         assertEquals(List.of(false, (byte) 1), List.of(p.zf, p.b), "nothing after the missing field changes");
-
         NoStaticsProbe q = new NoStaticsProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(q));
         assertEquals(List.of(2, (byte) 2, true), List.of(q.iarray[0], q.barray[0], q.zf), "earlier changes are kept");
-
         NoBarrayProbe r = new NoBarrayProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(r));
         // The last scalar comes before barray, the statics after it.
         assertEquals(List.of(3.0, 0), List.of(r.d, NoBarrayProbe.s_iarray[0]));
-
         assertThrows(NullPointerException.class, () -> Win32Impl.TestJavaClassFields(null));
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields("a string"));
     }

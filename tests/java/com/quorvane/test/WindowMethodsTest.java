@@ -82,25 +82,18 @@ class WindowMethodsTest {
     }
 
     @Test
-    void layeredAlphaBecomesTheWindowOpacity() {
+    void layeredAlphaBecomesTheWindowOpacityAndFlashingAsksForAttentionAnsweringThePreviousState() {
         int w = Hooks.createWindow(display, true);
         long[][] rows = { // alpha, flags, answered, opacity after; only the low 8 bits of alpha count
             {128, LWA_ALPHA, 1, 0x80808080L}, {255, LWA_ALPHA, 1, 0xFFFFFFFFL}, {256, LWA_ALPHA, 1, 0},
             {0x140, LWA_ALPHA | LWA_COLORKEY, 1, 0x40404040L}, {10, LWA_COLORKEY, 0, 0x40404040L}};
         for (long[] row : rows) {
-            int answer = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]);
-            assertEquals(row[2], answer == 0 ? 0 : 1, "alpha " + row[0]);
-            assertEquals(row[3], Hooks.cardinal(display, w, OPACITY), "alpha " + row[0]);
+            long ok = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]) == 0 ? 0 : 1;
+            assertEquals(List.of(row[2], row[3]), List.of(ok, Hooks.cardinal(display, w, OPACITY)), "alpha " + row[0]);
         }
         for (int dead : new int[] {deadWindow(), 0, -1}) {
             assertEquals(0, Win32Impl.SetLayeredWindowAttributes(dead, 0, 128, LWA_ALPHA));
         }
-        Hooks.destroyWindow(display, w);
-    }
-
-    @Test
-    void flashingAsksForAttentionAndAnswersThePreviousState() {
-        int w = Hooks.createWindow(display, true);
         assertEquals(List.of(false, true, true, true, true, false, false, false, false), List.of(
                 Win32Impl.FlashWindow(w, true) != 0, Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w),
                 Win32Impl.FlashWindow(w, true) != 0, Win32Impl.FlashWindow(w, false) != 0,
