@@ -169,15 +169,16 @@ class ProtectionMethodsTest {
         String blob = HEX.formatHex(Win32Impl.encryptUserWin32(new byte[] {7}));
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/setpriv")) && "root".equals(
                 System.getProperty("user.name")), "needs root and setpriv");
-        Path keys = Files.createDirectories(data.resolve("other/quorvane/keys"));
+        Path other = data.resolve("other");
+        Path keys = Files.createDirectories(other.resolve("quorvane/keys"));
         Path home = Path.of(System.getenv().getOrDefault("XDG_DATA_HOME",
                 System.getProperty("user.home") + "/.local/share"));
         Files.copy(home.resolve("quorvane/keys/master.key"), keys.resolve("master.key"));
         Files.setPosixFilePermissions(keys, PosixFilePermissions.fromString("rwx------"));
         Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
-        ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", data.resolve("other").toString());
+        ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", other.toString());
         data.toFile().setExecutable(true, false);
-        assertEquals("error:Error unencrypting data|d", ChildJvm.run(Map.of("XDG_DATA_HOME", data.resolve("other").toString()),
+        assertEquals("error:Error unencrypting data|d", ChildJvm.run(Map.of("XDG_DATA_HOME", other.toString()),
                 ChildJvm.java(ChildJvm.AS_NOBODY, null, Child.class, "dec:" + blob)).output().strip());
     }
 }

@@ -184,8 +184,9 @@ class ShellMethodsTest {
         Path home = Files.createDirectories(tmp.resolve("home"));
         Path config = Files.createDirectories(tmp.resolve("config"));
         Files.writeString(config.resolve("user-dirs.dirs"), String.join("\n", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"",
-                "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", "XDG_MUSIC_DIR=\"" + tmp.resolve("music") + "\"", "XDG_PICTURES_DIR="
-                + "\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/Vids\"", "XDG_PUBLICSHARE_DIR=\"$HOME/Pub\""));
+                "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", "XDG_MUSIC_DIR=\"" + tmp.resolve("music") + "\"",
+                "XDG_PICTURES_DIR=\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/Vids\"",
+                "XDG_PUBLICSHARE_DIR=\"$HOME/Pub\""));
         Map<String, String> env = Map.of("HOME", home.toString(), "XDG_CONFIG_HOME", config.toString(),
                 "XDG_DATA_HOME", tmp.resolve("data").toString(), "XDG_CACHE_HOME", tmp.resolve("cache").toString());
         String[][] rows = { // CSIDL (or info:CSIDL), what the child prints
