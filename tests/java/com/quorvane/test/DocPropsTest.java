@@ -2,12 +2,12 @@ package com.quorvane.test;
 
 import static com.quorvane.test.DocumentFixtures.copy;
 import static com.quorvane.test.DocumentFixtures.poiCustom;
+import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.tools.DocProps;
 import java.io.ByteArrayOutputStream;
 import java.io.PrintStream;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Map;
@@ -19,16 +19,14 @@ class DocPropsTest {
     @TempDir
     Path temp;
 
-    private String out;
-    private String err;
+    private String out, err;
 
     private int run(String... args) {
         ByteArrayOutputStream o = new ByteArrayOutputStream();
         ByteArrayOutputStream e = new ByteArrayOutputStream();
-        int code = new DocProps(new PrintStream(o, true, StandardCharsets.UTF_8),
-                new PrintStream(e, true, StandardCharsets.UTF_8)).run(args);
-        out = o.toString(StandardCharsets.UTF_8);
-        err = e.toString(StandardCharsets.UTF_8);
+        int code = new DocProps(new PrintStream(o, true, UTF_8), new PrintStream(e, true, UTF_8)).run(args);
+        out = o.toString(UTF_8);
+        err = e.toString(UTF_8);
         return code;
     }
 
