@@ -1,5 +1,4 @@
-// An update stopped at its k-th write or sync, for every k, by a failed call or by process exit:
-// our engine and olefile then read the old or the new file, nothing between.
+// An update stopped at every k-th write or sync (failed call or exit) leaves the old or the new file.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
