@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <thread>
@@ -56,9 +56,8 @@ int Wait(pid_t pid) {
 // A classic whole-file write lock, as LibreOffice takes one: the descriptor, or -1.
 int ForeignLock(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR);
-  struct flock fl = {};
+  struct flock fl = {};  // from SEEK_SET 0, the whole file
   fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
   if (fd >= 0 && fcntl(fd, F_SETLK, &fl) != 0) {
     close(fd);
     return -1;
@@ -66,7 +65,7 @@ int ForeignLock(const std::string& path) {
   return fd;
 }
 
-// A child that takes something (a storage, a lock), holds it until Finish, lingers and exits; not Ready if `take` fails.
+// A child holding what `take` takes (a storage, a lock) until Finish, then lingering; not Ready if it fails.
 class Holder {
  public:
   explicit Holder(const std::function<bool()>& take, unsigned lingerMs = 0) {
@@ -104,9 +103,8 @@ class Holder {
 };
 
 uint64_t NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000ull + ts.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
@@ -225,8 +223,7 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
 std::wstring PropertyName(int writer, int i) { return L"w" + std::to_wstring(writer) + L"_" + std::to_wstring(i); }
 std::string PropertyText(int writer, int i) { return "value " + std::to_string(writer * 1000 + i); }
 
-// Writer processes take turns adding properties while a reader process re-reads and walks the file:
-// it must never fail nor see a property go missing.
+// Writer processes take turns adding properties; a reader process never fails nor sees one go missing.
 TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
   TempDir dir;
   const std::string path = CopyFixture("2custom.doc", dir);
