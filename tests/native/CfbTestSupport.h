@@ -1,5 +1,4 @@
-// Compound-file test helpers: fixtures, files as sorted "path size sha256" lines (engine and olefile),
-// and a document's user-defined set opened as the library opens it.
+// Compound-file helpers: fixtures, files as sorted "path size sha256" lines, a document's user-defined set.
 #pragma once
 
 #include <openssl/evp.h>
@@ -127,8 +126,7 @@ inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& 
   return S_OK;
 }
 
-// The same from python3-olefile, one interpreter for all files; "ERROR ..."
-// for a file it refuses.
+// The same from python3-olefile, one interpreter for all files; "ERROR ..." for a file it refuses.
 inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<std::string>& paths) {
   TempDir scratch;
   const std::string script = scratch.File("list.py");
