@@ -165,8 +165,7 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   storage->Release();
 }
 
-// A FAT sector named beyond the end reads while unused, but an update, which appends sectors,
-// must not write a stream over what the header calls a table.
+// A FAT sector named beyond the end reads while unused, but no update may append a stream over it.
 TEST(CfbWrite, TableNamedBeyondTheEndRefusesUpdates) {
   TempDir dir;
   const std::string path = dir.File("forged.cfs");
