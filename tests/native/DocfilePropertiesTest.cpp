@@ -81,8 +81,7 @@ TEST(DocfileProperties, UserSetIsCreatedOnFirstWriteAndKeepsKindsApart) {
   document.SetProperty(L"Client", L"Acme \u00e9\u20ac\U0001F600");
   document.SetDateProperty(L"Due", time_from_string("2024-02-29 23:59:59"));
 #ifdef _WIN32
-  // Each UTF-16 unit narrowed on its own: Latin-1 kept, the rest (each half
-  // of a surrogate pair too) becomes 0xB6.
+  // Each UTF-16 unit narrowed on its own: Latin-1 kept, the rest (surrogate halves too) 0xB6.
   const std::wstring kept = L"Acme \u00e9\u00b6\u00b6\u00b6";
 #else
   // Through the ANSI code page: all of it under UTF-8, '?' where a single-byte page has no character.
