@@ -93,8 +93,7 @@ TEST(FileStoreFields, NumbersAreDigitsOnlyAndFitAnInt) {
     set.SetProperty(L"Quorvane SequenceNumber.E", text);
     EXPECT_EQ(digitCheck, Why(sequence)) << quorvane::ToNarrow(text);
   }
-  // A non-ASCII digit: the runtime's classification decides which check
-  // refuses it (msvcrt counts U+0663 as a digit, glibc's C locale does not).
+  // Which check refuses a non-ASCII digit is the runtime's choice (msvcrt counts U+0663, glibc does not).
   set.SetProperty(L"Quorvane SequenceNumber.E", L"\u0663");
   const std::string arabicDigit = Why(sequence);
   EXPECT_TRUE(arabicDigit == digitCheck || arabicDigit.find("lexical_cast<int>(\xB6)'") != std::string::npos)
