@@ -112,8 +112,7 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
   for (HANDLE h : {owner, mutexOwner, evSync, evModify, evExecute, evWrite, evNone, mxSync, mxModify}) CloseHandle(h);
 }
 
-// A name held only by another process is still refused to the other kind,
-// and is free again once that process is gone.
+// A name held only by another process is refused to the other kind, and free once that process is gone.
 TEST(KernelObject, OneNamespaceAcrossProcesses) {
   const std::wstring parentEvent = UniqueName(L"parent"), childMutex = UniqueName(L"child");
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, parentEvent.c_str());
