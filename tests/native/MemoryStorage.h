@@ -1,5 +1,4 @@
-// An in-memory compound file: a map of streams (read-only switch, write count) and the property-set engine
-// over it behind a minimal IStorage. On Windows, ole32's docfile on memory instead.
+// In-memory streams under the property-set engine behind a minimal IStorage; on Windows, ole32's memory docfile.
 #pragma once
 
 #include <atomic>
@@ -15,8 +14,7 @@
 
 namespace qvtest {
 
-// On Windows: ole32's own compound file on an HGLOBAL. `streams` lists the
-// root's elements (what the posix store keeps as streams).
+// ole32's compound file on an HGLOBAL; `streams` lists the root's elements (the posix store's streams).
 class MemoryStreamStore {
  public:
   MemoryStreamStore() {
@@ -85,8 +83,7 @@ class MemoryStreamStore : public quorvane::posix::StreamStore {
   std::map<std::u16string, std::vector<uint8_t>> streams;
 };
 
-// Answers IID_IPropertySetStorage with the engine over its store; deletes
-// itself on the last Release.
+// Answers IID_IPropertySetStorage with the engine over its store; deletes itself on the last Release.
 class MemoryStorage : public IStorage {
  public:
   explicit MemoryStorage(std::shared_ptr<MemoryStreamStore> store) : store(std::move(store)) {}
