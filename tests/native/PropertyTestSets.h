@@ -1,5 +1,4 @@
-// Test doubles over quorvane::IProperties (scripted source, write recorder), tracking record X, and the
-// names and text values tests hand to IPropertyStorage.
+// IProperties doubles (scripted source, write recorder), tracking record X, PROPSPEC and PROPVARIANT makers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,8 +15,7 @@
 
 namespace qvtest {
 
-// A set whose entries may be of a kind no typed read accepts ("bool"), or
-// whose reads throw something that is not a std::runtime_error.
+// Entries may be of a kind no typed read accepts ("bool") or throw something other than std::runtime_error.
 class ScriptedSet : public quorvane::IProperties {
  public:
   enum Kind { Text, Date, Unreadable, LogicFailure };
@@ -72,8 +70,7 @@ class ScriptedSet : public quorvane::IProperties {
 // An empty in-memory set.
 inline quorvane::Properties EmptySet() { return quorvane::Properties(ScriptedSet()); }
 
-// Forwards to an inner set and logs every write ("set name=value",
-// "date name", "remove name"), so tests can see write order and absence.
+// Forwards to an inner set, logging writes ("set name=value", "date name", "remove name") in order.
 class RecordingSet : public quorvane::IProperties {
  public:
   explicit RecordingSet(quorvane::IProperties& inner) : inner(inner) {}
