@@ -1,5 +1,4 @@
-// Malformed property-set streams fail with an error, never a crash, hang or outsized allocation
-// (damaged copies of real streams: props_fuzz).
+// Malformed property-set streams fail with an error, never a crash, hang or outsized allocation.
 #include <gtest/gtest.h>
 
 #include <tuple>
