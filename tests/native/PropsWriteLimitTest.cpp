@@ -1,5 +1,4 @@
-// Refused writes to a document's user-defined set change nothing; a set kept between opens sees other
-// writers' changes. Over real compound files.
+// Refused writes to a document's user-defined set change nothing; a kept set sees other writers' changes.
 #include <gtest/gtest.h>
 
 #include "CfbTestSupport.h"
