@@ -1,5 +1,4 @@
-// The Linux registry where Java cannot reach: order, buffer sizes, handles, a read-only machine store,
-// writers killed mid-write. Each case runs in a child process with its own stores.
+// The Linux registry where Java cannot reach; each case runs in a child process with its own stores.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,8 +21,7 @@ std::string TempFolder() {
   return mkdtemp(pattern);
 }
 
-// Runs `body` in a child whose stores live in fresh folders; its text is
-// the failure ("" for none).
+// Runs `body` in a child whose stores live in fresh folders; its text is the failure ("" for none).
 std::string InChild(const std::function<std::string()>& body, const std::string& user = TempFolder(),
                     const std::string& machine = TempFolder()) {
   int out[2];
@@ -66,8 +64,7 @@ std::wstring EnumKey(HKEY key, DWORD index) {
   return RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ? name : L"-";
 }
 
-// Subkeys enumerate by upper-cased name, values in the order first set; a short buffer answers
-// ERROR_MORE_DATA with the size needed; handles of deleted, closed or foreign keys are refused.
+// Subkeys by upper-cased name, values as first set; short buffers learn the size; dead handles are refused.
 TEST(Registry, OrderSizesAndHandles) {
   EXPECT_EQ("", InChild([] {
     HKEY root = Create(HKEY_CURRENT_USER, L"Software\\Order");
@@ -148,8 +145,7 @@ TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
   }, user, machine));
 }
 
-// A writer SIGKILLed at a random point of its transactions: the database
-// opens afterwards and holds every value the writer reported as written.
+// A writer SIGKILLed at a random point: the database opens and holds every value it acknowledged.
 TEST(Registry, WriterKilledMidWriteLosesNoAcknowledgedValue) {
   const std::string user = TempFolder();
   for (int round = 0; round < 8; ++round) {
