@@ -126,8 +126,7 @@ TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
   EXPECT_EQ(-1, file.Find(nullptr));
 }
 
-// Fifty keys fit and the fifty-first fails; so do invalid \u escapes, a file over 100 KiB and a file that
-// cannot be opened. Pairs read before a failure are kept.
+// The fifty-first key, invalid \u escapes, files over 100 KiB or unopenable fail; earlier pairs are kept.
 TEST_F(SettingsFile, LimitsAndFailures) {
   std::string fifty;
   for (int i = 0; i < 50; ++i) fifty += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
