@@ -46,8 +46,7 @@ TEST(SettingsPath, DefaultNameAndBadArguments) {
   EXPECT_FALSE(GetSettingsFilePath(buffer, -1, L"a"));
 }
 
-// The path and its terminator must fit: each folder, "/Quorvane/data/" (15) and "n" make 259 characters
-// (HOME adds "/.local/share", 13).
+// Path and terminator must fit: folder + "/Quorvane/data/" (15) + "n" is 259 (HOME adds "/.local/share").
 TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
   const std::string xdg259 = "/" + std::string(259 - 15 - 1 - 1, 'p');
   const std::string home259 = "/" + std::string(259 - 13 - 15 - 1 - 1, 'h');
