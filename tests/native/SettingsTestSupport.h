@@ -1,5 +1,4 @@
-// Shared by the native and Windows tests: a temporary folder, scoped environment variables, whole-file
-// reads and writes, lines, and standard error sent elsewhere.
+// Shared by native and Windows tests: temporary folder, scoped variables, file bytes, lines, stderr redirect.
 #pragma once
 
 #include <fcntl.h>
@@ -46,8 +45,7 @@ class TempFolder {
   std::string path_;
 };
 
-// Sets (or with nullopt unsets) one variable; restores it at the end. On
-// Windows in the process environment block, which GetEnvironmentVariableW reads.
+// Sets (nullopt: unsets) a variable for the scope; on Windows in the block GetEnvironmentVariableW reads.
 class ScopedVariable {
  public:
   ScopedVariable(const char* name, std::optional<std::string> value) : name_(name), old_(Get(name)) { Set(name, value); }
