@@ -2,6 +2,8 @@
 // log file. (The bytes of its lines are LoggerTest's, which runs here too.)
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -49,10 +51,15 @@ TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
 // process's lines in order.
 TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
   const int kLines = 400;
-  const std::wstring writer = L"\"" + qvtest::ProgramFolder() + L"qv_wine_log_writer.exe\" write " +
-                              std::to_wstring(kLines) + L" ";
-  const HANDLE writers[] = {qvtest::StartProcess(writer + L"A"), qvtest::StartProcess(writer + L"B")};
-  for (HANDLE w : writers) EXPECT_EQ(0, qvtest::Finish(w));  // -1 when it did not start
+  const std::wstring exe = qvtest::ProgramFolder() + L"qv_wine_log_writer.exe", quoted = L"\"" + exe + L"\"";
+  const std::wstring lines = std::to_wstring(kLines);
+  const auto start = [&](const wchar_t* tag) {
+    return _wspawnl(_P_NOWAIT, exe.c_str(), quoted.c_str(), L"write", lines.c_str(), tag, nullptr);
+  };
+  for (const intptr_t writer : {start(L"A"), start(L"B")}) {
+    int code = -1;
+    EXPECT_TRUE(writer != -1 && _cwait(&code, writer, 0) != -1 && code == 0) << "exit code " << code;
+  }
 
   const std::string bytes = settings_test::ReadBytes(DataFolder() + "\\test.log");
   EXPECT_EQ(std::string::npos, bytes.find('\r'));
