@@ -6,6 +6,9 @@
 
 #include "Win32Api.h"
 
+// The last error when the call failed (answered 0 or FALSE), 0 when it did not.
+static long ErrorOf(bool failed) { return failed ? static_cast<long>(GetLastError()) : 0; }
+
 // "Y-M-D H:M:S.ms dN": N the day of the week.
 static std::string Text(const SYSTEMTIME& t) {
   char text[64];
@@ -22,17 +25,14 @@ TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
   ASSERT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 8));
   EXPECT_STREQ(L"caf\u00e9", out);
   SetLastError(0);
-  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 4));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, text, 0, out, 8));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, text, -1, out, 8));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, ErrorOf(MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 4) == 0));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, ErrorOf(MultiByteToWideChar(CP_UTF8, 0, text, 0, out, 8) == 0));
+  EXPECT_EQ(ERROR_INVALID_FLAGS, ErrorOf(MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, text, -1, out, 8) == 0));
   // Invalid UTF-8: replaced, or refused with MB_ERR_INVALID_CHARS.
   ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "a\xFF" "b", 3, out, 8));
   EXPECT_EQ(L'\xFFFD', out[1]);
-  EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, out, 8));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+  EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
+            ErrorOf(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, out, 8) == 0));
   // 1252, its undefined bytes included, round-trips every byte.
   for (int b = 1; b < 256; ++b) {
     const char in[2] = {static_cast<char>(b), 0};
@@ -55,16 +55,16 @@ TEST(PropsCodePages, WideCharToMultiByteReportsReplacementsLikeWindows) {
   EXPECT_TRUE(usedDefault);
   ASSERT_EQ(3, WideCharToMultiByte(1252, 0, L"a\u4e2db", 3, out, sizeof out, "#", &usedDefault));
   EXPECT_EQ(std::string("a#b"), std::string(out, 3));
-  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"a", -1, out, sizeof out, nullptr, &usedDefault))
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            ErrorOf(WideCharToMultiByte(CP_UTF8, 0, L"a", -1, out, sizeof out, nullptr, &usedDefault) == 0))
       << "UTF-8 takes no default character";
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
   ASSERT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, L"\U0001F600", -1, out, sizeof out, nullptr, nullptr));
   EXPECT_STREQ("\xF0\x9F\x98\x80", out);
-  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"\U0001F600", -1, out, 2, nullptr, nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER,
+            ErrorOf(WideCharToMultiByte(CP_UTF8, 0, L"\U0001F600", -1, out, 2, nullptr, nullptr) == 0));
   const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), 0};
-  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out, sizeof out, nullptr, nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+  EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, ErrorOf(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out,
+                                                                      sizeof out, nullptr, nullptr) == 0));
   ASSERT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, out, sizeof out, nullptr, nullptr));
   EXPECT_STREQ("a\xEF\xBF\xBD", out);
   EXPECT_TRUE(GetACP() == CP_UTF8 || IsValidCodePage(GetACP()));
@@ -86,8 +86,7 @@ TEST(PropsTime, FileTimeAndSystemTimeConvertAndRefuseLikeWindows) {
   SYSTEMTIME leap = {2000, 2, 0, 29, 0, 0, 0, 0};
   EXPECT_TRUE(SystemTimeToFileTime(&leap, &ft));
   leap.wYear = 1900;
-  EXPECT_FALSE(SystemTimeToFileTime(&leap, &ft));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, ErrorOf(!SystemTimeToFileTime(&leap, &ft)));
   for (SYSTEMTIME bad : {SYSTEMTIME{1600, 12, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{2000, 13, 0, 1, 0, 0, 0, 0},
                          SYSTEMTIME{2000, 4, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{2000, 1, 0, 1, 24, 0, 0, 0},
                          SYSTEMTIME{2000, 1, 0, 1, 0, 60, 0, 0}, SYSTEMTIME{2000, 1, 0, 1, 0, 0, 0, 1000},
