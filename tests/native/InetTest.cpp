@@ -12,6 +12,9 @@ using namespace quorvane::posix::inet;
 
 namespace {
 
+// The last error when the call failed, 0 when it did not.
+long ErrorOf(bool failed) { return failed ? static_cast<long>(GetLastError()) : 0; }
+
 TEST(Netrc, PicksTheEntryForTheHostOrNoneFromABrokenFile) {
   const struct {
     const char *text, *host, *entry;  // entry: "login|password", or "-" for none
@@ -52,24 +55,18 @@ TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefused) {
   EXPECT_NE(session, connection);
   EXPECT_NE(connection, request);
 
-  EXPECT_EQ(InternetConnectW(request, L"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
-  EXPECT_EQ(HttpOpenRequestW(session, L"GET", L"/", nullptr, nullptr, nullptr, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
-  DWORD read = 0;
+  const long wrongKind = ERROR_INTERNET_INCORRECT_HANDLE_TYPE;
+  EXPECT_EQ(ErrorOf(!InternetConnectW(request, L"h", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)), wrongKind);
+  EXPECT_EQ(ErrorOf(!HttpOpenRequestW(session, L"GET", L"/", nullptr, nullptr, nullptr, 0, 0)), wrongKind);
+  DWORD read = 0, status = 0, size = sizeof status;
   char byte;
-  EXPECT_FALSE(InternetReadFile(connection, &byte, 1, &read));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
+  EXPECT_EQ(ErrorOf(!InternetReadFile(connection, &byte, 1, &read)), wrongKind);
   // No answer yet: no status, nothing to read.
-  DWORD status = 0, size = sizeof status;
-  EXPECT_FALSE(HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HTTP_HEADER_NOT_FOUND));
-
+  EXPECT_EQ(ErrorOf(!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)),
+            ERROR_HTTP_HEADER_NOT_FOUND);
   EXPECT_TRUE(InternetCloseHandle(request));
-  EXPECT_FALSE(HttpSendRequestW(request, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_FALSE(InternetCloseHandle(request));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(ErrorOf(!HttpSendRequestW(request, nullptr, 0, nullptr, 0)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(ErrorOf(!InternetCloseHandle(request)), ERROR_INVALID_HANDLE);
   EXPECT_TRUE(InternetCloseHandle(connection));
   EXPECT_TRUE(InternetCloseHandle(session));
 }
@@ -93,7 +90,7 @@ TEST(InetRequest, NothingCanBeInjectedThroughTheObjectNameOrHeaders) {
   EXPECT_EQ(headers.Add(L"X: a\rY: b", whole, addOrReplace), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(headers.Add(L"No colon", whole, HTTP_ADDREQ_FLAG_ADD), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(headers.Add(L"X-Missing: 1", whole, HTTP_ADDREQ_FLAG_REPLACE),
-            static_cast<DWORD>(ERROR_HTTP_HEADER_NOT_FOUND));
+            ERROR_HTTP_HEADER_NOT_FOUND);
   EXPECT_EQ(headers.List().size(), 1u);
 }
 
