@@ -184,8 +184,7 @@ TEST(Mutex, AThreadThatEndsHoldingItAbandonsIt) {
   EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0, /*release=*/false));
   EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(mutex, 1000));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "owned and recursive after the take-over";
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
   EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0));
   CloseHandle(mutex);
 }
@@ -202,11 +201,9 @@ TEST(Mutex, HandlesOfOneNameShareTheMutex) {
   EXPECT_NE(first, second);
   EXPECT_EQ(WAIT_TIMEOUT, WaitOnOtherThread(second, 0)) << "the first handle's owner holds it";
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 0)) << "recursive across handles";
-  EXPECT_TRUE(ReleaseMutex(second));
-  EXPECT_TRUE(ReleaseMutex(first));
+  EXPECT_TRUE(ReleaseMutex(second) && ReleaseMutex(first));
   EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(second, 0));
-  EXPECT_TRUE(CloseHandle(first));
-  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_TRUE(CloseHandle(first) && CloseHandle(second));
   // The last handle gone, the name starts afresh.
   HANDLE again = CreateMutexW(nullptr, FALSE, name.c_str());
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
