@@ -61,10 +61,10 @@ find_program(QV_WINE wine REQUIRED)
 get_filename_component(QV_WINE_PROGRAMS ${QV_WINDOWS_DLL} DIRECTORY)
 set(QV_WINE_PROGRAMS ${QV_WINE_PROGRAMS}/wine)
 set(QV_WINE_STATE ${CMAKE_BINARY_DIR}/wine-prefix.path)
-set(QV_WINE_RUN bash ${QV_ROOT}/tests/windows/wine-run.sh ${QV_WINE_STATE})
+set(QV_WINE_RUN bash ${QV_ROOT}/tests/windows/wine.sh run ${QV_WINE_STATE})
 
-add_test(NAME wine.prefix COMMAND bash ${QV_ROOT}/tests/windows/wine-prefix.sh create ${QV_WINE_STATE})
-add_test(NAME wine.prefix_removed COMMAND bash ${QV_ROOT}/tests/windows/wine-prefix.sh remove ${QV_WINE_STATE})
+add_test(NAME wine.prefix COMMAND bash ${QV_ROOT}/tests/windows/wine.sh create ${QV_WINE_STATE})
+add_test(NAME wine.prefix_removed COMMAND bash ${QV_ROOT}/tests/windows/wine.sh remove ${QV_WINE_STATE})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine.prefix_removed PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120)
 

@@ -15,7 +15,7 @@ import tempfile
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from compare_with_poi import copy_fixtures, run  # noqa: E402
 
-WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows', 'wine-run.sh')
+WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows', 'wine.sh')
 DOCSUM = ('document', 'user')
 
 
@@ -74,7 +74,7 @@ def main():
     linux_tool, windows_tool, state, fixtures = sys.argv[1:5]
     with tempfile.TemporaryDirectory(prefix='qv-cross-') as work:
         names = copy_fixtures(fixtures, work)
-        wine = ['bash', WINE_RUN, state, windows_tool]
+        wine = ['bash', WINE, 'run', state, windows_tool]
         for cp in ('1252', '65001', '1200'):
             print(run([linux_tool, 'write', os.path.join(work, 'linux-%s.doc' % cp), cp]), end='')
             # Wine's writer has no VT_BOOL or VT_R8 (a failed commit would lose the whole set).
