@@ -1,7 +1,6 @@
 // Shared by the property dump tools: COM and PROPVARIANT helpers, and text
-// forms: printable ASCII with \uXXXX for every other UTF-16 unit, GUIDs in
-// registry form, values (dates as Unix milliseconds, doubles as their bits,
-// other types as "-").
+// forms: printable ASCII with \uXXXX for every other UTF-16 unit, values (dates
+// as Unix milliseconds, doubles as their bits, other types as "-").
 #pragma once
 
 #include <cinttypes>
@@ -18,9 +17,7 @@ namespace qvdump {
 // Releases its COM object at the end of the scope.
 template <typename T>
 struct Com {
-  ~Com() {
-    if (p) p->Release();
-  }
+  ~Com() { if (p) p->Release(); }
   T* operator->() const { return p; }
   T* p = nullptr;
 };
@@ -52,14 +49,6 @@ inline std::string Escape(const std::wstring& text) {
     if (u >= 0x20 && u < 0x7F && u != '\\') out.push_back(static_cast<char>(u));
     else out.append(buf, std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(u)));
   return out;
-}
-
-inline std::string Guid(const GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
 }
 
 // VT_LPSTR text is decoded from `lpstrCodePage`.

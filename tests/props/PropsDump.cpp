@@ -53,11 +53,9 @@ int main(int argc, char** argv) {
       continue;
     }
     std::ifstream in(argv[i], std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     PropertySetStream stream;
-    const HRESULT hr = PropertySetStream::Parse(bytes, stream);
-    std::string name = argv[i];
-    name = name.substr(name.find_last_of('/') + 1);
+    const HRESULT hr = PropertySetStream::Parse({std::istreambuf_iterator<char>(in), {}}, stream);
+    const std::string name = std::string(argv[i]).substr(std::string(argv[i]).find_last_of('/') + 1);
     if (FAILED(hr)) {
       std::printf("stream %s error %s\n", name.c_str(), qvdump::Hex(hr).c_str());
       status = 1;
@@ -65,7 +63,10 @@ int main(int argc, char** argv) {
     }
     std::printf("stream %s sections=%zu\n", name.c_str(), stream.Sections().size());
     for (const PropertySection& s : stream.Sections()) {
-      std::printf("section %s cp=%u\n", qvdump::Guid(s.Fmtid()).c_str(), s.HasCodePage() ? s.CodePage() : 0);
+      const GUID& g = s.Fmtid();
+      std::printf("section {%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X} cp=%u\n", static_cast<unsigned>(g.Data1),
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                  g.Data4[7], s.HasCodePage() ? s.CodePage() : 0);
       std::map<PROPID, std::wstring> names;
       for (const auto& e : s.Names()) names[e.id] = e.name;
       for (const auto& [id, n] : names) std::printf("name %u \"%s\"\n", id, qvdump::Escape(n).c_str());
@@ -76,13 +77,12 @@ int main(int argc, char** argv) {
         const auto& raw = e.second->value;
         const uint16_t vt = static_cast<uint16_t>(raw[0] | (raw[1] << 8));
         std::string text = "-";
-        if (IsInterpretedType(vt)) {
-          PROPVARIANT v;
-          size_t used;
-          if (SUCCEEDED(DecodeTypedValue(raw.data(), raw.size(), TextCodePages{s.CodePage(), CP_UTF8}, v, used))) {
-            text = qvdump::Value(v, CP_UTF8);  // the codec was asked for UTF-8 text
-            PropVariantClear(&v);
-          }
+        PROPVARIANT v;
+        size_t used;
+        if (IsInterpretedType(vt) &&
+            SUCCEEDED(DecodeTypedValue(raw.data(), raw.size(), TextCodePages{s.CodePage(), CP_UTF8}, v, used))) {
+          text = qvdump::Value(v, CP_UTF8);  // the codec was asked for UTF-8 text
+          PropVariantClear(&v);
         }
         std::printf("prop %u %u %s\n", e.first, vt, text.c_str());
       }
