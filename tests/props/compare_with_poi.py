@@ -16,6 +16,7 @@ import sys
 
 import olefile
 
+POI_DUMP = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'PoiPropsDump.java')
 IN_PLACE = ('2custom.doc', 'winUnicodeDictionary.doc', 'Office365BlankSample_v2507.doc',
             'LibreOfficeBlankSample_v25.8.xls', 'no_codepage.doc')
 
@@ -60,8 +61,7 @@ def olefile_view(data):
 
 def main():
     tool, fixtures, work, java, classpath = sys.argv[1:6]
-    poi = lambda *args: run([java, '-cp', classpath, os.path.join(os.path.dirname(__file__), 'PoiPropsDump.java')]
-                            + list(args))
+    poi = lambda *args: run([java, '-cp', classpath, POI_DUMP, *args])  # noqa: E731
     shutil.rmtree(work, ignore_errors=True)
     original, relaid = os.path.join(work, 'original'), os.path.join(work, 'relaid')
     for folder in (original, relaid):
@@ -82,20 +82,18 @@ def main():
 
     docsum = '\x05DocumentSummaryInformation'
     for doc in IN_PLACE:
-        before = os.path.join(work, doc)
-        after = os.path.join(work, 'updated-' + doc)
+        before, after = os.path.join(work, doc), os.path.join(work, 'updated-' + doc)
         shutil.copyfile(before, after)
         run([tool, '--set-user', after, 'Quorvane Test', '\u00e9t\u00e9 \u4e2d\u6587'])
         expected = sorted(poi('--custom', before).splitlines() + ['Quorvane Test=\\u00e9t\\u00e9 \\u4e2d\\u6587'])
         got = poi('--custom', after).splitlines()
-        if got != expected:
-            failures.append('%s: POI reads the user-defined set as %s, expected %s' % (doc, got, expected))
         a, b = streams(before), streams(after)
         changed = [s for s in set(a) | set(b) if a.get(s) != b.get(s) and s != docsum]
-        if changed:
-            failures.append('%s: streams changed besides the property set: %s' % (doc, changed))
-        if docsum in a and olefile_view(a[docsum]) != olefile_view(b[docsum]):
-            failures.append('%s: the document summary section changed' % doc)
+        failures += [doc + ': ' + text for bad, text in (
+            (got != expected, 'POI reads the user-defined set as %s, expected %s' % (got, expected)),
+            (changed, 'streams changed besides the property set: %s' % changed),
+            (docsum in a and olefile_view(a[docsum]) != olefile_view(b[docsum]), 'the document summary changed'),
+        ) if bad]
     print('\n'.join(failures))
     print('%d streams, %d lines compared, %d failures' % (len(props), len(theirs.splitlines()), len(failures)))
     return 1 if failures else 0
