@@ -1,6 +1,6 @@
 // The logger cross-process tests' other processes, on the library's objects:
 //   qv_log_writer write <count> <tag>   logs <count> INFO lines "<tag> <n>" through the process's logger
-//   qv_log_writer hold <mutex name>     takes the named mutex, prints "held" and waits to be killed
+//   qv_log_writer hold <mutex name>     takes the named mutex, prints "held <pid>" and waits to be killed
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -33,7 +33,7 @@ int Hold(const char* name) {
   if (mutex == nullptr) return 2;
   const DWORD wait = WaitForSingleObject(mutex, INFINITE);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return 3;
-  std::fputs("held\n", stdout);
+  std::printf("held %lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
   std::fflush(stdout);
 #ifdef _WIN32
   for (;;) Sleep(INFINITE);

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -15,8 +13,6 @@
 
 #include "../native/SettingsTestSupport.h"
 #include "Win32Api.h"
-
-extern char** environ;
 
 namespace {
 
@@ -29,52 +25,6 @@ const uintmax_t kThreshold = 1048576;
 using settings_test::Lines;
 using settings_test::ReadBytes;
 
-// A process of `program`, its standard output readable through Output().
-class Child {
- public:
-  Child(const std::string& program, const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    output_ = fds[0];
-  }
-  ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-    if (output_ >= 0) close(output_);
-  }
-  bool Started() const { return pid_ > 0; }
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (read(output_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-  void Kill() { kill(pid_, SIGKILL); }
-  int Wait() {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) continue;
-    reaped_ = true;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int output_ = -1;
-  bool reaped_ = false;
-};
-
 class LoggerProcesses : public ::testing::Test {
  protected:
   LoggerProcesses() {
@@ -83,6 +33,8 @@ class LoggerProcesses : public ::testing::Test {
   }
   void Settings(const std::string& text) { settings_test::WriteBytes(data_ + "/ai.config", text); }
   std::string LogPath() const { return data_ + "/shared.log"; }
+  // The writer program with `args`; its standard output is the stream, pclose its wait status.
+  FILE* Run(const std::string& args) const { return popen((writer_ + " " + args).c_str(), "r"); }
 
   settings_test::TempFolder root_;
   settings_test::ScopedVariable xdg_{"XDG_DATA_HOME", root_.Path()};
@@ -94,15 +46,10 @@ class LoggerProcesses : public ::testing::Test {
 TEST_F(LoggerProcesses, FourWritersShareOneFileAndRollOnce) {
   const int kWriters = 4, kLines = 5000;
   Settings("logger.file=shared.log\nlogger.level=INFO\n");
-  {
-    std::vector<std::unique_ptr<Child>> writers;
-    for (int w = 0; w < kWriters; ++w)
-      writers.emplace_back(new Child(writer_, {"write", std::to_string(kLines), "w" + std::to_string(w)}));
-    for (auto& child : writers) {
-      ASSERT_TRUE(child->Started());
-      ASSERT_EQ(0, child->Wait());  // exited with 0
-    }
-  }
+  std::vector<FILE*> writers;
+  for (int w = 0; w < kWriters; ++w)
+    writers.push_back(Run("write " + std::to_string(kLines) + " w" + std::to_string(w)));
+  for (FILE* writer : writers) ASSERT_EQ(0, writer ? pclose(writer) : -1);  // exited with 0
   // Sized for one crossing: the rolled file ends with the line that crossed.
   const std::string rolledText = ReadBytes(LogPath() + ".1"), currentText = ReadBytes(LogPath());
   EXPECT_GT(rolledText.size(), kThreshold);
@@ -139,13 +86,13 @@ TEST_F(LoggerProcesses, TheLogGoesOnAfterAWriterDiesHoldingTheLoggerMutex) {
   // Our handle keeps the name alive: the next writer meets the abandoned mutex.
   HANDLE mutex = CreateMutexW(nullptr, FALSE, wideName.c_str());
   ASSERT_NE(nullptr, mutex);
-  {
-    Child holder(writer_, {"hold", kLoggerMutex});
-    ASSERT_EQ("held", holder.ReadLine());
-    holder.Kill();
-    holder.Wait();
-  }
-  EXPECT_EQ(0, Child(writer_, {"write", "3", "after"}).Wait());  // exited with 0
+  FILE* holder = Run(std::string("hold '") + kLoggerMutex + "'");
+  unsigned long pid = 0;
+  ASSERT_TRUE(holder && fscanf(holder, "held %lu", &pid) == 1);
+  kill(static_cast<pid_t>(pid), SIGKILL);
+  pclose(holder);
+  FILE* writer = Run("write 3 after");
+  EXPECT_EQ(0, writer ? pclose(writer) : -1);  // exited with 0
   const auto lines = Lines(ReadBytes(LogPath()));
   ASSERT_EQ(3u, lines.size());
   EXPECT_NE(std::string::npos, lines[0].find(" - after 000000"));
