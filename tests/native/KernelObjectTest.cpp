@@ -123,10 +123,9 @@ TEST(KernelObject, OneNamespaceAcrossProcesses) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     // Reports its CreateMutex on the parent's event name once it holds its own mutex.
-    HANDLE refused = CreateMutexW(nullptr, FALSE, parentEvent.c_str());
-    const DWORD error = refused == nullptr ? GetLastError() : 0;
-    HANDLE held = CreateMutexW(nullptr, FALSE, childMutex.c_str());
-    if (held != nullptr && write(report[1], &error, sizeof error) == sizeof error) pause();
+    const DWORD error = CreateMutexW(nullptr, FALSE, parentEvent.c_str()) ? 0 : GetLastError();
+    if (CreateMutexW(nullptr, FALSE, childMutex.c_str()) && write(report[1], &error, sizeof error) == sizeof error)
+      pause();
     _exit(1);
   }
   close(report[1]);
