@@ -17,12 +17,10 @@
 
 namespace qvtest {
 
-// Objects are bags of named fields; arrays and strings live in the test. Only
-// the JNI functions the methods use are filled in: any other entry is null and
-// faults at once. A failed field lookup leaves a pending "NoSuchFieldError";
-// Win32Exception's constructor is never found, so a failure arrives as
-// ThrowNew's "<text>: 0x<CODE>". A NetworkAddress is an int[] of its
-// setAddress values, kept in `added`; OutputStream.write calls go to `writes`.
+// Objects are bags of named fields; arrays and strings live in the test. Only the
+// JNI functions the methods use are filled in: any other entry is null and faults
+// at once. A failed field lookup leaves a pending "NoSuchFieldError"; a failure
+// arrives as ThrowNew's "<text>: 0x<CODE>" (Win32Exception has no constructor).
 class DllJni {
  public:
   struct Value;
@@ -38,7 +36,7 @@ class DllJni {
     std::vector<jbyte> bytes;
     std::vector<jint> ints;
   };
-  struct Write {
+  struct Write {  // an OutputStream.write(array, offset, count)
     jbyteArray array;
     jint offset;
     std::string bytes;
@@ -103,7 +101,7 @@ class DllJni {
   }
 
   std::string pending;  // the message of the pending exception, empty when none
-  std::vector<std::vector<jint>> added;
+  std::vector<std::vector<jint>> added;  // NetworkAddress objects (their setAddress values) added to a set
   std::vector<Write> writes;
 
  private:
@@ -120,13 +118,10 @@ class DllJni {
     return 0;
   }
   static jfieldID JNICALL GetFieldID(JNIEnv* e, jclass c, const char* name, const char* signature) {
-    auto& fields = V(c).fields;
-    const auto it = fields.find(name);
-    if (it == fields.end() || it->second.signature != signature) {
-      Of(e).pending = std::string("NoSuchFieldError: ") + name;
-      return nullptr;
-    }
-    return reinterpret_cast<jfieldID>(&it->second);
+    const auto it = V(c).fields.find(name);
+    if (it != V(c).fields.end() && it->second.signature == signature) return reinterpret_cast<jfieldID>(&it->second);
+    Of(e).pending = std::string("NoSuchFieldError: ") + name;
+    return nullptr;
   }
   static jint JNICALL GetIntField(JNIEnv*, jobject, jfieldID f) { return F(f).i; }
   static void JNICALL SetIntField(JNIEnv*, jobject, jfieldID f, jint v) { F(f).i = v; }
@@ -157,7 +152,7 @@ class DllJni {
   static void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray a, jsize start, jsize n, const jbyte* from) {
     std::memcpy(V(a).bytes.data() + start, from, static_cast<size_t>(n));
   }
-  // Method ids: 1 any method, 2 OutputStream.write; Win32Exception's constructor is missing.
+  // Method ids: 2 OutputStream.write, 1 any other but Win32Exception's constructor.
   static jmethodID JNICALL GetMethodID(JNIEnv* e, jclass, const char*, const char* signature) {
     if (std::string(signature) != "(Ljava/lang/String;I)V")
       return reinterpret_cast<jmethodID>(std::string(signature) == "([BII)V" ? 2 : 1);
