@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -128,26 +127,23 @@ inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& 
 
 // The same from python3-olefile, one interpreter for all files; "ERROR ..." for a file it refuses.
 inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<std::string>& paths) {
-  TempDir scratch;
-  const std::string script = scratch.File("list.py");
-  std::ofstream(script) << "import sys, hashlib, olefile\n"
-                           "for f in sys.argv[1:]:\n"
-                           "    print('FILE')\n"
-                           "    try:\n"
-                           "        ole = olefile.OleFileIO(f, raise_defects=olefile.DEFECT_INCORRECT)\n"
-                           "        for p in ole.listdir(streams=True, storages=False):\n"
-                           "            d = ole.openstream(p).read()\n"
-                           "            print('/'.join(p), len(d), hashlib.sha256(d).hexdigest())\n"
-                           "        ole.close()\n"
-                           "    except Exception as e:\n"
-                           "        print('ERROR', type(e).__name__, e)\n";
-  std::string command = "/usr/bin/python3 '" + script + "'";
+  std::string command = "/usr/bin/python3 -c '"
+                        "import sys, hashlib, olefile\n"
+                        "for f in sys.argv[1:]:\n"
+                        "    print(\"FILE\")\n"
+                        "    try:\n"
+                        "        ole = olefile.OleFileIO(f, raise_defects=olefile.DEFECT_INCORRECT)\n"
+                        "        for p in ole.listdir(streams=True, storages=False):\n"
+                        "            d = ole.openstream(p).read()\n"
+                        "            print(\"/\".join(p), len(d), hashlib.sha256(d).hexdigest())\n"
+                        "        ole.close()\n"
+                        "    except Exception as e:\n"
+                        "        print(\"ERROR\", type(e).__name__, e)\n'";
   for (const auto& path : paths) command += " '" + path + "'";
   std::vector<std::vector<std::string>> listings;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return listings;
-  char line[4096];
-  while (fgets(line, sizeof(line), pipe)) {
+  for (char line[4096]; fgets(line, sizeof line, pipe);) {
     std::string text(line, strcspn(line, "\n"));
     if (text == "FILE")
       listings.emplace_back();
