@@ -37,11 +37,11 @@ std::vector<std::string> LevelsAndMessages(const std::string& text) {
 
 // The per-user data folder hangs off USERPROFILE on Windows, XDG_DATA_HOME here.
 #ifdef _WIN32
-const char kProfileVariable[] = "USERPROFILE";
+const char kProfileVariable[] = "USERPROFILE", kFallbackVariable[] = "USERNAME";
 const char kDataFolder[] = "\\Application Data\\Quorvane\\data";
 const char kSeparator[] = "\\";
 #else
-const char kProfileVariable[] = "XDG_DATA_HOME";
+const char kProfileVariable[] = "XDG_DATA_HOME", kFallbackVariable[] = "HOME";
 const char kDataFolder[] = "/Quorvane/data";
 const char kSeparator[] = "/";
 #endif
@@ -71,13 +71,7 @@ struct CapturedStderr {
 };
 
 TEST_F(LoggerTest, SilentWhenNoFolderCanBeNamed) {
-#ifdef _WIN32
-  ScopedVariable profile("USERPROFILE", std::nullopt);
-  ScopedVariable user("USERNAME", std::nullopt);
-#else
-  ScopedVariable xdg("XDG_DATA_HOME", std::nullopt);
-  ScopedVariable home("HOME", std::nullopt);
-#endif
+  ScopedVariable profile(kProfileVariable, std::nullopt), fallback(kFallbackVariable, std::nullopt);
   Logger logger;
   EXPECT_EQ(Logger::LevelNone, logger.GetLevel());
   EXPECT_FALSE(logger.FileOutputOn());
