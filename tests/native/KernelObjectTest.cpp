@@ -46,8 +46,7 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
   const std::wstring event = UniqueName(L"event"), mutex = UniqueName(L"mutex");
   HANDLE owner = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
   HANDLE mutexOwner = CreateMutexW(nullptr, FALSE, mutex.c_str());
-  ASSERT_NE(nullptr, owner);
-  ASSERT_NE(nullptr, mutexOwner);
+  ASSERT_TRUE(owner && mutexOwner);
   auto openEvent = [&](DWORD access) { return OpenEventW(access, FALSE, event.c_str()); };
   auto openMutex = [&](DWORD access) { return OpenMutexW(access, FALSE, mutex.c_str()); };
   HANDLE evSync = openEvent(SYNCHRONIZE), evModify = openEvent(EVENT_MODIFY_STATE);
