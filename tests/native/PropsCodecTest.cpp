@@ -31,9 +31,12 @@ struct Value {
   ~Value() { PropVariantClear(&v); }
 };
 
-HRESULT Decode(const std::vector<uint8_t>& bytes, const TextCodePages& cps, Value& out) {
+// Encodes `value` into `bytes` and decodes them again into `out`.
+HRESULT RoundTrip(const PROPVARIANT& value, const TextCodePages& cps, std::vector<uint8_t>& bytes, Value& out) {
   size_t used = 0;
-  return DecodeTypedValue(bytes.data(), bytes.size(), cps, out.v, used);
+  bytes.clear();
+  const HRESULT hr = EncodeTypedValue(value, cps, bytes);
+  return FAILED(hr) ? hr : DecodeTypedValue(bytes.data(), bytes.size(), cps, out.v, used);
 }
 
 std::string Narrow(const Value& value) { return value.v.pszVal ? value.v.pszVal : "(null)"; }
@@ -121,14 +124,10 @@ TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePage) {
   }
   // Spot checks of decoded contents.
   std::vector<uint8_t> bytes;
-  ASSERT_EQ(S_OK, EncodeTypedValue(values[17], TextCodePages{1252, 65001}, bytes));
-  Value w;
-  ASSERT_EQ(S_OK, Decode(bytes, TextCodePages{1252, 65001}, w));
+  Value w, vec;
+  ASSERT_EQ(S_OK, RoundTrip(values[17], TextCodePages{1252, 65001}, bytes, w));
   EXPECT_STREQ(wide, w.v.pwszVal) << "VT_LPWSTR is UTF-16 whatever the code page, supplementary characters too";
-  bytes.clear();
-  ASSERT_EQ(S_OK, EncodeTypedValue(values[23], TextCodePages{1200, 65001}, bytes));
-  Value vec;
-  ASSERT_EQ(S_OK, Decode(bytes, TextCodePages{1200, 65001}, vec));
+  ASSERT_EQ(S_OK, RoundTrip(values[23], TextCodePages{1200, 65001}, bytes, vec));
   ASSERT_EQ(3u, vec.v.capropvar.cElems);
   EXPECT_STREQ("plain", vec.v.capropvar.pElems[0].pszVal);
   EXPECT_EQ(1, vec.v.capropvar.pElems[1].lVal);
@@ -140,10 +139,9 @@ TEST(PropsCodec, NarrowTextIsConvertedBetweenTheSetsAndTheCallersCodePage) {
   PROPVARIANT v{};
   v.vt = VT_LPSTR, v.pszVal = text;
   std::vector<uint8_t> bytes;
-  ASSERT_EQ(S_OK, EncodeTypedValue(v, TextCodePages{1252, 65001}, bytes));
-  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0}), bytes);
   Value back;
-  ASSERT_EQ(S_OK, Decode(bytes, TextCodePages{1252, 65001}, back));
+  ASSERT_EQ(S_OK, RoundTrip(v, TextCodePages{1252, 65001}, bytes, back));
+  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0}), bytes);
   EXPECT_EQ(std::string(text), Narrow(back));
 
   // A Unicode set stores VT_LPSTR text as UTF-16.
