@@ -36,39 +36,31 @@ class ShellFileInfo : public ::testing::Test {
   SHFILEINFOW info_;
 };
 
-struct InfoCase {
-  const char* behaviour;
-  const char* name;  // under the scratch folder, or absolute
+// A name under the scratch folder, or an absolute one given with the caller's attributes.
+const struct {
+  const char* name;
   DWORD fileAttributes;
-  UINT flags;
   const wchar_t* typeName;
   DWORD attributesSet, attributesClear;
-};
-
-constexpr UINT kDescribe = SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
-
-const InfoCase kCases[] = {
-    {"a text file", "report.txt", 0, kDescribe, L"plain text document",
+} kCases[] = {
+    {"report.txt", 0, L"plain text document",
      SFGAO_STREAM | SFGAO_FILESYSTEM | SFGAO_CANCOPY | SFGAO_CANRENAME | SFGAO_CANDELETE,
      SFGAO_FOLDER | SFGAO_HIDDEN | SFGAO_LINK},
-    {"a folder with a subfolder", "folder", 0, kDescribe, L"folder",
-     SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER, SFGAO_STREAM},
-    {"a leaf folder", "folder/sub", 0, kDescribe, L"folder", SFGAO_FOLDER, SFGAO_HASSUBFOLDER},
-    {"a dot file is hidden", ".hidden.txt", 0, kDescribe, L"plain text document", SFGAO_HIDDEN, 0},
-    {"a link is described by its target", "link.txt", 0, kDescribe, L"plain text document", SFGAO_LINK | SFGAO_STREAM,
-     0},
-    {"attributes from the caller for a name that does not exist", "/nowhere/at/all/notes.txt",
-     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, kDescribe | SHGFI_USEFILEATTRIBUTES, L"plain text document",
+    {"folder", 0, L"folder", SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER, SFGAO_STREAM},
+    {"folder/sub", 0, L"folder", SFGAO_FOLDER, SFGAO_HASSUBFOLDER},
+    {".hidden.txt", 0, L"plain text document", SFGAO_HIDDEN, 0},
+    {"link.txt", 0, L"plain text document", SFGAO_LINK | SFGAO_STREAM, 0},  // described by its target
+    {"/nowhere/at/all/notes.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, L"plain text document",
      SFGAO_READONLY | SFGAO_HIDDEN | SFGAO_STREAM, SFGAO_FOLDER},
-    {"a folder by its attributes", "/nowhere/at/all/stuff", FILE_ATTRIBUTE_DIRECTORY,
-     kDescribe | SHGFI_USEFILEATTRIBUTES, L"folder", SFGAO_FOLDER, SFGAO_READONLY | SFGAO_STREAM},
+    {"/nowhere/at/all/stuff", FILE_ATTRIBUTE_DIRECTORY, L"folder", SFGAO_FOLDER, SFGAO_READONLY | SFGAO_STREAM},
 };
 
 TEST_F(ShellFileInfo, TypeNamesAndAttributes) {
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.behaviour);
+    SCOPED_TRACE(c.name);
     std::memset(&info_, 0xAB, sizeof info_);
-    ASSERT_NE(Get(c.name, c.flags, c.fileAttributes), 0u);
+    const UINT flags = SHGFI_TYPENAME | SHGFI_ATTRIBUTES | (c.fileAttributes ? SHGFI_USEFILEATTRIBUTES : 0);
+    ASSERT_NE(Get(c.name, flags, c.fileAttributes), 0u);
     EXPECT_STREQ(info_.szTypeName, c.typeName);
     EXPECT_EQ(info_.dwAttributes & c.attributesSet, c.attributesSet);
     EXPECT_EQ(info_.dwAttributes & c.attributesClear, 0u);
