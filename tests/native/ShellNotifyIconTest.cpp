@@ -102,17 +102,14 @@ class FakeDesktop {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::string sender = itemSender, path = itemPath;
     lock.unlock();
-    GVariant* reply = g_dbus_connection_call_sync(
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         connection_, sender.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 2000,
         nullptr, nullptr);
     if (!reply) return "(none)";
-    GVariant* value;
+    g_autoptr(GVariant) value = nullptr;
     g_variant_get(reply, "(v)", &value);
-    std::string text = g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "?";
-    g_variant_unref(value);
-    g_variant_unref(reply);
-    return text;
+    return g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "?";
   }
 
   // Recorded under the lock.
@@ -146,11 +143,9 @@ class FakeDesktop {
       g_dbus_connection_register_object(connection_, "/StatusNotifierWatcher", node->interfaces[1], &vtable, this,
                                         nullptr, nullptr);
       for (const char* name : {"org.freedesktop.Notifications", "org.kde.StatusNotifierWatcher"}) {
-        GVariant* reply = g_dbus_connection_call_sync(connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "RequestName",
-                                                      g_variant_new("(su)", name, 4u), nullptr,
-                                                      G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-        if (reply) g_variant_unref(reply);
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+            g_variant_new("(su)", name, 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
       }
     }
     Record([this] { ready_ = true; });
