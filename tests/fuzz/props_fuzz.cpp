@@ -17,7 +17,12 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void DecodeAll(const PropertySetStream& stream) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> bytes(data, data + size);
+  PropertySetStream stream;
+  if (FAILED(PropertySetStream::Parse(bytes, stream))) return 0;
   for (const PropertySection& section : stream.Sections()) {
     for (const SectionProperty& p : section.Properties()) {
       Check(p.value.size() >= 4);
@@ -34,15 +39,6 @@ void DecodeAll(const PropertySetStream& stream) {
       PropVariantClear(&value);
     }
   }
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> bytes(data, data + size);
-  PropertySetStream stream;
-  if (FAILED(PropertySetStream::Parse(bytes, stream))) return 0;
-  DecodeAll(stream);
   Check(stream.Serialize() == bytes);
   const std::vector<uint8_t> relaid = stream.Serialize(true);
   PropertySetStream again;

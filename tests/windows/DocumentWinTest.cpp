@@ -53,10 +53,9 @@ TEST_F(DocumentWin, PropertiesWrittenThroughOle32ReadBackAfterReopening) {
   }
   ASSERT_EQ(S_OK, StgOpenStorage(path_.c_str(), nullptr, quorvane::jni::ReadDocumentMode, nullptr, 0, &storage));
   DocfileProperties reopened(qvtest::ForWine(storage));
-  EXPECT_EQ(L"Last Author", *reopened.GetProperty(L"7"));
-  EXPECT_EQ(time_from_string("2004-03-05 07:08:09.123"), reopened.GetDateProperty(L"12"));
-  EXPECT_EQ(L"Acme \u00e9", *reopened.GetProperty(L"Client"));
-  EXPECT_EQ(time_from_string("2024-02-29 23:59:59"), reopened.GetDateProperty(L"Due"));
+  EXPECT_EQ(L"Last Author | Acme \u00e9", *reopened.GetProperty(L"7") + L" | " + *reopened.GetProperty(L"Client"));
+  EXPECT_EQ((std::vector{time_from_string("2004-03-05 07:08:09.123"), time_from_string("2024-02-29 23:59:59")}),
+            (std::vector{reopened.GetDateProperty(L"12"), reopened.GetDateProperty(L"Due")}));
   EXPECT_THROW(reopened.SetProperty(L"Client", L"y"), std::exception) << "opened for reading";
   QV_SKIP_ON_WINE("Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes, not UTF-16");
   EXPECT_EQ((std::vector<std::wstring>{L"Client", L"Due"}), *reopened.GetPropertyNames());

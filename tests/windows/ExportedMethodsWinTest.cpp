@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "QuorvaneDll.h"
@@ -132,21 +133,16 @@ TEST_F(ExportedMethods, KeysAndValuesReachTheRegistry) {
   const jint key = DllJni::Ints(handle)[0];
   ASSERT_NE(0, key);
   ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", key, jstring(), itself));
-  struct Case {
-    const wchar_t* name;  // null: the default value
-    DWORD type;
-    std::string data;
-  };
-  for (const Case& c : {Case{nullptr, REG_SZ, std::string("d\0\xe9\0\0\0", 6)},
-                        Case{L"qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8)}}) {
-    EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], c.name ? jni_.Str(c.name) : jstring(),
-                                        jint(0), jint(c.type), jni_.Bytes(c.data), jint(c.data.size())));
+  using Case = std::tuple<const wchar_t*, DWORD, std::string>;  // a null name: the default value
+  for (const auto& [name, kind, data] : {Case{nullptr, REG_SZ, std::string("d\0\xe9\0\0\0", 6)},
+                                          Case{L"qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8)}}) {
+    EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], name ? jni_.Str(name) : jstring(),
+                                        jint(0), jint(kind), jni_.Bytes(data), jint(data.size())));
     std::string stored(64, '\0');
     DWORD type = 0, size = static_cast<DWORD>(stored.size());
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY(Handle(key)), c.name ? c.name : L"", nullptr, &type,
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY(Handle(key)), name ? name : L"", nullptr, &type,
                                               reinterpret_cast<BYTE*>(&stored[0]), &size));
-    EXPECT_EQ(c.type, type);
-    EXPECT_EQ(c.data, stored.substr(0, size));
+    EXPECT_EQ(std::to_string(kind) + ": " + data, std::to_string(type) + ": " + stored.substr(0, size));
   }
   RegCloseKey(HKEY(Handle(DllJni::Ints(itself)[0])));
   RegCloseKey(HKEY(Handle(key)));

@@ -113,10 +113,7 @@ class DllJni {
   static jboolean JNICALL ExceptionCheck(JNIEnv* e) { return !Of(e).pending.empty(); }
   static void JNICALL ExceptionClear(JNIEnv* e) { Of(e).pending.clear(); }
   static jclass JNICALL FindClass(JNIEnv* e, const char*) { return reinterpret_cast<jclass>(&Of(e).classValue_); }
-  static jint JNICALL ThrowNew(JNIEnv* e, jclass, const char* message) {
-    Of(e).pending = message;
-    return 0;
-  }
+  static jint JNICALL ThrowNew(JNIEnv* e, jclass, const char* message) { Of(e).pending = message; return 0; }
   static jfieldID JNICALL GetFieldID(JNIEnv* e, jclass c, const char* name, const char* signature) {
     const auto it = V(c).fields.find(name);
     if (it != V(c).fields.end() && it->second.signature == signature) return reinterpret_cast<jfieldID>(&it->second);

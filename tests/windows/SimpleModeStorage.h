@@ -1,10 +1,9 @@
 // Wine's IPropertySetStorage refuses two modes that Windows accepts and
 // DocfileProperties passes (STG_E_INVALIDFLAG): Open with STGM_SIMPLE, and
 // Create without STGM_CREATE (a set is only created after Open found none).
-// On Wine, a storage handed to DocfileProperties by the tests has its
-// property-set storage (one object inside the storage) switched to a copy of
-// its method table whose Open drops the one and Create adds the other; every
-// other call goes to ole32 unchanged.
+// On Wine, the property-set storage (an object inside the storage) of a storage
+// the tests hand to DocfileProperties gets a copy of its method table whose Open
+// drops the one and Create adds the other; every other call goes to ole32.
 #pragma once
 
 #include <windows.h>
