@@ -84,9 +84,7 @@ class DllJni {
     return reinterpret_cast<jintArray>(v);
   }
   static Field& Add(Value* object, const char* name, const char* signature) {
-    Field& f = object->fields[name];
-    f.signature = signature;
-    return f;
+    return object->fields[name] = Field{signature};
   }
   static jobject Ref(Value* v) { return reinterpret_cast<jobject>(v); }
   static Value& V(const void* o) { return *static_cast<Value*>(const_cast<void*>(o)); }
