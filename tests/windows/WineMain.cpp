@@ -11,12 +11,8 @@
 
 namespace {
 
-struct WineLimitation {
-  const char* test;
-  const char* limitation;
-};
-
-const WineLimitation kWineLimitations[] = {
+// Test, limitation.
+const char* const kWineLimitations[][2] = {
     {"PropsCodePages.MultiByteToWideCharCountsBuffersAndFailsLikeWindows",
      "Wine's MultiByteToWideChar accepts MB_PRECOMPOSED with CP_UTF8 (Windows: ERROR_INVALID_FLAGS)"},
     {"PropsCodePages.WideCharToMultiByteReportsReplacementsLikeWindows",
@@ -43,9 +39,9 @@ int main(int argc, char** argv) {
   std::string& filter = ::testing::GTEST_FLAG(filter);
   filter += filter.find('-') == std::string::npos ? "-" : ":";
   if (const char* wine = qvtest::WineVersion()) {
-    for (const WineLimitation& w : kWineLimitations) {
-      std::printf("[  SKIPPED ] %s on Wine %s: %s\n", w.test, wine, w.limitation);
-      filter += std::string(w.test) + ":";
+    for (const auto& [test, limitation] : kWineLimitations) {
+      std::printf("[  SKIPPED ] %s on Wine %s: %s\n", test, wine, limitation);
+      filter += std::string(test) + ":";
     }
   }
   return RUN_ALL_TESTS();
