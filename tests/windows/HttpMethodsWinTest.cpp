@@ -1,7 +1,6 @@
-// postMessage of quorvane.dll against the platform's WinInet (Wine's in CI).
-// A Winsock server on 127.0.0.1 in this program answers every connection with
-// one canned response, sent in pieces, and keeps the request. A 401 is not
-// tried: its credentials dialog is modal.
+// postMessage of quorvane.dll against the platform's WinInet (Wine's in CI) and
+// a Winsock server on 127.0.0.1 in this program. A 401 is not tried: its
+// credentials dialog is modal.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -9,7 +8,6 @@
 #include <jni.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,69 +16,44 @@
 
 namespace {
 
-class CannedServer {
- public:
-  CannedServer(const std::string& status, const std::string& body)
-      : response_("HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-                  "\r\nConnection: close\r\n\r\n" + body) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof at;
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    bind(listener_, reinterpret_cast<sockaddr*>(&at), size);
-    listen(listener_, 4);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &size);
-    port = ntohs(at.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~CannedServer() {
-    closesocket(listener_);  // ends accept
-    thread_.join();
-    WSACleanup();
-  }
-  std::string LastRequest() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return request_;
-  }
+// A listening socket on 127.0.0.1 and its port.
+SOCKET Listen(int& port) {
+  sockaddr_in at = {};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof at;
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  bind(listener, reinterpret_cast<sockaddr*>(&at), size);
+  listen(listener, 4);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size);
+  port = ntohs(at.sin_port);
+  return listener;
+}
 
-  int port = 0;
-
- private:
-  // One request per connection: the head, then Content-Length bytes of body.
-  void Serve() {
-    for (SOCKET c; (c = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET; closesocket(c)) {
-      std::string request;
-      char buffer[4096];
-      size_t head = std::string::npos, length = 0;
-      for (int n; (head == std::string::npos || request.size() < head + 4 + length) &&
-                  (n = recv(c, buffer, sizeof buffer, 0)) > 0;) {
-        request.append(buffer, n);
-        if (head == std::string::npos && (head = request.find("\r\n\r\n")) != std::string::npos) {
-          const size_t at = request.find("Content-Length: ");
-          if (at < head) length = std::stoul(request.substr(at + 16));
-        }
+// Answers every connection with `response` until the listener closes; the last request (its head, then
+// Content-Length bytes of body).
+std::string Serve(SOCKET listener, const std::string& response) {
+  std::string request;
+  for (SOCKET c; (c = accept(listener, nullptr, nullptr)) != INVALID_SOCKET; closesocket(c)) {
+    request.clear();
+    char buffer[4096];
+    size_t head = std::string::npos, length = 0;
+    for (int n; (head == std::string::npos || request.size() < head + 4 + length) &&
+                (n = recv(c, buffer, sizeof buffer, 0)) > 0;) {
+      request.append(buffer, n);
+      if (head == std::string::npos && (head = request.find("\r\n\r\n")) != std::string::npos) {
+        const size_t at = request.find("Content-Length: ");
+        if (at < head) length = std::stoul(request.substr(at + 16));
       }
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        request_ = request;
-      }
-      for (size_t at = 0; at < response_.size(); at += 100) {  // in pieces, as a slow network brings them
-        send(c, response_.data() + at, static_cast<int>(std::min<size_t>(100, response_.size() - at)), 0);
-        Sleep(1);
-      }
-      shutdown(c, SD_SEND);
     }
+    for (size_t at = 0; at < response.size(); at += 100) {  // in pieces, as a slow network brings them
+      send(c, response.data() + at, static_cast<int>(std::min<size_t>(100, response.size() - at)), 0);
+      Sleep(1);
+    }
+    shutdown(c, SD_SEND);
   }
-
-  const std::string response_;
-  SOCKET listener_;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::string request_;
-};
+  return request;
+}
 
 class HttpMethods : public qvtest::QuorvaneDll {};
 
@@ -110,15 +83,24 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
       {"200 OK", nullptr, letters, "", {1024, 1024, 452}},
       {"404 Not Found", nullptr, "missing", "Server returned non HTTP_OK return code: 404", {}},
   };
+  WSADATA wsa;
+  ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.status) + " to " + (c.body ? c.body : "<none>"));
-    CannedServer server(c.status, c.response);
+    int port = 0;
+    const SOCKET listener = Listen(port);
+    std::string request;
+    std::thread server([&] {
+      request = Serve(listener, "HTTP/1.1 " + std::string(c.status) + "\r\nContent-Length: " +
+                                    std::to_string(c.response.size()) + "\r\nConnection: close\r\n\r\n" + c.response);
+    });
     jni_.pending.clear();
     jni_.writes.clear();
-    Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(server.port), jboolean(JNI_FALSE),
+    Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(port), jboolean(JNI_FALSE),
                c.body ? jni_.Bytes(c.body) : jbyteArray(), qvtest::DllJni::Ref(jni_.NewObject()));
+    closesocket(listener);  // ends the server's accept
+    server.join();
     EXPECT_EQ(c.error, jni_.pending);
-    const std::string request = server.LastRequest();
     const bool post = c.body && *c.body;
     EXPECT_EQ(0u, request.find(post ? "POST /form?x=1 HTTP/1.1\r\n" : "GET /form?x=1 HTTP/1.1\r\n")) << request;
     const auto counts = Counts(request, {"User-Agent: Sorrel_ARK_1.0\r\n", "Pragma: no-cache\r\n",
@@ -136,6 +118,7 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
     EXPECT_EQ(c.chunks, sizes);
     EXPECT_EQ(c.error.empty() ? c.response : "", received);
   }
+  WSACleanup();
 }
 
 }  // namespace
