@@ -2,4 +2,4 @@
 // have: the load check must refuse this DLL.
 #include <string>
 
-extern "C" __declspec(dllexport) int ForeignLength(const char* text) { return static_cast<int>(std::string(text).size()); }
+extern "C" __declspec(dllexport) size_t ForeignLength(const char* text) { return std::string(text).size(); }
