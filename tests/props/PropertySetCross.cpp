@@ -76,10 +76,10 @@ int Dump(int count, char** files) {
   return 0;
 }
 
-// One property to write: by name when `name` (UTF-8) is set, else by id.
+// One property to write: by name when `name` is set, else by id.
 struct Item {
   PROPID id;
-  const char* name;
+  const wchar_t* name;
   PROPVARIANT value;
 };
 
@@ -94,12 +94,10 @@ void WriteSet(IPropertySetStorage* sets, const NamedSet& which, UINT codePage, c
   cp.iVal = static_cast<SHORT>(codePage);
   if (codePage != 1200) Failed(set->WriteMultiple(1, &spec, &cp, kFirstNameId), what + " code page");
   for (const Item& item : items) {
-    std::wstring name = item.name ? qvdump::Wide(item.name) : L"";
-    spec.ulKind = item.name ? PRSPEC_LPWSTR : PRSPEC_PROPID;
-    if (item.name) spec.lpwstr = &name[0];
-    else spec.propid = item.id;
+    spec = {ULONG(item.name ? PRSPEC_LPWSTR : PRSPEC_PROPID), {item.id}};
+    if (item.name) spec.lpwstr = const_cast<LPOLESTR>(item.name);
     Failed(set->WriteMultiple(1, &spec, &item.value, kFirstNameId),
-           what + " " + (item.name ? item.name : std::to_string(item.id)));
+           what + " " + (item.name ? qvdump::Escape(item.name) : std::to_string(item.id)));
   }
   Failed(set->Commit(STGC_DEFAULT), what + " commit");
 }
@@ -136,8 +134,8 @@ int Write(const char* file, UINT codePage, bool boolAndDouble) {
   WriteSet(sets.p, kSets[0], codePage, {{PIDSI_TITLE, nullptr, text(latin)}, {PIDSI_AUTHOR, nullptr, text(L"Zo\u00eb")},
                                        {PIDSI_LASTSAVE_DTM, nullptr, when}, {PIDSI_PAGECOUNT, nullptr, count}});
   std::vector<Item> user = {
-      {0, "Client", text(latin)}, {0, "Nom \xC3\xA9t\xC3\xA9", unicode}, {0, "Count", count}, {0, "Due", when}};
-  if (boolAndDouble) user.insert(user.end(), {{0, "Flag", flag}, {0, "Ratio", ratio}});
+      {0, L"Client", text(latin)}, {0, L"Nom \u00e9t\u00e9", unicode}, {0, L"Count", count}, {0, L"Due", when}};
+  if (boolAndDouble) user.insert(user.end(), {{0, L"Flag", flag}, {0, L"Ratio", ratio}});
   WriteSet(sets.p, kSets[2], codePage, user);
   Failed(storage->Commit(STGC_DEFAULT), "commit");
   return 0;
