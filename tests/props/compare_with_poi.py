@@ -30,12 +30,9 @@ def run(cmd):
 
 def copy_fixtures(fixtures, work):
     """Writable copies of the compound files among the fixtures; their names."""
-    names = []
-    for path in sorted(glob.glob(os.path.join(fixtures, '*'))):
-        if olefile.isOleFile(path):
-            names.append(os.path.basename(path))
-            shutil.copyfile(path, os.path.join(work, names[-1]))
-            os.chmod(os.path.join(work, names[-1]), 0o644)
+    names = [os.path.basename(p) for p in sorted(glob.glob(os.path.join(fixtures, '*'))) if olefile.isOleFile(p)]
+    for n in names:
+        shutil.copyfile(os.path.join(fixtures, n), os.path.join(work, n))  # a new file: the fixture's mode stays behind
     return names
 
 
