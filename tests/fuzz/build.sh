@@ -11,34 +11,24 @@ cd "$root"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -Inative/platform -Inative/common)
 
-# Sources each target needs besides its own file (add a case for a new target).
-sources_for() {
-  case "$1" in
-    settings_fuzz)
-      echo native/common/PropertiesFile.cpp native/platform/posix/{FileApi,ErrnoMapping,FileSystemText,StringApi}.cpp \
-           native/platform/posix/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords}.cpp native/platform/posix/storage/cfb/ShareLocks.cpp \
-           native/platform/posix/kernel/{HandleTable,Handles,Clock,LastError}.cpp ;;
-    message_format_fuzz)
-      echo native/common/MessageFormatter.cpp native/common/Utf16.cpp \
-           native/platform/posix/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp \
-           native/platform/posix/text/{SystemMessages,Win32Messages,HResultMessages}.cpp \
-           native/platform/posix/kernel/LastError.cpp ;;
-    pe_version_fuzz)
-      echo native/platform/posix/version/PeVersionResource.cpp ;;
-    netrc_fuzz)
-      echo native/platform/posix/inet/Netrc.cpp ;;
-    props_fuzz)
-      echo native/platform/posix/storage/props/*.cpp native/platform/posix/CodePages.cpp \
-           native/common/Utf16.cpp native/platform/posix/kernel/LastError.cpp ;;
-    cfb_fuzz)
-      echo native/platform/posix/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp \
-           native/platform/posix/ErrnoMapping.cpp native/platform/posix/kernel/LastError.cpp ;;
-  esac
-}
-
+p=native/platform/posix
 [ $# -gt 0 ] || set -- settings_fuzz message_format_fuzz cfb_fuzz props_fuzz pe_version_fuzz netrc_fuzz
 for t in "$@"; do
+  # The sources each target needs besides its own file (add a case for a new target).
+  case "$t" in
+    settings_fuzz) sources=(native/common/PropertiesFile.cpp $p/{FileApi,ErrnoMapping,FileSystemText,StringApi}.cpp
+                            $p/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords}.cpp
+                            $p/kernel/{HandleTable,Handles,Clock,LastError}.cpp $p/storage/cfb/ShareLocks.cpp) ;;
+    message_format_fuzz) sources=(native/common/{MessageFormatter,Utf16}.cpp $p/kernel/LastError.cpp
+                                  $p/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp
+                                  $p/text/{SystemMessages,Win32Messages,HResultMessages}.cpp) ;;
+    pe_version_fuzz) sources=($p/version/PeVersionResource.cpp) ;;
+    netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
+    props_fuzz) sources=($p/storage/props/*.cpp $p/CodePages.cpp native/common/Utf16.cpp $p/kernel/LastError.cpp) ;;
+    cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
+                       $p/ErrnoMapping.cpp $p/kernel/LastError.cpp) ;;
+    *) echo "unknown target $t" >&2; exit 2 ;;
+  esac
   echo "building $t"
-  # shellcheck disable=SC2046
-  clang++ "${flags[@]}" "tests/fuzz/$t.cpp" $(sources_for "$t") -o "$out/$t" -lpthread -lrt
+  clang++ "${flags[@]}" "tests/fuzz/$t.cpp" "${sources[@]}" -o "$out/$t" -lpthread -lrt
 done
