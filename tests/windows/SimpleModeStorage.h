@@ -12,27 +12,24 @@
 
 #include "OnWine.h"
 
-namespace qvtest::simple_mode {
+namespace qvtest {
 
 // QueryInterface, AddRef, Release, Create, Open, Delete, Enum: Wine's one table, and the copy.
-inline void* ole32[7];
-inline void* adjusted[7];
+inline void* ole32Sets[7];
+inline void* simpleModeSets[7];
 
-inline HRESULT STDMETHODCALLTYPE Create(IPropertySetStorage* self, REFFMTID fmtid, const CLSID* clsid, DWORD flags,
-                                        DWORD mode, IPropertyStorage** out) {
+inline HRESULT STDMETHODCALLTYPE SimpleModeCreate(IPropertySetStorage* self, REFFMTID fmtid, const CLSID* clsid,
+                                                  DWORD flags, DWORD mode, IPropertyStorage** out) {
   using Method = HRESULT(STDMETHODCALLTYPE*)(IPropertySetStorage*, REFFMTID, const CLSID*, DWORD, DWORD,
                                              IPropertyStorage**);
-  return reinterpret_cast<Method>(ole32[3])(self, fmtid, clsid, flags, (mode & ~STGM_SIMPLE) | STGM_CREATE, out);
+  return reinterpret_cast<Method>(ole32Sets[3])(self, fmtid, clsid, flags, (mode & ~STGM_SIMPLE) | STGM_CREATE, out);
 }
 
-inline HRESULT STDMETHODCALLTYPE Open(IPropertySetStorage* self, REFFMTID fmtid, DWORD mode, IPropertyStorage** out) {
+inline HRESULT STDMETHODCALLTYPE SimpleModeOpen(IPropertySetStorage* self, REFFMTID fmtid, DWORD mode,
+                                                IPropertyStorage** out) {
   using Method = HRESULT(STDMETHODCALLTYPE*)(IPropertySetStorage*, REFFMTID, DWORD, IPropertyStorage**);
-  return reinterpret_cast<Method>(ole32[4])(self, fmtid, mode & ~STGM_SIMPLE, out);
+  return reinterpret_cast<Method>(ole32Sets[4])(self, fmtid, mode & ~STGM_SIMPLE, out);
 }
-
-}  // namespace qvtest::simple_mode
-
-namespace qvtest {
 
 // Takes over one reference to storage and answers it, on Wine adjusted.
 inline IStorage* ForWine(IStorage* storage) {
@@ -41,12 +38,12 @@ inline IStorage* ForWine(IStorage* storage) {
       FAILED(storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets))))
     return storage;
   void**& table = *reinterpret_cast<void***>(sets);
-  if (table != simple_mode::adjusted) {
-    std::copy(table, table + 7, simple_mode::ole32);
-    std::copy(table, table + 7, simple_mode::adjusted);
-    simple_mode::adjusted[3] = reinterpret_cast<void*>(&simple_mode::Create);
-    simple_mode::adjusted[4] = reinterpret_cast<void*>(&simple_mode::Open);
-    table = simple_mode::adjusted;
+  if (table != simpleModeSets) {
+    std::copy(table, table + 7, ole32Sets);
+    std::copy(table, table + 7, simpleModeSets);
+    simpleModeSets[3] = reinterpret_cast<void*>(&SimpleModeCreate);
+    simpleModeSets[4] = reinterpret_cast<void*>(&SimpleModeOpen);
+    table = simpleModeSets;
   }
   sets->Release();
   return storage;
