@@ -32,8 +32,8 @@ TEST(SettingsPathWin, DataFolderFromUserProfileOrUserName) {
   for (const Case& c : cases) {
     settings_test::ScopedVariable profile("USERPROFILE", c.profile), user("USERNAME", c.user);
     wchar_t buffer[300];
-    const bool built = GetSettingsFilePath(buffer, c.capacity, c.name);
-    EXPECT_EQ(c.expected ? c.expected : L"<no path>", std::wstring(built ? buffer : L"<no path>"))
+    EXPECT_EQ(c.expected ? c.expected : L"<no path>",
+              std::wstring(GetSettingsFilePath(buffer, c.capacity, c.name) ? buffer : L"<no path>"))
         << c.profile.value_or("<unset>") << " / " << c.user.value_or("<unset>");
   }
 }
