@@ -52,9 +52,8 @@ TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
 TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
   const int kLines = 400;
   const std::wstring exe = qvtest::ProgramFolder() + L"qv_wine_log_writer.exe", quoted = L"\"" + exe + L"\"";
-  const std::wstring lines = std::to_wstring(kLines);
   const auto start = [&](const wchar_t* tag) {
-    return _wspawnl(_P_NOWAIT, exe.c_str(), quoted.c_str(), L"write", lines.c_str(), tag, nullptr);
+    return _wspawnl(_P_NOWAIT, exe.c_str(), quoted.c_str(), L"write", std::to_wstring(kLines).c_str(), tag, nullptr);
   };
   for (const intptr_t writer : {start(L"A"), start(L"B")}) {
     int code = -1;
