@@ -201,8 +201,8 @@ TEST_F(ExportedMethods, DosDeviceIsThePlatformsAnswer) {
 Value* FileInfoObject(DllJni& jni) {
   Value* o = jni.NewObject();
   for (const char* name : {"hIcon", "iIcon", "dwAttributes"}) DllJni::Add(o, name, "I");
-  DllJni::Add(o, "szDisplayName", "[C").object = jni.NewChars(260);
-  DllJni::Add(o, "szTypeName", "[C").object = jni.NewChars(80);
+  DllJni::Add(o, "szDisplayName", "[C").object = jni.NewText(std::u16string(260, u'\0'));
+  DllJni::Add(o, "szTypeName", "[C").object = jni.NewText(std::u16string(80, u'\0'));
   return o;
 }
 

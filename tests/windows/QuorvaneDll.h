@@ -71,7 +71,6 @@ class DllJni {
     v->units.assign(text.begin(), text.end());
     return v;
   }
-  Value* NewChars(size_t n) { return NewText(std::u16string(n, u'\0')); }
   jstring Str(const std::wstring& s) { return reinterpret_cast<jstring>(NewText(Units(s))); }
   jbyteArray Bytes(const std::string& b) {
     Value* v = NewObject();
