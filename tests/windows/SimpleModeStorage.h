@@ -20,15 +20,13 @@ inline void* simpleModeSets[7];
 
 inline HRESULT STDMETHODCALLTYPE SimpleModeCreate(IPropertySetStorage* self, REFFMTID fmtid, const CLSID* clsid,
                                                   DWORD flags, DWORD mode, IPropertyStorage** out) {
-  using Method = HRESULT(STDMETHODCALLTYPE*)(IPropertySetStorage*, REFFMTID, const CLSID*, DWORD, DWORD,
-                                             IPropertyStorage**);
-  return reinterpret_cast<Method>(ole32Sets[3])(self, fmtid, clsid, flags, (mode & ~STGM_SIMPLE) | STGM_CREATE, out);
+  const auto create = reinterpret_cast<decltype(&SimpleModeCreate)>(ole32Sets[3]);  // the same signature
+  return create(self, fmtid, clsid, flags, (mode & ~STGM_SIMPLE) | STGM_CREATE, out);
 }
 
 inline HRESULT STDMETHODCALLTYPE SimpleModeOpen(IPropertySetStorage* self, REFFMTID fmtid, DWORD mode,
                                                 IPropertyStorage** out) {
-  using Method = HRESULT(STDMETHODCALLTYPE*)(IPropertySetStorage*, REFFMTID, DWORD, IPropertyStorage**);
-  return reinterpret_cast<Method>(ole32Sets[4])(self, fmtid, mode & ~STGM_SIMPLE, out);
+  return reinterpret_cast<decltype(&SimpleModeOpen)>(ole32Sets[4])(self, fmtid, mode & ~STGM_SIMPLE, out);
 }
 
 // Takes over one reference to storage and answers it, on Wine adjusted.
