@@ -7,15 +7,14 @@ import java.io.File;
 import java.io.FileInputStream;
 import java.util.Date;
 import java.util.TreeMap;
+import java.util.stream.Collectors;
 import org.apache.poi.hpsf.*;
 import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 
 public class PoiPropsDump {
   static String escape(String s) {
-    StringBuilder b = new StringBuilder();
-    for (char c : s.toCharArray())
-      b.append(c >= 0x20 && c < 0x7F && c != '\\' ? String.valueOf(c) : String.format("\\u%04x", (int) c));
-    return b.toString();
+    return s.chars().mapToObj(c -> c >= 0x20 && c < 0x7F && c != '\\' ? String.valueOf((char) c)
+        : String.format("\\u%04x", c)).collect(Collectors.joining());
   }
 
   static String value(long type, Object v) {
