@@ -122,9 +122,8 @@ class DllJni {
   static jshort JNICALL GetShortField(JNIEnv*, jobject, jfieldID f) { return static_cast<jshort>(F(f).i); }
   static jboolean JNICALL GetBooleanField(JNIEnv*, jobject, jfieldID f) { return static_cast<jboolean>(F(f).i); }
   static jobject JNICALL GetObjectField(JNIEnv*, jobject, jfieldID f) { return Ref(F(f).object); }
-  static jsize JNICALL GetArrayLength(JNIEnv*, jarray a) {
-    const Value& v = V(a);
-    return static_cast<jsize>(!v.ints.empty() ? v.ints.size() : !v.bytes.empty() ? v.bytes.size() : v.units.size());
+  static jsize JNICALL GetArrayLength(JNIEnv*, jarray a) {  // an array fills one of the three
+    return static_cast<jsize>(V(a).ints.size() + V(a).bytes.size() + V(a).units.size());
   }
   static jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray a, jboolean*) { return V(a).bytes.data(); }
   static void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray, jbyte*, jint) {}
