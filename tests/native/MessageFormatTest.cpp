@@ -58,7 +58,10 @@ TEST(MessageFormat, InsertFormatsAndEscapes) {
   EXPECT_EQ(L"<error 87>", Format(L"end%")) << "a lone '%' at the end is refused";
   EXPECT_EQ(L"a\r\nb\r\n", Format(L"a\nb\r\n")) << "a bare LF is written CR LF, CR LF stays";
   EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
-  for (const wchar_t* format : {L"%1!f!", L"%1!n!", L"%1!5!", L"%1!99999999s!"})  // no unbounded widths either
+}
+
+TEST(MessageFormat, FloatsAndUnboundedWidthsAreRefused) {
+  for (const wchar_t* format : {L"%1!f!", L"%1!n!", L"%1!5!", L"%1!99999999s!"})
     EXPECT_EQ(L"<error 87>", Format(format, L"x")) << format;
 }
 
@@ -136,6 +139,9 @@ TEST(FormatMessageW, SystemTable) {
   EXPECT_NE(std::wstring::npos, SystemMessage(193).find(L"<insert>")) << "%1 takes the insert";
   EXPECT_EQ(SystemMessage(5), SystemMessage(0x80070005u)) << "FACILITY_WIN32 reads as the Win32 code";
   EXPECT_EQ(L"<error 317>", SystemMessage(0x7FFFFFFF));
+}
+
+TEST(FormatMessageW, StorageErrorsHaveTexts) {
   EXPECT_NE(std::wstring::npos, SystemMessage(0x80030002u).find(L"<insert>")) << "STG_E_FILENOTFOUND's text";
 }
 

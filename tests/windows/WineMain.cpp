@@ -19,10 +19,10 @@ const char* const kWineLimitations[][2] = {
      "Wine's WideCharToMultiByte accepts lpUsedDefaultChar with CP_UTF8 (Windows: ERROR_INVALID_PARAMETER)"},
     {"PropsTime.FileTimeAndSystemTimeConvertAndRefuseLikeWindows",
      "Wine's SystemTimeToFileTime accepts 1900-02-29 and the year 30828 (Windows refuses both)"},
-    {"MessageFormat.InsertFormatsAndEscapes",
+    {"MessageFormat.FloatsAndUnboundedWidthsAreRefused",
      "Wine's FormatMessageW prints '%1!f!' as 'f' and faults on the width 99999999 (page fault in "
      "ntdll's _vsnwprintf_s)"},
-    {"FormatMessageW.SystemTable",
+    {"FormatMessageW.StorageErrorsHaveTexts",
      "Wine's system message table has no STG_E_* texts (FormatMessageW answers ERROR_MR_MID_NOT_FOUND)"},
     {"DocfileProperties.UserSetIsCreatedOnFirstWriteAndKeepsKindsApart",
      "Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes, not UTF-16 (\"Client\" "
