@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# The native methods of the Linux library are exactly those of the exports
-# table, and the Windows DLL exports exactly _Java_..._m@N (N from the table),
-# Java_..._m and the compiler's own Java_..._m@N of each. Lists every difference.
+# Both libraries export exactly the table's methods (the DLL each under its three names); lists every difference.
 # usage: check-exports.sh libquorvane.so quorvane.dll exports.txt
 set -u
 so=$1 dll=$2 table=$3

@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer);
-# tests/fuzz/run.sh runs one on a scratch copy of its seeds.
-# usage: tests/fuzz/build.sh [OUT_DIR] [TARGET...]   (default: build/fuzz, every target)
+# Builds the libFuzzer targets with ASan and UBSan. usage: build.sh [OUT_DIR (build/fuzz)] [TARGET... (all)]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${1:-$root/build/fuzz}

@@ -1,7 +1,4 @@
-// libFuzzer target for the compound-file engine: open the input as a
-// compound file, walk every storage, read every stream; when that works,
-// replace a property stream and add one, and check the file still walks.
-// The input lives in a memfd, reached by path like any document.
+// The compound-file engine must walk, rewrite and walk again any file it opens (a memfd, reached by path).
 #include <sys/mman.h>
 #include <unistd.h>
 

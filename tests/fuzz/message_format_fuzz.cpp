@@ -1,6 +1,4 @@
-// libFuzzer target over the message formatter: a format of any text with
-// 0..15 valid wide-string inserts in an array of exactly that size
-// (AddressSanitizer sees any read past it); it must format or refuse.
+// Any format with 0..15 inserts in an array of exactly that size (ASan sees a read past it) formats or is refused.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>

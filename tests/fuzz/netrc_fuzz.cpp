@@ -1,6 +1,4 @@
-// libFuzzer target over the ~/.netrc reader: any text either parses or is
-// refused whole, and a lookup in what it parsed answers an entry that has a
-// login and is either the host's own or the default one.
+// Any ~/.netrc parses or is refused whole; a lookup answers an entry with a login, the host's own or the default.
 #include <strings.h>
 
 #include <cstdint>

@@ -1,6 +1,4 @@
-// libFuzzer target over the PE version-resource reader: whatever the file
-// holds, the reader asks only for bytes inside it, and a resource it returns
-// is the size it says; the fixed-file-info lookup stays inside that resource.
+// Whatever a PE file holds, the version reader asks only for bytes inside it and stays inside what it returns.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,4 @@
-// libFuzzer target over the property-set stream codec: parse, decode every
-// value, re-serialise (untouched and laid out afresh) and parse again. Any
-// stream that parses once must parse again to the same properties.
+// A property-set stream that parses once must parse again to the same properties after either re-serialisation.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>

@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Runs one built fuzz target for a bounded time on a scratch copy of its seeds
-# (the checked-in corpus stays unchanged). Exits non-zero on any finding.
-# usage: tests/fuzz/run.sh OUT_DIR TARGET SECONDS
+# Fuzzes a scratch copy of the seeds, so the checked-in corpus stays. usage: run.sh OUT_DIR TARGET SECONDS
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(cd "$1" && pwd) target=$2 seconds=$3

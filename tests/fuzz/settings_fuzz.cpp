@@ -1,5 +1,4 @@
-// libFuzzer target over the settings reader: any file either loads or fails
-// with one of the reader's messages, and leaves at most 50 entries.
+// Any settings file loads or fails with one of the reader's messages, and leaves at most 50 entries.
 #include <sys/mman.h>
 #include <unistd.h>
 
