@@ -70,14 +70,7 @@ struct CapturedStderr {
   std::string Text() const { return ReadBytes(path); }
 };
 
-TEST_F(LoggerTest, SilentWhenNoFolderCanBeNamed) {
-  ScopedVariable profile(kProfileVariable, std::nullopt), fallback(kFallbackVariable, std::nullopt);
-  Logger logger;
-  EXPECT_EQ(Logger::LevelNone, logger.GetLevel());
-  EXPECT_FALSE(logger.FileOutputOn());
-}
-
-// Self-reports go to the log file only; unreadable settings are reported nowhere.
+// Self-reports go to the log file only; unreadable settings are reported nowhere; no folder, no log.
 TEST_F(LoggerTest, SettingsCombinations) {
   using L = Logger;
   const std::string unknown = "ERROR|Didn't recognize the logger.", toNone = "'. Setting level to NONE.";
@@ -116,6 +109,10 @@ TEST_F(LoggerTest, SettingsCombinations) {
               LevelsAndMessages(Log()));
     EXPECT_EQ(!c.report.empty(), std::filesystem::exists(LogPath()));
   }
+  ScopedVariable profile(kProfileVariable, std::nullopt), fallback(kFallbackVariable, std::nullopt);
+  Logger silent;
+  EXPECT_EQ(Logger::LevelNone, silent.GetLevel()) << "no folder can be named";
+  EXPECT_FALSE(silent.FileOutputOn()) << "no folder can be named";
 }
 
 TEST_F(LoggerTest, LevelsDecideWhatIsEmitted) {
@@ -176,36 +173,6 @@ TEST_F(LoggerTest, LineFormatAndEncoding) {
   EXPECT_TRUE(std::regex_match(lines[2].substr(0, lines[2].size() - utf8.size()) + " - x", std::regex(kLinePattern)));
 }
 
-// On Windows the console output is the process's console (WriteConsoleW).
-#ifndef _WIN32
-TEST_F(LoggerTest, ErrorsAreHighlightedOnATerminal) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  Settings("logger.level=INFO\nlogger.output=console");
-  {
-    StderrRedirect redirect(terminal);
-    Logger logger;
-    logger.LogError(L"red");
-    logger.LogInfo(L"plain");
-  }
-  close(terminal);
-  std::string seen;
-  char chunk[4096];
-  fcntl(master, F_SETFL, O_NONBLOCK);
-  for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) seen.append(chunk, static_cast<size_t>(n));
-  close(master);
-  // Bright red on grey (0x7C) around the error line only, then the saved colours.
-  const size_t red = seen.find("\x1b[91;47m"), reset = seen.find("\x1b[0m", red);
-  ASSERT_TRUE(red != std::string::npos && reset != std::string::npos) << seen;
-  EXPECT_NE(std::string::npos, seen.substr(red, reset - red).find(" ERROR ["));
-  EXPECT_NE(std::string::npos, seen.find(" - plain", reset));
-  EXPECT_EQ(std::string::npos, seen.find("\x1b[", reset + 4)) << "the INFO line is not coloured";
-}
-
-#endif  // _WIN32
-
 TEST_F(LoggerTest, RollsOnlyPastOneMebibyte) {
   Settings("logger.file=test.log\nlogger.level=INFO");
   WriteBytes(LogPath() + ".1", "an older roll\n");
@@ -236,10 +203,36 @@ TEST_F(LoggerTest, RollsOnlyPastOneMebibyte) {
   EXPECT_EQ(0u, std::filesystem::file_size(LogPath()));
 }
 
-// Both read the console from standard error; the second needs /dev/full.
+// These read the console from a terminal or standard error (WriteConsoleW on Windows); one needs /dev/full.
 #ifndef _WIN32
-// File reports reach no output (none is set yet); the level report and lines reach the console.
-TEST_F(LoggerTest, ALogFileThatCannotBeCreatedTurnsFileOutputOff) {
+TEST_F(LoggerTest, ErrorsAreHighlightedOnATerminal) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  Settings("logger.level=INFO\nlogger.output=console");
+  {
+    StderrRedirect redirect(terminal);
+    Logger logger;
+    logger.LogError(L"red");
+    logger.LogInfo(L"plain");
+  }
+  close(terminal);
+  std::string seen;
+  char chunk[4096];
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) seen.append(chunk, static_cast<size_t>(n));
+  close(master);
+  // Bright red on grey (0x7C) around the error line only, then the saved colours.
+  const size_t red = seen.find("\x1b[91;47m"), reset = seen.find("\x1b[0m", red);
+  ASSERT_TRUE(red != std::string::npos && reset != std::string::npos) << seen;
+  EXPECT_NE(std::string::npos, seen.substr(red, reset - red).find(" ERROR ["));
+  EXPECT_NE(std::string::npos, seen.find(" - plain", reset));
+  EXPECT_EQ(std::string::npos, seen.find("\x1b[", reset + 4)) << "the INFO line is not coloured";
+}
+
+// Reports reach the console, not the file; a failing file's report is reported once more, each quoting its line.
+TEST_F(LoggerTest, ALogFileThatCannotBeCreatedOrWrittenFallsBackToTheConsole) {
   for (const char* level : {"INFO", "bogus"}) {
     Settings(std::string("logger.file=missing/test.log\nlogger.output=console\nlogger.level=") + level);
     CapturedStderr console;
@@ -250,10 +243,6 @@ TEST_F(LoggerTest, ALogFileThatCannotBeCreatedTurnsFileOutputOff) {
                    : "ERROR|Didn't recognize the logger.level value of 'bogus'. Setting level to NONE."},
               LevelsAndMessages(console.Text()));
   }
-}
-
-// The line, its report, and the report about that (not written to the file again), each quoting its line.
-TEST_F(LoggerTest, AFailingLogFileDoesNotRecurseWithoutEnd) {
   std::filesystem::create_symlink("/dev/full", LogPath());
   Settings("logger.file=test.log\nlogger.level=INFO\nlogger.output=console");
   CapturedStderr console;
