@@ -50,7 +50,7 @@ DWORD HttpRequest::AnswerErrorDialog(DWORD error, DWORD flags) {
   if (status == kUnauthorized) {
     if (serverAsked_) return ERROR_CANCELLED;
     serverAsked_ = true;
-    return Login(connection_->host, transfer_->AuthOffered(false), &server_) ? ERROR_INTERNET_FORCE_RETRY
+    return Login(hop_.host, transfer_->AuthOffered(false), &server_) ? ERROR_INTERNET_FORCE_RETRY
                                                                               : ERROR_CANCELLED;
   }
   if (status == kProxyAuthenticationRequired) {

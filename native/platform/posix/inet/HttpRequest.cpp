@@ -1,6 +1,7 @@
 #include "HttpRequest.h"
 
 #include "ProxyLookup.h"
+#include "Redirect.h"
 #include "RequestTarget.h"
 
 namespace quorvane {
@@ -31,20 +32,27 @@ DWORD HttpRequest::AddHeaders(const WCHAR* text, DWORD length, DWORD modifiers) 
   return headers_.Add(text, length, modifiers);
 }
 
-TransferSetup HttpRequest::Setup(const RequestHeaders& headers) const {
-  const bool secure = (flags_ & INTERNET_FLAG_SECURE) != 0;
-  unsigned port = connection_->port;
-  if (port == INTERNET_INVALID_PORT_NUMBER) port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-  const std::string origin = Origin(secure, connection_->host, port);
+Hop HttpRequest::FirstHop() const {
+  Hop hop;
+  hop.secure = (flags_ & INTERNET_FLAG_SECURE) != 0;
+  hop.host = connection_->host;
+  hop.port = connection_->port;
+  if (hop.port == INTERNET_INVALID_PORT_NUMBER) hop.port = hop.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+  hop.target = target_;
+  return hop;
+}
 
+TransferSetup HttpRequest::Setup(const RequestHeaders& headers, const Hop& hop, const std::string& verb) const {
+  const std::string origin = Origin(hop.secure, hop.host, hop.port);
   TransferSetup setup;
   setup.url = origin + "/";
   // The whole URL, since a PAC script may choose by path.
-  if (!connection_->session->direct) SystemProxyFor(origin + (target_[0] == '/' ? target_ : "/")).swap(setup.proxy);
+  if (!connection_->session->direct)
+    SystemProxyFor(origin + (hop.target[0] == '/' ? hop.target : "/")).swap(setup.proxy);
   // A plain-HTTP proxy takes the absolute URL; a tunnel (CONNECT, SOCKS)
   // takes the target as the server would.
-  setup.target = !secure && IsHttpProxy(setup.proxy) ? origin + target_ : target_;
-  setup.verb = verb_;
+  setup.target = !hop.secure && IsHttpProxy(setup.proxy) ? origin + hop.target : hop.target;
+  setup.verb = verb;
   setup.agent = connection_->session->agent;
   setup.timeouts = GetTimeouts();
   setup.server = server_;
@@ -64,6 +72,25 @@ TransferSetup HttpRequest::Setup(const RequestHeaders& headers) const {
   return setup;
 }
 
+DWORD HttpRequest::Exchange(TransferSetup& setup, const RequestHeaders& sent, const std::string& body) {
+  // GET and HEAD carry no body; an empty POST still says Content-Length: 0.
+  const bool bodiless = setup.verb == "GET" || setup.verb == "HEAD";
+  if (!bodiless) setup.body = body;
+  setup.hasBody = !bodiless && (!setup.body.empty() || setup.verb == "POST" || setup.verb == "PUT");
+  // WinInet sends no Content-Type of its own; curl would add a form type.
+  if (setup.hasBody && !sent.Has("Content-Type")) setup.headers.push_back("Content-Type:");
+  proxy_ = setup.proxy;
+  if (transfer_) {
+    // The unread rest of a short answer (a 401 page, a redirect) is read
+    // away so that the next exchange finds the connection free; a longer
+    // one costs the connection.
+    transfer_->Drain(kDrainBytes);
+    transfer_.reset();
+  }
+  transfer_ = std::make_unique<Transfer>();
+  return transfer_->Start(setup);
+}
+
 DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
   std::lock_guard<std::mutex> lock(mutex_);
   // A name that would change the URL's meaning cannot be a host anyone resolves.
@@ -76,22 +103,34 @@ DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* b
     const DWORD error = sent.Add(headers, headersLength, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     if (error != ERROR_SUCCESS) return error;
   }
-  TransferSetup setup = Setup(sent);
-  // GET and HEAD carry no body; an empty POST still says Content-Length: 0.
-  const bool bodiless = verb_ == "GET" || verb_ == "HEAD";
-  if (!bodiless && body != nullptr && bodyLength != 0) setup.body.assign(static_cast<const char*>(body), bodyLength);
-  setup.hasBody = !bodiless && (!setup.body.empty() || verb_ == "POST" || verb_ == "PUT");
-  // WinInet sends no Content-Type of its own; curl would add a form type.
-  if (setup.hasBody && !sent.Has("Content-Type")) setup.headers.push_back("Content-Type:");
-  proxy_ = setup.proxy;
-  if (transfer_) {
-    // The unread rest of a short answer (a 401 page) is read away so that
-    // the retry finds the connection free; a longer one costs the connection.
-    transfer_->Drain(kDrainBytes);
-    transfer_.reset();
+  // A retry after the error dialog starts where the last redirect led,
+  // with the verb and body it left.
+  if (hop_.host.empty()) {
+    hop_ = FirstHop();
+    hopVerb_ = verb_;
   }
-  transfer_ = std::make_unique<Transfer>();
-  return transfer_->Start(setup);
+  std::string payload;
+  if (body != nullptr && hopKeepsBody_) payload.assign(static_cast<const char*>(body), bodyLength);
+  for (int redirects = 0;; ++redirects) {
+    TransferSetup setup = Setup(sent, hop_, hopVerb_);
+    const DWORD error = Exchange(setup, sent, payload);
+    const long status = transfer_->Status();
+    Hop next;
+    if (error != ERROR_SUCCESS || redirects == kMaxRedirects || !IsRedirect(status) ||
+        !NextHop(hop_, transfer_->Location(), &next))
+      return error;
+    hopVerb_ = VerbAfter(status, hopVerb_);
+    if (!BodyKept(status)) {
+      payload.clear();
+      hopKeepsBody_ = false;
+    }
+    // Credentials belong to the server they were given for.
+    if (!SameServer(hop_, next)) {
+      server_ = Credentials();
+      serverAsked_ = false;
+    }
+    hop_ = next;
+  }
 }
 
 DWORD HttpRequest::QueryStatus(long* status) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "InetHandles.h"
+#include "Redirect.h"
 #include "RequestHeaders.h"
 #include "Transfer.h"
 
@@ -30,7 +31,10 @@ class HttpRequest final : public InetObject {
   DWORD AnswerErrorDialog(DWORD error, DWORD flags);
 
  private:
-  TransferSetup Setup(const RequestHeaders& headers) const;
+  Hop FirstHop() const;
+  TransferSetup Setup(const RequestHeaders& headers, const Hop& hop, const std::string& verb) const;
+  // Sends one request of a send (the first, or one a redirect led to).
+  DWORD Exchange(TransferSetup& setup, const RequestHeaders& sent, const std::string& body);
   std::string ProxyHost() const;
 
   const std::shared_ptr<Connection> connection_;
@@ -42,6 +46,9 @@ class HttpRequest final : public InetObject {
   Credentials server_, proxyLogin_;
   bool serverAsked_ = false, proxyAsked_ = false;
   std::string proxy_;  // the proxy of the last send
+  Hop hop_;  // where the last send ended up after redirects, and how
+  std::string hopVerb_;
+  bool hopKeepsBody_ = true;
   std::unique_ptr<Transfer> transfer_;
 };
 

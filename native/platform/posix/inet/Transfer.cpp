@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "CurlShare.h"
 #include "InetErrors.h"
@@ -219,7 +220,16 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
   const size_t bytes = size * count;
   t.lastActivity_ = Clock::now();
   const bool blank = bytes <= 2 && (bytes == 0 || data[0] == '\r' || data[0] == '\n');
-  if (!blank || t.headersDone_) return bytes;
+  if (t.headersDone_) return bytes;
+  if (!blank) {
+    const std::string line(data, bytes);
+    if (line.compare(0, 5, "HTTP/") == 0) t.location_.clear();  // each answer has its own
+    if (bytes > 9 && strncasecmp(data, "location:", 9) == 0) {
+      const size_t start = line.find_first_not_of(" \t", 9), end = line.find_last_not_of(" \t\r\n");
+      t.location_ = start == std::string::npos || end < start ? "" : line.substr(start, end - start + 1);
+    }
+    return bytes;
+  }
   long code = 0;
   curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &code);
   if (code / 100 == 1) return bytes;  // an interim answer; the real one follows

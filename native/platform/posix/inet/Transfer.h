@@ -65,6 +65,8 @@ class Transfer {
   // The final response's status; for a tunnel the proxy refused, its
   // status; 0 when none was read.
   long Status() const { return status_; }
+  // The final response's Location header; "" when it has none.
+  const std::string& Location() const { return location_; }
   // CURLAUTH_* schemes the last answer offered (WWW-Authenticate, or
   // Proxy-Authenticate with `proxy`).
   unsigned long AuthOffered(bool proxy) const;
@@ -103,6 +105,7 @@ class Transfer {
   CURLcode result_ = CURLE_OK;
   DWORD stalled_ = ERROR_SUCCESS;
   long status_ = 0;
+  std::string location_;
   curl_off_t progress_ = 0;
   std::chrono::steady_clock::time_point lastActivity_;
 };

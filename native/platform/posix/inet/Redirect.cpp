@@ -1,0 +1,70 @@
+#include "Redirect.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "RequestTarget.h"
+
+namespace quorvane {
+namespace posix {
+namespace inet {
+
+namespace {
+
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// A part of a parsed URL; "" when it has none.
+std::string Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
+  char* text = nullptr;
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return "";
+  std::string value = text;
+  curl_free(text);
+  return value;
+}
+
+}  // namespace
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string VerbAfter(long status, const std::string& verb) {
+  if (status == 303 && verb != "HEAD") return "GET";
+  if ((status == 301 || status == 302) && verb == "POST") return "GET";
+  return verb;
+}
+
+bool NextHop(const Hop& from, const std::string& location, Hop* next) {
+  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  if (!url || location.empty()) return false;
+  const std::string base = Origin(from.secure, from.host, from.port) + from.target;
+  // Dot segments and escapes stay as the server wrote them.
+  if (curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK ||
+      curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)
+    return false;
+  const std::string scheme = Part(url.get(), CURLUPART_SCHEME);
+  if (strcasecmp(scheme.c_str(), "https") != 0 && strcasecmp(scheme.c_str(), "http") != 0) return false;
+  next->secure = strcasecmp(scheme.c_str(), "https") == 0;
+  if (from.secure && !next->secure) return false;
+  next->host = Part(url.get(), CURLUPART_HOST);
+  if (next->host.size() > 2 && next->host.front() == '[') next->host = next->host.substr(1, next->host.size() - 2);
+  next->port = static_cast<unsigned>(std::atoi(Part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str()));
+  const std::string query = Part(url.get(), CURLUPART_QUERY);
+  next->target = Part(url.get(), CURLUPART_PATH);
+  if (next->target.empty()) next->target = "/";
+  if (!query.empty()) next->target += "?" + query;
+  return !next->host.empty() && next->port != 0 && IsUsableServerName(next->host);
+}
+
+bool SameServer(const Hop& a, const Hop& b) {
+  return a.secure == b.secure && a.port == b.port && strcasecmp(a.host.c_str(), b.host.c_str()) == 0;
+}
+
+}  // namespace inet
+}  // namespace posix
+}  // namespace quorvane
