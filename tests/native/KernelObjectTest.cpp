@@ -158,7 +158,8 @@ DWORD WaitOnOtherThread(HANDLE mutex, DWORD timeoutMs, bool release = true) {
   return result;
 }
 
-TEST(Mutex, OwnedRecursivelyByOneThreadAndReleasedOnlyByIt) {
+// Owned recursively by one thread and released only by it; abandoned by a thread that ends; shared by name.
+TEST(Mutex, OwnershipAbandonmentAndNames) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
   ASSERT_NE(nullptr, mutex);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "recursive for the owner";
@@ -175,19 +176,13 @@ TEST(Mutex, OwnedRecursivelyByOneThreadAndReleasedOnlyByIt) {
   EXPECT_FALSE(ReleaseMutex(mutex)) << "not owned";
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
   EXPECT_TRUE(CloseHandle(mutex));
-}
-
-TEST(Mutex, AThreadThatEndsHoldingItAbandonsIt) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  mutex = CreateMutexW(nullptr, FALSE, nullptr);
   EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0, /*release=*/false));
   EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(mutex, 1000));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "owned and recursive after the take-over";
   EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
   EXPECT_EQ(WAIT_OBJECT_0, WaitOnOtherThread(mutex, 0));
   CloseHandle(mutex);
-}
-
-TEST(Mutex, HandlesOfOneNameShareTheMutex) {
   const std::wstring name = UniqueName(L"shared");
   SetLastError(ERROR_ACCESS_DENIED);
   HANDLE first = CreateMutexW(nullptr, TRUE, name.c_str());
