@@ -9,8 +9,8 @@
 // Settings, in ms) or WinInet's defaults when they are absent. Failures set
 // the last-error code to the ERROR_INTERNET_* code WinInet gives.
 //
-// Where this differs from WinInet: redirects are not followed (a 3xx is the
-// answer), there is no cache, INTERNET_OPEN_TYPE_PROXY with a proxy list of
+// Redirects are followed as WinInet follows them (Redirect.h). Where this
+// differs from WinInet: there is no cache, INTERNET_OPEN_TYPE_PROXY with a proxy list of
 // its own is refused (ERROR_INVALID_PARAMETER), and HttpQueryInfoW knows
 // only HTTP_QUERY_STATUS_CODE. An object name is escaped, never refused:
 // controls, spaces and non-ASCII (as UTF-8) go out as %XX.
