@@ -52,7 +52,8 @@ TEST(CfbRead, NestedStoragesWalkAndRead) {
   EXPECT_EQ(file->ReadStream(u"MyStream", data), STG_E_FILENOTFOUND);  // not in the root
 }
 
-TEST(CfbRead, NonCompoundAndMissingFiles) {
+// Files that are not compound or missing; a directory entry that is its own sibling or child; a FAT that loops.
+TEST(CfbRead, NonCompoundMissingAndLoopingFiles) {
   TempDir dir;
   WriteAll(dir.File("text.doc"), std::vector<uint8_t>(2000, 'x'));
   WriteAll(dir.File("empty.doc"), {});
@@ -65,11 +66,6 @@ TEST(CfbRead, NonCompoundAndMissingFiles) {
   EXPECT_EQ(StgIsStorageFile(L"/nonexistent/qv.doc"), STG_E_PATHNOTFOUND);
   EXPECT_EQ(StgIsStorageFile(settings_test::Wide(dir.File("text.doc")).c_str()), S_FALSE);
   EXPECT_EQ(StgIsStorageFile(nullptr), STG_E_INVALIDNAME);
-}
-
-// A directory entry that is its own sibling or its own child, and a FAT that loops.
-TEST(CfbRead, CyclesInDirectoryAndChainsAreCorrupt) {
-  TempDir dir;
   const std::string path = CopyFixture("MultipleStorage.cfs", dir);
   const std::vector<uint8_t> bytes = ReadAll(path);
   ASSERT_GE(bytes.size(), 2048u) << "fixture missing: " << path;
@@ -84,30 +80,25 @@ TEST(CfbRead, CyclesInDirectoryAndChainsAreCorrupt) {
   EXPECT_EQ(EngineListing(FixtureDir() + "/FatChainLoop_v3.cfs", lines), STG_E_DOCFILECORRUPT);
 }
 
-// Reading one small stream of a large file reads a few kilobytes only.
-TEST(CfbRead, SmallReadOfLargeFileTouchesLittle) {
+// A small stream of a large file reads a few kilobytes; an unchanged file is not read again; a change is seen.
+TEST(CfbRead, ReadsTouchLittleAndUnchangedFilesAreNotReadAgain) {
   TempDir dir;
-  const std::string path = dir.File("large.cfs");
+  const std::string large = dir.File("large.cfs");
   std::shared_ptr<cfb::CompoundFile> file;
-  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  ASSERT_EQ(cfb::CompoundFile::Create(large, ReadWriteExclusive(), false, 3, file), S_OK);
   ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, 1)), S_OK);
   ASSERT_EQ(file->WriteStream(u"Large", Pattern(24u << 20, 2)), S_OK);
   file.reset();
-  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
-  const uint64_t before = file->BytesRead();
+  ASSERT_EQ(cfb::CompoundFile::Open(large, ReadOnly(), file), S_OK);
+  uint64_t before = file->BytesRead();
   std::vector<uint8_t> data;
   ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
   EXPECT_EQ(data, Pattern(300, 1));
-  EXPECT_LT(file->BytesRead() - before, 8u * 1024);
-}
-
-// An unchanged file is not read again, in one open or the next; any change is seen by the next read.
-TEST(CfbRead, UnchangedFileIsNotReadAgain) {
+  EXPECT_LT(file->BytesRead() - before, 8u * 1024) << "one small stream of a large file";
   struct SettleAtOnce {
     SettleAtOnce() { cfb::SetStampSettleSeconds(-100); }
     ~SettleAtOnce() { cfb::SetStampSettleSeconds(3); }
   } settle;
-  TempDir dir;
   auto make = [](const std::string& path, uint8_t seed) {
     std::shared_ptr<cfb::CompoundFile> file;
     ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
@@ -117,11 +108,9 @@ TEST(CfbRead, UnchangedFileIsNotReadAgain) {
   const std::string path = dir.File("kept.cfs");
   make(path, 1);
   make(dir.File("changed.cfs"), 9);
-  std::shared_ptr<cfb::CompoundFile> file;
   ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
-  std::vector<uint8_t> data;
   ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
-  uint64_t before = file->BytesRead();
+  before = file->BytesRead();
   ASSERT_EQ(file->ReadStream(u"Other", data), S_OK);
   EXPECT_LE(file->BytesRead() - before, 200u + 512);  // its bytes and one table sector; not the header again
   ASSERT_EQ(cfb::CompoundFile::Open(path, ReadOnly(), file), S_OK);
