@@ -16,7 +16,7 @@ std::wstring PathFor(const wchar_t* name, int capacity = 260) {
   return GetSettingsFilePath(buffer, capacity, name) ? buffer : L"<false>";
 }
 
-TEST(SettingsPath, DataFolderFromXdgDataHomeOrHome) {
+TEST(SettingsPath, DataFolderFromXdgDataHomeOrHomeDefaultNameAndBadArguments) {
   const struct {
     std::optional<std::string> xdg, home;
     const wchar_t* expected;
@@ -34,9 +34,6 @@ TEST(SettingsPath, DataFolderFromXdgDataHomeOrHome) {
     ScopedVariable xdg("XDG_DATA_HOME", c.xdg), home("HOME", c.home);
     EXPECT_EQ(c.expected, PathFor(L"ai.config")) << c.why;
   }
-}
-
-TEST(SettingsPath, DefaultNameAndBadArguments) {
   ScopedVariable xdg("XDG_DATA_HOME", std::string("/x"));
   EXPECT_EQ(L"/x/Quorvane/data/ais.config", PathFor(nullptr));
   EXPECT_EQ(L"/x/Quorvane/data/ais.config", PathFor(L""));
