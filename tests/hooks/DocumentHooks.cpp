@@ -1,6 +1,5 @@
-// Test-only natives of com.quorvane.test.TestHooks, never shipped: the document property layers driven in a
-// real file for an independent reader to check, a document held open as another program would, and the tripwire
-// read with a check that cannot open the document.
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: property layers driven in a real file, a document
+// held open as another program would, and the tripwire read with a check that cannot open the document.
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -45,30 +44,20 @@ FILETIME FileTimeOf(unsigned long long ticks) {
   return ft;
 }
 
-// The summary's last-save time written as the exact ticks given; null when
-// done, else the failing HRESULT as text.
+// The summary's last-save time as the exact ticks given, below the typed access's millisecond precision.
 jstring WriteSaveTicks(JNIEnv* env, jstring path, jstring value) {
-  IStorage* storage = nullptr;
-  HRESULT hr = StgOpenStorage(JavaChars(env, path).Text().c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                              nullptr, 0, &storage);
-  IPropertySetStorage* sets = nullptr;
-  IPropertyStorage* summary = nullptr;
-  if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-  if (SUCCEEDED(hr)) hr = sets->Open(FMTID_SummaryInformation, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &summary);
-  if (SUCCEEDED(hr)) {
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = PIDSI_LASTSAVE_DTM;
-    PROPVARIANT time{};
-    time.vt = VT_FILETIME;
-    time.filetime = FileTimeOf(std::stoull(Text(env, value)));
-    hr = summary->WriteMultiple(1, &spec, &time, 4096);
-    if (SUCCEEDED(hr)) hr = summary->Commit(STGC_DEFAULT);
-  }
-  if (summary != nullptr) summary->Release();
-  if (sets != nullptr) sets->Release();
-  if (storage != nullptr) storage->Release();
-  return SUCCEEDED(hr) ? nullptr : NewJavaString(env, std::to_wstring(static_cast<unsigned long>(hr)));
+  DocumentStorage document(JavaChars(env, path).chars, WriteDocumentMode);
+  PropertySet summary(document, true, FMTID_SummaryInformation);
+  PROPSPEC spec{};
+  spec.ulKind = PRSPEC_PROPID;
+  spec.propid = PIDSI_LASTSAVE_DTM;
+  PROPVARIANT time{};
+  time.vt = VT_FILETIME;
+  time.filetime = FileTimeOf(std::stoull(Text(env, value)));
+  const HRESULT hr = summary.Properties()->WriteMultiple(1, &spec, &time, 4096);
+  if (FAILED(hr)) throw HResultException(hr);
+  summary.Commit(STGC_DEFAULT);
+  return nullptr;
 }
 
 HRESULT SharingViolation(const WCHAR*, IProperties*) { return STG_E_SHAREVIOLATION; }
@@ -77,8 +66,7 @@ HRESULT SharingViolation(const WCHAR*, IProperties*) { return STG_E_SHAREVIOLATI
 
 extern "C" {
 
-// Opens the document with mode (a writer also takes the writer lock); answers
-// a handle for release(), or the failing HRESULT (negative).
+// Opens the document with mode (a writer takes the writer lock); a handle for release(), or the failing HRESULT.
 JNIEXPORT jlong JNICALL HOOK(hold)(JNIEnv* env, jclass, jstring path, jint mode) {
   DocumentStorage* held = nullptr;
   const jint hr = HResultGuard([&]() -> jint {
@@ -92,8 +80,7 @@ JNIEXPORT void JNICALL HOOK(release)(JNIEnv*, jclass, jlong handle) {
   delete reinterpret_cast<DocumentStorage*>(handle);
 }
 
-// getCompoundDocumentUserProperties(path, properties, true) with a check that
-// always meets a sharing violation.
+// getCompoundDocumentUserProperties(path, properties, true) with a check that always meets a sharing violation.
 JNIEXPORT jint JNICALL HOOK(readWithUnopenableCheck)(JNIEnv* env, jclass, jstring path, jobject properties) {
   return HResultGuard([&]() -> jint {
     PropertiesWrapper wrapper(env, properties);
@@ -119,12 +106,11 @@ JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value,
 }
 
 // Typed access: op 1 SetProperty, 2 GetDateProperty (FILETIME ticks as text), 3 SetDateProperty (value = FILETIME
-// ticks), 4 RemoveProperty; op 5 writes the summary's last-save time as the exact ticks given, below the typed
-// access's millisecond precision, as other producers write it.
+// ticks), 4 RemoveProperty; op 5 writes the last-save ticks as other producers do.
 JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
                                         jstring value) {
-  if (op == 5) return WriteSaveTicks(env, path, value);
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    if (op == 5) return WriteSaveTicks(env, path, value);
     DocfileProperties document(OpenStorage(env, path, write ? (STGM_READWRITE | STGM_SHARE_EXCLUSIVE)
                                                             : (STGM_READ | STGM_SHARE_DENY_WRITE)));
     const std::wstring key = Text(env, name);
