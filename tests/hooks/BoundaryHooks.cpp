@@ -32,8 +32,7 @@ JNIEXPORT jboolean JNICALL HOOK(throwWin32)(JNIEnv* env, jclass, jstring cls, js
   });
 }
 
-// kind: 0 IllegalArgument, 1 Runtime, 2 ClassNotFound, 3 IO, 4 std::runtime_error,
-// 5 std::bad_alloc, 6 a non-standard throw. The Java-exception guard answers -7.
+// kind: 0 IllegalArgument, 1 Runtime, 2 ClassNotFound, 3 IO, 4 runtime_error, 5 bad_alloc, 6 a non-standard throw.
 JNIEXPORT jint JNICALL HOOK(javaGuard)(JNIEnv* env, jclass, jint kind, jstring message) {
   return JavaExceptionGuard(env, jint(-7), [&]() -> jint {
     const std::string narrow = Narrow(Text(env, message));
@@ -51,8 +50,7 @@ JNIEXPORT jint JNICALL HOOK(javaGuard)(JNIEnv* env, jclass, jint kind, jstring m
   });
 }
 
-// kind: 0 IllegalArgumentException, 1 HResultException(hr), 2 std::logic_error,
-// 3 success answering hr.
+// kind: 0 IllegalArgumentException, 1 HResultException(hr), 2 std::logic_error, 3 success answering hr.
 JNIEXPORT jint JNICALL HOOK(hresultGuard)(JNIEnv* env, jclass, jint kind, jint hr) {
   return HResultGuard([&]() -> jint {
     switch (kind) {
@@ -123,9 +121,7 @@ JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray ar
   });
 }
 
-// op: 0 GetProperty, 1 HasProperty ("true"/"false"), 2 SetProperty,
-// 3 RemoveProperty, 4 GetDateProperty, 5 SetDateProperty. Answers the
-// result as text (null for an absent value or no result).
+// op: 0 Get, 1 Has ("true"/"false"), 2 Set, 3 Remove, 4 GetDate, 5 SetDate (Property); the result as text, or null.
 JNIEXPORT jstring JNICALL HOOK(wrapperOp)(JNIEnv* env, jclass, jobject properties, jint op, jstring name,
                                           jstring value) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
@@ -174,8 +170,7 @@ JNIEXPORT jstring JNICALL HOOK(unconvertedBytes)(JNIEnv* env, jclass, jbyteArray
 
 JNIEXPORT jint JNICALL HOOK(ansiCodePage)(JNIEnv*, jclass) { return static_cast<jint>(GetACP()); }
 
-// Copies source into target through an in-memory snapshot, after adding a
-// date-time to the snapshot (which the Java side cannot hold).
+// Copies source into target through a snapshot, given a date-time there that the Java side cannot hold.
 JNIEXPORT void JNICALL HOOK(copyThroughSnapshot)(JNIEnv* env, jclass, jobject source, jobject target) {
   JavaExceptionGuardVoid(env, [&] {
     PropertiesWrapper from(env, source);
