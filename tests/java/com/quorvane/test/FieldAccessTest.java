@@ -60,7 +60,7 @@ class FieldAccessTest {
     }
 
     @Test
-    void theAddendWrapsEveryWidthLikeJava() {
+    void theAddendWrapsEveryWidthLikeJavaAndAMissingFieldStopsAtItsStep() {
         MinusOneProbe p = new MinusOneProbe();
         Win32Impl.TestJavaClassFields(p);
         assertEquals(List.of(-1, false, true, (byte) 127, Short.MAX_VALUE, Integer.MAX_VALUE, Long.MAX_VALUE, -0.75f,
@@ -70,13 +70,10 @@ class FieldAccessTest {
                 List.of(MinusOneProbe.s_iarray[0], MinusOneProbe.s_zf, MinusOneProbe.s_zt, MinusOneProbe.s_b,
                         MinusOneProbe.s_s, MinusOneProbe.s_i, MinusOneProbe.s_j, MinusOneProbe.s_f,
                         MinusOneProbe.s_d), "static fields");
-    }
-
-    @Test
-    void aMissingFieldStopsAtThatStepWithNoSuchFieldErrorPending() {
-        NoIarrayProbe p = new NoIarrayProbe();
-        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(p));
-        assertEquals(List.of(false, (byte) 1), List.of(p.zf, p.b), "nothing after the missing field changes");
+        // A missing field stops at its step with NoSuchFieldError pending.
+        NoIarrayProbe o = new NoIarrayProbe();
+        assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(o));
+        assertEquals(List.of(false, (byte) 1), List.of(o.zf, o.b), "nothing after the missing field changes");
         NoStaticsProbe q = new NoStaticsProbe();
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.TestJavaClassFields(q));
         assertEquals(List.of(2, (byte) 2, true), List.of(q.iarray[0], q.barray[0], q.zf), "earlier changes are kept");
