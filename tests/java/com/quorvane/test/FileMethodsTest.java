@@ -149,7 +149,7 @@ class FileMethodsTest {
     }
 
     @Test
-    void aBufferTooSmallAnswersWithoutRecordsAndALengthPastTheArrayIsHeldToIt() throws Exception {
+    void aBufferTooSmallAnswersEmptyALengthPastTheArrayIsHeldToItAndClosingOrRemovalEndsACall() throws Exception {
         int h = folder(dir);
         int[] count = {-1};
         assertThrows(IllegalArgumentException.class,
@@ -167,25 +167,21 @@ class FileMethodsTest {
         assertEquals(16, count[0]);
         assertArrayEquals(new byte[] {0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 'b', 0, 0, 0}, tiny);
         Win32Impl.CloseHandle(h);
-    }
-
-    @Test
-    void closingTheHandleOrRemovingTheFolderEndsABlockedCall() throws Exception {
+        // Closing the handle or removing the folder ends a blocked call.
         Path removed = Files.createDirectory(dir.resolve("removed"));
         for (Path watched : List.of(dir, removed)) {
-            int h = folder(watched);
-            int[] count = new int[1];
+            int watch = folder(watched);
             Future<Boolean> blocked = POOL.submit(
-                    () -> Win32Impl.ReadDirectoryChangesW(h, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
+                    () -> Win32Impl.ReadDirectoryChangesW(watch, new byte[4096], 4096, true, NOTIFY_ALL, count, 0, 0));
             Thread.sleep(300);
             assertFalse(blocked.isDone());
             if (watched == dir) {
-                assertEquals(1, Win32Impl.CloseHandle(h));
+                assertEquals(1, Win32Impl.CloseHandle(watch));
             } else {
                 Files.delete(removed);
             }
             assertFalse(blocked.get(5, TimeUnit.SECONDS), watched.toString());
-            Win32Impl.CloseHandle(h);
+            Win32Impl.CloseHandle(watch);
         }
     }
 
