@@ -138,7 +138,7 @@ class KernelMethodsTest {
     }
 
     @Test
-    void aChildThatSignalsAndExitsWithoutClosingLeavesNoStaleEvent() throws Exception {
+    void childrenLeaveNoStaleEventAndAnAutoResetEventWakesOneWaiterAcrossProcesses() throws Exception {
         String name = uniqueName("signal");
         int event = Win32Impl.CreateEvent(0, false, false, name);
         Process child = Child.start("signal", name);
@@ -148,20 +148,15 @@ class KernelMethodsTest {
         assertEquals(WAIT_TIMEOUT, waitFor(event));
         Win32Impl.CloseHandle(event);
         assertEquals(0, Win32Impl.OpenEvent(SYNCHRONIZE, false, name));
-    }
-
-    @Test
-    void anAutoResetEventReleasesOneWaiterAcrossProcesses() throws Exception {
-        String name = uniqueName("across");
-        int event = Win32Impl.CreateEvent(0, false, false, name);
-        // A waiter killed in its wait must not swallow a later signal.
+        // An auto-reset event wakes one waiter across processes; a waiter killed in its wait swallows no signal.
+        name = uniqueName("across");
+        event = Win32Impl.CreateEvent(0, false, false, name);
         Process victim = Child.start("wait", name);
         assertEquals("waiting", output(victim).readLine());
         Thread.sleep(300);
         victim.destroyForcibly();
         assertTrue(victim.waitFor(30, TimeUnit.SECONDS));
-
-        Process child = Child.start("wait", name);
+        child = Child.start("wait", name);
         BufferedReader childOut = output(child);
         assertEquals("waiting", childOut.readLine());
         AtomicInteger childWoken = new AtomicInteger(), woken = new AtomicInteger();
