@@ -77,8 +77,7 @@ class ShellMethodsTest {
         return new String(units).split("\0", 2)[0];
     }
 
-    // A JVM of its own for the special folders, which the library reads once per process: prints for "N" the path of
-    // CSIDL N (or "null"), for "info:N" GetSpecialFolderInfo's answer, display name and type name.
+    // Its own JVM, as special folders are read once per process: "N" prints CSIDL N's path, "info:N" the folder info.
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
@@ -107,7 +106,6 @@ class ShellMethodsTest {
         String[] r = Hooks.readNotifyIcon(n);
         assertEquals(List.of("936", "-2", "32769", "4", "2", "balloon" + GRIN, "kept"),
                 List.of(r[0], r[1], r[4], r[8], r[9], r[11], r[12]), "uVersion wins; a null array is left alone");
-
         String a127 = "a".repeat(127);
         Object[][] tips = { // szTip array, what reaches the 128-unit member
             {units("hi\0rest", 20), "hi"}, {"b".repeat(500).toCharArray(), "b".repeat(127)},
@@ -161,7 +159,6 @@ class ShellMethodsTest {
         assertEquals("T".repeat(30), new String(f.szTypeName), "a short array takes what fits");
         Hooks.writeFileInfo(f, 0, 0, 0, GRIN.repeat(200), ""); // 400 units: cut, still terminated
         assertEquals(GRIN.repeat(129), text(f.szDisplayName));
-
         Guid g = new Guid();
         g.Data4 = new byte[] {9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
         Hooks.writeGuid(g, 0x89ABCDEF, 0xFFFF, 0x8001);
@@ -170,7 +167,6 @@ class ShellMethodsTest {
         g.Data4 = new byte[3];
         Hooks.writeGuid(g, 0, 0, 0);
         assertArrayEquals(new byte[] {0, 1, 2}, g.Data4);
-
         Guid other = new Guid();
         assertEquals(List.of(0, 0), List.of(Win32Impl.UuidCreate(g), Win32Impl.UuidCreate(other)));
         for (Guid u : List.of(g, other)) { // a random (version 4) UUID of the RFC 4122 variant
