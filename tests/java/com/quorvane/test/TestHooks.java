@@ -3,10 +3,7 @@ package com.quorvane.test;
 import java.util.Properties;
 import java.util.concurrent.Callable;
 
-/**
- * Test-only natives (libquorvane_testhooks): the JNI boundary's internals and its view of Properties, the document
- * property layers and the straggler paths.
- */
+/** Test-only natives (libquorvane_testhooks): the JNI boundary, its view of Properties, document layers, stragglers. */
 final class TestHooks {
     static {
         System.loadLibrary("quorvane_testhooks");
