@@ -55,7 +55,7 @@ const struct {
     {"/nowhere/at/all/stuff", FILE_ATTRIBUTE_DIRECTORY, L"folder", SFGAO_FOLDER, SFGAO_READONLY | SFGAO_STREAM},
 };
 
-TEST_F(ShellFileInfo, TypeNamesAndAttributes) {
+TEST_F(ShellFileInfo, TypeNamesAndAttributesByPathOrItemIdList) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     std::memset(&info_, 0xAB, sizeof info_);
@@ -65,6 +65,13 @@ TEST_F(ShellFileInfo, TypeNamesAndAttributes) {
     EXPECT_EQ(info_.dwAttributes & c.attributesSet, c.attributesSet);
     EXPECT_EQ(info_.dwAttributes & c.attributesClear, 0u);
   }
+  LPITEMIDLIST pidl = quorvane::posix::ItemIdListFromPath(Wide(dir_.File("folder")));
+  ASSERT_NE(pidl, nullptr);
+  EXPECT_NE(SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info_, sizeof info_,
+                           SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME),
+            0u);
+  EXPECT_EQ(std::wstring(info_.szDisplayName) + L"|" + info_.szTypeName, L"folder|folder") << "by item id list";
+  ILFree(pidl);
 }
 
 // Only the attributes asked for; nothing written for a missing file, nor past the caller's size.
@@ -100,16 +107,6 @@ TEST_F(ShellFileInfo, IconsAreHandlesWithStableIndexes) {
   EXPECT_FALSE(DestroyIcon(first));
   EXPECT_TRUE(CloseHandle(second));
   EXPECT_FALSE(DestroyIcon(GetCurrentProcess()));
-}
-
-TEST_F(ShellFileInfo, ItemIdListsNameTheFile) {
-  LPITEMIDLIST pidl = quorvane::posix::ItemIdListFromPath(Wide(dir_.File("folder")));
-  ASSERT_NE(pidl, nullptr);
-  EXPECT_NE(SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info_, sizeof info_,
-                           SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME),
-            0u);
-  EXPECT_EQ(std::wstring(info_.szDisplayName) + L"|" + info_.szTypeName, L"folder|folder");
-  ILFree(pidl);
 }
 
 }  // namespace
