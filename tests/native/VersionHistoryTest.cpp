@@ -70,20 +70,18 @@ TEST(VersionHistory, ListsAreCheckedInFullAndAppendedCountFirst) {
                                        L"set Quorvane UrVersionId3" + x + L"=u-3"}),
             recorder.log);
   EXPECT_EQ("runtime_error : !unratifiedVersionId.empty()", Why([&] { recorded.AddUnratifiedVersionId(L""); }));
-}
-
-TEST(VersionHistory, AddContributorsWritesOnlyWhenThereIsAList) {
-  quorvane::Properties set = RecordX();
-  RecordingSet recorder(set);
-  FileStore store(recorder);
-  store.AddContributors({});
-  EXPECT_TRUE(recorder.log.empty());
-  store.AddContributors({L"c1", L"c2", L"c3"});
-  recorder.log.clear();
-  store.AddContributors({});
-  EXPECT_EQ((std::vector<std::wstring>{L"set Quorvane ContributorsSize." + kRecordX + L"=3"}), recorder.log);
-  store.AddContributors({L"c4"});
-  EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2", L"c3", L"c4"}), *store.GetContributors());
+  // AddContributors writes only when there is a list.
+  quorvane::Properties fresh = RecordX();
+  RecordingSet freshRecorder(fresh);
+  FileStore adder(freshRecorder);
+  adder.AddContributors({});
+  EXPECT_TRUE(freshRecorder.log.empty());
+  adder.AddContributors({L"c1", L"c2", L"c3"});
+  freshRecorder.log.clear();
+  adder.AddContributors({});
+  EXPECT_EQ((std::vector<std::wstring>{L"set Quorvane ContributorsSize." + kRecordX + L"=3"}), freshRecorder.log);
+  adder.AddContributors({L"c4"});
+  EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2", L"c3", L"c4"}), *adder.GetContributors());
 }
 
 TEST(VersionHistory, ReKeyingMovesTheCountedRecordOnly) {
@@ -103,7 +101,7 @@ TEST(VersionHistory, ReKeyingMovesTheCountedRecordOnly) {
                                                    L"Quorvane DocumentId." + kRecordX}));
 }
 
-TEST(VersionHistory, CopyGivesTheTargetTheSourceState) {
+TEST(VersionHistory, CopyGivesTheTargetTheSourceStateAndClearingTakesThePrefix) {
   const quorvane::Properties full = RecordX();
   // Explicitly untracked source: only the flag remains of the tracking properties.
   quorvane::Properties untracked = EmptySet(), none = EmptySet(), target(full), cleared(full), copy = EmptySet(),
@@ -124,9 +122,7 @@ TEST(VersionHistory, CopyGivesTheTargetTheSourceState) {
   EXPECT_EQ("runtime_error : documentId && !documentId->empty()", Why([&] { FileStore(source).CopyTracking(half); }));
   EXPECT_EQ((std::vector<std::wstring>{L"Quorvane ExtendedVersionId", L"Quorvane MetadataVersion." + kRecordX}),
             TrackingNamesOf(half));
-}
-
-TEST(VersionHistory, ClearingTakesThePrefixCaseSensitively) {
+  // Clearing takes the prefix case-sensitively.
   quorvane::Properties set = EmptySet();
   for (const wchar_t* name : {L"QuorvaneX", L"Quorvane DocumentId.X", L"sorrel_save", L"quorvane x", L"Title",
                               L"Quorvane Tripwire", L"Quorvane LastSavedBy", L"Quorvan"})
