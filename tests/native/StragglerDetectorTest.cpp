@@ -41,7 +41,7 @@ TEST(Tripwire, AbsentValuesAddNothing) {
   EXPECT_EQ(L"1B2M2Y8AsgTpgAmY7PhCfg", quorvane::ComputeTripwire(empty));  // MD5 of no bytes
 }
 
-TEST(StragglerDetector, ComparesMarksWithTheSummaryTimeFirstThenAuthor) {
+TEST(StragglerDetector, ComparesMarksTimeFirstThenAuthorAndRewritesThem) {
   quorvane::Properties set = TrackedDocument();
   StragglerDetector detector(set);
   EXPECT_FALSE(detector.IsStraggler()) << "no marks: never a straggler";
@@ -68,6 +68,24 @@ TEST(StragglerDetector, ComparesMarksWithTheSummaryTimeFirstThenAuthor) {
   set.SetProperty(L"12", L"not a date");
   set.SetDateProperty(L"sorrel_save", kSaved);
   EXPECT_FALSE(detector.IsStraggler());
+  // Marks are rewritten whatever their old type, the time stamped when missing.
+  set = TrackedDocument();
+  set.SetProperty(L"sorrel_save", L"text left by someone");
+  set.SetProperty(L"Quorvane LastSavedBy", L"old");
+  set.RemoveProperty(L"12");
+  set.RemoveProperty(L"7");
+  const ptime before = boost::posix_time::microsec_clock::universal_time();
+  detector.RecordSaveMarks();
+  const ptime stamped = set.GetDateProperty(L"12");
+  EXPECT_TRUE(before <= stamped && stamped <= boost::posix_time::microsec_clock::universal_time());
+  EXPECT_EQ(stamped, set.GetDateProperty(L"sorrel_save"));
+  EXPECT_FALSE(set.HasProperty(L"Quorvane LastSavedBy")) << "no last author: the mark stays removed";
+
+  set.SetProperty(L"Quorvane Tripwire", L"t");
+  detector.ClearSaveMarks();
+  for (const wchar_t* name : {L"sorrel_save", L"Quorvane LastSavedBy", L"Quorvane Tripwire"})
+    EXPECT_FALSE(set.HasProperty(name));
+  EXPECT_TRUE(set.HasProperty(L"12"));
 }
 
 // The record accessor's float rule: what GetMetadataVersion reads (trailing blanks too) passes, else it throws.
@@ -89,25 +107,4 @@ TEST(StragglerDetector, MetadataVersionIsValidatedByTheAccessorsRule) {
     detector.RecordStragglerVersion(nullptr);
     EXPECT_NE(kRecordX, Value(set, L"Quorvane ExtendedVersionId"));
   }
-}
-
-TEST(StragglerDetector, MarksAreRewrittenWhateverTheirOldTypeAndTheTimeIsStampedWhenMissing) {
-  quorvane::Properties set = TrackedDocument();
-  set.SetProperty(L"sorrel_save", L"text left by someone");
-  set.SetProperty(L"Quorvane LastSavedBy", L"old");
-  set.RemoveProperty(L"12");
-  set.RemoveProperty(L"7");
-  StragglerDetector detector(set);
-  const ptime before = boost::posix_time::microsec_clock::universal_time();
-  detector.RecordSaveMarks();
-  const ptime stamped = set.GetDateProperty(L"12");
-  EXPECT_TRUE(before <= stamped && stamped <= boost::posix_time::microsec_clock::universal_time());
-  EXPECT_EQ(stamped, set.GetDateProperty(L"sorrel_save"));
-  EXPECT_FALSE(set.HasProperty(L"Quorvane LastSavedBy")) << "no last author: the mark stays removed";
-
-  set.SetProperty(L"Quorvane Tripwire", L"t");
-  detector.ClearSaveMarks();
-  for (const wchar_t* name : {L"sorrel_save", L"Quorvane LastSavedBy", L"Quorvane Tripwire"})
-    EXPECT_FALSE(set.HasProperty(name));
-  EXPECT_TRUE(set.HasProperty(L"12"));
 }
