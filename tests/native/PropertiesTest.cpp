@@ -14,7 +14,7 @@ namespace {
 const ptime kNoon = time_from_string("2004-03-05 12:00:00.123456");
 }
 
-TEST(Properties, EachKindRefusesTheOtherAndLeavesTheValue) {
+TEST(Properties, EachKindRefusesTheOtherAndNamesAreExactInUtf16Order) {
   Properties set = EmptySet();
   set.SetProperty(L"text", L"hello");
   set.SetDateProperty(L"when", kNoon);
@@ -46,10 +46,8 @@ TEST(Properties, EachKindRefusesTheOtherAndLeavesTheValue) {
   Properties copy(set);
   copy.RemoveProperty(L"text");
   EXPECT_EQ(L"again", Value(set, L"text"));
-}
-
-TEST(Properties, NamesAreExactAndListedInUtf16Order) {
-  Properties set = EmptySet();
+  // Names are exact and listed in UTF-16 order.
+  set = EmptySet();
   for (const wchar_t* name : {L"b", L"B", L"a", L"", L"Z", L"\uE000", L"\U0001F600", L"ab"})
     set.SetProperty(name, name);
   EXPECT_EQ(L"b|B|", Values(set, {L"b", L"B", L""}));
@@ -58,7 +56,7 @@ TEST(Properties, NamesAreExactAndListedInUtf16Order) {
             *set.GetPropertyNames());
 }
 
-TEST(PropertiesCopy, CopiesBothKindsAndSkipsWhatNeitherReadAccepts) {
+TEST(PropertiesCopy, CopiesBothKindsSkipsWhatNeitherReadAcceptsAndStopsOnOtherFailures) {
   ScriptedSet source;
   source.Add(L"title", ScriptedSet::Text, L"Report");
   source.Add(L"saved", ScriptedSet::Date, L"", kNoon);
@@ -78,16 +76,14 @@ TEST(PropertiesCopy, CopiesBothKindsAndSkipsWhatNeitherReadAccepts) {
   EXPECT_EQ((std::vector<std::wstring>{L"saved", L"title"}), *snapshot.GetPropertyNames());
   EXPECT_THROW(snapshot.GetProperty(L"saved"), std::runtime_error);
   EXPECT_EQ(L"Report", Value(snapshot, L"title"));
-}
-
-TEST(PropertiesCopy, FailuresOtherThanRuntimeErrorsStopTheCopy) {
-  ScriptedSet source;
-  source.Add(L"a", ScriptedSet::Text, L"first");
-  source.Add(L"b", ScriptedSet::LogicFailure);
-  source.Add(L"c", ScriptedSet::Text, L"never copied");
-  Properties target = EmptySet();
+  // Failures other than runtime errors stop the copy.
+  ScriptedSet failing;
+  failing.Add(L"a", ScriptedSet::Text, L"first");
+  failing.Add(L"b", ScriptedSet::LogicFailure);
+  failing.Add(L"c", ScriptedSet::Text, L"never copied");
+  target = EmptySet();
   target.SetProperty(L"b", L"old");
-  EXPECT_THROW(source.CopyTo(target), std::logic_error);
+  EXPECT_THROW(failing.CopyTo(target), std::logic_error);
   EXPECT_EQ(L"first|<absent>|<absent>", Values(target, {L"a", L"b", L"c"}));  // b removed before the failing read
 
   ScriptedSet unlisted;
