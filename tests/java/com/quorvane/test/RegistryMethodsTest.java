@@ -16,8 +16,7 @@ import java.util.concurrent.Future;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-// RegCreateKey and RegSetValueEx in child JVMs whose registry lives in a temporary folder, read back with the reg tool
-// of the same build.
+// Child JVMs keep their registry in a temporary folder, read back with this build's reg tool.
 class RegistryMethodsTest {
     @TempDir
     Path folder;
@@ -113,21 +112,16 @@ class RegistryMethodsTest {
         return run.exit() + "\n" + run.output();
     }
 
-    static String export(Path folder, String key) throws Exception {
-        Path file = folder.resolve("export.reg");
-        assertEquals(OK, reg(folder, "export", key, file.toString(), "/y"));
-        String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE);
-        assertEquals('\uFEFF', text.charAt(0), "a byte-order mark");
-        return text.substring(1);
-    }
-
     @Test
     void keysAndValuesOfEveryTypeArriveAsTheirExactBytesAndRefusalsAreRegistryErrors() throws Exception {
         assertEquals("null subkey 0 new handle true\n" + Arrays.stream(VALUES).map(r -> r[0] + " 0\n").collect(
                 joining()) + String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
                 "null array NullPointerException", ""), child(folder, "write"));
-        String text = export(folder, "HKCU\\" + KEY);
-        assertTrue(text.startsWith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + KEY + "]\r\n"));
+        Path file = folder.resolve("export.reg");
+        assertEquals(OK, reg(folder, "export", "HKCU\\" + KEY, file.toString(), "/y"));
+        String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE);
+        assertTrue(text.startsWith("\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + KEY
+                + "]\r\n"), "a byte-order mark, then the header");
         // Created as Outer\Inner, opened again as OUTER\inner: one key, its first spelling.
         String header = "[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n";
         assertEquals(Arrays.stream(VALUES).map(r -> r[3] + "\r\n").collect(joining("", header, "\r\n")),
