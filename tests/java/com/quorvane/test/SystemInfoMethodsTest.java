@@ -62,20 +62,16 @@ class SystemInfoMethodsTest {
         }
     }
 
-    /** A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc. */
-    static Path versionedDll(Path dir) throws Exception {
+    @Test
+    void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
+        // A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc.
         Files.writeString(dir.resolve("v.rc"), "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
                 + "BEGIN\nBLOCK \"StringFileInfo\"\nBEGIN\nBLOCK \"040904B0\"\nBEGIN\n"
                 + "VALUE \"FileVersion\", \"1.2.3.4\"\nEND\nEND\nEND\n");
         Files.writeString(dir.resolve("v.c"), "int f(void) { return 0; }\n");
         ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", dir + "/v.rc", "-O", "coff", "-o", dir + "/v.res");
         ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dir + "/v.dll", dir + "/v.c", dir + "/v.res");
-        return dir.resolve("v.dll");
-    }
-
-    @Test
-    void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
-        Path dll = versionedDll(dir);
+        Path dll = dir.resolve("v.dll");
         byte[] bytes = Files.readAllBytes(dll);
         int key = indexOf(bytes, "VS_VERSION_INFO".getBytes(StandardCharsets.UTF_16LE));
         int signature = indexOf(bytes, new byte[] {(byte) 0xBD, 0x04, (byte) 0xEF, (byte) 0xFE});
@@ -143,8 +139,7 @@ class SystemInfoMethodsTest {
         return run.output().replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
-    // Per argument: lists interfaces into a set holding "kept" ("set") or calls with a plain object ("plain"), or says
-    // whether a process of that name runs ("running:NAME").
+    // "set" lists interfaces into a set holding "kept", "plain" into a plain object, "running:NAME" asks for a process.
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
