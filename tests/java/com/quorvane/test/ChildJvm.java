@@ -14,8 +14,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
 
-// Other processes for tests that need another JVM, environment, user or locale, and the programs tests run. Locales are
-// generated once per run with localedef into a private folder (LOCPATH): no system locale is changed.
+// Child JVMs and programs; locales are made once per run into a private LOCPATH so no system locale changes.
 final class ChildJvm {
     static final List<String> AS_NOBODY = List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
     private static Path locales;

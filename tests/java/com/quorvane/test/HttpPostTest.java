@@ -23,8 +23,7 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
-// postMessage against servers on 127.0.0.1 that the test starts. Trust, proxies, .netrc credentials and registry
-// timeouts come from the process environment, so those cases run in child JVMs with their own.
+// Trust, proxies, .netrc and registry timeouts come from the process environment: those cases run in child JVMs.
 class HttpPostTest {
     static final String NOT_OK = "Server returned non HTTP_OK return code: ";
     static final String FORM = "application/x-www-form-urlencoded;";
@@ -193,8 +192,7 @@ class HttpPostTest {
         assertTrue(ms >= 3900 && ms < 25_000, "2 s each as the registry says, not the default 30 s: " + ms);
     }
 
-    // Servers on 127.0.0.1, stopped together. The HTTP and HTTPS ones keep every request and answer by path: /status/N
-    // with N and no body, /bytes/N with N bytes of TEXT, /auth with 401 until Basic quorvane:right comes, else "ok".
+    // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right comes, others "ok".
     static final class Servers {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
         static final String TEXT = "0123456789abcdefghijklmnopqrstuvwxyz".repeat(200);

@@ -19,9 +19,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
 class ProtectionMethodsTest {
-    // Data protection in another process, with the key stores of its environment or user. Commands: "at:MILLIS" waits
-    // for that instant; "enc:HEX" prints the blob's hex; "dec:HEX" the plain text's hex, or "error:MESSAGE|CODE" for a
-    // Win32Exception.
+    // Its own key stores: "at:MILLIS" waits, "enc:HEX" prints the blob, "dec:HEX" the text or "error:MSG|CODE".
     public static final class Child {
         public static void main(String[] args) throws Exception {
             for (String arg : args) {
@@ -141,8 +139,7 @@ class ProtectionMethodsTest {
                     "{'xdg:schema': 'com.quorvane.MasterKey'}")).results().map(MatchResult::group).toList();
             assertEquals(1, items.size(), "one key, though two processes made it at once");
 
-            // Headless, a key file is made and then used by the desktop too; each blob opens where its key is,
-            // and not once its key is gone.
+            // A headless key file serves the desktop too; each blob opens where its key is, not once it is gone.
             assertEquals(NO_KEY, child(headless(data), "dec:" + blobs[0]));
             String fileBlob = child(headless(data), "enc:05");
             String[] lines = child(desktop, "dec:" + fileBlob, "dec:" + blobs[0], "enc:06").split("\n");
