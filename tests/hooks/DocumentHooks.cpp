@@ -105,8 +105,7 @@ JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value,
   });
 }
 
-// Typed access: op 1 SetProperty, 2 GetDateProperty (FILETIME ticks as text), 3 SetDateProperty (value = FILETIME
-// ticks), 4 RemoveProperty; op 5 writes the last-save ticks as other producers do.
+// op 1 Set, 2 GetDate, 3 SetDate, 4 Remove (Property; dates as FILETIME ticks), 5 the last-save ticks as others write.
 JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jboolean write, jint op, jstring name,
                                         jstring value) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {

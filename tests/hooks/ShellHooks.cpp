@@ -27,8 +27,7 @@ std::wstring Member(const WCHAR (&member)[N]) {
   return std::wstring(member, wcsnlen(member, N));
 }
 
-// A name list as "a|b|c", read up to its double zero, which must lie within
-// the holder's characters and their terminator.
+// A name list as "a|b|c", up to its double zero, which must lie within the holder's characters and terminator.
 std::wstring NameList(const JavaChars& holder) {
   const std::wstring& text = holder.Text();
   std::wstring out;
@@ -53,10 +52,7 @@ void Fill(JNIEnv* env, jstring text, WCHAR (&member)[N]) {
 
 extern "C" {
 
-// The record read from a notify-icon object, every member as text: cbSize,
-// hWnd, uID, uFlags, uCallbackMessage, hIcon, dwState, dwStateMask,
-// uVersion, dwInfoFlags, then szTip, szInfo, szInfoTitle (up to their zero,
-// or the whole member). The texts start as "kept" to show untouched members.
+// Members as ShellMethodsTest.Hooks lists them; texts start as "kept" to show untouched members.
 JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject object) {
   return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
     NOTIFYICONDATAW r = {};
@@ -71,8 +67,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject
   });
 }
 
-// hWnd, wFunc, fFlags, fAnyOperationsAborted, hNameMappings, then pFrom and
-// pTo as "a|b" and the title; null for a null member.
+// Members as ShellMethodsTest.Hooks lists them; null for a null member.
 JNIEXPORT jobjectArray JNICALL HOOK(readFileOperation)(JNIEnv* env, jclass, jobject object) {
   return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
     SHFILEOPSTRUCTW r = {};
@@ -88,9 +83,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(readFileOperation)(JNIEnv* env, jclass, jobj
   });
 }
 
-// Writes a record with these members into a file-info object. The texts are
-// copied into the members whole (at most 260 / 80 characters), so what
-// follows a zero in them is what followed the name in the record.
+// Texts copied into the members whole (at most 260 / 80), so what follows a zero is what followed the name.
 JNIEXPORT void JNICALL HOOK(writeFileInfo)(JNIEnv* env, jclass, jobject object, jint icon, jint index,
                                            jint attributes, jstring displayName, jstring typeName) {
   JavaExceptionGuardVoid(env, [&] {

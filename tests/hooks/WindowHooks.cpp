@@ -37,8 +37,7 @@ std::vector<unsigned long> Property(Display* d, jint window, const char* name, A
   return values;
 }
 
-// Errors of the test's own connection are answered by the test (BadWindow on
-// a destroyed window, say), never by ending the JVM.
+// A BadWindow on the test's own connection is for the test to see, not a reason to end the JVM.
 int IgnoreError(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
