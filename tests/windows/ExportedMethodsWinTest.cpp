@@ -1,7 +1,4 @@
-// The DLL's kernel, protection, system, registry, file and shell methods
-// through their exports, with a JVM-less JNIEnv, against the real Windows API
-// (Wine's in CI): only what the Windows path does (32-bit handles and records,
-// the platform's answers, Java arrays filled from them); JUnit holds the data.
+// The DLL's exports on Windows: 32-bit handles and records, the platform's answers; JUnit holds the data.
 #include <gtest/gtest.h>
 
 #include <jni.h>
@@ -124,8 +121,7 @@ TEST_F(ExportedMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSystem)
   }
 }
 
-// Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values
-// reach the registry byte for byte.
+// Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values reach the registry byte for byte.
 TEST_F(ExportedMethods, KeysAndValuesReachTheRegistry) {
   const wchar_t kKey[] = L"Software\\Quorvane Wine Registry Test";
   const jintArray handle = jni_.NewInts({0}), itself = jni_.NewInts({0});
@@ -253,12 +249,6 @@ TEST_F(ExportedMethods, ShellFileOperationTerminatesTheNameLists) {
   DllJni::Add(op, "fAnyOperationsAborted", "Z");
   EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
   for (const char* name : {"a.txt", "b.txt"}) EXPECT_TRUE(fs::exists(folder_ / "out" / name)) << name;
-}
-
-// shell32 faults on a null record: refused before the call. (Wine has no
-// notification area without a desktop, so adding an icon is not tried.)
-TEST_F(ExportedMethods, NotifyIconWithoutARecordAnswersFalse) {
-  EXPECT_FALSE(Call<jboolean>("ShellNotifyIcon", jint(NIM_DELETE), jobject()));
 }
 
 }  // namespace
