@@ -1,6 +1,4 @@
-// The document path over ole32's structured storage, on files: the typed
-// property set of a compound document, and the HRESULTs the native methods'
-// storage layer (native/jni/PropertyStorage, no JVM needed) hands to Java.
+// The document path over ole32 on files, and the HRESULTs its storage layer hands to Java (no JVM needed).
 #include <gtest/gtest.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>

@@ -1,5 +1,4 @@
-// Built on the shared C++ runtime (libstdc++-6.dll), which Windows does not
-// have: the load check must refuse this DLL.
+// On the shared C++ runtime, which Windows lacks, so the load check must refuse this DLL.
 #include <string>
 
 extern "C" __declspec(dllexport) size_t ForeignLength(const char* text) { return std::string(text).size(); }

@@ -1,7 +1,4 @@
-// Load check of the Windows DLL: every DLL it imports (directly or delay-loaded)
-// is a system DLL, it loads, and every method of the exports table resolves as
-// _Java_..._m@N and Java_..._m to the same code (check-exports.sh: the full list).
-// usage: qv_load_check DLL EXPORTS_TABLE
+// The DLL imports only system DLLs, loads, and resolves every method both ways to the same code.
 #include <windows.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// The logger on Windows: the named mutex, and two processes appending to one
-// log file. (The bytes of its lines are LoggerTest's, which runs here too.)
+// The logger's Windows-only parts; the bytes of its lines are LoggerTest's, which runs here too.
 #include <gtest/gtest.h>
 
 #include <process.h>
@@ -47,8 +46,7 @@ TEST_F(LoggerWin, TheNamedMutexLivesWithTheLogFile) {
   EXPECT_FALSE(MutexExists()) << "no file, no mutex";
 }
 
-// Two processes append 400 lines each to one file: every line whole, each
-// process's lines in order.
+// Every line whole and each process's lines in order, as both append to one file.
 TEST_F(LoggerWin, TwoProcessesShareOneLogFile) {
   const int kLines = 400;
   const std::wstring exe = qvtest::ProgramFolder() + L"qv_wine_log_writer.exe", quoted = L"\"" + exe + L"\"";

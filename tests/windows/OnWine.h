@@ -1,6 +1,4 @@
-// Helpers of the Windows tests: Wine detection (ntdll exports
-// wine_get_version only under Wine; tests that Wine cannot pass skip
-// themselves there, naming its limitation), and this program's path.
+// Wine detection (only Wine's ntdll exports wine_get_version), so tests it cannot pass skip themselves there.
 #pragma once
 
 #include <windows.h>

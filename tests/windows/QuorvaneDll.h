@@ -1,6 +1,4 @@
-// Calls quorvane.dll's native methods through its exports as the JVM does
-// (stdcall, decorated names), with a JNIEnv that needs no JVM. The DLL lies
-// one folder above the test programs and is loaded once per suite.
+// Calls quorvane.dll's exports as the JVM does (stdcall, decorated names), with a JNIEnv that needs no JVM.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,10 +15,7 @@
 
 namespace qvtest {
 
-// Objects are bags of named fields; arrays and strings live in the test. Only the
-// JNI functions the methods use are filled in: any other entry is null and faults
-// at once. A failed field lookup leaves a pending "NoSuchFieldError"; a failure
-// arrives as ThrowNew's "<text>: 0x<CODE>" (Win32Exception has no constructor).
+// Only the JNI functions the methods use are filled in, so any other call faults at once.
 class DllJni {
  public:
   struct Value;

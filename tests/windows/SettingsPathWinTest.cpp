@@ -1,5 +1,4 @@
-// Where the settings file lies on Windows: USERPROFILE, else
-// "C:\Documents and Settings\" + USERNAME, then "\Application Data\Quorvane\data\".
+// The settings file lies under USERPROFILE, else under "C:\Documents and Settings\" + USERNAME.
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -1,9 +1,4 @@
-// Wine's IPropertySetStorage refuses two modes that Windows accepts and
-// DocfileProperties passes (STG_E_INVALIDFLAG): Open with STGM_SIMPLE, and
-// Create without STGM_CREATE (a set is only created after Open found none).
-// On Wine, the property-set storage (an object inside the storage) of a storage
-// the tests hand to DocfileProperties gets a copy of its method table whose Open
-// drops the one and Create adds the other; every other call goes to ole32.
+// Wine refuses Open with STGM_SIMPLE and Create without STGM_CREATE, which Windows accepts: adjusted there.
 #pragma once
 
 #include <windows.h>

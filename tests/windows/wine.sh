@@ -1,8 +1,5 @@
 #!/usr/bin/env bash
-# A Wine prefix in a temporary folder for one test run (no Mono or Gecko
-# prompts, one wine server kept up until it is removed), and programs run
-# under it; STATE_FILE holds the prefix's path.
-# usage: wine.sh create|remove STATE_FILE
+# One Wine prefix per test run, one server kept up, no prompts. usage: wine.sh create|remove STATE_FILE
 #        wine.sh run STATE_FILE PROGRAM [ARGS...]  (absolute Unix paths in ARGS become Z: paths)
 set -euo pipefail
 action=$1 state=$2
