@@ -1,6 +1,4 @@
-// Shared by the property dump tools: COM and PROPVARIANT helpers, and text
-// forms: printable ASCII with \uXXXX for every other UTF-16 unit, values (dates
-// as Unix milliseconds, doubles as their bits, other types as "-").
+// The dump tools' text: printable ASCII, \uXXXX for other units, dates in Unix ms, doubles as bits, so outputs diff.
 #pragma once
 
 #include <cinttypes>

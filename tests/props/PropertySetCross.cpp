@@ -1,10 +1,4 @@
-// Tool of cross_read.py: reads and writes property sets through the
-// structured-storage calls alone, so built for Linux it goes through our
-// engine and for Windows through ole32. VT_LPSTR text crosses in the ANSI
-// code page (GetACP); a failed call is printed and does not stop the tool.
-//   dump FILE...                    the summary, document summary and user-defined sets
-//   write FILE CP [no-bool-double]  a new document, its sets in code page CP (1252, 65001 or 1200);
-//                                   Wine's ole32 cannot write VT_BOOL or VT_R8
+// cross_read.py's tool: structured-storage calls alone, so the Linux build runs our engine, the Windows one ole32.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,7 +139,7 @@ int Write(const char* file, UINT codePage, bool boolAndDouble) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "dump") == 0) return Dump(argc - 2, argv + 2);
-  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "write") == 0)
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "write") == 0)  // Wine's ole32 cannot write VT_BOOL or VT_R8
     return Write(argv[2], static_cast<UINT>(std::atoi(argv[3])), argc == 4);
   std::fprintf(stderr, "usage: %s dump FILE... | write FILE CODEPAGE [no-bool-double]\n", argv[0]);
   return 2;

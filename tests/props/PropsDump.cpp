@@ -1,8 +1,4 @@
-// Test tool: prints the property sets of raw property-set stream files in a
-// normalised form (compared with POI by compare_with_poi.py), and with
-// --relayout DIR writes each stream laid out afresh by our codec to DIR.
-// With --set-user FILE NAME VALUE it sets one user-defined text property of
-// a compound file in place, through StgOpenStorage and the property storage.
+// compare_with_poi.py's tool: prints property-set streams as POI's dump does; --relayout DIR, --set-user FILE N V.
 #include <cstdio>
 #include <fstream>
 #include <iterator>

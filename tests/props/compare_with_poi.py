@@ -1,11 +1,5 @@
 #!/usr/bin/python3
-"""Property sets of the compound fixtures read by our codec, by Apache POI and
-by olefile must agree; the streams our codec lays out afresh must read in POI
-and olefile as the originals do; and a user-defined property set in place
-changes nothing else in the file.
-
-usage: compare_with_poi.py DUMP_TOOL FIXTURE_DIR WORK_DIR JAVA POI_CLASSPATH
-"""
+"""Our codec, POI and olefile read the fixtures alike: usage DUMP_TOOL FIXTURE_DIR WORK_DIR JAVA POI_CLASSPATH"""
 import glob
 import io
 import os

@@ -1,11 +1,5 @@
 #!/usr/bin/python3
-"""Property sets read by our Linux engine and by Wine's ole32 (the Windows
-build's path), set by set: PropertySetCross.cpp, built for each side, dumps
-the compound fixtures and the documents each side writes in code pages
-1252, 65001 and 1200. Known differences are printed; any other one fails.
-
-usage: cross_read.py LINUX_TOOL WINDOWS_TOOL WINE_STATE FIXTURE_DIR
-"""
+"""Our engine and Wine's ole32 read each other's documents alike: usage LINUX_TOOL WINDOWS_TOOL WINE_STATE FIXTURES"""
 import os
 import re
 import subprocess
@@ -20,9 +14,7 @@ DOCSUM = ('document', 'user')
 no_vectors = lambda block: [l for l in block if not re.search(r' vt=(4108|4126) ', l)]  # noqa: E731,E741
 
 
-# (id, explanation, matcher). A matcher gets the file name, the set name, the
-# two sides' dumps of the set (header line first; None: no such set) and the
-# file's whole Wine dump.
+# (id, explanation, matcher(file, set, our lines, Wine's lines, Wine's whole dump)); None: no such set.
 KNOWN = [
     ('W1', "Wine cannot open either set of a two-section DocumentSummaryInformation stream (as Office and our "
      "engine write it): STG_E_INSUFFICIENTMEMORY; POI and olefile read it.",
