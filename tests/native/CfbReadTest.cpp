@@ -1,6 +1,8 @@
 // Reading compound files against olefile; nested storages; loops fail cleanly (damaged copies: cfb_fuzz).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "CfbTestSupport.h"
 #include "posix/StorageApi.h"
 #include "posix/storage/cfb/Update.h"
@@ -11,8 +13,13 @@ using namespace cfbtest;
 
 TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
   std::vector<std::string> paths;
-  for (const auto& name : FixtureNames())
-    if (name != "FatChainLoop_v3.cfs") paths.push_back(FixtureDir() + "/" + name);
+  std::error_code missing;  // no paths then
+  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir(), missing)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 4 && name != "README.md" && name[0] != '.' && name != "FatChainLoop_v3.cfs")
+      paths.push_back(FixtureDir() + "/" + name);
+  }
+  std::sort(paths.begin(), paths.end());
   ASSERT_GE(paths.size(), 19u);
   const auto oracle = OlefileListings(paths);
   ASSERT_EQ(oracle.size(), paths.size());

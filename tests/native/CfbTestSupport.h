@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,17 +32,6 @@ inline std::string FixtureDir() {
   return std::string(source ? source : ".") + "/../shared/fixtures/compound";
 }
 
-inline std::vector<std::string> FixtureNames() {
-  std::vector<std::string> names;
-  std::error_code missing;  // no names then
-  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir(), missing)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > 4 && name != "README.md" && name[0] != '.') names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   const std::string bytes = settings_test::ReadBytes(path);
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
@@ -58,15 +46,6 @@ inline std::string CopyFixture(const std::string& name, const TempDir& dir) {
   WriteAll(target, ReadAll(FixtureDir() + "/" + name));
   chmod(target.c_str(), 0644);
   return target;
-}
-
-inline std::string Sha256(const std::vector<uint8_t>& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  std::string text;
-  for (unsigned i = 0; i < length; ++i) text += "0123456789abcdef"[digest[i] >> 4], text += "0123456789abcdef"[digest[i] & 15];
-  return text;
 }
 
 // Names as olefile prints them: enough for every name the tests use.
@@ -96,7 +75,13 @@ inline std::vector<uint8_t> FixtureStream(const std::string& name, const std::u1
 }
 
 inline std::string Line(const std::string& path, const std::vector<uint8_t>& data) {
-  return path + " " + std::to_string(data.size()) + " " + Sha256(data);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+  std::string line = path + " " + std::to_string(data.size()) + " ";
+  for (unsigned i = 0; i < length; ++i)
+    line += "0123456789abcdef"[digest[i] >> 4], line += "0123456789abcdef"[digest[i] & 15];
+  return line;
 }
 
 inline std::vector<std::string> Lines(const std::map<std::string, std::vector<uint8_t>>& streams) {
