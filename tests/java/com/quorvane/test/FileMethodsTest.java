@@ -123,18 +123,14 @@ class FileMethodsTest {
     }
 
     @Test
-    void aRenameIsReportedAsAnOldAndNewNamePair() throws Exception {
+    void aRenameIsAnOldAndNewNamePairAndASubtreeWatchSeesIntoFoldersMadeWhileWatching() throws Exception {
         Path a = Files.writeString(dir.resolve("a.txt"), "a");
-        int h = folder(dir);
-        Future<List<String>> first = POOL.submit(() -> changes(h, NOTIFY_NAMES, false));
+        int names = folder(dir);
+        Future<List<String>> first = POOL.submit(() -> changes(names, NOTIFY_NAMES, false));
         Thread.sleep(200);
         Files.move(a, dir.resolve("b.txt"));
         assertEquals(List.of("4 a.txt", "5 b.txt"), first.get(10, TimeUnit.SECONDS));
-        Win32Impl.CloseHandle(h);
-    }
-
-    @Test
-    void aSubtreeWatchReportsWhatIsMadeInFoldersCreatedWhileWatching() throws Exception {
+        Win32Impl.CloseHandle(names);
         int h = folder(dir);
         Future<List<String>> made = POOL.submit(() -> changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt")));
         Thread.sleep(200);
