@@ -78,7 +78,7 @@ class KernelMethodsTest {
     }
 
     @Test
-    void unnamedEventsFollowTheirResetModeWaitsTakeTheirTimeAndWorkingSetsTheProcess() {
+    void unnamedEventsFollowTheirResetModeWaitsTakeTheirTimeAndWorkingSetsTheProcess() throws Exception {
         int manual = Win32Impl.CreateEvent(0, true, true, null);
         int auto = Win32Impl.CreateEvent(0, false, false, null);
         assertTrue(manual != 0 && auto != 0 && manual != auto);
@@ -99,10 +99,7 @@ class KernelMethodsTest {
                 Win32Impl.SetProcessWorkingSetSize(-1, 64 << 20, 1 << 20) != 0, Win32Impl.EmptyWorkingSet(auto) != 0,
                 Win32Impl.SetProcessWorkingSetSize(auto, 1 << 20, 64 << 20) != 0, Win32Impl.EmptyWorkingSet(0) != 0,
                 Win32Impl.CloseHandle(manual) != 0, Win32Impl.CloseHandle(auto) != 0));
-    }
-
-    @Test
-    void aManualResetEventReleasesEveryWaiterEvenWhenResetAtOnce() throws Exception {
+        // A manual-reset event releases every waiter even when reset at once.
         int event = Win32Impl.CreateEvent(0, true, false, null);
         AtomicInteger woken = new AtomicInteger();
         List<Thread> threads = List.of(waiter(event, woken), waiter(event, woken), waiter(event, woken));
