@@ -104,7 +104,7 @@ class CompoundDocumentMethodsTest {
     }
 
     @Test
-    void failedWritesLeaveTheDocumentAlone() throws Exception {
+    void failedWritesLeaveTheDocumentAloneAndNullArgumentsAndUnopenableFilesAreReported() throws Exception {
         String path = copy(temp, "2custom.doc");
         byte[] before = Files.readAllBytes(Path.of(path));
         assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, props("Big", "x".repeat(1 << 20))),
@@ -118,11 +118,7 @@ class CompoundDocumentMethodsTest {
             assertTrue(e.getMessage().contains("Couldn't open property set "), e.getMessage());
         }
         assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
-    }
-
-    @Test
-    void nullArgumentsAndUnopenableFilesAreReported() throws Exception {
-        String path = copy(temp, "2custom.doc");
+        // Null arguments and unopenable files are reported.
         assertEquals("'fileName' can't be null", assertThrows(IllegalArgumentException.class,
                 () -> Win32Impl.getCompoundDocumentUserProperties(null, new Properties(), true)).getMessage());
         assertEquals("'properties' can't be null", assertThrows(IllegalArgumentException.class,
@@ -133,7 +129,6 @@ class CompoundDocumentMethodsTest {
         assertThrows(IllegalArgumentException.class, () -> Win32Impl.getCompoundDocumentSummaryProperties(path, null));
         assertThrows(IllegalArgumentException.class,
                 () -> Win32Impl.getCompoundDocumentUserProperties(path, null, true));
-
         String missing = temp.resolve("missing.doc").toString();
         Path text = Files.writeString(temp.resolve("text.doc"), "not a compound file");
         for (String bad : new String[] {missing, text.toString()}) {
