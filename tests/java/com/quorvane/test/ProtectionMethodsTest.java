@@ -68,7 +68,7 @@ class ProtectionMethodsTest {
     }
 
     @Test
-    void plainTextComesBackFromEachOfTwoDifferentBlobsAndTheCallersCopyIsZeroed() throws Exception {
+    void plainTextComesBackFromEachOfTwoBlobsTheCallersCopyIsZeroedAndAnyChangedByteIsRefused() throws Exception {
         for (int size : new int[] {1, 64, 1 << 20}) {
             byte[] plain = random(size);
             byte[] blob = Win32Impl.encryptUserWin32(plain);
@@ -80,10 +80,7 @@ class ProtectionMethodsTest {
             assertArrayEquals(random(size), Win32Impl.decryptUserWin32(other), "size " + size);
             assertArrayEquals(kept, blob, "the blob is left as it was");
         }
-    }
-
-    @Test
-    void everyChangedByteOfABlobAndNullOrEmptyArraysAreRefused() throws Exception {
+        // Every changed byte of a blob, and null or empty arrays, are refused.
         byte[] blob = Win32Impl.encryptUserWin32(new byte[] {42});
         for (int at = 0; at < blob.length; at++) {
             for (int flip : new int[] {0x01, 0x80}) {
