@@ -156,21 +156,7 @@ class JniBoundaryTest {
     }
 
     @Test
-    void ansiTextIsConvertedWithTheSystemCodePage() {
-        int codePage = ansiCodePage();
-        String name = Map.of(65001, "UTF-8", 20127, "US-ASCII", 28591, "ISO-8859-1").getOrDefault(codePage,
-                "windows-" + codePage);
-        assumeTrue(Charset.isSupported(name), "no Java charset for code page " + codePage);
-        String text = "Caf\u00e9 \u20ac 10";
-        assumeTrue(Charset.forName(name).newEncoder().canEncode(text), "code page " + codePage + " lacks the sample");
-        Properties p = new Properties();
-        setText(p, "Title", text.getBytes(Charset.forName(name)));
-        setText(p, "empty", new byte[0]);
-        assertEquals(Map.of("Title", text, "empty", ""), p, "exactly the converted characters, no terminator");
-    }
-
-    @Test
-    void unconvertedBytesNeverReachTheVmAsMalformedUtf8() {
+    void ansiTextFollowsTheSystemCodePageAndUnconvertedBytesNeverReachTheVmAsMalformedUtf8() {
         // Valid modified UTF-8 is taken as such (the encoded NUL included) ...
         assertEquals("\u00e9\u20ac", unconvertedBytes(new byte[] {(byte) 0xC3, (byte) 0xA9,
             (byte) 0xE2, (byte) 0x82, (byte) 0xAC}));
@@ -182,5 +168,16 @@ class JniBoundaryTest {
             assertEquals(new String(bytes, StandardCharsets.ISO_8859_1), unconvertedBytes(bytes),
                     Arrays.toString(bytes));
         }
+        // ANSI text is converted with the system code page, where Java has it (last: it may end the test).
+        int codePage = ansiCodePage();
+        String name = Map.of(65001, "UTF-8", 20127, "US-ASCII", 28591, "ISO-8859-1").getOrDefault(codePage,
+                "windows-" + codePage);
+        assumeTrue(Charset.isSupported(name), "no Java charset for code page " + codePage);
+        String text = "Caf\u00e9 \u20ac 10";
+        assumeTrue(Charset.forName(name).newEncoder().canEncode(text), "code page " + codePage + " lacks the sample");
+        Properties p = new Properties();
+        setText(p, "Title", text.getBytes(Charset.forName(name)));
+        setText(p, "empty", new byte[0]);
+        assertEquals(Map.of("Title", text, "empty", ""), p, "exactly the converted characters, no terminator");
     }
 }
