@@ -65,7 +65,7 @@ const std::u16string kSummary = u"\005SummaryInformation";
 
 }  // namespace
 
-TEST(PropsStorage, OpenCreateDeleteFollowTheWindowsContract) {
+TEST(PropsStorage, OpenCreateDeleteAndCommitFollowTheWindowsContract) {
   Fixture f;
   EXPECT_EQ(STG_E_FILENOTFOUND, f.Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE));
   EXPECT_EQ(nullptr, f.set.p);
@@ -93,6 +93,27 @@ TEST(PropsStorage, OpenCreateDeleteFollowTheWindowsContract) {
   ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation, PROPSETFLAG_DEFAULT, STGM_CREATE | kWrite));
   ASSERT_EQ(S_OK, f.set->Stat(&stat));
   EXPECT_EQ(0u, stat.grfFlags) << "without PROPSETFLAG_ANSI the new set is Unicode";
+  // Changes reach the store on Commit or the final Release, not when transacted and released.
+  const PROPSPEC title = ById(PIDSI_TITLE);
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
+  ASSERT_EQ(S_OK, f.Write(title, "direct", 2));
+  EXPECT_EQ(2u, f.set->AddRef());
+  EXPECT_EQ(1u, f.set->Release());
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation, kWrite | STGM_TRANSACTED));  // released without Commit
+  EXPECT_EQ("direct", f.Read(title));
+  ASSERT_EQ(S_OK, f.Write(title, "transacted", 2));
+  ASSERT_EQ(S_OK, f.set->Revert());
+  EXPECT_EQ("direct", f.Read(title));
+  ASSERT_EQ(S_OK, f.Write(title, "transacted", 2));
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
+  EXPECT_EQ("direct", f.Read(title));
+  const int writes = f.store->writes;
+  EXPECT_EQ(S_OK, f.set->Commit(STGC_DEFAULT));
+  EXPECT_EQ(writes, f.store->writes) << "nothing changed, nothing written";
+  EXPECT_EQ(STG_E_INVALIDFLAG, f.set->Commit(0x100));
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation, STGM_SHARE_EXCLUSIVE));
+  EXPECT_EQ(STG_E_ACCESSDENIED, f.Write(title, "x", 2));
+  EXPECT_EQ(STG_E_ACCESSDENIED, f.set->DeleteMultiple(1, &title));
   f.set.reset();
   EXPECT_EQ(S_OK, f.sets->Delete(FMTID_SummaryInformation));
   EXPECT_EQ(0u, f.store->streams.count(kSummary));
@@ -133,30 +154,6 @@ TEST(PropsStorage, NamedPropertiesGetIdsFromTheMinimumUpAndMatchWithoutCase) {
   EXPECT_EQ(STG_E_INVALIDPARAMETER, items->Next(2, stat, nullptr));
   EXPECT_EQ(STG_E_INVALIDPARAMETER, f.Write(Named(L"x"), "4", 1)) << "ids below 2 are reserved";
   EXPECT_EQ(STG_E_INVALIDPARAMETER, f.Write(ById(PID_DICTIONARY), "4"));
-}
-
-TEST(PropsStorage, ChangesReachTheStoreOnCommitOrFinalReleaseButNotWhenTransactedAndReleased) {
-  Fixture f;
-  const PROPSPEC title = ById(PIDSI_TITLE);
-  ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation));
-  ASSERT_EQ(S_OK, f.Write(title, "direct", 2));
-  EXPECT_EQ(2u, f.set->AddRef());
-  EXPECT_EQ(1u, f.set->Release());
-  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation, kWrite | STGM_TRANSACTED));  // released without Commit
-  EXPECT_EQ("direct", f.Read(title));
-  ASSERT_EQ(S_OK, f.Write(title, "transacted", 2));
-  ASSERT_EQ(S_OK, f.set->Revert());
-  EXPECT_EQ("direct", f.Read(title));
-  ASSERT_EQ(S_OK, f.Write(title, "transacted", 2));
-  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
-  EXPECT_EQ("direct", f.Read(title));
-  const int writes = f.store->writes;
-  EXPECT_EQ(S_OK, f.set->Commit(STGC_DEFAULT));
-  EXPECT_EQ(writes, f.store->writes) << "nothing changed, nothing written";
-  EXPECT_EQ(STG_E_INVALIDFLAG, f.set->Commit(0x100));
-  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation, STGM_SHARE_EXCLUSIVE));
-  EXPECT_EQ(STG_E_ACCESSDENIED, f.Write(title, "x", 2));
-  EXPECT_EQ(STG_E_ACCESSDENIED, f.set->DeleteMultiple(1, &title));
 }
 
 TEST(PropsStorage, ASingleByteSetTakingTextItCannotHoldBecomesUtf8) {
