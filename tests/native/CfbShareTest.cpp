@@ -128,7 +128,7 @@ TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
   EXPECT_EQ(Held().Open(path, kExclusive), S_OK);
 }
 
-// Another process's exclusive open; a foreign whole-file lock lets shared readers in; our writer keeps it out.
+// Another process's exclusive open or writer lock; a foreign whole-file lock lets only readers in; ours keeps it out.
 TEST(CfbShare, HeldByAnotherProcess) {
   TempDir dir;
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
@@ -155,15 +155,12 @@ TEST(CfbShare, HeldByAnotherProcess) {
   ASSERT_EQ(held.Open(path, kSwmrWrite), S_OK);
   Holder child([&] { return ForeignLock(path) < 0; });
   EXPECT_TRUE(child.Ready()) << "the foreign lock was granted";
-}
-
-TEST(CfbShare, WriterLockAcrossProcesses) {
-  TempDir dir;
-  const std::string path = CopyFixture("2custom.doc", dir);
-  Holder child([&] { return (new UserSet)->Open(path) == S_OK; }, 600);  // held until the child exits
-  ASSERT_TRUE(child.Ready());
+  // Another process's writer lock, held until that process exits.
+  const std::string custom = CopyFixture("2custom.doc", dir);
+  Holder writer([&] { return (new UserSet)->Open(custom) == S_OK; }, 600);
+  ASSERT_TRUE(writer.Ready());
   IStorage* storage = nullptr;
-  ASSERT_EQ(OpenWith(path, kSwmrWrite, &storage), S_OK);
+  ASSERT_EQ(OpenWith(custom, kSwmrWrite, &storage), S_OK);
   IDirectWriterLock* lock = nullptr;
   ASSERT_EQ(storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock)), S_OK);
   uint64_t start = NowMs();
@@ -171,7 +168,7 @@ TEST(CfbShare, WriterLockAcrossProcesses) {
   EXPECT_GE(NowMs() - start, 150u);
   EXPECT_EQ(lock->HaveWriteAccess(), S_FALSE);
   start = NowMs();
-  std::thread finisher([&] { child.Finish(); });
+  std::thread finisher([&] { writer.Finish(); });
   EXPECT_EQ(lock->WaitForWriteAccess(5000), S_OK);
   EXPECT_LT(NowMs() - start, 5000u);
   finisher.join();
