@@ -128,7 +128,7 @@ TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
   EXPECT_EQ(Held().Open(path, kExclusive), S_OK);
 }
 
-// Another process's exclusive open or writer lock; a foreign whole-file lock lets only readers in; ours keeps it out.
+// Another process's exclusive open or writer lock; a foreign whole-file lock lets readers in; ours keeps it out.
 TEST(CfbShare, HeldByAnotherProcess) {
   TempDir dir;
   const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
