@@ -14,20 +14,6 @@
 
 namespace {
 
-// A listening socket on 127.0.0.1 and its port.
-SOCKET Listen(int& port) {
-  sockaddr_in at = {};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int size = sizeof at;
-  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  bind(listener, reinterpret_cast<sockaddr*>(&at), size);
-  listen(listener, 4);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size);
-  port = ntohs(at.sin_port);
-  return listener;
-}
-
 // Answers every connection with `response` until the listener closes; returns the last request.
 std::string Serve(SOCKET listener, const std::string& response) {
   std::string request;
@@ -73,8 +59,14 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
   ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.status) + " to " + (c.body ? c.body : "<none>"));
-    int port = 0;
-    const SOCKET listener = Listen(port);
+    sockaddr_in at = {};  // 127.0.0.1, any free port
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof at;
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    bind(listener, reinterpret_cast<sockaddr*>(&at), size);
+    listen(listener, 4);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size);
     std::string request;
     std::thread server([&] {
       request = Serve(listener, "HTTP/1.1 " + std::string(c.status) + "\r\nContent-Length: " +
@@ -82,8 +74,8 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
     });
     jni_.pending.clear();
     jni_.writes.clear();
-    Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(port), jboolean(JNI_FALSE),
-               c.body ? jni_.Bytes(c.body) : jbyteArray(), qvtest::DllJni::Ref(jni_.NewObject()));
+    Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(ntohs(at.sin_port)),
+               jboolean(JNI_FALSE), c.body ? jni_.Bytes(c.body) : jbyteArray(), qvtest::DllJni::Ref(jni_.NewObject()));
     closesocket(listener);  // ends the server's accept
     server.join();
     EXPECT_EQ(c.error, jni_.pending);
