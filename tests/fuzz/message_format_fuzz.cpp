@@ -10,8 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t count = data[0] % 16;
-  // The rest is the format, one character per byte, with 0xF0..0xF4 mapped to
-  // the characters the convention cares about so they come up often.
+  // The rest is the format; 0xF0..0xF4 map to the characters the convention cares about, so they come up often.
   const wchar_t special[] = {L'%', L'!', L'*', static_cast<wchar_t>(0x4E2D), static_cast<wchar_t>(0x1F600)};
   std::wstring format;
   for (size_t i = 1; i < size; ++i)

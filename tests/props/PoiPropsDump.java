@@ -1,7 +1,4 @@
-// Prints the property sets of raw property-set stream files as POI reads
-// them, in the normalised form qv_props_dump prints; with --custom DOCUMENT,
-// the user-defined properties of a compound document instead, one
-// "name=value" line each, non-ASCII escaped, sorted by name.
+// POI's reading of property-set streams (or with --custom DOC a document's user-defined set) as qv_props_dump prints.
 import java.io.BufferedInputStream;
 import java.io.File;
 import java.io.FileInputStream;
