@@ -78,7 +78,7 @@ TEST(CfbWrite, NewFilesOfBothVersionsReadBackEverywhere) {
 }
 
 // More than 109 FAT sectors: the DIFAT chain grows (version 3).
-TEST(CfbWrite, BigStreamNeedsDifatSectors) {
+TEST(CfbWrite, BigStreamNeedsDifatSectorsAndATableBeyondTheEndRefusesUpdates) {
   TempDir dir;
   const std::string path = dir.File("big.cfs");
   std::shared_ptr<cfb::CompoundFile> file;
@@ -99,6 +99,23 @@ TEST(CfbWrite, BigStreamNeedsDifatSectors) {
   EXPECT_LT(ReadAll(path).size(), bytes.size() + (1u << 20));
   ExpectListing(path, {Line("Big", Pattern(100, 4)), Line("Other", Pattern(8u << 20, 5)),
                        Line("Small", Pattern(500, 3))});
+  // A FAT sector named beyond the end reads while unused, but no update may append a stream over it.
+  const std::string forgedPath = dir.File("forged.cfs");
+  ASSERT_EQ(cfb::CompoundFile::Create(forgedPath, ReadWriteExclusive(), false, 3, file), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, 1)), S_OK);
+  file.reset();
+  std::vector<uint8_t> forged = ReadAll(forgedPath);
+  const uint32_t sectors = static_cast<uint32_t>(forged.size() / 512 - 1);
+  cfb::Store32(forged.data() + cfb::kHeaderNumFatSectors, 2);
+  cfb::Store32(forged.data() + cfb::kHeaderDifat + 4, sectors);  // the next sector to be appended
+  WriteAll(forgedPath, forged);
+  std::vector<std::string> before;
+  ASSERT_EQ(EngineListing(forgedPath, before), S_OK);
+  ASSERT_EQ(cfb::CompoundFile::Open(forgedPath, ReadWriteExclusive(), file), S_OK);
+  EXPECT_EQ(file->WriteStream(u"Added", Pattern(5000, 2)), STG_E_DOCFILECORRUPT);
+  EXPECT_EQ(file->WriteStream(u"Small", Pattern(300, 3)), STG_E_DOCFILECORRUPT);
+  file.reset();
+  EXPECT_EQ(ReadAll(forgedPath), forged);
 }
 
 // Office and LibreOffice documents: the property streams change, nothing else.
@@ -163,28 +180,6 @@ TEST(CfbWrite, StorageFlagsAndCreation) {
   ASSERT_TRUE(engine && !engine->CanWrite());
   EXPECT_EQ(engine->WriteStream(u"x", {1}), STG_E_ACCESSDENIED);
   storage->Release();
-}
-
-// A FAT sector named beyond the end reads while unused, but no update may append a stream over it.
-TEST(CfbWrite, TableNamedBeyondTheEndRefusesUpdates) {
-  TempDir dir;
-  const std::string path = dir.File("forged.cfs");
-  std::shared_ptr<cfb::CompoundFile> file;
-  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
-  ASSERT_EQ(file->WriteStream(u"Small", Pattern(300, 1)), S_OK);
-  file.reset();
-  std::vector<uint8_t> bytes = ReadAll(path);
-  const uint32_t sectors = static_cast<uint32_t>(bytes.size() / 512 - 1);
-  cfb::Store32(bytes.data() + cfb::kHeaderNumFatSectors, 2);
-  cfb::Store32(bytes.data() + cfb::kHeaderDifat + 4, sectors);  // the next sector to be appended
-  WriteAll(path, bytes);
-  std::vector<std::string> before;
-  ASSERT_EQ(EngineListing(path, before), S_OK);
-  ASSERT_EQ(cfb::CompoundFile::Open(path, ReadWriteExclusive(), file), S_OK);
-  EXPECT_EQ(file->WriteStream(u"Added", Pattern(5000, 2)), STG_E_DOCFILECORRUPT);
-  EXPECT_EQ(file->WriteStream(u"Small", Pattern(300, 3)), STG_E_DOCFILECORRUPT);
-  file.reset();
-  EXPECT_EQ(ReadAll(path), bytes);
 }
 
 }  // namespace
