@@ -110,8 +110,8 @@ TEST_F(SettingsFile, ReadsEachSyntaxAsTheJavaPropertiesFormatDoes) {
   for (const auto& c : cases) Check(c);
 }
 
-// Later values replace, keys are case-sensitive, and Load adds to what the table holds.
-TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
+// Later values replace, keys are case-sensitive, Load adds to what the table holds; limits and failures.
+TEST_F(SettingsFile, LaterValuesReplaceAndLimitsAndFailures) {
   PropertiesFile file;
   file.Set(L"x", L"before");
   file.Load(Store("a=1\nb=2\na=3\nA=4").c_str());
@@ -124,10 +124,7 @@ TEST_F(SettingsFile, LaterValuesReplaceAndKeysAreCaseSensitive) {
   EXPECT_EQ(fallback, file.Get(L"missing", fallback)) << "the default pointer itself";
   EXPECT_STREQ(L"2", file.Get(L"b", fallback));
   EXPECT_EQ(-1, file.Find(nullptr));
-}
-
-// The fifty-first key, invalid \u escapes, files over 100 KiB or unopenable fail; earlier pairs are kept.
-TEST_F(SettingsFile, LimitsAndFailures) {
+  // The fifty-first key, invalid \u escapes, files over 100 KiB or unopenable fail; earlier pairs are kept.
   std::string fifty;
   for (int i = 0; i < 50; ++i) fifty += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
   PropertiesFile full;
@@ -169,9 +166,7 @@ TEST_F(SettingsFile, LimitsAndFailures) {
     PropertiesFile file;
     EXPECT_EQ(L"couldn't open/create the file", Failure(file, path.empty() ? nullptr : path.c_str()));
   }
-}
-
-TEST(SettingsException, MessageIsCutTo127Characters) {
+  // The exception cuts its message to 127 characters.
   const PropertiesException e(std::wstring(300, L'x').c_str());
   EXPECT_EQ(127u, std::wcslen(e.Message()));
   const PropertiesException copy = e;  // by value
