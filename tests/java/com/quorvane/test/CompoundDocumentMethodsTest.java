@@ -70,7 +70,6 @@ class CompoundDocumentMethodsTest {
         TestHooks.docfile(path, true, TestHooks.DOC_SET_DATE, "When", "127229440897500000");
         TestHooks.docfile(path, true, TestHooks.DOC_SET, "Text", "t");
         assertEquals(Map.of("kept", "yes", "When", "2004-03-05T07:08:09", "Text", "t"), readUser(path, p));
-
         SummaryInformation poi = poiSummary(path);
         Properties summary = new Properties();
         assertEquals(0, Win32Impl.getCompoundDocumentSummaryProperties(path, summary));

@@ -55,7 +55,6 @@ class DocPropsTest {
         expect(0, args("show", doc), "tracking properties hidden");
         assertFalse(out.contains("Quorvane"), out);
         expect(0, args("check", doc), "not a straggler");
-
         TestHooks.docfile(doc, true, TestHooks.DOC_SET, "7", "Somebody Else");
         expect(0, args("check", doc), "straggler: saved outside the client", "recorded in the document",
                 "last saved by Somebody Else; the client last saw Jeremy Powell");
@@ -75,7 +74,6 @@ class DocPropsTest {
         expect(4, args("set", text.toString(), "a=b"), "not a compound document");
         assertEquals(1, err.lines().count(), err);
         assertEquals("plain text", Files.readString(text));
-
         String doc = copy(temp, "2custom.doc");
         assertEquals(5, TestHooks.whileHeld(doc, 0x10, () -> run("show", doc)), "read, deny everyone else");
         assertTrue(err.contains("locked by another program"), err);

@@ -103,7 +103,6 @@ class ProtectionMethodsTest {
     @Test
     void twoFirstProtectionsAtOnceShareOneKeyThatIsPrivate(@TempDir Path data) throws Exception {
         String blobOne = twoAtOnce(headless(data))[0];
-
         Path keys = data.resolve("quorvane/keys");
         try (var names = Files.list(keys)) {
             assertEquals(List.of("master.key"), names.map(p -> p.getFileName().toString()).toList());

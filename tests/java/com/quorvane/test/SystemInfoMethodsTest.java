@@ -79,7 +79,6 @@ class SystemInfoMethodsTest {
         assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version(dll.toString()));
         Files.write(dir.resolve("v64.dll"), asPe32Plus(bytes));
         assertArrayEquals(new int[] {1, 1, 2, 3, 4}, version(dir.resolve("v64.dll").toString()), "PE32+");
-
         byte[] damaged = bytes.clone();
         damaged[signature] ^= 1;
         byte[] farHeader = bytes.clone();

@@ -115,7 +115,6 @@ class WindowMethodsTest {
         Win32Impl.SetLayeredWindowAttributes(w, 0, 0x80, LWA_ALPHA);
         assertEquals(List.of(true, false, 0x80808080L), List.of(Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)
                 != 0, Hooks.mapped(display, w), Hooks.cardinal(display, w, OPACITY)));
-
         // A slide needs a direction.
         assertEquals(List.of(false, true, true, true, false, false), List.of(Win32Impl.AnimateWindow(w, 0, AW_SLIDE)
                 != 0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE) != 0, Hooks.mapped(display, w),
