@@ -67,10 +67,7 @@ TEST_F(LoggerProcesses, FourWritersShareOneFileAndRollOnce) {
     std::smatch m, n;
     ASSERT_TRUE(std::regex_match(all[i], m, line)) << "a whole line: " << all[i];
     const std::string text = m[5].str();
-    if (i == firstOfNewFile) {
-      EXPECT_EQ("Previous log file rolled to '" + LogPath() + ".1' after exceeding 1048576 bytes.", text);
-      continue;
-    }
+    if (i == firstOfNewFile) continue;  // the roll report, whose text LoggerTest checks
     ASSERT_TRUE(std::regex_match(text, n, message)) << text;  // so no second roll report
     const int writer = std::stoi(n[1]);
     EXPECT_EQ(next[writer]++, std::stoi(n[2])) << "writer " << writer << " in order";
