@@ -93,8 +93,15 @@ class ShellMethodsTest {
         }
     }
 
+    /** The field a NoSuchFieldError names ("pkg.Class.field sig"). */
+    private static String missingField(Executable call) {
+        String message = assertThrows(NoSuchFieldError.class, call).getMessage();
+        String field = message.substring(0, message.indexOf(' '));
+        return field.substring(field.lastIndexOf('.') + 1);
+    }
+
     @Test
-    void notifyIconDataReachesTheRecordMemberByMember() {
+    void recordsAreReadMemberByMemberInTheirOrderWithNameListsEndingInTwoZerosAndNullsRefused() {
         NotifyIconData n = new NotifyIconData();
         n.hWnd = -2;
         n.uCallbackMessage = 0x8001;
@@ -115,17 +122,7 @@ class ShellMethodsTest {
             n.szTip = (char[]) row[0];
             assertEquals(row[1], Hooks.readNotifyIcon(n)[10]);
         }
-    }
-
-    /** The field a NoSuchFieldError names ("pkg.Class.field sig"). */
-    private static String missingField(Executable call) {
-        String message = assertThrows(NoSuchFieldError.class, call).getMessage();
-        String field = message.substring(0, message.indexOf(' '));
-        return field.substring(field.lastIndexOf('.') + 1);
-    }
-
-    @Test
-    void recordsAreReadInTheirMembersOrderWithNameListsEndingInTwoZerosAndNullsAreRefused() {
+        // Records are read in their members' order, name lists end in two zeros, nulls are refused.
         Object incomplete = new IconWithoutStateMaskOrVersion();
         assertEquals("dwStateMask", missingField(() -> Hooks.readNotifyIcon(incomplete)));
         assertEquals("wFunc", missingField(() -> Hooks.readFileOperation(incomplete)));
