@@ -82,7 +82,7 @@ class WindowMethodsTest {
     }
 
     @Test
-    void layeredAlphaBecomesTheWindowOpacityAndFlashingAsksForAttentionAnsweringThePreviousState() {
+    void layeredAlphaIsTheOpacityFlashingAsksForAttentionAndAnimationBlendsOverItsTime() {
         int w = Hooks.createWindow(display, true);
         long[][] rows = { // alpha, flags, answered, opacity after; only the low 8 bits of alpha count
             {128, LWA_ALPHA, 1, 0x80808080L}, {255, LWA_ALPHA, 1, 0xFFFFFFFFL}, {256, LWA_ALPHA, 1, 0},
@@ -100,11 +100,8 @@ class WindowMethodsTest {
                 Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w), Win32Impl.FlashWindow(w, false) != 0,
                 Win32Impl.FlashWindow(deadWindow(), true) != 0));
         Hooks.destroyWindow(display, w);
-    }
-
-    @Test
-    void animationShowsAndHidesAndBlendsOverItsTime() {
-        int w = Hooks.createWindow(display, false);
+        // Animation shows, hides and blends over its time.
+        w = Hooks.createWindow(display, false);
         assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)); // already hidden
         long start = System.nanoTime();
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
