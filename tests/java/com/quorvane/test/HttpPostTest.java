@@ -138,7 +138,7 @@ class HttpPostTest {
     }
 
     @Test
-    void tlsTrustsOnlyTheConfiguredCertificateForTheNameItCarries(@TempDir Path dir) throws Exception {
+    void tlsTrustsOnlyTheConfiguredCertificateAndTheProxyServesAllButNoProxyHosts(@TempDir Path dir) throws Exception {
         int https = SERVERS.https(dir);
         String refused = "IOException: " + NOT_OK + 0;
         String[] calls = {"localhost|" + https + "|true|/", LOCAL + "|" + https + "|true|/"};
@@ -148,10 +148,7 @@ class HttpPostTest {
         for (Object[] row : rows) {
             assertEquals(row[1], child(Map.of("SSL_CERT_FILE", (String) row[0]), calls), (String) row[0]);
         }
-    }
-
-    @Test
-    void theEnvironmentsProxyIsUsedExceptForNoProxyHosts() throws Exception {
+        // The environment's proxy is used except for no_proxy hosts.
         int http = SERVERS.http;
         assertEquals(List.of("ok proxied http://quorvane.invalid:" + http + "/via?q=1", "ok ok"),
                 child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
