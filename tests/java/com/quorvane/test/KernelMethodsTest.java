@@ -114,7 +114,7 @@ class KernelMethodsTest {
     }
 
     @Test
-    void namesReachTheSameEventStayDistinctWhenAwkwardAndAreRefusedWhenOverlong() {
+    void namesReachOneEventAreRefusedOverlongAndOutliveNoChildAndAutoResetWakesOneWaiter() throws Exception {
         String name = uniqueName("a/b%c..\u00e9\ud83d\ude00");
         assertEquals(List.of(0, 0), List.of(Win32Impl.OpenEvent(SYNCHRONIZE, false, name),
                 Win32Impl.OpenEvent(SYNCHRONIZE, false, null)));
@@ -132,11 +132,8 @@ class KernelMethodsTest {
             assertNotEquals(0, Win32Impl.CloseHandle(h));
         }
         assertEquals(0, Win32Impl.OpenEvent(SYNCHRONIZE, false, name));
-    }
-
-    @Test
-    void childrenLeaveNoStaleEventAndAnAutoResetEventWakesOneWaiterAcrossProcesses() throws Exception {
-        String name = uniqueName("signal");
+        // A child that exits without closing leaves no stale event.
+        name = uniqueName("signal");
         int event = Win32Impl.CreateEvent(0, false, false, name);
         Process child = Child.start("signal", name);
         assertEquals(WAIT_OBJECT_0, Win32Impl.WaitForSingleObject(event, 30_000));
