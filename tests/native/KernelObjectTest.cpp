@@ -215,7 +215,7 @@ HANDLE H(intptr_t v) { return reinterpret_cast<HANDLE>(v); }
 intptr_t V(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 
 // Java holds handles as ints; closed, pseudo and foreign values are refused.
-TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
+TEST(HandleTable, ValuesArePositiveDistinctJavaIntsAndClosedOrForeignValuesAreRefused) {
   HANDLE h = RegisterHandle(std::make_shared<Dummy>());
   ASSERT_NE(h, nullptr);
   EXPECT_TRUE(V(h) > 0 && V(h) <= 0x7FFFFFFF && V(h) % 4 == 0) << V(h);
@@ -235,10 +235,7 @@ TEST(HandleTable, ValuesArePositiveJavaIntsAndClosedOrForeignValuesAreRefused) {
   EXPECT_EQ(alive.load(), 1);
   inUse.reset();
   EXPECT_EQ(alive.load(), 0);
-}
-
-// Half of them closed at once: a closed value is not handed out again soon either.
-TEST(HandleTable, ConcurrentRegistrationGivesDistinctValues) {
+  // Concurrent registrations get distinct values; half closed at once, a closed value is not handed out again soon.
   constexpr int kThreads = 4, kEach = 25000;
   std::vector<std::vector<intptr_t>> values(kThreads);
   std::vector<std::thread> threads;
