@@ -179,8 +179,11 @@ TEST(CfbShare, HeldByAnotherProcess) {
   storage->Release();
 }
 
+std::wstring PropertyName(int writer, int i) { return L"w" + std::to_wstring(writer) + L"_" + std::to_wstring(i); }
+std::string PropertyText(int writer, int i) { return "value " + std::to_string(writer * 1000 + i); }
+
 // A writer process rewrites a stream, small and large in turn; the reader always sees one whole version.
-TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
+TEST(CfbShare, ReadersSeeOldOrNewNeverTornWhileWritersTakeTurns) {
   TempDir dir;
   const std::string path = CopyFixture("Office365BlankSample_v2507.xls", dir);
   const std::vector<uint8_t> small = Pattern(300, 1), large = Pattern(5000, 2);
@@ -215,15 +218,8 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTorn) {
   EXPECT_GT(reads, 50u);
   EXPECT_EQ(bad, 0u);
   EXPECT_EQ(OlefileListing(path).size(), 4u);  // the workbook's three streams and "Set"
-}
-
-std::wstring PropertyName(int writer, int i) { return L"w" + std::to_wstring(writer) + L"_" + std::to_wstring(i); }
-std::string PropertyText(int writer, int i) { return "value " + std::to_string(writer * 1000 + i); }
-
-// Writer processes take turns adding properties; a reader process never fails nor sees one go missing.
-TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
-  TempDir dir;
-  const std::string path = CopyFixture("2custom.doc", dir);
+  // Writer processes take turns adding properties; a reader process never fails nor sees one go missing.
+  const std::string custom = CopyFixture("2custom.doc", dir);
   constexpr int kWriters = 4, kWrites = 100;
   auto* shared = static_cast<int*>(mmap(nullptr, 2 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(shared, MAP_FAILED);
@@ -233,7 +229,7 @@ TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
     writers.push_back(Fork([&] {
       for (int i = 0; i < kWrites; ++i) {
         UserSet set;
-        if (set.Open(path) != S_OK || set.Write({PropertyName(w, i)}, {PropertyText(w, i)}) != S_OK) return 1;
+        if (set.Open(custom) != S_OK || set.Write({PropertyName(w, i)}, {PropertyText(w, i)}) != S_OK) return 1;
         if (set.Commit() != S_OK) return 2;
       }
       return 0;
@@ -243,7 +239,7 @@ TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
       UserSet set;
       std::map<std::wstring, PROPID> ids;
       std::vector<std::string> lines;
-      if (set.Open(path, kSwmrRead) != S_OK || set.Ids(ids) != S_OK || EngineListing(path, lines) != S_OK) return 1;
+      if (set.Open(custom, kSwmrRead) != S_OK || set.Ids(ids) != S_OK || EngineListing(custom, lines) != S_OK) return 1;
       if (ids.size() < std::max<size_t>(seen, 2)) return 2;  // a set went back or lost a property
       for (const auto& entry : ids)
         if (set.Read(entry.first) == "<absent>") return 3;
@@ -259,12 +255,12 @@ TEST(CfbShare, WritersTakeTurnsReaderKeepsReading) {
 
   UserSet set;
   std::map<std::wstring, PROPID> ids;
-  ASSERT_EQ(set.Open(path, kSwmrRead), S_OK);
+  ASSERT_EQ(set.Open(custom, kSwmrRead), S_OK);
   ASSERT_EQ(set.Ids(ids), S_OK);
   EXPECT_EQ(ids.size(), 2u + kWriters * kWrites);  // with the fixture's own two
   for (int w = 0; w < kWriters; ++w)
     for (int i = 0; i < kWrites; ++i) EXPECT_EQ(set.Read(PropertyName(w, i)), PropertyText(w, i));
-  ExpectListing(path, OlefileListing(path));
+  ExpectListing(custom, OlefileListing(custom));
 }
 
 }  // namespace
