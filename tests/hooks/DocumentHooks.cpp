@@ -25,18 +25,6 @@ using namespace quorvane::jni::hooks;
 
 namespace {
 
-IStorage* OpenStorage(JNIEnv* env, jstring path, DWORD mode) {
-  JavaChars name(env, path);
-  IStorage* storage = nullptr;
-  const HRESULT hr = StgOpenStorage(name.chars, nullptr, mode, nullptr, 0, &storage);
-  if (FAILED(hr)) throw HResultException(hr);
-  return storage;
-}
-
-jlong FileTimeValue(const FILETIME& ft) {
-  return static_cast<jlong>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-}
-
 FILETIME FileTimeOf(unsigned long long ticks) {
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(ticks);
@@ -110,8 +98,11 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
                                         jstring value) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
     if (op == 5) return WriteSaveTicks(env, path, value);
-    DocfileProperties document(OpenStorage(env, path, write ? (STGM_READWRITE | STGM_SHARE_EXCLUSIVE)
-                                                            : (STGM_READ | STGM_SHARE_DENY_WRITE)));
+    const DWORD mode = write ? (STGM_READWRITE | STGM_SHARE_EXCLUSIVE) : (STGM_READ | STGM_SHARE_DENY_WRITE);
+    IStorage* storage = nullptr;
+    const HRESULT hr = StgOpenStorage(JavaChars(env, path).chars, nullptr, mode, nullptr, 0, &storage);
+    if (FAILED(hr)) throw HResultException(hr);
+    DocfileProperties document(storage);
     const std::wstring key = Text(env, name);
     switch (op) {
       case 1: document.SetProperty(key, Text(env, value)); return nullptr;
@@ -121,7 +112,8 @@ JNIEXPORT jstring JNICALL HOOK(docfile)(JNIEnv* env, jclass, jstring path, jbool
         const SYSTEMTIME st = ToSystemTime(time);
         FILETIME ft;
         SystemTimeToFileTime(&st, &ft);
-        return NewJavaString(env, std::to_wstring(FileTimeValue(ft)));
+        const unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        return NewJavaString(env, std::to_wstring(ticks));
       }
       case 3: document.SetDateProperty(key, FromFileTime(FileTimeOf(std::stoull(Text(env, value))))); return nullptr;
       case 4: document.RemoveProperty(key); return nullptr;
