@@ -36,7 +36,7 @@ HRESULT Parse(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 // Broken headers are invalid headers; sections and values that overrun their bytes are corrupt.
-TEST(PropsMalformed, PatchedStreamsAreRefused) {
+TEST(PropsMalformed, PatchedStreamsAreRefusedAndNeverOverwritten) {
   const std::vector<uint8_t> good = SmallStream();
   ASSERT_EQ(S_OK, Parse(good));
   const size_t table = kSection + 8;
@@ -71,9 +71,7 @@ TEST(PropsMalformed, PatchedStreamsAreRefused) {
   Put32(dict, table, PID_DICTIONARY);
   Put32(dict, kSection + 24, 0x20000000);
   EXPECT_EQ(STG_E_DOCFILECORRUPT, Parse(dict));
-}
-
-TEST(PropsMalformed, TheComLayerReportsCorruptSetsAndNeverOverwritesThem) {
+  // The COM layer reports a corrupt set and never overwrites it.
   auto store = std::make_shared<qvtest::MemoryStreamStore>();
   std::vector<uint8_t> bad = SmallStream();
   Put32(bad, kSection, 0xFFFF);
