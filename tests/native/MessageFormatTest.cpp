@@ -28,7 +28,7 @@ std::wstring Format(const wchar_t* format, const T&... inserts) {
   return out;
 }
 
-TEST(MessageFormat, InsertFormatsAndEscapes) {
+TEST(MessageFormat, InsertFormatsEscapesAndTheLogLine) {
   EXPECT_EQ(L"abc", Format(L"%1", L"abc"));
   EXPECT_EQ(L"-5", Format(L"%1!d!", -5));
   EXPECT_EQ(L"07", Format(L"%1!02d!", 7));
@@ -58,6 +58,15 @@ TEST(MessageFormat, InsertFormatsAndEscapes) {
   EXPECT_EQ(L"<error 87>", Format(L"end%")) << "a lone '%' at the end is refused";
   EXPECT_EQ(L"a\r\nb\r\n", Format(L"a\nb\r\n")) << "a bare LF is written CR LF, CR LF stays";
   EXPECT_EQ(L"%1", Format(L"%%1", L"x"));
+  // The log line's own format.
+  const DWORD_PTR values[] = {LogInsert(2007),    LogInsert(3),         LogInsert(5),  LogInsert(9),
+                              LogInsert(5),       LogInsert(3),         LogInsert(7),  LogInsert(L"INFO"),
+                              LogInsert(1234),    LogInsert(5678),      LogInsert(L"C:\\app\\host.exe"),
+                              LogInsert(L"text")};
+  std::wstring line;
+  ASSERT_TRUE(FormatMessageText(
+      L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12", values, 12, line));
+  EXPECT_EQ(L"2007.03.05 09:05:03.007 INFO  [1234:5678] C:\\app\\host.exe - text", line);
 }
 
 TEST(MessageFormat, FloatsAndUnboundedWidthsAreRefused) {
@@ -103,17 +112,6 @@ TEST(MessageFormat, TwoDigitInsertsAndInsertsBeyondThoseGiven) {
   EXPECT_EQ(run + L"|a|%3|" + run + L"|7", Format((run + L"|%1|%3|" + run + L"|%2!d!").c_str(), L"a", 7))
       << "text beyond the first buffer, a missing insert between long runs";
   EXPECT_EQ(run + L"|" + run, Format(L"%1|%2", run.c_str(), run.c_str()));
-}
-
-TEST(MessageFormat, TheLogLine) {
-  const DWORD_PTR values[] = {LogInsert(2007),    LogInsert(3),         LogInsert(5),  LogInsert(9),
-                              LogInsert(5),       LogInsert(3),         LogInsert(7),  LogInsert(L"INFO"),
-                              LogInsert(1234),    LogInsert(5678),      LogInsert(L"C:\\app\\host.exe"),
-                              LogInsert(L"text")};
-  std::wstring line;
-  ASSERT_TRUE(FormatMessageText(
-      L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12", values, 12, line));
-  EXPECT_EQ(L"2007.03.05 09:05:03.007 INFO  [1234:5678] C:\\app\\host.exe - text", line);
 }
 
 // The system's message table: the texts differ between Windows and ours, their shape does not.
