@@ -74,8 +74,8 @@ TEST_F(ShellFileInfo, TypeNamesAndAttributesByPathOrItemIdList) {
   ILFree(pidl);
 }
 
-// Only the attributes asked for; nothing written for a missing file, nor past the caller's size.
-TEST_F(ShellFileInfo, WritesOnlyWhatWasAskedWithinTheCallersSize) {
+// Only the attributes asked for; nothing written for a missing file, nor past the caller's size; icons.
+TEST_F(ShellFileInfo, WritesOnlyWhatWasAskedWithinTheCallersSizeAndIcons) {
   info_.dwAttributes = SFGAO_FOLDER | SFGAO_STREAM;
   ASSERT_NE(Get("report.txt", SHGFI_ATTRIBUTES | SHGFI_ATTR_SPECIFIED), 0u);
   EXPECT_EQ(info_.dwAttributes, SFGAO_STREAM);
@@ -91,9 +91,7 @@ TEST_F(ShellFileInfo, WritesOnlyWhatWasAskedWithinTheCallersSize) {
   for (size_t i = size; i < sizeof info_; ++i) ASSERT_EQ(bytes[i], 0xAB) << "byte " << i;
   ASSERT_NE(Get("report.txt", SHGFI_DISPLAYNAME), 0u);  // the whole record: the name and its zero
   EXPECT_STREQ(info_.szDisplayName, L"report.txt");
-}
-
-TEST_F(ShellFileInfo, IconsAreHandlesWithStableIndexes) {
+  // Icons are handles with stable indexes.
   ASSERT_NE(Get("report.txt", SHGFI_ICON), 0u);
   const HICON first = info_.hIcon;
   const int textIndex = info_.iIcon;
