@@ -73,22 +73,16 @@ final class DocumentFixtures {
 
     static Properties props(String... pairs) {
         Properties p = new Properties();
-        p.putAll(pairsToMap(pairs));
+        p.putAll(trackingRecord(null, pairs));
         return p;
     }
 
-    /** "Quorvane NAME.id" to value: the fields of one version of a tracking record, from name, value pairs. */
+    /** "Quorvane NAME.id" to value (NAME alone for a null id): one version of a tracking record, from name, value. */
     static Map<String, String> trackingRecord(String id, String... pairs) {
         Map<String, String> record = new TreeMap<>();
-        pairsToMap(pairs).forEach((name, value) -> record.put("Quorvane " + name + "." + id, value));
-        return record;
-    }
-
-    private static Map<String, String> pairsToMap(String... pairs) {
-        Map<String, String> map = new TreeMap<>();
         for (int i = 0; i < pairs.length; i += 2) {
-            map.put(pairs[i], pairs[i + 1]);
+            record.put(id == null ? pairs[i] : "Quorvane " + pairs[i] + "." + id, pairs[i + 1]);
         }
-        return map;
+        return record;
     }
 }
