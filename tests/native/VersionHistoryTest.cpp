@@ -25,7 +25,7 @@ quorvane::Properties RecordX() {
 
 }  // namespace
 
-TEST(VersionHistory, NewVersionRefusesUntrackedSetsAndIsNotRolledBack) {
+TEST(VersionHistory, NewVersionRefusesUntrackedSetsIsNotRolledBackAndReKeyingMovesTheRecord) {
   quorvane::Properties old = RecordX();
   old.SetProperty(L"Quorvane MetadataVersion." + kRecordX, L"1.0");
   RecordingSet recorder(old);
@@ -41,6 +41,21 @@ TEST(VersionHistory, NewVersionRefusesUntrackedSetsAndIsNotRolledBack) {
   EXPECT_NE(kRecordX, y);
   EXPECT_EQ(L"1.2|V|2", Values(partial, {L"Quorvane MetadataVersion." + y, L"Quorvane VersionId." + y,
                                          L"Quorvane UrVersionIdsSize." + y}));
+  // Re-keying moves the counted record only.
+  quorvane::Properties set = EmptySet();
+  set.SetProperty(L"Quorvane Untracked", L"true");
+  FileStore store(set);
+  store.SetExtendedVersionId(L"N1");
+  EXPECT_EQ((std::vector<std::wstring>{L"Quorvane ExtendedVersionId"}), *set.GetPropertyNames());
+  EXPECT_EQ("runtime_error : !newExtendedVersionId.empty()", Why([&] { store.SetExtendedVersionId(L""); }));
+
+  LayRecordX(set);
+  set.SetProperty(L"Quorvane UrVersionId3." + kRecordX, L"stray");  // beyond the count: stays
+  set.SetProperty(L"Quorvane AuthorId." + kRecordX, L"");           // empty values move too
+  store.SetExtendedVersionId(L"N2");
+  EXPECT_EQ(L"stray||u-2|4|<absent>", Values(set, {L"Quorvane UrVersionId3." + kRecordX, L"Quorvane AuthorId.N2",
+                                                   L"Quorvane UrVersionId2.N2", L"Quorvane SequenceNumber.N2",
+                                                   L"Quorvane DocumentId." + kRecordX}));
 }
 
 TEST(VersionHistory, ListsAreCheckedInFullAndAppendedCountFirst) {
@@ -82,23 +97,6 @@ TEST(VersionHistory, ListsAreCheckedInFullAndAppendedCountFirst) {
   EXPECT_EQ((std::vector<std::wstring>{L"set Quorvane ContributorsSize." + kRecordX + L"=3"}), freshRecorder.log);
   adder.AddContributors({L"c4"});
   EXPECT_EQ((std::vector<std::wstring>{L"c1", L"c2", L"c3", L"c4"}), *adder.GetContributors());
-}
-
-TEST(VersionHistory, ReKeyingMovesTheCountedRecordOnly) {
-  quorvane::Properties set = EmptySet();
-  set.SetProperty(L"Quorvane Untracked", L"true");
-  FileStore store(set);
-  store.SetExtendedVersionId(L"N1");
-  EXPECT_EQ((std::vector<std::wstring>{L"Quorvane ExtendedVersionId"}), *set.GetPropertyNames());
-  EXPECT_EQ("runtime_error : !newExtendedVersionId.empty()", Why([&] { store.SetExtendedVersionId(L""); }));
-
-  LayRecordX(set);
-  set.SetProperty(L"Quorvane UrVersionId3." + kRecordX, L"stray");  // beyond the count: stays
-  set.SetProperty(L"Quorvane AuthorId." + kRecordX, L"");           // empty values move too
-  store.SetExtendedVersionId(L"N2");
-  EXPECT_EQ(L"stray||u-2|4|<absent>", Values(set, {L"Quorvane UrVersionId3." + kRecordX, L"Quorvane AuthorId.N2",
-                                                   L"Quorvane UrVersionId2.N2", L"Quorvane SequenceNumber.N2",
-                                                   L"Quorvane DocumentId." + kRecordX}));
 }
 
 TEST(VersionHistory, CopyGivesTheTargetTheSourceStateAndClearingTakesThePrefix) {
