@@ -70,7 +70,7 @@ struct CapturedStderr {
   std::string Text() const { return ReadBytes(path); }
 };
 
-// Self-reports go to the log file only; unreadable settings are reported nowhere; no folder, no log.
+// Self-reports go to the log file only; unreadable settings are reported nowhere; levels; no folder, no log.
 TEST_F(LoggerTest, SettingsCombinations) {
   using L = Logger;
   const std::string unknown = "ERROR|Didn't recognize the logger.", toNone = "'. Setting level to NONE.";
@@ -109,16 +109,10 @@ TEST_F(LoggerTest, SettingsCombinations) {
               LevelsAndMessages(Log()));
     EXPECT_EQ(!c.report.empty(), std::filesystem::exists(LogPath()));
   }
-  ScopedVariable profile(kProfileVariable, std::nullopt), fallback(kFallbackVariable, std::nullopt);
-  Logger silent;
-  EXPECT_EQ(Logger::LevelNone, silent.GetLevel()) << "no folder can be named";
-  EXPECT_FALSE(silent.FileOutputOn()) << "no folder can be named";
-}
-
-TEST_F(LoggerTest, LevelsDecideWhatIsEmitted) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
+  // Levels decide what is emitted.
+  const std::pair<const char*, std::vector<std::string>> levels[] = {
       {"ERROR", {"ERROR|error"}}, {"INFO", {"INFO |info", "ERROR|error"}}, {"NONE", {}}};
-  for (const auto& [level, lines] : cases) {
+  for (const auto& [level, lines] : levels) {
     SCOPED_TRACE(level);
     std::filesystem::remove(LogPath());
     Settings(std::string("logger.file=test.log\nlogger.level=") + level);
@@ -131,6 +125,10 @@ TEST_F(LoggerTest, LevelsDecideWhatIsEmitted) {
     EXPECT_TRUE(std::filesystem::exists(LogPath())) << "created even when nothing is written";
     EXPECT_EQ(lines, LevelsAndMessages(Log()));
   }
+  ScopedVariable profile(kProfileVariable, std::nullopt), fallback(kFallbackVariable, std::nullopt);
+  Logger silent;
+  EXPECT_EQ(Logger::LevelNone, silent.GetLevel()) << "no folder can be named";
+  EXPECT_FALSE(silent.FileOutputOn()) << "no folder can be named";
 }
 
 TEST_F(LoggerTest, LineFormatAndEncoding) {
