@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
