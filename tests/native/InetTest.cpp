@@ -45,7 +45,7 @@ TEST(Netrc, PicksTheEntryForTheHostOrNoneFromABrokenFile) {
   }
 }
 
-TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefused) {
+TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefusedAndNothingCanBeInjected) {
   HINTERNET session = InternetOpenW(L"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   ASSERT_NE(session, nullptr);
   HINTERNET connection = InternetConnectW(session, L"127.0.0.1", 1, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
@@ -69,9 +69,7 @@ TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefused) {
   EXPECT_EQ(ErrorOf(!InternetCloseHandle(request)), ERROR_INVALID_HANDLE);
   EXPECT_TRUE(InternetCloseHandle(connection));
   EXPECT_TRUE(InternetCloseHandle(session));
-}
-
-TEST(InetRequest, NothingCanBeInjectedThroughTheObjectNameOrHeaders) {
+  // Nothing can be injected through the object name, the server name or the headers.
   EXPECT_EQ(RequestTargetFor(nullptr), "/");
   EXPECT_EQ(RequestTargetFor(L""), "/");
   EXPECT_EQ(RequestTargetFor(L"/a b?x=%41\r\nHost: evil"), "/a%20b?x=%41%0D%0AHost:%20evil");
