@@ -11,7 +11,7 @@ namespace {
 
 using namespace cfbtest;
 
-TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
+TEST(CfbRead, EveryFixtureReadsAsOlefileReadsItNestedStoragesToo) {
   std::vector<std::string> paths;
   std::error_code missing;  // no paths then
   for (const auto& entry : std::filesystem::directory_iterator(FixtureDir(), missing)) {
@@ -35,23 +35,21 @@ TEST(CfbRead, EveryFixtureReadsAsOlefileReadsIt) {
     storage->Release();
     EXPECT_EQ(StgIsStorageFile(wide.c_str()), S_OK);
   }
-}
-
-TEST(CfbRead, NestedStoragesWalkAndRead) {
+  // Nested storages walk and read, names in any case.
   std::shared_ptr<cfb::CompoundFile> file;
   ASSERT_EQ(cfb::CompoundFile::Open(FixtureDir() + "/MultipleStorage3.cfs", ReadOnly(), file), S_OK);
   std::vector<cfb::WalkEntry> entries;
   ASSERT_EQ(file->Walk(entries), S_OK);
-  std::vector<std::string> paths;
+  std::vector<std::string> walked;
   for (const auto& e : entries) {
     std::string joined;
     for (const auto& part : e.path) joined += "/" + Narrow(part);
-    paths.push_back(joined + (e.entry.objectType == cfb::kTypeStorage ? "/" : ""));
+    walked.push_back(joined + (e.entry.objectType == cfb::kTypeStorage ? "/" : ""));
   }
-  std::sort(paths.begin(), paths.end());
+  std::sort(walked.begin(), walked.end());
   const std::string s = "/MyStorage/", a = s + "AnotherStorage/";
-  EXPECT_EQ(paths, (std::vector<std::string>{s, s + "Another2Storage/", a, a + "Another2Stream", a + "Another3Stream",
-                                             a + "AnotherStream", s + "MySecondStream", s + "MyStream"}));
+  EXPECT_EQ(walked, (std::vector<std::string>{s, s + "Another2Storage/", a, a + "Another2Stream", a + "Another3Stream",
+                                              a + "AnotherStream", s + "MySecondStream", s + "MyStream"}));
   std::vector<uint8_t> data;
   EXPECT_EQ(file->ReadStreamAt({u"MYSTORAGE", u"anotherstorage", u"AnotherStream"}, data), S_OK) << "any case";
   EXPECT_EQ(file->ReadStreamAt({u"MyStorage", u"AnotherStorage"}, data), STG_E_FILENOTFOUND);  // a storage
