@@ -41,7 +41,7 @@ HRESULT RoundTrip(const PROPVARIANT& value, const TextCodePages& cps, std::vecto
 
 }  // namespace
 
-TEST(PropsCodec, EveryFixtureStreamParsesRewritesUntouchedBytesAndKeepsItsRelayout) {
+TEST(PropsCodec, FixtureStreamsAndEveryValueTypeRoundTrip) {
   int streams = 0;
   for (const char* file : kFixturesWithSets) {
     for (const char16_t* name : kStreams) {
@@ -61,9 +61,7 @@ TEST(PropsCodec, EveryFixtureStreamParsesRewritesUntouchedBytesAndKeepsItsRelayo
     }
   }
   EXPECT_EQ(19, streams) << "fixtures moved?";
-}
-
-TEST(PropsCodec, EveryValueTypeRoundTripsInEveryCodePageAndNarrowTextIsConverted) {
+  // Every value type round-trips in every code page; narrow text is converted.
   static wchar_t wide[] = L"w\u00e9\u4e2d\U0001F600";
   static char narrow[] = "plain";
   static BYTE blobBytes[] = {1, 2, 3, 4, 5};
