@@ -22,7 +22,7 @@ quorvane::Properties RecordWith(std::initializer_list<std::pair<const wchar_t*, 
 
 }  // namespace
 
-TEST(FileStoreFields, EveryPerVersionAccessorNeedsARecord) {
+TEST(FileStoreFields, EveryPerVersionAccessorNeedsARecordAndTextFieldsValues) {
   quorvane::Properties set = EmptySet();
   FileStore store(set);
   EXPECT_FALSE(store.IsTracked() || store.IsUntracked() || store.GetExtendedVersionId());
@@ -39,28 +39,26 @@ TEST(FileStoreFields, EveryPerVersionAccessorNeedsARecord) {
   EXPECT_TRUE(set.GetPropertyNames()->empty());  // nothing was written
   set.SetProperty(L"Quorvane ExtendedVersionId", L"");
   EXPECT_EQ("runtime_error : !result || !result->empty()", Why([&] { store.IsTracked(); }));
-}
-
-TEST(FileStoreFields, TextFieldsRequireValuesWhereTheRecordNeedsThem) {
-  quorvane::Properties set = RecordWith({{L"DocumentId", L""}, {L"VersionId", L"v1"}}), empty = EmptySet();
-  FileStore store(set), noRecord(empty);
-  EXPECT_EQ(L"v1", store.GetVersionId());
-  EXPECT_EQ(L"", store.GetAuthorId());
-  store.SetAuthorId(L"");
-  store.SetVersionId(L"v2");
-  EXPECT_EQ(L"|v2", Values(set, {L"Quorvane AuthorId.E", L"Quorvane VersionId.E"}));
-  // The last three: argument checks come before the record is looked at.
+  // Text fields require values where the doc needs them.
+  quorvane::Properties doc = RecordWith({{L"DocumentId", L""}, {L"VersionId", L"v1"}}), empty = EmptySet();
+  FileStore fields(doc), noRecord(empty);
+  EXPECT_EQ(L"v1", fields.GetVersionId());
+  EXPECT_EQ(L"", fields.GetAuthorId());
+  fields.SetAuthorId(L"");
+  fields.SetVersionId(L"v2");
+  EXPECT_EQ(L"|v2", Values(doc, {L"Quorvane AuthorId.E", L"Quorvane VersionId.E"}));
+  // The last three: argument checks come before the doc is looked at.
   const std::pair<std::function<void()>, const char*> failures[] = {
-      {[&] { store.GetDocumentId(); }, "documentId && !documentId->empty()"},
-      {[&] { store.GetMasterDocumentId(); }, "masterDocumentId && !masterDocumentId->empty()"},
-      {[&] { set.RemoveProperty(L"Quorvane VersionId.E"), store.GetVersionId(); }, "versionId && !versionId->empty()"},
+      {[&] { fields.GetDocumentId(); }, "documentId && !documentId->empty()"},
+      {[&] { fields.GetMasterDocumentId(); }, "masterDocumentId && !masterDocumentId->empty()"},
+      {[&] { doc.RemoveProperty(L"Quorvane VersionId.E"), fields.GetVersionId(); }, "versionId && !versionId->empty()"},
       {[&] { noRecord.SetVersionId(L""); }, "!versionId.empty()"},
       {[&] { noRecord.SetMetadataVersion(0.5f); }, "metadataVersion >= 1.0f"},
       {[&] { noRecord.SetSequenceNumber(-1); }, "sequenceNumber >= 0"}};
   for (const auto& [call, check] : failures) EXPECT_EQ(std::string("runtime_error : ") + check, Why(call));
 }
 
-TEST(FileStoreFields, MetadataVersionDecidesWhetherTheSetIsTracked) {
+TEST(FileStoreFields, MetadataVersionOrTheUntrackedFlagDecideWhetherTheSetIsTracked) {
   struct Case { const wchar_t* text; bool tracked; };
   for (const Case& c : {Case{L"1.2", true}, Case{L"2", true}, Case{L"1.2 ", true}, Case{L"1.0", false},
                         Case{L"1.1999", false}, Case{L"nan", false}}) {
@@ -80,6 +78,23 @@ TEST(FileStoreFields, MetadataVersionDecidesWhetherTheSetIsTracked) {
   EXPECT_EQ(quorvane::TrackingNames::Get().CurrentMetadataVersion, store.GetMetadataVersion());
   EXPECT_EQ(L"2.5", quorvane::FormatMetadataVersion(2.5f));
   EXPECT_EQ(L"1", quorvane::FormatMetadataVersion(1.0f));
+  // The untracked flag is true in any case, or an error.
+  quorvane::Properties flagged = EmptySet();
+  FileStore flags(flagged);
+  flagged.SetProperty(L"Quorvane Untracked", L"TRUE");
+  EXPECT_TRUE(flags.IsUntracked());
+  flagged.SetProperty(L"Quorvane Untracked", L"True");
+  EXPECT_EQ(L"True", *flags.GetUntracked());
+  flagged.SetProperty(L"Quorvane Untracked", L"yes");
+  const std::string check = "runtime_error : !result || boost::iequals(*result, TrueString)";
+  EXPECT_EQ(check, Why([&] { flags.GetUntracked(); }));
+  EXPECT_EQ(check, Why([&] { flags.IsUntracked(); }));
+  // A tracked record wins over the flag; an old-version record does not.
+  quorvane::Properties tracked = RecordWith({{L"MetadataVersion", L"1.2"}});
+  tracked.SetProperty(L"Quorvane Untracked", L"true");
+  EXPECT_FALSE(FileStore(tracked).IsUntracked());
+  tracked.SetProperty(L"Quorvane MetadataVersion.E", L"1.0");
+  EXPECT_TRUE(FileStore(tracked).IsUntracked());
 }
 
 TEST(FileStoreFields, NumbersAreDigitsOnlyAndFitAnInt) {
@@ -118,23 +133,4 @@ TEST(FileStoreFields, NumbersAreDigitsOnlyAndFitAnInt) {
   EXPECT_EQ("bad_lexical_cast caused by 'lexical_cast<int>(99999999999)'", Why([&] { store.GetContributorsSize(); }));
   set.SetProperty(L"Quorvane UrVersionIdsSize.E", L"12");
   EXPECT_EQ(12, store.GetUnratifiedVersionIdsSize());
-}
-
-TEST(FileStoreFields, UntrackedFlagIsTrueInAnyCaseOrAnError) {
-  quorvane::Properties set = EmptySet();
-  FileStore store(set);
-  set.SetProperty(L"Quorvane Untracked", L"TRUE");
-  EXPECT_TRUE(store.IsUntracked());
-  set.SetProperty(L"Quorvane Untracked", L"True");
-  EXPECT_EQ(L"True", *store.GetUntracked());
-  set.SetProperty(L"Quorvane Untracked", L"yes");
-  const std::string check = "runtime_error : !result || boost::iequals(*result, TrueString)";
-  EXPECT_EQ(check, Why([&] { store.GetUntracked(); }));
-  EXPECT_EQ(check, Why([&] { store.IsUntracked(); }));
-  // A tracked record wins over the flag; an old-version record does not.
-  quorvane::Properties tracked = RecordWith({{L"MetadataVersion", L"1.2"}});
-  tracked.SetProperty(L"Quorvane Untracked", L"true");
-  EXPECT_FALSE(FileStore(tracked).IsUntracked());
-  tracked.SetProperty(L"Quorvane MetadataVersion.E", L"1.0");
-  EXPECT_TRUE(FileStore(tracked).IsUntracked());
 }
