@@ -138,6 +138,20 @@ class HttpPostTest {
     }
 
     @Test
+    void redirectsAreFollowedAsWinInetFollowsThem() throws Exception {
+        Object[][] rows = {
+            {301, "GET", ""}, {302, "GET", ""}, {303, "GET", ""}, {307, "POST", "a=1"}, {308, "POST", "a=1"}};
+        for (Object[] r : rows) {
+            assertEquals("ok", post("/redirect/" + r[0], "a=1".getBytes(ISO_8859_1)).toString(ISO_8859_1));
+            Servers.Request got = SERVERS.last();
+            assertEquals(List.of("/landed", r[1], r[2]), List.of(got.target(), got.method(),
+                    new String(got.body(), ISO_8859_1)), "after " + r[0]);
+        }
+        assertEquals(NOT_OK + 302, assertThrows(IOException.class, () -> post("/redirect/302/loop", null))
+                .getMessage(), "a redirect loop ends with its last answer");
+    }
+
+    @Test
     void tlsTrustsOnlyTheConfiguredCertificateAndTheProxyServesAllButNoProxyHosts(@TempDir Path dir) throws Exception {
         int https = SERVERS.https(dir);
         String refused = "IOException: " + NOT_OK + 0;
@@ -266,6 +280,11 @@ class HttpPostTest {
                         e.getResponseBody().flush();
                     }
                     LockSupport.parkNanos(20_000_000_000L);
+                }
+                case "redirect" -> { // /redirect/N to /landed; /redirect/N/loop to itself
+                    String to = path.length > 3 ? e.getRequestURI().getPath() : "../landed";
+                    e.getResponseHeaders().add("Location", to);
+                    reply(e, Integer.parseInt(path[2]), "");
                 }
                 default -> reply(e, 200, "ok");
             }
