@@ -107,7 +107,7 @@ uint64_t NowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
+TEST(CfbShare, ModesAmongOpenersOfOneProcessOrHeldByAnother) {
   TempDir dir;
   const std::string path = CopyFixture("Office365BlankSample_v2507.doc", dir);
   constexpr DWORD kRead = STGM_READ | STGM_SHARE_DENY_NONE, kReadDenyWrite = STGM_READ | STGM_SHARE_DENY_WRITE;
@@ -126,34 +126,30 @@ TEST(CfbShare, ModesAmongOpenersOfOneProcess) {
       EXPECT_EQ(held.Open(path, mode), expected) << std::hex << first << " then " << mode;
   }
   EXPECT_EQ(Held().Open(path, kExclusive), S_OK);
-}
-
-// Another process's exclusive open or writer lock; a foreign whole-file lock lets readers in; ours keeps it out.
-TEST(CfbShare, HeldByAnotherProcess) {
-  TempDir dir;
-  const std::string path = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
+  // Another process's exclusive open or writer lock; a foreign whole-file lock lets readers in; ours keeps it out.
+  const std::string libre = CopyFixture("LibreOfficeBlankSample_v25.8.doc", dir);
   {
     IStorage* storage = nullptr;
-    Holder child([&] { return OpenWith(path, kExclusive, &storage) == S_OK; });
+    Holder child([&] { return OpenWith(libre, kExclusive, &storage) == S_OK; });
     ASSERT_TRUE(child.Ready());
     Held held;
-    EXPECT_EQ(held.Open(path, kSwmrRead), STG_E_SHAREVIOLATION);
-    EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_SHAREVIOLATION);
+    EXPECT_EQ(held.Open(libre, kSwmrRead), STG_E_SHAREVIOLATION);
+    EXPECT_EQ(held.Open(libre, kSwmrWrite), STG_E_SHAREVIOLATION);
     EXPECT_EQ(child.Finish(), 0);
-    EXPECT_EQ(held.Open(path, kExclusive), S_OK);
+    EXPECT_EQ(held.Open(libre, kExclusive), S_OK);
   }
   {
-    Holder child([&] { return ForeignLock(path) >= 0; });
+    Holder child([&] { return ForeignLock(libre) >= 0; });
     ASSERT_TRUE(child.Ready());
     Held held;
-    EXPECT_EQ(held.Open(path, kExclusive), STG_E_LOCKVIOLATION);
-    EXPECT_EQ(held.Open(path, kSwmrWrite), STG_E_LOCKVIOLATION);
-    ASSERT_EQ(held.Open(path, kSwmrRead), S_OK);
-    EXPECT_FALSE(FixtureStream(path, u"WordDocument").empty());
+    EXPECT_EQ(held.Open(libre, kExclusive), STG_E_LOCKVIOLATION);
+    EXPECT_EQ(held.Open(libre, kSwmrWrite), STG_E_LOCKVIOLATION);
+    ASSERT_EQ(held.Open(libre, kSwmrRead), S_OK);
+    EXPECT_FALSE(FixtureStream(libre, u"WordDocument").empty());
   }
   Held held;
-  ASSERT_EQ(held.Open(path, kSwmrWrite), S_OK);
-  Holder child([&] { return ForeignLock(path) < 0; });
+  ASSERT_EQ(held.Open(libre, kSwmrWrite), S_OK);
+  Holder child([&] { return ForeignLock(libre) < 0; });
   EXPECT_TRUE(child.Ready()) << "the foreign lock was granted";
   // Another process's writer lock, held until that process exits.
   const std::string custom = CopyFixture("2custom.doc", dir);
