@@ -124,7 +124,7 @@ TEST(PropsStorage, OpenCreateDeleteAndCommitFollowTheWindowsContract) {
   EXPECT_EQ(STG_E_ACCESSDENIED, f.Create(FMTID_SummaryInformation));
 }
 
-TEST(PropsStorage, NamedPropertiesGetIdsFromTheMinimumUpAndMatchWithoutCase) {
+TEST(PropsStorage, NamedPropertiesGetIdsFromTheMinimumUpAndMatchWithoutCaseSingleByteSetsBecomeUtf8) {
   Fixture f;
   ASSERT_EQ(S_OK, f.Create(FMTID_UserDefinedProperties));
   const PROPSPEC specs[] = {Named(L"Alpha"), Named(L"Beta"), Named(L"ALPHA")};
@@ -154,23 +154,21 @@ TEST(PropsStorage, NamedPropertiesGetIdsFromTheMinimumUpAndMatchWithoutCase) {
   EXPECT_EQ(STG_E_INVALIDPARAMETER, items->Next(2, stat, nullptr));
   EXPECT_EQ(STG_E_INVALIDPARAMETER, f.Write(Named(L"x"), "4", 1)) << "ids below 2 are reserved";
   EXPECT_EQ(STG_E_INVALIDPARAMETER, f.Write(ById(PID_DICTIONARY), "4"));
-}
-
-TEST(PropsStorage, ASingleByteSetTakingTextItCannotHoldBecomesUtf8) {
+  // A single-byte set taking text it cannot hold becomes UTF-8.
   if (GetACP() != CP_UTF8) GTEST_SKIP() << "needs a UTF-8 system code page to pass such text in";
-  Fixture f;
-  ASSERT_EQ(S_OK, f.Create(FMTID_UserDefinedProperties));
+  Fixture g;
+  ASSERT_EQ(S_OK, g.Create(FMTID_UserDefinedProperties));
   const PROPSPEC cpSpec = ById(PID_CODEPAGE);
   PROPVARIANT cp{};
   cp.vt = VT_I2, cp.iVal = 1252;
-  ASSERT_EQ(S_OK, f.set->WriteMultiple(1, &cpSpec, &cp, 2)) << "the code page may change while the set is empty";
-  ASSERT_EQ(S_OK, f.Write(Named(L"caf\u00e9"), "\xC3\xA9t\xC3\xA9"));
-  EXPECT_EQ(STG_E_INVALIDPARAMETER, f.set->WriteMultiple(1, &cpSpec, &cp, 2)) << "... and only then";
-  ASSERT_EQ(S_OK, f.Write(Named(L"\u4e2d"), "\xE6\x96\x87"));
+  ASSERT_EQ(S_OK, g.set->WriteMultiple(1, &cpSpec, &cp, 2)) << "the code page may change while the set is empty";
+  ASSERT_EQ(S_OK, g.Write(Named(L"caf\u00e9"), "\xC3\xA9t\xC3\xA9"));
+  EXPECT_EQ(STG_E_INVALIDPARAMETER, g.set->WriteMultiple(1, &cpSpec, &cp, 2)) << "... and only then";
+  ASSERT_EQ(S_OK, g.Write(Named(L"\u4e2d"), "\xE6\x96\x87"));
   PROPVARIANT now;
-  ASSERT_EQ(S_OK, f.set->ReadMultiple(1, &cpSpec, &now));
+  ASSERT_EQ(S_OK, g.set->ReadMultiple(1, &cpSpec, &now));
   EXPECT_EQ(-535, now.iVal);
-  ASSERT_EQ(S_OK, f.Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE));
-  EXPECT_EQ("\xC3\xA9t\xC3\xA9", f.Read(Named(L"CAF\u00c9")));
-  EXPECT_EQ("\xE6\x96\x87", f.Read(Named(L"\u4e2d")));
+  ASSERT_EQ(S_OK, g.Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE));
+  EXPECT_EQ("\xC3\xA9t\xC3\xA9", g.Read(Named(L"CAF\u00c9")));
+  EXPECT_EQ("\xE6\x96\x87", g.Read(Named(L"\u4e2d")));
 }
