@@ -16,7 +16,7 @@ std::wstring PathFor(const wchar_t* name, int capacity = 260) {
   return GetSettingsFilePath(buffer, capacity, name) ? buffer : L"<false>";
 }
 
-TEST(SettingsPath, DataFolderFromXdgDataHomeOrHomeDefaultNameAndBadArguments) {
+TEST(SettingsPath, DataFolderDefaultNameBadArgumentsAndCapacity) {
   const struct {
     std::optional<std::string> xdg, home;
     const wchar_t* expected;
@@ -41,10 +41,7 @@ TEST(SettingsPath, DataFolderFromXdgDataHomeOrHomeDefaultNameAndBadArguments) {
   EXPECT_FALSE(GetSettingsFilePath(nullptr, 260, L"a"));
   EXPECT_FALSE(GetSettingsFilePath(buffer, 0, L"a"));
   EXPECT_FALSE(GetSettingsFilePath(buffer, -1, L"a"));
-}
-
-// Path and terminator must fit: folder + "/Quorvane/data/" (15) + "n" is 259 (HOME adds "/.local/share").
-TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
+  // Path and terminator must fit: folder + "/Quorvane/data/" (15) + "n" is 259 (HOME adds "/.local/share").
   const std::string xdg259 = "/" + std::string(259 - 15 - 1 - 1, 'p');
   const std::string home259 = "/" + std::string(259 - 13 - 15 - 1 - 1, 'h');
   const std::string xdgLong = "/" + std::string(300, 'q');
@@ -53,13 +50,13 @@ TEST(SettingsPath, PathMustBeShorterThanTheCapacity) {
     const wchar_t* name;
     int capacity;
     size_t length;  // 0: no path
-  } cases[] = {
+  } lengths[] = {
       {xdg259, std::nullopt, L"n", 260, 259},  {xdg259, std::nullopt, L"nn", 260, 0},
       {xdg259, std::nullopt, L"n", 259, 0},    {xdgLong, std::nullopt, L"n", 260, 0},
       {xdgLong, std::nullopt, L"n", 600, 317}, {std::nullopt, home259, L"n", 260, 259},
       {std::nullopt, home259, L"nn", 260, 0},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : lengths) {
     ScopedVariable xdg("XDG_DATA_HOME", c.xdg), home("HOME", c.home);
     const std::wstring path = PathFor(c.name, c.capacity);
     EXPECT_EQ(c.length, path == L"<false>" ? 0 : path.size()) << (c.xdg ? "XDG " : "HOME ") << c.capacity;
