@@ -42,7 +42,7 @@ struct Case {
   DWORD error;  // checked when the call fails; 0 for calls that succeed
 };
 
-TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
+TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastErrorInOneNamespaceAcrossProcesses) {
   const std::wstring event = UniqueName(L"event"), mutex = UniqueName(L"mutex");
   HANDLE owner = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
   HANDLE mutexOwner = CreateMutexW(nullptr, FALSE, mutex.c_str());
@@ -109,13 +109,10 @@ TEST(KernelObject, CallsAnswerAsWindowsDoesWithItsLastError) {
     if (c.error != 0) EXPECT_EQ(c.error, GetLastError()) << c.call;
   }
   for (HANDLE h : {owner, mutexOwner, evSync, evModify, evExecute, evWrite, evNone, mxSync, mxModify}) CloseHandle(h);
-}
-
-// A name held only by another process is refused to the other kind, and free once that process is gone.
-TEST(KernelObject, OneNamespaceAcrossProcesses) {
+  // A name held only by another process is refused to the other kind, and free once that process is gone.
   const std::wstring parentEvent = UniqueName(L"parent"), childMutex = UniqueName(L"child");
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, parentEvent.c_str());
-  ASSERT_NE(nullptr, event);
+  HANDLE parentHandle = CreateEventW(nullptr, FALSE, FALSE, parentEvent.c_str());
+  ASSERT_NE(nullptr, parentHandle);
   int report[2];
   ASSERT_EQ(0, pipe(report));
   const pid_t child = fork();
@@ -146,7 +143,7 @@ TEST(KernelObject, OneNamespaceAcrossProcesses) {
   EXPECT_NE(nullptr, fresh) << "a dead holder keeps the name";
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
   CloseHandle(fresh);
-  CloseHandle(event);
+  CloseHandle(parentHandle);
 }
 
 DWORD WaitOnOtherThread(HANDLE mutex, DWORD timeoutMs, bool release = true) {
