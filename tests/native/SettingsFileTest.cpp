@@ -53,7 +53,7 @@ class SettingsFile : public ::testing::Test {
 };
 
 // Keys, separators, comments, escapes, continuations, line ends; bytes read as Latin-1.
-TEST_F(SettingsFile, ReadsEachSyntaxAsTheJavaPropertiesFormatDoes) {
+TEST_F(SettingsFile, ReadsEachSyntaxAsTheJavaPropertiesFormatDoesWithItsLimitsAndFailures) {
   const ReadCase cases[] = {
       {"equals", "a=1", {{L"a", L"1"}}},
       {"colon", "a:1", {{L"a", L"1"}}},
@@ -108,10 +108,7 @@ TEST_F(SettingsFile, ReadsEachSyntaxAsTheJavaPropertiesFormatDoes) {
       {"an empty file", "", {}},
   };
   for (const auto& c : cases) Check(c);
-}
-
-// Later values replace, keys are case-sensitive, Load adds to what the table holds; limits and failures.
-TEST_F(SettingsFile, LaterValuesReplaceAndLimitsAndFailures) {
+  // Later values replace, keys are case-sensitive, and Load adds to what the table holds.
   PropertiesFile file;
   file.Set(L"x", L"before");
   file.Load(Store("a=1\nb=2\na=3\nA=4").c_str());
