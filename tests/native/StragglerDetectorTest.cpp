@@ -41,7 +41,7 @@ TEST(Tripwire, AbsentValuesAddNothing) {
   EXPECT_EQ(L"1B2M2Y8AsgTpgAmY7PhCfg", quorvane::ComputeTripwire(empty));  // MD5 of no bytes
 }
 
-TEST(StragglerDetector, ComparesMarksTimeFirstThenAuthorAndRewritesThem) {
+TEST(StragglerDetector, ComparesMarksTimeFirstThenAuthorRewritesThemAndValidatesTheVersion) {
   quorvane::Properties set = TrackedDocument();
   StragglerDetector detector(set);
   EXPECT_FALSE(detector.IsStraggler()) << "no marks: never a straggler";
@@ -86,10 +86,7 @@ TEST(StragglerDetector, ComparesMarksTimeFirstThenAuthorAndRewritesThem) {
   for (const wchar_t* name : {L"sorrel_save", L"Quorvane LastSavedBy", L"Quorvane Tripwire"})
     EXPECT_FALSE(set.HasProperty(name));
   EXPECT_TRUE(set.HasProperty(L"12"));
-}
-
-// The record accessor's float rule: what GetMetadataVersion reads (trailing blanks too) passes, else it throws.
-TEST(StragglerDetector, MetadataVersionIsValidatedByTheAccessorsRule) {
+  // The record accessor's float rule: what GetMetadataVersion reads (trailing blanks too) passes, else it throws.
   const std::pair<const wchar_t*, bool> cases[] = {{L"", false}, {L"one point two", false}, {L"1,2", false},
                                                    {L" 1.2", false}, {L"1.2", true}, {L"1.2 ", true},
                                                    {L"1.2\t", true}, {L"2", true}};
