@@ -120,7 +120,7 @@ TEST(Registry, OrderSizesAndHandles) {
   }));
 }
 
-TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
+TEST(Registry, MachineStoreForAnyoneAndAKilledWriterLosesNoAcknowledgedValue) {
   const std::string machine = TempFolder();
   ASSERT_EQ("", InChild([] {
     REQUIRE_EQ(ERROR_SUCCESS, SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 7));
@@ -143,18 +143,15 @@ TEST(Registry, MachineStoreReadsForAnyoneAndRefusesWritesToOthers) {
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
     return std::string();
   }, user, machine));
-}
-
-// A writer SIGKILLed at a random point: the database opens and holds every value it acknowledged.
-TEST(Registry, WriterKilledMidWriteLosesNoAcknowledgedValue) {
-  const std::string user = TempFolder();
+  // A writer SIGKILLed at a random point: the database opens and holds every value it acknowledged.
+  const std::string crashUser = TempFolder();
   for (int round = 0; round < 8; ++round) {
     int acks[2];
     ASSERT_EQ(0, pipe(acks));
     const pid_t writer = fork();
     if (writer == 0) {
       close(acks[0]);
-      setenv("XDG_DATA_HOME", user.c_str(), 1);
+      setenv("XDG_DATA_HOME", crashUser.c_str(), 1);
       HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Crash");
       std::vector<BYTE> data(4096, static_cast<BYTE>(round));
       for (DWORD i = 0;; ++i) {
@@ -182,7 +179,7 @@ TEST(Registry, WriterKilledMidWriteLosesNoAcknowledgedValue) {
         REQUIRE_EQ(4096u, size);
       }
       return std::string();
-    }, user));
+    }, crashUser));
   }
 }
 
