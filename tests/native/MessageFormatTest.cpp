@@ -28,7 +28,7 @@ std::wstring Format(const wchar_t* format, const T&... inserts) {
   return out;
 }
 
-TEST(MessageFormat, InsertFormatsEscapesAndTheLogLine) {
+TEST(MessageFormat, InsertFormatsEscapesTwoDigitAndMissingInsertsAndTheLogLine) {
   EXPECT_EQ(L"abc", Format(L"%1", L"abc"));
   EXPECT_EQ(L"-5", Format(L"%1!d!", -5));
   EXPECT_EQ(L"07", Format(L"%1!02d!", 7));
@@ -67,6 +67,27 @@ TEST(MessageFormat, InsertFormatsEscapesAndTheLogLine) {
   ASSERT_TRUE(FormatMessageText(
       L"%1!02d!.%2!02d!.%3!02d! %4!02d!:%5!02d!:%6!02d!.%7!03d! %8!-5s! [%9!d!:%10!d!] %11 - %12", values, 12, line));
   EXPECT_EQ(L"2007.03.05 09:05:03.007 INFO  [1234:5678] C:\\app\\host.exe - text", line);
+  // Two-digit inserts, and inserts beyond those given.
+  std::vector<std::wstring> texts(12);
+  std::vector<DWORD_PTR> inserts;
+  for (int i = 0; i < 12; ++i) inserts.push_back(LogInsert(texts[i] = L"v" + std::to_wstring(i + 1)));
+  std::wstring out;
+  ASSERT_TRUE(FormatMessageText(L"%10 %11 %12 %100 %1!s!0", inserts.data(), inserts.size(), out));
+  EXPECT_EQ(L"v10 v11 v12 v100 v10", out) << "at most two digits";
+  // Inserts not given stay text.
+  EXPECT_EQ(L"a %2 %3!d!", Format(L"%1 %2 %3!d!", L"a"));
+  EXPECT_EQ(L"%1", Format(L"%1"));
+  EXPECT_EQ(L"%1!*s!", Format(L"%1!*s!", 5)) << "the '*' needs a second slot";
+  EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated format";
+  EXPECT_EQ(L"%1!d b %3", Format(L"%1!d %2 %3", L"a", L"b")) << "the text after it is still scanned";
+  EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's format is plain text";
+  EXPECT_TRUE(FormatMessageText(L"%1 %2", nullptr, 5, out)) << "no array means no inserts";
+  EXPECT_EQ(L"%1 %2", out);
+  // Long messages keep every insert.
+  const std::wstring run(3000, L'x');
+  EXPECT_EQ(run + L"|a|%3|" + run + L"|7", Format((run + L"|%1|%3|" + run + L"|%2!d!").c_str(), L"a", 7))
+      << "text beyond the first buffer, a missing insert between long runs";
+  EXPECT_EQ(run + L"|" + run, Format(L"%1|%2", run.c_str(), run.c_str()));
 }
 
 TEST(MessageFormat, FloatsAndUnboundedWidthsAreRefused) {
@@ -89,29 +110,6 @@ TEST(MessageFormat, NarrowAndWideTextAndSizes) {
   }
   ASSERT_TRUE(FormatMessageText(L"%3!I64d! %3!lld!", values, 3, out));
   EXPECT_EQ(L"-2 -2", out);
-}
-
-TEST(MessageFormat, TwoDigitInsertsAndInsertsBeyondThoseGiven) {
-  std::vector<std::wstring> texts(12);
-  std::vector<DWORD_PTR> values;
-  for (int i = 0; i < 12; ++i) values.push_back(LogInsert(texts[i] = L"v" + std::to_wstring(i + 1)));
-  std::wstring out;
-  ASSERT_TRUE(FormatMessageText(L"%10 %11 %12 %100 %1!s!0", values.data(), values.size(), out));
-  EXPECT_EQ(L"v10 v11 v12 v100 v10", out) << "at most two digits";
-  // Inserts not given stay text.
-  EXPECT_EQ(L"a %2 %3!d!", Format(L"%1 %2 %3!d!", L"a"));
-  EXPECT_EQ(L"%1", Format(L"%1"));
-  EXPECT_EQ(L"%1!*s!", Format(L"%1!*s!", 5)) << "the '*' needs a second slot";
-  EXPECT_EQ(L"%1!d", Format(L"%1!d", 5)) << "an unterminated format";
-  EXPECT_EQ(L"%1!d b %3", Format(L"%1!d %2 %3", L"a", L"b")) << "the text after it is still scanned";
-  EXPECT_EQ(L"%9!:a", Format(L"%9!:%1!s!", L"a")) << "a missing insert's format is plain text";
-  EXPECT_TRUE(FormatMessageText(L"%1 %2", nullptr, 5, out)) << "no array means no inserts";
-  EXPECT_EQ(L"%1 %2", out);
-  // Long messages keep every insert.
-  const std::wstring run(3000, L'x');
-  EXPECT_EQ(run + L"|a|%3|" + run + L"|7", Format((run + L"|%1|%3|" + run + L"|%2!d!").c_str(), L"a", 7))
-      << "text beyond the first buffer, a missing insert between long runs";
-  EXPECT_EQ(run + L"|" + run, Format(L"%1|%2", run.c_str(), run.c_str()));
 }
 
 // The system's message table: the texts differ between Windows and ours, their shape does not.
