@@ -20,63 +20,6 @@ struct Scenario {
   Step prepare;  // optional: brings the copy to the state the update starts from
 };
 
-void RunScenario(const Scenario& scenario) {
-  TempDir dir;
-  const std::string base = CopyFixture(scenario.fixture, dir), reference = dir.File("reference");
-  auto open = [&](const std::string& path, std::shared_ptr<cfb::CompoundFile>& file) {
-    WriteAll(path, ReadAll(base));
-    return cfb::CompoundFile::Open(path, ReadWriteExclusive(), file);
-  };
-  std::shared_ptr<cfb::CompoundFile> file;
-  if (scenario.prepare) {
-    ASSERT_EQ(cfb::CompoundFile::Open(base, ReadWriteExclusive(), file), S_OK);
-    ASSERT_EQ(scenario.prepare(*file), S_OK);
-    file.reset();
-  }
-  // Listings before and after a clean update, which counts the operations.
-  std::vector<std::string> before, after;
-  ASSERT_EQ(EngineListing(base, before), S_OK);
-  ASSERT_EQ(open(reference, file), S_OK);
-  cfb::SetFaultPlan({cfb::FaultPlan::Action::kFail, UINT64_MAX, 0});
-  ASSERT_EQ(scenario.update(*file), S_OK);
-  const uint64_t operations = cfb::FaultPlanOperations();
-  cfb::SetFaultPlan({});
-  file.reset();
-  ASSERT_EQ(EngineListing(reference, after), S_OK);
-  ASSERT_NE(before, after);
-  ASSERT_GT(operations, 3u);
-
-  std::vector<std::string> stopped;
-  for (uint64_t k = 1; k <= operations; ++k) {
-    const std::string failed = dir.File("k" + std::to_string(k) + "f"), ended = dir.File("k" + std::to_string(k) + "x");
-    ASSERT_EQ(open(failed, file), S_OK);
-    cfb::SetFaultPlan({cfb::FaultPlan::Action::kFail, k, 0});
-    EXPECT_EQ(scenario.update(*file), STG_E_WRITEFAULT) << "k=" << k;
-    cfb::SetFaultPlan({});
-    file.reset();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (open(ended, file) != S_OK) _exit(1);
-      cfb::SetFaultPlan({cfb::FaultPlan::Action::kExit, k, 77});
-      scenario.update(*file);
-      _exit(2);  // the plan should have ended us first
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 77) << "k=" << k;
-    for (const std::string& path : {failed, ended}) {
-      std::vector<std::string> now;
-      ASSERT_EQ(EngineListing(path, now), S_OK) << path;
-      EXPECT_TRUE(now == before || now == after) << path;
-      stopped.push_back(path);
-    }
-  }
-  const auto oracle = OlefileListings(stopped);
-  ASSERT_EQ(oracle.size(), stopped.size());
-  for (size_t i = 0; i < stopped.size(); ++i)
-    EXPECT_TRUE(oracle[i] == before || oracle[i] == after) << stopped[i] << ": " << (oracle[i].empty() ? "" : oracle[i][0]);
-}
-
 auto Write(const char16_t* name, size_t size, uint8_t seed) {
   return [=](cfb::CompoundFile& f) { return f.WriteStream(name, Pattern(size, seed)); };
 }
@@ -96,7 +39,62 @@ TEST(CfbCrash, EveryStopLeavesTheOldOrTheNewFile) {
   };
   for (const Scenario& scenario : scenarios) {
     SCOPED_TRACE(scenario.fixture);
-    RunScenario(scenario);
+    TempDir dir;
+    const std::string base = CopyFixture(scenario.fixture, dir), reference = dir.File("reference");
+    auto open = [&](const std::string& path, std::shared_ptr<cfb::CompoundFile>& file) {
+      WriteAll(path, ReadAll(base));
+      return cfb::CompoundFile::Open(path, ReadWriteExclusive(), file);
+    };
+    std::shared_ptr<cfb::CompoundFile> file;
+    if (scenario.prepare) {
+      ASSERT_EQ(cfb::CompoundFile::Open(base, ReadWriteExclusive(), file), S_OK);
+      ASSERT_EQ(scenario.prepare(*file), S_OK);
+      file.reset();
+    }
+    // Listings before and after a clean update, which counts the operations.
+    std::vector<std::string> before, after;
+    ASSERT_EQ(EngineListing(base, before), S_OK);
+    ASSERT_EQ(open(reference, file), S_OK);
+    cfb::SetFaultPlan({cfb::FaultPlan::Action::kFail, UINT64_MAX, 0});
+    ASSERT_EQ(scenario.update(*file), S_OK);
+    const uint64_t operations = cfb::FaultPlanOperations();
+    cfb::SetFaultPlan({});
+    file.reset();
+    ASSERT_EQ(EngineListing(reference, after), S_OK);
+    ASSERT_NE(before, after);
+    ASSERT_GT(operations, 3u);
+
+    std::vector<std::string> stopped;
+    for (uint64_t k = 1; k <= operations; ++k) {
+      const std::string failed = dir.File("k" + std::to_string(k) + "f");
+      const std::string ended = dir.File("k" + std::to_string(k) + "x");
+      ASSERT_EQ(open(failed, file), S_OK);
+      cfb::SetFaultPlan({cfb::FaultPlan::Action::kFail, k, 0});
+      EXPECT_EQ(scenario.update(*file), STG_E_WRITEFAULT) << "k=" << k;
+      cfb::SetFaultPlan({});
+      file.reset();
+      const pid_t pid = fork();
+      if (pid == 0) {
+        if (open(ended, file) != S_OK) _exit(1);
+        cfb::SetFaultPlan({cfb::FaultPlan::Action::kExit, k, 77});
+        scenario.update(*file);
+        _exit(2);  // the plan should have ended us first
+      }
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 77) << "k=" << k;
+      for (const std::string& path : {failed, ended}) {
+        std::vector<std::string> now;
+        ASSERT_EQ(EngineListing(path, now), S_OK) << path;
+        EXPECT_TRUE(now == before || now == after) << path;
+        stopped.push_back(path);
+      }
+    }
+    const auto oracle = OlefileListings(stopped);
+    ASSERT_EQ(oracle.size(), stopped.size());
+    for (size_t i = 0; i < stopped.size(); ++i)
+      EXPECT_TRUE(oracle[i] == before || oracle[i] == after)
+          << stopped[i] << ": " << (oracle[i].empty() ? "" : oracle[i][0]);
   }
 }
 
