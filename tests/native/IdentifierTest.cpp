@@ -25,20 +25,10 @@ std::wstring OpenSslUnpadded(const std::vector<unsigned char>& bytes) {
   return std::wstring(out.begin(), out.end());
 }
 
-std::vector<unsigned char> Decode(const std::wstring& text) {
-  std::string padded(text.begin(), text.end());
-  while (padded.size() % 4) padded += '=';
-  std::vector<unsigned char> out(padded.size());
-  const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(padded.data()),
-                                static_cast<int>(padded.size()));
-  out.resize(static_cast<size_t>(n) - (padded.size() - text.size()));
-  return out;
-}
-
 }  // namespace
 
 // Lengths 0 to 67 against OpenSSL: trailing bytes give two or three characters and no padding.
-TEST(Base64Text, MatchesOpenSslWithoutPadding) {
+TEST(Base64Text, MatchesOpenSslWithoutPaddingAndGivesFreshVersion4Identifiers) {
   EXPECT_EQ(L"", ToBase64Text(nullptr, 0));
   EXPECT_EQ(L"+/8", Encode({0xFB, 0xFF})) << "the standard alphabet, not the URL one";
   for (size_t length = 0; length <= 67; ++length) {
@@ -48,15 +38,18 @@ TEST(Base64Text, MatchesOpenSslWithoutPadding) {
     EXPECT_EQ(OpenSslUnpadded(bytes), text) << length;
     EXPECT_EQ(length / 3 * 4 + (length % 3 ? length % 3 + 1 : 0), text.size());
   }
-}
-
-TEST(GuidText, FreshVersion4IdentifiersOf22Characters) {
+  // Identifiers: fresh version 4 GUIDs as 22 characters.
   std::set<std::wstring> seen;
   for (int i = 0; i < 200; ++i) {
     const std::wstring text = NewGuidText();
     ASSERT_EQ(22u, text.size());
     EXPECT_TRUE(seen.insert(text).second) << "repeated identifier";
-    const std::vector<unsigned char> bytes = Decode(text);
+    std::string padded(text.begin(), text.end());
+    while (padded.size() % 4) padded += '=';
+    std::vector<unsigned char> bytes(padded.size());
+    const int n = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(padded.data()),
+                                  static_cast<int>(padded.size()));
+    bytes.resize(static_cast<size_t>(n) - (padded.size() - text.size()));
     ASSERT_EQ(16u, bytes.size());
     EXPECT_EQ(text, Encode(bytes)) << "no padding, no stray low bits in the last character";
     // RFC 4122 in natural byte order: version 4, variant 10xx.
