@@ -172,7 +172,6 @@ class FakeDesktop {
   bool ready_ = false;
 };
 
-// Answers without a desktop, then what a fake desktop on a private session bus sees.
 TEST(ShellNotifyIcon, AnswersWithoutADesktopAndOnASessionBus) {
   // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
   struct sigaction host {}, after {};
