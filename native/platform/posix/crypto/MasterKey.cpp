@@ -20,6 +20,7 @@
 #include <string>
 
 #include "../ErrnoMapping.h"
+#include "../Folders.h"
 #include "../kernel/UniqueFd.h"
 #include "DpapiApi.h"
 #include "SecretServiceKey.h"
@@ -52,15 +53,6 @@ std::string DataFolder() {
 // Our own, and private: refuse anything another user could read or replace.
 bool Private(const struct stat& st, mode_t type) {
   return (st.st_mode & S_IFMT) == type && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
-}
-
-// Makes each missing folder of the absolute `path` (0700); 0 or an errno.
-int MakeFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string part = path.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-    if (slash == std::string::npos) return 0;
-  }
 }
 
 bool ReadAll(int fd, BYTE* into, size_t size) {
@@ -177,7 +169,7 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out) {
   const std::string path = folder + "/" + kKeyFile;
 
   if (create) {
-    if (const int error = MakeFolders(folder)) return Win32ErrorFromErrno(error);
+    if (const int error = MakeFolders(folder, 0700)) return Win32ErrorFromErrno(error);
   }
   struct stat st;
   DWORD result = ERROR_FILE_NOT_FOUND;

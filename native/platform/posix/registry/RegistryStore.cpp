@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 
+#include "../Folders.h"
 #include "../WinError.h"
 #include "RegistryConnection.h"
 
@@ -22,12 +23,9 @@ constexpr char kFileName[] = "registry.sqlite3";
 constexpr char kMachineFolder[] = "/var/lib/quorvane";
 
 // Makes `path` and any missing parents with `mode`; true when it is a folder.
-bool MakeFolders(const std::string& path, mode_t mode) {
+bool MakeFolder(const std::string& path, mode_t mode) {
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  const size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash), mode)) return false;
-  return mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
+  return MakeFolders(path, mode) == 0 && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string UserFolder() {
@@ -155,11 +153,11 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
   Connection* opened = nullptr;
   if (kind_ == Kind::User) {
     // The user's registry is private: its folder is 0700.
-    if (!folder.empty() && MakeFolders(folder, 0700)) opened = Connection::Open(path, true);
+    if (!folder.empty() && MakeFolder(folder, 0700)) opened = Connection::Open(path, true);
     *error = ERROR_CANTOPEN;
   } else {
     const bool exists = access(path.c_str(), F_OK) == 0;
-    if ((exists || forWrite) && MakeFolders(folder, 0755) && access(folder.c_str(), W_OK) == 0 &&
+    if ((exists || forWrite) && MakeFolder(folder, 0755) && access(folder.c_str(), W_OK) == 0 &&
         (!exists || access(path.c_str(), W_OK) == 0))
       opened = Connection::Open(path, true);
     if (opened == nullptr && exists && !forWrite) opened = Connection::Open(path, false);

@@ -33,6 +33,7 @@
 #include <cerrno>
 
 #include "../ErrnoMapping.h"
+#include "../Folders.h"
 #include "FileOperation.h"
 
 namespace fo = quorvane::posix::fileop;
@@ -173,11 +174,8 @@ DWORD Plan(const SHFILEOPSTRUCTW& op, std::vector<Item>* items) {
 }
 
 DWORD MakeFolders(const std::string& path) {
-  struct stat st;
-  if (path.empty() || path == "." || path == "/" || ::stat(path.c_str(), &st) == 0) return 0;
-  if (DWORD error = MakeFolders(fo::ParentOf(path))) return error;
-  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return 0;
-  return quorvane::posix::Win32ErrorFromErrno(errno);
+  const int error = quorvane::posix::MakeFolders(path, 0777);
+  return error == 0 ? 0 : quorvane::posix::Win32ErrorFromErrno(error);
 }
 
 DWORD Delete(const Item& item, FILEOP_FLAGS flags, bool* aborted) {
