@@ -11,6 +11,7 @@
 
 #include "CodePages.h"
 #include "ErrnoMapping.h"
+#include "kernel/UniqueFd.h"
 #include "FileSystemText.h"
 #include "kernel/KernelObject.h"
 
@@ -58,20 +59,6 @@ std::string ColourSequence(WORD attributes) {
   const auto bg = ansi((attributes >> 4) & 0x0F);
   return "\x1b[" + std::to_string((fg.second ? 90 : 30) + fg.first) + ";" +
          std::to_string((bg.second ? 100 : 40) + bg.first) + "m";
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      quorvane::posix::SetLastErrorFromErrno(errno);
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -136,7 +123,10 @@ BOOL WriteConsoleW(HANDLE hConsoleOutput, const void* lpBuffer, DWORD nNumberOfC
   if (state.attributes != kDefaultAttributes && IsTerminal() && !bytes.empty())
     bytes = ColourSequence(state.attributes) + bytes + "\x1b[0m";
   // One write for the whole text, so that lines of concurrent writers stay whole.
-  if (!WriteAll(kConsoleFd, bytes.data(), bytes.size())) return FALSE;
+  if (!quorvane::posix::WriteAll(kConsoleFd, bytes.data(), bytes.size())) {
+    quorvane::posix::SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
   if (lpNumberOfCharsWritten) *lpNumberOfCharsWritten = nNumberOfCharsToWrite;
   return TRUE;
 }

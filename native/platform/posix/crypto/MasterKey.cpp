@@ -67,17 +67,6 @@ bool ReadAll(int fd, BYTE* into, size_t size) {
   return ::read(fd, &extra, 1) == 0;
 }
 
-bool WriteAll(int fd, const BYTE* from, size_t size) {
-  size_t put = 0;
-  while (put < size) {
-    const ssize_t n = ::write(fd, from + put, size - put);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    put += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
 DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize]) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));

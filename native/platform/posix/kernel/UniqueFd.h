@@ -44,5 +44,22 @@ inline int OpenRetrying(const char* path, int flags, mode_t mode = 0666) {
   return fd;
 }
 
+// write(2) until all `size` bytes are written, retried when a signal
+// interrupts it; false with errno set when it fails (EIO if nothing moves).
+inline bool WriteAll(int fd, const void* data, size_t size) {
+  const char* from = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, from, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    from += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace posix
 }  // namespace quorvane

@@ -66,14 +66,7 @@ DWORD CopyData(int in, int out) {
       if (errno == EINTR) continue;
       return LastErrno();
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(out, buffer + done, got - done);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return LastErrno();
-      }
-      done += put;
-    }
+    if (!WriteAll(out, buffer, static_cast<size_t>(got))) return LastErrno();
   }
 }
 
