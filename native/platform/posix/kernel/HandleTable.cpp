@@ -1,112 +1,59 @@
-// The process-wide handle table behind KernelObject.h.
-//
-// Values are multiples of 4 (as on Windows) handed out from a counter that
-// only moves forward; a closed value comes back only after the counter has
-// gone round the whole positive int range (about 536 million handles), so a
-// stale copy of a handle fails instead of reaching a newer object. Values stay
-// positive so they never collide with the pseudo-handles (-1, -2, ...).
+// The process-wide handle table behind KernelObject.h. Values are multiples
+// of 4 (as on Windows) over the positive int range, so they never collide
+// with the pseudo-handles (-1, -2, ...) and a value comes back only after
+// about 536 million handles.
 #include "KernelObject.h"
 
-#include <cstdint>
-#include <mutex>
-#include <unordered_map>
 #include <utility>
+
+#include "NumberedTable.h"
 
 namespace quorvane {
 namespace posix {
 namespace {
 
-constexpr uint32_t kFirstValue = 4;
-constexpr uint32_t kStep = 4;
-constexpr uint32_t kLastValue = 0x7FFFFFFCu;
-
 // One handle: its object and the rights it was opened with.
 struct Entry {
   std::shared_ptr<KernelObject> object;
-  DWORD access;
-};
-
-class HandleTable {
- public:
-  HANDLE Register(std::shared_ptr<KernelObject> object, DWORD access) {
-    if (!object) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Every positive value in use: the process has run out of handles.
-    if (objects_.size() >= (kLastValue - kFirstValue) / kStep + 1) return nullptr;
-    for (;;) {
-      const uint32_t value = next_;
-      next_ = next_ >= kLastValue ? kFirstValue : next_ + kStep;
-      if (objects_.emplace(value, Entry{object, access}).second) return ToHandle(value);
-    }
-  }
-
-  std::shared_ptr<KernelObject> Lookup(HANDLE handle, DWORD* access) {
-    *access = 0;
-    uint32_t value;
-    if (!ToValue(handle, &value)) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = objects_.find(value);
-    if (it == objects_.end()) return nullptr;
-    *access = it->second.access;
-    return it->second.object;
-  }
-
-  bool Unregister(HANDLE handle) {
-    uint32_t value;
-    if (!ToValue(handle, &value)) return false;
-    std::shared_ptr<KernelObject> released;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      auto it = objects_.find(value);
-      if (it == objects_.end()) return false;
-      released = std::move(it->second.object);
-      objects_.erase(it);
-    }
-    // The object's destructor (which may unmap memory or close descriptors)
-    // runs here, outside the lock.
-    released->HandleClosed();
-    return true;
-  }
-
- private:
-  static HANDLE ToHandle(uint32_t value) {
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
-  }
-  static bool ToValue(HANDLE handle, uint32_t* value) {
-    const intptr_t raw = reinterpret_cast<intptr_t>(handle);
-    if (raw < static_cast<intptr_t>(kFirstValue) || raw > static_cast<intptr_t>(kLastValue) ||
-        raw % kStep != 0)
-      return false;
-    *value = static_cast<uint32_t>(raw);
-    return true;
-  }
-
-  std::mutex mutex_;
-  uint32_t next_ = kFirstValue;
-  std::unordered_map<uint32_t, Entry> objects_;
+  DWORD access = 0;
 };
 
 // Never destroyed: handles may be closed from static destructors (the
 // logger's mutex) after other statics are gone.
-HandleTable& Table() {
-  static HandleTable* table = new HandleTable();
+NumberedTable<Entry>& Table() {
+  static auto* table = new NumberedTable<Entry>(4, 4, 0x7FFFFFFCu);
   return *table;
 }
+
+intptr_t Raw(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
 
 }  // namespace
 
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object, DWORD access) {
-  return Table().Register(std::move(object), access);
+  if (!object) return nullptr;
+  return reinterpret_cast<HANDLE>(Table().Add(Entry{std::move(object), access}));
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, DWORD* access) {
+  Entry entry;
+  Table().Get(Raw(handle), &entry);
+  *access = entry.access;
+  return entry.object;
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
   DWORD access;
-  return Table().Lookup(handle, &access);
+  return LookupHandle(handle, &access);
 }
 
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle, DWORD* access) { return Table().Lookup(handle, access); }
-
-bool UnregisterHandle(HANDLE handle) { return Table().Unregister(handle); }
+bool UnregisterHandle(HANDLE handle) {
+  Entry entry;
+  if (!Table().Take(Raw(handle), &entry)) return false;
+  // The object's destructor (which may unmap memory or close descriptors)
+  // runs here, outside the table's lock.
+  entry.object->HandleClosed();
+  return true;
+}
 
 }  // namespace posix
 }  // namespace quorvane

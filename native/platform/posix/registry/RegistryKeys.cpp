@@ -1,64 +1,19 @@
 // The registry's handle table and the predefined keys.
 #include "RegistryKeys.h"
 
-#include <mutex>
-#include <unordered_map>
-
 #include "../WinError.h"
+#include "../kernel/NumberedTable.h"
 
 namespace quorvane {
 namespace posix {
 namespace registry {
 namespace {
 
-constexpr uint32_t kFirstValue = 0x00000002u;
-constexpr uint32_t kStep = 4;
-constexpr uint32_t kLastValue = 0x7FFFFFFEu;
-
-class KeyTable {
- public:
-  HKEY Register(const KeyRef& ref) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (keys_.size() >= (kLastValue - kFirstValue) / kStep + 1) return nullptr;
-    for (;;) {
-      const uint32_t value = next_;
-      next_ = next_ >= kLastValue ? kFirstValue : next_ + kStep;
-      if (keys_.emplace(value, ref).second) return reinterpret_cast<HKEY>(static_cast<uintptr_t>(value));
-    }
-  }
-  bool Lookup(HKEY key, KeyRef* ref) {
-    uint32_t value;
-    if (!ToValue(key, &value)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = keys_.find(value);
-    if (it == keys_.end()) return false;
-    *ref = it->second;
-    return true;
-  }
-  bool Unregister(HKEY key) {
-    uint32_t value;
-    if (!ToValue(key, &value)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    return keys_.erase(value) == 1;
-  }
-
- private:
-  static bool ToValue(HKEY key, uint32_t* value) {
-    const intptr_t raw = reinterpret_cast<intptr_t>(key);
-    if (raw < static_cast<intptr_t>(kFirstValue) || raw > static_cast<intptr_t>(kLastValue) ||
-        raw % kStep != kFirstValue % kStep)
-      return false;
-    *value = static_cast<uint32_t>(raw);
-    return true;
-  }
-
-  std::mutex mutex_;
-  uint32_t next_ = kFirstValue;
-  std::unordered_map<uint32_t, KeyRef> keys_;
-};
-
-KeyTable& Table() {
-  static KeyTable* table = new KeyTable();  // never destroyed: keys may be closed from static destructors
+// Key values are 2 more than a multiple of 4, so a key is never taken for a
+// kernel handle (multiples of 4) or a predefined key. Never destroyed: keys
+// may be closed from static destructors.
+NumberedTable<KeyRef>& Table() {
+  static auto* table = new NumberedTable<KeyRef>(0x00000002u, 4, 0x7FFFFFFEu);
   return *table;
 }
 
@@ -91,12 +46,15 @@ LONG Resolve(HKEY key, KeyRef* ref) {
     ref->classesRoot = true;
     return error;
   }
-  return Table().Lookup(key, ref) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return Table().Get(reinterpret_cast<intptr_t>(key), ref) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-HKEY Register(const KeyRef& ref) { return Table().Register(ref); }
+HKEY Register(const KeyRef& ref) { return reinterpret_cast<HKEY>(Table().Add(ref)); }
 
-bool Unregister(HKEY key) { return Table().Unregister(key); }
+bool Unregister(HKEY key) {
+  KeyRef ref;
+  return Table().Take(reinterpret_cast<intptr_t>(key), &ref);
+}
 
 }  // namespace registry
 }  // namespace posix
