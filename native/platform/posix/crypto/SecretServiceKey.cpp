@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "../DynamicSymbols.h"
 #include "../GioSockets.h"
 #include "DpapiApi.h"
 
@@ -45,27 +46,21 @@ struct SecretLibrary {
   decltype(&secret_value_unref) valueUnref;
 };
 
-template <typename F>
-bool Bind(void* library, const char* name, F* slot) {
-  *slot = reinterpret_cast<F>(dlsym(library, name));
-  return *slot != nullptr;
-}
-
 const SecretLibrary* Library() {
   static const SecretLibrary* const library = []() -> const SecretLibrary* {
     static SecretLibrary table;
     // Never closed: libsecret registers GTypes, which cannot be unregistered.
     void* secret = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
     if (secret == nullptr) return nullptr;
-    const bool ok = Bind(secret, "secret_service_get_type", &table.serviceType) &&
-                    Bind(secret, "secret_service_open_sync", &table.open) &&
-                    Bind(secret, "secret_service_search_for_dbus_paths_sync", &table.search) &&
-                    Bind(secret, "secret_service_get_secret_for_dbus_path_sync", &table.getSecret) &&
-                    Bind(secret, "secret_service_read_alias_dbus_path_sync", &table.readAlias) &&
-                    Bind(secret, "secret_service_create_item_dbus_path_sync", &table.createItem) &&
-                    Bind(secret, "secret_value_new", &table.valueNew) &&
-                    Bind(secret, "secret_value_get", &table.valueGet) &&
-                    Bind(secret, "secret_value_unref", &table.valueUnref);
+    const bool ok = BindSymbol(secret, "secret_service_get_type", &table.serviceType) &&
+                    BindSymbol(secret, "secret_service_open_sync", &table.open) &&
+                    BindSymbol(secret, "secret_service_search_for_dbus_paths_sync", &table.search) &&
+                    BindSymbol(secret, "secret_service_get_secret_for_dbus_path_sync", &table.getSecret) &&
+                    BindSymbol(secret, "secret_service_read_alias_dbus_path_sync", &table.readAlias) &&
+                    BindSymbol(secret, "secret_service_create_item_dbus_path_sync", &table.createItem) &&
+                    BindSymbol(secret, "secret_value_new", &table.valueNew) &&
+                    BindSymbol(secret, "secret_value_get", &table.valueGet) &&
+                    BindSymbol(secret, "secret_value_unref", &table.valueUnref);
     return ok ? &table : nullptr;
   }();
   return library;

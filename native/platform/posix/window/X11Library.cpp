@@ -3,40 +3,42 @@
 
 #include <dlfcn.h>
 
+#include "../DynamicSymbols.h"
+
 namespace quorvane {
 namespace posix {
 namespace {
-
-template <typename F>
-bool Bind(void* library, const char* name, F* slot) {
-  *slot = library == nullptr ? nullptr : reinterpret_cast<F>(dlsym(library, name));
-  return *slot != nullptr;
-}
 
 X11Library* Load() {
   static X11Library table;
   void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
   if (x11 == nullptr) return nullptr;
-  bool ok = Bind(x11, "XOpenDisplay", &table.OpenDisplay) && Bind(x11, "XCloseDisplay", &table.CloseDisplay) &&
-            Bind(x11, "XSetErrorHandler", &table.SetErrorHandler) &&
-            Bind(x11, "XSetIOErrorHandler", &table.SetIOErrorHandler) &&
-            Bind(x11, "XSetIOErrorExitHandler", &table.SetIOErrorExitHandler) && Bind(x11, "XSync", &table.Sync) &&
-            Bind(x11, "XFlush", &table.Flush) && Bind(x11, "XFree", &table.Free) &&
-            Bind(x11, "XInternAtom", &table.InternAtom) &&
-            Bind(x11, "XGetWindowProperty", &table.GetWindowProperty) &&
-            Bind(x11, "XChangeProperty", &table.ChangeProperty) &&
-            Bind(x11, "XDeleteProperty", &table.DeleteProperty) &&
-            Bind(x11, "XGetWindowAttributes", &table.GetWindowAttributes) &&
-            Bind(x11, "XMapWindow", &table.MapWindow) && Bind(x11, "XUnmapWindow", &table.UnmapWindow) &&
-            Bind(x11, "XRaiseWindow", &table.RaiseWindow) && Bind(x11, "XSendEvent", &table.SendEvent) &&
-            Bind(x11, "XDefaultRootWindow", &table.DefaultRoot) &&
-            Bind(x11, "XGetWMHints", &table.GetWMHints) && Bind(x11, "XSetWMHints", &table.SetWMHints);
+  bool ok = BindSymbol(x11, "XOpenDisplay", &table.OpenDisplay) &&
+            BindSymbol(x11, "XCloseDisplay", &table.CloseDisplay) &&
+            BindSymbol(x11, "XSetErrorHandler", &table.SetErrorHandler) &&
+            BindSymbol(x11, "XSetIOErrorHandler", &table.SetIOErrorHandler) &&
+            BindSymbol(x11, "XSetIOErrorExitHandler", &table.SetIOErrorExitHandler) &&
+            BindSymbol(x11, "XSync", &table.Sync) &&
+            BindSymbol(x11, "XFlush", &table.Flush) &&
+            BindSymbol(x11, "XFree", &table.Free) &&
+            BindSymbol(x11, "XInternAtom", &table.InternAtom) &&
+            BindSymbol(x11, "XGetWindowProperty", &table.GetWindowProperty) &&
+            BindSymbol(x11, "XChangeProperty", &table.ChangeProperty) &&
+            BindSymbol(x11, "XDeleteProperty", &table.DeleteProperty) &&
+            BindSymbol(x11, "XGetWindowAttributes", &table.GetWindowAttributes) &&
+            BindSymbol(x11, "XMapWindow", &table.MapWindow) &&
+            BindSymbol(x11, "XUnmapWindow", &table.UnmapWindow) &&
+            BindSymbol(x11, "XRaiseWindow", &table.RaiseWindow) &&
+            BindSymbol(x11, "XSendEvent", &table.SendEvent) &&
+            BindSymbol(x11, "XDefaultRootWindow", &table.DefaultRoot) &&
+            BindSymbol(x11, "XGetWMHints", &table.GetWMHints) &&
+            BindSymbol(x11, "XSetWMHints", &table.SetWMHints);
   // libX11 stays loaded either way: it may be shared with the JVM's AWT.
   if (!ok) return nullptr;
   void* xss = dlopen("libXss.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (!(Bind(xss, "XScreenSaverQueryExtension", &table.ScreenSaverQueryExtension) &&
-        Bind(xss, "XScreenSaverAllocInfo", &table.ScreenSaverAllocInfo) &&
-        Bind(xss, "XScreenSaverQueryInfo", &table.ScreenSaverQueryInfo))) {
+  if (!(BindSymbol(xss, "XScreenSaverQueryExtension", &table.ScreenSaverQueryExtension) &&
+        BindSymbol(xss, "XScreenSaverAllocInfo", &table.ScreenSaverAllocInfo) &&
+        BindSymbol(xss, "XScreenSaverQueryInfo", &table.ScreenSaverQueryInfo))) {
     table.ScreenSaverQueryExtension = nullptr;
     table.ScreenSaverAllocInfo = nullptr;
     table.ScreenSaverQueryInfo = nullptr;
