@@ -49,13 +49,14 @@ add_test(NAME junit
           "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
 set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR}" TIMEOUT 1200)
 
-# Windows DLL export table against the Linux library's native methods.
+# Windows DLL export tables against the Linux library's native methods.
 set(QV_WINDOWS_DLL "" CACHE FILEPATH "quorvane.dll from the i686 cross-build, checked when set")
-if(QV_WINDOWS_DLL)
+set(QV_WINDOWS_DLL_X64 "" CACHE FILEPATH "quorvane.dll from the x86_64 cross-build, checked when set")
+if(QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64)
   add_test(NAME windows_exports
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
-            $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_EXPORTS_TABLE})
-  # The Windows build's programs run under Wine (cmake/WineTests.cmake).
+            $<TARGET_FILE:quorvane> ${QV_EXPORTS_TABLE} ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
+  # The Windows builds' programs run under Wine (cmake/WineTests.cmake).
   include(WineTests)
 endif()
 

@@ -1,4 +1,4 @@
-# 32-bit Windows: quorvane.dll against the real Windows API.
+# Windows, 32-bit (i686) or 64-bit (x86_64): quorvane.dll against the real Windows API.
 set(QV_JDK_INCLUDE /usr/lib/jvm/java-17-openjdk-amd64/include CACHE PATH "JDK include folder holding jni.h")
 
 # Boost is header-only here; expose just boost/ so no host header leaks into the cross-build.
@@ -6,17 +6,23 @@ set(QV_BOOST_SHIM ${CMAKE_BINARY_DIR}/boost-shim)
 file(MAKE_DIRECTORY ${QV_BOOST_SHIM})
 file(CREATE_LINK /usr/include/boost ${QV_BOOST_SHIM}/boost SYMBOLIC)
 
-# Every native method is exported as _Java_..._m@N (stdcall decorated, as the
-# JVM looks it up first) and as the undecorated Java_..._m. Linking fails when
-# the compiler's N differs from the table's, which is what keeps N honest.
+# On i686 every native method is exported as _Java_..._m@N (stdcall
+# decorated, as the JVM looks it up first) and as the undecorated
+# Java_..._m; linking fails when the compiler's N differs from the table's,
+# which is what keeps N honest. x64 has one calling convention and no
+# decoration: the plain names only.
 set(QV_DEF ${CMAKE_BINARY_DIR}/quorvane.def)
 file(STRINGS ${QV_EXPORTS_TABLE} qv_export_lines REGEX "^[A-Za-z]")
 set(qv_def "LIBRARY quorvane.dll\nEXPORTS\n")
 foreach(line IN LISTS qv_export_lines)
   string(REGEX MATCH "^([A-Za-z0-9_]+)[ \t]+([0-9]+)" _ "${line}")
   set(sym "Java_com_quorvane_infrastructure_os_windows_Win32Impl_${CMAKE_MATCH_1}")
-  string(APPEND qv_def "  _${sym}@${CMAKE_MATCH_2} = ${sym}@${CMAKE_MATCH_2}\n")
-  string(APPEND qv_def "  ${sym} = ${sym}@${CMAKE_MATCH_2}\n")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    string(APPEND qv_def "  _${sym}@${CMAKE_MATCH_2} = ${sym}@${CMAKE_MATCH_2}\n")
+    string(APPEND qv_def "  ${sym} = ${sym}@${CMAKE_MATCH_2}\n")
+  else()
+    string(APPEND qv_def "  ${sym}\n")
+  endif()
 endforeach()
 file(GENERATE OUTPUT ${QV_DEF} CONTENT "${qv_def}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QV_EXPORTS_TABLE})

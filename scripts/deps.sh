@@ -7,13 +7,13 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libssl-dev libcurl4-openssl-dev libproxy-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
   pkg-config libglib2.0-dev dbus-daemon shared-mime-info
   libsecret-1-dev gnome-keyring libglib2.0-bin
   libmount-dev libudev-dev
-  wine wine32:i386
+  wine wine64 wine32:i386
 )
 
 missing=()
@@ -27,7 +27,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-# wine32 (the 32-bit loader the Windows tests run under) is an i386 package.
+# wine32 (the 32-bit loader the i686 Windows tests run under) is an i386 package;
+# it installs on a kernel that cannot run it, where those tests are skipped.
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 # A mirror mid-sync can fail part of the refresh; what we need may still be there.
 for attempt in 1 2 3; do

@@ -11,12 +11,18 @@
 #include "natives/NativeHandles.h"
 
 #ifdef _WIN32
-// The Java client sizes its objects after the 32-bit shell's records.
-static_assert(sizeof(void*) == 4, "the Windows build is 32-bit");
+// The shell's records as each Windows build lays them out. Java objects carry
+// the members by name, so only the sizes sent to the shell follow the build.
+#ifdef _WIN64
+static_assert(sizeof(SHFILEINFOW) == 696, "SHFILEINFOW of the 64-bit shell: an 8-byte icon handle");
+static_assert(offsetof(NOTIFYICONDATAW, guidItem) == 952, "NOTIFYICONDATAW up to its GUID member, 64-bit");
+static_assert(sizeof(SHFILEOPSTRUCTW) == 56, "SHFILEOPSTRUCTW is naturally aligned on Win64");
+#else
 static_assert(sizeof(SHFILEINFOW) == 692, "SHFILEINFOW of the 32-bit shell");
 static_assert(offsetof(NOTIFYICONDATAW, guidItem) == 936, "NOTIFYICONDATAW up to its GUID member");
-static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "the size member sent for that layout");
 static_assert(sizeof(SHFILEOPSTRUCTW) == 30, "SHFILEOPSTRUCTW is byte-packed on Win32");
+#endif
+static_assert(NOTIFYICONDATAW_V2_SIZE == offsetof(NOTIFYICONDATAW, guidItem), "the size member sent for that layout");
 #endif
 
 namespace quorvane {
@@ -24,7 +30,8 @@ namespace jni {
 
 namespace {
 
-constexpr DWORD kNotifyIconDataSize = 936;  // the layout without the GUID member
+// The layout without the GUID member: 936 bytes on 32-bit Windows, 952 on 64-bit.
+constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAW_V2_SIZE;
 
 bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 

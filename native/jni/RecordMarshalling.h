@@ -17,9 +17,9 @@
 namespace quorvane {
 namespace jni {
 
-// Java -> record. cbSize becomes the 936-byte size of the layout without a
-// GUID. A null char[] leaves its member as the record had it; a text without
-// a zero unit within the member is cut and terminated.
+// Java -> record. cbSize becomes the size of the layout without a GUID (936
+// bytes on 32-bit Windows). A null char[] leaves its member as the record had
+// it; a text without a zero unit within the member is cut and terminated.
 void ReadNotifyIconData(JNIEnv* env, jobject object, NOTIFYICONDATAW& record);
 
 // GUID -> "Data1".."Data4"; Data2 and Data3 arrive zero-extended.

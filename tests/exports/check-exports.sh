@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Both libraries export exactly the table's methods (the DLL each under its three names); lists every difference.
-# usage: check-exports.sh libquorvane.so quorvane.dll exports.txt
+# The libraries export exactly the table's methods: the Linux one by name, a
+# 32-bit DLL each under its three names (_m@N, m, m@N), a 64-bit DLL under
+# its plain name only (x64 has no stdcall decoration). Lists every difference.
+# usage: check-exports.sh libquorvane.so exports.txt quorvane.dll...
 set -u
-so=$1 dll=$2 table=$3
+so=$1 table=$2
+shift 2
 p=Java_com_quorvane_infrastructure_os_windows_Win32Impl_
-[ -f "$dll" ] || { echo "no Windows DLL at $dll (build the windows-i686 preset first)"; exit 1; }
 table_methods=$(awk '/^[A-Za-z]/ {print $1}' "$table" | sort)
 linux=$(nm -D --defined-only "$so" | awk '{print $3}' | sed -n "s/^$p//p" | sort)
-wanted=$(awk -v p="$p" '/^[A-Za-z]/ {print "_" p $1 "@" $2; print p $1; print p $1 "@" $2}' "$table" | sort)
-exported=$(i686-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' \
-           | grep -o "[^ ]*$p[^ ]*" | sort)
 status=0
 diff --label "exports table" --label "$so" <(echo "$table_methods") <(echo "$linux") || status=1
-diff --label "wanted of the DLL" --label "$dll" <(echo "$wanted") <(echo "$exported") || status=1
 [ -n "$linux" ] || { echo "the Linux library exports no native method"; status=1; }
-echo "$(wc -l <<<"$linux") native methods, $(wc -l <<<"$exported") DLL exports: $([ $status = 0 ] && echo same || echo DIFFERENT)"
+echo "$(wc -l <<<"$linux") native methods in $so"
+for dll in "$@"; do
+  [ -f "$dll" ] || { echo "no Windows DLL at $dll (build the windows-i686 and windows-x86_64 presets first)"; status=1; continue; }
+  case "$(x86_64-w64-mingw32-objdump -f "$dll")" in
+    *pei-i386*) wanted=$(awk -v p="$p" '/^[A-Za-z]/ {print "_" p $1 "@" $2; print p $1; print p $1 "@" $2}' "$table") ;;
+    *pei-x86-64*) wanted=$(awk -v p="$p" '/^[A-Za-z]/ {print p $1}' "$table") ;;
+    *) echo "$dll is no Windows DLL of a known machine"; status=1; continue ;;
+  esac
+  exported=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' \
+             | grep -o "[^ ]*$p[^ ]*" | sort)
+  dll_status=0
+  diff --label "wanted of the DLL" --label "$dll" <(sort <<<"$wanted") <(echo "$exported") || dll_status=1
+  echo "$(wc -l <<<"$exported") exports in $dll: $([ $dll_status = 0 ] && echo as wanted || echo DIFFERENT)"
+  [ $dll_status = 0 ] || status=1
+done
 exit $status

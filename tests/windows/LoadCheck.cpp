@@ -1,4 +1,5 @@
-// The DLL imports only system DLLs, loads, and resolves every method both ways to the same code.
+// The DLL imports only system DLLs, loads, and resolves every method: on i686
+// both ways (decorated and plain) to the same code, on x64 by its plain name.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@ const std::set<std::string> kSystemDlls = {
 
 // Prints and counts the imports of a mapped image that are no system DLLs (api-ms-win-* sets are).
 int ForeignImports(const BYTE* image) {
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
   struct Table {
     int directory;
@@ -77,13 +78,17 @@ int main(int argc, char** argv) {
     if (line.empty() || !std::isalpha(static_cast<unsigned char>(line[0])) || !(fields >> method >> bytes)) continue;
     ++methods;
     const std::string plain = "Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + method;
-    const std::string decorated = "_" + plain + "@" + std::to_string(bytes);
     const FARPROC byPlain = GetProcAddress(module, plain.c_str());
-    const FARPROC byDecorated = GetProcAddress(module, decorated.c_str());
-    if (byDecorated == nullptr) std::printf("NOT RESOLVED: %s\n", decorated.c_str());
     if (byPlain == nullptr) std::printf("NOT RESOLVED: %s\n", plain.c_str());
-    if (byPlain && byDecorated && byPlain != byDecorated) std::printf("TWO ADDRESSES: %s\n", plain.c_str());
-    problems += !byPlain || !byDecorated || byPlain != byDecorated;
+    bool resolved = byPlain != nullptr;
+    if (sizeof(void*) == 4) {
+      const std::string decorated = "_" + plain + "@" + std::to_string(bytes);
+      const FARPROC byDecorated = GetProcAddress(module, decorated.c_str());
+      if (byDecorated == nullptr) std::printf("NOT RESOLVED: %s\n", decorated.c_str());
+      if (byPlain && byDecorated && byPlain != byDecorated) std::printf("TWO ADDRESSES: %s\n", plain.c_str());
+      resolved = resolved && byDecorated == byPlain;
+    }
+    problems += !resolved;
   }
   FreeLibrary(module);
   std::printf("%d native methods: %d problems\n", methods, problems);

@@ -1,4 +1,4 @@
-// Calls quorvane.dll's exports as the JVM does (stdcall, decorated names), with a JNIEnv that needs no JVM.
+// Calls quorvane.dll's exports as the JVM does (on i686 stdcall, decorated names), with a JNIEnv that needs no JVM.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -175,11 +175,12 @@ class QuorvaneDll : public ::testing::Test {
   static void TearDownTestSuite() { FreeLibrary(dll_); dll_ = nullptr; }
   void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
 
-  // Calls _Java_..._<name>@<bytes>; every argument takes 4 bytes on i686. A missing export fails.
+  // Calls the export the JVM looks up first: _Java_..._<name>@<bytes> on i686,
+  // where every argument takes 4 bytes, the plain name on x64. A missing export fails.
   template <typename R, typename... A>
   R Call(const char* name, A... arguments) {
-    const std::string symbol = "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name) + "@" +
-                               std::to_string(8 + 4 * sizeof...(A));
+    std::string symbol = "Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name);
+    if (sizeof(void*) == 4) symbol = "_" + symbol + "@" + std::to_string(8 + 4 * sizeof...(A));
     const auto method = reinterpret_cast<R(JNICALL*)(JNIEnv*, jclass, A...)>(
         reinterpret_cast<void*>(GetProcAddress(dll_, symbol.c_str())));
     EXPECT_NE(nullptr, method) << symbol;

@@ -57,7 +57,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(CreateFile)(JNIEnv* env, jclass, jstring fileNa
     JavaChars name(env, fileName);
     return HandleToJava(
         ::CreateFileW(name.chars, static_cast<DWORD>(desiredAccess), static_cast<DWORD>(shareMode),
-                      reinterpret_cast<LPSECURITY_ATTRIBUTES>(static_cast<intptr_t>(securityAttributes)),
+                      PointerFromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
                       static_cast<DWORD>(creationDisposition), static_cast<DWORD>(flagsAndAttributes),
                       HandleFromJava(templateFile)));
   });

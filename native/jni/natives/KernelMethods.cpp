@@ -32,7 +32,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(CreateEvent)(JNIEnv* env, jclass, jint security
                                               jboolean initialState, jstring name) {
   return JavaExceptionGuard(env, jint(0), [&] {
     JavaChars text(env, name);
-    HANDLE event = ::CreateEventW(reinterpret_cast<LPSECURITY_ATTRIBUTES>(static_cast<intptr_t>(securityAttributes)),
+    HANDLE event = ::CreateEventW(PointerFromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
                                   BoolFromJava(manualReset), BoolFromJava(initialState), text.chars);
     return HandleToJava(event);
   });

@@ -1,23 +1,14 @@
 // Win32Impl registry writes: RegCreateKey and RegSetValueEx. Pass-throughs:
 // the registry's error code comes back unchanged. Keys cross as Java int and
-// are sign-extended, so HKEY_CURRENT_USER (0x80000001) arrives as Windows
-// casts it from an int. Both methods end in the Java-exception guard.
-#include <cstdint>
-
+// are converted by NativeHandles. Both methods end in the Java-exception guard.
 #include "Exports.h"
 #include "Guards.h"
 #include "JavaArrayElements.h"
 #include "JavaChars.h"
+#include "NativeHandles.h"
 #include "Win32Api.h"
 
 using namespace quorvane::jni;
-
-namespace {
-
-HKEY KeyFromJava(jint key) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(key)); }
-jint KeyToJava(HKEY key) { return static_cast<jint>(reinterpret_cast<intptr_t>(key)); }
-
-}  // namespace
 
 extern "C" {
 

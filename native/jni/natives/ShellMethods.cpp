@@ -13,6 +13,7 @@
 #include "Exports.h"
 #include "Guards.h"
 #include "JavaChars.h"
+#include "NativeHandles.h"
 #include "RecordMarshalling.h"
 #include "Win32Api.h"
 
@@ -24,19 +25,16 @@ constexpr UINT kFolderInfoFlags = SHGFI_PIDL | SHGFI_SMALLICON | SHGFI_ICON | SH
 static_assert(kFolderInfoFlags == 0x709, "item list, small icon, icon, display name, type name");
 
 // Token asking for the default user's folders.
-const HANDLE kDefaultUserToken = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+const HANDLE kDefaultUserToken = HandleFromJava(-1);
 
 jboolean ToJava(BOOL value) { return value ? JNI_TRUE : JNI_FALSE; }
 
-// The Java size argument counts bytes of the 32-bit record; it is held to the
-// local record, so the shell never writes past it.
+// The Java size argument counts bytes of the 32-bit record (handle, index and
+// attributes of 4 bytes, then 260 + 80 UTF-16 units). It is mapped to the
+// same members of the local record, whose handle is 8 bytes on 64-bit
+// Windows and whose text is UTF-32 on Linux, and held to it, so the shell
+// never writes past it.
 UINT FileInfoSize(jint javaSize) {
-#ifdef _WIN32
-  return std::min(static_cast<UINT>(javaSize), static_cast<UINT>(sizeof(SHFILEINFOW)));
-#else
-  // Here the record's text is UTF-32: map the 32-bit layout's byte count
-  // (handle, index and attributes of 4 bytes, then 260 + 80 UTF-16 units)
-  // to the same members of ours.
   struct Member {
     UINT windowsOffset, windowsUnit, offset, unit;
   };
@@ -53,7 +51,6 @@ UINT FileInfoSize(jint javaSize) {
   for (const Member& m : kMembers)
     if (size >= m.windowsOffset) mapped = m.offset + (size - m.windowsOffset) / m.windowsUnit * m.unit;
   return mapped;
-#endif
 }
 
 struct ItemIdListFree {
