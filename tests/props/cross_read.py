@@ -17,8 +17,9 @@ no_vectors = lambda block: [l for l in block if not re.search(r' vt=(4108|4126) 
 # (id, explanation, matcher(file, set, our lines, Wine's lines, Wine's whole dump)); None: no such set.
 KNOWN = [
     ('W1', "Wine cannot open either set of a two-section DocumentSummaryInformation stream (as Office and our "
-     "engine write it): STG_E_INSUFFICIENTMEMORY; POI and olefile read it.",
-     lambda n, s, a, b, w: s in DOCSUM and b is not None and b[0].endswith('open 0x80030008')),
+     "engine write it): STG_E_INSUFFICIENTMEMORY from 32-bit Wine, STG_E_INVALIDPOINTER from 64-bit Wine; POI and "
+     "olefile read it.",
+     lambda n, s, a, b, w: s in DOCSUM and b is not None and re.search(r'open 0x8003000[89]$', b[0]) is not None),
     ('W2', "Wine counts a section's final padding in its size but leaves it out of the stream; our engine refuses "
      "the set (STG_E_DOCFILECORRUPT), POI and olefile read it.",
      lambda n, s, a, b, w: n.startswith('wine-') and a is not None and a[0].endswith('open 0x80030109')),
@@ -35,9 +36,10 @@ KNOWN = [
     ('W8', "Asked for the user-defined set of a document without one, Wine answers the document summary section.",
      lambda n, s, a, b, w: s == 'user' and a is None and b is not None and 'document' in w
      and no_vectors(b[1:]) == no_vectors(w['document'][1:])),
-    ('W9', "Wine takes a set without a code page as Unicode and reads its VT_LPSTR values as VT_EMPTY.",
+    ('W9', "Wine takes a set without a code page as Unicode and reads its VT_LPSTR values as VT_EMPTY, or (64-bit "
+     "Wine, a value of one character) as other text.",
      lambda n, s, a, b, w: a and b and a[0].endswith(' cp=0') and b[0].endswith(' cp=1200') and all(
-         x == y or (' vt=30 ' in x and ' vt=0 -' in y) for x, y in zip(a[1:], b[1:]))),
+         x == y or (' vt=30 ' in x and re.search(r' vt=(0 -|30 ")', y)) for x, y in zip(a[1:], b[1:]))),
     ('X1', "Both refuse this damaged file, with different codes (ours STG_E_DOCFILECORRUPT, Wine STG_E_READFAULT).",
      lambda n, s, a, b, w: s == '-' and a and b and a[0].startswith('open 0x8003') and b[0].startswith('open 0x8003')),
 ]
