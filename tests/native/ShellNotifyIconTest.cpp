@@ -1,14 +1,20 @@
-// Notification-area icons: answers without a desktop; on a private bus, the item and balloon a desktop sees.
+// Notification-area icons: answers without a desktop or on a silent bus, never waiting on it twice; on a private
+// bus, also one that starts late or again, the item and balloon a desktop sees.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
@@ -49,8 +55,11 @@ const struct {
 // A private session bus with a fake desktop: a notification server and a StatusNotifierWatcher that record calls.
 class FakeDesktop {
  public:
-  FakeDesktop() {
-    FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+  // On `listen` (a D-Bus address) when given.
+  explicit FakeDesktop(const std::string& listen = "") {
+    const std::string command = "dbus-daemon --session --fork --print-address=1 --print-pid=1" +
+                                (listen.empty() ? "" : " --address=" + listen);
+    FILE* out = popen(command.c_str(), "r");
     char line[512] = {};
     if (out && fgets(line, sizeof line, out)) address_ = std::string(line, strcspn(line, "\n"));
     if (out && fgets(line, sizeof line, out)) pid_ = atoi(line);
@@ -71,9 +80,9 @@ class FakeDesktop {
 
   // Waits (bounded) until `done` holds under the recorder's lock.
   template <class Predicate>
-  bool WaitFor(Predicate done) {
+  bool WaitFor(Predicate done, std::chrono::seconds limit = std::chrono::seconds(5)) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return done(); });
+    return changed_.wait_for(lock, limit, [&] { return done(); });
   }
 
   // A property of the registered item, read as a desktop would.
@@ -172,12 +181,51 @@ class FakeDesktop {
   bool ready_ = false;
 };
 
-TEST(ShellNotifyIcon, AnswersWithoutADesktopAndOnASessionBus) {
+// A bus that takes connections and reads them, and never answers.
+class SilentBus {
+ public:
+  SilentBus() : listen_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    folder_.File("bus").copy(address.sun_path, sizeof address.sun_path - 1);
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
+        pipe(stop_) != 0)
+      return;
+    thread_ = std::thread([this] {
+      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+      while (poll(fds.data(), fds.size(), -1) > 0 && fds[0].revents == 0) {
+        for (size_t i = 1; i < fds.size(); ++i) {
+          char bytes[512];
+          if (fds[i].revents == 0) continue;
+          if (i == 1) fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+          else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
+        }
+      }
+      for (size_t i = 2; i < fds.size(); ++i) close(fds[i].fd);
+    });
+  }
+  ~SilentBus() {
+    if (thread_.joinable() && write(stop_[1], "", 1) == 1) thread_.join();
+    for (int fd : {listen_, stop_[0], stop_[1]}) close(fd);
+  }
+  std::string Address() const { return "unix:path=" + folder_.File("bus"); }
+
+ private:
+  settings_test::TempFolder folder_;
+  int listen_;
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusThatComesLateOrAgain) {
   // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
   struct sigaction host {}, after {};
   host.sa_handler = [](int) {};
   sigaction(SIGPIPE, &host, nullptr);
-  for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus"}) {
+  SilentBus silent;
+  const std::string silentAddress = silent.Address();
+  for (const char* address :
+       {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus", silentAddress.c_str()}) {
     SCOPED_TRACE(address ? address : "(unset)");
     BusAddress bus(kBus, address ? std::optional<std::string>(address) : std::nullopt);
     const auto start = Clock::now();
@@ -187,30 +235,45 @@ TEST(ShellNotifyIcon, AnswersWithoutADesktopAndOnASessionBus) {
     }
     EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, nullptr));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    // A bus that failed once is not waited for again (one wait is 1 s).
+    NOTIFYICONDATAW data = Icon(3, NIF_TIP | NIF_INFO, L"tip", L"balloon text");
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    const auto again = Clock::now();
+    for (int i = 0; i < 10; ++i) EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
+    EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(500)) << "ten calls after the first failure";
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
   }
   sigaction(SIGPIPE, nullptr, &after);
   EXPECT_EQ(after.sa_handler, host.sa_handler);
   signal(SIGPIPE, SIG_DFL);
-  // On a private session bus, the icon is an item and the balloon a notification.
-  FakeDesktop desktop;
-  if (!desktop.Ready()) GTEST_SKIP() << "no dbus-daemon";
-  BusAddress bus(kBus, desktop.Address());
+  // A private session bus that starts after the first call: the icon is an item and the balloon a notification.
+  settings_test::TempFolder folder;
+  const std::string late = "unix:path=" + folder.File("bus");
+  BusAddress bus(kBus, late);
   NOTIFYICONDATAW data = Icon(9, NIF_TIP, L"Quarterly report");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
-  ASSERT_TRUE(desktop.WaitFor([&] { return !desktop.itemPath.empty(); }));
-  EXPECT_EQ(desktop.ItemProperty("Title") + "|" + desktop.ItemProperty("Status"), "Quarterly report|Active");
+  auto desktop = std::make_unique<FakeDesktop>(late);
+  if (!desktop->Ready()) GTEST_SKIP() << "no dbus-daemon";
+  ASSERT_TRUE(desktop->WaitFor([&] { return !desktop->itemPath.empty(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(desktop->ItemProperty("Title") + "|" + desktop->ItemProperty("Status"), "Quarterly report|Active");
 
   data = Icon(9, NIF_TIP | NIF_INFO | NIF_STATE, L"Saved", L"Saved to the server");
   data.dwState = data.dwStateMask = NIS_HIDDEN;
   const auto start = Clock::now();
   ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-  ASSERT_TRUE(desktop.WaitFor([&] { return desktop.notifications == 1; }));
-  EXPECT_EQ(desktop.summary + "|" + desktop.body + "|" + desktop.appIcon, "Title|Saved to the server|dialog-warning");
-  EXPECT_EQ(desktop.ItemProperty("Title") + "|" + desktop.ItemProperty("Status"), "Saved|Passive");
+  ASSERT_TRUE(desktop->WaitFor([&] { return desktop->notifications == 1; }));
+  EXPECT_EQ(desktop->summary + "|" + desktop->body + "|" + desktop->appIcon, "Title|Saved to the server|dialog-warning");
+  EXPECT_EQ(desktop->ItemProperty("Title") + "|" + desktop->ItemProperty("Status"), "Saved|Passive");
 
+  // The bus goes and comes again: the icon is shown there without another call.
+  desktop.reset();
+  unlink(folder.File("bus").c_str());
+  desktop = std::make_unique<FakeDesktop>(late);
+  ASSERT_TRUE(desktop->WaitFor([&] { return !desktop->itemPath.empty(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(desktop->ItemProperty("Title"), "Saved");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
-  EXPECT_EQ(desktop.ItemProperty("Title"), "(none)");
+  EXPECT_EQ(desktop->ItemProperty("Title"), "(none)");
 }
 
 }  // namespace
