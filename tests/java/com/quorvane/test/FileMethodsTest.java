@@ -115,11 +115,16 @@ class FileMethodsTest {
             assertEquals(List.of(true, (long) row[2]), List.of(h != -1, Files.size(target)), "disposition " + row[0]);
             Win32Impl.CloseHandle(h);
         }
+        // Delete-on-close: the name goes with the last handle to the file, whichever closes first.
         Path temporary = dir.resolve("temporary");
-        int h = open(temporary, GENERIC_WRITE, 0, CREATE_NEW, DELETE_ON_CLOSE);
-        assertTrue(Files.exists(temporary));
-        Win32Impl.CloseHandle(h);
-        assertFalse(Files.exists(temporary), "deleted on close");
+        for (boolean flaggedFirst : new boolean[] {true, false}) {
+            int flagged = open(temporary, GENERIC_WRITE, SHARE_ALL, CREATE_NEW, DELETE_ON_CLOSE);
+            int other = open(temporary, GENERIC_READ, SHARE_ALL, OPEN_EXISTING, 0);
+            Win32Impl.CloseHandle(flaggedFirst ? flagged : other);
+            assertTrue(Files.exists(temporary), "one handle open, flagged first: " + flaggedFirst);
+            Win32Impl.CloseHandle(flaggedFirst ? other : flagged);
+            assertFalse(Files.exists(temporary), "none open, flagged first: " + flaggedFirst);
+        }
     }
 
     @Test
