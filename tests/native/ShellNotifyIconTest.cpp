@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,10 +70,19 @@ class FakeDesktop {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ready_; });
   }
+  // The daemon is gone when this returns: on its way out it removes its socket, which may be a successor's.
   ~FakeDesktop() {
-    if (loop_) g_main_loop_quit(loop_);
+    g_main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
-    if (pid_ > 0) kill(pid_, SIGTERM);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+    if (pid_ <= 0 || kill(pid_, SIGTERM) != 0) return;
+    for (int i = 0; i < 250; ++i) {
+      std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+      std::string line;
+      if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return;
+      usleep(20000);
+    }
   }
 
   bool Ready() const { return ready_ && connection_; }
@@ -115,9 +125,7 @@ class FakeDesktop {
   }
 
   void Serve() {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    loop_ = g_main_loop_new(context, FALSE);
+    g_main_context_push_thread_default(context_);
     connection_ = g_dbus_connection_new_for_address_sync(
         address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -140,9 +148,7 @@ class FakeDesktop {
     if (connection_) g_main_loop_run(loop_);
     if (connection_) g_object_unref(connection_);
     g_dbus_node_info_unref(node);
-    g_main_context_pop_thread_default(context);
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context);
+    g_main_context_pop_thread_default(context_);
   }
 
   static void Call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
@@ -174,7 +180,8 @@ class FakeDesktop {
   std::string address_;
   int pid_ = 0;
   std::thread thread_;
-  GMainLoop* loop_ = nullptr;
+  GMainContext* context_ = g_main_context_new();
+  GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
   GDBusConnection* connection_ = nullptr;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -268,8 +275,9 @@ TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusT
 
   // The bus goes and comes again: the icon is shown there without another call.
   desktop.reset();
-  unlink(folder.File("bus").c_str());
+  unlink(folder.File("bus").c_str());  // if the daemon left its socket behind
   desktop = std::make_unique<FakeDesktop>(late);
+  ASSERT_TRUE(desktop->Ready());
   ASSERT_TRUE(desktop->WaitFor([&] { return !desktop->itemPath.empty(); }, std::chrono::seconds(10)));
   EXPECT_EQ(desktop->ItemProperty("Title"), "Saved");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
