@@ -239,6 +239,10 @@ class BusThread {
       retryUs_ = kFirstRetryUs;
       retryAt_ = 0;
     }
+    if (connection_ != nullptr && g_dbus_connection_is_closed(connection_)) {  // its "closed" not yet seen
+      Disconnect();
+      Failed();
+    }
     if (connection_ == nullptr && connecting_ == nullptr && !IsHeadless(address_) &&
         g_get_monotonic_time() >= retryAt_)
       Connect();
