@@ -1,8 +1,10 @@
 // Test-only natives of com.quorvane.test.TestHooks, never shipped: the JNI boundary driven from Java (its exception
 // family, guards and holders), PropertiesWrapper and the in-memory snapshot over java.util.Properties.
+#include <dlfcn.h>
 #include <jni.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -21,6 +23,29 @@ using namespace quorvane::jni;
 using namespace quorvane::jni::hooks;
 
 #define HOOK(name) Java_com_quorvane_test_TestHooks_##name
+
+namespace {
+
+thread_local JNIEnv* vm;  // the real environment behind a RefusingEnv
+
+// An environment that refuses every String's characters, as a VM out of memory does, raising its
+// OutOfMemoryError; only the length of a String is asked of the real one, any other call faults at once.
+struct RefusingEnv {
+  explicit RefusingEnv(JNIEnv* real) {
+    vm = real;
+    std::memset(&table, 0, sizeof table);
+    table.GetStringLength = [](JNIEnv*, jstring text) { return vm->GetStringLength(text); };
+    table.GetStringChars = [](JNIEnv*, jstring, jboolean*) -> const jchar* {
+      vm->ThrowNew(vm->FindClass("java/lang/OutOfMemoryError"), "refused");
+      return nullptr;
+    };
+    env.functions = &table;
+  }
+  JNINativeInterface_ table;
+  JNIEnv env;
+};
+
+}  // namespace
 
 extern "C" {
 
@@ -71,6 +96,34 @@ JNIEXPORT jint JNICALL HOOK(outOfMemory)(JNIEnv* env, jclass, jint length) {
     JavaArrayElements<jint> elements(env, array);
     return elements.Length();
   });
+}
+
+// The library's native `method` given a text the VM refuses: its answer ("null" for no object), and
+// " OutOfMemoryError" when that error was left pending (cleared here).
+JNIEXPORT jstring JNICALL HOOK(refusedText)(JNIEnv* env, jclass, jstring method) {
+  const std::string name = Narrow(Text(env, method));
+  void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
+  void* native = library ? dlsym(library, ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + name).c_str())
+                         : nullptr;
+  if (library) dlclose(library);
+  if (native == nullptr) return env->NewStringUTF("no such native");
+  jstring text = env->NewStringUTF("/tmp");
+  RefusingEnv refusing(env);
+  JNIEnv* e = &refusing.env;
+  std::string answer;
+  if (name == "CreateFile")
+    answer = std::to_string(reinterpret_cast<jint (*)(JNIEnv*, jclass, jstring, jint, jint, jint, jint, jint, jint)>(
+        native)(e, nullptr, text, 0, 7, 0, OPEN_EXISTING, 0, 0));
+  else if (name == "SetFileAttributes")
+    answer = std::to_string(reinterpret_cast<jboolean (*)(JNIEnv*, jclass, jstring, jint)>(native)(e, nullptr, text, 0));
+  else if (name == "QueryDosDevice")
+    answer = reinterpret_cast<jstring (*)(JNIEnv*, jclass, jstring)>(native)(e, nullptr, text) ? "a text" : "null";
+  else
+    answer = std::to_string(reinterpret_cast<jint (*)(JNIEnv*, jclass, jstring)>(native)(e, nullptr, text));
+  jthrowable pending = env->ExceptionOccurred();
+  env->ExceptionClear();
+  if (pending && env->IsInstanceOf(pending, env->FindClass("java/lang/OutOfMemoryError"))) answer += " OutOfMemoryError";
+  return env->NewStringUTF(answer.c_str());
 }
 
 // Adds delta to every element natively; the holder copies back on release.

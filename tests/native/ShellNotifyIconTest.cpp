@@ -1,14 +1,21 @@
-// Notification-area icons: answers without a desktop; on a private bus, the item and balloon a desktop sees.
+// Notification-area icons: answers without a desktop or on a silent bus, never waiting on it twice; on a private
+// bus, also one that starts late or again, the item and balloon a desktop sees.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
@@ -49,8 +56,11 @@ const struct {
 // A private session bus with a fake desktop: a notification server and a StatusNotifierWatcher that record calls.
 class FakeDesktop {
  public:
-  FakeDesktop() {
-    FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+  // On `listen` (a D-Bus address) when given.
+  explicit FakeDesktop(const std::string& listen = "") {
+    const std::string command = "dbus-daemon --session --fork --print-address=1 --print-pid=1" +
+                                (listen.empty() ? "" : " --address=" + listen);
+    FILE* out = popen(command.c_str(), "r");
     char line[512] = {};
     if (out && fgets(line, sizeof line, out)) address_ = std::string(line, strcspn(line, "\n"));
     if (out && fgets(line, sizeof line, out)) pid_ = atoi(line);
@@ -60,10 +70,19 @@ class FakeDesktop {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ready_; });
   }
+  // The daemon is gone when this returns: on its way out it removes its socket, which may be a successor's.
   ~FakeDesktop() {
-    if (loop_) g_main_loop_quit(loop_);
+    g_main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
-    if (pid_ > 0) kill(pid_, SIGTERM);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+    if (pid_ <= 0 || kill(pid_, SIGTERM) != 0) return;
+    for (int i = 0; i < 250; ++i) {
+      std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+      std::string line;
+      if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return;
+      usleep(20000);
+    }
   }
 
   bool Ready() const { return ready_ && connection_; }
@@ -71,9 +90,9 @@ class FakeDesktop {
 
   // Waits (bounded) until `done` holds under the recorder's lock.
   template <class Predicate>
-  bool WaitFor(Predicate done) {
+  bool WaitFor(Predicate done, std::chrono::seconds limit = std::chrono::seconds(5)) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return done(); });
+    return changed_.wait_for(lock, limit, [&] { return done(); });
   }
 
   // A property of the registered item, read as a desktop would.
@@ -106,9 +125,7 @@ class FakeDesktop {
   }
 
   void Serve() {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    loop_ = g_main_loop_new(context, FALSE);
+    g_main_context_push_thread_default(context_);
     connection_ = g_dbus_connection_new_for_address_sync(
         address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -131,9 +148,7 @@ class FakeDesktop {
     if (connection_) g_main_loop_run(loop_);
     if (connection_) g_object_unref(connection_);
     g_dbus_node_info_unref(node);
-    g_main_context_pop_thread_default(context);
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context);
+    g_main_context_pop_thread_default(context_);
   }
 
   static void Call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
@@ -165,19 +180,59 @@ class FakeDesktop {
   std::string address_;
   int pid_ = 0;
   std::thread thread_;
-  GMainLoop* loop_ = nullptr;
+  GMainContext* context_ = g_main_context_new();
+  GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
   GDBusConnection* connection_ = nullptr;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool ready_ = false;
 };
 
-TEST(ShellNotifyIcon, AnswersWithoutADesktopAndOnASessionBus) {
+// A bus that takes connections and reads them, and never answers.
+class SilentBus {
+ public:
+  SilentBus() : listen_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    folder_.File("bus").copy(address.sun_path, sizeof address.sun_path - 1);
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
+        pipe(stop_) != 0)
+      return;
+    thread_ = std::thread([this] {
+      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+      while (poll(fds.data(), fds.size(), -1) > 0 && fds[0].revents == 0) {
+        for (size_t i = 1; i < fds.size(); ++i) {
+          char bytes[512];
+          if (fds[i].revents == 0) continue;
+          if (i == 1) fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+          else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
+        }
+      }
+      for (size_t i = 2; i < fds.size(); ++i) close(fds[i].fd);
+    });
+  }
+  ~SilentBus() {
+    if (thread_.joinable() && write(stop_[1], "", 1) == 1) thread_.join();
+    for (int fd : {listen_, stop_[0], stop_[1]}) close(fd);
+  }
+  std::string Address() const { return "unix:path=" + folder_.File("bus"); }
+
+ private:
+  settings_test::TempFolder folder_;
+  int listen_;
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusThatComesLateOrAgain) {
   // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
   struct sigaction host {}, after {};
   host.sa_handler = [](int) {};
   sigaction(SIGPIPE, &host, nullptr);
-  for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus"}) {
+  SilentBus silent;
+  const std::string silentAddress = silent.Address();
+  for (const char* address :
+       {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus", silentAddress.c_str()}) {
     SCOPED_TRACE(address ? address : "(unset)");
     BusAddress bus(kBus, address ? std::optional<std::string>(address) : std::nullopt);
     const auto start = Clock::now();
@@ -187,30 +242,46 @@ TEST(ShellNotifyIcon, AnswersWithoutADesktopAndOnASessionBus) {
     }
     EXPECT_FALSE(Shell_NotifyIconW(NIM_ADD, nullptr));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    // A bus that failed once is not waited for again (one wait is 1 s).
+    NOTIFYICONDATAW data = Icon(3, NIF_TIP | NIF_INFO, L"tip", L"balloon text");
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    const auto again = Clock::now();
+    for (int i = 0; i < 10; ++i) EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
+    EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(500)) << "ten calls after the first failure";
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
   }
   sigaction(SIGPIPE, nullptr, &after);
   EXPECT_EQ(after.sa_handler, host.sa_handler);
   signal(SIGPIPE, SIG_DFL);
-  // On a private session bus, the icon is an item and the balloon a notification.
-  FakeDesktop desktop;
-  if (!desktop.Ready()) GTEST_SKIP() << "no dbus-daemon";
-  BusAddress bus(kBus, desktop.Address());
+  // A private session bus that starts after the first call: the icon is an item and the balloon a notification.
+  settings_test::TempFolder folder;
+  const std::string late = "unix:path=" + folder.File("bus");
+  BusAddress bus(kBus, late);
   NOTIFYICONDATAW data = Icon(9, NIF_TIP, L"Quarterly report");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
-  ASSERT_TRUE(desktop.WaitFor([&] { return !desktop.itemPath.empty(); }));
-  EXPECT_EQ(desktop.ItemProperty("Title") + "|" + desktop.ItemProperty("Status"), "Quarterly report|Active");
+  auto desktop = std::make_unique<FakeDesktop>(late);
+  if (!desktop->Ready()) GTEST_SKIP() << "no dbus-daemon";
+  ASSERT_TRUE(desktop->WaitFor([&] { return !desktop->itemPath.empty(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(desktop->ItemProperty("Title") + "|" + desktop->ItemProperty("Status"), "Quarterly report|Active");
 
   data = Icon(9, NIF_TIP | NIF_INFO | NIF_STATE, L"Saved", L"Saved to the server");
   data.dwState = data.dwStateMask = NIS_HIDDEN;
   const auto start = Clock::now();
   ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-  ASSERT_TRUE(desktop.WaitFor([&] { return desktop.notifications == 1; }));
-  EXPECT_EQ(desktop.summary + "|" + desktop.body + "|" + desktop.appIcon, "Title|Saved to the server|dialog-warning");
-  EXPECT_EQ(desktop.ItemProperty("Title") + "|" + desktop.ItemProperty("Status"), "Saved|Passive");
+  ASSERT_TRUE(desktop->WaitFor([&] { return desktop->notifications == 1; }));
+  EXPECT_EQ(desktop->summary + "|" + desktop->body + "|" + desktop->appIcon, "Title|Saved to the server|dialog-warning");
+  EXPECT_EQ(desktop->ItemProperty("Title") + "|" + desktop->ItemProperty("Status"), "Saved|Passive");
 
+  // The bus goes and comes again: the icon is shown there without another call.
+  desktop.reset();
+  unlink(folder.File("bus").c_str());  // if the daemon left its socket behind
+  desktop = std::make_unique<FakeDesktop>(late);
+  ASSERT_TRUE(desktop->Ready());
+  ASSERT_TRUE(desktop->WaitFor([&] { return !desktop->itemPath.empty(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(desktop->ItemProperty("Title"), "Saved");
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
-  EXPECT_EQ(desktop.ItemProperty("Title"), "(none)");
+  EXPECT_EQ(desktop->ItemProperty("Title"), "(none)");
 }
 
 }  // namespace

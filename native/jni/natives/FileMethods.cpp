@@ -53,7 +53,8 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(ReadDirectoryChangesW)(JNIEnv* env, jclass,
 JNIEXPORT jint JNICALL QV_NATIVE(CreateFile)(JNIEnv* env, jclass, jstring fileName, jint desiredAccess,
                                              jint shareMode, jint securityAttributes, jint creationDisposition,
                                              jint flagsAndAttributes, jint templateFile) {
-  return JavaExceptionGuard(env, jint(-1), [&] {
+  // The guard answers 0, as for the other int results; -1 is the platform's failed open only.
+  return JavaExceptionGuard(env, jint(0), [&] {
     JavaChars name(env, fileName);
     return HandleToJava(
         ::CreateFileW(name.chars, static_cast<DWORD>(desiredAccess), static_cast<DWORD>(shareMode),

@@ -3,6 +3,7 @@
 // attribute, written as "0x<hex>" text, the form Samba reads and writes.
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -83,17 +84,23 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
   DWORD attributes = dwFileAttributes == FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes;
   const bool folder = S_ISDIR(st.st_mode);
   DWORD kept = attributes & kKeptInXattr;
-  if (folder) {
-    kept |= attributes & FILE_ATTRIBUTE_READONLY;
-  } else {
-    const mode_t mode =
-        (attributes & FILE_ATTRIBUTE_READONLY) ? st.st_mode & ~kWriteBits : st.st_mode | S_IWUSR;
-    if (mode != st.st_mode && chmod(path.c_str(), mode & 07777) != 0) {
-      SetLastErrorFromErrno(errno);
-      return FALSE;
-    }
+  mode_t mode = st.st_mode;
+  if (folder) kept |= attributes & FILE_ATTRIBUTE_READONLY;
+  else mode = (attributes & FILE_ATTRIBUTE_READONLY) ? st.st_mode & ~kWriteBits : st.st_mode | S_IWUSR;
+  // A user extended attribute needs write permission, which the owner of a
+  // read-only file lacks but may give itself for the change: the attribute
+  // is written while the file is writable, and read-only comes last.
+  const bool lent =
+      (st.st_mode & S_IWUSR) == 0 && st.st_uid == geteuid() && chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777) == 0;
+  if (!StoreAttributes(path, kept)) {
+    if (lent) chmod(path.c_str(), st.st_mode & 07777);
+    return FALSE;
   }
-  return StoreAttributes(path, kept) ? TRUE : FALSE;
+  if ((lent || mode != st.st_mode) && chmod(path.c_str(), mode & 07777) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {

@@ -1,6 +1,10 @@
 #include "OpenFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <map>
+#include <utility>
 
 #include "DirectoryWatch.h"
 #include "FilesApi.h"
@@ -8,18 +12,57 @@
 namespace quorvane {
 namespace posix {
 namespace files {
+namespace {
+
+// Per file of this process: its handles, and the name to remove when the
+// last one goes.
+struct Openers {
+  size_t handles = 0;
+  std::string deleteOnClose;
+  bool isFolder = false;
+};
+
+std::mutex& OpenersMutex() {
+  static auto* mutex = new std::mutex();  // never destroyed: handles may close until exit
+  return *mutex;
+}
+
+std::map<std::pair<dev_t, ino_t>, Openers>& OpenersOf() {
+  static auto* openers = new std::map<std::pair<dev_t, ino_t>, Openers>();
+  return *openers;
+}
+
+}  // namespace
 
 OpenFile::OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder,
                    std::string deleteOnClose)
     : FileObject(std::move(fd), canRead, canWrite),
       lockFd_(std::move(lockFd)),
-      isFolder_(isFolder),
-      deleteOnClose_(std::move(deleteOnClose)) {}
+      isFolder_(isFolder) {
+  struct stat st;
+  if (fstat(Fd(), &st) == 0) device_ = st.st_dev, inode_ = st.st_ino;
+  std::lock_guard<std::mutex> lock(OpenersMutex());
+  Openers& openers = OpenersOf()[{device_, inode_}];
+  ++openers.handles;
+  if (!deleteOnClose.empty()) openers.deleteOnClose = std::move(deleteOnClose), openers.isFolder = isFolder;
+}
 
 OpenFile::~OpenFile() {
   // The watch goes first: it reads the folder through our descriptor.
   watch_.reset();
-  if (!deleteOnClose_.empty()) (isFolder_ ? rmdir : unlink)(deleteOnClose_.c_str());
+  Openers last;
+  {
+    std::lock_guard<std::mutex> lock(OpenersMutex());
+    auto it = OpenersOf().find({device_, inode_});
+    if (it == OpenersOf().end() || --it->second.handles > 0) return;
+    last = std::move(it->second);
+    OpenersOf().erase(it);
+  }
+  // Only while the name is still this file's.
+  struct stat st;
+  if (!last.deleteOnClose.empty() && stat(last.deleteOnClose.c_str(), &st) == 0 && st.st_dev == device_ &&
+      st.st_ino == inode_)
+    (last.isFolder ? rmdir : unlink)(last.deleteOnClose.c_str());
 }
 
 void OpenFile::HandleClosed() {

@@ -1,12 +1,15 @@
-// A file or folder opened by CreateFileW: the kernel's FileObject plus what
-// Windows attaches to a handle of its own: delete-on-close and, for a folder,
-// the change watch of ReadDirectoryChangesW.
+// A file or folder opened by CreateFileW: the kernel's FileObject plus
+// delete-on-close, which Windows keeps with the file (its name goes when the
+// last handle to it in this process closes), and, for a folder, the change
+// watch of ReadDirectoryChangesW.
 //
 // Thread-safe: the watch is made once under the mutex; CloseHandle from
 // another thread ends a blocked ReadDirectoryChangesW through HandleClosed.
 // Share-mode locks live on the descriptor (or on lockFd when the handle's
 // own descriptor cannot hold a read lock) and go with it.
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <mutex>
@@ -23,7 +26,8 @@ class DirectoryWatch;
 
 class OpenFile final : public FileObject {
  public:
-  // `deleteOnClose`: an absolute path removed when the handle goes, or empty.
+  // `deleteOnClose`: an absolute path removed when the last handle to the
+  // file goes, or empty.
   OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder, std::string deleteOnClose);
   ~OpenFile() override;
 
@@ -38,7 +42,8 @@ class OpenFile final : public FileObject {
  private:
   UniqueFd lockFd_;
   const bool isFolder_;
-  const std::string deleteOnClose_;
+  dev_t device_ = 0;  // the file, which every handle to it counts in
+  ino_t inode_ = 0;
   std::mutex mutex_;
   bool closed_ = false;
   std::shared_ptr<DirectoryWatch> watch_;

@@ -34,9 +34,11 @@ struct Balloon {
 };
 
 // The session bus of the process's D-Bus address, used only from behind
-// these calls. Each call returns within a few seconds whatever the bus does,
-// and with no session bus (DBUS_SESSION_BUS_ADDRESS unset, or an autolaunch
-// address, which we never start) each does nothing. Thread-safe.
+// these calls. Show and Remove never wait for the bus; Notify and Close wait
+// only for the first connection to an address (1 s at most) and Notify for
+// its answer (1 s); a bus that failed is tried again later, without a
+// caller waiting. With no session bus (DBUS_SESSION_BUS_ADDRESS unset, or an
+// autolaunch address, which we never start) each does nothing. Thread-safe.
 class SessionBus {
  public:
   // Exports or updates the icon as a StatusNotifierItem (registered with the

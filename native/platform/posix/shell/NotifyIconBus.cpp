@@ -6,13 +6,21 @@
 // A library must not use the host's default main context, so the bus is
 // served by a thread of ours running a private GMainContext: the objects are
 // registered there and their property reads are answered there. Everything
-// that touches the connection's objects runs on that thread; callers wait
-// for it at most kLoopWait. The thread starts only when a session bus
-// address exists and stops when the library is unloaded or the process
-// exits (the loop is quit, a connect in progress cancelled, then joined).
+// that touches the connection's objects runs on that thread and never
+// blocks, so callers, who wait for it at most kLoopWait, hardly wait.
+//
+// The connection is made asynchronously with a deadline. A failed attempt,
+// or a bus that goes away, is tried again after 1 s, 2 s, 4 s ... up to a
+// minute, by the next call or, while icons exist, by a timer: a bus that
+// starts later, or again, gets the icons. Only a balloon waits for a
+// connection, and only for the first attempt on an address. The thread
+// starts only when a session bus address exists and stops when the library
+// is unloaded or the process exits (the loop is quit and joined, then a
+// connect in progress cancelled).
 #include <gio/gio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -22,6 +30,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "../GioSockets.h"
 #include "NotifyIcon.h"
@@ -32,6 +41,8 @@ namespace notify {
 namespace {
 
 constexpr int kCallTimeoutMs = 1000;
+constexpr guint kConnectTimeoutMs = 1000;
+constexpr gint64 kFirstRetryUs = G_USEC_PER_SEC, kLastRetryUs = 60 * G_USEC_PER_SEC;
 constexpr auto kLoopWait = std::chrono::milliseconds(2000);
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
 constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
@@ -120,11 +131,16 @@ void ItemMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, cons
 
 const GDBusInterfaceVTable kItemVTable = {ItemMethod, ItemProperty, nullptr, {}};
 
-struct Registration {
-  guint id;
+// Every icon shown, exported or not: id 0 while there is no connection.
+struct Entry {
+  IconView view;
+  guint id = 0;
   std::string path;
-  Item* item;  // owned by the registration
+  Item* item = nullptr;  // owned by the registration
 };
+
+// What a balloon's caller is handed: the connection, or null.
+using Waiter = std::function<void(GDBusConnection*)>;
 
 class BusThread {
  public:
@@ -133,7 +149,7 @@ class BusThread {
     return bus;
   }
 
-  BusThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)), cancel_(g_cancellable_new()) {
+  BusThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
     InitSocketsKeepingSigpipe();
     thread_ = std::thread([this] {
       g_main_context_push_thread_default(context_);
@@ -143,13 +159,13 @@ class BusThread {
   }
 
   ~BusThread() {
-    g_cancellable_cancel(cancel_);
     g_main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
+    if (connecting_) g_cancellable_cancel(connecting_);
     Disconnect();
+    g_clear_object(&connecting_);
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
-    g_object_unref(cancel_);
   }
   BusThread(const BusThread&) = delete;
   BusThread& operator=(const BusThread&) = delete;
@@ -180,60 +196,167 @@ class BusThread {
     return pending->done.wait_for(lock, kLoopWait, [&] { return pending->finished; });
   }
 
-  // Bus thread only: the connection to `address`, made on first use and
-  // again when the address changes; null when it cannot be had.
-  GDBusConnection* Connection(const std::string& address) {
-    if (address == address_) return connection_;
-    Disconnect();
-    address_ = address;
-    if (IsHeadless(address)) return nullptr;
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
+  // Bus thread only, as every method below. Hands `waiter` the connection to
+  // `address`: at once when there is one or an earlier attempt has ended,
+  // else when the first attempt ends.
+  void WhenConnected(const std::string& address, Waiter waiter) {
+    Want(address);
+    if (connecting_ && !tried_) waiters_.push_back(std::move(waiter));
+    else waiter(connection_);
+  }
+
+  void Show(const std::string& address, const IconView& view) {
+    Want(address);
+    Entry& entry = items_[view.key];
+    entry.view = view;
+    if (connection_ == nullptr) return;
+    if (entry.id == 0) return Export(entry);
+    entry.item->view = view;
+    for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) Emit(entry.path, signal, nullptr);
+    Emit(entry.path, "NewStatus", g_variant_new("(s)", view.hidden ? "Passive" : "Active"));
+  }
+
+  void Remove(const std::string& address, const IconKey& key) {
+    Want(address);
+    auto it = items_.find(key);
+    if (it == items_.end()) return;
+    if (it->second.id != 0) g_dbus_connection_unregister_object(connection_, it->second.id);
+    items_.erase(it);
+  }
+
+ private:
+  // Starts a connection to `address` unless there is one, one is being made,
+  // or the last failure's retry time has not come; another address starts
+  // afresh.
+  void Want(const std::string& address) {
+    if (address != address_) {
+      Disconnect();
+      if (connecting_) g_cancellable_cancel(connecting_);
+      g_clear_object(&connecting_);
+      Answer(nullptr);
+      address_ = address;
+      tried_ = false;
+      retryUs_ = kFirstRetryUs;
+      retryAt_ = 0;
+    }
+    if (connection_ != nullptr && g_dbus_connection_is_closed(connection_)) {  // its "closed" not yet seen
+      Disconnect();
+      Failed();
+    }
+    if (connection_ == nullptr && connecting_ == nullptr && !IsHeadless(address_) &&
+        g_get_monotonic_time() >= retryAt_)
+      Connect();
+  }
+
+  void Connect() {
+    connecting_ = g_cancellable_new();
+    struct Attempt {
+      BusThread* bus;
+      GCancellable* cancel;  // identifies the attempt; ours while it is connecting_
+    };
+    g_dbus_connection_new_for_address(
+        address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, cancel_, nullptr);
-    if (connection_ == nullptr) return nullptr;
+        nullptr, connecting_,
+        [](GObject*, GAsyncResult* result, gpointer data) {
+          auto* attempt = static_cast<Attempt*>(data);
+          GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+          // A late answer (past the deadline or for another address) is dropped.
+          if (attempt->cancel == attempt->bus->connecting_) attempt->bus->Connected(connection);
+          else if (connection) g_object_unref(connection);
+          g_object_unref(attempt->cancel);
+          delete attempt;
+        },
+        new Attempt{this, G_CANCELLABLE(g_object_ref(connecting_))});
+    // Hello is not cancellable: the deadline gives up on the attempt itself.
+    GSource* deadline = g_timeout_source_new(kConnectTimeoutMs);
+    g_source_set_callback(
+        deadline,
+        [](gpointer data) -> gboolean {
+          auto* attempt = static_cast<Attempt*>(data);
+          if (attempt->cancel == attempt->bus->connecting_) {
+            g_cancellable_cancel(attempt->cancel);
+            attempt->bus->Connected(nullptr);
+          }
+          return G_SOURCE_REMOVE;
+        },
+        new Attempt{this, G_CANCELLABLE(g_object_ref(connecting_))}, [](gpointer data) {
+          auto* attempt = static_cast<Attempt*>(data);
+          g_object_unref(attempt->cancel);
+          delete attempt;
+        });
+    g_source_attach(deadline, context_);
+    g_source_unref(deadline);
+  }
+
+  // The attempt in progress ended with `connection`, or with null.
+  void Connected(GDBusConnection* connection) {
+    g_clear_object(&connecting_);
+    tried_ = true;
+    if (connection == nullptr) return Failed();
+    connection_ = connection;
+    retryUs_ = kFirstRetryUs;
     g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    closedHandler_ = g_signal_connect(connection_, "closed", G_CALLBACK(+[](GDBusConnection*, gboolean, GError*,
+                                                                            gpointer self) {
+                                        auto* bus = static_cast<BusThread*>(self);
+                                        bus->Disconnect();
+                                        bus->Failed();
+                                      }),
+                                      this);
     // A watcher that starts later learns of our items then.
     watcherSubscription_ = g_dbus_connection_signal_subscribe(
         connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus",
         kWatcher, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer self) {
           auto* bus = static_cast<BusThread*>(self);
-          for (const auto& entry : bus->items_) bus->RegisterWithWatcher(entry.second.path);
+          for (const auto& entry : bus->items_)
+            if (entry.second.id != 0) bus->RegisterWithWatcher(entry.second.path);
         },
         this, nullptr);
-    return connection_;
+    for (auto& entry : items_) Export(entry.second);
+    Answer(connection_);
   }
 
-  void Show(const std::string& address, const IconView& view) {
-    GDBusConnection* connection = Connection(address);
-    if (connection == nullptr) return;
-    auto it = items_.find(view.key);
-    if (it == items_.end()) {
-      auto* item = new Item{view};
-      const std::string path = "/StatusNotifierItem/" + std::to_string(++serial_);
-      const guint id = g_dbus_connection_register_object(connection, path.c_str(), ItemInfo(), &kItemVTable, item,
-                                                         [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
-      if (id == 0) return;
-      items_[view.key] = Registration{id, path, item};
-      RegisterWithWatcher(path);
-      return;
-    }
-    it->second.item->view = view;
-    for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) Emit(it->second.path, signal, nullptr);
-    Emit(it->second.path, "NewStatus", g_variant_new("(s)", view.hidden ? "Passive" : "Active"));
+  // No connection: the next try waits twice as long as the last, and a
+  // timer makes it while icons wait to be shown.
+  void Failed() {
+    Answer(nullptr);
+    retryAt_ = g_get_monotonic_time() + retryUs_;
+    const guint delayMs = static_cast<guint>(retryUs_ / 1000);
+    retryUs_ = std::min(retryUs_ * 2, kLastRetryUs);
+    if (items_.empty()) return;
+    GSource* timer = g_timeout_source_new(delayMs);
+    g_source_set_callback(
+        timer,
+        [](gpointer self) -> gboolean {
+          auto* bus = static_cast<BusThread*>(self);
+          bus->retryAt_ = 0;  // the timer may run a little before retryAt_
+          if (!bus->items_.empty()) bus->Want(bus->address_);
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+    g_source_attach(timer, context_);
+    g_source_unref(timer);
   }
 
-  void Remove(const std::string& address, const IconKey& key) {
-    if (Connection(address) == nullptr) return;
-    auto it = items_.find(key);
-    if (it == items_.end()) return;
-    g_dbus_connection_unregister_object(connection_, it->second.id);
-    items_.erase(it);
+  void Answer(GDBusConnection* connection) {
+    for (const Waiter& waiter : std::exchange(waiters_, {})) waiter(connection);
   }
 
- private:
+  void Export(Entry& entry) {
+    auto* item = new Item{entry.view};
+    const std::string path = "/StatusNotifierItem/" + std::to_string(++serial_);
+    const guint id = g_dbus_connection_register_object(connection_, path.c_str(), ItemInfo(), &kItemVTable, item,
+                                                       [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
+    if (id == 0) return;
+    entry.id = id;
+    entry.path = path;
+    entry.item = item;
+    RegisterWithWatcher(path);
+  }
+
   void RegisterWithWatcher(const std::string& path) {
     // Asynchronous: the watcher reads our properties before it answers, and
     // this thread is the one that answers them.
@@ -246,24 +369,32 @@ class BusThread {
     g_dbus_connection_emit_signal(connection_, nullptr, path.c_str(), kItemInterface, signal, parameters, nullptr);
   }
 
+  // Drops the connection; the icons stay, to be exported on the next one.
   void Disconnect() {
     if (connection_ == nullptr) return;
-    for (const auto& entry : items_) g_dbus_connection_unregister_object(connection_, entry.second.id);
-    items_.clear();
+    for (auto& entry : items_) {
+      if (entry.second.id != 0) g_dbus_connection_unregister_object(connection_, entry.second.id);
+      entry.second.id = 0;
+      entry.second.item = nullptr;
+    }
+    g_signal_handler_disconnect(connection_, closedHandler_);
     g_dbus_connection_signal_unsubscribe(connection_, watcherSubscription_);
-    g_object_unref(connection_);
-    connection_ = nullptr;
+    g_clear_object(&connection_);
   }
 
   GMainContext* context_;
   GMainLoop* loop_;
-  GCancellable* cancel_;
   std::thread thread_;
   // Bus thread only (and the destructor, once the thread has stopped).
   std::string address_;
   GDBusConnection* connection_ = nullptr;
+  GCancellable* connecting_ = nullptr;  // the attempt in progress
+  bool tried_ = false;                  // an attempt on address_ has ended
+  gint64 retryAt_ = 0, retryUs_ = kFirstRetryUs;
+  std::vector<Waiter> waiters_;
+  gulong closedHandler_ = 0;
   guint watcherSubscription_ = 0;
-  std::map<IconKey, Registration> items_;
+  std::map<IconKey, Entry> items_;
   unsigned serial_ = 0;
 };
 
@@ -271,12 +402,13 @@ class BusThread {
 GDBusConnection* SharedConnection() {
   const std::string address = SessionAddress();
   if (IsHeadless(address)) return nullptr;
-  // Handed over under a lock: a task that finishes after the wait drops its
+  // Handed over under a lock: an answer that comes after the wait drops its
   // reference instead of leaking it.
   struct Handover {
     std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false, taken = false;
     GDBusConnection* connection = nullptr;
-    bool taken = false;
     ~Handover() {
       if (connection) g_object_unref(connection);
     }
@@ -284,11 +416,16 @@ GDBusConnection* SharedConnection() {
   auto handover = std::make_shared<Handover>();
   BusThread& bus = BusThread::Instance();
   bus.Run([handover, address, &bus] {
-    GDBusConnection* connection = bus.Connection(address);
-    std::lock_guard<std::mutex> lock(handover->mutex);
-    if (connection && !handover->taken) handover->connection = G_DBUS_CONNECTION(g_object_ref(connection));
+    bus.WhenConnected(address, [handover](GDBusConnection* connection) {
+      std::lock_guard<std::mutex> lock(handover->mutex);
+      if (connection && !handover->taken) handover->connection = G_DBUS_CONNECTION(g_object_ref(connection));
+      handover->done = true;
+      handover->answered.notify_all();
+    });
   });
-  std::lock_guard<std::mutex> lock(handover->mutex);
+  std::unique_lock<std::mutex> lock(handover->mutex);
+  handover->answered.wait_for(lock, std::chrono::milliseconds(kConnectTimeoutMs) + kLoopWait,
+                              [&] { return handover->done; });
   handover->taken = true;
   return std::exchange(handover->connection, nullptr);
 }

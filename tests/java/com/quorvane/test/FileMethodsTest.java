@@ -8,7 +8,7 @@ import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.util.*;
 import java.util.concurrent.*;
@@ -115,11 +115,16 @@ class FileMethodsTest {
             assertEquals(List.of(true, (long) row[2]), List.of(h != -1, Files.size(target)), "disposition " + row[0]);
             Win32Impl.CloseHandle(h);
         }
+        // Delete-on-close: the name goes with the last handle to the file, whichever closes first.
         Path temporary = dir.resolve("temporary");
-        int h = open(temporary, GENERIC_WRITE, 0, CREATE_NEW, DELETE_ON_CLOSE);
-        assertTrue(Files.exists(temporary));
-        Win32Impl.CloseHandle(h);
-        assertFalse(Files.exists(temporary), "deleted on close");
+        for (boolean flaggedFirst : new boolean[] {true, false}) {
+            int flagged = open(temporary, GENERIC_WRITE, SHARE_ALL, CREATE_NEW, DELETE_ON_CLOSE);
+            int other = open(temporary, GENERIC_READ, SHARE_ALL, OPEN_EXISTING, 0);
+            Win32Impl.CloseHandle(flaggedFirst ? flagged : other);
+            assertTrue(Files.exists(temporary), "one handle open, flagged first: " + flaggedFirst);
+            Win32Impl.CloseHandle(flaggedFirst ? other : flagged);
+            assertFalse(Files.exists(temporary), "none open, flagged first: " + flaggedFirst);
+        }
     }
 
     @Test
@@ -181,19 +186,41 @@ class FileMethodsTest {
         }
     }
 
+    /** For each "path attributes" pair: the answer, the permissions and the DOS attribute after the call. */
+    public static final class AttributesChild {
+        public static void main(String[] args) throws Exception {
+            for (int i = 0; i + 1 < args.length; i += 2) {
+                Path p = Path.of(args[i]);
+                System.out.print(Win32Impl.SetFileAttributes(args[i], Integer.decode(args[i + 1])));
+                if (Files.exists(p)) {
+                    UserDefinedFileAttributeView xattr = Files.getFileAttributeView(p, UserDefinedFileAttributeView.class);
+                    ByteBuffer value = ByteBuffer.allocate(16);
+                    String text = xattr.list().contains("DOSATTRIB") ? new String(value.array(), 0,
+                            xattr.read("DOSATTRIB", value), StandardCharsets.US_ASCII).replace("\0", "\\0") : "-";
+                    System.out.print(" " + PosixFilePermissions.toString(Files.getPosixFilePermissions(p)) + " " + text);
+                }
+                System.out.println();
+            }
+        }
+    }
+
     @Test
-    void fileAttributesRoundTripThroughPermissionsAndTheDosAttribute() throws Exception {
+    void fileAttributesRoundTripThroughPermissionsAndTheDosAttributeForTheFilesOwner() throws Exception {
         Path file = Files.writeString(dir.resolve("attributes.txt"), "x");
-        UserDefinedFileAttributeView xattr = Files.getFileAttributeView(file, UserDefinedFileAttributeView.class);
-        assertTrue(Win32Impl.SetFileAttributes(file.toString(), 0x1 | 0x2 | 0x20)); // READONLY | HIDDEN | ARCHIVE
-        assertTrue(Files.getPosixFilePermissions(file).stream().noneMatch(p -> p.name().endsWith("WRITE")));
-        ByteBuffer value = ByteBuffer.allocate(16);
-        xattr.read("DOSATTRIB", value);
-        assertEquals("0x22\0", new String(value.array(), 0, value.position(), StandardCharsets.US_ASCII));
-        // NORMAL: writable, no DOS attribute; a missing file refused.
-        assertEquals(List.of(true, true, false, false), List.of(Win32Impl.SetFileAttributes(file.toString(), 0x80),
-                Files.getPosixFilePermissions(file).contains(PosixFilePermission.OWNER_WRITE), xattr.list()
-                .contains("DOSATTRIB"), Win32Impl.SetFileAttributes(dir.resolve("missing").toString(), 0x80)));
+        ChildJvm.exec(Map.of(), "chown", "65534:65534", file.toString());
+        dir.toFile().setExecutable(true, false);
+        // As its owner, not root: the attribute is written while the file is still writable, and a read-only
+        // file's attributes still change. NORMAL: writable, no DOS attribute; a missing file refused.
+        String[][] rows = {{"attributes.txt", "0x23", "true r--r--r-- 0x22\\0"},
+            {"attributes.txt", "0x21", "true r--r--r-- 0x20\\0"}, {"attributes.txt", "0x2", "true rw-r--r-- 0x2\\0"},
+            {"attributes.txt", "0x80", "true rw-r--r-- -"}, {"missing", "0x80", "false"}};
+        List<String> args = new ArrayList<>(), expected = new ArrayList<>();
+        for (String[] row : rows) {
+            args.addAll(List.of(dir.resolve(row[0]).toString(), row[1]));
+            expected.add(row[2]);
+        }
+        assertEquals(String.join("\n", expected), ChildJvm.run(Map.of(), ChildJvm.java(ChildJvm.AS_NOBODY, null,
+                AttributesChild.class, args.toArray(String[]::new))).output().strip());
     }
 
     @Test

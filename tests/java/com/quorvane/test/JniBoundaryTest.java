@@ -5,6 +5,7 @@ import static com.quorvane.test.DocumentFixtures.props;
 import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
+import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.IOException;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
@@ -58,6 +59,13 @@ class JniBoundaryTest {
                 assertThrows(IllegalArgumentException.class, () -> hresultGuard(0, 0)).getMessage());
         assertThrows(OutOfMemoryError.class, () -> outOfMemory(Integer.MAX_VALUE), "the VM's, pending");
         assertEquals(16, outOfMemory(16));
+        // A file method whose text the VM refuses answers its neutral result, the VM's error pending.
+        Win32Impl.GetDriveType("/");
+        String[][] neutral = {{"CreateFile", "0"}, {"SetFileAttributes", "0"}, {"GetDriveType", "0"},
+            {"StgIsStorageFile", "0"}, {"QueryDosDevice", "null"}};
+        for (String[] row : neutral) {
+            assertEquals(row[1] + " OutOfMemoryError", refusedText(row[0]), row[0]);
+        }
     }
 
     @Test

@@ -21,6 +21,8 @@ final class TestHooks {
     static native int javaGuard(int kind, String message);
     static native int hresultGuard(int kind, int hr);
     static native int outOfMemory(int length);
+    /** A native method of the library given a text the VM refuses: its answer, and " OutOfMemoryError" if pending. */
+    static native String refusedText(String method);
     static native void addToInts(int[] array, int delta);
     static native void fillBytes(byte[] array, byte value);
     static native void upperChars(char[] array);
