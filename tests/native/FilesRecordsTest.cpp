@@ -134,14 +134,45 @@ void OverflowQueue(const std::string& folder) {
   }
 }
 
-// An inotify event as the kernel lays it out, name padded to 16 bytes.
-std::string InotifyEvent(uint32_t mask, uint32_t cookie, const std::string& name) {
-  std::string bytes(sizeof(inotify_event) + 16, '\0');
-  inotify_event event{1, mask, cookie, 16};  // 1: a new instance's first watch, the folder's
-  memcpy(&bytes[0], &event, sizeof(event));
-  memcpy(&bytes[sizeof(event)], name.data(), name.size());
-  return bytes;
-}
+// A folder's watch whose inotify descriptor is swapped for a pipe the test
+// writes events into: the kernel never ends a read between a rename's halves,
+// nor queues another thread's change between them, on demand.
+class InjectedWatch {
+ public:
+  explicit InjectedWatch(const std::string& root) : before_(InotifyDescriptors()), watch(root, false) {
+    std::set<int> ours = InotifyDescriptors();
+    for (int fd : before_) ours.erase(fd);
+    ready_ = ours.size() == 1 && pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) == 0 && dup2(pipe_[0], *ours.begin()) >= 0;
+  }
+  ~InjectedWatch() {
+    close(pipe_[0]);
+    close(pipe_[1]);
+  }
+  bool Ready() const { return ready_; }
+  // Events of the folder's watch (a new instance's first: 1) as the kernel
+  // lays them out, names padded to 16 bytes.
+  void Send(const std::vector<std::tuple<uint32_t, uint32_t, std::string>>& events) {
+    std::string bytes;
+    for (const auto& [mask, cookie, name] : events) {
+      const inotify_event event{1, mask, cookie, 16};
+      bytes.append(reinterpret_cast<const char*>(&event), sizeof(event));
+      bytes.append(name).append(16 - name.size(), '\0');
+    }
+    ASSERT_EQ(write(pipe_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  int Unread() const {
+    int unread = 0;
+    return ioctl(pipe_[0], FIONREAD, &unread) == 0 ? unread : 0;
+  }
+
+ private:
+  const std::set<int> before_;
+  int pipe_[2] = {-1, -1};
+  bool ready_ = false;
+
+ public:
+  WatchedFolder watch;
+};
 
 }  // namespace
 
@@ -189,40 +220,34 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        {"1 n", "1 n/f", "1 g1", "1 g2", "1 g3", "2 n/f", "1 n/f", "1 end"}},
       {"a rename whose halves come in two reads is one pair",
        [](const std::string& root) {
-         // The kernel never ends a read between the halves on demand: the
-         // watch's inotify descriptor becomes a pipe the halves are written to.
-         const std::set<int> before = InotifyDescriptors();
-         WatchedFolder watch(root, false);
-         std::set<int> ours = InotifyDescriptors();
-         for (int fd : before) ours.erase(fd);
-         int pipe[2];
-         if (ours.size() != 1 || pipe2(pipe, O_NONBLOCK | O_CLOEXEC) != 0) return Records{"no inotify descriptor"};
-         dup2(pipe[0], *ours.begin());
-         Records first;
+         InjectedWatch injected(root);
+         Records first{"no inotify descriptor"};
          // The second half comes 2 ms after the first was taken; a run where
          // it came later than the watch waits says nothing and is made again.
-         for (uint32_t cookie = 1; cookie <= 3; ++cookie) {
+         for (uint32_t cookie = 1; injected.Ready() && cookie <= 3; ++cookie) {
            const auto begin = std::chrono::steady_clock::now();
-           const std::string from = InotifyEvent(IN_MOVED_FROM, cookie, "a");
-           if (write(pipe[1], from.data(), from.size()) != static_cast<ssize_t>(from.size())) break;
-           auto call = std::async(std::launch::async, [&watch] { return watch.Read(); });
-           for (int unread = 1; ioctl(pipe[0], FIONREAD, &unread) == 0 && unread > 0;)
-             std::this_thread::sleep_for(std::chrono::microseconds(100));
+           injected.Send({{IN_MOVED_FROM, cookie, "a"}});
+           auto call = std::async(std::launch::async, [&injected] { return injected.watch.Read(); });
+           while (injected.Unread() > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-           const std::string to = InotifyEvent(IN_MOVED_TO, cookie, "b");
-           if (write(pipe[1], to.data(), to.size()) != static_cast<ssize_t>(to.size())) break;
+           injected.Send({{IN_MOVED_TO, cookie, "b"}});
            const auto late = std::chrono::steady_clock::now() - begin;
            first = call.get();
-           if (first != Records{"4 a", "5 b"} && late >= std::chrono::milliseconds(DirectoryWatch::kMovePartnerMs))
-             watch.ReadUntil("1 b");
-           else
-             break;
+           if (first == Records{"4 a", "5 b"} || late < std::chrono::milliseconds(DirectoryWatch::kMovePartnerMs)) break;
+           injected.watch.ReadUntil("1 b");
          }
-         close(pipe[0]);
-         close(pipe[1]);
          return first;
        },
        {"4 a", "5 b"}},
+      {"another change between a rename's halves goes ahead of the pair, one about the held name after it",
+       [](const std::string& root) {
+         InjectedWatch injected(root);
+         if (!injected.Ready()) return Records{"no inotify descriptor"};
+         injected.Send({{IN_MOVED_FROM, 1, "a"}, {IN_CREATE, 0, "c"}, {IN_MOVED_TO, 1, "b"},
+                        {IN_MOVED_FROM, 2, "d"}, {IN_CREATE, 0, "d"}});
+         return injected.watch.Read();
+       },
+       {"1 c", "4 a", "5 b", "2 d", "1 d"}},
   };
   for (const auto& row : rows) {
     settings_test::TempFolder folder;

@@ -226,10 +226,17 @@ void DirectoryWatch::Handle(const inotify_event& event) {
   const bool isFolder = (event.mask & IN_ISDIR) != 0;
   // A listed name that goes away and comes back is new: reported again.
   if (event.mask & (IN_DELETE | IN_MOVED_FROM)) listed_.erase(std::make_pair(event.wd, name));
-  if (moveFrom_.held && !((event.mask & IN_MOVED_TO) && event.cookie == moveFrom_.cookie)) FlushMoveFrom();
+  if (moveFrom_.held && !((event.mask & IN_MOVED_TO) && event.cookie == moveFrom_.cookie)) {
+    // Another thread's change can be queued between a rename's halves: it
+    // goes ahead, unless it is another first half, is about the held name,
+    // or too many went ahead for the halves to be one rename.
+    if ((event.mask & IN_MOVED_FROM) || (event.wd == moveFrom_.wd && name == moveFrom_.leaf) ||
+        ++moveFrom_.passed > kMaxPassedEvents)
+      FlushMoveFrom();
+  }
 
   if (event.mask & IN_MOVED_FROM) {
-    moveFrom_ = MoveFrom{true, event.cookie, relative, isFolder};
+    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0};
   } else if (event.mask & IN_MOVED_TO) {
     if (moveFrom_.held) {
       moveFrom_.held = false;

@@ -4,7 +4,8 @@
 // levels) with FILE_ACTION_ADDED, REMOVED, MODIFIED, and a rename inside the
 // watched tree as a RENAMED_OLD_NAME / RENAMED_NEW_NAME pair (a name moved
 // out of the tree is REMOVED, one moved in is ADDED; a first half read alone
-// waits up to kMovePartnerMs for its second). The notify filter picks
+// waits up to kMovePartnerMs for its second, and other threads' changes
+// queued between the halves go ahead of the pair). The notify filter picks
 // the kinds: FILE_NAME and DIR_NAME the names of files and folders, SIZE and
 // LAST_WRITE writes (IN_MODIFY), ATTRIBUTES, SECURITY, CREATION and
 // LAST_WRITE changes of mode, owner, times or extended attributes
@@ -68,6 +69,7 @@ class DirectoryWatch {
   static constexpr size_t kMaxPendingBytes = 1u << 20;
   static constexpr int kRemovalCheckMs = 500;
   static constexpr int kMovePartnerMs = 50;
+  static constexpr int kMaxPassedEvents = 64;
 
   // Watches the folder open on `folderFd` (not owned; it outlives the
   // watch). Null with a Windows error code on failure.
@@ -84,8 +86,11 @@ class DirectoryWatch {
   struct MoveFrom {
     bool held = false;
     uint32_t cookie = 0;
+    int wd = -1;
+    std::string leaf;  // the name in its folder
     std::string name;
     bool isFolder = false;
+    int passed = 0;  // events let go ahead of it
   };
 
   DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree);
