@@ -201,23 +201,25 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
          return watch.ReadUntil("1 end");
        },
        {"1 renamed/x", "1 made/y", "1 made/deeper/z", "1 end"}},
-      {"a listed file made again while the reader lags is ADDED again",
+      {"a listed file made again or replaced by a rename while the reader lags is ADDED again",
        [](const std::string& root) {
+         settings_test::TempFolder outside;
          WatchedFolder watch(root, true);
-         // n/f is made before n's watch exists; g1 to g3 keep the 64-byte
-         // calls from emptying inotify's queue.
-         mkdir((root + "/n").c_str(), 0755);
-         Touch(root + "/n/f");
-         for (const char* name : {"g1", "g2", "g3"}) Touch(root + "/" + name);
+         // n/f and m/h are made before their folders' watches exist; the
+         // 64-byte calls leave m/h pending, inotify's queue not read to its end.
+         for (const char* name : {"/n", "/m"}) mkdir((root + name).c_str(), 0755);
+         for (const char* name : {"/n/f", "/m/h"}) Touch(root + name);
          Records seen = watch.Read(64);
          unlink((root + "/n/f").c_str());
          Touch(root + "/n/f");
+         Touch(outside.File("h"));
+         rename(outside.File("h").c_str(), (root + "/m/h").c_str());
          Touch(root + "/end");
          const Records more = watch.ReadUntil("1 end", 64);
          seen.insert(seen.end(), more.begin(), more.end());
          return seen;
        },
-       {"1 n", "1 n/f", "1 g1", "1 g2", "1 g3", "2 n/f", "1 n/f", "1 end"}},
+       {"1 n", "1 n/f", "1 m", "1 m/h", "2 n/f", "1 n/f", "1 m/h", "1 end"}},
       {"a rename whose halves come in two reads is one pair",
        [](const std::string& root) {
          InjectedWatch injected(root);

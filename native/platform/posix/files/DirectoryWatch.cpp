@@ -191,7 +191,9 @@ void DirectoryWatch::MoveTree(const std::string& from, const std::string& to) {
 
 void DirectoryWatch::Added(int wd, const std::string& name, const std::string& relative, bool isFolder,
                            bool movedIn) {
-  if (listed_.erase(std::make_pair(wd, name)) > 0) return;  // its folder's listing reported it
+  // Its folder's listing reported it; not so a name renamed in, which may
+  // have replaced the listed one (inotify reports no deletion for that).
+  if (listed_.erase(std::make_pair(wd, name)) > 0 && !movedIn) return;
   if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, relative);
   // A folder moved in is watched, not listed: Windows reports only its name.
   if (isFolder && subtree_) WatchTree(relative, !movedIn);

@@ -16,7 +16,7 @@
 // created while watching gets one as soon as its creation is read; it is
 // then listed, and what was made in it before its watch existed is reported
 // as ADDED (what the watch reports again later is dropped once, unless the
-// name went away in between).
+// name went away in between or came by a rename).
 //
 // Between calls changes wait in inotify's queue and in our own; a call takes
 // from inotify only what its buffer can hold, so a reader that keeps calling
