@@ -81,13 +81,15 @@ class WatchedFolder {
       Touch(path + "/start" + std::to_string(i));
     first.get();
   }
-  ~WatchedFolder() { CloseHandle(handle_); }
+  ~WatchedFolder() {
+    if (!closed_) CloseHandle(handle_);
+  }
 
   // One call's records as "action name", the start names left out; "rescan"
   // for TRUE with 0 bytes.
   std::vector<std::string> Read(DWORD length = 65536) {
     auto call = std::async(std::launch::async, [this, length] { return Call(length); });
-    if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) CloseHandle(handle_);
+    if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) closed_ = CloseHandle(handle_);
     return call.get();
   }
   // Calls until the records include `last`.
@@ -121,6 +123,7 @@ class WatchedFolder {
 
   HANDLE handle_;
   const bool subtree_;
+  bool closed_ = false;
 };
 
 // More name events than inotify's queue holds, made while no call reads.
@@ -139,11 +142,7 @@ void OverflowQueue(const std::string& folder) {
 // nor queues another thread's change between them, on demand.
 class InjectedWatch {
  public:
-  explicit InjectedWatch(const std::string& root) : before_(InotifyDescriptors()), watch(root, false) {
-    std::set<int> ours = InotifyDescriptors();
-    for (int fd : before_) ours.erase(fd);
-    ready_ = ours.size() == 1 && pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) == 0 && dup2(pipe_[0], *ours.begin()) >= 0;
-  }
+  explicit InjectedWatch(const std::string& root) : InjectedWatch(root, InotifyDescriptors()) {}
   ~InjectedWatch() {
     close(pipe_[0]);
     close(pipe_[1]);
@@ -165,13 +164,17 @@ class InjectedWatch {
     return ioctl(pipe_[0], FIONREAD, &unread) == 0 ? unread : 0;
   }
 
+  WatchedFolder watch;
+
  private:
-  const std::set<int> before_;
+  InjectedWatch(const std::string& root, const std::set<int>& before) : watch(root, false) {
+    std::set<int> ours = InotifyDescriptors();
+    for (int fd : before) ours.erase(fd);
+    ready_ = ours.size() == 1 && pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) == 0 && dup2(pipe_[0], *ours.begin()) >= 0;
+  }
+
   int pipe_[2] = {-1, -1};
   bool ready_ = false;
-
- public:
-  WatchedFolder watch;
 };
 
 }  // namespace
@@ -230,12 +233,14 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
            const auto begin = std::chrono::steady_clock::now();
            injected.Send({{IN_MOVED_FROM, cookie, "a"}});
            auto call = std::async(std::launch::async, [&injected] { return injected.watch.Read(); });
-           while (injected.Unread() > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+           for (int i = 0; i < 100000 && injected.Unread() > 0; ++i)
+             std::this_thread::sleep_for(std::chrono::microseconds(100));
            std::this_thread::sleep_for(std::chrono::milliseconds(2));
            injected.Send({{IN_MOVED_TO, cookie, "b"}});
            const auto late = std::chrono::steady_clock::now() - begin;
            first = call.get();
-           if (first == Records{"4 a", "5 b"} || late < std::chrono::milliseconds(DirectoryWatch::kMovePartnerMs)) break;
+           if (first == Records{"4 a", "5 b"} || late < std::chrono::milliseconds(DirectoryWatch::kMovePartnerMs))
+             break;
            injected.watch.ReadUntil("1 b");
          }
          return first;
