@@ -2,8 +2,10 @@
 // folders of a watched tree, read with a 64 KiB buffer by one reader that
 // keeps calling (every change must be reported: none lost, none twice, no
 // "rescan" answer); then the median delay from a change to the return of
-// the call that reports it. A harness rather than a Google Benchmark: the
-// burst is one measured event.
+// the call that reports it; last, 5,000 renames one after another, alone and
+// again beside a busy folder, each of which must come as one
+// old-name/new-name pair, never as REMOVED and ADDED.
+// A harness rather than a Google Benchmark: the burst is one measured event.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFolders = 100;
 constexpr int kFilesPerFolder = 100;
 constexpr int kDelaySamples = 200;
+constexpr int kRenames = 5000;
 constexpr DWORD kBufferBytes = 64 * 1024;
 
 struct Reader {
@@ -35,6 +38,8 @@ struct Reader {
   std::set<std::string> added;
   size_t records = 0, duplicates = 0, rescans = 0;
   std::atomic<size_t> addedCount{0};
+  // Of the renames: reported as a pair, or split into REMOVED and ADDED.
+  std::atomic<size_t> renamePairs{0}, renameSplits{0};
   std::atomic<bool> stop{false};
   std::atomic<int64_t> lastReturn{0};
 
@@ -52,7 +57,10 @@ struct Reader {
         std::string name;
         for (DWORD i = 0; i < record->FileNameLength / 2; ++i) name.push_back(static_cast<char>(record->FileName[i]));
         ++records;
-        if (record->Action == FILE_ACTION_ADDED && !added.insert(name).second) ++duplicates;
+        const bool neighbour = name.compare(0, 5, "busy/") == 0;  // made again and again
+        if (record->Action == FILE_ACTION_ADDED && !neighbour && !added.insert(name).second) ++duplicates;
+        if (record->Action == FILE_ACTION_RENAMED_NEW_NAME) ++renamePairs;
+        if (record->Action == FILE_ACTION_REMOVED && name.compare(0, 3, "mv/") == 0) ++renameSplits;
         if (record->NextEntryOffset == 0) break;
         at += record->NextEntryOffset;
       }
@@ -126,9 +134,45 @@ int main() {
     std::printf("delay: median %.1f us, 90th percentile %.1f us over %zu changes\n", delays[delays.size() / 2],
                 delays[delays.size() * 9 / 10], delays.size());
 
+  // Renames: mv/0 to mv/1, mv/1 to mv/2, ..., each once the reader, blocked
+  // again, has reported the one before: it wakes on the first half. Then as
+  // many again while another thread makes and deletes a file next door, whose
+  // changes may be queued between a rename's halves.
+  const std::string moves = root + "/mv", busy = root + "/busy";
+  const size_t beforeMoves = reader.addedCount.load();
+  mkdir(moves.c_str(), 0755);
+  mkdir(busy.c_str(), 0755);
+  Touch(moves + "/0");
+  WaitFor([&] { return reader.addedCount.load() >= beforeMoves + 3; }, 10);  // mv/0 is watched
+  auto renamesSeen = [&] { return reader.renamePairs.load() + reader.renameSplits.load(); };
+  bool renamesReported = true;
+  for (int round = 0; round < 2; ++round) {
+    std::atomic<bool> stopNeighbour{false};
+    std::thread neighbour([&] {
+      while (round == 1 && !stopNeighbour.load()) {
+        Touch(busy + "/x");
+        unlink((busy + "/x").c_str());
+      }
+    });
+    const size_t pairsBefore = reader.renamePairs.load(), splitsBefore = reader.renameSplits.load();
+    const auto renamesBegin = Clock::now();
+    for (int i = round * kRenames; i < (round + 1) * kRenames && renamesReported; ++i) {
+      std::rename((moves + "/" + std::to_string(i)).c_str(), (moves + "/" + std::to_string(i + 1)).c_str());
+      renamesReported = WaitFor([&] { return renamesSeen() > static_cast<size_t>(i); }, 10);
+    }
+    stopNeighbour.store(true);
+    neighbour.join();
+    std::printf("renames%s: %d in %.1f ms; %zu reported as pairs, %zu split into REMOVED and ADDED\n",
+                round == 1 ? " beside a busy folder" : "", kRenames, ms(Clock::now() - renamesBegin),
+                reader.renamePairs.load() - pairsBefore, reader.renameSplits.load() - splitsBefore);
+  }
+
   reader.stop.store(true);
   CloseHandle(folder);  // ends the blocked call
   thread.join();
   std::system(("rm -rf '" + root + "'").c_str());
-  return complete && reader.duplicates == 0 && reader.rescans == 0 ? 0 : 2;
+  return complete && renamesReported && reader.renameSplits.load() == 0 && reader.duplicates == 0 &&
+                 reader.rescans == 0
+             ? 0
+             : 2;
 }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "../ErrnoMapping.h"
@@ -24,6 +25,7 @@ constexpr DWORD kValidFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE
                                FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_LAST_ACCESS |
                                FILE_NOTIFY_CHANGE_CREATION | FILE_NOTIFY_CHANGE_SECURITY;
+constexpr int kMaxDroppedReads = 4096;
 constexpr DWORD kWriteFilter = FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr DWORD kAttributeFilter = FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SECURITY |
                                    FILE_NOTIFY_CHANGE_CREATION | FILE_NOTIFY_CHANGE_LAST_WRITE;
@@ -45,6 +47,20 @@ std::string Join(const std::string& folder, const std::string& name) {
 bool StartsWithFolder(const std::string& path, const std::string& folder) {
   return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
                             path[folder.size()] == '/');
+}
+
+// Reads one chunk of events and hands each to `each`; read(2)'s result.
+ssize_t ReadEvents(int inotify, const std::function<void(const inotify_event&)>& each) {
+  alignas(inotify_event) char chunk[4096];
+  ssize_t n;
+  while ((n = read(inotify, chunk, sizeof(chunk))) < 0 && errno == EINTR) {
+  }
+  for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(chunk + at);
+    each(*event);
+    at += sizeof(inotify_event) + event->len;
+  }
+  return n;
 }
 
 DWORD WatchError(int error) {
@@ -175,7 +191,9 @@ void DirectoryWatch::MoveTree(const std::string& from, const std::string& to) {
 
 void DirectoryWatch::Added(int wd, const std::string& name, const std::string& relative, bool isFolder,
                            bool movedIn) {
-  if (listed_.erase(std::make_pair(wd, name)) > 0) return;  // its folder's listing reported it
+  // Its folder's listing reported it; not so a name renamed in, which may
+  // have replaced the listed one (inotify reports no deletion for that).
+  if (listed_.erase(std::make_pair(wd, name)) > 0 && !movedIn) return;
   if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, relative);
   // A folder moved in is watched, not listed: Windows reports only its name.
   if (isFolder && subtree_) WatchTree(relative, !movedIn);
@@ -208,10 +226,19 @@ void DirectoryWatch::Handle(const inotify_event& event) {
   const std::string name(event.name, strnlen(event.name, event.len));
   const std::string relative = Join(folder->second, name);
   const bool isFolder = (event.mask & IN_ISDIR) != 0;
-  if (moveFrom_.held && !((event.mask & IN_MOVED_TO) && event.cookie == moveFrom_.cookie)) FlushMoveFrom();
+  // A listed name that goes away and comes back is new: reported again.
+  if (event.mask & (IN_DELETE | IN_MOVED_FROM)) listed_.erase(std::make_pair(event.wd, name));
+  if (moveFrom_.held && !((event.mask & IN_MOVED_TO) && event.cookie == moveFrom_.cookie)) {
+    // Another thread's change can be queued between a rename's halves: it
+    // goes ahead, unless it is another first half, is about the held name,
+    // or too many went ahead for the halves to be one rename.
+    if ((event.mask & IN_MOVED_FROM) || (event.wd == moveFrom_.wd && name == moveFrom_.leaf) ||
+        ++moveFrom_.passed > kMaxPassedEvents)
+      FlushMoveFrom();
+  }
 
   if (event.mask & IN_MOVED_FROM) {
-    moveFrom_ = MoveFrom{true, event.cookie, relative, isFolder};
+    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0};
   } else if (event.mask & IN_MOVED_TO) {
     if (moveFrom_.held) {
       moveFrom_.held = false;
@@ -238,24 +265,53 @@ void DirectoryWatch::Handle(const inotify_event& event) {
 // Moves events from inotify into pending_ until `wanted` bytes of records
 // are pending or inotify has no more.
 void DirectoryWatch::Drain(size_t wanted) {
-  alignas(inotify_event) char chunk[4096];
   while (pendingBytes_ < wanted && !overflow_) {
-    const ssize_t n = read(inotify_.Get(), chunk, sizeof(chunk));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
+    const ssize_t n = ReadEvents(inotify_.Get(), [this](const inotify_event& event) { Handle(event); });
+    if (n > 0) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // The kernel queues a rename's halves one after the other, so a read
+      // can come between them: a lone first half waits for its partner, in
+      // the next call when records are ready to go now.
+      if (moveFrom_.held && !pending_.empty()) return;
+      if (moveFrom_.held && WaitForMovePartner()) continue;
       // Everything the listings raced with has come through by now.
-      if (n < 0 && errno == EAGAIN) {
-        FlushMoveFrom();
-        listed_.clear();
-      }
-      return;
+      FlushMoveFrom();
+      listed_.clear();
     }
-    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(chunk + at);
-      Handle(*event);
-      at += sizeof(inotify_event) + event->len;
-    }
+    return;
   }
+}
+
+bool DirectoryWatch::WaitForMovePartner() {
+  pollfd fds[2] = {{inotify_.Get(), POLLIN, 0}, {abort_.Get(), POLLIN, 0}};
+  int ready;
+  while ((ready = poll(fds, 2, kMovePartnerMs)) < 0 && errno == EINTR) {
+  }
+  return ready > 0 && (fds[0].revents & POLLIN) && !aborted_.load();
+}
+
+// After an overflow inotify has not said everything: what it still holds is
+// dropped (the caller's rescan covers it) and the watches are made again
+// from the tree as it is, before the caller rescans. A writer faster than
+// we read could keep the queue full: at most kMaxDroppedReads reads, what
+// remains is taken as usual.
+void DirectoryWatch::Rebuild() {
+  const auto rootGone = [this](const inotify_event& event) {
+    if (event.wd == rootWd_ && (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_UNMOUNT))) gone_ = true;
+  };
+  for (int reads = 0; reads < kMaxDroppedReads && ReadEvents(inotify_.Get(), rootGone) > 0; ++reads) {
+  }
+  moveFrom_ = MoveFrom();
+  listed_.clear();
+  std::unordered_map<int, std::string> before;
+  before.swap(folders_);
+  folders_[rootWd_] = std::string();
+  WatchTree(std::string(), false);  // a folder already watched keeps its watch, under its path now
+  for (const auto& folder : before)
+    if (folders_.count(folder.first) == 0) inotify_rm_watch(inotify_.Get(), folder.first);
+  // A folder the watch limit left out is covered by this rescan; answering
+  // rescan again at once would only have the caller spin.
+  overflow_ = false;
 }
 
 // False when the handle was closed while waiting.
@@ -291,7 +347,7 @@ DWORD DirectoryWatch::Read(uint8_t* buffer, DWORD length, DWORD* written) {
     // The rescan answer: what was pending is covered by the caller's rescan.
     pending_.clear();
     pendingBytes_ = 0;
-    overflow_ = false;
+    if (overflow_) Rebuild();
     return ERROR_SUCCESS;
   }
   for (size_t i = 0; i < taken; ++i) {

@@ -3,7 +3,9 @@
 // What is reported: names relative to the watched folder ('/' between
 // levels) with FILE_ACTION_ADDED, REMOVED, MODIFIED, and a rename inside the
 // watched tree as a RENAMED_OLD_NAME / RENAMED_NEW_NAME pair (a name moved
-// out of the tree is REMOVED, one moved in is ADDED). The notify filter picks
+// out of the tree is REMOVED, one moved in is ADDED; a first half read alone
+// waits up to kMovePartnerMs for its second, and other threads' changes
+// queued between the halves go ahead of the pair). The notify filter picks
 // the kinds: FILE_NAME and DIR_NAME the names of files and folders, SIZE and
 // LAST_WRITE writes (IN_MODIFY), ATTRIBUTES, SECURITY, CREATION and
 // LAST_WRITE changes of mode, owner, times or extended attributes
@@ -13,7 +15,8 @@
 // Subtree: every folder of the tree has its own inotify watch, and a folder
 // created while watching gets one as soon as its creation is read; it is
 // then listed, and what was made in it before its watch existed is reported
-// as ADDED (what the watch reports again later is dropped once).
+// as ADDED (what the watch reports again later is dropped once, unless the
+// name went away in between or came by a rename).
 //
 // Between calls changes wait in inotify's queue and in our own; a call takes
 // from inotify only what its buffer can hold, so a reader that keeps calling
@@ -22,6 +25,10 @@
 // pending dropped, when inotify's queue overflowed, our own queue passed
 // kMaxPendingBytes, a folder of the tree could not be watched (the user's
 // watch limit), or the buffer cannot hold even the first pending record.
+// After a rescan answer for any cause but the buffer, the tree's watches are
+// made again from the tree as it is (inotify did not, or could not, say all),
+// what inotify still holds dropped; a folder the watch limit still leaves
+// out then brings no second answer at once (the caller would only spin).
 // Where Windows answers 0 for a buffer that holds some but not all pending
 // records, we hand out the records that fit and keep the rest.
 //
@@ -61,6 +68,8 @@ class DirectoryWatch {
  public:
   static constexpr size_t kMaxPendingBytes = 1u << 20;
   static constexpr int kRemovalCheckMs = 500;
+  static constexpr int kMovePartnerMs = 50;
+  static constexpr int kMaxPassedEvents = 64;
 
   // Watches the folder open on `folderFd` (not owned; it outlives the
   // watch). Null with a Windows error code on failure.
@@ -77,8 +86,11 @@ class DirectoryWatch {
   struct MoveFrom {
     bool held = false;
     uint32_t cookie = 0;
+    int wd = -1;
+    std::string leaf;  // the name in its folder
     std::string name;
     bool isFolder = false;
+    int passed = 0;  // events let go ahead of it
   };
 
   DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree);
@@ -92,6 +104,8 @@ class DirectoryWatch {
   void Added(int wd, const std::string& name, const std::string& relative, bool isFolder, bool movedIn);
   void FlushMoveFrom();
   void Drain(size_t wanted);
+  bool WaitForMovePartner();
+  void Rebuild();
   bool WaitForEvents();
   bool FolderRemoved() const;
 
