@@ -139,6 +139,8 @@ const OperationCase kCases[] = {
     {"the root", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, {}},
     {"wildcard folder", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, {"dir/x.txt=X"}},
     {"'?' in a name that exists", FO_DELETE, 0, {"w/Why?.txt"}, {}, 0, {"!w/Why?.txt", "w/Why2.txt=2", "w/Why!.txt=!", "w/WhyX.txt=X"}},
+    {"'?' in a file's name, as a folder", FO_DELETE, 0, {"w/Why?.txt/"}, {}, ERROR_PATH_NOT_FOUND,
+     {"w/Why?.txt=?", "w/Why2.txt=2"}},
     {"'*' in a name that exists", FO_DELETE, 0, {"w/notes*"}, {}, 0, {"!w/notes*", "w/notes=n", "w/notes.odt=o"}},
     {"'*' in a name that exists, moved", FO_MOVE, FOF_NOCONFIRMATION, {"w/a*"}, {"out2"}, 0,
      {"out2/a*=a*", "w/a=a", "out2/a=old a"}},

@@ -112,7 +112,8 @@ DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<std::s
   const int missing = errno;
   const std::string folder = fo::ParentOf(name);
   if (HasMissingWildcard(folder)) return DE_INVALIDFILES;
-  if (!fo::HasWildcard(name)) return quorvane::posix::Win32ErrorFromErrno(missing);
+  // "file?/" (ENOTDIR) names a folder that is not there, not a pattern.
+  if (missing != ENOENT || !fo::HasWildcard(name)) return quorvane::posix::Win32ErrorFromErrno(missing);
   *pattern = true;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return ERROR_PATH_NOT_FOUND;
