@@ -212,10 +212,7 @@ DWORD MakeFolders(const std::string& path) {
 
 DWORD Delete(const Item& item, FILEOP_FLAGS flags, bool* aborted) {
   if (!(flags & FOF_ALLOWUNDO)) return fo::RemoveTree(item.source, !(flags & FOF_NORECURSION));
-  // GIO drops "lnk/.." as text; the kernel goes through the link first.
-  const std::string folder = RealPath(fo::ParentOf(item.source));
-  if (folder.empty()) return quorvane::posix::Win32ErrorFromErrno(errno);
-  const DWORD error = fo::TrashItem(fo::JoinPath(folder, fo::NameOf(item.source)));
+  const DWORD error = fo::TrashItem(item.source);
   if (error == ERROR_NOT_SUPPORTED) {
     *aborted = true;  // not deleted for good without asking
     return 0;

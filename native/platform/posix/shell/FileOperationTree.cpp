@@ -19,6 +19,7 @@
 #include "../ErrnoMapping.h"
 #include "../kernel/UniqueFd.h"
 #include "FileOperation.h"
+#include "GioPath.h"
 
 namespace quorvane {
 namespace posix {
@@ -253,7 +254,9 @@ DWORD MoveTree(const std::string& from, const std::string& to, Collision collisi
 }
 
 DWORD TrashItem(const std::string& path) {
-  GFile* file = g_file_new_for_path(path.c_str());
+  const std::string named = GioPath(path);
+  if (named.empty()) return LastErrno();
+  GFile* file = g_file_new_for_path(named.c_str());
   GError* error = nullptr;
   const gboolean trashed = g_file_trash(file, nullptr, &error);
   g_object_unref(file);
