@@ -99,8 +99,9 @@ const WCHAR* BorrowString(const JavaObjectFields& fields, const char* name, std:
 
 // A name list ends in two zero units: the string's last one and the holder's
 // terminator. A string that lacks its last zero is borrowed as a copy that
-// has it, so the shell never reads past the characters.
-const WCHAR* BorrowNameList(const JavaObjectFields& fields, const char* name, std::unique_ptr<JavaChars>& holder) {
+// has it, so nothing reads past its characters, and *complete is false.
+const WCHAR* BorrowNameList(const JavaObjectFields& fields, const char* name, std::unique_ptr<JavaChars>& holder,
+                            bool* complete) {
   JNIEnv* const env = fields.env;
   auto string = static_cast<jstring>(fields.GetObject(name, "Ljava/lang/String;"));
   if (string != nullptr) {
@@ -108,6 +109,7 @@ const WCHAR* BorrowNameList(const JavaObjectFields& fields, const char* name, st
     std::vector<jchar> units(static_cast<size_t>(length) + 1, 0);
     env->GetStringRegion(string, 0, length, units.data());
     if (length == 0 || units[length - 1] != 0) {
+      *complete = false;
       env->DeleteLocalRef(string);
       string = env->NewString(units.data(), length + 1);
       if (string == nullptr) throw JNIException();
@@ -155,17 +157,19 @@ void WriteFileInfo(JNIEnv* env, jobject object, const SHFILEINFOW& info) {
   WriteText(f, "szTypeName", info.szTypeName);
 }
 
-void ReadFileOperation(JNIEnv* env, jobject object, SHFILEOPSTRUCTW& record, std::unique_ptr<JavaChars>& fromHolder,
+bool ReadFileOperation(JNIEnv* env, jobject object, SHFILEOPSTRUCTW& record, std::unique_ptr<JavaChars>& fromHolder,
                        std::unique_ptr<JavaChars>& toHolder, std::unique_ptr<JavaChars>& titleHolder) {
   const JavaObjectFields f(env, object);
+  bool complete = true;
   record.hwnd = WindowFromJava(f.GetInt("hWnd"));
   record.wFunc = static_cast<UINT>(f.GetInt("wFunc"));
-  record.pFrom = BorrowNameList(f, "pFrom", fromHolder);
-  record.pTo = BorrowNameList(f, "pTo", toHolder);
+  record.pFrom = BorrowNameList(f, "pFrom", fromHolder, &complete);
+  record.pTo = BorrowNameList(f, "pTo", toHolder, &complete);
   record.lpszProgressTitle = BorrowString(f, "lpszProgressTitle", titleHolder);
   record.fFlags = static_cast<FILEOP_FLAGS>(f.GetShort("fFlags"));
   record.fAnyOperationsAborted = BoolFromJava(f.GetBoolean("fAnyOperationsAborted"));
   record.hNameMappings = HandleFromJava(f.GetInt("hNameMappings"));
+  return complete;
 }
 
 }  // namespace jni

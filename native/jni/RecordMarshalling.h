@@ -32,7 +32,9 @@ void WriteFileInfo(JNIEnv* env, jobject object, const SHFILEINFOW& info);
 // Java -> SHFILEOPSTRUCTW. The record points into the three string holders,
 // which the caller owns and keeps until the platform call is done (they are
 // set as each string is reached, so a throw leaves the earlier ones owned).
-void ReadFileOperation(JNIEnv* env, jobject object, SHFILEOPSTRUCTW& record, std::unique_ptr<JavaChars>& fromHolder,
+// False when pFrom or pTo lacks its last zero (the record then holds a
+// completed copy, safe to read, but not what the caller meant to send).
+bool ReadFileOperation(JNIEnv* env, jobject object, SHFILEOPSTRUCTW& record, std::unique_ptr<JavaChars>& fromHolder,
                        std::unique_ptr<JavaChars>& toHolder, std::unique_ptr<JavaChars>& titleHolder);
 
 }  // namespace jni

@@ -25,6 +25,8 @@ class ShellFileInfo : public ::testing::Test {
     settings_test::WriteBytes(dir_.File(".hidden.txt"), "h\n");
     for (const char* folder : {"folder", "folder/sub"}) mkdir(dir_.File(folder).c_str(), 0755);
     symlink("report.txt", dir_.File("link.txt").c_str());
+    settings_test::WriteBytes(dir_.File("folder/inner.txt"), "i\n");
+    symlink("folder/sub", dir_.File("down").c_str());
     std::memset(&info_, 0xAB, sizeof info_);
   }
   DWORD_PTR Get(const std::string& name, UINT flags, DWORD attributes = 0, UINT size = sizeof(SHFILEINFOW)) {
@@ -50,6 +52,7 @@ const struct {
     {"folder/sub", 0, L"folder", SFGAO_FOLDER, SFGAO_HASSUBFOLDER},
     {".hidden.txt", 0, L"plain text document", SFGAO_HIDDEN, 0},
     {"link.txt", 0, L"plain text document", SFGAO_LINK | SFGAO_STREAM, 0},  // described by its target
+    {"down/../inner.txt", 0, L"plain text document", SFGAO_STREAM, SFGAO_LINK},  // ".." of the link's target
     {"/nowhere/at/all/notes.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, L"plain text document",
      SFGAO_READONLY | SFGAO_HIDDEN | SFGAO_STREAM, SFGAO_FOLDER},
     {"/nowhere/at/all/stuff", FILE_ATTRIBUTE_DIRECTORY, L"folder", SFGAO_FOLDER, SFGAO_READONLY | SFGAO_STREAM},

@@ -1,7 +1,9 @@
 // Shell file operations on a scratch tree: what each leaves on disk, collisions, bad lists, the trash.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
+#include "posix/FileSystemText.h"
 #include "posix/shell/FileOperation.h"
 
 namespace {
@@ -19,12 +22,19 @@ using TempDir = settings_test::TempFolder;
 using settings_test::ReadBytes;
 using settings_test::WriteBytes;
 
+// 84 CJK characters: 252 bytes, within a name's 255 but not with a suffix.
+const std::string kLongName = [] {
+  std::string name;
+  for (int i = 0; i < 84; ++i) name += "\xE5\x90\x8D";
+  return name;
+}();
+
 // "a\0b\0\0" with each name under `root` (names starting with '/' as they are).
 std::wstring List(const std::string& root, const std::vector<std::string>& names) {
   std::wstring list;
   for (const auto& name : names) {
     const std::string path = name[0] == '/' ? name : root + "/" + name;
-    list += std::wstring(path.begin(), path.end()) + L'\0';
+    list += quorvane::posix::WideFromFileSystemText(path) + L'\0';
   }
   return list + L'\0';
 }
@@ -32,10 +42,15 @@ std::wstring List(const std::string& root, const std::vector<std::string>& names
 class ShellFileOperation : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* folder : {"dir", "dir/sub", "out", "out2", "keep", "keep/sub"}) mkdir(dir_.File(folder).c_str(), 0755);
+    for (const char* folder : {"dir", "dir/sub", "out", "out2", "keep", "keep/sub", "w", "w/What?"})
+      mkdir(dir_.File(folder).c_str(), 0755);
+    // w/ holds names that look like patterns.
     for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
              {"a.txt", "A"}, {"b.txt", "B"}, {"c.doc", "C"}, {"dir/x.txt", "X"}, {"dir/sub/y.txt", "Y"},
-             {"out2/a.txt", "old"}, {"keep/sub/z.txt", "Z"}})
+             {"out2/a.txt", "old"}, {"keep/sub/z.txt", "Z"}, {"w/Why?.txt", "?"}, {"w/Why2.txt", "2"},
+             {"w/WhyX.txt", "X"}, {"w/Why!.txt", "!"}, {"w/notes*", "*"}, {"w/notes", "n"}, {"w/notes.odt", "o"}, {"w/a*", "a*"},
+             {"w/a", "a"}, {"out2/a", "old a"}, {"w/What?/in.txt", "I"}, {"w/\xC3\xA9.txt", "E"},
+             {"w/" + kLongName, "L"}})
       WriteBytes(dir_.File(name), text);
     symlink("a.txt", dir_.File("link").c_str());
   }
@@ -123,6 +138,17 @@ const OperationCase kCases[] = {
      {"!a.txt", "!c.doc", "!link", "dir/x.txt=X", "out2/a.txt=old"}},
     {"the root", FO_DELETE, 0, {"/"}, {}, DE_ROOTDIR, {}},
     {"wildcard folder", FO_DELETE, 0, {"d*/x.txt"}, {}, DE_INVALIDFILES, {"dir/x.txt=X"}},
+    {"'?' in a name that exists", FO_DELETE, 0, {"w/Why?.txt"}, {}, 0, {"!w/Why?.txt", "w/Why2.txt=2", "w/Why!.txt=!", "w/WhyX.txt=X"}},
+    {"'?' in a file's name, as a folder", FO_DELETE, 0, {"w/Why?.txt/"}, {}, ERROR_PATH_NOT_FOUND,
+     {"w/Why?.txt=?", "w/Why2.txt=2"}},
+    {"'*' in a name that exists", FO_DELETE, 0, {"w/notes*"}, {}, 0, {"!w/notes*", "w/notes=n", "w/notes.odt=o"}},
+    {"'*' in a name that exists, moved", FO_MOVE, FOF_NOCONFIRMATION, {"w/a*"}, {"out2"}, 0,
+     {"out2/a*=a*", "w/a=a", "out2/a=old a"}},
+    {"in a folder named 'What?'", FO_COPY, 0, {"w/What?/in.txt"}, {"out"}, 0, {"out/in.txt=I"}},
+    {"'?' is one character", FO_COPY, 0, {"w/?.txt"}, {"out"}, 0, {"out/\xC3\xA9.txt=E"}},
+    {"wildcard, no recursion", FO_DELETE, FOF_NORECURSION, {"dir/*"}, {}, 0, {"!dir/x.txt", "dir/sub/y.txt=Y"}},
+    {"wildcard destination", FO_COPY, 0, {"a.txt"}, {"out/*"}, DE_INVALIDFILES, {"!out/*", "!out/a.txt"}},
+    {"a long name", FO_COPY, 0, {"w/" + kLongName}, {"out"}, 0, {"out/" + kLongName + "=L"}},
 };
 
 TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTreeAndMalformedListsNone) {
@@ -157,7 +183,8 @@ TEST_F(ShellFileOperation, EachOperationLeavesTheExpectedTreeAndMalformedListsNo
   EXPECT_EQ(SHFileOperationW(&op), ERROR_INVALID_PARAMETER);
 }
 
-// A copy keeps mode and times; a move to /dev/shm (another file system on most machines) copies, then removes.
+// A copy keeps mode and times; a move to /dev/shm (a tmpfs, so another file system than /tmp's) copies, then
+// removes what it carried: a socket cannot be carried, so it stays and the move answers that it was cut short.
 TEST_F(ShellFileOperation, CopiesKeepModeAndTimesAndMovesCrossFileSystems) {
   chmod(dir_.File("a.txt").c_str(), 0640);
   const struct timespec times[2] = {{1000000000, 0}, {1000000000, 500}};
@@ -169,15 +196,27 @@ TEST_F(ShellFileOperation, CopiesKeepModeAndTimesAndMovesCrossFileSystems) {
                 std::to_string(st.st_mtim.tv_nsec), "416 1000000000.500");  // 0640
   struct stat here, shm;
   if (stat("/dev/shm", &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
-    GTEST_SKIP() << "no second file system";
+    GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = dir_.File("dir/sock");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(sock);
   char pattern[] = "/dev/shm/qv-move-XXXXXX";
   const std::string other = mkdtemp(pattern);
-  ASSERT_EQ(Run(FO_MOVE, 0, {"dir", "link"}, {other}), 0);
+  BOOL aborted = FALSE;
+  EXPECT_EQ(Run(FO_MOVE, 0, {"dir", "link", "w/" + kLongName}, {other}, &aborted), ERROR_CANCELLED);
+  EXPECT_TRUE(aborted);
   EXPECT_EQ(ReadBytes(other + "/dir/sub/y.txt"), "Y");
+  EXPECT_EQ(ReadBytes(other + "/" + kLongName), "L");
   char target[16] = {};
   EXPECT_GT(readlink((other + "/link").c_str(), target, sizeof target - 1), 0);
   EXPECT_STREQ(target, "a.txt");
-  ExpectTree({"!dir", "!link"});
+  EXPECT_TRUE(lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) << "the socket stays";
+  ExpectTree({"!dir/x.txt", "!dir/sub", "!link", "!w/" + kLongName});
   std::system(("rm -rf '" + other + "'").c_str());
 }
 
@@ -201,6 +240,14 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
   const std::string info = ReadBytes(trash + "/info/b.txt.trashinfo");
   EXPECT_TRUE(info.find("[Trash Info]") != std::string::npos && info.find("DeletionDate=") != std::string::npos &&
               info.find("Path=" + dir_.File("b.txt")) != std::string::npos) << info;
+  // The kernel's meaning: other/lnk is real/inner, so its ".." is real.
+  for (const char* folder : {"real", "real/inner", "other"}) mkdir(dir_.File(folder).c_str(), 0755);
+  WriteBytes(dir_.File("real/victim"), "R");
+  WriteBytes(dir_.File("other/victim"), "O");
+  symlink("../real/inner", dir_.File("other/lnk").c_str());
+  ASSERT_EQ(Run(FO_DELETE, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, {"other/lnk/../victim"}, {}), 0);
+  ExpectTree({"!real/victim", "other/victim=O"});
+  EXPECT_EQ(ReadBytes(trash + "/files/victim"), "R");
 }
 
 }  // namespace

@@ -236,17 +236,21 @@ TEST_F(ExportedMethods, ShellFolderAndFileInfoAreTheShellsAnswers) {
   EXPECT_EQ(u'z', info->fields["szDisplayName"].object->units[260]) << "nothing past the member's 260 units";
 }
 
-TEST_F(ExportedMethods, ShellFileOperationTerminatesTheNameLists) {
+TEST_F(ExportedMethods, ShellFileOperationRefusesANameListWithoutItsLastZero) {
   for (const char* name : {"a.txt", "b.txt"}) std::ofstream(folder_ / name) << name;
   Value* op = jni_.NewObject();
   for (const char* name : {"hWnd", "wFunc", "hNameMappings"}) DllJni::Add(op, name, "I");
   op->fields["wFunc"].i = FO_COPY;
   const std::wstring from = (folder_ / "a.txt").wstring() + L'\0' + (folder_ / "b.txt").wstring() + L'\0';
   DllJni::Add(op, "pFrom", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units(from));
-  DllJni::Add(op, "pTo", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units((folder_ / "out").wstring()));
+  DllJni::Field& to = DllJni::Add(op, "pTo", "Ljava/lang/String;");
+  to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring()));
   DllJni::Add(op, "lpszProgressTitle", "Ljava/lang/String;");
   DllJni::Add(op, "fFlags", "S").i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
   DllJni::Add(op, "fAnyOperationsAborted", "Z");
+  EXPECT_EQ(0x7C, Call<jint>("SHFileOperation", DllJni::Ref(op))) << "DE_INVALIDFILES, shell32 not called";
+  EXPECT_FALSE(fs::exists(folder_ / "out"));
+  to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring() + L'\0'));
   EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
   for (const char* name : {"a.txt", "b.txt"}) EXPECT_TRUE(fs::exists(folder_ / "out" / name)) << name;
 }

@@ -24,6 +24,9 @@ namespace {
 constexpr UINT kFolderInfoFlags = SHGFI_PIDL | SHGFI_SMALLICON | SHGFI_ICON | SHGFI_DISPLAYNAME | SHGFI_TYPENAME;
 static_assert(kFolderInfoFlags == 0x709, "item list, small icon, icon, display name, type name");
 
+// DE_INVALIDFILES, the shell's answer to a malformed name list.
+constexpr jint kInvalidFiles = 0x7C;
+
 // Token asking for the default user's folders.
 const HANDLE kDefaultUserToken = HandleFromJava(-1);
 
@@ -116,7 +119,9 @@ JNIEXPORT jint JNICALL QV_NATIVE(SHFileOperation)(JNIEnv* env, jclass, jobject o
     if (operation == nullptr) return jint(-1);
     SHFILEOPSTRUCTW record = {};
     std::unique_ptr<JavaChars> from, to, title;
-    ReadFileOperation(env, operation, record, from, to, title);
+    // A list without its last zero is the caller's bug: refused, touching
+    // nothing, on every platform (shell32 would read past the string).
+    if (!ReadFileOperation(env, operation, record, from, to, title)) return kInvalidFiles;
     return static_cast<jint>(::SHFileOperationW(&record));
   });
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../FileSystemText.h"
+#include "GioPath.h"
 #include "ItemIdList.h"
 #include "ShellIcon.h"
 
@@ -95,7 +96,9 @@ constexpr const char* kQuery =
 
 // False when the file cannot be read.
 bool FromDisk(const std::string& path, Facts* facts) {
-  GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  const std::string named = qp::GioPath(path);
+  if (named.empty()) return false;
+  GPtr<GFile> file(g_file_new_for_path(named.c_str()));
   // A link is described by its target, as a file manager does; a dangling
   // one by itself.
   GPtr<GFileInfo> info(g_file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));

@@ -2,6 +2,10 @@
 // wildcards in the last component, the freedesktop trash for FOF_ALLOWUNDO,
 // and the shell's result codes.
 //
+// '?' and '*' are ordinary characters in Linux names: a name that exists as
+// written is that item, and only a name that does not is a pattern (matched
+// by character, not byte).
+//
 // There is no UI, so every question the shell would ask gets the answer that
 // loses nothing (FOF_SILENT changes nothing, and a deletion's "are you
 // sure?" is taken as answered by the call itself, which names the items):
@@ -14,16 +18,21 @@
 //   FOF_NOCONFIRMMKDIR; making a folder loses nothing);
 // - an item the trash cannot take (FOF_ALLOWUNDO on a file system without a
 //   reachable trash) is not deleted for good: it stays, and the operation
-//   ends as cancelled.
-// Every name is checked before anything is touched: a malformed list, a
+//   ends as cancelled;
+// - a socket or device cannot be copied, nor moved to another file system:
+//   it stays where it is, and the operation ends as cancelled too.
+// The names are checked before anything is touched: a malformed list, a
 // missing source (ERROR_FILE_NOT_FOUND, as Windows Vista and later answer,
 // not the older 0x402), a root folder, a target inside its own source or the
-// same file as its source fail the whole call and change nothing. A
+// same file as its source fail the whole call and change nothing. What only
+// the work finds (a file that cannot be read, a full disk) stops the call
+// there with that code: the items before it are done, the rest are not. A
 // wildcard that matches nothing is not an error. A null record or an unknown
-// wFunc answers ERROR_INVALID_PARAMETER; a list without its double zero,
-// an empty one or a wildcard outside the last component DE_INVALIDFILES;
-// too few or too many destinations DE_MANYSRC1DEST / DE_MANYDEST. Deleting
-// a folder ignores FOF_NORECURSION when it goes to the trash, as a whole.
+// wFunc answers ERROR_INVALID_PARAMETER; a list without its double zero, an
+// empty one, or a wildcard in a folder or a target that does not exist
+// DE_INVALIDFILES; too few or too many destinations DE_MANYSRC1DEST /
+// DE_MANYDEST. FOF_NORECURSION leaves alone the folders a wildcard matches;
+// deleting a folder ignores it when the folder goes to the trash, as a whole.
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -74,17 +83,38 @@ bool IsRoot(const std::string& path) {
   return RealPath(path) == "/";
 }
 
-// The items a source name stands for: itself, or the matches of its wildcard.
-DWORD ExpandSource(const std::string& name, bool filesOnly, std::vector<std::string>* matches) {
-  const std::string folder = fo::ParentOf(name);
-  if (folder.find_first_of("*?") != std::string::npos) return DE_INVALIDFILES;
-  if (!fo::HasWildcard(name)) {
-    if (IsBadName(name) && !IsRoot(name)) return DE_INVALIDFILES;
-    struct stat st;
-    if (::lstat(name.c_str(), &st) != 0) return quorvane::posix::Win32ErrorFromErrno(errno);
+// True when a part of `path` that does not exist holds '?' or '*': a name
+// that exists is that name, but Windows takes no wildcard in a folder and
+// none in a target.
+bool HasMissingWildcard(std::string path) {
+  struct stat st;
+  for (int depth = 0; depth < 4096 && ::lstat(path.c_str(), &st) != 0; ++depth) {
+    if (fo::HasWildcard(path)) return true;
+    const std::string parent = fo::ParentOf(path);
+    if (parent == path) break;
+    path = parent;
+  }
+  return false;
+}
+
+// The items a source name stands for: itself when an item has that very name
+// ('?' and '*' are ordinary characters on Linux), else the matches of the
+// wildcard in its last component (*pattern true). `skipFolders` leaves out
+// the folders a wildcard matches.
+DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<std::string>* matches, bool* pattern) {
+  *pattern = false;
+  if (IsBadName(name) && !IsRoot(name)) return DE_INVALIDFILES;
+  struct stat st;
+  if (::lstat(name.c_str(), &st) == 0) {
     matches->push_back(name);
     return 0;
   }
+  const int missing = errno;
+  const std::string folder = fo::ParentOf(name);
+  if (HasMissingWildcard(folder)) return DE_INVALIDFILES;
+  // "file?/" (ENOTDIR) names a folder that is not there, not a pattern.
+  if (missing != ENOENT || !fo::HasWildcard(name)) return quorvane::posix::Win32ErrorFromErrno(missing);
+  *pattern = true;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return ERROR_PATH_NOT_FOUND;
   std::vector<std::string> found;
@@ -92,8 +122,7 @@ DWORD ExpandSource(const std::string& name, bool filesOnly, std::vector<std::str
     const std::string child = entry->d_name;
     if (child == "." || child == ".." || !fo::MatchesWildcard(fo::NameOf(name), child)) continue;
     const std::string path = folder == "." && name.find('/') == std::string::npos ? child : fo::JoinPath(folder, child);
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || (filesOnly && S_ISDIR(st.st_mode))) continue;
+    if (::lstat(path.c_str(), &st) != 0 || (skipFolders && S_ISDIR(st.st_mode))) continue;
     found.push_back(path);
   }
   ::closedir(dir);
@@ -107,7 +136,7 @@ DWORD ExpandSource(const std::string& name, bool filesOnly, std::vector<std::str
 DWORD ResolveTarget(const std::string& dest, const std::string& source, bool many, std::string* target) {
   struct stat st;
   const bool exists = ::stat(dest.c_str(), &st) == 0;
-  if (!(exists && S_ISDIR(st.st_mode)) && IsBadName(dest)) return DE_INVALIDFILES;
+  if (!(exists && S_ISDIR(st.st_mode)) && (IsBadName(dest) || HasMissingWildcard(dest))) return DE_INVALIDFILES;
   if (exists && S_ISDIR(st.st_mode)) {
     *target = fo::JoinPath(dest, fo::NameOf(source));
   } else if (many || dest.back() == '/') {
@@ -149,16 +178,19 @@ DWORD Plan(const SHFILEOPSTRUCTW& op, std::vector<Item>* items) {
     if (to.size() > from.size() || (!multi && to.size() > 1)) return DE_MANYDEST;
   }
   for (size_t i = 0; i < from.size(); ++i) {
-    if (func == FO_RENAME && fo::HasWildcard(from[i])) return DE_INVALIDFILES;
     std::vector<std::string> matches;
-    if (DWORD error = ExpandSource(from[i], (flags & FOF_FILESONLY) != 0, &matches)) return error;
-    const bool many = fo::HasWildcard(from[i]) || (!(flags & FOF_MULTIDESTFILES) && from.size() > 1);
+    // FOF_NORECURSION: the folders a wildcard matches are subfolders, not entered.
+    bool pattern;
+    if (DWORD error = ExpandSource(from[i], (flags & (FOF_FILESONLY | FOF_NORECURSION)) != 0, &matches, &pattern))
+      return error;
+    if (func == FO_RENAME && pattern) return DE_INVALIDFILES;
+    const bool many = pattern || (!(flags & FOF_MULTIDESTFILES) && from.size() > 1);
     for (const auto& source : matches) {
       Item item{source, std::string()};
       if (func != FO_COPY && IsRoot(source)) return DE_ROOTDIR;
       if (func == FO_RENAME) {
         item.target = to[0].find('/') == std::string::npos ? fo::JoinPath(fo::ParentOf(source), to[0]) : to[0];
-        if (IsBadName(item.target)) return DE_INVALIDFILES;
+        if (IsBadName(item.target) || HasMissingWildcard(item.target)) return DE_INVALIDFILES;
         if (RealPath(fo::ParentOf(item.target)) != RealPath(fo::ParentOf(source))) return DE_DIFFDIR;
       } else if (func != FO_DELETE) {
         const std::string& dest = (flags & FOF_MULTIDESTFILES) ? to[i] : to[0];

@@ -46,10 +46,11 @@ constexpr size_t kMaxNameUnits = 4096;
 // or (unless allowEmpty) holds no name.
 bool ReadNameList(LPCWSTR list, bool allowEmpty, std::vector<std::string>* names);
 
-// True when the last component holds '*' or '?'.
+// True when the last component holds '*' or '?' (a pattern only when no
+// item has that very name).
 bool HasWildcard(const std::string& path);
-// Windows wildcard matching: '*' any run, '?' one character; "*.*" is
-// every name (a name without a dot included).
+// Windows wildcard matching by character: '*' any run, '?' one character;
+// "*.*" is every name (a name without a dot included).
 bool MatchesWildcard(const std::string& pattern, const std::string& name);
 
 std::string ParentOf(const std::string& path);  // "." for a bare name
@@ -69,12 +70,15 @@ enum class Collision { kSkip, kOverwrite, kRename };
 // Copies a file, link or folder tree (modes and times kept, links copied as
 // links, FIFOs recreated, never opened). A folder target that exists is
 // merged into only with kOverwrite; `recurse` false copies a folder's files
-// but not its subfolders.
+// but not its subfolders. Sockets and devices cannot be carried: they are
+// left out and *aborted set.
 DWORD CopyTree(const std::string& from, const std::string& to, bool recurse, Collision collision, bool* aborted);
 // Removes a file, link (not its target) or folder tree; `recurse` false
 // removes a folder's files and the folder only when it is then empty.
-DWORD RemoveTree(const std::string& path, bool recurse);
-// Moves by rename(2); across file systems copies, then removes the source.
+// `carriedOnly` keeps the sockets and devices a copy left out.
+DWORD RemoveTree(const std::string& path, bool recurse, bool carriedOnly = false);
+// Moves by rename(2); across file systems copies, then removes from the
+// source what the copy carried (*aborted set when something stayed).
 DWORD MoveTree(const std::string& from, const std::string& to, Collision collision, bool* aborted);
 // To the freedesktop trash through GIO (restorable from the desktop's trash).
 DWORD TrashItem(const std::string& path);

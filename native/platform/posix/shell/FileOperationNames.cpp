@@ -28,22 +28,24 @@ bool HasWildcard(const std::string& path) {
   return NameOf(path).find_first_of("*?") != std::string::npos;
 }
 
-bool MatchesWildcard(const std::string& pattern, const std::string& name) {
-  if (pattern == "*.*") return true;
+bool MatchesWildcard(const std::string& patternBytes, const std::string& nameBytes) {
+  if (patternBytes == "*.*") return true;
+  // By character: '?' takes one whole UTF-8 sequence, or one byte that is not UTF-8.
+  const std::wstring pattern = WideFromFileSystemText(patternBytes), name = WideFromFileSystemText(nameBytes);
   // Iterative match with one backtrack point for the last '*'.
-  size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+  size_t p = 0, n = 0, star = std::wstring::npos, mark = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+    if (p < pattern.size() && (pattern[p] == L'?' || pattern[p] == name[n])) {
       ++p, ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    } else if (p < pattern.size() && pattern[p] == L'*') {
       star = p++, mark = n;
-    } else if (star != std::string::npos) {
+    } else if (star != std::wstring::npos) {
       p = star + 1, n = ++mark;
     } else {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
   return p == pattern.size();
 }
 

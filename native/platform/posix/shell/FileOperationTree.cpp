@@ -19,6 +19,7 @@
 #include "../ErrnoMapping.h"
 #include "../kernel/UniqueFd.h"
 #include "FileOperation.h"
+#include "GioPath.h"
 
 namespace quorvane {
 namespace posix {
@@ -29,12 +30,12 @@ DWORD LastErrno() { return Win32ErrorFromErrno(errno); }
 
 bool Exists(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
 
-// A hidden name beside `target` that nothing uses yet.
+// A short hidden name beside `target` that nothing uses yet (short, so that a
+// target of 255 bytes has one too).
 std::string TempName(const std::string& target) {
   static thread_local std::mt19937 random{std::random_device{}()};
   for (;;) {
-    const std::string candidate =
-        JoinPath(ParentOf(target), "." + NameOf(target) + ".qv-" + std::to_string(random() % 1000000));
+    const std::string candidate = JoinPath(ParentOf(target), ".qv-" + std::to_string(random() % 1000000000));
     struct stat st;
     if (!Exists(candidate, &st)) return candidate;
   }
@@ -83,6 +84,9 @@ DWORD CopyFile(const std::string& from, const struct stat& st, const std::string
   return error;
 }
 
+// Sockets and devices hold no data a copy could carry.
+bool CanCarry(mode_t mode) { return S_ISREG(mode) || S_ISLNK(mode) || S_ISFIFO(mode) || S_ISDIR(mode); }
+
 // One non-folder item to a temporary name; `skipped` for kinds not copied.
 DWORD CopyLeaf(const std::string& from, const struct stat& st, const std::string& temp, bool* skipped) {
   *skipped = false;
@@ -95,7 +99,7 @@ DWORD CopyLeaf(const std::string& from, const struct stat& st, const std::string
     return ::symlink(target.c_str(), temp.c_str()) == 0 ? 0 : LastErrno();
   }
   if (S_ISFIFO(st.st_mode)) return ::mkfifo(temp.c_str(), st.st_mode & 07777) == 0 ? 0 : LastErrno();
-  *skipped = true;  // sockets and devices hold no data a copy could carry
+  *skipped = !CanCarry(st.st_mode);
   return 0;
 }
 
@@ -137,9 +141,12 @@ DWORD CopyFolder(const std::string& from, const struct stat& st, const std::stri
   return error;
 }
 
-DWORD RemoveAt(int dirFd, const char* name, bool recurse) {
+// `carriedOnly`: after a copy that left items out, those stay, and so do the
+// folders that hold them.
+DWORD RemoveAt(int dirFd, const char* name, bool recurse, bool carriedOnly) {
   struct stat st;
   if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return LastErrno();
+  if (carriedOnly && !CanCarry(st.st_mode)) return 0;
   if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, name, 0) == 0 ? 0 : LastErrno();
   const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return LastErrno();
@@ -153,12 +160,12 @@ DWORD RemoveAt(int dirFd, const char* name, bool recurse) {
     struct stat childStat;
     if (::fstatat(fd, child.c_str(), &childStat, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISDIR(childStat.st_mode) && !recurse) return 0;
-    return RemoveAt(fd, child.c_str(), recurse);
+    return RemoveAt(fd, child.c_str(), recurse, carriedOnly);
   });
   if (error != 0) return error;
   if (::unlinkat(dirFd, name, AT_REMOVEDIR) == 0) return 0;
   // Without recursion a folder that keeps subfolders stays.
-  return !recurse && (errno == ENOTEMPTY || errno == EEXIST) ? 0 : LastErrno();
+  return (!recurse || carriedOnly) && (errno == ENOTEMPTY || errno == EEXIST) ? 0 : LastErrno();
 }
 
 DWORD MoveFolderInto(const std::string& from, const std::string& to, bool* aborted) {
@@ -173,7 +180,8 @@ DWORD MoveFolderInto(const std::string& from, const std::string& to, bool* abort
   for (const auto& name : names) {
     if (DWORD error = MoveTree(JoinPath(from, name), JoinPath(to, name), Collision::kOverwrite, aborted)) return error;
   }
-  return ::rmdir(from.c_str()) == 0 ? 0 : LastErrno();
+  // A socket or device that could not be carried keeps its folder.
+  return ::rmdir(from.c_str()) == 0 || (*aborted && errno == ENOTEMPTY) ? 0 : LastErrno();
 }
 
 // The common start of a copy or a move: the source's status and whether the
@@ -209,14 +217,16 @@ DWORD CopyTree(const std::string& from, const std::string& to, bool recurse, Col
   const std::string temp = TempName(to);
   bool skipped;
   if (DWORD error = CopyLeaf(from, st, temp, &skipped)) return error;
-  return skipped ? 0 : Commit(temp, to, exists);
+  if (!skipped) return Commit(temp, to, exists);
+  *aborted = true;  // the copy is not whole
+  return 0;
 }
 
-DWORD RemoveTree(const std::string& path, bool recurse) {
+DWORD RemoveTree(const std::string& path, bool recurse, bool carriedOnly) {
   const std::string parent = ParentOf(path);
   UniqueFd dirFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dirFd.Valid()) return LastErrno();
-  return RemoveAt(dirFd.Get(), NameOf(path).c_str(), recurse);
+  return RemoveAt(dirFd.Get(), NameOf(path).c_str(), recurse, carriedOnly);
 }
 
 DWORD MoveTree(const std::string& from, const std::string& to, Collision collision, bool* aborted) {
@@ -235,19 +245,18 @@ DWORD MoveTree(const std::string& from, const std::string& to, Collision collisi
     }
   }
   if (errno != EXDEV) return LastErrno();
-  // Another file system: copy everything, and remove the source only when
-  // the whole copy is there.
+  // Another file system: copy everything, then remove from the source what
+  // the copy carried; what it could not carry stays, and the move is cut short.
   bool copyAborted = false;
   if (DWORD error = CopyTree(from, to, true, collision, &copyAborted)) return error;
-  if (copyAborted) {
-    *aborted = true;
-    return 0;
-  }
-  return RemoveTree(from, true);
+  if (copyAborted) *aborted = true;
+  return RemoveTree(from, true, copyAborted);
 }
 
 DWORD TrashItem(const std::string& path) {
-  GFile* file = g_file_new_for_path(path.c_str());
+  const std::string named = GioPath(path);
+  if (named.empty()) return LastErrno();
+  GFile* file = g_file_new_for_path(named.c_str());
   GError* error = nullptr;
   const gboolean trashed = g_file_trash(file, nullptr, &error);
   g_object_unref(file);

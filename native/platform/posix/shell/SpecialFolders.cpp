@@ -8,6 +8,13 @@
 // strings that any other GLib user in the JVM (or another of our threads)
 // may be holding, and it is not thread-safe.
 //
+// No identifier but CSIDL_PROFILE ever answers the home folder itself: a
+// client that empties "Templates" or syncs "Music" must not act on the whole
+// home. A user directory that user-dirs.dirs does not set is its XDG default
+// (~/Templates, ~/Music, ...); one set to the home folder (how xdg-user-dirs
+// turns a folder off) is not there, and answers E_FAIL, even with
+// CSIDL_FLAG_CREATE.
+//
 // The owner window and the access token are not used: only the calling
 // user's folders exist here (the default user's token -1 included). There is
 // no redirection either, so SHGFP_TYPE_DEFAULT answers the current folder.
@@ -33,27 +40,27 @@ struct SpecialFolder {
   int csidl;
   Base base;
   GUserDirectory userDir;  // with kUserDir, else kNone
-  const char* below;       // a subfolder of the base, or null
+  const char* below;       // a subfolder of the base (with kUserDir: of the home folder when unset), or null
   mode_t createMode;       // 0700 for folders that only the user may read
 };
 
 // Sorted by CSIDL value.
 constexpr SpecialFolder kFolders[] = {
-    {CSIDL_DESKTOP, Base::kUserDir, G_USER_DIRECTORY_DESKTOP, nullptr, 0777},
-    {CSIDL_PERSONAL, Base::kUserDir, G_USER_DIRECTORY_DOCUMENTS, nullptr, 0777},
+    {CSIDL_DESKTOP, Base::kUserDir, G_USER_DIRECTORY_DESKTOP, "Desktop", 0777},
+    {CSIDL_PERSONAL, Base::kUserDir, G_USER_DIRECTORY_DOCUMENTS, "Documents", 0777},
     {CSIDL_STARTUP, Base::kConfig, kNone, "autostart", 0700},
-    {CSIDL_MYMUSIC, Base::kUserDir, G_USER_DIRECTORY_MUSIC, nullptr, 0777},
-    {CSIDL_MYVIDEO, Base::kUserDir, G_USER_DIRECTORY_VIDEOS, nullptr, 0777},
-    {CSIDL_DESKTOPDIRECTORY, Base::kUserDir, G_USER_DIRECTORY_DESKTOP, nullptr, 0777},
+    {CSIDL_MYMUSIC, Base::kUserDir, G_USER_DIRECTORY_MUSIC, "Music", 0777},
+    {CSIDL_MYVIDEO, Base::kUserDir, G_USER_DIRECTORY_VIDEOS, "Videos", 0777},
+    {CSIDL_DESKTOPDIRECTORY, Base::kUserDir, G_USER_DIRECTORY_DESKTOP, "Desktop", 0777},
     {CSIDL_FONTS, Base::kData, kNone, "fonts", 0700},
-    {CSIDL_TEMPLATES, Base::kUserDir, G_USER_DIRECTORY_TEMPLATES, nullptr, 0777},
+    {CSIDL_TEMPLATES, Base::kUserDir, G_USER_DIRECTORY_TEMPLATES, "Templates", 0777},
     {CSIDL_APPDATA, Base::kConfig, kNone, nullptr, 0700},
     {CSIDL_LOCAL_APPDATA, Base::kData, kNone, nullptr, 0700},
     {CSIDL_INTERNET_CACHE, Base::kCache, kNone, nullptr, 0700},
-    {CSIDL_MYPICTURES, Base::kUserDir, G_USER_DIRECTORY_PICTURES, nullptr, 0777},
+    {CSIDL_MYPICTURES, Base::kUserDir, G_USER_DIRECTORY_PICTURES, "Pictures", 0777},
     {CSIDL_PROFILE, Base::kHome, kNone, nullptr, 0700},
     // The public share stands in for the shared documents.
-    {CSIDL_COMMON_DOCUMENTS, Base::kUserDir, G_USER_DIRECTORY_PUBLIC_SHARE, nullptr, 0777},
+    {CSIDL_COMMON_DOCUMENTS, Base::kUserDir, G_USER_DIRECTORY_PUBLIC_SHARE, "Public", 0777},
 };
 
 const SpecialFolder* Find(int csidl) {
@@ -62,14 +69,14 @@ const SpecialFolder* Find(int csidl) {
   return nullptr;
 }
 
-std::string BasePath(const SpecialFolder& folder) {
+// The folder's path, without creating or checking it.
+std::string FolderPath(const SpecialFolder& folder) {
   const char* path = nullptr;
   switch (folder.base) {
     case Base::kUserDir:
-      // A user directory the user has not set is the home folder, as
-      // xdg-user-dir answers.
       path = g_get_user_special_dir(folder.userDir);
-      break;
+      if (path != nullptr) return path;
+      break;  // not set: the XDG default below the home folder
     case Base::kConfig:
       path = g_get_user_config_dir();
       break;
@@ -82,7 +89,21 @@ std::string BasePath(const SpecialFolder& folder) {
     case Base::kHome:
       break;
   }
-  return path != nullptr ? path : g_get_home_dir();
+  std::string bytes = path != nullptr ? path : g_get_home_dir();
+  if (folder.below != nullptr) bytes += std::string("/") + folder.below;
+  return bytes;
+}
+
+// By name or by inode: "$HOME/", "$HOME/." and a link to it are all the home folder.
+bool IsHomeFolder(const std::string& path) {
+  const std::string home = g_get_home_dir();
+  const auto trimmed = [](std::string text) {
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+  };
+  if (trimmed(path) == trimmed(home)) return true;
+  struct stat a, b;
+  return stat(path.c_str(), &a) == 0 && stat(home.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The folder's path; created first with CSIDL_FLAG_CREATE. S_FALSE when it
@@ -90,9 +111,9 @@ std::string BasePath(const SpecialFolder& folder) {
 HRESULT ResolveFolder(int csidl, std::wstring& path) {
   const SpecialFolder* folder = Find(csidl & ~CSIDL_FLAG_MASK);
   if (folder == nullptr) return E_INVALIDARG;
-  std::string bytes = BasePath(*folder);
-  if (folder->below != nullptr) bytes += std::string("/") + folder->below;
+  const std::string bytes = FolderPath(*folder);
   if (bytes.empty() || bytes[0] != '/') return E_FAIL;
+  if (folder->base != Base::kHome && IsHomeFolder(bytes)) return E_FAIL;
   if ((csidl & CSIDL_FLAG_CREATE) != 0 && g_mkdir_with_parents(bytes.c_str(), static_cast<int>(folder->createMode)) != 0)
     return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
   path = WideFromFileSystemText(bytes);

@@ -101,7 +101,8 @@ class ShellMethodsTest {
     }
 
     @Test
-    void recordsAreReadMemberByMemberInTheirOrderWithNameListsEndingInTwoZerosAndNullsRefused() {
+    void recordsAreReadMemberByMemberInTheirOrderWithNameListsEndingInTwoZerosAndNullsRefused(@TempDir Path tmp)
+            throws Exception {
         NotifyIconData n = new NotifyIconData();
         n.hWnd = -2;
         n.uCallbackMessage = 0x8001;
@@ -141,6 +142,14 @@ class ShellMethodsTest {
         op.hNameMappings = 99;
         assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
                 Arrays.asList(Hooks.readFileOperation(op)));
+        // ...but the method refuses such a list (DE_INVALIDFILES) and copies nothing.
+        op.pFrom = Files.writeString(tmp.resolve("a"), "A") + "\0";
+        op.pTo = tmp.resolve("copy").toString();
+        assertEquals(0x7C, Win32Impl.SHFileOperation(op));
+        assertFalse(Files.exists(tmp.resolve("copy")));
+        op.pTo += "\0";
+        assertEquals(0, Win32Impl.SHFileOperation(op));
+        assertEquals("A", Files.readString(tmp.resolve("copy")));
     }
 
     @Test
@@ -178,24 +187,26 @@ class ShellMethodsTest {
         Path config = Files.createDirectories(tmp.resolve("config"));
         Files.writeString(config.resolve("user-dirs.dirs"), String.join("\n", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"",
                 "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", "XDG_MUSIC_DIR=\"" + tmp.resolve("music") + "\"",
-                "XDG_PICTURES_DIR=\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/Vids\"",
-                "XDG_PUBLICSHARE_DIR=\"$HOME/Pub\""));
+                "XDG_PICTURES_DIR=\"$HOME/Pics\"", "XDG_VIDEOS_DIR=\"$HOME/\"", // turned off
+                "XDG_PUBLICSHARE_DIR=\"$HOME/.\""));
         Map<String, String> env = Map.of("HOME", home.toString(), "XDG_CONFIG_HOME", config.toString(),
                 "XDG_DATA_HOME", tmp.resolve("data").toString(), "XDG_CACHE_HOME", tmp.resolve("cache").toString());
         String[][] rows = { // CSIDL (or info:CSIDL), what the child prints
             {"0x0000", home + "/Bureau"}, {"0x0010", home + "/Bureau"}, {"0x0005", home + "/Docs"},
-            {"0x000d", tmp + "/music"}, {"0x000e", home + "/Vids"}, {"0x0027", home + "/Pics"},
-            {"0x002e", home + "/Pub"}, {"0x0015", home.toString()}, // templates unset: the home folder
+            {"0x000d", tmp + "/music"}, {"0x0027", home + "/Pics"}, {"0x002e", "null"},
+            {"0x0015", home + "/Templates"}, // unset: the XDG default, never the home folder
+            {"0x000e", "null"}, {"0x800e", "null"}, {"info:0x000e", "false|U|"}, // set to the home folder: none
             {"0x001a", config.toString()}, {"0x001c", tmp + "/data"}, {"0x0020", tmp + "/cache"},
             {"0x0028", home.toString()}, {"0x0007", config + "/autostart"}, {"0x0014", tmp + "/data/fonts"},
             {"0x0024", "null"}, {"-1", "null"}, // no such folder here
             {"info:0x0024", "false|U|"}, {"info:0x000d", "false|U|"}, // the object untouched
-            {"0x801c", tmp + "/data"}, {"0x8005", home + "/Docs"}, // CSIDL_FLAG_CREATE
+            {"0x801c", tmp + "/data"}, {"0x8005", home + "/Docs"}, {"0x8015", home + "/Templates"}, // CSIDL_FLAG_CREATE
             {"info:0x0005", "true|Docs|folder"}};
         String[] args = Arrays.stream(rows).map(r -> r[0]).toArray(String[]::new);
         assertEquals(Arrays.stream(rows).map(r -> r[1]).toList(), ChildJvm.ok(env, Child.class, args).lines()
                 .map(l -> l.replaceAll("(Docs\\|).+", "$1folder")).toList(), "CSIDLs " + String.join(" ", args));
         assertFalse(Files.exists(tmp.resolve("cache")), "asked for, not made");
+        assertTrue(Files.isDirectory(home.resolve("Templates")), "made");
         assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(tmp.resolve("data"))));
     }
 }
