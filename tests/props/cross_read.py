@@ -11,6 +11,7 @@ from compare_with_poi import copy_fixtures, run  # noqa: E402
 
 WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows', 'wine.sh')
 DOCSUM = ('document', 'user')
+SKIPPED = 77  # wine.sh: this machine cannot run this build's programs
 no_vectors = lambda block: [l for l in block if not re.search(r' vt=(4108|4126) ', l)]  # noqa: E731,E741
 
 
@@ -69,7 +70,8 @@ def main():
         for cp in ('1252', '65001', '1200'):
             print(run([linux_tool, 'write', os.path.join(work, 'linux-%s.doc' % cp), cp]), end='')
             # Wine's writer has no VT_BOOL or VT_R8 (a failed commit would lose the whole set).
-            print(run(wine + ['write', os.path.join(work, 'wine-%s.doc' % cp), cp, 'no-bool-double']), end='')
+            print(run(wine + ['write', os.path.join(work, 'wine-%s.doc' % cp), cp, 'no-bool-double'],
+                      skip=SKIPPED), end='')
             names += ['linux-%s.doc' % cp, 'wine-%s.doc' % cp]
         ours = blocks(run([linux_tool, 'dump'] + [os.path.join(work, n) for n in names]))
         theirs = {}

@@ -23,7 +23,8 @@ expect "run" $? "$out" 77 '^SKIPPED: the i686 Windows suite'
 # The 64-bit loader refused is a broken machine, not a skip.
 out=$(QV_WINE_LOADER="$work/wine" bash "$wine_sh" create "$work/state64" x86_64 2>&1)
 expect "create x86_64" $? "$out" 1 'does not start'
-bash "$wine_sh" remove "$work/state"
+out=$(bash "$wine_sh" remove "$work/state" 2>&1)
+expect "remove" $? "$out" 77 ''
 [ ! -e "$work/state" ] || { echo "FAILED: remove left the skip state"; status=1; }
 [ $status = 0 ] && echo "the i686 suite skips, with its reason, where no 32-bit program runs"
 exit $status
