@@ -73,7 +73,9 @@ LONG CopyName(const std::string& utf8, LPWSTR buffer, LPDWORD units) {
 }
 
 // The data a caller's buffer can take, -1 for no buffer (nothing is read).
-int64_t Capacity(LPBYTE buffer, LPDWORD size) { return buffer != nullptr && size != nullptr ? *size : -1; }
+int64_t Capacity(LPBYTE buffer, LPDWORD size) {
+  return buffer != nullptr && size != nullptr ? static_cast<int64_t>(*size) : -1;
+}
 
 // RegQueryValueExW's contract for the data: the size always; the bytes
 // when a buffer is given and large enough, else ERROR_MORE_DATA.
