@@ -179,7 +179,9 @@ struct StoreCase {
   // Done as root between the seed (n = 7 under Software\Vendor of both
   // stores) and the check; a process to kill after it, or 0.
   std::function<pid_t(const std::string& user, const std::string& machine)> prepare;
-  std::function<std::string()> check;
+  // Runs when the check calls its argument: as root, in another process.
+  std::function<void()> meanwhile;
+  std::function<std::string(const std::function<void()>& meanwhile)> check;
 };
 
 const StoreCase kStoreCases[] = {
@@ -189,10 +191,13 @@ const StoreCase kStoreCases[] = {
        chmod(machine.c_str(), 0555);
        return pid_t(0);
      },
-     [] {
+     [] { SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 8); },
+     [](const std::function<void()>& meanwhile) {
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", &key));
        REQUIRE_EQ(7u, ReadN(HKEY_LOCAL_MACHINE));
+       meanwhile();
+       REQUIRE_EQ(8u, ReadN(HKEY_LOCAL_MACHINE));  // no copy kept from before
        REQUIRE_EQ(ERROR_ACCESS_DENIED, SetDword(key, L"n", 1));
        REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
        REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
@@ -204,7 +209,8 @@ const StoreCase kStoreCases[] = {
        chmod((user + "/quorvane").c_str(), 0555);
        return pid_t(0);
      },
-     [] {
+     nullptr,
+     [](const std::function<void()>&) {
        REQUIRE_EQ(7u, ReadN(HKEY_CURRENT_USER));
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_READ, &key));
@@ -216,7 +222,8 @@ const StoreCase kStoreCases[] = {
        std::ofstream(user + kStore, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
        return pid_t(0);
      },
-     [] {
+     nullptr,
+     [](const std::function<void()>&) {
        const std::string path = std::getenv("XDG_DATA_HOME") + std::string(kStore);
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_BADDB, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key));
@@ -237,7 +244,8 @@ const StoreCase kStoreCases[] = {
        waitpid(writer, nullptr, WUNTRACED);
        return writer;
      },
-     [] {
+     nullptr,
+     [](const std::function<void()>&) {
        alarm(10);  // a reader waiting on the write lock dies here
        REQUIRE_EQ(7u, ReadN(HKEY_CURRENT_USER));
        return std::string();
@@ -254,7 +262,8 @@ const StoreCase kStoreCases[] = {
        Checkpoint(user + kStore);
        return pid_t(0);
      },
-     [] {
+     nullptr,
+     [](const std::function<void()>&) {
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Big", 0, KEY_READ, &key));
        const long long before = BytesRead();
@@ -287,9 +296,26 @@ TEST(Registry, StoresAsOthersLeftThemAndAKilledWriterLosesNoAcknowledgedValue) {
     chmod(user.c_str(), 0755);
     const pid_t straggler = c.prepare(user, machine);
     EXPECT_EQ("", InChild([&c] {
-      if (c.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-        return std::string("cannot drop root");
-      return c.check();
+      int go[2];
+      if (pipe(go) != 0) return std::string("pipe");
+      const pid_t helper = fork();
+      if (helper == 0) {
+        close(go[1]);
+        char x;
+        if (read(go[0], &x, 1) == 1) c.meanwhile();
+        _exit(0);
+      }
+      close(go[0]);
+      const auto meanwhile = [&] {
+        (void)!write(go[1], "x", 1);
+        waitpid(helper, nullptr, 0);
+      };
+      std::string failure = c.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)
+                                ? "cannot drop root"
+                                : c.check(meanwhile);
+      close(go[1]);
+      waitpid(helper, nullptr, 0);
+      return failure;
     }, user, machine));
     if (straggler != 0) {
       kill(straggler, SIGKILL);
