@@ -132,6 +132,12 @@ TEST(Registry, OrderSizesAndHandles) {
     REQUIRE_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyW(key, L"d", &again));
     REQUIRE_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyW(HKEY_CURRENT_USER, (L"e\\" + deep).c_str(), &again));
     REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CURRENT_USER, L"e", 0, KEY_READ, &again));
+
+    // Classes: the machine's behind the user's, new ones in the user's.
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.machine"));
+    REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".machine", 0, KEY_READ, &again));
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, L".user", &again));
+    REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\.user", 0, KEY_READ, &again));
     return std::string();
   }));
 }
@@ -248,6 +254,8 @@ const StoreCase kStoreCases[] = {
      [](const std::function<void()>&) {
        alarm(10);  // a reader waiting on the write lock dies here
        REQUIRE_EQ(7u, ReadN(HKEY_CURRENT_USER));
+       HKEY key = nullptr;  // the user's classes are not made yet: still only a read
+       REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".txt", 0, KEY_READ, &key));
        return std::string();
      }},
     {"enumeration and size queries read no data", false,

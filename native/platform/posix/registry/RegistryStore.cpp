@@ -137,19 +137,51 @@ LONG RootId(Connection& c, const char* hive, int64_t* id) {
   return ERROR_SUCCESS;
 }
 
-// A key id for a write: the real root for a root found while the store was absent.
-LONG WriteKey(Connection& c, int64_t* key) {
-  if (*key >= 0) return ERROR_SUCCESS;
-  const size_t hive = static_cast<size_t>(-*key - 1);
-  if (hive >= sizeof kHives / sizeof kHives[0]) return ERROR_KEY_DELETED;
-  return RootId(c, kHives[hive], key);
-}
-
 // Runs a one-statement change; the write's error, or success.
 LONG Change(Connection& c, sqlite3_stmt* s) {
   if (s == nullptr) return ERROR_CANTWRITE;
   const int rc = sqlite3_step(s);
   return rc == SQLITE_DONE ? ERROR_SUCCESS : c.Error(rc, true);
+}
+
+// Makes the missing keys of `path` under `key`; *id is its last key.
+LONG Make(Connection& c, int64_t key, const std::vector<Name>& path, int64_t* id, bool* created) {
+  for (const Name& part : path) {
+    int64_t child = 0;
+    LONG error = FindChild(c, key, part, &child);
+    if (error == ERROR_FILE_NOT_FOUND) {
+      Query q(c, Sql::kInsertKey);
+      sqlite3_stmt* s = q.Get();
+      if (s == nullptr) return ERROR_CANTWRITE;
+      sqlite3_bind_int64(s, 1, key);
+      Bind(s, 2, part.text);
+      Bind(s, 3, part.folded);
+      error = Change(c, s);
+      child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
+      *created = true;
+    }
+    if (error != ERROR_SUCCESS) return error;
+    key = child;
+  }
+  *id = key;
+  return ERROR_SUCCESS;
+}
+
+// The real id of a key named below zero: a hive's root found while the
+// store was absent, or the user's classes, made here for a write (`make`)
+// and else ERROR_FILE_NOT_FOUND while missing.
+LONG RealKey(Connection& c, int64_t* key, bool make) {
+  if (*key >= 0) return ERROR_SUCCESS;
+  if (*key == RegistryStore::kClasses) {
+    static const std::vector<Name> classes = {NameOf(L"Software"), NameOf(L"Classes")};
+    bool created = false;
+    LONG error = RootId(c, kHives[0], key);
+    if (error != ERROR_SUCCESS) return error;
+    return make ? Make(c, *key, classes, key, &created) : Walk(c, *key, classes, key);
+  }
+  const size_t hive = static_cast<size_t>(-*key - 1);
+  if (hive >= sizeof kHives / sizeof kHives[0]) return ERROR_KEY_DELETED;
+  return RootId(c, kHives[hive], key);
 }
 
 }  // namespace
@@ -220,7 +252,9 @@ LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connec
   LONG error;
   Connection* c = Get(false, &error);
   if (c == nullptr) return error != ERROR_FILE_NOT_FOUND ? error : key < 0 ? none : ERROR_KEY_DELETED;
-  error = WriteKey(*c, &key);
+  const bool classes = key == kClasses;
+  error = RealKey(*c, &key, false);
+  if (classes && error == ERROR_FILE_NOT_FOUND) return none;
   if (error == ERROR_SUCCESS) error = Exists(*c, key);
   return error == ERROR_SUCCESS ? read(*c, key) : error;
 }
@@ -242,25 +276,7 @@ LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t*
     LONG error = path.empty() ? ERROR_SUCCESS : Depth(c, key, &depth);
     if (error != ERROR_SUCCESS) return error;
     if (depth + path.size() > kMaxDepth) return ERROR_INVALID_PARAMETER;  // as Windows answers
-    for (const Name& part : path) {
-      int64_t child = 0;
-      error = FindChild(c, key, part, &child);
-      if (error == ERROR_FILE_NOT_FOUND) {
-        Query q(c, Sql::kInsertKey);
-        sqlite3_stmt* s = q.Get();
-        if (s == nullptr) return ERROR_CANTWRITE;
-        sqlite3_bind_int64(s, 1, key);
-        Bind(s, 2, part.text);
-        Bind(s, 3, part.folded);
-        error = Change(c, s);
-        child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
-        *created = true;
-      }
-      if (error != ERROR_SUCCESS) return error;
-      key = child;
-    }
-    *id = key;
-    return ERROR_SUCCESS;
+    return Make(c, key, path, id, created);
   });
 }
 
@@ -273,7 +289,7 @@ LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, in
   if (held_ && !c->InTransaction() && !c->Exec("BEGIN IMMEDIATE")) return c->LastError(true);
   WriteTransaction transaction(*c);
   if (!transaction.Begun()) return c->LastError(true);
-  error = WriteKey(*c, &from);
+  error = RealKey(*c, &from, true);
   if (error == ERROR_SUCCESS) error = Exists(*c, from);
   if (error == ERROR_SUCCESS) error = change(*c, from);
   if (error != ERROR_SUCCESS) return error;

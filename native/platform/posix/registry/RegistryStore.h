@@ -47,7 +47,9 @@ class RegistryStore final {
  public:
   // Roots of hives in a store that does not exist (yet) are negative ids:
   // they read as empty, and the first write makes the store and finds the
-  // real root.
+  // real root. So is the user's Software\Classes, until a write makes it:
+  // a reader never writes.
+  static constexpr int64_t kClasses = -4;
 
   static RegistryStore& User();
   static RegistryStore& Machine();
