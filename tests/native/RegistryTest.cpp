@@ -221,6 +221,7 @@ const StoreCase kStoreCases[] = {
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_READ, &key));
        REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\New", &key));
+       REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".txt", 0, KEY_READ, &key));
        return std::string();
      }},
     {"damaged store", false,
