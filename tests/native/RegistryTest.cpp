@@ -330,6 +330,7 @@ TEST(Registry, StoresAsOthersLeftThemAndAKilledWriterLosesNoAcknowledgedValue) {
       kill(straggler, SIGKILL);
       waitpid(straggler, nullptr, 0);
     }
+    (void)!std::system(("rm -rf '" + user + "' '" + machine + "'").c_str());
   }
   // A writer SIGKILLed at a random point: the database opens and holds every value it acknowledged.
   const std::string crashUser = TempFolder();
