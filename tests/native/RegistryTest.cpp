@@ -1,5 +1,6 @@
 // The Linux registry where Java cannot reach; each case runs in a child process with its own stores.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <signal.h>
 #include <stdlib.h>
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,33 +119,219 @@ TEST(Registry, OrderSizesAndHandles) {
     REQUIRE_EQ(FALSE, CloseHandle(reinterpret_cast<HANDLE>(again)));
     REQUIRE_EQ(TRUE, CloseHandle(event));
     REQUIRE_EQ(ERROR_BAD_PATHNAME, RegCreateKeyW(HKEY_CURRENT_USER, L"\\Lead", &key));
+
+    // A hive's root never goes, even empty and named by a handle to itself.
+    HKEY users = nullptr;
+    REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, nullptr, 0, KEY_ALL_ACCESS, &users));
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(users, L""));
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_USERS, L"Still", &key));
+    // 512 levels below the root, and not one more.
+    std::wstring deep = L"d";
+    for (int level = 1; level < 512; ++level) deep += L"\\d";
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, deep.c_str(), &key));
+    REQUIRE_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyW(key, L"d", &again));
+    REQUIRE_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyW(HKEY_CURRENT_USER, (L"e\\" + deep).c_str(), &again));
+    REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CURRENT_USER, L"e", 0, KEY_READ, &again));
+
+    // Classes: the machine's behind the user's, new ones in the user's.
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.machine"));
+    REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".machine", 0, KEY_READ, &again));
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, L".user", &again));
+    REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\.user", 0, KEY_READ, &again));
     return std::string();
   }));
 }
 
-TEST(Registry, MachineStoreForAnyoneAndAKilledWriterLosesNoAcknowledgedValue) {
-  const std::string machine = TempFolder();
-  ASSERT_EQ("", InChild([] {
-    REQUIRE_EQ(ERROR_SUCCESS, SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 7));
-    return std::string();
-  }, TempFolder(), machine));
-  chmod((machine + "/registry.sqlite3").c_str(), 0444);
-  chmod(machine.c_str(), 0555);
-  const std::string user = TempFolder();
-  chmod(user.c_str(), 0777);
-  EXPECT_EQ("", InChild([] {
-    // root writes anywhere: look at the store as an ordinary user.
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("cannot drop root");
-    HKEY key = nullptr;
-    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", &key));
-    DWORD value = 0, size = 4;
-    REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"N", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
-    REQUIRE_EQ(7u, value);
-    REQUIRE_EQ(ERROR_ACCESS_DENIED, SetDword(key, L"n", value));
-    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
-    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
-    return std::string();
-  }, user, machine));
+const char kStore[] = "/quorvane/registry.sqlite3";
+
+std::string FileText(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Closing the last connection folds the WAL into the file and removes it,
+// as when every writer has ended.
+void Checkpoint(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+DWORD ReadN(HKEY root) {
+  HKEY key = nullptr;
+  DWORD value = 0, size = 4;
+  if (RegOpenKeyExW(root, L"Software\\Vendor", 0, KEY_READ, &key) != ERROR_SUCCESS ||
+      RegQueryValueExW(key, L"N", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+    return 0;
+  RegCloseKey(key);
+  return value;
+}
+
+// Bytes this process has read from files so far.
+long long BytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string field;
+  long long bytes = -1;
+  while (io >> field >> bytes && field != "rchar:") {
+  }
+  return bytes;
+}
+
+struct StoreCase {
+  const char* name;
+  bool asNobody;  // root reads and writes anything
+  // Done as root between the seed (n = 7 under Software\Vendor of both
+  // stores) and the check; a process to kill after it, or 0.
+  std::function<pid_t(const std::string& user, const std::string& machine)> prepare;
+  // Runs when the check calls its argument: as root, in another process.
+  std::function<void()> meanwhile;
+  std::function<std::string(const std::function<void()>& meanwhile)> check;
+};
+
+const StoreCase kStoreCases[] = {
+    {"machine store read by a user, changed by root meanwhile", true,
+     [](const std::string&, const std::string& machine) {
+       chmod((machine + "/registry.sqlite3").c_str(), 0444);
+       chmod(machine.c_str(), 0555);
+       return pid_t(0);
+     },
+     [] { SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 8); },
+     [](const std::function<void()>& meanwhile) {
+       HKEY key = nullptr;
+       REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", &key));
+       REQUIRE_EQ(7u, ReadN(HKEY_LOCAL_MACHINE));
+       meanwhile();
+       REQUIRE_EQ(8u, ReadN(HKEY_LOCAL_MACHINE));  // no copy kept from before
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, SetDword(key, L"n", 1));
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
+       return std::string();
+     }},
+    {"user store the user may read but not write", true,
+     [](const std::string& user, const std::string&) {
+       chmod((user + kStore).c_str(), 0444);
+       chmod((user + "/quorvane").c_str(), 0555);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       REQUIRE_EQ(7u, ReadN(HKEY_CURRENT_USER));
+       HKEY key = nullptr;
+       REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_READ, &key));
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\New", &key));
+       REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".txt", 0, KEY_READ, &key));
+       return std::string();
+     }},
+    {"damaged store", false,
+     [](const std::string& user, const std::string&) {
+       std::ofstream(user + kStore, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       const std::string path = std::getenv("XDG_DATA_HOME") + std::string(kStore);
+       HKEY key = nullptr;
+       REQUIRE_EQ(ERROR_BADDB, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key));
+       REQUIRE_EQ(ERROR_BADDB, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\New", &key));
+       if (FileText(path) != std::string(8192, 'x')) return std::string("the damaged file was changed");
+       return std::string();
+     }},
+    {"writer stopped inside its transaction", false,
+     [](const std::string& user, const std::string&) {
+       const pid_t writer = fork();
+       if (writer == 0) {
+         sqlite3* db = nullptr;
+         sqlite3_open((user + kStore).c_str(), &db);
+         sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE reg_values SET data = x'08000000'", nullptr, nullptr, nullptr);
+         raise(SIGSTOP);
+         _exit(0);
+       }
+       waitpid(writer, nullptr, WUNTRACED);
+       return writer;
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       alarm(10);  // a reader waiting on the write lock dies here
+       REQUIRE_EQ(7u, ReadN(HKEY_CURRENT_USER));
+       HKEY key = nullptr;  // the user's classes are not made yet: still only a read
+       REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".txt", 0, KEY_READ, &key));
+       return std::string();
+     }},
+    {"enumeration and size queries read no data", false,
+     [](const std::string& user, const std::string& machine) {
+       InChild([] {
+         HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Big");
+         const std::vector<BYTE> data(1 << 20, 1);
+         for (int i = 0; i < 40; ++i)
+           RegSetValueExW(key, (L"v" + std::to_wstring(i)).c_str(), 0, REG_BINARY, data.data(), 1 << 20);
+         return std::string();
+       }, user, machine);
+       Checkpoint(user + kStore);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       HKEY key = nullptr;
+       REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Big", 0, KEY_READ, &key));
+       const long long before = BytesRead();
+       for (DWORD i = 0;; ++i) {
+         wchar_t name[8];
+         DWORD units = 8, size = 0;
+         if (RegEnumValueW(key, i, name, &units, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) break;
+         REQUIRE_EQ(1u << 20, size);
+         size = 0;
+         REQUIRE_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size));
+       }
+       const long long read = BytesRead() - before;
+       if (read < 0 || read > (4 << 20)) return "read " + std::to_string(read) + " bytes for 40 names and sizes";
+       return std::string();
+     }},
+};
+
+// Each case in fresh stores; then writers SIGKILLed mid-write.
+TEST(Registry, StoresAsOthersLeftThemAndAKilledWriterLosesNoAcknowledgedValue) {
+  for (const StoreCase& c : kStoreCases) {
+    SCOPED_TRACE(c.name);
+    const std::string user = TempFolder(), machine = TempFolder();
+    ASSERT_EQ("", InChild([] {
+      REQUIRE_EQ(ERROR_SUCCESS, SetDword(Create(HKEY_CURRENT_USER, L"Software\\Vendor"), L"n", 7));
+      REQUIRE_EQ(ERROR_SUCCESS, SetDword(Create(HKEY_LOCAL_MACHINE, L"Software\\Vendor"), L"n", 7));
+      return std::string();
+    }, user, machine));
+    Checkpoint(user + kStore);
+    Checkpoint(machine + "/registry.sqlite3");
+    chmod(user.c_str(), 0755);
+    const pid_t straggler = c.prepare(user, machine);
+    EXPECT_EQ("", InChild([&c] {
+      int go[2];
+      if (pipe(go) != 0) return std::string("pipe");
+      const pid_t helper = fork();
+      if (helper == 0) {
+        close(go[1]);
+        char x;
+        if (read(go[0], &x, 1) == 1) c.meanwhile();
+        _exit(0);
+      }
+      close(go[0]);
+      const auto meanwhile = [&] {
+        (void)!write(go[1], "x", 1);
+        waitpid(helper, nullptr, 0);
+      };
+      std::string failure = c.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)
+                                ? "cannot drop root"
+                                : c.check(meanwhile);
+      close(go[1]);
+      waitpid(helper, nullptr, 0);
+      return failure;
+    }, user, machine));
+    if (straggler != 0) {
+      kill(straggler, SIGKILL);
+      waitpid(straggler, nullptr, 0);
+    }
+    (void)!std::system(("rm -rf '" + user + "' '" + machine + "'").c_str());
+  }
   // A writer SIGKILLed at a random point: the database opens and holds every value it acknowledged.
   const std::string crashUser = TempFolder();
   for (int round = 0; round < 8; ++round) {

@@ -4,6 +4,8 @@
 #include <cwctype>
 #include <vector>
 
+#include "posix/registry/RegistryStore.h"
+
 namespace regtool {
 namespace {
 
@@ -20,12 +22,15 @@ std::wstring Quoted(const std::wstring& text) {
   return out + L"\"";
 }
 
+// A quoted string holds anything but a line break: lines end there.
+bool Quotable(const std::wstring& text) { return text.find_first_of(L"\r\n") == std::wstring::npos; }
+
 // REG_SZ that a quoted string gives back exactly: one terminator, at the end.
 bool IsPlainString(const Value& v) {
   if (v.type != REG_SZ || v.data.size() < 2 || v.data.size() % 2 != 0) return false;
   const std::wstring text = FromUtf16le(v.data);
   return !text.empty() && text.back() == 0 && text.find(L'\0') == text.size() - 1 &&
-         ToUtf16le(text) == v.data;
+         ToUtf16le(text) == v.data && Quotable(text);
 }
 
 std::wstring HexData(const std::wstring& prefix, const std::string& data) {
@@ -67,16 +72,32 @@ std::wstring ValueLine(const Value& v) {
   return HexData(name + L"=" + (v.type == REG_BINARY ? std::wstring(L"hex:") : std::wstring(type)), v.data);
 }
 
-void ExportKey(HKEY key, const std::wstring& fullName, std::wstring* out) {
+LONG ExportKey(HKEY key, const std::wstring& fullName, std::wstring* out, std::wstring* unwritable) {
+  std::vector<Value> values;
+  std::vector<std::wstring> subkeys;
+  LONG error = ReadValues(key, &values);
+  if (error == ERROR_SUCCESS) error = ReadSubkeys(key, &subkeys);
+  if (error != ERROR_SUCCESS) return error;
+  *unwritable = fullName;
+  if (!Quotable(fullName)) return kInvalidData;
   *out += L"[" + fullName + L"]\r\n";
-  for (const Value& v : ReadValues(key)) *out += ValueLine(v) + L"\r\n";
-  *out += L"\r\n";
-  for (const std::wstring& name : ReadSubkeys(key)) {
-    HKEY child;
-    if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    ExportKey(child, fullName + L"\\" + name, out);
-    RegCloseKey(child);
+  for (const Value& v : values) {
+    *unwritable = fullName + L"\\" + v.name;
+    if (!Quotable(v.name)) return kInvalidData;
+    *out += ValueLine(v) + L"\r\n";
   }
+  *out += L"\r\n";
+  for (const std::wstring& name : subkeys) {
+    HKEY child;
+    error = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child);
+    if (error == ERROR_FILE_NOT_FOUND) continue;  // deleted meanwhile
+    if (error == ERROR_SUCCESS) {
+      error = ExportKey(child, fullName + L"\\" + name, out, unwritable);
+      RegCloseKey(child);
+    }
+    if (error != ERROR_SUCCESS) return error;
+  }
+  return ERROR_SUCCESS;
 }
 
 // A quoted string from `pos` (at its opening quote); false when unterminated.
@@ -113,58 +134,64 @@ bool ParseHex(const std::wstring& list, std::string* data) {
   return true;
 }
 
-// "name"=data under `key`: set (or delete for "-"); ERROR_INVALID_DATA for a line it cannot read.
-LONG ApplyValue(HKEY key, const std::wstring& line) {
-  constexpr LONG kBadLine = 13;  // ERROR_INVALID_DATA
-  std::wstring name;
+// One line of the file: a key, a key's deletion or a value of the key before.
+struct Step {
+  size_t line;
+  enum { kKey, kDeleteKey, kValue, kDeleteValue } kind;
+  KeyPath path;
+  Value value;
+};
+
+// "name"=data or "name"=-; false for a line it cannot read.
+bool ParseValue(const std::wstring& line, Step* step) {
+  Value& v = step->value;
   size_t pos = 0;
   if (line[0] == L'@') {
     pos = 1;
-  } else if (!ReadQuoted(line, &pos, &name)) {
-    return kBadLine;
+  } else if (!ReadQuoted(line, &pos, &v.name)) {
+    return false;
   }
   while (pos < line.size() && line[pos] == L' ') ++pos;
-  if (pos >= line.size() || line[pos] != L'=') return kBadLine;
+  if (pos >= line.size() || line[pos] != L'=') return false;
   std::wstring data = line.substr(pos + 1);
   while (!data.empty() && std::iswspace(data.front())) data.erase(0, 1);
+  step->kind = Step::kValue;
   if (data == L"-") {
-    const LONG error = RegDeleteValueW(key, name.c_str());
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  Value v;
-  if (!data.empty() && data[0] == L'"') {
+    step->kind = Step::kDeleteValue;
+  } else if (!data.empty() && data[0] == L'"') {
     size_t at = 0;
     std::wstring text;
-    if (!ReadQuoted(data, &at, &text)) return kBadLine;
+    if (!ReadQuoted(data, &at, &text) || at != data.size()) return false;
     v.type = REG_SZ;
     v.data = ToUtf16le(text + L'\0');
   } else if (data.compare(0, 6, L"dword:") == 0) {
     std::wstring digits = data.substr(6);
     if (digits.empty() || digits.size() > 8 || digits.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos)
-      return kBadLine;
+      return false;
     const uint32_t number = static_cast<uint32_t>(std::wcstoul(digits.c_str(), nullptr, 16));
     v.type = REG_DWORD;
     for (int i = 0; i < 4; ++i) v.data += static_cast<char>((number >> (8 * i)) & 0xFF);
   } else if (data.compare(0, 4, L"hex:") == 0) {
     v.type = REG_BINARY;
-    if (!ParseHex(data.substr(4), &v.data)) return kBadLine;
+    if (!ParseHex(data.substr(4), &v.data)) return false;
   } else if (data.compare(0, 4, L"hex(") == 0) {
     const size_t close = data.find(L"):");
-    if (close == std::wstring::npos || close == 4) return kBadLine;
+    if (close == std::wstring::npos || close == 4) return false;
     wchar_t* end = nullptr;
     const std::wstring type = data.substr(4, close - 4);
     v.type = static_cast<DWORD>(std::wcstoul(type.c_str(), &end, 16));
-    if (*end != 0 || !ParseHex(data.substr(close + 2), &v.data)) return kBadLine;
+    if (*end != 0 || !ParseHex(data.substr(close + 2), &v.data)) return false;
   } else {
-    return kBadLine;
+    return false;
   }
-  return RegSetValueExW(key, name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
-                        static_cast<DWORD>(v.data.size()));
+  return true;
 }
 
-// Lines of the file, with hex data continued over "\" line ends joined.
-std::vector<std::wstring> LogicalLines(const std::wstring& text) {
-  std::vector<std::wstring> lines;
+// Lines of the file, each with the number of its first line, with hex data
+// continued over "\" line ends joined and spaces at line ends dropped.
+std::vector<std::pair<size_t, std::wstring>> LogicalLines(const std::wstring& text) {
+  std::vector<std::pair<size_t, std::wstring>> lines;
+  size_t number = 0, first = 1;
   std::wstring current;
   bool continued = false;
   size_t start = 0;
@@ -173,7 +200,8 @@ std::vector<std::wstring> LogicalLines(const std::wstring& text) {
     if (end == std::wstring::npos) end = text.size();
     std::wstring line = text.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    ++number;
+    while (!line.empty() && (line.back() == L'\r' || line.back() == L' ' || line.back() == L'\t')) line.pop_back();
     if (continued) {
       size_t first = line.find_first_not_of(L" \t");
       line = first == std::wstring::npos ? std::wstring() : line.substr(first);
@@ -184,63 +212,109 @@ std::vector<std::wstring> LogicalLines(const std::wstring& text) {
       current.pop_back();
       if (start <= text.size()) continue;
     }
-    lines.push_back(current);
+    lines.emplace_back(first, current);
     current.clear();
+    first = number + 1;
   }
   return lines;
 }
 
 }  // namespace
 
-std::wstring ExportText(HKEY key, const std::wstring& fullName) {
-  std::wstring out = std::wstring(kHeader) + L"\r\n\r\n";
-  ExportKey(key, fullName, &out);
-  return out;
+LONG ExportText(HKEY key, const std::wstring& fullName, std::wstring* text, std::wstring* unwritable) {
+  *text = std::wstring(kHeader) + L"\r\n\r\n";
+  return ExportKey(key, fullName, text, unwritable);
 }
 
 LONG DeleteTree(HKEY root, const std::wstring& subKey) {
+  if (subKey.empty()) return ERROR_ACCESS_DENIED;  // a root never goes
   HKEY key;
   LONG error = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, &key);
   if (error != ERROR_SUCCESS) return error;
-  for (const std::wstring& name : ReadSubkeys(key)) {
-    error = DeleteTree(key, name);
-    if (error != ERROR_SUCCESS) break;
-  }
+  std::vector<std::wstring> subkeys;
+  error = ReadSubkeys(key, &subkeys);
+  for (size_t i = 0; error == ERROR_SUCCESS && i < subkeys.size(); ++i) error = DeleteTree(key, subkeys[i]);
   RegCloseKey(key);
   return error != ERROR_SUCCESS ? error : RegDeleteKeyW(root, subKey.c_str());
 }
 
-LONG ImportText(const std::wstring& text) {
-  const std::vector<std::wstring> lines = LogicalLines(text);
+namespace {
+
+// Every line as a step; the first line it cannot read as an error.
+ImportError Parse(const std::wstring& text, std::vector<Step>* steps) {
+  const auto lines = LogicalLines(text);
   size_t first = 0;
-  while (first < lines.size() && lines[first].find_first_not_of(L" \t") == std::wstring::npos) ++first;
-  if (first == lines.size() || (lines[first] != kHeader && lines[first] != kOldHeader)) return ERROR_BADDB;
-  HKEY key = nullptr;
-  LONG result = ERROR_SUCCESS;
+  while (first < lines.size() && lines[first].second.empty()) ++first;
+  if (first == lines.size() || (lines[first].second != kHeader && lines[first].second != kOldHeader))
+    return ImportError{0, ERROR_BADDB, ""};
+  bool inKey = false;
   for (size_t i = first + 1; i < lines.size(); ++i) {
-    const std::wstring& line = lines[i];
+    const std::wstring& line = lines[i].second;
     if (line.empty() || line[0] == L';') continue;
-    LONG error = ERROR_SUCCESS;
-    if (line[0] == L'[' && line.back() == L']') {
-      if (key != nullptr) RegCloseKey(key);
-      key = nullptr;
+    Step step{lines[i].first, Step::kKey, KeyPath(), Value()};
+    const auto bad = [&step](const char* what) { return ImportError{step.line, ERROR_SUCCESS, what}; };
+    if (line[0] == L'[') {
+      if (line.back() != L']') return bad("the key has no closing bracket");
       const bool remove = line.size() > 1 && line[1] == L'-';
-      KeyPath path;
-      if (!ParseKeyPath(line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2)), &path)) {
-        error = ERROR_BADKEY;
-      } else if (remove) {
-        error = DeleteTree(path.root, path.subKey);
-        if (error == ERROR_FILE_NOT_FOUND) error = ERROR_SUCCESS;
-      } else {
-        error = RegCreateKeyExW(path.root, path.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                nullptr, &key, nullptr);
-      }
-    } else if (key != nullptr && (line[0] == L'"' || line[0] == L'@')) {
-      error = ApplyValue(key, line);
+      if (!ParseKeyPath(line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2)), &step.path))
+        return bad("the key name is not valid");
+      if (remove && step.path.subKey.empty()) return bad("a predefined key cannot be deleted");
+      step.kind = remove ? Step::kDeleteKey : Step::kKey;
+      inKey = !remove;
+    } else if (line[0] == L'"' || line[0] == L'@') {
+      if (!inKey) return bad("a value outside a key");
+      if (!ParseValue(line, &step)) return bad("the value cannot be read");
+    } else {
+      return bad("the line is neither a key nor a value");
     }
-    if (result == ERROR_SUCCESS) result = error;
+    steps->push_back(step);
+  }
+  return ImportError();
+}
+
+// Applies one step; `key` is the key of the last key line.
+LONG Apply(const Step& step, HKEY* key) {
+  switch (step.kind) {
+    case Step::kKey:
+      if (*key != nullptr) RegCloseKey(*key);
+      *key = nullptr;
+      return RegCreateKeyExW(step.path.root, step.path.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, nullptr, key, nullptr);
+    case Step::kDeleteKey: {
+      const LONG error = DeleteTree(step.path.root, step.path.subKey);
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+    case Step::kDeleteValue: {
+      const LONG error = RegDeleteValueW(*key, step.value.name.c_str());
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+    case Step::kValue:
+      return RegSetValueExW(*key, step.value.name.c_str(), 0, step.value.type,
+                            reinterpret_cast<const BYTE*>(step.value.data.data()),
+                            static_cast<DWORD>(step.value.data.size()));
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
+}  // namespace
+
+ImportError ImportText(const std::wstring& text) {
+  using quorvane::posix::registry::RegistryStore;
+  std::vector<Step> steps;
+  ImportError result = Parse(text, &steps);
+  if (result.error != ERROR_SUCCESS || !result.what.empty()) return result;
+  RegistryStore::HoldWrites();
+  HKEY key = nullptr;
+  for (const Step& step : steps) {
+    result.error = Apply(step, &key);
+    if (result.error != ERROR_SUCCESS) {
+      result.line = step.line;
+      break;
+    }
   }
   if (key != nullptr) RegCloseKey(key);
+  const LONG finished = RegistryStore::FinishWrites(result.error == ERROR_SUCCESS);
+  if (result.error == ERROR_SUCCESS) result.error = finished;
   return result;
 }
 

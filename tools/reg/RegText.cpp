@@ -138,7 +138,9 @@ bool TypeFromName(const std::wstring& name, DWORD* type) {
 std::wstring TypeName(DWORD type) {
   for (const TypeEntry& t : kTypes)
     if (t.type == type) return t.name;
-  return L"0x" + std::to_wstring(type);  // reg shows unknown types by number
+  wchar_t number[16];
+  swprintf(number, 16, L"0x%x", type);  // reg shows unknown types by number
+  return number;
 }
 
 std::wstring ShowData(DWORD type, const std::string& data) {
@@ -216,31 +218,60 @@ bool DataFromText(DWORD type, const std::wstring& text, const std::wstring& sepa
   }
 }
 
-std::vector<Value> ReadValues(HKEY key) {
-  std::vector<Value> values;
+LONG ReadValues(HKEY key, std::vector<Value>* values) {
+  values->clear();
+  std::vector<wchar_t> name(QV_MAX_VALUE_NAME + 1);
   for (DWORD index = 0;; ++index) {
-    std::vector<wchar_t> name(QV_MAX_VALUE_NAME + 1);
     DWORD units = static_cast<DWORD>(name.size()), size = 0, type = 0;
-    if (RegEnumValueW(key, index, name.data(), &units, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-    Value value{std::wstring(name.data(), units), type, std::string(size, '\0')};
-    if (RegQueryValueExW(key, value.name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value.data[0]), &size) !=
-        ERROR_SUCCESS)
-      continue;  // changed meanwhile
+    LONG error = RegEnumValueW(key, index, name.data(), &units, nullptr, &type, nullptr, &size);
+    if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) return error;
+    Value value{std::wstring(name.data(), units), type, std::string()};
+    do {  // again while it grows meanwhile
+      value.data.resize(size);
+      error = RegQueryValueExW(key, value.name.c_str(), nullptr, &value.type,
+                               reinterpret_cast<BYTE*>(&value.data[0]), &size);
+    } while (error == ERROR_MORE_DATA);
+    if (error == ERROR_FILE_NOT_FOUND) continue;  // deleted meanwhile
+    if (error != ERROR_SUCCESS) return error;
     value.data.resize(size);
-    values.push_back(value);
+    values->push_back(value);
   }
-  return values;
 }
 
-std::vector<std::wstring> ReadSubkeys(HKEY key) {
-  std::vector<std::wstring> names;
+LONG ReadSubkeys(HKEY key, std::vector<std::wstring>* names) {
+  names->clear();
   for (DWORD index = 0;; ++index) {
     wchar_t name[QV_MAX_KEY_NAME + 1];
     DWORD units = QV_MAX_KEY_NAME + 1;
-    if (RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, units);
+    const LONG error = RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) return error;
+    names->emplace_back(name, units);
   }
-  return names;
+}
+
+std::string Message(LONG error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_KEY_DELETED:
+      return "The system was unable to find the specified registry key or value.";
+    case ERROR_ACCESS_DENIED:
+      return "Access is denied.";
+    case ERROR_INVALID_PARAMETER:
+      return "The parameter is incorrect.";
+    case ERROR_BADDB:
+      return "The configuration registry database is corrupt.";
+    case ERROR_CANTOPEN:
+      return "The configuration registry key could not be opened.";
+    case ERROR_CANTREAD:
+      return "The configuration registry key could not be read.";
+    case ERROR_CANTWRITE:
+      return "The configuration registry key could not be written.";
+    default:
+      return "Error accessing the registry.";
+  }
 }
 
 }  // namespace regtool

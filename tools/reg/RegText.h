@@ -40,7 +40,12 @@ struct Value {
   DWORD type = REG_NONE;
   std::string data;
 };
-std::vector<Value> ReadValues(HKEY key);
-std::vector<std::wstring> ReadSubkeys(HKEY key);
+// Every value or subkey name of `key`; the first read error, else
+// ERROR_SUCCESS. A value deleted meanwhile is left out.
+LONG ReadValues(HKEY key, std::vector<Value>* values);
+LONG ReadSubkeys(HKEY key, std::vector<std::wstring>* names);
+
+// The message Windows gives for a registry error, without "ERROR: ".
+std::string Message(LONG error);
 
 }  // namespace regtool

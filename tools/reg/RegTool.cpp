@@ -38,18 +38,7 @@ int Syntax(const std::wstring& command) {
   return Fail("ERROR: Invalid syntax.\nType \"REG " + ToUtf8(command) + " /?\" for usage.");
 }
 
-int FailWith(LONG error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_KEY_DELETED:
-      return Fail(kNotFound);
-    case ERROR_ACCESS_DENIED:
-      return Fail("ERROR: Access is denied.");
-    default:
-      return Fail("ERROR: Error accessing the registry.");
-  }
-}
+int FailWith(LONG error) { return Fail("ERROR: " + Message(error)); }
 
 bool Confirm(const std::wstring& question) {
   std::cout << ToUtf8(question) << " (Yes/No)? " << std::flush;
@@ -104,13 +93,17 @@ void ShowValue(const Value& v) {
 }
 
 // One key of a query: its values (or the one asked for), then, unless
-// recursing, its subkeys' names. The number of values shown.
-size_t QueryKey(HKEY key, const std::wstring& fullName, const Options& o, bool recurse) {
+// recursing, its subkeys' names. Adds the number of values shown to *count.
+LONG QueryKey(HKEY key, const std::wstring& fullName, const Options& o, bool recurse, size_t* count) {
   const bool one = o.Has(L"v") || o.Has(L"ve");
   // Names compared as the registry compares them, not by this process's locale.
   const std::string wanted = quorvane::posix::registry::NameOf(o.Get(L"v")).folded;
-  std::vector<Value> shown;
-  for (const Value& v : ReadValues(key))
+  std::vector<Value> values, shown;
+  std::vector<std::wstring> subkeys;
+  LONG error = ReadValues(key, &values);
+  if (error == ERROR_SUCCESS) error = ReadSubkeys(key, &subkeys);
+  if (error != ERROR_SUCCESS) return error;
+  for (const Value& v : values)
     if (!one || quorvane::posix::registry::NameOf(v.name).folded == wanted) shown.push_back(v);
   if (o.Has(L"ve") && shown.empty() && !recurse) shown.push_back(Value{L"", REG_SZ, ""});
   if (!one || !shown.empty()) {
@@ -123,22 +116,25 @@ size_t QueryKey(HKEY key, const std::wstring& fullName, const Options& o, bool r
         ShowValue(v);
     }
   }
-  const std::vector<std::wstring> subkeys = ReadSubkeys(key);
+  *count += shown.size();
   if (!recurse) {
     if (!one) {
       if (!shown.empty()) Say(L"");
       for (const std::wstring& name : subkeys) Say(fullName + L"\\" + name);
     }
-    return shown.size();
+    return ERROR_SUCCESS;
   }
-  size_t count = shown.size();
   for (const std::wstring& name : subkeys) {
     HKEY child;
-    if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    count += QueryKey(child, fullName + L"\\" + name, o, true);
-    RegCloseKey(child);
+    error = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child);
+    if (error == ERROR_FILE_NOT_FOUND) continue;  // deleted meanwhile
+    if (error == ERROR_SUCCESS) {
+      error = QueryKey(child, fullName + L"\\" + name, o, true, count);
+      RegCloseKey(child);
+    }
+    if (error != ERROR_SUCCESS) return error;
   }
-  return count;
+  return ERROR_SUCCESS;
 }
 
 int Query(const std::vector<std::wstring>& args) {
@@ -148,11 +144,13 @@ int Query(const std::vector<std::wstring>& args) {
     return Syntax(L"QUERY");
   if (!ParseKeyPath(o.positional[0], &path)) return Fail("ERROR: Invalid key name.\nType \"REG QUERY /?\" for usage.");
   HKEY key;
-  const LONG error = RegOpenKeyExW(path.root, path.subKey.c_str(), 0, KEY_READ, &key);
+  LONG error = RegOpenKeyExW(path.root, path.subKey.c_str(), 0, KEY_READ, &key);
   if (error != ERROR_SUCCESS) return FailWith(error);
   const bool one = o.Has(L"v") || o.Has(L"ve");
-  const size_t found = QueryKey(key, path.Full(), o, o.Has(L"s"));
+  size_t found = 0;
+  error = QueryKey(key, path.Full(), o, o.Has(L"s"), &found);
   RegCloseKey(key);
+  if (error != ERROR_SUCCESS) return FailWith(error);
   if (o.Has(L"s")) {
     Say(L"");
     if (one) Say(L"End of search: " + std::to_wstring(found) + L" match(es) found.");
@@ -215,9 +213,12 @@ int Delete(const std::vector<std::wstring>& args) {
     if (error == ERROR_SUCCESS && (confirmed || (confirmed = Confirm(L"Delete the registry value " + shownName))))
       error = RegDeleteValueW(key, name.c_str());
   } else if (o.Has(L"va")) {
-    if (confirmed || (confirmed = Confirm(L"Delete all values under the registry key " + path.Full())))
-      for (const Value& v : ReadValues(key))
-        if ((error = RegDeleteValueW(key, v.name.c_str())) != ERROR_SUCCESS) break;
+    std::vector<Value> values;
+    if (confirmed || (confirmed = Confirm(L"Delete all values under the registry key " + path.Full()))) {
+      error = ReadValues(key, &values);
+      for (size_t i = 0; error == ERROR_SUCCESS && i < values.size(); ++i)
+        error = RegDeleteValueW(key, values[i].name.c_str());
+    }
   } else if (path.subKey.empty()) {
     error = ERROR_ACCESS_DENIED;  // a root never goes
   } else if (confirmed || (confirmed = Confirm(L"Permanently delete the registry key " + path.Full()))) {
@@ -238,15 +239,20 @@ int Export(const std::vector<std::wstring>& args) {
   if (!ParseOptions(args, {}, {L"y"}, &o) || o.positional.size() != 2) return Syntax(L"EXPORT");
   if (!ParseKeyPath(o.positional[0], &path)) return Fail("ERROR: Invalid key name.\nType \"REG EXPORT /?\" for usage.");
   HKEY key;
-  const LONG error = RegOpenKeyExW(path.root, path.subKey.c_str(), 0, KEY_READ, &key);
+  LONG error = RegOpenKeyExW(path.root, path.subKey.c_str(), 0, KEY_READ, &key);
   if (error != ERROR_SUCCESS) return FailWith(error);
   const std::string file = ToUtf8(o.positional[1]);
   if (!o.Has(L"y") && std::ifstream(file).good() && !Confirm(L"File " + o.positional[1] + L" already exists. Overwrite")) {
     RegCloseKey(key);
     return Fail("The operation was canceled by the user.");
   }
-  const std::string bytes = EncodeFile(ExportText(key, path.Full()));
+  std::wstring text, unwritable;
+  error = ExportText(key, path.Full(), &text, &unwritable);
   RegCloseKey(key);
+  if (error == kInvalidData)
+    return Fail("ERROR: " + ToUtf8(unwritable) + " has a line break in its name, which a .reg file cannot hold.");
+  if (error != ERROR_SUCCESS) return FailWith(error);
+  const std::string bytes = EncodeFile(text);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!(out << bytes) || !out.flush()) return Fail("ERROR: Error accessing the registry.");
   std::cout << kDone << "\n";
@@ -259,11 +265,15 @@ int Import(const std::vector<std::wstring>& args) {
   std::ifstream in(ToUtf8(o.positional[0]), std::ios::binary);
   if (!in) return Fail("ERROR: Error opening the file. There may be a disk or file system error.");
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const LONG error = ImportText(DecodeFile(bytes));
-  if (error == ERROR_BADDB)
+  const ImportError result = ImportText(DecodeFile(bytes));
+  if (result.line == 0 && result.error == ERROR_BADDB)
     return Fail("ERROR: The specified file is not a registry script. You can only import binary registry files "
                 "from within the registry editor.");
-  if (error != ERROR_SUCCESS) return Fail("ERROR: Error accessing the registry.");
+  // Nothing of the file was applied.
+  if (!result.what.empty()) return Fail("ERROR: Line " + std::to_string(result.line) + ": " + result.what + ".");
+  if (result.error != ERROR_SUCCESS && result.line == 0) return FailWith(result.error);  // at the commit
+  if (result.error != ERROR_SUCCESS)
+    return Fail("ERROR: Line " + std::to_string(result.line) + ": " + Message(result.error));
   std::cerr << kDone << "\n";  // reg import reports on standard error
   return 0;
 }

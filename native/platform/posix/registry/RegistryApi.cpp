@@ -72,15 +72,19 @@ LONG CopyName(const std::string& utf8, LPWSTR buffer, LPDWORD units) {
   return ERROR_SUCCESS;
 }
 
+// The data a caller's buffer can take, -1 for no buffer (nothing is read).
+int64_t Capacity(LPBYTE buffer, LPDWORD size) {
+  return buffer != nullptr && size != nullptr ? static_cast<int64_t>(*size) : -1;
+}
+
 // RegQueryValueExW's contract for the data: the size always; the bytes
 // when a buffer is given and large enough, else ERROR_MORE_DATA.
-LONG CopyData(const std::string& data, LPBYTE buffer, LPDWORD size) {
+LONG CopyData(const ValueRead& value, LPBYTE buffer, LPDWORD size) {
   if (size == nullptr) return buffer != nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
-  const DWORD capacity = *size;
-  *size = static_cast<DWORD>(data.size());
+  *size = value.size;
   if (buffer == nullptr) return ERROR_SUCCESS;
-  if (data.size() > capacity) return ERROR_MORE_DATA;
-  if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
+  if (!value.loaded) return ERROR_MORE_DATA;
+  if (!value.data.empty()) std::memcpy(buffer, value.data.data(), value.data.size());
   return ERROR_SUCCESS;
 }
 
@@ -172,12 +176,12 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
   Name name;
   error = ValueName(lpValueName, &name);
   if (error != ERROR_SUCCESS) return error;
-  DWORD type;
-  std::string data;
-  error = ref.store->QueryValue(ref.id, name, &type, &data);
+  ValueRead value;
+  value.capacity = Capacity(lpData, lpcbData);
+  error = ref.store->QueryValue(ref.id, name, &value);
   if (error != ERROR_SUCCESS) return error;
-  if (lpType != nullptr) *lpType = type;
-  return CopyData(data, lpData, lpcbData);
+  if (lpType != nullptr) *lpType = value.type;
+  return CopyData(value, lpData, lpcbData);
 }
 
 LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR lpClass,
@@ -205,14 +209,15 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
   KeyRef ref;
   LONG error = KeyWith(hKey, KEY_QUERY_VALUE, &ref);
   if (error != ERROR_SUCCESS) return error;
-  std::string name, data;
-  DWORD type;
-  error = ref.store->EnumValue(ref.id, dwIndex, &name, &type, &data);
+  std::string name;
+  ValueRead value;
+  value.capacity = Capacity(lpData, lpcbData);
+  error = ref.store->EnumValue(ref.id, dwIndex, &name, &value);
   if (error != ERROR_SUCCESS) return error;
   error = CopyName(name, lpValueName, lpcchValueName);
   if (error != ERROR_SUCCESS) return error;
-  if (lpType != nullptr) *lpType = type;
-  return CopyData(data, lpData, lpcbData);
+  if (lpType != nullptr) *lpType = value.type;
+  return CopyData(value, lpData, lpcbData);
 }
 
 LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {

@@ -13,8 +13,10 @@
 //   user's classes, and enumeration lists the one side the handle is on.
 // - HKEY_LOCAL_MACHINE and HKEY_USERS are the machine database,
 //   /var/lib/quorvane/registry.sqlite3 ($QV_REGISTRY_MACHINE_DIR overrides
-//   the folder). Absent, it reads as empty; not writable by this user,
-//   every write answers ERROR_ACCESS_DENIED, as for a non-administrator.
+//   the folder).
+// - Either store absent reads as empty; one this user may read but not
+//   write is read, and every write answers ERROR_ACCESS_DENIED, as for a
+//   non-administrator; a damaged one answers ERROR_BADDB.
 // - Names of keys and values compare as Windows compares them (each UTF-16
 //   unit upper-cased, whatever the locale) and keep the case they were
 //   created with; data is kept as the exact bytes the caller gave.
@@ -95,7 +97,9 @@ struct _SECURITY_ATTRIBUTES;
 #define QV_MAX_KEY_NAME 255u
 #define QV_MAX_VALUE_NAME 16383u
 
-// lpSubKey null or empty: a new handle to hKey itself.
+// lpSubKey null or empty: a new handle to hKey itself. A key more than 512
+// levels below its root is refused with ERROR_INVALID_PARAMETER, as on
+// Windows.
 LSTATUS RegCreateKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult);
 // Options and the security record are accepted and not used (nothing is
 // volatile across a restart of the user's session here either way).
@@ -115,6 +119,7 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
 LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
-// A key with subkeys is refused with ERROR_ACCESS_DENIED, as on Windows.
+// A key with subkeys is refused with ERROR_ACCESS_DENIED, as on Windows, and
+// so is a root, however it is named.
 LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 LSTATUS RegCloseKey(HKEY hKey);

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "../WinError.h"
 
 namespace quorvane {
@@ -13,9 +15,14 @@ namespace {
 // Writers queue behind each other for up to this long before giving up.
 constexpr int kBusyTimeoutMs = 30000;
 
+// A value's data is read only when the caller's buffer (?3 bytes; -1 for
+// none) holds it: length() of a blob does not load it.
+#define QV_VALUE_COLUMNS "rowid, name, type, length(data), CASE WHEN length(data) <= ?3 THEN data END"
+
 const char* const kStatements[] = {
     /* kRoot */ "SELECT id FROM keys WHERE parent = 0 AND folded = ?1",
     /* kChild */ "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2",
+    /* kParent */ "SELECT parent FROM keys WHERE id = ?1",
     /* kInsertKey */ "INSERT INTO keys (parent, name, folded) VALUES (?1, ?2, ?3)",
     /* kKeyExists */ "SELECT 1 FROM keys WHERE id = ?1",
     /* kHasChildren */ "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
@@ -23,16 +30,23 @@ const char* const kStatements[] = {
     /* kSetValue */
     "INSERT INTO reg_values (key, folded, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT (key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
-    /* kQueryValue */ "SELECT type, data FROM reg_values WHERE key = ?1 AND folded = ?2",
-    /* kEnumKey */ "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2",
-    /* kEnumValue */ "SELECT name, type, data FROM reg_values WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    /* kQueryValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 AND folded = ?2",
+    /* kEnumKey */ "SELECT name, folded FROM keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2",
+    /* kNextKey */ "SELECT name, folded FROM keys WHERE parent = ?1 AND folded > ?2 ORDER BY folded LIMIT 1",
+    /* kEnumValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    /* kNextValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 AND rowid > ?2 ORDER BY rowid LIMIT 1",
     /* kDeleteValue */ "DELETE FROM reg_values WHERE key = ?1 AND folded = ?2",
     /* kDeleteValues */ "DELETE FROM reg_values WHERE key = ?1",
 };
 static_assert(sizeof kStatements / sizeof kStatements[0] == static_cast<size_t>(Sql::kCount),
               "one SQL text per statement");
 
-// Hive roots: parent 0, which no key id takes.
+// Raised whenever kSchema gains something; older files are brought up to it
+// by their next writer.
+constexpr int kSchemaVersion = 1;
+
+// Hive roots: parent 0, which no key id takes. values_in_order lets a key's
+// values be walked in the order they were first set without a sort.
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS keys ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -47,35 +61,95 @@ const char kSchema[] =
     " type INTEGER NOT NULL,"
     " data BLOB NOT NULL,"
     " UNIQUE (key, folded));"
+    "CREATE INDEX IF NOT EXISTS values_in_order ON reg_values (key);"
     "INSERT OR IGNORE INTO keys (parent, name, folded) VALUES"
     " (0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER'),"
     " (0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE'),"
-    " (0, 'HKEY_USERS', 'HKEY_USERS');";
+    " (0, 'HKEY_USERS', 'HKEY_USERS');"
+    "PRAGMA user_version = 1;";
+
+// A file name as an SQLite URI path.
+std::string Uri(const std::string& path) {
+  std::string out = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[static_cast<unsigned char>(c) >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
 
 }  // namespace
 
-Connection* Connection::Open(const std::string& path, bool writable) {
-  if (!writable) {
-    // A reader shares the WAL index when the writer left one it can read;
-    // else nothing is in the WAL and the file alone is the database.
-    Connection* reader = OpenAs("file:" + path + "?mode=ro", false);
-    return reader != nullptr ? reader : OpenAs("file:" + path + "?immutable=1", false);
-  }
-  return OpenAs(path, true);
+bool Connection::Files::operator==(const Files& other) const {
+  return SameFile(db, other.db) && hasWal == other.hasWal && (!hasWal || SameFile(wal, other.wal));
 }
 
-Connection* Connection::OpenAs(const std::string& name, bool writable) {
+Connection::Files Connection::Look(const std::string& path) {
+  Files files;
+  stat(path.c_str(), &files.db);
+  files.hasWal = stat((path + "-wal").c_str(), &files.wal) == 0;
+  return files;
+}
+
+Connection* Connection::Open(const std::string& path, bool writable, LONG* error) {
+  if (writable) return OpenAs(path, true, false, error);
+  // A reader shares the WAL index when one is there or can be made beside
+  // the file. Else no writer is at work and the file alone is the database:
+  // read as immutable, and opened again once a writer has changed it.
+  Connection* reader = OpenAs(Uri(path) + "?mode=ro", false, false, error);
+  if (reader != nullptr || *error == ERROR_BADDB || *error == ERROR_FILE_NOT_FOUND) return reader;
+  const Files files = Look(path);
+  reader = OpenAs(Uri(path) + "?immutable=1", false, false, error);
+  if (reader != nullptr) {
+    reader->frozenPath_ = path;
+    reader->frozenFiles_ = files;
+  }
+  return reader;
+}
+
+Connection* Connection::Create(const std::string& path, LONG* error) {
+  Connection* connection = OpenAs(path, true, true, error);
+  if (connection != nullptr && (*error = connection->SetUp()) != ERROR_SUCCESS) {
+    delete connection;
+    return nullptr;
+  }
+  return connection;
+}
+
+Connection* Connection::OpenAs(const std::string& name, bool writable, bool create, LONG* error) {
   sqlite3* db = nullptr;
-  const int flags = writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
-                             : SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  const int flags = (writable ? SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)
+                              : SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) |
+                    SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
     sqlite3_close(db);
+    *error = ERROR_CANTOPEN;
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   Connection* connection = new Connection(db, writable);
-  const bool ready = writable ? connection->CreateSchema() : connection->Statement(Sql::kRoot) != nullptr;
-  if (!ready) {
+  // NORMAL synchronisation keeps every committed transaction through a crash
+  // of the process (the WAL is in the kernel's cache); only a power cut may
+  // lose the last ones. Per connection: nothing is written.
+  if (writable) connection->Exec("PRAGMA synchronous = NORMAL");
+  *error = ERROR_SUCCESS;
+  // The schema is read here: a damaged file fails now, a file without the
+  // tables yet holds no registry.
+  if (!create && connection->Statement(Sql::kRoot) == nullptr) {
+    const int code = sqlite3_extended_errcode(db);
+    *error = code == SQLITE_ERROR ? ERROR_FILE_NOT_FOUND : connection->Error(code, false);
     delete connection;
     return nullptr;
   }
@@ -89,21 +163,48 @@ Connection::~Connection() {
   sqlite3_close(db_);
 }
 
-bool Connection::CreateSchema() {
-  // WAL: readers never wait for the writer. NORMAL synchronisation keeps
-  // every committed transaction through a crash of the process (the WAL is
-  // in the kernel's cache); only a power cut may lose the last ones.
+bool Connection::Current() const { return frozenPath_.empty() || Look(frozenPath_) == frozenFiles_; }
+
+unsigned Connection::DataVersion() const {
+  unsigned version = 0;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
+LONG Connection::SetUp() {
+  if (setUp_) return ERROR_SUCCESS;
+  // Both are reads: a database already set up takes no lock here.
+  auto pragma = [this](const char* sql, std::string* value) {
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql, -1, &s, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(s, 0);
+      *value = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+      rc = SQLITE_OK;
+    }
+    sqlite3_finalize(s);
+    return rc;
+  };
+  std::string version, mode;
+  int rc = pragma("PRAGMA user_version", &version);
+  if (rc == SQLITE_OK) rc = pragma("PRAGMA journal_mode", &mode);
   // Switching to WAL takes an exclusive lock without calling the busy
-  // handler, so a second process creating the file at the same moment
-  // must wait for it here.
-  bool wal = Exec("PRAGMA journal_mode = WAL");
-  for (int waited = 0; !wal && (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY && waited < kBusyTimeoutMs; waited += 5) {
+  // handler, so a second process creating the file at the same moment must
+  // wait for it here.
+  for (int waited = 0; rc == SQLITE_OK && mode != "wal"; waited += 5) {
+    rc = pragma("PRAGMA journal_mode = WAL", &mode);
+    if ((rc & 0xFF) != SQLITE_BUSY || waited >= kBusyTimeoutMs) continue;
     usleep(5000);
-    wal = Exec("PRAGMA journal_mode = WAL");
+    rc = SQLITE_OK;
   }
-  if (!wal || !Exec("PRAGMA synchronous = NORMAL")) return false;
-  WriteTransaction transaction(*this);
-  return transaction.Begun() && Exec(kSchema) && transaction.Commit();
+  if (rc != SQLITE_OK) return Error(rc, true);
+  if (std::atoi(version.c_str()) < kSchemaVersion) {
+    WriteTransaction transaction(*this);
+    if (!transaction.Begun() || !Exec(kSchema) || !transaction.Commit()) return LastError(true);
+  }
+  setUp_ = true;
+  return ERROR_SUCCESS;
 }
 
 sqlite3_stmt* Connection::Statement(Sql which) {
@@ -140,14 +241,16 @@ LONG Connection::Error(int code, bool writing) const {
 }
 
 WriteTransaction::WriteTransaction(Connection& connection)
-    : connection_(connection), begun_(connection.Exec("BEGIN IMMEDIATE")) {}
+    : connection_(connection),
+      nested_(connection.InTransaction()),
+      begun_(connection.Exec(nested_ ? "SAVEPOINT write" : "BEGIN IMMEDIATE")) {}
 
 WriteTransaction::~WriteTransaction() {
-  if (begun_ && !done_) connection_.Exec("ROLLBACK");
+  if (begun_ && !done_) connection_.Exec(nested_ ? "ROLLBACK TO write; RELEASE write" : "ROLLBACK");
 }
 
 bool WriteTransaction::Commit() {
-  done_ = connection_.Exec("COMMIT");
+  done_ = connection_.Exec(nested_ ? "RELEASE write" : "COMMIT");
   return done_;
 }
 

@@ -35,14 +35,10 @@ LONG Resolve(HKEY key, KeyRef* ref) {
   if (key == HKEY_LOCAL_MACHINE) return Predefined(RegistryStore::Machine(), "HKEY_LOCAL_MACHINE", ref);
   if (key == HKEY_USERS) return Predefined(RegistryStore::Machine(), "HKEY_USERS", ref);
   if (key == HKEY_CLASSES_ROOT) {
-    // The user's classes always exist, as on Windows.
+    // The user's classes always exist, as on Windows: made by the first
+    // write under them.
     LONG error = Predefined(RegistryStore::User(), "HKEY_CURRENT_USER", ref);
-    if (error != ERROR_SUCCESS) return error;
-    const std::vector<Name> classes = {NameOf(L"Software"), NameOf(L"Classes")};
-    const int64_t user = ref->id;
-    error = ref->store->Open(user, classes, &ref->id);
-    bool created;
-    if (error == ERROR_FILE_NOT_FOUND) error = ref->store->Create(user, classes, &ref->id, &created);
+    ref->id = RegistryStore::kClasses;
     ref->classesRoot = true;
     return error;
   }

@@ -90,15 +90,40 @@ LONG Exists(Connection& c, int64_t key) {
 }
 
 LONG Walk(Connection& c, int64_t from, const std::vector<Name>& path, int64_t* id) {
-  LONG error = Exists(c, from);
-  if (error != ERROR_SUCCESS) return error;
   int64_t key = from;
   for (const Name& part : path) {
-    error = FindChild(c, key, part, &key);
+    const LONG error = FindChild(c, key, part, &key);
     if (error != ERROR_SUCCESS) return error;
   }
   *id = key;
   return ERROR_SUCCESS;
+}
+
+// Windows keeps a tree to 512 levels below its hive's root.
+constexpr size_t kMaxDepth = 512;
+
+// The key's level below its hive's root (0 for the root), counted up to
+// just past kMaxDepth.
+LONG Depth(Connection& c, int64_t key, size_t* depth) {
+  for (*depth = 0; *depth <= kMaxDepth; ++*depth) {
+    Query q(c, Sql::kParent);
+    sqlite3_stmt* s = q.Get();
+    if (s == nullptr) return c.LastError(false);
+    sqlite3_bind_int64(s, 1, key);
+    const int rc = StepOnce(s);
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_KEY_DELETED : c.Error(rc, false);
+    key = sqlite3_column_int64(s, 0);
+    if (key == 0) break;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The columns of QV_VALUE_COLUMNS after the name.
+void ReadValue(sqlite3_stmt* s, ValueRead* value) {
+  value->type = static_cast<DWORD>(sqlite3_column_int64(s, 2));
+  value->size = static_cast<DWORD>(sqlite3_column_int64(s, 3));
+  value->loaded = sqlite3_column_type(s, 4) != SQLITE_NULL;
+  value->data = ColumnBytes(s, 4);
 }
 
 LONG RootId(Connection& c, const char* hive, int64_t* id) {
@@ -112,19 +137,51 @@ LONG RootId(Connection& c, const char* hive, int64_t* id) {
   return ERROR_SUCCESS;
 }
 
-// A key id for a write: the real root for a root found while the store was absent.
-LONG WriteKey(Connection& c, int64_t* key) {
-  if (*key >= 0) return ERROR_SUCCESS;
-  const size_t hive = static_cast<size_t>(-*key - 1);
-  if (hive >= sizeof kHives / sizeof kHives[0]) return ERROR_KEY_DELETED;
-  return RootId(c, kHives[hive], key);
-}
-
 // Runs a one-statement change; the write's error, or success.
 LONG Change(Connection& c, sqlite3_stmt* s) {
   if (s == nullptr) return ERROR_CANTWRITE;
   const int rc = sqlite3_step(s);
   return rc == SQLITE_DONE ? ERROR_SUCCESS : c.Error(rc, true);
+}
+
+// Makes the missing keys of `path` under `key`; *id is its last key.
+LONG Make(Connection& c, int64_t key, const std::vector<Name>& path, int64_t* id, bool* created) {
+  for (const Name& part : path) {
+    int64_t child = 0;
+    LONG error = FindChild(c, key, part, &child);
+    if (error == ERROR_FILE_NOT_FOUND) {
+      Query q(c, Sql::kInsertKey);
+      sqlite3_stmt* s = q.Get();
+      if (s == nullptr) return ERROR_CANTWRITE;
+      sqlite3_bind_int64(s, 1, key);
+      Bind(s, 2, part.text);
+      Bind(s, 3, part.folded);
+      error = Change(c, s);
+      child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
+      *created = true;
+    }
+    if (error != ERROR_SUCCESS) return error;
+    key = child;
+  }
+  *id = key;
+  return ERROR_SUCCESS;
+}
+
+// The real id of a key named below zero: a hive's root found while the
+// store was absent, or the user's classes, made here for a write (`make`)
+// and else ERROR_FILE_NOT_FOUND while missing.
+LONG RealKey(Connection& c, int64_t* key, bool make) {
+  if (*key >= 0) return ERROR_SUCCESS;
+  if (*key == RegistryStore::kClasses) {
+    static const std::vector<Name> classes = {NameOf(L"Software"), NameOf(L"Classes")};
+    bool created = false;
+    LONG error = RootId(c, kHives[0], key);
+    if (error != ERROR_SUCCESS) return error;
+    return make ? Make(c, *key, classes, key, &created) : Walk(c, *key, classes, key);
+  }
+  const size_t hive = static_cast<size_t>(-*key - 1);
+  if (hive >= sizeof kHives / sizeof kHives[0]) return ERROR_KEY_DELETED;
+  return RootId(c, kHives[hive], key);
 }
 
 }  // namespace
@@ -147,23 +204,29 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
     // Inherited across fork: never touch the parent's connection.
     (void)connection_.release();
   }
-  if (connection_ && (connection_->Writable() || !forWrite)) return connection_.get();
-  const std::string folder = kind_ == Kind::User ? UserFolder() : MachineFolder();
-  const std::string path = folder + "/" + kFileName;
-  Connection* opened = nullptr;
-  if (kind_ == Kind::User) {
-    // The user's registry is private: its folder is 0700.
-    if (!folder.empty() && MakeFolder(folder, 0700)) opened = Connection::Open(path, true);
-    *error = ERROR_CANTOPEN;
-  } else {
-    const bool exists = access(path.c_str(), F_OK) == 0;
-    if ((exists || forWrite) && MakeFolder(folder, 0755) && access(folder.c_str(), W_OK) == 0 &&
-        (!exists || access(path.c_str(), W_OK) == 0))
-      opened = Connection::Open(path, true);
-    if (opened == nullptr && exists && !forWrite) opened = Connection::Open(path, false);
-    *error = forWrite ? ERROR_ACCESS_DENIED : exists ? ERROR_CANTOPEN : ERROR_FILE_NOT_FOUND;
+  if (connection_ && !connection_->Current()) connection_.reset();
+  if (connection_ && !forWrite) return connection_.get();
+  if (connection_ && connection_->Writable()) {
+    *error = connection_->SetUp();
+    return *error == ERROR_SUCCESS ? connection_.get() : nullptr;
   }
+  const std::string folder = kind_ == Kind::User ? UserFolder() : MachineFolder();
+  if (folder.empty()) {
+    *error = ERROR_CANTOPEN;
+    return nullptr;
+  }
+  const std::string path = folder + "/" + kFileName;
+  const bool exists = access(path.c_str(), F_OK) == 0;
+  *error = ERROR_FILE_NOT_FOUND;  // read as empty until a writer makes it
+  if (!exists && !forWrite) return nullptr;
+  // The user's registry is private: its folder is 0700.
+  *error = ERROR_ACCESS_DENIED;
+  if (!exists && !MakeFolder(folder, kind_ == Kind::User ? 0700 : 0755)) return nullptr;
+  const bool mayWrite = access(folder.c_str(), W_OK) == 0 && (!exists || access(path.c_str(), W_OK) == 0);
+  if (forWrite && !mayWrite) return nullptr;
+  Connection* opened = forWrite ? Connection::Create(path, error) : Connection::Open(path, mayWrite, error);
   if (opened != nullptr) connection_.reset(opened);
+  keys_.valid = values_.valid = false;
   return opened;
 }
 
@@ -184,71 +247,37 @@ LONG RegistryStore::Root(const char* hive, int64_t* id) {
   return ERROR_SUCCESS;
 }
 
-LONG RegistryStore::KeyExists(int64_t key) {
+LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(false, &error);
-  if (c == nullptr) return key < 0 ? ERROR_SUCCESS : ERROR_KEY_DELETED;
-  return key < 0 ? ERROR_SUCCESS : Exists(*c, key);
+  if (c == nullptr) return error != ERROR_FILE_NOT_FOUND ? error : key < 0 ? none : ERROR_KEY_DELETED;
+  const bool classes = key == kClasses;
+  error = RealKey(*c, &key, false);
+  if (classes && error == ERROR_FILE_NOT_FOUND) return none;
+  if (error == ERROR_SUCCESS) error = Exists(*c, key);
+  return error == ERROR_SUCCESS ? read(*c, key) : error;
+}
+
+LONG RegistryStore::KeyExists(int64_t key) {
+  return Read(key, ERROR_SUCCESS, [](Connection&, int64_t) { return ERROR_SUCCESS; });
 }
 
 LONG RegistryStore::Open(int64_t from, const std::vector<Name>& path, int64_t* id) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(false, &error);
-  if (c != nullptr && WriteKey(*c, &from) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
-  if (c == nullptr || from < 0) {
-    if (from >= 0) return ERROR_KEY_DELETED;
-    if (!path.empty()) return ERROR_FILE_NOT_FOUND;
-    *id = from;
-    return ERROR_SUCCESS;
-  }
-  return Walk(*c, from, path, id);
+  *id = from;  // the root of a hive not made yet
+  return Read(from, path.empty() ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND,
+              [&](Connection& c, int64_t key) { return Walk(c, key, path, id); });
 }
 
 LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t* id, bool* created) {
   *created = false;
   return Write(from, [&](Connection& c, int64_t key) -> LONG {
-    for (const Name& part : path) {
-      int64_t child = 0;
-      LONG error = FindChild(c, key, part, &child);
-      if (error == ERROR_FILE_NOT_FOUND) {
-        Query q(c, Sql::kInsertKey);
-        sqlite3_stmt* s = q.Get();
-        if (s == nullptr) return ERROR_CANTWRITE;
-        sqlite3_bind_int64(s, 1, key);
-        Bind(s, 2, part.text);
-        Bind(s, 3, part.folded);
-        error = Change(c, s);
-        child = sqlite3_last_insert_rowid(sqlite3_db_handle(s));
-        *created = true;
-      }
-      if (error != ERROR_SUCCESS) return error;
-      key = child;
-    }
-    *id = key;
-    return ERROR_SUCCESS;
+    size_t depth = 0;
+    LONG error = path.empty() ? ERROR_SUCCESS : Depth(c, key, &depth);
+    if (error != ERROR_SUCCESS) return error;
+    if (depth + path.size() > kMaxDepth) return ERROR_INVALID_PARAMETER;  // as Windows answers
+    return Make(c, key, path, id, created);
   });
-}
-
-LONG RegistryStore::ReadOne(int64_t key, Sql which, LONG none, const std::function<void(sqlite3_stmt*)>& bind,
-                            const std::function<void(sqlite3_stmt*)>& read) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  LONG error;
-  Connection* c = Get(false, &error);
-  if (c != nullptr && WriteKey(*c, &key) != ERROR_SUCCESS) return ERROR_KEY_DELETED;
-  if (c == nullptr || key < 0) return key < 0 ? none : ERROR_KEY_DELETED;
-  error = Exists(*c, key);
-  if (error != ERROR_SUCCESS) return error;
-  Query q(*c, which);
-  sqlite3_stmt* s = q.Get();
-  if (s == nullptr) return ERROR_CANTREAD;
-  sqlite3_bind_int64(s, 1, key);
-  bind(s);
-  const int rc = StepOnce(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? none : c->Error(rc, false);
-  read(s);
-  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change) {
@@ -256,13 +285,37 @@ LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, in
   LONG error;
   Connection* c = Get(true, &error);
   if (c == nullptr) return error;
+  keys_.valid = values_.valid = false;
+  if (held_ && !c->InTransaction() && !c->Exec("BEGIN IMMEDIATE")) return c->LastError(true);
   WriteTransaction transaction(*c);
-  if (!transaction.Begun()) return ERROR_CANTWRITE;
-  error = WriteKey(*c, &from);
+  if (!transaction.Begun()) return c->LastError(true);
+  error = RealKey(*c, &from, true);
   if (error == ERROR_SUCCESS) error = Exists(*c, from);
   if (error == ERROR_SUCCESS) error = change(*c, from);
   if (error != ERROR_SUCCESS) return error;
-  return transaction.Commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return transaction.Commit() ? ERROR_SUCCESS : c->LastError(true);
+}
+
+void RegistryStore::HoldWrites() {
+  for (RegistryStore* store : {&User(), &Machine()}) {
+    std::lock_guard<std::mutex> lock(store->mutex_);
+    store->held_ = true;
+  }
+}
+
+LONG RegistryStore::FinishWrites(bool commit) {
+  // One transaction per database: should the machine's commit fail after
+  // the user's, the user's stays.
+  LONG result = ERROR_SUCCESS;
+  for (RegistryStore* store : {&User(), &Machine()}) {
+    std::lock_guard<std::mutex> lock(store->mutex_);
+    store->held_ = false;
+    Connection* c = store->connection_.get();
+    if (c == nullptr || !c->InTransaction()) continue;
+    if (commit && result == ERROR_SUCCESS && !c->Exec("COMMIT")) result = c->LastError(true);
+    if (c->InTransaction()) c->Exec("ROLLBACK");
+  }
+  return result;
 }
 
 LONG RegistryStore::SetValue(int64_t key, const Name& name, DWORD type, const BYTE* data, DWORD size) {
@@ -280,29 +333,72 @@ LONG RegistryStore::SetValue(int64_t key, const Name& name, DWORD type, const BY
   });
 }
 
-LONG RegistryStore::QueryValue(int64_t key, const Name& name, DWORD* type, std::string* data) {
-  return ReadOne(
-      key, Sql::kQueryValue, ERROR_FILE_NOT_FOUND, [&](sqlite3_stmt* s) { Bind(s, 2, name.folded); },
-      [&](sqlite3_stmt* s) {
-        *type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-        *data = ColumnBytes(s, 1);
-      });
+LONG RegistryStore::QueryValue(int64_t key, const Name& name, ValueRead* value) {
+  return Read(key, ERROR_FILE_NOT_FOUND, [&](Connection& c, int64_t id) -> LONG {
+    Query q(c, Sql::kQueryValue);
+    sqlite3_stmt* s = q.Get();
+    if (s == nullptr) return c.LastError(false);
+    sqlite3_bind_int64(s, 1, id);
+    Bind(s, 2, name.folded);
+    sqlite3_bind_int64(s, 3, value->capacity);
+    const int rc = StepOnce(s);
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : c.Error(rc, false);
+    ReadValue(s, value);
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG RegistryStore::Enumerate(Connection& c, Cursor& cursor, int64_t key, DWORD index, Sql next, Sql at,
+                              const std::function<void(sqlite3_stmt*)>& bind,
+                              const std::function<void(sqlite3_stmt*)>& read) {
+  const bool byName = next == Sql::kNextKey;  // keys go by folded name, values by row
+  for (bool follow = cursor.Follows(key, index);; follow = false) {
+    Query q(c, follow ? next : at);
+    sqlite3_stmt* s = q.Get();
+    if (s == nullptr) return c.LastError(false);
+    sqlite3_bind_int64(s, 1, key);
+    if (!follow)
+      sqlite3_bind_int64(s, 2, index);
+    else if (byName)
+      Bind(s, 2, cursor.folded);
+    else
+      sqlite3_bind_int64(s, 2, cursor.rowid);
+    bind(s);
+    const int rc = StepOnce(s);
+    const unsigned version = c.DataVersion();
+    if (follow && version != cursor.version) continue;  // changed meanwhile: count afresh
+    cursor.valid = rc == SQLITE_ROW;
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : c.Error(rc, false);
+    cursor.key = key;
+    cursor.index = index;
+    cursor.version = version;
+    if (byName)
+      cursor.folded = ColumnBytes(s, 1);
+    else
+      cursor.rowid = sqlite3_column_int64(s, 0);
+    read(s);
+    return ERROR_SUCCESS;
+  }
 }
 
 LONG RegistryStore::EnumKey(int64_t key, DWORD index, std::string* name) {
-  return ReadOne(
-      key, Sql::kEnumKey, ERROR_NO_MORE_ITEMS, [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
-      [&](sqlite3_stmt* s) { *name = ColumnBytes(s, 0); });
+  return Read(key, ERROR_NO_MORE_ITEMS, [&](Connection& c, int64_t id) {
+    return Enumerate(
+        c, keys_, id, index, Sql::kNextKey, Sql::kEnumKey, [](sqlite3_stmt*) {},
+        [&](sqlite3_stmt* s) { *name = ColumnBytes(s, 0); });
+  });
 }
 
-LONG RegistryStore::EnumValue(int64_t key, DWORD index, std::string* name, DWORD* type, std::string* data) {
-  return ReadOne(
-      key, Sql::kEnumValue, ERROR_NO_MORE_ITEMS, [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, index); },
-      [&](sqlite3_stmt* s) {
-        *name = ColumnBytes(s, 0);
-        *type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-        *data = ColumnBytes(s, 2);
-      });
+LONG RegistryStore::EnumValue(int64_t key, DWORD index, std::string* name, ValueRead* value) {
+  return Read(key, ERROR_NO_MORE_ITEMS, [&](Connection& c, int64_t id) {
+    return Enumerate(
+        c, values_, id, index, Sql::kNextValue, Sql::kEnumValue,
+        [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 3, value->capacity); },
+        [&](sqlite3_stmt* s) {
+          *name = ColumnBytes(s, 1);
+          ReadValue(s, value);
+        });
+  });
 }
 
 LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
@@ -321,8 +417,11 @@ LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
 LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
   return Write(from, [&](Connection& c, int64_t start) -> LONG {
     int64_t key;
+    size_t depth = 0;
     LONG error = Walk(c, start, path, &key);
+    if (error == ERROR_SUCCESS) error = Depth(c, key, &depth);
     if (error != ERROR_SUCCESS) return error;
+    if (depth == 0) return ERROR_ACCESS_DENIED;  // a hive's root never goes
     {
       Query children(c, Sql::kHasChildren);
       if (children.Get() == nullptr) return ERROR_CANTWRITE;

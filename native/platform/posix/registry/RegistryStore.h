@@ -10,6 +10,10 @@
 // Processes: SQLite in WAL mode with a busy timeout; every write is one
 // BEGIN IMMEDIATE transaction, so concurrent writers queue instead of
 // failing, and a process killed mid-write leaves the last committed state.
+// Readers never take the write lock (not even to make the schema): a
+// writer stopped mid-transaction holds up only other writers. A store this
+// user may read but not write is read, and every write answers
+// ERROR_ACCESS_DENIED.
 // Threads: one connection per store and process, used under the store's
 // mutex; a child after fork opens its own (SQLite connections must not cross
 // fork). Prepared statements are kept with the connection.
@@ -29,11 +33,23 @@ namespace quorvane {
 namespace posix {
 namespace registry {
 
+// A value as read: its type and size, and its bytes only when the caller
+// can take them.
+struct ValueRead {
+  int64_t capacity = -1;  // bytes the caller's buffer holds; -1: no buffer
+  DWORD type = 0;
+  DWORD size = 0;
+  bool loaded = false;  // data holds the bytes
+  std::string data;
+};
+
 class RegistryStore final {
  public:
   // Roots of hives in a store that does not exist (yet) are negative ids:
   // they read as empty, and the first write makes the store and finds the
-  // real root.
+  // real root. So is the user's Software\Classes, until a write makes it:
+  // a reader never writes.
+  static constexpr int64_t kClasses = -4;
 
   static RegistryStore& User();
   static RegistryStore& Machine();
@@ -48,22 +64,44 @@ class RegistryStore final {
   LONG Open(int64_t from, const std::vector<Name>& path, int64_t* id);
   LONG Create(int64_t from, const std::vector<Name>& path, int64_t* id, bool* created);
   LONG SetValue(int64_t key, const Name& name, DWORD type, const BYTE* data, DWORD size);
-  LONG QueryValue(int64_t key, const Name& name, DWORD* type, std::string* data);
+  LONG QueryValue(int64_t key, const Name& name, ValueRead* value);
+  // Enumeration walks on from the previous call's row when the index is the
+  // next one and nothing changed meanwhile, so a whole walk is linear.
   LONG EnumKey(int64_t key, DWORD index, std::string* name);
-  LONG EnumValue(int64_t key, DWORD index, std::string* name, DWORD* type, std::string* data);
+  LONG EnumValue(int64_t key, DWORD index, std::string* name, ValueRead* value);
   LONG DeleteValue(int64_t key, const Name& name);
-  // Deletes the last key of the path; refused while it has subkeys.
+  // Deletes the last key of the path; refused while it has subkeys, and
+  // always for a hive's root.
   LONG DeleteKey(int64_t from, const std::vector<Name>& path);
+
+  // For the reg tool's import, one thread only: from HoldWrites to
+  // FinishWrites every write to a store joins one transaction of that
+  // store, committed or rolled back at the end.
+  static void HoldWrites();
+  static LONG FinishWrites(bool commit);
 
  private:
   enum class Kind { User, Machine };
   explicit RegistryStore(Kind kind);
   ~RegistryStore();
 
-  // Runs `which` on `key` (bound as ?1, the rest by `bind`) and hands its
-  // row to `read`; `none` when there is no row or the hive is empty.
-  LONG ReadOne(int64_t key, Sql which, LONG none, const std::function<void(sqlite3_stmt*)>& bind,
-               const std::function<void(sqlite3_stmt*)>& read);
+  // Where the last enumeration call stopped.
+  struct Cursor {
+    bool valid = false;
+    int64_t key = 0;
+    DWORD index = 0;
+    unsigned version = 0;  // the database's data version then
+    int64_t rowid = 0;
+    std::string folded;
+    bool Follows(int64_t k, DWORD i) const { return valid && k == key && i == index + 1; }
+  };
+
+  // Runs `read` on the existing key `key`; `none` when the hive is empty.
+  LONG Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read);
+  // Reads the row at `index` with `at`, or with `next` from the cursor when
+  // it stopped just before; `bind` binds the statement's other parameters.
+  LONG Enumerate(Connection& c, Cursor& cursor, int64_t key, DWORD index, Sql next, Sql at,
+                 const std::function<void(sqlite3_stmt*)>& bind, const std::function<void(sqlite3_stmt*)>& read);
   // One write transaction on the existing key `from` (a hive's root made
   // real first); committed when `change` succeeds.
   LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change);
@@ -74,6 +112,8 @@ class RegistryStore final {
   const Kind kind_;
   std::mutex mutex_;
   std::unique_ptr<Connection> connection_;
+  bool held_ = false;
+  Cursor keys_, values_;
 };
 
 }  // namespace registry

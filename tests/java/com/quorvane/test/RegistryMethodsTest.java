@@ -53,8 +53,11 @@ class RegistryMethodsTest {
                 System.out.println(row[0] + " " + Win32Impl.RegSetValueEx(itself[0], (String) row[0], 0,
                         (Integer) row[1], data, data.length));
             }
-            int[] h = {7};
             byte[] one = {1};
+            // A name that no .reg line can hold, away from the exported tree.
+            System.out.println("line break name " + Win32Impl.RegSetValueEx(create(HKCU, KEY + " Break"), "a\nb", 0,
+                    3, one, 1));
+            int[] h = {7};
             System.out.println("unknown key " + Win32Impl.RegSetValueEx(0x12345676, "v", 0, 4, one, 1));
             System.out.println("hklm " + Win32Impl.RegCreateKey(HKLM, "Software\\Quorvane", h) + " " + h[0]);
             System.out.println("empty array " + Win32Impl.RegCreateKey(HKCU, KEY, new int[0]));
@@ -92,6 +95,7 @@ class RegistryMethodsTest {
         {"expand", 2, utf16("%H%\0"), "\"expand\"=hex(2):25,00,48,00,25,00,00,00"},
         {"unknown", 0x1234, new byte[] {9}, "\"unknown\"=hex(1234):09"},
         {"no zero", 1, utf16("x"), "\"no zero\"=hex(1):78,00"},
+        {"line break", 1, utf16("a\nb\0"), "\"line break\"=hex(1):61,00,0a,00,62,00,00,00"},
         {"empty", 3, new byte[0], "\"empty\"=hex:"},
     };
 
@@ -115,7 +119,7 @@ class RegistryMethodsTest {
     @Test
     void valuesOfEveryTypeArriveAsTheirExactBytesRefusalsAreErrorsAndTwoWritersLoseNothing() throws Exception {
         assertEquals("null subkey 0 new handle true\n" + Arrays.stream(VALUES).map(r -> r[0] + " 0\n").collect(
-                joining()) + String.join("\n", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
+                joining()) + String.join("\n", "line break name 0", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
                 "null array NullPointerException", ""), child(folder, "write"));
         Path file = folder.resolve("export.reg");
         assertEquals(OK, reg(folder, "export", "HKCU\\" + KEY, file.toString(), "/y"));
@@ -126,6 +130,13 @@ class RegistryMethodsTest {
         String header = "[HKEY_CURRENT_USER\\" + KEY + "\\Outer\\Inner]\r\n";
         assertEquals(Arrays.stream(VALUES).map(r -> r[3] + "\r\n").collect(joining("", header, "\r\n")),
                 text.substring(text.indexOf(header)));
+        assertEquals(OK, reg(folder, "delete", "HKCU\\" + KEY, "/f"));
+        assertEquals(OK, reg(folder, "import", file.toString()));
+        assertEquals(OK, reg(folder, "export", "HKCU\\" + KEY, file.toString(), "/y"));
+        assertEquals(text, new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE), "export, import, export");
+        assertTrue(reg(folder, "query", "HKCU\\" + KEY + "\\Outer\\Inner").contains("    unknown    0x1234    09\n"));
+        assertEquals("1\nERROR: HKEY_CURRENT_USER\\" + KEY + " Break\\a\nb has a line break in its name, which a .reg "
+                + "file cannot hold.\n", reg(folder, "export", "HKCU\\" + KEY + " Break", file.toString(), "/y"));
         assertEquals(0, Files.getPosixFilePermissions(folder.resolve("quorvane")).stream()
                 .filter(p -> p.name().startsWith("GROUP") || p.name().startsWith("OTHERS")).count());
         // Two processes writing at once lose nothing.
@@ -135,7 +146,32 @@ class RegistryMethodsTest {
         String query = reg(folder, "query", "HKCU\\" + KEY + "\\Shared");
         assertEquals(2 * 300, query.lines().filter(l -> l.contains("REG_SZ")).count());
         assertTrue(query.contains("    b299    REG_SZ    b299\n"), query);
+        // A damaged page: every command that reads it fails, none stops short as if the data ended there.
+        Path store = folder.resolve("quorvane/registry.sqlite3");
+        ChildJvm.exec(Map.of(), "sqlite3", store.toString(), "PRAGMA wal_checkpoint(TRUNCATE)");
+        byte[] bytes = Files.readAllBytes(store);
+        int at = new String(bytes, StandardCharsets.ISO_8859_1).indexOf(new String(utf16("b150\0"),
+                StandardCharsets.ISO_8859_1));
+        Arrays.fill(bytes, at / 4096 * 4096, at / 4096 * 4096 + 4096, (byte) 0);
+        Files.write(store, bytes);
+        String corrupt = "1\nERROR: The configuration registry database is corrupt.\n";
+        assertEquals(corrupt, reg(folder, "query", "HKCU\\" + KEY + "\\Shared"));
+        assertEquals(corrupt, reg(folder, "export", "HKCU\\" + KEY, folder.resolve("damaged.reg").toString(), "/y"));
     }
+
+    /** Lines after the header of a file that imports nothing, and what reg says of it. */
+    static final String[][] IMPORT_ERRORS = {
+        {"[-HKEY_CURRENT_USER]", "1\nERROR: Line 3: a predefined key cannot be deleted.\n"},
+        {"[-HKEY_CURRENT_USER\\]", "1\nERROR: Line 3: a predefined key cannot be deleted.\n"},
+        {"[HKEY_CURRENT_USER\\Software\\Round Trip\\New]\r\n\"a\"=dword:1\r\n"
+            + "[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub\r\n\"n\"=dword:2",
+            "1\nERROR: Line 5: the key has no closing bracket.\n"},
+        {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=hex:01,\\\r\n  02\r\n\"q\"=dword:xyz",
+            "1\nERROR: Line 6: the value cannot be read.\n"},
+        {"\"n\"=dword:2", "1\nERROR: Line 3: a value outside a key.\n"},
+        {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=dword:2\r\n[HKEY_LOCAL_MACHINE\\Software\\X]",
+            "1\nERROR: Line 5: Access is denied.\n"},
+    };
 
     @Test
     void regExportDeleteImportGivesBackTheSameTree() throws Exception {
@@ -162,9 +198,15 @@ class RegistryMethodsTest {
         assertTrue(before.contains("    (Default)    REG_SZ    default \"quoted\" \\ back\n"), before);
         assertTrue(before.contains("    multi    REG_MULTI_SZ    one\\0two\n"), before);
         assertTrue(before.contains("    n    REG_DWORD    0xfffffffe\n"), before);
-        // The same file as UTF-8 imports the same.
+        for (String[] row : IMPORT_ERRORS) {
+            Path bad = folder.resolve("bad.reg");
+            Files.writeString(bad, "Windows Registry Editor Version 5.00\r\n\r\n" + row[0] + "\r\n");
+            assertEquals(row[1], reg(folder, "import", bad.toString()), row[0]);
+            assertEquals(before, reg(folder, "query", key, "/s"), row[0]);
+        }
+        // The same file as UTF-8, spaces after its key lines, imports the same.
         String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE).substring(1);
-        Files.writeString(file, text, StandardCharsets.UTF_8);
+        Files.writeString(file, text.replace("]\r\n", "] \r\n"), StandardCharsets.UTF_8);
         reg(folder, "delete", key, "/f");
         assertEquals(OK, reg(folder, "import", file.toString()));
         assertEquals(before, reg(folder, "query", key, "/s"));
