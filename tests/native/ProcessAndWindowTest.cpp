@@ -1,5 +1,7 @@
-// The process error mode; window services facing a silent display server (Xvfb and no display: Java).
+// The process error mode; window services facing a silent display server (Xvfb and no display: Java);
+// registered window messages beside a stopped writer.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
+#include "posix/kernel/ObjectNamespace.h"
 
 TEST(Process, ErrorModeIsProcessWideAndReturnsThePreviousMode) {
   const UINT original = SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -50,4 +53,18 @@ TEST(WindowHeadless, AServerThatNeverAnswersDoesNotHangTheCaller) {
   }
   close(listener);
   unlink(path.c_str());
+}
+
+TEST(WindowMessages, ANameAlreadyRegisteredIsFoundWhileAnotherWriterHoldsTheTable) {
+  const std::wstring name = L"qv-test-message-" + std::to_wstring(getpid());
+  const UINT id = RegisterWindowMessageW(name.c_str());
+  ASSERT_GE(id, 0xC000u);
+  sqlite3* writer = nullptr;
+  const std::string table = quorvane::posix::UserObjectDirectory() + "/window-messages.sqlite3";
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(table.c_str(), &writer));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  // Waiting for that writer would end in 0 after the busy timeout.
+  EXPECT_EQ(id, RegisterWindowMessageW(name.c_str()));
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
 }

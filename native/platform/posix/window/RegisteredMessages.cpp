@@ -1,8 +1,9 @@
 // RegisterWindowMessageW: one table per user, kept in an SQLite database in
 // the user's object directory, shared by every process of the user and kept
 // across their restarts (like the Windows session's atom table, it goes
-// when the user's runtime directory goes). SQLite serialises the processes;
-// a number is taken inside one immediate transaction, so two processes
+// when the user's runtime directory goes). A name already registered is read
+// without the write lock, so a stopped writer never holds up its lookups; a
+// new number is taken inside one immediate transaction, so two processes
 // registering the same new name agree on it.
 #include <sqlite3.h>
 
@@ -112,6 +113,9 @@ UINT RegisterWindowMessageW(LPCWSTR lpString) {
     if (directory.empty()) return 0;
     Database db(directory + "/window-messages.sqlite3");
     if (!db.Ok()) return 0;
+    const std::string folded = quorvane::posix::Utf8FromWideText(Folded(lpString).c_str());
+    // Before the table exists the statement does not prepare: no name yet.
+    if (const UINT known = Lookup(db, folded)) return known;
     // The write lock first: the lookup and the new number are one step.
     if (!db.Exec("BEGIN IMMEDIATE")) return 0;
     UINT id = 0;
@@ -119,8 +123,7 @@ UINT RegisterWindowMessageW(LPCWSTR lpString) {
                 " id INTEGER PRIMARY KEY CHECK (id BETWEEN 49152 AND 65535),"
                 " folded TEXT NOT NULL UNIQUE,"
                 " name TEXT NOT NULL)"))
-      id = Register(db, quorvane::posix::Utf8FromWideText(Folded(lpString).c_str()),
-                    quorvane::posix::Utf8FromWideText(lpString));
+      id = Register(db, folded, quorvane::posix::Utf8FromWideText(lpString));
     if (id == 0 || !db.Exec("COMMIT")) {
       db.Exec("ROLLBACK");
       return 0;
