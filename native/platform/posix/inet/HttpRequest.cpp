@@ -1,10 +1,9 @@
 #include "HttpRequest.h"
 
-#include "WinInetApi.h"
-
 #include "ProxyLookup.h"
 #include "Redirect.h"
 #include "RequestTarget.h"
+#include "WinInetApi.h"
 
 namespace quorvane {
 namespace posix {

@@ -20,7 +20,9 @@ pxProxyFactory* Factory() {
   return factory;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) { return strncasecmp(text.c_str(), prefix, strlen(prefix)) == 0; }
+bool StartsWith(const std::string& text, const char* prefix) {
+  return strncasecmp(text.c_str(), prefix, strlen(prefix)) == 0;
+}
 
 const char* Env(const char* name) {
   const char* value = std::getenv(name);
@@ -33,7 +35,8 @@ const char* Env(const char* name) {
 bool CurlProxy(std::string proxy, bool fromLibproxy, std::string* out) {
   if (proxy.find("://") == std::string::npos) proxy = "http://" + proxy;  // curl's default
   if (fromLibproxy) {
-    static const char* const kRenamed[][2] = {{"socks5://", "socks5h://"}, {"socks://", "socks5h://"}, {"socks4://", "socks4a://"}};
+    static const char* const kRenamed[][2] = {
+        {"socks5://", "socks5h://"}, {"socks://", "socks5h://"}, {"socks4://", "socks4a://"}};
     for (const auto& renamed : kRenamed)
       if (StartsWith(proxy, renamed[0])) proxy = renamed[1] + proxy.substr(strlen(renamed[0]));
   }

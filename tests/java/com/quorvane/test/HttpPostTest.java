@@ -455,7 +455,8 @@ class HttpPostTest {
                 }
                 case "loop" -> { // /loop/OTHER: 401 without a login, with one a redirect to OTHER's /loop back here
                     boolean login = e.getRequestHeaders().containsKey("Authorization");
-                    String here = e.getLocalAddress().getAddress().getHostAddress() + ":" + e.getLocalAddress().getPort();
+                    InetSocketAddress local = e.getLocalAddress();
+                    String here = local.getAddress().getHostAddress() + ":" + local.getPort();
                     e.getResponseHeaders().add(login ? "Location" : "WWW-Authenticate",
                             login ? "http://" + path[2] + "/loop/" + here : "Basic realm=\"loop\"");
                     reply(e, loops.incrementAndGet() > 40 ? 500 : login ? 302 : 401, ""); // 500 ends an endless one

@@ -12,20 +12,20 @@ import java.util.concurrent.CopyOnWriteArrayList;
 
 /** A loopback listener that records what each connection first says, answers it once and hangs up. */
 final class SocketRecorder implements AutoCloseable {
-    /** Reads a connection's opening and says what to record; may answer on the socket. */
+    /** Reads a connection's opening and records it before any answer, which may end the client's call. */
     interface Script {
-        String record(Socket socket) throws IOException;
+        void play(Socket socket, List<String> records) throws IOException;
     }
 
     /** The bytes of the first read, as text: a request head, or a TLS hello. */
-    static final Script FIRST_READ = socket -> {
+    static final Script FIRST_READ = (socket, records) -> {
         byte[] buffer = new byte[8192];
         int n = socket.getInputStream().read(buffer);
-        return n <= 0 ? "" : new String(buffer, 0, n, ISO_8859_1);
+        records.add(n <= 0 ? "" : new String(buffer, 0, n, ISO_8859_1));
     };
 
     /** A SOCKS5 server that takes no credentials, records "host:port" of the CONNECT and refuses it. */
-    static final Script SOCKS5 = socket -> {
+    static final Script SOCKS5 = (socket, records) -> {
         DataInputStream in = new DataInputStream(socket.getInputStream());
         in.readUnsignedByte(); // version
         in.readNBytes(in.readUnsignedByte()); // the methods offered
@@ -34,9 +34,8 @@ final class SocketRecorder implements AutoCloseable {
         int type = in.readUnsignedByte();
         String host = type == 3 ? new String(in.readNBytes(in.readUnsignedByte()), ISO_8859_1)
                 : InetAddress.getByAddress(in.readNBytes(type == 1 ? 4 : 16)).getHostAddress();
-        int port = in.readUnsignedShort();
+        records.add(host + ":" + in.readUnsignedShort());
         socket.getOutputStream().write(new byte[] {5, 5, 0, 1, 0, 0, 0, 0, 0, 0}); // connection refused
-        return host + ":" + port;
     };
 
     final List<String> records = new CopyOnWriteArrayList<>();
@@ -47,7 +46,7 @@ final class SocketRecorder implements AutoCloseable {
         Thread accept = new Thread(() -> {
             while (!server.isClosed()) {
                 try (Socket socket = server.accept()) {
-                    records.add(script.record(socket));
+                    script.play(socket, records);
                 } catch (IOException e) {
                     // closed, or a client that went away mid-way
                 }
