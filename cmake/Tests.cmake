@@ -9,6 +9,9 @@ add_executable(qv_unit_tests ${QV_UNIT_TEST_SOURCES} $<TARGET_OBJECTS:qv_base>)
 target_include_directories(qv_unit_tests PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
 target_include_directories(qv_unit_tests SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
 target_link_libraries(qv_unit_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+# Every native test runs in a private environment, never the developer's own.
+set(QV_PRIVATE_ENV ${QV_ROOT}/tests/private-env.sh)
+set_target_properties(qv_unit_tests PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
 gtest_discover_tests(qv_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60
                      PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT}")
 
@@ -20,6 +23,7 @@ if(QV_SANITIZED_TESTS)
   target_compile_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
   target_link_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS})
   target_link_libraries(qv_unit_tests_asan PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+  set_target_properties(qv_unit_tests_asan PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
   gtest_discover_tests(qv_unit_tests_asan TEST_PREFIX "asan." DISCOVERY_TIMEOUT 120
                        PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 endif()
@@ -78,6 +82,7 @@ target_include_directories(qv_logger_process_tests SYSTEM PRIVATE ${Boost_INCLUD
 target_compile_definitions(qv_logger_process_tests PRIVATE QV_LOG_WRITER="$<TARGET_FILE:qv_log_writer>")
 target_link_libraries(qv_logger_process_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
 add_dependencies(qv_logger_process_tests qv_log_writer)
+set_target_properties(qv_logger_process_tests PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
 gtest_discover_tests(qv_logger_process_tests TEST_PREFIX "logger." DISCOVERY_TIMEOUT 60
                      PROPERTIES TIMEOUT 300)
 

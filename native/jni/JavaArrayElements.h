@@ -1,7 +1,9 @@
 // Borrows the elements of one Java byte[], int[] or char[] for the holder's
 // lifetime. On destruction the elements are released with mode 0, which
 // copies native changes back into the Java array whether or not the VM
-// handed out a copy. Not copyable.
+// handed out a copy; elements borrowed only to be read are released with
+// JNI_ABORT, so that a copy never writes old values over what another
+// thread stored meanwhile. Not copyable.
 #pragma once
 
 #include <jni.h>
@@ -18,22 +20,24 @@ template <>
 struct ArrayAccess<jbyte> {
   using Array = jbyteArray;
   static jbyte* Get(JNIEnv* env, Array a) { return env->GetByteArrayElements(a, nullptr); }
-  static void Release(JNIEnv* env, Array a, jbyte* e) { env->ReleaseByteArrayElements(a, e, 0); }
+  static void Release(JNIEnv* env, Array a, jbyte* e, jint mode) { env->ReleaseByteArrayElements(a, e, mode); }
 };
 
 template <>
 struct ArrayAccess<jint> {
   using Array = jintArray;
   static jint* Get(JNIEnv* env, Array a) { return env->GetIntArrayElements(a, nullptr); }
-  static void Release(JNIEnv* env, Array a, jint* e) { env->ReleaseIntArrayElements(a, e, 0); }
+  static void Release(JNIEnv* env, Array a, jint* e, jint mode) { env->ReleaseIntArrayElements(a, e, mode); }
 };
 
 template <>
 struct ArrayAccess<jchar> {
   using Array = jcharArray;
   static jchar* Get(JNIEnv* env, Array a) { return env->GetCharArrayElements(a, nullptr); }
-  static void Release(JNIEnv* env, Array a, jchar* e) { env->ReleaseCharArrayElements(a, e, 0); }
+  static void Release(JNIEnv* env, Array a, jchar* e, jint mode) { env->ReleaseCharArrayElements(a, e, mode); }
 };
+
+enum class ArrayUse { kReadWrite, kReadOnly };
 
 template <typename T>
 class JavaArrayElements {
@@ -42,8 +46,8 @@ class JavaArrayElements {
 
   // A null array raises NullPointerException rather than reaching the VM,
   // which would end the process.
-  JavaArrayElements(JNIEnv* env, Array array)
-      : env(env), array(array), elements(array ? ArrayAccess<T>::Get(env, array) : nullptr) {
+  JavaArrayElements(JNIEnv* env, Array array, ArrayUse use = ArrayUse::kReadWrite)
+      : env(env), array(array), elements(array ? ArrayAccess<T>::Get(env, array) : nullptr), use_(use) {
     if (array == nullptr) {
       throwNew(env, "java/lang/NullPointerException", "array");
       throw JNIException();
@@ -51,7 +55,7 @@ class JavaArrayElements {
     if (elements == nullptr) throw OutOfMemoryException();
   }
   ~JavaArrayElements() {
-    if (elements != nullptr) ArrayAccess<T>::Release(env, array, elements);
+    if (elements != nullptr) ArrayAccess<T>::Release(env, array, elements, use_ == ArrayUse::kReadOnly ? JNI_ABORT : 0);
   }
   JavaArrayElements(const JavaArrayElements&) = delete;
   JavaArrayElements& operator=(const JavaArrayElements&) = delete;
@@ -61,6 +65,9 @@ class JavaArrayElements {
   JNIEnv* const env;
   const Array array;
   T* const elements;
+
+ private:
+  const ArrayUse use_;
 };
 
 }  // namespace jni

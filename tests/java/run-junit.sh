@@ -7,7 +7,8 @@ java=$1 junit=$2 libdir=$3 classpath=$4
 shift 4
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-"$java" -Xcheck:jni -Djava.library.path="$libdir" -Djava.awt.headless=true \
+# In a private environment (tests/private-env.sh): the suite never sees the developer's own.
+"$(dirname "$0")/../private-env.sh" "$java" -Xcheck:jni -Djava.library.path="$libdir" -Djava.awt.headless=true \
   -jar "$junit" --disable-banner --details=summary --details-theme=ascii \
   --fail-if-no-tests --class-path "$classpath" --scan-class-path \
   --include-classname='.*Test' "$@" 2>&1 | tee "$log"

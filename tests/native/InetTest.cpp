@@ -23,7 +23,7 @@ TEST(Netrc, PicksTheEntryForTheHostOrNoneFromABrokenFile) {
       {"machine A.Test login al password pw", "a.TEST", "al|pw"},
       {"machine a.test login al password pw\nmachine b.test login bo password qq", "b.test", "bo|qq"},
       {"default login anon password x\nmachine a.test login al password pw", "a.test", "al|pw"},
-      {"machine a.test login al password pw\ndefault login anon password x", "c.test", "anon|x"},
+      {"machine a.test login al password pw\ndefault login anon password x", "c.test", "-"},
       {"machine a.test login al password pw", "c.test", "-"},
       {"# comment login x\nmachine a.test login \"a l\" password \"p\\\"w\\\\\"", "a.test", "a l|p\"w\\"},
       {"machine a.test\n  login al\n  account acc\n  password pw\n", "a.test", "al|pw"},

@@ -53,7 +53,7 @@ void Send(HINTERNET request, bool post, JNIEnv* env, jbyteArray body, jsize leng
       ::HttpAddRequestHeadersW(request, kContentType, static_cast<DWORD>(-1),
                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     if (length >= 1) {
-      JavaArrayElements<jbyte> elements(env, body);
+      JavaArrayElements<jbyte> elements(env, body, ArrayUse::kReadOnly);
       ::HttpSendRequestW(request, nullptr, 0, elements.elements, static_cast<DWORD>(length));
     } else {
       ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);

@@ -3,7 +3,9 @@
 // since curl does not support one connection cache used by several threads
 // at once: each pooled multi handle keeps its own, and the pool hands the
 // most recently returned one out first, so a thread's next call finds the
-// connection its last call left open.
+// connection its last call left open. The pool keeps few handles, each
+// with few connections: a burst of threads would otherwise leave a handle
+// each, with its connection and wake-up socket pair, open for good.
 #include "CurlShare.h"
 
 #include <mutex>
@@ -35,6 +37,9 @@ CURLSH* MakeShare() {
   return share;
 }
 
+constexpr size_t kIdleMultiHandles = 4;
+constexpr long kConnectionsPerHandle = 2;
+
 struct MultiPool {
   std::mutex mutex;
   std::vector<CURLM*> idle;
@@ -58,14 +63,29 @@ CURLM* AcquireMultiHandle() {
       return multi;
     }
   }
-  return curl_multi_init();
+  CURLM* multi = curl_multi_init();
+  if (multi != nullptr && curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kConnectionsPerHandle) != CURLM_OK) {
+    curl_multi_cleanup(multi);
+    return nullptr;
+  }
+  return multi;
 }
 
 void ReleaseMultiHandle(CURLM* multi) {
   if (multi == nullptr) return;
   MultiPool& pool = Pool();
-  std::lock_guard<std::mutex> lock(pool.mutex);
-  pool.idle.push_back(multi);
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (pool.idle.size() < kIdleMultiHandles) {
+      pool.idle.push_back(multi);
+      return;
+    }
+  }
+  // Closes its connections. One at a time: a cleanup may set SIGPIPE aside
+  // and back, and two interleaved would leave the JVM's handler replaced.
+  static std::mutex cleanups;
+  std::lock_guard<std::mutex> lock(cleanups);
+  curl_multi_cleanup(multi);
 }
 
 CURLSH* SharedCurlState() {

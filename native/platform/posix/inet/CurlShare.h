@@ -14,10 +14,11 @@ namespace inet {
 CURLSH* SharedCurlState();
 
 // A multi handle for one transfer at a time, from a process-wide pool, and
-// its return (empty). Multi handles are kept rather than cleaned up because
-// curl_multi_cleanup sets SIGPIPE to SIG_IGN and back through a handle of
-// its own that ignores CURLOPT_NOSIGNAL: two threads doing that at once can
-// leave the JVM's SIGPIPE handler replaced for good.
+// its return (empty). A few are kept for reuse; one returned to a full pool
+// is cleaned up, never two at once: curl_multi_cleanup may set SIGPIPE to
+// SIG_IGN and back, and two threads doing that together could leave the
+// JVM's SIGPIPE handler replaced for good. (Its closure handle takes
+// CURLOPT_NOSIGNAL from the last transfer added, which every one of ours sets.)
 CURLM* AcquireMultiHandle();
 void ReleaseMultiHandle(CURLM* multi);
 

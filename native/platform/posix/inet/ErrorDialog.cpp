@@ -1,9 +1,13 @@
 // InternetErrorDlg's part of a request. There is no dialog here: where
 // Windows would ask the user for a password after a 401 (or 407 from the
-// proxy), the user's ~/.netrc entry for the server (or proxy) is used, once
-// per request and kind, offered only with the schemes the answer named.
+// proxy), the user's ~/.netrc entry for that very server (or proxy) is used,
+// once per server (proxy) and request, offered only with the schemes the
+// answer named.
+#include <algorithm>
+
 #include "HttpRequest.h"
 #include "Netrc.h"
+#include "RequestTarget.h"
 
 namespace quorvane {
 namespace posix {
@@ -13,6 +17,8 @@ namespace {
 
 constexpr long kUnauthorized = 401;
 constexpr long kProxyAuthenticationRequired = 407;
+// A server and a proxy, each after a redirect.
+constexpr size_t kMaxLogins = 4;
 // What we can answer a challenge with from a stored password.
 constexpr unsigned long kPasswordSchemes = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_DIGEST_IE | CURLAUTH_NTLM;
 
@@ -41,23 +47,27 @@ bool Login(const std::string& host, unsigned long offered, Credentials* login) {
 
 std::string HttpRequest::ProxyHost() const { return HostOfProxy(proxy_); }
 
+DWORD HttpRequest::OfferLogin(const std::string& who, const std::string& host, unsigned long offered,
+                              Credentials* login) {
+  // Two servers that each redirect to the other after a login would
+  // otherwise ask for ever.
+  if (loggedIn_.size() >= kMaxLogins || std::find(loggedIn_.begin(), loggedIn_.end(), who) != loggedIn_.end())
+    return ERROR_CANCELLED;
+  loggedIn_.push_back(who);
+  return Login(host, offered, login) ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+}
+
 DWORD HttpRequest::AnswerErrorDialog(DWORD error, DWORD flags) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool judgeAnswer =
       (flags & FLAGS_ERROR_UI_FILTER_FOR_ERRORS) != 0 || error == static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD);
   if (!judgeAnswer || !transfer_) return ERROR_SUCCESS;
   const long status = transfer_->Status();
-  if (status == kUnauthorized) {
-    if (serverAsked_) return ERROR_CANCELLED;
-    serverAsked_ = true;
-    return Login(hop_.host, transfer_->AuthOffered(false), &server_) ? ERROR_INTERNET_FORCE_RETRY
-                                                                              : ERROR_CANCELLED;
-  }
+  if (status == kUnauthorized)
+    return OfferLogin(Origin(hop_.secure, hop_.host, hop_.port), hop_.host, transfer_->AuthOffered(false), &server_);
   if (status == kProxyAuthenticationRequired) {
-    if (proxyAsked_ || proxy_.empty()) return ERROR_CANCELLED;
-    proxyAsked_ = true;
-    return Login(ProxyHost(), transfer_->AuthOffered(true), &proxyLogin_) ? ERROR_INTERNET_FORCE_RETRY
-                                                                         : ERROR_CANCELLED;
+    if (proxy_.empty()) return ERROR_CANCELLED;
+    return OfferLogin("proxy " + proxy_, ProxyHost(), transfer_->AuthOffered(true), &proxyLogin_);
   }
   return ERROR_SUCCESS;
 }

@@ -3,6 +3,7 @@
 #include "ProxyLookup.h"
 #include "Redirect.h"
 #include "RequestTarget.h"
+#include "WinInetApi.h"
 
 namespace quorvane {
 namespace posix {
@@ -47,11 +48,14 @@ TransferSetup HttpRequest::Setup(const RequestHeaders& headers, const Hop& hop, 
   TransferSetup setup;
   setup.url = origin + "/";
   // The whole URL, since a PAC script may choose by path.
-  if (!connection_->session->direct)
-    SystemProxyFor(origin + (hop.target[0] == '/' ? hop.target : "/")).swap(setup.proxy);
+  if (!connection_->session->direct) {
+    auto proxy = SystemProxyFor(UrlOn(origin, hop.target), hop.secure, hop.host);
+    setup.proxyUsable = proxy.has_value();
+    if (proxy) setup.proxy = std::move(*proxy);
+  }
   // A plain-HTTP proxy takes the absolute URL; a tunnel (CONNECT, SOCKS)
   // takes the target as the server would.
-  setup.target = !hop.secure && IsHttpProxy(setup.proxy) ? origin + hop.target : hop.target;
+  setup.target = !hop.secure && IsHttpProxy(setup.proxy) ? UrlOn(origin, hop.target) : hop.target;
   setup.verb = verb;
   setup.agent = connection_->session->agent;
   setup.timeouts = GetTimeouts();
@@ -79,6 +83,11 @@ DWORD HttpRequest::Exchange(TransferSetup& setup, const RequestHeaders& sent, co
   setup.hasBody = !bodiless && (!setup.body.empty() || setup.verb == "POST" || setup.verb == "PUT");
   // WinInet sends no Content-Type of its own; curl would add a form type.
   if (setup.hasBody && !sent.Has("Content-Type")) setup.headers.push_back("Content-Type:");
+  // Proxy credentials belong to the proxy they were given for.
+  if (setup.proxy != proxy_) {
+    proxyLogin_ = Credentials();
+    setup.proxyLogin = Credentials();
+  }
   proxy_ = setup.proxy;
   if (transfer_) {
     // The unread rest of a short answer (a 401 page, a redirect) is read
@@ -87,6 +96,8 @@ DWORD HttpRequest::Exchange(TransferSetup& setup, const RequestHeaders& sent, co
     transfer_->Drain(kDrainBytes);
     transfer_.reset();
   }
+  // A proxy the user set is used or nothing is sent; never a direct request.
+  if (!setup.proxyUsable) return ERROR_INTERNET_INVALID_PROXY_REQUEST;
   transfer_ = std::make_unique<Transfer>();
   return transfer_->Start(setup);
 }
@@ -114,10 +125,10 @@ DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* b
   for (int redirects = 0;; ++redirects) {
     TransferSetup setup = Setup(sent, hop_, hopVerb_);
     const DWORD error = Exchange(setup, sent, payload);
+    if (error != ERROR_SUCCESS) return error;
     const long status = transfer_->Status();
     Hop next;
-    if (error != ERROR_SUCCESS || redirects == kMaxRedirects || !IsRedirect(status) ||
-        !NextHop(hop_, transfer_->Location(), &next))
+    if (redirects == kMaxRedirects || !IsRedirect(status) || !NextHop(hop_, transfer_->Location(), &next))
       return error;
     hopVerb_ = VerbAfter(status, hopVerb_);
     if (!BodyKept(status)) {
@@ -125,10 +136,7 @@ DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* b
       hopKeepsBody_ = false;
     }
     // Credentials belong to the server they were given for.
-    if (!SameServer(hop_, next)) {
-      server_ = Credentials();
-      serverAsked_ = false;
-    }
+    if (!SameServer(hop_, next)) server_ = Credentials();
     hop_ = next;
   }
 }

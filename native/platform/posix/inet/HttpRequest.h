@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "InetHandles.h"
 #include "Redirect.h"
@@ -36,6 +37,9 @@ class HttpRequest final : public InetObject {
   // Sends one request of a send (the first, or one a redirect led to).
   DWORD Exchange(TransferSetup& setup, const RequestHeaders& sent, const std::string& body);
   std::string ProxyHost() const;
+  // The dialog's answer to a challenge from `who`: a retry with its netrc
+  // entry, once per server or proxy and at most kMaxLogins times per request.
+  DWORD OfferLogin(const std::string& who, const std::string& host, unsigned long offered, Credentials* login);
 
   const std::shared_ptr<Connection> connection_;
   const std::string verb_, target_;
@@ -44,7 +48,7 @@ class HttpRequest final : public InetObject {
   std::mutex mutex_;
   RequestHeaders headers_;
   Credentials server_, proxyLogin_;
-  bool serverAsked_ = false, proxyAsked_ = false;
+  std::vector<std::string> loggedIn_;  // who was given a password in this request
   std::string proxy_;  // the proxy of the last send
   Hop hop_;  // where the last send ended up after redirects, and how
   std::string hopVerb_;

@@ -113,20 +113,12 @@ std::optional<std::vector<NetrcEntry>> ParseNetrc(std::string_view text) {
 }
 
 std::optional<NetrcEntry> FindNetrcEntry(const std::vector<NetrcEntry>& entries, std::string_view host) {
-  const NetrcEntry* found = nullptr;
   for (const NetrcEntry& entry : entries) {
     if (!entry.isDefault && entry.machine.size() == host.size() &&
-        strncasecmp(entry.machine.data(), host.data(), host.size()) == 0) {
-      found = &entry;
-      break;
-    }
+        strncasecmp(entry.machine.data(), host.data(), host.size()) == 0)
+      return entry.login.empty() ? std::nullopt : std::optional<NetrcEntry>(entry);
   }
-  if (found == nullptr) {
-    for (const NetrcEntry& entry : entries)
-      if (entry.isDefault) found = &entry;
-  }
-  if (found == nullptr || found->login.empty()) return std::nullopt;
-  return *found;
+  return std::nullopt;
 }
 
 std::optional<NetrcEntry> UserNetrcEntry(std::string_view host) {

@@ -28,8 +28,9 @@ struct NetrcEntry {
 // Every entry in file order; nullopt for a file that breaks the rules above.
 std::optional<std::vector<NetrcEntry>> ParseNetrc(std::string_view text);
 
-// The first entry whose machine is `host` (case ignored), else the default
-// entry; nullopt when neither exists or it has no login.
+// The first entry whose machine is `host` (case ignored); nullopt when none
+// exists or it has no login. Never the default entry: a password typed for
+// one server must not go to whichever server asks.
 std::optional<NetrcEntry> FindNetrcEntry(const std::vector<NetrcEntry>& entries, std::string_view host);
 
 // The entry for `host` in $HOME/.netrc (the passwd home when HOME is unset).

@@ -1,23 +1,28 @@
-// The system's proxy for a URL, through libproxy: the desktop's settings
-// (GNOME, KDE), a PAC script, and the http_proxy / https_proxy / no_proxy
-// environment, as every other desktop program sees them. One factory serves
-// the process (libproxy's factory is thread-safe).
+// The user's proxy for a URL. The proxy environment is read as curl reads
+// it (http_proxy, https_proxy, all_proxy, no_proxy; upper-case HTTP_PROXY
+// is not read, since a CGI server sets it from a request header); without
+// any of it, libproxy answers from the desktop's settings (GNOME, KDE) or a
+// PAC script. One libproxy factory serves the process (it is thread-safe).
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quorvane {
 namespace posix {
 namespace inet {
 
-// The curl proxy string for the first proxy libproxy offers that curl can
-// use: "" for a direct connection, else "http://host:port",
-// "socks5h://host:port" or "socks4a://host:port". Direct when libproxy is
-// unavailable or offers nothing usable.
-std::string SystemProxyFor(const std::string& url);
+// The curl proxy string for `url` (whose host is `host`): "" for a direct
+// connection, else "scheme://host:port" with a scheme curl supports.
+// nullopt when the proxy set for it is one curl cannot use: the request
+// must then fail rather than go direct.
+std::optional<std::string> SystemProxyFor(const std::string& url, bool secure, const std::string& host);
 
-// Whether a curl proxy string names a plain-HTTP proxy (which takes the
-// absolute URL as its request target, unlike a tunnel).
+// Whether `host` is one the no_proxy list exempts ("*" exempts every host).
+bool NoProxyCovers(const std::string& list, const std::string& host);
+
+// Whether a curl proxy string names an HTTP proxy (which takes the absolute
+// URL as its request target for plain HTTP, unlike a tunnel).
 bool IsHttpProxy(const std::string& proxy);
 
 }  // namespace inet

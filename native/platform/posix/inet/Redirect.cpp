@@ -42,7 +42,7 @@ std::string VerbAfter(long status, const std::string& verb) {
 bool NextHop(const Hop& from, const std::string& location, Hop* next) {
   std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url || location.empty()) return false;
-  const std::string base = Origin(from.secure, from.host, from.port) + from.target;
+  const std::string base = UrlOn(Origin(from.secure, from.host, from.port), from.target);
   // Dot segments and escapes stay as the server wrote them.
   if (curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK ||
       curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)

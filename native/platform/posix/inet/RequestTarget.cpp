@@ -73,6 +73,10 @@ std::string Origin(bool secure, const std::string& host, unsigned port) {
   return origin;
 }
 
+std::string UrlOn(const std::string& origin, const std::string& target) {
+  return origin + (!target.empty() && target.front() == '/' ? target : "/" + target);
+}
+
 }  // namespace inet
 }  // namespace posix
 }  // namespace quorvane

@@ -32,6 +32,11 @@ bool IsUsableServerName(const std::string& name);
 // "scheme://host:port" with an IPv6 literal bracketed.
 std::string Origin(bool secure, const std::string& host, unsigned port);
 
+// The URL of `target` on `origin`. A target not starting with "/" gets one,
+// so that it can never become a part of the authority
+// ("http://a.test:80" + "@b.test/x").
+std::string UrlOn(const std::string& origin, const std::string& target);
+
 }  // namespace inet
 }  // namespace posix
 }  // namespace quorvane

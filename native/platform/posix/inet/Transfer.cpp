@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 // The longest single wait, so a stalled exchange is noticed in time.
 constexpr long kPollSliceMs = 1000;
+// WinInet's keep-alive limit for an idle connection.
+constexpr long kMaxIdleConnectionSeconds = 60;
 
 long CurlMs(DWORD ms) { return IsUnlimited(ms) ? LONG_MAX : static_cast<long>(ms); }
 
@@ -75,6 +77,8 @@ bool Transfer::Configure(const TransferSetup& setup) {
   // No limit on the whole exchange: a long body takes what it takes, and a
   // stall is caught by the receive limit in Drive.
   set(CURLOPT_TIMEOUT_MS, 0L);
+  // A pooled connection idle this long is closed rather than reused.
+  set(CURLOPT_MAXAGE_CONN, kMaxIdleConnectionSeconds);
   receiveMs_ = setup.timeouts.receiveMs;
 
   if (setup.server.schemes != 0) {

@@ -38,6 +38,7 @@ struct TransferSetup {
   std::string verb;
   std::string agent;
   std::string proxy;  // "" for a direct connection
+  bool proxyUsable = true;  // false: the user's proxy is one curl cannot use
   std::vector<std::string> headers;
   std::string body;
   bool hasBody = false;

@@ -15,12 +15,16 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.security.KeyStore;
 import java.util.*;
 import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.Executors;
 import java.util.concurrent.locks.LockSupport;
 import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 
 // Trust, proxies, .netrc and registry timeouts come from the process environment: those cases run in child JVMs.
@@ -47,6 +51,38 @@ class HttpPostTest {
         }
     }
 
+    /** The child of the connection test: postMessage from N threads at once, then the sockets left open. */
+    public static final class Crowd {
+        public static void main(String[] args) throws Exception {
+            List<Thread> threads = new ArrayList<>();
+            for (int i = 0; i < Integer.parseInt(args[2]); i++) {
+                threads.add(new Thread(() -> { // nothing of the test class: its servers would keep this JVM alive
+                    try {
+                        Win32Impl.postMessage(args[0], "/gather", Integer.parseInt(args[1]), false, null,
+                                new ByteArrayOutputStream());
+                    } catch (IOException e) {
+                        System.out.println(e);
+                    }
+                }));
+            }
+            threads.forEach(Thread::start);
+            for (Thread thread : threads) {
+                thread.join();
+            }
+            long sockets = 0;
+            try (var fds = Files.list(Path.of("/proc/self/fd"))) {
+                for (Path fd : fds.toList()) {
+                    try {
+                        sockets += Files.readSymbolicLink(fd).toString().startsWith("socket:") ? 1 : 0;
+                    } catch (IOException e) {
+                        // the listing's own descriptor, closed by now
+                    }
+                }
+            }
+            System.out.println(sockets);
+        }
+    }
+
     /** Keeps every write's array and count besides the bytes; throws `failure` from the first when it is set. */
     static final class Recorder extends ByteArrayOutputStream {
         final List<byte[]> arrays = new ArrayList<>();
@@ -62,6 +98,19 @@ class HttpPostTest {
             if (failure != null) {
                 throw failure;
             }
+        }
+    }
+
+    interface Call {
+        void run() throws Exception;
+    }
+
+    /** Runs a call on a thread of its own, where a failure fails the thread. */
+    static void unchecked(Call call) {
+        try {
+            call.run();
+        } catch (Exception e) {
+            throw new IllegalStateException(e);
         }
     }
 
@@ -203,24 +252,123 @@ class HttpPostTest {
         assertTrue(ms >= 3900 && ms < 25_000, "2 s each as the registry says, not the default 30 s: " + ms);
     }
 
+    @Test
+    void theCallersBodyArrayIsLeftAsTheCallerLeavesIt() throws Exception {
+        byte[] body = "a=1".getBytes(ISO_8859_1);
+        CountDownLatch[] hold = SERVERS.hold = new CountDownLatch[] {new CountDownLatch(1), new CountDownLatch(1)};
+        Thread call = new Thread(() -> unchecked(() -> post("/hold", body)));
+        call.start();
+        assertTrue(hold[0].await(60, TimeUnit.SECONDS), "the request arrives");
+        body[2] = '2'; // another thread changes the body while the call has it
+        hold[1].countDown();
+        call.join();
+        assertEquals(List.of("a=1", "a=2"), List.of(new String(SERVERS.last().body(), ISO_8859_1),
+                new String(body, ISO_8859_1)));
+    }
+
+    @Test
+    void connectionsLeftOpenAfterManyThreadsPostedAtOnceAreFew() throws Exception {
+        int threads = 64;
+        SERVERS.gather = new CountDownLatch(threads); // every answer waits until all are in: 64 connections
+        String sockets = ChildJvm.ok(Map.of(), Crowd.class, LOCAL, "" + SERVERS.http, "" + threads).strip();
+        assertTrue(Integer.parseInt(sockets) <= 16, sockets + " sockets left open");
+    }
+
+    @Test
+    void credentialsStayWhereTheyWereGiven(@TempDir Path home) throws Exception {
+        int h1 = SERVERS.http, h2 = SERVERS.http2, h3 = SERVERS.http3;
+        String denied = "IOException: " + NOT_OK + 401;
+        try (SocketRecorder tunnel = new SocketRecorder("127.0.0.2", SocketRecorder.FIRST_READ)) {
+            Map<String, String> proxies = Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.loginProxy(),
+                    "https_proxy", tunnel.url("http"));
+            Object[][] rows = { // case, .netrc, proxies, call, result
+                {"default entry", "default login u password secret", Map.of(), "127.0.0.2|" + h2 + "|false|/auth",
+                    denied},
+                {"cross-host redirect", "machine 127.0.0.1 login u password one\ndefault login u password secret",
+                    Map.of(), LOCAL + "|" + h1 + "|false|/goto/127.0.0.2:" + h2 + "/auth|a=1", denied},
+                // the login proxy sends it on to https://quorvane.invalid/, the tunnel's
+                {"proxy change", "machine 127.0.0.1 login p password p1", proxies, "quorvane.invalid|80|false|/",
+                    "IOException: " + NOT_OK + 0},
+                // each answers 401, then with its password a redirect to the other
+                {"retry loop", "machine 127.0.0.2 login u password two\nmachine 127.0.0.3 login u password three",
+                    Map.of(), "127.0.0.2|" + h2 + "|false|/loop/127.0.0.3:" + h3, denied}};
+            List<Executable> checks = new ArrayList<>(); // every row's verdict, not only the first failure's
+            for (Object[] r : rows) {
+                Path netrc = Files.writeString(home.resolve(".netrc"), (String) r[1]);
+                Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
+                Map<String, String> env = new HashMap<>(Map.of("HOME", home.toString()));
+                @SuppressWarnings("unchecked")
+                Map<String, String> extra = (Map<String, String>) r[2];
+                env.putAll(extra);
+                int before = SERVERS.requests.size();
+                tunnel.records.clear();
+                List<String> result = child(env, (String) r[3]);
+                List<Servers.Request> sent = SERVERS.requests.subList(before, SERVERS.requests.size());
+                // Passwords at 127.0.0.2 other than its own, a proxy's on the tunnel, and how often we asked.
+                List<Object> seen = List.of(result, sent.stream().filter(q -> q.server().equals("127.0.0.2"))
+                        .map(q -> q.headers().get("Authorization"))
+                        .filter(a -> a != null && !a.equals(List.of(Servers.basic("u:two")))).toList(),
+                        tunnel.records.stream().anyMatch(t -> t.contains("Proxy-Authorization")), sent.size() <= 6);
+                checks.add(() -> assertEquals(List.of(List.of(r[4]), List.of(), false, true), seen, (String) r[0]));
+            }
+            assertAll(checks);
+        }
+    }
+
+    @Test
+    void aProxyTheUserSetIsUsedOrTheCallFailsAndIsNeverBypassed() throws Exception {
+        String proxy = "http://127.0.0.1:" + SERVERS.proxy(), failed = "IOException: " + NOT_OK + 0;
+        String origin = "http://" + LOCAL + ":" + SERVERS.http;
+        try (SocketRecorder socks = new SocketRecorder(LOCAL, SocketRecorder.SOCKS5);
+                SocketRecorder tls = new SocketRecorder(LOCAL, SocketRecorder.FIRST_READ)) {
+            Object[][] rows = { // proxy settings, resource, result, what the SOCKS and the TLS listener heard
+                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed, List.of(LOCAL + ":" + SERVERS.http),
+                    List.of()},
+                {Map.of("http_proxy", tls.url("https")), "/tls", failed, List.of(), List.of("TLS hello")},
+                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed, List.of(), List.of()},
+                {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", List.of(),
+                    List.of()},
+                {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", List.of(), List.of()},
+                {Map.of("HTTP_PROXY", proxy), "/upper", "ok ok", List.of(), List.of()},
+                {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", List.of(),
+                    List.of()}};
+            List<Executable> checks = new ArrayList<>();
+            for (Object[] r : rows) {
+                socks.records.clear();
+                tls.records.clear();
+                @SuppressWarnings("unchecked")
+                Map<String, String> env = (Map<String, String>) r[0];
+                List<String> result = child(env, LOCAL + "|" + SERVERS.http + "|false|" + r[1]);
+                List<Object> seen = List.of(result, List.copyOf(socks.records), tls.records.stream()
+                        .map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t).toList());
+                checks.add(() -> assertEquals(List.of(List.of(r[2]), r[3], r[4]), seen, env.toString()));
+            }
+            assertAll(checks);
+        }
+    }
+
     // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right comes, others "ok".
     static final class Servers {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
         static final String TEXT = "0123456789abcdefghijklmnopqrstuvwxyz".repeat(200);
-        private static final String AUTHORIZED =
-                "Basic " + Base64.getEncoder().encodeToString("quorvane:right".getBytes(UTF_8));
+        private static final String AUTHORIZED = basic("quorvane:right");
 
         /** A request as the server read it; the client's port tells its connection apart. */
-        record Request(String method, String target, Headers headers, byte[] body, int clientPort) {
+        record Request(String method, String target, Headers headers, byte[] body, int clientPort, String server) {
         }
 
         final List<Request> requests = new CopyOnWriteArrayList<>();
         final List<HttpServer> open = new CopyOnWriteArrayList<>();
-        final int http;
+        final int http, http2, http3; // on 127.0.0.1, 127.0.0.2 and 127.0.0.3
+        volatile CountDownLatch[] hold; // /hold: signals the first when the request is in, answers on the second
+        volatile CountDownLatch gather; // /gather: answers once all have come
+        private final AtomicInteger loops = new AtomicInteger();
 
         Servers() {
             try {
                 http = serve(HttpServer.create(LOOPBACK, 0), this::answer);
+                http2 = serve(HttpServer.create(new InetSocketAddress("127.0.0.2", 0), 0), this::answer);
+                http3 = serve(HttpServer.create(new InetSocketAddress("127.0.0.3", 0), 0), this::answer);
             } catch (IOException e) {
                 throw new UncheckedIOException(e);
             }
@@ -253,6 +401,20 @@ class HttpPostTest {
             return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
         }
 
+        /** A proxy that wants p:p1 and then sends every request on to https://quorvane.invalid/. */
+        int loginProxy() throws IOException {
+            return serve(HttpServer.create(LOOPBACK, 0), e -> {
+                boolean known = basic("p:p1").equals(e.getRequestHeaders().getFirst("Proxy-Authorization"));
+                e.getResponseHeaders().add(known ? "Location" : "Proxy-Authenticate",
+                        known ? "https://quorvane.invalid/" : "Basic realm=\"proxy\"");
+                reply(e, known ? 302 : 407, "");
+            });
+        }
+
+        static String basic(String login) {
+            return "Basic " + Base64.getEncoder().encodeToString(login.getBytes(UTF_8));
+        }
+
         private int serve(HttpServer server, HttpHandler handler) {
             server.createContext("/", handler);
             server.setExecutor(Executors.newCachedThreadPool()); // a stalled answer holds one thread
@@ -263,7 +425,8 @@ class HttpPostTest {
 
         private void answer(HttpExchange e) throws IOException {
             requests.add(new Request(e.getRequestMethod(), e.getRequestURI().toString(), e.getRequestHeaders(),
-                    e.getRequestBody().readAllBytes(), e.getRemoteAddress().getPort()));
+                    e.getRequestBody().readAllBytes(), e.getRemoteAddress().getPort(),
+                    e.getLocalAddress().getAddress().getHostAddress()));
             String[] path = e.getRequestURI().getPath().split("/");
             switch (path.length > 1 ? path[1] : "") {
                 case "status" -> reply(e, Integer.parseInt(path[2]), "");
@@ -286,7 +449,37 @@ class HttpPostTest {
                     e.getResponseHeaders().add("Location", to);
                     reply(e, Integer.parseInt(path[2]), "");
                 }
+                case "goto" -> { // /goto/HOST:PORT/REST to http://HOST:PORT/REST
+                    e.getResponseHeaders().add("Location", "http://" + e.getRequestURI().getPath().substring(6));
+                    reply(e, 302, "");
+                }
+                case "loop" -> { // /loop/OTHER: 401 without a login, with one a redirect to OTHER's /loop back here
+                    boolean login = e.getRequestHeaders().containsKey("Authorization");
+                    InetSocketAddress local = e.getLocalAddress();
+                    String here = local.getAddress().getHostAddress() + ":" + local.getPort();
+                    e.getResponseHeaders().add(login ? "Location" : "WWW-Authenticate",
+                            login ? "http://" + path[2] + "/loop/" + here : "Basic realm=\"loop\"");
+                    reply(e, loops.incrementAndGet() > 40 ? 500 : login ? 302 : 401, ""); // 500 ends an endless one
+                }
+                case "hold" -> {
+                    hold[0].countDown();
+                    awaitQuietly(hold[1]);
+                    reply(e, 200, "ok");
+                }
+                case "gather" -> {
+                    gather.countDown();
+                    awaitQuietly(gather);
+                    reply(e, 200, "ok");
+                }
                 default -> reply(e, 200, "ok");
+            }
+        }
+
+        private static void awaitQuietly(CountDownLatch latch) {
+            try {
+                latch.await(60, TimeUnit.SECONDS); // bounds a test that fails
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
             }
         }
 
