@@ -25,7 +25,7 @@ if(QV_SANITIZED_TESTS)
   target_link_libraries(qv_unit_tests_asan PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
   set_target_properties(qv_unit_tests_asan PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
   gtest_discover_tests(qv_unit_tests_asan TEST_PREFIX "asan." DISCOVERY_TIMEOUT 120
-                       PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+                       PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT}")
 endif()
 
 # Test-only JNI library: hooks that let Java drive the boundary's internals. Never shipped.
