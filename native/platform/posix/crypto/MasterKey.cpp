@@ -177,7 +177,7 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out) {
   if (result != ERROR_FILE_NOT_FOUND) return result;
 
   SecretServiceKeys service;
-  if (service.Available()) {
+  if (service.State() == KeyService::kReady) {
     result = ServiceKey(service, keyId, out);
     if (result == ERROR_FILE_NOT_FOUND) return create ? CreateServiceKey(folder, service, out) : kNoKey;
     return result;

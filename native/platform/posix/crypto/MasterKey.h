@@ -8,8 +8,9 @@
 // - An item of the session's Secret Service (SecretServiceKey.h).
 // Which store: protecting uses the key file when it exists (so a user who
 // once worked headless keeps one key); otherwise the Secret Service's key,
-// made there if missing, when the session has one that answers and whose
-// default collection is unlocked; otherwise a new key file. Opening uses the
+// made there if missing, when the session has one that answers within the
+// bus deadline (SessionBus.h) and whose default collection is unlocked;
+// otherwise a new key file. Opening uses the
 // key the blob names by id, from whichever store holds it, so blobs of
 // either store open wherever that store is reachable.
 #pragma once
