@@ -68,7 +68,7 @@ BOOL CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptio
                       CRYPTPROTECT_PROMPTSTRUCT* pPromptStruct, DWORD dwFlags, DATA_BLOB* pDataOut) {
   if (!Supported(pDataIn, pOptionalEntropy, pPromptStruct, dwFlags, pDataOut)) return Fail(ERROR_INVALID_PARAMETER);
   UserIdentity user;
-  if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+  if (!CurrentUser(user, false)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   MasterKey key;
   if (const DWORD error = LoadMasterKey(nullptr, key)) return Fail(error);
   std::vector<BYTE> blob;
@@ -89,7 +89,7 @@ BOOL CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pO
   BlobView view;
   if (!ParseBlob(pDataIn->pbData, pDataIn->cbData, view)) return Fail(ERROR_INVALID_DATA);
   UserIdentity user;
-  if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+  if (!CurrentUser(user, view.version == kBlobVersionNamed)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   MasterKey key;
   if (const DWORD error = LoadMasterKey(view.keyId, key)) return Fail(error);
   auto* plain = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, view.dataSize));

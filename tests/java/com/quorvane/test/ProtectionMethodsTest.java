@@ -175,6 +175,45 @@ class ProtectionMethodsTest {
         }
     }
 
+    // Format 1, made for uid 0 named "alice" under the key 00 01 .. 1f: it bound the account's name.
+    static final String NAMED_BLOB = "515644500100000000d0f78777fab40cecda7698e44f83fb14000000610072006b005f0073"
+            + "0065006300720065007400b319f077d373996e9cb951f309c6d5daa6a1531e6cc03b1a549f9938df43";
+
+    @Test
+    void aRenamedAccountKeepsItsBlobsWhichBindItsUidAndOldBlobsStillOpen(@TempDir Path data) throws Exception {
+        Assumptions.assumeTrue("root".equals(System.getProperty("user.name"))
+                && ChildJvm.run(Map.of(), List.of("unshare", "--mount", "true")).exit() == 0, "needs root and unshare");
+        Path keys = Files.createDirectories(data.resolve("quorvane/keys"));
+        byte[] key = new byte[32];
+        for (int i = 0; i < key.length; i++) {
+            key[i] = (byte) i;
+        }
+        Files.write(keys.resolve("master.key"), key);
+        Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
+        Files.setPosixFilePermissions(keys, PosixFilePermissions.fromString("rwx------"));
+        Files.setPosixFilePermissions(keys.getParent(), PosixFilePermissions.fromString("rwx------"));
+        String fresh = asAccount("alice", data, "enc:0102");
+        // blob, the account's name when it is opened, what comes out
+        String[][] rows = {
+            {fresh, "bob", "0102"},
+            {NAMED_BLOB, "alice", "0a0b"},
+            {NAMED_BLOB, "bob", "error:Error unencrypting data|d"},
+        };
+        for (String[] row : rows) {
+            assertEquals(row[2], asAccount(row[1], data, "dec:" + row[0]), row[1] + " opens " + row[0]);
+        }
+    }
+
+    /** A child whose account (uid 0) is named name: /etc/passwd is replaced in a mount namespace of its own. */
+    static String asAccount(String name, Path data, String... commands) throws Exception {
+        Path passwd = data.resolve("passwd." + name);
+        Files.writeString(passwd, Files.readString(Path.of("/etc/passwd")).replaceAll("(?m)^[^:\\n]*:([^:\\n]*):0:",
+                name + ":$1:0:"));
+        List<String> prefix = List.of("unshare", "--mount", "sh", "-c",
+                "mount --bind \"$0\" /etc/passwd && exec \"$@\"", passwd.toString());
+        return ChildJvm.run(headless(data), ChildJvm.java(prefix, null, Child.class, commands)).output().strip();
+    }
+
     @Test
     void aSessionBusThatNeverAnswersCostsOneDeadlineAndTheKeyFileServes(@TempDir Path data) throws Exception {
         String foreign = child(headless(data.resolve("other")), "enc:09");
