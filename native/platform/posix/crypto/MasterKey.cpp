@@ -182,7 +182,9 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out) {
     if (result == ERROR_FILE_NOT_FOUND) return create ? CreateServiceKey(folder, service, out) : kNoKey;
     return result;
   }
-  if (!create) return kNoKey;
+  // A key file made beside a locked keyring would stay the user's key, in
+  // clear, after the unlocking: no key until the keyring opens.
+  if (!create || service.State() == KeyService::kUnusable) return kNoKey;
 
   MasterKey made;
   if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;

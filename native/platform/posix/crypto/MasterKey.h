@@ -10,7 +10,9 @@
 // once worked headless keeps one key); otherwise the Secret Service's key,
 // made there if missing, when the session has one that answers within the
 // bus deadline (SessionBus.h) and whose default collection is unlocked;
-// otherwise a new key file. Opening uses the
+// NTE_BAD_KEY_STATE when one answers but its default collection is locked
+// or missing (no key file is made beside a keyring); otherwise a new key
+// file. Opening uses the
 // key the blob names by id, from whichever store holds it, so blobs of
 // either store open wherever that store is reachable.
 #pragma once

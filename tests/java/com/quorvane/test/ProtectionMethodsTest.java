@@ -169,6 +169,13 @@ class ProtectionMethodsTest {
             assertEquals("06", child(headless(data), "dec:" + lines[2]));
             gdbus(bus, items.get(0), "org.freedesktop.Secret.Item.Delete");
             assertEquals(NO_KEY, child(desktop, "dec:" + blobs[1]));
+            // A locked keyring is never passed over for a key file, which would outlive the unlocking.
+            gdbus(bus, "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
+                    "['/org/freedesktop/secrets/collection/login']");
+            Path fresh = data.resolve("fresh");
+            assertEquals("error:Error encrypting data|8009000b", child(Map.of("XDG_DATA_HOME", fresh.toString(),
+                    "DBUS_SESSION_BUS_ADDRESS", bus), "enc:07"));
+            assertFalse(Files.exists(fresh.resolve("quorvane/keys/master.key")));
         } finally {
             session.getOutputStream().close();
             session.waitFor(10, TimeUnit.SECONDS);
