@@ -13,6 +13,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.*;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
@@ -37,6 +38,8 @@ class ProtectionMethodsTest {
                         Thread.sleep(Math.max(0, Long.parseLong(value) - System.currentTimeMillis()));
                     } else if (arg.startsWith("took:")) {
                         System.out.println("took:" + took / 1_000_000);
+                    } else if (arg.startsWith("threads:")) {
+                        System.out.println(firstProtectionsOnThreads(Integer.parseInt(value)));
                     } else {
                         byte[] in = HEX.parseHex(value);
                         System.out.println(HEX.formatHex(arg.startsWith("enc:") ? Win32Impl.encryptUserWin32(in)
@@ -49,6 +52,33 @@ class ProtectionMethodsTest {
                 }
             }
         }
+    }
+
+    /** Protects on threads let go 25 ms apart; whether SIGPIPE is then ignored by the process. */
+    static String firstProtectionsOnThreads(int threads) throws Exception {
+        Class.forName(Win32Impl.class.getName()); // the library is loaded before, not by the first thread
+        CountDownLatch go = new CountDownLatch(1);
+        List<Thread> started = new ArrayList<>();
+        for (int i = 0; i < threads; i++) {
+            long delay = 25L * i;
+            Thread thread = new Thread(() -> {
+                try {
+                    go.await();
+                    Thread.sleep(delay);
+                    Win32Impl.encryptUserWin32(new byte[] {1});
+                } catch (Exception ignored) {
+                }
+            });
+            thread.start();
+            started.add(thread);
+        }
+        go.countDown();
+        for (Thread thread : started) {
+            thread.join();
+        }
+        Thread.sleep(300); // -Xcheck:jni looks at the handlers every 50 ms or so
+        String ignored = Files.readString(Path.of("/proc/self/status")).replaceAll("(?s).*SigIgn:\\s*(\\p{XDigit}+).*", "$1");
+        return (Long.parseLong(ignored, 16) & (1L << 12)) != 0 ? "SIGPIPE ignored" : "SIGPIPE handled";
     }
 
     static final String NO_KEY = "error:Error unencrypting data|8009000b";
@@ -209,6 +239,17 @@ class ProtectionMethodsTest {
         for (String[] row : rows) {
             assertEquals(row[2], asAccount(row[1], data, "dec:" + row[0]), row[1] + " opens " + row[0]);
         }
+    }
+
+    @Test
+    void firstProtectionsOnSixteenThreadsLeaveTheJvmItsSigpipeHandler(@TempDir Path data) throws Exception {
+        // The bus is tried, and fails at once: no socket there. GLib's ignoring SIGPIPE lasts 200 ms here, so
+        // threads come while it lasts (and the JVM warns of it, as it may of the instant it lasts without the preload).
+        Map<String, String> env = Map.of("XDG_DATA_HOME", data.toString(),
+                "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + data.resolve("no-bus"),
+                "LD_PRELOAD", Path.of(System.getProperty("java.library.path"), "libqv_slow_sigpipe.so").toString());
+        String[] lines = ChildJvm.run(env, Child.class, "threads:16").output().strip().split("\n");
+        assertEquals("SIGPIPE handled", lines[lines.length - 1]);
     }
 
     /** A child whose account (uid 0) is named name: /etc/passwd is replaced in a mount namespace of its own. */
