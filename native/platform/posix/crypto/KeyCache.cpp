@@ -36,11 +36,12 @@ bool SameStatus(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// Whether the store `origin` describes still holds what it held.
-bool StoreUnchanged(const KeyOrigin& origin) {
+// Whether the store `origin` describes still holds what it held; a Secret
+// Service key to protect with only while no key file is there to be used.
+bool StoreUnchanged(const KeyOrigin& origin, bool forProtecting) {
   struct stat file;
   const bool fileThere = ::lstat(origin.path.c_str(), &file) == 0;
-  if (!origin.file) return !fileThere && errno == ENOENT;
+  if (!origin.file) return !forProtecting || (!fileThere && errno == ENOENT);
   struct stat folder;
   const std::string folderPath = origin.path.substr(0, origin.path.rfind('/'));
   return fileThere && SameStatus(file, origin.fileStatus) && ::lstat(folderPath.c_str(), &folder) == 0 &&
@@ -101,7 +102,8 @@ struct Held {
   // Checks a stale slot again; whether it may be used. Exclusive lock held.
   bool Recheck(size_t i, int64_t now) {
     Slot& slot = slots[i];
-    if (slot.used && (slot.origin.file || now - slot.readUs < kServiceReadUs) && StoreUnchanged(slot.origin)) {
+    if (slot.used && (slot.origin.file || now - slot.readUs < kServiceReadUs) &&
+        StoreUnchanged(slot.origin, slot.forProtecting)) {
       slot.checkedUs = now;
       return true;
     }
