@@ -92,12 +92,17 @@ TEST(ProtectKeyCache, AChangedKeyFileIsNoticedWithinASecondAndAnUnchangedOneKeep
 }
 
 TEST(ProtectKeyCache, TheHeldKeyIsInLockedMemoryLeftOutOfCoreDumps) {
-  EXPECT_EQ(0, InChild([](const std::string&) {
+#ifdef __SANITIZE_ADDRESS__
+  const bool locks = false;  // ASan's mlock does nothing
+#else
+  const bool locks = true;
+#endif
+  EXPECT_EQ(0, InChild([&](const std::string&) {
     DWORD error = 0;
     if (Protect(1, error).empty()) return 10;
     std::ifstream maps("/proc/self/smaps");
     for (std::string line; std::getline(maps, line);) {
-      if (line.rfind("VmFlags:", 0) == 0 && line.find(" lo") != std::string::npos &&
+      if (line.rfind("VmFlags:", 0) == 0 && (!locks || line.find(" lo") != std::string::npos) &&
           line.find(" dd") != std::string::npos)
         return 0;
     }
