@@ -30,10 +30,18 @@ struct Attempt {
   ~Attempt() { g_object_unref(cancel); }
 };
 
-// The address that failed last, and until when it is not tried again.
-std::mutex failedMutex;
-std::string failedAddress;
-gint64 failedUntilUs = 0;
+// The address that failed last, and until when it is not tried again;
+// never destroyed, as calls may come while the process exits.
+struct Failed {
+  std::mutex mutex;
+  std::string address;
+  gint64 untilUs = 0;
+};
+
+Failed& TheFailed() {
+  static Failed* const failed = new Failed();
+  return *failed;
+}
 
 std::string CurrentAddress() {
   const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
@@ -67,17 +75,19 @@ void Connect(const std::string &address, const std::shared_ptr<Attempt> &attempt
 
 void ForgetSessionBusForAWhile() {
   const std::string address = CurrentAddress();
-  std::lock_guard<std::mutex> lock(failedMutex);
-  failedAddress = address;
-  failedUntilUs = g_get_monotonic_time() + gint64{kBusRetryMs} * 1000;
+  Failed& failed = TheFailed();
+  std::lock_guard<std::mutex> lock(failed.mutex);
+  failed.address = address;
+  failed.untilUs = g_get_monotonic_time() + gint64{kBusRetryMs} * 1000;
 }
 
 GDBusConnection *OpenSessionBus() {
   const std::string address = CurrentAddress();
   if (address.empty()) return nullptr;
   {
-    std::lock_guard<std::mutex> lock(failedMutex);
-    if (address == failedAddress && g_get_monotonic_time() < failedUntilUs) return nullptr;
+    Failed& failed = TheFailed();
+    std::lock_guard<std::mutex> lock(failed.mutex);
+    if (address == failed.address && g_get_monotonic_time() < failed.untilUs) return nullptr;
   }
   InitSocketsKeepingSigpipe();
   auto attempt = std::make_shared<Attempt>();
