@@ -29,10 +29,6 @@ list(APPEND QV_LINUX_LIBS PkgConfig::QV_DRIVES)
 # WinInet's HTTP requests: libcurl, with the system's proxy settings from libproxy.
 pkg_check_modules(QV_INET REQUIRED IMPORTED_TARGET libcurl libproxy-1.0)
 list(APPEND QV_LINUX_LIBS PkgConfig::QV_INET)
-# The master key in the Secret Service: libsecret is opened with dlopen on
-# first use, so only its headers are needed and a machine without it loads us.
-pkg_check_modules(QV_SECRET REQUIRED libsecret-1)
-include_directories(SYSTEM ${QV_SECRET_INCLUDE_DIRS})
 
 function(qv_objects name)
   add_library(${name} OBJECT ${ARGN})

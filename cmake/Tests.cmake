@@ -38,6 +38,11 @@ target_link_libraries(quorvane_testhooks PRIVATE ${QV_LINUX_LIBS})
 set_target_properties(quorvane_testhooks PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
                       CXX_VISIBILITY_PRESET hidden)
 
+# Test-only preload that holds GLib's SIGPIPE change open for a while. Never shipped.
+add_library(qv_slow_sigpipe SHARED ${QV_ROOT}/tests/preload/SlowSigpipe.cpp)
+target_link_libraries(qv_slow_sigpipe PRIVATE ${CMAKE_DL_LIBS})
+set_target_properties(qv_slow_sigpipe PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
 # JUnit 5 through the real JVM with -Xcheck:jni.
 set(QV_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FILEPATH "JUnit console launcher")
 set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar")
@@ -45,7 +50,7 @@ file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*
 add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
         INCLUDE_JARS quorvane_client quorvane_tools ${QV_JUNIT_JAR} /usr/share/java/poi.jar
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
-add_dependencies(quorvane_tests quorvane quorvane_testhooks)
+add_dependencies(quorvane_tests quorvane quorvane_testhooks qv_slow_sigpipe)
 
 add_test(NAME junit
   COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh

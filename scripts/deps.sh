@@ -11,7 +11,7 @@ packages=(
   libssl-dev libcurl4-openssl-dev libproxy-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
   pkg-config libglib2.0-dev dbus-daemon shared-mime-info
-  libsecret-1-dev gnome-keyring libglib2.0-bin
+  gnome-keyring libglib2.0-bin
   libmount-dev libudev-dev
   wine wine64 wine32:i386
 )

@@ -13,7 +13,7 @@ trap 'rm -f "$log"' EXIT
   --fail-if-no-tests --class-path "$classpath" --scan-class-path \
   --include-classname='.*Test' "$@" 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}
-if grep -qE 'WARNING in native method|FATAL ERROR in native method|WARNING: JNI|JNI (warning|error)' "$log"; then
+if grep -qE 'WARNING in native method|FATAL ERROR in native method|WARNING: JNI|JNI (warning|error)|[Hh]andler (was )?modified' "$log"; then
   echo "run-junit: the JVM reported JNI problems (see above)" >&2
   exit 1
 fi

@@ -8,7 +8,7 @@
 #include "../ErrnoMapping.h"
 #include "../LocalMemory.h"
 #include "DpapiApi.h"
-#include "MasterKey.h"
+#include "KeyCache.h"
 #include "ProtectedBlob.h"
 
 using namespace quorvane::posix;
@@ -68,11 +68,12 @@ BOOL CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptio
                       CRYPTPROTECT_PROMPTSTRUCT* pPromptStruct, DWORD dwFlags, DATA_BLOB* pDataOut) {
   if (!Supported(pDataIn, pOptionalEntropy, pPromptStruct, dwFlags, pDataOut)) return Fail(ERROR_INVALID_PARAMETER);
   UserIdentity user;
-  if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
-  MasterKey key;
-  if (const DWORD error = LoadMasterKey(nullptr, key)) return Fail(error);
+  if (!CurrentUser(user, false)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+  const std::u16string description = ToUtf16(szDataDescr);
   std::vector<BYTE> blob;
-  if (const DWORD error = SealBlob(key, user, ToUtf16(szDataDescr), pDataIn->pbData, pDataIn->cbData, blob))
+  if (const DWORD error = WithMasterKey(nullptr, [&](const MasterKey& key) {
+        return SealBlob(key, user, description, pDataIn->pbData, pDataIn->cbData, blob);
+      }))
     return Fail(error);
   if (blob.size() > 0xFFFFFFFFu) return Fail(ERROR_NOT_ENOUGH_MEMORY);
   auto* out = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, blob.size()));
@@ -89,12 +90,11 @@ BOOL CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pO
   BlobView view;
   if (!ParseBlob(pDataIn->pbData, pDataIn->cbData, view)) return Fail(ERROR_INVALID_DATA);
   UserIdentity user;
-  if (!CurrentUser(user)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
-  MasterKey key;
-  if (const DWORD error = LoadMasterKey(view.keyId, key)) return Fail(error);
+  if (!CurrentUser(user, view.version == kBlobVersionNamed)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   auto* plain = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, view.dataSize));
   if (plain == nullptr) return FALSE;
-  if (const DWORD error = OpenBlob(key, user, view, plain)) {
+  if (const DWORD error =
+          WithMasterKey(view.keyId, [&](const MasterKey& key) { return OpenBlob(key, user, view, plain); })) {
     LocalFree(plain);
     return Fail(error);
   }

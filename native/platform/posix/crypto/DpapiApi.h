@@ -1,7 +1,7 @@
 // Data protection (crypt32's CryptProtectData / CryptUnprotectData) of the
 // Linux build, per user only. A blob is sealed with AES-256-GCM under the
-// user's master key (MasterKey.h) and binds the user's uid and name, so a
-// blob of another user fails as it does on Windows (ProtectedBlob.h).
+// user's master key (MasterKey.h) and binds the user's uid, so a blob of
+// another user fails as it does on Windows (ProtectedBlob.h).
 #pragma once
 
 #include <string.h>

@@ -68,10 +68,9 @@ bool ReadAll(int fd, BYTE* into, size_t size) {
 }
 
 // 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
-DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize]) {
+DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize], struct stat& st) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.Valid()) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : kNoKey;
-  struct stat st;
   if (::fstat(fd.Get(), &st) != 0 || !Private(st, S_IFREG)) return kNoKey;
   return ReadAll(fd.Get(), key, kMasterKeySize) ? 0 : kNoKey;
 }
@@ -150,50 +149,65 @@ MasterKey::~MasterKey() {
   OPENSSL_cleanse(id, sizeof id);
 }
 
-DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out) {
-  const bool create = keyId == nullptr;
+std::string KeyFilePath() {
   const std::string data = DataFolder();
-  if (data.empty()) return kNoKey;
-  const std::string folder = data + kKeyFolder;
-  const std::string path = folder + "/" + kKeyFile;
+  return data.empty() ? data : data + kKeyFolder + "/" + kKeyFile;
+}
+
+DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin) {
+  const bool create = keyId == nullptr;
+  const std::string path = KeyFilePath();
+  if (path.empty()) return kNoKey;
+  const std::string folder = path.substr(0, path.rfind('/'));
+  KeyOrigin read;
+  read.path = path;
+  struct stat& st = read.folderStatus;
 
   if (create) {
     if (const int error = MakeFolders(folder, 0700)) return Win32ErrorFromErrno(error);
   }
-  struct stat st;
   DWORD result = ERROR_FILE_NOT_FOUND;
   if (::lstat(folder.c_str(), &st) != 0) {
     if (errno != ENOENT) return Win32ErrorFromErrno(errno);
   } else if (!Private(st, S_IFDIR)) {
     return kNoKey;  // a store others could change is refused, not passed over
   } else {
-    result = ReadKeyFile(path, out.key);
+    result = ReadKeyFile(path, out.key, read.fileStatus);
   }
   if (result == 0) {
     if (!ComputeKeyId(out)) return kNoKey;
+    read.file = true;
+    if (origin != nullptr) *origin = read;
     if (create || std::memcmp(out.id, keyId, kKeyIdSize) == 0) return 0;
     result = ERROR_FILE_NOT_FOUND;  // the blob's key may be in the Secret Service
   }
   if (result != ERROR_FILE_NOT_FOUND) return result;
 
+  read.file = false;
+  if (origin != nullptr) *origin = read;
   SecretServiceKeys service;
-  if (service.Available()) {
+  if (service.State() == KeyService::kReady) {
     result = ServiceKey(service, keyId, out);
     if (result == ERROR_FILE_NOT_FOUND) return create ? CreateServiceKey(folder, service, out) : kNoKey;
     return result;
   }
-  if (!create) return kNoKey;
+  // A key file made beside a locked keyring would stay the user's key, in
+  // clear, after the unlocking: no key until the keyring opens.
+  if (!create || service.State() == KeyService::kUnusable) return kNoKey;
 
   MasterKey made;
   if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
   result = CreateKeyFile(folder, path, made.key);
   if (result == 0) {
     std::memcpy(out.key, made.key, kMasterKeySize);
+    if (::stat(path.c_str(), &read.fileStatus) != 0) read.fileStatus = {};  // checked again later
   } else if (result == ERROR_FILE_EXISTS) {
-    result = ReadKeyFile(path, out.key);  // the other process won: use its key
+    result = ReadKeyFile(path, out.key, read.fileStatus);  // the other process won: use its key
   }
   if (result == ERROR_FILE_NOT_FOUND) result = kNoKey;
   if (result == 0 && !ComputeKeyId(out)) result = kNoKey;
+  read.file = true;
+  if (result == 0 && origin != nullptr) *origin = read;
   return result;
 }
 

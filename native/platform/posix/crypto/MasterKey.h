@@ -1,6 +1,6 @@
 // The calling user's master key for data protection: 32 random bytes kept
-// in one of two stores, and read on every call (nothing of it stays in this
-// process between calls).
+// in one of two stores. This reads the stores; KeyCache.h holds what was
+// read between calls.
 // - The key file <data>/quorvane/keys/master.key, where <data> is
 //   $XDG_DATA_HOME or ~/.local/share. The file is 0600 in a 0700 folder, both
 //   owned by the user; a wider mode or another owner is refused (the key is
@@ -8,13 +8,19 @@
 // - An item of the session's Secret Service (SecretServiceKey.h).
 // Which store: protecting uses the key file when it exists (so a user who
 // once worked headless keeps one key); otherwise the Secret Service's key,
-// made there if missing, when the session has one that answers and whose
-// default collection is unlocked; otherwise a new key file. Opening uses the
+// made there if missing, when the session has one that answers within the
+// bus deadline (SessionBus.h) and whose default collection is unlocked;
+// NTE_BAD_KEY_STATE when one answers but its default collection is locked
+// or missing (no key file is made beside a keyring); otherwise a new key
+// file. Opening uses the
 // key the blob names by id, from whichever store holds it, so blobs of
 // either store open wherever that store is reachable.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <string>
 
 #include "../WinTypes.h"
 
@@ -35,12 +41,24 @@ struct MasterKey {
   MasterKey& operator=(const MasterKey&) = delete;
 };
 
+// Where a loaded key came from: the key file (its folder's and its own
+// status when read) or the Secret Service.
+struct KeyOrigin {
+  bool file = false;
+  std::string path;  // the key file's, whichever store answered
+  struct stat folderStatus = {};
+  struct stat fileStatus = {};
+};
+
 // 0 and `out` filled, or a Windows error code. With a null `keyId`, the key
 // to protect with, made when missing: of two processes making it at once
 // one wins and the other uses its key (the file is linked into place, the
 // Secret Service item is made under a lock file). With a `keyId` (16
 // bytes), that key; missing, it is NTE_BAD_KEY_STATE.
-DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out);
+DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin = nullptr);
+
+// The key file's path under the current environment; empty without one.
+std::string KeyFilePath();
 
 }  // namespace posix
 }  // namespace quorvane

@@ -36,11 +36,13 @@ DWORD GetDword(const BYTE* at) {
   return DWORD{at[0]} | DWORD{at[1]} << 8 | DWORD{at[2]} << 16 | DWORD{at[3]} << 24;
 }
 
-std::vector<BYTE> IdentityBytes(const UserIdentity& user) {
+std::vector<BYTE> IdentityBytes(const UserIdentity& user, DWORD version) {
   std::vector<BYTE> out;
   PutDword(out, user.uid);
-  PutDword(out, static_cast<DWORD>(user.name.size()));
-  out.insert(out.end(), user.name.begin(), user.name.end());
+  if (version == kBlobVersionNamed) {
+    PutDword(out, static_cast<DWORD>(user.name.size()));
+    out.insert(out.end(), user.name.begin(), user.name.end());
+  }
   return out;
 }
 
@@ -66,10 +68,11 @@ bool AddAad(EVP_CIPHER_CTX* ctx, bool encrypt, const BYTE* aad, size_t size) {
 
 }  // namespace
 
-bool CurrentUser(UserIdentity& user) {
+bool CurrentUser(UserIdentity& user, bool named) {
   struct passwd pw, *found = nullptr;
   char buffer[4096];
   user.uid = ::geteuid();
+  if (!named) return true;
   if (getpwuid_r(user.uid, &pw, buffer, sizeof buffer, &found) != 0 || found == nullptr) return false;
   user.name = pw.pw_name;
   return true;
@@ -78,9 +81,11 @@ bool CurrentUser(UserIdentity& user) {
 bool ParseBlob(const BYTE* bytes, size_t size, BlobView& view) {
   if (bytes == nullptr || size < kBlobMinimumSize) return false;
   if (std::memcmp(bytes, kBlobMagic, sizeof kBlobMagic) != 0) return false;
-  if (GetDword(bytes + kBlobVersionOffset) != kBlobVersion) return false;
+  const DWORD version = GetDword(bytes + kBlobVersionOffset);
+  if (version != kBlobVersion && version != kBlobVersionNamed) return false;
   const size_t descriptionSize = GetDword(bytes + kBlobDescriptionSizeOffset);
   if (descriptionSize % 2 != 0 || descriptionSize > size - kBlobMinimumSize) return false;
+  view.version = version;
   view.keyId = bytes + kBlobKeyIdOffset;
   view.description = bytes + kBlobDescriptionOffset;
   view.descriptionSize = descriptionSize;
@@ -113,7 +118,7 @@ DWORD SealBlob(const MasterKey& key, const UserIdentity& user, const std::u16str
   BYTE* data = nonce + kBlobNonceSize;
   if (RAND_bytes(nonce, kBlobNonceSize) != 1) return static_cast<DWORD>(NTE_BAD_KEY_STATE);
 
-  const std::vector<BYTE> identity = IdentityBytes(user);
+  const std::vector<BYTE> identity = IdentityBytes(user, kBlobVersion);
   Cipher ctx(EVP_CIPHER_CTX_new());
   int written = 0;
   const bool ok =
@@ -135,7 +140,7 @@ DWORD SealBlob(const MasterKey& key, const UserIdentity& user, const std::u16str
 DWORD OpenBlob(const MasterKey& key, const UserIdentity& user, const BlobView& view, BYTE* plain) {
   if (CRYPTO_memcmp(view.keyId, key.id, kKeyIdSize) != 0) return static_cast<DWORD>(NTE_BAD_KEY_STATE);
   const BYTE* header = view.keyId - kBlobKeyIdOffset;
-  const std::vector<BYTE> identity = IdentityBytes(user);
+  const std::vector<BYTE> identity = IdentityBytes(user, view.version);
   BYTE tag[kBlobTagSize];
   std::memcpy(tag, view.tag, kBlobTagSize);  // the control takes a non-const pointer
   Cipher ctx(EVP_CIPHER_CTX_new());

@@ -2,7 +2,7 @@
 //
 //   offset       size  field
 //   0            4     magic "QVDP"
-//   4            4     format version (1)
+//   4            4     format version (2; 1 is still opened)
 //   8            16    key id: which master key sealed it (MasterKey.h)
 //   24           4     description length in bytes (even)
 //   28           n     description, UTF-16LE, in clear
@@ -11,8 +11,11 @@
 //   40+n+m       16    GCM tag
 //
 // The additional authenticated data is the header (offsets 0 to 28+n)
-// followed by the user's uid (4 bytes) and name (4-byte length, bytes), so a
-// change of any byte, or a blob moved to another account, fails the tag.
+// followed by the user's uid (4 bytes), so a change of any byte, or a blob
+// moved to another account, fails the tag. Version 1 also bound the user's
+// name (4-byte length, bytes) after the uid, so renaming the account lost
+// its blobs; Windows binds the SID, which a rename keeps. Version-1 blobs
+// still open, with the name authenticated as when they were made.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +29,8 @@ namespace quorvane {
 namespace posix {
 
 constexpr BYTE kBlobMagic[4] = {'Q', 'V', 'D', 'P'};
-constexpr DWORD kBlobVersion = 1;
+constexpr DWORD kBlobVersion = 2;
+constexpr DWORD kBlobVersionNamed = 1;
 constexpr size_t kBlobVersionOffset = 4;
 constexpr size_t kBlobKeyIdOffset = 8;
 constexpr size_t kBlobDescriptionSizeOffset = kBlobKeyIdOffset + kKeyIdSize;
@@ -35,17 +39,20 @@ constexpr size_t kBlobNonceSize = 12;
 constexpr size_t kBlobTagSize = 16;
 constexpr size_t kBlobMinimumSize = kBlobDescriptionOffset + kBlobNonceSize + kBlobTagSize;
 
-// Whose blob it is: bound into every blob as authenticated data.
+// Whose blob it is: bound into every blob as authenticated data (the name
+// only into version-1 blobs).
 struct UserIdentity {
   DWORD uid = 0;
   std::string name;
 };
 
-// The calling user (effective uid); false when the account has no name.
-bool CurrentUser(UserIdentity& user);
+// The calling user (effective uid), with the account's name when `named`;
+// false when it is asked for and the account has none.
+bool CurrentUser(UserIdentity& user, bool named);
 
 // A parsed blob: pointers into the caller's bytes, every length checked.
 struct BlobView {
+  DWORD version = 0;
   const BYTE* keyId = nullptr;
   const BYTE* description = nullptr;  // UTF-16LE
   size_t descriptionSize = 0;
@@ -56,10 +63,10 @@ struct BlobView {
   size_t headerSize = 0;  // magic to the end of the description
 };
 
-// False for anything that is not a well-formed blob of this version.
+// False for anything that is not a well-formed blob of a known version.
 bool ParseBlob(const BYTE* bytes, size_t size, BlobView& view);
 
-// Seals `plain` into `blob`; 0 or a Windows error code.
+// Seals `plain` into a blob of the current version; 0 or a Windows error code.
 DWORD SealBlob(const MasterKey& key, const UserIdentity& user, const std::u16string& description, const BYTE* plain,
                size_t plainSize, std::vector<BYTE>& blob);
 

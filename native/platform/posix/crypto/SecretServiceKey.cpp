@@ -1,25 +1,19 @@
-// The master key in the Secret Service. libsecret's service proxy lives on
-// GIO's shared session bus connection (given one of ours, its set-up trips a
-// GLib assertion that aborts the process), whose exit-on-close we turn off:
-// a bus that goes away must not end the JVM. Our own thread-default main
-// context is pushed for the call, then drained and dropped. Our D-Bus calls
-// have a short timeout and never start a service; libsecret's path API is
-// used so that nothing is unlocked, and so nothing prompts: a locked
-// collection counts as no store.
-#define SECRET_API_SUBJECT_TO_CHANGE 1
+// The master key in the Secret Service, through its D-Bus interface
+// (org.freedesktop.Secret.*) on our own connection: libsecret can only use
+// GIO's shared connection, which has no deadline. Every call here times out
+// after kCallTimeoutMs and never starts a service. The secret travels in a
+// "plain" session over the user's own bus socket; reply bytes that held the
+// key are wiped before they are freed.
 #include "SecretServiceKey.h"
 
-#include <dlfcn.h>
 #include <gio/gio.h>
-#include <libsecret/secret.h>
+#include <openssl/crypto.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "../DynamicSymbols.h"
-#include "../GioSockets.h"
 #include "DpapiApi.h"
+#include "SessionBus.h"
 
 namespace quorvane {
 namespace posix {
@@ -28,52 +22,13 @@ namespace {
 constexpr int kCallTimeoutMs = 1500;
 constexpr const char kBusName[] = "org.freedesktop.secrets";
 constexpr const char kServicePath[] = "/org/freedesktop/secrets";
+constexpr const char kService[] = "org.freedesktop.Secret.Service";
 constexpr const char kSchemaName[] = "com.quorvane.MasterKey";
 constexpr const char kPurpose[] = "data-protection";
 constexpr const char kLabel[] = "Quorvane data protection key";
 const DWORD kNoKey = static_cast<DWORD>(NTE_BAD_KEY_STATE);
 
-// The few libsecret calls we make, bound once per process.
-struct SecretLibrary {
-  decltype(&secret_service_get_type) serviceType;
-  decltype(&secret_service_open_sync) open;
-  decltype(&secret_service_search_for_dbus_paths_sync) search;
-  decltype(&secret_service_get_secret_for_dbus_path_sync) getSecret;
-  decltype(&secret_service_read_alias_dbus_path_sync) readAlias;
-  decltype(&secret_service_create_item_dbus_path_sync) createItem;
-  decltype(&secret_value_new) valueNew;
-  decltype(&secret_value_get) valueGet;
-  decltype(&secret_value_unref) valueUnref;
-};
-
-const SecretLibrary* Library() {
-  static const SecretLibrary* const library = []() -> const SecretLibrary* {
-    static SecretLibrary table;
-    // Never closed: libsecret registers GTypes, which cannot be unregistered.
-    void* secret = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (secret == nullptr) return nullptr;
-    const bool ok = BindSymbol(secret, "secret_service_get_type", &table.serviceType) &&
-                    BindSymbol(secret, "secret_service_open_sync", &table.open) &&
-                    BindSymbol(secret, "secret_service_search_for_dbus_paths_sync", &table.search) &&
-                    BindSymbol(secret, "secret_service_get_secret_for_dbus_path_sync", &table.getSecret) &&
-                    BindSymbol(secret, "secret_service_read_alias_dbus_path_sync", &table.readAlias) &&
-                    BindSymbol(secret, "secret_service_create_item_dbus_path_sync", &table.createItem) &&
-                    BindSymbol(secret, "secret_value_new", &table.valueNew) &&
-                    BindSymbol(secret, "secret_value_get", &table.valueGet) &&
-                    BindSymbol(secret, "secret_value_unref", &table.valueUnref);
-    return ok ? &table : nullptr;
-  }();
-  return library;
-}
-
-// A method call on the Secret Service's own name; null on any error.
-GVariant* Call(GDBusConnection* connection, const char* path, const char* interface, const char* method,
-               GVariant* arguments) {
-  return g_dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments, nullptr,
-                                     G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, nullptr);
-}
-
-std::string Hex(const BYTE* bytes, size_t size) {
+std::string Hex(const BYTE *bytes, size_t size) {
   std::string text;
   for (size_t i = 0; i < size; ++i) {
     text += "0123456789abcdef"[bytes[i] >> 4];
@@ -85,115 +40,147 @@ std::string Hex(const BYTE* bytes, size_t size) {
 }  // namespace
 
 struct SecretServiceKeys::Session {
-  const SecretLibrary& library;
-  GMainContext* context = g_main_context_new();
-  GDBusConnection* connection = nullptr;  // the shared session bus
-  SecretService* service = nullptr;
+  GDBusConnection *connection = nullptr;
+  std::string session;     // our Secret Service session's object path
   std::string collection;  // the default collection's object path
 
-  explicit Session(const SecretLibrary& lib) : library(lib) { g_main_context_push_thread_default(context); }
   ~Session() {
-    if (service != nullptr) g_object_unref(service);
-    if (connection != nullptr) g_object_unref(connection);
-    while (g_main_context_iteration(context, FALSE)) {
+    if (!session.empty()) {
+      GVariant *closed = Call(session.c_str(), "org.freedesktop.Secret.Session", "Close", nullptr, nullptr);
+      if (closed != nullptr) g_variant_unref(closed);
     }
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
+    if (connection != nullptr) g_object_unref(connection);
   }
 
-  // Connects; false when the default collection cannot be used without a person.
-  bool Open() {
-    InitSocketsKeepingSigpipe();
-    connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (connection == nullptr) return false;
-    g_dbus_connection_set_exit_on_close(connection, FALSE);
-    GVariant* pong = Call(connection, kServicePath, "org.freedesktop.DBus.Peer", "Ping", nullptr);
-    if (pong == nullptr) return false;
-    g_variant_unref(pong);
-    service = library.open(library.serviceType(), kBusName, SECRET_SERVICE_OPEN_SESSION, nullptr, nullptr);
-    if (service == nullptr) return false;
-    g_dbus_proxy_set_default_timeout(G_DBUS_PROXY(service), kCallTimeoutMs);
+  // A method call on the Secret Service's own name; null on any error, and
+  // with `timedOut` set when it went unanswered.
+  GVariant *Call(const char *path, const char *interface, const char *method, GVariant *arguments,
+                 const char *replyType, bool *timedOut = nullptr) {
+    GError *error = nullptr;
+    GVariant *reply = g_dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments,
+                                                  replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
+    if (error != nullptr) {
+      if (timedOut != nullptr) *timedOut = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+      g_error_free(error);
+    }
+    return reply;
+  }
 
-    gchar* path = library.readAlias(service, "default", nullptr, nullptr);
-    if (path != nullptr && std::strcmp(path, "/") != 0) collection = path;
-    g_free(path);
-    if (collection.empty()) return false;  // making one would prompt for its password
-    GVariant* locked = Call(connection, collection.c_str(), "org.freedesktop.DBus.Properties", "Get",
-                            g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Locked"));
-    if (locked == nullptr) return false;
-    GVariant* value = nullptr;
+  // The single object path of a "(o)" reply, or empty.
+  std::string Path(GVariant *reply) {
+    if (reply == nullptr) return {};
+    const gchar *path = nullptr;
+    g_variant_get(reply, "(&o)", &path);
+    std::string out = std::strcmp(path, "/") == 0 ? "" : path;
+    g_variant_unref(reply);
+    return out;
+  }
+
+  KeyService Open() {
+    connection = OpenSessionBus();
+    if (connection == nullptr) return KeyService::kNone;
+    bool timedOut = false;
+    GVariant *pong = Call(kServicePath, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, &timedOut);
+    if (pong == nullptr) {
+      if (timedOut) ForgetSessionBusForAWhile();
+      return KeyService::kNone;
+    }
+    g_variant_unref(pong);
+    // Making a default collection, or unlocking it, would prompt.
+    collection = Path(Call(kServicePath, kService, "ReadAlias", g_variant_new("(s)", "default"), "(o)"));
+    if (collection.empty()) return KeyService::kUnusable;
+    GVariant *locked = Call(collection.c_str(), "org.freedesktop.DBus.Properties", "Get",
+                            g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Locked"), "(v)");
+    if (locked == nullptr) return KeyService::kUnusable;
+    GVariant *value = nullptr;
     g_variant_get(locked, "(v)", &value);
     const bool open = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && !g_variant_get_boolean(value);
     g_variant_unref(value);
     g_variant_unref(locked);
-    return open;
+    if (!open) return KeyService::kUnusable;
+    GVariant *opened =
+        Call(kServicePath, kService, "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
+    if (opened == nullptr) return KeyService::kUnusable;
+    const gchar *path = nullptr;
+    g_variant_get(opened, "(v&o)", nullptr, &path);
+    session = path;
+    g_variant_unref(opened);
+    return KeyService::kReady;
+  }
+
+  // The secret of item `path` into `key` when it is a key's size.
+  bool Secret(const char *path, BYTE (&key)[kMasterKeySize]) {
+    GVariant *reply =
+        Call(path, "org.freedesktop.Secret.Item", "GetSecret", g_variant_new("(o)", session.c_str()), "((oayays))");
+    if (reply == nullptr) return false;
+    GVariant *value = nullptr;
+    g_variant_get(reply, "((oay@ays))", nullptr, nullptr, &value, nullptr);
+    gsize size = 0;
+    const void *bytes = g_variant_get_fixed_array(value, &size, 1);
+    const bool ok = bytes != nullptr && size == kMasterKeySize;
+    if (ok) std::memcpy(key, bytes, kMasterKeySize);
+    // The reply is ours alone and about to be freed: its copy of the key goes
+    // first.
+    if (bytes != nullptr) OPENSSL_cleanse(const_cast<void *>(bytes), size);
+    g_variant_unref(value);
+    g_variant_unref(reply);
+    return ok;
   }
 };
 
 SecretServiceKeys::SecretServiceKeys() {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  // No address, or one that would start a bus for us: headless.
-  if (address == nullptr || address[0] == 0 || std::strncmp(address, "autolaunch:", 11) == 0) return;
-  const SecretLibrary* library = Library();
-  if (library == nullptr) return;
-  auto session = std::make_unique<Session>(*library);
-  if (session->Open()) session_ = std::move(session);
+  auto session = std::make_unique<Session>();
+  state_ = session->Open();
+  if (state_ == KeyService::kReady) session_ = std::move(session);
 }
 
 SecretServiceKeys::~SecretServiceKeys() = default;
 
-bool SecretServiceKeys::Available() const { return session_ != nullptr; }
-
-DWORD SecretServiceKeys::Find(const BYTE* keyId, MasterKey& out) {
+DWORD SecretServiceKeys::Find(const BYTE *keyId, MasterKey &out) {
   if (!session_) return kNoKey;
-  const SecretLibrary& library = session_->library;
-  GHashTable* attributes = g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free);
-  g_hash_table_insert(attributes, const_cast<char*>("xdg:schema"), g_strdup(kSchemaName));
-  g_hash_table_insert(attributes, const_cast<char*>("purpose"), g_strdup(kPurpose));
-  if (keyId != nullptr) g_hash_table_insert(attributes, const_cast<char*>("key-id"), g_strdup(Hex(keyId, kKeyIdSize).c_str()));
-  gchar** unlocked = nullptr;
-  gchar** locked = nullptr;
-  const bool searched = library.search(session_->service, nullptr, attributes, nullptr, &unlocked, &locked, nullptr);
-  g_hash_table_unref(attributes);
-  DWORD result = searched ? ERROR_FILE_NOT_FOUND : kNoKey;
-  for (size_t i = 0; searched && result != 0 && unlocked != nullptr && unlocked[i] != nullptr; ++i) {
-    SecretValue* value = library.getSecret(session_->service, unlocked[i], nullptr, nullptr);
-    if (value == nullptr) continue;
-    gsize size = 0;
-    const gchar* bytes = library.valueGet(value, &size);
-    if (bytes != nullptr && size == kMasterKeySize) {
-      std::memcpy(out.key, bytes, kMasterKeySize);
-      result = 0;
-    }
-    library.valueUnref(value);  // libsecret keeps secrets in wiped memory
+  GVariantBuilder attributes;
+  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
+  g_variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
+  if (keyId != nullptr) g_variant_builder_add(&attributes, "{ss}", "key-id", Hex(keyId, kKeyIdSize).c_str());
+  GVariant *found =
+      session_->Call(kServicePath, kService, "SearchItems", g_variant_new("(a{ss})", &attributes), "(aoao)");
+  if (found == nullptr) return kNoKey;
+  GVariantIter *unlocked = nullptr;
+  g_variant_get(found, "(aoao)", &unlocked, nullptr);
+  DWORD result = ERROR_FILE_NOT_FOUND;
+  const gchar *path = nullptr;
+  while (result != 0 && g_variant_iter_next(unlocked, "&o", &path)) {
+    if (session_->Secret(path, out.key)) result = 0;
   }
-  g_strfreev(unlocked);
-  g_strfreev(locked);
+  g_variant_iter_free(unlocked);
+  g_variant_unref(found);
   return result;
 }
 
-DWORD SecretServiceKeys::Store(const MasterKey& key) {
+DWORD SecretServiceKeys::Store(const MasterKey &key) {
   if (!session_) return kNoKey;
-  const SecretLibrary& library = session_->library;
   GVariantBuilder attributes;
   g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
   g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
   g_variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
   g_variant_builder_add(&attributes, "{ss}", "key-id", Hex(key.id, kKeyIdSize).c_str());
-  GHashTable* properties =
-      g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref));
-  g_hash_table_insert(properties, const_cast<char*>("org.freedesktop.Secret.Item.Label"),
-                      g_variant_ref_sink(g_variant_new_string(kLabel)));
-  g_hash_table_insert(properties, const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
-                      g_variant_ref_sink(g_variant_builder_end(&attributes)));
-  SecretValue* value =
-      library.valueNew(reinterpret_cast<const gchar*>(key.key), kMasterKeySize, "application/octet-stream");
-  gchar* item = library.createItem(session_->service, session_->collection.c_str(), properties, value,
-                                   SECRET_ITEM_CREATE_NONE, nullptr, nullptr);
-  library.valueUnref(value);
-  g_hash_table_unref(properties);
-  const DWORD result = item != nullptr ? 0 : kNoKey;
-  g_free(item);
+  GVariantBuilder properties;
+  g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label", g_variant_new_string(kLabel));
+  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
+                        g_variant_builder_end(&attributes));
+  GVariant *secret = g_variant_new(
+      "(o@ay@ays)", session_->session.c_str(), g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, nullptr, 0, 1),
+      g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.key, kMasterKeySize, 1), "application/octet-stream");
+  GVariant *made = session_->Call(session_->collection.c_str(), "org.freedesktop.Secret.Collection", "CreateItem",
+                                  g_variant_new("(a{sv}@(oayays)b)", &properties, secret, FALSE), "(oo)");
+  if (made == nullptr) return kNoKey;
+  const gchar *item = nullptr;
+  g_variant_get(made, "(&o&o)", &item, nullptr);
+  const DWORD result = std::strcmp(item, "/") != 0 ? 0 : kNoKey;  // "/" with a prompt: never run
+  g_variant_unref(made);
   return result;
 }
 

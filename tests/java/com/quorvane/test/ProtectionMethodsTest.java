@@ -4,10 +4,16 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Exception;
 import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.net.StandardProtocolFamily;
+import java.net.UnixDomainSocketAddress;
+import java.nio.ByteBuffer;
+import java.nio.channels.ServerSocketChannel;
+import java.nio.channels.SocketChannel;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.*;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
@@ -19,24 +25,61 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
 class ProtectionMethodsTest {
-    // Its own key stores: "at:MILLIS" waits, "enc:HEX" prints the blob, "dec:HEX" the text or "error:MSG|CODE".
+    // Its own key stores: "at:MILLIS" waits, "enc:HEX" prints the blob, "dec:HEX" the text or "error:MSG|CODE",
+    // "took:" the milliseconds spent in the library so far.
     public static final class Child {
         public static void main(String[] args) throws Exception {
+            long took = 0;
             for (String arg : args) {
                 String value = arg.substring(arg.indexOf(':') + 1);
+                long start = System.nanoTime();
                 try {
                     if (arg.startsWith("at:")) {
                         Thread.sleep(Math.max(0, Long.parseLong(value) - System.currentTimeMillis()));
+                    } else if (arg.startsWith("took:")) {
+                        System.out.println("took:" + took / 1_000_000);
+                    } else if (arg.startsWith("threads:")) {
+                        System.out.println(firstProtectionsOnThreads(Integer.parseInt(value)));
                     } else {
                         byte[] in = HEX.parseHex(value);
                         System.out.println(HEX.formatHex(arg.startsWith("enc:") ? Win32Impl.encryptUserWin32(in)
                                 : Win32Impl.decryptUserWin32(in)));
+                        took += System.nanoTime() - start;
                     }
                 } catch (Win32Exception e) {
+                    took += System.nanoTime() - start;
                     System.out.println("error:" + e.getMessage() + "|" + Integer.toHexString(e.getCode()));
                 }
             }
         }
+    }
+
+    /** Protects on threads let go 25 ms apart; whether SIGPIPE is then ignored by the process. */
+    static String firstProtectionsOnThreads(int threads) throws Exception {
+        Class.forName(Win32Impl.class.getName()); // the library is loaded before, not by the first thread
+        CountDownLatch go = new CountDownLatch(1);
+        List<Thread> started = new ArrayList<>();
+        for (int i = 0; i < threads; i++) {
+            long delay = 25L * i;
+            Thread thread = new Thread(() -> {
+                try {
+                    go.await();
+                    Thread.sleep(delay);
+                    Win32Impl.encryptUserWin32(new byte[] {1});
+                } catch (Exception ignored) {
+                }
+            });
+            thread.start();
+            started.add(thread);
+        }
+        go.countDown();
+        for (Thread thread : started) {
+            thread.join();
+        }
+        Thread.sleep(300); // -Xcheck:jni looks at the handlers every 50 ms or so
+        String ignored = Files.readString(Path.of("/proc/self/status"))
+                .replaceAll("(?s).*SigIgn:\\s*(\\p{XDigit}+).*", "$1");
+        return (Long.parseLong(ignored, 16) & (1L << 12)) != 0 ? "SIGPIPE ignored" : "SIGPIPE handled"; // bit of 13
     }
 
     static final String NO_KEY = "error:Error unencrypting data|8009000b";
@@ -157,10 +200,119 @@ class ProtectionMethodsTest {
             assertEquals("06", child(headless(data), "dec:" + lines[2]));
             gdbus(bus, items.get(0), "org.freedesktop.Secret.Item.Delete");
             assertEquals(NO_KEY, child(desktop, "dec:" + blobs[1]));
+            // A locked keyring is never passed over for a key file, which would outlive the unlocking.
+            gdbus(bus, "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
+                    "['/org/freedesktop/secrets/collection/login']");
+            Path fresh = data.resolve("fresh");
+            assertEquals("error:Error encrypting data|8009000b", child(Map.of("XDG_DATA_HOME", fresh.toString(),
+                    "DBUS_SESSION_BUS_ADDRESS", bus), "enc:07"));
+            assertFalse(Files.exists(fresh.resolve("quorvane/keys/master.key")));
         } finally {
             session.getOutputStream().close();
             session.waitFor(10, TimeUnit.SECONDS);
         }
+    }
+
+    // Format 1, made for uid 0 named "alice" under the key 00 01 .. 1f: it bound the account's name.
+    static final String NAMED_BLOB = "515644500100000000d0f78777fab40cecda7698e44f83fb14000000610072006b005f0073"
+            + "0065006300720065007400b319f077d373996e9cb951f309c6d5daa6a1531e6cc03b1a549f9938df43";
+
+    @Test
+    void aRenamedAccountKeepsItsBlobsWhichBindItsUidAndOldBlobsStillOpen(@TempDir Path data) throws Exception {
+        Assumptions.assumeTrue("root".equals(System.getProperty("user.name"))
+                && ChildJvm.run(Map.of(), List.of("unshare", "--mount", "true")).exit() == 0, "needs root and unshare");
+        Path keys = Files.createDirectories(data.resolve("quorvane/keys"));
+        byte[] key = new byte[32];
+        for (int i = 0; i < key.length; i++) {
+            key[i] = (byte) i;
+        }
+        Files.write(keys.resolve("master.key"), key);
+        Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
+        Files.setPosixFilePermissions(keys, PosixFilePermissions.fromString("rwx------"));
+        Files.setPosixFilePermissions(keys.getParent(), PosixFilePermissions.fromString("rwx------"));
+        String fresh = asAccount("alice", data, "enc:0102");
+        // blob, the account's name when it is opened, what comes out
+        String[][] rows = {
+            {fresh, "bob", "0102"},
+            {NAMED_BLOB, "alice", "0a0b"},
+            {NAMED_BLOB, "bob", "error:Error unencrypting data|d"},
+        };
+        for (String[] row : rows) {
+            assertEquals(row[2], asAccount(row[1], data, "dec:" + row[0]), row[1] + " opens " + row[0]);
+        }
+    }
+
+    @Test
+    void firstProtectionsOnSixteenThreadsLeaveTheJvmItsSigpipeHandler(@TempDir Path data) throws Exception {
+        // The bus is tried, and fails at once: no socket there. GLib's ignoring SIGPIPE lasts 200 ms here, so
+        // threads come while it lasts (and the JVM warns of it, as it may of the instant it lasts without the preload).
+        Map<String, String> env = Map.of("XDG_DATA_HOME", data.toString(),
+                "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + data.resolve("no-bus"),
+                "LD_PRELOAD", Path.of(System.getProperty("java.library.path"), "libqv_slow_sigpipe.so").toString());
+        String[] lines = ChildJvm.run(env, Child.class, "threads:16").output().strip().split("\n");
+        assertEquals("SIGPIPE handled", lines[lines.length - 1]);
+    }
+
+    /** A child whose account (uid 0) is named name: /etc/passwd is replaced in a mount namespace of its own. */
+    static String asAccount(String name, Path data, String... commands) throws Exception {
+        Path passwd = data.resolve("passwd." + name);
+        Files.writeString(passwd, Files.readString(Path.of("/etc/passwd")).replaceAll("(?m)^[^:\\n]*:([^:\\n]*):0:",
+                name + ":$1:0:"));
+        List<String> prefix = List.of("unshare", "--mount", "sh", "-c",
+                "mount --bind \"$0\" /etc/passwd && exec \"$@\"", passwd.toString());
+        return ChildJvm.run(headless(data), ChildJvm.java(prefix, null, Child.class, commands)).output().strip();
+    }
+
+    @Test
+    void aSessionBusThatNeverAnswersCostsOneDeadlineAndTheKeyFileServes(@TempDir Path data) throws Exception {
+        String foreign = child(headless(data.resolve("other")), "enc:09");
+        Path socket = data.resolve("silent-bus");
+        try (ServerSocketChannel bus = ServerSocketChannel.open(StandardProtocolFamily.UNIX)) {
+            bus.bind(UnixDomainSocketAddress.of(socket));
+            Thread listener = new Thread(() -> { // accepts and reads, never answers
+                List<SocketChannel> held = new ArrayList<>();
+                try {
+                    while (true) {
+                        SocketChannel peer = bus.accept();
+                        held.add(peer);
+                        Thread reader = new Thread(() -> {
+                            try {
+                                while (peer.read(ByteBuffer.allocate(4096)) >= 0) {
+                                }
+                            } catch (Exception ignored) {
+                            }
+                        });
+                        reader.setDaemon(true);
+                        reader.start();
+                    }
+                } catch (Exception closed) {
+                }
+            });
+            listener.setDaemon(true);
+            listener.start();
+            Map<String, String> silent = Map.of("XDG_DATA_HOME", data.toString(),
+                    "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
+            // Each process waits for the bus once; the second look-up in it remembers the failure.
+            String[] first = silentChild(silent, "enc:0102", "dec:" + foreign, "took:");
+            assertEquals(NO_KEY, first[1]);
+            assertTrue(Files.exists(data.resolve("quorvane/keys/master.key")), "the key file serves");
+            String[] second = silentChild(silent, "dec:" + foreign, "dec:" + first[0], "dec:" + foreign, "took:");
+            assertEquals(List.of(NO_KEY, "0102", NO_KEY), List.of(second).subList(0, 3));
+            for (String[] run : new String[][] {first, second}) {
+                long took = Long.parseLong(run[run.length - 1].substring("took:".length()));
+                assertTrue(took < 2500, "one deadline of 1.5 s, not more: " + took + " ms");
+            }
+        }
+    }
+
+    /** A child whose end is awaited 20 s at most: a hang fails here, not after ChildJvm's two minutes. */
+    static String[] silentChild(Map<String, String> env, String... commands) throws Exception {
+        Process child = ChildJvm.start(env, ChildJvm.java(List.of(), null, Child.class, commands));
+        if (!child.waitFor(20, TimeUnit.SECONDS)) {
+            child.destroyForcibly();
+            fail("hung on a session bus that never answers");
+        }
+        return new String(child.getInputStream().readAllBytes()).strip().split("\n");
     }
 
     static String gdbus(String bus, String path, String method, String... args) throws Exception {
