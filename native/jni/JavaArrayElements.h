@@ -41,13 +41,11 @@ class JavaArrayElements {
   using Array = typename ArrayAccess<T>::Array;
 
   // A null array raises NullPointerException rather than reaching the VM,
-  // which would end the process.
-  JavaArrayElements(JNIEnv* env, Array array)
-      : env(env), array(array), elements(array ? ArrayAccess<T>::Get(env, array) : nullptr) {
-    if (array == nullptr) {
-      throwNew(env, "java/lang/NullPointerException", "array");
-      throw JNIException();
-    }
+  // which would end the process. `required` is how many elements the caller
+  // writes: a shorter array raises IllegalArgumentException before anything
+  // is borrowed, so nothing past its end is ever written.
+  JavaArrayElements(JNIEnv* env, Array array, jsize required = 0)
+      : env(env), array(array), elements(Borrow(env, array, required)) {
     if (elements == nullptr) throw OutOfMemoryException();
   }
   ~JavaArrayElements() {
@@ -61,6 +59,16 @@ class JavaArrayElements {
   JNIEnv* const env;
   const Array array;
   T* const elements;
+
+ private:
+  static T* Borrow(JNIEnv* env, Array array, jsize required) {
+    if (array == nullptr) {
+      throwNew(env, "java/lang/NullPointerException", "array");
+      throw JNIException();
+    }
+    if (env->GetArrayLength(array) < required) throw IllegalArgumentException(env, "array too short");
+    return ArrayAccess<T>::Get(env, array);
+  }
 };
 
 }  // namespace jni

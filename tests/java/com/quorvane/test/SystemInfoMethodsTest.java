@@ -91,6 +91,14 @@ class SystemInfoMethodsTest {
             assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(file.toString()), (String) row[0]);
         }
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
+        // An array with no room is refused before any is written.
+        for (int empty = 0; empty < 4; empty++) {
+            int[][] parts = {{-1}, {-1}, {-1}, {-1}};
+            parts[empty] = new int[0];
+            assertThrows(IllegalArgumentException.class, () -> Win32Impl.getFileVersionNumber(dll.toString(),
+                    parts[0], parts[1], parts[2], parts[3]), "empty " + empty);
+            assertEquals(-3, Arrays.stream(parts).flatMapToInt(Arrays::stream).sum(), "empty " + empty);
+        }
     }
 
     /** The same image with a 64-bit (PE32+) optional header: its data directories and sections 16 bytes on. */
