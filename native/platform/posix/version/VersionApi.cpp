@@ -10,6 +10,7 @@
 
 #include "../ErrnoMapping.h"
 #include "../FileSystemText.h"
+#include "../kernel/UniqueFd.h"
 #include "PeVersionResource.h"
 
 namespace {
@@ -19,9 +20,7 @@ bool ReadResource(LPCWSTR path, std::vector<uint8_t>* resource) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  int fd;
-  do fd = open(quorvane::posix::FileSystemTextFromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
+  const int fd = quorvane::posix::OpenRegularFile(quorvane::posix::FileSystemTextFromWide(path).c_str(), O_RDONLY);
   if (fd < 0) {
     quorvane::posix::SetLastErrorFromErrno(errno);
     return false;

@@ -83,11 +83,14 @@ class SystemInfoMethodsTest {
         damaged[signature] ^= 1;
         byte[] farHeader = bytes.clone();
         farHeader[0x3F] = 0x7F;
-        Object[][] unversioned = { // what the file holds (null: there is none)
+        Path fifo = dir.resolve("fifo"); // no writer ever comes
+        ChildJvm.exec(Map.of(), "mkfifo", fifo.toString());
+        Object[][] unversioned = { // what the file holds, or a path that is no plain file
             {"truncated", Arrays.copyOf(bytes, key + 8)}, {"bad signature", damaged}, {"far PE header", farHeader},
-            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)}, {"missing", null}};
+            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)}, {"missing", dir.resolve("missing")},
+            {"fifo", fifo}, {"folder", dir}, {"device", Path.of("/dev/zero")}};
         for (Object[] row : unversioned) {
-            Path file = row[1] == null ? dir.resolve("missing") : Files.write(dir.resolve("copy"), (byte[]) row[1]);
+            Path file = row[1] instanceof Path p ? p : Files.write(dir.resolve("copy"), (byte[]) row[1]);
             assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(file.toString()), (String) row[0]);
         }
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
