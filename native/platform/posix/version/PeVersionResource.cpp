@@ -144,8 +144,9 @@ class PeFile {
     if (!FindEntry(languages & ~kEntryIsDirectory, nullptr, &data) || (data & kEntryIsDirectory)) return false;
     uint64_t entry = 0;
     uint32_t dataRva = 0, size = 0;
-    if (!ResourceOffset(data, kDataEntrySize, &entry) ||
-        !Read32(entry, &dataRva) || !Read32(entry + 4, &size) || size == 0 || size > kMaxResourceSize)
+    // Shorter than the VS_VERSIONINFO header, it cannot even hold its root length.
+    if (!ResourceOffset(data, kDataEntrySize, &entry) || !Read32(entry, &dataRva) || !Read32(entry + 4, &size) ||
+        size < kVersionInfoHeaderSize || size > kMaxResourceSize)
       return false;
     uint64_t offset = 0;
     if (!FileOffset(dataRva, size, &offset)) return false;

@@ -18,7 +18,8 @@ namespace posix {
 using ReadAt = std::function<bool(uint64_t offset, void* out, size_t count)>;
 
 // The resource's bytes; false for a file that is not a PE file or has no
-// version resource (or one that lies outside the file).
+// version resource (or one that lies outside the file, or is too short for
+// the VS_VERSIONINFO header).
 bool ReadPeVersionResource(const ReadAt& read, std::vector<uint8_t>* resource);
 
 // The VS_FIXEDFILEINFO (52 bytes, signature 0xFEEF04BD) at the root of a

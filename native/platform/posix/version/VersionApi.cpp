@@ -57,11 +57,16 @@ BOOL GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpDa
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // VerQueryValueW reads the block's 16-bit root length.
+  if (dwLen < 2) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   if (!ReadResource(lptstrFilename, &resource)) return FALSE;
   const size_t copied = std::min<size_t>(dwLen, resource.size());
   std::memcpy(lpData, resource.data(), copied);
   // The root length must not promise bytes the caller's buffer lacks.
-  if (copied >= 2 && static_cast<size_t>(resource[0] | resource[1] << 8) > copied) {
+  if (static_cast<size_t>(resource[0] | resource[1] << 8) > copied) {
     static_cast<uint8_t*>(lpData)[0] = static_cast<uint8_t>(copied);
     static_cast<uint8_t*>(lpData)[1] = static_cast<uint8_t>(copied >> 8);
   }
