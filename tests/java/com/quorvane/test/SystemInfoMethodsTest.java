@@ -134,10 +134,14 @@ class SystemInfoMethodsTest {
         assertEquals("java.lang.ClassNotFoundException: Error, native unable to find Set add method "
                 + "(Ljava/lang/Object;)Z\njava.lang.ClassNotFoundException: Error, unable to find NetworkAddress "
                 + "return class definition\n", child(List.of(), classes, "plain", "set"));
-        // In a network namespace of our own: the interfaces that are up and not loopback.
+        // In a network namespace of our own: the interfaces that are running (up with a carrier) and not
+        // loopback. v2 is up but its peer is down, so it has no carrier; v3 is down.
         String setup = "ip link add v0 type veth peer name v1 && ip addr add 10.0.0.5/8 dev v0"
-                + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip addr add 192.168.7.1/24 dev v1"
-                + " && ip link set lo up && exec \"$@\"";
+                + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip link set v1 up"
+                + " && ip link add v2 type veth peer name v3 && ip addr add 192.168.7.1/24 dev v2 && ip link set v2 up"
+                + " && ip addr add 172.16.0.1/16 dev v3 && ip link set lo up"
+                + " && for i in $(seq 100); do ip link show v0 | grep -q 'state UP' && break; sleep 0.1; done"
+                + " && exec \"$@\"";
         assertEquals("[10.0.0.5/255.0.0.0, 10.0.0.6/255.0.0.0, kept]\n",
                 child(List.of("unshare", "--net", "sh", "-c", setup, "sh"), null, "set"));
     }
