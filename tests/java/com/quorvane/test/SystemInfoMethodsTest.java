@@ -46,19 +46,32 @@ class SystemInfoMethodsTest {
         for (String copy : List.of(roots, nobodys)) {
             Files.copy(Path.of("/bin/sleep"), dir.resolve(copy), StandardCopyOption.COPY_ATTRIBUTES);
         }
+        // And nobody's own process that made itself non-dumpable, as ssh-agent does: a copy of python.
+        String hidden = "qvhidden-" + System.nanoTime();
+        Files.copy(Path.of("/usr/bin/python3"), dir.resolve(hidden), StandardCopyOption.COPY_ATTRIBUTES);
         Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
         Process nobody = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
                 Stream.of(dir.resolve(nobodys).toString(), "60")).toList());
+        Process undumpable = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(), Stream.of(
+                dir.resolve(hidden).toString(), "-c", "import ctypes, time\n"
+                + "ctypes.CDLL(None).prctl(4, 0, 0, 0, 0)  # PR_SET_DUMPABLE\ntime.sleep(60)")).toList());
         try {
             // Root opens every process, as an elevated administrator does on Windows.
             for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
                 Thread.sleep(50);
             }
+            // A non-dumpable process's /proc files belong to root.
+            Path proc = Path.of("/proc/" + undumpable.pid());
+            for (int i = 0; i < 100 && !Files.getOwner(proc).getName().equals("root"); i++) {
+                Thread.sleep(50);
+            }
             assertTrue(Win32Impl.isProcessRunning(nobodys) && Win32Impl.isProcessRunning(roots));
-            assertEquals("false\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots, "running:" + nobodys));
+            assertEquals("false\ntrue\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots,
+                    "running:" + nobodys, "running:" + hidden.toUpperCase(Locale.ROOT)));
         } finally {
             root.destroyForcibly();
             nobody.destroyForcibly();
+            undumpable.destroyForcibly();
         }
     }
 
