@@ -23,7 +23,8 @@ for t in "$@"; do
     pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/{FileSystemText,ErrnoMapping}.cpp
                          $p/kernel/LastError.cpp) ;;
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
-    props_fuzz) sources=($p/storage/props/*.cpp $p/CodePages.cpp native/common/Utf16.cpp $p/kernel/LastError.cpp) ;;
+    props_fuzz) sources=($p/storage/props/*.cpp $p/{CodePages,text/StringCompare}.cpp native/common/Utf16.cpp
+                         $p/kernel/LastError.cpp) ;;
     cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
                        $p/ErrnoMapping.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;
