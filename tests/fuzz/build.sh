@@ -21,7 +21,7 @@ for t in "$@"; do
                                   $p/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp
                                   $p/text/{SystemMessages,Win32Messages,HResultMessages}.cpp) ;;
     pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/{FileSystemText,ErrnoMapping}.cpp
-                         $p/kernel/LastError.cpp) ;;
+                         $p/kernel/LastError.cpp $p/text/UiLanguage.cpp) ;;
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
     props_fuzz) sources=($p/storage/props/*.cpp $p/{CodePages,text/StringCompare}.cpp native/common/Utf16.cpp
                          $p/kernel/LastError.cpp) ;;

@@ -11,6 +11,7 @@
 #include "../ErrnoMapping.h"
 #include "../FileSystemText.h"
 #include "../kernel/UniqueFd.h"
+#include "../text/UiLanguage.h"
 #include "PeVersionResource.h"
 
 namespace {
@@ -36,7 +37,7 @@ bool ReadResource(LPCWSTR path, std::vector<uint8_t>* resource) {
     }
     return true;
   };
-  const bool found = quorvane::posix::ReadPeVersionResource(read, resource);
+  const bool found = quorvane::posix::ReadPeVersionResource(read, GetUserDefaultUILanguage(), resource);
   close(fd);
   if (!found) SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
   return found;

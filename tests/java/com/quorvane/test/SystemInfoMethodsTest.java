@@ -14,6 +14,7 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.util.*;
 import java.util.jar.JarEntry;
 import java.util.jar.JarInputStream;
+import java.util.stream.IntStream;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -77,14 +78,10 @@ class SystemInfoMethodsTest {
 
     @Test
     void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
-        // A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc.
-        Files.writeString(dir.resolve("v.rc"), "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
+        // A 32-bit DLL with version 1.2.3.4.
+        Path dll = dll(dir, "v", "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
                 + "BEGIN\nBLOCK \"StringFileInfo\"\nBEGIN\nBLOCK \"040904B0\"\nBEGIN\n"
                 + "VALUE \"FileVersion\", \"1.2.3.4\"\nEND\nEND\nEND\n");
-        Files.writeString(dir.resolve("v.c"), "int f(void) { return 0; }\n");
-        ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", dir + "/v.rc", "-O", "coff", "-o", dir + "/v.res");
-        ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dir + "/v.dll", dir + "/v.c", dir + "/v.res");
-        Path dll = dir.resolve("v.dll");
         byte[] bytes = Files.readAllBytes(dll);
         int key = indexOf(bytes, "VS_VERSION_INFO".getBytes(StandardCharsets.UTF_16LE));
         int signature = indexOf(bytes, new byte[] {(byte) 0xBD, 0x04, (byte) 0xEF, (byte) 0xFE});
@@ -115,6 +112,39 @@ class SystemInfoMethodsTest {
                     parts[0], parts[1], parts[2], parts[3]), "empty " + empty);
             assertEquals(-3, Arrays.stream(parts).flatMapToInt(Arrays::stream).sum(), "empty " + empty);
         }
+    }
+
+    @Test
+    void versionResourcesAreChosenAsWindowsChoosesThem(@TempDir Path dir) throws Exception {
+        // Resource files of several version resources: windres puts named ones first, languages by id.
+        Object[][] rows = { // name, resources, version in the C locale, under de_DE
+            {"named first", "NAMED VERSIONINFO FILEVERSION 9,9,9,9 {}\n1 VERSIONINFO FILEVERSION 1,2,3,4 {}\n"
+                    + "2 VERSIONINFO FILEVERSION 8,8,8,8 {}\n", "1.2.3.4", "1.2.3.4"},
+            {"German before English", "LANGUAGE 7,1\n1 VERSIONINFO FILEVERSION 4,0,7,1 {}\n"
+                    + "LANGUAGE 9,1\n1 VERSIONINFO FILEVERSION 4,0,9,1 {}\n", "4.0.9.1", "4.0.7.1"},
+            {"Czech before neutral", "LANGUAGE 5,1\n1 VERSIONINFO FILEVERSION 4,0,5,1 {}\n"
+                    + "LANGUAGE 0,2\n1 VERSIONINFO FILEVERSION 4,0,0,8 {}\n", "4.0.0.8", "4.0.0.8"},
+            {"Czech only", "LANGUAGE 5,1\n1 VERSIONINFO FILEVERSION 4,0,5,1 {}\n", "4.0.5.1", "4.0.5.1"}};
+        String[] args = new String[rows.length];
+        for (int i = 0; i < rows.length; i++) {
+            args[i] = "version:" + dll(dir, "r" + i, (String) rows[i][1]);
+        }
+        for (int column : new int[] {2, 3}) {
+            String locale = column == 2 ? "C" : "de_DE.UTF-8";
+            String[] got = ChildJvm.ok(Map.of("LC_ALL", locale), Child.class, args).split("\n");
+            assertEquals(Arrays.stream(rows).map(r -> r[0] + ": " + r[column]).toList(), IntStream.range(0,
+                    rows.length).mapToObj(i -> rows[i][0] + ": " + got[i]).toList(), locale);
+        }
+    }
+
+    /** A 32-bit DLL holding the resources of `rc`, made by mingw's windres and gcc. */
+    static Path dll(Path dir, String name, String rc) throws Exception {
+        Path source = Files.writeString(dir.resolve(name + ".rc"), rc), c = dir.resolve("empty.c");
+        Files.writeString(c, "int f(void) { return 0; }\n");
+        Path res = dir.resolve(name + ".res"), dll = dir.resolve(name + ".dll");
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", source.toString(), "-O", "coff", "-o", res.toString());
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dll.toString(), c.toString(), res.toString());
+        return dll;
     }
 
     /** The same image with a 64-bit (PE32+) optional header: its data directories and sections 16 bytes on. */
@@ -166,10 +196,16 @@ class SystemInfoMethodsTest {
         return run.output().replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
-    // "set" lists interfaces into a set holding "kept", "plain" into a plain object, "running:NAME" asks for a process.
+    // "set" lists interfaces into a set holding "kept", "plain" into a plain object, "running:NAME" asks for a
+    // process, "version:PATH" for a file's version.
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
+                if (arg.startsWith("version:")) {
+                    int[] v = version(arg.substring("version:".length()));
+                    System.out.println(v[0] == 0 ? "none" : v[1] + "." + v[2] + "." + v[3] + "." + v[4]);
+                    continue;
+                }
                 if (arg.startsWith("running:")) {
                     System.out.println(Win32Impl.isProcessRunning(arg.substring("running:".length())));
                     continue;
