@@ -56,9 +56,11 @@ class WinsockSession {
   bool started_ = false;
 };
 
+// A UDP socket: Windows gives raw ones to administrators only, and a
+// datagram socket answers the interface list for every user.
 class QuerySocket {
  public:
-  QuerySocket() : socket_(WSASocketW(AF_INET, SOCK_RAW, 2, nullptr, 0, 0)) {}
+  QuerySocket() : socket_(WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0)) {}
   ~QuerySocket() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
   }

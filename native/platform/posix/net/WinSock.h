@@ -11,7 +11,9 @@
 // type: a raw socket would need a privilege it never uses.
 #pragma once
 
-// AF_INET (2) and SOCK_RAW (3) have Winsock's values on Linux too.
+// AF_INET (2), SOCK_DGRAM (2), SOCK_RAW (3) and IPPROTO_UDP (17) have
+// Winsock's values on Linux too.
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "../WinTypes.h"
