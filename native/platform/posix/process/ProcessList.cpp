@@ -90,15 +90,18 @@ bool IsCallersOwn(const std::string& proc) {
 
 // The caller's own processes that the kernel does not let it inspect
 // (non-dumpable: setgid programs, ones with file capabilities, ones that
-// asked) are named from what anyone may read: argv[0] when its file name
-// begins with the command name (the executed file's name, cut to 15
-// bytes), else that command name.
+// asked) are named from what anyone may read: argv[0] when its file name is
+// the command name (the executed file's name, cut to 15 bytes), else that
+// command name.
 bool ReadOwnProcessName(const std::string& proc, std::string* target) {
+  constexpr size_t kCommandBytes = 15;
   std::string command, argument;
   if (!IsCallersOwn(proc) || !ReadProcLine(proc + "/comm", &command) || command.empty()) return false;
-  const bool named = ReadProcLine(proc + "/cmdline", &argument) &&
-                     argument.compare(argument.rfind('/') + 1, command.size(), command) == 0;
-  *target = named ? argument : command;
+  ReadProcLine(proc + "/cmdline", &argument);
+  const std::string base = argument.substr(argument.rfind('/') + 1);
+  const bool agrees =
+      base == command || (command.size() == kCommandBytes && base.compare(0, kCommandBytes, command) == 0);
+  *target = agrees ? argument : command;
   return true;
 }
 

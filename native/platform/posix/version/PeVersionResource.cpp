@@ -138,6 +138,7 @@ class PeFile {
       if (!Read32(entry, &id) || !Read32(entry + 4, &value)) return false;
       const unsigned r = (id & kEntryIsName) ? kNoRank : rank(id);
       if (r < best) best = r, *target = value;
+      if (best == 0) break;
     }
     return best != kNoRank;
   }
