@@ -112,11 +112,8 @@ class SystemInfoMethodsTest {
                     parts[0], parts[1], parts[2], parts[3]), "empty " + empty);
             assertEquals(-3, Arrays.stream(parts).flatMapToInt(Arrays::stream).sum(), "empty " + empty);
         }
-    }
-
-    @Test
-    void versionResourcesAreChosenAsWindowsChoosesThem(@TempDir Path dir) throws Exception {
-        // Resource files of several version resources: windres puts named ones first, languages by id.
+        // Several version resources: Windows takes id 1 in the user's language, else a neutral one, else English
+        // US, else the first; windres puts named resources first and languages by id.
         Object[][] rows = { // name, resources, version in the C locale, under de_DE
             {"named first", "NAMED VERSIONINFO FILEVERSION 9,9,9,9 {}\n1 VERSIONINFO FILEVERSION 1,2,3,4 {}\n"
                     + "2 VERSIONINFO FILEVERSION 8,8,8,8 {}\n", "1.2.3.4", "1.2.3.4"},
