@@ -45,15 +45,14 @@ class JavaArrayElements {
   using Array = typename ArrayAccess<T>::Array;
 
   // A null array raises NullPointerException rather than reaching the VM,
-  // which would end the process.
-  JavaArrayElements(JNIEnv* env, Array array, ArrayUse use = ArrayUse::kReadWrite)
-      : env(env), array(array), elements(array ? ArrayAccess<T>::Get(env, array) : nullptr), use_(use) {
-    if (array == nullptr) {
-      throwNew(env, "java/lang/NullPointerException", "array");
-      throw JNIException();
-    }
+  // which would end the process. `required` is how many elements the caller
+  // writes: a shorter array raises IllegalArgumentException before anything
+  // is borrowed, so nothing past its end is ever written.
+  JavaArrayElements(JNIEnv* env, Array array, jsize required = 0, ArrayUse use = ArrayUse::kReadWrite)
+      : env(env), array(array), elements(Borrow(env, array, required)), use_(use) {
     if (elements == nullptr) throw OutOfMemoryException();
   }
+  JavaArrayElements(JNIEnv* env, Array array, ArrayUse use) : JavaArrayElements(env, array, 0, use) {}
   ~JavaArrayElements() {
     if (elements != nullptr) ArrayAccess<T>::Release(env, array, elements, use_ == ArrayUse::kReadOnly ? JNI_ABORT : 0);
   }
@@ -67,6 +66,15 @@ class JavaArrayElements {
   T* const elements;
 
  private:
+  static T* Borrow(JNIEnv* env, Array array, jsize required) {
+    if (array == nullptr) {
+      throwNew(env, "java/lang/NullPointerException", "array");
+      throw JNIException();
+    }
+    if (env->GetArrayLength(array) < required) throw IllegalArgumentException(env, "array too short");
+    return ArrayAccess<T>::Get(env, array);
+  }
+
   const ArrayUse use_;
 };
 

@@ -50,6 +50,7 @@
 #  include "posix/shell/ShellApi.h"
 #  include "posix/rpc/RpcApi.h"
 #  include "posix/text/StringCompare.h"
+#  include "posix/text/UiLanguage.h"
 #  include "posix/process/ProcessList.h"
 #  include "posix/version/VersionApi.h"
 #  include "posix/net/WinSock.h"

@@ -20,9 +20,11 @@ for t in "$@"; do
     message_format_fuzz) sources=(native/common/{MessageFormatter,Utf16}.cpp $p/kernel/LastError.cpp
                                   $p/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp
                                   $p/text/{SystemMessages,Win32Messages,HResultMessages}.cpp) ;;
-    pe_version_fuzz) sources=($p/version/PeVersionResource.cpp) ;;
+    pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/{FileSystemText,ErrnoMapping}.cpp
+                         $p/kernel/LastError.cpp $p/text/UiLanguage.cpp) ;;
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
-    props_fuzz) sources=($p/storage/props/*.cpp $p/CodePages.cpp native/common/Utf16.cpp $p/kernel/LastError.cpp) ;;
+    props_fuzz) sources=($p/storage/props/*.cpp $p/{CodePages,text/StringCompare}.cpp native/common/Utf16.cpp
+                         $p/kernel/LastError.cpp) ;;
     cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
                        $p/ErrnoMapping.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;

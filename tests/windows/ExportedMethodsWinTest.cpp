@@ -109,10 +109,19 @@ TEST_F(ExportedMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSystem)
   const DWORD expected[] = {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
                             HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(jint(expected[i]), DllJni::Ints(parts[i])[0]) << i;
+  // An array with no room for its number is refused before any is written.
+  for (auto& p : parts) p = jni_.NewInts({-1});
+  parts[3] = jni_.NewInts({});
+  EXPECT_FALSE(version(kernel));
+  EXPECT_EQ("array too short", jni_.pending);
+  jni_.pending.clear();
+  EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]);
 
-  // ws2_32: up, IPv4, not loopback, with a contiguous mask.
+  // ws2_32: up, IPv4, not loopback, with a contiguous mask; the machine has such an interface, and an ordinary
+  // user gets it too.
   Call<void>("getNetworkInterfaceInfo", DllJni::Ref(jni_.NewObject()));
   EXPECT_TRUE(jni_.pending.empty()) << jni_.pending;
+  EXPECT_FALSE(jni_.added.empty()) << "no interface but loopback";
   for (const auto& address : jni_.added) {
     ASSERT_EQ(8u, address.size());
     EXPECT_NE(127, address[0]);

@@ -7,10 +7,10 @@
 // Messages and exit codes (0 done, 1 failed) are those of Windows; without
 // /f (or /y) a change that would lose data asks Yes/No on standard input,
 // as reg does.
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -18,6 +18,7 @@
 
 #include "RegFile.h"
 #include "RegText.h"
+#include "posix/kernel/UniqueFd.h"
 #include "posix/registry/RegistryNames.h"
 
 using namespace regtool;
@@ -262,9 +263,17 @@ int Export(const std::vector<std::wstring>& args) {
 int Import(const std::vector<std::wstring>& args) {
   Options o;
   if (!ParseOptions(args, {}, {}, &o) || o.positional.size() != 1) return Syntax(L"IMPORT");
-  std::ifstream in(ToUtf8(o.positional[0]), std::ios::binary);
-  if (!in) return Fail("ERROR: Error opening the file. There may be a disk or file system error.");
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A plain file only: a FIFO or a device would never end.
+  const char kCannotOpen[] = "ERROR: Error opening the file. There may be a disk or file system error.";
+  const quorvane::posix::UniqueFd fd(quorvane::posix::OpenRegularFile(ToUtf8(o.positional[0]).c_str(), O_RDONLY));
+  if (!fd.Valid()) return Fail(kCannotOpen);
+  std::string bytes;
+  char chunk[65536];
+  for (ssize_t got; (got = read(fd.Get(), chunk, sizeof chunk)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Fail(kCannotOpen);
+    bytes.append(chunk, static_cast<size_t>(got));
+  }
   const ImportError result = ImportText(DecodeFile(bytes));
   if (result.line == 0 && result.error == ERROR_BADDB)
     return Fail("ERROR: The specified file is not a registry script. You can only import binary registry files "

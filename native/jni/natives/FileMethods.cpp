@@ -34,8 +34,7 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(ReadDirectoryChangesW)(JNIEnv* env, jclass,
                                                             jint completionRoutine) {
   return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&] {
     JavaArrayElements<jbyte> bytes(env, buffer);
-    JavaArrayElements<jint> count(env, bytesReturned);
-    if (count.Length() < 1) throw IllegalArgumentException(env, "bytesReturned needs one element");
+    JavaArrayElements<jint> count(env, bytesReturned, 1);
     count.elements[0] = 0;
     // Asynchronous completion would write into the elements after they are
     // released: refused, on every platform, before the platform sees it.

@@ -56,9 +56,11 @@ class WinsockSession {
   bool started_ = false;
 };
 
+// A UDP socket: Windows gives raw ones to administrators only, and a
+// datagram socket answers the interface list for every user.
 class QuerySocket {
  public:
-  QuerySocket() : socket_(WSASocketW(AF_INET, SOCK_RAW, 2, nullptr, 0, 0)) {}
+  QuerySocket() : socket_(WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0)) {}
   ~QuerySocket() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
   }
@@ -111,10 +113,10 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(getFileVersionNumber)(JNIEnv* env, jclass, 
     if (!reader.Ok()) return JNI_FALSE;
     bool ok;
     {
-      JavaArrayElements<jint> buildElements(env, build);
-      JavaArrayElements<jint> patchElements(env, patch);
-      JavaArrayElements<jint> minorElements(env, minor);
-      JavaArrayElements<jint> majorElements(env, major);
+      JavaArrayElements<jint> buildElements(env, build, 1);
+      JavaArrayElements<jint> patchElements(env, patch, 1);
+      JavaArrayElements<jint> minorElements(env, minor, 1);
+      JavaArrayElements<jint> majorElements(env, major, 1);
       auto first = [](JavaArrayElements<jint>& a) { return reinterpret_cast<uint32_t*>(a.elements); };
       ok = reader.GetFileVersion(first(majorElements), first(minorElements), first(patchElements),
                                  first(buildElements));

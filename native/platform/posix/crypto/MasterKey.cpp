@@ -69,7 +69,7 @@ bool ReadAll(int fd, BYTE* into, size_t size) {
 
 // 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
 DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize], struct stat& st) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd fd(OpenRegularFile(path.c_str(), O_RDONLY | O_NOFOLLOW));
   if (!fd.Valid()) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : kNoKey;
   if (::fstat(fd.Get(), &st) != 0 || !Private(st, S_IFREG)) return kNoKey;
   return ReadAll(fd.Get(), key, kMasterKeySize) ? 0 : kNoKey;

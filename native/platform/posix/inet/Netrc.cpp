@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "../kernel/UniqueFd.h"
+
 namespace quorvane {
 namespace posix {
 namespace inet {
@@ -132,12 +134,11 @@ std::optional<NetrcEntry> UserNetrcEntry(std::string_view host) {
     if (getpwuid_r(getuid(), &record, buffer, sizeof buffer, &result) != 0 || result == nullptr) return std::nullopt;
     home = result->pw_dir;
   }
-  // Only a regular file is read: a FIFO or a device would block or never end.
-  const int fd = open((home + "/.netrc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenRegularFile((home + "/.netrc").c_str(), O_RDONLY);
   if (fd < 0) return std::nullopt;
   struct stat info;
   std::string text;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) <= kMaxNetrcBytes;
+  bool ok = fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) <= kMaxNetrcBytes;
   char chunk[4096];
   while (ok) {
     const ssize_t got = read(fd, chunk, sizeof chunk);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,6 +42,28 @@ inline int OpenRetrying(const char* path, int flags, mode_t mode = 0666) {
   do {
     fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A regular file opened with `flags`, or -1 with errno (EACCES for a folder,
+// FIFO, socket or device). The type is looked at before the open, so no
+// device is ever opened, and the open itself cannot wait for a FIFO's writer
+// should the name change in between. Reads of what it opens never block.
+inline int OpenRegularFile(const char* path, int flags, mode_t mode = 0666) {
+  struct stat st;
+  const int found = (flags & O_NOFOLLOW) ? ::lstat(path, &st) : ::stat(path, &st);
+  if (found == 0 && !S_ISREG(st.st_mode)) {
+    errno = (flags & O_NOFOLLOW) && S_ISLNK(st.st_mode) ? ELOOP : EACCES;
+    return -1;
+  }
+  const int fd = OpenRetrying(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 // Linux's interface flags (<linux/if.h>).
 constexpr unsigned kLinuxUp = 0x1, kLinuxBroadcast = 0x2, kLinuxLoopback = 0x8, kLinuxPointToPoint = 0x10,
-                   kLinuxMulticast = 0x1000;
+                   kLinuxRunning = 0x40, kLinuxMulticast = 0x1000;
 
 std::atomic<int> g_startups{0};
 
@@ -34,7 +34,8 @@ void CopyAddress(const sockaddr* from, sockaddr_gen* to) {
 
 uint32_t WinsockFlags(unsigned linuxFlags) {
   uint32_t flags = 0;
-  if (linuxFlags & kLinuxUp) flags |= IFF_UP;
+  // Winsock's "up" is running: Linux's administrative up without a carrier is not.
+  if ((linuxFlags & kLinuxUp) && (linuxFlags & kLinuxRunning)) flags |= IFF_UP;
   if (linuxFlags & kLinuxBroadcast) flags |= IFF_BROADCAST;
   if (linuxFlags & kLinuxLoopback) flags |= IFF_LOOPBACK;
   if (linuxFlags & kLinuxPointToPoint) flags |= IFF_POINTTOPOINT;

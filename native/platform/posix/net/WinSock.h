@@ -5,13 +5,15 @@
 // The interface list is Windows' INTERFACE_INFO records, one per IPv4
 // address of an interface (an interface with two addresses gives two
 // records, as on Windows), with Winsock's flag values: IFF_UP when the
-// interface is up, IFF_LOOPBACK, IFF_BROADCAST, IFF_POINTTOPOINT and
+// interface is up and running (it has a carrier), IFF_LOOPBACK, IFF_BROADCAST, IFF_POINTTOPOINT and
 // IFF_MULTICAST as Linux says. The socket serves queries only, so
 // WSASocketW opens a datagram socket of the family asked for whatever the
 // type: a raw socket would need a privilege it never uses.
 #pragma once
 
-// AF_INET (2) and SOCK_RAW (3) have Winsock's values on Linux too.
+// AF_INET (2), SOCK_DGRAM (2), SOCK_RAW (3) and IPPROTO_UDP (17) have
+// Winsock's values on Linux too.
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "../WinTypes.h"

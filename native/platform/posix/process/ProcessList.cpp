@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "../FileSystemText.h"
+#include "../kernel/UniqueFd.h"
 
 #ifndef ERROR_PARTIAL_COPY
 #  define ERROR_PARTIAL_COPY 299L
@@ -59,6 +61,50 @@ std::shared_ptr<ProcessObject> ProcessFromHandle(HANDLE handle) {
   return quorvane::posix::ReferenceHandle<ProcessObject>(handle, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
 }
 
+// The first line of a small /proc file (up to its first NUL or newline).
+bool ReadProcLine(const std::string& path, std::string* line) {
+  quorvane::posix::UniqueFd fd(quorvane::posix::OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) return false;
+  char buffer[4096];
+  ssize_t n;
+  do n = read(fd.Get(), buffer, sizeof buffer);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return false;
+  line->assign(buffer, static_cast<size_t>(n));
+  line->resize(std::min(line->find('\0'), line->find('\n')));
+  return true;
+}
+
+// Whether every uid of the process (real, effective, saved, file system) is the caller's.
+bool IsCallersOwn(const std::string& proc) {
+  std::unique_ptr<FILE, int (*)(FILE*)> status(fopen((proc + "/status").c_str(), "re"), fclose);
+  if (!status) return false;
+  char line[256];
+  while (fgets(line, sizeof line, status.get())) {
+    unsigned ids[4];
+    if (sscanf(line, "Uid: %u %u %u %u", &ids[0], &ids[1], &ids[2], &ids[3]) == 4)
+      return std::all_of(ids, ids + 4, [](unsigned id) { return id == geteuid(); });
+  }
+  return false;
+}
+
+// The caller's own processes that the kernel does not let it inspect
+// (non-dumpable: setgid programs, ones with file capabilities, ones that
+// asked) are named from what anyone may read: argv[0] when its file name is
+// the command name (the executed file's name, cut to 15 bytes), else that
+// command name.
+bool ReadOwnProcessName(const std::string& proc, std::string* target) {
+  constexpr size_t kCommandBytes = 15;
+  std::string command, argument;
+  if (!IsCallersOwn(proc) || !ReadProcLine(proc + "/comm", &command) || command.empty()) return false;
+  ReadProcLine(proc + "/cmdline", &argument);
+  const std::string base = argument.substr(argument.rfind('/') + 1);
+  const bool agrees =
+      base == command || (command.size() == kCommandBytes && base.compare(0, kCommandBytes, command) == 0);
+  *target = agrees ? argument : command;
+  return true;
+}
+
 }  // namespace
 
 namespace quorvane {
@@ -69,7 +115,7 @@ bool ReadProcessExecutable(DWORD pid, std::string* target) {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t n = readlink(link.c_str(), &buffer[0], buffer.size());
-    if (n < 0) return false;
+    if (n < 0) return errno == EACCES && ReadOwnProcessName("/proc/" + std::to_string(pid), target);
     if (static_cast<size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<size_t>(n));
       break;

@@ -3,12 +3,16 @@
 //
 // A process is a numbered folder of /proc. OpenProcess succeeds only for a
 // process whose executable this user may inspect: the kernel's ptrace read
-// check on /proc/PID/exe, so other users' processes (for anyone but root),
-// non-dumpable ones and kernel threads, which have no executable, are refused
-// with ERROR_ACCESS_DENIED, as Windows refuses protected processes. A process
-// has one module, its executable; its base name is the file name of the
-// executable (/proc/PID/exe's target, without " (deleted)"), so "java" for a
-// JVM: Linux executables carry no ".exe".
+// check on /proc/PID/exe, or, for the caller's own non-dumpable processes
+// (ssh-agent, gpg-agent, setgid programs), all of whose uids are the
+// caller's, the names anyone may read. Other users' processes (for anyone
+// but root) and kernel threads, which have no executable, are refused with
+// ERROR_ACCESS_DENIED, as Windows refuses protected processes. A process has
+// one module, its executable; its base name is the file name of the
+// executable (/proc/PID/exe's target, without " (deleted)"; for a
+// non-dumpable process argv[0] when it agrees with the kernel's command
+// name, else that name), so "java" for a JVM: Linux executables carry no
+// ".exe".
 #pragma once
 
 #include <string>
@@ -37,8 +41,9 @@ DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DW
 namespace quorvane {
 namespace posix {
 
-// The target of /proc/PID/exe without " (deleted)"; false with errno when
-// it cannot be read (no such process, no access, a kernel thread).
+// The target of /proc/PID/exe without " (deleted)", or the name of one of
+// the caller's own non-dumpable processes; false when neither can be read
+// (no such process, another user's, a kernel thread).
 bool ReadProcessExecutable(DWORD pid, std::string* target);
 
 }  // namespace posix

@@ -33,6 +33,9 @@ constexpr uint64_t kNamedEntriesOffset = 12, kIdEntriesOffset = 14;
 constexpr uint64_t kResourceEntrySize = 8;
 constexpr uint32_t kEntryIsName = 0x80000000u, kEntryIsDirectory = 0x80000000u;
 constexpr uint32_t kRtVersion = 16;
+constexpr uint32_t kVsVersionInfo = 1;  // the resource's id
+constexpr uint16_t kEnglishUs = 0x0409;
+constexpr uint32_t kPrimaryLanguageMask = 0x3FF;
 // IMAGE_RESOURCE_DATA_ENTRY: OffsetToData (an RVA), Size, CodePage, Reserved
 constexpr uint64_t kDataEntrySize = 16;
 // Version resources are a few KB; anything larger is not one.
@@ -117,35 +120,51 @@ class PeFile {
     return rva <= 0xFFFFFFFFu && FileOffset(static_cast<uint32_t>(rva), count, offset);
   }
 
-  // The entry of a resource directory (at `directory`, relative to the
-  // resource root) with id `id`, or its first entry when id is null.
-  bool FindEntry(uint32_t directory, const uint32_t* id, uint32_t* target) const {
+  // The numbered entry of a resource directory (at `directory`, relative to
+  // the resource root) that `rank` ranks lowest (the first of equals); a rank
+  // of kNoRank is never chosen.
+  static constexpr unsigned kNoRank = ~0u;
+  template <typename Rank>
+  bool ChooseEntry(uint32_t directory, const Rank& rank, uint32_t* target) const {
     uint64_t at = 0;
     uint16_t named = 0, ids = 0;
     if (!ResourceOffset(directory, kResourceDirectorySize, &at) || !Read16(at + kNamedEntriesOffset, &named) ||
         !Read16(at + kIdEntriesOffset, &ids))
       return false;
-    const uint32_t count = uint32_t{named} + ids;
-    for (uint32_t i = 0; i < count; ++i) {
+    unsigned best = kNoRank;
+    for (uint32_t i = named; i < uint32_t{named} + ids; ++i) {
       const uint64_t entry = at + kResourceDirectorySize + uint64_t{i} * kResourceEntrySize;
-      uint32_t name = 0;
-      if (!Read32(entry, &name) || !Read32(entry + 4, target)) return false;
-      if (id == nullptr || (!(name & kEntryIsName) && name == *id)) return true;
+      uint32_t id = 0, value = 0;
+      if (!Read32(entry, &id) || !Read32(entry + 4, &value)) return false;
+      const unsigned r = (id & kEntryIsName) ? kNoRank : rank(id);
+      if (r < best) best = r, *target = value;
+      if (best == 0) break;
     }
-    return false;
+    return best != kNoRank;
   }
 
-  bool ReadVersion(std::vector<uint8_t>* resource) const {
-    const uint32_t type = kRtVersion;
+  bool ReadVersion(uint16_t userLanguage, std::vector<uint8_t>* resource) const {
+    const auto only = [](uint32_t wanted) {
+      return [wanted](uint32_t id) { return id == wanted ? 0u : kNoRank; };
+    };
+    // The user's language, then a neutral one, then English US, then the first.
+    const auto language = [userLanguage](uint32_t id) {
+      if ((id & kPrimaryLanguageMask) == (userLanguage & kPrimaryLanguageMask)) return 0u;
+      if ((id & kPrimaryLanguageMask) == 0) return 1u;
+      return id == kEnglishUs ? 2u : 3u;
+    };
     uint32_t names = 0, languages = 0, data = 0;
     // Type, name and language: two subdirectories, then a data entry.
-    if (!FindEntry(0, &type, &names) || !(names & kEntryIsDirectory)) return false;
-    if (!FindEntry(names & ~kEntryIsDirectory, nullptr, &languages) || !(languages & kEntryIsDirectory)) return false;
-    if (!FindEntry(languages & ~kEntryIsDirectory, nullptr, &data) || (data & kEntryIsDirectory)) return false;
+    if (!ChooseEntry(0, only(kRtVersion), &names) || !(names & kEntryIsDirectory)) return false;
+    if (!ChooseEntry(names & ~kEntryIsDirectory, only(kVsVersionInfo), &languages) ||
+        !(languages & kEntryIsDirectory))
+      return false;
+    if (!ChooseEntry(languages & ~kEntryIsDirectory, language, &data) || (data & kEntryIsDirectory)) return false;
     uint64_t entry = 0;
     uint32_t dataRva = 0, size = 0;
-    if (!ResourceOffset(data, kDataEntrySize, &entry) ||
-        !Read32(entry, &dataRva) || !Read32(entry + 4, &size) || size == 0 || size > kMaxResourceSize)
+    // Shorter than the VS_VERSIONINFO header, it cannot even hold its root length.
+    if (!ResourceOffset(data, kDataEntrySize, &entry) || !Read32(entry, &dataRva) || !Read32(entry + 4, &size) ||
+        size < kVersionInfoHeaderSize || size > kMaxResourceSize)
       return false;
     uint64_t offset = 0;
     if (!FileOffset(dataRva, size, &offset)) return false;
@@ -162,9 +181,9 @@ class PeFile {
 
 }  // namespace
 
-bool ReadPeVersionResource(const ReadAt& read, std::vector<uint8_t>* resource) {
+bool ReadPeVersionResource(const ReadAt& read, uint16_t userLanguage, std::vector<uint8_t>* resource) {
   PeFile file(read);
-  return file.Open() && file.ReadVersion(resource);
+  return file.Open() && file.ReadVersion(userLanguage, resource);
 }
 
 const uint8_t* FindFixedFileInfo(const uint8_t* block, size_t size) {

@@ -10,6 +10,8 @@
 
 #include "../ErrnoMapping.h"
 #include "../FileSystemText.h"
+#include "../kernel/UniqueFd.h"
+#include "../text/UiLanguage.h"
 #include "PeVersionResource.h"
 
 namespace {
@@ -19,9 +21,7 @@ bool ReadResource(LPCWSTR path, std::vector<uint8_t>* resource) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  int fd;
-  do fd = open(quorvane::posix::FileSystemTextFromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
+  const int fd = quorvane::posix::OpenRegularFile(quorvane::posix::FileSystemTextFromWide(path).c_str(), O_RDONLY);
   if (fd < 0) {
     quorvane::posix::SetLastErrorFromErrno(errno);
     return false;
@@ -37,7 +37,7 @@ bool ReadResource(LPCWSTR path, std::vector<uint8_t>* resource) {
     }
     return true;
   };
-  const bool found = quorvane::posix::ReadPeVersionResource(read, resource);
+  const bool found = quorvane::posix::ReadPeVersionResource(read, GetUserDefaultUILanguage(), resource);
   close(fd);
   if (!found) SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
   return found;
@@ -58,11 +58,16 @@ BOOL GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpDa
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // VerQueryValueW reads the block's 16-bit root length.
+  if (dwLen < 2) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   if (!ReadResource(lptstrFilename, &resource)) return FALSE;
   const size_t copied = std::min<size_t>(dwLen, resource.size());
   std::memcpy(lpData, resource.data(), copied);
   // The root length must not promise bytes the caller's buffer lacks.
-  if (copied >= 2 && static_cast<size_t>(resource[0] | resource[1] << 8) > copied) {
+  if (static_cast<size_t>(resource[0] | resource[1] << 8) > copied) {
     static_cast<uint8_t*>(lpData)[0] = static_cast<uint8_t>(copied);
     static_cast<uint8_t*>(lpData)[1] = static_cast<uint8_t>(copied >> 8);
   }

@@ -32,7 +32,8 @@ typedef struct tagVS_FIXEDFILEINFO {
 
 // The bytes GetFileVersionInfoW needs; 0 with the reason when there are none.
 DWORD GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, DWORD* lpdwHandle);
-// The resource into lpData, cut to dwLen bytes (its root length then says so).
+// The resource into lpData, cut to dwLen bytes (its root length then says so);
+// FALSE with ERROR_INSUFFICIENT_BUFFER when dwLen cannot hold that length.
 BOOL GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
 // lpSubBlock "\": *lplpBuffer points at the VS_FIXEDFILEINFO inside pBlock.
 BOOL VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen);

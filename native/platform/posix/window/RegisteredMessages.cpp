@@ -7,14 +7,12 @@
 // registering the same new name agree on it.
 #include <sqlite3.h>
 
-#include <clocale>
 #include <cwchar>
-#include <cwctype>
-#include <locale.h>
 #include <new>
 #include <string>
 
 #include "../kernel/ObjectNamespace.h"
+#include "../text/StringCompare.h"
 #include "WindowApi.h"
 
 namespace {
@@ -24,17 +22,10 @@ constexpr UINT kLastMessage = 0xFFFF;
 constexpr size_t kLongestName = 255;  // an atom name's limit
 constexpr int kBusyTimeoutMs = 5000;
 
-// Case folding for the comparison: simple upper-casing of each character,
-// as Windows compares atom names; C.UTF-8 knows all of Unicode.
+// Atom names compare as Windows compares them: each character upper-cased.
 std::wstring Folded(LPCWSTR name) {
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   std::wstring folded(name);
-  for (wchar_t& c : folded) {
-    if (unicode != static_cast<locale_t>(0))
-      c = static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), unicode));
-    else if (c >= L'a' && c <= L'z')
-      c = static_cast<wchar_t>(c - L'a' + L'A');
-  }
+  for (wchar_t& c : folded) c = quorvane::posix::FoldCase(c);
   return folded;
 }
 

@@ -13,6 +13,7 @@
 
 #include "../../ErrnoMapping.h"
 #include "../../StorageApi.h"
+#include "../../kernel/UniqueFd.h"
 
 namespace quorvane {
 namespace posix {
@@ -66,14 +67,11 @@ uint64_t FaultPlanOperations() { return g_operations; }
 
 HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition disposition,
                      std::unique_ptr<FileIo>& out) {
-  // Non-blocking: opening a FIFO must not wait for a writer (it is refused below).
-  int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
+  int flags = writable ? O_RDWR : O_RDONLY;
   if (disposition == OpenDisposition::kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == OpenDisposition::kCreateAlways) flags |= O_CREAT;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  // Directories, devices and pipes are refused (EACCES).
+  const int fd = OpenRegularFile(path.c_str(), flags, 0666);
   if (fd < 0) {
     const int error = errno;
     if (error == EEXIST) return STG_E_FILEALREADYEXISTS;
@@ -88,9 +86,9 @@ HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition dis
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
     ::close(fd);
-    return STG_E_ACCESSDENIED;  // directories, devices, pipes
+    return STG_E_ACCESSDENIED;
   }
   out.reset(new FileIo(fd, writable));
   out->opened_ = StampOf(fd, st, now);

@@ -1,13 +1,11 @@
 #include "PropertySection.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
 #include "../../CodePages.h"
+#include "../../text/StringCompare.h"
 #include "ByteCursor.h"
 #include "PropertySetFormat.h"
 #include "TypedValueCodec.h"
@@ -18,15 +16,6 @@ namespace posix {
 namespace {
 
 using namespace oleps;
-
-// Case folding that does not depend on the process's locale: names compare
-// the same whatever the host application set.
-wchar_t FoldCase(wchar_t c) {
-  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (utf8 != static_cast<locale_t>(nullptr)) return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), utf8));
-  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
 
 // The stored name up to its terminator, as wide text.
 std::wstring DecodeName(const std::string& stored, UINT codePage) {

@@ -159,6 +159,13 @@ class ProtectionMethodsTest {
             assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), path + " " + row[2]);
             Files.setPosixFilePermissions(path, PosixFilePermissions.fromString((String) row[1]));
         }
+        // A FIFO in the key's place is no key, at once: nothing waits for a writer.
+        Path key = keys.resolve("master.key"), kept = data.resolve("kept.key");
+        Files.move(key, kept);
+        ChildJvm.exec(Map.of(), "mkfifo", "-m", "600", key.toString());
+        assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), "fifo");
+        Files.delete(key);
+        Files.move(kept, key);
         // Another uid holding a copy of our very key is refused: the blob names its user (last: it may be skipped).
         String blob = HEX.formatHex(Win32Impl.encryptUserWin32(new byte[] {7}));
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/setpriv")) && "root".equals(

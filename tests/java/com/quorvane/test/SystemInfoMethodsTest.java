@@ -14,6 +14,7 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.util.*;
 import java.util.jar.JarEntry;
 import java.util.jar.JarInputStream;
+import java.util.stream.IntStream;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -46,32 +47,41 @@ class SystemInfoMethodsTest {
         for (String copy : List.of(roots, nobodys)) {
             Files.copy(Path.of("/bin/sleep"), dir.resolve(copy), StandardCopyOption.COPY_ATTRIBUTES);
         }
+        // And nobody's own process that made itself non-dumpable, as ssh-agent does: a copy of python.
+        String hidden = "qvhidden-" + System.nanoTime();
+        Files.copy(Path.of("/usr/bin/python3"), dir.resolve(hidden), StandardCopyOption.COPY_ATTRIBUTES);
         Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
         Process nobody = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
                 Stream.of(dir.resolve(nobodys).toString(), "60")).toList());
+        Process undumpable = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(), Stream.of(
+                dir.resolve(hidden).toString(), "-c", "import ctypes, time\n"
+                + "ctypes.CDLL(None).prctl(4, 0, 0, 0, 0)  # PR_SET_DUMPABLE\ntime.sleep(60)")).toList());
         try {
             // Root opens every process, as an elevated administrator does on Windows.
             for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
                 Thread.sleep(50);
             }
+            // A non-dumpable process's /proc files belong to root.
+            Path proc = Path.of("/proc/" + undumpable.pid());
+            for (int i = 0; i < 100 && !Files.getOwner(proc).getName().equals("root"); i++) {
+                Thread.sleep(50);
+            }
             assertTrue(Win32Impl.isProcessRunning(nobodys) && Win32Impl.isProcessRunning(roots));
-            assertEquals("false\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots, "running:" + nobodys));
+            assertEquals("false\ntrue\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots,
+                    "running:" + nobodys, "running:" + hidden.toUpperCase(Locale.ROOT)));
         } finally {
             root.destroyForcibly();
             nobody.destroyForcibly();
+            undumpable.destroyForcibly();
         }
     }
 
     @Test
     void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
-        // A 32-bit DLL with version 1.2.3.4, made by mingw's windres and gcc.
-        Files.writeString(dir.resolve("v.rc"), "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
+        // A 32-bit DLL with version 1.2.3.4.
+        Path dll = dll(dir, "v", "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
                 + "BEGIN\nBLOCK \"StringFileInfo\"\nBEGIN\nBLOCK \"040904B0\"\nBEGIN\n"
                 + "VALUE \"FileVersion\", \"1.2.3.4\"\nEND\nEND\nEND\n");
-        Files.writeString(dir.resolve("v.c"), "int f(void) { return 0; }\n");
-        ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", dir + "/v.rc", "-O", "coff", "-o", dir + "/v.res");
-        ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dir + "/v.dll", dir + "/v.c", dir + "/v.res");
-        Path dll = dir.resolve("v.dll");
         byte[] bytes = Files.readAllBytes(dll);
         int key = indexOf(bytes, "VS_VERSION_INFO".getBytes(StandardCharsets.UTF_16LE));
         int signature = indexOf(bytes, new byte[] {(byte) 0xBD, 0x04, (byte) 0xEF, (byte) 0xFE});
@@ -83,14 +93,55 @@ class SystemInfoMethodsTest {
         damaged[signature] ^= 1;
         byte[] farHeader = bytes.clone();
         farHeader[0x3F] = 0x7F;
-        Object[][] unversioned = { // what the file holds (null: there is none)
+        Path fifo = dir.resolve("fifo"); // no writer ever comes
+        ChildJvm.exec(Map.of(), "mkfifo", fifo.toString());
+        Object[][] unversioned = { // what the file holds, or a path that is no plain file
             {"truncated", Arrays.copyOf(bytes, key + 8)}, {"bad signature", damaged}, {"far PE header", farHeader},
-            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)}, {"missing", null}};
+            {"text", "MZ is not enough\n".getBytes(StandardCharsets.US_ASCII)}, {"missing", dir.resolve("missing")},
+            {"fifo", fifo}, {"folder", dir}, {"device", Path.of("/dev/zero")}};
         for (Object[] row : unversioned) {
-            Path file = row[1] == null ? dir.resolve("missing") : Files.write(dir.resolve("copy"), (byte[]) row[1]);
+            Path file = row[1] instanceof Path p ? p : Files.write(dir.resolve("copy"), (byte[]) row[1]);
             assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(file.toString()), (String) row[0]);
         }
         assertArrayEquals(new int[] {0, -1, -1, -1, -1}, version(null), "the JVM's ELF program has none");
+        // An array with no room is refused before any is written.
+        for (int empty = 0; empty < 4; empty++) {
+            int[][] parts = {{-1}, {-1}, {-1}, {-1}};
+            parts[empty] = new int[0];
+            assertThrows(IllegalArgumentException.class, () -> Win32Impl.getFileVersionNumber(dll.toString(),
+                    parts[0], parts[1], parts[2], parts[3]), "empty " + empty);
+            assertEquals(-3, Arrays.stream(parts).flatMapToInt(Arrays::stream).sum(), "empty " + empty);
+        }
+        // Several version resources: Windows takes id 1 in the user's language, else a neutral one, else English
+        // US, else the first; windres puts named resources first and languages by id.
+        Object[][] rows = { // name, resources, version in the C locale, under de_DE
+            {"named first", "NAMED VERSIONINFO FILEVERSION 9,9,9,9 {}\n1 VERSIONINFO FILEVERSION 1,2,3,4 {}\n"
+                    + "2 VERSIONINFO FILEVERSION 8,8,8,8 {}\n", "1.2.3.4", "1.2.3.4"},
+            {"German before English", "LANGUAGE 7,1\n1 VERSIONINFO FILEVERSION 4,0,7,1 {}\n"
+                    + "LANGUAGE 9,1\n1 VERSIONINFO FILEVERSION 4,0,9,1 {}\n", "4.0.9.1", "4.0.7.1"},
+            {"Czech before neutral", "LANGUAGE 5,1\n1 VERSIONINFO FILEVERSION 4,0,5,1 {}\n"
+                    + "LANGUAGE 0,2\n1 VERSIONINFO FILEVERSION 4,0,0,8 {}\n", "4.0.0.8", "4.0.0.8"},
+            {"Czech only", "LANGUAGE 5,1\n1 VERSIONINFO FILEVERSION 4,0,5,1 {}\n", "4.0.5.1", "4.0.5.1"}};
+        String[] args = new String[rows.length];
+        for (int i = 0; i < rows.length; i++) {
+            args[i] = "version:" + dll(dir, "r" + i, (String) rows[i][1]);
+        }
+        for (int column : new int[] {2, 3}) {
+            String locale = column == 2 ? "C" : "de_DE.UTF-8";
+            String[] got = ChildJvm.ok(Map.of("LC_ALL", locale), Child.class, args).split("\n");
+            assertEquals(Arrays.stream(rows).map(r -> r[0] + ": " + r[column]).toList(), IntStream.range(0,
+                    rows.length).mapToObj(i -> rows[i][0] + ": " + got[i]).toList(), locale);
+        }
+    }
+
+    /** A 32-bit DLL holding the resources of `rc`, made by mingw's windres and gcc. */
+    static Path dll(Path dir, String name, String rc) throws Exception {
+        Path source = Files.writeString(dir.resolve(name + ".rc"), rc), c = dir.resolve("empty.c");
+        Files.writeString(c, "int f(void) { return 0; }\n");
+        Path res = dir.resolve(name + ".res"), dll = dir.resolve(name + ".dll");
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-windres", source.toString(), "-O", "coff", "-o", res.toString());
+        ChildJvm.exec(Map.of(), "i686-w64-mingw32-gcc", "-shared", "-o", dll.toString(), c.toString(), res.toString());
+        return dll;
     }
 
     /** The same image with a 64-bit (PE32+) optional header: its data directories and sections 16 bytes on. */
@@ -123,10 +174,14 @@ class SystemInfoMethodsTest {
         assertEquals("java.lang.ClassNotFoundException: Error, native unable to find Set add method "
                 + "(Ljava/lang/Object;)Z\njava.lang.ClassNotFoundException: Error, unable to find NetworkAddress "
                 + "return class definition\n", child(List.of(), classes, "plain", "set"));
-        // In a network namespace of our own: the interfaces that are up and not loopback.
+        // In a network namespace of our own: the interfaces that are running (up with a carrier) and not
+        // loopback. v2 is up but its peer is down, so it has no carrier; v3 is down.
         String setup = "ip link add v0 type veth peer name v1 && ip addr add 10.0.0.5/8 dev v0"
-                + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip addr add 192.168.7.1/24 dev v1"
-                + " && ip link set lo up && exec \"$@\"";
+                + " && ip addr add 10.0.0.6/8 dev v0 && ip link set v0 up && ip link set v1 up"
+                + " && ip link add v2 type veth peer name v3 && ip addr add 192.168.7.1/24 dev v2 && ip link set v2 up"
+                + " && ip addr add 172.16.0.1/16 dev v3 && ip link set lo up"
+                + " && for i in $(seq 100); do ip link show v0 | grep -q 'state UP' && break; sleep 0.1; done"
+                + " && exec \"$@\"";
         assertEquals("[10.0.0.5/255.0.0.0, 10.0.0.6/255.0.0.0, kept]\n",
                 child(List.of("unshare", "--net", "sh", "-c", setup, "sh"), null, "set"));
     }
@@ -138,10 +193,16 @@ class SystemInfoMethodsTest {
         return run.output().replaceAll("(?m)^WARNING: (?!JNI).*\n", "");
     }
 
-    // "set" lists interfaces into a set holding "kept", "plain" into a plain object, "running:NAME" asks for a process.
+    // "set" lists interfaces into a set holding "kept", "plain" into a plain object, "running:NAME" asks for a
+    // process, "version:PATH" for a file's version.
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
+                if (arg.startsWith("version:")) {
+                    int[] v = version(arg.substring("version:".length()));
+                    System.out.println(v[0] == 0 ? "none" : v[1] + "." + v[2] + "." + v[3] + "." + v[4]);
+                    continue;
+                }
                 if (arg.startsWith("running:")) {
                     System.out.println(Win32Impl.isProcessRunning(arg.substring("running:".length())));
                     continue;
