@@ -3,7 +3,7 @@
 // set inside it (PropertySet). Every failed platform call raises
 // HResultException with the platform's HRESULT (1 for a set that is only to
 // be read and does not exist). The moves between a set and a Java properties
-// object (ReadInto, DeleteMarked, WriteFrom) live in PropertySetTransfer.cpp.
+// object (ReadInto, WriteFrom) live in PropertySetTransfer.cpp.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,6 @@ namespace quorvane {
 namespace jni {
 
 class PropertiesWrapper;
-struct JavaEntries;
 
 // The lowest id the storage may give a new named property.
 const PROPID MinimumId = 4096;
@@ -148,19 +147,17 @@ class PropertySet {
   // skipped. HResultException 1 when the set holds no property.
   void ReadInto(PropertiesWrapper& properties) const;
   // Deletes the properties the Java object holds with the value "##DEL##"
-  // from the set, then removes those keys from the Java object.
-  void DeleteMarked(PropertiesWrapper& properties);
-  // DeleteMarked, a Unicode set rewritten as ANSI, then every Java property
-  // written as ANSI text (VT_LPSTR), replacing a same-named one of any type.
-  void WriteFrom(PropertiesWrapper& properties);
+  // and writes every other one as ANSI text (VT_LPSTR), replacing a
+  // same-named one of any type, in one change; a Unicode set is then
+  // rewritten as ANSI. Returns the deleted keys, which the caller removes
+  // from the Java object once the change is committed.
+  std::vector<std::wstring> WriteFrom(PropertiesWrapper& properties);
 
   IPropertyStorage* Properties() const { return properties; }
   DocumentStorage& Document() const { return *storage; }
 
  private:
   void Create();
-  // DeleteMarked over the keys and values already read from the object.
-  void DeleteMarked(PropertiesWrapper& properties, const JavaEntries& entries);
 
   DocumentStorage* storage;
   IPropertyStorage* properties = nullptr;

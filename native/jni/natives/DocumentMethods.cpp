@@ -95,8 +95,9 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(J
       }
     }
     PropertySet user(document, true, FMTID_UserDefinedProperties);
-    user.WriteFrom(wrapper);
+    const std::vector<std::wstring> deleted = user.WriteFrom(wrapper);
     user.Commit(STGC_DEFAULT);
+    for (const std::wstring& key : deleted) wrapper.RemoveProperty(key);
     return 0;
   });
 }
