@@ -153,26 +153,60 @@ HRESULT Fat::AppendSector(uint32_t* sector) {
   }
 }
 
-HRESULT Fat::AddDifatSector(uint32_t* location) {
-  HRESULT hr = AppendSector(location);
-  if (FAILED(hr)) return hr;
+HRESULT Fat::CopyDifatChain(std::vector<uint32_t>& placed) {
+  const uint32_t nextSlot = header_.EntriesPerDifatSector();
+  for (uint32_t index = 0; index < header_.numDifatSectors; ++index) {
+    Table* table = nullptr;
+    HRESULT hr = LoadDifat(index, &table);
+    if (FAILED(hr)) return hr;
+    if (table->isNew) continue;  // a copy already, or added by this object
+    uint32_t copy = kFreeSect;
+    if (FAILED(hr = AppendSector(&copy))) return hr;
+    retired_.push_back(table->location);
+    table->location = copy;
+    table->isNew = true;
+    table->dirty.clear();
+    if (index == 0)
+      header_.firstDifatSector = copy;
+    else
+      difat_[index - 1].entries[nextSlot] = copy;  // a copy itself: written whole
+    placed.push_back(copy);
+  }
+  return S_OK;
+}
+
+HRESULT Fat::AddDifatSector(std::vector<uint32_t>& placed) {
+  // The last sector's next pointer must not change in place: a reader of
+  // the old header would find a chain longer than the count it was told.
+  // The chain is copied and the header switches to the copy.
+  HRESULT hr = CopyDifatChain(placed);
+  uint32_t location = kFreeSect;
+  if (FAILED(hr) || FAILED(hr = AppendSector(&location))) return hr;
   const uint32_t index = header_.numDifatSectors;
   Table table;
-  table.location = *location;
+  table.location = location;
   table.entries.assign(header_.EntriesPerFatSector(), kFreeSect);
   table.entries[header_.EntriesPerDifatSector()] = kEndOfChain;
   table.isNew = true;
   if (index == 0) {
-    header_.firstDifatSector = *location;
+    header_.firstDifatSector = location;
   } else {
     Table* previous = nullptr;
-    hr = LoadDifat(index - 1, &previous);
-    if (FAILED(hr)) return hr;
-    previous->entries[header_.EntriesPerDifatSector()] = *location;
-    if (!previous->isNew) previous->dirty.insert(header_.EntriesPerDifatSector());
+    if (FAILED(hr = LoadDifat(index - 1, &previous))) return hr;
+    previous->entries[header_.EntriesPerDifatSector()] = location;
   }
   difat_[index] = std::move(table);
   ++header_.numDifatSectors;
+  placed.push_back(location);
+  return S_OK;
+}
+
+HRESULT Fat::FreeReplacedDifat() {
+  for (const uint32_t sector : retired_) {
+    const HRESULT hr = Set(sector, kFreeSect);
+    if (FAILED(hr)) return hr;
+  }
+  retired_.clear();
   return S_OK;
 }
 
@@ -181,14 +215,14 @@ HRESULT Fat::AddFatSector() {
   HRESULT hr = AppendSector(&location);
   if (FAILED(hr)) return hr;
   const uint32_t index = header_.numFatSectors;
-  uint32_t difatLocation = kFreeSect;
+  std::vector<uint32_t> difatPlaced;
   if (index < kHeaderDifatEntries) {
     header_.difat[index] = location;
   } else {
     const uint32_t rest = index - kHeaderDifatEntries;
     const uint32_t perDifat = header_.EntriesPerDifatSector();
     if (rest / perDifat >= header_.numDifatSectors) {
-      hr = AddDifatSector(&difatLocation);
+      hr = AddDifatSector(difatPlaced);
       if (FAILED(hr)) return hr;
     }
     Table* difat = nullptr;
@@ -205,9 +239,8 @@ HRESULT Fat::AddFatSector() {
   ++header_.numFatSectors;
   // Mark the new sectors only now: covering them may add further FAT sectors.
   if (FAILED(hr = EnsureCovered(location)) || FAILED(hr = Set(location, kFatSect))) return hr;
-  if (difatLocation != kFreeSect &&
-      (FAILED(hr = EnsureCovered(difatLocation)) || FAILED(hr = Set(difatLocation, kDifSect))))
-    return hr;
+  for (const uint32_t difat : difatPlaced)
+    if (FAILED(hr = EnsureCovered(difat)) || FAILED(hr = Set(difat, kDifSect))) return hr;
   return S_OK;
 }
 
