@@ -135,8 +135,12 @@ std::vector<std::wstring> PropertySet::WriteFrom(PropertiesWrapper& source) {
     ++count;
   }
   if (count > 0) ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
-  // After the change, so the Unicode set is rewritten once, with it.
-  if (IsUnicode()) ConvertToAnsi();
+  // After the change, so the Unicode set is rewritten once, with it. The
+  // rewrite reopens the set: what a transacted open holds goes in first.
+  if (IsUnicode()) {
+    ThrowIfFailed(properties->Commit(STGC_DEFAULT));
+    ConvertToAnsi();
+  }
   return deleted;
 }
 

@@ -121,6 +121,11 @@ class PropertySet {
  public:
   // fmtid must be one of the platform's constants (it is kept by address).
   PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid);
+  // The set opened (or created) STGM_TRANSACTED: its changes reach the
+  // document on Commit only, so a call that fails half-way drops them all
+  // (a set that had to be created stays, empty).
+  struct Transacted {};
+  PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, Transacted);
   ~PropertySet();
   PropertySet(const PropertySet&) = delete;
   PropertySet& operator=(const PropertySet&) = delete;
@@ -157,11 +162,13 @@ class PropertySet {
   DocumentStorage& Document() const { return *storage; }
 
  private:
+  PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, DWORD openMode);
   void Create();
 
   DocumentStorage* storage;
   IPropertyStorage* properties = nullptr;
   const FMTID* fmtid;
+  DWORD transacted = 0;  // STGM_TRANSACTED when opened so; a set created or recreated is too
 };
 
 }  // namespace jni
