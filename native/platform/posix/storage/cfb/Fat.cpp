@@ -28,9 +28,16 @@ bool InRangeLock(const Header& header, uint32_t sector) {
 }  // namespace
 
 Fat::Fat(FileIo& io, Header& header, uint32_t sectorCount)
-    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {
-  for (uint32_t i = 0; i < kHeaderDifatEntries && i < header.numFatSectors; ++i) used_.insert(header.difat[i]);
+    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {}
+
+bool Fat::InUse(uint32_t sector) const {
+  // The FAT sectors the header lists are looked up there, not copied into
+  // used_: a read should cost the same in a big file as in a small one.
+  const uint32_t listed = std::min<uint32_t>(kHeaderDifatEntries, header_.numFatSectors);
+  return std::find(header_.difat, header_.difat + listed, sector) != header_.difat + listed || used_.count(sector);
 }
+
+bool Fat::NoteUsed(uint32_t sector) { return !InUse(sector) && used_.insert(sector).second; }
 
 HRESULT Fat::LoadTable(uint32_t location, uint32_t entryCount, Table& out) {
   std::vector<uint8_t> bytes(header_.SectorSize());
@@ -261,7 +268,7 @@ HRESULT Fat::Allocate(uint32_t* sector) {
     Table* table = nullptr;
     if (!fat_.count(index) && FAILED(LoadFat(index, &table))) scanCursor_ = UINT32_MAX;  // damaged: stop looking
   }
-  while (!free_.empty() && used_.count(*free_.begin())) free_.erase(free_.begin());
+  while (!free_.empty() && InUse(*free_.begin())) free_.erase(free_.begin());
   if (!free_.empty()) {
     *sector = *free_.begin();
     used_.insert(*sector);

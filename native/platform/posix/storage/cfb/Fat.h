@@ -85,7 +85,7 @@ class Fat {
   // A sector seen in use (a table, a chain walked). Allocation never hands
   // it out, even when a damaged FAT calls it free. False when it was seen
   // already: two structures sharing a sector.
-  bool NoteUsed(uint32_t sector) { return used_.insert(sector).second; }
+  bool NoteUsed(uint32_t sector);
   // Checks that every FAT and DIFAT sector the header names lies in the file:
   // sectors appended by an update must not be ones a damaged header already
   // calls tables. Done before any update.
@@ -103,6 +103,7 @@ class Fat {
     std::set<uint32_t> dirty;
     bool isNew = false;
   };
+  bool InUse(uint32_t sector) const;
   HRESULT FatSectorLocation(uint32_t index, uint32_t* sector);
   HRESULT LoadDifat(uint32_t index, Table** out);
   HRESULT LoadFat(uint32_t index, Table** out);
