@@ -88,6 +88,11 @@ DocfileProperties::DocfileProperties(IStorage* storage) {
   this->storage = AdoptCom(storage);
 }
 
+DocfileProperties::DocfileProperties(IStorage* storage, IPropertyStorage* userSet) : DocfileProperties(storage) {
+  CHECK(logic_error, userSet);
+  this->userSet = userSet;
+}
+
 DocfileProperties::PropertyStorageHandle DocfileProperties::CreatePropertySet(IPropertySetStorage* propertySetStorage,
                                                                               const FMTID& fmtid) const {
   IPropertyStorage* created = nullptr;
@@ -100,6 +105,10 @@ DocfileProperties::PropertyStorageHandle DocfileProperties::CreatePropertySet(IP
 }
 
 DocfileProperties::PropertyStorageHandle DocfileProperties::OpenPropertySet(const FMTID& fmtid, bool readOnly) const {
+  if (userSet && fmtid == FMTID_UserDefinedProperties) {
+    userSet->AddRef();
+    return AdoptCom(userSet);
+  }
   IPropertySetStorage* rawPropertySetStorage = nullptr;
   storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&rawPropertySetStorage));
   const boost::shared_ptr<IPropertySetStorage> propertySetStorage = AdoptCom(rawPropertySetStorage);

@@ -22,6 +22,10 @@ class DocfileProperties : public IProperties {
  public:
   // Takes over one reference to storage (std::logic_error when null).
   explicit DocfileProperties(IStorage* storage);
+  // The same, with the user-defined set already open (writable) in the
+  // caller's hands: its reads and writes go there, to be committed or
+  // dropped with the caller's other changes. `userSet` must outlive this.
+  DocfileProperties(IStorage* storage, IPropertyStorage* userSet);
   ~DocfileProperties() = default;
 
   TextHandle GetProperty(const std::wstring& name) const override;
@@ -47,6 +51,7 @@ class DocfileProperties : public IProperties {
   UINT StoredCodePage(const FMTID& fmtid) const;
 
   boost::shared_ptr<IStorage> storage;
+  IPropertyStorage* userSet = nullptr;
 };
 
 }  // namespace quorvane

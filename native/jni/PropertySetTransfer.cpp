@@ -113,37 +113,35 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
   if (seen == 0) throw HResultException(S_FALSE);
 }
 
-void PropertySet::DeleteMarked(PropertiesWrapper& source) { DeleteMarked(source, ReadEntries(source)); }
-
-void PropertySet::DeleteMarked(PropertiesWrapper& source, const JavaEntries& entries) {
-  std::vector<const std::wstring*> marked;
-  for (size_t i = 0; i < entries.values.size(); ++i)
-    if (IsDeletionMarker(entries.values[i])) marked.push_back(&(*entries.keys)[i]);
-  if (marked.empty()) return;
-  std::vector<PropertyName> names(marked.size());
-  for (size_t i = 0; i < marked.size(); ++i) names[i].SetName(marked[i]->c_str());
-  ThrowIfFailed(properties->DeleteMultiple(static_cast<ULONG>(names.size()), names.data()));
-  for (const std::wstring* key : marked) source.RemoveProperty(*key);
-}
-
-void PropertySet::WriteFrom(PropertiesWrapper& source) {
-  // One read of the Java object serves the deletions and the write: what
-  // remains after the deletions is every key not marked.
+std::vector<std::wstring> PropertySet::WriteFrom(PropertiesWrapper& source) {
+  // The deletions (as VT_EMPTY) and the texts are one WriteMultiple, which
+  // the set applies whole or not at all: a refused write deletes nothing.
   const JavaEntries entries = ReadEntries(source);
-  DeleteMarked(source, entries);
-  if (IsUnicode()) ConvertToAnsi();
   const size_t keys = entries.keys->size();
   std::vector<PropertyName> names(keys);
   std::vector<NarrowTextValue> values(keys);
+  std::vector<std::wstring> deleted;
   ULONG count = 0;
   for (size_t i = 0; i < keys; ++i) {
     const TextHandle& text = entries.values[i];
-    if (!text || IsDeletionMarker(text)) continue;
+    if (!text) continue;
     names[count].SetName((*entries.keys)[i].c_str());
-    NarrowInto(values[count], *text);
+    if (IsDeletionMarker(text)) {
+      values[count].vt = VT_EMPTY;
+      deleted.push_back((*entries.keys)[i]);
+    } else {
+      NarrowInto(values[count], *text);
+    }
     ++count;
   }
   if (count > 0) ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
+  // After the change, so the Unicode set is rewritten once, with it. The
+  // rewrite reopens the set: what a transacted open holds goes in first.
+  if (IsUnicode()) {
+    ThrowIfFailed(properties->Commit(STGC_DEFAULT));
+    ConvertToAnsi();
+  }
+  return deleted;
 }
 
 // ---- Summary -> user-defined ---------------------------------------------

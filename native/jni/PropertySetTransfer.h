@@ -1,7 +1,7 @@
 // Moves between a document's property sets and a Java properties object:
 // the PIDSI names under which summary properties reach Java, the deletion
 // marker, and the copy of chosen summary properties into user-defined ones.
-// PropertySet's ReadInto, DeleteMarked and WriteFrom are implemented with
+// PropertySet's ReadInto and WriteFrom are implemented with
 // these in PropertySetTransfer.cpp.
 #pragma once
 

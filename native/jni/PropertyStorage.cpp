@@ -123,9 +123,15 @@ char* NarrowTextValue::Allocate(size_t chars) {
 // ---- PropertySet ---------------------------------------------------------
 
 PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid)
-    : storage(&storage), fmtid(&fmtid) {
-  const HRESULT hr =
-      storage.PropertySetStorage()->Open(fmtid, createIfMissing ? kSetWriteMode : kSetReadMode, &properties);
+    : PropertySet(storage, createIfMissing, fmtid, createIfMissing ? kSetWriteMode : kSetReadMode) {}
+
+PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, Transacted)
+    : PropertySet(storage, createIfMissing, fmtid,
+                  (createIfMissing ? kSetWriteMode : kSetReadMode) | STGM_TRANSACTED) {}
+
+PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, DWORD openMode)
+    : storage(&storage), fmtid(&fmtid), transacted(openMode & STGM_TRANSACTED) {
+  const HRESULT hr = storage.PropertySetStorage()->Open(fmtid, openMode, &properties);
   if (SUCCEEDED(hr) && properties != nullptr) return;
   if (properties != nullptr) {
     properties->Release();
@@ -143,7 +149,7 @@ PropertySet::~PropertySet() {
 void PropertySet::Create() {
   IPropertyStorage* created = nullptr;
   const HRESULT hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI,
-                                                           STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &created);
+                                                           STGM_READWRITE | STGM_SHARE_EXCLUSIVE | transacted, &created);
   if (FAILED(hr) || created == nullptr) {
     if (created != nullptr) created->Release();
     throw HResultException(FAILED(hr) ? hr : E_FAIL);

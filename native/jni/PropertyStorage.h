@@ -3,7 +3,7 @@
 // set inside it (PropertySet). Every failed platform call raises
 // HResultException with the platform's HRESULT (1 for a set that is only to
 // be read and does not exist). The moves between a set and a Java properties
-// object (ReadInto, DeleteMarked, WriteFrom) live in PropertySetTransfer.cpp.
+// object (ReadInto, WriteFrom) live in PropertySetTransfer.cpp.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,6 @@ namespace quorvane {
 namespace jni {
 
 class PropertiesWrapper;
-struct JavaEntries;
 
 // The lowest id the storage may give a new named property.
 const PROPID MinimumId = 4096;
@@ -122,6 +121,11 @@ class PropertySet {
  public:
   // fmtid must be one of the platform's constants (it is kept by address).
   PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid);
+  // The set opened (or created) STGM_TRANSACTED: its changes reach the
+  // document on Commit only, so a call that fails half-way drops them all
+  // (a set that had to be created stays, empty).
+  struct Transacted {};
+  PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, Transacted);
   ~PropertySet();
   PropertySet(const PropertySet&) = delete;
   PropertySet& operator=(const PropertySet&) = delete;
@@ -148,23 +152,23 @@ class PropertySet {
   // skipped. HResultException 1 when the set holds no property.
   void ReadInto(PropertiesWrapper& properties) const;
   // Deletes the properties the Java object holds with the value "##DEL##"
-  // from the set, then removes those keys from the Java object.
-  void DeleteMarked(PropertiesWrapper& properties);
-  // DeleteMarked, a Unicode set rewritten as ANSI, then every Java property
-  // written as ANSI text (VT_LPSTR), replacing a same-named one of any type.
-  void WriteFrom(PropertiesWrapper& properties);
+  // and writes every other one as ANSI text (VT_LPSTR), replacing a
+  // same-named one of any type, in one change; a Unicode set is then
+  // rewritten as ANSI. Returns the deleted keys, which the caller removes
+  // from the Java object once the change is committed.
+  std::vector<std::wstring> WriteFrom(PropertiesWrapper& properties);
 
   IPropertyStorage* Properties() const { return properties; }
   DocumentStorage& Document() const { return *storage; }
 
  private:
+  PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, DWORD openMode);
   void Create();
-  // DeleteMarked over the keys and values already read from the object.
-  void DeleteMarked(PropertiesWrapper& properties, const JavaEntries& entries);
 
   DocumentStorage* storage;
   IPropertyStorage* properties = nullptr;
   const FMTID* fmtid;
+  DWORD transacted = 0;  // STGM_TRANSACTED when opened so; a set created or recreated is too
 };
 
 }  // namespace jni

@@ -110,20 +110,8 @@ inline HRESULT EngineListing(const std::string& path, std::vector<std::string>& 
   return S_OK;
 }
 
-// The same from python3-olefile, one interpreter for all files; "ERROR ..." for a file it refuses.
-inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<std::string>& paths) {
-  std::string command = "/usr/bin/python3 -c '"
-                        "import sys, hashlib, olefile\n"
-                        "for f in sys.argv[1:]:\n"
-                        "    print(\"FILE\")\n"
-                        "    try:\n"
-                        "        ole = olefile.OleFileIO(f, raise_defects=olefile.DEFECT_INCORRECT)\n"
-                        "        for p in ole.listdir(streams=True, storages=False):\n"
-                        "            d = ole.openstream(p).read()\n"
-                        "            print(\"/\".join(p), len(d), hashlib.sha256(d).hexdigest())\n"
-                        "        ole.close()\n"
-                        "    except Exception as e:\n"
-                        "        print(\"ERROR\", type(e).__name__, e)\n'";
+// The listing lines a command prints for each file after a line "FILE".
+inline std::vector<std::vector<std::string>> ListingsFrom(std::string command, const std::vector<std::string>& paths) {
   for (const auto& path : paths) command += " '" + path + "'";
   std::vector<std::vector<std::string>> listings;
   FILE* pipe = popen(command.c_str(), "r");
@@ -138,6 +126,33 @@ inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<s
   pclose(pipe);
   for (auto& listing : listings) std::sort(listing.begin(), listing.end());
   return listings;
+}
+
+// The same from Apache POI, one JVM for all files.
+inline std::vector<std::vector<std::string>> PoiListings(const std::vector<std::string>& paths) {
+  const char* source = getenv("QV_SOURCE_DIR");
+  return ListingsFrom("java -cp /usr/share/java/poi.jar:/usr/share/java/commons-io.jar:"
+                      "/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:"
+                      "/usr/share/java/commons-codec.jar:/usr/share/java/log4j-api.jar " +
+                          std::string(source ? source : ".") + "/tests/native/PoiCfbListing.java 2>/dev/null",
+                      paths);
+}
+
+// The same from python3-olefile in its strict mode, one interpreter for all files; "ERROR ..." for a file it refuses.
+inline std::vector<std::vector<std::string>> OlefileListings(const std::vector<std::string>& paths) {
+  std::string command = "/usr/bin/python3 -c '"
+                        "import sys, hashlib, olefile\n"
+                        "for f in sys.argv[1:]:\n"
+                        "    print(\"FILE\")\n"
+                        "    try:\n"
+                        "        ole = olefile.OleFileIO(f, raise_defects=olefile.DEFECT_INCORRECT)\n"
+                        "        for p in ole.listdir(streams=True, storages=False):\n"
+                        "            d = ole.openstream(p).read()\n"
+                        "            print(\"/\".join(p), len(d), hashlib.sha256(d).hexdigest())\n"
+                        "        ole.close()\n"
+                        "    except Exception as e:\n"
+                        "        print(\"ERROR\", type(e).__name__, e)\n'";
+  return ListingsFrom(command, paths);
 }
 
 inline std::vector<std::string> OlefileListing(const std::string& path) {

@@ -66,7 +66,7 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(copySummaryPropertiesToUserPropertie
     RequireFileName(env, fileName);
     DocumentStorage document(JavaChars(env, fileName).chars, WriteDocumentMode);
     PropertySet summary(document, false, FMTID_SummaryInformation);
-    PropertySet user(document, true, FMTID_UserDefinedProperties);
+    PropertySet user(document, true, FMTID_UserDefinedProperties, PropertySet::Transacted());
     {
       PropertiesWrapper wrapper(env, mapping);
       CopySummaryToUser(summary, user, wrapper);
@@ -85,18 +85,21 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(J
     RequireFileName(env, fileName);
     DocumentStorage document(JavaChars(env, fileName).chars, WriteDocumentMode);
     PropertiesWrapper wrapper(env, properties);
+    // The save marks, the deletions and the texts meet in one transacted
+    // set and reach the document in one commit, or not at all.
+    PropertySet user(document, true, FMTID_UserDefinedProperties, PropertySet::Transacted());
     {
       document.Storage()->AddRef();  // the typed view holds a reference of its own
-      DocfileProperties typed(document.Storage());
+      DocfileProperties typed(document.Storage(), user.Properties());
       Properties before(typed);
       if (!FileStore(before).IsTracked()) {
         Properties after(wrapper);
         if (FileStore(after).IsTracked()) StragglerDetector(typed).RecordSaveMarks();
       }
     }
-    PropertySet user(document, true, FMTID_UserDefinedProperties);
-    user.WriteFrom(wrapper);
+    const std::vector<std::wstring> deleted = user.WriteFrom(wrapper);
     user.Commit(STGC_DEFAULT);
+    for (const std::wstring& key : deleted) wrapper.RemoveProperty(key);
     return 0;
   });
 }

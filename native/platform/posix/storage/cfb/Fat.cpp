@@ -28,9 +28,16 @@ bool InRangeLock(const Header& header, uint32_t sector) {
 }  // namespace
 
 Fat::Fat(FileIo& io, Header& header, uint32_t sectorCount)
-    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {
-  for (uint32_t i = 0; i < kHeaderDifatEntries && i < header.numFatSectors; ++i) used_.insert(header.difat[i]);
+    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {}
+
+bool Fat::InUse(uint32_t sector) const {
+  // The FAT sectors the header lists are looked up there, not copied into
+  // used_: a read should cost the same in a big file as in a small one.
+  const uint32_t listed = std::min<uint32_t>(kHeaderDifatEntries, header_.numFatSectors);
+  return std::find(header_.difat, header_.difat + listed, sector) != header_.difat + listed || used_.count(sector);
 }
+
+bool Fat::NoteUsed(uint32_t sector) { return !InUse(sector) && used_.insert(sector).second; }
 
 HRESULT Fat::LoadTable(uint32_t location, uint32_t entryCount, Table& out) {
   std::vector<uint8_t> bytes(header_.SectorSize());
@@ -153,26 +160,60 @@ HRESULT Fat::AppendSector(uint32_t* sector) {
   }
 }
 
-HRESULT Fat::AddDifatSector(uint32_t* location) {
-  HRESULT hr = AppendSector(location);
-  if (FAILED(hr)) return hr;
+HRESULT Fat::CopyDifatChain(std::vector<uint32_t>& placed) {
+  const uint32_t nextSlot = header_.EntriesPerDifatSector();
+  for (uint32_t index = 0; index < header_.numDifatSectors; ++index) {
+    Table* table = nullptr;
+    HRESULT hr = LoadDifat(index, &table);
+    if (FAILED(hr)) return hr;
+    if (table->isNew) continue;  // a copy already, or added by this object
+    uint32_t copy = kFreeSect;
+    if (FAILED(hr = AppendSector(&copy))) return hr;
+    retired_.push_back(table->location);
+    table->location = copy;
+    table->isNew = true;
+    table->dirty.clear();
+    if (index == 0)
+      header_.firstDifatSector = copy;
+    else
+      difat_[index - 1].entries[nextSlot] = copy;  // a copy itself: written whole
+    placed.push_back(copy);
+  }
+  return S_OK;
+}
+
+HRESULT Fat::AddDifatSector(std::vector<uint32_t>& placed) {
+  // The last sector's next pointer must not change in place: a reader of
+  // the old header would find a chain longer than the count it was told.
+  // The chain is copied and the header switches to the copy.
+  HRESULT hr = CopyDifatChain(placed);
+  uint32_t location = kFreeSect;
+  if (FAILED(hr) || FAILED(hr = AppendSector(&location))) return hr;
   const uint32_t index = header_.numDifatSectors;
   Table table;
-  table.location = *location;
+  table.location = location;
   table.entries.assign(header_.EntriesPerFatSector(), kFreeSect);
   table.entries[header_.EntriesPerDifatSector()] = kEndOfChain;
   table.isNew = true;
   if (index == 0) {
-    header_.firstDifatSector = *location;
+    header_.firstDifatSector = location;
   } else {
     Table* previous = nullptr;
-    hr = LoadDifat(index - 1, &previous);
-    if (FAILED(hr)) return hr;
-    previous->entries[header_.EntriesPerDifatSector()] = *location;
-    if (!previous->isNew) previous->dirty.insert(header_.EntriesPerDifatSector());
+    if (FAILED(hr = LoadDifat(index - 1, &previous))) return hr;
+    previous->entries[header_.EntriesPerDifatSector()] = location;
   }
   difat_[index] = std::move(table);
   ++header_.numDifatSectors;
+  placed.push_back(location);
+  return S_OK;
+}
+
+HRESULT Fat::FreeReplacedDifat() {
+  for (const uint32_t sector : retired_) {
+    const HRESULT hr = Set(sector, kFreeSect);
+    if (FAILED(hr)) return hr;
+  }
+  retired_.clear();
   return S_OK;
 }
 
@@ -181,14 +222,14 @@ HRESULT Fat::AddFatSector() {
   HRESULT hr = AppendSector(&location);
   if (FAILED(hr)) return hr;
   const uint32_t index = header_.numFatSectors;
-  uint32_t difatLocation = kFreeSect;
+  std::vector<uint32_t> difatPlaced;
   if (index < kHeaderDifatEntries) {
     header_.difat[index] = location;
   } else {
     const uint32_t rest = index - kHeaderDifatEntries;
     const uint32_t perDifat = header_.EntriesPerDifatSector();
     if (rest / perDifat >= header_.numDifatSectors) {
-      hr = AddDifatSector(&difatLocation);
+      hr = AddDifatSector(difatPlaced);
       if (FAILED(hr)) return hr;
     }
     Table* difat = nullptr;
@@ -205,9 +246,8 @@ HRESULT Fat::AddFatSector() {
   ++header_.numFatSectors;
   // Mark the new sectors only now: covering them may add further FAT sectors.
   if (FAILED(hr = EnsureCovered(location)) || FAILED(hr = Set(location, kFatSect))) return hr;
-  if (difatLocation != kFreeSect &&
-      (FAILED(hr = EnsureCovered(difatLocation)) || FAILED(hr = Set(difatLocation, kDifSect))))
-    return hr;
+  for (const uint32_t difat : difatPlaced)
+    if (FAILED(hr = EnsureCovered(difat)) || FAILED(hr = Set(difat, kDifSect))) return hr;
   return S_OK;
 }
 
@@ -228,7 +268,7 @@ HRESULT Fat::Allocate(uint32_t* sector) {
     Table* table = nullptr;
     if (!fat_.count(index) && FAILED(LoadFat(index, &table))) scanCursor_ = UINT32_MAX;  // damaged: stop looking
   }
-  while (!free_.empty() && used_.count(*free_.begin())) free_.erase(free_.begin());
+  while (!free_.empty() && InUse(*free_.begin())) free_.erase(free_.begin());
   if (!free_.empty()) {
     *sector = *free_.begin();
     used_.insert(*sector);

@@ -7,7 +7,9 @@
 // Edits are held in memory until Flush, which writes them in an order that
 // keeps the file valid for readers at every step: new FAT and DIFAT sectors
 // first (nothing refers to them yet), then the changed entries of existing
-// sectors. Links that make new sectors part of a live chain are kept apart
+// sectors. A DIFAT chain that grows is written anew as a whole (the header
+// switches to the copy), since its old last sector's next pointer cannot
+// change while the header on disk still counts the old length. Links that make new sectors part of a live chain are kept apart
 // (DeferLink) and written by ApplyLinks + Flush once the new sectors' own
 // content is on disk. The header fields that the FAT owns (FAT and DIFAT
 // counts, the DIFAT slots, the first DIFAT sector) are changed in the Header
@@ -83,13 +85,16 @@ class Fat {
   // A sector seen in use (a table, a chain walked). Allocation never hands
   // it out, even when a damaged FAT calls it free. False when it was seen
   // already: two structures sharing a sector.
-  bool NoteUsed(uint32_t sector) { return used_.insert(sector).second; }
+  bool NoteUsed(uint32_t sector);
   // Checks that every FAT and DIFAT sector the header names lies in the file:
   // sectors appended by an update must not be ones a damaged header already
   // calls tables. Done before any update.
   HRESULT ClaimTables();
   HRESULT ApplyLinks();
   HRESULT Flush();
+  // Frees the DIFAT sectors whose copies replaced them, once the header
+  // that names the copies is on disk.
+  HRESULT FreeReplacedDifat();
 
  private:
   struct Table {
@@ -98,6 +103,7 @@ class Fat {
     std::set<uint32_t> dirty;
     bool isNew = false;
   };
+  bool InUse(uint32_t sector) const;
   HRESULT FatSectorLocation(uint32_t index, uint32_t* sector);
   HRESULT LoadDifat(uint32_t index, Table** out);
   HRESULT LoadFat(uint32_t index, Table** out);
@@ -105,7 +111,11 @@ class Fat {
   HRESULT AppendSector(uint32_t* sector);
   HRESULT EnsureCovered(uint32_t sector);
   HRESULT AddFatSector();
-  HRESULT AddDifatSector(uint32_t* index);
+  // Appends a DIFAT sector; `placed` gets it and any copies made for it.
+  HRESULT AddDifatSector(std::vector<uint32_t>& placed);
+  // Gives every DIFAT sector read from the file a new place, so the chain
+  // can change without touching a sector the header on disk leads to.
+  HRESULT CopyDifatChain(std::vector<uint32_t>& placed);
   HRESULT WriteTable(Table& table, size_t entryCount);
 
   FileIo& io_;
@@ -115,6 +125,7 @@ class Fat {
   std::map<uint32_t, Table> fat_;    // by FAT sector index
   std::map<uint32_t, Table> difat_;  // by position in the DIFAT chain; last entry = next pointer
   std::vector<std::pair<uint32_t, uint32_t>> links_;
+  std::vector<uint32_t> retired_;  // DIFAT sectors replaced by copies
   // Free sectors seen in the FAT sectors read so far. Allocation reads a few
   // more FAT sectors from the start of the table, in proportion to what it
   // allocates, so small updates stay small and big ones reuse freed space.

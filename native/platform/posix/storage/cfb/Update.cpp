@@ -172,7 +172,9 @@ HRESULT PublishStaged(View& v) {
     if (FAILED(hr = v.directory.Put(0, root))) return hr;
     v.rootAsRead = root;
   }
-  return v.io.Sync();
+  if (FAILED(hr = v.io.Sync())) return hr;
+  // The header on disk names the DIFAT copies now: the chain they replace goes.
+  return v.fat.FreeReplacedDifat();
 }
 
 // Steps 3 and 4 for a change of the root's set of names.

@@ -9,7 +9,8 @@
 //   3. one directory write switches to the new content: the stream's entry
 //      (new start and size) or, when the set of names changes, the parent's
 //      child pointer to a freshly written copy of its red-black tree;  [sync]
-//   4. the old sectors and directory slots are freed.
+//   4. the old sectors and directory slots are freed (and, once the header
+//      names the copy of a DIFAT chain that grew, the chain it replaced).
 // A crash at any point leaves the old stream (before 3) or the new one
 // (after), plus at worst some unreachable sectors. Streams not changed keep
 // every byte.

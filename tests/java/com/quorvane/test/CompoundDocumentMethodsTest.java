@@ -106,8 +106,19 @@ class CompoundDocumentMethodsTest {
     void failedWritesLeaveTheDocumentAloneAndNullArgumentsAndUnopenableFilesAreReported() throws Exception {
         String path = copy(temp, "2custom.doc");
         byte[] before = Files.readAllBytes(Path.of(path));
-        assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, props("Big", "x".repeat(1 << 20))),
-                "STG_E_MEDIUMFULL, through JNI");
+        // Refused whole: a deletion in the same call is not made, nor its key removed, nor are the save
+        // marks laid for a write that would make the document tracked.
+        Properties tracking = props("Quorvane ExtendedVersionId", "Xx+/abcdefghijklmnopqQ", "prop2", "##DEL##",
+                "Big", "x".repeat(1 << 20));
+        tracking.putAll(trackingRecord("Xx+/abcdefghijklmnopqQ", "MetadataVersion", "1.2", "DocumentId", "d"));
+        for (Properties refused : List.of(props("Big", "x".repeat(1 << 20)),
+                props("prop1", "##DEL##", "Big", "x".repeat(1 << 20)), tracking)) {
+            Properties sent = (Properties) refused.clone();
+            assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, refused),
+                    "STG_E_MEDIUMFULL, through JNI");
+            assertEquals(sent, refused);
+            assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
+        }
         // A document opened for reading refuses every write, to either set.
         String[][] writes = {{"1", "prop1", "x"}, {"3", "when", "127229440897500000"}, {"4", "prop1", null},
             {"1", "1", "a title"}};
