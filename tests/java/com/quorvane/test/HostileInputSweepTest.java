@@ -140,25 +140,22 @@ class HostileInputSweepTest {
         return s.append(" }").toString();
     }
 
-    /** A record object of class name with the fields a call can use: arrays of full length, names in dir. */
-    static Object newRecord(String name, Path dir) {
+    /** A record object of class name: arrays of full length, names in dir, and field (if any) set to value. */
+    static Object newRecord(String name, Path dir, String field, Object value) {
+        Map<String, Object> values = Map.of("wFunc", 2, "uFlags", 0x17, "uCallbackMessage", 0x8001, "fFlags",
+                (short) 0x614, "pFrom", dir.resolve("file") + "\0", "pTo", dir.resolve("copied") + "\0");
         try {
             Object r = Class.forName(name).getConstructor().newInstance();
             for (Field f : r.getClass().getFields()) {
-                Class<?> t = f.getType();
-                if (t == char[].class || t == byte[].class) {
-                    int n = LENGTHS.get(f.getName());
-                    f.set(r, t == char[].class ? new char[n] : new byte[n]);
-                } else if (t == String.class && f.getName().startsWith("p")) {
-                    f.set(r, dir.resolve(f.getName().equals("pFrom") ? "file" : "copied") + "\0");
-                }
-            }
-            Map<String, Integer> ints = Map.of("wFunc", 2, "uFlags", 0x17, "uCallbackMessage", 0x8001);
-            for (Field f : r.getClass().getFields()) {
-                if (f.getType() == int.class && ints.containsKey(f.getName())) {
-                    f.setInt(r, ints.get(f.getName()));
-                } else if (f.getType() == short.class) {
-                    f.setShort(r, (short) 0x614); // silent, no confirmation, no error box
+                Integer n = LENGTHS.get(f.getName());
+                Object v = f.getName().equals(field) ? value : n == null ? values.get(f.getName())
+                        : f.getType() == char[].class ? new char[n] : new byte[n];
+                try {
+                    if (v != null || f.getName().equals(field)) {
+                        f.set(r, v);
+                    }
+                } catch (IllegalArgumentException e) {
+                    // a wrongly typed field keeps its default
                 }
             }
             return r;
@@ -167,13 +164,8 @@ class HostileInputSweepTest {
         }
     }
 
-    static Object with(Object record, String field, Object value) {
-        try {
-            record.getClass().getField(field).set(record, value);
-            return record;
-        } catch (ReflectiveOperationException e) {
-            throw new IllegalStateException(e);
-        }
+    static Object newRecord(String name, Path dir) {
+        return newRecord(name, dir, null, null);
     }
 
     /** Text a caller may pass: cut by a zero, lone surrogates, very long; paths when asked. */
@@ -198,19 +190,15 @@ class HostileInputSweepTest {
     static int watch(Path dir) {
         if (watched == 0) {
             watched = Win32Impl.CreateFile(dir.resolve("watched").toString(), 0x80000000, 7, 0, 3, 0x02000000, 0);
-            Thread t = new Thread(() -> {
-                for (int i = 0;; i++) {
-                    try {
-                        Path f = dir.resolve("watched").resolve("f");
-                        if (i % 2 == 0) { // names come and go: a name change for every filter
+            Thread t = new Thread(() -> { // names come and go: a name change for every filter
+                try {
+                    for (Path f = dir.resolve("watched").resolve("f");; Thread.sleep(20)) {
+                        if (!Files.deleteIfExists(f)) {
                             Files.writeString(f, "x");
-                        } else {
-                            Files.delete(f);
                         }
-                        Thread.sleep(20);
-                    } catch (Exception e) {
-                        return;
                     }
+                } catch (Exception e) {
+                    // the child is ending
                 }
             });
             t.setDaemon(true);
@@ -230,8 +218,8 @@ class HostileInputSweepTest {
             case "RegSetValueEx": return new Object[] {HKCU, "v", 0, 3, new byte[16], 16};
             case "ReadDirectoryChangesW":
                 return new Object[] {watch(dir), new byte[4096], 4096, false, 1, new int[1], 0, 0};
-            case "SHGetFileInfo": return new Object[] {dir.resolve("file").toString(), 0, newRecord("SweepFileInfo", dir),
-                0, 0x600};
+            case "SHGetFileInfo":
+                return new Object[] {dir.resolve("file").toString(), 0, newRecord("SweepFileInfo", dir), 0, 0x600};
             case "postMessage": return new Object[] {"127.0.0.1", "/r", closedPort, false, new byte[16],
                 new ByteArrayOutputStream()};
             case "getNetworkInterfaceInfo": return new Object[] {new HashSet<>()};
@@ -300,14 +288,14 @@ class HostileInputSweepTest {
                     if (field.startsWith("char[]") || field.startsWith("byte[]")) {
                         int n = LENGTHS.get(name);
                         boolean chars = field.startsWith("char[]");
-                        v.put(name + " null", () -> with(newRecord("Sweep" + record, dir), name, null));
-                        v.put(name + " empty", () -> with(newRecord("Sweep" + record, dir), name,
+                        v.put(name + " null", () -> newRecord("Sweep" + record, dir, name, null));
+                        v.put(name + " empty", () -> newRecord("Sweep" + record, dir, name,
                                 chars ? new char[0] : new byte[0]));
-                        v.put(name + " one short", () -> with(newRecord("Sweep" + record, dir), name,
+                        v.put(name + " one short", () -> newRecord("Sweep" + record, dir, name,
                                 chars ? new char[n - 1] : new byte[n - 1]));
                     } else if (field.startsWith("String")) {
                         strings(dir, false).forEach((k, s) -> v.put(name + " " + k, () ->
-                                with(newRecord("Sweep" + record, dir), name, s)));
+                                newRecord("Sweep" + record, dir, name, s)));
                     }
                 }
             }
