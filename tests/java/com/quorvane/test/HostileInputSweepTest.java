@@ -143,7 +143,7 @@ class HostileInputSweepTest {
     /** A record object of class name: arrays of full length, names in dir, and field (if any) set to value. */
     static Object newRecord(String name, Path dir, String field, Object value) {
         Map<String, Object> values = Map.of("wFunc", 2, "uFlags", 0x17, "uCallbackMessage", 0x8001, "fFlags",
-                (short) 0x614, "pFrom", dir.resolve("file") + "\0", "pTo", dir.resolve("copied") + "\0");
+                (short) 0x14, "pFrom", dir.resolve("file") + "\0", "pTo", dir.resolve("copied") + "\0");
         try {
             Object r = Class.forName(name).getConstructor().newInstance();
             for (Field f : r.getClass().getFields()) {
@@ -219,7 +219,7 @@ class HostileInputSweepTest {
             case "ReadDirectoryChangesW":
                 return new Object[] {watch(dir), new byte[4096], 4096, false, 1, new int[1], 0, 0};
             case "SHGetFileInfo":
-                return new Object[] {dir.resolve("file").toString(), 0, newRecord("SweepFileInfo", dir), 0, 0x600};
+                return new Object[] {dir.resolve("file").toString(), 0, newRecord("SweepFileInfo", dir), 692, 0x600};
             case "postMessage": return new Object[] {"127.0.0.1", "/r", closedPort, false, new byte[16],
                 new ByteArrayOutputStream()};
             case "getNetworkInterfaceInfo": return new Object[] {new HashSet<>()};
@@ -353,6 +353,9 @@ class HostileInputSweepTest {
             Map<String, Method> methods = natives();
             for (int i = Integer.parseInt(args[2]); i < cases.size(); i++) {
                 Case c = cases.get(i);
+                if (!Files.exists(dir.resolve("file"))) { // CreateFile's flags -1 include delete-on-close
+                    Files.writeString(dir.resolve("file"), "plain text");
+                }
                 System.out.println("CASE " + i);
                 System.out.flush();
                 String outcome;
