@@ -422,7 +422,12 @@ class HostileInputSweepTest {
         int cp = command.indexOf("-cp") + 1;
         command.set(cp, command.get(cp) + File.pathSeparator + classes + File.pathSeparator
                 + ChildJvm.location(org.apache.poi.poifs.filesystem.POIFSFileSystem.class));
-        Process child = new ProcessBuilder(command).directory(dir.toFile()).redirectErrorStream(true).start();
+        ProcessBuilder builder = new ProcessBuilder(command).directory(dir.toFile()).redirectErrorStream(true);
+        // Registry, named objects and the session bus of the child's own, whoever runs the test.
+        builder.environment().putAll(Map.of("HOME", dir.toString(), "XDG_DATA_HOME", dir.toString(),
+                "XDG_CONFIG_HOME", dir.toString(), "XDG_RUNTIME_DIR", dir.toString(),
+                "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.resolve("no-bus")));
+        Process child = builder.start();
         BlockingQueue<String> lines = new LinkedBlockingQueue<>();
         Thread reader = new Thread(() -> {
             try (BufferedReader r = new BufferedReader(new InputStreamReader(child.getInputStream(),
