@@ -131,7 +131,13 @@ PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const F
 
 PropertySet::PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, DWORD openMode)
     : storage(&storage), fmtid(&fmtid), transacted(openMode & STGM_TRANSACTED) {
-  const HRESULT hr = storage.PropertySetStorage()->Open(fmtid, openMode, &properties);
+  HRESULT hr = storage.PropertySetStorage()->Open(fmtid, openMode, &properties);
+  // ole32 keeps a simple set (one stream) in direct mode only and refuses
+  // the flag; there the set is written directly, as it always was.
+  if (hr == STG_E_INVALIDFLAG && transacted) {
+    transacted = 0;
+    hr = storage.PropertySetStorage()->Open(fmtid, openMode & ~STGM_TRANSACTED, &properties);
+  }
   if (SUCCEEDED(hr) && properties != nullptr) return;
   if (properties != nullptr) {
     properties->Release();
@@ -148,8 +154,13 @@ PropertySet::~PropertySet() {
 
 void PropertySet::Create() {
   IPropertyStorage* created = nullptr;
-  const HRESULT hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI,
-                                                           STGM_READWRITE | STGM_SHARE_EXCLUSIVE | transacted, &created);
+  HRESULT hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI,
+                                                     STGM_READWRITE | STGM_SHARE_EXCLUSIVE | transacted, &created);
+  if (hr == STG_E_INVALIDFLAG && transacted) {  // as in the constructor
+    transacted = 0;
+    hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                               &created);
+  }
   if (FAILED(hr) || created == nullptr) {
     if (created != nullptr) created->Release();
     throw HResultException(FAILED(hr) ? hr : E_FAIL);
