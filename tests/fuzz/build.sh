@@ -26,7 +26,7 @@ for t in "$@"; do
     props_fuzz) sources=($p/storage/props/*.cpp $p/{CodePages,text/StringCompare}.cpp native/common/Utf16.cpp
                          $p/kernel/LastError.cpp) ;;
     cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
-                       $p/ErrnoMapping.cpp $p/kernel/LastError.cpp) ;;
+                       $p/{ErrnoMapping,text/StringCompare}.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac
   echo "building $t"

@@ -1,29 +1,13 @@
 // Name folding, UTF-8 and key paths of the registry database.
 #include "RegistryNames.h"
 
-#include <clocale>
-#include <cwctype>
-#include <locale.h>
-
 #include "../FileSystemText.h"
 #include "../WinError.h"
+#include "../text/StringCompare.h"
 
 namespace quorvane {
 namespace posix {
 namespace registry {
-namespace {
-
-wchar_t Upper(wchar_t c) {
-  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 0x20) : c;
-  if (c > 0xFFFF) return c;
-  // C.UTF-8 holds Unicode's simple mappings and nothing of the user's locale.
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (unicode == static_cast<locale_t>(0)) return c;
-  const wint_t upper = towupper_l(static_cast<wint_t>(c), unicode);
-  return upper <= 0xFFFF ? static_cast<wchar_t>(upper) : c;
-}
-
-}  // namespace
 
 std::string Utf8(const std::wstring& text) {
   std::string out;
@@ -68,7 +52,7 @@ size_t Utf16Length(const std::wstring& text) {
 
 Name NameOf(const std::wstring& name) {
   std::wstring folded(name);
-  for (wchar_t& c : folded) c = Upper(c);
+  for (wchar_t& c : folded) c = FoldCase(c);
   return Name{Utf8(name), Utf8(folded)};
 }
 

@@ -1,10 +1,9 @@
 #include "CfbFormat.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "../../text/StringCompare.h"
 
 namespace quorvane {
 namespace posix {
@@ -114,25 +113,11 @@ void SerializeDirEntry(const DirEntry& e, uint8_t* b) {
   Store64(b + kDirStreamSize, e.streamSize);
 }
 
-namespace {
-
-// Simple upper-case mapping of one UTF-16 unit (surrogates stay as they are).
-char16_t UpcaseUnit(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (utf8 == static_cast<locale_t>(0)) return c;
-  const wint_t upper = towupper_l(static_cast<wint_t>(c), utf8);
-  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
-}
-
-}  // namespace
-
 int CompareNames(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = UpcaseUnit(a[i]);
-    const char16_t y = UpcaseUnit(b[i]);
+    const char16_t x = static_cast<char16_t>(FoldCase(a[i]));
+    const char16_t y = static_cast<char16_t>(FoldCase(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
