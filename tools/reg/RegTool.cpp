@@ -7,7 +7,6 @@
 // Messages and exit codes (0 done, 1 failed) are those of Windows; without
 // /f (or /y) a change that would lose data asks Yes/No on standard input,
 // as reg does.
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -268,12 +267,7 @@ int Import(const std::vector<std::wstring>& args) {
   const quorvane::posix::UniqueFd fd(quorvane::posix::OpenRegularFile(ToUtf8(o.positional[0]).c_str(), O_RDONLY));
   if (!fd.Valid()) return Fail(kCannotOpen);
   std::string bytes;
-  char chunk[65536];
-  for (ssize_t got; (got = read(fd.Get(), chunk, sizeof chunk)) != 0;) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Fail(kCannotOpen);
-    bytes.append(chunk, static_cast<size_t>(got));
-  }
+  if (!quorvane::posix::ReadToEnd(fd.Get(), &bytes)) return Fail(kCannotOpen);
   const ImportError result = ImportText(DecodeFile(bytes));
   if (result.line == 0 && result.error == ERROR_BADDB)
     return Fail("ERROR: The specified file is not a registry script. You can only import binary registry files "

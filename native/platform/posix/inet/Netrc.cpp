@@ -138,18 +138,8 @@ std::optional<NetrcEntry> UserNetrcEntry(std::string_view host) {
   if (fd < 0) return std::nullopt;
   struct stat info;
   std::string text;
-  bool ok = fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) <= kMaxNetrcBytes;
-  char chunk[4096];
-  while (ok) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    text.append(chunk, static_cast<size_t>(got));
-    ok = text.size() <= kMaxNetrcBytes;
-  }
+  const bool ok = fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) <= kMaxNetrcBytes &&
+                  ReadToEnd(fd, &text, kMaxNetrcBytes);
   close(fd);
   if (!ok) return std::nullopt;
   const auto entries = ParseNetrc(text);

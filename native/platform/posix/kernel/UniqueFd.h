@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <string>
 #include <utility>
 
 namespace quorvane {
@@ -65,6 +67,24 @@ inline int OpenRegularFile(const char* path, int flags, mode_t mode = 0666) {
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+// read(2) to the end of the file, appending to `into`, retried when a signal
+// interrupts it; false with errno set when a read fails, and false (EFBIG)
+// as soon as `into` holds more than `limit` bytes.
+inline bool ReadToEnd(int fd, std::string* into, size_t limit = SIZE_MAX) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    into->append(chunk, static_cast<size_t>(got));
+    if (into->size() > limit) {
+      errno = EFBIG;
+      return false;
+    }
+  }
 }
 
 // write(2) until all `size` bytes are written, retried when a signal
