@@ -9,6 +9,7 @@ import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
@@ -47,12 +48,53 @@ final class ChildJvm {
 
     /** A JVM on this library running main, behind prefix (setpriv, unshare); the client from client or its jar. */
     static List<String> java(List<String> prefix, Path client, Class<?> main, String... args) throws Exception {
+        Path tests = location(main);
+        Path clientJar = client != null ? client : location(Win32Impl.class);
+        Path library = Path.of(System.getProperty("java.library.path"));
+        if (prefix.equals(AS_NOBODY)) { // the build may sit in a folder only its owner can enter
+            tests = readableCopy(tests);
+            clientJar = readableCopy(clientJar);
+            library = readableCopy(library);
+        }
         List<String> command = new ArrayList<>(prefix);
         command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", location(main)
-                + File.pathSeparator + (client != null ? client : location(Win32Impl.class)), main.getName()));
+                "-Djava.library.path=" + library, "-cp", tests + File.pathSeparator + clientJar, main.getName()));
         command.addAll(List.of(args));
         return command;
+    }
+
+    private static Path readable;
+
+    /** A copy of a file, or of a folder's files, that every user can read; made once per run. */
+    private static synchronized Path readableCopy(Path source) throws IOException {
+        if (readable == null) {
+            readable = Files.createTempDirectory("qv-readable");
+            Files.setPosixFilePermissions(readable, PosixFilePermissions.fromString("rwxr-xr-x"));
+        }
+        Path target = readable.resolve(Integer.toHexString(source.toString().hashCode())).resolve(
+                source.getFileName());
+        if (Files.exists(target)) {
+            return target;
+        }
+        Files.createDirectories(target.getParent());
+        Files.setPosixFilePermissions(target.getParent(), PosixFilePermissions.fromString("rwxr-xr-x"));
+        if (Files.isDirectory(source)) {
+            Files.createDirectory(target);
+            try (var files = Files.list(source)) {
+                for (Path file : (Iterable<Path>) files.filter(Files::isRegularFile)::iterator) {
+                    Files.copy(file, target.resolve(file.getFileName()));
+                }
+            }
+        } else {
+            Files.copy(source, target);
+        }
+        try (var all = Files.walk(target)) {
+            for (Path p : (Iterable<Path>) all::iterator) {
+                Files.setPosixFilePermissions(p, PosixFilePermissions.fromString(
+                        "rwxr-xr-x"));
+            }
+        }
+        return target;
     }
 
     /** Starts command with the environment changed by env. */
