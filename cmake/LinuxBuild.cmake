@@ -19,16 +19,17 @@ list(APPEND QV_LINUX_LIBS OpenSSL::Crypto)
 find_package(SQLite3 REQUIRED)
 find_path(QV_X11_INCLUDE_DIR X11/extensions/scrnsaver.h REQUIRED)
 list(APPEND QV_LINUX_LIBS SQLite::SQLite3)
-# Shell services (MIME types, icons, trash, D-Bus notifications): GLib/GIO.
+# Libraries that only some calls need are opened with dlopen by the first
+# call that needs them (native/platform/posix/DynamicSymbols.h), so loading
+# the library stays cheap: only their headers are needed here, and they are
+# never linked (the linker's -z defs catches a call that bypasses a table).
+#   shell services, notification icons, Secret Service: GLib/GIO (libgio-2.0.so.0)
+#   drive types and device names: libmount.so.1, libudev.so.1
+#   WinInet's HTTP requests: libcurl.so.4, the system's proxy settings from libproxy.so.1
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(QV_GIO REQUIRED IMPORTED_TARGET gio-2.0 gio-unix-2.0)
-list(APPEND QV_LINUX_LIBS PkgConfig::QV_GIO)
-# Drive types and device names: the mount table (libmount), block devices (libudev).
-pkg_check_modules(QV_DRIVES REQUIRED IMPORTED_TARGET mount libudev)
-list(APPEND QV_LINUX_LIBS PkgConfig::QV_DRIVES)
-# WinInet's HTTP requests: libcurl, with the system's proxy settings from libproxy.
-pkg_check_modules(QV_INET REQUIRED IMPORTED_TARGET libcurl libproxy-1.0)
-list(APPEND QV_LINUX_LIBS PkgConfig::QV_INET)
+pkg_check_modules(QV_DRIVES REQUIRED mount libudev)
+pkg_check_modules(QV_INET REQUIRED libcurl libproxy-1.0)
 
 function(qv_objects name)
   add_library(${name} OBJECT ${ARGN})

@@ -7,8 +7,9 @@ file(GLOB_RECURSE QV_UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/native
 
 add_executable(qv_unit_tests ${QV_UNIT_TEST_SOURCES} $<TARGET_OBJECTS:qv_base>)
 target_include_directories(qv_unit_tests PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
-target_include_directories(qv_unit_tests SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
-target_link_libraries(qv_unit_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+target_include_directories(qv_unit_tests SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
+# The notification tests speak to their own bus with GIO.
+target_link_libraries(qv_unit_tests PRIVATE GTest::gtest_main ${QV_LINUX_LIBS} PkgConfig::QV_GIO)
 # Every native test runs in a private environment, never the developer's own.
 set(QV_PRIVATE_ENV ${QV_ROOT}/tests/private-env.sh)
 set_target_properties(qv_unit_tests PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
@@ -19,10 +20,10 @@ if(QV_SANITIZED_TESTS)
   set(QV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_executable(qv_unit_tests_asan ${QV_UNIT_TEST_SOURCES} ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES})
   target_include_directories(qv_unit_tests_asan PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
-  target_include_directories(qv_unit_tests_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
+  target_include_directories(qv_unit_tests_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
   target_compile_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
   target_link_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS})
-  target_link_libraries(qv_unit_tests_asan PRIVATE GTest::gtest_main ${QV_LINUX_LIBS})
+  target_link_libraries(qv_unit_tests_asan PRIVATE GTest::gtest_main ${QV_LINUX_LIBS} PkgConfig::QV_GIO)
   set_target_properties(qv_unit_tests_asan PROPERTIES CROSSCOMPILING_EMULATOR ${QV_PRIVATE_ENV})
   gtest_discover_tests(qv_unit_tests_asan TEST_PREFIX "asan." DISCOVERY_TIMEOUT 120
                        PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT}")

@@ -5,8 +5,9 @@
 // set-up in the life of the process.
 #pragma once
 
-#include <gio/gio.h>
 #include <signal.h>
+
+#include "GioLibrary.h"
 
 namespace quorvane {
 namespace posix {
@@ -19,7 +20,7 @@ inline void InitSocketsKeepingSigpipe() {
   static const bool done = [] {
     struct sigaction host;
     ::sigaction(SIGPIPE, nullptr, &host);
-    g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
+    Gio().type_class_unref(Gio().type_class_ref(Gio().socket_get_type()));
     ::sigaction(SIGPIPE, &host, nullptr);
     return true;
   }();

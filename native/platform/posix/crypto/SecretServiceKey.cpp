@@ -6,7 +6,6 @@
 // key are wiped before they are freed.
 #include "SecretServiceKey.h"
 
-#include <gio/gio.h>
 #include <openssl/crypto.h>
 
 #include <cstring>
@@ -14,6 +13,7 @@
 
 #include "DpapiApi.h"
 #include "SessionBus.h"
+#include "../GioLibrary.h"
 
 namespace quorvane {
 namespace posix {
@@ -47,9 +47,9 @@ struct SecretServiceKeys::Session {
   ~Session() {
     if (!session.empty()) {
       GVariant *closed = Call(session.c_str(), "org.freedesktop.Secret.Session", "Close", nullptr, nullptr);
-      if (closed != nullptr) g_variant_unref(closed);
+      if (closed != nullptr) Gio().variant_unref(closed);
     }
-    if (connection != nullptr) g_object_unref(connection);
+    if (connection != nullptr) Gio().object_unref(connection);
   }
 
   // A method call on the Secret Service's own name; null on any error, and
@@ -57,12 +57,12 @@ struct SecretServiceKeys::Session {
   GVariant *Call(const char *path, const char *interface, const char *method, GVariant *arguments,
                  const char *replyType, bool *timedOut = nullptr) {
     GError *error = nullptr;
-    GVariant *reply = g_dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments,
-                                                  replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+    GVariant *reply = Gio().dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments,
+                                                  replyType ? VariantType(replyType) : nullptr,
                                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
     if (error != nullptr) {
-      if (timedOut != nullptr) *timedOut = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
-      g_error_free(error);
+      if (timedOut != nullptr) *timedOut = Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_TIMED_OUT);
+      Gio().error_free(error);
     }
     return reply;
   }
@@ -71,9 +71,9 @@ struct SecretServiceKeys::Session {
   std::string Path(GVariant *reply) {
     if (reply == nullptr) return {};
     const gchar *path = nullptr;
-    g_variant_get(reply, "(&o)", &path);
+    Gio().variant_get(reply, "(&o)", &path);
     std::string out = std::strcmp(path, "/") == 0 ? "" : path;
-    g_variant_unref(reply);
+    Gio().variant_unref(reply);
     return out;
   }
 
@@ -86,45 +86,45 @@ struct SecretServiceKeys::Session {
       if (timedOut) ForgetSessionBusForAWhile();
       return KeyService::kNone;
     }
-    g_variant_unref(pong);
+    Gio().variant_unref(pong);
     // Making a default collection, or unlocking it, would prompt.
-    collection = Path(Call(kServicePath, kService, "ReadAlias", g_variant_new("(s)", "default"), "(o)"));
+    collection = Path(Call(kServicePath, kService, "ReadAlias", Gio().variant_new("(s)", "default"), "(o)"));
     if (collection.empty()) return KeyService::kUnusable;
     GVariant *locked = Call(collection.c_str(), "org.freedesktop.DBus.Properties", "Get",
-                            g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Locked"), "(v)");
+                            Gio().variant_new("(ss)", "org.freedesktop.Secret.Collection", "Locked"), "(v)");
     if (locked == nullptr) return KeyService::kUnusable;
     GVariant *value = nullptr;
-    g_variant_get(locked, "(v)", &value);
-    const bool open = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && !g_variant_get_boolean(value);
-    g_variant_unref(value);
-    g_variant_unref(locked);
+    Gio().variant_get(locked, "(v)", &value);
+    const bool open = Gio().variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && !Gio().variant_get_boolean(value);
+    Gio().variant_unref(value);
+    Gio().variant_unref(locked);
     if (!open) return KeyService::kUnusable;
     GVariant *opened =
-        Call(kServicePath, kService, "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
+        Call(kServicePath, kService, "OpenSession", Gio().variant_new("(sv)", "plain", Gio().variant_new_string("")), "(vo)");
     if (opened == nullptr) return KeyService::kUnusable;
     const gchar *path = nullptr;
-    g_variant_get(opened, "(v&o)", nullptr, &path);
+    Gio().variant_get(opened, "(v&o)", nullptr, &path);
     session = path;
-    g_variant_unref(opened);
+    Gio().variant_unref(opened);
     return KeyService::kReady;
   }
 
   // The secret of item `path` into `key` when it is a key's size.
   bool Secret(const char *path, BYTE (&key)[kMasterKeySize]) {
     GVariant *reply =
-        Call(path, "org.freedesktop.Secret.Item", "GetSecret", g_variant_new("(o)", session.c_str()), "((oayays))");
+        Call(path, "org.freedesktop.Secret.Item", "GetSecret", Gio().variant_new("(o)", session.c_str()), "((oayays))");
     if (reply == nullptr) return false;
     GVariant *value = nullptr;
-    g_variant_get(reply, "((oay@ays))", nullptr, nullptr, &value, nullptr);
+    Gio().variant_get(reply, "((oay@ays))", nullptr, nullptr, &value, nullptr);
     gsize size = 0;
-    const void *bytes = g_variant_get_fixed_array(value, &size, 1);
+    const void *bytes = Gio().variant_get_fixed_array(value, &size, 1);
     const bool ok = bytes != nullptr && size == kMasterKeySize;
     if (ok) std::memcpy(key, bytes, kMasterKeySize);
     // The reply is ours alone and about to be freed: its copy of the key goes
     // first.
     if (bytes != nullptr) OPENSSL_cleanse(const_cast<void *>(bytes), size);
-    g_variant_unref(value);
-    g_variant_unref(reply);
+    Gio().variant_unref(value);
+    Gio().variant_unref(reply);
     return ok;
   }
 };
@@ -140,47 +140,47 @@ SecretServiceKeys::~SecretServiceKeys() = default;
 DWORD SecretServiceKeys::Find(const BYTE *keyId, MasterKey &out) {
   if (!session_) return kNoKey;
   GVariantBuilder attributes;
-  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
-  g_variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
-  if (keyId != nullptr) g_variant_builder_add(&attributes, "{ss}", "key-id", Hex(keyId, kKeyIdSize).c_str());
+  Gio().variant_builder_init(&attributes, VariantType("a{ss}"));
+  Gio().variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
+  Gio().variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
+  if (keyId != nullptr) Gio().variant_builder_add(&attributes, "{ss}", "key-id", Hex(keyId, kKeyIdSize).c_str());
   GVariant *found =
-      session_->Call(kServicePath, kService, "SearchItems", g_variant_new("(a{ss})", &attributes), "(aoao)");
+      session_->Call(kServicePath, kService, "SearchItems", Gio().variant_new("(a{ss})", &attributes), "(aoao)");
   if (found == nullptr) return kNoKey;
   GVariantIter *unlocked = nullptr;
-  g_variant_get(found, "(aoao)", &unlocked, nullptr);
+  Gio().variant_get(found, "(aoao)", &unlocked, nullptr);
   DWORD result = ERROR_FILE_NOT_FOUND;
   const gchar *path = nullptr;
-  while (result != 0 && g_variant_iter_next(unlocked, "&o", &path)) {
+  while (result != 0 && Gio().variant_iter_next(unlocked, "&o", &path)) {
     if (session_->Secret(path, out.key)) result = 0;
   }
-  g_variant_iter_free(unlocked);
-  g_variant_unref(found);
+  Gio().variant_iter_free(unlocked);
+  Gio().variant_unref(found);
   return result;
 }
 
 DWORD SecretServiceKeys::Store(const MasterKey &key) {
   if (!session_) return kNoKey;
   GVariantBuilder attributes;
-  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
-  g_variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
-  g_variant_builder_add(&attributes, "{ss}", "key-id", Hex(key.id, kKeyIdSize).c_str());
+  Gio().variant_builder_init(&attributes, VariantType("a{ss}"));
+  Gio().variant_builder_add(&attributes, "{ss}", "xdg:schema", kSchemaName);
+  Gio().variant_builder_add(&attributes, "{ss}", "purpose", kPurpose);
+  Gio().variant_builder_add(&attributes, "{ss}", "key-id", Hex(key.id, kKeyIdSize).c_str());
   GVariantBuilder properties;
-  g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label", g_variant_new_string(kLabel));
-  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
-                        g_variant_builder_end(&attributes));
-  GVariant *secret = g_variant_new(
-      "(o@ay@ays)", session_->session.c_str(), g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, nullptr, 0, 1),
-      g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.key, kMasterKeySize, 1), "application/octet-stream");
+  Gio().variant_builder_init(&properties, VariantType("a{sv}"));
+  Gio().variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label", Gio().variant_new_string(kLabel));
+  Gio().variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
+                        Gio().variant_builder_end(&attributes));
+  GVariant *secret = Gio().variant_new(
+      "(o@ay@ays)", session_->session.c_str(), Gio().variant_new_fixed_array(G_VARIANT_TYPE_BYTE, nullptr, 0, 1),
+      Gio().variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.key, kMasterKeySize, 1), "application/octet-stream");
   GVariant *made = session_->Call(session_->collection.c_str(), "org.freedesktop.Secret.Collection", "CreateItem",
-                                  g_variant_new("(a{sv}@(oayays)b)", &properties, secret, FALSE), "(oo)");
+                                  Gio().variant_new("(a{sv}@(oayays)b)", &properties, secret, FALSE), "(oo)");
   if (made == nullptr) return kNoKey;
   const gchar *item = nullptr;
-  g_variant_get(made, "(&o&o)", &item, nullptr);
+  Gio().variant_get(made, "(&o&o)", &item, nullptr);
   const DWORD result = std::strcmp(item, "/") != 0 ? 0 : kNoKey;  // "/" with a prompt: never run
-  g_variant_unref(made);
+  Gio().variant_unref(made);
   return result;
 }
 

@@ -26,8 +26,8 @@ struct Attempt {
   bool finished = false;
   bool abandoned = false;
   GDBusConnection *connection = nullptr;
-  GCancellable *cancel = g_cancellable_new();
-  ~Attempt() { g_object_unref(cancel); }
+  GCancellable *cancel = Gio().cancellable_new();
+  ~Attempt() { Gio().object_unref(cancel); }
 };
 
 // The address that failed last, and until when it is not tried again;
@@ -35,7 +35,7 @@ struct Attempt {
 struct Failed {
   std::mutex mutex;
   std::string address;
-  gint64 untilUs = 0;
+  std::chrono::steady_clock::time_point until;
 };
 
 Failed& TheFailed() {
@@ -52,18 +52,18 @@ std::string CurrentAddress() {
 void Connect(const std::string &address, const std::shared_ptr<Attempt> &attempt) {
   // The connection's own signals go to a context nobody runs, never the host's
   // default one.
-  GMainContext *context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  GDBusConnection *connection = g_dbus_connection_new_for_address_sync(
+  GMainContext *context = Gio().main_context_new();
+  Gio().main_context_push_thread_default(context);
+  GDBusConnection *connection = Gio().dbus_connection_new_for_address_sync(
       address.c_str(),
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       nullptr, attempt->cancel, nullptr);
-  g_main_context_pop_thread_default(context);
-  g_main_context_unref(context);
+  Gio().main_context_pop_thread_default(context);
+  Gio().main_context_unref(context);
   std::lock_guard<std::mutex> lock(attempt->mutex);
   if (attempt->abandoned) {
-    if (connection != nullptr) g_object_unref(connection);
+    if (connection != nullptr) Gio().object_unref(connection);
   } else {
     attempt->connection = connection;
   }
@@ -78,16 +78,16 @@ void ForgetSessionBusForAWhile() {
   Failed& failed = TheFailed();
   std::lock_guard<std::mutex> lock(failed.mutex);
   failed.address = address;
-  failed.untilUs = g_get_monotonic_time() + gint64{kBusRetryMs} * 1000;
+  failed.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusRetryMs);
 }
 
 GDBusConnection *OpenSessionBus() {
   const std::string address = CurrentAddress();
-  if (address.empty()) return nullptr;
+  if (address.empty() || GioLibrary::Get() == nullptr) return nullptr;
   {
     Failed& failed = TheFailed();
     std::lock_guard<std::mutex> lock(failed.mutex);
-    if (address == failed.address && g_get_monotonic_time() < failed.untilUs) return nullptr;
+    if (address == failed.address && std::chrono::steady_clock::now() < failed.until) return nullptr;
   }
   InitSocketsKeepingSigpipe();
   auto attempt = std::make_shared<Attempt>();
@@ -104,7 +104,7 @@ GDBusConnection *OpenSessionBus() {
       connection = attempt->connection;
     } else {
       attempt->abandoned = true;
-      g_cancellable_cancel(attempt->cancel);
+      Gio().cancellable_cancel(attempt->cancel);
     }
   }
   if (connection == nullptr) ForgetSessionBusForAWhile();

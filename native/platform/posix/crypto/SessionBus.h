@@ -3,12 +3,12 @@
 // that accepts and never answers, and its close would end the process.
 #pragma once
 
-#include <gio/gio.h>
+#include "../GioLibrary.h"
 
 namespace quorvane {
 namespace posix {
 
-// The session bus named by DBUS_SESSION_BUS_ADDRESS, or null: no address
+// The session bus named by DBUS_SESSION_BUS_ADDRESS, or null: no GIO, no address
 // (or an autolaunch one, which would start a bus), no connection within
 // kBusConnectTimeoutMs, or an address that failed so within the last
 // kBusRetryMs (so each call does not wait again). The caller unrefs it.

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "InetLibraries.h"
+
 namespace quorvane {
 namespace posix {
 namespace inet {
@@ -23,15 +25,15 @@ void Lock(CURL*, curl_lock_data data, curl_lock_access, void*) { g_locks[data].l
 void Unlock(CURL*, curl_lock_data data, void*) { g_locks[data].unlock(); }
 
 CURLSH* MakeShare() {
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
-  CURLSH* share = curl_share_init();
+  if (CurlLibrary::Get() == nullptr || Curl().global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+  CURLSH* share = Curl().share_init();
   if (share == nullptr) return nullptr;
-  const bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, Lock) == CURLSHE_OK &&
-                  curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, Unlock) == CURLSHE_OK &&
-                  curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
-                  curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
+  const bool ok = Curl().share_setopt(share, CURLSHOPT_LOCKFUNC, Lock) == CURLSHE_OK &&
+                  Curl().share_setopt(share, CURLSHOPT_UNLOCKFUNC, Unlock) == CURLSHE_OK &&
+                  Curl().share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
+                  Curl().share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
   if (!ok) {
-    curl_share_cleanup(share);
+    Curl().share_cleanup(share);
     return nullptr;
   }
   return share;
@@ -63,9 +65,9 @@ CURLM* AcquireMultiHandle() {
       return multi;
     }
   }
-  CURLM* multi = curl_multi_init();
-  if (multi != nullptr && curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kConnectionsPerHandle) != CURLM_OK) {
-    curl_multi_cleanup(multi);
+  CURLM* multi = Curl().multi_init();
+  if (multi != nullptr && Curl().multi_setopt(multi, CURLMOPT_MAXCONNECTS, kConnectionsPerHandle) != CURLM_OK) {
+    Curl().multi_cleanup(multi);
     return nullptr;
   }
   return multi;
@@ -85,7 +87,7 @@ void ReleaseMultiHandle(CURLM* multi) {
   // and back, and two interleaved would leave the JVM's handler replaced.
   static std::mutex cleanups;
   std::lock_guard<std::mutex> lock(cleanups);
-  curl_multi_cleanup(multi);
+  Curl().multi_cleanup(multi);
 }
 
 CURLSH* SharedCurlState() {

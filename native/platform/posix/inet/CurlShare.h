@@ -10,7 +10,8 @@ namespace quorvane {
 namespace posix {
 namespace inet {
 
-// Initialises libcurl on first use; null when it cannot be initialised.
+// Loads and initialises libcurl on first use; null when it is missing or
+// cannot be initialised. Every other use of curl comes after this answered.
 CURLSH* SharedCurlState();
 
 // A multi handle for one transfer at a time, from a process-wide pool, and

@@ -1,11 +1,12 @@
 #include "ProxyLookup.h"
 
-#include <proxy.h>
 #include <strings.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "InetLibraries.h"
 
 namespace quorvane {
 namespace posix {
@@ -13,10 +14,13 @@ namespace inet {
 
 namespace {
 
+// Null without libproxy: then the desktop's settings are not known.
 pxProxyFactory* Factory() {
   static std::once_flag once;
   static pxProxyFactory* factory = nullptr;
-  std::call_once(once, [] { factory = px_proxy_factory_new(); });
+  std::call_once(once, [] {
+    if (const ProxyLibrary* proxy = ProxyLibrary::Get()) factory = proxy->proxy_factory_new();
+  });
   return factory;
 }
 
@@ -89,14 +93,15 @@ std::optional<std::string> SystemProxyFor(const std::string& url, bool secure, c
     if (Env(name) != nullptr) return FromEnvironment(secure, host);
   pxProxyFactory* factory = Factory();
   if (factory == nullptr) return std::string();
-  char** proxies = px_proxy_factory_get_proxies(factory, url.c_str());
+  const ProxyLibrary& proxy = *ProxyLibrary::Get();
+  char** proxies = proxy.proxy_factory_get_proxies(factory, url.c_str());
   if (proxies == nullptr || proxies[0] == nullptr) {
-    if (proxies != nullptr) px_proxy_factory_free_proxies(proxies);
+    if (proxies != nullptr) proxy.proxy_factory_free_proxies(proxies);
     return std::string();
   }
   // The first choice is the user's; a later one is only a fallback.
   const std::string first = proxies[0];
-  px_proxy_factory_free_proxies(proxies);
+  proxy.proxy_factory_free_proxies(proxies);
   if (StartsWith(first, "direct://")) return std::string();
   std::string chosen;
   if (!CurlProxy(first, true, &chosen)) return std::nullopt;

@@ -1,11 +1,11 @@
 #include "Redirect.h"
 
-#include <curl/curl.h>
 #include <strings.h>
 
 #include <cstdlib>
 #include <memory>
 
+#include "InetLibraries.h"
 #include "RequestTarget.h"
 
 namespace quorvane {
@@ -15,15 +15,15 @@ namespace inet {
 namespace {
 
 struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+  void operator()(CURLU* url) const { Curl().url_cleanup(url); }
 };
 
 // A part of a parsed URL; "" when it has none.
 std::string Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* text = nullptr;
-  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return "";
+  if (Curl().url_get(url, part, &text, flags) != CURLUE_OK || text == nullptr) return "";
   std::string value = text;
-  curl_free(text);
+  Curl().free(text);
   return value;
 }
 
@@ -40,12 +40,13 @@ std::string VerbAfter(long status, const std::string& verb) {
 }
 
 bool NextHop(const Hop& from, const std::string& location, Hop* next) {
-  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
-  if (!url || location.empty()) return false;
+  if (CurlLibrary::Get() == nullptr || location.empty()) return false;
+  std::unique_ptr<CURLU, UrlDeleter> url(Curl().url());
+  if (!url) return false;
   const std::string base = UrlOn(Origin(from.secure, from.host, from.port), from.target);
   // Dot segments and escapes stay as the server wrote them.
-  if (curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK ||
-      curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)
+  if (Curl().url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK ||
+      Curl().url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK)
     return false;
   const std::string scheme = Part(url.get(), CURLUPART_SCHEME);
   if (strcasecmp(scheme.c_str(), "https") != 0 && strcasecmp(scheme.c_str(), "http") != 0) return false;

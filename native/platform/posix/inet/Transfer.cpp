@@ -8,6 +8,7 @@
 
 #include "CurlShare.h"
 #include "InetErrors.h"
+#include "InetLibraries.h"
 #include "WinInetApi.h"
 
 namespace quorvane {
@@ -28,20 +29,20 @@ long CurlMs(DWORD ms) { return IsUnlimited(ms) ? LONG_MAX : static_cast<long>(ms
 }  // namespace
 
 Transfer::~Transfer() {
-  if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
-  if (easy_ != nullptr) curl_easy_cleanup(easy_);
+  if (multi_ != nullptr && easy_ != nullptr) Curl().multi_remove_handle(multi_, easy_);
+  if (easy_ != nullptr) Curl().easy_cleanup(easy_);
   ReleaseMultiHandle(multi_);
-  curl_slist_free_all(headerList_);
+  if (headerList_ != nullptr) Curl().slist_free_all(headerList_);
 }
 
 bool Transfer::Configure(const TransferSetup& setup) {
   for (const std::string& header : setup.headers) {
-    curl_slist* list = curl_slist_append(headerList_, header.c_str());
+    curl_slist* list = Curl().slist_append(headerList_, header.c_str());
     if (list == nullptr) return false;
     headerList_ = list;
   }
-  bool ok = curl_easy_setopt(easy_, CURLOPT_SHARE, SharedCurlState()) == CURLE_OK;
-  auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy_, option, value) == CURLE_OK; };
+  bool ok = Curl().easy_setopt(easy_, CURLOPT_SHARE, SharedCurlState()) == CURLE_OK;
+  auto set = [&](CURLoption option, auto value) { ok = ok && Curl().easy_setopt(easy_, option, value) == CURLE_OK; };
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_URL, setup.url.c_str());
   set(CURLOPT_REQUEST_TARGET, setup.target.c_str());
@@ -109,11 +110,11 @@ bool Transfer::Configure(const TransferSetup& setup) {
 
 DWORD Transfer::Start(const TransferSetup& setup) {
   if (SharedCurlState() == nullptr) return ERROR_INTERNET_INTERNAL_ERROR;
-  easy_ = curl_easy_init();
+  easy_ = Curl().easy_init();
   multi_ = AcquireMultiHandle();
   if (easy_ == nullptr || multi_ == nullptr || !Configure(setup)) return ERROR_INTERNET_INTERNAL_ERROR;
-  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
-    curl_easy_cleanup(easy_);
+  if (Curl().multi_add_handle(multi_, easy_) != CURLM_OK) {
+    Curl().easy_cleanup(easy_);
     easy_ = nullptr;
     return ERROR_INTERNET_INTERNAL_ERROR;
   }
@@ -145,7 +146,7 @@ DWORD Transfer::Refill() {
   if (paused_) {
     paused_ = false;
     // May hand the held delivery to OnBody at once.
-    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) Finish(CURLE_RECV_ERROR);
+    if (Curl().easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) Finish(CURLE_RECV_ERROR);
   }
   return Unread() ? ERROR_SUCCESS : Drive([this] { return Unread(); });
 }
@@ -162,12 +163,12 @@ DWORD Transfer::Drive(Ready ready) {
   lastActivity_ = Clock::now();
   while (!done_) {
     int running = 0;
-    if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+    if (Curl().multi_perform(multi_, &running) != CURLM_OK) {
       Finish(CURLE_OUT_OF_MEMORY);
       break;
     }
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_, &queued))
+    while (CURLMsg* message = Curl().multi_info_read(multi_, &queued))
       if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) Finish(message->data.result);
     if (done_ || ready()) break;
     long waitMs = kPollSliceMs;
@@ -180,7 +181,7 @@ DWORD Transfer::Drive(Ready ready) {
       }
       waitMs = std::min<long long>(waitMs, static_cast<long long>(receiveMs_) - idle);
     }
-    curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::max(waitMs, 1L)), nullptr);
+    Curl().multi_poll(multi_, nullptr, 0, static_cast<int>(std::max(waitMs, 1L)), nullptr);
   }
   return done_ ? Failure() : ERROR_SUCCESS;
 }
@@ -192,29 +193,29 @@ void Transfer::Finish(CURLcode result) {
   if (result != CURLE_OK && status_ == 0) {
     // A tunnel the proxy refused (407 above all) reads as that answer.
     long connectCode = 0;
-    if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK && connectCode >= 300)
+    if (Curl().easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK && connectCode >= 300)
       status_ = connectCode;
   }
   if (result == CURLE_OK) {
     headersDone_ = true;
-    if (status_ == 0) curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status_);
+    if (status_ == 0) Curl().easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status_);
   }
   // Out of the multi handle at once: a finished exchange hands its
   // connection back to the shared cache, a failed one closes it.
-  curl_multi_remove_handle(multi_, easy_);
+  Curl().multi_remove_handle(multi_, easy_);
 }
 
 DWORD Transfer::Failure() const {
   if (stalled_ != ERROR_SUCCESS) return stalled_;
   long verifyResult = 0;
-  if (result_ == CURLE_PEER_FAILED_VERIFICATION) curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+  if (result_ == CURLE_PEER_FAILED_VERIFICATION) Curl().easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
   return WinInetErrorFromCurl(result_, verifyResult);
 }
 
 unsigned long Transfer::AuthOffered(bool proxy) const {
   long offered = 0;
   if (easy_ == nullptr ||
-      curl_easy_getinfo(easy_, proxy ? CURLINFO_PROXYAUTH_AVAIL : CURLINFO_HTTPAUTH_AVAIL, &offered) != CURLE_OK)
+      Curl().easy_getinfo(easy_, proxy ? CURLINFO_PROXYAUTH_AVAIL : CURLINFO_HTTPAUTH_AVAIL, &offered) != CURLE_OK)
     return 0;
   return static_cast<unsigned long>(offered);
 }
@@ -235,7 +236,7 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
     return bytes;
   }
   long code = 0;
-  curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &code);
+  Curl().easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &code);
   if (code / 100 == 1) return bytes;  // an interim answer; the real one follows
   t.status_ = code;
   // The first 401 (407) after credentials were set is usually the challenge

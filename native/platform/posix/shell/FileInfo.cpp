@@ -8,7 +8,6 @@
 // terminating zero. A file that cannot be read answers 0 and writes nothing;
 // SHGFI_USEFILEATTRIBUTES answers from the name and dwFileAttributes alone.
 #include <dirent.h>
-#include <gio/gio.h>
 
 #include <cstddef>
 #include <cstring>
@@ -17,11 +16,13 @@
 #include <vector>
 
 #include "../FileSystemText.h"
+#include "../GioLibrary.h"
 #include "GioPath.h"
 #include "ItemIdList.h"
 #include "ShellIcon.h"
 
 namespace qp = quorvane::posix;
+using quorvane::posix::Gio;
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr DWORD_PTR kSystemImageList = 0x10;
 constexpr size_t kSubfolderScanLimit = 1024;
 
 struct GObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
+  void operator()(gpointer object) const { Gio().object_unref(object); }
 };
 template <class T>
 using GPtr = std::unique_ptr<T, GObjectUnref>;
@@ -72,15 +73,15 @@ DWORD KindAttributes(bool folder) {
 Facts FromAttributes(const std::string& path, DWORD fileAttributes) {
   Facts facts;
   facts.folder = (fileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  gchar* name = g_filename_display_basename(path.c_str());
+  gchar* name = Gio().filename_display_basename(path.c_str());
   facts.name = name;
-  g_free(name);
+  Gio().free(name);
   if (facts.folder) {
     facts.contentType = "inode/directory";
   } else {
-    gchar* type = g_content_type_guess(path.c_str(), nullptr, 0, nullptr);
+    gchar* type = Gio().content_type_guess(path.c_str(), nullptr, 0, nullptr);
     facts.contentType = type;
-    g_free(type);
+    Gio().free(type);
   }
   facts.attributes = KindAttributes(facts.folder) | SFGAO_CANCOPY | SFGAO_CANMOVE | SFGAO_CANRENAME | SFGAO_CANDELETE;
   if (fileAttributes & FILE_ATTRIBUTE_READONLY) facts.attributes |= SFGAO_READONLY;
@@ -98,24 +99,24 @@ constexpr const char* kQuery =
 bool FromDisk(const std::string& path, Facts* facts) {
   const std::string named = qp::GioPath(path);
   if (named.empty()) return false;
-  GPtr<GFile> file(g_file_new_for_path(named.c_str()));
+  GPtr<GFile> file(Gio().file_new_for_path(named.c_str()));
   // A link is described by its target, as a file manager does; a dangling
   // one by itself.
-  GPtr<GFileInfo> info(g_file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
-  if (!info) info.reset(g_file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr));
+  GPtr<GFileInfo> info(Gio().file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!info) info.reset(Gio().file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr));
   if (!info) return false;
-  facts->folder = g_file_info_get_file_type(info.get()) == G_FILE_TYPE_DIRECTORY;
-  facts->name = g_file_info_get_display_name(info.get());
-  const char* type = g_file_info_get_content_type(info.get());
+  facts->folder = Gio().file_info_get_file_type(info.get()) == G_FILE_TYPE_DIRECTORY;
+  facts->name = Gio().file_info_get_display_name(info.get());
+  const char* type = Gio().file_info_get_content_type(info.get());
   facts->contentType = type ? type : "application/octet-stream";
   DWORD attributes = KindAttributes(facts->folder);
-  auto can = [&](const char* attribute) { return g_file_info_get_attribute_boolean(info.get(), attribute); };
+  auto can = [&](const char* attribute) { return Gio().file_info_get_attribute_boolean(info.get(), attribute); };
   if (can(G_FILE_ATTRIBUTE_ACCESS_CAN_READ)) attributes |= SFGAO_CANCOPY;
   if (can(G_FILE_ATTRIBUTE_ACCESS_CAN_DELETE)) attributes |= SFGAO_CANDELETE | SFGAO_CANMOVE;
   if (can(G_FILE_ATTRIBUTE_ACCESS_CAN_RENAME)) attributes |= SFGAO_CANRENAME;
   if (!can(G_FILE_ATTRIBUTE_ACCESS_CAN_WRITE)) attributes |= SFGAO_READONLY;
-  if (g_file_info_get_is_symlink(info.get())) attributes |= SFGAO_LINK;
-  if (g_file_info_get_is_hidden(info.get()) || facts->name[0] == '.') attributes |= SFGAO_HIDDEN;
+  if (Gio().file_info_get_is_symlink(info.get())) attributes |= SFGAO_LINK;
+  if (Gio().file_info_get_is_hidden(info.get()) || facts->name[0] == '.') attributes |= SFGAO_HIDDEN;
   if (facts->folder && HasSubfolder(path)) attributes |= SFGAO_HASSUBFOLDER;
   facts->attributes = attributes;
   return true;
@@ -124,9 +125,9 @@ bool FromDisk(const std::string& path, Facts* facts) {
 std::vector<std::string> IconNames(const Facts& facts, bool open) {
   std::vector<std::string> names;
   if (facts.folder && open) names.push_back("folder-open");
-  GPtr<GIcon> icon(g_content_type_get_icon(facts.contentType.c_str()));
-  if (icon && G_IS_THEMED_ICON(icon.get())) {
-    for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon.get())); name && *name; ++name)
+  GPtr<GIcon> icon(Gio().content_type_get_icon(facts.contentType.c_str()));
+  if (icon && Gio().type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(icon.get()), Gio().themed_icon_get_type())) {
+    for (const gchar* const* name = Gio().themed_icon_get_names(reinterpret_cast<GThemedIcon*>(icon.get())); name && *name; ++name)
       names.push_back(*name);
   }
   if (names.empty()) names.push_back(facts.folder ? "folder" : "text-x-generic");
@@ -172,7 +173,8 @@ class RecordWriter {
 }  // namespace
 
 DWORD_PTR SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttributes, SHFILEINFOW* psfi, UINT cbFileInfo, UINT uFlags) {
-  if (pszPath == nullptr) return 0;
+  // Without GIO no file can be described.
+  if (pszPath == nullptr || qp::GioLibrary::Get() == nullptr) return 0;
   const std::wstring wide = (uFlags & SHGFI_PIDL) ? qp::PathFromItemIdList(reinterpret_cast<LPCITEMIDLIST>(pszPath))
                                                   : std::wstring(pszPath);
   if (wide.empty()) return 0;
@@ -208,9 +210,9 @@ DWORD_PTR SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttributes, SHFILEINFOW* p
   }
   if (uFlags & SHGFI_DISPLAYNAME) out.PutText(&psfi->szDisplayName, facts.name);
   if (uFlags & SHGFI_TYPENAME) {
-    gchar* description = g_content_type_get_description(facts.contentType.c_str());
+    gchar* description = Gio().content_type_get_description(facts.contentType.c_str());
     out.PutText(&psfi->szTypeName, description ? description : "");
-    g_free(description);
+    Gio().free(description);
   }
   return result;
 }

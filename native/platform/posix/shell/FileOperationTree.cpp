@@ -8,7 +8,6 @@
 // as a link and its target is never reached.
 #include <dirent.h>
 #include <fcntl.h>
-#include <gio/gio.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <random>
 
 #include "../ErrnoMapping.h"
+#include "../GioLibrary.h"
 #include "../kernel/UniqueFd.h"
 #include "FileOperation.h"
 #include "GioPath.h"
@@ -254,17 +254,18 @@ DWORD MoveTree(const std::string& from, const std::string& to, Collision collisi
 }
 
 DWORD TrashItem(const std::string& path) {
+  if (GioLibrary::Get() == nullptr) return ERROR_NOT_SUPPORTED;  // no trash without GIO
   const std::string named = GioPath(path);
   if (named.empty()) return LastErrno();
-  GFile* file = g_file_new_for_path(named.c_str());
+  GFile* file = Gio().file_new_for_path(named.c_str());
   GError* error = nullptr;
-  const gboolean trashed = g_file_trash(file, nullptr, &error);
-  g_object_unref(file);
+  const gboolean trashed = Gio().file_trash(file, nullptr, &error);
+  Gio().object_unref(file);
   if (trashed) return 0;
   DWORD code = ERROR_NOT_SUPPORTED;  // no trash reachable from this file system
-  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND)) code = ERROR_FILE_NOT_FOUND;
-  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED)) code = ERROR_ACCESS_DENIED;
-  g_error_free(error);
+  if (Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_NOT_FOUND)) code = ERROR_FILE_NOT_FOUND;
+  if (Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_PERMISSION_DENIED)) code = ERROR_ACCESS_DENIED;
+  Gio().error_free(error);
   return code;
 }
 

@@ -17,7 +17,6 @@
 // starts only when a session bus address exists and stops when the library
 // is unloaded or the process exits (the loop is quit and joined, then a
 // connect in progress cancelled).
-#include <gio/gio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "../GioLibrary.h"
 #include "../GioSockets.h"
 #include "NotifyIcon.h"
 
@@ -68,9 +68,10 @@ constexpr const char* kItemXml =
     "<signal name='NewStatus'><arg type='s'/></signal>"
     "</interface></node>";
 
-// No bus to use: none named, or one that would have to be started for us.
+// No bus to use: none named, one that would have to be started for us, or
+// no GIO to speak to it with.
 bool IsHeadless(const std::string& address) {
-  return address.empty() || address.compare(0, 11, "autolaunch:") == 0;
+  return address.empty() || address.compare(0, 11, "autolaunch:") == 0 || GioLibrary::Get() == nullptr;
 }
 
 std::string SessionAddress() {
@@ -80,17 +81,17 @@ std::string SessionAddress() {
 
 // D-Bus strings must be UTF-8; file-system escapes in our texts are not.
 GVariant* Utf8(const std::string& text) {
-  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-  GVariant* value = g_variant_new_string(valid);
-  g_free(valid);
+  gchar* valid = Gio().utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  GVariant* value = Gio().variant_new_string(valid);
+  Gio().free(valid);
   return value;
 }
 
 GDBusInterfaceInfo* ItemInfo() {
   static GDBusInterfaceInfo* info = [] {
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kItemXml, nullptr);
-    GDBusInterfaceInfo* interface = g_dbus_interface_info_ref(node->interfaces[0]);
-    g_dbus_node_info_unref(node);
+    GDBusNodeInfo* node = Gio().dbus_node_info_new_for_xml(kItemXml, nullptr);
+    GDBusInterfaceInfo* interface = Gio().dbus_interface_info_ref(node->interfaces[0]);
+    Gio().dbus_node_info_unref(node);
     return interface;  // kept for the life of the process
   }();
   return info;
@@ -106,27 +107,27 @@ GVariant* ItemProperty(GDBusConnection*, const gchar*, const gchar*, const gchar
   const IconView& view = static_cast<Item*>(data)->view;
   const std::string property = name;
   const std::string icon = view.iconName.empty() ? "application-x-executable" : view.iconName;
-  if (property == "Category") return g_variant_new_string("ApplicationStatus");
+  if (property == "Category") return Gio().variant_new_string("ApplicationStatus");
   if (property == "Id")
     return Utf8("quorvane-" + std::to_string(::getpid()) + "-" + std::to_string(view.key.first) + "-" +
                 std::to_string(view.key.second));
   if (property == "Title") return Utf8(view.tip);
-  if (property == "Status") return g_variant_new_string(view.hidden ? "Passive" : "Active");
-  if (property == "WindowId") return g_variant_new_int32(0);
+  if (property == "Status") return Gio().variant_new_string(view.hidden ? "Passive" : "Active");
+  if (property == "WindowId") return Gio().variant_new_int32(0);
   if (property == "IconName") return Utf8(icon);
-  if (property == "IconPixmap") return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
-  if (property == "OverlayIconName" || property == "AttentionIconName") return g_variant_new_string("");
+  if (property == "IconPixmap") return Gio().variant_new_array(VariantType("(iiay)"), nullptr, 0);
+  if (property == "OverlayIconName" || property == "AttentionIconName") return Gio().variant_new_string("");
   if (property == "ToolTip")
-    return g_variant_new("(@s@a(iiay)@ss)", Utf8(icon), g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
-                         Utf8(view.tip), g_variant_new_string(""));
-  if (property == "ItemIsMenu") return g_variant_new_boolean(FALSE);
+    return Gio().variant_new("(@s@a(iiay)@ss)", Utf8(icon), Gio().variant_new_array(VariantType("(iiay)"), nullptr, 0),
+                         Utf8(view.tip), Gio().variant_new_string(""));
+  if (property == "ItemIsMenu") return Gio().variant_new_boolean(FALSE);
   return nullptr;
 }
 
 // Clicks reach no window of ours on Linux; they are answered and dropped.
 void ItemMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
                 GDBusMethodInvocation* invocation, gpointer) {
-  g_dbus_method_invocation_return_value(invocation, nullptr);
+  Gio().dbus_method_invocation_return_value(invocation, nullptr);
 }
 
 const GDBusInterfaceVTable kItemVTable = {ItemMethod, ItemProperty, nullptr, {}};
@@ -149,23 +150,23 @@ class BusThread {
     return bus;
   }
 
-  BusThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+  BusThread() : context_(Gio().main_context_new()), loop_(Gio().main_loop_new(context_, FALSE)) {
     InitSocketsKeepingSigpipe();
     thread_ = std::thread([this] {
-      g_main_context_push_thread_default(context_);
-      g_main_loop_run(loop_);
-      g_main_context_pop_thread_default(context_);
+      Gio().main_context_push_thread_default(context_);
+      Gio().main_loop_run(loop_);
+      Gio().main_context_pop_thread_default(context_);
     });
   }
 
   ~BusThread() {
-    g_main_loop_quit(loop_);
+    Gio().main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
-    if (connecting_) g_cancellable_cancel(connecting_);
+    if (connecting_) Gio().cancellable_cancel(connecting_);
     Disconnect();
-    g_clear_object(&connecting_);
-    g_main_loop_unref(loop_);
-    g_main_context_unref(context_);
+    ClearObject(&connecting_);
+    Gio().main_loop_unref(loop_);
+    Gio().main_context_unref(context_);
   }
   BusThread(const BusThread&) = delete;
   BusThread& operator=(const BusThread&) = delete;
@@ -181,7 +182,7 @@ class BusThread {
     };
     auto pending = std::make_shared<Pending>();
     pending->task = std::move(task);
-    g_main_context_invoke_full(
+    Gio().main_context_invoke_full(
         context_, G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {
           auto& p = *static_cast<std::shared_ptr<Pending>*>(data);
@@ -213,14 +214,14 @@ class BusThread {
     if (entry.id == 0) return Export(entry);
     entry.item->view = view;
     for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) Emit(entry.path, signal, nullptr);
-    Emit(entry.path, "NewStatus", g_variant_new("(s)", view.hidden ? "Passive" : "Active"));
+    Emit(entry.path, "NewStatus", Gio().variant_new("(s)", view.hidden ? "Passive" : "Active"));
   }
 
   void Remove(const std::string& address, const IconKey& key) {
     Want(address);
     auto it = items_.find(key);
     if (it == items_.end()) return;
-    if (it->second.id != 0) g_dbus_connection_unregister_object(connection_, it->second.id);
+    if (it->second.id != 0) Gio().dbus_connection_unregister_object(connection_, it->second.id);
     items_.erase(it);
   }
 
@@ -231,82 +232,82 @@ class BusThread {
   void Want(const std::string& address) {
     if (address != address_) {
       Disconnect();
-      if (connecting_) g_cancellable_cancel(connecting_);
-      g_clear_object(&connecting_);
+      if (connecting_) Gio().cancellable_cancel(connecting_);
+      ClearObject(&connecting_);
       Answer(nullptr);
       address_ = address;
       tried_ = false;
       retryUs_ = kFirstRetryUs;
       retryAt_ = 0;
     }
-    if (connection_ != nullptr && g_dbus_connection_is_closed(connection_)) {  // its "closed" not yet seen
+    if (connection_ != nullptr && Gio().dbus_connection_is_closed(connection_)) {  // its "closed" not yet seen
       Disconnect();
       Failed();
     }
     if (connection_ == nullptr && connecting_ == nullptr && !IsHeadless(address_) &&
-        g_get_monotonic_time() >= retryAt_)
+        Gio().get_monotonic_time() >= retryAt_)
       Connect();
   }
 
   void Connect() {
-    connecting_ = g_cancellable_new();
+    connecting_ = Gio().cancellable_new();
     struct Attempt {
       BusThread* bus;
       GCancellable* cancel;  // identifies the attempt; ours while it is connecting_
     };
-    g_dbus_connection_new_for_address(
+    Gio().dbus_connection_new_for_address(
         address_.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, connecting_,
         [](GObject*, GAsyncResult* result, gpointer data) {
           auto* attempt = static_cast<Attempt*>(data);
-          GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+          GDBusConnection* connection = Gio().dbus_connection_new_for_address_finish(result, nullptr);
           // A late answer (past the deadline or for another address) is dropped.
           if (attempt->cancel == attempt->bus->connecting_) attempt->bus->Connected(connection);
-          else if (connection) g_object_unref(connection);
-          g_object_unref(attempt->cancel);
+          else if (connection) Gio().object_unref(connection);
+          Gio().object_unref(attempt->cancel);
           delete attempt;
         },
-        new Attempt{this, G_CANCELLABLE(g_object_ref(connecting_))});
+        new Attempt{this, static_cast<GCancellable*>(Gio().object_ref(connecting_))});
     // Hello is not cancellable: the deadline gives up on the attempt itself.
-    GSource* deadline = g_timeout_source_new(kConnectTimeoutMs);
-    g_source_set_callback(
+    GSource* deadline = Gio().timeout_source_new(kConnectTimeoutMs);
+    Gio().source_set_callback(
         deadline,
         [](gpointer data) -> gboolean {
           auto* attempt = static_cast<Attempt*>(data);
           if (attempt->cancel == attempt->bus->connecting_) {
-            g_cancellable_cancel(attempt->cancel);
+            Gio().cancellable_cancel(attempt->cancel);
             attempt->bus->Connected(nullptr);
           }
           return G_SOURCE_REMOVE;
         },
-        new Attempt{this, G_CANCELLABLE(g_object_ref(connecting_))}, [](gpointer data) {
+        new Attempt{this, static_cast<GCancellable*>(Gio().object_ref(connecting_))}, [](gpointer data) {
           auto* attempt = static_cast<Attempt*>(data);
-          g_object_unref(attempt->cancel);
+          Gio().object_unref(attempt->cancel);
           delete attempt;
         });
-    g_source_attach(deadline, context_);
-    g_source_unref(deadline);
+    Gio().source_attach(deadline, context_);
+    Gio().source_unref(deadline);
   }
 
   // The attempt in progress ended with `connection`, or with null.
   void Connected(GDBusConnection* connection) {
-    g_clear_object(&connecting_);
+    ClearObject(&connecting_);
     tried_ = true;
     if (connection == nullptr) return Failed();
     connection_ = connection;
     retryUs_ = kFirstRetryUs;
-    g_dbus_connection_set_exit_on_close(connection_, FALSE);
-    closedHandler_ = g_signal_connect(connection_, "closed", G_CALLBACK(+[](GDBusConnection*, gboolean, GError*,
-                                                                            gpointer self) {
-                                        auto* bus = static_cast<BusThread*>(self);
-                                        bus->Disconnect();
-                                        bus->Failed();
-                                      }),
-                                      this);
+    Gio().dbus_connection_set_exit_on_close(connection_, FALSE);
+    const auto closed = +[](GDBusConnection*, gboolean, GError*, gpointer self) {
+      auto* bus = static_cast<BusThread*>(self);
+      bus->Disconnect();
+      bus->Failed();
+    };
+    closedHandler_ =
+        Gio().signal_connect_data(connection_, "closed", G_CALLBACK(closed), this, nullptr, GConnectFlags{});
     // A watcher that starts later learns of our items then.
-    watcherSubscription_ = g_dbus_connection_signal_subscribe(
+    watcherSubscription_ = Gio().dbus_connection_signal_subscribe(
         connection_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus",
         kWatcher, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer self) {
@@ -323,12 +324,12 @@ class BusThread {
   // timer makes it while icons wait to be shown.
   void Failed() {
     Answer(nullptr);
-    retryAt_ = g_get_monotonic_time() + retryUs_;
+    retryAt_ = Gio().get_monotonic_time() + retryUs_;
     const guint delayMs = static_cast<guint>(retryUs_ / 1000);
     retryUs_ = std::min(retryUs_ * 2, kLastRetryUs);
     if (items_.empty()) return;
-    GSource* timer = g_timeout_source_new(delayMs);
-    g_source_set_callback(
+    GSource* timer = Gio().timeout_source_new(delayMs);
+    Gio().source_set_callback(
         timer,
         [](gpointer self) -> gboolean {
           auto* bus = static_cast<BusThread*>(self);
@@ -337,8 +338,8 @@ class BusThread {
           return G_SOURCE_REMOVE;
         },
         this, nullptr);
-    g_source_attach(timer, context_);
-    g_source_unref(timer);
+    Gio().source_attach(timer, context_);
+    Gio().source_unref(timer);
   }
 
   void Answer(GDBusConnection* connection) {
@@ -348,7 +349,7 @@ class BusThread {
   void Export(Entry& entry) {
     auto* item = new Item{entry.view};
     const std::string path = "/StatusNotifierItem/" + std::to_string(++serial_);
-    const guint id = g_dbus_connection_register_object(connection_, path.c_str(), ItemInfo(), &kItemVTable, item,
+    const guint id = Gio().dbus_connection_register_object(connection_, path.c_str(), ItemInfo(), &kItemVTable, item,
                                                        [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
     if (id == 0) return;
     entry.id = id;
@@ -360,26 +361,26 @@ class BusThread {
   void RegisterWithWatcher(const std::string& path) {
     // Asynchronous: the watcher reads our properties before it answers, and
     // this thread is the one that answers them.
-    g_dbus_connection_call(connection_, kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisterStatusNotifierItem",
-                           g_variant_new("(s)", path.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+    Gio().dbus_connection_call(connection_, kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisterStatusNotifierItem",
+                           Gio().variant_new("(s)", path.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
                            kCallTimeoutMs, nullptr, nullptr, nullptr);
   }
 
   void Emit(const std::string& path, const char* signal, GVariant* parameters) {
-    g_dbus_connection_emit_signal(connection_, nullptr, path.c_str(), kItemInterface, signal, parameters, nullptr);
+    Gio().dbus_connection_emit_signal(connection_, nullptr, path.c_str(), kItemInterface, signal, parameters, nullptr);
   }
 
   // Drops the connection; the icons stay, to be exported on the next one.
   void Disconnect() {
     if (connection_ == nullptr) return;
     for (auto& entry : items_) {
-      if (entry.second.id != 0) g_dbus_connection_unregister_object(connection_, entry.second.id);
+      if (entry.second.id != 0) Gio().dbus_connection_unregister_object(connection_, entry.second.id);
       entry.second.id = 0;
       entry.second.item = nullptr;
     }
-    g_signal_handler_disconnect(connection_, closedHandler_);
-    g_dbus_connection_signal_unsubscribe(connection_, watcherSubscription_);
-    g_clear_object(&connection_);
+    Gio().signal_handler_disconnect(connection_, closedHandler_);
+    Gio().dbus_connection_signal_unsubscribe(connection_, watcherSubscription_);
+    ClearObject(&connection_);
   }
 
   GMainContext* context_;
@@ -410,7 +411,7 @@ GDBusConnection* SharedConnection() {
     bool done = false, taken = false;
     GDBusConnection* connection = nullptr;
     ~Handover() {
-      if (connection) g_object_unref(connection);
+      if (connection) Gio().object_unref(connection);
     }
   };
   auto handover = std::make_shared<Handover>();
@@ -418,7 +419,7 @@ GDBusConnection* SharedConnection() {
   bus.Run([handover, address, &bus] {
     bus.WhenConnected(address, [handover](GDBusConnection* connection) {
       std::lock_guard<std::mutex> lock(handover->mutex);
-      if (connection && !handover->taken) handover->connection = G_DBUS_CONNECTION(g_object_ref(connection));
+      if (connection && !handover->taken) handover->connection = static_cast<GDBusConnection*>(Gio().object_ref(connection));
       handover->done = true;
       handover->answered.notify_all();
     });
@@ -450,33 +451,33 @@ uint32_t SessionBus::Notify(const Balloon& balloon) {
   GDBusConnection* connection = SharedConnection();
   if (connection == nullptr) return 0;
   GVariantBuilder hints;
-  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-  g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(balloon.error ? 2 : 1));
-  if (balloon.quiet) g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
-  GVariant* parameters = g_variant_new("(@su@s@s@s@as@a{sv}i)", g_variant_new_string("quorvane"), 0u,
+  Gio().variant_builder_init(&hints, VariantType("a{sv}"));
+  Gio().variant_builder_add(&hints, "{sv}", "urgency", Gio().variant_new_byte(balloon.error ? 2 : 1));
+  if (balloon.quiet) Gio().variant_builder_add(&hints, "{sv}", "suppress-sound", Gio().variant_new_boolean(TRUE));
+  GVariant* parameters = Gio().variant_new("(@su@s@s@s@as@a{sv}i)", Gio().variant_new_string("quorvane"), 0u,
                                        Utf8(balloon.iconName), Utf8(balloon.title), Utf8(balloon.text),
-                                       g_variant_new_strv(nullptr, 0),
-                                       g_variant_builder_end(&hints), -1);
-  GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.Notifications",
+                                       Gio().variant_new_strv(nullptr, 0),
+                                       Gio().variant_builder_end(&hints), -1);
+  GVariant* reply = Gio().dbus_connection_call_sync(connection, "org.freedesktop.Notifications",
                                                 "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                                "Notify", parameters, G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+                                                "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE,
                                                 kCallTimeoutMs, nullptr, nullptr);
   uint32_t id = 0;
   if (reply != nullptr) {
-    g_variant_get(reply, "(u)", &id);
-    g_variant_unref(reply);
+    Gio().variant_get(reply, "(u)", &id);
+    Gio().variant_unref(reply);
   }
-  g_object_unref(connection);
+  Gio().object_unref(connection);
   return id;
 }
 
 void SessionBus::Close(uint32_t notificationId) {
   GDBusConnection* connection = SharedConnection();
   if (connection == nullptr) return;
-  g_dbus_connection_call(connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                         "org.freedesktop.Notifications", "CloseNotification", g_variant_new("(u)", notificationId),
+  Gio().dbus_connection_call(connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                         "org.freedesktop.Notifications", "CloseNotification", Gio().variant_new("(u)", notificationId),
                          nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, nullptr, nullptr);
-  g_object_unref(connection);
+  Gio().object_unref(connection);
 }
 
 }  // namespace notify

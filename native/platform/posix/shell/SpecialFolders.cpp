@@ -18,7 +18,6 @@
 // The owner window and the access token are not used: only the calling
 // user's folders exist here (the default user's token -1 included). There is
 // no redirection either, so SHGFP_TYPE_DEFAULT answers the current folder.
-#include <gio/gio.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,6 +25,7 @@
 
 #include "../ErrnoMapping.h"
 #include "../FileSystemText.h"
+#include "../GioLibrary.h"
 #include "ItemIdList.h"
 #include "ShellApi.h"
 
@@ -74,29 +74,29 @@ std::string FolderPath(const SpecialFolder& folder) {
   const char* path = nullptr;
   switch (folder.base) {
     case Base::kUserDir:
-      path = g_get_user_special_dir(folder.userDir);
+      path = Gio().get_user_special_dir(folder.userDir);
       if (path != nullptr) return path;
       break;  // not set: the XDG default below the home folder
     case Base::kConfig:
-      path = g_get_user_config_dir();
+      path = Gio().get_user_config_dir();
       break;
     case Base::kData:
-      path = g_get_user_data_dir();
+      path = Gio().get_user_data_dir();
       break;
     case Base::kCache:
-      path = g_get_user_cache_dir();
+      path = Gio().get_user_cache_dir();
       break;
     case Base::kHome:
       break;
   }
-  std::string bytes = path != nullptr ? path : g_get_home_dir();
+  std::string bytes = path != nullptr ? path : Gio().get_home_dir();
   if (folder.below != nullptr) bytes += std::string("/") + folder.below;
   return bytes;
 }
 
 // By name or by inode: "$HOME/", "$HOME/." and a link to it are all the home folder.
 bool IsHomeFolder(const std::string& path) {
-  const std::string home = g_get_home_dir();
+  const std::string home = Gio().get_home_dir();
   const auto trimmed = [](std::string text) {
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
@@ -111,10 +111,11 @@ bool IsHomeFolder(const std::string& path) {
 HRESULT ResolveFolder(int csidl, std::wstring& path) {
   const SpecialFolder* folder = Find(csidl & ~CSIDL_FLAG_MASK);
   if (folder == nullptr) return E_INVALIDARG;
+  if (GioLibrary::Get() == nullptr) return E_FAIL;  // GLib reads the folders
   const std::string bytes = FolderPath(*folder);
   if (bytes.empty() || bytes[0] != '/') return E_FAIL;
   if (folder->base != Base::kHome && IsHomeFolder(bytes)) return E_FAIL;
-  if ((csidl & CSIDL_FLAG_CREATE) != 0 && g_mkdir_with_parents(bytes.c_str(), static_cast<int>(folder->createMode)) != 0)
+  if ((csidl & CSIDL_FLAG_CREATE) != 0 && Gio().mkdir_with_parents(bytes.c_str(), static_cast<int>(folder->createMode)) != 0)
     return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
   path = WideFromFileSystemText(bytes);
   if ((csidl & CSIDL_FLAG_DONT_VERIFY) != 0) return S_OK;
