@@ -44,6 +44,10 @@ add_library(qv_slow_sigpipe SHARED ${QV_ROOT}/tests/preload/SlowSigpipe.cpp)
 target_link_libraries(qv_slow_sigpipe PRIVATE ${CMAKE_DL_LIBS})
 set_target_properties(qv_slow_sigpipe PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 
+# Test-only stand-in for a missing library (tests/preload/Unloadable.c). Never shipped.
+add_library(qv_unloadable SHARED ${QV_ROOT}/tests/preload/Unloadable.c)
+set_target_properties(qv_unloadable PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
 # JUnit 5 through the real JVM with -Xcheck:jni.
 set(QV_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FILEPATH "JUnit console launcher")
 set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar")
@@ -51,7 +55,7 @@ file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*
 add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
         INCLUDE_JARS quorvane_client quorvane_tools ${QV_JUNIT_JAR} /usr/share/java/poi.jar
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
-add_dependencies(quorvane_tests quorvane quorvane_testhooks qv_slow_sigpipe)
+add_dependencies(quorvane_tests quorvane quorvane_testhooks qv_slow_sigpipe qv_unloadable)
 
 add_test(NAME junit
   COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh
