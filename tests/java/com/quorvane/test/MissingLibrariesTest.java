@@ -2,6 +2,7 @@ package com.quorvane.test;
 
 import static org.junit.jupiter.api.Assertions.assertAll;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.sun.net.httpserver.HttpServer;
@@ -107,7 +108,8 @@ class MissingLibrariesTest {
 
     @Test
     void eachMethodAnswersItsFailureWhenItsLibraryCannotBeLoaded(@TempDir Path tmp) throws Exception {
-        Path unloadable = Path.of(System.getProperty("java.library.path"), "libqv_unloadable.so");
+        Path unloadable = Path.of(System.getProperty("java.library.path"), "libqv_unloadable.so").toAbsolutePath();
+        assertTrue(Files.isRegularFile(unloadable), unloadable + " is not built");
         List<Executable> checks = new ArrayList<>();
         for (Row row : ROWS) { // a JVM each: a crash in one row hides nothing of another
             Path folder = tmp.resolve(row.soname());
