@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "../GioLibrary.h"
 #include "DpapiApi.h"
 #include "SessionBus.h"
-#include "../GioLibrary.h"
 
 namespace quorvane {
 namespace posix {
@@ -58,8 +58,8 @@ struct SecretServiceKeys::Session {
                  const char *replyType, bool *timedOut = nullptr) {
     GError *error = nullptr;
     GVariant *reply = Gio().dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments,
-                                                  replyType ? VariantType(replyType) : nullptr,
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
+                                                      replyType ? VariantType(replyType) : nullptr,
+                                                      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
     if (error != nullptr) {
       if (timedOut != nullptr) *timedOut = Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_TIMED_OUT);
       Gio().error_free(error);
@@ -99,8 +99,8 @@ struct SecretServiceKeys::Session {
     Gio().variant_unref(value);
     Gio().variant_unref(locked);
     if (!open) return KeyService::kUnusable;
-    GVariant *opened =
-        Call(kServicePath, kService, "OpenSession", Gio().variant_new("(sv)", "plain", Gio().variant_new_string("")), "(vo)");
+    GVariant *opened = Call(kServicePath, kService, "OpenSession",
+                            Gio().variant_new("(sv)", "plain", Gio().variant_new_string("")), "(vo)");
     if (opened == nullptr) return KeyService::kUnusable;
     const gchar *path = nullptr;
     Gio().variant_get(opened, "(v&o)", nullptr, &path);
@@ -170,7 +170,7 @@ DWORD SecretServiceKeys::Store(const MasterKey &key) {
   Gio().variant_builder_init(&properties, VariantType("a{sv}"));
   Gio().variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label", Gio().variant_new_string(kLabel));
   Gio().variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
-                        Gio().variant_builder_end(&attributes));
+                            Gio().variant_builder_end(&attributes));
   GVariant *secret = Gio().variant_new(
       "(o@ay@ays)", session_->session.c_str(), Gio().variant_new_fixed_array(G_VARIANT_TYPE_BYTE, nullptr, 0, 1),
       Gio().variant_new_fixed_array(G_VARIANT_TYPE_BYTE, key.key, kMasterKeySize, 1), "application/octet-stream");

@@ -17,7 +17,8 @@
   X(curl_, share_setopt) X(curl_, slist_append) X(curl_, slist_free_all) X(curl_, url) X(curl_, url_cleanup)   \
   X(curl_, url_get) X(curl_, url_set)
 
-#define QV_PROXY_FUNCTIONS(X) X(px_, proxy_factory_new) X(px_, proxy_factory_get_proxies) X(px_, proxy_factory_free_proxies)
+#define QV_PROXY_FUNCTIONS(X) \
+  X(px_, proxy_factory_new) X(px_, proxy_factory_get_proxies) X(px_, proxy_factory_free_proxies)
 
 namespace quorvane {
 namespace posix {

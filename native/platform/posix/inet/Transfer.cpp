@@ -1,10 +1,11 @@
 #include "Transfer.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "CurlShare.h"
 #include "InetErrors.h"

@@ -103,7 +103,8 @@ bool FromDisk(const std::string& path, Facts* facts) {
   // A link is described by its target, as a file manager does; a dangling
   // one by itself.
   GPtr<GFileInfo> info(Gio().file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
-  if (!info) info.reset(Gio().file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr));
+  if (!info)
+    info.reset(Gio().file_query_info(file.get(), kQuery, G_FILE_QUERY_INFO_NOFOLLOW_SYMLINKS, nullptr, nullptr));
   if (!info) return false;
   facts->folder = Gio().file_info_get_file_type(info.get()) == G_FILE_TYPE_DIRECTORY;
   facts->name = Gio().file_info_get_display_name(info.get());
@@ -126,8 +127,10 @@ std::vector<std::string> IconNames(const Facts& facts, bool open) {
   std::vector<std::string> names;
   if (facts.folder && open) names.push_back("folder-open");
   GPtr<GIcon> icon(Gio().content_type_get_icon(facts.contentType.c_str()));
-  if (icon && Gio().type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(icon.get()), Gio().themed_icon_get_type())) {
-    for (const gchar* const* name = Gio().themed_icon_get_names(reinterpret_cast<GThemedIcon*>(icon.get())); name && *name; ++name)
+  if (icon &&
+      Gio().type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(icon.get()), Gio().themed_icon_get_type())) {
+    for (const gchar* const* name = Gio().themed_icon_get_names(reinterpret_cast<GThemedIcon*>(icon.get()));
+         name && *name; ++name)
       names.push_back(*name);
   }
   if (names.empty()) names.push_back(facts.folder ? "folder" : "text-x-generic");

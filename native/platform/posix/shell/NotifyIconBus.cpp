@@ -119,7 +119,7 @@ GVariant* ItemProperty(GDBusConnection*, const gchar*, const gchar*, const gchar
   if (property == "OverlayIconName" || property == "AttentionIconName") return Gio().variant_new_string("");
   if (property == "ToolTip")
     return Gio().variant_new("(@s@a(iiay)@ss)", Utf8(icon), Gio().variant_new_array(VariantType("(iiay)"), nullptr, 0),
-                         Utf8(view.tip), Gio().variant_new_string(""));
+                             Utf8(view.tip), Gio().variant_new_string(""));
   if (property == "ItemIsMenu") return Gio().variant_new_boolean(FALSE);
   return nullptr;
 }
@@ -192,7 +192,8 @@ class BusThread {
           p->done.notify_all();
           return G_SOURCE_REMOVE;
         },
-        new std::shared_ptr<Pending>(pending), [](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
+        new std::shared_ptr<Pending>(pending),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Pending>*>(data); });
     std::unique_lock<std::mutex> lock(pending->mutex);
     return pending->done.wait_for(lock, kLoopWait, [&] { return pending->finished; });
   }
@@ -282,7 +283,8 @@ class BusThread {
           }
           return G_SOURCE_REMOVE;
         },
-        new Attempt{this, static_cast<GCancellable*>(Gio().object_ref(connecting_))}, [](gpointer data) {
+        new Attempt{this, static_cast<GCancellable*>(Gio().object_ref(connecting_))},
+        [](gpointer data) {
           auto* attempt = static_cast<Attempt*>(data);
           Gio().object_unref(attempt->cancel);
           delete attempt;
@@ -349,8 +351,9 @@ class BusThread {
   void Export(Entry& entry) {
     auto* item = new Item{entry.view};
     const std::string path = "/StatusNotifierItem/" + std::to_string(++serial_);
-    const guint id = Gio().dbus_connection_register_object(connection_, path.c_str(), ItemInfo(), &kItemVTable, item,
-                                                       [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
+    const guint id = Gio().dbus_connection_register_object(
+        connection_, path.c_str(), ItemInfo(), &kItemVTable, item,
+        [](gpointer data) { delete static_cast<Item*>(data); }, nullptr);
     if (id == 0) return;
     entry.id = id;
     entry.path = path;
@@ -362,8 +365,8 @@ class BusThread {
     // Asynchronous: the watcher reads our properties before it answers, and
     // this thread is the one that answers them.
     Gio().dbus_connection_call(connection_, kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisterStatusNotifierItem",
-                           Gio().variant_new("(s)", path.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                           kCallTimeoutMs, nullptr, nullptr, nullptr);
+                               Gio().variant_new("(s)", path.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                               kCallTimeoutMs, nullptr, nullptr, nullptr);
   }
 
   void Emit(const std::string& path, const char* signal, GVariant* parameters) {
@@ -419,7 +422,8 @@ GDBusConnection* SharedConnection() {
   bus.Run([handover, address, &bus] {
     bus.WhenConnected(address, [handover](GDBusConnection* connection) {
       std::lock_guard<std::mutex> lock(handover->mutex);
-      if (connection && !handover->taken) handover->connection = static_cast<GDBusConnection*>(Gio().object_ref(connection));
+      if (connection && !handover->taken)
+        handover->connection = static_cast<GDBusConnection*>(Gio().object_ref(connection));
       handover->done = true;
       handover->answered.notify_all();
     });
@@ -455,13 +459,11 @@ uint32_t SessionBus::Notify(const Balloon& balloon) {
   Gio().variant_builder_add(&hints, "{sv}", "urgency", Gio().variant_new_byte(balloon.error ? 2 : 1));
   if (balloon.quiet) Gio().variant_builder_add(&hints, "{sv}", "suppress-sound", Gio().variant_new_boolean(TRUE));
   GVariant* parameters = Gio().variant_new("(@su@s@s@s@as@a{sv}i)", Gio().variant_new_string("quorvane"), 0u,
-                                       Utf8(balloon.iconName), Utf8(balloon.title), Utf8(balloon.text),
-                                       Gio().variant_new_strv(nullptr, 0),
-                                       Gio().variant_builder_end(&hints), -1);
-  GVariant* reply = Gio().dbus_connection_call_sync(connection, "org.freedesktop.Notifications",
-                                                "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-                                                "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE,
-                                                kCallTimeoutMs, nullptr, nullptr);
+                                           Utf8(balloon.iconName), Utf8(balloon.title), Utf8(balloon.text),
+                                           Gio().variant_new_strv(nullptr, 0), Gio().variant_builder_end(&hints), -1);
+  GVariant* reply = Gio().dbus_connection_call_sync(
+      connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+      "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr);
   uint32_t id = 0;
   if (reply != nullptr) {
     Gio().variant_get(reply, "(u)", &id);
@@ -475,8 +477,9 @@ void SessionBus::Close(uint32_t notificationId) {
   GDBusConnection* connection = SharedConnection();
   if (connection == nullptr) return;
   Gio().dbus_connection_call(connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                         "org.freedesktop.Notifications", "CloseNotification", Gio().variant_new("(u)", notificationId),
-                         nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, nullptr, nullptr);
+                             "org.freedesktop.Notifications", "CloseNotification",
+                             Gio().variant_new("(u)", notificationId), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                             kCallTimeoutMs, nullptr, nullptr, nullptr);
   Gio().object_unref(connection);
 }
 

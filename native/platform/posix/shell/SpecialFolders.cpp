@@ -115,7 +115,8 @@ HRESULT ResolveFolder(int csidl, std::wstring& path) {
   const std::string bytes = FolderPath(*folder);
   if (bytes.empty() || bytes[0] != '/') return E_FAIL;
   if (folder->base != Base::kHome && IsHomeFolder(bytes)) return E_FAIL;
-  if ((csidl & CSIDL_FLAG_CREATE) != 0 && Gio().mkdir_with_parents(bytes.c_str(), static_cast<int>(folder->createMode)) != 0)
+  if ((csidl & CSIDL_FLAG_CREATE) != 0 &&
+      Gio().mkdir_with_parents(bytes.c_str(), static_cast<int>(folder->createMode)) != 0)
     return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
   path = WideFromFileSystemText(bytes);
   if ((csidl & CSIDL_FLAG_DONT_VERIFY) != 0) return S_OK;
