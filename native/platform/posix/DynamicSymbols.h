@@ -30,14 +30,20 @@ inline void* OpenForGood(const char* soname) { return dlopen(soname, RTLD_NOW | 
 // the library's own header declares it, so a signature cannot drift.
 //
 //   #define QV_CURL_FUNCTIONS(X) X(curl_, easy_init) X(curl_, easy_cleanup)
-//   struct CurlLibrary { QV_CURL_FUNCTIONS(QV_DYNAMIC_MEMBER) static const CurlLibrary* Get(); };
-//   QV_DYNAMIC_LIBRARY(CurlLibrary, "libcurl.so.4", QV_CURL_FUNCTIONS)   // in one .cpp
+//   QV_DYNAMIC_TABLE(CurlLibrary, QV_CURL_FUNCTIONS);                       // in a header
+//   QV_DYNAMIC_LIBRARY(CurlLibrary, "libcurl.so.4", QV_CURL_FUNCTIONS)     // in DynamicLibraries.cpp
 //
-// Get() opens the library on its first call (thread-safe, once per process)
-// and answers the table when every function was found, else null for good.
-// Members drop the prefix, so a function that the header also defines as a
-// macro (g_object_ref, g_free) is still called as an ordinary member.
+// Type::Get() opens the library on its first call (thread-safe, once per
+// process) and answers the table when every function was found, else null
+// for good. Members drop the prefix, so a function that the header also
+// defines as a macro (g_object_ref, g_free) is still called as an ordinary
+// member.
 #define QV_DYNAMIC_MEMBER(prefix, name) decltype(&::prefix##name) name;
+#define QV_DYNAMIC_TABLE(Type, LIST) \
+  struct Type {                      \
+    LIST(QV_DYNAMIC_MEMBER)          \
+    static const Type* Get();        \
+  }
 #define QV_DYNAMIC_BIND(prefix, name) \
   found = ::quorvane::posix::BindSymbol(library, #prefix #name, &table.name) && found;
 #define QV_DYNAMIC_LIBRARY(Type, soname, LIST)                 \

@@ -45,11 +45,8 @@
 namespace quorvane {
 namespace posix {
 
-struct GioLibrary {
-  QV_GIO_FUNCTIONS(QV_DYNAMIC_MEMBER)
-  // Null when libgio-2.0.so.0, or one of these functions, is missing.
-  static const GioLibrary* Get();
-};
+// Get() is null when libgio-2.0.so.0, or one of these functions, is missing.
+QV_DYNAMIC_TABLE(GioLibrary, QV_GIO_FUNCTIONS);
 
 // The table, once an entry point has found it.
 inline const GioLibrary& Gio() { return *GioLibrary::Get(); }

@@ -23,15 +23,9 @@
 namespace quorvane {
 namespace posix {
 
-struct MountLibrary {
-  QV_MOUNT_FUNCTIONS(QV_DYNAMIC_MEMBER)
-  static const MountLibrary* Get();  // null when libmount.so.1 or a function is missing
-};
-
-struct UdevLibrary {
-  QV_UDEV_FUNCTIONS(QV_DYNAMIC_MEMBER)
-  static const UdevLibrary* Get();  // null when libudev.so.1 or a function is missing
-};
+// Get() is null when libmount.so.1 (libudev.so.1), or one of its functions, is missing.
+QV_DYNAMIC_TABLE(MountLibrary, QV_MOUNT_FUNCTIONS);
+QV_DYNAMIC_TABLE(UdevLibrary, QV_UDEV_FUNCTIONS);
 
 }  // namespace posix
 }  // namespace quorvane

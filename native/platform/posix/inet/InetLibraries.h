@@ -24,20 +24,14 @@ namespace quorvane {
 namespace posix {
 namespace inet {
 
-struct CurlLibrary {
-  QV_CURL_FUNCTIONS(QV_DYNAMIC_MEMBER)
-  // Null when libcurl.so.4, or one of these functions, is missing.
-  static const CurlLibrary* Get();
-};
+// Get() is null when libcurl.so.4, or one of these functions, is missing.
+QV_DYNAMIC_TABLE(CurlLibrary, QV_CURL_FUNCTIONS);
 
 // The table, once InternetOpenW (or another entry point) has found it.
 inline const CurlLibrary& Curl() { return *CurlLibrary::Get(); }
 
-struct ProxyLibrary {
-  QV_PROXY_FUNCTIONS(QV_DYNAMIC_MEMBER)
-  // Null when libproxy.so.1 is missing.
-  static const ProxyLibrary* Get();
-};
+// Get() is null when libproxy.so.1, or one of these functions, is missing.
+QV_DYNAMIC_TABLE(ProxyLibrary, QV_PROXY_FUNCTIONS);
 
 }  // namespace inet
 }  // namespace posix
