@@ -6,17 +6,20 @@
 #include "../kernel/Process.h"
 
 using quorvane::posix::X11Connection;
+using quorvane::posix::XssLibrary;
 
 BOOL GetLastInputInfo(PLASTINPUTINFO plii) {
   if (plii == nullptr || plii->cbSize != sizeof(LASTINPUTINFO)) return FALSE;
   try {
+    const XssLibrary* xss = XssLibrary::Get();
+    if (xss == nullptr) return FALSE;
     auto c = X11Connection::Open();
-    if (!c || c->x().ScreenSaverQueryInfo == nullptr) return FALSE;
+    if (!c) return FALSE;
     int eventBase = 0, errorBase = 0;
-    if (!c->x().ScreenSaverQueryExtension(c->display(), &eventBase, &errorBase)) return FALSE;
-    XScreenSaverInfo* info = c->x().ScreenSaverAllocInfo();
+    if (!xss->QueryExtension(c->display(), &eventBase, &errorBase)) return FALSE;
+    XScreenSaverInfo* info = xss->AllocInfo();
     if (info == nullptr) return FALSE;
-    const Status status = c->x().ScreenSaverQueryInfo(c->display(), c->Root(), info);
+    const Status status = xss->QueryInfo(c->display(), c->Root(), info);
     const unsigned long idleMs = info->idle;
     c->x().Free(info);
     if (status == 0 || !c->SyncOk()) return FALSE;

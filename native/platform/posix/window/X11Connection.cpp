@@ -151,7 +151,8 @@ X11Connection::~X11Connection() {
   RemoveHandlers(x_);
 }
 
-::Window X11Connection::Root() const { return x_.DefaultRoot(display_); }
+// Xlib's macro reads the display's own record: no call into the library.
+::Window X11Connection::Root() const { return DefaultRootWindow(display_); }
 
 Atom X11Connection::AtomNamed(const char* name) const { return x_.InternAtom(display_, name, False); }
 
