@@ -36,8 +36,7 @@ inline void* OpenForGood(const char* soname) { return dlopen(soname, RTLD_NOW | 
 // Type::Get() opens the library on its first call (thread-safe, once per
 // process) and answers the table when every function was found, else null
 // for good. Members drop the prefix, so a function that the header also
-// defines as a macro (g_object_ref, g_free) is still called as an ordinary
-// member.
+// defines as a macro (g_object_ref) is still called as an ordinary member.
 #define QV_DYNAMIC_MEMBER(prefix, name) decltype(&::prefix##name) name;
 #define QV_DYNAMIC_TABLE(Type, LIST) \
   struct Type {                      \
