@@ -564,7 +564,7 @@ class HostileInputSweepTest {
                     return current + 1;
                 } else {
                     noise.append(line).append('\n');
-                    if (line.contains("WARNING") || line.contains("FATAL")) {
+                    if (line.matches(".*(WARNING|FATAL|ERROR: AddressSanitizer|: runtime error: ).*")) {
                         faults.add(describe(cases, current) + ": " + line);
                     }
                 }
