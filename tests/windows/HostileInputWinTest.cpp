@@ -298,6 +298,9 @@ TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNe
   WSACleanup();
   const UINT errorMode = GetErrorMode();
   std::filesystem::create_directory(folder_ / "folder");
+  // An empty destination is the current folder: the temporary one, never the caller's.
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(folder_);
   const HMODULE dll = GetModuleHandleA(QV_WINDOWS_DLL_NAME);
   ASSERT_NE(nullptr, dll);
 
@@ -336,6 +339,7 @@ TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNe
     }
   }
   SetErrorMode(errorMode);
+  std::filesystem::current_path(home);
   std::printf("hostile input sweep: %zu methods x %zu cases, %zu faults\n", std::size(kMethods), cases,
               faults.size());
   EXPECT_EQ(std::vector<std::string>(), faults);
