@@ -63,6 +63,33 @@ add_test(NAME junit
           "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
 set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR}" TIMEOUT 1200)
 
+# The hostile input sweep again, on a copy of the library built with AddressSanitizer and UBSan (lib-asan/). The
+# JVM gets the ASan runtime first; it uses SIGSEGV itself and never frees some memory, so ASan leaves both alone.
+if(QV_SANITIZED_TESTS)
+  add_library(quorvane_asan SHARED ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES} ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES})
+  target_include_directories(quorvane_asan PRIVATE ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
+  target_include_directories(quorvane_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_GIO_INCLUDE_DIRS}
+                             ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
+  target_compile_options(quorvane_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
+  target_link_options(quorvane_asan PRIVATE ${QV_SAN_FLAGS})
+  target_link_libraries(quorvane_asan PRIVATE ${QV_LINUX_LIBS})
+  set_target_properties(quorvane_asan PROPERTIES OUTPUT_NAME quorvane LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib-asan
+                        CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  add_dependencies(quorvane_tests quorvane_asan)
+  # The C++ runtime is preloaded too: ASan finds __cxa_throw only in a library loaded before it starts.
+  foreach(runtime asan stdc++)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${runtime}.so OUTPUT_VARIABLE QV_LIB${runtime}
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endforeach()
+  add_test(NAME junit.asan_sweep
+    COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh
+            ${Java_JAVA_EXECUTABLE} ${QV_JUNIT_JAR} ${CMAKE_BINARY_DIR}/lib-asan
+            "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}"
+            "--exclude-classname=^(?!.*HostileInputSweepTest$).*")
+  set_tests_properties(junit.asan_sweep PROPERTIES TIMEOUT 1200 ENVIRONMENT
+    "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR};LD_PRELOAD=${QV_LIBasan}:${QV_LIBstdc++};ASAN_OPTIONS=detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:allow_user_segv_handler=1:use_sigaltstack=0:halt_on_error=1;UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
+endif()
+
 # Windows DLL export tables against the Linux library's native methods.
 set(QV_WINDOWS_DLL "" CACHE FILEPATH "quorvane.dll from the i686 cross-build, checked when set")
 set(QV_WINDOWS_DLL_X64 "" CACHE FILEPATH "quorvane.dll from the x86_64 cross-build, checked when set")

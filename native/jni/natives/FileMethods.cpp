@@ -55,9 +55,10 @@ JNIEXPORT jint JNICALL QV_NATIVE(CreateFile)(JNIEnv* env, jclass, jstring fileNa
   // The guard answers 0, as for the other int results; -1 is the platform's failed open only.
   return JavaExceptionGuard(env, jint(0), [&] {
     JavaChars name(env, fileName);
+    LPSECURITY_ATTRIBUTES attributes;
+    if (!SecurityAttributesFromJava(securityAttributes, &attributes)) return HandleToJava(INVALID_HANDLE_VALUE);
     return HandleToJava(
-        ::CreateFileW(name.chars, static_cast<DWORD>(desiredAccess), static_cast<DWORD>(shareMode),
-                      PointerFromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
+        ::CreateFileW(name.chars, static_cast<DWORD>(desiredAccess), static_cast<DWORD>(shareMode), attributes,
                       static_cast<DWORD>(creationDisposition), static_cast<DWORD>(flagsAndAttributes),
                       HandleFromJava(templateFile)));
   });

@@ -32,8 +32,9 @@ JNIEXPORT jint JNICALL QV_NATIVE(CreateEvent)(JNIEnv* env, jclass, jint security
                                               jboolean initialState, jstring name) {
   return JavaExceptionGuard(env, jint(0), [&] {
     JavaChars text(env, name);
-    HANDLE event = ::CreateEventW(PointerFromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
-                                  BoolFromJava(manualReset), BoolFromJava(initialState), text.chars);
+    LPSECURITY_ATTRIBUTES attributes;
+    if (!SecurityAttributesFromJava(securityAttributes, &attributes)) return jint(0);
+    HANDLE event = ::CreateEventW(attributes, BoolFromJava(manualReset), BoolFromJava(initialState), text.chars);
     return HandleToJava(event);
   });
 }

@@ -33,5 +33,37 @@ inline BOOL BoolFromJava(jboolean value) { return value ? TRUE : FALSE; }
 // Byte counts given as Java int: -1 is (SIZE_T)-1, as on 32-bit Windows.
 inline SIZE_T SizeFromJava(jint value) { return static_cast<SIZE_T>(static_cast<intptr_t>(value)); }
 
+// A security-attributes record named by a Java int, 0 for none; false for a
+// value that is no readable record (with a readable descriptor, if it names
+// one). Windows reads the record unguarded and would fault on such a value:
+// the caller answers the platform's failure instead, with ERROR_NOACCESS as
+// the last error. Linux's platform layer ignores the record.
+inline bool SecurityAttributesFromJava(jint value, LPSECURITY_ATTRIBUTES* attributes) {
+  *attributes = PointerFromJava<LPSECURITY_ATTRIBUTES>(value);
+#ifdef _WIN32
+  const auto readable = [](const void* at, SIZE_T size) {
+    for (auto p = static_cast<const char*>(at); size > 0;) {
+      MEMORY_BASIC_INFORMATION region;
+      constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                  PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+      if (VirtualQuery(p, &region, sizeof region) == 0 || region.State != MEM_COMMIT ||
+          (region.Protect & kReadable) == 0 || (region.Protect & PAGE_GUARD) != 0)
+        return false;
+      const SIZE_T left = static_cast<SIZE_T>(static_cast<const char*>(region.BaseAddress) + region.RegionSize - p);
+      if (left >= size) return true;
+      p += left, size -= left;
+    }
+    return true;
+  };
+  if (*attributes != nullptr && (!readable(*attributes, sizeof **attributes) ||
+                                 ((*attributes)->lpSecurityDescriptor != nullptr &&
+                                  !readable((*attributes)->lpSecurityDescriptor, SECURITY_DESCRIPTOR_MIN_LENGTH)))) {
+    ::SetLastError(ERROR_NOACCESS);
+    return false;
+  }
+#endif
+  return true;
+}
+
 }  // namespace jni
 }  // namespace quorvane

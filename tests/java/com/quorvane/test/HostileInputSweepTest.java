@@ -28,7 +28,8 @@ import org.junit.jupiter.api.io.TempDir;
 /**
  * Every native method against what a hostile caller can hand it: nulls, short arrays, broken records, odd text and
  * paths. The cases come from the methods' parameter types, so a new method is swept too. They run in a child JVM
- * that prints each case before calling it: a crash or hang is the case it stopped at, and the sweep goes on after it.
+ * that prints each case before calling it and its answer after: a crash or hang is the case it stopped at, and the
+ * sweep goes on after it. Cases that depend on permissions run in a child of uid 65534.
  */
 class HostileInputSweepTest {
     static final int HKCU = 0x80000001;
@@ -39,6 +40,64 @@ class HostileInputSweepTest {
     static final Set<String> ALLOWED = Set.of("IllegalArgumentException", "RuntimeException", "NullPointerException",
             "ClassNotFoundException", "IOException", "Win32Exception", "NoSuchFieldError", "NoSuchMethodError",
             "OutOfMemoryError", "HostileCall");
+    /**
+     * Per method: what it answers, as a regex over the printed result, for input it cannot use (the guard's neutral
+     * result or the platform's failure), and the cases, as a regex over their labels, that hand it something it can
+     * use and may answer otherwise. Every other case must end in that answer or in an exception of ALLOWED.
+     */
+    static final Map<String, String[]> ANSWERS = new HashMap<>();
+    static final String NONZERO = "-?[1-9]\\d*", NONE = "";
+
+    static void answers(String method, String failure, String usable) {
+        ANSWERS.put(method, new String[] {failure, usable});
+    }
+
+    static {
+        answers("AnimateWindow", "0", NONE);
+        answers("CloseHandle", "0", "#0 -1"); // the process's own pseudo-handle
+        answers("CreateEvent", "0", "#[0-2] .*|#3 (?!100,000 chars).*");
+        answers("CreateFile", "-1", "#0 (embedded zero|path fifo)|#[12356] .*");
+        answers("EmptyWorkingSet", "0", "#0 -1|this process");
+        answers("FlashWindow", "0", NONE);
+        answers("GetCurrentProcess", "-1", NONE);
+        answers("GetDriveType", "[01]", "#0 null"); // unknown, or no root folder
+        answers("GetSpecialFolderInfo", "false", "#1 sz\\w+ (empty|one short)");
+        answers("OpenEvent", "0", "#[01] .*");
+        answers("QueryDosDevice", "null", "#0 null");
+        answers("ReadDirectoryChangesW", "false", "#[1-4] .*|smaller than a record");
+        answers("RegCreateKey", NONZERO, "#0 -2147483648|#1 (?!100,000 chars).*");
+        answers("RegSetValueEx", NONZERO, "#0 -2147483648|#1 (?!100,000 chars).*|#[23] .*|odd-length text"
+                + "|unterminated list|short DWORD|QWORD of 3 bytes");
+        answers("RegisterWindowMessage", "0", "#0 (?!null|empty|100,000 chars).*");
+        answers("ResetEvent", "0", NONE);
+        answers("SHFileOperation", NONZERO, "#0 lpszProgressTitle .*");
+        answers("SHGetFileInfo", "0", "#0 (embedded zero|path .*)|#[13] .*|#2 sz\\w+ (empty|one short)"
+                + "|#4 -2147483648");
+        answers("SetErrorMode", ".*", NONE); // the previous mode, whatever it was
+        answers("SetEvent", "0", NONE);
+        answers("SetFileAttributes", "false", "#0 (embedded zero|path folder/?)|#1 .*");
+        answers("SetLayeredWindowAttributes", "0", NONE);
+        answers("SetProcessWorkingSetSize", "0", "#0 -1|trim this process");
+        answers("ShellNotifyIcon", "false", NONE);
+        answers("StgIsStorageFile", NONZERO, NONE);
+        answers("TestJavaClassFields", "null", NONE);
+        answers("UuidCreate", "0", NONE);
+        answers("WaitForSingleObject", "-1", "#0 -1|this process"); // timed out on the process
+        answers("copySummaryPropertiesToUserProperties", NONZERO, NONE);
+        answers("decryptUserWin32", "null", NONE);
+        answers("encryptUserWin32", "null", "#0 one short");
+        answers("getCompoundDocumentSummaryProperties", NONZERO, "#1 wrong type");
+        answers("getCompoundDocumentUserProperties", NONZERO, "#1 wrong type|#2 flipped|hostile properties.*");
+        answers("getFileVersionNumber", "false", NONE);
+        answers("getLastInputTime", ".*", NONE);
+        answers("getNetworkInterfaceInfo", "null", NONE);
+        answers("getSpecialFolderPath", "null", NONE);
+        answers("getSystemMessage", "Unknown error \\(couldn't find a system message for it\\)\\.", "#1 .*");
+        answers("isProcessRunning", "false", NONE);
+        answers("postMessage", "null", NONE);
+        answers("setCompoundDocumentUserProperties", NONZERO, NONE);
+    }
+
     /** Records by the fields the shell reads; a char[] or byte[] field has the length of its Windows member. */
     static final Map<String, List<String>> RECORDS = new LinkedHashMap<>();
     static final Map<String, Integer> LENGTHS = Map.of("szTip", 128, "szInfo", 256, "szInfoTitle", 64,
@@ -213,7 +272,7 @@ class HostileInputSweepTest {
         switch (m.getName()) {
             case "CreateFile": return new Object[] {dir.resolve("file").toString(), 0x80000000, 7, 0, 3, 0, 0};
             case "CreateEvent": return new Object[] {0, true, false, "qv-sweep"};
-            case "OpenEvent": return new Object[] {0x1F0003, false, "qv-sweep"};
+            case "OpenEvent": return new Object[] {0x1F0003, false, "qv-sweep-open"};
             case "RegCreateKey": return new Object[] {HKCU, "Software\\QvSweep", new int[1]};
             case "RegSetValueEx": return new Object[] {HKCU, "v", 0, 3, new byte[16], 16};
             case "ReadDirectoryChangesW":
@@ -229,6 +288,8 @@ class HostileInputSweepTest {
             case "copySummaryPropertiesToUserProperties": return new Object[] {doc, DocumentFixtures.props(
                 "PIDSI_TITLE", "Sweep")};
             case "StgIsStorageFile": return new Object[] {doc};
+            case "getFileVersionNumber": return new Object[] {dir.resolve("versioned.dll").toString(), new int[1],
+                new int[1], new int[1], new int[1]};
             default:
         }
         Class<?>[] types = m.getParameterTypes();
@@ -342,17 +403,30 @@ class HostileInputSweepTest {
         all.add(new Case("ReadDirectoryChangesW", "overlapped", () -> new Object[] {watch(dir), new byte[64], 64,
             false, 1, new int[1], 1, 1}));
         all.forEach(c -> Objects.requireNonNull(methods.get(c.method()), c.method()));
+        methods.keySet().forEach(m -> Objects.requireNonNull(ANSWERS.get(m), m));
         return all;
     }
 
-    /** The child: runs the cases from args[2] on, each announced before and answered after. */
+    /** Cases whose answer depends on permissions: run as an ordinary user, as root reads everything. */
+    static boolean asNobody(Case c) {
+        return c.label().contains("unreadable");
+    }
+
+    /**
+     * The child: runs the cases from args[2] on, each announced before and answered after; those for an ordinary
+     * user when args[3] is "nobody", the others otherwise.
+     */
     public static final class Sweep {
         public static void main(String[] args) throws Exception {
             Path dir = Path.of(args[0]);
             List<Case> cases = cases(dir, Integer.parseInt(args[1]));
             Map<String, Method> methods = natives();
+            int opened = Win32Impl.CreateEvent(0, true, false, "qv-sweep-open"); // for OpenEvent to find
             for (int i = Integer.parseInt(args[2]); i < cases.size(); i++) {
                 Case c = cases.get(i);
+                if (asNobody(c) != args[3].equals("nobody")) {
+                    continue;
+                }
                 if (!Files.exists(dir.resolve("file"))) { // CreateFile's flags -1 include delete-on-close
                     Files.writeString(dir.resolve("file"), "plain text");
                 }
@@ -365,7 +439,7 @@ class HostileInputSweepTest {
                             + "|OpenEvent")) {
                         Win32Impl.CloseHandle(h);
                     }
-                    outcome = "returned";
+                    outcome = "returned " + show(result);
                 } catch (InvocationTargetException e) {
                     outcome = "threw " + e.getCause().getClass().getSimpleName();
                 }
@@ -373,11 +447,16 @@ class HostileInputSweepTest {
                 System.out.flush();
             }
             System.out.println("END");
+            Win32Impl.CloseHandle(opened);
         }
     }
 
+    static String show(Object r) {
+        return r instanceof byte[] b ? "byte[" + b.length + "]" : String.valueOf(r).replace("\n", "\\n");
+    }
+
     @Test
-    void noHostileArgumentCrashesHangsOrWarnsAndEachEndsInTheDocumentedExceptionOrAResult(@TempDir Path dir)
+    void noHostileArgumentCrashesHangsOrWarnsAndEachEndsInTheDocumentedExceptionOrNeutralResult(@TempDir Path dir)
             throws Exception {
         DocumentFixtures.copy(dir, "Office365BlankSample_v2507.doc", "doc.doc");
         Files.writeString(dir.resolve("file"), "plain text");
@@ -385,6 +464,8 @@ class HostileInputSweepTest {
         dir.resolve("unreadable").toFile().setReadable(false, false);
         Files.createDirectories(dir.resolve("folder"));
         Files.createDirectories(dir.resolve("watched"));
+        Files.createDirectories(dir.resolve("Desktop")); // a special folder that exists
+        SystemInfoMethodsTest.dll(dir, "versioned", "1 VERSIONINFO FILEVERSION 1,2,3,4 {}\n"); // versioned.dll
         Files.createSymbolicLink(dir.resolve("dangling"), dir.resolve("nowhere"));
         ChildJvm.exec(Map.of(), "mkfifo", dir.resolve("fifo").toString());
         Path classes = Files.createDirectories(dir.resolve("classes"));
@@ -403,20 +484,26 @@ class HostileInputSweepTest {
         List<String> faults = new ArrayList<>();
         Map<String, Integer> perMethod = new TreeMap<>();
         cases.forEach(c -> perMethod.merge(c.method(), 1, Integer::sum));
-        int next = 0;
-        while (next < cases.size()) {
-            next = runChild(dir, classes, closedPort, next, cases, faults);
+        for (int next = 0; next < cases.size();) {
+            next = runChild(dir, classes, closedPort, next, cases, faults, false);
         }
-        System.out.println("hostile input sweep: " + perMethod.size() + " methods x " + cases.size() + " cases, "
+        // Then the permission rows as an ordinary user who owns the folder but not the unreadable file.
+        ChildJvm.exec(Map.of(), "chown", "-hR", "65534:65534", dir.toString());
+        ChildJvm.exec(Map.of(), "chown", "0:0", dir.resolve("unreadable").toString());
+        for (int next = 0; next < cases.size();) {
+            next = runChild(dir, classes, closedPort, next, cases, faults, true);
+        }
+        System.out.println("hostile input sweep: " + perMethod.size() + " methods x " + cases.size() + " cases ("
+                + cases.stream().filter(HostileInputSweepTest::asNobody).count() + " as uid 65534), "
                 + faults.size() + " faults " + perMethod);
         assertEquals(List.of(), faults);
     }
 
     /** Runs the cases from first on in one child; the index to go on from (past a crash or hang). */
     private static int runChild(Path dir, Path classes, int closedPort, int first, List<Case> cases,
-            List<String> faults) throws Exception {
-        List<String> command = ChildJvm.java(List.of(), null, Sweep.class, dir.toString(),
-                Integer.toString(closedPort), Integer.toString(first));
+            List<String> faults, boolean nobody) throws Exception {
+        List<String> command = ChildJvm.java(nobody ? ChildJvm.AS_NOBODY : List.of(), null, Sweep.class,
+                dir.toString(), Integer.toString(closedPort), Integer.toString(first), nobody ? "nobody" : "root");
         command.replaceAll(a -> a.startsWith("-Djava.library.path=") ? "-Djava.library.path="
                 + Path.of(a.substring(20)).toAbsolutePath() : a); // the child works in dir
         int cp = command.indexOf("-cp") + 1;
@@ -457,8 +544,13 @@ class HostileInputSweepTest {
                     current = Integer.parseInt(line.substring(5));
                 } else if (line.startsWith("DONE ")) {
                     String outcome = line.substring(line.indexOf(' ', 5) + 1);
-                    if (outcome.startsWith("threw ") && !ALLOWED.contains(outcome.substring(6))) {
-                        faults.add(describe(cases, current) + ": " + outcome);
+                    Case c = cases.get(current);
+                    String[] answer = ANSWERS.get(c.method());
+                    if (outcome.startsWith("threw ") ? !ALLOWED.contains(outcome.substring(6))
+                            : !outcome.substring(9).matches(answer[0]) && !c.label().equals("baseline")
+                            && !c.label().matches(answer[1])) {
+                        faults.add(describe(cases, current) + ": " + outcome + (outcome.startsWith("threw ") ? ""
+                                : ", not " + answer[0]));
                     }
                 } else if (line.equals("END")) {
                     return cases.size();
@@ -472,7 +564,7 @@ class HostileInputSweepTest {
                     return current + 1;
                 } else {
                     noise.append(line).append('\n');
-                    if (line.contains("WARNING") || line.contains("FATAL")) {
+                    if (line.matches(".*(WARNING|FATAL|ERROR: AddressSanitizer|: runtime error: ).*")) {
                         faults.add(describe(cases, current) + ": " + line);
                     }
                 }

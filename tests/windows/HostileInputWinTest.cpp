@@ -1,0 +1,348 @@
+// The DLL's native methods against what a hostile Java caller can hand them, as far as a JNIEnv without a JVM
+// serves: nulls, empty and short arrays, record objects missing a field or with it wrongly typed, texts cut by a
+// zero, with lone surrogates or 100,000 units, negative and extreme ints. A call must end in the method's answer
+// for input it cannot use, or in a pending exception with the guard's neutral result; one that reaches a JNI
+// function the fake lacks ends the program, naming the case.
+#include <gtest/gtest.h>
+
+#include <jni.h>
+#include <winsock2.h>  // before windows.h
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "QuorvaneDll.h"
+#include "SettingsTestSupport.h"
+
+namespace {
+
+using qvtest::DllJni;
+using Value = DllJni::Value;
+using Arg = intptr_t;
+
+std::string g_case;  // the case running, for the trap
+
+void JNICALL Trap() {
+  std::printf("\n%s: called a JNI function this test's JNIEnv does not provide\n", g_case.c_str());
+  std::fflush(stdout);
+  _exit(3);
+}
+
+struct Method {
+  const char* name;
+  char result;          // Z boolean, I int, T String, A byte[], V void
+  const char* args;     // I int, Z boolean, S String, B byte[], N int[], R the method's record, O any object
+  const char* record;   // the record's fields: signature and name, a char[] or byte[] with its length
+  const char* neutral;  // the guard's answer when a Java exception is pending
+  const char* failure;  // regex: the answer to input it cannot use
+  const char* usable;   // regex: cases that hand it something it can use, which may answer otherwise
+};
+
+const char kNotifyIcon[] = "I hWnd,I uID,I uFlags,I uCallbackMessage,I hIcon,[C szTip 128,I dwState,I dwStateMask,"
+                           "[C szInfo 256,I uTimeout,I uVersion,[C szInfoTitle 64,I dwInfoFlags";
+const char kFileInfo[] = "I hIcon,I iIcon,I dwAttributes,[C szDisplayName 260,[C szTypeName 80";
+const char kFileOperation[] = "I hWnd,I wFunc,T pFrom,T pTo,S fFlags,Z fAnyOperationsAborted,I hNameMappings,"
+                              "T lpszProgressTitle";
+const char kGuid[] = "I Data1,I Data2,I Data3,[B Data4 8";
+const char kNonZero[] = "-?[1-9][0-9]*", kNone[] = "";
+const char kEFail[] = "-2147467259";  // E_FAIL, the HRESULT guard's answer
+
+const Method kMethods[] = {
+    {"TestJavaClassFields", 'V', "O", nullptr, "", "", kNone},  // a probe needs static fields: null only
+    {"SetEvent", 'I', "I", nullptr, "0", "0", kNone},
+    {"ResetEvent", 'I', "I", nullptr, "0", "0", kNone},
+    {"WaitForSingleObject", 'I', "II", nullptr, "0", "-1", "#0 (-1|2147483647)"},  // Wine waits on the latter
+    {"CloseHandle", 'I', "I", nullptr, "0", "0", "#0 -1"},
+    {"CreateEvent", 'I', "IZZS", nullptr, "0", "0", "#[12] .*|#3 .*"},
+    {"OpenEvent", 'I', "IZS", nullptr, "0", "0", kNone},
+    {"AnimateWindow", 'I', "III", nullptr, "0", "0", kNone},
+    {"SetErrorMode", 'I', "I", nullptr, "0", ".*", kNone},  // the previous mode
+    {"SetLayeredWindowAttributes", 'I', "IIII", nullptr, "0", "0", kNone},
+    {"FlashWindow", 'I', "IZ", nullptr, "0", "0", kNone},
+    {"GetCurrentProcess", 'I', "", nullptr, "0", "-1", kNone},
+        // Wine's stubs accept any process and size.
+    {"SetProcessWorkingSetSize", 'I', "III", nullptr, "0", "0", "#.*"},
+    {"EmptyWorkingSet", 'I', "I", nullptr, "0", "0", "#.*"},
+    {"getLastInputTime", 'I', "", nullptr, "0", ".*", kNone},
+    {"RegisterWindowMessage", 'I', "S", nullptr, "0", "0", "#0 (?!null|empty|100,000).*"},
+    // A null Properties: only what comes before the properties are read.
+    {"getCompoundDocumentUserProperties", 'I', "SOZ", nullptr, kEFail, kNonZero, kNone},
+    {"getCompoundDocumentSummaryProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
+    {"copySummaryPropertiesToUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
+    {"setCompoundDocumentUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
+    {"ShellNotifyIcon", 'Z', "IR", kNotifyIcon, "false", "false", kNone},
+    {"SHGetFileInfo", 'I', "SIRII", kFileInfo, "0", "0",
+     "#0 (?!null|unpaired).*|#[13] .*|#2 sz\\w+ (empty|one short)|#4 -2147483648"},
+    {"GetSpecialFolderInfo", 'Z', "IR", kFileInfo, "false", "false", "#0 -2147483648|#1 sz\\w+ (empty|one short)"},
+    {"getSpecialFolderPath", 'T', "I", nullptr, "null", "null", "#0 -2147483648"},  // the shell keeps the low bits
+    {"SHFileOperation", 'I', "R", kFileOperation, "-1", kNonZero, "#0 (lpszProgressTitle .*|pTo null)"},
+    {"UuidCreate", 'I', "R", kGuid, "0", "0", kNone},
+    {"ReadDirectoryChangesW", 'Z', "IBIZINII", nullptr, "false", "false", kNone},
+    {"CreateFile", 'I', "SIIIIII", nullptr, "0", "-1", "#0 (embedded zero|path folder)|#[1256] .*"},
+    {"SetFileAttributes", 'Z', "SI", nullptr, "false", "false", "#0 (embedded zero|path folder)|#1 .*"},
+    {"StgIsStorageFile", 'I', "S", nullptr, "0", kNonZero, kNone},
+    {"GetDriveType", 'I', "S", nullptr, "0", "[01]", "#0 (null|path folder)"},
+    {"QueryDosDevice", 'T', "S", nullptr, "null", "null", "#0 (null|empty)"},
+    {"RegCreateKey", 'I', "ISN", nullptr, "0", kNonZero, "#0 -2147483648|#1 (?!100,000).*"},
+    {"RegSetValueEx", 'I', "ISIIBI", nullptr, "0", kNonZero, "#0 -2147483648|#1 (?!100,000).*|#[23] .*"},
+    {"encryptUserWin32", 'A', "B", nullptr, "null", "null", "#0 one short"},
+    {"decryptUserWin32", 'A', "B", nullptr, "null", "null", kNone},
+    {"isProcessRunning", 'Z', "S", nullptr, "false", "false", kNone},
+    {"getFileVersionNumber", 'Z', "SNNNN", nullptr, "false", "false", kNone},
+    {"getSystemMessage", 'T', "IS", nullptr, "null", "Unknown error \\(couldn't find a system message for it\\)\\.",
+     "#1 .*"},
+    {"getNetworkInterfaceInfo", 'V', "O", nullptr, "", "", "#0 plain object"},
+    {"postMessage", 'V', "SSIZBO", nullptr, "", "", kNone},  // to a closed port: every case fails
+};
+
+template <size_t... I>
+Arg Invoke(FARPROC f, JNIEnv* env, const std::vector<Arg>& a, std::index_sequence<I...>) {
+  using Fn = Arg(JNICALL*)(JNIEnv*, jclass, decltype(I, Arg())...);
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(f))(env, nullptr, a[I]...);
+}
+
+// Every argument takes one 4-byte slot on i686 (one register or 8-byte slot on x64), so one pointer type per count.
+Arg Invoke(FARPROC f, JNIEnv* env, const std::vector<Arg>& a) {
+  switch (a.size()) {
+    case 0: return Invoke(f, env, a, std::make_index_sequence<0>());
+    case 1: return Invoke(f, env, a, std::make_index_sequence<1>());
+    case 2: return Invoke(f, env, a, std::make_index_sequence<2>());
+    case 3: return Invoke(f, env, a, std::make_index_sequence<3>());
+    case 4: return Invoke(f, env, a, std::make_index_sequence<4>());
+    case 5: return Invoke(f, env, a, std::make_index_sequence<5>());
+    case 6: return Invoke(f, env, a, std::make_index_sequence<6>());
+    case 7: return Invoke(f, env, a, std::make_index_sequence<7>());
+    default: return Invoke(f, env, a, std::make_index_sequence<8>());
+  }
+}
+
+class HostileInput : public qvtest::QuorvaneDll {
+ protected:
+  Arg Text(const std::wstring& s) { return Arg(jni_.Str(s)); }
+  Arg Path(const char* name) { return Text((folder_ / name).wstring()); }
+  // Empty, with elements a JVM would hand out (never a null pointer).
+  Value* Empty() {
+    Value* v = jni_.NewObject();
+    v->bytes.reserve(1), v->ints.reserve(1), v->units.reserve(1);
+    return v;
+  }
+
+  // The texts a caller may pass; paths when asked.
+  std::vector<std::pair<std::string, Arg>> Texts(bool paths) {
+    std::vector<std::pair<std::string, Arg>> v = {
+        {"null", 0},
+        {"empty", Text(L"")},
+        {"embedded zero", Text((folder_ / "file").wstring() + std::wstring(1, L'\0') + L"tail")},
+        {"unpaired surrogates", Text(L"\xDC00" L"a\xD800")},
+        {"100,000 chars", Text(std::wstring(100000, L'\xE9'))}};
+    if (paths) v.insert(v.end(), {{"path folder", Path("folder")}, {"path missing", Path("missing")}});
+    return v;
+  }
+
+  // A record object of the spec's fields, leaving out `without` and giving `retyped` another signature.
+  Arg Record(const char* spec, const std::string& without = "", const std::string& retyped = "") {
+    Value* object = jni_.NewObject();
+    std::string all = spec;
+    for (size_t at = 0; at < all.size();) {
+      const size_t end = std::min(all.find(',', at), all.size());
+      char signature[4] = {}, name[32] = {};
+      unsigned length = 0;
+      std::sscanf(all.substr(at, end - at).c_str(), "%3s %31s %u", signature, name, &length);
+      at = end + 1;
+      if (without == name) continue;
+      const std::string sig = retyped == name ? "J" : signature[0] == 'T' ? "Ljava/lang/String;" : signature;
+      DllJni::Field& field = DllJni::Add(object, name, sig.c_str());
+      if (sig == "[C") field.object = jni_.NewText(std::u16string(length, u'\0'));
+      if (sig == "[B") field.object = &DllJni::V(jni_.Bytes(std::string(length, '\0')));
+      if (std::string(name) == "wFunc") field.i = FO_COPY;
+      if (std::string(name) == "fFlags") field.i = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+      if (std::string(name) == "pFrom" || std::string(name) == "pTo")
+        field.object = &DllJni::V(jni_.Str((folder_ / (name[1] == 'F' ? "file" : "copied")).wstring() + L'\0'));
+    }
+    return Arg(object);
+  }
+
+  // The arguments each call succeeds or fails ordinarily with; the cases change one at a time.
+  std::vector<Arg> Baseline(const Method& m) {
+    const std::string name = m.name;
+    std::vector<Arg> args;
+    for (const char* t = m.args; *t; ++t) {
+      switch (*t) {
+        case 'S': args.push_back(Path("file")); break;
+        case 'B': args.push_back(Arg(jni_.Bytes(std::string(16, '\0')))); break;
+        case 'N': args.push_back(Arg(jni_.NewInts({0}))); break;
+        case 'R': args.push_back(Record(m.record)); break;
+        case 'O': args.push_back(0); break;
+        default: args.push_back(0);
+      }
+    }
+    if (name == "SHGetFileInfo") args = {Path("file"), 0, Record(m.record), 692, SHGFI_DISPLAYNAME | SHGFI_TYPENAME};
+    if (name == "RegCreateKey" || name == "RegSetValueEx") args[0] = Arg(intptr_t(HKEY_CURRENT_USER));
+    if (name == "RegCreateKey") args[1] = Text(L"Software\\QvHostile");
+    if (name == "RegSetValueEx") args = {args[0], Text(L"v"), 0, REG_BINARY, args[4], 16};
+    if (name == "ReadDirectoryChangesW") args[2] = 16;
+    if (name == "CreateFile") args = {Path("file"), Arg(GENERIC_READ), 7, 0, OPEN_EXISTING, 0, 0};
+    if (name == "getFileVersionNumber") args[0] = Text(kernel32_);
+    if (name == "getNetworkInterfaceInfo") args[0] = Arg(jni_.NewObject());
+    if (name == "postMessage") args = {Text(L"127.0.0.1"), Text(L"/r"), closedPort_, 0, args[4], Arg(jni_.NewObject())};
+    return args;
+  }
+
+  // The values argument i of m is swept with.
+  std::vector<std::pair<std::string, Arg>> Variants(const Method& m, size_t i) {
+    const char type = m.args[i];
+    if (type == 'I') return {{"-1", -1}, {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}};
+    if (type == 'Z') return {{"flipped", 1}};
+    if (type == 'S') {
+      if (std::string(m.name) == "postMessage" && i == 0) return {{"null", 0}, {"empty", Text(L"")}};
+      return Texts(std::string(m.name) != "postMessage");
+    }
+    if (type == 'B' || type == 'N') {
+      Value* shorter = jni_.NewObject();
+      *shorter = DllJni::V(reinterpret_cast<void*>(Baseline(m)[i]));
+      if (type == 'B') shorter->bytes.pop_back(); else shorter->ints.pop_back();
+      return {{"null", 0}, {"empty", Arg(Empty())}, {"one short", Arg(shorter)}};
+    }
+    std::vector<std::pair<std::string, Arg>> v = {{"null", 0}};
+    if (std::string(m.name) == "getNetworkInterfaceInfo") v.push_back({"plain object", Arg(jni_.NewObject())});
+    if (type != 'R') return v;
+    v.push_back({"plain object", Arg(jni_.NewObject())});
+    for (const std::string& field : FieldNames(m.record)) {
+      v.push_back({"no " + field, Record(m.record, field)});
+      v.push_back({field + " wrongly typed", Record(m.record, "", field)});
+      Value& whole = DllJni::V(reinterpret_cast<void*>(Record(m.record)));
+      DllJni::Field& f = whole.fields[field];
+      if (f.signature == "[C" || f.signature == "[B") {
+        for (const char* label : {" null", " empty", " one short"}) {
+          Value* record = &DllJni::V(reinterpret_cast<void*>(Record(m.record)));
+          Value*& array = record->fields[field].object;
+          if (label[1] == 'n') array = nullptr;
+          else if (label[1] == 'e') array = Empty();
+          else if (f.signature == "[C") array->units.pop_back();
+          else array->bytes.pop_back();
+          v.push_back({field + label, Arg(record)});
+        }
+      } else if (f.signature == "Ljava/lang/String;") {
+        for (const auto& [label, text] : Texts(false)) {
+          Value* record = &DllJni::V(reinterpret_cast<void*>(Record(m.record)));
+          record->fields[field].object = text ? &DllJni::V(reinterpret_cast<void*>(text)) : nullptr;
+          v.push_back({field + " " + label, Arg(record)});
+        }
+      }
+    }
+    return v;
+  }
+
+  static std::vector<std::string> FieldNames(const char* spec) {
+    std::vector<std::string> names;
+    const std::string all = spec;
+    for (size_t at = 0; at < all.size();) {
+      const size_t end = std::min(all.find(',', at), all.size());
+      const std::string entry = all.substr(at, end - at);
+      const size_t space = entry.find(' ');
+      names.push_back(entry.substr(space + 1, entry.find(' ', space + 1) - space - 1));
+      at = end + 1;
+    }
+    return names;
+  }
+
+  // The answer as the Java side would print it.
+  static std::string Show(char result, Arg r) {
+    switch (result) {
+      case 'Z': return (r & 0xFF) ? "true" : "false";
+      case 'I': return std::to_string(static_cast<int32_t>(r));
+      case 'T': {
+        const std::u16string text = r ? DllJni::Text(reinterpret_cast<void*>(r)) : u"";
+        return r ? std::string(text.begin(), text.end()) : "null";
+      }
+      case 'A': return r ? "byte[" + std::to_string(DllJni::V(reinterpret_cast<void*>(r)).bytes.size()) + "]" : "null";
+      default: return "";
+    }
+  }
+
+  settings_test::TempFolder temp_;
+  const std::filesystem::path folder_ = temp_.Path();
+  std::wstring kernel32_;
+  Arg closedPort_ = 0;
+};
+
+TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNeutralResult) {
+  // Every JNI function the fake leaves out traps, naming the case.
+  auto* table = const_cast<JNINativeInterface_*>(jni_.env()->functions);
+  void** slots = reinterpret_cast<void**>(table);
+  for (size_t i = 1; i < sizeof *table / sizeof(void*); ++i)
+    if (slots[i] == nullptr) slots[i] = reinterpret_cast<void*>(&Trap);
+  WSADATA wsa;
+  ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
+  wchar_t system[MAX_PATH];
+  kernel32_ = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\kernel32.dll";
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at = {};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof at;
+  ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at));
+  ASSERT_EQ(0, getsockname(s, reinterpret_cast<sockaddr*>(&at), &size));
+  closedPort_ = ntohs(at.sin_port);
+  closesocket(s);
+  WSACleanup();
+  const UINT errorMode = GetErrorMode();
+  std::filesystem::create_directory(folder_ / "folder");
+  // An empty destination is the current folder: the temporary one, never the caller's.
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(folder_);
+  const HMODULE dll = GetModuleHandleA(QV_WINDOWS_DLL_NAME);
+  ASSERT_NE(nullptr, dll);
+
+  std::vector<std::string> faults;
+  size_t cases = 0;
+  for (const Method& m : kMethods) {
+    std::vector<std::pair<std::string, std::vector<Arg>>> calls = {{"baseline", Baseline(m)}};
+    for (size_t i = 0; m.args[i]; ++i) {
+      for (const auto& [label, value] : Variants(m, i)) {
+        calls.push_back({"#" + std::to_string(i) + " " + label, Baseline(m)});
+        calls.back().second[i] = value;
+      }
+    }
+    std::string symbol = std::string("Java_com_quorvane_infrastructure_os_windows_Win32Impl_") + m.name;
+    if (sizeof(void*) == 4) symbol = "_" + symbol + "@" + std::to_string(8 + 4 * std::strlen(m.args));
+    const FARPROC method = GetProcAddress(dll, symbol.c_str());
+    ASSERT_NE(nullptr, method) << symbol;
+    for (const auto& [label, args] : calls) {
+      ++cases;
+      g_case = std::string(m.name) + " " + label;
+      SetFileAttributesW((folder_ / "file").c_str(), FILE_ATTRIBUTE_NORMAL);
+      std::ofstream(folder_ / "file") << "plain text";
+      jni_.pending.clear();
+      std::printf("%s\n", g_case.c_str());  // the last line names a case that crashed the program
+      std::fflush(stdout);
+      const Arg result = Invoke(method, jni_.env(), args);
+      const std::string answer = Show(m.result, result);
+      if (std::regex_match(m.name, std::regex("CreateFile|CreateEvent|OpenEvent")) && int32_t(result) != 0 &&
+          int32_t(result) != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(int32_t(result))));
+      const bool pending = !jni_.pending.empty();
+      if (pending ? answer != m.neutral
+                  : label != "baseline" && !std::regex_match(answer, std::regex(m.failure)) &&
+                        !std::regex_match(label, std::regex(m.usable)))
+        faults.push_back(g_case + ": " + answer + (pending ? " with " + jni_.pending : std::string(", not ") + m.failure));
+    }
+  }
+  SetErrorMode(errorMode);
+  std::filesystem::current_path(home);
+  std::printf("hostile input sweep: %zu methods x %zu cases, %zu faults\n", std::size(kMethods), cases,
+              faults.size());
+  EXPECT_EQ(std::vector<std::string>(), faults);
+}
+
+}  // namespace
