@@ -10,7 +10,8 @@ import java.util.TreeMap;
 /**
  * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client
  * jar: loads the library and reads a document's summary. With a second argument it says "ready" and waits for
- * that file to appear before it loads, so that two JVMs load at the same moment.
+ * that file to appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same
+ * moment.
  */
 public final class NativeJarProbe {
     private NativeJarProbe() {
@@ -22,6 +23,7 @@ public final class NativeJarProbe {
             while (!Files.exists(Path.of(args[1]))) {
                 Thread.sleep(1);
             }
+            Thread.sleep(Long.parseLong(args[2]));
         }
         NativeLibrary.load();
         Properties summary = new Properties();
