@@ -109,19 +109,15 @@ final class LibraryCache {
         Path temporary = POSIX ? Files.createTempFile(folder, platform.file() + ".", ".tmp", ownerOnly("rw-------"))
                 : Files.createTempFile(folder, platform.file() + ".", ".tmp");
         try {
-            String written;
             try (InputStream in = NativeLibrary.class.getResourceAsStream("/" + platform.resource());
                     FileChannel out = FileChannel.open(temporary, StandardOpenOption.WRITE)) {
                 if (in == null) {
                     throw new IOException("the jar lacks " + platform.resource());
                 }
-                DigestInputStream digesting = new DigestInputStream(in, sha256Digest());
-                OutputStream stream = Channels.newOutputStream(out);
-                digesting.transferTo(stream);
+                in.transferTo(Channels.newOutputStream(out));
                 out.force(true); // the name must never reach a file whose bytes are not yet on disk
-                written = HexFormat.of().formatHex(digesting.getMessageDigest().digest());
             }
-            if (!written.equalsIgnoreCase(sha256)) {
+            if (!intact(temporary, sha256)) {
                 throw new IOException("the jar's " + platform.resource() + " does not match its SHA-256");
             }
             if (POSIX) {
@@ -234,14 +230,10 @@ final class LibraryCache {
     }
 
     private static String sha256(InputStream in) throws IOException {
-        DigestInputStream digesting = new DigestInputStream(in, sha256Digest());
-        digesting.transferTo(OutputStream.nullOutputStream());
-        return HexFormat.of().formatHex(digesting.getMessageDigest().digest());
-    }
-
-    private static MessageDigest sha256Digest() throws IOException {
         try {
-            return MessageDigest.getInstance("SHA-256");
+            DigestInputStream digesting = new DigestInputStream(in, MessageDigest.getInstance("SHA-256"));
+            digesting.transferTo(OutputStream.nullOutputStream());
+            return HexFormat.of().formatHex(digesting.getMessageDigest().digest());
         } catch (NoSuchAlgorithmException e) {
             throw new IOException(e); // every JDK has SHA-256
         }

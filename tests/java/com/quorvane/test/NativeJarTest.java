@@ -20,7 +20,7 @@ import java.util.ArrayList;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
-import java.util.concurrent.TimeUnit;
+import java.util.stream.Collectors;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -34,6 +34,7 @@ class NativeJarTest {
     private static final FileAttribute<?> OWNER_ONLY = PosixFilePermissions.asFileAttribute(
             PosixFilePermissions.fromString("rwx------"));
     private static final String READ = "read 0 {PIDSI_APPNAME=Microsoft Office Word";
+    private static String sha256;
 
     @TempDir
     Path temp;
@@ -47,7 +48,7 @@ class NativeJarTest {
 
     @Test
     void theCachedCopyIsMadeCheckedAndRefusedWhereAnotherUserCouldPlantIt() throws Exception {
-        String library = Path.of(System.getProperty("java.library.path"), "libquorvane.so").toString();
+        Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
         Row[] rows = {
             new Row("an empty cache", (cache, copy) -> { }, false, null),
             new Row("a tampered copy is replaced", (cache, copy) -> {
@@ -57,7 +58,7 @@ class NativeJarTest {
             }, false, null),
             new Row("a true copy that others may change is replaced", (cache, copy) -> {
                 Files.createDirectories(copy.getParent(), OWNER_ONLY);
-                Files.copy(Path.of(library), copy);
+                Files.copy(library, copy);
                 Files.setPosixFilePermissions(copy, PosixFilePermissions.fromString("rwxrw-rw-"));
                 chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
             }, false, null),
@@ -117,22 +118,15 @@ class NativeJarTest {
                 jvms.add(ChildJvm.start(Map.of("XDG_CACHE_HOME", cache.toString()),
                         probe(false, false, go.toString(), Integer.toString(i * delay))));
             }
-            List<String> outputs = new ArrayList<>();
-            for (Process jvm : jvms) { // each waits for the go
-                BufferedReader out = new BufferedReader(new InputStreamReader(jvm.getInputStream(),
-                        StandardCharsets.UTF_8));
-                StringBuilder seen = new StringBuilder();
-                for (String line = out.readLine(); line != null && !line.equals("ready"); line = out.readLine()) {
-                    seen.append(line).append('\n');
-                }
-                outputs.add(seen.toString());
+            List<BufferedReader> outputs = new ArrayList<>();
+            for (Process jvm : jvms) { // each says it is ready, then waits for the go
+                outputs.add(new BufferedReader(new InputStreamReader(jvm.getInputStream(), StandardCharsets.UTF_8)));
+                outputs.get(outputs.size() - 1).lines().filter("ready"::equals).findFirst();
             }
             Files.createFile(go);
             for (int i = 0; i < 2; i++) {
-                Process jvm = jvms.get(i);
-                String output = outputs.get(i) + new String(jvm.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-                assertTrue(jvm.waitFor(120, TimeUnit.SECONDS), output);
-                assertEquals(0, jvm.exitValue(), "delay " + delay + ": " + output);
+                String output = outputs.get(i).lines().collect(Collectors.joining("\n"));
+                assertEquals(0, jvms.get(i).waitFor(), "delay " + delay + ": " + output);
                 assertTrue(output.contains(READ), "delay " + delay + ": " + output);
             }
             assertSound(cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), "delay " + delay);
@@ -141,7 +135,7 @@ class NativeJarTest {
 
     /** The cached copy: the jar's bytes, nobody's, closed to others, in folders closed to others. */
     private static void assertSound(Path copy, String name) throws Exception {
-        assertEquals(sha256(), hex(Files.readAllBytes(copy)), name);
+        assertEquals(sha256(), hex(copy), name);
         assertEquals("r-x------", PosixFilePermissions.toString(Files.getPosixFilePermissions(copy, NOFOLLOW_LINKS)),
                 name);
         assertEquals(NOBODY, Files.getAttribute(copy, "unix:uid", NOFOLLOW_LINKS), name);
@@ -173,8 +167,8 @@ class NativeJarTest {
      */
     private static List<String> probe(boolean onLibraryPath, boolean fromSource, String... more) throws Exception {
         Path build = Path.of(System.getenv("QV_BUILD_DIR"), "java");
-        Path libraryPath = ChildJvm.readableCopy(onLibraryPath ? Path.of(System.getProperty("java.library.path"))
-                : noLibrary());
+        Path libraryPath = onLibraryPath ? ChildJvm.readableCopy(Path.of(System.getProperty("java.library.path")))
+                : Path.of("/no-library-here");
         String classPath = ChildJvm.readableCopy(build.resolve("quorvane-native.jar")) + File.pathSeparator
                 + ChildJvm.readableCopy(build.resolve("quorvane-client.jar"));
         String main = ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "tests", "java", "com",
@@ -192,15 +186,6 @@ class NativeJarTest {
         return command;
     }
 
-    private static Path noLibrary;
-
-    private static synchronized Path noLibrary() throws Exception {
-        if (noLibrary == null) {
-            noLibrary = Files.createTempDirectory("qv-no-library");
-        }
-        return noLibrary;
-    }
-
     private static void chown(int uid, Path... paths) throws Exception {
         for (Path path : paths) {
             Files.setAttribute(path, "unix:uid", uid, NOFOLLOW_LINKS);
@@ -209,16 +194,16 @@ class NativeJarTest {
 
     /** The SHA-256 the jar holds for the Linux library: that of the library this build made. */
     private static String sha256() throws Exception {
-        String held;
-        try (InputStream in = NativeLibrary.class.getResourceAsStream("/linux-x86-64/libquorvane.so.sha256")) {
-            held = new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim();
+        if (sha256 == null) {
+            try (InputStream in = NativeLibrary.class.getResourceAsStream("/linux-x86-64/libquorvane.so.sha256")) {
+                sha256 = new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim();
+            }
+            assertEquals(hex(Path.of(System.getProperty("java.library.path"), "libquorvane.so")), sha256);
         }
-        assertEquals(hex(Files.readAllBytes(Path.of(System.getProperty("java.library.path"), "libquorvane.so"))),
-                held);
-        return held;
+        return sha256;
     }
 
-    private static String hex(byte[] bytes) throws Exception {
-        return HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(bytes));
+    private static String hex(Path file) throws Exception {
+        return HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(Files.readAllBytes(file)));
     }
 }
