@@ -53,14 +53,14 @@ set(QV_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FIL
 set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar")
 file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*.java)
 add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
-        INCLUDE_JARS quorvane_client quorvane_tools ${QV_JUNIT_JAR} /usr/share/java/poi.jar
+        INCLUDE_JARS quorvane_client quorvane_tools quorvane_nativelib ${QV_JUNIT_JAR} /usr/share/java/poi.jar
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
-add_dependencies(quorvane_tests quorvane quorvane_testhooks qv_slow_sigpipe qv_unloadable)
+add_dependencies(quorvane_tests quorvane quorvane_native quorvane_testhooks qv_slow_sigpipe qv_unloadable)
 
 add_test(NAME junit
   COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh
           ${Java_JAVA_EXECUTABLE} ${QV_JUNIT_JAR} ${CMAKE_BINARY_DIR}/lib
-          "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
+          "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-native.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
 set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR}" TIMEOUT 1200)
 
 # The hostile input sweep again, on a copy of the library built with AddressSanitizer and UBSan (lib-asan/). The
@@ -91,8 +91,7 @@ if(QV_SANITIZED_TESTS)
 endif()
 
 # Windows DLL export tables against the Linux library's native methods.
-set(QV_WINDOWS_DLL "" CACHE FILEPATH "quorvane.dll from the i686 cross-build, checked when set")
-set(QV_WINDOWS_DLL_X64 "" CACHE FILEPATH "quorvane.dll from the x86_64 cross-build, checked when set")
+# (QV_WINDOWS_DLL, QV_WINDOWS_DLL_X64: cmake/JavaBuild.cmake)
 if(QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64)
   add_test(NAME windows_exports
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh

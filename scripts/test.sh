@@ -8,7 +8,7 @@ for build in windows-i686 windows-x86_64; do
   cmake --preset $build >/dev/null
   cmake --build --preset $build
 done
-cmake --preset release >/dev/null
+cmake --preset release -DQV_NATIVE_JAR_COMPLETE=ON >/dev/null
 cmake --build --preset release
 # Said once here; each wine.i686.* test says it again as it is skipped.
 if ! why=$(/usr/lib/wine/wine --version 2>&1 >/dev/null) && [[ "$why" == *"Exec format error"* ]]; then

@@ -66,7 +66,7 @@ final class ChildJvm {
     private static Path readable;
 
     /** A copy of a file, or of a folder's files, that every user can read; made once per run. */
-    private static synchronized Path readableCopy(Path source) throws IOException {
+    static synchronized Path readableCopy(Path source) throws IOException {
         if (readable == null) {
             readable = Files.createTempDirectory("qv-readable");
             Files.setPosixFilePermissions(readable, PosixFilePermissions.fromString("rwxr-xr-x"));

@@ -1,15 +1,34 @@
 package com.quorvane.infrastructure.os.windows;
 
+import java.lang.reflect.InvocationTargetException;
+
 /**
  * The native methods of the quorvane library. Every method is static; the
  * receiver is never used by the native side.
  */
 public final class Win32Impl {
     static {
-        System.loadLibrary("quorvane");
+        try {
+            System.loadLibrary("quorvane");
+        } catch (UnsatisfiedLinkError notOnLibraryPath) {
+            loadFromNativeJar(notOnLibraryPath);
+        }
     }
 
     private Win32Impl() {
+    }
+
+    /** quorvane-native.jar, when on the class path, serves the library from inside itself. */
+    private static void loadFromNativeJar(UnsatisfiedLinkError notOnLibraryPath) {
+        try {
+            Class.forName("com.quorvane.nativelib.NativeLibrary").getMethod("load").invoke(null);
+        } catch (ClassNotFoundException noNativeJar) {
+            throw notOnLibraryPath;
+        } catch (InvocationTargetException failed) {
+            throw failed.getCause() instanceof Error error ? error : new UnsatisfiedLinkError(failed.toString());
+        } catch (ReflectiveOperationException e) {
+            throw new UnsatisfiedLinkError("quorvane-native.jar: " + e);
+        }
     }
 
     /** Self-test of the native field accessors on a probe object (see FieldProbe in the tests). */

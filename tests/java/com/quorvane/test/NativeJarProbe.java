@@ -1,0 +1,33 @@
+package com.quorvane.test;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import com.quorvane.nativelib.NativeLibrary;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Properties;
+import java.util.TreeMap;
+
+/**
+ * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client
+ * jar: loads the library and reads a document's summary. With a second argument it says "ready" and waits for
+ * that file to appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same
+ * moment.
+ */
+public final class NativeJarProbe {
+    private NativeJarProbe() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        if (args.length > 1) {
+            System.out.println("ready");
+            while (!Files.exists(Path.of(args[1]))) {
+                Thread.sleep(1);
+            }
+            Thread.sleep(Long.parseLong(args[2]));
+        }
+        NativeLibrary.load();
+        Properties summary = new Properties();
+        int result = Win32Impl.getCompoundDocumentSummaryProperties(args[0], summary);
+        System.out.println("read " + result + " " + new TreeMap<>(summary));
+    }
+}

@@ -1,0 +1,209 @@
+package com.quorvane.test;
+
+import static java.nio.file.LinkOption.NOFOLLOW_LINKS;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quorvane.nativelib.NativeLibrary;
+import java.io.BufferedReader;
+import java.io.File;
+import java.io.InputStream;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.security.MessageDigest;
+import java.util.ArrayList;
+import java.util.HexFormat;
+import java.util.List;
+import java.util.Map;
+import java.util.stream.Collectors;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/**
+ * quorvane-native.jar in JVMs run as nobody whose class path holds only it and the client jar: the library comes
+ * from java.library.path when there, else from the jar through the per-user cache, which refuses what another
+ * user could have planted.
+ */
+class NativeJarTest {
+    private static final int NOBODY = 65534, DAEMON = 1;
+    private static final FileAttribute<?> OWNER_ONLY = PosixFilePermissions.asFileAttribute(
+            PosixFilePermissions.fromString("rwx------"));
+    private static final String READ = "read 0 {PIDSI_APPNAME=Microsoft Office Word";
+    private static String sha256;
+
+    @TempDir
+    Path temp;
+
+    private interface Setup {
+        void on(Path cache, Path copy) throws Exception;
+    }
+
+    private record Row(String name, Setup setup, boolean onLibraryPath, String failure) {
+    }
+
+    @Test
+    void theCachedCopyIsMadeCheckedAndRefusedWhereAnotherUserCouldPlantIt() throws Exception {
+        Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
+        Row[] rows = {
+            new Row("an empty cache", (cache, copy) -> { }, false, null),
+            new Row("a tampered copy is replaced", (cache, copy) -> {
+                Files.createDirectories(copy.getParent(), OWNER_ONLY);
+                Files.write(copy, new byte[] {0x7f, 'E', 'L', 'F'});
+                chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
+            }, false, null),
+            new Row("a true copy that others may change is replaced", (cache, copy) -> {
+                Files.createDirectories(copy.getParent(), OWNER_ONLY);
+                Files.copy(library, copy);
+                Files.setPosixFilePermissions(copy, PosixFilePermissions.fromString("rwxrw-rw-"));
+                chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
+            }, false, null),
+            new Row("the user's own symlink is followed", (cache, copy) -> {
+                Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"), OWNER_ONLY);
+                chown(NOBODY, elsewhere, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
+            }, false, null),
+            new Row("a library on java.library.path comes first", (cache, copy) -> { }, true, null),
+            new Row("a folder of another user that the user may write in", (cache, copy) -> {
+                Files.createDirectories(copy.getParent());
+                for (Path folder : List.of(cache.resolve("quorvane"), copy.getParent())) {
+                    Files.setAttribute(folder, "unix:gid", NOBODY);
+                    Files.setPosixFilePermissions(folder, PosixFilePermissions.fromString("rwxrwx---"));
+                }
+            }, false, "quorvane: it belongs to uid 0, not to this user (uid 65534)"),
+            new Row("a symlink another user planted", (cache, copy) -> {
+                Files.setAttribute(cache, "unix:mode", 01777); // like /tmp
+                Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"));
+                chown(NOBODY, elsewhere);
+                chown(DAEMON, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
+            }, false, "quorvane is a symlink of another user (uid 1)"),
+            new Row("a folder every user may write in", (cache, copy) -> {
+                Files.setPosixFilePermissions(cache, PosixFilePermissions.fromString("rwxrwxrwx"));
+            }, false, "every user may write in " + temp.resolve("cache")),
+        };
+        for (Row row : rows) {
+            Path cache = freshCache();
+            Path copy = cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so");
+            row.setup().on(cache, copy);
+            ChildJvm.Run run = ChildJvm.run(Map.of("XDG_CACHE_HOME", cache.toString()),
+                    probe(row.onLibraryPath(), true));
+            if (row.failure() != null) {
+                assertEquals(1, run.exit(), row.name() + ": " + run.output());
+                assertTrue(run.output().contains("refusing the cache folder"), row.name() + ": " + run.output());
+                assertTrue(run.output().contains(row.failure()), row.name() + ": " + run.output());
+            } else {
+                assertEquals(0, run.exit(), row.name() + ": " + run.output());
+                assertTrue(run.output().contains(READ), row.name() + ": " + run.output());
+                if (row.onLibraryPath()) {
+                    assertFalse(Files.exists(cache.resolve("quorvane")), row.name());
+                } else {
+                    assertSound(copy, row.name());
+                }
+            }
+        }
+    }
+
+    @Test
+    void twoJvmsStartingAtOnceOnAnEmptyCacheBothLoadACompleteCopy() throws Exception {
+        // The second JVM starts later by some milliseconds: it meets the first at each step of the extraction.
+        for (int delay : new int[] {0, 10, 40, 100, 250, 600}) {
+            Path cache = freshCache();
+            Path go = temp.resolve("go");
+            Files.deleteIfExists(go);
+            List<Process> jvms = new ArrayList<>();
+            for (int i = 0; i < 2; i++) {
+                jvms.add(ChildJvm.start(Map.of("XDG_CACHE_HOME", cache.toString()),
+                        probe(false, false, go.toString(), Integer.toString(i * delay))));
+            }
+            List<BufferedReader> outputs = new ArrayList<>();
+            for (Process jvm : jvms) { // each says it is ready, then waits for the go
+                outputs.add(new BufferedReader(new InputStreamReader(jvm.getInputStream(), StandardCharsets.UTF_8)));
+                outputs.get(outputs.size() - 1).lines().filter("ready"::equals).findFirst();
+            }
+            Files.createFile(go);
+            for (int i = 0; i < 2; i++) {
+                String output = outputs.get(i).lines().collect(Collectors.joining("\n"));
+                assertEquals(0, jvms.get(i).waitFor(), "delay " + delay + ": " + output);
+                assertTrue(output.contains(READ), "delay " + delay + ": " + output);
+            }
+            assertSound(cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), "delay " + delay);
+        }
+    }
+
+    /** The cached copy: the jar's bytes, nobody's, closed to others, in folders closed to others. */
+    private static void assertSound(Path copy, String name) throws Exception {
+        assertEquals(sha256(), hex(copy), name);
+        assertEquals("r-x------", PosixFilePermissions.toString(Files.getPosixFilePermissions(copy, NOFOLLOW_LINKS)),
+                name);
+        assertEquals(NOBODY, Files.getAttribute(copy, "unix:uid", NOFOLLOW_LINKS), name);
+        for (Path folder : List.of(copy.getParent(), copy.getParent().getParent().toRealPath())) {
+            assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(folder)), name);
+            assertEquals(NOBODY, Files.getAttribute(folder, "unix:uid"), name);
+        }
+        try (var left = Files.list(copy.getParent())) {
+            assertEquals(List.of(copy), left.toList(), name + ": no temporary file is left");
+        }
+    }
+
+    /** An empty cache folder of nobody's, inside one that only root may write in. */
+    private Path freshCache() throws Exception {
+        Files.setPosixFilePermissions(temp, PosixFilePermissions.fromString("rwxr-xr-x"));
+        try (var old = Files.walk(temp)) {
+            for (Path p : old.sorted((a, b) -> b.compareTo(a)).filter(p -> !p.equals(temp)).toList()) {
+                Files.delete(p);
+            }
+        }
+        Path cache = Files.createDirectory(temp.resolve("cache"));
+        chown(NOBODY, cache);
+        return cache;
+    }
+
+    /**
+     * The probe as nobody, on a class path of quorvane-native.jar and the client jar, run from its source; or,
+     * where the class path is not the point, from the tests' jar too, which spares the compiler's start.
+     */
+    private static List<String> probe(boolean onLibraryPath, boolean fromSource, String... more) throws Exception {
+        Path build = Path.of(System.getenv("QV_BUILD_DIR"), "java");
+        Path libraryPath = onLibraryPath ? ChildJvm.readableCopy(Path.of(System.getProperty("java.library.path")))
+                : Path.of("/no-library-here");
+        String classPath = ChildJvm.readableCopy(build.resolve("quorvane-native.jar")) + File.pathSeparator
+                + ChildJvm.readableCopy(build.resolve("quorvane-client.jar"));
+        String main = ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "tests", "java", "com",
+                "quorvane", "test", "NativeJarProbe.java")).toString();
+        if (!fromSource) {
+            classPath += File.pathSeparator + ChildJvm.readableCopy(ChildJvm.location(NativeJarProbe.class));
+            main = NativeJarProbe.class.getName();
+        }
+        List<String> command = new ArrayList<>(ChildJvm.AS_NOBODY);
+        command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
+                "-Djava.library.path=" + libraryPath, "-cp", classPath, main,
+                ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures",
+                        "compound", "2custom.doc")).toString()));
+        command.addAll(List.of(more));
+        return command;
+    }
+
+    private static void chown(int uid, Path... paths) throws Exception {
+        for (Path path : paths) {
+            Files.setAttribute(path, "unix:uid", uid, NOFOLLOW_LINKS);
+        }
+    }
+
+    /** The SHA-256 the jar holds for the Linux library: that of the library this build made. */
+    private static String sha256() throws Exception {
+        if (sha256 == null) {
+            try (InputStream in = NativeLibrary.class.getResourceAsStream("/linux-x86-64/libquorvane.so.sha256")) {
+                sha256 = new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim();
+            }
+            assertEquals(hex(Path.of(System.getProperty("java.library.path"), "libquorvane.so")), sha256);
+        }
+        return sha256;
+    }
+
+    private static String hex(Path file) throws Exception {
+        return HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(Files.readAllBytes(file)));
+    }
+}
