@@ -1,8 +1,9 @@
 // User-defined sets of 1,000 to 4,000 text properties on a real document,
 // through the calls setCompoundDocumentUserProperties makes below the JNI
-// boundary: open for writing, a snapshot through the typed access (one
-// property-set open and ReadMultiple per property), one WriteMultiple of the
-// whole set with one value changed, Commit. Also the typed access alone
+// boundary: open for writing, the user-defined set opened transacted, the
+// tracking check through the typed access over it (a lazy snapshot: one
+// enumeration, a read per name asked), one WriteMultiple of the whole set
+// with one value changed, Commit. Also the typed access alone
 // writing one property, and a read of the whole set (Enum + ReadMultiple per
 // property, as getCompoundDocumentUserProperties does).
 #include <benchmark/benchmark.h>
@@ -84,19 +85,19 @@ class Document {
     IStorage* storage = nullptr;
     HRESULT hr = OpenForWriting(Path(), &storage);
     if (FAILED(hr)) return hr;
-    {
-      storage->AddRef();
-      quorvane::DocfileProperties typed(storage);
-      quorvane::Properties before(typed);
-      benchmark::DoNotOptimize(&before);
-    }
+    const DWORD setMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED;
     IPropertySetStorage* sets = nullptr;
     IPropertyStorage* user = nullptr;
     hr = storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets));
-    if (SUCCEEDED(hr)) hr = sets->Open(FMTID_UserDefinedProperties, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &user);
+    if (SUCCEEDED(hr)) hr = sets->Open(FMTID_UserDefinedProperties, setMode, &user);
     if (hr == STG_E_FILENOTFOUND)
-      hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
-                        STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &user);
+      hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI, setMode, &user);
+    if (SUCCEEDED(hr)) {
+      storage->AddRef();
+      quorvane::DocfileProperties typed(storage, user);
+      const quorvane::LazySnapshot before(typed);
+      benchmark::DoNotOptimize(before.GetProperty(L"Quorvane ExtendedVersionId"));
+    }
     if (SUCCEEDED(hr))
       hr = user->WriteMultiple(static_cast<ULONG>(set.specs.size()), set.specs.data(), set.values.data(), 4096);
     if (SUCCEEDED(hr)) hr = user->Commit(STGC_DEFAULT);

@@ -221,6 +221,8 @@ UINT DocfileProperties::StoredCodePage(const FMTID& fmtid) const {
   return static_cast<UINT>(static_cast<unsigned short>(read.value.iVal));
 }
 
+bool DocfileProperties::CopiesPurely(const std::wstring& name) const { return !IsNumericName(name); }
+
 bool DocfileProperties::HasProperty(const std::wstring& name) const {
   const ClearedValue read(ReadValue(name));
   return read.value.vt != VT_EMPTY;

@@ -44,6 +44,12 @@ class IProperties {
   // Only std::runtime_error is taken as "not this kind"; anything else ends
   // the copy with the target partly filled.
   void CopyTo(IProperties& target) const;
+  // CopyTo's step for one name.
+  void CopyOneTo(const std::wstring& name, IProperties& target) const;
+  // Whether CopyOneTo of this name only reads, and either copies the name or
+  // skips it (never throws but for memory): then it may as well be copied
+  // later, when first asked for (see LazySnapshot).
+  virtual bool CopiesPurely(const std::wstring&) const { return false; }
 
  protected:
   IProperties() = default;

@@ -72,4 +72,59 @@ NameList Properties::GetPropertyNames() const {
   return names;
 }
 
+// ---- LazySnapshot --------------------------------------------------------
+
+LazySnapshot::LazySnapshot(const IProperties& source) : source(source) {
+  const NameList names = source.GetPropertyNames();
+  CHECK(runtime_error, names);
+  for (const std::wstring& name : *names) {
+    if (source.CopiesPurely(name))
+      pending.insert(name);
+    else
+      source.CopyOneTo(name, copied);
+  }
+}
+
+void LazySnapshot::Take(const std::wstring& name) const {
+  if (pending.erase(name) != 0) source.CopyOneTo(name, copied);
+}
+
+TextHandle LazySnapshot::GetProperty(const std::wstring& name) const {
+  Take(name);
+  return copied.GetProperty(name);
+}
+
+void LazySnapshot::SetProperty(const std::wstring& name, const std::wstring& value) {
+  Take(name);
+  copied.SetProperty(name, value);
+}
+
+boost::posix_time::ptime LazySnapshot::GetDateProperty(const std::wstring& name) const {
+  Take(name);
+  return copied.GetDateProperty(name);
+}
+
+void LazySnapshot::SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) {
+  Take(name);
+  copied.SetDateProperty(name, value);
+}
+
+void LazySnapshot::RemoveProperty(const std::wstring& name) {
+  pending.erase(name);
+  copied.RemoveProperty(name);
+}
+
+bool LazySnapshot::HasProperty(const std::wstring& name) const {
+  Take(name);
+  return copied.HasProperty(name);
+}
+
+NameList LazySnapshot::GetPropertyNames() const {
+  while (!pending.empty()) {
+    const std::wstring name = *pending.begin();  // Take erases the element
+    Take(name);
+  }
+  return copied.GetPropertyNames();
+}
+
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 
 #include <boost/any.hpp>
 #include <map>
+#include <unordered_set>
 
 #include "IProperties.h"
 
@@ -36,6 +37,33 @@ class Properties : public IProperties {
 
  private:
   std::map<std::wstring, boost::any, Utf16Less> properties;
+};
+
+// Answers as Properties(source) would, copying each name from source only
+// when it is first asked for: a check that reads two names of a set of
+// thousands copies two. Names whose copy is not pure are copied at once, so
+// the view fails where the full copy would. Source must not change while the
+// view is used; one thread.
+class LazySnapshot : public IProperties {
+ public:
+  explicit LazySnapshot(const IProperties& source);
+  ~LazySnapshot() = default;
+
+  TextHandle GetProperty(const std::wstring& name) const override;
+  void SetProperty(const std::wstring& name, const std::wstring& value) override;
+  boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override;
+  void SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) override;
+  void RemoveProperty(const std::wstring& name) override;
+  bool HasProperty(const std::wstring& name) const override;
+  NameList GetPropertyNames() const override;
+
+ private:
+  // Copies name now when source listed it and it is not copied yet.
+  void Take(const std::wstring& name) const;
+
+  const IProperties& source;
+  mutable std::unordered_set<std::wstring> pending;
+  mutable Properties copied;
 };
 
 }  // namespace quorvane

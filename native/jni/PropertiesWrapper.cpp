@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <stdexcept>
 #include <vector>
 
 #include "ExceptionReport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
+#include "Properties.h"
 
 namespace quorvane {
 namespace jni {
@@ -28,10 +30,39 @@ class LocalRef {
   LocalRef(const LocalRef&) = delete;
   LocalRef& operator=(const LocalRef&) = delete;
   jobject get() const { return ref; }
+  jobject release() {
+    jobject held = ref;
+    ref = nullptr;
+    return held;
+  }
 
  private:
   JNIEnv* env;
   jobject ref;
+};
+
+// A local frame for one walk that keeps a reference per key: its capacity
+// grows with the keys, so -Xcheck:jni sees every reference planned for.
+class KeyFrame {
+ public:
+  explicit KeyFrame(JNIEnv* env) : env(env) {
+    if (env->PushLocalFrame(kStep) != 0) throw JNIException();
+  }
+  ~KeyFrame() { env->PopLocalFrame(nullptr); }
+  KeyFrame(const KeyFrame&) = delete;
+  KeyFrame& operator=(const KeyFrame&) = delete;
+  // Room for `held` references plus the few a step makes and deletes.
+  void Hold(size_t held) {
+    if (held + kSpare <= capacity) return;
+    capacity = 2 * (held + kSpare);
+    if (env->EnsureLocalCapacity(static_cast<jint>(capacity)) != 0) throw JNIException();
+  }
+
+ private:
+  static const jint kStep = 64;
+  static const size_t kSpare = 16;
+  JNIEnv* env;
+  size_t capacity = kStep;
 };
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -191,6 +222,41 @@ jobject PropertiesWrapper::PropertyNames() const {
   return enumeration;
 }
 
+JavaEntries PropertiesWrapper::ReadEntries() const {
+  JavaEntries entries{NameList(new std::vector<std::wstring>()), {}};
+  KeyFrame frame(env);
+  std::vector<jobject> keyRefs;
+  {
+    entries.keys->reserve(static_cast<size_t>(std::max<jint>(0, std::min(Size(), kMaxReservedNames))));
+    const LocalRef enumeration(env, PropertyNames());
+    EnumerationWrapper keys(env, enumeration.get());
+    const LocalRef stringClass(env, env->FindClass("java/lang/String"));
+    if (stringClass.get() == nullptr) throw JNIException();
+    while (keys.hasMoreElements()) {
+      frame.Hold(keyRefs.size() + 1);
+      LocalRef key(env, keys.nextElement());
+      if (key.get() == nullptr || !env->IsInstanceOf(key.get(), static_cast<jclass>(stringClass.get())))
+        throw IllegalArgumentException(env, "'properties' has a name that is not a String");
+      const JavaChars chars(env, static_cast<jstring>(key.get()));
+      entries.keys->push_back(chars.Text());
+      keyRefs.push_back(key.release());
+    }
+  }
+  entries.values.reserve(keyRefs.size());
+  for (jobject key : keyRefs) {
+    const LocalRef value(env, env->CallObjectMethod(properties, getProperty, key));
+    ThrowIfJavaThrew();
+    if (value.get() == nullptr) {
+      entries.values.push_back(TextHandle());
+    } else {
+      const JavaChars chars(env, static_cast<jstring>(value.get()));
+      entries.values.push_back(TextHandle(new std::wstring(chars.Text())));
+    }
+    env->DeleteLocalRef(key);
+  }
+  return entries;
+}
+
 NameList PropertiesWrapper::GetPropertyNames() const {
   NameList names(new std::vector<std::wstring>());
   names->reserve(static_cast<size_t>(std::max<jint>(0, std::min(Size(), kMaxReservedNames))));
@@ -220,6 +286,39 @@ void PropertiesWrapper::SetText(const WCHAR* name, const char* value) {
   const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
   const LocalRef previous(env, env->CallObjectMethod(properties, setProperty, javaName.get(), javaValue.get()));
   ThrowIfJavaThrew();
+}
+
+// ---- EntriesView ---------------------------------------------------------
+
+TextHandle EntriesView::GetProperty(const std::wstring& name) const {
+  for (size_t i = entries.keys->size(); i-- > 0;)
+    if ((*entries.keys)[i] == name)
+      return entries.values[i] ? TextHandle(new std::wstring(*entries.values[i])) : TextHandle();
+  return TextHandle();
+}
+
+void EntriesView::SetProperty(const std::wstring&, const std::wstring&) { throw std::logic_error("read-only"); }
+
+boost::posix_time::ptime EntriesView::GetDateProperty(const std::wstring& name) const {
+  if (HasProperty(name)) RAISE("Wrong property type");
+  return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
+}
+
+void EntriesView::SetDateProperty(const std::wstring&, const boost::posix_time::ptime&) {
+  throw std::logic_error("read-only");
+}
+
+void EntriesView::RemoveProperty(const std::wstring&) { throw std::logic_error("read-only"); }
+
+bool EntriesView::HasProperty(const std::wstring& name) const { return static_cast<bool>(GetProperty(name)); }
+
+NameList EntriesView::GetPropertyNames() const {
+  Properties snapshot;  // built as CopyTo builds one, so names match it
+  for (size_t i = 0; i < entries.keys->size(); ++i) {
+    snapshot.RemoveProperty((*entries.keys)[i]);
+    if (entries.values[i]) snapshot.SetProperty((*entries.keys)[i], *entries.values[i]);
+  }
+  return snapshot.GetPropertyNames();
 }
 
 }  // namespace jni

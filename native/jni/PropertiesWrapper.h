@@ -5,6 +5,8 @@
 
 #include <jni.h>
 
+#include <vector>
+
 #include "IProperties.h"
 #include "Win32Api.h"
 
@@ -40,6 +42,13 @@ class EnumerationWrapper {
 // come from the object's own class. Lives on the stack of one native call
 // and its thread; the object reference stays the caller's. A Java method
 // that throws ends the operation with JNIException, its exception pending.
+// A Java object's keys and their text values, read once, in enumeration
+// order; a value that is not a String (put() of another object) is null.
+struct JavaEntries {
+  NameList keys;
+  std::vector<TextHandle> values;
+};
+
 class PropertiesWrapper : public IProperties {
  public:
   // IllegalArgumentException for null or an object without propertyNames;
@@ -58,6 +67,9 @@ class PropertiesWrapper : public IProperties {
   bool HasProperty(const std::wstring& name) const override;
   // In the enumeration's (hash table) order.
   NameList GetPropertyNames() const override;
+  // GetPropertyNames, then GetProperty of each name, in that order, each
+  // name passed to getProperty as the String the enumeration gave.
+  JavaEntries ReadEntries() const;
 
   // getProperty(name): a new local reference (the caller deletes it) or null.
   jstring GetRaw(const WCHAR* name) const;
@@ -78,6 +90,26 @@ class PropertiesWrapper : public IProperties {
   jmethodID setProperty = nullptr;
   jmethodID size = nullptr;
   jmethodID remove = nullptr;
+};
+
+// What a snapshot (quorvane::Properties) of the Java object would answer,
+// over entries read from it: the last value listed under a name, text only.
+// Read-only: the setters and RemoveProperty throw std::logic_error.
+class EntriesView : public IProperties {
+ public:
+  explicit EntriesView(const JavaEntries& entries) : entries(entries) {}
+  ~EntriesView() = default;
+
+  TextHandle GetProperty(const std::wstring& name) const override;
+  void SetProperty(const std::wstring& name, const std::wstring& value) override;
+  boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override;
+  void SetDateProperty(const std::wstring& name, const boost::posix_time::ptime& value) override;
+  void RemoveProperty(const std::wstring& name) override;
+  bool HasProperty(const std::wstring& name) const override;
+  NameList GetPropertyNames() const override;
+
+ private:
+  const JavaEntries& entries;
 };
 
 // Whether bytes (up to their NUL) are modified UTF-8 that NewStringUTF

@@ -10,13 +10,6 @@ namespace jni {
 
 const WCHAR* const DeletionMarker = L"##DEL##";
 
-// The Java object's keys and their text values, in enumeration order; a
-// value that is not a String (put() of another object) reads as null.
-struct JavaEntries {
-  NameList keys;
-  std::vector<TextHandle> values;
-};
-
 namespace {
 
 // FormatFileTime's text needs 20 characters; callers give it 25.
@@ -48,13 +41,6 @@ class EntryName {
  private:
   LPOLESTR name;
 };
-
-JavaEntries ReadEntries(PropertiesWrapper& properties) {
-  JavaEntries entries{properties.GetPropertyNames(), {}};
-  entries.values.reserve(entries.keys->size());
-  for (const std::wstring& name : *entries.keys) entries.values.push_back(properties.GetProperty(name));
-  return entries;
-}
 
 bool IsDeletionMarker(const TextHandle& value) { return value && *value == DeletionMarker; }
 
@@ -113,10 +99,9 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
   if (seen == 0) throw HResultException(S_FALSE);
 }
 
-std::vector<std::wstring> PropertySet::WriteFrom(PropertiesWrapper& source) {
+std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   // The deletions (as VT_EMPTY) and the texts are one WriteMultiple, which
   // the set applies whole or not at all: a refused write deletes nothing.
-  const JavaEntries entries = ReadEntries(source);
   const size_t keys = entries.keys->size();
   std::vector<PropertyName> names(keys);
   std::vector<NarrowTextValue> values(keys);

@@ -17,6 +17,7 @@ namespace quorvane {
 namespace jni {
 
 class PropertiesWrapper;
+struct JavaEntries;
 
 // The lowest id the storage may give a new named property.
 const PROPID MinimumId = 4096;
@@ -151,12 +152,12 @@ class PropertySet {
   // object under its name (PIDSI name for unnamed ones); other types are
   // skipped. HResultException 1 when the set holds no property.
   void ReadInto(PropertiesWrapper& properties) const;
-  // Deletes the properties the Java object holds with the value "##DEL##"
-  // and writes every other one as ANSI text (VT_LPSTR), replacing a
+  // Deletes the properties the Java object's entries hold with the value
+  // "##DEL##" and writes every other one as ANSI text (VT_LPSTR), replacing a
   // same-named one of any type, in one change; a Unicode set is then
   // rewritten as ANSI. Returns the deleted keys, which the caller removes
   // from the Java object once the change is committed.
-  std::vector<std::wstring> WriteFrom(PropertiesWrapper& properties);
+  std::vector<std::wstring> WriteFrom(const JavaEntries& entries);
 
   IPropertyStorage* Properties() const { return properties; }
   DocumentStorage& Document() const { return *storage; }

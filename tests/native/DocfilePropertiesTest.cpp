@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/lexical_cast.hpp>
 #include <algorithm>
 
 #include "DocfileProperties.h"
 #include "MemoryStorage.h"
 #include "NarrowText.h"
+#include "Properties.h"
 #include "PropertyTestSets.h"
 
 using boost::posix_time::ptime;
@@ -122,4 +124,44 @@ TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipT
   // Text over an integer is allowed and stores text.
   document.SetProperty(L"Count", L"six");
   EXPECT_EQ(L"six", Value(document, L"Count"));
+}
+
+// What a snapshot answers for one name: its text, its date-time, or why not.
+static std::wstring Answer(const quorvane::IProperties& set, const std::wstring& name) {
+  std::wstring answer;
+  try {
+    answer = Value(set, name);
+  } catch (const std::runtime_error&) {
+    answer = L"<not text>";
+  }
+  try {
+    answer += L"|" + quorvane::ToWide(boost::posix_time::to_iso_string(set.GetDateProperty(name)));
+  } catch (const std::runtime_error&) {
+    answer += L"|<not a date>";
+  }
+  return answer;
+}
+
+TEST(DocfileProperties, LazySnapshotAnswersAndFailsAsTheFullCopy) {
+  const auto store = NewStore();
+  static char text[] = "t";
+  WriteRaw(store, L"Count", Raw(VT_I4, [](PROPVARIANT& v) { v.lVal = -5; }));
+  WriteRaw(store, L"Flag", Raw(VT_BOOL, [](PROPVARIANT& v) { v.boolVal = VARIANT_TRUE; }));
+  WriteRaw(store, L"Text", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));
+  WriteRaw(store, L"1", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));  // the summary set's subject
+  DocfileProperties document(NewMemoryStorage(store));
+  document.SetProperty(L"1", L"a title");
+  document.SetDateProperty(L"When", time_from_string("2004-03-05 07:08:09.750"));
+
+  const quorvane::Properties full(document);
+  const quorvane::LazySnapshot lazy(document);
+  for (const std::wstring name : {L"Count", L"Flag", L"Text", L"1", L"When", L"text", L"Missing"})
+    EXPECT_EQ(Answer(full, name), Answer(lazy, name)) << quorvane::ToNarrow(name);
+  EXPECT_EQ(*full.GetPropertyNames(), *lazy.GetPropertyNames());
+
+  // A numeric name past 32 bits ends the full copy: the lazy one fails too.
+  WriteRaw(store, L"99999999999", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));
+  DocfileProperties again(NewMemoryStorage(store));
+  EXPECT_THROW(quorvane::Properties{again}, boost::bad_lexical_cast);
+  EXPECT_THROW(quorvane::LazySnapshot{again}, boost::bad_lexical_cast);
 }

@@ -88,16 +88,21 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(J
     // The save marks, the deletions and the texts meet in one transacted
     // set and reach the document in one commit, or not at all.
     PropertySet user(document, true, FMTID_UserDefinedProperties, PropertySet::Transacted());
+    // The tracking checks read a few names of each side: the document's set
+    // is copied only where asked, the Java object is read once, for both.
+    JavaEntries entries;
     {
       document.Storage()->AddRef();  // the typed view holds a reference of its own
       DocfileProperties typed(document.Storage(), user.Properties());
-      Properties before(typed);
-      if (!FileStore(before).IsTracked()) {
-        Properties after(wrapper);
+      LazySnapshot before(typed);
+      const bool wasTracked = FileStore(before).IsTracked();
+      entries = wrapper.ReadEntries();
+      if (!wasTracked) {
+        EntriesView after(entries);
         if (FileStore(after).IsTracked()) StragglerDetector(typed).RecordSaveMarks();
       }
     }
-    const std::vector<std::wstring> deleted = user.WriteFrom(wrapper);
+    const std::vector<std::wstring> deleted = user.WriteFrom(entries);
     user.Commit(STGC_DEFAULT);
     for (const std::wstring& key : deleted) wrapper.RemoveProperty(key);
     return 0;

@@ -119,6 +119,7 @@ HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got)
 HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
   if (!writable_) return STG_E_ACCESSDENIED;
   if (!PassFaultPoint()) return STG_E_WRITEFAULT;
+  unsynced_ = true;
   size_t done = 0;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   while (done < count) {
@@ -135,11 +136,12 @@ HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
 }
 
 HRESULT FileIo::Sync() {
-  if (!writable_) return S_OK;
+  if (!writable_ || !unsynced_) return S_OK;
   if (!PassFaultPoint()) return STG_E_WRITEFAULT;
   while (::fdatasync(fd_) != 0) {
     if (errno != EINTR) return StorageErrorFromErrno(errno, true);
   }
+  unsynced_ = false;
   return S_OK;
 }
 
@@ -203,6 +205,7 @@ HRESULT FileIo::Stamp(FileStamp* out) {
 
 HRESULT FileIo::Truncate(uint64_t size) {
   if (!writable_) return STG_E_ACCESSDENIED;
+  unsynced_ = true;
   while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     if (errno != EINTR) return StorageErrorFromErrno(errno, true);
   }

@@ -52,7 +52,13 @@ class FileIo {
   // Reads up to `count` bytes; `*got` is short only at the end of the file.
   HRESULT ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got);
   HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
+  // fdatasync; nothing to do when this object wrote nothing since the last
+  // one, as an update's steps sync between them whether or not they wrote.
   HRESULT Sync();
+  // The writes since the last Sync only free space that nothing on disk
+  // refers to any more: a crash that loses them leaves those sectors
+  // allocated and unreachable, so no later Sync has to wait for them.
+  void ForgoSync() { unsynced_ = false; }
   HRESULT Stamp(FileStamp* out);
   // The stamp taken when the file was opened.
   const FileStamp& OpenedStamp() const { return opened_; }
@@ -69,6 +75,7 @@ class FileIo {
   static FileStamp StampOf(int fd, const struct stat& st, const struct timespec& now);
   int fd_;
   bool writable_;
+  bool unsynced_ = true;  // the first Sync also covers what others left unsynced
   uint64_t bytesWritten_ = 0;
   uint64_t bytesRead_ = 0;
   FileStamp opened_;

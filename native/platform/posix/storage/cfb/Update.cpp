@@ -187,6 +187,7 @@ HRESULT SwitchTree(View& v, uint32_t top, const std::vector<Child>& oldChildren,
   for (const Child& child : oldChildren)
     if (FAILED(hr = v.directory.Put(child.id, DirEntry()))) return hr;
   if (FAILED(hr = v.fat.Flush()) || FAILED(hr = v.miniFat.Flush())) return hr;
+  v.io.ForgoSync();  // step 4 only frees
   return S_OK;
 }
 
@@ -297,8 +298,10 @@ HRESULT WriteRootStream(View& v, const std::u16string& name, const std::vector<u
       updated.startSector = start;
       updated.streamSize = data.size();
       if (FAILED(hr = v.directory.Put(existing.id, updated)) || FAILED(hr = v.io.Sync())) return hr;
-      if (FAILED(hr = FreeChain(v, existing.entry))) return hr;
-      return SUCCEEDED(hr = v.fat.Flush()) ? v.miniFat.Flush() : hr;
+      if (FAILED(hr = FreeChain(v, existing.entry)) || FAILED(hr = v.fat.Flush()) || FAILED(hr = v.miniFat.Flush()))
+        return hr;
+      v.io.ForgoSync();  // step 4 only frees
+      return S_OK;
     }
     std::vector<DirEntry> members = Entries(children);
     DirEntry created;

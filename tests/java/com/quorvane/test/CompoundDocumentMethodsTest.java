@@ -60,6 +60,26 @@ class CompoundDocumentMethodsTest {
     }
 
     @Test
+    void thousandsOfEntriesWithDefaultsAndForeignValuesAreWrittenWholeAndAForeignKeyWritesNothing() throws Exception {
+        String path = copy(temp, "2custom.doc");
+        Properties p = new Properties(props("FromDefaults", "d"));
+        Map<String, Object> expected = new HashMap<>(TWO_CUSTOM);
+        for (int i = 0; i < 5000; i++) {
+            p.setProperty("Field" + i, "value " + i);
+            expected.put("Field" + i, "value " + i);
+        }
+        p.put("NotText", 42);
+        expected.put("FromDefaults", "d");
+        assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, p));
+        assertEquals(expected, readUser(path, new Properties()));
+        assertEquals(expected, poiCustom(path));
+        byte[] before = Files.readAllBytes(Path.of(path));
+        p.put(7, "seven");
+        assertThrows(ClassCastException.class, () -> Win32Impl.setCompoundDocumentUserProperties(path, p));
+        assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
+    }
+
+    @Test
     void readsGiveTextAndTimesOnlyAndAMissingSetIsOne() throws Exception {
         String path = copy(temp, "Office365BlankSample_v2507.doc");
         Properties p = props("kept", "yes");
