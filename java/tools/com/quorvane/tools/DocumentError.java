@@ -17,10 +17,22 @@ final class DocumentError extends Exception {
     static final int EXIT_LOCKED = 5;
 
     final int exitCode;
+    /** The document method's result when one failed, else 0. */
+    final int hresult;
 
     DocumentError(int exitCode, String message) {
+        this(exitCode, 0, message);
+    }
+
+    private DocumentError(int exitCode, int hresult, String message) {
         super(message);
         this.exitCode = exitCode;
+        this.hresult = hresult;
+    }
+
+    /** The file is no compound file at all (not a damaged one). */
+    boolean notCompound() {
+        return hresult == 0x80030050 || hresult == 0x800300FB || hresult == 0x80030104;
     }
 
     /** Fails early, with a plain reason, for a path that names no regular file. */
@@ -35,6 +47,11 @@ final class DocumentError extends Exception {
 
     /** The error for a negative result of a document method. */
     static DocumentError fromResult(Path file, int hr) {
+        DocumentError e = reason(file, hr);
+        return new DocumentError(e.exitCode, hr, e.getMessage());
+    }
+
+    private static DocumentError reason(Path file, int hr) {
         switch (hr) {
             case 0x80030002: // STG_E_FILENOTFOUND
             case 0x80030003: // STG_E_PATHNOTFOUND
