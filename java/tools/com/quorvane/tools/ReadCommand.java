@@ -1,10 +1,8 @@
 package com.quorvane.tools;
 
-import static java.nio.charset.StandardCharsets.UTF_8;
-
 import com.quorvane.infrastructure.os.windows.Win32Impl;
-import java.io.ByteArrayOutputStream;
-import java.io.PrintStream;
+import java.io.PrintWriter;
+import java.io.StringWriter;
 import java.nio.file.Path;
 import java.time.Duration;
 import java.time.LocalDateTime;
@@ -68,12 +66,12 @@ final class ReadCommand {
     }
 
     Outcome read(Path file) throws DocumentError {
-        ByteArrayOutputStream buffer = new ByteArrayOutputStream();
-        PrintStream out = new PrintStream(buffer, false, UTF_8);
+        StringWriter text = new StringWriter(json ? 1024 : 512);
+        PrintWriter out = new PrintWriter(text);
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
-        out.flush();
-        String text = buffer.toString(UTF_8);
-        return new Outcome(text.endsWith("\n") ? text.substring(0, text.length() - 1) : text, o.tracked, o.straggler,
+        String t = text.toString();
+        String end = System.lineSeparator();
+        return new Outcome(t.endsWith(end) ? t.substring(0, t.length() - end.length()) : t, o.tracked, o.straggler,
                 o.recorded, o.exitCode);
     }
 
@@ -130,7 +128,7 @@ final class ReadCommand {
 
     // ---- show and history ---------------------------------------------------------
 
-    private Outcome show(Path file, PrintStream out) throws DocumentError {
+    private Outcome show(Path file, PrintWriter out) throws DocumentError {
         Properties summary = readSummary(file);
         Properties user = readUser(file, false);
         Verdict v = Verdict.of(user, summary);
@@ -144,7 +142,7 @@ final class ReadCommand {
         return new Outcome(null, v.tracked, v.straggler, false, 0);
     }
 
-    private void show(Path file, Properties summary, Properties user, PrintStream out) {
+    private void show(Path file, Properties summary, Properties user, PrintWriter out) {
         out.println(file);
         out.println("Summary information:");
         if (summary.isEmpty()) {
@@ -196,7 +194,7 @@ final class ReadCommand {
         }
     }
 
-    private static void history(Path file, Properties user, PrintStream out) {
+    private static void history(Path file, Properties user, PrintWriter out) {
         TrackingRecord record = TrackingRecord.read(user);
         if (record == null) {
             out.println(file + ": no tracking record" + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
@@ -217,7 +215,7 @@ final class ReadCommand {
         out.printf("  %-20s %s%n", "Save marks:", marks(user));
     }
 
-    private static void printList(PrintStream out, String label, List<String> items) {
+    private static void printList(PrintWriter out, String label, List<String> items) {
         out.printf("  %-20s %s%n", label, items.isEmpty() ? "none" : String.valueOf(items.size()));
         for (int i = 0; i < items.size(); i++) {
             out.printf("  %20s %d. %s%n", "", i + 1, items.get(i));
@@ -240,7 +238,7 @@ final class ReadCommand {
     // ---- check ----------------------------------------------------------------------
 
     /** Runs the straggler check and tells what it found and did, from the record before and after. */
-    private Outcome check(Path file, PrintStream out) throws DocumentError {
+    private Outcome check(Path file, PrintWriter out) throws DocumentError {
         String name = file.getFileName() == null ? "" : file.getFileName().toString().toLowerCase(Locale.ROOT);
         Properties before = readUser(file, false);
         Properties summary = readSummary(file);
@@ -302,7 +300,7 @@ final class ReadCommand {
     }
 
     /** Tells a check's end: its line (when not told already) or the document's JSON object with the check's part. */
-    private Outcome checked(Path file, PrintStream out, Properties summary, Properties user, Verdict v,
+    private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, Verdict v,
             Map<String, Object> check, int exitCode, String line) {
         boolean recorded = check.get("newVersion") instanceof Map<?, ?> m && Boolean.TRUE.equals(m.get("recorded"));
         if (json) {
@@ -327,7 +325,7 @@ final class ReadCommand {
         return mark != null && current != null && !mark.trim().equals(current.trim());
     }
 
-    private static void describeMismatch(PrintStream out, Properties before, Properties summary) {
+    private static void describeMismatch(PrintWriter out, Properties before, Properties summary) {
         String mark = before.getProperty(TrackingRecord.SORREL_SAVE);
         String saved = summary.getProperty("PIDSI_LASTSAVE_DTM");
         if (differs(mark, saved)) {
