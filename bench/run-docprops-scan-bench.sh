@@ -5,7 +5,7 @@
 # and a check that both report the same user-defined names and values.
 # The corpus: copies of the .doc/.xls/.ppt fixtures, each as it is, with
 # three text properties set, and tracked, spread over 16 folders.
-# Not part of the test run (a few minutes). Cold runs empty the kernel's page
+# Not part of the test run (a few minutes; QV_BENCH_RUNS runs of each, 5 by default). Cold runs empty the kernel's page
 # cache (root); where that is refused, the corpus' pages alone are evicted.
 # usage: bench/run-docprops-scan-bench.sh [DOCUMENTS [BUILD_DIR]]   (default 1600, build/release, built here)
 set -euo pipefail
@@ -68,39 +68,55 @@ EOF
   }
 fi
 
-# Seconds of one run of the command, its output in $work/out.
+# "WALL CPU" seconds of one run of the command (CPU: user + system, children
+# included), its output in $work/out. On a busy machine the wall time follows
+# the load; the CPU time hardly does.
 seconds() {
-  local start end
-  start=$(date +%s%N)
-  (cd "$work" && "$@" >"$work/out" 2>/dev/null) || true
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
+  python3 - "$work" "$@" <<'EOF'
+import os, resource, subprocess, sys, time
+work, command = sys.argv[1], sys.argv[2:]
+start = time.perf_counter()
+with open(os.path.join(work, 'out'), 'wb') as out:
+    subprocess.run(command, cwd=work, stdout=out, stderr=subprocess.DEVNULL)
+wall = time.perf_counter() - start
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+print('%.3f %.3f' % (wall, usage.ru_utime + usage.ru_stime))
+EOF
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
-runs=3
-measure() { # LABEL COMMAND...: median seconds cold and warm; the last warm run's output kept
-  local label=$1 c=() w=()
+runs=${QV_BENCH_RUNS:-5}
+measure() { # LABEL COMMAND...: median wall and CPU seconds, cold then warm; the last warm run's output kept
+  local label=$1 cw=() cc=() ww=() wc=() wall cpu
   shift
-  for _ in $(seq $runs); do evict; c+=("$(seconds "$@")"); done
+  for _ in $(seq "$runs"); do
+    evict
+    read -r wall cpu < <(seconds "$@")
+    cw+=("$wall") cc+=("$cpu")
+  done
   seconds "$@" >/dev/null
-  for _ in $(seq $runs); do w+=("$(seconds "$@")"); done
+  for _ in $(seq "$runs"); do
+    read -r wall cpu < <(seconds "$@")
+    ww+=("$wall") wc+=("$cpu")
+  done
   cp "$work/out" "$work/$label.out"
-  echo "$(median "${c[@]}") $(median "${w[@]}")"
+  echo "$(median "${cw[@]}") $(median "${ww[@]}") $(median "${cc[@]}") $(median "${wc[@]}")"
 }
 
 jobs=$(nproc)
-read -r ours_cold ours_warm < <(measure ours "${docprops[@]}" show --json --all -r corpus)
-read -r exif_cold exif_warm < <(measure exiftool exiftool -r -json -G1 -D corpus)
+read -r ours_cold ours_warm ours_cold_cpu ours_warm_cpu < <(measure ours "${docprops[@]}" show --json --all -r corpus)
+read -r exif_cold exif_warm exif_cold_cpu exif_warm_cpu < <(measure exiftool exiftool -r -json -G1 -D corpus)
 
 rate() { awk -v n="$count" -v s="$1" 'BEGIN { printf "%.0f", n / s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 echo
 echo "corpus: $count documents, $((bytes / 1000000)) MB, in 16 folders; $(nproc) processors; load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "cold: $cold; median of $runs runs each, each a new process"
-printf '%-36s %10s %10s %12s %12s\n' "" "cold s" "warm s" "cold docs/s" "warm docs/s"
-printf '%-36s %10s %10s %12s %12s\n' "docprops show --json --all -r (-j $jobs)" "$ours_cold" "$ours_warm" \
-  "$(rate "$ours_cold")" "$(rate "$ours_warm")"
-printf '%-36s %10s %10s %12s %12s\n' "exiftool -r -json -G1 -D" "$exif_cold" "$exif_warm" \
-  "$(rate "$exif_cold")" "$(rate "$exif_warm")"
-echo "docprops is $(ratio "$exif_cold" "$ours_cold") times as fast cold, $(ratio "$exif_warm" "$ours_warm") times warm"
+row() {
+  printf '%-40s %8s %8s %12s %12s %8s %8s\n' "$1" "$2" "$3" "$(rate "$2")" "$(rate "$3")" "$4" "$5"
+}
+printf '%-40s %8s %8s %12s %12s %8s %8s\n' "" "cold s" "warm s" "cold docs/s" "warm docs/s" "cold cpu" "warm cpu"
+row "docprops show --json --all -r (-j $jobs)" "$ours_cold" "$ours_warm" "$ours_cold_cpu" "$ours_warm_cpu"
+row "exiftool -r -json -G1 -D" "$exif_cold" "$exif_warm" "$exif_cold_cpu" "$exif_warm_cpu"
+echo "docprops is $(ratio "$exif_cold" "$ours_cold") times as fast cold, $(ratio "$exif_warm" "$ours_warm") times warm;" \
+  "it takes $(ratio "$exif_cold_cpu" "$ours_cold_cpu") and $(ratio "$exif_warm_cpu" "$ours_warm_cpu") times less CPU time"
 python3 "$root/bench/compare_with_exiftool.py" "$work/ours.out" "$work/exiftool.out"

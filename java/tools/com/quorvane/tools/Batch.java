@@ -60,20 +60,25 @@ final class Batch {
             Walk.walk(arguments, recurse, new Walk.Visitor() {
                 @Override
                 public void file(Path path, boolean named) {
-                    waiting.add(pool.submit(() -> readOne(path, named)));
-                    while (waiting.size() >= window) {
-                        tell(waiting.poll());
-                    }
+                    queue(pool.submit(() -> readOne(path, named)));
                 }
 
                 @Override
                 public void skipped(Path path, String reason) {
-                    waiting.add(CompletableFuture.completedFuture(new Result(path, null, reason, null, false)));
+                    queue(CompletableFuture.completedFuture(new Result(path, null, reason, null, false)));
                 }
 
                 @Override
                 public void failed(Path path, DocumentError error) {
-                    waiting.add(CompletableFuture.completedFuture(new Result(path, null, null, error, false)));
+                    queue(CompletableFuture.completedFuture(new Result(path, null, null, error, false)));
+                }
+
+                /** Keeps the results in walk order, told as soon as the window is full. */
+                private void queue(Future<Result> result) {
+                    waiting.add(result);
+                    while (waiting.size() >= window) {
+                        tell(waiting.poll());
+                    }
                 }
             });
             while (!waiting.isEmpty()) {

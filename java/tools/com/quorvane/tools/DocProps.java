@@ -127,7 +127,9 @@ public final class DocProps {
         if (args.length < 2) {
             throw usage("'" + args[0] + "' needs a FILE");
         }
-        return Paths.get(args[1]);
+        Path file = Paths.get(args[1]);
+        DocumentError.requireFile(file);
+        return file;
     }
 
     /** A read command over the paths among args, with the options every read command takes and its own flag. */
@@ -182,7 +184,6 @@ public final class DocProps {
 
     /** What one native reader puts into new properties; empty when the set it reads is missing (S_FALSE). */
     static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
-        DocumentError.requireFile(file);
         Properties p = new Properties();
         int hr = reader.applyAsInt(file.toString(), p);
         if (hr != 0 && hr != S_FALSE) {
@@ -192,7 +193,6 @@ public final class DocProps {
     }
 
     static void write(Path file, Properties p) throws DocumentError {
-        DocumentError.requireFile(file);
         int hr = Win32Impl.setCompoundDocumentUserProperties(file.toString(), p);
         if (hr != 0) {
             throw DocumentError.fromResult(file, hr);

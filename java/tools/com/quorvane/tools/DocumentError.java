@@ -1,7 +1,10 @@
 package com.quorvane.tools;
 
+import java.io.IOException;
 import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.nio.file.attribute.BasicFileAttributes;
 
 /**
  * A document operation that failed, with the one-line reason docprops
@@ -37,10 +40,15 @@ final class DocumentError extends Exception {
 
     /** Fails early, with a plain reason, for a path that names no regular file. */
     static void requireFile(Path file) throws DocumentError {
-        if (!Files.exists(file)) {
+        BasicFileAttributes attributes;
+        try {
+            attributes = Files.readAttributes(file, BasicFileAttributes.class);
+        } catch (NoSuchFileException e) {
             throw new DocumentError(EXIT_MISSING, file + ": no such file");
+        } catch (IOException e) { // a folder on the way that may not be entered: the library's open tells it
+            return;
         }
-        if (!Files.isRegularFile(file)) {
+        if (!attributes.isRegularFile()) {
             throw new DocumentError(EXIT_MISSING, file + ": not a regular file");
         }
     }

@@ -32,19 +32,14 @@ final class ReadCommand {
     private static final Map<String, String> SUMMARY_LABELS = new LinkedHashMap<>();
 
     static {
-        SUMMARY_LABELS.put("PIDSI_TITLE", "Title");
-        SUMMARY_LABELS.put("PIDSI_SUBJECT", "Subject");
-        SUMMARY_LABELS.put("PIDSI_AUTHOR", "Author");
-        SUMMARY_LABELS.put("PIDSI_KEYWORDS", "Keywords");
-        SUMMARY_LABELS.put("PIDSI_COMMENTS", "Comments");
-        SUMMARY_LABELS.put("PIDSI_TEMPLATE", "Template");
-        SUMMARY_LABELS.put("PIDSI_LASTAUTHOR", "Last saved by");
-        SUMMARY_LABELS.put("PIDSI_REVNUMBER", "Revision");
-        SUMMARY_LABELS.put("PIDSI_EDITTIME", "Editing time");
-        SUMMARY_LABELS.put("PIDSI_LASTPRINTED", "Last printed");
-        SUMMARY_LABELS.put("PIDSI_CREATE_DTM", "Created");
-        SUMMARY_LABELS.put("PIDSI_LASTSAVE_DTM", "Last saved");
-        SUMMARY_LABELS.put("PIDSI_APPNAME", "Application");
+        String[] labels = {"PIDSI_TITLE", "Title", "PIDSI_SUBJECT", "Subject", "PIDSI_AUTHOR", "Author",
+            "PIDSI_KEYWORDS", "Keywords", "PIDSI_COMMENTS", "Comments", "PIDSI_TEMPLATE", "Template",
+            "PIDSI_LASTAUTHOR", "Last saved by", "PIDSI_REVNUMBER", "Revision", "PIDSI_EDITTIME", "Editing time",
+            "PIDSI_LASTPRINTED", "Last printed", "PIDSI_CREATE_DTM", "Created", "PIDSI_LASTSAVE_DTM", "Last saved",
+            "PIDSI_APPNAME", "Application"};
+        for (int i = 0; i < labels.length; i += 2) {
+            SUMMARY_LABELS.put(labels[i], labels[i + 1]);
+        }
     }
 
     /** The library's text of a date-time: "%4d-%02d-%02dT%02d:%02d:%02d", UTC. */
@@ -66,6 +61,7 @@ final class ReadCommand {
     }
 
     Outcome read(Path file) throws DocumentError {
+        DocumentError.requireFile(file);
         StringWriter text = new StringWriter(json ? 1024 : 512);
         PrintWriter out = new PrintWriter(text);
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
