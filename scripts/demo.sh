@@ -40,5 +40,5 @@ echo "minutes of the meeting" >"$work/share/archive/notes.txt"
 run_docprops set share/archive/q2.doc Client=Acme >/dev/null
 docprops check --read-only -r share
 echo
-echo "\$ docprops show --json -r share | jq -c '{path, tracked, verdict, client: .user.Client.value}'"
-run_docprops show --json -r share | jq -c '{path, tracked, verdict, client: .user.Client.value}'
+echo "\$ docprops show --json -r share | jq -c 'select(.summary) | {path, tracked, verdict, client: .user.Client.value}'"
+run_docprops show --json -r share | jq -c 'select(.summary) | {path, tracked, verdict, client: .user.Client.value}'
