@@ -50,17 +50,19 @@ set_target_properties(qv_unloadable PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_
 
 # JUnit 5 through the real JVM with -Xcheck:jni.
 set(QV_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FILEPATH "JUnit console launcher")
+# Gson parses docprops' JSON output in the tests (the tool itself only writes JSON).
+set(QV_GSON_JAR /usr/share/java/gson.jar CACHE FILEPATH "Gson, for the tests")
 set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar")
 file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*.java)
 add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
-        INCLUDE_JARS quorvane_client quorvane_tools quorvane_nativelib ${QV_JUNIT_JAR} /usr/share/java/poi.jar
+        INCLUDE_JARS quorvane_client quorvane_tools quorvane_nativelib ${QV_JUNIT_JAR} /usr/share/java/poi.jar ${QV_GSON_JAR}
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
 add_dependencies(quorvane_tests quorvane quorvane_native quorvane_testhooks qv_slow_sigpipe qv_unloadable)
 
 add_test(NAME junit
   COMMAND bash ${QV_ROOT}/tests/java/run-junit.sh
           ${Java_JAVA_EXECUTABLE} ${QV_JUNIT_JAR} ${CMAKE_BINARY_DIR}/lib
-          "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-native.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_POI_CLASSPATH}")
+          "${CMAKE_BINARY_DIR}/java/quorvane-client.jar:${CMAKE_BINARY_DIR}/java/quorvane-tools.jar:${CMAKE_BINARY_DIR}/java/quorvane-native.jar:${CMAKE_BINARY_DIR}/java/quorvane-tests.jar:${QV_GSON_JAR}:${QV_POI_CLASSPATH}")
 set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_BUILD_DIR=${CMAKE_BINARY_DIR}" TIMEOUT 1200)
 
 # The hostile input sweep again, on a copy of the library built with AddressSanitizer and UBSan (lib-asan/). The

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
-  openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile
+  openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile libgoogle-gson-java jq
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libssl-dev libcurl4-openssl-dev libproxy-dev
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils

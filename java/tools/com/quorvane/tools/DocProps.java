@@ -8,11 +8,8 @@ import java.nio.file.Paths;
 import java.security.SecureRandom;
 import java.util.ArrayList;
 import java.util.Base64;
-import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
-import java.util.Map;
-import java.util.Objects;
 import java.util.Properties;
 import java.util.TreeSet;
 import java.util.function.ToIntBiFunction;
@@ -20,64 +17,65 @@ import java.util.function.ToIntBiFunction;
 /**
  * docprops: shows and changes the properties of Word, Excel and PowerPoint
  * documents of the binary format (.doc, .xls, .ppt) through the native
- * library, and runs its straggler check. One command per run; not
- * thread-safe (it owns its output streams for the run).
+ * library, and runs its straggler check over files and whole folders. One
+ * command per run; not thread-safe (it owns its output streams for the run).
  */
 public final class DocProps {
     private static final String DELETE_MARKER = "##DEL##";
     private static final int S_FALSE = 1;
 
-    /** PIDSI names in the order docprops shows them, with their labels. */
-    private static final Map<String, String> SUMMARY_LABELS = new LinkedHashMap<>();
-
-    static {
-        SUMMARY_LABELS.put("PIDSI_TITLE", "Title");
-        SUMMARY_LABELS.put("PIDSI_SUBJECT", "Subject");
-        SUMMARY_LABELS.put("PIDSI_AUTHOR", "Author");
-        SUMMARY_LABELS.put("PIDSI_KEYWORDS", "Keywords");
-        SUMMARY_LABELS.put("PIDSI_COMMENTS", "Comments");
-        SUMMARY_LABELS.put("PIDSI_TEMPLATE", "Template");
-        SUMMARY_LABELS.put("PIDSI_LASTAUTHOR", "Last saved by");
-        SUMMARY_LABELS.put("PIDSI_REVNUMBER", "Revision");
-        SUMMARY_LABELS.put("PIDSI_EDITTIME", "Editing time");
-        SUMMARY_LABELS.put("PIDSI_LASTPRINTED", "Last printed");
-        SUMMARY_LABELS.put("PIDSI_CREATE_DTM", "Created");
-        SUMMARY_LABELS.put("PIDSI_LASTSAVE_DTM", "Last saved");
-        SUMMARY_LABELS.put("PIDSI_APPNAME", "Application");
-    }
-
     private static final String USAGE = String.join("\n",
-            "usage: docprops COMMAND FILE [ARGUMENTS]",
+            "usage: docprops COMMAND [OPTIONS] PATH...",
             "",
             "Shows and changes the properties of .doc, .xls and .ppt documents (binary format).",
             "",
-            "commands:",
-            "  show FILE [--all]          summary information and user-defined properties",
+            "read commands, over any number of files and folders (a folder's files; with -r, all below it):",
+            "  show PATH... [--all]       summary information and user-defined properties",
             "                             (--all also lists the tracking properties)",
+            "  history PATH...            the tracking record: ids, sequence number, author, versions",
+            "  check PATH... [--read-only]",
+            "                             the straggler check: was the document saved outside the client?",
+            "                             A new version is recorded when it was; with --read-only the",
+            "                             check only tells, and nothing is written.",
+            "  -r                         walk folders to any depth",
+            "  --json                     one JSON object per file, one per line",
+            "  -j N                       read on N threads (default: one per processor)",
+            "  --                         the arguments after it are paths",
+            "",
+            "change commands, over one document:",
             "  set FILE NAME=VALUE ...    set user-defined text properties",
             "  delete FILE NAME ...       delete user-defined properties",
             "  track FILE [--document-id ID] [--author NAME]",
             "                             start tracking: write a first version record and the save marks",
-            "  history FILE               the tracking record: ids, sequence number, author, versions",
-            "  check FILE                 the straggler check: was the document saved outside the client?",
-            "                             A new version is recorded when it was.",
+            "",
+            "  --version                  the version of docprops",
             "  --help                     this text",
             "",
             "exit codes: 0 done, 1 failed, 2 wrong arguments, 3 no such file,",
-            "            4 not a compound document, 5 locked by another program");
+            "            4 not a compound document, 5 locked by another program;",
+            "            over several files, the failures' code when all are of one kind, else 1");
 
     private final PrintStream out;
     private final PrintStream err;
+    private final boolean errIsTerminal;
+    private final boolean outIsTerminal;
 
+    /** Over these streams, which are no terminal: no progress line. */
     public DocProps(PrintStream out, PrintStream err) {
+        this(out, err, false, false);
+    }
+
+    private DocProps(PrintStream out, PrintStream err, boolean errIsTerminal, boolean outIsTerminal) {
         this.out = out;
         this.err = err;
+        this.errIsTerminal = errIsTerminal;
+        this.outIsTerminal = outIsTerminal;
     }
 
     public static void main(String[] args) {
         PrintStream out = new PrintStream(System.out, true, StandardCharsets.UTF_8);
         PrintStream err = new PrintStream(System.err, true, StandardCharsets.UTF_8);
-        System.exit(new DocProps(out, err).run(args));
+        System.exit(new DocProps(out, err, Progress.isTerminal(2), Progress.isTerminal(1)).run(args));
     }
 
     /** Runs one command; answers the exit code. */
@@ -90,36 +88,32 @@ public final class DocProps {
             out.println(USAGE);
             return 0;
         }
+        if (args[0].equals("--version")) {
+            String version = DocProps.class.getPackage().getImplementationVersion();
+            out.println("docprops " + (version != null ? version : "(development build: no version recorded)"));
+            return 0;
+        }
         try {
-            if (args.length < 2) {
-                throw usage("'" + args[0] + "' needs a FILE");
-            }
-            Path file = Paths.get(args[1]);
-            List<String> rest = List.of(args).subList(2, args.length);
+            List<String> rest = List.of(args).subList(1, args.length);
             switch (args[0]) {
                 case "show":
-                    show(file, options(rest, "--all").contains("--all"));
-                    break;
-                case "set":
-                    set(file, rest);
-                    break;
-                case "delete":
-                    delete(file, rest);
-                    break;
-                case "track":
-                    track(file, rest);
-                    break;
+                    return read(ReadCommand.Kind.SHOW, rest, "--all");
                 case "history":
-                    options(rest);
-                    history(file);
-                    break;
+                    return read(ReadCommand.Kind.HISTORY, rest);
                 case "check":
-                    options(rest);
-                    return check(file);
+                    return read(ReadCommand.Kind.CHECK, rest, "--read-only");
+                case "set":
+                    set(file(args), rest.subList(1, rest.size()));
+                    return 0;
+                case "delete":
+                    delete(file(args), rest.subList(1, rest.size()));
+                    return 0;
+                case "track":
+                    track(file(args), rest.subList(1, rest.size()));
+                    return 0;
                 default:
                     throw usage("unknown command '" + args[0] + "'");
             }
-            return 0;
         } catch (DocumentError e) {
             err.println("docprops: " + e.getMessage());
             if (e.exitCode == DocumentError.EXIT_USAGE) {
@@ -129,34 +123,67 @@ public final class DocProps {
         }
     }
 
+    private static Path file(String[] args) throws DocumentError {
+        if (args.length < 2) {
+            throw usage("'" + args[0] + "' needs a FILE");
+        }
+        Path file = Paths.get(args[1]);
+        DocumentError.requireFile(file);
+        return file;
+    }
+
+    /** A read command over the paths among args, with the options every read command takes and its own flag. */
+    private int read(ReadCommand.Kind kind, List<String> args, String... flags) throws DocumentError {
+        List<Path> paths = new ArrayList<>();
+        boolean recurse = false;
+        boolean json = false;
+        boolean flag = false;
+        int jobs = Runtime.getRuntime().availableProcessors();
+        boolean pathsOnly = false;
+        for (int i = 0; i < args.size(); i++) {
+            String arg = args.get(i);
+            if (pathsOnly || !arg.startsWith("-") || arg.equals("-")) {
+                paths.add(Paths.get(arg));
+            } else if (arg.equals("--")) {
+                pathsOnly = true;
+            } else if (arg.equals("-r")) {
+                recurse = true;
+            } else if (arg.equals("--json")) {
+                json = true;
+            } else if (arg.startsWith("-j")) {
+                String n = arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "";
+                try {
+                    jobs = Integer.parseInt(n);
+                } catch (NumberFormatException e) {
+                    jobs = 0;
+                }
+                if (jobs < 1 || jobs > 1024) {
+                    throw usage("-j needs a number of threads from 1 to 1024, not '" + n + "'");
+                }
+            } else if (List.of(flags).contains(arg)) {
+                flag = true;
+            } else {
+                throw usage("unexpected argument '" + arg + "'");
+            }
+        }
+        if (paths.isEmpty()) {
+            throw usage("'" + kind.name().toLowerCase(Locale.ROOT) + "' needs a FILE or FOLDER");
+        }
+        ReadCommand command = new ReadCommand(kind, flag && kind == ReadCommand.Kind.SHOW, json,
+                flag && kind == ReadCommand.Kind.CHECK);
+        boolean several = paths.size() > 1 || Walk.anyFolder(paths);
+        Progress progress = several && errIsTerminal ? new Progress(err, outIsTerminal) : null;
+        return new Batch(command, jobs, out, err, progress).run(paths, recurse, several);
+    }
+
     private static DocumentError usage(String message) {
         return new DocumentError(DocumentError.EXIT_USAGE, message);
     }
 
-    /** Checks that rest holds only the allowed flags; answers them. */
-    private static List<String> options(List<String> rest, String... allowed) throws DocumentError {
-        for (String arg : rest) {
-            if (!List.of(allowed).contains(arg)) {
-                throw usage("unexpected argument '" + arg + "'");
-            }
-        }
-        return rest;
-    }
-
     // ---- Native calls ---------------------------------------------------------
 
-    /** User-defined properties; empty when the document has none. */
-    static Properties readUser(Path file, boolean checkTripwire) throws DocumentError {
-        return read(file, (path, p) -> Win32Impl.getCompoundDocumentUserProperties(path, p, checkTripwire));
-    }
-
-    static Properties readSummary(Path file) throws DocumentError {
-        return read(file, Win32Impl::getCompoundDocumentSummaryProperties);
-    }
-
     /** What one native reader puts into new properties; empty when the set it reads is missing (S_FALSE). */
-    private static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
-        DocumentError.requireFile(file);
+    static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
         Properties p = new Properties();
         int hr = reader.applyAsInt(file.toString(), p);
         if (hr != 0 && hr != S_FALSE) {
@@ -166,7 +193,6 @@ public final class DocProps {
     }
 
     static void write(Path file, Properties p) throws DocumentError {
-        DocumentError.requireFile(file);
         int hr = Win32Impl.setCompoundDocumentUserProperties(file.toString(), p);
         if (hr != 0) {
             throw DocumentError.fromResult(file, hr);
@@ -174,60 +200,6 @@ public final class DocProps {
     }
 
     // ---- Commands -------------------------------------------------------------
-
-    private void show(Path file, boolean all) throws DocumentError {
-        Properties summary = readSummary(file);
-        Properties user = readUser(file, false);
-        out.println(file);
-        out.println("Summary information:");
-        if (summary.isEmpty()) {
-            out.println("  (none)");
-        }
-        for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
-            String value = summary.getProperty(label.getKey());
-            if (value != null && !value.isEmpty()) {
-                out.printf("  %-16s %s%n", label.getValue() + ":", displaySummary(label.getKey(), value));
-            }
-        }
-        out.println("User-defined properties:");
-        int hidden = 0;
-        int shown = 0;
-        for (String name : new TreeSet<>(user.stringPropertyNames())) {
-            if (!all && TrackingRecord.isTrackingName(name)) {
-                hidden++;
-                continue;
-            }
-            out.printf("  %s = %s%n", name, user.getProperty(name));
-            shown++;
-        }
-        if (shown == 0) {
-            out.println("  (none)");
-        }
-        if (hidden > 0) {
-            out.printf("Tracking: %d tracking properties hidden (docprops history %s, or show --all)%n", hidden, file);
-        }
-    }
-
-    private static String displaySummary(String name, String value) {
-        if (name.equals("PIDSI_EDITTIME")) {
-            return editingTime(value);
-        }
-        if (name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED")) {
-            return value.trim() + " UTC";
-        }
-        return value;
-    }
-
-    /** The editing time is a duration stored as a time after 1601-01-01. */
-    private static String editingTime(String value) {
-        try {
-            java.time.LocalDateTime t = java.time.LocalDateTime.parse(value.trim());
-            long seconds = java.time.Duration.between(java.time.LocalDateTime.of(1601, 1, 1, 0, 0), t).getSeconds();
-            return String.format("%d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
-        } catch (java.time.format.DateTimeParseException e) {
-            return value;
-        }
-    }
 
     private void set(Path file, List<String> assignments) throws DocumentError {
         if (assignments.isEmpty()) {
@@ -254,7 +226,7 @@ public final class DocProps {
         if (names.isEmpty()) {
             throw usage("'delete' needs at least one NAME");
         }
-        Properties before = readUser(file, false);
+        Properties before = ReadCommand.readUser(file, false);
         Properties p = new Properties();
         List<String> missing = new ArrayList<>();
         for (String name : names) {
@@ -286,7 +258,7 @@ public final class DocProps {
                 throw usage("unexpected argument '" + arg + "'");
             }
         }
-        Properties current = readUser(file, false);
+        Properties current = ReadCommand.readUser(file, false);
         TrackingRecord existing = TrackingRecord.read(current);
         if (existing != null) {
             throw new DocumentError(DocumentError.EXIT_FAILURE,
@@ -318,117 +290,5 @@ public final class DocProps {
         byte[] bytes = new byte[16];
         new SecureRandom().nextBytes(bytes);
         return Base64.getEncoder().withoutPadding().encodeToString(bytes);
-    }
-
-    private void history(Path file) throws DocumentError {
-        Properties user = readUser(file, false);
-        TrackingRecord record = TrackingRecord.read(user);
-        if (record == null) {
-            out.println(file + ": no tracking record" + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
-            return;
-        }
-        out.println("Tracking record of " + file);
-        out.printf("  %-20s %s%n", "Document id:", orNone(record.documentId));
-        out.printf("  %-20s %s%n", "Master document id:", orNone(record.masterDocumentId));
-        out.printf("  %-20s %s%n", "Version id:", orNone(record.versionId));
-        out.printf("  %-20s %s%n", "Sequence number:", orNone(record.sequenceNumber));
-        out.printf("  %-20s %s%n", "Author:", record.authorId == null || record.authorId.isEmpty()
-                ? "(none: recorded by the straggler check)" : record.authorId);
-        out.printf("  %-20s %s%s%n", "Metadata version:", record.metadataVersion == null ? "1.0" : record.metadataVersion,
-                record.isCurrent() ? "" : " (older than 1.2: not tracked by the library)");
-        out.printf("  %-20s %s%n", "Record id:", record.extendedVersionId);
-        printList("Unratified versions:", record.unratifiedVersionIds);
-        printList("Contributors:", record.contributors);
-        out.printf("  %-20s %s%n", "Save marks:", marks(user));
-    }
-
-    private void printList(String label, List<String> items) {
-        out.printf("  %-20s %s%n", label, items.isEmpty() ? "none" : String.valueOf(items.size()));
-        for (int i = 0; i < items.size(); i++) {
-            out.printf("  %20s %d. %s%n", "", i + 1, items.get(i));
-        }
-    }
-
-    private static String marks(Properties user) {
-        String time = user.getProperty(TrackingRecord.SORREL_SAVE);
-        String by = user.getProperty(TrackingRecord.LAST_SAVED_BY);
-        if (time == null && by == null) {
-            return "none (never saved through the client)";
-        }
-        return "last saved " + (time == null ? "(no time)" : time + " UTC") + " by " + (by == null ? "(nobody)" : by);
-    }
-
-    private static String orNone(String value) {
-        return value == null || value.isEmpty() ? "(missing)" : value;
-    }
-
-    /** Runs the straggler check and tells what it found and did, from the record before and after. */
-    private int check(Path file) throws DocumentError {
-        String name = file.getFileName() == null ? "" : file.getFileName().toString().toLowerCase(Locale.ROOT);
-        Properties before = readUser(file, false);
-        if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
-            out.println(file + ": not checked: only .doc, .xls and .ppt documents are checked");
-            return 0;
-        }
-        Properties summary = readSummary(file);
-        Properties seen = readUser(file, true);
-        Properties after = readUser(file, false);
-        TrackingRecord old = TrackingRecord.read(before);
-        TrackingRecord found = TrackingRecord.read(seen);
-        TrackingRecord stored = TrackingRecord.read(after);
-
-        if (old != null && found != null && !old.extendedVersionId.equals(found.extendedVersionId)) {
-            out.println(file + ": straggler: saved outside the client");
-            describeMismatch(before, summary);
-            out.printf("  new version: sequence number %s, version id (the tripwire) %s%n", found.sequenceNumber,
-                    found.versionId);
-            if (stored != null && Objects.equals(stored.extendedVersionId, found.extendedVersionId)) {
-                out.println("  recorded in the document; save marks renewed");
-            } else {
-                out.println("  the document is open in another program: the new version was not written to it,"
-                        + " and the check will find it again");
-            }
-            return 0;
-        }
-        if (old == null) {
-            out.println(file + ": not tracked" + (TrackingRecord.isUntracked(before) ? " (marked untracked)" : "")
-                    + ": nothing to check");
-            return 0;
-        }
-        String mark = before.getProperty(TrackingRecord.SORREL_SAVE);
-        String markBy = before.getProperty(TrackingRecord.LAST_SAVED_BY);
-        if (mark == null && markBy == null) {
-            out.println(file + ": no save marks (never saved through the client): nothing to compare");
-            return 0;
-        }
-        if (differs(mark, summary.getProperty("PIDSI_LASTSAVE_DTM"))
-                || differs(markBy, summary.getProperty("PIDSI_LASTAUTHOR"))) {
-            out.println(file + ": saved outside the client, but no new version could be recorded");
-            describeMismatch(before, summary);
-            if (!old.isCurrent()) {
-                out.println("  the record's metadata version is older than 1.2");
-            }
-            return DocumentError.EXIT_FAILURE;
-        }
-        out.println(file + ": not a straggler: the save marks match the last save ("
-                + marks(before).replace("last saved ", "") + ")");
-        return 0;
-    }
-
-    private static boolean differs(String mark, String current) {
-        return mark != null && current != null && !mark.trim().equals(current.trim());
-    }
-
-    private void describeMismatch(Properties before, Properties summary) {
-        String mark = before.getProperty(TrackingRecord.SORREL_SAVE);
-        String saved = summary.getProperty("PIDSI_LASTSAVE_DTM");
-        if (differs(mark, saved)) {
-            out.printf("  last saved %s UTC; the client last saw %s UTC%n", saved.trim(), mark.trim());
-        }
-        String markBy = before.getProperty(TrackingRecord.LAST_SAVED_BY);
-        String by = summary.getProperty("PIDSI_LASTAUTHOR");
-        if (differs(markBy, by)) {
-            out.printf("  last saved by %s; the client last saw %s%n", by, markBy);
-        }
     }
 }

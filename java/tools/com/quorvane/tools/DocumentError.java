@@ -1,7 +1,10 @@
 package com.quorvane.tools;
 
+import java.io.IOException;
 import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.nio.file.attribute.BasicFileAttributes;
 
 /**
  * A document operation that failed, with the one-line reason docprops
@@ -17,24 +20,46 @@ final class DocumentError extends Exception {
     static final int EXIT_LOCKED = 5;
 
     final int exitCode;
+    /** The document method's result when one failed, else 0. */
+    final int hresult;
 
     DocumentError(int exitCode, String message) {
+        this(exitCode, 0, message);
+    }
+
+    private DocumentError(int exitCode, int hresult, String message) {
         super(message);
         this.exitCode = exitCode;
+        this.hresult = hresult;
+    }
+
+    /** The file is no compound file at all (not a damaged one). */
+    boolean notCompound() {
+        return hresult == 0x80030050 || hresult == 0x800300FB || hresult == 0x80030104;
     }
 
     /** Fails early, with a plain reason, for a path that names no regular file. */
     static void requireFile(Path file) throws DocumentError {
-        if (!Files.exists(file)) {
+        BasicFileAttributes attributes;
+        try {
+            attributes = Files.readAttributes(file, BasicFileAttributes.class);
+        } catch (NoSuchFileException e) {
             throw new DocumentError(EXIT_MISSING, file + ": no such file");
+        } catch (IOException e) { // a folder on the way that may not be entered: the library's open tells it
+            return;
         }
-        if (!Files.isRegularFile(file)) {
+        if (!attributes.isRegularFile()) {
             throw new DocumentError(EXIT_MISSING, file + ": not a regular file");
         }
     }
 
     /** The error for a negative result of a document method. */
     static DocumentError fromResult(Path file, int hr) {
+        DocumentError e = reason(file, hr);
+        return new DocumentError(e.exitCode, hr, e.getMessage());
+    }
+
+    private static DocumentError reason(Path file, int hr) {
         switch (hr) {
             case 0x80030002: // STG_E_FILENOTFOUND
             case 0x80030003: // STG_E_PATHNOTFOUND

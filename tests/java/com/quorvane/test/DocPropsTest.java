@@ -84,6 +84,8 @@ class DocPropsTest {
         }
         assertTrue(err.contains("docprops --help"), err);
         assertEquals(Map.of("prop1", "aaa", "prop2", "bbbb"), poiCustom(doc));
+        expect(0, args("--version"));
+        assertTrue(out.matches("docprops \\S.*\n"), out);
         expect(0, args("--help"));
         assertTrue(out.startsWith("usage: docprops") && !out.contains("\t"), out);
     }

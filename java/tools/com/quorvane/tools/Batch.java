@@ -1,0 +1,175 @@
+package com.quorvane.tools;
+
+import java.io.PrintStream;
+import java.nio.file.Path;
+import java.util.ArrayDeque;
+import java.util.List;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+
+/**
+ * Runs one read command over every file the arguments name, on `jobs`
+ * threads of this JVM. Results are told in the order the walk found the
+ * files; at most a few per thread wait to be told, so memory stays bounded
+ * whatever the number of files. Ends with a summary on standard error and
+ * answers the exit code. One run per object.
+ */
+final class Batch {
+    /** What became of one path: a document's outcome, or why it was not read; offered: a file the walk offered. */
+    private record Result(Path path, ReadCommand.Outcome outcome, String skipped, DocumentError error,
+            boolean offered) {
+        Result(Path path, ReadCommand.Outcome outcome, String skipped, DocumentError error) {
+            this(path, outcome, skipped, error, true);
+        }
+    }
+
+    private final ReadCommand command;
+    private final int jobs;
+    private final PrintStream out;
+    private final PrintStream err;
+    private final Progress progress;
+
+    private long read, tracked, stragglers, recorded, skipped, failed;
+    private int failureCode;
+    private boolean first = true;
+
+    Batch(ReadCommand command, int jobs, PrintStream out, PrintStream err, Progress progress) {
+        this.command = command;
+        this.jobs = jobs;
+        this.out = out;
+        this.err = err;
+        this.progress = progress;
+    }
+
+    /** Reads what the arguments name; the summary is told when summarize is true. Answers the exit code. */
+    int run(List<Path> arguments, boolean recurse, boolean summarize) {
+        if (progress != null) {
+            progress.start(Walk.count(arguments, recurse));
+        }
+        ExecutorService pool = Executors.newFixedThreadPool(jobs, r -> {
+            Thread t = new Thread(r, "docprops-reader");
+            t.setDaemon(true);
+            return t;
+        });
+        ArrayDeque<Future<Result>> waiting = new ArrayDeque<>();
+        int window = jobs * 4;
+        try {
+            Walk.walk(arguments, recurse, new Walk.Visitor() {
+                @Override
+                public void file(Path path, boolean named) {
+                    queue(pool.submit(() -> readOne(path, named)));
+                }
+
+                @Override
+                public void skipped(Path path, String reason) {
+                    queue(CompletableFuture.completedFuture(new Result(path, null, reason, null, false)));
+                }
+
+                @Override
+                public void failed(Path path, DocumentError error) {
+                    queue(CompletableFuture.completedFuture(new Result(path, null, null, error, false)));
+                }
+
+                /** Keeps the results in walk order, told as soon as the window is full. */
+                private void queue(Future<Result> result) {
+                    waiting.add(result);
+                    while (waiting.size() >= window) {
+                        tell(waiting.poll());
+                    }
+                }
+            });
+            while (!waiting.isEmpty()) {
+                tell(waiting.poll());
+            }
+        } finally {
+            pool.shutdownNow();
+        }
+        if (progress != null) {
+            progress.end();
+        }
+        if (summarize) {
+            err.printf("docprops: %d document%s read: %d tracked, %d straggler%s, %d new version%s recorded;"
+                    + " %d skipped, %d failed%n", read, read == 1 ? "" : "s", tracked, stragglers,
+                    stragglers == 1 ? "" : "s", recorded, recorded == 1 ? "" : "s", skipped, failed);
+        }
+        return failed == 0 ? 0 : failureCode;
+    }
+
+    private Result readOne(Path path, boolean named) {
+        if (!Walk.nameable(path)) {
+            return new Result(path, null, null, new DocumentError(DocumentError.EXIT_FAILURE,
+                    path + ": the file name is not valid text in this locale's encoding"));
+        }
+        try {
+            return new Result(path, command.read(path), null, null);
+        } catch (DocumentError e) {
+            // What a folder holds besides documents, or lost meanwhile, is passed over; a named file must be read.
+            if (!named && e.notCompound()) {
+                return new Result(path, null, "not a compound document", null);
+            }
+            if (!named && e.exitCode == DocumentError.EXIT_MISSING) {
+                return new Result(path, null, "removed during the walk", null);
+            }
+            return new Result(path, null, null, e);
+        } catch (RuntimeException e) { // one document's fault ends only its own read
+            return new Result(path, null, null,
+                    new DocumentError(DocumentError.EXIT_FAILURE, path + ": the read failed: " + e));
+        }
+    }
+
+    private void tell(Future<Result> next) {
+        Result r;
+        try {
+            r = next.get();
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new IllegalStateException("interrupted", e);
+        } catch (ExecutionException e) {
+            throw new IllegalStateException(e.getCause());
+        }
+        if (progress != null) {
+            progress.clear(r.outcome == null && !command.json);
+        }
+        if (r.outcome != null) {
+            ReadCommand.Outcome o = r.outcome;
+            read++;
+            tracked += o.tracked() ? 1 : 0;
+            stragglers += o.straggler() ? 1 : 0;
+            recorded += o.recorded() ? 1 : 0;
+            if (o.exitCode() != 0) {
+                fail(o.exitCode());
+            }
+            if (!command.json && !first && command.kind != ReadCommand.Kind.CHECK) {
+                out.println();
+            }
+            out.println(o.text());
+            first = false;
+        } else if (r.skipped != null) {
+            skipped++;
+            if (command.json) {
+                out.println(ReadCommand.skipped(r.path, r.skipped));
+            } else {
+                err.println("docprops: " + r.path + ": skipped: " + r.skipped);
+            }
+        } else {
+            fail(r.error.exitCode);
+            if (command.json) {
+                out.println(ReadCommand.failure(r.path, r.error));
+            } else {
+                err.println("docprops: " + r.error.getMessage());
+            }
+        }
+        if (progress != null && r.offered) {
+            progress.done();
+        }
+    }
+
+    /** Failures of one kind end with their code; of several kinds, with 1. */
+    private void fail(int code) {
+        failed++;
+        failureCode = failed == 1 || failureCode == code ? code : DocumentError.EXIT_FAILURE;
+    }
+}

@@ -1,0 +1,438 @@
+package com.quorvane.tools;
+
+import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.PrintWriter;
+import java.io.StringWriter;
+import java.nio.file.Path;
+import java.time.Duration;
+import java.time.LocalDateTime;
+import java.time.format.DateTimeParseException;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Locale;
+import java.util.Map;
+import java.util.Objects;
+import java.util.Properties;
+import java.util.TreeSet;
+import java.util.regex.Pattern;
+
+/**
+ * One read command (show, history, check) over one document: what it tells,
+ * as text or as one JSON object, and what the end-of-run summary counts.
+ * Immutable; documents are read on any number of threads at once.
+ */
+final class ReadCommand {
+    enum Kind { SHOW, HISTORY, CHECK }
+
+    /** What one document gave: its text (or JSON line, no newline) and its share of the summary. */
+    record Outcome(String text, boolean tracked, boolean straggler, boolean recorded, int exitCode) {
+    }
+
+    /** PIDSI names in the order docprops shows them, with their labels. */
+    private static final Map<String, String> SUMMARY_LABELS = new LinkedHashMap<>();
+
+    static {
+        String[] labels = {"PIDSI_TITLE", "Title", "PIDSI_SUBJECT", "Subject", "PIDSI_AUTHOR", "Author",
+            "PIDSI_KEYWORDS", "Keywords", "PIDSI_COMMENTS", "Comments", "PIDSI_TEMPLATE", "Template",
+            "PIDSI_LASTAUTHOR", "Last saved by", "PIDSI_REVNUMBER", "Revision", "PIDSI_EDITTIME", "Editing time",
+            "PIDSI_LASTPRINTED", "Last printed", "PIDSI_CREATE_DTM", "Created", "PIDSI_LASTSAVE_DTM", "Last saved",
+            "PIDSI_APPNAME", "Application"};
+        for (int i = 0; i < labels.length; i += 2) {
+            SUMMARY_LABELS.put(labels[i], labels[i + 1]);
+        }
+    }
+
+    /** The library's text of a date-time: "%4d-%02d-%02dT%02d:%02d:%02d", UTC. */
+    private static final Pattern DATE_TIME = Pattern.compile("[ \\d]{3}\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d");
+
+    /** For Windows' CreateFile: read access, sharing everything, an existing file. */
+    private static final int GENERIC_READ = 0x80000000, FILE_SHARE_ALL = 7, OPEN_EXISTING = 3;
+
+    final Kind kind;
+    final boolean all;
+    final boolean json;
+    final boolean readOnly;
+
+    ReadCommand(Kind kind, boolean all, boolean json, boolean readOnly) {
+        this.kind = kind;
+        this.all = all;
+        this.json = json;
+        this.readOnly = readOnly;
+    }
+
+    Outcome read(Path file) throws DocumentError {
+        DocumentError.requireFile(file);
+        StringWriter text = new StringWriter(json ? 1024 : 512);
+        PrintWriter out = new PrintWriter(text);
+        Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
+        String t = text.toString();
+        String end = System.lineSeparator();
+        return new Outcome(t.endsWith(end) ? t.substring(0, t.length() - end.length()) : t, o.tracked, o.straggler,
+                o.recorded, o.exitCode);
+    }
+
+    /** The JSON object of a file that was not read. */
+    static String failure(Path file, DocumentError e) {
+        Map<String, Object> error = new LinkedHashMap<>();
+        error.put("code", e.exitCode);
+        error.put("hresult", e.hresult == 0 ? null : String.format("0x%08X", e.hresult));
+        error.put("message", e.getMessage());
+        Map<String, Object> o = new LinkedHashMap<>();
+        o.put("path", file.toString());
+        o.put("error", error);
+        return Json.write(o);
+    }
+
+    static String skipped(Path file, String reason) {
+        Map<String, Object> o = new LinkedHashMap<>();
+        o.put("path", file.toString());
+        o.put("skipped", reason);
+        return Json.write(o);
+    }
+
+    // ---- Reading ----------------------------------------------------------------
+
+    /** User-defined properties; empty when the document has none. */
+    static Properties readUser(Path file, boolean checkTripwire) throws DocumentError {
+        return DocProps.read(file, (path, p) -> Win32Impl.getCompoundDocumentUserProperties(path, p, checkTripwire));
+    }
+
+    static Properties readSummary(Path file) throws DocumentError {
+        return DocProps.read(file, Win32Impl::getCompoundDocumentSummaryProperties);
+    }
+
+    /**
+     * The checked read with the document held open for reading, as another
+     * program would hold it: the library's writable pass cannot have it, so
+     * its read-only pass runs, which finds a straggler's new version without
+     * writing it.
+     */
+    private static Properties readUserChecked(Path file, boolean readOnly) throws DocumentError {
+        if (!readOnly) {
+            return readUser(file, true);
+        }
+        int held = Win32Impl.CreateFile(file.toString(), GENERIC_READ, FILE_SHARE_ALL, 0, OPEN_EXISTING, 0, 0);
+        if (held == -1) {
+            throw new DocumentError(DocumentError.EXIT_FAILURE, file + ": could not be opened for the read-only check");
+        }
+        try {
+            return readUser(file, true);
+        } finally {
+            Win32Impl.CloseHandle(held);
+        }
+    }
+
+    // ---- show and history ---------------------------------------------------------
+
+    private Outcome show(Path file, PrintWriter out) throws DocumentError {
+        Properties summary = readSummary(file);
+        Properties user = readUser(file, false);
+        Verdict v = Verdict.of(user, summary);
+        if (json) {
+            out.println(Json.write(document(file, summary, user, v)));
+        } else if (kind == Kind.HISTORY) {
+            history(file, user, out);
+        } else {
+            show(file, summary, user, out);
+        }
+        return new Outcome(null, v.tracked, v.straggler, false, 0);
+    }
+
+    private void show(Path file, Properties summary, Properties user, PrintWriter out) {
+        out.println(file);
+        out.println("Summary information:");
+        if (summary.isEmpty()) {
+            out.println("  (none)");
+        }
+        for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
+            String value = summary.getProperty(label.getKey());
+            if (value != null && !value.isEmpty()) {
+                out.printf("  %-16s %s%n", label.getValue() + ":", displaySummary(label.getKey(), value));
+            }
+        }
+        out.println("User-defined properties:");
+        int hidden = 0;
+        int shown = 0;
+        for (String name : new TreeSet<>(user.stringPropertyNames())) {
+            if (!all && TrackingRecord.isTrackingName(name)) {
+                hidden++;
+                continue;
+            }
+            out.printf("  %s = %s%n", name, user.getProperty(name));
+            shown++;
+        }
+        if (shown == 0) {
+            out.println("  (none)");
+        }
+        if (hidden > 0) {
+            out.printf("Tracking: %d tracking properties hidden (docprops history %s, or show --all)%n", hidden, file);
+        }
+    }
+
+    private static String displaySummary(String name, String value) {
+        if (name.equals("PIDSI_EDITTIME")) {
+            Long seconds = editingSeconds(value);
+            return seconds == null ? value
+                    : String.format("%d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+        }
+        if (name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED")) {
+            return value.trim() + " UTC";
+        }
+        return value;
+    }
+
+    /** The editing time is a duration stored as a time after 1601-01-01; null when it is no such time. */
+    private static Long editingSeconds(String value) {
+        try {
+            return Duration.between(LocalDateTime.of(1601, 1, 1, 0, 0), LocalDateTime.parse(value.trim())).getSeconds();
+        } catch (DateTimeParseException e) {
+            return null;
+        }
+    }
+
+    private static void history(Path file, Properties user, PrintWriter out) {
+        TrackingRecord record = TrackingRecord.read(user);
+        if (record == null) {
+            out.println(file + ": no tracking record" + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
+            return;
+        }
+        out.println("Tracking record of " + file);
+        out.printf("  %-20s %s%n", "Document id:", orNone(record.documentId));
+        out.printf("  %-20s %s%n", "Master document id:", orNone(record.masterDocumentId));
+        out.printf("  %-20s %s%n", "Version id:", orNone(record.versionId));
+        out.printf("  %-20s %s%n", "Sequence number:", orNone(record.sequenceNumber));
+        out.printf("  %-20s %s%n", "Author:", record.authorId == null || record.authorId.isEmpty()
+                ? "(none: recorded by the straggler check)" : record.authorId);
+        out.printf("  %-20s %s%s%n", "Metadata version:", record.metadataVersion == null ? "1.0" : record.metadataVersion,
+                record.isCurrent() ? "" : " (older than 1.2: not tracked by the library)");
+        out.printf("  %-20s %s%n", "Record id:", record.extendedVersionId);
+        printList(out, "Unratified versions:", record.unratifiedVersionIds);
+        printList(out, "Contributors:", record.contributors);
+        out.printf("  %-20s %s%n", "Save marks:", marks(user));
+    }
+
+    private static void printList(PrintWriter out, String label, List<String> items) {
+        out.printf("  %-20s %s%n", label, items.isEmpty() ? "none" : String.valueOf(items.size()));
+        for (int i = 0; i < items.size(); i++) {
+            out.printf("  %20s %d. %s%n", "", i + 1, items.get(i));
+        }
+    }
+
+    private static String marks(Properties user) {
+        String time = user.getProperty(TrackingRecord.SORREL_SAVE);
+        String by = user.getProperty(TrackingRecord.LAST_SAVED_BY);
+        if (time == null && by == null) {
+            return "none (never saved through the client)";
+        }
+        return "last saved " + (time == null ? "(no time)" : time + " UTC") + " by " + (by == null ? "(nobody)" : by);
+    }
+
+    private static String orNone(String value) {
+        return value == null || value.isEmpty() ? "(missing)" : value;
+    }
+
+    // ---- check ----------------------------------------------------------------------
+
+    /** Runs the straggler check and tells what it found and did, from the record before and after. */
+    private Outcome check(Path file, PrintWriter out) throws DocumentError {
+        String name = file.getFileName() == null ? "" : file.getFileName().toString().toLowerCase(Locale.ROOT);
+        Properties before = readUser(file, false);
+        Properties summary = readSummary(file);
+        Verdict v = Verdict.of(before, summary);
+        Map<String, Object> check = new LinkedHashMap<>();
+        if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
+            return checked(file, out, summary, before, v, check, 0,
+                    ": not checked: only .doc, .xls and .ppt documents are checked");
+        }
+        check.put("newVersion", null);
+        Properties seen = readUserChecked(file, readOnly);
+        Properties after = readOnly ? before : readUser(file, false);
+        TrackingRecord old = TrackingRecord.read(before);
+        TrackingRecord found = TrackingRecord.read(seen);
+        TrackingRecord stored = TrackingRecord.read(after);
+
+        if (old != null && found != null && !old.extendedVersionId.equals(found.extendedVersionId)) {
+            boolean recorded = stored != null && Objects.equals(stored.extendedVersionId, found.extendedVersionId);
+            Map<String, Object> version = new LinkedHashMap<>();
+            version.put("sequenceNumber", found.sequenceNumber);
+            version.put("versionId", found.versionId);
+            version.put("recorded", recorded);
+            check.put("newVersion", version);
+            v = new Verdict(v.tracked, true, "saved outside the client");
+            String line = ": straggler: saved outside the client";
+            if (!json) {
+                out.println(file + line);
+                describeMismatch(out, before, summary);
+                out.printf("  new version: sequence number %s, version id (the tripwire) %s%n", found.sequenceNumber,
+                        found.versionId);
+                out.println(recorded ? "  recorded in the document; save marks renewed" : readOnly
+                        ? "  not written (--read-only): the document is unchanged, and the check will find it again"
+                        : "  the document is open in another program: the new version was not written to it,"
+                                + " and the check will find it again");
+            }
+            return checked(file, out, summary, after, v, check, 0, null);
+        }
+        if (old == null) {
+            return checked(file, out, summary, after, v, check, 0, ": not tracked"
+                    + (TrackingRecord.isUntracked(before) ? " (marked untracked)" : "") + ": nothing to check");
+        }
+        if (before.getProperty(TrackingRecord.SORREL_SAVE) == null
+                && before.getProperty(TrackingRecord.LAST_SAVED_BY) == null) {
+            return checked(file, out, summary, after, v, check, 0,
+                    ": no save marks (never saved through the client): nothing to compare");
+        }
+        if (v.straggler) {
+            if (!json) {
+                out.println(file + ": saved outside the client, but no new version could be recorded");
+                describeMismatch(out, before, summary);
+                if (!old.isCurrent()) {
+                    out.println("  the record's metadata version is older than 1.2");
+                }
+            }
+            return checked(file, out, summary, after, v, check, DocumentError.EXIT_FAILURE, null);
+        }
+        return checked(file, out, summary, after, v, check, 0, ": not a straggler: the save marks match the last save ("
+                + marks(before).replace("last saved ", "") + ")");
+    }
+
+    /** Tells a check's end: its line (when not told already) or the document's JSON object with the check's part. */
+    private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, Verdict v,
+            Map<String, Object> check, int exitCode, String line) {
+        boolean recorded = check.get("newVersion") instanceof Map<?, ?> m && Boolean.TRUE.equals(m.get("recorded"));
+        if (json) {
+            Map<String, Object> o = document(file, summary, user, v);
+            check.put("checked", check.containsKey("newVersion"));
+            o.put("check", check);
+            if (exitCode != 0) {
+                Map<String, Object> error = new LinkedHashMap<>();
+                error.put("code", exitCode);
+                error.put("hresult", null);
+                error.put("message", file + ": saved outside the client, but no new version could be recorded");
+                o.put("error", error);
+            }
+            out.println(Json.write(o));
+        } else if (line != null) {
+            out.println(file + line);
+        }
+        return new Outcome(null, v.tracked, v.straggler, recorded, exitCode);
+    }
+
+    private static boolean differs(String mark, String current) {
+        return mark != null && current != null && !mark.trim().equals(current.trim());
+    }
+
+    private static void describeMismatch(PrintWriter out, Properties before, Properties summary) {
+        String mark = before.getProperty(TrackingRecord.SORREL_SAVE);
+        String saved = summary.getProperty("PIDSI_LASTSAVE_DTM");
+        if (differs(mark, saved)) {
+            out.printf("  last saved %s UTC; the client last saw %s UTC%n", saved.trim(), mark.trim());
+        }
+        String markBy = before.getProperty(TrackingRecord.LAST_SAVED_BY);
+        String by = summary.getProperty("PIDSI_LASTAUTHOR");
+        if (differs(markBy, by)) {
+            out.printf("  last saved by %s; the client last saw %s%n", by, markBy);
+        }
+    }
+
+    // ---- The verdict and the JSON object ------------------------------------------------
+
+    /** Tracked or not, and whether the save marks differ from the last save, as the summary tells them. */
+    record Verdict(boolean tracked, boolean straggler, String text) {
+        static Verdict of(Properties user, Properties summary) {
+            TrackingRecord record = TrackingRecord.read(user);
+            if (record == null) {
+                return new Verdict(false, false, TrackingRecord.isUntracked(user) ? "marked untracked" : "not tracked");
+            }
+            boolean tracked = record.isCurrent();
+            String mark = user.getProperty(TrackingRecord.SORREL_SAVE);
+            String markBy = user.getProperty(TrackingRecord.LAST_SAVED_BY);
+            if (mark == null && markBy == null) {
+                return new Verdict(tracked, false, "no save marks");
+            }
+            if (differs(mark, summary.getProperty("PIDSI_LASTSAVE_DTM"))
+                    || differs(markBy, summary.getProperty("PIDSI_LASTAUTHOR"))) {
+                return new Verdict(tracked, true, "saved outside the client");
+            }
+            return new Verdict(tracked, false, "matches the last save");
+        }
+    }
+
+    private Map<String, Object> document(Path file, Properties summary, Properties user, Verdict v) {
+        Map<String, Object> o = new LinkedHashMap<>();
+        o.put("path", file.toString());
+        Map<String, Object> s = new LinkedHashMap<>();
+        for (String name : SUMMARY_LABELS.keySet()) {
+            String value = summary.getProperty(name);
+            if (value == null) {
+                continue;
+            }
+            if (name.equals("PIDSI_EDITTIME")) {
+                s.put(name, typed("duration", editingSeconds(value)));
+            } else {
+                s.put(name, name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED") ? date(value)
+                        : typed("text", value));
+            }
+        }
+        for (String name : new TreeSet<>(summary.stringPropertyNames())) {
+            s.computeIfAbsent(name, n -> value(summary.getProperty(n)));
+        }
+        o.put("summary", s);
+        Map<String, Object> u = new LinkedHashMap<>();
+        for (String name : new TreeSet<>(user.stringPropertyNames())) {
+            if (all || !TrackingRecord.isTrackingName(name)) {
+                u.put(name, value(user.getProperty(name)));
+            }
+        }
+        o.put("user", u);
+        o.put("tracking", tracking(user));
+        o.put("tracked", v.tracked);
+        o.put("straggler", v.straggler);
+        o.put("verdict", v.text);
+        return o;
+    }
+
+    private static Map<String, Object> tracking(Properties user) {
+        TrackingRecord r = TrackingRecord.read(user);
+        if (r == null) {
+            return null;
+        }
+        Map<String, Object> t = new LinkedHashMap<>();
+        t.put("recordId", r.extendedVersionId);
+        t.put("documentId", r.documentId);
+        t.put("masterDocumentId", r.masterDocumentId);
+        t.put("versionId", r.versionId);
+        t.put("sequenceNumber", r.sequenceNumber);
+        t.put("authorId", r.authorId);
+        t.put("metadataVersion", r.metadataVersion);
+        t.put("unratifiedVersionIds", r.unratifiedVersionIds);
+        t.put("contributors", r.contributors);
+        String mark = user.getProperty(TrackingRecord.SORREL_SAVE);
+        Map<String, Object> marks = new LinkedHashMap<>();
+        marks.put("lastSaved", mark == null ? null : date(mark).get("value"));
+        marks.put("lastSavedBy", user.getProperty(TrackingRecord.LAST_SAVED_BY));
+        t.put("saveMarks", marks);
+        return t;
+    }
+
+    /**
+     * A property's value with its type. The library hands text and
+     * date-times across (numbers and the like it does not read), a date-time
+     * in its own fixed form: a text of exactly that form reads as a date.
+     */
+    private static Map<String, Object> value(String text) {
+        return DATE_TIME.matcher(text).matches() ? date(text) : typed("text", text);
+    }
+
+    /** A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one the library could not convert. */
+    private static Map<String, Object> date(String text) {
+        String t = text.trim();
+        return typed("date", t.isEmpty() ? null : DATE_TIME.matcher(text).matches() ? t + "Z" : t);
+    }
+
+    private static Map<String, Object> typed(String type, Object value) {
+        Map<String, Object> v = new LinkedHashMap<>();
+        v.put("type", type);
+        v.put("value", value);
+        return v;
+    }
+}

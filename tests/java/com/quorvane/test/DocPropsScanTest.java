@@ -1,0 +1,330 @@
+package com.quorvane.test;
+
+import static com.quorvane.test.DocumentFixtures.copy;
+import static java.nio.charset.StandardCharsets.UTF_8;
+import static org.junit.jupiter.api.Assertions.*;
+
+import com.google.gson.JsonElement;
+import com.google.gson.JsonObject;
+import com.google.gson.JsonParser;
+import com.quorvane.tools.DocProps;
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.io.OutputStream;
+import java.io.PrintStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+import java.util.stream.Collectors;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+
+/** docprops over many files and folders: what each file became, the JSON objects, the summary, the exit codes. */
+class DocPropsScanTest {
+    private static final String DOC = "2custom.doc";
+
+    @TempDir
+    Path temp;
+
+    private String out, err;
+
+    private int run(OutputStream o, String... args) {
+        ByteArrayOutputStream e = new ByteArrayOutputStream();
+        int code = new DocProps(new PrintStream(o, true, UTF_8), new PrintStream(e, true, UTF_8)).run(args);
+        out = o.toString();
+        err = e.toString(UTF_8);
+        return code;
+    }
+
+    private int run(String... args) {
+        return run(new ByteArrayOutputStream(), args);
+    }
+
+    private int runLine(String line) {
+        return run(line.replace("{t}", temp.toString()).split(" "));
+    }
+
+    /** The objects of JSON Lines output, parsed (Gson lets raw control characters pass; JSON does not). */
+    private static List<JsonObject> objects(String jsonLines) {
+        return jsonLines.lines().peek(l -> assertTrue(l.chars().allMatch(c -> c >= 0x20), l))
+                .map(l -> JsonParser.parseString(l).getAsJsonObject()).collect(Collectors.toList());
+    }
+
+    /** What became of each file, by its name: doc, skip (reason) or error code (message), from the JSON objects. */
+    private static Map<String, String> fates(String jsonLines) {
+        Map<String, String> fates = new TreeMap<>();
+        for (JsonObject o : objects(jsonLines)) {
+            String name = Path.of(o.get("path").getAsString()).getFileName().toString();
+            String fate = o.has("skipped") ? "skip " + o.get("skipped").getAsString()
+                    : o.has("error") ? "error " + o.getAsJsonObject("error").get("code") + " "
+                            + o.getAsJsonObject("error").get("message").getAsString() : "doc";
+            assertNull(fates.put(name, fate), "told twice: " + name);
+        }
+        return fates;
+    }
+
+    private static void assertFates(String expected, Map<String, String> fates) {
+        Map<String, String> want = new TreeMap<>();
+        for (String entry : expected.split(";")) {
+            String[] kv = entry.trim().split("=", 2);
+            want.put(kv[0], kv[1]);
+        }
+        assertEquals(want.keySet(), fates.keySet(), fates.toString());
+        want.forEach((name, fate) -> assertTrue(fates.get(name).startsWith(fate), name + ": " + fates.get(name)));
+    }
+
+    private static void tracked(String doc) {
+        assertEquals(0, new DocProps(new PrintStream(OutputStream.nullOutputStream()),
+                new PrintStream(OutputStream.nullOutputStream())).run("track", doc, "--document-id", "d-1"));
+    }
+
+    @BeforeEach
+    void share() throws Exception {
+        Path share = Files.createDirectories(temp.resolve("share/sub/deeper")).getParent().getParent();
+        tracked(copy(share, DOC, "a.doc"));
+        copy(share, "Office365BlankSample_v2507.xls", "b.xls");
+        Files.writeString(share.resolve("notes.txt"), "not a document");
+        copy(share.resolve("sub"), DOC, "c.doc");
+        copy(share.resolve("sub/deeper"), "LibreOfficeBlankSample_v25.8.ppt", "d.ppt");
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        show --json {t}/share/a.doc {t}/share/b.xls  | 0 | a.doc=doc; b.xls=doc                                | 2 documents read: 1 tracked, 0 stragglers, 0 new versions recorded; 0 skipped, 0 failed
+        show --json {t}/share                        | 0 | a.doc=doc; b.xls=doc; notes.txt=skip not a compound  | 2 documents read: 1 tracked, 0 stragglers, 0 new versions recorded; 1 skipped, 0 failed
+        show --json -r -j 3 {t}/share                | 0 | a.doc=doc; b.xls=doc; notes.txt=skip; c.doc=doc; d.ppt=doc | 4 documents read: 1 tracked, 0 stragglers, 0 new versions recorded; 1 skipped, 0 failed
+        history -j1 --json -r {t}/share/sub          | 0 | c.doc=doc; d.ppt=doc                                 | 2 documents read: 0 tracked
+        check --json {t}/share/a.doc {t}/share/x.doc | 3 | a.doc=doc; x.doc=error 3 {t}/share/x.doc: no such file | 1 document read: 1 tracked, 0 stragglers, 0 new versions recorded; 0 skipped, 1 failed
+        show --json {t}/x.doc {t}/share/notes.txt {t}/share/b.xls | 1 | x.doc=error 3; notes.txt=error 4 {t}/share/notes.txt: not a compound document; b.xls=doc | 0 skipped, 2 failed
+        show --json {t}/share/notes.txt              | 4 | notes.txt=error 4                                    |
+        show --json {t}/x.doc {t}/y.doc              | 3 | x.doc=error 3; y.doc=error 3                         | 0 documents read
+        """)
+    void filesAndFoldersEachToldOnceWithTheSummaryAndExitCode(String args, int exit, String fates, String summary) {
+        assertEquals(exit, runLine(args), err);
+        assertFates(fates.replace("{t}", temp.toString()), fates(out));
+        if (summary == null) {
+            assertEquals("", err, "one file: no summary");
+        } else {
+            assertTrue(err.startsWith("docprops: ") && err.contains(summary), err);
+        }
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        show                | 'show' needs a FILE or FOLDER
+        show -j 0 {t}/share | -j needs a number of threads from 1 to 1024, not '0'
+        show -jx {t}/share  | not 'x'
+        check --all {t}     | unexpected argument '--all'
+        """)
+    void wrongArgumentsExitTwo(String args, String message) {
+        assertEquals(2, runLine(args));
+        assertTrue(err.contains(message), err);
+    }
+
+    @Test
+    void jsonObjectsCarryTypedPropertiesTheRecordAndTheVerdict() throws Exception {
+        String a = temp.resolve("share/a.doc").toString();
+        String odd = "Zoë \"q\" \\ tab\there\nnew line \u0001";
+        assertEquals(0, run("set", a, "Odd=" + odd) + run("show", "--json", "--all", a));
+        JsonObject o = objects(out).get(0);
+        assertEquals(a, o.get("path").getAsString());
+        JsonObject summary = o.getAsJsonObject("summary");
+        assertEquals(typed("text", "pwebster"), summary.get("PIDSI_LASTAUTHOR"));
+        assertEquals(typed("date", "2012-02-21T13:48:00Z"), summary.get("PIDSI_LASTSAVE_DTM"));
+        assertEquals("duration", summary.getAsJsonObject("PIDSI_EDITTIME").get("type").getAsString());
+        JsonObject user = o.getAsJsonObject("user");
+        assertEquals(typed("text", odd), user.get("Odd"));
+        assertEquals(typed("text", "aaa"), user.get("prop1"));
+        assertEquals(typed("date", "2012-02-21T13:48:00Z"), user.get("sorrel_save"), "the save mark is a date");
+        JsonObject record = o.getAsJsonObject("tracking");
+        assertEquals("d-1", record.get("documentId").getAsString());
+        assertEquals("0", record.get("sequenceNumber").getAsString());
+        assertEquals(JsonParser.parseString("{\"lastSaved\":\"2012-02-21T13:48:00Z\",\"lastSavedBy\":\"pwebster\"}"),
+                record.get("saveMarks"));
+        assertTrue(o.get("tracked").getAsBoolean());
+        assertEquals("matches the last save", o.get("verdict").getAsString());
+
+        TestHooks.docfile(a, true, TestHooks.DOC_SET, "7", "Somebody Else");
+        assertEquals(0, run("show", "--json", a));
+        o = objects(out).get(0);
+        assertFalse(o.getAsJsonObject("user").has("sorrel_save"), "tracking properties only with --all");
+        assertTrue(o.get("straggler").getAsBoolean());
+        assertEquals("saved outside the client", o.get("verdict").getAsString());
+
+        assertEquals(5, TestHooks.whileHeld(a, 0x10, () -> run("history", "--json", a)));
+        JsonObject error = objects(out).get(0).getAsJsonObject("error");
+        assertEquals(5, error.get("code").getAsInt());
+        assertEquals("0x80030020", error.get("hresult").getAsString());
+        assertEquals(a + ": locked by another program; close it and try again", error.get("message").getAsString());
+    }
+
+    private static JsonElement typed(String type, String value) {
+        JsonObject o = new JsonObject();
+        o.addProperty("type", type);
+        o.addProperty("value", value);
+        return o;
+    }
+
+    @ParameterizedTest(name = "{0}, {1}")
+    @CsvSource(delimiter = '|', textBlock = """
+        untracked     | --read-only | 0 | false | not tracked           |       | unchanged | 0 stragglers, 0 new versions
+        current marks | --read-only | 0 | false | matches the last save |       | unchanged | 0 stragglers, 0 new versions
+        current marks |             | 0 | false | matches the last save |       | unchanged | 0 stragglers, 0 new versions
+        straggler     | --read-only | 0 | true  | saved outside         | false | unchanged | 1 straggler, 0 new versions recorded
+        straggler     |             | 0 | true  | saved outside         | true  | changed   | 1 straggler, 1 new version recorded
+        record 1.0    |             | 1 | true  | saved outside         |       | unchanged | 1 straggler, 0 new versions recorded; 0 skipped, 1 failed
+        """)
+    void checkRecordsNewVersionsOnlyForStragglersAndReadOnlyWritesNothing(String state, String mode, int exit,
+            boolean straggler, String verdict, Boolean recorded, String file, String summary) throws Exception {
+        Path share = temp.resolve("share");
+        String doc = share.resolve("a.doc").toString();
+        if (state.equals("untracked")) {
+            Files.copy(share.resolve("sub/c.doc"), share.resolve("a.doc"), java.nio.file.StandardCopyOption.REPLACE_EXISTING);
+        }
+        if (state.equals("record 1.0")) {
+            run("show", "--json", "--all", doc);
+            String e = objects(out).get(0).getAsJsonObject("tracking").get("recordId").getAsString();
+            assertEquals(0, run("set", doc, "Quorvane MetadataVersion." + e + "=1.0"));
+        }
+        if (!state.startsWith("current") && !state.equals("untracked")) {
+            TestHooks.docfile(doc, true, TestHooks.DOC_SET, "7", "Somebody Else");
+        }
+        byte[] before = Files.readAllBytes(share.resolve("a.doc"));
+        long modified = Files.getLastModifiedTime(share.resolve("a.doc")).toMillis();
+        List<String> args = new ArrayList<>(List.of("check", "--json", doc, share.resolve("b.xls").toString()));
+        if (mode != null) {
+            args.add(mode);
+        }
+        assertEquals(exit, run(args.toArray(String[]::new)), out + err);
+        JsonObject o = objects(out).get(0);
+        assertEquals(straggler, o.get("straggler").getAsBoolean());
+        assertTrue(o.get("verdict").getAsString().startsWith(verdict), o.toString());
+        JsonElement newVersion = o.getAsJsonObject("check").get("newVersion");
+        assertEquals(recorded == null, newVersion.isJsonNull(), o.toString());
+        if (recorded != null) {
+            assertEquals(recorded, newVersion.getAsJsonObject().get("recorded").getAsBoolean());
+            assertEquals(22, newVersion.getAsJsonObject().get("versionId").getAsString().length());
+        }
+        assertEquals(exit != 0, o.has("error"), o.toString());
+        boolean same = Arrays.equals(before, Files.readAllBytes(share.resolve("a.doc")))
+                && modified == Files.getLastModifiedTime(share.resolve("a.doc")).toMillis();
+        assertEquals(file.equals("unchanged"), same);
+        assertTrue(err.contains(summary), err);
+    }
+
+    /** Each bad input gets its line, in JSON and in text, and the walk goes on; run as a user whom modes bind. */
+    @Test
+    void badInputsAreToldOneByOneAndTheWalkGoesOn() throws Exception {
+        Path bad = Files.createDirectories(temp.resolve("bad"));
+        copy(bad, DOC, "good.doc");
+        copy(bad, "FatChainLoop_v3.cfs", "damaged.doc");
+        String locked = copy(bad, DOC, "locked.doc");
+        copy(bad, DOC, "unreadable.doc");
+        copy(Files.createDirectories(bad.resolve("closed")), DOC);
+        Files.writeString(bad.resolve("notes.txt"), "text");
+        Files.createSymbolicLink(bad.resolve("loop"), bad);
+        Files.createSymbolicLink(bad.resolve("broken.doc"), bad.resolve("missing.doc"));
+        ChildJvm.exec(Map.of(), "mkfifo", bad.resolve("fifo.doc").toString());
+        ChildJvm.exec(Map.of(), "bash", "-c", "cp \"$0\"/good.doc \"$0\"/$'bad\\xff.doc'", bad.toString());
+        for (Path p : new Path[] {temp, bad}) {
+            Files.setPosixFilePermissions(p, PosixFilePermissions.fromString("rwxr-xr-x"));
+        }
+        Files.setPosixFilePermissions(bad.resolve("unreadable.doc"), PosixFilePermissions.fromString("-w-------"));
+        Files.setPosixFilePermissions(bad.resolve("closed"), PosixFilePermissions.fromString("rwx------"));
+        String expected = """
+            good.doc=doc; damaged.doc=error 4 %1$s/damaged.doc: the compound document is damaged;
+            locked.doc=error 5 %1$s/locked.doc: locked by another program;
+            unreadable.doc=error 1 %1$s/unreadable.doc: permission denied; closed=error 1 %1$s/closed: permission denied;
+            bad\ufffd.doc=error 1 %1$s/bad\ufffd.doc: the file name is not valid text;
+            notes.txt=skip not a compound document; loop=skip a symbolic-link loop; broken.doc=skip a symbolic link to a
+            missing file; fifo.doc=skip not a regular file (a FIFO)""".formatted(bad).replace("\n", " ");
+        for (String mode : new String[] {"--json", "-r"}) {
+            ChildJvm.Run run = TestHooks.whileHeld(locked, 0x10, () -> ChildJvm.run(Map.of("LC_ALL", "C.UTF-8"),
+                    ChildJvm.java(ChildJvm.AS_NOBODY, null, DocProps.class, "show", "-r", mode, bad.toString())));
+            assertEquals(1, run.exit(), run.output());
+            assertTrue(run.output().contains("1 document read: 0 tracked, 0 stragglers, 0 new versions recorded;"
+                    + " 4 skipped, 5 failed"), run.output());
+            if (mode.equals("--json")) {
+                assertFates(expected.replace("; ", ";"), fates(run.output().lines()
+                        .filter(l -> l.startsWith("{")).collect(Collectors.joining("\n"))));
+            } else {
+                for (String entry : expected.split("; ")) {
+                    String[] kv = entry.split("=", 2);
+                    String reason = kv[1].replaceFirst("^(doc|error \\d|skip) ?", "").replaceFirst("^\\S+: ", "");
+                    assertTrue(run.output().lines().anyMatch(l -> l.contains(kv[0]) && l.contains(reason)),
+                            kv[0] + " with '" + reason + "' in:\n" + run.output());
+                }
+            }
+        }
+    }
+
+    /** Files and folders removed while the walk is on them: told as removed, never as failures, and the walk goes on. */
+    @Test
+    void removedDuringTheWalk() throws Exception {
+        Path share = temp.resolve("share");
+        for (String folder : new String[] {"1", "2"}) {
+            for (int i = 0; i < 8; i++) {
+                copy(Files.createDirectories(share.resolve("gone/" + folder)), DOC, i + ".doc");
+            }
+        }
+        OutputStream removing = new ByteArrayOutputStream() {
+            @Override
+            public void write(byte[] b, int off, int len) {
+                if (size() == 0) { // the first document told: the walk is in its folder, the other one is ahead
+                    Path told = Path.of(new String(b, off, len, UTF_8).replaceAll("(?s).*\"path\":\"([^\"]+)\".*",
+                            "$1"));
+                    Path walked = told.getParent();
+                    try {
+                        removeTree(walked.resolveSibling(walked.getFileName().toString().equals("1") ? "2" : "1"));
+                        for (int i = 0; i < 8; i++) { // the walk has listed at most 4 + 1 of them
+                            if (!walked.resolve(i + ".doc").equals(told)) {
+                                Files.delete(walked.resolve(i + ".doc"));
+                            }
+                        }
+                    } catch (IOException e) {
+                        throw new IllegalStateException(e);
+                    }
+                }
+                super.write(b, off, len);
+            }
+        };
+        assertEquals(0, run(removing, "show", "--json", "-r", "-j", "1", share.resolve("gone").toString(),
+                share.resolve("b.xls").toString()), err);
+        Map<String, String> fates = fates(out);
+        assertEquals("doc", fates.remove("b.xls"), "the walk went on");
+        assertEquals("skip removed during the walk", fates.remove(fates.containsKey("1") ? "1" : "2"), out);
+        assertTrue(fates.values().stream().allMatch(f -> f.equals("doc") || f.equals("skip removed during the walk")),
+                fates.toString());
+        assertTrue(fates.values().stream().filter(f -> f.startsWith("skip")).count() >= 3, fates.toString());
+    }
+
+    private static void removeTree(Path root) throws IOException {
+        try (var all = Files.walk(root)) {
+            for (Path p : (Iterable<Path>) all.sorted((x, y) -> y.compareTo(x))::iterator) {
+                Files.delete(p);
+            }
+        }
+    }
+
+    /** The progress line goes to a terminal's standard error only. */
+    @Test
+    void progressOnATerminalOnly() throws Exception {
+        List<String> docprops = ChildJvm.java(List.of(), null, DocProps.class, "show", "-r",
+                temp.resolve("share").toString());
+        String piped = ChildJvm.exec(Map.of(), docprops.toArray(String[]::new));
+        assertFalse(piped.contains("\r") || piped.contains(" of 5 files"), piped);
+        String command = docprops.stream().map(a -> "'" + a.replace("'", "'\\''") + "'").collect(
+                Collectors.joining(" "));
+        String terminal = ChildJvm.exec(Map.of(), "script", "-qefc", command + " >/dev/null", "/dev/null");
+        assertTrue(terminal.matches("(?s).*\r\u001b\\[Kdocprops: 5 of 5 files, \\d+/s.*"), terminal);
+        assertTrue(terminal.contains("4 documents read"), terminal);
+    }
+}
