@@ -76,11 +76,15 @@ def main():
         ours = blocks(run([linux_tool, 'dump'] + [os.path.join(work, n) for n in names]))
         theirs = {}
         for n in names:  # one Wine process per file: Wine's ole32 faults on some
-            done = subprocess.run(wine + ['dump', os.path.join(work, n)], stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, text=True)
-            theirs[n] = blocks(done.stdout).get(n, {})
-            if done.returncode != 0:
-                theirs[n].setdefault('-', []).append('crash %d' % done.returncode)
+            try:
+                done = subprocess.run(wine + ['dump', os.path.join(work, n)], stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, text=True, timeout=120)
+                out, code = done.stdout, done.returncode
+            except subprocess.TimeoutExpired as hung:  # a faulting Wine process may never close its output
+                out, code = hung.stdout.decode(errors='replace') if hung.stdout else '', 'hung'
+            theirs[n] = blocks(out).get(n, {})
+            if code != 0:
+                theirs[n].setdefault('-', []).append('crash %s' % code)
         agreeing, explained, unexplained = [], {}, []
         shown = lambda lines: '\n              '.join(lines or ['(no such set)'])  # noqa: E731
         for n in names:

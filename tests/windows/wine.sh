@@ -10,7 +10,9 @@
 set -euo pipefail
 action=$1 state=$2
 shift 2
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No debugger on a fault: winedbg would keep the faulting program's output
+# open, and the test reading it would wait for it.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 readonly kSkip=77
 
 # The state file: the prefix, then the loader; or "skip" and the reason.
