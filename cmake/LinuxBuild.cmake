@@ -20,7 +20,7 @@ find_package(SQLite3 REQUIRED)
 find_path(QV_X11_INCLUDE_DIR X11/extensions/scrnsaver.h REQUIRED)
 list(APPEND QV_LINUX_LIBS SQLite::SQLite3)
 # Libraries that only some calls need are opened with dlopen by the first
-# call that needs them (native/platform/posix/DynamicSymbols.h), so loading
+# call that needs them (native/platform/posix/loader/DynamicSymbols.h), so loading
 # the library stays cheap: only their headers are needed here, and they are
 # never linked (the linker's -z defs catches a call that bypasses a table).
 #   shell services, notification icons, Secret Service: GLib/GIO (libgio-2.0.so.0)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "posix/FileSystemText.h"
+#include "posix/text/FileSystemText.h"
 #include "posix/version/VersionApi.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "CfbTestSupport.h"
-#include "posix/StorageApi.h"
+#include "posix/storage/StorageApi.h"
 #include "posix/storage/cfb/Update.h"
 
 namespace {

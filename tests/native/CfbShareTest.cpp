@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "CfbTestSupport.h"
-#include "posix/PropIdl.h"
+#include "posix/storage/PropIdl.h"
 #include "posix/storage/cfb/StorageObject.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "PropertyTestSets.h"
 #include "SettingsTestSupport.h"
-#include "posix/StorageApi.h"
+#include "posix/storage/StorageApi.h"
 #include "posix/storage/cfb/CompoundFile.h"
 
 namespace cfbtest {

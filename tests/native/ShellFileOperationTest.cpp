@@ -12,7 +12,7 @@
 
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
-#include "posix/FileSystemText.h"
+#include "posix/text/FileSystemText.h"
 #include "posix/shell/FileOperation.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "../ErrnoMapping.h"
-#include "../LocalMemory.h"
+#include "../base/ErrnoMapping.h"
+#include "../kernel/LocalMemory.h"
 #include "DpapiApi.h"
 #include "KeyCache.h"
 #include "ProtectedBlob.h"

@@ -6,8 +6,8 @@
 
 #include <string.h>
 
-#include "../WinError.h"
-#include "../WinTypes.h"
+#include "../base/WinError.h"
+#include "../base/WinTypes.h"
 
 typedef struct _CRYPTOAPI_BLOB {
   DWORD cbData;

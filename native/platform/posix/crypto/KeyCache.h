@@ -14,7 +14,7 @@
 
 #include <functional>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "MasterKey.h"
 
 namespace quorvane {

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <string>
 
-#include "../ErrnoMapping.h"
-#include "../Folders.h"
+#include "../base/ErrnoMapping.h"
+#include "../files/Folders.h"
 #include "../kernel/UniqueFd.h"
 #include "DpapiApi.h"
 #include "SecretServiceKey.h"

@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <string>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "MasterKey.h"
 
 namespace quorvane {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "../GioLibrary.h"
+#include "../loader/GioLibrary.h"
 #include "DpapiApi.h"
 #include "SessionBus.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "../GioSockets.h"
+#include "../loader/GioSockets.h"
 
 namespace quorvane {
 namespace posix {

@@ -3,7 +3,7 @@
 // that accepts and never answers, and its close would end the process.
 #pragma once
 
-#include "../GioLibrary.h"
+#include "../loader/GioLibrary.h"
 
 namespace quorvane {
 namespace posix {

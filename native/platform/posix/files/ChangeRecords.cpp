@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "../FileSystemText.h"
+#include "../text/FileSystemText.h"
 
 namespace quorvane {
 namespace posix {

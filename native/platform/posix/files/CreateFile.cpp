@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <string>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 #include "../storage/cfb/ShareLocks.h"
 #include "FilesApi.h"
 #include "OpenFile.h"

@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "FilesApi.h"
 
 namespace quorvane {

@@ -54,7 +54,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "../kernel/UniqueFd.h"
 #include "ChangeRecords.h"
 

@@ -7,7 +7,7 @@
 #include <libmount.h>
 #include <libudev.h>
 
-#include "../DynamicSymbols.h"
+#include "../loader/DynamicSymbols.h"
 
 #define QV_MOUNT_FUNCTIONS(X)                                                                                  \
   X(mnt_, new_table_from_file) X(mnt_, unref_table) X(mnt_, table_next_fs) X(mnt_, table_find_mountpoint)      \

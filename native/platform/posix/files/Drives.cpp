@@ -14,8 +14,8 @@
 #include <set>
 #include <string>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 #include "DriveLibraries.h"
 #include "FilesApi.h"
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 #include "FilesApi.h"
 
 using quorvane::posix::SetLastErrorFromErrno;

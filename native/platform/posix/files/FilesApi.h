@@ -16,8 +16,8 @@
 // with CloseHandle.
 #pragma once
 
-#include "../FileApi.h"
-#include "../WinTypes.h"
+#include "FileApi.h"
+#include "../base/WinTypes.h"
 #include "../kernel/Handles.h"
 
 // Rights, flags and attributes, sorted by value.

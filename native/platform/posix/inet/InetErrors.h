@@ -4,7 +4,7 @@
 
 #include <curl/curl.h>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

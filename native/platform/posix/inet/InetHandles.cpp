@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 
 namespace quorvane {
 namespace posix {

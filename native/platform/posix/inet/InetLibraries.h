@@ -7,7 +7,7 @@
 #include <curl/curl.h>
 #include <proxy.h>
 
-#include "../DynamicSymbols.h"
+#include "../loader/DynamicSymbols.h"
 
 #define QV_CURL_FUNCTIONS(X)                                                                                   \
   X(curl_, global_init) X(curl_, free) X(curl_, easy_init) X(curl_, easy_cleanup) X(curl_, easy_setopt)        \

@@ -6,7 +6,7 @@
 // afterwards. 0 and 0xFFFFFFFF mean no limit.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -8,7 +8,7 @@
 #include "InetHandles.h"
 #include "RequestTarget.h"
 #include "WinInetApi.h"
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 
 using namespace quorvane::posix::inet;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "../FileSystemText.h"
+#include "../text/FileSystemText.h"
 
 namespace quorvane {
 namespace posix {

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "InetTimeouts.h"
-#include "../WinError.h"
-#include "../WinTypes.h"
+#include "../base/WinError.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

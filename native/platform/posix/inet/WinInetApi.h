@@ -16,8 +16,8 @@
 // controls, spaces and non-ASCII (as UTF-8) go out as %XX.
 #pragma once
 
-#include "../WinError.h"
-#include "../WinTypes.h"
+#include "../base/WinError.h"
+#include "../base/WinTypes.h"
 
 #ifndef ERROR_CANCELLED
 #  define ERROR_CANCELLED 1223L

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "EventObject.h"
 #include "NamedEvent.h"
 #include "ObjectNamespace.h"

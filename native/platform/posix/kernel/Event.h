@@ -28,7 +28,7 @@
 // it shares memory.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "Handles.h"
 
 #define EVENT_QUERY_STATE 0x0001u

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "KernelObject.h"
 #include "UniqueFd.h"
 

@@ -2,7 +2,7 @@
 // over the handle table.
 #include "Handles.h"
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "Clock.h"
 
 using quorvane::posix::Deadline;

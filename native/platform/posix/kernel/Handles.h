@@ -4,7 +4,7 @@
 // registered in the handle table of KernelObject.h.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "KernelObject.h"
 
 typedef struct _SECURITY_ATTRIBUTES {

@@ -10,8 +10,8 @@
 
 #include <memory>
 
-#include "../ErrnoMapping.h"
-#include "../WinTypes.h"
+#include "../base/ErrnoMapping.h"
+#include "../base/WinTypes.h"
 
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u

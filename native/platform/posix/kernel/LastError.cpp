@@ -1,5 +1,5 @@
 // The thread's last-error code (GetLastError / SetLastError).
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <new>
 #include <string>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "Clock.h"
 #include "ObjectNamespace.h"
 #include "SharedPage.h"

@@ -24,7 +24,7 @@
 // Security attributes are not read; handles are not inherited.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "Handles.h"
 
 #define MUTEX_MODIFY_STATE 0x0001u

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "SharedPage.h"
 
 namespace quorvane {

@@ -13,8 +13,8 @@
 #include <new>
 #include <string_view>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 
 namespace quorvane {
 namespace posix {

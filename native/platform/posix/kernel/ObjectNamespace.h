@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "UniqueFd.h"
 
 namespace quorvane {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "Clock.h"
 
 namespace {

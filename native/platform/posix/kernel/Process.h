@@ -2,7 +2,7 @@
 // Only the current process is reachable, through its pseudo-handle (-1).
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "Handles.h"
 
 #define SEM_FAILCRITICALERRORS 0x0001u

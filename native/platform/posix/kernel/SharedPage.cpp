@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 #include "ObjectNamespace.h"
 
 namespace quorvane {

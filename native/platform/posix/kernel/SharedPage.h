@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "UniqueFd.h"
 
 namespace quorvane {

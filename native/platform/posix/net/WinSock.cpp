@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "../ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 
 namespace {
 

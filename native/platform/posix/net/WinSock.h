@@ -16,7 +16,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef uintptr_t SOCKET;
 #define INVALID_SOCKET (~static_cast<SOCKET>(0))

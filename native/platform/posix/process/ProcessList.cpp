@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../FileSystemText.h"
+#include "../text/FileSystemText.h"
 #include "../kernel/UniqueFd.h"
 
 #ifndef ERROR_PARTIAL_COPY

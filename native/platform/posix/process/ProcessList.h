@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "../kernel/Handles.h"
 
 #define PROCESS_VM_READ 0x0010u

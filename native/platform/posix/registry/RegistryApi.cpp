@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../WinError.h"
+#include "../base/WinError.h"
 #include "RegistryKeys.h"
 
 using namespace quorvane::posix::registry;

@@ -26,7 +26,7 @@
 // so REG_SZ data from Java stays UTF-16LE.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 struct HKEY__;
 typedef HKEY__* HKEY;

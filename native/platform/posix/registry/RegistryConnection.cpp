@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "../WinError.h"
+#include "../base/WinError.h"
 
 namespace quorvane {
 namespace posix {

@@ -1,7 +1,7 @@
 // The registry's handle table and the predefined keys.
 #include "RegistryKeys.h"
 
-#include "../WinError.h"
+#include "../base/WinError.h"
 #include "../kernel/NumberedTable.h"
 
 namespace quorvane {

@@ -1,8 +1,8 @@
 // Name folding, UTF-8 and key paths of the registry database.
 #include "RegistryNames.h"
 
-#include "../FileSystemText.h"
-#include "../WinError.h"
+#include "../text/FileSystemText.h"
+#include "../base/WinError.h"
 #include "../text/StringCompare.h"
 
 namespace quorvane {

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <functional>
 
-#include "../Folders.h"
-#include "../WinError.h"
+#include "../files/Folders.h"
+#include "../base/WinError.h"
 #include "RegistryConnection.h"
 
 namespace quorvane {

@@ -2,7 +2,7 @@
 // random source (getrandom), with the RFC 4122 variant.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef GUID UUID;
 typedef long RPC_STATUS;

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "../FileSystemText.h"
-#include "../GioLibrary.h"
+#include "../text/FileSystemText.h"
+#include "../loader/GioLibrary.h"
 #include "GioPath.h"
 #include "ItemIdList.h"
 #include "ShellIcon.h"

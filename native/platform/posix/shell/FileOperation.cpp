@@ -41,8 +41,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "../ErrnoMapping.h"
-#include "../Folders.h"
+#include "../base/ErrnoMapping.h"
+#include "../files/Folders.h"
 #include "FileOperation.h"
 
 namespace fo = quorvane::posix::fileop;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "ShellApi.h"
 
 // The shell's own result codes (older than the Win32 codes they overlap; no

@@ -1,7 +1,7 @@
 // Name lists, wildcards and collision names of SHFileOperationW.
 #include <sys/stat.h>
 
-#include "../FileSystemText.h"
+#include "../text/FileSystemText.h"
 #include "FileOperation.h"
 
 namespace quorvane {

@@ -15,8 +15,8 @@
 #include <cerrno>
 #include <random>
 
-#include "../ErrnoMapping.h"
-#include "../GioLibrary.h"
+#include "../base/ErrnoMapping.h"
+#include "../loader/GioLibrary.h"
 #include "../kernel/UniqueFd.h"
 #include "FileOperation.h"
 #include "GioPath.h"

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <limits>
 
-#include "../ComBase.h"
+#include "../storage/ComBase.h"
 
 namespace quorvane {
 namespace posix {

@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "../FileSystemText.h"
+#include "../text/FileSystemText.h"
 #include "NotifyIcon.h"
 #include "ShellIcon.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 #include "ShellApi.h"
 
 namespace quorvane {

@@ -31,8 +31,8 @@
 #include <utility>
 #include <vector>
 
-#include "../GioLibrary.h"
-#include "../GioSockets.h"
+#include "../loader/GioLibrary.h"
+#include "../loader/GioSockets.h"
 #include "NotifyIcon.h"
 
 namespace quorvane {

@@ -8,7 +8,7 @@
 // UTF-32 here, so their sizes differ from the 32-bit Windows layouts.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef HANDLE HICON;
 

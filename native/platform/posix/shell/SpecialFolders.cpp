@@ -23,9 +23,9 @@
 #include <cerrno>
 #include <string>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
-#include "../GioLibrary.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
+#include "../loader/GioLibrary.h"
 #include "ItemIdList.h"
 #include "ShellApi.h"
 

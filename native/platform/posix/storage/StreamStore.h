@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../WinError.h"
+#include "../base/WinError.h"
 
 namespace quorvane {
 namespace posix {

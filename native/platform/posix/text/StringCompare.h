@@ -3,7 +3,7 @@
 // sort. Equal texts answer 0 on both, which is what the library asks of it.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 // <0, 0 or >0; a null text sorts before every other.
 int lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);

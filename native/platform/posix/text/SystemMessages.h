@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

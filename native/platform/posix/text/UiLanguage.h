@@ -5,7 +5,7 @@
 // locales, none set, and a language Windows has no id for here.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef WORD LANGID;
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../ErrnoMapping.h"
-#include "../FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 #include "../kernel/UniqueFd.h"
 #include "../text/UiLanguage.h"
 #include "PeVersionResource.h"

@@ -6,7 +6,7 @@
 // VerQueryValueW knows the root block "\" (VS_FIXEDFILEINFO) only.
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 #ifndef ERROR_RESOURCE_DATA_NOT_FOUND
 #  define ERROR_RESOURCE_DATA_NOT_FOUND 1812L

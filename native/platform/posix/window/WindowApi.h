@@ -6,7 +6,7 @@
 // call answers FALSE (RegisterWindowMessageW needs no display).
 #pragma once
 
-#include "../WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef DWORD COLORREF;
 

@@ -10,7 +10,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/scrnsaver.h>
 
-#include "../DynamicSymbols.h"
+#include "../loader/DynamicSymbols.h"
 
 #define QV_X11_FUNCTIONS(F)                                                                                     \
   F(X, OpenDisplay) F(X, CloseDisplay) F(X, SetErrorHandler) F(X, SetIOErrorHandler) F(X, SetIOErrorExitHandler) \

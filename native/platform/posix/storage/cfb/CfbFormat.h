@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 
 namespace quorvane {
 namespace posix {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 #include "ReadCache.h"
 #include "Update.h"
 

@@ -11,8 +11,8 @@
 #include <map>
 #include <mutex>
 
-#include "../../ErrnoMapping.h"
-#include "../../StorageApi.h"
+#include "../../base/ErrnoMapping.h"
+#include "../StorageApi.h"
 #include "../../kernel/UniqueFd.h"
 
 namespace quorvane {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "../../WinError.h"
+#include "../../base/WinError.h"
 
 struct stat;
 struct timespec;

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 #include "CfbFormat.h"
 
 namespace quorvane {

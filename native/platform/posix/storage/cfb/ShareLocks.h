@@ -46,8 +46,8 @@
 
 #include <cstdint>
 
-#include "../../WinError.h"
-#include "../../WinTypes.h"
+#include "../../base/WinError.h"
+#include "../../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "../../FileSystemText.h"
+#include "../../text/FileSystemText.h"
 
 #if __has_include("../props/PropertySetStorage.h")
 #  include "../props/PropertySetStorage.h"

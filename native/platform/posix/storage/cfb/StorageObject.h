@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 #include "CompoundFile.h"
 
 namespace quorvane {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 
 namespace quorvane {
 namespace posix {

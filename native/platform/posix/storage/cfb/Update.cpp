@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 
 namespace quorvane {
 namespace posix {

@@ -5,7 +5,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "../../StorageApi.h"
+#include "../StorageApi.h"
 
 namespace quorvane {
 namespace posix {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../../WinTypes.h"
+#include "../../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "../../PropIdl.h"
+#include "../PropIdl.h"
 
 namespace quorvane {
 namespace posix {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "../../WinTypes.h"
+#include "../../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

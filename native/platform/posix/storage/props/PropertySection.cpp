@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "../../CodePages.h"
+#include "../../text/CodePages.h"
 #include "../../text/StringCompare.h"
 #include "ByteCursor.h"
 #include "PropertySetFormat.h"

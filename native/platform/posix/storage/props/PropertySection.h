@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../../PropIdl.h"
+#include "../PropIdl.h"
 
 namespace quorvane {
 namespace posix {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <new>
 
-#include "../../CodePages.h"
+#include "../../text/CodePages.h"
 #include "FmtidNames.h"
 #include "PropertyStorage.h"
 

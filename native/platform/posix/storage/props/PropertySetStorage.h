@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "../../PropIdl.h"
+#include "../PropIdl.h"
 #include "../StreamStore.h"
 
 // E_POINTER for a null `out`, E_INVALIDARG for a null store.

@@ -6,7 +6,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "../../CodePages.h"
+#include "../../text/CodePages.h"
 #include "PropertySetFormat.h"
 #include "StatPropertyEnum.h"
 #include "TypedValueCodec.h"

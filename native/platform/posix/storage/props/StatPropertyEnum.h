@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../../PropIdl.h"
+#include "../PropIdl.h"
 
 namespace quorvane {
 namespace posix {

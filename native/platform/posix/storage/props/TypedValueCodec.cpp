@@ -6,7 +6,7 @@
 #include <string>
 
 #include "../../../../common/Utf16.h"
-#include "../../CodePages.h"
+#include "../../text/CodePages.h"
 #include "ByteCursor.h"
 #include "PropertySetFormat.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../../PropIdl.h"
+#include "../PropIdl.h"
 
 namespace quorvane {
 namespace posix {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "CodePages.h"
-#include "ErrnoMapping.h"
-#include "text/SystemMessages.h"
+#include "../base/ErrnoMapping.h"
+#include "SystemMessages.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <string>
 
-#include "ErrnoMapping.h"
-#include "FileSystemText.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
 
 DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
   using namespace quorvane::posix;

@@ -12,7 +12,7 @@
 //    to colour.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef struct _COORD {
   SHORT X;

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "WinError.h"
+#include "../base/WinError.h"
 
 HRESULT StringCchPrintfA(LPSTR pszDest, size_t cchDest, LPCSTR pszFormat, ...) {
   if (cchDest == 0 || cchDest > STRSAFE_MAX_CCH) {

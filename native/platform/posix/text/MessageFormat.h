@@ -36,8 +36,8 @@
 
 #include <cstdarg>
 
-#include "LocalMemory.h"
-#include "WinTypes.h"
+#include "../kernel/LocalMemory.h"
+#include "../base/WinTypes.h"
 
 typedef uintptr_t ULONG_PTR;
 

@@ -2,8 +2,8 @@
 
 #include <time.h>
 
-#include "CodePages.h"
-#include "WinError.h"
+#include "../text/CodePages.h"
+#include "../base/WinError.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The libraries opened on first use, each by its runtime soname (the one its
 // Debian package ships; a package that depends on ours must name these).
 #include "GioLibrary.h"
-#include "files/DriveLibraries.h"
-#include "inet/InetLibraries.h"
-#include "window/X11Library.h"
+#include "../files/DriveLibraries.h"
+#include "../inet/InetLibraries.h"
+#include "../window/X11Library.h"
 
 namespace quorvane {
 namespace posix {

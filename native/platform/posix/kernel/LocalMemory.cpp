@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "ErrnoMapping.h"
+#include "../base/ErrnoMapping.h"
 
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
   if (uFlags & ~LPTR) {

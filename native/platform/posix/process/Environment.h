@@ -1,7 +1,7 @@
 // Environment variables of the Linux build with the Windows contract.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 // The value's length without the terminator when it fits in nSize
 // characters; the size needed (terminator included) when it does not; 0 with

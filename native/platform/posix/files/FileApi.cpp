@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "ErrnoMapping.h"
-#include "FileSystemText.h"
-#include "kernel/FileObject.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
+#include "../kernel/FileObject.h"
 
 using quorvane::posix::FileObject;
 using quorvane::posix::SetLastErrorFromErrno;

@@ -3,8 +3,8 @@
 // count; the object deletes itself at zero).
 #pragma once
 
-#include "WinError.h"
-#include "WinTypes.h"
+#include "../base/WinError.h"
+#include "../base/WinTypes.h"
 
 #define STDMETHODCALLTYPE
 #define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method

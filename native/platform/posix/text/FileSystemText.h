@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 namespace quorvane {
 namespace posix {

@@ -4,6 +4,6 @@
 // identity (openlog) is left as the host set it.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 void OutputDebugStringW(LPCWSTR lpOutputString);

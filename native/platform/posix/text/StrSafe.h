@@ -1,7 +1,7 @@
 // Bounded formatting with the Windows StringCchPrintf contract.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 #define STRSAFE_MAX_CCH 2147483647u
 #define STRSAFE_E_INSUFFICIENT_BUFFER static_cast<HRESULT>(0x8007007Au)

@@ -1,7 +1,7 @@
 // Identity of the current process and thread in the Linux build.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 #ifndef ERROR_MOD_NOT_FOUND
 #  define ERROR_MOD_NOT_FOUND 126L

@@ -2,6 +2,6 @@
 // library), with milliseconds.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);

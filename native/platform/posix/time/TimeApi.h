@@ -3,7 +3,7 @@
 // bit set are refused, as are calendar fields out of range.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 // FALSE with ERROR_INVALID_PARAMETER for a null pointer or a value above
 // 0x7FFFFFFFFFFFFFFF. Fills every field, the day of the week included.

@@ -8,9 +8,9 @@
 #include <cwchar>
 #include <string>
 
-#include "ErrnoMapping.h"
-#include "FileSystemText.h"
-#include "process/ProcessList.h"
+#include "../base/ErrnoMapping.h"
+#include "../text/FileSystemText.h"
+#include "ProcessList.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "ErrnoMapping.h"
-#include "WinTypes.h"
+#include "../base/ErrnoMapping.h"
+#include "../base/WinTypes.h"
 
 #define CP_ACP 0
 #define CP_OEMCP 1

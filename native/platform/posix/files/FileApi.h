@@ -6,8 +6,8 @@
 // OVERLAPPED answers ERROR_NOT_SUPPORTED).
 #pragma once
 
-#include "WinTypes.h"
-#include "kernel/Handles.h"
+#include "../base/WinTypes.h"
+#include "../kernel/Handles.h"
 
 typedef LARGE_INTEGER* PLARGE_INTEGER;
 typedef LONG* PLONG;

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <limits>
 
-#include "../../common/Utf16.h"
-#include "WinError.h"
+#include "../../../common/Utf16.h"
+#include "../base/WinError.h"
 
 namespace quorvane {
 namespace posix {

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <string>
 
-#include "FileSystemText.h"
+#include "../text/FileSystemText.h"
 
 void OutputDebugStringW(LPCWSTR lpOutputString) {
   if (lpOutputString == nullptr) return;

@@ -1,7 +1,7 @@
 // Kernel string helpers of the Linux build.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 // Case-sensitive comparison in the collation order of the process's locale
 // (LC_COLLATE), negative, 0 or positive. A null string sorts before any

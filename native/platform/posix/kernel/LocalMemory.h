@@ -3,7 +3,7 @@
 // caller memory to free with LocalFree) need.
 #pragma once
 
-#include "WinTypes.h"
+#include "../base/WinTypes.h"
 
 typedef HANDLE HLOCAL;
 

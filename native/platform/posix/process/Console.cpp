@@ -9,11 +9,11 @@
 #include <mutex>
 #include <string>
 
-#include "CodePages.h"
-#include "ErrnoMapping.h"
-#include "kernel/UniqueFd.h"
-#include "FileSystemText.h"
-#include "kernel/KernelObject.h"
+#include "../text/CodePages.h"
+#include "../base/ErrnoMapping.h"
+#include "../kernel/UniqueFd.h"
+#include "../text/FileSystemText.h"
+#include "../kernel/KernelObject.h"
 
 namespace {
 
