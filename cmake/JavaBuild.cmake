@@ -5,8 +5,8 @@ set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8 -Xlint:all,-path,-processing -Werro
 
 file(GLOB_RECURSE QV_JAVA_CLIENT_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/client/*.java)
 add_jar(quorvane_client SOURCES ${QV_JAVA_CLIENT_SOURCES}
-        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-client)
+        MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-client)
 
 file(GLOB_RECURSE QV_JAVA_TOOLS_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/tools/*.java)
 add_jar(quorvane_tools SOURCES ${QV_JAVA_TOOLS_SOURCES} INCLUDE_JARS quorvane_client
-        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tools)
+        MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tools)
