@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The shipped binaries keep their hardening (cmake/Hardening.cmake): the
-# Linux library with the stack protector, fortified calls, CET notes, full
+# Linux library with the stack protector, fortified calls, CET, full
 # RELRO and BIND_NOW; the DLLs with the stack protector and ASLR/DEP flags
 # (high-entropy ASLR on x64); each stripped, its symbols in a .debug file
 # beside it that the debuglink names, and each naming its version.
@@ -19,12 +19,20 @@ row() {
 }
 has() { grep -Eq -- "$2" <<<"$1"; }
 lacks() { ! grep -Eq -- "$2" <<<"$1"; }
+every() { [ -n "$1" ] && ! grep -Evq -- "$2" <<<"$1"; }
+# The compiler's flags of each of our (C++) compile units, from the debug
+# file; the C runtime's own units are not ours to harden.
+producers() { "$@" 2>/dev/null | grep 'DW_AT_producer.*GNU C++'; }
 
-dynamic=$(readelf -dW "$so") segments=$(readelf -lW "$so") notes=$(readelf -nW "$so")
+dynamic=$(readelf -dW "$so") segments=$(readelf -lW "$so")
 sections=$(readelf -SW "$so") imports=$(nm -D --undefined-only "$so")
 row "$so" "stack protector (__stack_chk_fail)" has "$imports" ' __stack_chk_fail'
 row "$so" "_FORTIFY_SOURCE (_chk calls)" has "$imports" ' __[a-z0-9_]+_chk(@|$)'
-row "$so" "CET (IBT, SHSTK)" has "$notes" 'x86 feature: IBT, SHSTK'
+# Debian 12's crti.o has no CET note, so the library cannot have one: the
+# flag is read from each unit's producer instead.
+units=$(producers readelf --debug-dump=info --dwarf-depth=1 "$so.debug")
+row "$so" "every unit: -fstack-protector-strong" every "$units" ' -fstack-protector-strong'
+row "$so" "every unit: -fcf-protection" every "$units" ' -fcf-protection'
 row "$so" "RELRO" has "$segments" 'GNU_RELRO'
 row "$so" "BIND_NOW" has "$dynamic" '\(FLAGS\).*BIND_NOW'
 row "$so" "stripped" lacks "$sections" '\] \.(symtab|debug_info) '
@@ -40,6 +48,8 @@ for dll in "$@"; do
     row "$dll" "high-entropy ASLR (HIGH_ENTROPY_VA)" has "$headers" $'^\t+HIGH_ENTROPY_VA$'
   fi
   text=$(strings -a "$dll")
+  row "$dll" "every unit: -fstack-protector-strong" every \
+    "$(producers x86_64-w64-mingw32-objdump --dwarf=info --dwarf-depth=1 "$dll.debug")" ' -fstack-protector-strong'
   row "$dll" "stack protector (libssp)" has "$text" 'stack smashing detected'
   row "$dll" "_FORTIFY_SOURCE (libssp)" has "$text" 'buffer overflow detected'
   row "$dll" "stripped" lacks "$sections" ' \.debug_info '
