@@ -14,7 +14,7 @@ status=0
 row() {
   local file=$1 what=$2
   shift 2
-  if "$@" >/dev/null 2>&1; then echo "ok      $(basename "$file"): $what"
+  if "$@" >/dev/null 2>&1; then echo "ok      $file: $what"
   else echo "MISSING $file: $what"; status=1; fi
 }
 has() { grep -Eq -- "$2" <<<"$1"; }
