@@ -15,11 +15,17 @@ set(QV_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/quorvane)
 install(TARGETS quorvane LIBRARY DESTINATION ${QV_INSTALL_JNIDIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(PROGRAMS $<TARGET_FILE:reg> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME quorvane-reg)
-# The tools' jar needs the client's (Win32Impl); a Java program of one's own may use it too.
-install_jar(quorvane_client DESTINATION ${QV_INSTALL_JARDIR})
-install_jar(quorvane_tools DESTINATION ${QV_INSTALL_JARDIR})
-
 set(QV_STAGE ${CMAKE_BINARY_DIR}/install-stage)
+# The tools' jar needs the client's (Win32Impl); a Java program of one's own
+# may use it too. Debian's Java policy: name-version.jar, and name.jar
+# pointing to it for class paths.
+foreach(jar quorvane_client quorvane_tools)
+  get_target_property(file ${jar} JAR_FILE)
+  get_filename_component(name ${file} NAME_WE)
+  install(FILES ${file} DESTINATION ${QV_INSTALL_JARDIR} RENAME ${name}-${QV_VERSION}.jar)
+  file(CREATE_LINK ${name}-${QV_VERSION}.jar ${QV_STAGE}/${name}.jar SYMBOLIC)
+  install(FILES ${QV_STAGE}/${name}.jar DESTINATION ${QV_INSTALL_JARDIR})
+endforeach()
 configure_file(${QV_ROOT}/tools/launchers/docprops.in ${QV_STAGE}/docprops @ONLY)
 install(PROGRAMS ${QV_STAGE}/docprops DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -9,13 +9,13 @@ set(CPACK_PACKAGE_CONTACT "Quorvane developers <developers@quorvane.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION java)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "JNI library for document properties and Windows services
- quorvane implements the native methods of the Win32Impl class that its Java
- desktop client calls: the property sets of OLE compound documents (.doc,
- .xls, .ppt) with document tracking, and the operating-system services the
- client asks of Windows, provided with the meaning a Linux desktop user
- expects. System.loadLibrary(\"quorvane\") finds it without a library path.
- .
- Also the docprops and quorvane-reg commands.")
+quorvane implements the native methods of the Win32Impl class that its Java
+desktop client calls: the property sets of OLE compound documents
+(.doc, .xls, .ppt) with document tracking, and the operating-system
+services the client asks of Windows, provided with the meaning a Linux
+desktop user expects. The JVM finds it without a library path.
+
+Also the docprops and quorvane-reg commands.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Depends: the libraries linked (dpkg-shlibdeps), the JVM the launcher runs,

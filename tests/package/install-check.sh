@@ -31,9 +31,12 @@ echo "installed: $(dpkg-query -W -f='${Package} ${Version}, ${Installed-Size} Ki
 
 # The user's side: files the ordinary user can read, in a folder of its own.
 chmod 755 "$work"
-cp "$sample" "$here/LoadLibraryCheck.java" "$here/../private-env.sh" "$work/"
+cp "$sample" "$here/../private-env.sh" "$work/"
+# Compiled, not run from source: the source launcher's own class loader
+# would load the library a second time beside Win32Impl's.
+javac -d "$work" -cp /usr/share/java/quorvane-client.jar "$here/LoadLibraryCheck.java"
 document=$work/$(basename "$sample")
-chmod a+r "$work"/*
+chmod -R a+rX "$work"
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/usr/bin:/bin bash "$work/private-env.sh" "$@"; }
 status=0
 run() {
@@ -47,7 +50,7 @@ run() {
   sed 's/^/     /' <<<"$output"
 }
 run "System.loadLibrary(\"quorvane\") without -Djava.library.path" '^[0-9]+ summary properties' \
-  java -cp /usr/share/java/quorvane-client.jar "$work/LoadLibraryCheck.java" "$document"
+  java -cp "/usr/share/java/quorvane-client.jar:$work" LoadLibraryCheck "$document"
 run "docprops show from the PATH" 'PIDSI_TITLE|Title' docprops show "$document"
 run "quorvane-reg add and query from the PATH" 'Checked +REG_SZ +by the package' \
   sh -c 'quorvane-reg add "HKCU\Software\Quorvane\InstallCheck" /v Checked /d "by the package" /f >/dev/null &&
