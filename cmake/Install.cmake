@@ -16,6 +16,7 @@ install(TARGETS quorvane LIBRARY DESTINATION ${QV_INSTALL_JNIDIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(PROGRAMS $<TARGET_FILE:reg> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME quorvane-reg)
 set(QV_STAGE ${CMAKE_BINARY_DIR}/install-stage)
+file(MAKE_DIRECTORY ${QV_STAGE})
 # The tools' jar needs the client's (Win32Impl); a Java program of one's own
 # may use it too. Debian's Java policy: name-version.jar, and name.jar
 # pointing to it for class paths.
