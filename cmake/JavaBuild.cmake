@@ -5,11 +5,11 @@ set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8 -Xlint:all,-path,-processing -Werro
 
 file(GLOB_RECURSE QV_JAVA_CLIENT_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/client/*.java)
 add_jar(quorvane_client SOURCES ${QV_JAVA_CLIENT_SOURCES}
-        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-client)
+        MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-client)
 
 file(GLOB_RECURSE QV_JAVA_TOOLS_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/tools/*.java)
 add_jar(quorvane_tools SOURCES ${QV_JAVA_TOOLS_SOURCES} INCLUDE_JARS quorvane_client
-        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tools)
+        MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tools)
 
 # quorvane-native.jar: the loader (java/nativelib) and, as resources, each library this build can reach.
 set(QV_WINDOWS_DLL "" CACHE FILEPATH
@@ -18,7 +18,7 @@ set(QV_WINDOWS_DLL_X64 "" CACHE FILEPATH
     "quorvane.dll from the x86_64 cross-build: packed into quorvane-native.jar and checked, when set")
 option(QV_NATIVE_JAR_COMPLETE "Fail unless quorvane-native.jar gets all three libraries (CI)" OFF)
 file(GLOB_RECURSE QV_JAVA_NATIVELIB_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/nativelib/*.java)
-add_jar(quorvane_nativelib SOURCES ${QV_JAVA_NATIVELIB_SOURCES}
+add_jar(quorvane_nativelib SOURCES ${QV_JAVA_NATIVELIB_SOURCES} MANIFEST ${QV_GENERATED}/MANIFEST.MF
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java/loader OUTPUT_NAME quorvane-nativelib)
 get_target_property(qv_loader_jar quorvane_nativelib JAR_FILE)
 set(qv_libraries "linux-x86-64/libquorvane.so=$<TARGET_FILE:quorvane>")

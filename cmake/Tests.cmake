@@ -1,5 +1,5 @@
 # Native unit tests (plain and sanitized), the test-only JNI library, JUnit
-# through a real JVM, and the Windows export check.
+# through a real JVM, the Windows export check and the hardening check.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -56,7 +56,7 @@ set(QV_POI_CLASSPATH "/usr/share/java/poi.jar:/usr/share/java/commons-collection
 file(GLOB_RECURSE QV_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/tests/java/*.java)
 add_jar(quorvane_tests SOURCES ${QV_JAVA_TEST_SOURCES}
         INCLUDE_JARS quorvane_client quorvane_tools quorvane_nativelib ${QV_JUNIT_JAR} /usr/share/java/poi.jar ${QV_GSON_JAR}
-        OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
+        MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tests)
 add_dependencies(quorvane_tests quorvane quorvane_native quorvane_testhooks qv_slow_sigpipe qv_unloadable)
 
 add_test(NAME junit
@@ -98,6 +98,10 @@ if(QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64)
   add_test(NAME windows_exports
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
             $<TARGET_FILE:quorvane> ${QV_EXPORTS_TABLE} ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
+  # What the three shipped libraries are built with (cmake/Hardening.cmake).
+  add_test(NAME hardening
+    COMMAND bash ${QV_ROOT}/tests/hardening/check-hardening.sh
+            ${QV_VERSION} $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
   # The Windows builds' programs run under Wine (cmake/WineTests.cmake).
   include(WineTests)
 endif()

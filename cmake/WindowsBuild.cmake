@@ -1,4 +1,5 @@
 # Windows, 32-bit (i686) or 64-bit (x86_64): quorvane.dll against the real Windows API.
+enable_language(RC)
 set(QV_JDK_INCLUDE /usr/lib/jvm/java-17-openjdk-amd64/include CACHE PATH "JDK include folder holding jni.h")
 
 # Boost is header-only here; expose just boost/ so no host header leaks into the cross-build.
@@ -34,6 +35,9 @@ function(qv_windows_target name)
   target_include_directories(${name} SYSTEM PRIVATE ${QV_BOOST_SHIM})
   target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
   target_compile_options(${name} PRIVATE -Wall -Wno-unused-parameter)
+  # Hardened objects need libssp wherever they are linked.
+  qv_harden_objects(${name})
+  target_link_options(${name} PRIVATE ${QV_HARDEN_LINK})
 endfunction()
 
 # The core once, for the DLL and the Wine test programs.
@@ -41,7 +45,7 @@ add_library(qv_win_common OBJECT ${QV_COMMON_SOURCES})
 qv_windows_target(qv_win_common)
 
 add_library(quorvane SHARED $<TARGET_OBJECTS:qv_win_common> ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES}
-            ${QV_JNI_WIN32_SOURCES} ${QV_DEF})
+            ${QV_JNI_WIN32_SOURCES} ${QV_DEF} ${QV_VERSION_SOURCE})
 set_target_properties(quorvane PROPERTIES PREFIX "" OUTPUT_NAME quorvane)
 qv_windows_target(quorvane)
 set(QV_WINDOWS_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
@@ -49,5 +53,6 @@ target_link_options(quorvane PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
 # Libraries of the Windows API subset; subsystems append to it.
 set(QV_WINDOWS_LIBS crypt32 shell32 rpcrt4 ole32 oleaut32 uuid advapi32 user32 ws2_32 psapi version wininet kernel32)
 target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})
+qv_harden_binary(quorvane)
 
 include(WineTests)

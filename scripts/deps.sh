@@ -14,6 +14,7 @@ packages=(
   gnome-keyring libglib2.0-bin
   libmount-dev libudev-dev
   wine wine64 wine32:i386
+  dpkg-dev lintian
 )
 
 missing=()

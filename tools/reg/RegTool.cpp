@@ -4,6 +4,7 @@
 //   reg delete KEY [/v NAME | /ve | /va] [/f]
 //   reg export KEY FILE [/y]
 //   reg import FILE
+//   reg --version
 // Messages and exit codes (0 done, 1 failed) are those of Windows; without
 // /f (or /y) a change that would lose data asks Yes/No on standard input,
 // as reg does.
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "QuorvaneVersion.h"
 #include "RegFile.h"
 #include "RegText.h"
 #include "posix/kernel/UniqueFd.h"
@@ -293,5 +295,9 @@ int main(int argc, char** argv) {
   if (command == L"DELETE") return Delete(args);
   if (command == L"EXPORT") return Export(args);
   if (command == L"IMPORT") return Import(args);
+  if (command == L"--VERSION") {
+    std::cout << "quorvane-reg " QV_VERSION "\n";
+    return 0;
+  }
   return Fail("ERROR: Invalid syntax.\nType \"REG /?\" for usage.");
 }

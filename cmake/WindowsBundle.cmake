@@ -1,0 +1,35 @@
+# The Windows bundle (target windows_bundle, after a full build):
+# quorvane-<version>-windows.zip with both DLLs in the folders the native jar
+# names them by, every jar the build makes but the tests', docprops.cmd,
+# README and LICENSE. Runs as a script (cmake -P) at build time so that it
+# takes the jars that are there then.
+if(CMAKE_SCRIPT_MODE_FILE)
+  get_filename_component(stage_parent ${STAGE} DIRECTORY)
+  get_filename_component(stage_name ${STAGE} NAME)
+  file(REMOVE_RECURSE ${STAGE})
+  file(MAKE_DIRECTORY ${STAGE}/win32-x86 ${STAGE}/win32-x86-64)
+  file(COPY_FILE ${DLL32} ${STAGE}/win32-x86/quorvane.dll)
+  file(COPY_FILE ${DLL64} ${STAGE}/win32-x86-64/quorvane.dll)
+  file(GLOB jars ${JARS}/*.jar)
+  list(FILTER jars EXCLUDE REGEX "-tests\\.jar$")
+  file(COPY ${jars} ${ROOT}/README.md ${ROOT}/LICENSE DESTINATION ${STAGE})
+  # cmd.exe reads a batch file by lines ending in CR LF.
+  file(READ ${ROOT}/tools/launchers/docprops.cmd launcher)
+  string(REPLACE "\n" "\r\n" launcher "${launcher}")
+  file(WRITE ${STAGE}/docprops.cmd "${launcher}")
+  file(REMOVE ${OUT})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${OUT} --format=zip ${stage_name}
+                  WORKING_DIRECTORY ${stage_parent} COMMAND_ERROR_IS_FATAL ANY)
+  return()
+endif()
+
+if(NOT (QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64))
+  return()
+endif()
+set(QV_BUNDLE_NAME quorvane-${QV_VERSION}-windows)
+add_custom_target(windows_bundle
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${CMAKE_BINARY_DIR}/bundle/${QV_BUNDLE_NAME}
+          -DOUT=${CMAKE_BINARY_DIR}/${QV_BUNDLE_NAME}.zip -DDLL32=${QV_WINDOWS_DLL} -DDLL64=${QV_WINDOWS_DLL_X64}
+          -DJARS=${CMAKE_BINARY_DIR}/java -DROOT=${QV_ROOT} -P ${CMAKE_CURRENT_LIST_FILE}
+  DEPENDS quorvane_client quorvane_tools
+  VERBATIM)

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The shipped binaries keep their hardening (cmake/Hardening.cmake): the
+# Linux library with the stack protector, fortified calls, CET, full
+# RELRO and BIND_NOW; the DLLs with the stack protector and ASLR/DEP flags
+# (high-entropy ASLR on x64); each stripped, its symbols in a .debug file
+# beside it that the debuglink names, and each naming its version.
+# Lists every property that is missing.
+# usage: check-hardening.sh VERSION libquorvane.so quorvane.dll...
+set -u
+version=$1 so=$2
+shift 2
+status=0
+# One row: FILE, the property, and the command that holds when it is there.
+row() {
+  local file=$1 what=$2
+  shift 2
+  if "$@" >/dev/null 2>&1; then echo "ok      $file: $what"
+  else echo "MISSING $file: $what"; status=1; fi
+}
+has() { grep -Eq -- "$2" <<<"$1"; }
+lacks() { ! grep -Eq -- "$2" <<<"$1"; }
+every() { [ -n "$1" ] && ! grep -Evq -- "$2" <<<"$1"; }
+# The compiler's flags of each of our (C++) compile units, from the debug
+# file; the C runtime's own units are not ours to harden.
+producers() { "$@" 2>/dev/null | grep 'DW_AT_producer.*GNU C++'; }
+
+dynamic=$(readelf -dW "$so") segments=$(readelf -lW "$so")
+sections=$(readelf -SW "$so") imports=$(nm -D --undefined-only "$so")
+row "$so" "stack protector (__stack_chk_fail)" has "$imports" ' __stack_chk_fail'
+row "$so" "_FORTIFY_SOURCE (_chk calls)" has "$imports" ' __[a-z0-9_]+_chk(@|$)'
+# Debian 12's crti.o has no CET note, so the library cannot have one: the
+# flag is read from each unit's producer instead.
+units=$(producers readelf --debug-dump=info --dwarf-depth=1 "$so.debug")
+row "$so" "every unit: -fstack-protector-strong" every "$units" ' -fstack-protector-strong'
+row "$so" "every unit: -fcf-protection" every "$units" ' -fcf-protection'
+row "$so" "RELRO" has "$segments" 'GNU_RELRO'
+row "$so" "BIND_NOW" has "$dynamic" '\(FLAGS\).*BIND_NOW'
+row "$so" "stripped" lacks "$sections" '\] \.(symtab|debug_info) '
+row "$so" "debuglink to $(basename "$so").debug" has "$(readelf -p .gnu_debuglink "$so")" "\] +$(basename "$so").debug$"
+row "$so.debug" "debug symbols" has "$(readelf -SW "$so.debug" 2>&1)" '\] \.debug_info '
+row "$so" "version in .comment" has "$(readelf -p .comment "$so")" "\] +quorvane $version$"
+
+for dll in "$@"; do
+  headers=$(x86_64-w64-mingw32-objdump -p "$dll") sections=$(x86_64-w64-mingw32-objdump -h "$dll")
+  row "$dll" "ASLR (DYNAMIC_BASE)" has "$headers" $'^\t+DYNAMIC_BASE$'
+  row "$dll" "DEP (NX_COMPAT)" has "$headers" $'^\t+NX_COMPAT$'
+  if has "$headers" 'pei-x86-64'; then
+    row "$dll" "high-entropy ASLR (HIGH_ENTROPY_VA)" has "$headers" $'^\t+HIGH_ENTROPY_VA$'
+  fi
+  text=$(strings -a "$dll")
+  row "$dll" "every unit: -fstack-protector-strong" every \
+    "$(producers x86_64-w64-mingw32-objdump --dwarf=info --dwarf-depth=1 "$dll.debug")" ' -fstack-protector-strong'
+  row "$dll" "stack protector (libssp)" has "$text" 'stack smashing detected'
+  row "$dll" "_FORTIFY_SOURCE (libssp)" has "$text" 'buffer overflow detected'
+  row "$dll" "stripped" lacks "$sections" ' \.debug_info '
+  row "$dll" "debuglink to $(basename "$dll").debug" has "$sections" ' \.gnu_debuglink '
+  row "$dll.debug" "debug symbols" has "$(x86_64-w64-mingw32-objdump -h "$dll.debug" 2>&1)" ' \.debug_info '
+  row "$dll" "version resource" has "$(strings -a -el "$dll" | grep -A1 -x FileVersion)" "^$version$"
+done
+exit $status

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs the package as its users do (apt-get install ./quorvane_*.deb),
+# runs the installed files as an ordinary user in a private environment (a
+# Java program's System.loadLibrary with no library path, docprops and
+# quorvane-reg from the PATH), then purges it and checks that nothing it
+# brought is left. Needs root; the package must not be installed already.
+# usage: install-check.sh DEB SAMPLE_DOCUMENT
+set -euo pipefail
+deb=$(realpath "$1") sample=$(realpath "$2")
+here=$(dirname "$(readlink -f "$0")")
+[ "$(id -u)" = 0 ] || { echo "install-check: installs a package, run as root" >&2; exit 1; }
+if dpkg-query -W -f='${Status}' quorvane 2>/dev/null | grep -q 'ok installed'; then
+  echo "install-check: quorvane is installed already; it installs and purges it itself" >&2
+  exit 1
+fi
+# What the package brings, and which of it (shared folders) was there before.
+mapfile -t paths < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^$')
+before=()
+for p in "${paths[@]}"; do [ -e "$p" ] && before+=("$p"); done
+
+work=$(mktemp -d)
+cleanup() {
+  rm -rf "$work"
+  dpkg-query -W -f='${Status}' quorvane 2>/dev/null | grep -q 'ok installed' && apt-get purge -y -qq quorvane >/dev/null
+  return 0
+}
+trap cleanup EXIT
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq "$deb" >/dev/null
+echo "installed: $(dpkg-query -W -f='${Package} ${Version}, ${Installed-Size} KiB, Depends: ${Depends}' quorvane)"
+
+# The user's side: files the ordinary user can read, in a folder of its own.
+chmod 755 "$work"
+cp "$sample" "$here/../private-env.sh" "$work/"
+# Compiled, not run from source: the source launcher's own class loader
+# would load the library a second time beside Win32Impl's.
+javac -d "$work" -cp /usr/share/java/quorvane-client.jar "$here/LoadLibraryCheck.java"
+document=$work/$(basename "$sample")
+chmod -R a+rX "$work"
+as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/usr/bin:/bin bash "$work/private-env.sh" "$@"; }
+status=0
+run() {
+  local what=$1 expected=$2 output
+  shift 2
+  if output=$(cd "$work" && as_user "$@" 2>&1) && grep -Eq -- "$expected" <<<"$output"; then
+    echo "ok   $what"
+  else
+    echo "FAIL $what"; status=1
+  fi
+  sed 's/^/     /' <<<"$output"
+}
+run "System.loadLibrary(\"quorvane\") without -Djava.library.path" '^[0-9]+ summary properties' \
+  java -cp "/usr/share/java/quorvane-client.jar:$work" LoadLibraryCheck "$document"
+run "docprops show from the PATH" 'PIDSI_TITLE|Title' docprops show "$document"
+run "quorvane-reg add and query from the PATH" 'Checked +REG_SZ +by the package' \
+  sh -c 'quorvane-reg add "HKCU\Software\Quorvane\InstallCheck" /v Checked /d "by the package" /f >/dev/null &&
+         quorvane-reg query "HKCU\Software\Quorvane\InstallCheck" /v Checked'
+
+apt-get purge -y -qq quorvane >/dev/null
+left=()
+dpkg-query -W -f='${Status}' quorvane 2>/dev/null | grep -q 'installed' && left+=("the package's dpkg record")
+for p in "${paths[@]}"; do
+  [ -e "$p" ] || continue
+  printf '%s\n' "${before[@]}" | grep -qxF -- "$p" || left+=("$p")
+done
+if [ ${#left[@]} -eq 0 ]; then echo "ok   purged: nothing of the package is left (${#paths[@]} paths)"
+else echo "FAIL purged, but left: ${left[*]}"; status=1; fi
+exit $status
