@@ -18,7 +18,14 @@ gtest_discover_tests(qv_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60
 
 if(QV_SANITIZED_TESTS)
   set(QV_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_executable(qv_unit_tests_asan ${QV_UNIT_TEST_SOURCES} ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES})
+  # The core and the platform layer compiled once under the sanitizers, for the sanitized units and library.
+  add_library(qv_base_asan OBJECT ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES})
+  target_include_directories(qv_base_asan PRIVATE ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
+  target_include_directories(qv_base_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_GIO_INCLUDE_DIRS}
+                             ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
+  target_compile_options(qv_base_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
+  set_target_properties(qv_base_asan PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  add_executable(qv_unit_tests_asan ${QV_UNIT_TEST_SOURCES} $<TARGET_OBJECTS:qv_base_asan>)
   target_include_directories(qv_unit_tests_asan PRIVATE ${QV_INCLUDE_DIRS} ${QV_ROOT}/tests/native)
   target_include_directories(qv_unit_tests_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})
   target_compile_options(qv_unit_tests_asan PRIVATE ${QV_SAN_FLAGS} -O1 -g)
@@ -68,7 +75,7 @@ set_tests_properties(junit PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT};QV_B
 # The hostile input sweep again, on a copy of the library built with AddressSanitizer and UBSan (lib-asan/). The
 # JVM gets the ASan runtime first; it uses SIGSEGV itself and never frees some memory, so ASan leaves both alone.
 if(QV_SANITIZED_TESTS)
-  add_library(quorvane_asan SHARED ${QV_COMMON_SOURCES} ${QV_POSIX_SOURCES} ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES})
+  add_library(quorvane_asan SHARED ${QV_JNI_SOURCES} ${QV_NATIVES_SOURCES} $<TARGET_OBJECTS:qv_base_asan>)
   target_include_directories(quorvane_asan PRIVATE ${QV_INCLUDE_DIRS} ${JNI_INCLUDE_DIRS})
   target_include_directories(quorvane_asan SYSTEM PRIVATE ${Boost_INCLUDE_DIRS} ${QV_GIO_INCLUDE_DIRS}
                              ${QV_DRIVES_INCLUDE_DIRS} ${QV_INET_INCLUDE_DIRS})

@@ -14,19 +14,19 @@ p=native/platform/posix
 for t in "$@"; do
   # The sources each target needs besides its own file (add a case for a new target).
   case "$t" in
-    settings_fuzz) sources=(native/common/PropertiesFile.cpp $p/{FileApi,ErrnoMapping,FileSystemText,StringApi}.cpp
+    settings_fuzz) sources=(native/common/PropertiesFile.cpp $p/files/FileApi.cpp $p/base/ErrnoMapping.cpp $p/text/{FileSystemText,StringApi}.cpp
                             $p/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords}.cpp
                             $p/kernel/{HandleTable,Handles,Clock,LastError}.cpp $p/storage/cfb/ShareLocks.cpp) ;;
     message_format_fuzz) sources=(native/common/{MessageFormatter,Utf16}.cpp $p/kernel/LastError.cpp
-                                  $p/{MessageFormat,LocalMemory,CodePages,ErrnoMapping}.cpp
+                                  $p/text/{MessageFormat,CodePages}.cpp $p/kernel/LocalMemory.cpp $p/base/ErrnoMapping.cpp
                                   $p/text/{SystemMessages,Win32Messages,HResultMessages}.cpp) ;;
-    pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/{FileSystemText,ErrnoMapping}.cpp
+    pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/text/FileSystemText.cpp $p/base/ErrnoMapping.cpp
                          $p/kernel/LastError.cpp $p/text/UiLanguage.cpp) ;;
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
-    props_fuzz) sources=($p/storage/props/*.cpp $p/{CodePages,text/StringCompare}.cpp native/common/Utf16.cpp
+    props_fuzz) sources=($p/storage/props/*.cpp $p/text/{CodePages,StringCompare}.cpp native/common/Utf16.cpp
                          $p/kernel/LastError.cpp) ;;
     cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
-                       $p/{ErrnoMapping,text/StringCompare}.cpp $p/kernel/LastError.cpp) ;;
+                       $p/base/ErrnoMapping.cpp $p/text/StringCompare.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac
   echo "building $t"
