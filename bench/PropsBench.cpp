@@ -114,6 +114,16 @@ class Document {
   std::string folder_, path_;
 };
 
+bool ReadOne(IPropertyStorage* set, PROPID id) {
+  PROPSPEC spec;
+  spec.ulKind = PRSPEC_PROPID;
+  spec.propid = id;
+  PROPVARIANT value;
+  const bool read = SUCCEEDED(set->ReadMultiple(1, &spec, &value));
+  PropVariantClear(&value);
+  return read;
+}
+
 void BM_WriteSetOneChanged(benchmark::State& state) {
   const size_t count = static_cast<size_t>(state.range(0));
   Document document(count);
@@ -160,12 +170,7 @@ void BM_ReadSet(benchmark::State& state) {
     STATPROPSTG entry;
     size_t read = 0;
     while (entries->Next(1, &entry, nullptr) == S_OK) {
-      PROPSPEC spec;
-      spec.ulKind = PRSPEC_PROPID;
-      spec.propid = entry.propid;
-      PROPVARIANT value;
-      if (SUCCEEDED(user->ReadMultiple(1, &spec, &value))) ++read;
-      PropVariantClear(&value);
+      if (ReadOne(user, entry.propid)) ++read;
       CoTaskMemFree(entry.lpwstrName);
     }
     if (read < count) state.SkipWithError("short read");
@@ -185,14 +190,8 @@ size_t ReadTextAndDates(IPropertySetStorage* sets, const FMTID& fmtid) {
   if (SUCCEEDED(sets->Open(fmtid, STGM_SHARE_EXCLUSIVE, &set)) && SUCCEEDED(set->Enum(&entries))) {
     STATPROPSTG entry;
     while (entries->Next(1, &entry, nullptr) == S_OK) {
-      if (entry.vt == VT_LPSTR || entry.vt == VT_LPWSTR || entry.vt == VT_FILETIME) {
-        PROPSPEC spec;
-        spec.ulKind = PRSPEC_PROPID;
-        spec.propid = entry.propid;
-        PROPVARIANT value;
-        if (SUCCEEDED(set->ReadMultiple(1, &spec, &value))) ++read;
-        PropVariantClear(&value);
-      }
+      const bool handedOver = entry.vt == VT_LPSTR || entry.vt == VT_LPWSTR || entry.vt == VT_FILETIME;
+      if (handedOver && ReadOne(set, entry.propid)) ++read;
       CoTaskMemFree(entry.lpwstrName);
     }
   }
