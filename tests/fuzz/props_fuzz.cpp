@@ -1,4 +1,5 @@
-// A property-set stream that parses once must parse again to the same properties after either re-serialisation.
+// A property-set stream that parses once must decode each value when it is read and parse again to the same
+// properties after either re-serialisation.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -28,9 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!IsInterpretedType(vt)) continue;
       PROPVARIANT value;
       size_t used = 0;
-      // Values decoded when the section was parsed decode again.
+      // Values only measured when the section was parsed decode when read, to the length measured.
       Check(SUCCEEDED(DecodeTypedValue(p.value.data(), p.value.size(), TextCodePages{section.CodePage(), CP_UTF8},
                                        value, used)));
+      Check(used == p.value.size());
       std::vector<uint8_t> encoded;
       const HRESULT hr = EncodeTypedValue(value, TextCodePages{CP_UTF8, CP_UTF8}, encoded);
       Check(SUCCEEDED(hr) || hr == kTextNotRepresentable);

@@ -53,6 +53,7 @@ TEST(PropsMalformed, PatchedStreamsAreRefusedAndNeverOverwritten) {
       {table + 4, 2, STG_E_DOCFILECORRUPT},                                  // offset inside the header
       {table + 8, PID_CODEPAGE, STG_E_DOCFILECORRUPT},                       // the same id twice
       {titleValue + 4, 0x7FFFFFFF, STG_E_DOCFILECORRUPT},                    // string length beyond the section
+      {titleValue, VT_LPWSTR, STG_E_DOCFILECORRUPT},  // 3 UTF-16 units in 4 bytes: refused though never read
   };
   for (const auto& [at, value, expected] : patches) {
     auto bad = good;

@@ -38,7 +38,7 @@ HRESULT EncodeName(const std::wstring& name, UINT codePage, std::string& stored)
 
 // The code page a CodePage property holds: a 16-bit value (65001 is stored
 // as -535) or, from lenient writers, a 32-bit one.
-bool CodePageOfValue(const std::vector<uint8_t>& value, UINT& codePage) {
+bool CodePageOfValue(const SharedBytes& value, UINT& codePage) {
   ByteReader r(value.data(), value.size());
   uint16_t vt, pad;
   if (!r.ReadU16(vt) || !r.ReadU16(pad)) return false;
@@ -77,7 +77,10 @@ HRESULT ParseDictionary(const uint8_t* data, size_t size, UINT codePage, std::ve
 
 }  // namespace
 
-HRESULT PropertySection::Parse(const FMTID& fmtid, const uint8_t* data, size_t size, PropertySection& out) {
+HRESULT PropertySection::Parse(const FMTID& fmtid, const SharedBuffer& stream, size_t offset, PropertySection& out) {
+  const SharedBytes whole(stream, offset, stream->size() - offset);
+  const uint8_t* data = whole.data();
+  const size_t size = whole.size();
   ByteReader r(data, size);
   uint32_t sectionSize, count;
   if (!r.ReadU32(sectionSize) || !r.ReadU32(count)) return STG_E_DOCFILECORRUPT;
@@ -115,11 +118,10 @@ HRESULT PropertySection::Parse(const FMTID& fmtid, const uint8_t* data, size_t s
   section.codePage_ = kDefaultCodePage;
   for (const Slot& slot : table) {
     if (slot.id != PID_CODEPAGE) continue;
-    std::vector<uint8_t> value(data + slot.offset, data + slot.offset + std::min<size_t>(8, sectionSize - slot.offset));
     UINT cp;
-    if (CodePageOfValue(value, cp)) section.codePage_ = cp;
+    if (CodePageOfValue(whole.Window(slot.offset, std::min<size_t>(8, sectionSize - slot.offset)), cp))
+      section.codePage_ = cp;
   }
-  const TextCodePages cps{section.codePage_, section.codePage_};
   for (const Slot& slot : table) {
     const uint8_t* at = data + slot.offset;
     const size_t room = sectionSize - slot.offset;
@@ -132,15 +134,11 @@ HRESULT PropertySection::Parse(const FMTID& fmtid, const uint8_t* data, size_t s
     const uint16_t vt = static_cast<uint16_t>(at[0] | (at[1] << 8));
     // Overlapping offsets give short extents; a value keeps at least its type.
     size_t length = std::max<size_t>(extentOf(slot.offset), kTypedValueHeaderSize);
-    if (IsInterpretedType(vt)) {
-      PROPVARIANT probe;
-      const HRESULT hr = DecodeTypedValue(at, room, cps, probe, length);
-      if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : STG_E_DOCFILECORRUPT;
-      PropVariantClear(&probe);
-    }
-    section.properties_.push_back({slot.id, std::vector<uint8_t>(at, at + length)});
+    // Checked for shape here, decoded only when read.
+    if (IsInterpretedType(vt) && FAILED(MeasureTypedValue(at, room, length))) return STG_E_DOCFILECORRUPT;
+    section.properties_.push_back({slot.id, whole.Window(slot.offset, length)});
   }
-  section.original_.assign(data, data + sectionSize);
+  section.original_ = whole.Window(0, sectionSize);
   section.modified_ = false;
   section.Reindex();
   out = std::move(section);
@@ -163,7 +161,7 @@ PropertySection PropertySection::Create(const FMTID& fmtid, UINT codePage, bool 
 }
 
 std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
-  if (!modified_ && !forceRelayout && !original_.empty()) return original_;
+  if (!modified_ && !forceRelayout && !original_.empty()) return original_.Copy();
   const bool writeDictionary = hasDictionary_ || !names_.empty();
   const uint32_t count = static_cast<uint32_t>(properties_.size() + (writeDictionary ? 1 : 0));
   std::vector<uint8_t> out;
@@ -223,9 +221,9 @@ size_t PropertySection::EntryBytes(const DictionaryEntry& entry) const {
 
 namespace {
 
-size_t PaddedSize(const std::vector<uint8_t>& value) { return value.size() + PaddingTo4(value.size()); }
+size_t PaddedSize(size_t size) { return size + PaddingTo4(size); }
 
-bool BehaviorIsCaseSensitive(const std::vector<uint8_t>& value) {
+bool BehaviorIsCaseSensitive(const SharedBytes& value) {
   ByteReader r(value.data(), value.size());
   uint16_t vt, pad;
   uint32_t flags;
@@ -247,7 +245,7 @@ void PropertySection::Reindex() {
   valueBytes_ = 0;
   for (size_t i = 0; i < properties_.size(); ++i) {
     valueAt_[properties_[i].id] = i;
-    valueBytes_ += PaddedSize(properties_[i].value);
+    valueBytes_ += PaddedSize(properties_[i].value.size());
   }
   const SectionProperty* codePage = Find(PID_CODEPAGE);
   UINT cp = kDefaultCodePage;
@@ -308,7 +306,7 @@ void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
   auto at = valueAt_.find(id);
   if (at != valueAt_.end()) {
     SectionProperty& p = properties_[at->second];
-    valueBytes_ = valueBytes_ - PaddedSize(p.value) + PaddedSize(value);
+    valueBytes_ = valueBytes_ - PaddedSize(p.value.size()) + PaddedSize(value.size());
     if (journaling_) {
       Record(Undo::kValueSet, at->second, nullptr, nullptr);
       journal_.back().value = {id, std::move(p.value)};  // the old value goes to the journal, uncopied
@@ -316,7 +314,7 @@ void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
     p.value = std::move(value);
   } else {
     Record(Undo::kValueAdded, properties_.size(), nullptr, nullptr);
-    valueBytes_ += PaddedSize(value);
+    valueBytes_ += PaddedSize(value.size());
     properties_.push_back({id, std::move(value)});
     valueAt_[id] = properties_.size() - 1;
   }
@@ -328,7 +326,7 @@ bool PropertySection::Remove(PROPID id) {
   if (at == valueAt_.end()) return false;
   const size_t position = at->second;
   valueAt_.erase(at);
-  valueBytes_ -= PaddedSize(properties_[position].value);
+  valueBytes_ -= PaddedSize(properties_[position].value.size());
   Record(Undo::kValueRemoved, position, &properties_[position], nullptr);
   properties_.erase(properties_.begin() + static_cast<std::ptrdiff_t>(position));
   ShiftValuePositions(position);

@@ -2,7 +2,9 @@
 // as the encoded TypedPropertyValue bytes they have on disk, so that a
 // property nobody touched is written back byte for byte whatever its type,
 // and its dictionary (property id 0) of names. An unmodified section
-// serialises to exactly the bytes it was parsed from.
+// serialises to exactly the bytes it was parsed from. A parsed section's
+// values are windows on the stream's bytes, checked for shape when parsed
+// and decoded only when read.
 //
 // Lookups by id and by name are hashed and a new id is found from a kept
 // lower bound, so reading or writing one property costs the same in a set of
@@ -18,13 +20,14 @@
 #include <vector>
 
 #include "../PropIdl.h"
+#include "SharedBytes.h"
 
 namespace quorvane {
 namespace posix {
 
 struct SectionProperty {
   PROPID id;
-  std::vector<uint8_t> value;  // TypedPropertyValue without trailing padding
+  SharedBytes value;  // TypedPropertyValue without trailing padding
 };
 
 struct DictionaryEntry {
@@ -35,10 +38,10 @@ struct DictionaryEntry {
 
 class PropertySection {
  public:
-  // `data` runs from the section's first byte to the end of the stream.
-  // STG_E_DOCFILECORRUPT for a size, count, offset or value that does not
-  // fit the bytes, or a property id given twice.
-  static HRESULT Parse(const FMTID& fmtid, const uint8_t* data, size_t size, PropertySection& out);
+  // The section starts at `offset` in `stream` (offset < its size) and its
+  // values stay windows on it. STG_E_DOCFILECORRUPT for a size, count,
+  // offset or value that does not fit the bytes, or a property id given twice.
+  static HRESULT Parse(const FMTID& fmtid, const SharedBuffer& stream, size_t offset, PropertySection& out);
   // An empty set in `codePage` (1200 for Unicode); the behaviour property is
   // written only for a case-sensitive set.
   static PropertySection Create(const FMTID& fmtid, UINT codePage, bool caseSensitive);
@@ -114,7 +117,7 @@ class PropertySection {
   std::vector<DictionaryEntry> names_;
   bool hasDictionary_ = false;
   UINT codePage_ = 0;
-  std::vector<uint8_t> original_;
+  SharedBytes original_;
   bool modified_ = true;
 
   // Derived from the tables by Reindex and kept up to date by every change.

@@ -33,7 +33,7 @@ HRESULT PropertySetCache::Read(StreamStore& store, const std::u16string& name,
   std::vector<uint8_t> bytes;
   HRESULT hr = store.ReadStream(name, bytes);
   auto parsed = std::make_shared<PropertySetStream>();
-  if (SUCCEEDED(hr)) hr = PropertySetStream::Parse(bytes, *parsed);
+  if (SUCCEEDED(hr)) hr = PropertySetStream::Parse(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), *parsed);
   if (FAILED(hr)) parsed.reset();
   if (version != 0)
     streams_[name] = Kept{version, hr, parsed};

@@ -9,6 +9,11 @@ namespace posix {
 using namespace oleps;
 
 HRESULT PropertySetStream::Parse(const std::vector<uint8_t>& bytes, PropertySetStream& out) {
+  return Parse(std::make_shared<const std::vector<uint8_t>>(bytes), out);
+}
+
+HRESULT PropertySetStream::Parse(SharedBuffer shared, PropertySetStream& out) {
+  const std::vector<uint8_t>& bytes = *shared;
   ByteReader r(bytes.data(), bytes.size());
   PropertySetStream stream;
   uint16_t byteOrder;
@@ -25,11 +30,11 @@ HRESULT PropertySetStream::Parse(const std::vector<uint8_t>& bytes, PropertySetS
     const size_t headerEnd = kFmtidOffsetPairsOffset + sectionCount * kFmtidOffsetPairSize;
     if (offset < headerEnd || offset >= bytes.size()) return STG_E_INVALIDHEADER;
     PropertySection section;
-    const HRESULT hr = PropertySection::Parse(fmtid, bytes.data() + offset, bytes.size() - offset, section);
+    const HRESULT hr = PropertySection::Parse(fmtid, shared, offset, section);
     if (FAILED(hr)) return hr;
     stream.sections_.push_back(std::move(section));
   }
-  stream.original_ = bytes;
+  stream.original_ = std::move(shared);
   stream.headerModified_ = false;
   out = std::move(stream);
   return S_OK;
@@ -73,13 +78,13 @@ PropertySection* PropertySetStream::FindSection(const FMTID& fmtid) {
 }
 
 bool PropertySetStream::Modified() const {
-  bool modified = headerModified_ || original_.empty();
+  bool modified = headerModified_ || !original_ || original_->empty();
   for (const PropertySection& s : sections_) modified = modified || s.Modified();
   return modified;
 }
 
 size_t PropertySetStream::SerializedSize() const {
-  if (!Modified()) return original_.size();
+  if (!Modified()) return original_->size();
   size_t size = kFmtidOffsetPairsOffset + sections_.size() * kFmtidOffsetPairSize;
   for (const PropertySection& s : sections_) size += PaddingTo4(size) + s.SerializedSize();
   return size;
@@ -89,7 +94,7 @@ std::vector<uint8_t> PropertySetStream::Serialize(bool forceRelayout) const {
   uint16_t version = version_;
   for (const PropertySection& s : sections_)
     if (s.NeedsVersion1()) version = kVersion1;
-  if (!forceRelayout && !Modified()) return original_;
+  if (!forceRelayout && !Modified()) return *original_;
   std::vector<uint8_t> out;
   ByteWriter w(out);
   w.U16(kByteOrderMark);

@@ -21,6 +21,8 @@ class PropertySetStream {
   // section count other than 1 or 2, or section offsets outside the bytes;
   // STG_E_DOCFILECORRUPT (from the sections) for malformed contents.
   static HRESULT Parse(const std::vector<uint8_t>& bytes, PropertySetStream& out);
+  // The same without a copy: the parsed values are windows on `bytes`.
+  static HRESULT Parse(SharedBuffer bytes, PropertySetStream& out);
   static PropertySetStream Create(const CLSID& clsid);
   // A copy whose section `skip` (when there is one) is left empty, for a
   // caller that replaces it: that section is not copied.
@@ -51,7 +53,7 @@ class PropertySetStream {
   uint32_t systemIdentifier_ = 0;
   CLSID clsid_{};
   std::vector<PropertySection> sections_;
-  std::vector<uint8_t> original_;
+  SharedBuffer original_;
   bool headerModified_ = true;
 };
 

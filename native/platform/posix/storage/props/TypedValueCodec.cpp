@@ -156,9 +156,12 @@ T* AllocArray(size_t count) {
   return static_cast<T*>(CoTaskMemAlloc(count * sizeof(T)));
 }
 
+// Decodes, or with `measureOnly` walks the value with the same checks but
+// neither allocates nor copies: how a set is validated when it is parsed.
 class Decoder {
  public:
-  Decoder(ByteReader& r, const TextCodePages& cps) : r_(r), cps_(cps) {}
+  Decoder(ByteReader& r, const TextCodePages& cps, bool measureOnly = false)
+      : r_(r), cps_(cps), measureOnly_(measureOnly) {}
 
   // One TypedPropertyValue at the reader's position.
   HRESULT Typed(PROPVARIANT& out, int depth) {
@@ -195,6 +198,11 @@ class Decoder {
   HRESULT Scalar(uint16_t base, PROPVARIANT& out) {
     const size_t fixed = FixedSize(base);
     if (fixed) {
+      if (base == VT_CLSID && measureOnly_) {
+        if (!r_.Skip(fixed)) return STG_E_DOCFILECORRUPT;
+        dataEnd_ = r_.Position();
+        return S_OK;
+      }
       if (base == VT_CLSID) {
         out.puuid = AllocArray<CLSID>(1);
         if (!out.puuid) return E_OUTOFMEMORY;
@@ -217,6 +225,10 @@ class Decoder {
       case VT_BLOB:
       case VT_BLOB_OBJECT: return Blob(out.blob);
       case VT_CF: {
+        if (measureOnly_) {
+          CLIPDATA unused;
+          return ClipData(unused);
+        }
         out.pclipdata = AllocArray<CLIPDATA>(1);
         if (!out.pclipdata) return E_OUTOFMEMORY;
         const HRESULT hr = ClipData(*out.pclipdata);
@@ -234,6 +246,7 @@ class Decoder {
     uint32_t count;
     if (!r_.ReadU32(count)) return STG_E_DOCFILECORRUPT;
     if (count > r_.Remaining() / MinElementSize(base)) return STG_E_DOCFILECORRUPT;
+    if (measureOnly_) return MeasureVector(base, count, depth);
     VectorSlot slot = SlotOf(out, base);
     void* elems = nullptr;
     if (count) {
@@ -271,6 +284,37 @@ class Decoder {
     return S_OK;
   }
 
+  HRESULT MeasureVector(uint16_t base, uint32_t count, int depth) {
+    dataEnd_ = r_.Position();
+    const size_t fixed = FixedSize(base);
+    if (fixed) {
+      if (!r_.Skip(fixed * count)) return STG_E_DOCFILECORRUPT;
+      dataEnd_ = r_.Position();
+      return S_OK;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      PROPVARIANT element;
+      std::memset(&element, 0, sizeof element);  // nothing is allocated into it
+      HRESULT hr;
+      switch (base) {
+        case VT_LPSTR: hr = NarrowString(element.pszVal); break;
+        case VT_BSTR: hr = Bstr(element.bstrVal); break;
+        case VT_LPWSTR: hr = WideString(element.pwszVal); break;
+        case VT_CF: {
+          CLIPDATA unused;
+          hr = ClipData(unused);
+          break;
+        }
+        default:
+          hr = Typed(element, depth + 1);
+          if (SUCCEEDED(hr) && element.vt == (VT_VECTOR | VT_VARIANT)) hr = STG_E_DOCFILECORRUPT;
+          break;
+      }
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+
   // CodePageString: uint32 Size (bytes, terminator included), characters,
   // zero padding to 4 bytes.
   HRESULT ReadCodePageChars(const uint8_t*& chars, uint32_t& size) {
@@ -288,7 +332,7 @@ class Decoder {
     const uint8_t* chars;
     uint32_t size;
     HRESULT hr = ReadCodePageChars(chars, size);
-    if (FAILED(hr) || size == 0) return hr;
+    if (FAILED(hr) || size == 0 || measureOnly_) return hr;
     const std::string text = StoredToExternal(chars, size, cps_);
     out = AllocArray<char>(text.size() + 1);
     if (!out) return E_OUTOFMEMORY;
@@ -300,7 +344,7 @@ class Decoder {
     const uint8_t* chars;
     uint32_t size;
     HRESULT hr = ReadCodePageChars(chars, size);
-    if (FAILED(hr) || size == 0) return hr;
+    if (FAILED(hr) || size == 0 || measureOnly_) return hr;
     const std::wstring text = StoredToWide(chars, size, cps_.stored);
     out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return out ? S_OK : E_OUTOFMEMORY;
@@ -313,6 +357,12 @@ class Decoder {
     uint32_t length;
     if (!r_.ReadU32(length)) return STG_E_DOCFILECORRUPT;
     if (length > r_.Remaining() / 2) return STG_E_DOCFILECORRUPT;
+    if (measureOnly_) {
+      r_.Skip(length * size_t{2});
+      dataEnd_ = r_.Position();
+      r_.SkipZeroPaddingFrom(origin);
+      return S_OK;
+    }
     std::u16string units(length, u'\0');
     for (auto& u : units) r_.ReadU16(reinterpret_cast<uint16_t&>(u));
     dataEnd_ = r_.Position();
@@ -330,6 +380,7 @@ class Decoder {
     uint32_t size;
     if (!r_.ReadU32(size) || size > r_.Remaining()) return STG_E_DOCFILECORRUPT;
     out.cbSize = size;
+    if (measureOnly_) return SkipData(size, origin);
     out.pBlobData = AllocArray<BYTE>(size);
     if (size && !out.pBlobData) return E_OUTOFMEMORY;
     r_.ReadRaw(out.pBlobData, size);
@@ -346,6 +397,7 @@ class Decoder {
       return STG_E_DOCFILECORRUPT;
     out.cbSize = size;
     out.ulClipFmt = static_cast<LONG>(format);
+    if (measureOnly_) return SkipData(size - 4, origin);
     out.pClipData = AllocArray<BYTE>(size - 4);
     if (size > 4 && !out.pClipData) return E_OUTOFMEMORY;
     r_.ReadRaw(out.pClipData, size - 4);
@@ -354,8 +406,17 @@ class Decoder {
     return S_OK;
   }
 
+  // The data of a blob or clipboard value, already checked to fit.
+  HRESULT SkipData(size_t size, size_t origin) {
+    r_.Skip(size);
+    dataEnd_ = r_.Position();
+    r_.SkipZeroPaddingFrom(origin);
+    return S_OK;
+  }
+
   ByteReader& r_;
   const TextCodePages& cps_;
+  const bool measureOnly_;
 
  public:
   size_t valueEnd_ = 0;  // where the last value read ended, before its padding
@@ -536,6 +597,18 @@ HRESULT DecodeTypedValue(const uint8_t* data, size_t size, const TextCodePages& 
     std::memset(&out, 0, sizeof out);
     return hr;
   }
+  consumed = decoder.valueEnd_;
+  return S_OK;
+}
+
+HRESULT MeasureTypedValue(const uint8_t* data, size_t size, size_t& consumed) {
+  ByteReader r(data, size);
+  const TextCodePages unused{0, 0};
+  Decoder decoder(r, unused, true);
+  PROPVARIANT shape;  // types only: nothing is allocated into it
+  std::memset(&shape, 0, sizeof shape);
+  const HRESULT hr = decoder.Typed(shape, 0);
+  if (FAILED(hr)) return hr;
   consumed = decoder.valueEnd_;
   return S_OK;
 }

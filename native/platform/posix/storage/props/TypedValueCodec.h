@@ -35,6 +35,10 @@ bool IsInterpretedType(uint16_t vt);
 HRESULT DecodeTypedValue(const uint8_t* data, size_t size, const TextCodePages& cps, PROPVARIANT& out,
                          size_t& consumed);
 
+// What DecodeTypedValue would consume, or the failure it would give, found
+// without decoding: no allocation, no copy, no text conversion.
+HRESULT MeasureTypedValue(const uint8_t* data, size_t size, size_t& consumed);
+
 // Appends the TypedPropertyValue of `value` to `out` (trailing padding to 4
 // bytes included). STG_E_INVALIDPARAMETER for a type a property set cannot
 // hold; kTextNotRepresentable as above. `out` is unchanged on failure.
