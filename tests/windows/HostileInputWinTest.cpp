@@ -149,27 +149,43 @@ class HostileInput : public qvtest::QuorvaneDll {
     return v;
   }
 
-  // A record object of the spec's fields, leaving out `without` and giving `retyped` another signature.
-  Arg Record(const char* spec, const std::string& without = "", const std::string& retyped = "") {
+  // A record object with `fields` ("SIG name [length]", comma-separated), leaving out `without` and
+  // giving `retyped` another signature.
+  Arg Record(const char* fields, const std::string& without = "", const std::string& retyped = "") {
     Value* object = jni_.NewObject();
-    std::string all = spec;
+    for (const FieldSpec& f : ParseFields(fields)) {
+      const std::string& name = f.name;
+      if (without == name) continue;
+      const std::string sig = retyped == name ? "J" : f.signature == "T" ? "Ljava/lang/String;" : f.signature;
+      DllJni::Field& field = DllJni::Add(object, name.c_str(), sig.c_str());
+      if (sig == "[C") field.object = jni_.NewText(std::u16string(f.length, u'\0'));
+      if (sig == "[B") field.object = &DllJni::V(jni_.Bytes(std::string(f.length, '\0')));
+      if (name == "wFunc") field.i = FO_COPY;
+      if (name == "fFlags") field.i = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+      if (name == "pFrom" || name == "pTo")
+        field.object = &DllJni::V(jni_.Str((folder_ / (name[1] == 'F' ? "file" : "copied")).wstring() + L'\0'));
+    }
+    return Arg(object);
+  }
+
+  // One entry of a field list: "SIG name [length]".
+  struct FieldSpec {
+    std::string signature, name;
+    unsigned length = 0;
+  };
+
+  static std::vector<FieldSpec> ParseFields(const char* fields) {
+    std::vector<FieldSpec> parsed;
+    const std::string all = fields;
     for (size_t at = 0; at < all.size();) {
       const size_t end = std::min(all.find(',', at), all.size());
       char signature[4] = {}, name[32] = {};
       unsigned length = 0;
       std::sscanf(all.substr(at, end - at).c_str(), "%3s %31s %u", signature, name, &length);
+      parsed.push_back({signature, name, length});
       at = end + 1;
-      if (without == name) continue;
-      const std::string sig = retyped == name ? "J" : signature[0] == 'T' ? "Ljava/lang/String;" : signature;
-      DllJni::Field& field = DllJni::Add(object, name, sig.c_str());
-      if (sig == "[C") field.object = jni_.NewText(std::u16string(length, u'\0'));
-      if (sig == "[B") field.object = &DllJni::V(jni_.Bytes(std::string(length, '\0')));
-      if (std::string(name) == "wFunc") field.i = FO_COPY;
-      if (std::string(name) == "fFlags") field.i = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-      if (std::string(name) == "pFrom" || std::string(name) == "pTo")
-        field.object = &DllJni::V(jni_.Str((folder_ / (name[1] == 'F' ? "file" : "copied")).wstring() + L'\0'));
     }
-    return Arg(object);
+    return parsed;
   }
 
   // The arguments each call succeeds or fails ordinarily with; the cases change one at a time.
@@ -243,16 +259,9 @@ class HostileInput : public qvtest::QuorvaneDll {
     return v;
   }
 
-  static std::vector<std::string> FieldNames(const char* spec) {
+  static std::vector<std::string> FieldNames(const char* fields) {
     std::vector<std::string> names;
-    const std::string all = spec;
-    for (size_t at = 0; at < all.size();) {
-      const size_t end = std::min(all.find(',', at), all.size());
-      const std::string entry = all.substr(at, end - at);
-      const size_t space = entry.find(' ');
-      names.push_back(entry.substr(space + 1, entry.find(' ', space + 1) - space - 1));
-      at = end + 1;
-    }
+    for (const FieldSpec& f : ParseFields(fields)) names.push_back(f.name);
     return names;
   }
 
