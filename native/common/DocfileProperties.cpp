@@ -88,9 +88,11 @@ DocfileProperties::DocfileProperties(IStorage* storage) {
   this->storage = AdoptCom(storage);
 }
 
-DocfileProperties::DocfileProperties(IStorage* storage, IPropertyStorage* userSet) : DocfileProperties(storage) {
+DocfileProperties::DocfileProperties(IStorage* storage, IPropertyStorage* userSet, IPropertyStorage* summarySet)
+    : DocfileProperties(storage) {
   CHECK(logic_error, userSet);
   this->userSet = userSet;
+  this->summarySet = summarySet;
 }
 
 DocfileProperties::PropertyStorageHandle DocfileProperties::CreatePropertySet(IPropertySetStorage* propertySetStorage,
@@ -105,9 +107,10 @@ DocfileProperties::PropertyStorageHandle DocfileProperties::CreatePropertySet(IP
 }
 
 DocfileProperties::PropertyStorageHandle DocfileProperties::OpenPropertySet(const FMTID& fmtid, bool readOnly) const {
-  if (userSet && fmtid == FMTID_UserDefinedProperties) {
-    userSet->AddRef();
-    return AdoptCom(userSet);
+  IPropertyStorage* held = fmtid == FMTID_UserDefinedProperties ? userSet : fmtid == FMTID_SummaryInformation ? summarySet : nullptr;
+  if (held) {
+    held->AddRef();
+    return AdoptCom(held);
   }
   IPropertySetStorage* rawPropertySetStorage = nullptr;
   storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&rawPropertySetStorage));

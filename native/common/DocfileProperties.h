@@ -22,10 +22,11 @@ class DocfileProperties : public IProperties {
  public:
   // Takes over one reference to storage (std::logic_error when null).
   explicit DocfileProperties(IStorage* storage);
-  // The same, with the user-defined set already open (writable) in the
-  // caller's hands: its reads and writes go there, to be committed or
-  // dropped with the caller's other changes. `userSet` must outlive this.
-  DocfileProperties(IStorage* storage, IPropertyStorage* userSet);
+  // The same, with the user-defined set (and optionally the summary set)
+  // already open (writable) in the caller's hands: their reads and writes go
+  // there, to be committed or dropped with the caller's other changes. The
+  // sets must outlive this.
+  DocfileProperties(IStorage* storage, IPropertyStorage* userSet, IPropertyStorage* summarySet = nullptr);
   ~DocfileProperties() = default;
 
   TextHandle GetProperty(const std::wstring& name) const override;
@@ -55,6 +56,7 @@ class DocfileProperties : public IProperties {
 
   boost::shared_ptr<IStorage> storage;
   IPropertyStorage* userSet = nullptr;
+  IPropertyStorage* summarySet = nullptr;
 };
 
 }  // namespace quorvane

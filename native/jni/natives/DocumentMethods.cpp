@@ -3,6 +3,8 @@
 // Each answers 0, 1 (the set to be read is missing or empty), the platform's
 // negative HRESULT, or E_FAIL with a Java exception pending for a null or
 // unsuitable argument.
+#include <optional>
+
 #include "DocfileProperties.h"
 #include "Exports.h"
 #include "FileStore.h"
@@ -91,6 +93,7 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(J
     // The tracking checks read a few names of each side: the document's set
     // is copied only where asked, the Java object is read once, for both.
     JavaEntries entries;
+    std::optional<PropertySet> summary;  // held for the save marks' last-save stamp
     {
       document.Storage()->AddRef();  // the typed view holds a reference of its own
       DocfileProperties typed(document.Storage(), user.Properties());
@@ -99,11 +102,19 @@ extern "C" JNIEXPORT jint JNICALL QV_NATIVE(setCompoundDocumentUserProperties)(J
       entries = wrapper.ReadEntries();
       if (!wasTracked) {
         EntriesView after(entries);
-        if (FileStore(after).IsTracked()) StragglerDetector(typed).RecordSaveMarks();
+        if (FileStore(after).IsTracked()) {
+          summary.emplace(document, true, FMTID_SummaryInformation, PropertySet::Transacted());
+          document.Storage()->AddRef();
+          DocfileProperties marking(document.Storage(), user.Properties(), summary->Properties());
+          StragglerDetector(marking).RecordSaveMarks();
+        }
       }
     }
     const std::vector<std::wstring> deleted = user.WriteFrom(entries);
     user.Commit(STGC_DEFAULT);
+    // After the user-defined set: a refused write stamps nothing, and a
+    // crash in between leaves marks that no check misreads.
+    if (summary) summary->Commit(STGC_DEFAULT);
     for (const std::wstring& key : deleted) wrapper.RemoveProperty(key);
     return 0;
   });

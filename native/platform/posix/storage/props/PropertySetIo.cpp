@@ -46,6 +46,23 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
   return S_OK;
 }
 
+HRESULT PlanPropertySet(StreamStore& store, PropertySetCache& cache, PropertySection section, const CLSID* clsid,
+                        LoadedPropertySet& out) {
+  Parsed stream;
+  const HRESULT hr = ReadSetStream(store, cache, section.Fmtid(), stream);
+  if (FAILED(hr) && hr != STG_E_FILENOTFOUND) return hr;
+  out.clsid = clsid ? *clsid : (stream ? stream->Clsid() : CLSID{});
+  out.systemIdentifier = stream ? stream->SystemIdentifier() : 0;
+  out.otherBytes = 0;
+  if (stream) {
+    const int index = IndexOf(*stream, section.Fmtid());
+    const size_t own = index >= 0 ? stream->Sections()[static_cast<size_t>(index)].SerializedSize() : 0;
+    out.otherBytes = stream->SerializedSize() - own;
+  }
+  out.section = std::make_shared<const PropertySection>(std::move(section));
+  return S_OK;
+}
+
 bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid) {
   Parsed stream;
   const HRESULT hr = ReadSetStream(store, cache, fmtid, stream);

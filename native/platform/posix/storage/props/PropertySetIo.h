@@ -32,6 +32,11 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
 // written, when oleps::StreamTooLarge refuses the stream it would leave.
 // `section` is borrowed for the write and is as it was when the call returns.
 HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid);
+// A set created but not stored yet, as LoadPropertySet would give it once
+// StorePropertySet(section, clsid) had run; nothing is written. Fails as
+// StorePropertySet would on a stream it cannot read.
+HRESULT PlanPropertySet(StreamStore& store, PropertySetCache& cache, PropertySection section, const CLSID* clsid,
+                        LoadedPropertySet& out);
 // STG_E_FILENOTFOUND when the set does not exist. The user-defined set
 // leaves the stream's first section as it was; deleting the document summary
 // set keeps a user-defined set behind it (with an empty first section).

@@ -81,17 +81,23 @@ class PropertySetStorage final : public IPropertySetStorage {
     PropertySection section =
         PropertySection::Create(rfmtid, codePage, (grfFlags & PROPSETFLAG_CASE_SENSITIVE) != 0);
     const CLSID clsid = pclsid ? *pclsid : CLSID{};
+    const bool transacted = (grfMode & STGM_TRANSACTED) != 0;
     LoadedPropertySet set;
     {
       auto lock = context_->IoLock();
       if (!(grfMode & STGM_CREATE) && PropertySetExists(context_->Store(), context_->Cache(), rfmtid)) return STG_E_FILEALREADYEXISTS;
       // The user-defined set shares its stream's CLSID with the set before it.
-      hr = StorePropertySet(context_->Store(), context_->Cache(), section, PropertySetSectionIndex(rfmtid) == 0 ? &clsid : nullptr);
-      if (SUCCEEDED(hr)) hr = LoadPropertySet(context_->Store(), context_->Cache(), rfmtid, set);
+      const CLSID* ownClsid = PropertySetSectionIndex(rfmtid) == 0 ? &clsid : nullptr;
+      if (transacted) {
+        // Stored by the first commit: a transaction given up leaves no empty set behind.
+        hr = PlanPropertySet(context_->Store(), context_->Cache(), std::move(section), ownClsid, set);
+      } else {
+        hr = StorePropertySet(context_->Store(), context_->Cache(), section, ownClsid);
+        if (SUCCEEDED(hr)) hr = LoadPropertySet(context_->Store(), context_->Cache(), rfmtid, set);
+      }
     }
     if (FAILED(hr)) return hr;
-    auto* storage = new (std::nothrow)
-        PropertyStorage(context_, std::move(set), true, (grfMode & STGM_TRANSACTED) != 0, false);
+    auto* storage = new (std::nothrow) PropertyStorage(context_, std::move(set), true, transacted, transacted);
     if (!storage) return E_OUTOFMEMORY;
     claim.HandOver();
     *ppprstg = storage;

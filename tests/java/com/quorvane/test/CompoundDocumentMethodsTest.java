@@ -125,20 +125,33 @@ class CompoundDocumentMethodsTest {
     @Test
     void failedWritesLeaveTheDocumentAloneAndNullArgumentsAndUnopenableFilesAreReported() throws Exception {
         String path = copy(temp, "2custom.doc");
-        byte[] before = Files.readAllBytes(Path.of(path));
+        // Without a last-save time, laying the save marks would stamp one into the summary set.
+        String unstamped = copy(temp, "2custom.doc", "unstamped.doc");
+        TestHooks.docfile(unstamped, true, 4, "12", null);
+        // Without a user-defined set, the write would create one.
+        String noUserSet = copy(temp, "no_codepage.doc");
         // Refused whole: a deletion in the same call is not made, nor its key removed, nor are the save
-        // marks laid for a write that would make the document tracked.
+        // marks laid for a write that would make the document tracked, nor a missing set created.
         Properties tracking = props("Quorvane ExtendedVersionId", "Xx+/abcdefghijklmnopqQ", "prop2", "##DEL##",
                 "Big", "x".repeat(1 << 20));
         tracking.putAll(trackingRecord("Xx+/abcdefghijklmnopqQ", "MetadataVersion", "1.2", "DocumentId", "d"));
-        for (Properties refused : List.of(props("Big", "x".repeat(1 << 20)),
-                props("prop1", "##DEL##", "Big", "x".repeat(1 << 20)), tracking)) {
-            Properties sent = (Properties) refused.clone();
-            assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(path, refused),
-                    "STG_E_MEDIUMFULL, through JNI");
-            assertEquals(sent, refused);
-            assertArrayEquals(before, Files.readAllBytes(Path.of(path)));
+        Object[][] rows = {{path, props("Big", "x".repeat(1 << 20))},
+            {path, props("prop1", "##DEL##", "Big", "x".repeat(1 << 20))}, {path, tracking},
+            {noUserSet, tracking}, {noUserSet, props("Big", "x".repeat(1 << 20))}, {unstamped, tracking}};
+        for (Object[] row : rows) {
+            String document = (String) row[0];
+            Properties refused = (Properties) ((Properties) row[1]).clone();
+            byte[] before = Files.readAllBytes(Path.of(document));
+            assertEquals(0x80030070, Win32Impl.setCompoundDocumentUserProperties(document, refused),
+                    "STG_E_MEDIUMFULL, through JNI: " + document);
+            assertEquals(row[1], refused);
+            assertArrayEquals(before, Files.readAllBytes(Path.of(document)), document);
         }
+        // Accepted, the same write stamps the last-save time it marks.
+        tracking.remove("Big");
+        assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(unstamped, tracking));
+        assertNotNull(TestHooks.docfile(unstamped, false, TestHooks.DOC_GET_DATE, "12", null), "stamped");
+        byte[] before = Files.readAllBytes(Path.of(path));
         // A document opened for reading refuses every write, to either set.
         String[][] writes = {{"1", "prop1", "x"}, {"3", "when", "127229440897500000"}, {"4", "prop1", null},
             {"1", "1", "a title"}};
