@@ -35,7 +35,13 @@ final class DocumentError extends Exception {
 
     /** The file is no compound file at all (not a damaged one). */
     boolean notCompound() {
-        return hresult == 0x80030050 || hresult == 0x800300FB || hresult == 0x80030104;
+        return isNotCompound(hresult);
+    }
+
+    private static boolean isNotCompound(int hr) {
+        return hr == 0x80030050 // STG_E_FILEALREADYEXISTS: the file is there but no compound file
+                || hr == 0x800300FB // STG_E_INVALIDHEADER
+                || hr == 0x80030104; // STG_E_OLDFORMAT
     }
 
     /** Fails early, with a plain reason, for a path that names no regular file. */
@@ -60,17 +66,16 @@ final class DocumentError extends Exception {
     }
 
     private static DocumentError reason(Path file, int hr) {
+        if (isNotCompound(hr)) {
+            return new DocumentError(EXIT_NOT_COMPOUND,
+                    file + ": not a compound document (.doc, .xls, .ppt of the binary format)");
+        }
         switch (hr) {
             case 0x80030002: // STG_E_FILENOTFOUND
             case 0x80030003: // STG_E_PATHNOTFOUND
             case 0x80070002: // ERROR_FILE_NOT_FOUND
             case 0x80070003: // ERROR_PATH_NOT_FOUND
                 return new DocumentError(EXIT_MISSING, file + ": no such file");
-            case 0x80030050: // STG_E_FILEALREADYEXISTS: the file is there but no compound file
-            case 0x800300FB: // STG_E_INVALIDHEADER
-            case 0x80030104: // STG_E_OLDFORMAT
-                return new DocumentError(EXIT_NOT_COMPOUND,
-                        file + ": not a compound document (.doc, .xls, .ppt of the binary format)");
             case 0x80030109: // STG_E_DOCFILECORRUPT
                 return new DocumentError(EXIT_NOT_COMPOUND, file + ": the compound document is damaged");
             case 0x80030020: // STG_E_SHAREVIOLATION
