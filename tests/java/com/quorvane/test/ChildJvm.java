@@ -70,6 +70,13 @@ final class ChildJvm {
         if (readable == null) {
             readable = Files.createTempDirectory("qv-readable");
             Files.setPosixFilePermissions(readable, PosixFilePermissions.fromString("rwxr-xr-x"));
+            Path made = readable;
+            Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+                try (var tree = Files.walk(made)) {
+                    tree.sorted(java.util.Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
+                } catch (IOException e) { // left in the temporary folder
+                }
+            }));
         }
         Path target = readable.resolve(Integer.toHexString(source.toString().hashCode())).resolve(
                 source.getFileName());
