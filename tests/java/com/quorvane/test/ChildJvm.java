@@ -133,7 +133,7 @@ final class ChildJvm {
     static String ok(Map<String, String> env, Class<?> main, String... args) throws Exception {
         Run run = run(env, main, args);
         assertEquals(0, run.exit(), run.output());
-        assertFalse(run.output().contains("WARNING"), run.output());
+        assertFalse(run.output().contains("WARNING") || run.output().contains("Warning:"), run.output());
         return run.output();
     }
 
