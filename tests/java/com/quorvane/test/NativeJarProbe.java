@@ -2,10 +2,8 @@ package com.quorvane.test;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.quorvane.nativelib.NativeLibrary;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.util.Properties;
-import java.util.TreeMap;
+import java.nio.file.*;
+import java.util.*;
 
 /**
  * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client
