@@ -17,12 +17,10 @@ import org.junit.jupiter.api.io.TempDir;
 class SystemInfoMethodsTest {
     @Test
     void systemMessagesEndAsWindowsTextsAndTakeTheInsert() {
-        for (int id : new int[] {2, 5, 0x80004005, 0x80030002}) {
-            String text = Win32Impl.getSystemMessage(id, "x");
-            assertTrue(text.length() > 3 && text.endsWith(".\r\n"), id + ": " + text);
-        }
+        // Each id's text is FormatMessageW's (MessageFormatTest); here the text and a whole negative id cross intact.
+        String text = Win32Impl.getSystemMessage(0x80004005, "x");
+        assertTrue(text.length() > 3 && text.endsWith(".\r\n"), text);
         assertEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(0x80070002, null));
-        assertNotEquals(Win32Impl.getSystemMessage(2, null), Win32Impl.getSystemMessage(3, null));
         // The insert goes in, a null one as empty text.
         assertEquals(List.of(true, false, "Unknown error (couldn't find a system message for it)."), List.of(
                 Win32Impl.getSystemMessage(193, "tool.exe").startsWith("tool.exe "), Win32Impl.getSystemMessage(193,
