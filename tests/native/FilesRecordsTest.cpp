@@ -68,9 +68,8 @@ std::set<int> InotifyDescriptors() {
   return fds;
 }
 
-// A folder handle with its watch started (by a first call, which returns on
-// the first of the names "start<n>" made until one is seen). Each call runs
-// on a thread of its own: one that never returns closes the handle.
+// A folder handle with its watch started (by a first call, which returns on the first of the names "start<n>" made
+// until one is seen). Each call runs on a thread of its own: one that never returns closes the handle.
 class WatchedFolder {
  public:
   WatchedFolder(const std::string& path, bool subtree) : subtree_(subtree) {
@@ -85,8 +84,7 @@ class WatchedFolder {
     if (!closed_) CloseHandle(handle_);
   }
 
-  // One call's records as "action name", the start names left out; "rescan"
-  // for TRUE with 0 bytes.
+  // One call's records as "action name", the start names left out; "rescan" for TRUE with 0 bytes.
   std::vector<std::string> Read(DWORD length = 65536) {
     auto call = std::async(std::launch::async, [this, length] { return Call(length); });
     if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) closed_ = CloseHandle(handle_);
@@ -137,9 +135,8 @@ void OverflowQueue(const std::string& folder) {
   }
 }
 
-// A folder's watch whose inotify descriptor is swapped for a pipe the test
-// writes events into: the kernel never ends a read between a rename's halves,
-// nor queues another thread's change between them, on demand.
+// A folder's watch whose inotify descriptor is swapped for a pipe the test writes events into: the kernel never ends a
+// read between a rename's halves, nor queues another thread's change between them, on demand.
 class InjectedWatch {
  public:
   explicit InjectedWatch(const std::string& root) : InjectedWatch(root, InotifyDescriptors()) {}
@@ -148,8 +145,7 @@ class InjectedWatch {
     close(pipe_[1]);
   }
   bool Ready() const { return ready_; }
-  // Events of the folder's watch (a new instance's first: 1) as the kernel
-  // lays them out, names padded to 16 bytes.
+  // Events of the folder's watch (a new instance's first: 1) as the kernel lays them out, names padded to 16 bytes.
   void Send(const std::vector<std::tuple<uint32_t, uint32_t, std::string>>& events) {
     std::string bytes;
     for (const auto& [mask, cookie, name] : events) {

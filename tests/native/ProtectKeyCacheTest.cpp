@@ -1,6 +1,5 @@
-// The master key held between calls: a changed key file is noticed, and the
-// held key sits in locked memory left out of core dumps. Each row runs in a
-// child process with its own key folder and no session bus.
+// The master key held between calls: a changed key file is noticed, and the held key sits in locked memory left out of
+// core dumps. Each row runs in a child process with its own key folder and no session bus.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>

@@ -150,8 +150,7 @@ std::string FileText(const std::string& path) {
   return text.str();
 }
 
-// Closing the last connection folds the WAL into the file and removes it,
-// as when every writer has ended.
+// Closing the last connection folds the WAL into the file and removes it, as when every writer has ended.
 void Checkpoint(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);

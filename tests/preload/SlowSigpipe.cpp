@@ -1,6 +1,5 @@
-// Test-only LD_PRELOAD: signal(SIGPIPE, SIG_IGN), which GLib's socket class
-// set-up calls, keeps SIGPIPE ignored for 200 ms before returning, so code
-// racing around that change meets it every time instead of now and then.
+// Test-only LD_PRELOAD: signal(SIGPIPE, SIG_IGN), which GLib's socket class set-up calls, keeps SIGPIPE ignored for
+// 200 ms before returning, so code racing around that change meets it every time instead of now and then.
 #include <dlfcn.h>
 #include <signal.h>
 #include <time.h>

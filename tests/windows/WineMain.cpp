@@ -1,7 +1,5 @@
-// main() of the Windows unit tests. Under Wine, the shared tests of
-// tests/native that Wine cannot pass are filtered out here, each with the
-// Wine limitation that stops it; the tests of tests/windows skip themselves
-// (OnWine.h).
+// main() of the Windows unit tests. Under Wine, the shared tests of tests/native that Wine cannot pass are filtered out
+// here, each with the Wine limitation that stops it; the tests of tests/windows skip themselves (OnWine.h).
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,15 +1,12 @@
 package com.quorvane.test;
 
-import static com.quorvane.test.DocumentFixtures.copy;
-import static com.quorvane.test.DocumentFixtures.poiCustom;
+import static com.quorvane.test.DocumentFixtures.*;
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.tools.DocProps;
-import java.io.ByteArrayOutputStream;
-import java.io.PrintStream;
-import java.nio.file.Files;
-import java.nio.file.Path;
+import java.io.*;
+import java.nio.file.*;
 import java.util.Map;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;

@@ -1,20 +1,10 @@
 package com.quorvane.test;
 
-import java.io.File;
-import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
-import java.nio.file.StandardCopyOption;
-import java.util.HexFormat;
-import java.util.Map;
-import java.util.Properties;
-import java.util.TreeMap;
+import java.io.*;
+import java.nio.file.*;
+import java.util.*;
 import java.util.function.BiConsumer;
-import org.apache.poi.hpsf.CustomProperties;
-import org.apache.poi.hpsf.DocumentSummaryInformation;
-import org.apache.poi.hpsf.PropertySetFactory;
-import org.apache.poi.hpsf.SummaryInformation;
+import org.apache.poi.hpsf.*;
 import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 
 /** Writable copies of the compound-document fixtures, and Apache POI's view of a document. */

@@ -1,29 +1,21 @@
 package com.quorvane.test;
 
-import static java.nio.charset.StandardCharsets.ISO_8859_1;
-import static java.nio.charset.StandardCharsets.UTF_8;
+import static java.nio.charset.StandardCharsets.*;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.sun.net.httpserver.*;
 import java.io.*;
-import java.net.InetAddress;
-import java.net.InetSocketAddress;
-import java.nio.file.Files;
-import java.nio.file.Path;
+import java.net.*;
+import java.nio.file.*;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.KeyStore;
 import java.util.*;
-import java.util.concurrent.CopyOnWriteArrayList;
-import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.TimeUnit;
+import java.util.concurrent.*;
 import java.util.concurrent.atomic.AtomicInteger;
-import java.util.concurrent.Executors;
 import java.util.concurrent.locks.LockSupport;
-import javax.net.ssl.KeyManagerFactory;
-import javax.net.ssl.SSLContext;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.Test;
+import javax.net.ssl.*;
+import org.junit.jupiter.api.*;
 import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 

@@ -1,14 +1,13 @@
 package com.quorvane.test;
 
-import static com.quorvane.test.TestHooks.*;
 import static com.quorvane.test.DocumentFixtures.props;
+import static com.quorvane.test.TestHooks.*;
 import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.IOException;
-import java.nio.charset.Charset;
-import java.nio.charset.StandardCharsets;
+import java.nio.charset.*;
 import java.util.*;
 import java.util.stream.IntStream;
 import org.junit.jupiter.api.Test;

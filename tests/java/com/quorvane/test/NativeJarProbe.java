@@ -2,16 +2,13 @@ package com.quorvane.test;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.quorvane.nativelib.NativeLibrary;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.util.Properties;
-import java.util.TreeMap;
+import java.nio.file.*;
+import java.util.*;
 
 /**
- * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client
- * jar: loads the library and reads a document's summary. With a second argument it says "ready" and waits for
- * that file to appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same
- * moment.
+ * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client jar:
+ * loads the library and reads a document's summary. With a second argument it says "ready" and waits for that file to
+ * appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same moment.
  */
 public final class NativeJarProbe {
     private NativeJarProbe() {

@@ -2,26 +2,17 @@ package com.quorvane.test;
 
 import static org.junit.jupiter.api.Assertions.*;
 
-import com.quorvane.infrastructure.os.windows.Win32Exception;
-import com.quorvane.infrastructure.os.windows.Win32Impl;
-import java.net.StandardProtocolFamily;
-import java.net.UnixDomainSocketAddress;
+import com.quorvane.infrastructure.os.windows.*;
+import java.net.*;
 import java.nio.ByteBuffer;
-import java.nio.channels.ServerSocketChannel;
-import java.nio.channels.SocketChannel;
-import java.nio.file.Files;
-import java.nio.file.Path;
+import java.nio.channels.*;
+import java.nio.file.*;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.*;
-import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
-import java.util.concurrent.TimeUnit;
-import java.util.regex.MatchResult;
-import java.util.regex.Pattern;
+import java.util.concurrent.*;
+import java.util.regex.*;
 import java.util.stream.Stream;
-import org.junit.jupiter.api.Assumptions;
-import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.*;
 import org.junit.jupiter.api.io.TempDir;
 
 class ProtectionMethodsTest {

@@ -2,11 +2,8 @@ package com.quorvane.test;
 
 import static java.nio.charset.StandardCharsets.ISO_8859_1;
 
-import java.io.DataInputStream;
-import java.io.IOException;
-import java.net.InetAddress;
-import java.net.ServerSocket;
-import java.net.Socket;
+import java.io.*;
+import java.net.*;
 import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 
