@@ -120,10 +120,12 @@ std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
     ++count;
   }
   if (count > 0) ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
-  // After the change, so the Unicode set is rewritten once, with it. The
-  // rewrite reopens the set: what a transacted open holds goes in first.
+  // After the change, so the Unicode set is rewritten once, with it. A
+  // transacted rewrite reads the change from the open set and reaches the
+  // document with it in one commit; a direct one reopens the set, so what
+  // the open holds goes in first.
   if (IsUnicode()) {
-    ThrowIfFailed(properties->Commit(STGC_DEFAULT));
+    if (!transacted) ThrowIfFailed(properties->Commit(STGC_DEFAULT));
     ConvertToAnsi();
   }
   return deleted;

@@ -152,10 +152,10 @@ PropertySet::~PropertySet() {
   if (properties != nullptr) properties->Release();
 }
 
-void PropertySet::Create() {
+void PropertySet::Create(DWORD replace) {
   IPropertyStorage* created = nullptr;
-  HRESULT hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI,
-                                                     STGM_READWRITE | STGM_SHARE_EXCLUSIVE | transacted, &created);
+  HRESULT hr = storage->PropertySetStorage()->Create(
+      *fmtid, fmtid, PROPSETFLAG_ANSI, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | transacted | replace, &created);
   if (hr == STG_E_INVALIDFLAG && transacted) {  // as in the constructor
     transacted = 0;
     hr = storage->PropertySetStorage()->Create(*fmtid, fmtid, PROPSETFLAG_ANSI, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
@@ -231,6 +231,10 @@ void PropertySet::ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValu
 void PropertySet::Recreate() {
   properties->Release();
   properties = nullptr;
+  if (transacted) {
+    Create(STGM_CREATE);
+    return;
+  }
   ThrowIfFailed(storage->PropertySetStorage()->Delete(*fmtid));
   Create();
 }

@@ -141,7 +141,9 @@ class PropertySet {
   // by id), then reads all count values with one ReadMultiple. The caller
   // frees the values.
   void ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValues, ULONG propertyCount) const;
-  // Deletes the set and creates it again, empty, ANSI, read-write.
+  // Replaces the set with an empty ANSI one, read-write. A transacted set is
+  // replaced by its commit (the old one stays until then, with whatever the
+  // open held uncommitted dropped); a direct one is deleted and created.
   void Recreate();
   // Rewrites the set as ANSI with the same properties; named properties get
   // new ids from MinimumId up, unnamed ones keep theirs.
@@ -164,7 +166,8 @@ class PropertySet {
 
  private:
   PropertySet(DocumentStorage& storage, bool createIfMissing, const FMTID& fmtid, DWORD openMode);
-  void Create();
+  // `replace`: STGM_CREATE, over a set that exists.
+  void Create(DWORD replace = 0);
 
   DocumentStorage* storage;
   IPropertyStorage* properties = nullptr;

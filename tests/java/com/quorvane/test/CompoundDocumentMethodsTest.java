@@ -130,6 +130,8 @@ class CompoundDocumentMethodsTest {
         TestHooks.docfile(unstamped, true, 4, "12", null);
         // Without a user-defined set, the write would create one.
         String noUserSet = copy(temp, "no_codepage.doc");
+        // A Unicode set is rewritten as ANSI before the write.
+        String unicode = copy(temp, "winUnicodeDictionary.doc");
         // Refused whole: a deletion in the same call is not made, nor its key removed, nor are the save
         // marks laid for a write that would make the document tracked, nor a missing set created.
         Properties tracking = props("Quorvane ExtendedVersionId", "Xx+/abcdefghijklmnopqQ", "prop2", "##DEL##",
@@ -137,7 +139,8 @@ class CompoundDocumentMethodsTest {
         tracking.putAll(trackingRecord("Xx+/abcdefghijklmnopqQ", "MetadataVersion", "1.2", "DocumentId", "d"));
         Object[][] rows = {{path, props("Big", "x".repeat(1 << 20))},
             {path, props("prop1", "##DEL##", "Big", "x".repeat(1 << 20))}, {path, tracking},
-            {noUserSet, tracking}, {noUserSet, props("Big", "x".repeat(1 << 20))}, {unstamped, tracking}};
+            {noUserSet, tracking}, {noUserSet, props("Big", "x".repeat(1 << 20))}, {unstamped, tracking},
+            {unicode, props("Big", "x".repeat(1 << 20))}};
         for (Object[] row : rows) {
             String document = (String) row[0];
             Properties refused = (Properties) ((Properties) row[1]).clone();
@@ -147,6 +150,13 @@ class CompoundDocumentMethodsTest {
             assertEquals(row[1], refused);
             assertArrayEquals(before, Files.readAllBytes(Path.of(document)), document);
         }
+        // 200 KB as UTF-16, 300 KB as UTF-8: the Unicode set takes it, its rewrite as ANSI does not.
+        Path ideograms = temp.resolve("ideograms.properties");
+        Files.writeString(ideograms, "Ideograms=" + "\\u6F22".repeat(100_000) + "\n");
+        byte[] unicodeBefore = Files.readAllBytes(Path.of(unicode));
+        assertEquals(1, ChildJvm.run(ChildJvm.locale("C.UTF-8"), StragglerCheckTest.Child.class, "write", unicode,
+                ideograms.toString()).exit());
+        assertArrayEquals(unicodeBefore, Files.readAllBytes(Path.of(unicode)), "the Unicode set, as it was");
         // Accepted, the same write stamps the last-save time it marks.
         tracking.remove("Big");
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(unstamped, tracking));
