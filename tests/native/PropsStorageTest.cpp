@@ -118,6 +118,33 @@ TEST(PropsStorage, OpenCreateDeleteAndCommitFollowTheWindowsContract) {
   EXPECT_EQ(S_OK, f.sets->Delete(FMTID_SummaryInformation));
   EXPECT_EQ(0u, f.store->streams.count(kSummary));
   EXPECT_EQ(STG_E_FILENOTFOUND, f.sets->Delete(FMTID_SummaryInformation));
+  // Created in a transaction, a set is stored by its commit: reverted, it is empty again; released, it leaves
+  // nothing; made over an existing one (STGM_CREATE), it replaces it only then.
+  const int unwritten = f.store->writes;
+  for (const DWORD mode : {kWrite | STGM_TRANSACTED, kWrite | STGM_TRANSACTED | STGM_CREATE}) {
+    ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation, PROPSETFLAG_ANSI, mode));
+    ASSERT_EQ(S_OK, f.Write(title, "uncommitted", 2));
+    ASSERT_EQ(S_OK, f.set->Revert());
+    EXPECT_EQ("<absent>", f.Read(title));
+    ASSERT_EQ(S_OK, f.Write(title, "uncommitted", 2));
+  }
+  f.set.reset();
+  EXPECT_EQ(0u, f.store->streams.count(kSummary));
+  EXPECT_EQ(unwritten, f.store->writes);
+  ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation, PROPSETFLAG_ANSI, kWrite | STGM_TRANSACTED));
+  ASSERT_EQ(S_OK, f.set->Commit(STGC_DEFAULT));
+  ASSERT_EQ(1u, f.store->streams.count(kSummary)) << "an empty set is stored too";
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
+  ASSERT_EQ(S_OK, f.Write(title, "old", 2));
+  ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation, PROPSETFLAG_ANSI, kWrite | STGM_TRANSACTED | STGM_CREATE));
+  f.set.reset();
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
+  EXPECT_EQ("old", f.Read(title));
+  ASSERT_EQ(S_OK, f.Create(FMTID_SummaryInformation, PROPSETFLAG_ANSI, kWrite | STGM_TRANSACTED | STGM_CREATE));
+  ASSERT_EQ(S_OK, f.set->Commit(STGC_DEFAULT));
+  ASSERT_EQ(S_OK, f.Open(FMTID_SummaryInformation));
+  EXPECT_EQ("<absent>", f.Read(title));
+  f.set.reset();
   // A write open of a read-only storage is refused before the set is looked for.
   f.store->writable = false;
   EXPECT_EQ(STG_E_ACCESSDENIED, f.Open(FMTID_SummaryInformation));

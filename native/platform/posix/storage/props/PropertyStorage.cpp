@@ -61,7 +61,9 @@ void PropertySetContext::Unclaim(const FMTID& fmtid) {
 PropertyStorage::PropertyStorage(std::shared_ptr<PropertySetContext> context, LoadedPropertySet set, bool writable,
                                  bool transacted, bool dirty)
     : context_(std::move(context)), set_(std::move(set)), writable_(writable), transacted_(transacted),
-      dirty_(dirty) {}
+      dirty_(dirty) {
+  if (transacted_ && dirty_) unstored_ = set_.section;
+}
 
 PropertyStorage::~PropertyStorage() { context_->Unclaim(Section().Fmtid()); }
 
@@ -278,7 +280,10 @@ HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropi
 HRESULT PropertyStorage::Flush() {
   auto lock = context_->IoLock();
   const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Writable(), &set_.clsid);
-  if (SUCCEEDED(hr)) dirty_ = false;
+  if (SUCCEEDED(hr)) {
+    dirty_ = false;
+    unstored_.reset();
+  }
   return hr;
 }
 
@@ -290,6 +295,11 @@ HRESULT PropertyStorage::Commit(DWORD grfCommitFlags) {
 
 HRESULT PropertyStorage::Revert() {
   if (!transacted_ || !dirty_) return S_OK;
+  if (unstored_) {  // back to empty, still to be stored by a commit
+    set_.section = unstored_;
+    own_.reset();
+    return S_OK;
+  }
   LoadedPropertySet fresh;
   HRESULT hr;
   {

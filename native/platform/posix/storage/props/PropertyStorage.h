@@ -92,6 +92,8 @@ class PropertyStorage final : public IPropertyStorage {
   const bool writable_;
   const bool transacted_;
   bool dirty_;
+  // A set created in a transaction and not stored yet: what Revert goes back to.
+  std::shared_ptr<const PropertySection> unstored_;
 };
 
 }  // namespace posix
