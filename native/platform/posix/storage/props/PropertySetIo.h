@@ -30,8 +30,11 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
 // summary section before a user-defined one, as needed) and sets the
 // stream's CLSID when `clsid` is given. STG_E_MEDIUMFULL, with nothing
 // written, when oleps::StreamTooLarge refuses the stream it would leave.
-// `section` is borrowed for the write and is as it was when the call returns.
-HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid);
+// `section` is borrowed for the write and is as it was when the call returns;
+// with `written`, a write that succeeds moves it into the stream it wrote,
+// kept for the next open, and `written` shows it there as LoadPropertySet would.
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid,
+                         LoadedPropertySet* written = nullptr);
 // STG_E_FILENOTFOUND when the set does not exist. The user-defined set
 // leaves the stream's first section as it was; deleting the document summary
 // set keeps a user-defined set behind it (with an empty first section).
