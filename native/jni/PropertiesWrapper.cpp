@@ -9,6 +9,7 @@
 #include "ExceptionReport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
+#include "PlainProperties.h"
 #include "Properties.h"
 
 namespace quorvane {
@@ -224,6 +225,7 @@ jobject PropertiesWrapper::PropertyNames() const {
 
 JavaEntries PropertiesWrapper::ReadEntries() const {
   JavaEntries entries{NameList(new std::vector<std::wstring>()), {}};
+  if (ReadPlainProperties(env, properties, entries)) return entries;
   KeyFrame frame(env);
   std::vector<jobject> keyRefs;
   {
