@@ -77,3 +77,21 @@ TEST(PropsKeptParse, AChangeBehindItsBackIsSeenOnTheNextOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PropsKeptParse, AParseChangedInPlaceIsOneNoOtherOpenHolds) {
+  TempDir dir;
+  const std::string doc = CopyFixture("Office365BlankSample_v2507.doc", dir);
+  WriteName(doc, "aaaa");
+  UserSet reader, writer;
+  ASSERT_EQ(reader.Open(doc, kSwmrRead), S_OK);
+  ASSERT_EQ(writer.Open(doc), S_OK);
+  ASSERT_EQ(writer.Write({L"Name"}, {"cccc"}), S_OK);  // not committed
+  EXPECT_EQ(reader.Read(L"Name"), "aaaa");
+  ASSERT_EQ(writer.Commit(), S_OK);
+  ASSERT_EQ(reader.Reopen(), S_OK);
+  EXPECT_EQ(reader.Read(L"Name"), "cccc");
+}
+
+}  // namespace

@@ -9,6 +9,11 @@ namespace posix {
 
 namespace {
 
+template <typename A, typename B>
+bool SameOwner(const A& a, const B& b) {
+  return !a.owner_before(b) && !b.owner_before(a);
+}
+
 // The parses kept across stores, most recently used first; a few streams of
 // at most 256 KiB each, so a client that writes one document and another in
 // turn finds both.
@@ -41,6 +46,19 @@ class ParsedStreams {
     if (kept_.size() > kMaxStreams) kept_.pop_back();
   }
 
+  // Drops the entries that share `part`'s owner when, with `others` holders
+  // besides, they are all the holders there are; false (nothing dropped) else.
+  template <typename Owner>
+  bool DropIfOnly(const Owner& part, long others) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    long held = others;
+    for (const Entry& entry : kept_) held += SameOwner(entry.stream, part) ? 1 : 0;
+    if (part.use_count() != held) return false;
+    for (auto it = kept_.begin(); it != kept_.end();)
+      it = SameOwner(it->stream, part) ? kept_.erase(it) : ++it;
+    return true;
+  }
+
  private:
   static constexpr size_t kMaxStreams = 4;
   struct Entry {
@@ -59,6 +77,22 @@ void PropertySetCache::Keep(const std::u16string& name, std::shared_ptr<const Pr
   } catch (const std::bad_alloc&) {
     // a cache is never worth failing a write for
   }
+}
+
+std::shared_ptr<PropertySetStream> PropertySetCache::Surrender(const std::shared_ptr<const PropertySection>& part,
+                                                                uint64_t& version) {
+  version = 0;
+  auto kept = streams_.begin();
+  while (kept != streams_.end() && !(kept->second.stream && SameOwner(kept->second.stream, part))) ++kept;
+  if (kept == streams_.end()) return nullptr;
+  // `part`, this cache's entry and the kept parses across stores: anyone else
+  // would see the change.
+  if (!ParsedStreams::Instance().DropIfOnly(part, 2)) return nullptr;
+  version = kept->second.version;
+  const std::shared_ptr<const PropertySetStream> stream = std::move(kept->second.stream);
+  streams_.erase(kept);
+  // Parsed as a mutable stream; only its holders saw it const.
+  return std::const_pointer_cast<PropertySetStream>(stream);
 }
 
 std::shared_ptr<PropertySetCache> PropertySetCache::For(const std::shared_ptr<StreamStore>& store) {

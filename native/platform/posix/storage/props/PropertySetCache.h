@@ -39,6 +39,10 @@ class PropertySetCache {
   void Forget(const std::u16string& name) { streams_.erase(name); }
   // A stream as its Original() bytes read, for any store that reads them.
   static void Keep(const std::u16string& name, std::shared_ptr<const PropertySetStream> stream);
+  // Lets go of the stream that `part` (a section of it) belongs to, here and
+  // across stores, so that its holder may change it: the stream when nobody
+  // else holds it then, with the version it was read under (0: unknown).
+  std::shared_ptr<PropertySetStream> Surrender(const std::shared_ptr<const PropertySection>& part, uint64_t& version);
 
  private:
   struct Kept {

@@ -62,10 +62,14 @@ bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID&
 }
 
 HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid,
-                         LoadedPropertySet* written) {
+                         LoadedPropertySet* written, const HeldStream* held) {
   const FMTID fmtid = section.Fmtid();  // a copy: the section is swapped out below
   Parsed parsed;
-  HRESULT hr = ReadSetStream(store, cache, fmtid, parsed);
+  HRESULT hr = S_OK;
+  if (held && held->stream && held->version != 0 && store.ContentsVersion() == held->version)
+    parsed = held->stream;  // `section` may be one of its sections: it is not copied below
+  else
+    hr = ReadSetStream(store, cache, fmtid, parsed);
   PropertySetStream stream;
   size_t sizeBefore = 0;
   int existing = -1;
@@ -76,7 +80,8 @@ HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySe
   } else {
     existing = IndexOf(*parsed, fmtid);
     stream = parsed->CopyWithout(existing);  // the set's old section is about to be replaced
-    sizeBefore = parsed->SerializedSize();
+    // As read: a held stream's own section may have changed since.
+    sizeBefore = parsed->Original() ? parsed->Original()->size() : parsed->SerializedSize();
   }
   // The section is lent to the stream for the write (swapped in, then back):
   // a set of thousands of properties is never copied for it.

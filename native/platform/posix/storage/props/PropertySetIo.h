@@ -23,6 +23,14 @@ struct LoadedPropertySet {
   size_t otherBytes = 0;
 };
 
+// A stream whose section its holder changes in place, and the store's
+// ContentsVersion when it was read: while the store is still at that version
+// its other sections are current and StorePropertySet need not read it again.
+struct HeldStream {
+  std::shared_ptr<const PropertySetStream> stream;
+  uint64_t version = 0;
+};
+
 // STG_E_FILENOTFOUND when the stream or the section is absent; the parse
 // errors of PropertySetStream otherwise.
 HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out);
@@ -34,7 +42,7 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
 // with `written`, a write that succeeds moves it into the stream it wrote,
 // kept for the next open, and `written` shows it there as LoadPropertySet would.
 HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid,
-                         LoadedPropertySet* written = nullptr);
+                         LoadedPropertySet* written = nullptr, const HeldStream* held = nullptr);
 // STG_E_FILENOTFOUND when the set does not exist. The user-defined set
 // leaves the stream's first section as it was; deleting the document summary
 // set keeps a user-defined set behind it (with an empty first section).

@@ -67,7 +67,17 @@ PropertyStorage::~PropertyStorage() { context_->Unclaim(Section().Fmtid()); }
 
 PropertySection& PropertyStorage::Writable() {
   if (!own_) {
-    own_ = std::make_shared<PropertySection>(*set_.section);
+    std::shared_ptr<PropertySetStream> stream;
+    {
+      auto lock = context_->IoLock();
+      stream = context_->Cache().Surrender(set_.section, held_.version);
+    }
+    // A set of thousands is not copied for one change when nobody else reads it.
+    if (stream)
+      own_ = std::shared_ptr<PropertySection>(stream, const_cast<PropertySection*>(set_.section.get()));
+    else
+      own_ = std::make_shared<PropertySection>(*set_.section);
+    held_.stream = std::move(stream);
     set_.section = own_;
   }
   return *own_;
@@ -278,10 +288,12 @@ HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropi
 }
 
 HRESULT PropertyStorage::Flush() {
+  PropertySection& section = Writable();
   auto lock = context_->IoLock();
   LoadedPropertySet written;
-  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Writable(), &set_.clsid, &written);
+  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), section, &set_.clsid, &written, &held_);
   if (FAILED(hr)) return hr;
+  held_ = HeldStream();
   // The section went into the stream kept for the next open; it is shared from there.
   set_.section = std::move(written.section);
   set_.otherBytes = written.otherBytes;
@@ -307,6 +319,7 @@ HRESULT PropertyStorage::Revert() {
   if (FAILED(hr)) return hr;
   set_ = std::move(fresh);
   own_.reset();
+  held_ = HeldStream();
   dirty_ = false;
   return S_OK;
 }
