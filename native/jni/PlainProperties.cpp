@@ -3,32 +3,13 @@
 #include <vector>
 
 #include "JNIException.h"
+#include "LocalRef.h"
 #include "Utf16.h"
 
 namespace quorvane {
 namespace jni {
 
 namespace {
-
-// One local reference, deleted with the scope.
-class Local {
- public:
-  Local(JNIEnv* env, jobject ref) : env(env), ref(ref) {}
-  ~Local() {
-    if (ref != nullptr) env->DeleteLocalRef(ref);
-  }
-  Local(const Local&) = delete;
-  Local& operator=(const Local&) = delete;
-  jobject get() const { return ref; }
-  template <typename T>
-  T as() const {
-    return static_cast<T>(ref);
-  }
-
- private:
-  JNIEnv* env;
-  jobject ref;
-};
 
 // The object's monitor, held while its keys and values are taken: the
 // Properties methods that change it synchronise on it too, so both arrays
@@ -80,19 +61,19 @@ bool Find(JNIEnv* env, Methods& m) {
 // The collection's elements joined by NULs, and split again into `out`;
 // false when an element is not a String or holds a NUL itself.
 bool TakeAll(JNIEnv* env, const Methods& m, jobject collection, jstring separator, std::vector<std::wstring>& out) {
-  const Local objects(env, env->CallObjectMethod(collection, m.toArray));
+  const LocalRef objects(env, env->CallObjectMethod(collection, m.toArray));
   if (Threw(env) || !objects.get()) return false;
-  const jsize count = env->GetArrayLength(objects.as<jarray>());
+  const jsize count = env->GetArrayLength(static_cast<jarray>(objects.get()));
   out.clear();
   if (count == 0) return true;
   // ArrayStoreException for anything but a String.
-  const Local strings(env, env->CallStaticObjectMethod(m.arrays, m.copyOf, objects.get(), count, m.strings));
+  const LocalRef strings(env, env->CallStaticObjectMethod(m.arrays, m.copyOf, objects.get(), count, m.strings));
   if (Threw(env) || !strings.get()) return false;
-  const Local joined(env, env->CallStaticObjectMethod(m.string, m.join, separator, strings.get()));
+  const LocalRef joined(env, env->CallStaticObjectMethod(m.string, m.join, separator, strings.get()));
   if (Threw(env) || !joined.get()) return false;
-  const jsize length = env->GetStringLength(joined.as<jstring>());
+  const jsize length = env->GetStringLength(static_cast<jstring>(joined.get()));
   std::vector<jchar> units(static_cast<size_t>(length));
-  if (length > 0) env->GetStringRegion(joined.as<jstring>(), 0, length, units.data());
+  if (length > 0) env->GetStringRegion(static_cast<jstring>(joined.get()), 0, length, units.data());
   if (Threw(env)) return false;
   out.reserve(static_cast<size_t>(count));
   size_t start = 0;
@@ -116,21 +97,21 @@ bool ReadPlainProperties(JNIEnv* env, jobject properties, JavaEntries& out) {
   Methods m;
   if (!Find(env, m)) return false;
   // A subclass may answer getProperty differently; defaults add names.
-  const Local own(env, env->GetObjectClass(properties));
+  const LocalRef own(env, env->GetObjectClass(properties));
   if (!env->IsSameObject(own.get(), m.properties)) return false;
   const Monitor monitor(env, properties);
-  const Local defaults(env, env->GetObjectField(properties, m.defaults));
+  const LocalRef defaults(env, env->GetObjectField(properties, m.defaults));
   if (defaults.get() != nullptr) return false;
   const jchar nul = 0;
-  const Local nulString(env, env->NewString(&nul, 1));
+  const LocalRef nulString(env, env->NewString(&nul, 1));
   if (Threw(env) || !nulString.get()) return false;
-  const Local keySet(env, env->CallObjectMethod(properties, m.keySet));
+  const LocalRef keySet(env, env->CallObjectMethod(properties, m.keySet));
   if (Threw(env) || !keySet.get()) return false;
-  const Local values(env, env->CallObjectMethod(properties, m.values));
+  const LocalRef values(env, env->CallObjectMethod(properties, m.values));
   if (Threw(env) || !values.get()) return false;
   std::vector<std::wstring> keys, texts;
-  if (!TakeAll(env, m, keySet.get(), nulString.as<jstring>(), keys) ||
-      !TakeAll(env, m, values.get(), nulString.as<jstring>(), texts) || keys.size() != texts.size())
+  if (!TakeAll(env, m, keySet.get(), static_cast<jstring>(nulString.get()), keys) ||
+      !TakeAll(env, m, values.get(), static_cast<jstring>(nulString.get()), texts) || keys.size() != texts.size())
     return false;
   out.keys.reset(new std::vector<std::wstring>(std::move(keys)));
   out.values.clear();
