@@ -9,6 +9,8 @@
 #include "ExceptionReport.h"
 #include "JNIException.h"
 #include "JavaChars.h"
+#include "LocalRef.h"
+#include "PlainProperties.h"
 #include "Properties.h"
 
 namespace quorvane {
@@ -18,28 +20,6 @@ namespace {
 
 // Capacity reserved up front for a name list; a larger object just grows it.
 const jint kMaxReservedNames = 4096;
-
-// Deletes one local reference at the end of a scope, so long walks over
-// large objects stay within the frame's local-reference capacity.
-class LocalRef {
- public:
-  LocalRef(JNIEnv* env, jobject ref) : env(env), ref(ref) {}
-  ~LocalRef() {
-    if (ref != nullptr) env->DeleteLocalRef(ref);
-  }
-  LocalRef(const LocalRef&) = delete;
-  LocalRef& operator=(const LocalRef&) = delete;
-  jobject get() const { return ref; }
-  jobject release() {
-    jobject held = ref;
-    ref = nullptr;
-    return held;
-  }
-
- private:
-  JNIEnv* env;
-  jobject ref;
-};
 
 // A local frame for one walk that keeps a reference per key: its capacity
 // grows with the keys, so -Xcheck:jni sees every reference planned for.
@@ -224,6 +204,7 @@ jobject PropertiesWrapper::PropertyNames() const {
 
 JavaEntries PropertiesWrapper::ReadEntries() const {
   JavaEntries entries{NameList(new std::vector<std::wstring>()), {}};
+  if (ReadPlainProperties(env, properties, entries)) return entries;
   KeyFrame frame(env);
   std::vector<jobject> keyRefs;
   {

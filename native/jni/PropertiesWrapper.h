@@ -68,7 +68,9 @@ class PropertiesWrapper : public IProperties {
   // In the enumeration's (hash table) order.
   NameList GetPropertyNames() const override;
   // GetPropertyNames, then GetProperty of each name, in that order, each
-  // name passed to getProperty as the String the enumeration gave.
+  // name passed to getProperty as the String the enumeration gave; a plain
+  // java.util.Properties is read at once instead (ReadPlainProperties), in
+  // its map's order.
   JavaEntries ReadEntries() const;
 
   // getProperty(name): a new local reference (the caller deletes it) or null.

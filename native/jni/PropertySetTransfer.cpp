@@ -1,6 +1,8 @@
 #include "PropertySetTransfer.h"
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "util.h"
@@ -44,13 +46,16 @@ class EntryName {
 
 bool IsDeletionMarker(const TextHandle& value) { return value && *value == DeletionMarker; }
 
-// The text in the system ANSI code page, terminator included, into value.
-void NarrowInto(NarrowTextValue& value, const std::wstring& text) {
-  const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
-  char* buffer = value.Allocate(static_cast<size_t>(needed));
-  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, needed, nullptr, nullptr) <= 0)
-    throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
+// The text in the system ANSI code page, up to its first NUL and with a
+// terminator, appended to `out`.
+void NarrowAppend(std::string& out, const std::wstring& text) {
+  const size_t at = out.size();
+  // Enough for any code page's longest form of each character.
+  out.resize(at + 4 * std::wcslen(text.c_str()) + 1);
+  const int written =
+      WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[at], static_cast<int>(out.size() - at), nullptr, nullptr);
+  if (written <= 0) throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
+  out.resize(at + static_cast<size_t>(written));
 }
 
 }  // namespace
@@ -102,23 +107,34 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
 std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   // The deletions (as VT_EMPTY) and the texts are one WriteMultiple, which
   // the set applies whole or not at all: a refused write deletes nothing.
+  // Names are lent from the entries and the texts share one buffer, so a set
+  // of thousands costs no allocation per property.
   const size_t keys = entries.keys->size();
-  std::vector<PropertyName> names(keys);
-  std::vector<NarrowTextValue> values(keys);
+  std::vector<PROPSPEC> names(keys);
+  std::vector<PROPVARIANT> values(keys);
+  std::vector<size_t> textAt(keys);
+  std::string texts;
   std::vector<std::wstring> deleted;
   ULONG count = 0;
   for (size_t i = 0; i < keys; ++i) {
     const TextHandle& text = entries.values[i];
     if (!text) continue;
-    names[count].SetName((*entries.keys)[i].c_str());
+    std::memset(&names[count], 0, sizeof(PROPSPEC));
+    std::memset(&values[count], 0, sizeof(PROPVARIANT));
+    names[count].ulKind = PRSPEC_LPWSTR;
+    names[count].lpwstr = const_cast<LPOLESTR>((*entries.keys)[i].c_str());
     if (IsDeletionMarker(text)) {
       values[count].vt = VT_EMPTY;
       deleted.push_back((*entries.keys)[i]);
     } else {
-      NarrowInto(values[count], *text);
+      values[count].vt = VT_LPSTR;
+      textAt[count] = texts.size();
+      NarrowAppend(texts, *text);
     }
     ++count;
   }
+  for (ULONG i = 0; i < count; ++i)
+    if (values[i].vt == VT_LPSTR) values[i].pszVal = &texts[textAt[i]];
   if (count > 0) ThrowIfFailed(properties->WriteMultiple(count, names.data(), values.data(), MinimumId));
   // After the change, so the Unicode set is rewritten once, with it. A
   // transacted rewrite reads the change from the open set and reaches the

@@ -199,6 +199,29 @@ std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
   return out;
 }
 
+void PropertySection::Rebase(const SharedBuffer& stream, size_t offset) {
+  const SharedBytes whole(stream, offset, stream->size() - offset);
+  ByteReader r(whole.data(), whole.size());
+  uint32_t size = 0, count = 0;
+  r.ReadU32(size);
+  r.ReadU32(count);
+  for (uint32_t slot = 0; slot < count; ++slot) {
+    uint32_t id = 0, at = 0;
+    r.ReadU32(id);
+    r.ReadU32(at);
+    if (id == PID_DICTIONARY) {
+      hasDictionary_ = true;
+      continue;
+    }
+    const auto position = valueAt_.find(id);
+    if (position == valueAt_.end()) continue;
+    SharedBytes& value = properties_[position->second].value;
+    value = whole.Window(at, value.size());
+  }
+  original_ = whole.Window(0, size);
+  modified_ = false;
+}
+
 size_t PropertySection::SerializedSize() const {
   return !modified_ && !original_.empty() ? original_.size() : LayoutSize();
 }
@@ -233,11 +256,11 @@ bool BehaviorIsCaseSensitive(const SharedBytes& value) {
 
 }  // namespace
 
-std::wstring PropertySection::KeyOf(const std::wstring& name) const {
+const std::wstring& PropertySection::KeyOf(const std::wstring& name, std::wstring& scratch) const {
   if (caseSensitive_) return name;
-  std::wstring key(name);
-  for (wchar_t& c : key) c = FoldCase(c);
-  return key;
+  scratch.assign(name);
+  for (wchar_t& c : scratch) c = FoldCase(c);
+  return scratch;
 }
 
 void PropertySection::Reindex() {
@@ -257,9 +280,10 @@ void PropertySection::Reindex() {
   nameAt_.clear();
   idOfName_.clear();
   nameBytes_ = 0;
+  std::wstring scratch;
   for (size_t i = 0; i < names_.size(); ++i) {
     nameAt_.emplace(names_[i].id, i);  // the first entry wins, as a scan would find it
-    idOfName_.emplace(KeyOf(names_[i].name), names_[i].id);
+    idOfName_.emplace(KeyOf(names_[i].name, scratch), names_[i].id);
     nameBytes_ += EntryBytes(names_[i]);
   }
   irregularNames_ = nameAt_.size() != names_.size() || idOfName_.size() != names_.size();
@@ -299,6 +323,17 @@ bool PropertySection::HasCodePage() const { return Find(PID_CODEPAGE) != nullptr
 const SectionProperty* PropertySection::Find(PROPID id) const {
   auto at = valueAt_.find(id);
   return at == valueAt_.end() ? nullptr : &properties_[at->second];
+}
+
+bool PropertySection::Holds(PROPID id, const std::vector<uint8_t>& encoded) const {
+  const SectionProperty* p = Find(id);
+  if (!p) return false;
+  const size_t shorter = std::min(p->value.size(), encoded.size());
+  if (PaddedSize(p->value.size()) != PaddedSize(encoded.size()) || std::memcmp(p->value.data(), encoded.data(), shorter) != 0)
+    return false;
+  // Parsed values end before their padding, encoded ones after it.
+  const uint8_t* rest = p->value.size() > shorter ? p->value.data() + shorter : encoded.data() + shorter;
+  return std::all_of(rest, rest + (std::max(p->value.size(), encoded.size()) - shorter), [](uint8_t b) { return b == 0; });
 }
 
 void PropertySection::Set(PROPID id, std::vector<uint8_t> value) {
@@ -351,8 +386,12 @@ void PropertySection::RemoveAll(const std::unordered_set<PROPID>& ids) {
   Reindex();
 }
 
-bool PropertySection::FindName(const std::wstring& name, PROPID& id) const {
-  auto at = idOfName_.find(KeyOf(name));
+bool PropertySection::FindName(const wchar_t* name, PROPID& id) const {
+  thread_local std::wstring key;  // a lookup per written property: no allocation each
+  key.assign(name);
+  if (!caseSensitive_)
+    for (wchar_t& c : key) c = FoldCase(c);
+  auto at = idOfName_.find(key);
   if (at == idOfName_.end()) return false;
   id = at->second;
   return true;
@@ -368,23 +407,24 @@ HRESULT PropertySection::SetName(PROPID id, const std::wstring& name) {
   const HRESULT hr = EncodeName(name, codePage_, stored);
   if (FAILED(hr)) return hr;
   modified_ = true;
+  std::wstring scratch;
   auto at = nameAt_.find(id);
   if (at != nameAt_.end()) {
     DictionaryEntry& entry = names_[at->second];
     Record(Undo::kNameSet, at->second, nullptr, &entry);
-    auto key = idOfName_.find(KeyOf(entry.name));
+    auto key = idOfName_.find(KeyOf(entry.name, scratch));
     if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
     nameBytes_ -= EntryBytes(entry);
     entry.name = name;
     entry.stored = std::move(stored);
     nameBytes_ += EntryBytes(entry);
-    if (!idOfName_.emplace(KeyOf(name), id).second) irregularNames_ = true;
+    if (!idOfName_.emplace(KeyOf(name, scratch), id).second) irregularNames_ = true;
   } else {
     Record(Undo::kNameAdded, names_.size(), nullptr, nullptr);
     names_.push_back({id, name, std::move(stored)});
     nameAt_[id] = names_.size() - 1;
     nameBytes_ += EntryBytes(names_.back());
-    if (!idOfName_.emplace(KeyOf(name), id).second) irregularNames_ = true;
+    if (!idOfName_.emplace(KeyOf(name, scratch), id).second) irregularNames_ = true;
   }
   if (irregularNames_) Reindex();
   return S_OK;
@@ -397,7 +437,8 @@ bool PropertySection::RemoveName(PROPID id) {
   const DictionaryEntry& entry = names_[position];
   Record(Undo::kNameRemoved, position, nullptr, &entry);
   nameAt_.erase(at);
-  auto key = idOfName_.find(KeyOf(entry.name));
+  std::wstring scratch;
+  auto key = idOfName_.find(KeyOf(entry.name, scratch));
   if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
   nameBytes_ -= EntryBytes(entry);
   names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(position));

@@ -49,6 +49,10 @@ class PropertySection {
   std::vector<uint8_t> Serialize(bool forceRelayout = false) const;
   // The number of bytes Serialize() gives, without laying them out.
   size_t SerializedSize() const;
+  // After Serialize() was written at `offset` of `stream`: the section reads
+  // as a parse of those bytes would, its values windows on them, so a set
+  // just written needs no parse when it is opened again.
+  void Rebase(const SharedBuffer& stream, size_t offset);
 
   const FMTID& Fmtid() const { return fmtid_; }
   bool Modified() const { return modified_; }
@@ -62,6 +66,9 @@ class PropertySection {
   // Values in table order; the dictionary is not among them.
   const std::vector<SectionProperty>& Properties() const { return properties_; }
   const SectionProperty* Find(PROPID id) const;
+  // Whether `encoded` (as EncodeTypedValue gives it) is what id holds now:
+  // equal bytes, up to zero padding.
+  bool Holds(PROPID id, const std::vector<uint8_t>& encoded) const;
   // Replaces or appends. A new PID_CODEPAGE changes CodePage().
   void Set(PROPID id, std::vector<uint8_t> value);
   bool Remove(PROPID id);
@@ -70,7 +77,8 @@ class PropertySection {
 
   const std::vector<DictionaryEntry>& Names() const { return names_; }
   // Names compare without regard to case unless the set is case-sensitive.
-  bool FindName(const std::wstring& name, PROPID& id) const;
+  bool FindName(const std::wstring& name, PROPID& id) const { return FindName(name.c_str(), id); }
+  bool FindName(const wchar_t* name, PROPID& id) const;
   const std::wstring* NameOf(PROPID id) const;
   // kTextNotRepresentable when the set's code page cannot hold the name.
   HRESULT SetName(PROPID id, const std::wstring& name);
@@ -104,7 +112,8 @@ class PropertySection {
   void Reindex();
   // Notes how to undo a change about to be made (while journaling).
   void Record(Undo::Kind kind, size_t position, const SectionProperty* value, const DictionaryEntry* name);
-  std::wstring KeyOf(const std::wstring& name) const;
+  // The hashed key of a name; `scratch` holds a folded copy when one is needed.
+  const std::wstring& KeyOf(const std::wstring& name, std::wstring& scratch) const;
   size_t EntryBytes(const DictionaryEntry& entry) const;
   size_t LayoutSize() const;
   void ShiftValuePositions(size_t from);

@@ -5,8 +5,14 @@
 // unchanged (StreamStore::ContentsVersion). Also the lock that serialises
 // this process's read-merge-write of the store's property-set streams.
 //
-// Thread-safe: For() may be called from any thread; the other members only
-// under Lock().
+// Behind the per-store caches, parses are kept across stores and opens and
+// found by the stream's bytes: a stream read again is matched with what was
+// parsed byte for byte, so a change by anyone, whatever it did to the file's
+// stamp, is seen, while a set written and opened again costs a read, not a
+// parse.
+//
+// Thread-safe: For() and Keep() may be called from any thread; the other
+// members only under Lock().
 #pragma once
 
 #include <cstdint>
@@ -31,6 +37,12 @@ class PropertySetCache {
   HRESULT Read(StreamStore& store, const std::u16string& name, std::shared_ptr<const PropertySetStream>& out);
   // After a write: the kept stream is stale.
   void Forget(const std::u16string& name) { streams_.erase(name); }
+  // A stream as its Original() bytes read, for any store that reads them.
+  static void Keep(const std::u16string& name, std::shared_ptr<const PropertySetStream> stream);
+  // Lets go of the stream that `part` (a section of it) belongs to, here and
+  // across stores, so that its holder may change it: the stream when nobody
+  // else holds it then, with the version it was read under (0: unknown).
+  std::shared_ptr<PropertySetStream> Surrender(const std::shared_ptr<const PropertySection>& part, uint64_t& version);
 
  private:
   struct Kept {

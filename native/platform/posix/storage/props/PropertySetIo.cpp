@@ -15,11 +15,23 @@ HRESULT ReadSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& 
 }
 
 HRESULT WriteSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid,
-                       const PropertySetStream& stream, size_t sizeBefore) {
+                       const PropertySetStream& stream, size_t sizeBefore, SharedBuffer* bytes = nullptr) {
   if (oleps::StreamTooLarge(sizeBefore, stream.SerializedSize())) return STG_E_MEDIUMFULL;
   const std::u16string name = PropertySetStreamName(fmtid);
   cache.Forget(name);
-  return store.WriteStream(name, stream.Serialize());
+  if (!bytes) return store.WriteStream(name, stream.Serialize());
+  *bytes = std::make_shared<const std::vector<uint8_t>>(stream.Serialize());
+  return store.WriteStream(name, **bytes);
+}
+
+// The set's view of a stream, as LoadPropertySet gives it.
+void Describe(const Parsed& stream, size_t index, LoadedPropertySet& out) {
+  const PropertySection& section = stream->Sections()[index];
+  out.section = std::shared_ptr<const PropertySection>(stream, &section);
+  out.clsid = stream->Clsid();
+  out.systemIdentifier = stream->SystemIdentifier();
+  const size_t total = stream->SerializedSize(), own = section.SerializedSize();
+  out.otherBytes = total > own ? total - own : 0;
 }
 
 // The index the set has in its stream's sections, or -1.
@@ -37,12 +49,7 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
   if (FAILED(hr)) return hr;
   const int index = IndexOf(*stream, fmtid);
   if (index < 0) return STG_E_FILENOTFOUND;
-  const PropertySection& section = stream->Sections()[static_cast<size_t>(index)];
-  out.section = std::shared_ptr<const PropertySection>(stream, &section);
-  out.clsid = stream->Clsid();
-  out.systemIdentifier = stream->SystemIdentifier();
-  const size_t total = stream->SerializedSize(), own = section.SerializedSize();
-  out.otherBytes = total > own ? total - own : 0;
+  Describe(stream, static_cast<size_t>(index), out);
   return S_OK;
 }
 
@@ -71,10 +78,15 @@ bool PropertySetExists(StreamStore& store, PropertySetCache& cache, const FMTID&
   return IndexOf(*stream, fmtid) >= 0;
 }
 
-HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid) {
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid,
+                         LoadedPropertySet* written, const HeldStream* held) {
   const FMTID fmtid = section.Fmtid();  // a copy: the section is swapped out below
   Parsed parsed;
-  HRESULT hr = ReadSetStream(store, cache, fmtid, parsed);
+  HRESULT hr = S_OK;
+  if (held && held->stream && held->version != 0 && store.ContentsVersion() == held->version)
+    parsed = held->stream;  // `section` may be one of its sections: it is not copied below
+  else
+    hr = ReadSetStream(store, cache, fmtid, parsed);
   PropertySetStream stream;
   size_t sizeBefore = 0;
   int existing = -1;
@@ -85,7 +97,8 @@ HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySe
   } else {
     existing = IndexOf(*parsed, fmtid);
     stream = parsed->CopyWithout(existing);  // the set's old section is about to be replaced
-    sizeBefore = parsed->SerializedSize();
+    // As read: a held stream's own section may have changed since.
+    sizeBefore = parsed->Original() ? parsed->Original()->size() : parsed->SerializedSize();
   }
   // The section is lent to the stream for the write (swapped in, then back):
   // a set of thousands of properties is never copied for it.
@@ -115,8 +128,17 @@ HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySe
   }
   if (clsid) stream.SetClsid(*clsid);
   std::swap(sections[slot], section);
-  hr = WriteSetStream(store, cache, fmtid, stream, sizeBefore);
-  std::swap(sections[slot], section);
+  SharedBuffer bytes;
+  hr = WriteSetStream(store, cache, fmtid, stream, sizeBefore, written ? &bytes : nullptr);
+  if (FAILED(hr) || !written) {
+    std::swap(sections[slot], section);
+    return hr;
+  }
+  // What was written is what the next open would parse: it is kept as such.
+  stream.Rebase(std::move(bytes));
+  const auto kept = std::make_shared<const PropertySetStream>(std::move(stream));
+  PropertySetCache::Keep(PropertySetStreamName(fmtid), kept);
+  Describe(kept, slot, *written);
   return hr;
 }
 

@@ -23,6 +23,14 @@ struct LoadedPropertySet {
   size_t otherBytes = 0;
 };
 
+// A stream whose section its holder changes in place, and the store's
+// ContentsVersion when it was read: while the store is still at that version
+// its other sections are current and StorePropertySet need not read it again.
+struct HeldStream {
+  std::shared_ptr<const PropertySetStream> stream;
+  uint64_t version = 0;
+};
+
 // STG_E_FILENOTFOUND when the stream or the section is absent; the parse
 // errors of PropertySetStream otherwise.
 HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out);
@@ -30,8 +38,11 @@ HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID
 // summary section before a user-defined one, as needed) and sets the
 // stream's CLSID when `clsid` is given. STG_E_MEDIUMFULL, with nothing
 // written, when oleps::StreamTooLarge refuses the stream it would leave.
-// `section` is borrowed for the write and is as it was when the call returns.
-HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid);
+// `section` is borrowed for the write and is as it was when the call returns;
+// with `written`, a write that succeeds moves it into the stream it wrote,
+// kept for the next open, and `written` shows it there as LoadPropertySet would.
+HRESULT StorePropertySet(StreamStore& store, PropertySetCache& cache, PropertySection& section, const CLSID* clsid,
+                         LoadedPropertySet* written = nullptr, const HeldStream* held = nullptr);
 // A set created but not stored yet, as LoadPropertySet would give it once
 // StorePropertySet(section, clsid) had run; nothing is written. Fails as
 // StorePropertySet would on a stream it cannot read.

@@ -90,6 +90,21 @@ size_t PropertySetStream::SerializedSize() const {
   return size;
 }
 
+void PropertySetStream::Rebase(SharedBuffer bytes) {
+  ByteReader r(bytes->data() + kFmtidOffsetPairsOffset, bytes->size() - kFmtidOffsetPairsOffset);
+  for (PropertySection& s : sections_) {
+    FMTID fmtid;
+    uint32_t offset = 0;
+    r.ReadGuid(fmtid);
+    r.ReadU32(offset);
+    s.Rebase(bytes, offset);
+  }
+  for (const PropertySection& s : sections_)
+    if (s.NeedsVersion1()) version_ = kVersion1;
+  original_ = std::move(bytes);
+  headerModified_ = false;
+}
+
 std::vector<uint8_t> PropertySetStream::Serialize(bool forceRelayout) const {
   uint16_t version = version_;
   for (const PropertySection& s : sections_)

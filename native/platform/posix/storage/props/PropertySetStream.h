@@ -33,6 +33,10 @@ class PropertySetStream {
   std::vector<uint8_t> Serialize(bool forceRelayout = false) const;
   // The number of bytes Serialize() gives, without laying them out.
   size_t SerializedSize() const;
+  // After Serialize() gave `bytes`: the stream reads as their parse would.
+  void Rebase(SharedBuffer bytes);
+  // The bytes the stream was parsed from (or rebased on); null for a new one.
+  const SharedBuffer& Original() const { return original_; }
 
   uint16_t Version() const { return version_; }
   uint32_t SystemIdentifier() const { return systemIdentifier_; }

@@ -69,7 +69,17 @@ PropertyStorage::~PropertyStorage() { context_->Unclaim(Section().Fmtid()); }
 
 PropertySection& PropertyStorage::Writable() {
   if (!own_) {
-    own_ = std::make_shared<PropertySection>(*set_.section);
+    std::shared_ptr<PropertySetStream> stream;
+    {
+      auto lock = context_->IoLock();
+      stream = context_->Cache().Surrender(set_.section, held_.version);
+    }
+    // A set of thousands is not copied for one change when nobody else reads it.
+    if (stream)
+      own_ = std::shared_ptr<PropertySection>(stream, const_cast<PropertySection*>(set_.section.get()));
+    else
+      own_ = std::make_shared<PropertySection>(*set_.section);
+    held_.stream = std::move(stream);
     set_.section = own_;
   }
   return *own_;
@@ -85,7 +95,8 @@ HRESULT PropertyStorage::Changing(Change change) {
     if (oleps::StreamTooLarge(before, set_.otherBytes + section.SerializedSize())) hr = STG_E_MEDIUMFULL;
   }
   section.EndChanges(SUCCEEDED(hr));
-  if (SUCCEEDED(hr)) dirty_ = true;
+  // A write of what the set holds already leaves nothing to store.
+  if (SUCCEEDED(hr) && section.Modified()) dirty_ = true;
   return hr;
 }
 
@@ -159,6 +170,7 @@ HRESULT PropertyStorage::WriteMultiple(ULONG cpspec, const PROPSPEC rgpspec[], c
 HRESULT PropertyStorage::ApplyWrites(PropertySection& work, ULONG cpspec, const PROPSPEC rgpspec[],
                                      const PROPVARIANT rgpropvar[], PROPID propidNameFirst) {
   const UINT acp = GetACP();
+  std::vector<uint8_t> bytes;
   for (ULONG i = 0; i < cpspec; ++i) {
     const PROPSPEC& spec = rgpspec[i];
     const PROPVARIANT& value = rgpropvar[i];
@@ -181,9 +193,9 @@ HRESULT PropertyStorage::ApplyWrites(PropertySection& work, ULONG cpspec, const 
       }
     } else if (spec.ulKind == PRSPEC_LPWSTR) {
       if (!spec.lpwstr || !*spec.lpwstr) return STG_E_INVALIDPARAMETER;
-      const std::wstring name(spec.lpwstr);
-      if (!work.FindName(name, id)) {
+      if (!work.FindName(spec.lpwstr, id)) {
         if (value.vt == VT_EMPTY) continue;
+        const std::wstring name(spec.lpwstr);
         if (propidNameFirst < PID_FIRST_USABLE || propidNameFirst >= PID_MIN_READONLY) return STG_E_INVALIDPARAMETER;
         id = work.NextFreeId(propidNameFirst);
         if (id == PID_ILLEGAL) return STG_E_INSUFFICIENTMEMORY;
@@ -198,13 +210,13 @@ HRESULT PropertyStorage::ApplyWrites(PropertySection& work, ULONG cpspec, const 
       work.RemoveName(id);
       continue;
     }
-    std::vector<uint8_t> bytes;
     hr = WithWidening(work, [&] {
       bytes.clear();
       return EncodeTypedValue(value, TextCodePages{work.CodePage(), acp}, bytes);
     });
     if (FAILED(hr)) return hr;
-    work.Set(id, std::move(bytes));
+    // A whole set written back with one value changed re-stores only that one.
+    if (!work.Holds(id, bytes)) work.Set(id, bytes);
   }
   return S_OK;
 }
@@ -278,12 +290,18 @@ HRESULT PropertyStorage::DeletePropertyNames(ULONG cpropid, const PROPID rgpropi
 }
 
 HRESULT PropertyStorage::Flush() {
+  PropertySection& section = Writable();
   auto lock = context_->IoLock();
-  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), Writable(), &set_.clsid);
-  if (SUCCEEDED(hr)) {
-    dirty_ = false;
-    unstored_.reset();
-  }
+  LoadedPropertySet written;
+  const HRESULT hr = StorePropertySet(context_->Store(), context_->Cache(), section, &set_.clsid, &written, &held_);
+  if (FAILED(hr)) return hr;
+  held_ = HeldStream();
+  // The section went into the stream kept for the next open; it is shared from there.
+  set_.section = std::move(written.section);
+  set_.otherBytes = written.otherBytes;
+  own_.reset();
+  dirty_ = false;
+  unstored_.reset();
   return hr;
 }
 
@@ -309,6 +327,7 @@ HRESULT PropertyStorage::Revert() {
   if (FAILED(hr)) return hr;
   set_ = std::move(fresh);
   own_.reset();
+  held_ = HeldStream();
   dirty_ = false;
   return S_OK;
 }

@@ -76,7 +76,8 @@ class PropertyStorage final : public IPropertyStorage {
   // The id a spec names; PID_ILLEGAL for a name the set does not hold.
   HRESULT Resolve(const PROPSPEC& spec, const PropertySection& section, PROPID& id) const;
   const PropertySection& Section() const { return *set_.section; }
-  // The set's own copy, made at the first change (until then it is shared).
+  // The set's own section, made at the first change (until then it is
+  // shared): the parse itself when nobody else holds it, else a copy.
   PropertySection& Writable();
   // Runs `change` on the section; undoes it when it fails or when it would
   // grow the stream past the limit.
@@ -89,6 +90,7 @@ class PropertyStorage final : public IPropertyStorage {
   std::shared_ptr<PropertySetContext> context_;
   LoadedPropertySet set_;
   std::shared_ptr<PropertySection> own_;
+  HeldStream held_;  // the stream own_ lives in when it was taken over, not copied
   const bool writable_;
   const bool transacted_;
   bool dirty_;

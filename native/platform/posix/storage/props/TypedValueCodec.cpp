@@ -131,9 +131,22 @@ std::wstring StoredToWide(const uint8_t* chars, size_t size, UINT stored) {
 }
 
 // Caller text -> the set's bytes, terminator included.
+// Code pages that hold ASCII as ASCII, byte for byte.
+bool KeepsAscii(UINT cp) {
+  return (cp >= 1250 && cp <= 1258) || cp == oleps::kCodePageUtf8 || cp == 20127 || (cp >= 28591 && cp <= 28605);
+}
+
+bool IsAscii(const char* text, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  return true;
+}
+
 HRESULT ExternalToStored(const char* text, const TextCodePages& cps, std::string& out) {
   const size_t n = std::strlen(text);
-  if (cps.stored == cps.external && cps.stored != oleps::kCodePageUnicode) {
+  // Most property text is ASCII: it needs no round trip through wide text.
+  if ((cps.stored == cps.external && cps.stored != oleps::kCodePageUnicode) ||
+      (KeepsAscii(cps.stored) && KeepsAscii(cps.external) && IsAscii(text, n))) {
     out.assign(text, n);
   } else {
     std::wstring wide;

@@ -80,6 +80,33 @@ class CompoundDocumentMethodsTest {
     }
 
     @Test
+    void aPlainObjectReadAtOnceGivesWhatAnEntryByEntryReadGives() throws Exception {
+        // A key or value the joined read cannot carry sends it back to the entry-by-entry read.
+        Object[][] rows = {
+            {"Plain", "text", Map.of("Plain", "text")},
+            {"Nul", "a\u0000b", Map.of("Nul", "a")},
+            {"NotText", 42, Map.of()},
+            {7, "seven", ClassCastException.class},
+        };
+        for (Object[] row : rows) {
+            String path = copy(temp, "2custom.doc");
+            Properties p = props("Client", "x");
+            p.put(row[0], row[1]);
+            if (row[2] instanceof Class<?> thrown) {
+                byte[] before = Files.readAllBytes(Path.of(path));
+                assertThrows(ClassCastException.class, () -> Win32Impl.setCompoundDocumentUserProperties(path, p));
+                assertArrayEquals(before, Files.readAllBytes(Path.of(path)), row[0] + " writes nothing");
+                continue;
+            }
+            assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, p), row[0].toString());
+            Map<Object, Object> expected = new HashMap<>(TWO_CUSTOM);
+            expected.put("Client", "x");
+            expected.putAll((Map<?, ?>) row[2]);
+            assertEquals(expected, readUser(path, new Properties()), row[0].toString());
+        }
+    }
+
+    @Test
     void readsGiveTextAndTimesOnlyAndAMissingSetIsOne() throws Exception {
         String path = copy(temp, "Office365BlankSample_v2507.doc");
         Properties p = props("kept", "yes");
