@@ -7,7 +7,10 @@
 # three text properties set, and tracked, spread over 16 folders.
 # Not part of the test run (a few minutes; QV_BENCH_RUNS runs of each, 5 by default). Cold runs empty the kernel's page
 # cache (root); where that is refused, the corpus' pages alone are evicted.
-# usage: bench/run-docprops-scan-bench.sh [DOCUMENTS [BUILD_DIR]]   (default 1600, build/release, built here)
+# docprops runs as installed (cmake --install of the build into a scratch
+# prefix), with a class-data archive made by one read before the runs.
+# usage: bench/run-docprops-scan-bench.sh [DOCUMENTS [BUILD_DIR]]   (default 1600, build/release, built here;
+# a BUILD_DIR given must have the targets quorvane quorvane_tools reg quorvane_install_docs built)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-1600}
@@ -104,7 +107,7 @@ measure() { # LABEL COMMAND...: median wall and CPU seconds, cold then warm; the
   echo "$(median "${cw[@]}") $(median "${ww[@]}") $(median "${cc[@]}") $(median "${wc[@]}")"
 }
 
-jobs=$(nproc)
+jobs=$((2 * $(nproc)))  # docprops' default
 read -r ours_cold ours_warm ours_cold_cpu ours_warm_cpu < <(measure ours "${docprops[@]}" show --json --all -r corpus)
 read -r exif_cold exif_warm exif_cold_cpu exif_warm_cpu < <(measure exiftool exiftool -r -json -G1 -D corpus)
 
