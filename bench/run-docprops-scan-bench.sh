@@ -7,25 +7,29 @@
 # three text properties set, and tracked, spread over 16 folders.
 # Not part of the test run (a few minutes; QV_BENCH_RUNS runs of each, 5 by default). Cold runs empty the kernel's page
 # cache (root); where that is refused, the corpus' pages alone are evicted.
-# usage: bench/run-docprops-scan-bench.sh [DOCUMENTS [BUILD_DIR]]   (default 1600, build/release, built here)
+# docprops runs as installed (cmake --install of the build into a scratch
+# prefix), with a class-data archive made by one read before the runs.
+# usage: bench/run-docprops-scan-bench.sh [DOCUMENTS [BUILD_DIR]]   (default 1600, build/release, built here;
+# a BUILD_DIR given must have the targets quorvane quorvane_tools reg quorvane_install_docs built)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-1600}
-build=${2:-$root/build/release}
+build=$(realpath "${2:-$root/build/release}")  # the runs' folder is another
 if [ $# -lt 2 ]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target quorvane quorvane_tools >/dev/null
+  cmake --build --preset release --target quorvane quorvane_tools reg quorvane_install_docs >/dev/null
 fi
 if ! command -v exiftool >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libimage-exiftool-perl >/dev/null
 fi
-java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
-# As README's docprops function runs it.
-docprops=("$java" -XX:TieredStopAtLevel=1 -XX:+UseSerialGC -Djava.library.path="$build/lib"
-  -cp "$build/java/quorvane-client.jar:$build/java/quorvane-tools.jar" com.quorvane.tools.DocProps)
 fixtures=$root/../shared/fixtures/compound
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The installed command, as a user runs it, with a cache folder of its own
+# (its class-data archive is made by the first read command, below).
+cmake --install "$build" --prefix "$work/install" >/dev/null
+export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64 XDG_CACHE_HOME=$work/cache
+docprops=("$work/install/bin/docprops")
 
 mkdir "$work/base"
 for f in "$fixtures"/*.doc "$fixtures"/*.xls "$fixtures"/*.ppt; do
@@ -50,6 +54,7 @@ for i in range(count):
     shutil.copyfile(os.path.join(base, names[i % len(names)]), os.path.join(folder, '%s-%05d%s' % (stem, i, ext)))
 EOF
 bytes=$(du -sb "$work/corpus" | cut -f1)
+"${docprops[@]}" show --json -r "$work/base" >/dev/null 2>&1 || true
 
 if sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; then
   cold="the kernel's page cache emptied before each run (drop_caches)"
@@ -102,7 +107,7 @@ measure() { # LABEL COMMAND...: median wall and CPU seconds, cold then warm; the
   echo "$(median "${cw[@]}") $(median "${ww[@]}") $(median "${cc[@]}") $(median "${wc[@]}")"
 }
 
-jobs=$(nproc)
+jobs=$((2 * $(nproc)))  # docprops' default
 read -r ours_cold ours_warm ours_cold_cpu ours_warm_cpu < <(measure ours "${docprops[@]}" show --json --all -r corpus)
 read -r exif_cold exif_warm exif_cold_cpu exif_warm_cpu < <(measure exiftool exiftool -r -json -G1 -D corpus)
 

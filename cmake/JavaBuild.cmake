@@ -7,9 +7,14 @@ file(GLOB_RECURSE QV_JAVA_CLIENT_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/clien
 add_jar(quorvane_client SOURCES ${QV_JAVA_CLIENT_SOURCES}
         MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-client)
 
+# The tools run for well under a second: string concatenation compiled
+# inline, not bootstrapped through invokedynamic on first use at run time.
 file(GLOB_RECURSE QV_JAVA_TOOLS_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/tools/*.java)
+set(qv_java_flags ${CMAKE_JAVA_COMPILE_FLAGS})
+list(APPEND CMAKE_JAVA_COMPILE_FLAGS -XDstringConcat=inline)
 add_jar(quorvane_tools SOURCES ${QV_JAVA_TOOLS_SOURCES} INCLUDE_JARS quorvane_client
         MANIFEST ${QV_GENERATED}/MANIFEST.MF OUTPUT_DIR ${CMAKE_BINARY_DIR}/java OUTPUT_NAME quorvane-tools)
+set(CMAKE_JAVA_COMPILE_FLAGS ${qv_java_flags})
 
 # quorvane-native.jar: the loader (java/nativelib) and, as resources, each library this build can reach.
 set(QV_WINDOWS_DLL "" CACHE FILEPATH

@@ -1,6 +1,9 @@
 package com.quorvane.tools;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
+import java.io.BufferedOutputStream;
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
@@ -39,7 +42,7 @@ public final class DocProps {
             "                             check only tells, and nothing is written.",
             "  -r                         walk folders to any depth",
             "  --json                     one JSON object per file, one per line",
-            "  -j N                       read on N threads (default: one per processor)",
+            "  -j N                       read on N threads (default: two per processor)",
             "  --                         the arguments after it are paths",
             "",
             "change commands, over one document:",
@@ -73,9 +76,18 @@ public final class DocProps {
     }
 
     public static void main(String[] args) {
-        PrintStream out = new PrintStream(System.out, true, StandardCharsets.UTF_8);
-        PrintStream err = new PrintStream(System.err, true, StandardCharsets.UTF_8);
-        System.exit(new DocProps(out, err, Progress.isTerminal(2), Progress.isTerminal(1)).run(args));
+        boolean outIsTerminal = Progress.isTerminal(1);
+        // Into a pipe or a file, lines leave in blocks rather than one write each; a terminal sees each at once.
+        PrintStream out = new PrintStream(new BufferedOutputStream(new FileOutputStream(FileDescriptor.out), 1 << 16),
+                outIsTerminal, StandardCharsets.UTF_8);
+        PrintStream err = new PrintStream(new FileOutputStream(FileDescriptor.err), true, StandardCharsets.UTF_8);
+        int code;
+        try {
+            code = new DocProps(out, err, Progress.isTerminal(2), outIsTerminal).run(args);
+        } finally {
+            out.flush();
+        }
+        System.exit(code);
     }
 
     /** Runs one command; answers the exit code. */
@@ -138,7 +150,8 @@ public final class DocProps {
         boolean recurse = false;
         boolean json = false;
         boolean flag = false;
-        int jobs = Runtime.getRuntime().availableProcessors();
+        // Twice the processors: a thread waiting for the disk leaves its processor to another.
+        int jobs = 2 * Runtime.getRuntime().availableProcessors();
         boolean pathsOnly = false;
         for (int i = 0; i < args.size(); i++) {
             String arg = args.get(i);

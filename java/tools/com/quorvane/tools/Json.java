@@ -57,7 +57,13 @@ final class Json {
      */
     private static void string(StringBuilder b, String s) {
         b.append('"');
-        for (int i = 0; i < s.length(); i++) {
+        int plain = 0; // most strings need no escape: appended whole, not a character at a time
+        while (plain < s.length() && s.charAt(plain) >= 0x20 && s.charAt(plain) < 0x7F && s.charAt(plain) != '"'
+                && s.charAt(plain) != '\\') {
+            plain++;
+        }
+        b.append(s, 0, plain);
+        for (int i = plain; i < s.length(); i++) {
             char c = s.charAt(i);
             switch (c) {
                 case '"' -> b.append("\\\"");

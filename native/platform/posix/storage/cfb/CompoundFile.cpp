@@ -17,12 +17,18 @@ CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
 // view is loaded again unless the stamp proves the file is as it was.
 template <typename Operation>
 HRESULT CompoundFile::OnCurrentView(Operation& operation) {
+  struct ImageScope {  // the image serves this operation only: others may write after it
+    FileIo& io;
+    ~ImageScope() { io.ForgetImage(); }
+  } image{*io_};
   try {
     FileStamp now;
     HRESULT hr = io_->Stamp(&now);
     if (FAILED(hr)) return hr;
     if (!view_ || !stamp_.settled || !now.SameAs(stamp_)) {
       view_.reset();
+      // A view is loaded to be read from: the whole of a small file in one read.
+      if (!mode_.write) io_->LoadImage(now.size);
       if (FAILED(hr = View::Load(*io_, now.size, view_))) {
         view_.reset();
         return hr;

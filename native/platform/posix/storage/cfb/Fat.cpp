@@ -34,17 +34,17 @@ bool Fat::InUse(uint32_t sector) const {
   // The FAT sectors the header lists are looked up there, not copied into
   // used_: a read should cost the same in a big file as in a small one.
   const uint32_t listed = std::min<uint32_t>(kHeaderDifatEntries, header_.numFatSectors);
-  return std::find(header_.difat, header_.difat + listed, sector) != header_.difat + listed || used_.count(sector);
+  return std::find(header_.difat, header_.difat + listed, sector) != header_.difat + listed || used_.Contains(sector);
 }
 
-bool Fat::NoteUsed(uint32_t sector) { return !InUse(sector) && used_.insert(sector).second; }
+bool Fat::NoteUsed(uint32_t sector) { return !InUse(sector) && used_.Insert(sector); }
 
 HRESULT Fat::LoadTable(uint32_t location, uint32_t entryCount, Table& out) {
   std::vector<uint8_t> bytes(header_.SectorSize());
   const HRESULT hr = ReadSector(io_, header_, fileSectors_, location, bytes.data());
   if (FAILED(hr)) return hr;
   out.location = location;
-  used_.insert(location);
+  used_.Insert(location);
   out.entries.resize(entryCount);
   for (uint32_t i = 0; i < entryCount; ++i) out.entries[i] = Load32(bytes.data() + 4 * i);
   return S_OK;
@@ -128,7 +128,7 @@ HRESULT Fat::Next(uint32_t sector, uint32_t* next) {
 HRESULT Fat::Chain(uint32_t start, uint64_t count, std::vector<uint32_t>& out) {
   const HRESULT hr =
       FollowChain(start, count, fileSectors_, [this](uint32_t sector, uint32_t* next) { return Next(sector, next); }, out);
-  used_.insert(out.begin(), out.end());
+  for (const uint32_t sector : out) used_.Insert(sector);
   return hr;
 }
 
@@ -271,12 +271,12 @@ HRESULT Fat::Allocate(uint32_t* sector) {
   while (!free_.empty() && InUse(*free_.begin())) free_.erase(free_.begin());
   if (!free_.empty()) {
     *sector = *free_.begin();
-    used_.insert(*sector);
+    used_.Insert(*sector);
     return Set(*sector, kEndOfChain);
   }
   HRESULT hr = AppendSector(sector);
   if (FAILED(hr) || FAILED(hr = EnsureCovered(*sector))) return hr;
-  used_.insert(*sector);
+  used_.Insert(*sector);
   return Set(*sector, kEndOfChain);
 }
 

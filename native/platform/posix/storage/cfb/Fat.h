@@ -59,6 +59,27 @@ HRESULT FollowChain(uint32_t start, uint64_t count, uint32_t limit, Next next, s
   return std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() ? S_OK : STG_E_DOCFILECORRUPT;  // a loop
 }
 
+// A set of sector numbers, one bit each: a chain of thousands of sectors is
+// noted without a node and an allocation per sector.
+class SectorSet {
+ public:
+  bool Contains(uint32_t sector) const {
+    return sector / 64 < words_.size() && ((words_[sector / 64] >> (sector % 64)) & 1) != 0;
+  }
+  // False when it was in the set already.
+  bool Insert(uint32_t sector) {
+    if (sector / 64 >= words_.size()) words_.resize(sector / 64 + 1);
+    uint64_t& word = words_[sector / 64];
+    const uint64_t bit = uint64_t{1} << (sector % 64);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    return true;
+  }
+
+ private:
+  std::vector<uint64_t> words_;
+};
+
 class Fat {
  public:
   Fat(FileIo& io, Header& header, uint32_t sectorCount);
@@ -130,7 +151,7 @@ class Fat {
   // more FAT sectors from the start of the table, in proportion to what it
   // allocates, so small updates stay small and big ones reuse freed space.
   std::set<uint32_t> free_;
-  std::set<uint32_t> used_;
+  SectorSet used_;
   uint32_t scanCursor_ = 0;
   uint64_t allocations_ = 0;
   uint64_t tablesScanned_ = 0;

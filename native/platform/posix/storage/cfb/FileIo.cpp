@@ -8,8 +8,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
+#include <vector>
 
 #include "../../base/ErrnoMapping.h"
 #include "../StorageApi.h"
@@ -96,12 +100,53 @@ HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition dis
 }
 
 FileIo::~FileIo() {
+  ForgetImage();
   if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+// One buffer per thread, kept between files: a read of a whole folder does
+// not map and fault in fresh pages for every file. `busy` while a FileIo of
+// the thread holds it.
+struct ImageBuffer {
+  std::vector<uint8_t> bytes;
+  bool busy = false;
+};
+thread_local ImageBuffer t_image;
+}  // namespace
+
+bool FileIo::LoadImage(uint64_t size) {
+  ForgetImage();
+  if (size > kImageBytes || t_image.busy) return false;
+  try {
+    t_image.bytes.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  size_t got = 0;
+  if (FAILED(ReadAt(0, t_image.bytes.data(), t_image.bytes.size(), &got))) return false;
+  t_image.busy = true;
+  image_ = t_image.bytes.data();
+  imageSize_ = got;  // shorter when the file shrank since its size was taken
+  return true;
+}
+
+void FileIo::ForgetImage() {
+  if (image_ == nullptr) return;
+  image_ = nullptr;
+  t_image.busy = false;
+  if (t_image.bytes.capacity() > kImageBytes) std::vector<uint8_t>().swap(t_image.bytes);
 }
 
 HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got) {
   size_t done = 0;
   auto* bytes = static_cast<uint8_t*>(buffer);
+  if (image_ != nullptr) {
+    done = offset < imageSize_ ? std::min<uint64_t>(count, imageSize_ - offset) : 0;
+    if (done > 0) std::memcpy(bytes, image_ + offset, done);
+    *got = done;
+    return S_OK;
+  }
   while (done < count) {
     const ssize_t n = ::pread(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
@@ -118,6 +163,7 @@ HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got)
 
 HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
   if (!writable_) return STG_E_ACCESSDENIED;
+  ForgetImage();
   if (!PassFaultPoint()) return STG_E_WRITEFAULT;
   unsynced_ = true;
   size_t done = 0;
@@ -205,6 +251,7 @@ HRESULT FileIo::Stamp(FileStamp* out) {
 
 HRESULT FileIo::Truncate(uint64_t size) {
   if (!writable_) return STG_E_ACCESSDENIED;
+  ForgetImage();
   unsynced_ = true;
   while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     if (errno != EINTR) return StorageErrorFromErrno(errno, true);

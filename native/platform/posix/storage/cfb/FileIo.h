@@ -51,6 +51,14 @@ class FileIo {
 
   // Reads up to `count` bytes; `*got` is short only at the end of the file.
   HRESULT ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got);
+  // Reads the whole file (of `size` bytes now, at most kImageBytes) at once
+  // and serves ReadAt from that copy until ForgetImage. A compound file's
+  // parts lie all over it: one read is one trip to the disk where a sector at
+  // a time is one each. The caller holds off writers meanwhile. False when
+  // the file is too big or the read fails; reads then go to the file.
+  bool LoadImage(uint64_t size);
+  void ForgetImage();
+  static constexpr uint64_t kImageBytes = 256u << 10;
   HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
   // fdatasync; nothing to do when this object wrote nothing since the last
   // one, as an update's steps sync between them whether or not they wrote.
@@ -79,6 +87,8 @@ class FileIo {
   uint64_t bytesWritten_ = 0;
   uint64_t bytesRead_ = 0;
   FileStamp opened_;
+  const uint8_t* image_ = nullptr;  // the thread's image buffer, while loaded
+  size_t imageSize_ = 0;
 };
 
 // How far in the past a stamp's change times must lie to count as settled

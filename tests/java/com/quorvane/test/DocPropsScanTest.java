@@ -132,8 +132,8 @@ class DocPropsScanTest {
     @Test
     void jsonObjectsCarryTypedPropertiesTheRecordAndTheVerdict() throws Exception {
         String a = temp.resolve("share/a.doc").toString();
-        String odd = "Zoë \"q\" \\ tab\there\nnew line \u0001";
-        assertEquals(0, run("set", a, "Odd=" + odd) + run("show", "--json", "--all", a));
+        String odd = "\"q\" Zoë \\ tab\there\nnew line \u0001";  // a quote first, then the rest
+        assertEquals(0, run("set", a, "Odd=" + odd, "Back\\slash=x") + run("show", "--json", "--all", a));
         JsonObject o = objects(out).get(0);
         assertEquals(a, o.get("path").getAsString());
         JsonObject summary = o.getAsJsonObject("summary");
@@ -142,6 +142,7 @@ class DocPropsScanTest {
         assertEquals("duration", summary.getAsJsonObject("PIDSI_EDITTIME").get("type").getAsString());
         JsonObject user = o.getAsJsonObject("user");
         assertEquals(typed("text", odd), user.get("Odd"));
+        assertEquals(typed("text", "x"), user.get("Back\\slash"));
         assertEquals(typed("text", "aaa"), user.get("prop1"));
         assertEquals(typed("date", "2012-02-21T13:48:00Z"), user.get("sorrel_save"), "the save mark is a date");
         JsonObject record = o.getAsJsonObject("tracking");
