@@ -221,9 +221,12 @@ TEST(CfbShare, ReadersSeeOldOrNewNeverTornWhileWritersTakeTurns) {
   ASSERT_NE(shared, MAP_FAILED);
   int &done = shared[0], &rounds = shared[1];
   std::vector<pid_t> writers;
+  const uint64_t pacedUntil = NowMs() + 20000;  // a reader that stopped holds nobody up for long
   for (int w = 0; w < kWriters; ++w)
     writers.push_back(Fork([&] {
       for (int i = 0; i < kWrites; ++i) {
+        // Paced by the reader's rounds, so that they fall among the writes however fast these are.
+        while (__atomic_load_n(&rounds, __ATOMIC_SEQ_CST) < i / 8 && NowMs() < pacedUntil) usleep(1000);
         UserSet set;
         if (set.Open(custom) != S_OK || set.Write({PropertyName(w, i)}, {PropertyText(w, i)}) != S_OK) return 1;
         if (set.Commit() != S_OK) return 2;
