@@ -4,6 +4,7 @@
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/lexical_cast.hpp>
 #include <cstring>
+#include <memory>
 
 #include "DocfileProperties.h"
 
@@ -22,7 +23,12 @@ const PROPID MinimumId = 4096;
 const DWORD kReadMode = STGM_SIMPLE | STGM_SHARE_EXCLUSIVE;
 const DWORD kWriteMode = STGM_SIMPLE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE;
 
-bool IsNumericName(const std::wstring& name) { return boost::all(name, boost::is_digit()); }
+// No locale counts an ASCII character other than 0-9 as a digit: the common
+// case is answered without the locale's classification.
+bool IsNumericName(std::wstring_view name) {
+  if (!name.empty() && name[0] < 0x80 && (name[0] < L'0' || name[0] > L'9')) return false;
+  return boost::all(name, boost::is_digit());
+}
 
 const FMTID& PropertySetOf(const std::wstring& name) {
   return IsNumericName(name) ? FMTID_SummaryInformation : FMTID_UserDefinedProperties;
@@ -48,6 +54,10 @@ PROPVARIANT EmptyValue() {
   std::memset(&value, 0, sizeof value);
   return value;
 }
+
+struct TaskMemFree {
+  void operator()(void* memory) const { CoTaskMemFree(memory); }
+};
 
 // Clears a value read from the storage when the scope ends.
 class ClearedValue {
@@ -224,7 +234,7 @@ UINT DocfileProperties::StoredCodePage(const FMTID& fmtid) const {
   return static_cast<UINT>(static_cast<unsigned short>(read.value.iVal));
 }
 
-bool DocfileProperties::CopiesPurely(const std::wstring& name) const { return !IsNumericName(name); }
+bool DocfileProperties::CopiesPurely(std::wstring_view name) const { return !IsNumericName(name); }
 
 bool DocfileProperties::HasProperty(const std::wstring& name) const {
   const ClearedValue read(ReadValue(name));
@@ -233,8 +243,13 @@ bool DocfileProperties::HasProperty(const std::wstring& name) const {
 
 NameList DocfileProperties::GetPropertyNames() const {
   NameList names(new std::vector<std::wstring>());
+  VisitPropertyNames([&](std::wstring_view name) { names->emplace_back(name); });
+  return names;
+}
+
+void DocfileProperties::VisitPropertyNames(const std::function<void(std::wstring_view)>& visit) const {
   const PropertyStorageHandle properties = OpenPropertySet(FMTID_UserDefinedProperties, true);
-  if (!properties) return names;
+  if (!properties) return;
 
   IEnumSTATPROPSTG* rawEnumerator = nullptr;
   CHECK(runtime_error, SUCCEEDED(properties->Enum(&rawEnumerator)));
@@ -246,16 +261,10 @@ NameList DocfileProperties::GetPropertyNames() const {
   ULONG fetched = 0;
   while (enumerator->Next(1, &entry, &fetched) == S_OK) {
     if (entry.lpwstrName == nullptr) continue;
-    try {
-      names->push_back(entry.lpwstrName);
-    } catch (...) {
-      CoTaskMemFree(entry.lpwstrName);
-      throw;
-    }
-    CoTaskMemFree(entry.lpwstrName);
+    const std::unique_ptr<OLECHAR, TaskMemFree> name(entry.lpwstrName);
     entry.lpwstrName = nullptr;
+    visit(name.get());
   }
-  return names;
 }
 
 }  // namespace quorvane

@@ -37,10 +37,11 @@ class DocfileProperties : public IProperties {
   bool HasProperty(const std::wstring& name) const override;
   // Named properties of the user-defined set, in the storage's order.
   NameList GetPropertyNames() const override;
+  void VisitPropertyNames(const std::function<void(std::wstring_view)>& visit) const override;
   TextHandle GetStoredText(const std::wstring& name) const override;
   // All but numeric names: those read the summary set, and one that does not
   // fit 32 bits throws a bad_lexical_cast that ends a copy.
-  bool CopiesPurely(const std::wstring& name) const override;
+  bool CopiesPurely(std::wstring_view name) const override;
 
  private:
   typedef boost::shared_ptr<IPropertyStorage> PropertyStorageHandle;

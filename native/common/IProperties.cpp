@@ -11,6 +11,12 @@ void IProperties::CopyTo(IProperties& target) const {
   for (const std::wstring& name : *propertyNames) CopyOneTo(name, target);
 }
 
+void IProperties::VisitPropertyNames(const std::function<void(std::wstring_view)>& visit) const {
+  const NameList propertyNames = GetPropertyNames();
+  CHECK(runtime_error, propertyNames);
+  for (const std::wstring& name : *propertyNames) visit(name);
+}
+
 void IProperties::CopyOneTo(const std::wstring& name, IProperties& target) const {
   target.RemoveProperty(name);
   try {

@@ -6,7 +6,9 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
@@ -32,6 +34,9 @@ class IProperties {
   virtual bool HasProperty(const std::wstring& name) const = 0;
   // A new list on each call, in the implementation's order.
   virtual NameList GetPropertyNames() const = 0;
+  // Each name GetPropertyNames would list, in its order, to visit; a set
+  // may do it without a string per name. The view lasts for the call only.
+  virtual void VisitPropertyNames(const std::function<void(std::wstring_view)>& visit) const;
   // The text as the Windows build's typed access reads it from a document:
   // each stored byte of a narrow value as one character. The tripwire is
   // computed over this form so that a document has one tripwire on every
@@ -49,7 +54,7 @@ class IProperties {
   // Whether CopyOneTo of this name only reads, and either copies the name or
   // skips it (never throws but for memory): then it may as well be copied
   // later, when first asked for (see LazySnapshot).
-  virtual bool CopiesPurely(const std::wstring&) const { return false; }
+  virtual bool CopiesPurely(std::wstring_view) const { return false; }
 
  protected:
   IProperties() = default;

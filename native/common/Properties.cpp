@@ -75,18 +75,55 @@ NameList Properties::GetPropertyNames() const {
 // ---- LazySnapshot --------------------------------------------------------
 
 LazySnapshot::LazySnapshot(const IProperties& source) : source(source) {
-  const NameList names = source.GetPropertyNames();
-  CHECK(runtime_error, names);
-  for (const std::wstring& name : *names) {
-    if (source.CopiesPurely(name))
-      pending.insert(name);
-    else
-      source.CopyOneTo(name, copied);
+  std::vector<size_t> impure;
+  source.VisitPropertyNames([&](std::wstring_view name) {
+    const bool pure = source.CopiesPurely(name);
+    if (!pure) impure.push_back(listed.size());
+    listed.push_back({names.size(), name.size(), pure});
+    names.append(name).push_back(L'\0');
+  });
+  for (const size_t i : impure) source.CopyOneTo(std::wstring(NameOf(listed[i])), copied);
+}
+
+// A check that reads a few names scans the list; more lookups pay for an index.
+size_t LazySnapshot::IndexOf(std::wstring_view name) const {
+  constexpr size_t kScansBeforeIndex = 8;
+  if (slots.empty() && ++scans <= kScansBeforeIndex) {
+    for (size_t i = 0; i < listed.size(); ++i)
+      if (NameOf(listed[i]) == name) return i;
+    return listed.size();
   }
+  if (slots.empty()) {
+    size_t capacity = 16;
+    while (capacity < 2 * listed.size()) capacity *= 2;
+    slots.assign(capacity, 0);
+    for (size_t i = 0; i < listed.size(); ++i) {
+      const size_t slot = SlotOf(NameOf(listed[i]));
+      if (slots[slot] == 0)
+        slots[slot] = i + 1;
+      else
+        listed[i].pending = false;  // listed twice: the first stands for both, as a scan finds it
+    }
+  }
+  const size_t at = slots[SlotOf(name)];
+  return at == 0 ? listed.size() : at - 1;
+}
+
+size_t LazySnapshot::SlotOf(std::wstring_view name) const {
+  const size_t mask = slots.size() - 1;
+  for (size_t slot = std::hash<std::wstring_view>()(name) & mask;; slot = (slot + 1) & mask)
+    if (slots[slot] == 0 || NameOf(listed[slots[slot] - 1]) == name) return slot;
+}
+
+bool LazySnapshot::Settle(std::wstring_view name) const {
+  const size_t at = IndexOf(name);
+  if (at == listed.size() || !listed[at].pending) return false;
+  listed[at].pending = false;
+  return true;
 }
 
 void LazySnapshot::Take(const std::wstring& name) const {
-  if (pending.erase(name) != 0) source.CopyOneTo(name, copied);
+  if (Settle(name)) source.CopyOneTo(name, copied);
 }
 
 TextHandle LazySnapshot::GetProperty(const std::wstring& name) const {
@@ -110,7 +147,7 @@ void LazySnapshot::SetDateProperty(const std::wstring& name, const boost::posix_
 }
 
 void LazySnapshot::RemoveProperty(const std::wstring& name) {
-  pending.erase(name);
+  Settle(name);
   copied.RemoveProperty(name);
 }
 
@@ -120,10 +157,8 @@ bool LazySnapshot::HasProperty(const std::wstring& name) const {
 }
 
 NameList LazySnapshot::GetPropertyNames() const {
-  while (!pending.empty()) {
-    const std::wstring name = *pending.begin();  // Take erases the element
-    Take(name);
-  }
+  for (Listed& name : listed)
+    if (name.pending) Take(std::wstring(NameOf(name)));
   return copied.GetPropertyNames();
 }
 

@@ -4,7 +4,8 @@
 
 #include <boost/any.hpp>
 #include <map>
-#include <unordered_set>
+#include <string_view>
+#include <vector>
 
 #include "IProperties.h"
 
@@ -58,11 +59,28 @@ class LazySnapshot : public IProperties {
   NameList GetPropertyNames() const override;
 
  private:
+  struct Listed {
+    size_t at, length;  // in names
+    bool pending;       // listed by source, not copied yet
+  };
+  std::wstring_view NameOf(const Listed& listed) const { return std::wstring_view(names).substr(listed.at, listed.length); }
+  // The position of name in listed, or listed.size().
+  size_t IndexOf(std::wstring_view name) const;
+  // The slot that holds name, or the empty slot where it would go.
+  size_t SlotOf(std::wstring_view name) const;
+  // Stops the name from being copied later; whether it was pending.
+  bool Settle(std::wstring_view name) const;
   // Copies name now when source listed it and it is not copied yet.
   void Take(const std::wstring& name) const;
 
   const IProperties& source;
-  mutable std::unordered_set<std::wstring> pending;
+  // The listed names in one buffer, and an open-addressed index over them
+  // (position + 1, 0 for none): a set of thousands costs a few allocations,
+  // not a string and a node per name.
+  std::wstring names;
+  mutable std::vector<Listed> listed;
+  mutable std::vector<size_t> slots;
+  mutable size_t scans = 0;
   mutable Properties copied;
 };
 

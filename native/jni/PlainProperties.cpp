@@ -1,5 +1,6 @@
 #include "PlainProperties.h"
 
+#include <optional>
 #include <vector>
 
 #include "JNIException.h"
@@ -58,12 +59,27 @@ bool Find(JNIEnv* env, Methods& m) {
   return !Threw(env) && m.defaults && m.keySet && m.values && m.toArray && m.copyOf && m.join;
 }
 
-// The collection's elements joined by NULs, and split again into `out`;
-// false when an element is not a String or holds a NUL itself.
-bool TakeAll(JNIEnv* env, const Methods& m, jobject collection, jstring separator, std::vector<std::wstring>& out) {
+// Found once per process: the classes are the platform's own and stay
+// loaded, so their global references are never given back.
+const Methods* Cached(JNIEnv* env) {
+  static const std::optional<Methods> methods = [env]() -> std::optional<Methods> {
+    Methods m;
+    if (!Find(env, m)) return std::nullopt;
+    for (jclass* c : {&m.properties, &m.collection, &m.arrays, &m.string, &m.strings}) {
+      *c = static_cast<jclass>(env->NewGlobalRef(*c));
+      if (*c == nullptr) return std::nullopt;
+    }
+    return m;
+  }();
+  return methods ? &*methods : nullptr;
+}
+
+// The collection's elements joined by NULs, as wide text; false when an
+// element is not a String.
+bool TakeAll(JNIEnv* env, const Methods& m, jobject collection, jstring separator, std::wstring& out, jsize& count) {
   const LocalRef objects(env, env->CallObjectMethod(collection, m.toArray));
   if (Threw(env) || !objects.get()) return false;
-  const jsize count = env->GetArrayLength(static_cast<jarray>(objects.get()));
+  count = env->GetArrayLength(static_cast<jarray>(objects.get()));
   out.clear();
   if (count == 0) return true;
   // ArrayStoreException for anything but a String.
@@ -75,15 +91,8 @@ bool TakeAll(JNIEnv* env, const Methods& m, jobject collection, jstring separato
   std::vector<jchar> units(static_cast<size_t>(length));
   if (length > 0) env->GetStringRegion(static_cast<jstring>(joined.get()), 0, length, units.data());
   if (Threw(env)) return false;
-  out.reserve(static_cast<size_t>(count));
-  size_t start = 0;
-  for (size_t i = 0; i <= units.size(); ++i) {
-    if (i < units.size() && units[i] != 0) continue;
-    out.push_back(WideFromUtf16(reinterpret_cast<const char16_t*>(units.data()) + start, i - start));
-    start = i + 1;
-  }
-  // Fewer NULs than separators would leave: each piece is one whole element.
-  return out.size() == static_cast<size_t>(count);
+  out = WideFromUtf16(reinterpret_cast<const char16_t*>(units.data()), units.size());
+  return true;
 }
 
 }  // namespace
@@ -94,8 +103,9 @@ bool ReadPlainProperties(JNIEnv* env, jobject properties, JavaEntries& out) {
     JNIEnv* env;
     ~Frame() { env->PopLocalFrame(nullptr); }
   } frame{env};
-  Methods m;
-  if (!Find(env, m)) return false;
+  const Methods* found = Cached(env);
+  if (found == nullptr) return false;
+  const Methods& m = *found;
   // A subclass may answer getProperty differently; defaults add names.
   const LocalRef own(env, env->GetObjectClass(properties));
   if (!env->IsSameObject(own.get(), m.properties)) return false;
@@ -109,14 +119,13 @@ bool ReadPlainProperties(JNIEnv* env, jobject properties, JavaEntries& out) {
   if (Threw(env) || !keySet.get()) return false;
   const LocalRef values(env, env->CallObjectMethod(properties, m.values));
   if (Threw(env) || !values.get()) return false;
-  std::vector<std::wstring> keys, texts;
-  if (!TakeAll(env, m, keySet.get(), static_cast<jstring>(nulString.get()), keys) ||
-      !TakeAll(env, m, values.get(), static_cast<jstring>(nulString.get()), texts) || keys.size() != texts.size())
+  std::wstring keys, texts;
+  jsize keyCount = 0, textCount = 0;
+  if (!TakeAll(env, m, keySet.get(), static_cast<jstring>(nulString.get()), keys, keyCount) ||
+      !TakeAll(env, m, values.get(), static_cast<jstring>(nulString.get()), texts, textCount) ||
+      keyCount != textCount)
     return false;
-  out.keys.reset(new std::vector<std::wstring>(std::move(keys)));
-  out.values.clear();
-  out.values.reserve(texts.size());
-  for (std::wstring& text : texts) out.values.push_back(TextHandle(new std::wstring(std::move(text))));
+  return out.Adopt(std::move(keys), std::move(texts), static_cast<size_t>(keyCount));
   return true;
 }
 

@@ -202,13 +202,48 @@ jobject PropertiesWrapper::PropertyNames() const {
   return enumeration;
 }
 
+void JavaEntries::Add(std::wstring_view key, const std::wstring_view* value) {
+  Entry entry{{keys.size(), key.size()}, {}, value != nullptr};
+  keys.append(key).push_back(L'\0');
+  if (value) {
+    entry.value = {values.size(), value->size()};
+    values.append(*value).push_back(L'\0');
+  }
+  entries.push_back(entry);
+}
+
+bool JavaEntries::Split(const std::wstring& joined, size_t count, std::vector<Text>& out) {
+  out.clear();
+  out.reserve(count);
+  size_t start = 0;
+  for (;;) {
+    const size_t end = std::min(joined.find(L'\0', start), joined.size());
+    out.push_back({start, end - start});
+    if (end == joined.size()) break;
+    start = end + 1;
+  }
+  return out.size() == count;
+}
+
+bool JavaEntries::Adopt(std::wstring&& joinedKeys, std::wstring&& joinedValues, size_t count) {
+  std::vector<Text> keyTexts, valueTexts;
+  if (count > 0 && (!Split(joinedKeys, count, keyTexts) || !Split(joinedValues, count, valueTexts))) return false;
+  entries.clear();
+  keys = std::move(joinedKeys);
+  values = std::move(joinedValues);
+  entries.reserve(count);
+  for (size_t i = 0; i < count; ++i) entries.push_back({keyTexts[i], valueTexts[i], true});
+  return true;
+}
+
 JavaEntries PropertiesWrapper::ReadEntries() const {
-  JavaEntries entries{NameList(new std::vector<std::wstring>()), {}};
+  JavaEntries entries;
   if (ReadPlainProperties(env, properties, entries)) return entries;
   KeyFrame frame(env);
   std::vector<jobject> keyRefs;
+  std::vector<std::wstring> keyTexts;
   {
-    entries.keys->reserve(static_cast<size_t>(std::max<jint>(0, std::min(Size(), kMaxReservedNames))));
+    keyTexts.reserve(static_cast<size_t>(std::max<jint>(0, std::min(Size(), kMaxReservedNames))));
     const LocalRef enumeration(env, PropertyNames());
     EnumerationWrapper keys(env, enumeration.get());
     const LocalRef stringClass(env, env->FindClass("java/lang/String"));
@@ -219,21 +254,21 @@ JavaEntries PropertiesWrapper::ReadEntries() const {
       if (key.get() == nullptr || !env->IsInstanceOf(key.get(), static_cast<jclass>(stringClass.get())))
         throw IllegalArgumentException(env, "'properties' has a name that is not a String");
       const JavaChars chars(env, static_cast<jstring>(key.get()));
-      entries.keys->push_back(chars.Text());
+      keyTexts.push_back(chars.Text());
       keyRefs.push_back(key.release());
     }
   }
-  entries.values.reserve(keyRefs.size());
-  for (jobject key : keyRefs) {
-    const LocalRef value(env, env->CallObjectMethod(properties, getProperty, key));
+  for (size_t i = 0; i < keyRefs.size(); ++i) {
+    const LocalRef value(env, env->CallObjectMethod(properties, getProperty, keyRefs[i]));
     ThrowIfJavaThrew();
     if (value.get() == nullptr) {
-      entries.values.push_back(TextHandle());
+      entries.Add(keyTexts[i], nullptr);
     } else {
       const JavaChars chars(env, static_cast<jstring>(value.get()));
-      entries.values.push_back(TextHandle(new std::wstring(chars.Text())));
+      const std::wstring_view text(chars.Text());
+      entries.Add(keyTexts[i], &text);
     }
-    env->DeleteLocalRef(key);
+    env->DeleteLocalRef(keyRefs[i]);
   }
   return entries;
 }
@@ -272,9 +307,9 @@ void PropertiesWrapper::SetText(const WCHAR* name, const char* value) {
 // ---- EntriesView ---------------------------------------------------------
 
 TextHandle EntriesView::GetProperty(const std::wstring& name) const {
-  for (size_t i = entries.keys->size(); i-- > 0;)
-    if ((*entries.keys)[i] == name)
-      return entries.values[i] ? TextHandle(new std::wstring(*entries.values[i])) : TextHandle();
+  for (size_t i = entries.Size(); i-- > 0;)
+    if (entries.Key(i) == name)
+      return entries.HasValue(i) ? TextHandle(new std::wstring(entries.Value(i))) : TextHandle();
   return TextHandle();
 }
 
@@ -295,9 +330,10 @@ bool EntriesView::HasProperty(const std::wstring& name) const { return static_ca
 
 NameList EntriesView::GetPropertyNames() const {
   Properties snapshot;  // built as CopyTo builds one, so names match it
-  for (size_t i = 0; i < entries.keys->size(); ++i) {
-    snapshot.RemoveProperty((*entries.keys)[i]);
-    if (entries.values[i]) snapshot.SetProperty((*entries.keys)[i], *entries.values[i]);
+  for (size_t i = 0; i < entries.Size(); ++i) {
+    const std::wstring key(entries.Key(i));
+    snapshot.RemoveProperty(key);
+    if (entries.HasValue(i)) snapshot.SetProperty(key, std::wstring(entries.Value(i)));
   }
   return snapshot.GetPropertyNames();
 }

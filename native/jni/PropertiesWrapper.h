@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include <string_view>
 #include <vector>
 
 #include "IProperties.h"
@@ -43,10 +44,41 @@ class EnumerationWrapper {
 // and its thread; the object reference stays the caller's. A Java method
 // that throws ends the operation with JNIException, its exception pending.
 // A Java object's keys and their text values, read once, in enumeration
-// order; a value that is not a String (put() of another object) is null.
-struct JavaEntries {
-  NameList keys;
-  std::vector<TextHandle> values;
+// order; a value that is not a String (put() of another object) is absent.
+// Each text is NUL-terminated in one of two buffers, so thousands of entries
+// cost a few allocations.
+class JavaEntries {
+ public:
+  size_t Size() const { return entries.size(); }
+  std::wstring_view Key(size_t i) const { return View(keys, entries[i].key); }
+  // NUL-terminated.
+  const wchar_t* KeyChars(size_t i) const { return keys.c_str() + entries[i].key.at; }
+  bool HasValue(size_t i) const { return entries[i].hasValue; }
+  // Empty when absent.
+  std::wstring_view Value(size_t i) const { return View(values, entries[i].value); }
+  const wchar_t* ValueChars(size_t i) const { return values.c_str() + entries[i].value.at; }
+
+  void Add(std::wstring_view key, const std::wstring_view* value);
+  // count keys and count values, each text ended by a NUL but the last;
+  // false, with nothing taken, when a text holds a NUL of its own.
+  bool Adopt(std::wstring&& joinedKeys, std::wstring&& joinedValues, size_t count);
+
+ private:
+  struct Text {
+    size_t at = 0, length = 0;
+  };
+  struct Entry {
+    Text key, value;
+    bool hasValue;
+  };
+  static std::wstring_view View(const std::wstring& buffer, Text text) {
+    return std::wstring_view(buffer).substr(text.at, text.length);
+  }
+  // The texts of a joined buffer, in order; false unless there are count.
+  static bool Split(const std::wstring& joined, size_t count, std::vector<Text>& out);
+
+  std::wstring keys, values;
+  std::vector<Entry> entries;
 };
 
 class PropertiesWrapper : public IProperties {

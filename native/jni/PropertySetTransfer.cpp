@@ -44,16 +44,14 @@ class EntryName {
   LPOLESTR name;
 };
 
-bool IsDeletionMarker(const TextHandle& value) { return value && *value == DeletionMarker; }
-
 // The text in the system ANSI code page, up to its first NUL and with a
 // terminator, appended to `out`.
-void NarrowAppend(std::string& out, const std::wstring& text) {
+void NarrowAppend(std::string& out, const wchar_t* text) {
   const size_t at = out.size();
   // Enough for any code page's longest form of each character.
-  out.resize(at + 4 * std::wcslen(text.c_str()) + 1);
+  out.resize(at + 4 * std::wcslen(text) + 1);
   const int written =
-      WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[at], static_cast<int>(out.size() - at), nullptr, nullptr);
+      WideCharToMultiByte(CP_ACP, 0, text, -1, &out[at], static_cast<int>(out.size() - at), nullptr, nullptr);
   if (written <= 0) throw HResultException(HRESULT_FROM_WIN32(GetLastError()));
   out.resize(at + static_cast<size_t>(written));
 }
@@ -109,7 +107,7 @@ std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   // the set applies whole or not at all: a refused write deletes nothing.
   // Names are lent from the entries and the texts share one buffer, so a set
   // of thousands costs no allocation per property.
-  const size_t keys = entries.keys->size();
+  const size_t keys = entries.Size();
   std::vector<PROPSPEC> names(keys);
   std::vector<PROPVARIANT> values(keys);
   std::vector<size_t> textAt(keys);
@@ -117,19 +115,18 @@ std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   std::vector<std::wstring> deleted;
   ULONG count = 0;
   for (size_t i = 0; i < keys; ++i) {
-    const TextHandle& text = entries.values[i];
-    if (!text) continue;
+    if (!entries.HasValue(i)) continue;
     std::memset(&names[count], 0, sizeof(PROPSPEC));
     std::memset(&values[count], 0, sizeof(PROPVARIANT));
     names[count].ulKind = PRSPEC_LPWSTR;
-    names[count].lpwstr = const_cast<LPOLESTR>((*entries.keys)[i].c_str());
-    if (IsDeletionMarker(text)) {
+    names[count].lpwstr = const_cast<LPOLESTR>(entries.KeyChars(i));
+    if (entries.Value(i) == DeletionMarker) {
       values[count].vt = VT_EMPTY;
-      deleted.push_back((*entries.keys)[i]);
+      deleted.emplace_back(entries.Key(i));
     } else {
       values[count].vt = VT_LPSTR;
       textAt[count] = texts.size();
-      NarrowAppend(texts, *text);
+      NarrowAppend(texts, entries.ValueChars(i));
     }
     ++count;
   }

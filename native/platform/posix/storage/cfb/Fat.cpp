@@ -139,7 +139,7 @@ HRESULT Fat::Set(uint32_t sector, uint32_t value) {
   if (FAILED(hr)) return hr;
   const uint32_t slot = sector % header_.EntriesPerFatSector();
   table->entries[slot] = value;
-  if (!table->isNew) table->dirty.insert(slot);
+  table->Changed(slot);
   // Sectors freed by this object are not handed out again: they may still
   // be what a reader's old view points to until the update is done.
   free_.erase(sector);
@@ -236,7 +236,7 @@ HRESULT Fat::AddFatSector() {
     hr = LoadDifat(rest / perDifat, &difat);
     if (FAILED(hr)) return hr;
     difat->entries[rest % perDifat] = location;
-    if (!difat->isNew) difat->dirty.insert(rest % perDifat);
+    difat->Changed(rest % perDifat);
   }
   Table table;
   table.location = location;
@@ -300,15 +300,15 @@ HRESULT Fat::WriteTable(Table& table, size_t entryCount) {
     return S_OK;
   }
   // Only the entries that changed, one write per run of neighbours.
-  auto it = table.dirty.begin();
-  while (it != table.dirty.end()) {
-    const uint32_t first = *it;
+  for (uint32_t first = 0; first < table.dirty.size(); ++first) {
+    if (!table.dirty[first]) continue;
     uint32_t last = first;
-    for (++it; it != table.dirty.end() && *it == last + 1; ++it) last = *it;
+    while (last + 1 < table.dirty.size() && table.dirty[last + 1]) ++last;
     std::vector<uint8_t> bytes(4 * (last - first + 1));
     for (uint32_t i = first; i <= last; ++i) Store32(bytes.data() + 4 * (i - first), table.entries[i]);
     const HRESULT hr = io_.WriteAt(header_.SectorOffset(table.location) + 4 * first, bytes.data(), bytes.size());
     if (FAILED(hr)) return hr;
+    first = last;
   }
   table.dirty.clear();
   return S_OK;

@@ -121,8 +121,13 @@ class Fat {
   struct Table {
     uint32_t location = kFreeSect;
     std::vector<uint32_t> entries;
-    std::set<uint32_t> dirty;
+    std::vector<bool> dirty;  // by entry; empty while none changed
     bool isNew = false;
+    void Changed(uint32_t slot) {
+      if (isNew) return;  // written whole
+      if (dirty.empty()) dirty.resize(entries.size());
+      dirty[slot] = true;
+    }
   };
   bool InUse(uint32_t sector) const;
   HRESULT FatSectorLocation(uint32_t index, uint32_t* sector);

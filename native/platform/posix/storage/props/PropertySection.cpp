@@ -161,10 +161,20 @@ PropertySection PropertySection::Create(const FMTID& fmtid, UINT codePage, bool 
 }
 
 std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
-  if (!modified_ && !forceRelayout && !original_.empty()) return original_.Copy();
+  std::vector<uint8_t> out;
+  AppendTo(out, forceRelayout);
+  return out;
+}
+
+void PropertySection::AppendTo(std::vector<uint8_t>& out, bool forceRelayout) const {
+  if (!modified_ && !forceRelayout && !original_.empty()) {
+    out.insert(out.end(), original_.data(), original_.data() + original_.size());
+    return;
+  }
+  const size_t start = out.size();
+  out.reserve(start + LayoutSize());
   const bool writeDictionary = hasDictionary_ || !names_.empty();
   const uint32_t count = static_cast<uint32_t>(properties_.size() + (writeDictionary ? 1 : 0));
-  std::vector<uint8_t> out;
   ByteWriter w(out);
   w.U32(0);
   w.U32(count);
@@ -173,7 +183,7 @@ std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
   size_t slot = 0;
   auto beginValue = [&](PROPID id) {
     w.PatchU32(table + slot * kIdOffsetPairSize, id);
-    w.PatchU32(table + slot * kIdOffsetPairSize + 4, static_cast<uint32_t>(w.Position()));
+    w.PatchU32(table + slot * kIdOffsetPairSize + 4, static_cast<uint32_t>(w.Position() - start));
     ++slot;
   };
   if (writeDictionary) {
@@ -195,8 +205,7 @@ std::vector<uint8_t> PropertySection::Serialize(bool forceRelayout) const {
     w.Raw(property.value.data(), property.value.size());
     w.PadTo4From(origin);
   }
-  w.PatchU32(0, static_cast<uint32_t>(out.size()));
-  return out;
+  w.PatchU32(start, static_cast<uint32_t>(out.size() - start));
 }
 
 void PropertySection::Rebase(const SharedBuffer& stream, size_t offset) {

@@ -47,6 +47,8 @@ class PropertySection {
   static PropertySection Create(const FMTID& fmtid, UINT codePage, bool caseSensitive);
 
   std::vector<uint8_t> Serialize(bool forceRelayout = false) const;
+  // Serialize()'s bytes, appended to out.
+  void AppendTo(std::vector<uint8_t>& out, bool forceRelayout = false) const;
   // The number of bytes Serialize() gives, without laying them out.
   size_t SerializedSize() const;
   // After Serialize() was written at `offset` of `stream`: the section reads

@@ -111,6 +111,7 @@ std::vector<uint8_t> PropertySetStream::Serialize(bool forceRelayout) const {
     if (s.NeedsVersion1()) version = kVersion1;
   if (!forceRelayout && !Modified()) return *original_;
   std::vector<uint8_t> out;
+  out.reserve(SerializedSize());
   ByteWriter w(out);
   w.U16(kByteOrderMark);
   w.U16(version);
@@ -125,8 +126,7 @@ std::vector<uint8_t> PropertySetStream::Serialize(bool forceRelayout) const {
   for (size_t i = 0; i < sections_.size(); ++i) {
     w.PadTo4From(0);
     w.PatchU32(pairs + i * kFmtidOffsetPairSize + 16, static_cast<uint32_t>(w.Position()));
-    const std::vector<uint8_t> section = sections_[i].Serialize(forceRelayout);
-    w.Raw(section.data(), section.size());
+    sections_[i].AppendTo(out, forceRelayout);
   }
   return out;
 }

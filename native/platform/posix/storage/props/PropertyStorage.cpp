@@ -335,12 +335,10 @@ HRESULT PropertyStorage::Revert() {
 HRESULT PropertyStorage::Enum(IEnumSTATPROPSTG** ppenum) {
   if (!ppenum) return STG_E_INVALIDPOINTER;
   *ppenum = nullptr;
-  auto entries = std::make_shared<std::vector<StatEntry>>();
-  for (const SectionProperty& p : Section().Properties()) {
-    if (!Enumerated(p.id)) continue;
-    const std::wstring* name = Section().NameOf(p.id);
-    entries->push_back({p.id, StoredType(p), name != nullptr, name ? *name : std::wstring()});
-  }
+  auto entries = std::make_shared<StatEntries>();
+  entries->entries.reserve(Section().Properties().size());
+  for (const SectionProperty& p : Section().Properties())
+    if (Enumerated(p.id)) entries->Add(p.id, StoredType(p), Section().NameOf(p.id));
   *ppenum = new (std::nothrow) StatPropertyEnum(std::move(entries));
   return *ppenum ? S_OK : E_OUTOFMEMORY;
 }

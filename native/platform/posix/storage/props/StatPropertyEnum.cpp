@@ -7,6 +7,11 @@
 namespace quorvane {
 namespace posix {
 
+void StatEntries::Add(PROPID id, VARTYPE vt, const std::wstring* name) {
+  entries.push_back({id, vt, name != nullptr, names.size(), name ? name->size() : 0});
+  if (name) names.append(*name).push_back(L'\0');
+}
+
 HRESULT StatPropertyEnum::QueryInterface(REFIID riid, void** ppvObject) {
   if (!ppvObject) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IEnumSTATPROPSTG) {
@@ -29,20 +34,20 @@ ULONG StatPropertyEnum::Release() {
 HRESULT StatPropertyEnum::Next(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetched) {
   if (!rgelt || (celt != 1 && !pceltFetched)) return STG_E_INVALIDPARAMETER;
   ULONG fetched = 0;
-  while (fetched < celt && position_ < entries_->size()) {
-    const StatEntry& entry = (*entries_)[position_];
+  while (fetched < celt && position_ < entries_->entries.size()) {
+    const StatEntry& entry = entries_->entries[position_];
     STATPROPSTG& out = rgelt[fetched];
     out.propid = entry.id;
     out.vt = entry.vt;
     out.lpwstrName = nullptr;
     if (entry.named) {
-      out.lpwstrName = static_cast<LPOLESTR>(CoTaskMemAlloc((entry.name.size() + 1) * sizeof(OLECHAR)));
+      out.lpwstrName = static_cast<LPOLESTR>(CoTaskMemAlloc((entry.nameLength + 1) * sizeof(OLECHAR)));
       if (!out.lpwstrName) {
         for (ULONG i = 0; i < fetched; ++i) CoTaskMemFree(rgelt[i].lpwstrName);
         if (pceltFetched) *pceltFetched = 0;
         return E_OUTOFMEMORY;
       }
-      std::wmemcpy(out.lpwstrName, entry.name.c_str(), entry.name.size() + 1);
+      std::wmemcpy(out.lpwstrName, entries_->names.data() + entry.nameAt, entry.nameLength + 1);
     }
     ++fetched;
     ++position_;
@@ -52,9 +57,9 @@ HRESULT StatPropertyEnum::Next(ULONG celt, STATPROPSTG* rgelt, ULONG* pceltFetch
 }
 
 HRESULT StatPropertyEnum::Skip(ULONG celt) {
-  const size_t left = entries_->size() - position_;
+  const size_t left = entries_->entries.size() - position_;
   if (celt > left) {
-    position_ = entries_->size();
+    position_ = entries_->entries.size();
     return S_FALSE;
   }
   position_ += celt;

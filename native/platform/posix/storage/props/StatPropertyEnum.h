@@ -18,12 +18,21 @@ struct StatEntry {
   PROPID id;
   VARTYPE vt;
   bool named;
-  std::wstring name;
+  size_t nameAt;  // in StatEntries::names, NUL-terminated there
+  size_t nameLength;
+};
+
+// The entries and, in one buffer, their names: a set of thousands is copied
+// in two allocations.
+struct StatEntries {
+  std::vector<StatEntry> entries;
+  std::wstring names;
+  void Add(PROPID id, VARTYPE vt, const std::wstring* name);
 };
 
 class StatPropertyEnum final : public IEnumSTATPROPSTG {
  public:
-  explicit StatPropertyEnum(std::shared_ptr<const std::vector<StatEntry>> entries, size_t position = 0)
+  explicit StatPropertyEnum(std::shared_ptr<const StatEntries> entries, size_t position = 0)
       : entries_(std::move(entries)), position_(position) {}
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
@@ -37,7 +46,7 @@ class StatPropertyEnum final : public IEnumSTATPROPSTG {
  private:
   ~StatPropertyEnum() override = default;
   std::atomic<ULONG> refs_{1};
-  std::shared_ptr<const std::vector<StatEntry>> entries_;
+  std::shared_ptr<const StatEntries> entries_;
   size_t position_;
 };
 

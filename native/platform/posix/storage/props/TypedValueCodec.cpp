@@ -142,11 +142,15 @@ bool IsAscii(const char* text, size_t n) {
   return true;
 }
 
+// Most property text is ASCII: it needs no round trip through wide text.
+bool StoredAsGiven(const char* text, size_t n, const TextCodePages& cps) {
+  return (cps.stored == cps.external && cps.stored != oleps::kCodePageUnicode) ||
+         (KeepsAscii(cps.stored) && KeepsAscii(cps.external) && IsAscii(text, n));
+}
+
 HRESULT ExternalToStored(const char* text, const TextCodePages& cps, std::string& out) {
   const size_t n = std::strlen(text);
-  // Most property text is ASCII: it needs no round trip through wide text.
-  if ((cps.stored == cps.external && cps.stored != oleps::kCodePageUnicode) ||
-      (KeepsAscii(cps.stored) && KeepsAscii(cps.external) && IsAscii(text, n))) {
+  if (StoredAsGiven(text, n, cps)) {
     out.assign(text, n);
   } else {
     std::wstring wide;
@@ -542,6 +546,16 @@ class Encoder {
       w_.U32(0);
       return S_OK;
     }
+    const size_t n = std::strlen(text);
+    if (StoredAsGiven(text, n, cps_)) {  // straight in: no copy of its own
+      if (n >= std::numeric_limits<uint32_t>::max()) return STG_E_INVALIDPARAMETER;
+      const size_t origin = w_.Position();
+      w_.U32(static_cast<uint32_t>(n + 1));
+      w_.Raw(text, n);
+      w_.U8(0);
+      w_.PadTo4From(origin);
+      return S_OK;
+    }
     std::string bytes;
     const HRESULT hr = ExternalToStored(text, cps_, bytes);
     if (FAILED(hr)) return hr;
@@ -627,13 +641,14 @@ HRESULT MeasureTypedValue(const uint8_t* data, size_t size, size_t& consumed) {
 }
 
 HRESULT EncodeTypedValue(const PROPVARIANT& value, const TextCodePages& cps, std::vector<uint8_t>& out) {
-  std::vector<uint8_t> bytes;
-  ByteWriter w(bytes);
+  // Written in place, so a buffer reused across values is not allocated
+  // again; a refused value takes its part back out.
+  const size_t start = out.size();
+  ByteWriter w(out);
   Encoder encoder(w, cps);
   const HRESULT hr = encoder.Typed(value, 0);
-  if (FAILED(hr)) return hr;
-  out.insert(out.end(), bytes.begin(), bytes.end());
-  return S_OK;
+  if (FAILED(hr)) out.resize(start);
+  return hr;
 }
 
 bool HoldsCodePageText(const uint8_t* data, size_t size) {
