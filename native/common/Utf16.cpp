@@ -7,41 +7,40 @@ bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 }  // namespace
 
+// Both write through a pointer into a string sized for the longest result,
+// then trim: texts of megabytes are converted in one pass, no check per unit.
 std::wstring WideFromUtf16(const char16_t* units, size_t count) {
-  std::wstring out;
-  out.reserve(count);
-  if (sizeof(wchar_t) == 2) {
-    for (size_t i = 0; i < count; ++i) out.push_back(static_cast<wchar_t>(units[i]));
-    return out;
-  }
+  std::wstring out(count, L'\0');
+  wchar_t* to = &out[0];
   for (size_t i = 0; i < count; ++i) {
     const char16_t u = units[i];
-    if (IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
-      const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      out.push_back(static_cast<wchar_t>(cp));
+    if (sizeof(wchar_t) > 2 && IsHighSurrogate(u) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
+      *to++ = static_cast<wchar_t>(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
       ++i;
     } else {
-      out.push_back(static_cast<wchar_t>(u));
+      *to++ = static_cast<wchar_t>(u);
     }
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 
 std::u16string Utf16FromWide(const wchar_t* text, size_t count) {
-  std::u16string out;
-  out.reserve(count);
+  std::u16string out(sizeof(wchar_t) > 2 ? 2 * count : count, u'\0');
+  char16_t* to = &out[0];
   for (size_t i = 0; i < count; ++i) {
     const auto cp = static_cast<unsigned long>(text[i]);
     if (sizeof(wchar_t) > 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
       const unsigned long v = cp - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+      *to++ = static_cast<char16_t>(0xD800 + (v >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
     } else if (cp > 0x10FFFF) {
-      out.push_back(u'\uFFFD');  // not a Unicode scalar value
+      *to++ = u'\uFFFD';  // not a Unicode scalar value
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *to++ = static_cast<char16_t>(cp);
     }
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 

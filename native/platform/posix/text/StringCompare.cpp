@@ -7,8 +7,7 @@
 namespace quorvane {
 namespace posix {
 
-wchar_t FoldCase(wchar_t c) {
-  if (c < 0x80) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+wchar_t FoldCaseBeyondAscii(wchar_t c) {
   if (c > 0xFFFF) return c;
   static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   if (unicode == static_cast<locale_t>(0)) return c;
