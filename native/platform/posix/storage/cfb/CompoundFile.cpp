@@ -1,5 +1,6 @@
 #include "CompoundFile.h"
 
+#include <cstring>
 #include <new>
 
 #include "../StorageApi.h"
@@ -129,6 +130,30 @@ HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std:
     if (SUCCEEDED(hr)) hr = view.ReadData(stream.entry, out);
     ReadCache::Instance().Store(stamp_, path, hr, out);
     return hr;
+  });
+}
+
+HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
+  return Reading([&](View& view) {
+    Child stream;
+    HRESULT hr = view.Find(0, name, &stream);
+    if (SUCCEEDED(hr) && stream.entry.objectType != kTypeStream) hr = STG_E_FILENOTFOUND;
+    if (FAILED(hr)) return hr;
+    const uint64_t size = stream.entry.streamSize;
+    std::vector<uint8_t> whole;
+    std::vector<uint32_t> chain;
+    // A mini stream is small: read whole. A regular one part by part.
+    if (size < kMiniStreamCutoff ? FAILED(hr = view.ReadData(stream.entry, whole))
+                                 : FAILED(hr = view.RegularChain(stream.entry, chain)))
+      return hr;
+    return plan(size, [&](uint64_t offset, size_t count, uint8_t* into) -> HRESULT {
+      if (offset > size || count > size - offset) return STG_E_DOCFILECORRUPT;
+      if (chain.empty()) {
+        if (count > 0) std::memcpy(into, whole.data() + offset, count);
+        return S_OK;
+      }
+      return view.ReadRegularPart(chain, offset, count, into);
+    });
   });
 }
 
