@@ -24,6 +24,8 @@ class StreamStore {
   // decides what it needs (a part reaching past the end is refused), so a
   // large value nobody asked for need not come from disk. This default reads
   // the whole stream first.
+  // Smaller streams are read whole: one read costs less than several.
+  static constexpr uint64_t kPartsFrom = 64u << 10;
   using PartReader = std::function<HRESULT(uint64_t offset, size_t count, uint8_t* into)>;
   using PartPlan = std::function<HRESULT(uint64_t size, const PartReader& read)>;
   virtual HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan);

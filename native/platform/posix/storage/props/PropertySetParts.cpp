@@ -15,8 +15,6 @@ namespace {
 
 using namespace oleps;
 
-// Up to this size a stream is read whole: one read costs less than several.
-constexpr size_t kWholeUpTo = 64u << 10;
 // An opaque value whose extent reaches this is left unread.
 constexpr size_t kUnreadFrom = 4096;
 // The type, size and clipboard format of a value: what its parse checks.
@@ -41,8 +39,8 @@ class Planner {
 
   HRESULT Run() {
     const size_t size = bytes_.size();
-    if (size <= kWholeUpTo) return Fetch(0, size);
-    HRESULT hr = Fetch(0, std::min(size, kWholeUpTo / 16));  // the header, often the first table too
+    if (size < StreamStore::kPartsFrom) return Fetch(0, size);
+    HRESULT hr = Fetch(0, std::min<size_t>(size, 4096));  // the header, often the first table too
     if (FAILED(hr)) return hr;
     std::vector<std::pair<size_t, size_t>> parts;
     bool regular = false;
