@@ -31,8 +31,8 @@ uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
   return v;
 }
 
-// Plans and reads the parts of one stream; false from a step means the
-// stream is irregular and is read whole.
+// Plans and reads the parts of one stream; one irregular in its header or a
+// table, or whose values do not keep to their extents, is read whole.
 class Planner {
  public:
   Planner(std::vector<uint8_t>& bytes, const StreamStore::PartReader& read) : bytes_(bytes), read_(read) {}
@@ -47,7 +47,7 @@ class Planner {
     hr = PlanSections(parts, regular);
     if (FAILED(hr)) return hr;
     if (!regular) {
-      unread_.clear();
+      unread.clear();
       return Fetch(0, size);
     }
     std::sort(parts.begin(), parts.end());
@@ -56,13 +56,13 @@ class Planner {
       for (++i; i < parts.size() && parts[i].first <= to + kJoinGap; ++i) to = std::max(to, parts[i].second);
       if (FAILED(hr = Fetch(from, to))) return hr;
     }
-    if (unread_.empty() || ValuesKeepToExtents()) return S_OK;
-    unread_.clear();
+    if (unread.empty() || ValuesKeepToExtents()) return S_OK;
+    unread.clear();
     return Fetch(0, size);
   }
 
   // (section index, id) of the values left unread.
-  std::vector<std::pair<size_t, PROPID>> unread_;
+  std::vector<std::pair<size_t, PROPID>> unread;
 
  private:
   // Reads [from, to) unless the prefix read first holds it.
@@ -118,7 +118,7 @@ class Planner {
         }
         parts.emplace_back(next, begin + kValueHead);
         next = end;
-        unread_.emplace_back(i, starts[s].second);
+        unread.emplace_back(i, starts[s].second);
       }
       parts.emplace_back(next, at + sectionSize);
     }
@@ -154,7 +154,7 @@ HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, Pro
     bytes->assign(static_cast<size_t>(size), 0);
     Planner planner(*bytes, read);
     const HRESULT planned = planner.Run();
-    unread = std::move(planner.unread_);
+    unread = std::move(planner.unread);
     return planned;
   });
   if (FAILED(hr)) return hr;
