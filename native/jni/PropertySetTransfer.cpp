@@ -85,6 +85,8 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
     }
     const EntryName entryName(entry.lpwstrName);
     ++seen;
+    // Neither text nor a date: not read (a thumbnail may be half a megabyte).
+    if (entry.vt == VT_CF || entry.vt == VT_BLOB || entry.vt == VT_BLOB_OBJECT) continue;
     PROPSPEC spec;
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = entry.propid;

@@ -23,9 +23,9 @@ for t in "$@"; do
     pe_version_fuzz) sources=($p/version/{PeVersionResource,VersionApi}.cpp $p/text/FileSystemText.cpp $p/base/ErrnoMapping.cpp
                          $p/kernel/LastError.cpp $p/text/UiLanguage.cpp) ;;
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
-    props_fuzz) sources=($p/storage/props/*.cpp $p/text/{CodePages,StringCompare}.cpp native/common/Utf16.cpp
+    props_fuzz) sources=($p/storage/props/*.cpp $p/storage/StreamStore.cpp $p/text/{CodePages,StringCompare}.cpp native/common/Utf16.cpp
                          $p/kernel/LastError.cpp) ;;
-    cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp
+    cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp $p/storage/StreamStore.cpp
                        $p/base/ErrnoMapping.cpp $p/text/StringCompare.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,16 @@ class StreamStore {
   virtual ~StreamStore() = default;
   // STG_E_FILENOTFOUND when the root storage has no stream of that name.
   virtual HRESULT ReadStream(const std::u16string& name, std::vector<uint8_t>& out) = 0;
+  // Reads parts of one stream as one look at it: `plan` gets the stream's
+  // size and reads [offset, offset + count) into `into` through `read` as it
+  // decides what it needs (a part reaching past the end is refused), so a
+  // large value nobody asked for need not come from disk. This default reads
+  // the whole stream first.
+  // Smaller streams are read whole: one read costs less than several.
+  static constexpr uint64_t kPartsFrom = 64u << 10;
+  using PartReader = std::function<HRESULT(uint64_t offset, size_t count, uint8_t* into)>;
+  using PartPlan = std::function<HRESULT(uint64_t size, const PartReader& read)>;
+  virtual HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan);
   // Creates or replaces the stream. The file stays valid at every moment: a
   // crash leaves readers the old or the new stream, never a mix.
   virtual HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) = 0;

@@ -1,5 +1,6 @@
 #include "CompoundFile.h"
 
+#include <cstring>
 #include <new>
 
 #include "../StorageApi.h"
@@ -129,6 +130,40 @@ HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std:
     if (SUCCEEDED(hr)) hr = view.ReadData(stream.entry, out);
     ReadCache::Instance().Store(stamp_, path, hr, out);
     return hr;
+  });
+}
+
+HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
+  std::vector<uint8_t> whole;
+  std::vector<uint32_t> chain;
+  const auto fromWhole = [&](uint64_t offset, size_t count, uint8_t* into) -> HRESULT {
+    if (offset > whole.size() || count > whole.size() - offset) return STG_E_DOCFILECORRUPT;
+    if (count > 0) std::memcpy(into, whole.data() + offset, count);
+    return S_OK;
+  };
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    FileStamp now;
+    HRESULT kept;
+    if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, {name}, &kept, whole))
+      return FAILED(kept) ? kept : plan(whole.size(), fromWhole);
+  }
+  return Reading([&](View& view) {
+    Child stream;
+    HRESULT hr = view.Find(0, name, &stream);
+    if (SUCCEEDED(hr) && stream.entry.objectType != kTypeStream) hr = STG_E_FILENOTFOUND;
+    const uint64_t size = SUCCEEDED(hr) ? stream.entry.streamSize : 0;
+    if (SUCCEEDED(hr) && size >= kPartsFrom) {
+      if (FAILED(hr = view.RegularChain(stream.entry, chain))) return hr;
+      return plan(size, [&](uint64_t offset, size_t count, uint8_t* into) -> HRESULT {
+        if (offset > size || count > size - offset) return STG_E_DOCFILECORRUPT;
+        return view.ReadRegularPart(chain, offset, count, into);
+      });
+    }
+    // A small stream is read whole and kept, as ReadStream keeps it.
+    if (SUCCEEDED(hr)) hr = view.ReadData(stream.entry, whole);
+    ReadCache::Instance().Store(stamp_, {name}, hr, whole);
+    return FAILED(hr) ? hr : plan(size, fromWhole);
   });
 }
 

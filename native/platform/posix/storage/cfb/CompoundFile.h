@@ -43,6 +43,9 @@ class CompoundFile : public StreamStore {
   HRESULT ReadStream(const std::u16string& name, std::vector<uint8_t>& out) override;
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override;
   HRESULT DeleteStream(const std::u16string& name) override;
+  // Under one read lock and view, parts read from the file as asked; a small
+  // stream is read whole and kept in the ReadCache, as ReadStream does.
+  HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan) override;
   bool CanWrite() const override { return mode_.write; }
   // Moves on with every update through this object. While no other writer
   // can reach the file (others denied, and for SWMR this object holding the

@@ -189,29 +189,43 @@ HRESULT View::ReadMini(const DirEntry& stream, std::vector<uint8_t>& out) {
   return S_OK;
 }
 
-HRESULT View::ReadRegular(const DirEntry& stream, std::vector<uint8_t>& out) {
+HRESULT View::RegularChain(const DirEntry& stream, std::vector<uint32_t>& chain) {
   const uint64_t sectorSize = header.SectorSize();
-  const uint64_t count = (stream.streamSize + sectorSize - 1) / sectorSize;
-  std::vector<uint32_t> chain;
-  HRESULT hr = fat.Chain(stream.startSector, count, chain);  // also bounds the size by the file
-  if (FAILED(hr)) return hr;
-  out.resize(static_cast<size_t>(stream.streamSize));
+  // Also bounds the size by the file.
+  return fat.Chain(stream.startSector, (stream.streamSize + sectorSize - 1) / sectorSize, chain);
+}
+
+HRESULT View::ReadRegularPart(const std::vector<uint32_t>& chain, uint64_t offset, size_t count, uint8_t* into) {
+  const uint64_t sectorSize = header.SectorSize();
   // One read per run of consecutive sectors.
-  for (size_t i = 0; i < chain.size();) {
+  for (size_t i = static_cast<size_t>(offset / sectorSize); count > 0;) {
+    if (i >= chain.size()) return STG_E_DOCFILECORRUPT;
     size_t run = 1;
-    while (i + run < chain.size() && chain[i + run] == chain[i] + run) ++run;
-    const size_t begin = i * sectorSize;
-    const size_t want = std::min<size_t>(run * sectorSize, out.size() - begin);
+    const uint64_t skip = offset - i * sectorSize;
+    while (i + run < chain.size() && chain[i + run] == chain[i] + run && run * sectorSize - skip < count) ++run;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(run * sectorSize - skip, count));
     size_t got = 0;
-    if (FAILED(hr = io.ReadAt(header.SectorOffset(chain[i]), out.data() + begin, want, &got))) return hr;
+    HRESULT hr = io.ReadAt(header.SectorOffset(chain[i]) + skip, into, want, &got);
+    if (FAILED(hr)) return hr;
     if (got < want) {
       // Only the file's last sector may be cut short.
       if (chain[i] + run != fat.SectorCount()) return STG_E_DOCFILECORRUPT;
-      std::memset(out.data() + begin + got, 0, want - got);
+      std::memset(into + got, 0, want - got);
     }
+    into += want;
+    offset += want;
+    count -= want;
     i += run;
   }
   return S_OK;
+}
+
+HRESULT View::ReadRegular(const DirEntry& stream, std::vector<uint8_t>& out) {
+  std::vector<uint32_t> chain;
+  HRESULT hr = RegularChain(stream, chain);
+  if (FAILED(hr)) return hr;
+  out.resize(static_cast<size_t>(stream.streamSize));
+  return ReadRegularPart(chain, 0, out.size(), out.data());
 }
 
 HRESULT View::Walk(std::vector<WalkEntry>& out) {

@@ -49,6 +49,10 @@ class View {
   // Follows storage names from the root; an empty path is the root itself.
   HRESULT Resolve(const std::vector<std::u16string>& path, Child* out);
   HRESULT ReadData(const DirEntry& stream, std::vector<uint8_t>& out);
+  // A stream of kMiniStreamCutoff bytes or more: its sectors, then any part
+  // of it through them (the caller keeps the part within the stream).
+  HRESULT RegularChain(const DirEntry& stream, std::vector<uint32_t>& chain);
+  HRESULT ReadRegularPart(const std::vector<uint32_t>& chain, uint64_t offset, size_t count, uint8_t* into);
   // Every entry under the root, storages before their contents.
   HRESULT Walk(std::vector<WalkEntry>& out);
 

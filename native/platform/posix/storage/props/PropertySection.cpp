@@ -145,6 +145,10 @@ HRESULT PropertySection::Parse(const FMTID& fmtid, const SharedBuffer& stream, s
   return S_OK;
 }
 
+bool PropertySection::Unread(PROPID id) const {
+  return std::find(unread_.begin(), unread_.end(), id) != unread_.end();
+}
+
 PropertySection PropertySection::Create(const FMTID& fmtid, UINT codePage, bool caseSensitive) {
   PropertySection section;
   section.fmtid_ = fmtid;

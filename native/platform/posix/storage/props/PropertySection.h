@@ -77,6 +77,12 @@ class PropertySection {
   // Removes the values and names of all `ids` in one pass over the tables.
   void RemoveAll(const std::unordered_set<PROPID>& ids);
 
+  // A set read for reading only may leave a large opaque value unread: its
+  // type and size are there, its data zeros (see PropertySetParts.h).
+  void LeaveUnread(PROPID id) { unread_.push_back(id); }
+  bool HasUnread() const { return !unread_.empty(); }
+  bool Unread(PROPID id) const;
+
   const std::vector<DictionaryEntry>& Names() const { return names_; }
   // Names compare without regard to case unless the set is case-sensitive.
   bool FindName(const std::wstring& name, PROPID& id) const { return FindName(name.c_str(), id); }
@@ -130,6 +136,7 @@ class PropertySection {
   UINT codePage_ = 0;
   SharedBytes original_;
   bool modified_ = true;
+  std::vector<PROPID> unread_;
 
   // Derived from the tables by Reindex and kept up to date by every change.
   bool caseSensitive_ = false;

@@ -4,6 +4,8 @@
 #include <deque>
 #include <new>
 
+#include "PropertySetParts.h"
+
 namespace quorvane {
 namespace posix {
 
@@ -40,7 +42,7 @@ class ParsedStreams {
   }
 
   void Keep(const std::u16string& name, std::shared_ptr<const PropertySetStream> stream) {
-    if (!stream || !stream->Original()) return;
+    if (!stream || !stream->Original() || stream->Partial()) return;
     std::lock_guard<std::mutex> guard(mutex_);
     kept_.push_front(Entry{name, std::move(stream)});
     if (kept_.size() > kMaxStreams) kept_.pop_back();
@@ -111,19 +113,27 @@ std::shared_ptr<PropertySetCache> PropertySetCache::For(const std::shared_ptr<St
 }
 
 HRESULT PropertySetCache::Read(StreamStore& store, const std::u16string& name,
-                               std::shared_ptr<const PropertySetStream>& out) {
+                               std::shared_ptr<const PropertySetStream>& out, bool whole) {
   // Asked before the read: a change that slips in between moves the version
   // on, so the stream is never kept under a version it does not belong to.
   const uint64_t version = store.ContentsVersion();
   auto kept = streams_.find(name);
-  if (version != 0 && kept != streams_.end() && kept->second.version == version) {
+  if (version != 0 && kept != streams_.end() && kept->second.version == version &&
+      !(whole && kept->second.stream && kept->second.stream->Partial())) {
     out = kept->second.stream;
     return kept->second.hr;
   }
   std::vector<uint8_t> bytes;
-  HRESULT hr = store.ReadStream(name, bytes);
+  HRESULT hr = S_OK;
   std::shared_ptr<const PropertySetStream> parsed;
-  if (SUCCEEDED(hr)) parsed = ParsedStreams::Instance().Find(name, bytes);
+  if (!whole && !store.CanWrite()) {
+    // Nothing will be written back: large opaque values may stay unread.
+    auto fresh = std::make_shared<PropertySetStream>();
+    if (SUCCEEDED(hr = ReadPropertySetParts(store, name, *fresh))) parsed = std::move(fresh);
+  } else {
+    hr = store.ReadStream(name, bytes);
+    if (SUCCEEDED(hr)) parsed = ParsedStreams::Instance().Find(name, bytes);
+  }
   if (SUCCEEDED(hr) && !parsed) {
     auto fresh = std::make_shared<PropertySetStream>();
     hr = PropertySetStream::Parse(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), *fresh);

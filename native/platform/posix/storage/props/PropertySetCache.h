@@ -34,7 +34,10 @@ class PropertySetCache {
   std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
   // The stream parsed, or the failure of its read or parse (STG_E_FILENOTFOUND
   // when the store has no such stream). The stream must not be changed.
-  HRESULT Read(StreamStore& store, const std::u16string& name, std::shared_ptr<const PropertySetStream>& out);
+  // A store that cannot be written gives it with large opaque values unread
+  // (PropertySetParts.h) unless `whole` is asked for.
+  HRESULT Read(StreamStore& store, const std::u16string& name, std::shared_ptr<const PropertySetStream>& out,
+               bool whole = false);
   // After a write: the kept stream is stale.
   void Forget(const std::u16string& name) { streams_.erase(name); }
   // A stream as its Original() bytes read, for any store that reads them.

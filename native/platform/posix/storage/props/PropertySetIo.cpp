@@ -10,8 +10,9 @@ namespace {
 
 using Parsed = std::shared_ptr<const PropertySetStream>;
 
-HRESULT ReadSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, Parsed& stream) {
-  return cache.Read(store, PropertySetStreamName(fmtid), stream);
+HRESULT ReadSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, Parsed& stream,
+                      bool whole = false) {
+  return cache.Read(store, PropertySetStreamName(fmtid), stream, whole);
 }
 
 HRESULT WriteSetStream(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid,
@@ -43,9 +44,10 @@ int IndexOf(const PropertySetStream& stream, const FMTID& fmtid) {
 
 }  // namespace
 
-HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out) {
+HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out,
+                        bool whole) {
   Parsed stream;
-  const HRESULT hr = ReadSetStream(store, cache, fmtid, stream);
+  const HRESULT hr = ReadSetStream(store, cache, fmtid, stream, whole);
   if (FAILED(hr)) return hr;
   const int index = IndexOf(*stream, fmtid);
   if (index < 0) return STG_E_FILENOTFOUND;

@@ -32,8 +32,11 @@ struct HeldStream {
 };
 
 // STG_E_FILENOTFOUND when the stream or the section is absent; the parse
-// errors of PropertySetStream otherwise.
-HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out);
+// errors of PropertySetStream otherwise. A store that cannot be written
+// may leave large opaque values unread (see PropertySection::Unread) unless
+// `whole` is asked for.
+HRESULT LoadPropertySet(StreamStore& store, PropertySetCache& cache, const FMTID& fmtid, LoadedPropertySet& out,
+                        bool whole = false);
 // Replaces the set's section (adding the stream, or an empty document
 // summary section before a user-defined one, as needed) and sets the
 // stream's CLSID when `clsid` is given. STG_E_MEDIUMFULL, with nothing

@@ -47,6 +47,12 @@ class PropertySetStream {
   const std::vector<PropertySection>& Sections() const { return sections_; }
   // Null when the stream has no section of that FMTID.
   PropertySection* FindSection(const FMTID& fmtid);
+  // Whether a section left values unread (see PropertySetParts.h).
+  bool Partial() const {
+    for (const PropertySection& s : sections_)
+      if (s.HasUnread()) return true;
+    return false;
+  }
   // Marks the header for rewriting (after sections were added or removed).
   void Touch() { headerModified_ = true; }
 

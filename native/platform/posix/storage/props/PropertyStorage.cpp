@@ -136,6 +136,16 @@ HRESULT PropertyStorage::Resolve(const PROPSPEC& spec, const PropertySection& se
 HRESULT PropertyStorage::ReadMultiple(ULONG cpspec, const PROPSPEC rgpspec[], PROPVARIANT rgpropvar[]) {
   if (cpspec == 0) return S_FALSE;
   if (!rgpspec || !rgpropvar) return STG_E_INVALIDPOINTER;
+  // A value left unread by a read-only open is read now, with the whole set.
+  for (ULONG i = 0; i < cpspec && Section().HasUnread(); ++i) {
+    PROPID id;
+    if (FAILED(Resolve(rgpspec[i], Section(), id)) || !Section().Unread(id)) continue;
+    LoadedPropertySet whole;
+    auto lock = context_->IoLock();
+    const HRESULT hr = LoadPropertySet(context_->Store(), context_->Cache(), Section().Fmtid(), whole, true);
+    if (FAILED(hr)) return hr;
+    set_ = std::move(whole);
+  }
   const PropertySection& section = Section();
   const TextCodePages cps{section.CodePage(), GetACP()};
   std::memset(rgpropvar, 0, cpspec * sizeof(PROPVARIANT));
