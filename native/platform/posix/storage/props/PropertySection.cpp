@@ -278,6 +278,7 @@ const std::wstring& PropertySection::KeyOf(const std::wstring& name, std::wstrin
 
 void PropertySection::Reindex() {
   valueAt_.clear();
+  valueAt_.reserve(properties_.size());
   valueBytes_ = 0;
   for (size_t i = 0; i < properties_.size(); ++i) {
     valueAt_[properties_[i].id] = i;
@@ -292,6 +293,8 @@ void PropertySection::Reindex() {
 
   nameAt_.clear();
   idOfName_.clear();
+  nameAt_.reserve(names_.size());
+  idOfName_.reserve(names_.size());
   nameBytes_ = 0;
   std::wstring scratch;
   for (size_t i = 0; i < names_.size(); ++i) {

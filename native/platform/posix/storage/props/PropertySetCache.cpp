@@ -126,14 +126,18 @@ HRESULT PropertySetCache::Read(StreamStore& store, const std::u16string& name,
   std::vector<uint8_t> bytes;
   HRESULT hr = S_OK;
   std::shared_ptr<const PropertySetStream> parsed;
+  std::vector<UnreadValue> unread;
   if (!whole && !store.CanWrite()) {
     // Nothing will be written back: large opaque values may stay unread.
-    auto fresh = std::make_shared<PropertySetStream>();
-    if (SUCCEEDED(hr = ReadPropertySetParts(store, name, *fresh))) parsed = std::move(fresh);
+    hr = ReadPropertySetParts(store, name, bytes, unread);
   } else {
     hr = store.ReadStream(name, bytes);
-    if (SUCCEEDED(hr)) parsed = ParsedStreams::Instance().Find(name, bytes);
   }
+  if (SUCCEEDED(hr) && !unread.empty()) {  // a partial parse is this open's alone
+    auto fresh = std::make_shared<PropertySetStream>();
+    if (SUCCEEDED(hr = ParsePartly(std::move(bytes), unread, *fresh))) parsed = std::move(fresh);
+  }
+  if (SUCCEEDED(hr) && !parsed) parsed = ParsedStreams::Instance().Find(name, bytes);
   if (SUCCEEDED(hr) && !parsed) {
     auto fresh = std::make_shared<PropertySetStream>();
     hr = PropertySetStream::Parse(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), *fresh);

@@ -147,19 +147,21 @@ class Planner {
 
 }  // namespace
 
-HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, PropertySetStream& out) {
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
-  std::vector<std::pair<size_t, PROPID>> unread;
-  HRESULT hr = store.ReadStreamParts(name, [&](uint64_t size, const StreamStore::PartReader& read) {
-    bytes->assign(static_cast<size_t>(size), 0);
-    Planner planner(*bytes, read);
+HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, std::vector<uint8_t>& bytes,
+                             std::vector<UnreadValue>& unread) {
+  return store.ReadStreamParts(name, [&](uint64_t size, const StreamStore::PartReader& read) {
+    bytes.assign(static_cast<size_t>(size), 0);
+    Planner planner(bytes, read);
     const HRESULT planned = planner.Run();
     unread = std::move(planner.unread);
     return planned;
   });
+}
+
+HRESULT ParsePartly(std::vector<uint8_t>&& bytes, const std::vector<UnreadValue>& unread, PropertySetStream& out) {
+  const HRESULT hr = PropertySetStream::Parse(std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), out);
   if (FAILED(hr)) return hr;
-  if (FAILED(hr = PropertySetStream::Parse(SharedBuffer(std::move(bytes)), out))) return hr;
-  for (const auto& value : unread) out.Sections()[value.first].LeaveUnread(value.second);
+  for (const UnreadValue& value : unread) out.Sections()[value.first].LeaveUnread(value.second);
   return S_OK;
 }
 

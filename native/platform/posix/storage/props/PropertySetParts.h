@@ -9,6 +9,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../StreamStore.h"
 #include "PropertySetStream.h"
@@ -16,8 +18,16 @@
 namespace quorvane {
 namespace posix {
 
-// The store's errors, STG_E_FILENOTFOUND for no such stream, or the parse's.
-HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, PropertySetStream& out);
+// A value left unread: its section's index and its id.
+using UnreadValue = std::pair<size_t, PROPID>;
+
+// The stream's bytes, zeros where a value's data was left unread (then
+// listed in `unread`; with none, `bytes` is the whole stream). The store's
+// errors, STG_E_FILENOTFOUND for no such stream, or a table's.
+HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, std::vector<uint8_t>& bytes,
+                             std::vector<UnreadValue>& unread);
+// Parses what ReadPropertySetParts read, marking the unread values.
+HRESULT ParsePartly(std::vector<uint8_t>&& bytes, const std::vector<UnreadValue>& unread, PropertySetStream& out);
 
 }  // namespace posix
 }  // namespace quorvane
