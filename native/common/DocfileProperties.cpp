@@ -256,14 +256,19 @@ void DocfileProperties::VisitPropertyNames(const std::function<void(std::wstring
   const boost::shared_ptr<IEnumSTATPROPSTG> enumerator = AdoptCom(rawEnumerator);
   CHECK(runtime_error, enumerator);
 
-  STATPROPSTG entry;
-  std::memset(&entry, 0, sizeof entry);
-  ULONG fetched = 0;
-  while (enumerator->Next(1, &entry, &fetched) == S_OK) {
-    if (entry.lpwstrName == nullptr) continue;
-    const std::unique_ptr<OLECHAR, TaskMemFree> name(entry.lpwstrName);
-    entry.lpwstrName = nullptr;
-    visit(name.get());
+  // In batches: a set of thousands is a few calls, not one per name.
+  const ULONG kBatch = 64;
+  STATPROPSTG entries[kBatch];
+  HRESULT hr = S_OK;
+  while (hr == S_OK) {
+    ULONG fetched = 0;
+    std::memset(entries, 0, sizeof entries);
+    hr = enumerator->Next(kBatch, entries, &fetched);
+    if (hr != S_OK && hr != S_FALSE) break;
+    std::unique_ptr<OLECHAR, TaskMemFree> names[kBatch];  // all freed, whatever visit does
+    for (ULONG i = 0; i < fetched && i < kBatch; ++i) names[i].reset(entries[i].lpwstrName);
+    for (ULONG i = 0; i < fetched && i < kBatch; ++i)
+      if (names[i]) visit(names[i].get());
   }
 }
 

@@ -47,7 +47,15 @@ class EntryName {
 // The text in the system ANSI code page, up to its first NUL and with a
 // terminator, appended to `out`.
 void NarrowAppend(std::string& out, const wchar_t* text) {
+  // Every ANSI code page holds ASCII as ASCII: most text needs no converter.
+  size_t ascii = 0;
+  while (text[ascii] != 0 && static_cast<unsigned long>(text[ascii]) < 0x80) ++ascii;
   const size_t at = out.size();
+  if (text[ascii] == 0) {
+    out.resize(at + ascii + 1);
+    for (size_t i = 0; i <= ascii; ++i) out[at + i] = static_cast<char>(text[i]);
+    return;
+  }
   // Enough for any code page's longest form of each character.
   out.resize(at + 4 * std::wcslen(text) + 1);
   const int written =

@@ -218,6 +218,7 @@ void PropertySection::Rebase(const SharedBuffer& stream, size_t offset) {
   uint32_t size = 0, count = 0;
   r.ReadU32(size);
   r.ReadU32(count);
+  size_t next = 0;  // the table lists the values in their order here
   for (uint32_t slot = 0; slot < count; ++slot) {
     uint32_t id = 0, at = 0;
     r.ReadU32(id);
@@ -226,9 +227,14 @@ void PropertySection::Rebase(const SharedBuffer& stream, size_t offset) {
       hasDictionary_ = true;
       continue;
     }
-    const auto position = valueAt_.find(id);
-    if (position == valueAt_.end()) continue;
-    SharedBytes& value = properties_[position->second].value;
+    size_t position = next;
+    if (position >= properties_.size() || properties_[position].id != id) {
+      const auto found = valueAt_.find(id);
+      if (found == valueAt_.end()) continue;
+      position = found->second;
+    }
+    next = position + 1;
+    SharedBytes& value = properties_[position].value;
     value = whole.Window(at, value.size());
   }
   original_ = whole.Window(0, size);
