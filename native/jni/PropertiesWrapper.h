@@ -38,11 +38,6 @@ class EnumerationWrapper {
   jmethodID nextElementMethod = nullptr;
 };
 
-// Text-only view of the caller's Java properties object: the date-time
-// operations always throw std::runtime_error "Not supported". Method ids
-// come from the object's own class. Lives on the stack of one native call
-// and its thread; the object reference stays the caller's. A Java method
-// that throws ends the operation with JNIException, its exception pending.
 // A Java object's keys and their text values, read once, in enumeration
 // order; a value that is not a String (put() of another object) is absent.
 // Each text is NUL-terminated in one of two buffers, so thousands of entries
@@ -81,6 +76,11 @@ class JavaEntries {
   std::vector<Entry> entries;
 };
 
+// Text-only view of the caller's Java properties object: the date-time
+// operations always throw std::runtime_error "Not supported". Method ids
+// come from the object's own class. Lives on the stack of one native call
+// and its thread; the object reference stays the caller's. A Java method
+// that throws ends the operation with JNIException, its exception pending.
 class PropertiesWrapper : public IProperties {
  public:
   // IllegalArgumentException for null or an object without propertyNames;
