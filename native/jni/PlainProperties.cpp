@@ -98,11 +98,7 @@ bool TakeAll(JNIEnv* env, const Methods& m, jobject collection, jstring separato
 }  // namespace
 
 bool ReadPlainProperties(JNIEnv* env, jobject properties, JavaEntries& out) {
-  if (env->PushLocalFrame(32) != 0) throw JNIException();
-  struct Frame {
-    JNIEnv* env;
-    ~Frame() { env->PopLocalFrame(nullptr); }
-  } frame{env};
+  const LocalFrame frame(env);
   const Methods* found = Cached(env);
   if (found == nullptr) return false;
   const Methods& m = *found;
@@ -126,7 +122,6 @@ bool ReadPlainProperties(JNIEnv* env, jobject properties, JavaEntries& out) {
       keyCount != textCount)
     return false;
   return out.Adopt(std::move(keys), std::move(texts), static_cast<size_t>(keyCount));
-  return true;
 }
 
 }  // namespace jni

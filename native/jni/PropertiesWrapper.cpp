@@ -21,30 +21,6 @@ namespace {
 // Capacity reserved up front for a name list; a larger object just grows it.
 const jint kMaxReservedNames = 4096;
 
-// A local frame for one walk that keeps a reference per key: its capacity
-// grows with the keys, so -Xcheck:jni sees every reference planned for.
-class KeyFrame {
- public:
-  explicit KeyFrame(JNIEnv* env) : env(env) {
-    if (env->PushLocalFrame(kStep) != 0) throw JNIException();
-  }
-  ~KeyFrame() { env->PopLocalFrame(nullptr); }
-  KeyFrame(const KeyFrame&) = delete;
-  KeyFrame& operator=(const KeyFrame&) = delete;
-  // Room for `held` references plus the few a step makes and deletes.
-  void Hold(size_t held) {
-    if (held + kSpare <= capacity) return;
-    capacity = 2 * (held + kSpare);
-    if (env->EnsureLocalCapacity(static_cast<jint>(capacity)) != 0) throw JNIException();
-  }
-
- private:
-  static const jint kStep = 64;
-  static const size_t kSpare = 16;
-  JNIEnv* env;
-  size_t capacity = kStep;
-};
-
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // One character per byte, for bytes that are not modified UTF-8.
@@ -239,7 +215,7 @@ bool JavaEntries::Adopt(std::wstring&& joinedKeys, std::wstring&& joinedValues, 
 JavaEntries PropertiesWrapper::ReadEntries() const {
   JavaEntries entries;
   if (ReadPlainProperties(env, properties, entries)) return entries;
-  KeyFrame frame(env);
+  LocalFrame frame(env);
   std::vector<jobject> keyRefs;
   std::vector<std::wstring> keyTexts;
   {

@@ -1,6 +1,5 @@
 #include "PropertySetTransfer.h"
 
-#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -116,7 +115,7 @@ std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   // The deletions (as VT_EMPTY) and the texts are one WriteMultiple, which
   // the set applies whole or not at all: a refused write deletes nothing.
   // Names are lent from the entries and the texts share one buffer, so a set
-  // of thousands costs no allocation per property.
+  // of thousands costs no allocation per property. Both arrays start zeroed.
   const size_t keys = entries.Size();
   std::vector<PROPSPEC> names(keys);
   std::vector<PROPVARIANT> values(keys);
@@ -126,8 +125,6 @@ std::vector<std::wstring> PropertySet::WriteFrom(const JavaEntries& entries) {
   ULONG count = 0;
   for (size_t i = 0; i < keys; ++i) {
     if (!entries.HasValue(i)) continue;
-    std::memset(&names[count], 0, sizeof(PROPSPEC));
-    std::memset(&values[count], 0, sizeof(PROPVARIANT));
     names[count].ulKind = PRSPEC_LPWSTR;
     names[count].lpwstr = const_cast<LPOLESTR>(entries.KeyChars(i));
     if (entries.Value(i) == DeletionMarker) {

@@ -10,7 +10,6 @@ namespace quorvane {
 namespace jni {
 
 static_assert(sizeof(PropertyName) == sizeof(PROPSPEC), "PropertyName arrays are PROPSPEC arrays");
-static_assert(sizeof(NarrowTextValue) == sizeof(PROPVARIANT), "NarrowTextValue arrays are PROPVARIANT arrays");
 
 namespace {
 
@@ -104,20 +103,6 @@ void PropertyName::SetId(PROPID id) {
   FreeName();
   ulKind = PRSPEC_PROPID;
   propid = id;
-}
-
-NarrowTextValue::NarrowTextValue() {
-  std::memset(static_cast<PROPVARIANT*>(this), 0, sizeof(PROPVARIANT));
-  vt = VT_LPSTR;
-}
-
-NarrowTextValue::~NarrowTextValue() { delete[] pszVal; }
-
-char* NarrowTextValue::Allocate(size_t chars) {
-  delete[] pszVal;
-  pszVal = nullptr;
-  pszVal = new char[chars == 0 ? 1 : chars]();
-  return pszVal;
 }
 
 // ---- PropertySet ---------------------------------------------------------

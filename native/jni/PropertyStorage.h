@@ -68,18 +68,6 @@ struct PropertyName : PROPSPEC {
   void FreeName();
 };
 
-// A VT_LPSTR PROPVARIANT array element whose text buffer it owns (array new
-// and delete, never PropVariantClear).
-struct NarrowTextValue : PROPVARIANT {
-  NarrowTextValue();
-  ~NarrowTextValue();
-  NarrowTextValue(const NarrowTextValue&) = delete;
-  NarrowTextValue& operator=(const NarrowTextValue&) = delete;
-
-  // A buffer of `chars` characters (the terminator included), zero-filled.
-  char* Allocate(size_t chars);
-};
-
 // PROPVARIANTs for ReadMultiple to fill: zeroed, freed with the platform's
 // FreePropVariantArray on destruction. One scope; not copyable.
 class PropVariantArray {

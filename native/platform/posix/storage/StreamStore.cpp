@@ -10,7 +10,10 @@ namespace posix {
 HRESULT StreamStore::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
   std::vector<uint8_t> whole;
   const HRESULT hr = ReadStream(name, whole);
-  if (FAILED(hr)) return hr;
+  return FAILED(hr) ? hr : PlanOverWhole(whole, plan);
+}
+
+HRESULT StreamStore::PlanOverWhole(const std::vector<uint8_t>& whole, const PartPlan& plan) {
   return plan(whole.size(), [&](uint64_t offset, size_t count, uint8_t* into) -> HRESULT {
     if (offset > whole.size() || count > whole.size() - offset) return STG_E_DOCFILECORRUPT;
     if (count > 0) std::memcpy(into, whole.data() + offset, count);

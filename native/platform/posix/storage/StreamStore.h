@@ -29,6 +29,8 @@ class StreamStore {
   using PartReader = std::function<HRESULT(uint64_t offset, size_t count, uint8_t* into)>;
   using PartPlan = std::function<HRESULT(uint64_t size, const PartReader& read)>;
   virtual HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan);
+  // Runs plan over a stream already read whole.
+  static HRESULT PlanOverWhole(const std::vector<uint8_t>& whole, const PartPlan& plan);
   // Creates or replaces the stream. The file stays valid at every moment: a
   // crash leaves readers the old or the new stream, never a mix.
   virtual HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) = 0;

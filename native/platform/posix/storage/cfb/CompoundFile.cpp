@@ -1,6 +1,5 @@
 #include "CompoundFile.h"
 
-#include <cstring>
 #include <new>
 
 #include "../StorageApi.h"
@@ -136,17 +135,12 @@ HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std:
 HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
   std::vector<uint8_t> whole;
   std::vector<uint32_t> chain;
-  const auto fromWhole = [&](uint64_t offset, size_t count, uint8_t* into) -> HRESULT {
-    if (offset > whole.size() || count > whole.size() - offset) return STG_E_DOCFILECORRUPT;
-    if (count > 0) std::memcpy(into, whole.data() + offset, count);
-    return S_OK;
-  };
   {
     std::lock_guard<std::mutex> guard(mutex_);
     FileStamp now;
     HRESULT kept;
     if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, {name}, &kept, whole))
-      return FAILED(kept) ? kept : plan(whole.size(), fromWhole);
+      return FAILED(kept) ? kept : PlanOverWhole(whole, plan);
   }
   return Reading([&](View& view) {
     Child stream;
@@ -163,7 +157,7 @@ HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan
     // A small stream is read whole and kept, as ReadStream keeps it.
     if (SUCCEEDED(hr)) hr = view.ReadData(stream.entry, whole);
     ReadCache::Instance().Store(stamp_, {name}, hr, whole);
-    return FAILED(hr) ? hr : plan(size, fromWhole);
+    return FAILED(hr) ? hr : PlanOverWhole(whole, plan);
   });
 }
 

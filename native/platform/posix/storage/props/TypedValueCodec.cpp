@@ -148,15 +148,11 @@ bool StoredAsGiven(const char* text, size_t n, const TextCodePages& cps) {
          (KeepsAscii(cps.stored) && KeepsAscii(cps.external) && IsAscii(text, n));
 }
 
-HRESULT ExternalToStored(const char* text, const TextCodePages& cps, std::string& out) {
-  const size_t n = std::strlen(text);
-  if (StoredAsGiven(text, n, cps)) {
-    out.assign(text, n);
-  } else {
-    std::wstring wide;
-    if (!DecodeFromCodePage(cps.external, text, n, wide, true)) return kTextNotRepresentable;
-    if (!EncodeToCodePage(cps.stored, wide.data(), wide.size(), out, true)) return kTextNotRepresentable;
-  }
+// Text that is not StoredAsGiven, through wide text, terminator included.
+HRESULT ExternalToStored(const char* text, size_t n, const TextCodePages& cps, std::string& out) {
+  std::wstring wide;
+  if (!DecodeFromCodePage(cps.external, text, n, wide, true)) return kTextNotRepresentable;
+  if (!EncodeToCodePage(cps.stored, wide.data(), wide.size(), out, true)) return kTextNotRepresentable;
   out.append(cps.stored == oleps::kCodePageUnicode ? 2 : 1, '\0');
   return S_OK;
 }
@@ -534,11 +530,15 @@ class Encoder {
     return S_OK;
   }
 
-  void CodePageChars(const std::string& bytes) {
+  // size bytes of chars and then `nuls` zero bytes, counted, padded.
+  HRESULT CodePageChars(const char* chars, size_t size, size_t nuls) {
+    if (size > std::numeric_limits<uint32_t>::max() - nuls) return STG_E_INVALIDPARAMETER;
     const size_t origin = w_.Position();
-    w_.U32(static_cast<uint32_t>(bytes.size()));
-    w_.Raw(bytes.data(), bytes.size());
+    w_.U32(static_cast<uint32_t>(size + nuls));
+    w_.Raw(chars, size);
+    for (size_t i = 0; i < nuls; ++i) w_.U8(0);
     w_.PadTo4From(origin);
+    return S_OK;
   }
 
   HRESULT NarrowString(const char* text) {
@@ -547,21 +547,10 @@ class Encoder {
       return S_OK;
     }
     const size_t n = std::strlen(text);
-    if (StoredAsGiven(text, n, cps_)) {  // straight in: no copy of its own
-      if (n >= std::numeric_limits<uint32_t>::max()) return STG_E_INVALIDPARAMETER;
-      const size_t origin = w_.Position();
-      w_.U32(static_cast<uint32_t>(n + 1));
-      w_.Raw(text, n);
-      w_.U8(0);
-      w_.PadTo4From(origin);
-      return S_OK;
-    }
+    if (StoredAsGiven(text, n, cps_)) return CodePageChars(text, n, 1);  // straight in: no copy of its own
     std::string bytes;
-    const HRESULT hr = ExternalToStored(text, cps_, bytes);
-    if (FAILED(hr)) return hr;
-    if (bytes.size() > std::numeric_limits<uint32_t>::max()) return STG_E_INVALIDPARAMETER;
-    CodePageChars(bytes);
-    return S_OK;
+    const HRESULT hr = ExternalToStored(text, n, cps_, bytes);
+    return FAILED(hr) ? hr : CodePageChars(bytes.data(), bytes.size(), 0);
   }
 
   HRESULT Bstr(BSTR text) {
@@ -571,9 +560,7 @@ class Encoder {
     }
     std::string bytes;
     const HRESULT hr = WideToStored(text, SysStringLen(text), cps_.stored, bytes);
-    if (FAILED(hr)) return hr;
-    CodePageChars(bytes);
-    return S_OK;
+    return FAILED(hr) ? hr : CodePageChars(bytes.data(), bytes.size(), 0);
   }
 
   HRESULT WideString(const wchar_t* text) {
