@@ -147,6 +147,17 @@ TEST(CfbRead, ReadsTouchLittleAndUnchangedFilesAreNotReadAgain) {
   ASSERT_EQ(writer->WriteStream(u"Small", Pattern(300, 5)), S_OK);
   ASSERT_EQ(file->ReadStream(u"Small", data), S_OK);
   EXPECT_EQ(data, Pattern(300, 5));
+
+  // Two files open at once on one thread: each reads its own bytes, whichever was loaded last.
+  make(dir.File("a.cfs"), 3);
+  make(dir.File("b.cfs"), 4);
+  std::shared_ptr<cfb::CompoundFile> a, b;
+  ASSERT_EQ(cfb::CompoundFile::Open(dir.File("a.cfs"), ReadOnly(), a), S_OK);
+  ASSERT_EQ(cfb::CompoundFile::Open(dir.File("b.cfs"), ReadOnly(), b), S_OK);
+  ASSERT_EQ(a->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 3));
+  ASSERT_EQ(b->ReadStream(u"Small", data), S_OK);
+  EXPECT_EQ(data, Pattern(300, 4));
 }
 
 }  // namespace

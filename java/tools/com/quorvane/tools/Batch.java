@@ -104,6 +104,9 @@ final class Batch {
                     path + ": the file name is not valid text in this locale's encoding"));
         }
         try {
+            if (named) { // a walked file was found regular; one gone since is told by the library
+                DocumentError.requireFile(path);
+            }
             return new Result(path, command.read(path), null, null);
         } catch (DocumentError e) {
             // What a folder holds besides documents, or lost meanwhile, is passed over; a named file must be read.

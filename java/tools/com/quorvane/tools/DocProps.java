@@ -197,7 +197,7 @@ public final class DocProps {
 
     /** What one native reader puts into new properties; empty when the set it reads is missing (S_FALSE). */
     static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
-        Properties p = new Properties();
+        Properties p = new Properties(24); // a tracked document's set, without growing the table
         int hr = reader.applyAsInt(file.toString(), p);
         if (hr != 0 && hr != S_FALSE) {
             throw DocumentError.fromResult(file, hr);

@@ -1,53 +1,93 @@
 package com.quorvane.tools;
 
 import java.util.List;
-import java.util.Map;
 
 /**
- * Writes one JSON value (RFC 8259) on one line: maps become objects in their
- * iteration order, lists arrays; strings, numbers, booleans and null as
- * themselves. Writing is all docprops needs, which a dependency on the
- * tool's class path would not repay.
+ * Writes one JSON value (RFC 8259) on one line, member by member, into
+ * text of its own: no map or list is built to be walked afterwards, which
+ * in a run this short mostly runs in the interpreter. Writing is all
+ * docprops needs, which a dependency on the tool's class path would not
+ * repay. Used by one thread.
  */
 final class Json {
-    private Json() {
+    private final StringBuilder b = new StringBuilder(1024);
+    private boolean comma; // a value was written where the next one needs a comma before it
+
+    Json open() {
+        separate();
+        b.append('{');
+        comma = false;
+        return this;
     }
 
-    static String write(Object value) {
-        StringBuilder b = new StringBuilder(256);
-        append(b, value);
+    Json close() {
+        b.append('}');
+        comma = true;
+        return this;
+    }
+
+    Json name(String name) {
+        separate();
+        string(name);
+        b.append(':');
+        comma = false;
+        return this;
+    }
+
+    Json value(String s) {
+        separate();
+        if (s == null) {
+            b.append("null");
+        } else {
+            string(s);
+        }
+        comma = true;
+        return this;
+    }
+
+    Json nul() {
+        return value((String) null);
+    }
+
+    Json value(Long n) {
+        separate();
+        b.append(n == null ? "null" : n.toString());
+        comma = true;
+        return this;
+    }
+
+    Json value(boolean v) {
+        separate();
+        b.append(v);
+        comma = true;
+        return this;
+    }
+
+    Json value(List<String> list) {
+        separate();
+        b.append('[');
+        comma = false;
+        for (String s : list) {
+            value(s);
+        }
+        b.append(']');
+        comma = true;
+        return this;
+    }
+
+    /** A member whose value is an object {"type": type, "value": value}. */
+    Json typed(String name, String type, String value) {
+        return name(name).open().name("type").value(type).name("value").value(value).close();
+    }
+
+    @Override
+    public String toString() {
         return b.toString();
     }
 
-    private static void append(StringBuilder b, Object value) {
-        if (value == null) {
-            b.append("null");
-        } else if (value instanceof String s) {
-            string(b, s);
-        } else if (value instanceof Number || value instanceof Boolean) {
-            b.append(value);
-        } else if (value instanceof Map<?, ?> map) {
-            b.append('{');
-            String comma = "";
-            for (Map.Entry<?, ?> e : map.entrySet()) {
-                b.append(comma);
-                string(b, String.valueOf(e.getKey()));
-                b.append(':');
-                append(b, e.getValue());
-                comma = ",";
-            }
-            b.append('}');
-        } else if (value instanceof List<?> list) {
-            b.append('[');
-            String comma = "";
-            for (Object element : list) {
-                b.append(comma);
-                append(b, element);
-                comma = ",";
-            }
-            b.append(']');
-        } else {
-            throw new IllegalArgumentException("no JSON form for " + value.getClass());
+    private void separate() {
+        if (comma) {
+            b.append(',');
         }
     }
 
@@ -55,15 +95,15 @@ final class Json {
      * Quotes and escapes. A lone surrogate (a Java string can hold one; JSON
      * text cannot) is written as \\uXXXX, which keeps the line valid UTF-8.
      */
-    private static void string(StringBuilder b, String s) {
+    private void string(String s) {
         b.append('"');
+        int n = s.length();
         int plain = 0; // most strings need no escape: appended whole, not a character at a time
-        while (plain < s.length() && s.charAt(plain) >= 0x20 && s.charAt(plain) < 0x7F && s.charAt(plain) != '"'
-                && s.charAt(plain) != '\\') {
+        while (plain < n && isPlain(s.charAt(plain))) {
             plain++;
         }
         b.append(s, 0, plain);
-        for (int i = plain; i < s.length(); i++) {
+        for (int i = plain; i < n; i++) {
             char c = s.charAt(i);
             switch (c) {
                 case '"' -> b.append("\\\"");
@@ -72,12 +112,14 @@ final class Json {
                 case '\r' -> b.append("\\r");
                 case '\t' -> b.append("\\t");
                 default -> {
-                    boolean pair = Character.isHighSurrogate(c) && i + 1 < s.length()
-                            && Character.isLowSurrogate(s.charAt(i + 1));
+                    boolean pair = Character.isHighSurrogate(c) && i + 1 < n && Character.isLowSurrogate(s.charAt(i + 1));
                     if (pair) {
                         b.append(c).append(s.charAt(++i));
                     } else if (c < 0x20 || c == 0x7F || Character.isSurrogate(c)) {
-                        b.append(String.format("\\u%04x", (int) c));
+                        b.append("\\u");
+                        for (int shift = 12; shift >= 0; shift -= 4) {
+                            b.append(HEX[c >> shift & 0xF]);
+                        }
                     } else {
                         b.append(c);
                     }
@@ -86,4 +128,10 @@ final class Json {
         }
         b.append('"');
     }
+
+    private static boolean isPlain(char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    }
+
+    private static final char[] HEX = "0123456789abcdef".toCharArray();
 }

@@ -4,16 +4,13 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.PrintWriter;
 import java.io.StringWriter;
 import java.nio.file.Path;
-import java.time.DateTimeException;
-import java.time.Duration;
-import java.time.LocalDateTime;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
 import java.util.Objects;
 import java.util.Properties;
-import java.util.TreeSet;
 
 /**
  * One read command (show, history, check) over one document: what it tells,
@@ -58,7 +55,6 @@ final class ReadCommand {
     }
 
     Outcome read(Path file) throws DocumentError {
-        DocumentError.requireFile(file);
         StringWriter text = new StringWriter(json ? 1024 : 512);
         PrintWriter out = new PrintWriter(text);
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
@@ -70,21 +66,18 @@ final class ReadCommand {
 
     /** The JSON object of a file that was not read. */
     static String failure(Path file, DocumentError e) {
-        Map<String, Object> error = new LinkedHashMap<>();
-        error.put("code", e.exitCode);
-        error.put("hresult", e.hresult == 0 ? null : String.format("0x%08X", e.hresult));
-        error.put("message", e.getMessage());
-        Map<String, Object> o = new LinkedHashMap<>();
-        o.put("path", file.toString());
-        o.put("error", error);
-        return Json.write(o);
+        Json j = new Json().open().name("path").value(file.toString());
+        error(j, e.exitCode, e.hresult == 0 ? null : String.format("0x%08X", e.hresult), e.getMessage());
+        return j.close().toString();
+    }
+
+    private static void error(Json j, long code, String hresult, String message) {
+        j.name("error").open().name("code").value(code).name("hresult").value(hresult).name("message").value(message)
+                .close();
     }
 
     static String skipped(Path file, String reason) {
-        Map<String, Object> o = new LinkedHashMap<>();
-        o.put("path", file.toString());
-        o.put("skipped", reason);
-        return Json.write(o);
+        return new Json().open().name("path").value(file.toString()).name("skipped").value(reason).close().toString();
     }
 
     // ---- Reading ----------------------------------------------------------------
@@ -124,9 +117,10 @@ final class ReadCommand {
     private Outcome show(Path file, PrintWriter out) throws DocumentError {
         Properties summary = readSummary(file);
         Properties user = readUser(file, false);
-        Verdict v = Verdict.of(user, summary);
+        TrackingRecord record = TrackingRecord.read(user);
+        Verdict v = Verdict.of(record, user, summary);
         if (json) {
-            out.println(Json.write(document(file, summary, user, v)));
+            out.println(document(file, summary, user, record, v).close().toString());
         } else if (kind == Kind.HISTORY) {
             history(file, user, out);
         } else {
@@ -150,7 +144,7 @@ final class ReadCommand {
         out.println("User-defined properties:");
         int hidden = 0;
         int shown = 0;
-        for (String name : new TreeSet<>(user.stringPropertyNames())) {
+        for (String name : sortedNames(user)) {
             if (!all && TrackingRecord.isTrackingName(name)) {
                 hidden++;
                 continue;
@@ -178,19 +172,44 @@ final class ReadCommand {
         return value;
     }
 
-    /** The editing time is a duration stored as a time after 1601-01-01; null when it is no such time. */
-    private static Long editingSeconds(String value) {
+    /**
+     * The editing time is a duration stored as a time after 1601-01-01;
+     * null when it is no such time. Counted by hand: java.time's classes
+     * would be loaded, and compiled, for this one field.
+     */
+    static Long editingSeconds(String value) {
         String t = value.trim();
         if (!isDateTime(t)) {
             return null;
         }
-        try { // by hand: the date-time parser costs more than the rest of a document's output
-            LocalDateTime time = LocalDateTime.of(number(t, 0, 4), number(t, 5, 7), number(t, 8, 10),
-                    number(t, 11, 13), number(t, 14, 16), number(t, 17, 19));
-            return Duration.between(LocalDateTime.of(1601, 1, 1, 0, 0), time).getSeconds();
-        } catch (DateTimeException | NumberFormatException e) {
+        int year, month, day, hour, minute, second;
+        try {
+            year = number(t, 0, 4);
+            month = number(t, 5, 7);
+            day = number(t, 8, 10);
+            hour = number(t, 11, 13);
+            minute = number(t, 14, 16);
+            second = number(t, 17, 19);
+        } catch (NumberFormatException e) { // a space within the year
             return null;
         }
+        boolean leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+        if (month < 1 || month > 12 || day < 1 || day > (month == 2 && leap ? 29 : MONTH_DAYS[month - 1])
+                || hour > 23 || minute > 59 || second > 59) {
+            return null;
+        }
+        return (epochDay(year, month, day) - epochDay(1601, 1, 1)) * 86400L + hour * 3600L + minute * 60L + second;
+    }
+
+    private static final int[] MONTH_DAYS = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+    /** Days from 1970-01-01 in the proleptic Gregorian calendar, counted in eras of 400 years from March. */
+    private static long epochDay(long year, int month, int day) {
+        long y = month <= 2 ? year - 1 : year;
+        long era = Math.floorDiv(y, 400);
+        long yearOfEra = y - era * 400;
+        long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+        return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
     }
 
     private static int number(String text, int from, int to) {
@@ -245,26 +264,19 @@ final class ReadCommand {
         String name = file.getFileName() == null ? "" : file.getFileName().toString().toLowerCase(Locale.ROOT);
         Properties before = readUser(file, false);
         Properties summary = readSummary(file);
-        Verdict v = Verdict.of(before, summary);
-        Map<String, Object> check = new LinkedHashMap<>();
+        TrackingRecord old = TrackingRecord.read(before);
+        Verdict v = Verdict.of(old, before, summary);
         if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
-            return checked(file, out, summary, before, v, check, 0,
+            return checked(file, out, summary, before, v, false, null, 0,
                     ": not checked: only .doc, .xls and .ppt documents are checked");
         }
-        check.put("newVersion", null);
         Properties seen = readUserChecked(file, readOnly);
         Properties after = readOnly ? before : readUser(file, false);
-        TrackingRecord old = TrackingRecord.read(before);
         TrackingRecord found = TrackingRecord.read(seen);
         TrackingRecord stored = TrackingRecord.read(after);
 
         if (old != null && found != null && !old.extendedVersionId.equals(found.extendedVersionId)) {
             boolean recorded = stored != null && Objects.equals(stored.extendedVersionId, found.extendedVersionId);
-            Map<String, Object> version = new LinkedHashMap<>();
-            version.put("sequenceNumber", found.sequenceNumber);
-            version.put("versionId", found.versionId);
-            version.put("recorded", recorded);
-            check.put("newVersion", version);
             v = new Verdict(v.tracked, true, "saved outside the client");
             String line = ": straggler: saved outside the client";
             if (!json) {
@@ -277,15 +289,16 @@ final class ReadCommand {
                         : "  the document is open in another program: the new version was not written to it,"
                                 + " and the check will find it again");
             }
-            return checked(file, out, summary, after, v, check, 0, null);
+            return checked(file, out, summary, after, v, true,
+                    new NewVersion(found.sequenceNumber, found.versionId, recorded), 0, null);
         }
         if (old == null) {
-            return checked(file, out, summary, after, v, check, 0, ": not tracked"
+            return checked(file, out, summary, after, v, true, null, 0, ": not tracked"
                     + (TrackingRecord.isUntracked(before) ? " (marked untracked)" : "") + ": nothing to check");
         }
         if (before.getProperty(TrackingRecord.SORREL_SAVE) == null
                 && before.getProperty(TrackingRecord.LAST_SAVED_BY) == null) {
-            return checked(file, out, summary, after, v, check, 0,
+            return checked(file, out, summary, after, v, true, null, 0,
                     ": no save marks (never saved through the client): nothing to compare");
         }
         if (v.straggler) {
@@ -296,32 +309,43 @@ final class ReadCommand {
                     out.println("  the record's metadata version is older than 1.2");
                 }
             }
-            return checked(file, out, summary, after, v, check, DocumentError.EXIT_FAILURE, null);
+            return checked(file, out, summary, after, v, true, null, DocumentError.EXIT_FAILURE, null);
         }
-        return checked(file, out, summary, after, v, check, 0, ": not a straggler: the save marks match the last save ("
+        return checked(file, out, summary, after, v, true, null, 0, ": not a straggler: the save marks match the last save ("
                 + marks(before).replace("last saved ", "") + ")");
     }
 
-    /** Tells a check's end: its line (when not told already) or the document's JSON object with the check's part. */
+    /** A straggler's new version, as the check found it. */
+    private record NewVersion(String sequenceNumber, String versionId, boolean recorded) {
+    }
+
+    /**
+     * Tells a check's end: its line (when not told already) or the
+     * document's JSON object with the check's part. checked: the document
+     * was of a kind the check reads; version: the new version it found.
+     */
     private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, Verdict v,
-            Map<String, Object> check, int exitCode, String line) {
-        boolean recorded = check.get("newVersion") instanceof Map<?, ?> m && Boolean.TRUE.equals(m.get("recorded"));
+            boolean checked, NewVersion version, int exitCode, String line) {
         if (json) {
-            Map<String, Object> o = document(file, summary, user, v);
-            check.put("checked", check.containsKey("newVersion"));
-            o.put("check", check);
-            if (exitCode != 0) {
-                Map<String, Object> error = new LinkedHashMap<>();
-                error.put("code", exitCode);
-                error.put("hresult", null);
-                error.put("message", file + ": saved outside the client, but no new version could be recorded");
-                o.put("error", error);
+            Json j = document(file, summary, user, TrackingRecord.read(user), v).name("check").open();
+            if (checked) {
+                j.name("newVersion");
+                if (version == null) {
+                    j.nul();
+                } else {
+                    j.open().name("sequenceNumber").value(version.sequenceNumber).name("versionId")
+                            .value(version.versionId).name("recorded").value(version.recorded).close();
+                }
             }
-            out.println(Json.write(o));
+            j.name("checked").value(checked).close();
+            if (exitCode != 0) {
+                error(j, exitCode, null, file + ": saved outside the client, but no new version could be recorded");
+            }
+            out.println(j.close().toString());
         } else if (line != null) {
             out.println(file + line);
         }
-        return new Outcome(null, v.tracked, v.straggler, recorded, exitCode);
+        return new Outcome(null, v.tracked, v.straggler, version != null && version.recorded, exitCode);
     }
 
     private static boolean differs(String mark, String current) {
@@ -345,8 +369,8 @@ final class ReadCommand {
 
     /** Tracked or not, and whether the save marks differ from the last save, as the summary tells them. */
     record Verdict(boolean tracked, boolean straggler, String text) {
-        static Verdict of(Properties user, Properties summary) {
-            TrackingRecord record = TrackingRecord.read(user);
+        /** record: the current tracking record of user, or null. */
+        static Verdict of(TrackingRecord record, Properties user, Properties summary) {
             if (record == null) {
                 return new Verdict(false, false, TrackingRecord.isUntracked(user) ? "marked untracked" : "not tracked");
             }
@@ -364,61 +388,65 @@ final class ReadCommand {
         }
     }
 
-    private Map<String, Object> document(Path file, Properties summary, Properties user, Verdict v) {
-        Map<String, Object> o = new LinkedHashMap<>();
-        o.put("path", file.toString());
-        Map<String, Object> s = new LinkedHashMap<>();
+    /** The names of text properties, sorted. */
+    static String[] sortedNames(Properties p) {
+        String[] names = new String[p.size()];
+        int n = 0;
+        for (Map.Entry<Object, Object> e : p.entrySet()) {
+            if (e.getKey() instanceof String name && e.getValue() instanceof String && n < names.length) {
+                names[n++] = name;
+            }
+        }
+        names = n == names.length ? names : Arrays.copyOf(names, n);
+        Arrays.sort(names);
+        return names;
+    }
+
+    /** The document's JSON object, left open for a check to add its members. */
+    private Json document(Path file, Properties summary, Properties user, TrackingRecord record, Verdict v) {
+        Json j = new Json().open().name("path").value(file.toString()).name("summary").open();
         for (String name : SUMMARY_LABELS.keySet()) {
             String value = summary.getProperty(name);
             if (value == null) {
                 continue;
             }
             if (name.equals("PIDSI_EDITTIME")) {
-                s.put(name, typed("duration", editingSeconds(value)));
+                j.name(name).open().name("type").value("duration").name("value").value(editingSeconds(value)).close();
+            } else if (name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED")) {
+                j.typed(name, "date", date(value));
             } else {
-                s.put(name, name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED") ? date(value)
-                        : typed("text", value));
+                j.typed(name, "text", value);
             }
         }
-        for (String name : new TreeSet<>(summary.stringPropertyNames())) {
-            s.computeIfAbsent(name, n -> value(summary.getProperty(n)));
+        for (String name : sortedNames(summary)) {
+            if (!SUMMARY_LABELS.containsKey(name)) {
+                value(j, name, summary.getProperty(name));
+            }
         }
-        o.put("summary", s);
-        Map<String, Object> u = new LinkedHashMap<>();
-        for (String name : new TreeSet<>(user.stringPropertyNames())) {
+        j.close().name("user").open();
+        for (String name : sortedNames(user)) {
             if (all || !TrackingRecord.isTrackingName(name)) {
-                u.put(name, value(user.getProperty(name)));
+                value(j, name, user.getProperty(name));
             }
         }
-        o.put("user", u);
-        o.put("tracking", tracking(user));
-        o.put("tracked", v.tracked);
-        o.put("straggler", v.straggler);
-        o.put("verdict", v.text);
-        return o;
+        j.close().name("tracking");
+        if (record == null) {
+            j.nul();
+        } else {
+            tracking(j, record, user);
+        }
+        return j.name("tracked").value(v.tracked).name("straggler").value(v.straggler).name("verdict").value(v.text);
     }
 
-    private static Map<String, Object> tracking(Properties user) {
-        TrackingRecord r = TrackingRecord.read(user);
-        if (r == null) {
-            return null;
-        }
-        Map<String, Object> t = new LinkedHashMap<>();
-        t.put("recordId", r.extendedVersionId);
-        t.put("documentId", r.documentId);
-        t.put("masterDocumentId", r.masterDocumentId);
-        t.put("versionId", r.versionId);
-        t.put("sequenceNumber", r.sequenceNumber);
-        t.put("authorId", r.authorId);
-        t.put("metadataVersion", r.metadataVersion);
-        t.put("unratifiedVersionIds", r.unratifiedVersionIds);
-        t.put("contributors", r.contributors);
+    private static void tracking(Json j, TrackingRecord r, Properties user) {
         String mark = user.getProperty(TrackingRecord.SORREL_SAVE);
-        Map<String, Object> marks = new LinkedHashMap<>();
-        marks.put("lastSaved", mark == null ? null : date(mark).get("value"));
-        marks.put("lastSavedBy", user.getProperty(TrackingRecord.LAST_SAVED_BY));
-        t.put("saveMarks", marks);
-        return t;
+        j.open().name("recordId").value(r.extendedVersionId).name("documentId").value(r.documentId)
+                .name("masterDocumentId").value(r.masterDocumentId).name("versionId").value(r.versionId)
+                .name("sequenceNumber").value(r.sequenceNumber).name("authorId").value(r.authorId)
+                .name("metadataVersion").value(r.metadataVersion).name("unratifiedVersionIds")
+                .value(r.unratifiedVersionIds).name("contributors").value(r.contributors)
+                .name("saveMarks").open().name("lastSaved").value(mark == null ? null : date(mark))
+                .name("lastSavedBy").value(user.getProperty(TrackingRecord.LAST_SAVED_BY)).close().close();
     }
 
     /**
@@ -426,14 +454,18 @@ final class ReadCommand {
      * date-times across (numbers and the like it does not read), a date-time
      * in its own fixed form: a text of exactly that form reads as a date.
      */
-    private static Map<String, Object> value(String text) {
-        return isDateTime(text) ? date(text) : typed("text", text);
+    private static void value(Json j, String name, String text) {
+        if (isDateTime(text)) {
+            j.typed(name, "date", date(text));
+        } else {
+            j.typed(name, "text", text);
+        }
     }
 
     /** A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one the library could not convert. */
-    private static Map<String, Object> date(String text) {
+    private static String date(String text) {
         String t = text.trim();
-        return typed("date", t.isEmpty() ? null : isDateTime(text) ? t + "Z" : t);
+        return t.isEmpty() ? null : isDateTime(text) ? t + "Z" : t;
     }
 
     /**
@@ -461,12 +493,5 @@ final class ReadCommand {
             }
         }
         return true;
-    }
-
-    private static Map<String, Object> typed(String type, Object value) {
-        Map<String, Object> v = new LinkedHashMap<>();
-        v.put("type", type);
-        v.put("value", value);
-        return v;
     }
 }

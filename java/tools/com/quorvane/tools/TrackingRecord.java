@@ -58,7 +58,9 @@ final class TrackingRecord {
     /** The library tracks records of metadata version 1.2 and later only; absent means 1.0. */
     boolean isCurrent() {
         try {
-            return metadataVersion != null && Float.parseFloat(metadataVersion) >= 1.2f;
+            // The version the library writes, known without the float parser
+            return "1.2".equals(metadataVersion)
+                    || metadataVersion != null && Float.parseFloat(metadataVersion) >= 1.2f;
         } catch (NumberFormatException e) {
             return false;
         }

@@ -14,13 +14,10 @@ CompoundFile::CompoundFile(std::unique_ptr<FileIo> io, const ShareMode& mode)
     : io_(std::move(io)), locks_(io_->Descriptor()), mode_(mode) {}
 
 // Another process may have changed the file since the last operation: the
-// view is loaded again unless the stamp proves the file is as it was.
+// view, and the image it was read from, are loaded again unless the stamp
+// proves the file is as it was.
 template <typename Operation>
 HRESULT CompoundFile::OnCurrentView(Operation& operation) {
-  struct ImageScope {  // the image serves this operation only: others may write after it
-    FileIo& io;
-    ~ImageScope() { io.ForgetImage(); }
-  } image{*io_};
   try {
     FileStamp now;
     HRESULT hr = io_->Stamp(&now);
@@ -28,7 +25,7 @@ HRESULT CompoundFile::OnCurrentView(Operation& operation) {
     if (!view_ || !stamp_.settled || !now.SameAs(stamp_)) {
       view_.reset();
       // A view is loaded to be read from: the whole of a small file in one read.
-      if (!mode_.write) io_->LoadImage(now.size);
+      if (!mode_.write) io_->LoadImage(now);
       if (FAILED(hr = View::Load(*io_, now.size, view_))) {
         view_.reset();
         return hr;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -106,44 +107,49 @@ FileIo::~FileIo() {
 
 namespace {
 // One buffer per thread, kept between files: a read of a whole folder does
-// not map and fault in fresh pages for every file. `busy` while a FileIo of
-// the thread holds it.
+// not map and fault in fresh pages for every file. A FileIo reads from it
+// while the buffer's serial is the one its load drew: serials are unique in
+// the process, so another thread's buffer, or a later image of this one,
+// never matches.
 struct ImageBuffer {
   std::vector<uint8_t> bytes;
-  bool busy = false;
+  size_t size = 0;  // of the file's bytes; short when it shrank since it was stamped
+  uint64_t serial = 0;
+  FileStamp stamp;  // of the file the bytes are, serial or not, when settled
 };
 thread_local ImageBuffer t_image;
+std::atomic<uint64_t> g_imageSerials{0};
 }  // namespace
 
-bool FileIo::LoadImage(uint64_t size) {
+bool FileIo::LoadImage(const FileStamp& now) {
   ForgetImage();
-  if (size > kImageBytes || t_image.busy) return false;
-  try {
-    t_image.bytes.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return false;
+  if (now.size > kImageBytes) return false;
+  if (!(t_image.stamp.settled && now.settled && t_image.stamp.SameAs(now))) {
+    t_image.stamp = FileStamp();
+    t_image.serial = 0;
+    try {
+      t_image.bytes.resize(static_cast<size_t>(now.size));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (FAILED(ReadAt(0, t_image.bytes.data(), t_image.bytes.size(), &t_image.size))) return false;
+    t_image.stamp = now;
   }
-  size_t got = 0;
-  if (FAILED(ReadAt(0, t_image.bytes.data(), t_image.bytes.size(), &got))) return false;
-  t_image.busy = true;
-  image_ = t_image.bytes.data();
-  imageSize_ = got;  // shorter when the file shrank since its size was taken
+  image_ = t_image.serial = ++g_imageSerials;
   return true;
 }
 
 void FileIo::ForgetImage() {
-  if (image_ == nullptr) return;
-  image_ = nullptr;
-  t_image.busy = false;
-  if (t_image.bytes.capacity() > kImageBytes) std::vector<uint8_t>().swap(t_image.bytes);
+  if (image_ != 0 && image_ == t_image.serial) t_image.serial = 0;
+  image_ = 0;
 }
 
 HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got) {
   size_t done = 0;
   auto* bytes = static_cast<uint8_t*>(buffer);
-  if (image_ != nullptr) {
-    done = offset < imageSize_ ? std::min<uint64_t>(count, imageSize_ - offset) : 0;
-    if (done > 0) std::memcpy(bytes, image_ + offset, done);
+  if (image_ != 0 && image_ == t_image.serial) {
+    done = offset < t_image.size ? std::min<uint64_t>(count, t_image.size - offset) : 0;
+    if (done > 0) std::memcpy(bytes, t_image.bytes.data() + offset, done);
     *got = done;
     return S_OK;
   }

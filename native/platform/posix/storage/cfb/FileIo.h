@@ -51,12 +51,15 @@ class FileIo {
 
   // Reads up to `count` bytes; `*got` is short only at the end of the file.
   HRESULT ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got);
-  // Reads the whole file (of `size` bytes now, at most kImageBytes) at once
-  // and serves ReadAt from that copy until ForgetImage. A compound file's
-  // parts lie all over it: one read is one trip to the disk where a sector at
-  // a time is one each. The caller holds off writers meanwhile. False when
-  // the file is too big or the read fails; reads then go to the file.
-  bool LoadImage(uint64_t size);
+  // Reads the whole file (as stamped `now`, at most kImageBytes) at once and
+  // serves ReadAt from that copy until ForgetImage, a write, or another
+  // image of the same thread. A compound file's parts lie all over it: one
+  // read is one trip to the disk where a sector at a time is one each. The
+  // caller holds off writers while it loads, and loads again unless a
+  // settled stamp proves the file unchanged; the image of a file stamped so
+  // is taken over without a read. False when the file is too big or the
+  // read fails; reads then go to the file.
+  bool LoadImage(const FileStamp& now);
   void ForgetImage();
   static constexpr uint64_t kImageBytes = 256u << 10;
   HRESULT WriteAt(uint64_t offset, const void* buffer, size_t count);
@@ -87,8 +90,7 @@ class FileIo {
   uint64_t bytesWritten_ = 0;
   uint64_t bytesRead_ = 0;
   FileStamp opened_;
-  const uint8_t* image_ = nullptr;  // the thread's image buffer, while loaded
-  size_t imageSize_ = 0;
+  uint64_t image_ = 0;  // the serial of this file's image in its thread's buffer; 0: none
 };
 
 // How far in the past a stamp's change times must lie to count as settled
