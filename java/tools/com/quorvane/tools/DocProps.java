@@ -15,7 +15,6 @@ import java.util.List;
 import java.util.Locale;
 import java.util.Properties;
 import java.util.TreeSet;
-import java.util.function.ToIntBiFunction;
 
 /**
  * docprops: shows and changes the properties of Word, Excel and PowerPoint
@@ -195,14 +194,16 @@ public final class DocProps {
 
     // ---- Native calls ---------------------------------------------------------
 
-    /** What one native reader puts into new properties; empty when the set it reads is missing (S_FALSE). */
-    static Properties read(Path file, ToIntBiFunction<String, Properties> reader) throws DocumentError {
-        Properties p = new Properties(24); // a tracked document's set, without growing the table
-        int hr = reader.applyAsInt(file.toString(), p);
+    /** Properties for a native reader to fill: a tracked document's set fits without growing the table. */
+    static Properties newProperties() {
+        return new Properties(24);
+    }
+
+    /** Fails unless a native reader's result is success or S_FALSE (the set it reads is missing: none read). */
+    static void check(Path file, int hr) throws DocumentError {
         if (hr != 0 && hr != S_FALSE) {
             throw DocumentError.fromResult(file, hr);
         }
-        return p;
     }
 
     static void write(Path file, Properties p) throws DocumentError {

@@ -84,11 +84,15 @@ final class ReadCommand {
 
     /** User-defined properties; empty when the document has none. */
     static Properties readUser(Path file, boolean checkTripwire) throws DocumentError {
-        return DocProps.read(file, (path, p) -> Win32Impl.getCompoundDocumentUserProperties(path, p, checkTripwire));
+        Properties p = DocProps.newProperties();
+        DocProps.check(file, Win32Impl.getCompoundDocumentUserProperties(file.toString(), p, checkTripwire));
+        return p;
     }
 
     static Properties readSummary(Path file) throws DocumentError {
-        return DocProps.read(file, Win32Impl::getCompoundDocumentSummaryProperties);
+        Properties p = DocProps.newProperties();
+        DocProps.check(file, Win32Impl.getCompoundDocumentSummaryProperties(file.toString(), p));
+        return p;
     }
 
     /**

@@ -51,7 +51,12 @@ final class Walk {
 
     /** Whether any argument is a folder: then the run is over several documents. */
     static boolean anyFolder(List<Path> arguments) {
-        return arguments.stream().anyMatch(Files::isDirectory);
+        for (Path argument : arguments) {
+            if (Files.isDirectory(argument)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     /**
