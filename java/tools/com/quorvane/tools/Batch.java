@@ -61,38 +61,57 @@ final class Batch {
                 return t;
             }
         });
-        ArrayDeque<Future<Result>> waiting = new ArrayDeque<>();
+        ArrayDeque<Future<Result[]>> waiting = new ArrayDeque<>();
         int window = jobs * 4;
         try {
-            Walk.walk(arguments, recurse, new Walk.Visitor() {
+            final class Submitter implements Walk.Visitor {
+                private Chunk chunk;
+                private long offered;
+
                 @Override
                 public void file(Path path, boolean named) {
-                    queue(pool.submit(new Callable<Result>() {
-                        @Override
-                        public Result call() {
-                            return readOne(path, named);
-                        }
-                    }));
+                    if (chunk == null) {
+                        // One file a task at first, so that a few files spread over the threads; later more,
+                        // so that a share's thousands do not each pay for a hand-over between threads.
+                        chunk = new Chunk((int) Math.min(MAX_CHUNK, 1 + offered / window));
+                    }
+                    offered++;
+                    if (chunk.add(path, named)) {
+                        flush();
+                    }
                 }
 
                 @Override
                 public void skipped(Path path, String reason) {
-                    queue(CompletableFuture.completedFuture(new Result(path, null, reason, null, false)));
+                    flush();
+                    queue(CompletableFuture.completedFuture(
+                            new Result[] {new Result(path, null, reason, null, false)}));
                 }
 
                 @Override
                 public void failed(Path path, DocumentError error) {
-                    queue(CompletableFuture.completedFuture(new Result(path, null, null, error, false)));
+                    flush();
+                    queue(CompletableFuture.completedFuture(new Result[] {new Result(path, null, null, error, false)}));
+                }
+
+                void flush() {
+                    if (chunk != null) {
+                        queue(pool.submit(chunk));
+                        chunk = null;
+                    }
                 }
 
                 /** Keeps the results in walk order, told as soon as the window is full. */
-                private void queue(Future<Result> result) {
-                    waiting.add(result);
+                private void queue(Future<Result[]> results) {
+                    waiting.add(results);
                     while (waiting.size() >= window) {
                         tell(waiting.poll());
                     }
                 }
-            });
+            }
+            Submitter submitter = new Submitter();
+            Walk.walk(arguments, recurse, submitter);
+            submitter.flush();
             while (!waiting.isEmpty()) {
                 tell(waiting.poll());
             }
@@ -109,6 +128,36 @@ final class Batch {
                     + (recorded == 1 ? "" : "s") + " recorded; " + skipped + " skipped, " + failed + " failed");
         }
         return failed == 0 ? 0 : failureCode;
+    }
+
+    private static final int MAX_CHUNK = 16;
+
+    /** Files the walk found, read in walk order on one thread. */
+    private final class Chunk implements Callable<Result[]> {
+        private final Path[] paths;
+        private final boolean[] named;
+        private int size;
+
+        Chunk(int capacity) {
+            paths = new Path[capacity];
+            named = new boolean[capacity];
+        }
+
+        /** Adds a file; true when the chunk is full. */
+        boolean add(Path path, boolean isNamed) {
+            paths[size] = path;
+            named[size++] = isNamed;
+            return size == paths.length;
+        }
+
+        @Override
+        public Result[] call() {
+            Result[] results = new Result[size];
+            for (int i = 0; i < size; i++) {
+                results[i] = readOne(paths[i], named[i]);
+            }
+            return results;
+        }
     }
 
     private Result readOne(Path path, boolean named) {
@@ -136,16 +185,22 @@ final class Batch {
         }
     }
 
-    private void tell(Future<Result> next) {
-        Result r;
+    private void tell(Future<Result[]> next) {
+        Result[] results;
         try {
-            r = next.get();
+            results = next.get();
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             throw new IllegalStateException("interrupted", e);
         } catch (ExecutionException e) {
             throw new IllegalStateException(e.getCause());
         }
+        for (Result r : results) {
+            tell(r);
+        }
+    }
+
+    private void tell(Result r) {
         if (progress != null) {
             progress.clear(r.outcome == null && !command.json);
         }
