@@ -267,6 +267,27 @@ class DocPropsScanTest {
         }
     }
 
+    /** Many files, some no documents or not read at all: told in the order the folder lists them. */
+    @Test
+    void toldInTheOrderOfTheWalk() throws Exception {
+        Path many = Files.createDirectories(temp.resolve("many"));
+        for (int i = 0; i < 90; i++) {
+            if (i % 7 == 3) {
+                Files.writeString(many.resolve("n" + i + ".txt"), "text");
+            } else if (i % 5 == 2) {
+                Files.createSymbolicLink(many.resolve("l" + i + ".doc"), many.resolve("missing.doc"));
+            } else {
+                copy(many, DOC, "d" + i + ".doc");
+            }
+        }
+        assertEquals(0, run("show", "--json", "-j", "2", many.toString()), err);
+        List<String> listed;
+        try (var files = Files.list(many)) {
+            listed = files.map(Path::toString).collect(Collectors.toList());
+        }
+        assertEquals(listed, objects(out).stream().map(o -> o.get("path").getAsString()).collect(Collectors.toList()));
+    }
+
     /** Files and folders removed while the walk is on them: told as removed, never as failures, and the walk goes on. */
     @Test
     void removedDuringTheWalk() throws Exception {
