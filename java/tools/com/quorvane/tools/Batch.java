@@ -216,7 +216,7 @@ final class Batch {
             if (!command.json && !first && command.kind != ReadCommand.Kind.CHECK) {
                 out.println();
             }
-            out.println(o.text());
+            out.write(o.text(), 0, o.text().length);
             first = false;
         } else if (r.skipped != null) {
             skipped++;

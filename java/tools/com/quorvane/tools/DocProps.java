@@ -62,7 +62,7 @@ public final class DocProps {
     private final boolean errIsTerminal;
     private final boolean outIsTerminal;
 
-    /** Over these streams, which are no terminal: no progress line. */
+    /** Over these streams, which are no terminal (no progress line) and take UTF-8 (documents are written as bytes). */
     public DocProps(PrintStream out, PrintStream err) {
         this(out, err, false, false);
     }

@@ -3,6 +3,7 @@ package com.quorvane.tools;
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.PrintWriter;
 import java.io.StringWriter;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.LinkedHashMap;
@@ -20,8 +21,12 @@ import java.util.Properties;
 final class ReadCommand {
     enum Kind { SHOW, HISTORY, CHECK }
 
-    /** What one document gave: its text (or JSON line, no newline) and its share of the summary. */
-    record Outcome(String text, boolean tracked, boolean straggler, boolean recorded, int exitCode) {
+    /**
+     * What one document gave: its text (or JSON line), ending with a line
+     * separator, as UTF-8 bytes (encoded by the reading thread, not by the
+     * one that writes them all out), and its share of the summary.
+     */
+    record Outcome(byte[] text, boolean tracked, boolean straggler, boolean recorded, int exitCode) {
     }
 
     /** PIDSI names in the order docprops shows them, with their labels. */
@@ -60,7 +65,7 @@ final class ReadCommand {
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
         String t = text.toString();
         String end = System.lineSeparator();
-        return new Outcome(t.endsWith(end) ? t.substring(0, t.length() - end.length()) : t, o.tracked, o.straggler,
+        return new Outcome((t.endsWith(end) ? t : t + end).getBytes(StandardCharsets.UTF_8), o.tracked, o.straggler,
                 o.recorded, o.exitCode);
     }
 

@@ -1,6 +1,8 @@
 package com.quorvane.tools;
 
 import java.io.IOException;
+import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.FileSystemLoopException;
 import java.nio.file.FileVisitOption;
@@ -152,11 +154,31 @@ final class Walk {
     }
 
     /**
+     * Whether a name that does not survive decoding always decodes with
+     * U+FFFD in it: so in UTF-8, Latin-1 and ASCII, the encodings of nearly
+     * every locale. A name without it then needs no trip back to bytes.
+     */
+    private static final boolean LOSS_SHOWS = lossShows();
+
+    private static boolean lossShows() {
+        try {
+            Charset c = Charset.forName(System.getProperty("sun.jnu.encoding", ""));
+            return c.equals(StandardCharsets.UTF_8) || c.equals(StandardCharsets.ISO_8859_1)
+                    || c.equals(StandardCharsets.US_ASCII);
+        } catch (IllegalArgumentException e) {
+            return false;
+        }
+    }
+
+    /**
      * Whether the library can be given this path: a name that is not valid
      * text in the locale's encoding does not survive the trip through a Java
      * string, and the library would be asked about another file.
      */
     static boolean nameable(Path path) {
+        if (LOSS_SHOWS && path.toString().indexOf('\uFFFD') < 0) {
+            return true;
+        }
         try {
             return Paths.get(path.toString()).equals(path);
         } catch (java.nio.file.InvalidPathException e) {
