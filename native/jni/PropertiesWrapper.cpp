@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -97,28 +98,62 @@ jobject EnumerationWrapper::nextElement() {
 
 // ---- PropertiesWrapper ---------------------------------------------------
 
+namespace {
+
+// The class's methods; false, with NoSuchMethodError pending, when it lacks
+// one of them (propertyNames first: without it the object is no Properties).
+bool FindMethods(JNIEnv* env, jclass c, PropertiesWrapper::Methods& m) {
+  m.propertyNames = env->GetMethodID(c, "propertyNames", "()Ljava/util/Enumeration;");
+  if (m.propertyNames != nullptr)
+    m.getProperty = env->GetMethodID(c, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+  if (m.getProperty != nullptr)
+    m.setProperty = env->GetMethodID(c, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;");
+  if (m.setProperty != nullptr) m.size = env->GetMethodID(c, "size", "()I");
+  if (m.size != nullptr) m.remove = env->GetMethodID(c, "remove", "(Ljava/lang/Object;)Ljava/lang/Object;");
+  return m.remove != nullptr;
+}
+
+// java.util.Properties' own, found once per process (the class is the
+// platform's and stays loaded): the object is nearly always one, and a
+// method's lookup costs more than the call. Subclasses are asked each time.
+struct KnownClass {
+  jclass c;
+  PropertiesWrapper::Methods m;
+};
+const KnownClass* Known(JNIEnv* env) {
+  static const std::optional<KnownClass> known = [env]() -> std::optional<KnownClass> {
+    KnownClass k{};
+    const jclass local = env->FindClass("java/util/Properties");
+    if (local == nullptr) {
+      env->ExceptionClear();
+      return std::nullopt;
+    }
+    const bool found = FindMethods(env, local, k.m);
+    if (!found) env->ExceptionClear();
+    k.c = found ? static_cast<jclass>(env->NewGlobalRef(local)) : nullptr;
+    env->DeleteLocalRef(local);
+    if (k.c == nullptr) return std::nullopt;
+    return k;
+  }();
+  return known ? &*known : nullptr;
+}
+
+}  // namespace
+
 PropertiesWrapper::PropertiesWrapper(JNIEnv* env, jobject properties) : env(env), properties(properties) {
   if (properties == nullptr) throw IllegalArgumentException(env, "'properties' can't be null");
   propertiesClass = env->GetObjectClass(properties);
   CHECK(runtime_error, propertiesClass != NULL);
-  try {
-    propertyNames = env->GetMethodID(propertiesClass, "propertyNames", "()Ljava/util/Enumeration;");
-    if (propertyNames == nullptr) {
-      env->ExceptionClear();
-      throw IllegalArgumentException(env, "'properties' doesn't seem to be the right type");
-    }
-    getProperty = env->GetMethodID(propertiesClass, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
-    if (getProperty == nullptr) throw JNIException();
-    setProperty = env->GetMethodID(propertiesClass, "setProperty",
-                                   "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;");
-    if (setProperty == nullptr) throw JNIException();
-    size = env->GetMethodID(propertiesClass, "size", "()I");
-    if (size == nullptr) throw JNIException();
-    remove = env->GetMethodID(propertiesClass, "remove", "(Ljava/lang/Object;)Ljava/lang/Object;");
-    if (remove == nullptr) throw JNIException();
-  } catch (...) {
+  const KnownClass* known = Known(env);
+  if (known != nullptr && env->IsSameObject(propertiesClass, known->c)) {
+    m = known->m;
+    return;
+  }
+  if (!FindMethods(env, propertiesClass, m)) {
     env->DeleteLocalRef(propertiesClass);
-    throw;
+    if (m.propertyNames != nullptr) throw JNIException();
+    env->ExceptionClear();
+    throw IllegalArgumentException(env, "'properties' doesn't seem to be the right type");
   }
 }
 
@@ -130,7 +165,7 @@ void PropertiesWrapper::ThrowIfJavaThrew() const {
 
 jstring PropertiesWrapper::GetRaw(const WCHAR* name) const {
   const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
-  jstring value = static_cast<jstring>(env->CallObjectMethod(properties, getProperty, javaName.get()));
+  jstring value = static_cast<jstring>(env->CallObjectMethod(properties, m.getProperty, javaName.get()));
   ThrowIfJavaThrew();
   return value;
 }
@@ -145,7 +180,7 @@ TextHandle PropertiesWrapper::GetProperty(const std::wstring& name) const {
 void PropertiesWrapper::SetProperty(const std::wstring& name, const std::wstring& value) {
   const LocalRef javaName(env, NewJavaString(env, std::wstring(name.c_str())));
   const LocalRef javaValue(env, NewJavaString(env, std::wstring(value.c_str())));
-  const LocalRef previous(env, env->CallObjectMethod(properties, setProperty, javaName.get(), javaValue.get()));
+  const LocalRef previous(env, env->CallObjectMethod(properties, m.setProperty, javaName.get(), javaValue.get()));
   ThrowIfJavaThrew();
 }
 
@@ -157,7 +192,7 @@ void PropertiesWrapper::SetDateProperty(const std::wstring&, const boost::posix_
 
 void PropertiesWrapper::RemoveProperty(const std::wstring& name) {
   const LocalRef javaName(env, NewJavaString(env, name));
-  const LocalRef previous(env, env->CallObjectMethod(properties, remove, javaName.get()));
+  const LocalRef previous(env, env->CallObjectMethod(properties, m.remove, javaName.get()));
   ThrowIfJavaThrew();
 }
 
@@ -167,13 +202,13 @@ bool PropertiesWrapper::HasProperty(const std::wstring& name) const {
 }
 
 jint PropertiesWrapper::Size() const {
-  const jint count = env->CallIntMethod(properties, size);
+  const jint count = env->CallIntMethod(properties, m.size);
   ThrowIfJavaThrew();
   return count;
 }
 
 jobject PropertiesWrapper::PropertyNames() const {
-  jobject enumeration = env->CallObjectMethod(properties, propertyNames);
+  jobject enumeration = env->CallObjectMethod(properties, m.propertyNames);
   ThrowIfJavaThrew();
   return enumeration;
 }
@@ -235,7 +270,7 @@ JavaEntries PropertiesWrapper::ReadEntries() const {
     }
   }
   for (size_t i = 0; i < keyRefs.size(); ++i) {
-    const LocalRef value(env, env->CallObjectMethod(properties, getProperty, keyRefs[i]));
+    const LocalRef value(env, env->CallObjectMethod(properties, m.getProperty, keyRefs[i]));
     ThrowIfJavaThrew();
     if (value.get() == nullptr) {
       entries.Add(keyTexts[i], nullptr);
@@ -276,7 +311,7 @@ void PropertiesWrapper::SetText(const WCHAR* name, const char* value) {
                                     ? NewJavaString(env, std::wstring(wide.data(), static_cast<size_t>(converted - 1)))
                                     : NewStringFromUnconvertedBytes(env, value));
   const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
-  const LocalRef previous(env, env->CallObjectMethod(properties, setProperty, javaName.get(), javaValue.get()));
+  const LocalRef previous(env, env->CallObjectMethod(properties, m.setProperty, javaName.get(), javaValue.get()));
   ThrowIfJavaThrew();
 }
 

@@ -83,6 +83,15 @@ class JavaEntries {
 // that throws ends the operation with JNIException, its exception pending.
 class PropertiesWrapper : public IProperties {
  public:
+  // The methods called on the object, as its class has them.
+  struct Methods {
+    jmethodID propertyNames = nullptr;
+    jmethodID getProperty = nullptr;
+    jmethodID setProperty = nullptr;
+    jmethodID size = nullptr;
+    jmethodID remove = nullptr;
+  };
+
   // IllegalArgumentException for null or an object without propertyNames;
   // JNIException (NoSuchMethodError pending) when a later method is missing.
   PropertiesWrapper(JNIEnv* env, jobject properties);
@@ -119,11 +128,7 @@ class PropertiesWrapper : public IProperties {
   JNIEnv* const env;
   const jobject properties;
   jclass propertiesClass = nullptr;
-  jmethodID propertyNames = nullptr;
-  jmethodID getProperty = nullptr;
-  jmethodID setProperty = nullptr;
-  jmethodID size = nullptr;
-  jmethodID remove = nullptr;
+  Methods m;
 };
 
 // What a snapshot (quorvane::Properties) of the Java object would answer,
