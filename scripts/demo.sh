@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 cp samples/quarterly-report.doc "$work/"
 chmod u+w "$work/quarterly-report.doc"
 run_docprops() {
-  (cd "$work" && "$java" -XX:TieredStopAtLevel=1 -XX:+UseSerialGC -Djava.library.path="$root/build/release/lib" \
+  (cd "$work" && "$java" -XX:TieredStopAtLevel=1 -Djava.library.path="$root/build/release/lib" \
     -cp "$root/build/release/java/quorvane-client.jar:$root/build/release/java/quorvane-tools.jar" \
     com.quorvane.tools.DocProps "$@")
 }
