@@ -27,7 +27,12 @@ std::wstring WideFromUtf16(const char16_t* units, size_t count) {
 
 std::u16string Utf16FromWide(const wchar_t* text, size_t count) {
   std::u16string out(sizeof(wchar_t) > 2 ? 2 * count : count, u'\0');
-  char16_t* to = &out[0];
+  out.resize(Utf16Into(text, count, &out[0]));
+  return out;
+}
+
+size_t Utf16Into(const wchar_t* text, size_t count, char16_t* to) {
+  char16_t* const start = to;
   for (size_t i = 0; i < count; ++i) {
     const auto cp = static_cast<unsigned long>(text[i]);
     if (sizeof(wchar_t) > 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
@@ -40,8 +45,7 @@ std::u16string Utf16FromWide(const wchar_t* text, size_t count) {
       *to++ = static_cast<char16_t>(cp);
     }
   }
-  out.resize(static_cast<size_t>(to - out.data()));
-  return out;
+  return static_cast<size_t>(to - start);
 }
 
 }  // namespace quorvane

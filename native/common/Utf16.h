@@ -11,6 +11,9 @@ namespace quorvane {
 
 std::wstring WideFromUtf16(const char16_t* units, size_t count);
 std::u16string Utf16FromWide(const wchar_t* text, size_t count);
+// Writes the units of `text` to `to`, which has room for 2 * count of them;
+// answers how many it wrote.
+size_t Utf16Into(const wchar_t* text, size_t count, char16_t* to);
 
 inline std::u16string Utf16FromWide(const std::wstring& text) {
   return Utf16FromWide(text.data(), text.size());

@@ -1,5 +1,8 @@
 #include "JavaChars.h"
 
+#include <cstdint>
+#include <stdexcept>
+
 #include "JNIException.h"
 #include "Utf16.h"
 
@@ -45,9 +48,18 @@ void JavaChars::Release() {
   borrowed_ = nullptr;
 }
 
-jstring NewJavaString(JNIEnv* env, const std::wstring& text) {
-  const std::u16string units = Utf16FromWide(text);
-  jstring result = env->NewString(reinterpret_cast<const jchar*>(units.data()), static_cast<jsize>(units.size()));
+jstring NewJavaString(JNIEnv* env, const wchar_t* text, size_t count) {
+  // Names and most values are short: converted on the stack, not the heap.
+  char16_t stack[256];
+  std::u16string heap;
+  char16_t* units = stack;
+  if (2 * count > sizeof stack / sizeof stack[0]) {
+    heap.resize(2 * count);
+    units = &heap[0];
+  }
+  const size_t length = Utf16Into(text, count, units);
+  if (length > static_cast<size_t>(INT32_MAX)) throw std::length_error("text too long for a Java String");
+  jstring result = env->NewString(reinterpret_cast<const jchar*>(units), static_cast<jsize>(length));
   if (result == nullptr) throw JNIException();
   return result;
 }

@@ -40,7 +40,10 @@ class JavaChars {
 };
 
 // A Java String made from wide text; throws JNIException when the VM refuses.
-jstring NewJavaString(JNIEnv* env, const std::wstring& text);
+jstring NewJavaString(JNIEnv* env, const wchar_t* text, size_t count);
+inline jstring NewJavaString(JNIEnv* env, const std::wstring& text) {
+  return NewJavaString(env, text.data(), text.size());
+}
 
 }  // namespace jni
 }  // namespace quorvane

@@ -305,12 +305,17 @@ NameList PropertiesWrapper::GetPropertyNames() const {
 
 void PropertiesWrapper::SetText(const WCHAR* name, const char* value) {
   const int length = static_cast<int>(std::strlen(value));
-  std::vector<WCHAR> wide(static_cast<size_t>(length) + 1);
-  const int converted = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, value, -1, wide.data(), length + 1);
-  const LocalRef javaValue(env, converted > 0
-                                    ? NewJavaString(env, std::wstring(wide.data(), static_cast<size_t>(converted - 1)))
-                                    : NewStringFromUnconvertedBytes(env, value));
-  const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
+  WCHAR stack[128];  // most values fit
+  std::vector<WCHAR> heap;
+  WCHAR* wide = stack;
+  if (static_cast<size_t>(length) + 1 > sizeof stack / sizeof stack[0]) {
+    heap.resize(static_cast<size_t>(length) + 1);
+    wide = heap.data();
+  }
+  const int converted = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, value, -1, wide, length + 1);
+  const LocalRef javaValue(env, converted > 0 ? NewJavaString(env, wide, static_cast<size_t>(converted - 1))
+                                              : NewStringFromUnconvertedBytes(env, value));
+  const LocalRef javaName(env, NewJavaString(env, name, std::wcslen(name)));
   const LocalRef previous(env, env->CallObjectMethod(properties, m.setProperty, javaName.get(), javaValue.get()));
   ThrowIfJavaThrew();
 }

@@ -65,7 +65,7 @@ void NarrowAppend(std::string& out, const wchar_t* text) {
 
 }  // namespace
 
-std::wstring SummaryPropertyName(const STATPROPSTG& entry) {
+const WCHAR* SummaryPropertyName(const STATPROPSTG& entry) {
   if (entry.lpwstrName != nullptr) return entry.lpwstrName;
   for (const SummaryName& known : kSummaryNames)
     if (known.id == entry.propid) return known.name;
@@ -101,11 +101,11 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
     ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
     const PROPVARIANT& read = value[0];
     if (read.vt == VT_LPSTR) {
-      if (read.pszVal != nullptr) target.SetText(SummaryPropertyName(entry).c_str(), read.pszVal);
+      if (read.pszVal != nullptr) target.SetText(SummaryPropertyName(entry), read.pszVal);
     } else if (read.vt == VT_FILETIME) {
       char text[kFileTimeTextChars];
       FormatFileTime(read.filetime, text, kFileTimeTextChars);
-      target.SetText(SummaryPropertyName(entry).c_str(), text);
+      target.SetText(SummaryPropertyName(entry), text);
     }
   }
   if (seen == 0) throw HResultException(S_FALSE);

@@ -17,8 +17,9 @@ namespace jni {
 extern const WCHAR* const DeletionMarker;  // "##DEL##"
 
 // The entry's own name when it has one, else the PIDSI name of its id
-// ("PIDSI_TITLE" for 2, ...), "(Unknown)" for any other id.
-std::wstring SummaryPropertyName(const STATPROPSTG& entry);
+// ("PIDSI_TITLE" for 2, ...), "(Unknown)" for any other id: the entry's or
+// a constant, never a copy.
+const WCHAR* SummaryPropertyName(const STATPROPSTG& entry);
 // The id of a PIDSI name (exact, case-sensitive); 0 for any other name.
 PROPID SummaryPropertyId(const std::wstring& name);
 
