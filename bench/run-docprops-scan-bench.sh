@@ -90,32 +90,46 @@ EOF
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 runs=${QV_BENCH_RUNS:-5}
-measure() { # LABEL COMMAND...: median wall and CPU seconds, cold then warm; the last warm run's output kept
-  local label=$1 cw=() cc=() ww=() wc=() wall cpu
+ours=("${docprops[@]}" show --json --all -r corpus)
+exif=(exiftool -r -json -G1 -D corpus)
+# The tools take turns, cold runs first, then warm ones: a machine whose
+# speed drifts during the bench slows both alike. The last warm run's output
+# of each is kept for the comparison of values.
+declare -A times
+run() { # KEY COMMAND...: one run's wall and CPU seconds added to times[KEY]
+  local key=$1 wall cpu
   shift
-  for _ in $(seq "$runs"); do
-    evict
-    read -r wall cpu < <(seconds "$@")
-    cw+=("$wall") cc+=("$cpu")
-  done
-  seconds "$@" >/dev/null
-  for _ in $(seq "$runs"); do
-    read -r wall cpu < <(seconds "$@")
-    ww+=("$wall") wc+=("$cpu")
-  done
-  cp "$work/out" "$work/$label.out"
-  echo "$(median "${cw[@]}") $(median "${ww[@]}") $(median "${cc[@]}") $(median "${wc[@]}")"
+  read -r wall cpu < <(seconds "$@")
+  times[$key.wall]+="$wall " times[$key.cpu]+="$cpu "
 }
-
+for _ in $(seq "$runs"); do
+  evict
+  run ours.cold "${ours[@]}"
+  evict
+  run exif.cold "${exif[@]}"
+done
+seconds "${ours[@]}" >/dev/null
+seconds "${exif[@]}" >/dev/null
+for _ in $(seq "$runs"); do
+  run ours.warm "${ours[@]}"
+  cp "$work/out" "$work/ours.out"
+  run exif.warm "${exif[@]}"
+  cp "$work/out" "$work/exiftool.out"
+done
+# shellcheck disable=SC2086 # the lists are words
+{
+  ours_cold=$(median ${times[ours.cold.wall]}) ours_cold_cpu=$(median ${times[ours.cold.cpu]})
+  ours_warm=$(median ${times[ours.warm.wall]}) ours_warm_cpu=$(median ${times[ours.warm.cpu]})
+  exif_cold=$(median ${times[exif.cold.wall]}) exif_cold_cpu=$(median ${times[exif.cold.cpu]})
+  exif_warm=$(median ${times[exif.warm.wall]}) exif_warm_cpu=$(median ${times[exif.warm.cpu]})
+}
 jobs=$((2 * $(nproc)))  # docprops' default
-read -r ours_cold ours_warm ours_cold_cpu ours_warm_cpu < <(measure ours "${docprops[@]}" show --json --all -r corpus)
-read -r exif_cold exif_warm exif_cold_cpu exif_warm_cpu < <(measure exiftool exiftool -r -json -G1 -D corpus)
 
 rate() { awk -v n="$count" -v s="$1" 'BEGIN { printf "%.0f", n / s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 echo
 echo "corpus: $count documents, $((bytes / 1000000)) MB, in 16 folders; $(nproc) processors; load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "cold: $cold; median of $runs runs each, each a new process"
+echo "cold: $cold; median of $runs runs each, each a new process, the tools taking turns"
 row() {
   printf '%-40s %8s %8s %12s %12s %8s %8s\n' "$1" "$2" "$3" "$(rate "$2")" "$(rate "$3")" "$4" "$5"
 }
