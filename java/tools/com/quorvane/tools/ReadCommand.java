@@ -186,7 +186,7 @@ final class ReadCommand {
      * null when it is no such time. Counted by hand: java.time's classes
      * would be loaded, and compiled, for this one field.
      */
-    static Long editingSeconds(String value) {
+    private static Long editingSeconds(String value) {
         String t = value.trim();
         if (!isDateTime(t)) {
             return null;
