@@ -164,7 +164,7 @@ void PropertiesWrapper::ThrowIfJavaThrew() const {
 }
 
 jstring PropertiesWrapper::GetRaw(const WCHAR* name) const {
-  const LocalRef javaName(env, NewJavaString(env, std::wstring(name, std::wcslen(name))));
+  const LocalRef javaName(env, NewJavaString(env, name, std::wcslen(name)));
   jstring value = static_cast<jstring>(env->CallObjectMethod(properties, m.getProperty, javaName.get()));
   ThrowIfJavaThrew();
   return value;
@@ -178,8 +178,9 @@ TextHandle PropertiesWrapper::GetProperty(const std::wstring& name) const {
 }
 
 void PropertiesWrapper::SetProperty(const std::wstring& name, const std::wstring& value) {
-  const LocalRef javaName(env, NewJavaString(env, std::wstring(name.c_str())));
-  const LocalRef javaValue(env, NewJavaString(env, std::wstring(value.c_str())));
+  // As C strings: each ends at its first NUL.
+  const LocalRef javaName(env, NewJavaString(env, name.c_str(), std::wcslen(name.c_str())));
+  const LocalRef javaValue(env, NewJavaString(env, value.c_str(), std::wcslen(value.c_str())));
   const LocalRef previous(env, env->CallObjectMethod(properties, m.setProperty, javaName.get(), javaValue.get()));
   ThrowIfJavaThrew();
 }
