@@ -44,12 +44,14 @@ struct Methods {
 
 // Null (nothing pending) when the VM lacks any of them.
 bool Find(JNIEnv* env, Methods& m) {
-  m.properties = env->FindClass("java/util/Properties");
+  const JavaUtilProperties* known = JavaUtilProperties::Get(env);
+  if (known == nullptr) return false;
+  m.properties = known->c;
   m.collection = env->FindClass("java/util/Collection");
   m.arrays = env->FindClass("java/util/Arrays");
   m.string = env->FindClass("java/lang/String");
   m.strings = env->FindClass("[Ljava/lang/String;");
-  if (Threw(env) || !m.properties || !m.collection || !m.arrays || !m.string || !m.strings) return false;
+  if (Threw(env) || !m.collection || !m.arrays || !m.string || !m.strings) return false;
   m.defaults = env->GetFieldID(m.properties, "defaults", "Ljava/util/Properties;");
   m.keySet = env->GetMethodID(m.properties, "keySet", "()Ljava/util/Set;");
   m.values = env->GetMethodID(m.properties, "values", "()Ljava/util/Collection;");
@@ -60,12 +62,13 @@ bool Find(JNIEnv* env, Methods& m) {
 }
 
 // Found once per process: the classes are the platform's own and stay
-// loaded, so their global references are never given back.
+// loaded, so their global references are never given back
+// (java.util.Properties' is JavaUtilProperties').
 const Methods* Cached(JNIEnv* env) {
   static const std::optional<Methods> methods = [env]() -> std::optional<Methods> {
     Methods m;
     if (!Find(env, m)) return std::nullopt;
-    for (jclass* c : {&m.properties, &m.collection, &m.arrays, &m.string, &m.strings}) {
+    for (jclass* c : {&m.collection, &m.arrays, &m.string, &m.strings}) {
       *c = static_cast<jclass>(env->NewGlobalRef(*c));
       if (*c == nullptr) return std::nullopt;
     }

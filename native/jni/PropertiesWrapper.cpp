@@ -113,16 +113,11 @@ bool FindMethods(JNIEnv* env, jclass c, PropertiesWrapper::Methods& m) {
   return m.remove != nullptr;
 }
 
-// java.util.Properties' own, found once per process (the class is the
-// platform's and stays loaded): the object is nearly always one, and a
-// method's lookup costs more than the call. Subclasses are asked each time.
-struct KnownClass {
-  jclass c;
-  PropertiesWrapper::Methods m;
-};
-const KnownClass* Known(JNIEnv* env) {
-  static const std::optional<KnownClass> known = [env]() -> std::optional<KnownClass> {
-    KnownClass k{};
+}  // namespace
+
+const JavaUtilProperties* JavaUtilProperties::Get(JNIEnv* env) {
+  static const std::optional<JavaUtilProperties> known = [env]() -> std::optional<JavaUtilProperties> {
+    JavaUtilProperties k{};
     const jclass local = env->FindClass("java/util/Properties");
     if (local == nullptr) {
       env->ExceptionClear();
@@ -138,13 +133,13 @@ const KnownClass* Known(JNIEnv* env) {
   return known ? &*known : nullptr;
 }
 
-}  // namespace
-
 PropertiesWrapper::PropertiesWrapper(JNIEnv* env, jobject properties) : env(env), properties(properties) {
   if (properties == nullptr) throw IllegalArgumentException(env, "'properties' can't be null");
   propertiesClass = env->GetObjectClass(properties);
   CHECK(runtime_error, propertiesClass != NULL);
-  const KnownClass* known = Known(env);
+  // The object is nearly always a java.util.Properties itself, whose
+  // methods are known; a subclass is asked each time.
+  const JavaUtilProperties* known = JavaUtilProperties::Get(env);
   if (known != nullptr && env->IsSameObject(propertiesClass, known->c)) {
     m = known->m;
     return;

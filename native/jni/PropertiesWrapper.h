@@ -131,6 +131,16 @@ class PropertiesWrapper : public IProperties {
   Methods m;
 };
 
+// java.util.Properties itself and its methods, found once per process (the
+// class is the platform's and stays loaded, so its global reference is never
+// given back): a method's lookup costs more than the call. Get is null, with
+// nothing pending, when the VM lacks them.
+struct JavaUtilProperties {
+  jclass c;
+  PropertiesWrapper::Methods m;
+  static const JavaUtilProperties* Get(JNIEnv* env);
+};
+
 // What a snapshot (quorvane::Properties) of the Java object would answer,
 // over entries read from it: the last value listed under a name, text only.
 // Read-only: the setters and RemoveProperty throw std::logic_error.
