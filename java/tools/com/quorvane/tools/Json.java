@@ -112,7 +112,8 @@ final class Json {
                 case '\r' -> b.append("\\r");
                 case '\t' -> b.append("\\t");
                 default -> {
-                    boolean pair = Character.isHighSurrogate(c) && i + 1 < n && Character.isLowSurrogate(s.charAt(i + 1));
+                    boolean pair = Character.isHighSurrogate(c) && i + 1 < n
+                            && Character.isLowSurrogate(s.charAt(i + 1));
                     if (pair) {
                         b.append(c).append(s.charAt(++i));
                     } else if (c < 0x20 || c == 0x7F || Character.isSurrogate(c)) {

@@ -320,8 +320,9 @@ final class ReadCommand {
             }
             return checked(file, out, summary, after, v, true, null, DocumentError.EXIT_FAILURE, null);
         }
-        return checked(file, out, summary, after, v, true, null, 0, ": not a straggler: the save marks match the last save ("
-                + marks(before).replace("last saved ", "") + ")");
+        return checked(file, out, summary, after, v, true, null, 0,
+                ": not a straggler: the save marks match the last save (" + marks(before).replace("last saved ", "")
+                        + ")");
     }
 
     /** A straggler's new version, as the check found it. */
