@@ -51,8 +51,10 @@ inline int OpenRetrying(const char* path, int flags, mode_t mode = 0666) {
 // FIFO, socket or device). The type is looked at before the open, so no
 // device is ever opened, and the open itself cannot wait for a FIFO's writer
 // should the name change in between. Reads of what it opens never block.
-inline int OpenRegularFile(const char* path, int flags, mode_t mode = 0666) {
-  struct stat st;
+// `opened`, when given, receives the open file's fstat.
+inline int OpenRegularFile(const char* path, int flags, mode_t mode = 0666, struct stat* opened = nullptr) {
+  struct stat own;
+  struct stat& st = opened ? *opened : own;
   const int found = (flags & O_NOFOLLOW) ? ::lstat(path, &st) : ::stat(path, &st);
   if (found == 0 && !S_ISREG(st.st_mode)) {
     errno = (flags & O_NOFOLLOW) && S_ISLNK(st.st_mode) ? ELOOP : EACCES;
@@ -65,7 +67,8 @@ inline int OpenRegularFile(const char* path, int flags, mode_t mode = 0666) {
     errno = EACCES;
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // F_SETFL changes only the status flags, which `flags` holds as asked.
+  ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 

@@ -75,8 +75,12 @@ HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition dis
   int flags = writable ? O_RDWR : O_RDONLY;
   if (disposition == OpenDisposition::kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == OpenDisposition::kCreateAlways) flags |= O_CREAT;
+  // `now` is read before the fstat of the open, for the stamp.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct stat st;
   // Directories, devices and pipes are refused (EACCES).
-  const int fd = OpenRegularFile(path.c_str(), flags, 0666);
+  const int fd = OpenRegularFile(path.c_str(), flags, 0666, &st);
   if (fd < 0) {
     const int error = errno;
     if (error == EEXIST) return STG_E_FILEALREADYEXISTS;
@@ -87,13 +91,6 @@ HRESULT FileIo::Open(const std::string& path, bool writable, OpenDisposition dis
         ::stat(path.substr(0, slash).c_str(), &parent) != 0)
       return STG_E_PATHNOTFOUND;
     return StorageErrorFromErrno(error, writable);
-  }
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return STG_E_ACCESSDENIED;
   }
   out.reset(new FileIo(fd, writable));
   out->opened_ = StampOf(fd, st, now);
