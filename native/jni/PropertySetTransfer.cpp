@@ -82,6 +82,7 @@ PROPID SummaryPropertyId(const std::wstring& name) {
 
 void PropertySet::ReadInto(PropertiesWrapper& target) const {
   PropertyEnumeration entries(properties);
+  PropVariantArray value(1);  // each entry's, freed before the next is read
   ULONG seen = 0;
   for (;;) {
     STATPROPSTG entry;
@@ -97,7 +98,7 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
     PROPSPEC spec;
     spec.ulKind = PRSPEC_PROPID;
     spec.propid = entry.propid;
-    PropVariantArray value(1);
+    value.Clear();
     ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
     const PROPVARIANT& read = value[0];
     if (read.vt == VT_LPSTR) {

@@ -24,7 +24,9 @@ PropVariantArray::PropVariantArray(size_t count) : values(count) {
   if (count > 0) std::memset(values.data(), 0, sizeof(PROPVARIANT) * count);
 }
 
-PropVariantArray::~PropVariantArray() {
+PropVariantArray::~PropVariantArray() { Clear(); }
+
+void PropVariantArray::Clear() {
   if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
 }
 

@@ -79,6 +79,8 @@ class PropVariantArray {
 
   PROPVARIANT* data() { return values.data(); }
   PROPVARIANT& operator[](size_t i) { return values[i]; }
+  // Frees the values and leaves them empty, for the next read into them.
+  void Clear();
 
  private:
   std::vector<PROPVARIANT> values;

@@ -45,6 +45,15 @@ TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
   ASSERT_EQ(1, MultiByteToWideChar(1252, MB_PRECOMPOSED, "\x80", 1, out, 8));
   EXPECT_EQ(L'\u20ac', out[0]);
   EXPECT_EQ(0, MultiByteToWideChar(1200, 0, "a", 1, out, 8)) << "UTF-16 is no multi-byte code page";
+  // ASCII, which takes a path of its own.
+  EXPECT_EQ(4, MultiByteToWideChar(1252, 0, "abc", -1, nullptr, 0));
+  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, ErrorOf(MultiByteToWideChar(1252, 0, "abc", -1, out, 3) == 0));
+  ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, out, 3));
+  EXPECT_EQ(std::wstring(L"abc"), std::wstring(out, 3));
+  // A text left shifted into JIS X 0208 does not shift the next one.
+  ASSERT_EQ(1, MultiByteToWideChar(50220, 0, "\x1b$B\x30\x21", 5, out, 8));
+  ASSERT_EQ(2, MultiByteToWideChar(50220, 0, "AB", 2, out, 8));
+  EXPECT_EQ(std::wstring(L"AB"), std::wstring(out, 2));
 }
 
 TEST(PropsCodePages, WideCharToMultiByteReportsReplacementsLikeWindows) {

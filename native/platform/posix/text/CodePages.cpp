@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "../../../common/Utf16.h"
 #include "../base/WinError.h"
@@ -21,20 +22,41 @@ namespace posix {
 
 namespace {
 
-// Closes the descriptor on every path; one conversion at a time.
-class IconvHandle final {
+// A converter per code page and direction, kept by each thread: opening one
+// costs more than converting most texts. Each use starts from the initial
+// shift state.
+class Converters final {
  public:
-  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~IconvHandle() {
-    if (Valid()) iconv_close(cd_);
+  // Null when iconv has no such conversion.
+  static iconv_t Get(UINT codePage, bool encoding, const char* to, const char* from) {
+    static thread_local Converters own;
+    for (const Entry& e : own.entries_)
+      if (e.codePage == codePage && e.encoding == encoding) {
+        iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+        return e.cd;
+      }
+    const iconv_t cd = iconv_open(to, from);
+    if (cd == kNone) return nullptr;
+    if (own.entries_.size() == kKept) {
+      iconv_close(own.entries_.front().cd);
+      own.entries_.erase(own.entries_.begin());
+    }
+    own.entries_.push_back({codePage, encoding, cd});
+    return cd;
   }
-  IconvHandle(const IconvHandle&) = delete;
-  IconvHandle& operator=(const IconvHandle&) = delete;
-  bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t Get() const { return cd_; }
+  ~Converters() {
+    for (const Entry& e : entries_) iconv_close(e.cd);
+  }
 
  private:
-  iconv_t cd_;
+  struct Entry {
+    UINT codePage;
+    bool encoding;
+    iconv_t cd;
+  };
+  static constexpr size_t kKept = 8;
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+  std::vector<Entry> entries_;
 };
 
 // Windows code page -> glibc iconv charset. Null when unknown.
@@ -169,8 +191,8 @@ bool DecodeFromCodePage(UINT codePage, const char* bytes, size_t count, std::wst
   }
   const char* name = IconvName(codePage);
   if (!name) return false;
-  IconvHandle cd("WCHAR_T", name);
-  if (!cd.Valid()) return false;
+  const iconv_t cd = Converters::Get(codePage, false, "WCHAR_T", name);
+  if (!cd) return false;
   out.reserve(count);
   char* in = const_cast<char*>(bytes);
   size_t inLeft = count;
@@ -178,7 +200,7 @@ bool DecodeFromCodePage(UINT codePage, const char* bytes, size_t count, std::wst
   while (inLeft > 0) {
     char* outPtr = reinterpret_cast<char*>(chunk);
     size_t outLeft = sizeof chunk;
-    const size_t rc = iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
+    const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
     out.append(chunk, (sizeof chunk - outLeft) / sizeof(wchar_t));
     if (rc != static_cast<size_t>(-1)) continue;
     if (errno == E2BIG) continue;
@@ -192,7 +214,7 @@ bool DecodeFromCodePage(UINT codePage, const char* bytes, size_t count, std::wst
     }
     ++in;
     --inLeft;
-    iconv(cd.Get(), nullptr, nullptr, nullptr, nullptr);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   return true;
 }
@@ -214,8 +236,8 @@ bool EncodeToCodePage(UINT codePage, const wchar_t* text, size_t count, std::str
   }
   const char* name = IconvName(codePage);
   if (!name) return false;
-  IconvHandle cd(name, "WCHAR_T");
-  if (!cd.Valid()) return false;
+  const iconv_t cd = Converters::Get(codePage, true, name, "WCHAR_T");
+  if (!cd) return false;
   out.reserve(count);
   char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(text));
   size_t inLeft = count * sizeof(wchar_t);
@@ -223,7 +245,7 @@ bool EncodeToCodePage(UINT codePage, const wchar_t* text, size_t count, std::str
   while (inLeft > 0) {
     char* outPtr = chunk;
     size_t outLeft = sizeof chunk;
-    const size_t rc = iconv(cd.Get(), &in, &inLeft, &outPtr, &outLeft);
+    const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
     out.append(chunk, sizeof chunk - outLeft);
     if (rc != static_cast<size_t>(-1)) continue;
     if (errno == E2BIG) continue;
@@ -237,12 +259,12 @@ bool EncodeToCodePage(UINT codePage, const wchar_t* text, size_t count, std::str
     }
     in += sizeof(wchar_t);
     inLeft -= sizeof(wchar_t);
-    iconv(cd.Get(), nullptr, nullptr, nullptr, nullptr);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   // Stateful encodings (ISO-2022, UTF-7) close their shift state.
   char* outPtr = chunk;
   size_t outLeft = sizeof chunk;
-  iconv(cd.Get(), nullptr, nullptr, &outPtr, &outLeft);
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
   out.append(chunk, sizeof chunk - outLeft);
   return true;
 }
@@ -337,6 +359,14 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   const UINT cp = ResolveCodePage(CodePage);
   if (cp == 1200 || cp == 1201) return Fail(ERROR_INVALID_PARAMETER);
   const size_t count = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+  if (count <= static_cast<size_t>(std::numeric_limits<int>::max()) && quorvane::posix::IsAsciiCompatible(cp) &&
+      std::all_of(lpMultiByteStr, lpMultiByteStr + count, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    // Most text is ASCII: widened straight into the caller's buffer.
+    if (cchWideChar == 0) return static_cast<int>(count);
+    if (count > static_cast<size_t>(cchWideChar)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(lpMultiByteStr, lpMultiByteStr + count, lpWideCharStr);
+    return static_cast<int>(count);
+  }
   std::wstring wide;
   if (!quorvane::posix::DecodeFromCodePage(cp, lpMultiByteStr, count, wide, (dwFlags & MB_ERR_INVALID_CHARS) != 0))
     return Fail(quorvane::posix::IconvName(cp) ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INVALID_PARAMETER);
