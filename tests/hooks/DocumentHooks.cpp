@@ -4,7 +4,6 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <string>
-#include <vector>
 
 #include "DateTime.h"
 #include "DocfileProperties.h"
@@ -15,7 +14,6 @@
 #include "PropertiesWrapper.h"
 #include "PropertyStorage.h"
 #include "UserPropertiesRead.h"
-#include "util.h"
 
 using namespace quorvane;
 using namespace quorvane::jni;
@@ -82,14 +80,6 @@ JNIEXPORT jboolean JNICALL HOOK(userSetIsUnicode)(JNIEnv* env, jclass, jstring p
   return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
     DocumentStorage document(JavaChars(env, path).chars, ReadDocumentMode);
     return PropertySet(document, false, FMTID_UserDefinedProperties).IsUnicode() ? JNI_TRUE : JNI_FALSE;
-  });
-}
-
-JNIEXPORT jstring JNICALL HOOK(formatFileTime)(JNIEnv* env, jclass, jlong value, jint bufferChars) {
-  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
-    const FILETIME ft = FileTimeOf(static_cast<unsigned long long>(value));
-    std::vector<char> buffer(static_cast<size_t>(bufferChars));
-    return env->NewStringUTF(FormatFileTime(ft, buffer.data(), buffer.size()));
   });
 }
 

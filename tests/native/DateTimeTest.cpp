@@ -6,6 +6,7 @@
 #include "DateTime.h"
 #include "NarrowText.h"
 #include "PropertyTestSets.h"
+#include "util.h"
 
 using boost::posix_time::ptime;
 using boost::posix_time::time_from_string;
@@ -36,6 +37,11 @@ TEST(DateTime, SystemTimeTruncatesToMillisecondsAndFileTimesConvertExactly) {
   EXPECT_EQ(time_from_string("9999-12-31 23:59:59.999999"), FromFileTime(Ticks(2650467743999999999ull)));
   EXPECT_THROW(FromFileTime(Ticks(2650467744000000000ull)), std::runtime_error);
   EXPECT_THROW(FromFileTime(Ticks(~0ull)), std::runtime_error);
+  // As text for Java: to the second, nothing beyond SYSTEMTIME's range, cut to the buffer.
+  char text[25];
+  EXPECT_STREQ("2004-03-05T07:08:09", quorvane::FormatFileTime(Ticks(kMarch2004), text, sizeof text));
+  EXPECT_STREQ("", quorvane::FormatFileTime(Ticks(0x8000000000000000ull), text, sizeof text));
+  EXPECT_STREQ("2004", quorvane::FormatFileTime(Ticks(kMarch2004), text, 5));
 }
 
 TEST(NarrowText, ClassicLocaleIsLatin1WithAPilcrowForTheRest) {

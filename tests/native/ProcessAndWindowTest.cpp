@@ -2,12 +2,9 @@
 // registered window messages beside a stopped writer.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -27,32 +24,19 @@ TEST(Process, ErrorModeIsProcessWideAndReturnsThePreviousMode) {
 }
 
 TEST(WindowHeadless, AServerThatNeverAnswersDoesNotHangTheCaller) {
-  // Accepts connections (the kernel's backlog) and never says a word.
-  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = "/tmp/qv-silent-x-" + std::to_string(getpid());
-  std::strcpy(address.sun_path, path.c_str());
-  unlink(path.c_str());
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 16), 0);
-  {
-    settings_test::ScopedVariable display("DISPLAY", path + ":0");
-    const auto start = std::chrono::steady_clock::now();
-    LASTINPUTINFO info = {sizeof(LASTINPUTINFO), 77};
-    const HWND window = reinterpret_cast<HWND>(0x400001);
-    EXPECT_FALSE(GetLastInputInfo(&info));
-    EXPECT_FALSE(SetLayeredWindowAttributes(window, 0, 128, LWA_ALPHA));
-    EXPECT_FALSE(FlashWindow(window, TRUE));
-    EXPECT_FALSE(AnimateWindow(window, 100, AW_BLEND));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
-    LASTINPUTINFO wrongSize = {4, 0};
-    EXPECT_FALSE(GetLastInputInfo(&wrongSize));
-    EXPECT_FALSE(GetLastInputInfo(nullptr));
-  }
-  close(listener);
-  unlink(path.c_str());
+  settings_test::SilentServer silent;
+  settings_test::ScopedVariable display("DISPLAY", silent.Path() + ":0");
+  const auto start = std::chrono::steady_clock::now();
+  LASTINPUTINFO info = {sizeof(LASTINPUTINFO), 77};
+  const HWND window = reinterpret_cast<HWND>(0x400001);
+  EXPECT_FALSE(GetLastInputInfo(&info));
+  EXPECT_FALSE(SetLayeredWindowAttributes(window, 0, 128, LWA_ALPHA));
+  EXPECT_FALSE(FlashWindow(window, TRUE));
+  EXPECT_FALSE(AnimateWindow(window, 100, AW_BLEND));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
+  LASTINPUTINFO wrongSize = {4, 0};
+  EXPECT_FALSE(GetLastInputInfo(&wrongSize));
+  EXPECT_FALSE(GetLastInputInfo(nullptr));
 }
 
 TEST(WindowMessages, ANameAlreadyRegisteredIsFoundWhileAnotherWriterHoldsTheTable) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "CfbTestSupport.h"
 
@@ -76,22 +77,36 @@ TEST(PropsKeptParse, AChangeBehindItsBackIsSeenOnTheNextOpen) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-TEST(PropsKeptParse, AParseChangedInPlaceIsOneNoOtherOpenHolds) {
-  TempDir dir;
-  const std::string doc = CopyFixture("Office365BlankSample_v2507.doc", dir);
-  WriteName(doc, "aaaa");
-  UserSet reader, writer;
-  ASSERT_EQ(reader.Open(doc, kSwmrRead), S_OK);
-  ASSERT_EQ(writer.Open(doc), S_OK);
-  ASSERT_EQ(writer.Write({L"Name"}, {"cccc"}), S_OK);  // not committed
-  EXPECT_EQ(reader.Read(L"Name"), "aaaa");
-  ASSERT_EQ(writer.Commit(), S_OK);
-  ASSERT_EQ(reader.Reopen(), S_OK);
-  EXPECT_EQ(reader.Read(L"Name"), "cccc");
+// Another writer's commit is seen on the next open: a kept parse is changed in place only when no other open holds it,
+// and kept across turns only while no other writer can reach the file.
+TEST(PropsKeptParse, AnotherWritersCommitIsSeenOnTheNextOpen) {
+  const struct {
+    const char* first;
+    DWORD mode;
+  } rows[] = {{"a reader beside the writer", kSwmrRead}, {"a writer that lets the other take its turn", kSwmrWrite}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.first);
+    TempDir dir;
+    const std::string doc = CopyFixture("Office365BlankSample_v2507.doc", dir);
+    WriteName(doc, "aaaa");
+    const bool writer = row.mode == kSwmrWrite;
+    UserSet first;
+    ASSERT_EQ(first.Open(doc, row.mode), S_OK);
+    ASSERT_EQ(first.Reopen(), S_OK);  // read and kept during its own turn
+    EXPECT_EQ(first.Read(L"Name"), "aaaa");
+    if (writer) ASSERT_EQ(first.lock->ReleaseWriteAccess(), S_OK);
+    auto second = std::make_unique<UserSet>();
+    ASSERT_EQ(second->Open(doc), S_OK);
+    ASSERT_EQ(second->Write({L"Name"}, {"cccc"}), S_OK);  // not committed
+    EXPECT_EQ(first.Read(L"Name"), "aaaa");
+    ASSERT_EQ(second->Commit(), S_OK);
+    if (writer) {
+      second.reset();
+      ASSERT_EQ(first.lock->WaitForWriteAccess(0), S_OK);
+    }
+    ASSERT_EQ(first.Reopen(), S_OK);
+    EXPECT_EQ(first.Read(L"Name"), "cccc");
+  }
 }
 
 }  // namespace

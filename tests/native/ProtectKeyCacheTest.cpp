@@ -7,12 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 
 namespace {
@@ -41,10 +43,11 @@ std::vector<BYTE> KeyId(const std::vector<BYTE>& blob) {
   return blob.size() < 24 ? blob : std::vector<BYTE>(blob.begin() + 8, blob.begin() + 24);
 }
 
-// Runs `body` in a child with its own data folder (passed in) and no session bus; its exit code.
-int InChild(const std::function<int(const std::string&)>& body) {
+// Runs `body` in a child with its own data folder (passed in; `given`, kept, when there is one) and no session bus;
+// its exit code.
+int InChild(const std::function<int(const std::string&)>& body, const std::string& given = "") {
   char pattern[] = "/tmp/qv-keycache-XXXXXX";
-  const std::string data = mkdtemp(pattern);
+  const std::string data = given.empty() ? mkdtemp(pattern) : given;
   const pid_t child = fork();
   if (child == 0) {
     setenv("XDG_DATA_HOME", data.c_str(), 1);
@@ -54,7 +57,7 @@ int InChild(const std::function<int(const std::string&)>& body) {
   }
   int status = 0;
   const bool ended = waitpid(child, &status, 0) == child;
-  std::system(("rm -rf '" + data + "'").c_str());
+  if (given.empty()) std::system(("rm -rf '" + data + "'").c_str());
   return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -107,6 +110,30 @@ TEST(ProtectKeyCache, TheHeldKeyIsInLockedMemoryLeftOutOfCoreDumps) {
     }
     return 11;
   }));
+}
+
+// A session bus that never answers costs each process one deadline (1.5 s), not one a look-up; the key file serves.
+TEST(ProtectKeyCache, ASilentSessionBusCostsOneDeadlineAndTheKeyFileServes) {
+  settings_test::SilentServer bus;
+  settings_test::TempFolder data;
+  for (const bool makesTheKey : {true, false}) {
+    EXPECT_EQ(0, InChild([&](const std::string& folder) {
+      setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+      const auto start = std::chrono::steady_clock::now();
+      DWORD error = 0;
+      if (makesTheKey) {
+        const std::vector<BYTE> made = Protect(1, error);
+        settings_test::WriteBytes(folder + "/blob", std::string(made.begin(), made.end()));
+      }
+      const std::string bytes = settings_test::ReadBytes(folder + "/blob");
+      const std::vector<BYTE> blob(bytes.begin(), bytes.end());
+      std::vector<BYTE> foreign = blob;
+      if (foreign.size() < 24) return 10;
+      foreign[8] ^= 1;  // a key id the key file does not hold: looked for on the bus
+      if (Unprotect(foreign) != kNoKey || Unprotect(blob) != 0 || Unprotect(foreign) != kNoKey) return 11;
+      return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2500) ? 0 : 12;
+    }, data.Path())) << (makesTheKey ? "the process that makes the key" : "a later process");
+  }
 }
 
 }  // namespace

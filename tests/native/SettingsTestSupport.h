@@ -1,4 +1,5 @@
-// Shared by native and Windows tests: temporary folder, scoped variables, file bytes, lines, stderr redirect.
+// Shared by native and Windows tests: temporary folder, scoped variables, file bytes, lines, stderr redirect; on
+// Linux, a server that never answers.
 #pragma once
 
 #include <fcntl.h>
@@ -15,6 +16,13 @@
 
 #ifdef _WIN32
 #include "Win32Api.h"
+#else
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <thread>
+#include <utility>
 #endif
 
 namespace settings_test {
@@ -116,5 +124,44 @@ class StderrRedirect {
  private:
   int saved_;
 };
+
+#ifndef _WIN32
+// A unix socket that takes connections and reads them, and never answers: a hung session bus or display server.
+class SilentServer {
+ public:
+  SilentServer() : listen_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    Path().copy(address.sun_path, sizeof address.sun_path - 1);
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
+        pipe(stop_) != 0)
+      return;
+    thread_ = std::thread([this] {
+      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+      while (poll(fds.data(), fds.size(), -1) > 0 && fds[0].revents == 0) {
+        for (size_t i = 1; i < fds.size(); ++i) {
+          char bytes[512];
+          if (fds[i].revents == 0) continue;
+          if (i == 1) fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+          else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
+        }
+      }
+      for (size_t i = 2; i < fds.size(); ++i) close(fds[i].fd);
+    });
+  }
+  ~SilentServer() {
+    if (thread_.joinable() && write(stop_[1], "", 1) == 1) thread_.join();
+    for (int fd : {listen_, stop_[0], stop_[1]}) close(fd);
+  }
+  std::string Path() const { return folder_.File("socket"); }
+  std::string Address() const { return "unix:path=" + Path(); }  // as D-Bus names it
+
+ private:
+  TempFolder folder_;
+  int listen_;
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
+};
+#endif
 
 }  // namespace settings_test

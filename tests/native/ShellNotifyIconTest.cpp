@@ -2,10 +2,7 @@
 // bus, also one that starts late or again, the item and balloon a desktop sees.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -188,48 +185,12 @@ class FakeDesktop {
   bool ready_ = false;
 };
 
-// A bus that takes connections and reads them, and never answers.
-class SilentBus {
- public:
-  SilentBus() : listen_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    folder_.File("bus").copy(address.sun_path, sizeof address.sun_path - 1);
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
-        pipe(stop_) != 0)
-      return;
-    thread_ = std::thread([this] {
-      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
-      while (poll(fds.data(), fds.size(), -1) > 0 && fds[0].revents == 0) {
-        for (size_t i = 1; i < fds.size(); ++i) {
-          char bytes[512];
-          if (fds[i].revents == 0) continue;
-          if (i == 1) fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
-          else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
-        }
-      }
-      for (size_t i = 2; i < fds.size(); ++i) close(fds[i].fd);
-    });
-  }
-  ~SilentBus() {
-    if (thread_.joinable() && write(stop_[1], "", 1) == 1) thread_.join();
-    for (int fd : {listen_, stop_[0], stop_[1]}) close(fd);
-  }
-  std::string Address() const { return "unix:path=" + folder_.File("bus"); }
-
- private:
-  settings_test::TempFolder folder_;
-  int listen_;
-  int stop_[2] = {-1, -1};
-  std::thread thread_;
-};
-
 TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusThatComesLateOrAgain) {
   // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
   struct sigaction host {}, after {};
   host.sa_handler = [](int) {};
   sigaction(SIGPIPE, &host, nullptr);
-  SilentBus silent;
+  settings_test::SilentServer silent;
   const std::string silentAddress = silent.Address();
   for (const char* address :
        {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus", silentAddress.c_str()}) {

@@ -25,11 +25,9 @@ const char* const kWineLimitations[][2] = {
     {"DocfileProperties.UserSetIsCreatedOnFirstWriteAndKeepsKindsApart",
      "Wine's IEnumSTATPROPSTG hands out the names of an ANSI set as its narrow bytes, not UTF-16 (\"Client\" "
      "arrives as L\"\\x6C43\\x6569\\x746E\")"},
-    {"DocfileProperties.ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThem",
+    {"DocfileProperties.ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThemAlike",
      "Wine's property writer has no VT_BOOL (\"unsupported type: 11\"): Commit answers "
      "STG_E_INVALIDPARAMETER and leaves the set unreadable (STG_E_INVALIDHEADER)"},
-    {"DocfileProperties.LazySnapshotAnswersAndFailsAsTheFullCopy",
-     "Wine's property writer has no VT_BOOL (\"unsupported type: 11\"): Commit answers STG_E_INVALIDPARAMETER"},
 };
 
 }  // namespace

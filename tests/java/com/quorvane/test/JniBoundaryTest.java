@@ -121,23 +121,6 @@ class JniBoundaryTest {
         }
     }
 
-    /** A properties class whose getProperty throws and whose names include a non-String. */
-    static final class Hostile extends Properties {
-        private static final long serialVersionUID = 1L;
-
-        @Override
-        public String getProperty(String key) {
-            throw new IllegalStateException("no reading today");
-        }
-
-        @Override
-        public Enumeration<?> propertyNames() {
-            Vector<Object> names = new Vector<>(keySet());
-            names.add(7);
-            return names.elements();
-        }
-    }
-
     @Test
     void unsuitableObjectsEndTheCallWithAJavaExceptionAndManyNamesComeInOrder() {
         assertEquals("'properties' can't be null",
@@ -146,10 +129,9 @@ class JniBoundaryTest {
                 assertThrows(IllegalArgumentException.class, () -> wrapperOp("a string", GET, "k", null)).getMessage());
         // propertyNames is there, getProperty is not: the VM's own error stays pending.
         assertThrows(NoSuchMethodError.class, () -> wrapperOp(new OnlyNames(), GET, "k", null));
-        Hostile h = new Hostile();
-        h.setProperty("a", "1");
-        assertEquals("no reading today",
-                assertThrows(IllegalStateException.class, () -> wrapperOp(h, GET, "a", null)).getMessage());
+        // Its getProperty throws, and a name of its is not a String.
+        Properties h = new HostileInputSweepTest.HostileProperties();
+        assertThrows(HostileInputSweepTest.HostileCall.class, () -> wrapperOp(h, GET, "a", null));
         assertEquals("'properties' has a name that is not a String",
                 assertThrows(IllegalArgumentException.class, () -> propertyNames(h)).getMessage());
         // Names come in the enumeration order; many do not exhaust local references.

@@ -37,7 +37,6 @@ final class TestHooks {
     static native void copyThroughSnapshot(Properties source, Properties target);
 
     static native boolean userSetIsUnicode(String path);
-    static native String formatFileTime(long fileTime, int bufferChars);
     static native String docfile(String path, boolean write, int op, String name, String value);
     /** A handle for release(), or a negative HRESULT when the open failed. */
     static native long hold(String path, int mode);
