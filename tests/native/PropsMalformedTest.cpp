@@ -21,7 +21,9 @@ void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> Text(const char (&text)[3]) { return {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, uint8_t(text[0]), uint8_t(text[1]), 0, 0}; }
+std::vector<uint8_t> Text(const char (&text)[3]) {
+  return {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, uint8_t(text[0]), uint8_t(text[1]), 0, 0};
+}
 
 // Summary set: code page, title "Hi", a thumbnail of `data` bytes, subject "Yo".
 std::vector<uint8_t> Stream(size_t data) {

@@ -359,8 +359,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   const UINT cp = ResolveCodePage(CodePage);
   if (cp == 1200 || cp == 1201) return Fail(ERROR_INVALID_PARAMETER);
   const size_t count = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
   if (count <= static_cast<size_t>(std::numeric_limits<int>::max()) && quorvane::posix::IsAsciiCompatible(cp) &&
-      std::all_of(lpMultiByteStr, lpMultiByteStr + count, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      std::all_of(lpMultiByteStr, lpMultiByteStr + count, ascii)) {
     // Most text is ASCII: widened straight into the caller's buffer.
     if (cchWideChar == 0) return static_cast<int>(count);
     if (count > static_cast<size_t>(cchWideChar)) return Fail(ERROR_INSUFFICIENT_BUFFER);
