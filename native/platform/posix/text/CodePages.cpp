@@ -171,10 +171,15 @@ bool IsAsciiCompatible(UINT cp) {
   return cp == CP_UTF8 || (cp >= 1250 && cp <= 1258) || (cp >= 28591 && cp <= 28606) || cp == 20127;
 }
 
+// Bytes that stand each for the character of the same value in `codePage`.
+bool IsAsciiIn(UINT codePage, const char* bytes, size_t count) {
+  return IsAsciiCompatible(codePage) &&
+         std::all_of(bytes, bytes + count, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool DecodeFromCodePage(UINT codePage, const char* bytes, size_t count, std::wstring& out, bool strict) {
   out.clear();
-  if (IsAsciiCompatible(codePage) &&
-      std::all_of(bytes, bytes + count, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (IsAsciiIn(codePage, bytes, count)) {
     out.assign(bytes, bytes + count);
     return true;
   }
@@ -359,9 +364,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   const UINT cp = ResolveCodePage(CodePage);
   if (cp == 1200 || cp == 1201) return Fail(ERROR_INVALID_PARAMETER);
   const size_t count = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
-  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-  if (count <= static_cast<size_t>(std::numeric_limits<int>::max()) && quorvane::posix::IsAsciiCompatible(cp) &&
-      std::all_of(lpMultiByteStr, lpMultiByteStr + count, ascii)) {
+  if (count <= static_cast<size_t>(std::numeric_limits<int>::max()) &&
+      quorvane::posix::IsAsciiIn(cp, lpMultiByteStr, count)) {
     // Most text is ASCII: widened straight into the caller's buffer.
     if (cchWideChar == 0) return static_cast<int>(count);
     if (count > static_cast<size_t>(cchWideChar)) return Fail(ERROR_INSUFFICIENT_BUFFER);
