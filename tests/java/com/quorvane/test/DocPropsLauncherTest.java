@@ -40,7 +40,10 @@ class DocPropsLauncherTest {
     }
 
     private static String run(Path docprops, String cache, String... args) throws Exception {
-        ProcessBuilder pb = new ProcessBuilder(docprops.toString());
+        return run(new ProcessBuilder(docprops.toString()), cache, args);
+    }
+
+    private static String run(ProcessBuilder pb, String cache, String... args) throws Exception {
         pb.command().addAll(List.of(args));
         pb.environment().put("JAVA_HOME", System.getProperty("java.home"));
         pb.environment().put("XDG_CACHE_HOME", cache);
@@ -72,5 +75,28 @@ class DocPropsLauncherTest {
         try (var files = Files.list(cache.resolve("quorvane"))) {
             assertEquals(archives, files.filter(f -> f.toString().endsWith(".jsa")).count());
         }
+    }
+
+    /** The jars are found beside the launcher's own folder, whatever way the shell was given it. */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+            its own path                                   | own
+            a link to it in another folder                 | link
+            a path from the prefix, with a CDPATH that has bin | relative
+            """)
+    void jarsFoundHoweverTheLauncherIsReached(String how, String form) throws Exception {
+        Path docprops = install();
+        Path prefix = docprops.getParent().getParent();
+        String doc = DocumentFixtures.copy(temp, "2custom.doc");
+        Path decoy = Files.createDirectories(temp.resolve("decoy/bin"));
+        ProcessBuilder pb = switch (form) {
+            case "own" -> new ProcessBuilder(docprops.toString());
+            case "link" -> new ProcessBuilder(Files.createSymbolicLink(
+                    Files.createDirectories(temp.resolve("elsewhere")).resolve("docprops"), docprops).toString());
+            default -> new ProcessBuilder("sh", "bin/docprops").directory(prefix.toFile());
+        };
+        pb.environment().put("CDPATH", decoy.getParent().toString());
+        String out = run(pb, temp.resolve("cache").toString(), "show", "--json", doc);
+        assertTrue(out.contains("\"prop1\":{\"type\":\"text\",\"value\":\"aaa\"}"), out);
     }
 }
