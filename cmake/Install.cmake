@@ -27,6 +27,17 @@ foreach(jar quorvane_client quorvane_tools)
   file(CREATE_LINK ${name}-${QV_VERSION}.jar ${QV_STAGE}/${name}.jar SYMBOLIC)
   install(FILES ${QV_STAGE}/${name}.jar DESTINATION ${QV_INSTALL_JARDIR})
 endforeach()
+# The shared libraries ours links, beside the C runtime's, by their soname
+# links: docprops reads them ahead while the JVM starts.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
+                OUTPUT_VARIABLE qv_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(QV_READ_AHEAD_LIBS)
+foreach(lib ${qv_libstdcxx} ${OPENSSL_CRYPTO_LIBRARY} ${SQLite3_LIBRARY})
+  file(REAL_PATH ${lib} real)
+  string(REGEX REPLACE "(\\.so\\.[0-9]+)[.0-9]*$" "\\1" soname ${real})
+  string(APPEND QV_READ_AHEAD_LIBS " \"${soname}\"")
+endforeach()
+string(STRIP "${QV_READ_AHEAD_LIBS}" QV_READ_AHEAD_LIBS)
 configure_file(${QV_ROOT}/tools/launchers/docprops.in ${QV_STAGE}/docprops @ONLY)
 install(PROGRAMS ${QV_STAGE}/docprops DESTINATION ${CMAKE_INSTALL_BINDIR})
 

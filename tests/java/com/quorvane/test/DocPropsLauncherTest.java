@@ -9,6 +9,7 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.util.List;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
@@ -98,5 +99,26 @@ class DocPropsLauncherTest {
         pb.environment().put("CDPATH", decoy.getParent().toString());
         String out = run(pb, temp.resolve("cache").toString(), "show", "--json", doc);
         assertTrue(out.contains("\"prop1\":{\"type\":\"text\",\"value\":\"aaa\"}"), out);
+    }
+
+    /** The launcher reads ahead, while the JVM starts, every library ours links beside the C runtime's. */
+    @Test
+    void everyLibraryOursLinksIsReadAhead() throws Exception {
+        Path build = Path.of(System.getenv("QV_BUILD_DIR"));
+        String launcher = Files.readString(build.resolve("install-stage/docprops"));
+        Process readelf = new ProcessBuilder("readelf", "-dW", build.resolve("lib/libquorvane.so").toString()).start();
+        String dynamic = new String(readelf.getInputStream().readAllBytes(), UTF_8);
+        assertEquals(0, readelf.waitFor());
+        Matcher needed = Pattern.compile("\\(NEEDED\\).*\\[(.+)\\]").matcher(dynamic);
+        int linked = 0;
+        while (needed.find()) {
+            String soname = needed.group(1);
+            if (soname.matches("(libc|libm|libgcc_s|ld-linux-x86-64)\\.so\\.[0-9]+")) continue;
+            Matcher named = Pattern.compile("\"(/[^\"]+/" + Pattern.quote(soname) + ")\"").matcher(launcher);
+            assertTrue(named.find(), soname + " is not read ahead:\n" + launcher);
+            assertTrue(Files.isReadable(Path.of(named.group(1))), named.group(1));
+            linked++;
+        }
+        assertTrue(linked > 0, dynamic);
     }
 }
