@@ -14,7 +14,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-1600}
-build=$(realpath "${2:-$root/build/release}")  # the runs' folder is another
+build=$(realpath -m "${2:-$root/build/release}")  # the runs' folder is another
 if [ $# -lt 2 ]; then
   cmake --preset release >/dev/null
   cmake --build --preset release --target quorvane quorvane_tools reg quorvane_install_docs >/dev/null
