@@ -276,7 +276,7 @@ final class ReadCommand {
         TrackingRecord old = TrackingRecord.read(before);
         Verdict v = Verdict.of(old, before, summary);
         if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
-            return checked(file, out, summary, before, v, false, null, 0,
+            return checked(file, out, summary, before, old, v, false, null, 0,
                     ": not checked: only .doc, .xls and .ppt documents are checked");
         }
         Properties seen = readUserChecked(file, readOnly);
@@ -298,16 +298,16 @@ final class ReadCommand {
                         : "  the document is open in another program: the new version was not written to it,"
                                 + " and the check will find it again");
             }
-            return checked(file, out, summary, after, v, true,
+            return checked(file, out, summary, after, stored, v, true,
                     new NewVersion(found.sequenceNumber, found.versionId, recorded), 0, null);
         }
         if (old == null) {
-            return checked(file, out, summary, after, v, true, null, 0, ": not tracked"
+            return checked(file, out, summary, after, stored, v, true, null, 0, ": not tracked"
                     + (TrackingRecord.isUntracked(before) ? " (marked untracked)" : "") + ": nothing to check");
         }
         if (before.getProperty(TrackingRecord.SORREL_SAVE) == null
                 && before.getProperty(TrackingRecord.LAST_SAVED_BY) == null) {
-            return checked(file, out, summary, after, v, true, null, 0,
+            return checked(file, out, summary, after, stored, v, true, null, 0,
                     ": no save marks (never saved through the client): nothing to compare");
         }
         if (v.straggler) {
@@ -318,9 +318,9 @@ final class ReadCommand {
                     out.println("  the record's metadata version is older than 1.2");
                 }
             }
-            return checked(file, out, summary, after, v, true, null, DocumentError.EXIT_FAILURE, null);
+            return checked(file, out, summary, after, stored, v, true, null, DocumentError.EXIT_FAILURE, null);
         }
-        return checked(file, out, summary, after, v, true, null, 0,
+        return checked(file, out, summary, after, stored, v, true, null, 0,
                 ": not a straggler: the save marks match the last save (" + marks(before).replace("last saved ", "")
                         + ")");
     }
@@ -331,13 +331,14 @@ final class ReadCommand {
 
     /**
      * Tells a check's end: its line (when not told already) or the
-     * document's JSON object with the check's part. checked: the document
-     * was of a kind the check reads; version: the new version it found.
+     * document's JSON object with the check's part. record: user's tracking
+     * record, as read already; checked: the document was of a kind the check
+     * reads; version: the new version it found.
      */
-    private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, Verdict v,
-            boolean checked, NewVersion version, int exitCode, String line) {
+    private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, TrackingRecord record,
+            Verdict v, boolean checked, NewVersion version, int exitCode, String line) {
         if (json) {
-            Json j = document(file, summary, user, TrackingRecord.read(user), v).name("check").open();
+            Json j = document(file, summary, user, record, v).name("check").open();
             if (checked) {
                 j.name("newVersion");
                 if (version == null) {

@@ -213,6 +213,9 @@ class DocPropsScanTest {
         if (recorded != null) {
             assertEquals(recorded, newVersion.getAsJsonObject().get("recorded").getAsBoolean());
             assertEquals(22, newVersion.getAsJsonObject().get("versionId").getAsString().length());
+            // The record told is the one the document holds now: the new one only when it was written.
+            assertEquals(recorded, newVersion.getAsJsonObject().get("versionId")
+                    .equals(o.getAsJsonObject("tracking").get("versionId")), o.toString());
         }
         assertEquals(exit != 0, o.has("error"), o.toString());
         boolean same = Arrays.equals(before, Files.readAllBytes(share.resolve("a.doc")))
