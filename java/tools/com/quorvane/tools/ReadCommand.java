@@ -228,7 +228,8 @@ final class ReadCommand {
     private static void history(Path file, Properties user, PrintWriter out) {
         TrackingRecord record = TrackingRecord.read(user);
         if (record == null) {
-            out.println(file + ": no tracking record" + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
+            out.println(file + ": no tracking record"
+                    + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
             return;
         }
         out.println("Tracking record of " + file);
@@ -238,7 +239,8 @@ final class ReadCommand {
         out.printf("  %-20s %s%n", "Sequence number:", orNone(record.sequenceNumber));
         out.printf("  %-20s %s%n", "Author:", record.authorId == null || record.authorId.isEmpty()
                 ? "(none: recorded by the straggler check)" : record.authorId);
-        out.printf("  %-20s %s%s%n", "Metadata version:", record.metadataVersion == null ? "1.0" : record.metadataVersion,
+        out.printf("  %-20s %s%s%n", "Metadata version:",
+                record.metadataVersion == null ? "1.0" : record.metadataVersion,
                 record.isCurrent() ? "" : " (older than 1.2: not tracked by the library)");
         out.printf("  %-20s %s%n", "Record id:", record.extendedVersionId);
         printList(out, "Unratified versions:", record.unratifiedVersionIds);
