@@ -308,6 +308,18 @@ int Fail(DWORD error) {
   return 0;
 }
 
+// The conversions' output protocol: the size asked for (capacity 0), a short
+// buffer's failure, or `write` fills the first `needed` units of the
+// caller's buffer; the count, as an int.
+template <typename Write>
+int IntoCallerBuffer(size_t needed, int capacity, Write write) {
+  if (needed > static_cast<size_t>(std::numeric_limits<int>::max())) return Fail(ERROR_INVALID_PARAMETER);
+  if (capacity == 0) return static_cast<int>(needed);
+  if (needed > static_cast<size_t>(capacity)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  write();
+  return static_cast<int>(needed);
+}
+
 // UTF-8 without iconv for text of Unicode scalar values only (no
 // surrogate, nothing past U+10FFFF): the number of bytes, written to `out`
 // when it is not null. False for any other text, which then takes the
@@ -364,23 +376,15 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
   const UINT cp = ResolveCodePage(CodePage);
   if (cp == 1200 || cp == 1201) return Fail(ERROR_INVALID_PARAMETER);
   const size_t count = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
-  if (count <= static_cast<size_t>(std::numeric_limits<int>::max()) &&
-      quorvane::posix::IsAsciiIn(cp, lpMultiByteStr, count)) {
+  if (quorvane::posix::IsAsciiIn(cp, lpMultiByteStr, count)) {
     // Most text is ASCII: widened straight into the caller's buffer.
-    if (cchWideChar == 0) return static_cast<int>(count);
-    if (count > static_cast<size_t>(cchWideChar)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::copy(lpMultiByteStr, lpMultiByteStr + count, lpWideCharStr);
-    return static_cast<int>(count);
+    return IntoCallerBuffer(count, cchWideChar,
+                            [&] { std::copy(lpMultiByteStr, lpMultiByteStr + count, lpWideCharStr); });
   }
   std::wstring wide;
   if (!quorvane::posix::DecodeFromCodePage(cp, lpMultiByteStr, count, wide, (dwFlags & MB_ERR_INVALID_CHARS) != 0))
     return Fail(quorvane::posix::IconvName(cp) ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INVALID_PARAMETER);
-  if (wide.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return Fail(ERROR_INVALID_PARAMETER);
-  const int needed = static_cast<int>(wide.size());
-  if (cchWideChar == 0) return needed;
-  if (needed > cchWideChar) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(wchar_t));
-  return needed;
+  return IntoCallerBuffer(wide.size(), cchWideChar, [&] { std::copy(wide.begin(), wide.end(), lpWideCharStr); });
 }
 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
@@ -404,11 +408,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   // buffer: no converter, no copy.
   size_t utf8Length = 0;
   if (cp == CP_UTF8 && EncodeUtf8(lpWideCharStr, count, nullptr, &utf8Length)) {
-    if (utf8Length > static_cast<size_t>(std::numeric_limits<int>::max())) return Fail(ERROR_INVALID_PARAMETER);
-    if (cbMultiByte == 0) return static_cast<int>(utf8Length);
-    if (utf8Length > static_cast<size_t>(cbMultiByte)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    EncodeUtf8(lpWideCharStr, count, lpMultiByteStr, &utf8Length);
-    return static_cast<int>(utf8Length);
+    return IntoCallerBuffer(utf8Length, cbMultiByte,
+                            [&] { EncodeUtf8(lpWideCharStr, count, lpMultiByteStr, &utf8Length); });
   }
 
   // Character by character only where a replacement must be reported or
@@ -433,10 +434,5 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     }
   }
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-  if (narrow.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return Fail(ERROR_INVALID_PARAMETER);
-  const int needed = static_cast<int>(narrow.size());
-  if (cbMultiByte == 0) return needed;
-  if (needed > cbMultiByte) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(lpMultiByteStr, narrow.data(), narrow.size());
-  return needed;
+  return IntoCallerBuffer(narrow.size(), cbMultiByte, [&] { std::copy(narrow.begin(), narrow.end(), lpMultiByteStr); });
 }
