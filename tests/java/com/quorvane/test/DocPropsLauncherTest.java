@@ -78,11 +78,10 @@ class DocPropsLauncherTest {
         }
     }
 
-    /** The jars are found beside the launcher's own folder, whatever way the shell was given it. */
+    /** The jars are found beside the launcher's own folder however the shell was given it (its own path: above). */
     @ParameterizedTest(name = "{0}")
     @CsvSource(delimiter = '|', textBlock = """
-            its own path                                   | own
-            a link to it in another folder                 | link
+            a link to it in another folder                     | link
             a path from the prefix, with a CDPATH that has bin | relative
             """)
     void jarsFoundHoweverTheLauncherIsReached(String how, String form) throws Exception {
@@ -90,12 +89,10 @@ class DocPropsLauncherTest {
         Path prefix = docprops.getParent().getParent();
         String doc = DocumentFixtures.copy(temp, "2custom.doc");
         Path decoy = Files.createDirectories(temp.resolve("decoy/bin"));
-        ProcessBuilder pb = switch (form) {
-            case "own" -> new ProcessBuilder(docprops.toString());
-            case "link" -> new ProcessBuilder(Files.createSymbolicLink(
-                    Files.createDirectories(temp.resolve("elsewhere")).resolve("docprops"), docprops).toString());
-            default -> new ProcessBuilder("sh", "bin/docprops").directory(prefix.toFile());
-        };
+        ProcessBuilder pb = form.equals("link")
+                ? new ProcessBuilder(Files.createSymbolicLink(
+                        Files.createDirectories(temp.resolve("elsewhere")).resolve("docprops"), docprops).toString())
+                : new ProcessBuilder("sh", "bin/docprops").directory(prefix.toFile());
         pb.environment().put("CDPATH", decoy.getParent().toString());
         String out = run(pb, temp.resolve("cache").toString(), "show", "--json", doc);
         assertTrue(out.contains("\"prop1\":{\"type\":\"text\",\"value\":\"aaa\"}"), out);
