@@ -34,7 +34,7 @@ struct Documents {
   std::string Make(const std::string& name, size_t filler) {
     const char* source = getenv("QV_SOURCE_DIR");
     const std::string fixture =
-        std::string(source ? source : ".") + "/../shared/fixtures/compound/Office365BlankSample_v2507.doc";
+        std::string(source ? source : ".") + "/tests/fixtures/compound/Office365BlankSample_v2507.doc";
     const std::string path = folder + "/" + name;
     std::ifstream in(fixture, std::ios::binary);
     std::ofstream(path, std::ios::binary) << in.rdbuf();

@@ -72,7 +72,7 @@ class Document {
     folder_ = mkdtemp(&pattern[0]);
     path_ = folder_ + "/props.doc";
     const char* source = getenv("QV_SOURCE_DIR");
-    std::ifstream in(std::string(source ? source : ".") + "/../shared/fixtures/compound/Office365BlankSample_v2507.doc",
+    std::ifstream in(std::string(source ? source : ".") + "/tests/fixtures/compound/Office365BlankSample_v2507.doc",
                      std::ios::binary);
     std::ofstream(path_, std::ios::binary) << in.rdbuf();
     TextSet set(count);
@@ -203,7 +203,7 @@ size_t ReadTextAndDates(IPropertySetStorage* sets, const FMTID& fmtid) {
 void BM_ReadPptWithThumbnail(benchmark::State& state) {
   const char* source = getenv("QV_SOURCE_DIR");
   const std::wstring path = quorvane::ToWide(std::string(source ? source : ".") +
-                                             "/../shared/fixtures/compound/LibreOfficeBlankSample_v25.8.ppt");
+                                             "/tests/fixtures/compound/LibreOfficeBlankSample_v25.8.ppt");
   for (auto _ : state) {
     IStorage* storage = nullptr;
     IPropertySetStorage* sets = nullptr;

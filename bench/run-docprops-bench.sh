@@ -14,7 +14,7 @@ if [ $# -eq 0 ]; then
 fi
 java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
 poi=/usr/share/java/poi.jar:/usr/share/java/commons-collections4.jar:/usr/share/java/commons-math3.jar:/usr/share/java/commons-codec.jar:/usr/share/java/commons-io.jar:/usr/share/java/log4j-api.jar
-fixture=$root/../shared/fixtures/compound/Office365BlankSample_v2507.doc
+fixture=$root/tests/fixtures/compound/Office365BlankSample_v2507.doc
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 exec "$java" -Xmx3g -Djava.library.path="$build/lib" -cp "$build/java/quorvane-client.jar:$poi" \

@@ -22,7 +22,7 @@ fi
 if ! command -v exiftool >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libimage-exiftool-perl >/dev/null
 fi
-fixtures=$root/../shared/fixtures/compound
+fixtures=$root/tests/fixtures/compound
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The installed command, as a user runs it, with a cache folder of its own

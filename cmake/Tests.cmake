@@ -145,7 +145,7 @@ target_include_directories(qv_props_dump SYSTEM PRIVATE ${Boost_INCLUDE_DIRS})
 target_link_libraries(qv_props_dump PRIVATE ${QV_LINUX_LIBS})
 add_test(NAME props_poi
   COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/compare_with_poi.py $<TARGET_FILE:qv_props_dump>
-          ${QV_ROOT}/../shared/fixtures/compound ${CMAKE_BINARY_DIR}/props_poi ${Java_JAVA_EXECUTABLE}
+          ${QV_ROOT}/tests/fixtures/compound ${CMAKE_BINARY_DIR}/props_poi ${Java_JAVA_EXECUTABLE}
           "${QV_POI_CLASSPATH}")
 set_tests_properties(props_poi PROPERTIES TIMEOUT 300)
 # The libFuzzer targets need clang: tests/fuzz/build.sh builds them, tests/fuzz/run.sh runs one.

@@ -128,7 +128,7 @@ function(qv_wine_suite build dll missing)
 
   add_test(NAME ${prefix}.cross_read
     COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/cross_read.py $<TARGET_FILE:qv_props_cross>
-            ${programs}/qv_wine_props_cross.exe ${state} ${QV_ROOT}/../shared/fixtures/compound)
+            ${programs}/qv_wine_props_cross.exe ${state} ${QV_ROOT}/tests/fixtures/compound)
   list(APPEND tests ${prefix}.cross_read)
   set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED ${fixture} TIMEOUT 300 SKIP_RETURN_CODE 77)
 endfunction()

@@ -29,7 +29,7 @@ constexpr DWORD kSwmrWrite = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_REA
 
 inline std::string FixtureDir() {
   const char* source = getenv("QV_SOURCE_DIR");
-  return std::string(source ? source : ".") + "/../shared/fixtures/compound";
+  return std::string(source ? source : ".") + "/tests/fixtures/compound";
 }
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {

@@ -26,9 +26,14 @@ def run(cmd, skip=None):
     return done.stdout
 
 
+FIXTURE_COUNT = 20  # the compound files of tests/fixtures/compound
+
+
 def copy_fixtures(fixtures, work):
-    """Writable copies of the compound files among the fixtures; their names."""
+    """Writable copies of the compound files among the fixtures; their names. Fewer than all ends the test."""
     names = [os.path.basename(p) for p in sorted(glob.glob(os.path.join(fixtures, '*'))) if olefile.isOleFile(p)]
+    if len(names) != FIXTURE_COUNT:
+        sys.exit('expected the %d compound files of %s, found %d' % (FIXTURE_COUNT, fixtures, len(names)))
     for n in names:
         shutil.copyfile(os.path.join(fixtures, n), os.path.join(work, n))  # a new file: the fixture's mode stays behind
     return names

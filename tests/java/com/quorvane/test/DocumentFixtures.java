@@ -15,7 +15,7 @@ final class DocumentFixtures {
     /** A writable copy of the fixture under dir, named as asked (by default, as the fixture). */
     static String copy(Path dir, String fixture, String as) throws IOException {
         Path target = dir.resolve(as);
-        Files.copy(Paths.get(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures", "compound", fixture), target,
+        Files.copy(Paths.get(System.getenv("QV_SOURCE_DIR"), "tests", "fixtures", "compound", fixture), target,
                 StandardCopyOption.REPLACE_EXISTING);
         target.toFile().setWritable(true);
         return target.toString();

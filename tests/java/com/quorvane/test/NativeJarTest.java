@@ -170,7 +170,7 @@ class NativeJarTest {
         List<String> command = new ArrayList<>(ChildJvm.AS_NOBODY);
         command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
                 "-Djava.library.path=" + libraryPath, "-cp", classPath, main,
-                ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "..", "shared", "fixtures",
+                ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "tests", "fixtures",
                         "compound", "2custom.doc")).toString()));
         command.addAll(List.of(more));
         return command;
