@@ -8,7 +8,7 @@ endif()
 
 # Units of tests/native that hold for the Windows build too.
 set(QV_WINE_PORTABLE_TESTS
-    DateTimeTest.cpp DocfilePropertiesTest.cpp ExceptionReportTest.cpp FileStoreTest.cpp LoggerTest.cpp
+    ComApartmentTest.cpp DateTimeTest.cpp DocfilePropertiesTest.cpp ExceptionReportTest.cpp FileStoreTest.cpp LoggerTest.cpp
     MessageFormatTest.cpp PlatformTextTest.cpp PropertiesTest.cpp PropsPlatformTextTest.cpp SettingsFileTest.cpp
     StragglerDetectorTest.cpp VersionHistoryTest.cpp)
 
@@ -24,6 +24,21 @@ if(WIN32)
   set_target_properties(qv_load_check qv_foreign_import PROPERTIES
                         RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT} LIBRARY_OUTPUT_DIRECTORY ${QV_WINE_OUT})
   add_dependencies(qv_load_check quorvane qv_foreign_import)
+  # The toolchain's shared libgcc, which the load check loads first: another
+  # mingw-built library in the JVM brings it.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(qv_libgcc libgcc_s_dw2-1.dll)
+  else()
+    set(qv_libgcc libgcc_s_seh-1.dll)
+  endif()
+  foreach(runtime ${qv_libgcc} libwinpthread-1.dll)  # this toolchain's libgcc needs winpthread
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime} OUTPUT_VARIABLE qv_runtime_path
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT EXISTS ${qv_runtime_path})
+      message(FATAL_ERROR "the toolchain has no ${runtime}")
+    endif()
+    file(COPY ${qv_runtime_path} DESTINATION ${QV_WINE_OUT}/foreign-runtime)
+  endforeach()
 
   # GoogleTest from Debian's sources, built with this toolchain.
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -88,8 +103,8 @@ target_link_libraries(qv_props_cross PRIVATE ${QV_LINUX_LIBS})
 file(READ ${QV_EXPORTS_TABLE} qv_table)
 file(WRITE ${CMAKE_BINARY_DIR}/exports-plus-missing.txt "${qv_table}NoSuchMethod 8\n")
 
-# Every test of one Windows build: qv_wine_suite(BUILD DLL MISSING_EXPORT_NAME)
-function(qv_wine_suite build dll missing)
+# Every test of one Windows build: qv_wine_suite(BUILD DLL MISSING_EXPORT_NAME SHARED_LIBGCC)
+function(qv_wine_suite build dll missing libgcc)
   get_filename_component(programs ${dll} DIRECTORY)
   set(programs ${programs}/wine)
   set(state ${CMAKE_BINARY_DIR}/wine-prefix-${build}.path)
@@ -106,6 +121,8 @@ function(qv_wine_suite build dll missing)
   endmacro()
 
   qv_wine_test(load_check qv_load_check.exe ${dll} ${QV_EXPORTS_TABLE})
+  qv_wine_test(load_check_after_a_shared_libgcc qv_load_check.exe ${dll} ${QV_EXPORTS_TABLE}
+               ${programs}/foreign-runtime/${libgcc})
   # The check must be able to fail: a DLL on the shared C++ runtime, and a
   # table naming a method the DLL does not have.
   qv_wine_test(load_check_refuses_foreign_dlls qv_load_check.exe ${programs}/qv_foreign_import.dll ${QV_EXPORTS_TABLE})
@@ -133,8 +150,10 @@ function(qv_wine_suite build dll missing)
   set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED ${fixture} TIMEOUT 300 SKIP_RETURN_CODE 77)
 endfunction()
 
-qv_wine_suite(i686 ${QV_WINDOWS_DLL} "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod@8")
-qv_wine_suite(x86_64 ${QV_WINDOWS_DLL_X64} "Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod")
+qv_wine_suite(i686 ${QV_WINDOWS_DLL} "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod@8"
+              libgcc_s_dw2-1.dll)
+qv_wine_suite(x86_64 ${QV_WINDOWS_DLL_X64} "Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod"
+              libgcc_s_seh-1.dll)
 
 # Where the kernel cannot execute 32-bit programs the i686 suite is skipped,
 # never failed: the detection tried with a loader that no kernel executes.

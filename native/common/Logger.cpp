@@ -82,7 +82,7 @@ Logger::~Logger() {
   const HANDLE file = logFile_.exchange(nullptr);
   if (IsOpen(file)) CloseHandle(file);
   if (mutex_ != nullptr) CloseHandle(mutex_);
-  FreeConsole();
+  if (consoleAllocated_) FreeConsole();
 }
 
 bool Logger::FileOutputOn() const { return mutex_ != nullptr && IsOpen(logFile_.load()); }
@@ -109,8 +109,8 @@ Logger::Output Logger::ParseOutput(const wchar_t* value) {
 }
 
 void Logger::SetUpConsole() {
-  // Results unchecked: a process that already has a console keeps it.
-  AllocConsole();
+  // A process that already has a console keeps it, and keeps it after unload.
+  consoleAllocated_ = AllocConsole() != FALSE;
   SetConsoleOutputCP(1200);
   COORD size;
   size.X = 160;

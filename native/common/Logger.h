@@ -120,6 +120,8 @@ class Logger {
   // failed (file output off for good). Changed only with the mutex held.
   std::atomic<HANDLE> logFile_{nullptr};
   HANDLE mutex_ = nullptr;
+  // Only a console this logger allocated is freed: the JVM's own stays.
+  bool consoleAllocated_ = false;
   wchar_t logFileName_[kPathCapacity] = {};
   wchar_t logFileFullPath_[kPathCapacity] = {};
 };

@@ -1,5 +1,9 @@
-// The DLL imports only system DLLs, loads, and resolves every method: on i686
-// both ways (decorated and plain) to the same code, on x64 by its plain name.
+// The DLL imports only system DLLs, states Windows 7 as its minimum, loads,
+// and resolves every method: on i686 both ways (decorated and plain) to the
+// same code, on x64 by its plain name. Given a third DLL, that one is loaded
+// first, as another mingw-built library may already be in the JVM. The load
+// runs with a profile holding no settings file, so the logger's start throws
+// and catches an exception, and with a console, which the unload must leave.
 #include <windows.h>
 
 #include <algorithm>
@@ -49,12 +53,57 @@ int ForeignImports(const BYTE* image) {
   return foreign;
 }
 
+// The OS version the image requires, from its headers.
+bool RequiresWindows7(const BYTE* image) {
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const auto& o = nt->OptionalHeader;
+  std::printf("requires Windows %u.%u (subsystem %u.%u)\n", o.MajorOperatingSystemVersion,
+              o.MinorOperatingSystemVersion, o.MajorSubsystemVersion, o.MinorSubsystemVersion);
+  return o.MajorOperatingSystemVersion == 6 && o.MinorOperatingSystemVersion == 1 && o.MajorSubsystemVersion == 6 &&
+         o.MinorSubsystemVersion == 1;
+}
+
+bool HasConsole() {
+  const HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(out);
+  return true;
+}
+
+// A profile folder of its own, empty: no settings file.
+void UseEmptyProfile() {
+  wchar_t temp[MAX_PATH], folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  GetTempFileNameW(temp, L"qvp", 0, folder);
+  DeleteFileW(folder);
+  CreateDirectoryW(folder, nullptr);
+  SetEnvironmentVariableW(L"USERPROFILE", folder);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s DLL EXPORTS_TABLE\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s DLL EXPORTS_TABLE [DLL_LOADED_FIRST]\n", argv[0]);
     return 2;
+  }
+  if (argc == 4) {
+    // Its own dependencies are found beside it, which needs backslashes.
+    std::string first = argv[3];
+    std::replace(first.begin(), first.end(), '/', '\\');
+    if (LoadLibraryExA(first.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr) {
+      std::printf("%s does not load: error %lu\n", argv[3], GetLastError());
+      return 1;
+    }
+    std::printf("loaded first: %s\n", argv[3]);
+  }
+  UseEmptyProfile();
+  // Wine may attach a program whose output is a file to a console it cannot open: a real one is made.
+  if (!HasConsole() && (FreeConsole(), !AllocConsole() || !HasConsole())) {
+    std::printf("NO CONSOLE: AllocConsole failed with error %lu\n", GetLastError());
+    return 1;
   }
   // Mapped without resolving its imports, which may be missing here.
   HMODULE module = LoadLibraryExA(argv[1], nullptr, DONT_RESOLVE_DLL_REFERENCES);
@@ -63,8 +112,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int foreign = ForeignImports(reinterpret_cast<const BYTE*>(module));
+  const bool windows7 = RequiresWindows7(reinterpret_cast<const BYTE*>(module));
   FreeLibrary(module);
   if (foreign) return 1;
+  if (!windows7) {
+    std::printf("THE HEADERS DO NOT STATE WINDOWS 7 (6.1)\n");
+    return 1;
+  }
   if ((module = LoadLibraryA(argv[1])) == nullptr) {
     std::printf("LoadLibrary failed: error %lu\n", GetLastError());
     return 1;
@@ -91,6 +145,10 @@ int main(int argc, char** argv) {
     problems += !resolved;
   }
   FreeLibrary(module);
+  if (!HasConsole()) {
+    std::printf("THE UNLOAD DETACHED THE PROCESS FROM ITS CONSOLE\n");
+    ++problems;
+  }
   std::printf("%d native methods: %d problems\n", methods, problems);
   return problems || methods == 0 ? 1 : 0;
 }
