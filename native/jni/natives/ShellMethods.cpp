@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "ComApartment.h"
 #include "Exports.h"
 #include "Guards.h"
 #include "JavaChars.h"
@@ -71,6 +72,7 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(ShellNotifyIcon)(JNIEnv* env, jclass, jint 
     if (data == nullptr) return jboolean(JNI_FALSE);
     NOTIFYICONDATAW record = {};
     ReadNotifyIconData(env, data, record);
+    const quorvane::ComApartment apartment;
     return ToJava(::Shell_NotifyIconW(static_cast<DWORD>(message), &record));
   });
 }
@@ -83,6 +85,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(SHGetFileInfo)(JNIEnv* env, jclass, jstring pat
     // A Java string is never an item identifier list: the shell would read
     // the characters as one, past their end.
     const UINT textFlags = static_cast<UINT>(flags) & ~static_cast<UINT>(SHGFI_PIDL);
+    const quorvane::ComApartment apartment;
     const DWORD_PTR result = ::SHGetFileInfoW(text.chars, static_cast<DWORD>(fileAttributes), &record,
                                               FileInfoSize(infoSize), textFlags);
     WriteFileInfo(env, info, record);
@@ -92,6 +95,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(SHGetFileInfo)(JNIEnv* env, jclass, jstring pat
 
 JNIEXPORT jboolean JNICALL QV_NATIVE(GetSpecialFolderInfo)(JNIEnv* env, jclass, jint folder, jobject info) {
   return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&] {
+    const quorvane::ComApartment apartment;
     ITEMIDLIST* location = nullptr;
     if (::SHGetFolderLocation(nullptr, folder, kDefaultUserToken, 0, &location) != S_OK) {
       if (location != nullptr) ::ILFree(location);
@@ -109,6 +113,7 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(GetSpecialFolderInfo)(JNIEnv* env, jclass, 
 JNIEXPORT jstring JNICALL QV_NATIVE(getSpecialFolderPath)(JNIEnv* env, jclass, jint folder) {
   return JavaExceptionGuard(env, jstring(nullptr), [&] {
     WCHAR path[MAX_PATH] = {};
+    const quorvane::ComApartment apartment;
     if (FAILED(::SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path))) return jstring(nullptr);
     return NewJavaString(env, std::wstring(path, wcsnlen(path, MAX_PATH)));
   });
@@ -122,6 +127,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(SHFileOperation)(JNIEnv* env, jclass, jobject o
     // A list without its last zero is the caller's bug: refused, touching
     // nothing, on every platform (shell32 would read past the string).
     if (!ReadFileOperation(env, operation, record, from, to, title)) return kInvalidFiles;
+    const quorvane::ComApartment apartment;
     return static_cast<jint>(::SHFileOperationW(&record));
   });
 }

@@ -1,6 +1,8 @@
 // The COM subset the library uses on Linux: IUnknown, interface ids and
 // reference counting with the Windows contract (AddRef/Release return the new
-// count; the object deletes itself at zero).
+// count; the object deletes itself at zero), and each thread's apartment
+// count (CoInitializeEx/CoUninitialize), kept as Windows keeps it though no
+// Linux service needs an apartment.
 #pragma once
 
 #include "../base/WinError.h"
@@ -25,3 +27,14 @@ extern const IID IID_IUnknown;
 // Allocation of memory handed across the interfaces (names, enumerations).
 LPVOID CoTaskMemAlloc(SIZE_T size);
 void CoTaskMemFree(LPVOID pv);
+
+#define COINIT_MULTITHREADED 0x0u
+#define COINIT_APARTMENTTHREADED 0x2u
+#define COINIT_DISABLE_OLE1DDE 0x4u
+#define RPC_E_CHANGED_MODE static_cast<HRESULT>(0x80010106u)
+
+// S_OK for the thread's first call, S_FALSE for a later one of the same
+// model (each to be balanced by CoUninitialize), RPC_E_CHANGED_MODE when the
+// thread already has the other model.
+HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
+void CoUninitialize();
