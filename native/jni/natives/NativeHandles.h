@@ -37,9 +37,19 @@ inline SIZE_T SizeFromJava(jint value) { return static_cast<SIZE_T>(static_cast<
 // value that is no readable record (with a readable descriptor, if it names
 // one). Windows reads the record unguarded and would fault on such a value:
 // the caller answers the platform's failure instead, with ERROR_NOACCESS as
-// the last error. Linux's platform layer ignores the record.
+// the last error. On 64-bit Windows an int holds no usable address (it
+// would lose its upper half and name other memory): only 0 is taken, and
+// anything else fails with ERROR_INVALID_PARAMETER. Linux's platform layer
+// ignores the record.
 inline bool SecurityAttributesFromJava(jint value, LPSECURITY_ATTRIBUTES* attributes) {
   *attributes = PointerFromJava<LPSECURITY_ATTRIBUTES>(value);
+#ifdef _WIN64
+  if (value != 0) {
+    *attributes = nullptr;
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+#endif
 #ifdef _WIN32
   const auto readable = [](const void* at, SIZE_T size) {
     for (auto p = static_cast<const char*>(at); size > 0;) {

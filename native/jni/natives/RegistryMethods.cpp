@@ -10,6 +10,22 @@
 
 using namespace quorvane::jni;
 
+namespace {
+
+// One registry view for both DLLs: the 32-bit one, where a 32-bit client
+// kept its keys, so moving to a 64-bit JVM loses none. The i686 DLL sees it
+// by default; the x64 DLL asks for it.
+LONG CreateKey(HKEY key, LPCWSTR name, HKEY* opened) {
+#ifdef _WIN64
+  return ::RegCreateKeyExW(key, name != nullptr ? name : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           MAXIMUM_ALLOWED | KEY_WOW64_32KEY, nullptr, opened, nullptr);
+#else
+  return ::RegCreateKeyW(key, name, opened);
+#endif
+}
+
+}  // namespace
+
 extern "C" {
 
 JNIEXPORT jint JNICALL QV_NATIVE(RegCreateKey)(JNIEnv* env, jclass, jint key, jstring subKey, jintArray result) {
@@ -23,7 +39,7 @@ JNIEXPORT jint JNICALL QV_NATIVE(RegCreateKey)(JNIEnv* env, jclass, jint key, js
     // as element 0 and goes back into it, so element 0 changes exactly as
     // the platform changes its out-parameter.
     HKEY opened = KeyFromJava(handle.elements[0]);
-    const LONG error = ::RegCreateKeyW(KeyFromJava(key), name.chars, &opened);
+    const LONG error = CreateKey(KeyFromJava(key), name.chars, &opened);
     handle.elements[0] = KeyToJava(opened);
     return jint(error);
   });

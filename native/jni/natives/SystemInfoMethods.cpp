@@ -4,6 +4,7 @@
 // failures as Java exceptions, all of them before any Winsock work.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Exports.h"
 #include "Guards.h"
@@ -16,7 +17,9 @@ using namespace quorvane::jni;
 
 namespace {
 
-constexpr DWORD kProcessIdCapacity = 1024;
+constexpr size_t kProcessIdCapacity = 1024;  // the first try; the list grows past it
+constexpr size_t kMostProcessIds = size_t(1) << 24;
+constexpr size_t kLongestPath = 32768;  // UNICODE_STRING's limit
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kInterfaceListBytes = 5120;  // 67 records of 76 bytes
 // Windows messages number their inserts up to %99.
@@ -24,18 +27,50 @@ constexpr size_t kMessageInserts = 99;
 const char kNoSystemMessage[] = "Unknown error (couldn't find a system message for it).";
 const char kNetworkAddressClass[] = "com/quorvane/infrastructure/network/NetworkAddress";
 
-// Whether process `id` runs an executable whose base name is `name`.
+// Whether process `id` runs an executable whose base name is `name`: by its
+// first module where this process may read its modules, otherwise by its
+// image's path. A 32-bit process cannot read a 64-bit one's modules, and
+// limited query rights open processes that full ones cannot.
 bool ProcessHasName(DWORD id, LPCWSTR name) {
-  HANDLE process = OpenProcess(kProcessAccess, FALSE, id);
+  if (const HANDLE process = OpenProcess(kProcessAccess, FALSE, id)) {
+    HMODULE module = nullptr;
+    DWORD needed = 0;
+    WCHAR baseName[MAX_PATH];
+    const bool read = EnumProcessModules(process, &module, sizeof module, &needed) &&
+                      GetModuleBaseNameW(process, module, baseName, MAX_PATH) != 0;
+    CloseHandle(process);
+    if (read) return lstrcmpiW(baseName, name) == 0;
+  }
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
   if (process == nullptr) return false;
-  HMODULE module = nullptr;
-  DWORD needed = 0;
-  WCHAR baseName[MAX_PATH];
-  const bool match = EnumProcessModules(process, &module, sizeof module, &needed) &&
-                     GetModuleBaseNameW(process, module, baseName, MAX_PATH) != 0 &&
-                     lstrcmpiW(baseName, name) == 0;
+  std::vector<WCHAR> path(MAX_PATH);
+  DWORD length = 0;
+  bool read = false;
+  for (;;) {
+    length = static_cast<DWORD>(path.size());
+    read = QueryFullProcessImageNameW(process, 0, path.data(), &length) != FALSE;
+    if (read || GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() >= kLongestPath) break;
+    path.resize(path.size() * 4);
+  }
   CloseHandle(process);
-  return match;
+  if (!read) return false;
+  const std::wstring image(path.data(), length);
+  return lstrcmpiW(image.substr(image.find_last_of(L"\\/") + 1).c_str(), name) == 0;
+}
+
+// The ids of every running process: the list grows until it is not full.
+bool RunningProcesses(std::vector<DWORD>* ids) {
+  ids->resize(kProcessIdCapacity);
+  for (;;) {
+    const DWORD capacity = static_cast<DWORD>(ids->size() * sizeof(DWORD));
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids->data(), capacity, &bytes)) return false;
+    if (bytes < capacity || ids->size() >= kMostProcessIds) {
+      ids->resize(bytes / sizeof(DWORD));
+      return true;
+    }
+    ids->resize(ids->size() * 2);
+  }
 }
 
 // WSAStartup's count, undone when the call ends.
@@ -93,11 +128,10 @@ JNIEXPORT jboolean JNICALL QV_NATIVE(isProcessRunning)(JNIEnv* env, jclass, jstr
   return JavaExceptionGuard(env, jboolean(JNI_FALSE), [&]() -> jboolean {
     JavaChars text(env, name);
     if (text.IsNull()) return JNI_FALSE;
-    DWORD ids[kProcessIdCapacity];
-    DWORD bytes = 0;
-    if (!EnumProcesses(ids, sizeof ids, &bytes)) return JNI_FALSE;
-    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i)
-      if (ProcessHasName(ids[i], text.chars)) return JNI_TRUE;
+    std::vector<DWORD> ids;
+    if (!RunningProcesses(&ids)) return JNI_FALSE;
+    for (DWORD id : ids)
+      if (ProcessHasName(id, text.chars)) return JNI_TRUE;
     return JNI_FALSE;
   });
 }

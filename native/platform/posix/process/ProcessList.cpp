@@ -211,3 +211,26 @@ DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DW
   lpBaseName[length] = L'\0';
   return static_cast<DWORD>(length);
 }
+
+BOOL QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, DWORD* lpdwSize) {
+  auto process = ProcessFromHandle(hProcess);
+  if (!process) return FALSE;
+  if (lpExeName == nullptr || lpdwSize == nullptr || dwFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string executable;
+  if (!process->Alive() || !quorvane::posix::ReadProcessExecutable(process->pid(), &executable)) {
+    SetLastError(ERROR_PARTIAL_COPY);
+    return FALSE;
+  }
+  const std::wstring path = quorvane::posix::WideFromFileSystemText(executable);
+  if (path.size() >= *lpdwSize) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::copy(path.begin(), path.end(), lpExeName);
+  lpExeName[path.size()] = L'\0';
+  *lpdwSize = static_cast<DWORD>(path.size());
+  return TRUE;
+}

@@ -1,5 +1,6 @@
 // PSAPI's process list of the Linux build: EnumProcesses, OpenProcess,
-// EnumProcessModules and GetModuleBaseNameW over /proc.
+// EnumProcessModules, GetModuleBaseNameW and QueryFullProcessImageNameW
+// over /proc.
 //
 // A process is a numbered folder of /proc. OpenProcess succeeds only for a
 // process whose executable this user may inspect: the kernel's ptrace read
@@ -37,6 +38,11 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
 BOOL EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, DWORD* lpcbNeeded);
 // The executable's file name, cut to nSize - 1 characters; 0 on failure.
 DWORD GetModuleBaseNameW(HANDLE hProcess, HMODULE hModule, LPWSTR lpBaseName, DWORD nSize);
+// The executable's full path; *lpdwSize holds the buffer's capacity in
+// characters and receives the path's length. FALSE with
+// ERROR_INSUFFICIENT_BUFFER when the path and its zero do not fit, and
+// ERROR_PARTIAL_COPY when the process has ended or lost its executable.
+BOOL QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, DWORD* lpdwSize);
 
 namespace quorvane {
 namespace posix {

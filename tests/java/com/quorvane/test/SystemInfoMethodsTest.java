@@ -69,6 +69,31 @@ class SystemInfoMethodsTest {
     }
 
     @Test
+    void aProcessStartedPastTheFirst1024IsFound(@TempDir Path dir) throws Exception {
+        // Enough sleepers that more than 1,100 processes run, then the named one, whose id is the highest.
+        long running;
+        try (Stream<Path> proc = Files.list(Path.of("/proc"))) {
+            running = proc.filter(p -> p.getFileName().toString().matches("[1-9][0-9]*")).count();
+        }
+        String late = "qvlate-" + System.nanoTime();
+        Files.copy(Path.of("/bin/sleep"), dir.resolve(late), StandardCopyOption.COPY_ATTRIBUTES);
+        Process shell = new ProcessBuilder("sh", "-c", "i=0; while [ $i -lt $1 ]; do sleep 60 & i=$((i+1)); done; "
+                + "\"$0\" 60 & echo started; wait", dir.resolve(late).toString(),
+                Long.toString(Math.max(0, 1100 - running))).redirectErrorStream(true).start();
+        try {
+            assertEquals("started", new String(shell.getInputStream().readNBytes(7), ISO_8859_1));
+            boolean found = false;
+            for (int i = 0; i < 100 && !(found = Win32Impl.isProcessRunning(late)); i++) {
+                Thread.sleep(50);
+            }
+            assertTrue(found);
+        } finally {
+            shell.descendants().forEach(ProcessHandle::destroyForcibly);
+            shell.destroyForcibly();
+        }
+    }
+
+    @Test
     void fileVersionsComeFromPeVersionResourcesOnly(@TempDir Path dir) throws Exception {
         // A 32-bit DLL with version 1.2.3.4.
         Path dll = dll(dir, "v", "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 9,9,9,9\n"
