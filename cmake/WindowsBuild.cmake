@@ -54,11 +54,6 @@ target_link_options(quorvane PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
 # and the like); the headers say so rather than the toolchain's 4.0.
 target_link_options(quorvane PRIVATE -Wl,--major-os-version,6,--minor-os-version,1
                     -Wl,--major-subsystem-version,6,--minor-subsystem-version,1)
-# Short section names: the i686 DLL finds its own .eh_frame by name at start
-# (native/jni/win32/UnwindFrames.cpp), and the image holds no string table.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  target_link_options(quorvane PRIVATE -Wl,--disable-long-section-names)
-endif()
 # Libraries of the Windows API subset; subsystems append to it.
 set(QV_WINDOWS_LIBS crypt32 shell32 rpcrt4 ole32 oleaut32 uuid advapi32 user32 ws2_32 psapi version wininet kernel32)
 target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})

@@ -12,7 +12,6 @@
 #if defined(__i386__) && defined(__GNUC__) && !defined(__USING_SJLJ_EXCEPTIONS__)
 
 #include <cstdlib>
-#include <cstring>
 
 #include "Win32Api.h"
 
@@ -28,15 +27,29 @@ namespace {
 
 // libgcc's struct object, which it fills in; larger than it needs.
 void* g_object[16];
+// crtbegin gives the frames to a shared libgcc of this name when one is loaded.
+const char kSharedLibgcc[] = "libgcc_s_dw2-1.dll";
 const BYTE* g_registered = nullptr;
 
-// The DLL is linked with short section names, so the image itself names it.
-const BYTE* EhFrameSection() {
+using FindFde = const void* (*)(void* pc, void* bases);
+
+// Our .eh_frame: the image section that holds the frame the other libgcc
+// knows for `pc` (the image keeps no section names past eight characters).
+const BYTE* EhFrameSection(void* pc) {
+  const HMODULE other = GetModuleHandleA(kSharedLibgcc);
+  const auto find = other != nullptr ? reinterpret_cast<FindFde>(reinterpret_cast<void*>(
+                                           GetProcAddress(other, "_Unwind_Find_FDE")))
+                                     : nullptr;
+  void* bases[3] = {};
+  const auto* fde = find != nullptr ? static_cast<const BYTE*>(find(pc, bases)) : nullptr;
+  if (fde == nullptr) return nullptr;
   const auto* base = reinterpret_cast<const BYTE*>(&__ImageBase);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
   const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
-    if (std::memcmp(section->Name, ".eh_fram", IMAGE_SIZEOF_SHORT_NAME) == 0) return base + section->VirtualAddress;
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    const BYTE* start = base + section->VirtualAddress;
+    if (fde >= start && fde < start + section->Misc.VirtualSize) return start;
+  }
   return nullptr;
 }
 
@@ -47,8 +60,9 @@ void Deregister() {
 
 __attribute__((constructor(101))) void RegisterFramesWithOurUnwinder() {
   void* bases[3] = {};
-  if (_Unwind_Find_FDE(reinterpret_cast<void*>(&RegisterFramesWithOurUnwinder), bases) != nullptr) return;
-  const BYTE* frames = EhFrameSection();
+  void* const pc = reinterpret_cast<void*>(&RegisterFramesWithOurUnwinder);
+  if (_Unwind_Find_FDE(pc, bases) != nullptr) return;
+  const BYTE* frames = EhFrameSection(pc);
   if (frames == nullptr) return;
   __register_frame_info(frames, g_object);
   g_registered = frames;
