@@ -47,7 +47,9 @@ qv_objects(qv_natives ${QV_NATIVES_SOURCES})
 add_library(quorvane SHARED
   $<TARGET_OBJECTS:qv_base> $<TARGET_OBJECTS:qv_jnisupport> $<TARGET_OBJECTS:qv_natives> ${QV_VERSION_SOURCE})
 target_link_libraries(quorvane PRIVATE ${QV_LINUX_LIBS})
-target_link_options(quorvane PRIVATE -Wl,--no-undefined -Wl,-z,defs)
+target_link_options(quorvane PRIVATE -Wl,--no-undefined -Wl,-z,defs
+                    -Wl,--version-script=${QV_ROOT}/native/jni/libquorvane.map)
+set_property(TARGET quorvane APPEND PROPERTY LINK_DEPENDS ${QV_ROOT}/native/jni/libquorvane.map)
 set_target_properties(quorvane PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 qv_harden_binary(quorvane)
 

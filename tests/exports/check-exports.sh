@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The libraries export exactly the table's methods: the Linux one by name, a
-# 32-bit DLL each under its three names (_m@N, m, m@N), a 64-bit DLL under
-# its plain name only (x64 has no stdcall decoration). Lists every difference.
+# The libraries export exactly the table's methods: the Linux one by name
+# and nothing else, a 32-bit DLL each under its three names (_m@N, m, m@N),
+# a 64-bit DLL under its plain name only (x64 has no stdcall decoration).
+# Lists every difference.
 # usage: check-exports.sh libquorvane.so exports.txt quorvane.dll...
 set -u
 so=$1 table=$2
@@ -12,6 +13,12 @@ linux=$(nm -D --defined-only "$so" | awk '{print $3}' | sed -n "s/^$p//p" | sort
 status=0
 diff --label "exports table" --label "$so" <(echo "$table_methods") <(echo "$linux") || status=1
 [ -n "$linux" ] || { echo "the Linux library exports no native method"; status=1; }
+others=$(nm -D --defined-only "$so" | awk '$3 !~ /^'"$p"'/ {print $3}')
+if [ -n "$others" ]; then
+  echo "$so exports $(wc -l <<<"$others") symbols besides the native methods, among them:"
+  head -5 <<<"$others"
+  status=1
+fi
 echo "$(wc -l <<<"$linux") native methods in $so"
 for dll in "$@"; do
   [ -f "$dll" ] || { echo "no Windows DLL at $dll (build the windows-i686 and windows-x86_64 presets first)"; status=1; continue; }
