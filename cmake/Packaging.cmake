@@ -18,22 +18,21 @@ desktop user expects. The JVM finds it without a library path.
 Also the docprops and quorvane-reg commands.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-# Depends: the libraries linked (dpkg-shlibdeps), the JVM the launcher runs,
-# and the libraries the library opens with dlopen on first use, which
-# dpkg-shlibdeps cannot see: each soname's Debian package is named here.
-# Those a headless machine can do without are only recommended.
+# Depends: the libraries linked (dpkg-shlibdeps) and the JVM the launcher
+# runs: all that loading the library and reading documents needs. The
+# libraries it opens with dlopen on first use, which dpkg-shlibdeps cannot
+# see, are only recommended: without one, the services that need it answer
+# as the README's table says. tests/package/install-check.sh reads this list.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(QV_DLOPEN_DEPENDS
+set(QV_DLOPEN_RECOMMENDS
     libcurl4      # libcurl.so.4: WinInet's HTTP requests
     libproxy1v5   # libproxy.so.1: the system's proxy settings
     libglib2.0-0  # libglib-2.0.so.0, libgio-2.0.so.0: shell services
     libmount1     # libmount.so.1: drive types
-    libudev1)     # libudev.so.1: device names
-set(QV_DLOPEN_RECOMMENDS
+    libudev1      # libudev.so.1: device names
     libx11-6      # libX11.so.6: windows
     libxss1)      # libXss.so.1: the user's idle time
-string(JOIN ", " CPACK_DEBIAN_PACKAGE_DEPENDS
-       "default-jre-headless (>= 2:1.17) | java17-runtime-headless" ${QV_DLOPEN_DEPENDS})
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "default-jre-headless (>= 2:1.17) | java17-runtime-headless")
 string(JOIN ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS ${QV_DLOPEN_RECOMMENDS})
 
 include(CPack)

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the package as its users do (apt-get install ./quorvane_*.deb),
-# runs the installed files as an ordinary user in a private environment (a
-# Java program's System.loadLibrary with no library path, docprops and
-# quorvane-reg from the PATH), then purges it and checks that nothing it
-# brought is left. Needs root; the package must not be installed already.
+# first without its recommendations, where it must still load and read a
+# document and must depend on no library it only opens on first use; then
+# with them, and runs the installed files as an ordinary user in a private
+# environment (a Java program's System.loadLibrary with no library path,
+# docprops and quorvane-reg from the PATH), then purges it and checks that
+# nothing it brought is left. Needs root; the package must not be installed
+# already.
 # usage: install-check.sh DEB SAMPLE_DOCUMENT
 set -euo pipefail
 deb=$(realpath "$1") sample=$(realpath "$2")
@@ -26,17 +29,11 @@ cleanup() {
 }
 trap cleanup EXIT
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq "$deb" >/dev/null
-echo "installed: $(dpkg-query -W -f='${Package} ${Version}, ${Installed-Size} KiB, Depends: ${Depends}' quorvane)"
 
 # The user's side: files the ordinary user can read, in a folder of its own.
 chmod 755 "$work"
 cp "$sample" "$here/../private-env.sh" "$work/"
-# Compiled, not run from source: the source launcher's own class loader
-# would load the library a second time beside Win32Impl's.
-javac -d "$work" -cp /usr/share/java/quorvane-client.jar "$here/LoadLibraryCheck.java"
 document=$work/$(basename "$sample")
-chmod -R a+rX "$work"
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/usr/bin:/bin bash "$work/private-env.sh" "$@"; }
 status=0
 run() {
@@ -49,8 +46,39 @@ run() {
   fi
   sed 's/^/     /' <<<"$output"
 }
-run "System.loadLibrary(\"quorvane\") without -Djava.library.path" '^[0-9]+ summary properties' \
-  java -cp "/usr/share/java/quorvane-client.jar:$work" LoadLibraryCheck "$document"
+load() {
+  run "System.loadLibrary(\"quorvane\") without -Djava.library.path$1" '^[0-9]+ summary properties' \
+    java -cp "/usr/share/java/quorvane-client.jar:$work" LoadLibraryCheck "$document"
+}
+
+apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
+# Compiled, not run from source: the source launcher's own class loader
+# would load the library a second time beside Win32Impl's.
+javac -d "$work" -cp /usr/share/java/quorvane-client.jar "$here/LoadLibraryCheck.java"
+chmod -R a+rX "$work"
+depends=$(dpkg-query -W -f='${Depends}' quorvane)
+echo "installed without recommendations: Depends: $depends"
+# The libraries opened on first use: the sonames the library names that it
+# does not link, each found in the package that holds it here.
+library=/usr/lib/x86_64-linux-gnu/jni/libquorvane.so
+needed=$(readelf -dW "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+mapfile -t opened < <(strings -a "$library" | grep -E '^lib[A-Za-z0-9_+.-]+\.so\.[0-9]+$' | sort -u |
+                      grep -vxF "$needed" | while read -r so; do dpkg -S "*/$so" | head -n 1 | cut -d: -f1; done |
+                      sort -u)
+listed=()
+for p in "${opened[@]}"; do grep -Eq "(^|, )$p( |,|$)" <<<"$depends" && listed+=("$p"); done
+if [ ${#opened[@]} -gt 0 ] && [ ${#listed[@]} -eq 0 ]; then
+  echo "ok   Depends names none of the ${#opened[@]} libraries opened on first use"
+else
+  echo "FAIL Depends names libraries opened on first use: ${listed[*]:-(none found in the library)}"
+  status=1
+fi
+load ", without recommendations"
+apt-get purge -y -qq quorvane >/dev/null
+
+apt-get install -y -qq "$deb" >/dev/null
+echo "installed: $(dpkg-query -W -f='${Package} ${Version}, ${Installed-Size} KiB, Recommends: ${Recommends}' quorvane)"
+load ""
 run "docprops show from the PATH" 'PIDSI_TITLE|Title' docprops show "$document"
 run "quorvane-reg add and query from the PATH" 'Checked +REG_SZ +by the package' \
   sh -c 'quorvane-reg add "HKCU\Software\Quorvane\InstallCheck" /v Checked /d "by the package" /f >/dev/null &&
