@@ -105,10 +105,10 @@ if(QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64)
   add_test(NAME windows_exports
     COMMAND bash ${QV_ROOT}/tests/exports/check-exports.sh
             $<TARGET_FILE:quorvane> ${QV_EXPORTS_TABLE} ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
-  # What the three shipped libraries are built with (cmake/Hardening.cmake).
+  # What the shipped binaries are built with (cmake/Hardening.cmake).
   add_test(NAME hardening
     COMMAND bash ${QV_ROOT}/tests/hardening/check-hardening.sh
-            ${QV_VERSION} $<TARGET_FILE:quorvane> ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
+            ${QV_VERSION} $<TARGET_FILE:quorvane> $<TARGET_FILE:reg> ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
   # The Windows builds' programs run under Wine (cmake/WineTests.cmake).
   include(WineTests)
 endif()

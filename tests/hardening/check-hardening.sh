@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The shipped binaries keep their hardening (cmake/Hardening.cmake): the
-# Linux library with the stack protector, fortified calls, CET, full
-# RELRO and BIND_NOW; the DLLs with the stack protector and ASLR/DEP flags
-# (high-entropy ASLR on x64); each stripped, its symbols in a .debug file
-# beside it that the debuglink names, and each naming its version.
+# Linux library and the reg tool with the stack protector, fortified calls,
+# CET, full RELRO and BIND_NOW (the tool as a PIE); the DLLs with the stack
+# protector and ASLR/DEP flags (high-entropy ASLR on x64); each stripped,
+# its symbols in a .debug file beside it that the debuglink names, and the
+# library and DLLs naming their version.
 # Lists every property that is missing.
-# usage: check-hardening.sh VERSION libquorvane.so quorvane.dll...
+# usage: check-hardening.sh VERSION libquorvane.so quorvane-reg quorvane.dll...
 set -u
-version=$1 so=$2
-shift 2
+version=$1
+shift
 status=0
 # One row: FILE, the property, and the command that holds when it is there.
 row() {
@@ -24,23 +25,40 @@ every() { [ -n "$1" ] && ! grep -Evq -- "$2" <<<"$1"; }
 # file; the C runtime's own units are not ours to harden.
 producers() { "$@" 2>/dev/null | grep 'DW_AT_producer.*GNU C++'; }
 
-dynamic=$(readelf -dW "$so") segments=$(readelf -lW "$so")
-sections=$(readelf -SW "$so") imports=$(nm -D --undefined-only "$so")
-row "$so" "stack protector (__stack_chk_fail)" has "$imports" ' __stack_chk_fail'
-row "$so" "_FORTIFY_SOURCE (_chk calls)" has "$imports" ' __[a-z0-9_]+_chk(@|$)'
-# Debian 12's crti.o has no CET note, so the library cannot have one: the
-# flag is read from each unit's producer instead.
-units=$(producers readelf --debug-dump=info --dwarf-depth=1 "$so.debug")
-row "$so" "every unit: -fstack-protector-strong" every "$units" ' -fstack-protector-strong'
-row "$so" "every unit: -fcf-protection" every "$units" ' -fcf-protection'
-row "$so" "RELRO" has "$segments" 'GNU_RELRO'
-row "$so" "BIND_NOW" has "$dynamic" '\(FLAGS\).*BIND_NOW'
-row "$so" "stripped" lacks "$sections" '\] \.(symtab|debug_info) '
-row "$so" "debuglink to $(basename "$so").debug" has "$(readelf -p .gnu_debuglink "$so")" "\] +$(basename "$so").debug$"
-row "$so.debug" "debug symbols" has "$(readelf -SW "$so.debug" 2>&1)" '\] \.debug_info '
-row "$so" "version in .comment" has "$(readelf -p .comment "$so")" "\] +quorvane $version$"
+elf_rows() {
+  local elf=$1 dynamic segments sections imports units
+  dynamic=$(readelf -dW "$elf") segments=$(readelf -lW "$elf")
+  sections=$(readelf -SW "$elf") imports=$(nm -D --undefined-only "$elf")
+  row "$elf" "stack protector (__stack_chk_fail)" has "$imports" ' __stack_chk_fail'
+  row "$elf" "_FORTIFY_SOURCE (_chk calls)" has "$imports" ' __[a-z0-9_]+_chk(@|$)'
+  # Debian 12's crti.o has no CET note, so no binary can have one: the
+  # flag is read from each unit's producer instead.
+  units=$(producers readelf --debug-dump=info --dwarf-depth=1 "$elf.debug")
+  row "$elf" "every unit: -fstack-protector-strong" every "$units" ' -fstack-protector-strong'
+  row "$elf" "every unit: -fcf-protection" every "$units" ' -fcf-protection'
+  row "$elf" "RELRO" has "$segments" 'GNU_RELRO'
+  row "$elf" "BIND_NOW" has "$dynamic" '\(FLAGS\).*BIND_NOW'
+  row "$elf" "stripped" lacks "$sections" '\] \.(symtab|debug_info) '
+  row "$elf" "debuglink to $(basename "$elf").debug" has "$(readelf -p .gnu_debuglink "$elf")" \
+    "\] +$(basename "$elf").debug$"
+  row "$elf.debug" "debug symbols" has "$(readelf -SW "$elf.debug" 2>&1)" '\] \.debug_info '
+  if [[ "$elf" == *.so ]]; then
+    row "$elf" "version in .comment" has "$(readelf -p .comment "$elf")" "\] +quorvane $version$"
+  else
+    row "$elf" "position-independent executable" has "$(readelf -hW "$elf")" 'Type: +DYN'
+    row "$elf" "PIE flag" has "$dynamic" '\(FLAGS_1\).*PIE'
+  fi
+}
 
-for dll in "$@"; do
+dlls=()
+for file in "$@"; do
+  case "$(head -c 4 "$file" | od -An -tx1 | tr -d ' ')" in
+    7f454c46) elf_rows "$file" ;;
+    *) dlls+=("$file") ;;
+  esac
+done
+
+for dll in "${dlls[@]}"; do
   headers=$(x86_64-w64-mingw32-objdump -p "$dll") sections=$(x86_64-w64-mingw32-objdump -h "$dll")
   row "$dll" "ASLR (DYNAMIC_BASE)" has "$headers" $'^\t+DYNAMIC_BASE$'
   row "$dll" "DEP (NX_COMPAT)" has "$headers" $'^\t+NX_COMPAT$'
