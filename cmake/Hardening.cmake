@@ -26,13 +26,16 @@ function(qv_harden_objects target)
   target_compile_options(${target} PRIVATE ${QV_HARDEN_COMPILE})
 endfunction()
 
-# A shipped binary: hardened, stripped, its symbols in <file>.debug.
+# A shipped binary: hardened, stripped, its symbols in <file>.debug. On a
+# PE file objcopy writes the time into the headers unless SOURCE_DATE_EPOCH
+# says otherwise: 0, as the linker leaves it (--no-insert-timestamp).
 function(qv_harden_binary target)
   qv_harden_objects(${target})
   target_link_options(${target} PRIVATE ${QV_HARDEN_LINK})
   set(file $<TARGET_FILE:${target}>)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${file}.debug ${file}
+    COMMAND ${objcopy} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${objcopy} --strip-unneeded --add-gnu-debuglink=${file}.debug ${file}
     VERBATIM)
 endfunction()

@@ -54,6 +54,8 @@ target_link_options(quorvane PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
 # and the like); the headers say so rather than the toolchain's 4.0.
 target_link_options(quorvane PRIVATE -Wl,--major-os-version,6,--minor-os-version,1
                     -Wl,--major-subsystem-version,6,--minor-subsystem-version,1)
+# No link time in the headers: the same sources make the same DLL.
+target_link_options(quorvane PRIVATE -Wl,--no-insert-timestamp)
 # Libraries of the Windows API subset; subsystems append to it.
 set(QV_WINDOWS_LIBS crypt32 shell32 rpcrt4 ole32 oleaut32 uuid advapi32 user32 ws2_32 psapi version wininet kernel32)
 target_link_libraries(quorvane PRIVATE ${QV_WINDOWS_LIBS})

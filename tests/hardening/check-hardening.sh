@@ -62,6 +62,7 @@ for dll in "${dlls[@]}"; do
   headers=$(x86_64-w64-mingw32-objdump -p "$dll") sections=$(x86_64-w64-mingw32-objdump -h "$dll")
   row "$dll" "ASLR (DYNAMIC_BASE)" has "$headers" $'^\t+DYNAMIC_BASE$'
   row "$dll" "DEP (NX_COMPAT)" has "$headers" $'^\t+NX_COMPAT$'
+  row "$dll" "no link time stamp (reproducible)" has "$headers" $'^Time/Date\t+Thu Jan  1 00:00:00 1970$'
   if has "$headers" 'pei-x86-64'; then
     row "$dll" "high-entropy ASLR (HIGH_ENTROPY_VA)" has "$headers" $'^\t+HIGH_ENTROPY_VA$'
   fi
