@@ -1,7 +1,8 @@
 # The Windows bundle (target windows_bundle, after a full build):
 # quorvane-<version>-windows.zip with both DLLs in the folders the native jar
-# names them by, every jar the build makes but the tests', docprops.cmd,
-# README and LICENSE. Runs as a script (cmake -P) at build time so that it
+# names them by, every jar the build makes but the tests' and the native
+# jar (which would carry the DLLs a second time), docprops.cmd, README and
+# LICENSE. Runs as a script (cmake -P) at build time so that it
 # takes the jars that are there then.
 if(CMAKE_SCRIPT_MODE_FILE)
   get_filename_component(stage_parent ${STAGE} DIRECTORY)
@@ -11,7 +12,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
   file(COPY_FILE ${DLL32} ${STAGE}/win32-x86/quorvane.dll)
   file(COPY_FILE ${DLL64} ${STAGE}/win32-x86-64/quorvane.dll)
   file(GLOB jars ${JARS}/*.jar)
-  list(FILTER jars EXCLUDE REGEX "-tests\\.jar$")
+  # Not the tests' jar, nor the native jar: the DLLs are here already.
+  list(FILTER jars EXCLUDE REGEX "-(tests|native)\\.jar$")
   file(COPY ${jars} ${ROOT}/README.md ${ROOT}/LICENSE DESTINATION ${STAGE})
   # cmd.exe reads a batch file by lines ending in CR LF.
   file(READ ${ROOT}/tools/launchers/docprops.cmd launcher)
