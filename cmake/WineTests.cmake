@@ -40,6 +40,11 @@ if(WIN32)
     file(COPY ${qv_runtime_path} DESTINATION ${QV_WINE_OUT}/foreign-runtime)
   endforeach()
 
+  # A stand-in java.exe for the docprops.cmd test.
+  add_executable(qv_fake_java ${QV_ROOT}/tests/windows/FakeJava.cpp)
+  target_link_options(qv_fake_java PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
+  set_target_properties(qv_fake_java PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
+
   # GoogleTest from Debian's sources, built with this toolchain.
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -143,6 +148,9 @@ function(qv_wine_suite build dll missing libgcc)
     endif()
   endforeach()
 
+  add_test(NAME ${prefix}.docprops_cmd COMMAND bash ${QV_ROOT}/tests/windows/docprops-cmd.sh ${QV_WINE_SH} ${state}
+           ${programs}/qv_fake_java.exe ${QV_ROOT}/tools/launchers/docprops.cmd)
+  list(APPEND tests ${prefix}.docprops_cmd)
   add_test(NAME ${prefix}.cross_read
     COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/cross_read.py $<TARGET_FILE:qv_props_cross>
             ${programs}/qv_wine_props_cross.exe ${state} ${QV_ROOT}/tests/fixtures/compound)
