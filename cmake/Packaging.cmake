@@ -35,4 +35,8 @@ set(QV_DLOPEN_RECOMMENDS
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "default-jre-headless (>= 2:1.17) | java17-runtime-headless")
 string(JOIN ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS ${QV_DLOPEN_RECOMMENDS})
 
+# The machine registry store's folder: made with its mode by postinst,
+# removed by a purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_ROOT}/cmake/debian/postinst ${QV_ROOT}/cmake/debian/postrm)
+
 include(CPack)

@@ -84,8 +84,14 @@ run "quorvane-reg add and query from the PATH" 'Checked +REG_SZ +by the package'
   sh -c 'quorvane-reg add "HKCU\Software\Quorvane\InstallCheck" /v Checked /d "by the package" /f >/dev/null &&
          quorvane-reg query "HKCU\Software\Quorvane\InstallCheck" /v Checked'
 
+# The machine store, written by root under a strict umask, is read by a user.
+(umask 077 && quorvane-reg add 'HKLM\Software\Quorvane\InstallCheck' /v Machine /d 'for everyone' /f >/dev/null)
+run "the machine store, written by root with umask 077, read by a user" 'Machine +REG_SZ +for everyone' \
+  quorvane-reg query 'HKLM\Software\Quorvane\InstallCheck' /v Machine
+
 apt-get purge -y -qq quorvane >/dev/null
 left=()
+[ ! -e /var/lib/quorvane ] || left+=("/var/lib/quorvane (the machine store)")
 dpkg-query -W -f='${Status}' quorvane 2>/dev/null | grep -q 'installed' && left+=("the package's dpkg record")
 for p in "${paths[@]}"; do
   [ -e "$p" ] || continue

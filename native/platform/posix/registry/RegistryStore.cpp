@@ -1,6 +1,7 @@
 // Where the registry databases live and the key and value operations on them.
 #include "RegistryStore.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,18 @@ constexpr char kMachineFolder[] = "/var/lib/quorvane";
 bool MakeFolder(const std::string& path, mode_t mode) {
   struct stat st;
   return MakeFolders(path, mode) == 0 && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The store's folder, when missing, and its file with these exact modes.
+bool MakeStoreFiles(const std::string& folder, const std::string& path, mode_t folderMode, mode_t fileMode) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 && (!MakeFolder(folder, folderMode) || chmod(folder.c_str(), folderMode) != 0))
+    return false;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode);
+  if (fd < 0) return errno == EEXIST;  // another writer made it first
+  const bool made = fchmod(fd, fileMode) == 0;
+  close(fd);
+  return made;
 }
 
 std::string UserFolder() {
@@ -219,9 +232,12 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
   const bool exists = access(path.c_str(), F_OK) == 0;
   *error = ERROR_FILE_NOT_FOUND;  // read as empty until a writer makes it
   if (!exists && !forWrite) return nullptr;
-  // The user's registry is private: its folder is 0700.
+  // The user's registry is private (0700, 0600); the machine's is read by
+  // every user (0755, 0644) whatever umask its writer has. SQLite gives its
+  // WAL and shared-memory files the database file's mode.
   *error = ERROR_ACCESS_DENIED;
-  if (!exists && !MakeFolder(folder, kind_ == Kind::User ? 0700 : 0755)) return nullptr;
+  const bool user = kind_ == Kind::User;
+  if (!exists && !MakeStoreFiles(folder, path, user ? 0700 : 0755, user ? 0600 : 0644)) return nullptr;
   const bool mayWrite = access(folder.c_str(), W_OK) == 0 && (!exists || access(path.c_str(), W_OK) == 0);
   if (forWrite && !mayWrite) return nullptr;
   Connection* opened = forWrite ? Connection::Create(path, error) : Connection::Open(path, mayWrite, error);
