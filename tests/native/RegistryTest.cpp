@@ -208,6 +208,19 @@ const StoreCase kStoreCases[] = {
        REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_WRITE, &key));
        return std::string();
      }},
+    {"machine store closed to the user: access denied, not a missing key", true,
+     [](const std::string&, const std::string& machine) {
+       chmod((machine + "/registry.sqlite3").c_str(), 0600);
+       chmod(machine.c_str(), 0755);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       HKEY key = nullptr;
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vendor", 0, KEY_READ, &key));
+       REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software\\Other", &key));
+       return std::string();
+     }},
     {"user store the user may read but not write", true,
      [](const std::string& user, const std::string&) {
        chmod((user + kStore).c_str(), 0444);

@@ -230,6 +230,12 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
   }
   const std::string path = folder + "/" + kFileName;
   const bool exists = access(path.c_str(), F_OK) == 0;
+  // A store that is there but closed to this user (its file or a folder on
+  // the way) is no missing key.
+  if (exists ? access(path.c_str(), R_OK) != 0 : errno == EACCES) {
+    *error = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
   *error = ERROR_FILE_NOT_FOUND;  // read as empty until a writer makes it
   if (!exists && !forWrite) return nullptr;
   // The user's registry is private (0700, 0600); the machine's is read by
