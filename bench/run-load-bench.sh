@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # How long System.loadLibrary("quorvane") takes in a fresh JVM (each sample
-# is a new JVM, as a library loads once per process), and a bare dlopen of
-# the same file from a small C program: median and best in ms over RUNS
+# is a new JVM, as a library loads once per process), a bare dlopen of the
+# same file from a small C program, and NativeLibrary.load() from
+# quorvane-native.jar with a warm cache: median and best in ms over RUNS
 # samples, with the libraries the load pulls in. With --against COMMIT the
 # library of that commit is built in a temporary folder and measured the
 # same way, for a before/after. Not part of the test run.
@@ -42,6 +43,13 @@ measure() {  # LABEL LIBRARY_DIR
   printf '  System.loadLibrary  %s\n' "$(for _ in $(seq "$runs"); do
     "$jdk/java" -Xshare:auto -cp "$work/classes" -Djava.library.path="$2" LoadBench; done | stats)"
   printf '  dlopen              %s\n' "$(for _ in $(seq "$runs"); do "$work/dlopen-bench" "$lib"; done | stats)"
+  # From quorvane-native.jar with its copy already cached (the first run makes it).
+  local jar=$build/java/quorvane-native.jar
+  if [ -f "$jar" ]; then
+    "$jdk/java" -Xshare:auto -cp "$work/classes:$jar" -Djava.library.path=/nonexistent LoadBench jar >/dev/null
+    printf '  the jar, warm cache %s\n' "$(for _ in $(seq "$runs"); do
+      "$jdk/java" -Xshare:auto -cp "$work/classes:$jar" -Djava.library.path=/nonexistent LoadBench jar; done | stats)"
+  fi
 }
 
 echo "$runs fresh processes each; load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -23,8 +23,11 @@ set(QV_WINDOWS_DLL_X64 "" CACHE FILEPATH
     "quorvane.dll from the x86_64 cross-build: packed into quorvane-native.jar and checked, when set")
 option(QV_NATIVE_JAR_COMPLETE "Fail unless quorvane-native.jar gets all three libraries (CI)" OFF)
 file(GLOB_RECURSE QV_JAVA_NATIVELIB_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/nativelib/*.java)
+# The loader runs in every JVM's start, cold: inline concatenation, as the tools'.
+list(APPEND CMAKE_JAVA_COMPILE_FLAGS -XDstringConcat=inline)
 add_jar(quorvane_nativelib SOURCES ${QV_JAVA_NATIVELIB_SOURCES} MANIFEST ${QV_GENERATED}/MANIFEST.MF
         OUTPUT_DIR ${CMAKE_BINARY_DIR}/java/loader OUTPUT_NAME quorvane-nativelib)
+set(CMAKE_JAVA_COMPILE_FLAGS ${qv_java_flags})
 get_target_property(qv_loader_jar quorvane_nativelib JAR_FILE)
 set(qv_libraries "linux-x86-64/libquorvane.so=$<TARGET_FILE:quorvane>")
 set(qv_dlls "")

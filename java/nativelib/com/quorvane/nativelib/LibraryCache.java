@@ -8,7 +8,9 @@ import java.io.InputStream;
 import java.io.OutputStream;
 import java.nio.channels.Channels;
 import java.nio.channels.FileChannel;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.FileAlreadyExistsException;
+import java.nio.file.InvalidPathException;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
@@ -23,17 +25,23 @@ import java.security.NoSuchAlgorithmException;
 import java.time.Duration;
 import java.time.Instant;
 import java.util.ArrayDeque;
+import java.util.ArrayList;
 import java.util.Deque;
 import java.util.HexFormat;
+import java.util.List;
 import java.util.Map;
 
 /**
  * The per-user cache of libraries taken out of the jar: [cache]/quorvane/[sha256]/[file], where [cache] is
  * %LOCALAPPDATA% on Windows and $XDG_CACHE_HOME or ~/.cache elsewhere. A copy is written under a temporary name
- * in its own folder and renamed into place, so a JVM only ever sees a complete file, and it is hashed again
- * before every load. On Linux the folders are the user's own and closed to others, and a path that another
- * user could redirect (a symlink of theirs, a folder they may write in) is refused; on Windows the ACL of
- * %LOCALAPPDATA%, which only the user, SYSTEM and administrators reach, guards the copies.
+ * in its own folder and renamed into place, so a JVM only ever sees a complete file; it is hashed in full when it
+ * is written, and trusted afterwards while its identity (device, inode, size, change time, owner and mode) is the
+ * one recorded beside it then. On Linux no code is loaded from a place another user controls: every folder from
+ * / to the copy must belong to root or to the user and be writable by nobody else (a sticky folder only when root
+ * owns it, as /tmp), so nobody else can rename or replace what the checks saw. Where the cache folder fails that,
+ * the copy goes to a private folder under $XDG_RUNTIME_DIR or java.io.tmpdir, checked alike, and where every
+ * place fails the load is refused naming each folder and why. On Windows the ACL of %LOCALAPPDATA%, which only
+ * the user, SYSTEM and administrators reach, guards the copies.
  */
 final class LibraryCache {
     private static final boolean POSIX = !System.getProperty("os.name").startsWith("Windows");
@@ -41,35 +49,87 @@ final class LibraryCache {
     private static final int STICKY = 01000, GROUP_OR_OTHER_WRITE = 0022, OTHER_WRITE = 0002;
     /** A temporary file this old was left by a JVM that stopped while extracting. */
     private static final Duration ABANDONED = Duration.ofHours(1);
+    private static int uid = -1;
 
     private LibraryCache() {
     }
 
     /** A complete copy of the platform's library whose SHA-256 is sha256, extracted if need be. */
     static Path copy(Platform platform, String sha256) throws IOException {
-        Path folder = folder(sha256);
-        Path file = folder.resolve(platform.file());
-        if (!intact(file, sha256)) {
-            extract(platform, sha256, folder, file);
-            if (!intact(file, sha256)) {
-                throw new IOException(file + " changed after it was written");
+        List<String> refused = new ArrayList<>();
+        for (Path cache : caches()) {
+            Path folder;
+            try {
+                folder = folder(cache, sha256);
+            } catch (IOException e) {
+                refused.add(e.getMessage());
+                continue;
             }
+            Path file = folder.resolve(platform.file());
+            if (!trusted(file) && !intact(file, sha256)) {
+                extract(platform, sha256, folder, file);
+                if (!intact(file, sha256)) {
+                    throw new IOException(file + " changed after it was written");
+                }
+            }
+            return file;
         }
-        return file;
+        throw new IOException(String.join("; ", refused)
+                + " (set XDG_CACHE_HOME to a folder of your own that only you may write in)");
     }
 
-    /** The folder for the copy with this hash, made if need be and checked; on Linux its real path. */
-    private static Path folder(String sha256) throws IOException {
+    /**
+     * Where copies may go, best first: on Linux the user's cache folder, then private folders under
+     * $XDG_RUNTIME_DIR and java.io.tmpdir, for when the cache folder is not safe.
+     */
+    private static List<Path> caches() throws IOException {
         if (!POSIX) {
             String local = System.getenv("LOCALAPPDATA");
-            Path cache = local != null ? Path.of(local) : Path.of(System.getProperty("user.home"), "AppData", "Local");
+            return List.of(local != null ? Path.of(local)
+                    : Path.of(System.getProperty("user.home"), "AppData", "Local"));
+        }
+        List<Path> caches = new ArrayList<>();
+        Path xdg = absolute(System.getenv("XDG_CACHE_HOME"));
+        // A uid without a passwd entry has "?" as user.home: $HOME, when absolute, is its home.
+        Path home = absolute(System.getProperty("user.home"));
+        home = home != null ? home : absolute(System.getenv("HOME"));
+        if (xdg != null) {
+            caches.add(xdg);
+        } else if (home != null) {
+            caches.add(home.resolve(".cache"));
+        }
+        Path runtime = absolute(System.getenv("XDG_RUNTIME_DIR"));
+        if (runtime != null) {
+            caches.add(runtime);
+        }
+        Path temporary = absolute(System.getProperty("java.io.tmpdir"));
+        if (temporary != null) {
+            caches.add(temporary.resolve("quorvane-" + uid()));
+        }
+        return caches;
+    }
+
+    /** The path text as a path when it is one and absolute; null for none, "?" or text no path can hold. */
+    private static Path absolute(String text) {
+        try {
+            Path path = text != null && !text.isEmpty() ? Path.of(text) : null;
+            return path != null && path.isAbsolute() ? path : null;
+        } catch (InvalidPathException unusable) {
+            return null;
+        }
+    }
+
+    /** The folder for the copy with this hash under cache, made if need be and checked; on Linux its real path. */
+    private static Path folder(Path cache, String sha256) throws IOException {
+        if (!POSIX) {
             return Files.createDirectories(cache.resolve("quorvane").resolve(sha256));
         }
-        String xdg = System.getenv("XDG_CACHE_HOME");
-        Path cache = xdg != null && Path.of(xdg).isAbsolute() ? Path.of(xdg)
-                : Path.of(System.getProperty("user.home"), ".cache");
-        Files.createDirectories(cache, ownerOnly("rwx------"));
         int uid = uid();
+        try {
+            Files.createDirectories(cache, ownerOnly("rwx------"));
+        } catch (IOException e) {
+            throw refused(cache, "it cannot be made: " + e);
+        }
         Path quorvane = ours(real(makeFolder(real(cache, uid), "quorvane"), uid), uid);
         return ours(real(makeFolder(quorvane, sha256), uid), uid);
     }
@@ -84,7 +144,56 @@ final class LibraryCache {
         return folder;
     }
 
-    /** True when file holds the expected bytes and, on Linux, only its owner, this user, may change it. */
+    /**
+     * True when file is the copy that was hashed in full when it was written: the identity recorded then, in a
+     * file beside it that only this user may have written, is still its own. On Windows every load hashes it.
+     */
+    private static boolean trusted(Path file) throws IOException {
+        if (!POSIX) {
+            return false;
+        }
+        try {
+            Path record = identityRecord(file);
+            Map<String, Object> unix = Files.readAttributes(record, "unix:mode,uid", NOFOLLOW_LINKS);
+            int mode = (Integer) unix.get("mode");
+            return (mode & S_IFMT) == S_IFREG && (mode & GROUP_OR_OTHER_WRITE) == 0
+                    && (Integer) unix.get("uid") == uid()
+                    && Files.readString(record, StandardCharsets.US_ASCII).equals(identity(file));
+        } catch (NoSuchFileException | java.nio.charset.MalformedInputException missing) {
+            return false;
+        }
+    }
+
+    private static Path identityRecord(Path file) {
+        return file.resolveSibling(file.getFileName() + ".identity");
+    }
+
+    /** What changes when the file is replaced or changed in any way. */
+    private static String identity(Path file) throws IOException {
+        Map<String, Object> unix = Files.readAttributes(file, "unix:dev,ino,size,ctime,uid,mode", NOFOLLOW_LINKS);
+        FileTime changed = (FileTime) unix.get("ctime");
+        return unix.get("dev") + " " + unix.get("ino") + " " + unix.get("size") + " "
+                + changed.to(java.util.concurrent.TimeUnit.NANOSECONDS) + " " + unix.get("uid") + " "
+                + Integer.toOctalString((Integer) unix.get("mode")) + "\n";
+    }
+
+    /** Records the identity of a copy that was just hashed in full, under a temporary name renamed into place. */
+    private static void remember(Path file) throws IOException {
+        Path record = identityRecord(file);
+        Path temporary = Files.createTempFile(file.getParent(), record.getFileName() + ".", ".tmp",
+                ownerOnly("rw-------"));
+        try {
+            Files.writeString(temporary, identity(file), StandardCharsets.US_ASCII);
+            Files.move(temporary, record, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
+        } finally {
+            Files.deleteIfExists(temporary);
+        }
+    }
+
+    /**
+     * True when file holds the expected bytes and, on Linux, only its owner, this user, may change it; then its
+     * identity is recorded, so that later loads need not hash it again.
+     */
     private static boolean intact(Path file, String sha256) throws IOException {
         try {
             if (POSIX) {
@@ -96,8 +205,14 @@ final class LibraryCache {
                 }
             }
             try (InputStream in = Files.newInputStream(file, NOFOLLOW_LINKS)) {
-                return sha256.equalsIgnoreCase(sha256(in));
+                if (!sha256.equalsIgnoreCase(sha256(in))) {
+                    return false;
+                }
             }
+            if (POSIX && !file.getFileName().toString().endsWith(".tmp")) {
+                remember(file);
+            }
+            return true;
         } catch (NoSuchFileException missing) {
             return false;
         }
@@ -152,12 +267,15 @@ final class LibraryCache {
     }
 
     /**
-     * The real path of path, each symlink on the way followed by hand: one that neither this user nor root owns
-     * is refused, as is a folder that others may write in without the sticky bit (they could swap what follows).
+     * The real path of path, each symlink on the way followed by hand. Every folder and symlink on the way must
+     * belong to root or to this user, and no folder may be writable by anyone else unless root owns it and it is
+     * sticky: anyone else could rename or swap what follows between the checks and the load.
      */
     private static Path real(Path path, int uid) throws IOException {
         Deque<String> names = new ArrayDeque<>();
-        path.toAbsolutePath().forEach(name -> names.add(name.toString()));
+        for (Path name : path.toAbsolutePath()) {
+            names.add(name.toString());
+        }
         Path real = path.toAbsolutePath().getRoot();
         int links = 0;
         while (!names.isEmpty()) {
@@ -189,8 +307,12 @@ final class LibraryCache {
                 }
             } else if ((mode & S_IFMT) != S_IFDIR) {
                 throw refused(path, next + " is not a folder");
-            } else if ((mode & OTHER_WRITE) != 0 && (mode & STICKY) == 0) {
-                throw refused(path, "every user may write in " + next);
+            } else if (owner != uid && owner != 0) {
+                throw refused(path, next + " belongs to uid " + owner + ", neither root nor this user (uid " + uid
+                        + ")");
+            } else if ((mode & GROUP_OR_OTHER_WRITE) != 0 && !((mode & STICKY) != 0 && owner == 0)) {
+                throw refused(path, ((mode & OTHER_WRITE) != 0 ? "every user" : "its group") + " may write in "
+                        + next);
             } else {
                 real = next;
             }
@@ -215,14 +337,16 @@ final class LibraryCache {
         return new IOException("refusing the cache folder " + folder + ": " + why);
     }
 
-    /** This process's effective uid, which owns what it creates (Linux; the jar serves no other POSIX system). */
+    /**
+     * This process's effective uid, which owns what it creates (Linux; the jar serves no other POSIX system): the
+     * owner of /proc/self, one stat where reading /proc/self/status would cost a cold JVM milliseconds. A JVM is
+     * never a set-uid program, whose folder root would own.
+     */
     private static int uid() throws IOException {
-        for (String line : Files.readAllLines(Path.of("/proc/self/status"))) {
-            if (line.startsWith("Uid:")) {
-                return Integer.parseInt(line.split("\\s+")[2]);
-            }
+        if (uid < 0) {
+            uid = (Integer) Files.getAttribute(Path.of("/proc/self"), "unix:uid");
         }
-        throw new IOException("no Uid line in /proc/self/status");
+        return uid;
     }
 
     private static FileAttribute<?> ownerOnly(String permissions) {

@@ -61,8 +61,12 @@ public final class NativeLibrary {
     /** The platform that os.name and os.arch name, or null when the jar is never built for it. */
     static Platform select(String osName, String osArch) {
         String arch = osArch.toLowerCase(Locale.ROOT);
-        return PLATFORMS.stream().filter(p -> osName.startsWith(p.os()) && p.arches().contains(arch)).findFirst()
-                .orElse(null);
+        for (Platform p : PLATFORMS) { // no stream: a lambda's first use costs a cold JVM milliseconds
+            if (osName.startsWith(p.os()) && p.arches().contains(arch)) {
+                return p;
+            }
+        }
+        return null;
     }
 
     /** The platform, when this jar holds its library; otherwise an error naming it and what the jar serves. */

@@ -30,70 +30,132 @@ class NativeJarTest {
     Path temp;
 
     private interface Setup {
-        void on(Path cache, Path copy) throws Exception;
+        void on(Path cache, Path copy, Path tmp) throws Exception;
     }
 
-    private record Row(String name, Setup setup, boolean onLibraryPath, String failure) {
+    /** Where the copy must end up: the cache, the private folder under java.io.tmpdir, or nowhere (refused). */
+    private enum Lands { CACHE, SAFE_PLACE, LIBRARY_PATH, REFUSED }
+
+    private record Row(String name, Setup setup, Lands lands, String failure) {
     }
 
     @Test
-    void theCachedCopyIsMadeCheckedAndRefusedWhereAnotherUserCouldPlantIt() throws Exception {
+    void theCachedCopyIsMadeCheckedAndNeverTakenFromWhereAnotherUserCouldPlantIt() throws Exception {
         Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
         Row[] rows = {
-            new Row("an empty cache", (cache, copy) -> { }, false, null),
-            new Row("a tampered copy is replaced", (cache, copy) -> {
+            new Row("an empty cache", (cache, copy, tmp) -> { }, Lands.CACHE, null),
+            new Row("a tampered copy is replaced", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent(), OWNER_ONLY);
                 Files.write(copy, new byte[] {0x7f, 'E', 'L', 'F'});
                 chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
-            }, false, null),
-            new Row("a true copy that others may change is replaced", (cache, copy) -> {
+            }, Lands.CACHE, null),
+            new Row("a copy changed after it was checked is checked again and replaced", (cache, copy, tmp) -> {
+                assertEquals(0, ChildJvm.run(env(cache, tmp), probe(false, false)).exit());
+                byte[] changed = Files.readAllBytes(copy);
+                changed[changed.length / 2] ^= 1;
+                Files.write(copy, changed); // same size, owner and mode; a new change time
+            }, Lands.CACHE, null),
+            new Row("a true copy that others may change is replaced", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent(), OWNER_ONLY);
                 Files.copy(library, copy);
                 Files.setPosixFilePermissions(copy, PosixFilePermissions.fromString("rwxrw-rw-"));
                 chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
-            }, false, null),
-            new Row("the user's own symlink is followed", (cache, copy) -> {
+            }, Lands.CACHE, null),
+            new Row("the user's own symlink is followed", (cache, copy, tmp) -> {
                 Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"), OWNER_ONLY);
                 chown(NOBODY, elsewhere, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
-            }, false, null),
-            new Row("a library on java.library.path comes first", (cache, copy) -> { }, true, null),
-            new Row("a folder of another user that the user may write in", (cache, copy) -> {
+            }, Lands.CACHE, null),
+            new Row("a library on java.library.path comes first", (cache, copy, tmp) -> { }, Lands.LIBRARY_PATH,
+                    null),
+            // Another user's places are avoided: the copy goes to the private folder under java.io.tmpdir.
+            new Row("a root folder on the way that the user's group may write in", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent());
                 for (Path folder : List.of(cache.resolve("quorvane"), copy.getParent())) {
                     Files.setAttribute(folder, "unix:gid", NOBODY);
                     Files.setPosixFilePermissions(folder, PosixFilePermissions.fromString("rwxrwx---"));
                 }
-            }, false, "quorvane: it belongs to uid 0, not to this user (uid 65534)"),
-            new Row("a symlink another user planted", (cache, copy) -> {
+            }, Lands.SAFE_PLACE, null),
+            new Row("a symlink another user planted", (cache, copy, tmp) -> {
                 Files.setAttribute(cache, "unix:mode", 01777); // like /tmp
                 Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"));
                 chown(NOBODY, elsewhere);
                 chown(DAEMON, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
-            }, false, "quorvane is a symlink of another user (uid 1)"),
-            new Row("a folder every user may write in", (cache, copy) -> {
+            }, Lands.SAFE_PLACE, null),
+            new Row("a folder every user may write in", (cache, copy, tmp) -> {
                 Files.setPosixFilePermissions(cache, PosixFilePermissions.fromString("rwxrwxrwx"));
-            }, false, "every user may write in " + temp.resolve("cache")),
+            }, Lands.SAFE_PLACE, null),
+            new Row("the user's folders inside one of another user (who may rename them)", (cache, copy, tmp) -> {
+                Files.createDirectories(copy.getParent(), OWNER_ONLY);
+                chown(NOBODY, cache.resolve("quorvane"), copy.getParent());
+                chown(DAEMON, cache);
+            }, Lands.SAFE_PLACE, null),
+            new Row("a sticky folder of another user (1777)", (cache, copy, tmp) -> {
+                chown(DAEMON, cache);
+                Files.setAttribute(cache, "unix:mode", 01777);
+            }, Lands.SAFE_PLACE, null),
+            new Row("a folder of another user that the user's group may write in (2775)", (cache, copy, tmp) -> {
+                chown(DAEMON, cache);
+                Files.setAttribute(cache, "unix:gid", NOBODY);
+                Files.setAttribute(cache, "unix:mode", 02775);
+            }, Lands.SAFE_PLACE, null),
+            new Row("no safe place at all", (cache, copy, tmp) -> {
+                Files.setPosixFilePermissions(cache, PosixFilePermissions.fromString("rwxrwxrwx"));
+                chown(DAEMON, tmp);
+            }, Lands.REFUSED, "every user may write in " + temp.resolve("cache")),
         };
         for (Row row : rows) {
-            Path cache = freshCache();
+            Path cache = freshCache(), tmp = temp.resolve("tmp");
             Path copy = cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so");
-            row.setup().on(cache, copy);
-            ChildJvm.Run run = ChildJvm.run(Map.of("XDG_CACHE_HOME", cache.toString()),
-                    probe(row.onLibraryPath(), true));
-            if (row.failure() != null) {
-                assertEquals(1, run.exit(), row.name() + ": " + run.output());
-                assertTrue(run.output().contains("refusing the cache folder"), row.name() + ": " + run.output());
-                assertTrue(run.output().contains(row.failure()), row.name() + ": " + run.output());
-            } else {
-                assertEquals(0, run.exit(), row.name() + ": " + run.output());
-                assertTrue(run.output().contains(READ), row.name() + ": " + run.output());
-                if (row.onLibraryPath()) {
+            row.setup().on(cache, copy, tmp);
+            ChildJvm.Run run = ChildJvm.run(env(cache, tmp), probe(row.lands() == Lands.LIBRARY_PATH, true));
+            Path safe = tmp.resolve("quorvane-" + NOBODY).resolve("quorvane").resolve(sha256())
+                    .resolve("libquorvane.so");
+            switch (row.lands()) {
+                case REFUSED -> {
+                    assertEquals(1, run.exit(), row.name() + ": " + run.output());
+                    assertTrue(run.output().contains(row.failure()), row.name() + ": " + run.output());
+                    assertTrue(run.output().contains("refusing the cache folder " + safe.getParent().getParent()
+                            .getParent()), row.name() + ": " + run.output());
+                }
+                case LIBRARY_PATH -> {
+                    assertEquals(0, run.exit(), row.name() + ": " + run.output());
                     assertFalse(Files.exists(cache.resolve("quorvane")), row.name());
-                } else {
-                    assertSound(copy, row.name());
+                }
+                default -> {
+                    assertEquals(0, run.exit(), row.name() + ": " + run.output());
+                    assertTrue(run.output().contains(READ), row.name() + ": " + run.output());
+                    assertSound(row.lands() == Lands.CACHE ? copy : safe, NOBODY, row.name());
+                    if (row.lands() == Lands.SAFE_PLACE) {
+                        try (var planted = Files.walk(cache)) {
+                            assertEquals(List.of(), planted.filter(p -> p.endsWith("libquorvane.so")).toList(),
+                                    row.name() + ": nothing is written where another user could reach it");
+                        }
+                    }
                 }
             }
         }
+    }
+
+    @Test
+    void aUidWithoutAPasswdEntryCachesUnderItsHome() throws Exception {
+        int uid = 4242;
+        Path cache = freshCache(), home = Files.createDirectory(temp.resolve("home"), OWNER_ONLY);
+        chown(uid, home);
+        Map<String, String> env = new HashMap<>(env(cache, temp.resolve("tmp")));
+        env.put("XDG_CACHE_HOME", "");
+        env.put("HOME", home.toString());
+        ChildJvm.Run run = ChildJvm.run(env, probe(List.of("setpriv", "--reuid=" + uid, "--regid=" + uid,
+                "--clear-groups"), false, true));
+        assertEquals(0, run.exit(), run.output());
+        assertTrue(run.output().contains(READ), run.output());
+        assertSound(home.resolve(".cache").resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), uid,
+                "a uid without a passwd entry");
+    }
+
+    /** The cache, and java.io.tmpdir; no runtime folder, so that the place to fall back on is java.io.tmpdir's. */
+    private static Map<String, String> env(Path cache, Path tmp) {
+        return Map.of("XDG_CACHE_HOME", cache.toString(), "XDG_RUNTIME_DIR", "",
+                "JAVA_TOOL_OPTIONS", "-Djava.io.tmpdir=" + tmp);
     }
 
     @Test
@@ -105,7 +167,7 @@ class NativeJarTest {
             Files.deleteIfExists(go);
             List<Process> jvms = new ArrayList<>();
             for (int i = 0; i < 2; i++) {
-                jvms.add(ChildJvm.start(Map.of("XDG_CACHE_HOME", cache.toString()),
+                jvms.add(ChildJvm.start(env(cache, temp.resolve("tmp")),
                         probe(false, false, go.toString(), Integer.toString(i * delay))));
             }
             List<BufferedReader> outputs = new ArrayList<>();
@@ -119,22 +181,24 @@ class NativeJarTest {
                 assertEquals(0, jvms.get(i).waitFor(), "delay " + delay + ": " + output);
                 assertTrue(output.contains(READ), "delay " + delay + ": " + output);
             }
-            assertSound(cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), "delay " + delay);
+            assertSound(cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), NOBODY,
+                    "delay " + delay);
         }
     }
 
-    /** The cached copy: the jar's bytes, nobody's, closed to others, in folders closed to others. */
-    private static void assertSound(Path copy, String name) throws Exception {
+    /** The cached copy: the jar's bytes, the user's, closed to others, in folders closed to others. */
+    private static void assertSound(Path copy, int uid, String name) throws Exception {
         assertEquals(sha256(), hex(copy), name);
         assertEquals("r-x------", PosixFilePermissions.toString(Files.getPosixFilePermissions(copy, NOFOLLOW_LINKS)),
                 name);
-        assertEquals(NOBODY, Files.getAttribute(copy, "unix:uid", NOFOLLOW_LINKS), name);
+        assertEquals(uid, Files.getAttribute(copy, "unix:uid", NOFOLLOW_LINKS), name);
         for (Path folder : List.of(copy.getParent(), copy.getParent().getParent().toRealPath())) {
             assertEquals("rwx------", PosixFilePermissions.toString(Files.getPosixFilePermissions(folder)), name);
-            assertEquals(NOBODY, Files.getAttribute(folder, "unix:uid"), name);
+            assertEquals(uid, Files.getAttribute(folder, "unix:uid"), name);
         }
         try (var left = Files.list(copy.getParent())) {
-            assertEquals(List.of(copy), left.toList(), name + ": no temporary file is left");
+            assertEquals(List.of(copy, copy.resolveSibling(copy.getFileName() + ".identity")),
+                    left.sorted().toList(), name + ": no temporary file is left");
         }
     }
 
@@ -148,6 +212,7 @@ class NativeJarTest {
         }
         Path cache = Files.createDirectory(temp.resolve("cache"));
         chown(NOBODY, cache);
+        Files.setAttribute(Files.createDirectory(temp.resolve("tmp")), "unix:mode", 01777); // like /tmp
         return cache;
     }
 
@@ -156,6 +221,11 @@ class NativeJarTest {
      * where the class path is not the point, from the tests' jar too, which spares the compiler's start.
      */
     private static List<String> probe(boolean onLibraryPath, boolean fromSource, String... more) throws Exception {
+        return probe(ChildJvm.AS_NOBODY, onLibraryPath, fromSource, more);
+    }
+
+    private static List<String> probe(List<String> as, boolean onLibraryPath, boolean fromSource, String... more)
+            throws Exception {
         Path build = Path.of(System.getenv("QV_BUILD_DIR"), "java");
         Path libraryPath = onLibraryPath ? ChildJvm.readableCopy(Path.of(System.getProperty("java.library.path")))
                 : Path.of("/no-library-here");
@@ -167,7 +237,7 @@ class NativeJarTest {
             classPath += File.pathSeparator + ChildJvm.readableCopy(ChildJvm.location(NativeJarProbe.class));
             main = NativeJarProbe.class.getName();
         }
-        List<String> command = new ArrayList<>(ChildJvm.AS_NOBODY);
+        List<String> command = new ArrayList<>(as);
         command.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xcheck:jni",
                 "-Djava.library.path=" + libraryPath, "-cp", classPath, main,
                 ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "tests", "fixtures",
