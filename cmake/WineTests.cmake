@@ -33,13 +33,16 @@ if(WIN32)
   list(TRANSFORM QV_WINE_UNIT_SOURCES PREPEND ${QV_ROOT}/tests/native/)
   file(GLOB qv_windows_tests CONFIGURE_DEPENDS ${QV_ROOT}/tests/windows/*Test.cpp)
   # With the document path's storage layer, which needs no JVM.
+  # The JNIEnv the DLL's exports are called through.
+  set(qv_hotspot_jni ${QV_ROOT}/tests/windows/HotspotJni.cpp ${QV_ROOT}/tests/windows/HotspotJniModel.cpp)
   add_executable(qv_wine_unit_tests ${QV_WINE_UNIT_SOURCES} ${qv_windows_tests} ${QV_ROOT}/tests/windows/WineMain.cpp
+                 ${qv_hotspot_jni}
                  ${QV_ROOT}/native/jni/PropertyStorage.cpp ${QV_ROOT}/native/jni/JNIException.cpp
                  $<TARGET_OBJECTS:qv_win_common>)
   qv_windows_target(qv_wine_unit_tests)
   target_include_directories(qv_wine_unit_tests PRIVATE ${QV_ROOT}/tests/native ${QV_ROOT}/tests/windows)
   target_compile_definitions(qv_wine_unit_tests PRIVATE QV_WINDOWS_DLL_NAME="quorvane.dll")
-  target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS})
+  target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS} iphlpapi)
   target_link_options(qv_wine_unit_tests PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
   set_target_properties(qv_wine_unit_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
   add_dependencies(qv_wine_unit_tests quorvane qv_wine_log_writer qv_wine_props_cross)
