@@ -179,7 +179,8 @@ TEST_F(ExportedMethods, KeysAndValuesReachTheRegistry) {
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WOW64_32KEY | KEY_READ, &opened));
     RegCloseKey(opened);
     ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", DllJni::Ints(handle)[0], jstring(), itself));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, Call<jint>("RegCreateKey", DllJni::Ints(handle)[0], jstring(), jni_.NewInts({})));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              Call<jint>("RegCreateKey", DllJni::Ints(handle)[0], jstring(), jni_.NewInts({})));
   });
   using Case = std::tuple<const wchar_t*, DWORD, std::string>;  // a null name: the default value
   for (const auto& [name, kind, data] : {Case{nullptr, REG_SZ, std::string("d\0\xe9\0\0\0", 6)},
@@ -272,7 +273,8 @@ TEST_F(ExportedMethods, ProcessesVersionsMessagesAndInterfacesComeFromTheSystem)
     ASSERT_NE(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                  FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, 193, 0, reinterpret_cast<LPWSTR>(&expected),
                                  0, reinterpret_cast<va_list*>(inserts)));
-    EXPECT_EQ(DllJni::Units(expected), DllJni::Text(Call<jstring>("getSystemMessage", jint(193), jni_.Str(L"tool.exe"))));
+    EXPECT_EQ(DllJni::Units(expected),
+              DllJni::Text(Call<jstring>("getSystemMessage", jint(193), jni_.Str(L"tool.exe"))));
     LocalFree(expected);
     EXPECT_EQ(u"Unknown error (couldn't find a system message for it).",
               DllJni::Text(Call<jstring>("getSystemMessage", jint(0x2FFFFFFF), jni_.Str(L"x"))));
@@ -354,7 +356,8 @@ TEST_F(ExportedMethods, FieldProbeChangesEveryWidthAsJavaWould) {
     EXPECT_EQ(INT64_MAX, f["j"].j);
     EXPECT_EQ((std::vector<double>{2147483647, 1, 0, -1, -1, -1, 16777215, 1e300 - 1}),
               (std::vector<double>{double(s["s_iarray"].object->ints[0]), double(s["s_zf"].i), double(s["s_zt"].i),
-                                   double(s["s_b"].i), double(s["s_s"].i), double(s["s_i"].i), s["s_f"].d, s["s_d"].d}));
+                                   double(s["s_b"].i), double(s["s_s"].i), double(s["s_i"].i), s["s_f"].d,
+                                   s["s_d"].d}));
     EXPECT_EQ(-1, s["s_j"].j);
   });
   Row("TestJavaClassFields", "a missing field stops at its step with NoSuchFieldError pending", [&] {

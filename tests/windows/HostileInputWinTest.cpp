@@ -199,7 +199,8 @@ class HostileInput : public qvtest::QuorvaneDll {
     if (name == "CreateFile") args = {Path("file"), Arg(GENERIC_READ), 7, 0, OPEN_EXISTING, 0, 0};
     if (name == "getFileVersionNumber") args[0] = Text(kernel32_);
     if (name == "getNetworkInterfaceInfo") args[0] = Arg(jni_.NewHashSet());
-    if (name == "postMessage") args = {Text(L"127.0.0.1"), Text(L"/r"), closedPort_, 0, args[4], Arg(jni_.NewOutputStream())};
+    if (name == "postMessage")
+      args = {Text(L"127.0.0.1"), Text(L"/r"), closedPort_, 0, args[4], Arg(jni_.NewOutputStream())};
     if (name.rfind("Compound") != std::string::npos) args[1] = Arg(jni_.NewProperties());
     return args;
   }

@@ -143,7 +143,8 @@ struct Functions {
     j.Enter("DeleteGlobalRef", true);
     auto* h = reinterpret_cast<J::Handle*>(o);
     if (o == nullptr) return;
-    if (h->tag != J::kHandleTag || !h->global || !h->live) return j.Fault("DeleteGlobalRef: not a live global reference");
+    if (h->tag != J::kHandleTag || !h->global || !h->live)
+      return j.Fault("DeleteGlobalRef: not a live global reference");
     h->live = false;
   }
   static jobject JNICALL NewLocalRef(JNIEnv* e, jobject o) {
@@ -284,12 +285,14 @@ struct Functions {
     auto* id = reinterpret_cast<J::FieldId*>(f);
     if (id == nullptr) return j.Fault(std::string(function) + ": null field ID"), nullptr;
     const char declared = id->signature[0] == '[' ? 'L' : id->signature[0];
-    if (declared != type) return j.Fault(std::string(function) + " on " + id->name + " of type " + id->signature), nullptr;
+    if (declared != type)
+      return j.Fault(std::string(function) + " on " + id->name + " of type " + id->signature), nullptr;
     if (id->isStatic != (c != nullptr))
       return j.Fault(std::string(function) + ": a " + (id->isStatic ? "static" : "instance") + " field ID"), nullptr;
     if (id->isStatic) {
       J::ClassModel* model = ModelOf(j, c, function);
-      if (model == nullptr || !J::IsA(model, id->owner)) return j.Fault(std::string(function) + ": wrong class"), nullptr;
+      if (model == nullptr || !J::IsA(model, id->owner))
+        return j.Fault(std::string(function) + ": wrong class"), nullptr;
       return &id->owner->statics[id->name];
     }
     Value* v = j.Resolve(o, function);

@@ -61,7 +61,8 @@ struct Registry {
     Define("java/lang/String", "java/lang/Object", {"java/lang/CharSequence"});
     Def(byName["java/lang/String"], "join", "(Ljava/lang/CharSequence;[Ljava/lang/CharSequence;)Ljava/lang/String;",
         [](J& j, Value*, const std::vector<Slot>& a) {
-          if (a[0].l == nullptr || a[1].l == nullptr) return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
+          if (a[0].l == nullptr || a[1].l == nullptr)
+            return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
           std::u16string joined;
           for (size_t i = 0; i < a[1].l->elements.size(); ++i) {
             if (i) joined += Units(a[0].l);
@@ -115,7 +116,8 @@ struct Registry {
         {"java/lang/ReflectiveOperationException", "java/lang/Exception"},
         {"java/lang/ClassNotFoundException", "java/lang/ReflectiveOperationException"},
         {"java/io/IOException", "java/lang/Exception"},
-        {"java/lang/VirtualMachineError", "java/lang/Error"}, {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError"},
+        {"java/lang/VirtualMachineError", "java/lang/Error"},
+        {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError"},
         {"java/lang/LinkageError", "java/lang/Error"}, {"java/lang/NoClassDefFoundError", "java/lang/LinkageError"},
         {"java/lang/IncompatibleClassChangeError", "java/lang/LinkageError"},
         {"java/lang/NoSuchFieldError", "java/lang/IncompatibleClassChangeError"},
@@ -153,14 +155,16 @@ struct Registry {
       const bool set = std::string(name) != "java/util/Collections$SynchronizedCollection";
       J::ClassModel* view = Define(name, "java/lang/Object", {set ? "java/util/Set" : "java/util/Collection"});
       Def(view, "<init>", "()V", nullptr);
-      Def(view, "size", "()I", [](J&, Value* self, const std::vector<Slot>&) { return Int(jint(self->elements.size())); });
+      Def(view, "size", "()I",
+          [](J&, Value* self, const std::vector<Slot>&) { return Int(jint(self->elements.size())); });
       Def(view, "toArray", "()[Ljava/lang/Object;", [](J& j, Value* self, const std::vector<Slot>&) {
         Value* array = j.NewArray(Kind::kObjectArray);
         array->elements = self->elements;
         return Ref(array);
       });
       Def(view, "add", "(Ljava/lang/Object;)Z", [](J& j, Value* self, const std::vector<Slot>& a) {
-        if (self->cls->name != "java/util/HashSet") return j.Raise("java/lang/UnsupportedOperationException", ""), Int(0);
+        if (self->cls->name != "java/util/HashSet")
+          return j.Raise("java/lang/UnsupportedOperationException", ""), Int(0);
         self->elements.push_back(a[0].l);
         if (a[0].l && a[0].l->cls && a[0].l->cls->name == "com/quorvane/infrastructure/network/NetworkAddress")
           j.added.push_back(a[0].l->ints);
@@ -170,7 +174,8 @@ struct Registry {
     J::ClassModel* arrays = Define("java/util/Arrays", "java/lang/Object");
     Def(arrays, "copyOf", "([Ljava/lang/Object;ILjava/lang/Class;)[Ljava/lang/Object;",
         [](J& j, Value*, const std::vector<Slot>& a) {
-          if (a[0].l == nullptr || a[2].l == nullptr) return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
+          if (a[0].l == nullptr || a[2].l == nullptr)
+            return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
           if (a[1].i < 0) return j.Raise("java/lang/NegativeArraySizeException", ""), Ref(nullptr);
           J::ClassModel* type = a[2].l->cls;
           if (type->component == nullptr) return j.Raise("java/lang/ClassCastException", type->name), Ref(nullptr);
@@ -234,7 +239,8 @@ struct Registry {
         });
     Def(properties, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/Object;",
         [](J& j, Value* self, const std::vector<Slot>& a) {
-          if (a[0].l == nullptr || a[1].l == nullptr) return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
+          if (a[0].l == nullptr || a[1].l == nullptr)
+            return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
           auto& entry = self->map[Units(a[0].l)];
           Value* previous = entry.second;
           entry = {a[0].l, a[1].l};
@@ -400,7 +406,8 @@ HotspotJni::ClassModel* HotspotJni::NewClass(const std::string& name,
 std::map<std::u16string, std::u16string> HotspotJni::Entries(const void* properties) {
   std::map<std::u16string, std::u16string> entries;
   for (const auto& [key, entry] : V(properties).map)
-    if (entry.second && entry.second->kind == Kind::kString) entries[key] = std::u16string(entry.second->units.begin(), entry.second->units.end());
+    if (entry.second && entry.second->kind == Kind::kString)
+      entries[key] = std::u16string(entry.second->units.begin(), entry.second->units.end());
   return entries;
 }
 
