@@ -53,16 +53,26 @@ if(WIN32)
   list(TRANSFORM QV_WINE_UNIT_SOURCES PREPEND ${QV_ROOT}/tests/native/)
   file(GLOB qv_windows_tests CONFIGURE_DEPENDS ${QV_ROOT}/tests/windows/*Test.cpp)
   # With the document path's storage layer, which needs no JVM.
+  # The JNIEnv the DLL's exports are called through.
+  set(qv_hotspot_jni ${QV_ROOT}/tests/windows/HotspotJni.cpp ${QV_ROOT}/tests/windows/HotspotJniModel.cpp)
   add_executable(qv_wine_unit_tests ${QV_WINE_UNIT_SOURCES} ${qv_windows_tests} ${QV_ROOT}/tests/windows/WineMain.cpp
+                 ${qv_hotspot_jni}
                  ${QV_ROOT}/native/jni/PropertyStorage.cpp ${QV_ROOT}/native/jni/JNIException.cpp
                  $<TARGET_OBJECTS:qv_win_common>)
   qv_windows_target(qv_wine_unit_tests)
   target_include_directories(qv_wine_unit_tests PRIVATE ${QV_ROOT}/tests/native ${QV_ROOT}/tests/windows)
   target_compile_definitions(qv_wine_unit_tests PRIVATE QV_WINDOWS_DLL_NAME="quorvane.dll")
-  target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS})
+  target_link_libraries(qv_wine_unit_tests PRIVATE gtest ${QV_WINDOWS_LIBS} iphlpapi)
   target_link_options(qv_wine_unit_tests PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
   set_target_properties(qv_wine_unit_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
   add_dependencies(qv_wine_unit_tests quorvane qv_wine_log_writer qv_wine_props_cross)
+  # The DLL's document methods over the fixtures, compared with the Linux library's in a real JVM.
+  add_executable(qv_wine_document_dump ${QV_ROOT}/tests/windows/DocumentMethodsDump.cpp ${qv_hotspot_jni})
+  qv_windows_target(qv_wine_document_dump)
+  target_include_directories(qv_wine_document_dump PRIVATE ${QV_ROOT}/tests/windows)
+  target_link_options(qv_wine_document_dump PRIVATE ${QV_WINDOWS_STATIC_RUNTIME})
+  set_target_properties(qv_wine_document_dump PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QV_WINE_OUT})
+  add_dependencies(qv_wine_unit_tests qv_wine_document_dump)
   # The Windows side of the cross-reading test: the same tool over ole32.
   add_executable(qv_wine_props_cross ${QV_ROOT}/tests/props/PropertySetCross.cpp $<TARGET_OBJECTS:qv_win_common>)
   # The logger test's second and third processes.
@@ -108,6 +118,15 @@ target_link_libraries(qv_props_cross PRIVATE ${QV_LINUX_LIBS})
 file(READ ${QV_EXPORTS_TABLE} qv_table)
 file(WRITE ${CMAKE_BINARY_DIR}/exports-plus-missing.txt "${qv_table}NoSuchMethod 8\n")
 
+# The compound-document methods of the Linux library in a real JVM (-Xcheck:jni), over every fixture: the dump each
+# Windows build's answers are compared with (tests/props/document_methods_match.py).
+set(QV_DOCUMENT_METHODS_SCRIPT ${QV_ROOT}/tests/props/document_methods_match.py)
+set(QV_DOCUMENT_METHODS_LINUX ${CMAKE_BINARY_DIR}/document-methods-linux.txt)
+add_test(NAME document_methods.linux_dump
+  COMMAND /usr/bin/python3 ${QV_DOCUMENT_METHODS_SCRIPT} linux ${QV_DOCUMENT_METHODS_LINUX} ${Java_JAVA_EXECUTABLE}
+          ${CMAKE_BINARY_DIR}/lib ${CMAKE_BINARY_DIR}/java/quorvane-client.jar ${QV_ROOT}/tests/fixtures/compound)
+set_tests_properties(document_methods.linux_dump PROPERTIES FIXTURES_SETUP document_methods_linux TIMEOUT 300)
+
 # Every test of one Windows build: qv_wine_suite(BUILD DLL MISSING_EXPORT_NAME SHARED_LIBGCC)
 function(qv_wine_suite build dll missing libgcc)
   get_filename_component(programs ${dll} DIRECTORY)
@@ -151,11 +170,23 @@ function(qv_wine_suite build dll missing libgcc)
   add_test(NAME ${prefix}.docprops_cmd COMMAND bash ${QV_ROOT}/tests/windows/docprops-cmd.sh ${QV_WINE_SH} ${state}
            ${programs}/qv_fake_java.exe ${QV_ROOT}/tools/launchers/docprops.cmd)
   list(APPEND tests ${prefix}.docprops_cmd)
+  # The exports' summary line is the suite's answer: every export in a checked row, no fault.
+  set_tests_properties(${prefix}.unit.ExportedMethods PROPERTIES
+                       PASS_REGULAR_EXPRESSION "41 exports, [0-9]+ functional rows, 0 faults\n"
+                       FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+
   add_test(NAME ${prefix}.cross_read
     COMMAND /usr/bin/python3 ${QV_ROOT}/tests/props/cross_read.py $<TARGET_FILE:qv_props_cross>
             ${programs}/qv_wine_props_cross.exe ${state} ${QV_ROOT}/tests/fixtures/compound)
   list(APPEND tests ${prefix}.cross_read)
   set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED ${fixture} TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # The DLL's document methods against the Linux library's, differences proven Wine's by a plain ole32 program.
+  add_test(NAME ${prefix}.document_methods
+    COMMAND /usr/bin/python3 ${QV_DOCUMENT_METHODS_SCRIPT} wine ${QV_DOCUMENT_METHODS_LINUX}
+            ${programs}/qv_wine_document_dump.exe ${programs}/qv_wine_props_cross.exe ${state}
+            ${QV_ROOT}/tests/fixtures/compound)
+  set_tests_properties(${prefix}.document_methods PROPERTIES FIXTURES_REQUIRED "${fixture};document_methods_linux"
+                       TIMEOUT 900 SKIP_RETURN_CODE 77)
 endfunction()
 
 qv_wine_suite(i686 ${QV_WINDOWS_DLL} "_Java_com_quorvane_infrastructure_os_windows_Win32Impl_NoSuchMethod@8"

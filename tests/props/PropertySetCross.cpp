@@ -135,12 +135,30 @@ int Write(const char* file, UINT codePage, bool boolAndDouble) {
   return 0;
 }
 
+// What waiting for the writer lock answers, on a file opened as the library's writing methods open it.
+int WriteLock(int count, char** files) {
+  for (int i = 0; i < count; ++i) {
+    const char* base = std::strrchr(files[i], '/');
+    std::printf("file %s\n", base ? base + 1 : files[i]);
+    Com<IStorage> storage;
+    Com<IDirectWriterLock> lock;
+    const DWORD mode = STGM_DIRECT_SWMR | STGM_SHARE_DENY_WRITE | STGM_READWRITE;
+    HRESULT hr = StgOpenStorage(qvdump::Wide(files[i]).c_str(), nullptr, mode, nullptr, 0, &storage.p);
+    if (SUCCEEDED(hr)) hr = storage->QueryInterface(IID_IDirectWriterLock, reinterpret_cast<void**>(&lock.p));
+    if (SUCCEEDED(hr)) hr = lock->WaitForWriteAccess(0);
+    if (hr == S_OK) lock->ReleaseWriteAccess();
+    std::printf("writelock %s\n", qvdump::Hex(hr).c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "dump") == 0) return Dump(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "writelock") == 0) return WriteLock(argc - 2, argv + 2);
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "write") == 0)  // Wine's ole32 cannot write VT_BOOL or VT_R8
     return Write(argv[2], static_cast<UINT>(std::atoi(argv[3])), argc == 4);
-  std::fprintf(stderr, "usage: %s dump FILE... | write FILE CODEPAGE [no-bool-double]\n", argv[0]);
+  std::fprintf(stderr, "usage: %s dump FILE... | writelock FILE... | write FILE CODEPAGE [no-bool-double]\n", argv[0]);
   return 2;
 }

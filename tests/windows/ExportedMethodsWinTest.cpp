@@ -1,22 +1,22 @@
-// The DLL's exports on Windows: 32-bit handles and records, the platform's answers; JUnit holds the data.
-#include <gtest/gtest.h>
-
+// The DLL's kernel, window, file, registry, protection, system-information and field-probe exports, each answer
+// checked against the platform: 32-bit handles and records, the Win32 API's own answers.
 #include <jni.h>
 #include <winsock2.h>  // before windows.h, as Win32Api.h includes it
 #include <windows.h>
 #include <dpapi.h>
-#include <shellapi.h>
-#include <shlobj.h>
+#include <iphlpapi.h>
+#include <psapi.h>
+#include <objbase.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "QuorvaneDll.h"
-#include "SettingsTestSupport.h"
+#include "ExportedMethods.h"
 
 namespace {
 
@@ -24,244 +24,351 @@ using qvtest::DllJni;
 using Value = DllJni::Value;
 namespace fs = std::filesystem;
 
-HANDLE Handle(jint h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
+using ExportedMethods = qvtest::ExportedMethods;
 
-DWORD WINAPI RunFunction(LPVOID function) {
-  (*static_cast<std::function<void()>*>(function))();
-  return 0;
-}
-
-class ExportedMethods : public qvtest::QuorvaneDll {
- protected:
-  jstring Str(const fs::path& p) { return jni_.Str(p.wstring()); }
-
-  settings_test::TempFolder temp_;
-  const fs::path folder_ = temp_.Path();
-};
-
-TEST_F(ExportedMethods, EventHandlesAreTheProcesssOwn) {
-  const jint event = Call<jint>("CreateEvent", jint(0), jboolean(0), jboolean(1), jstring());
-  ASSERT_NE(0, event);
-  EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", event, jint(0)));
-  EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", event, jint(0))) << "auto reset";
-  EXPECT_TRUE(SetEvent(Handle(event)));
-  EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", event, jint(0))) << "kernel32 sees the same object";
-  EXPECT_EQ(1, Call<jint>("SetEvent", event));
-  EXPECT_EQ(1, Call<jint>("CloseHandle", event));
-  EXPECT_EQ(0, Call<jint>("CloseHandle", event)) << "closed twice";
-  EXPECT_EQ(-1, Call<jint>("GetCurrentProcess"));
-  EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", jint(-1), jint(0))) << "this process is running";
-}
-
-TEST_F(ExportedMethods, BlobsAreDpapisLabelledArkSecret) {
-  const std::string plain("secret\0\xff", 8);
-  const jbyteArray blob = Call<jbyteArray>("encryptUserWin32", jni_.Bytes(plain));
-  ASSERT_NE(nullptr, blob) << jni_.pending;
-  const jbyteArray back = Call<jbyteArray>("decryptUserWin32", blob);
-  ASSERT_NE(nullptr, back) << jni_.pending;
-  EXPECT_EQ(plain, std::string(DllJni::BytesOf(back).begin(), DllJni::BytesOf(back).end()));
-
-  auto& bytes = DllJni::BytesOf(blob);
-  DATA_BLOB in = {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())}, out = {};
-  LPWSTR description = nullptr;
-  ASSERT_TRUE(CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out));
-  EXPECT_STREQ(L"ark_secret", description);
-  LocalFree(description);
-  LocalFree(out.pbData);
-  bytes.back() ^= 0x40;  // inside the signature
-  EXPECT_EQ(nullptr, Call<jbyteArray>("decryptUserWin32", blob));
-  EXPECT_EQ(0u, jni_.pending.rfind("Error unencrypting data: 0x", 0)) << jni_.pending;
-}
-
-TEST_F(ExportedMethods, ProcessesMessagesVersionsAndInterfacesComeFromTheSystem) {
-  // psapi: the base name, in any case, and nothing else.
-  const std::wstring path = qvtest::ProgramPath();
-  std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
-  CharUpperW(&name[0]);
-  EXPECT_TRUE(Call<jboolean>("isProcessRunning", jni_.Str(name)));
-  EXPECT_FALSE(Call<jboolean>("isProcessRunning", jni_.Str(path))) << "a full path never matches";
-
-  // The system message table, with the insert.
-  const auto message = [&](jint id, const wchar_t* insert) {
-    return DllJni::Text(Call<jstring>("getSystemMessage", id, jni_.Str(insert)));
-  };
-  const std::u16string notFound = message(2, L"x");
-  ASSERT_GT(notFound.size(), 3u);
-  EXPECT_EQ(u".\r\n", notFound.substr(notFound.size() - 3));
-  EXPECT_NE(std::u16string::npos, message(193, L"tool.exe").find(u"tool.exe"));
-
-  // version.dll's reading of kernel32.dll; a file without a resource (this program) leaves the arrays alone.
-  wchar_t system[MAX_PATH];
-  const std::wstring kernel = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\kernel32.dll";
-  jintArray parts[4];
-  for (auto& p : parts) p = jni_.NewInts({-1});
-  const auto version = [&](const fs::path& file) {
-    return Call<jboolean>("getFileVersionNumber", Str(file), parts[0], parts[1], parts[2], parts[3]);
-  };
-  EXPECT_FALSE(version(path));
-  EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]);
-  ASSERT_TRUE(version(kernel));
-  std::vector<BYTE> block(GetFileVersionInfoSizeW(kernel.c_str(), nullptr));
-  ASSERT_TRUE(GetFileVersionInfoW(kernel.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
-  const DWORD expected[] = {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                            HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(jint(expected[i]), DllJni::Ints(parts[i])[0]) << i;
-  // An array with no room for its number is refused before any is written.
-  for (auto& p : parts) p = jni_.NewInts({-1});
-  parts[3] = jni_.NewInts({});
-  EXPECT_FALSE(version(kernel));
-  EXPECT_EQ("array too short", jni_.pending);
-  jni_.pending.clear();
-  EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]);
-
-  // ws2_32: up, IPv4, not loopback, with a contiguous mask; the machine has such an interface, and an ordinary
-  // user gets it too.
-  Call<void>("getNetworkInterfaceInfo", DllJni::Ref(jni_.NewObject()));
-  EXPECT_TRUE(jni_.pending.empty()) << jni_.pending;
-  EXPECT_FALSE(jni_.added.empty()) << "no interface but loopback";
-  for (const auto& address : jni_.added) {
-    ASSERT_EQ(8u, address.size());
-    EXPECT_NE(127, address[0]);
-    const uint32_t mask = uint32_t(address[4]) << 24 | address[5] << 16 | address[6] << 8 | address[7];
-    EXPECT_EQ(0u, (~mask + 1) & ~mask);
+// The process's own events, seen by kernel32 and by the DLL alike.
+TEST_F(ExportedMethods, KernelObjectsAreTheProcesssOwn) {
+  const std::wstring name = L"QvEvent" + std::to_wstring(GetCurrentProcessId());
+  Row("CreateEvent", "a named auto-reset event that kernel32 opens and signals", [&] {
+    const jint event = Call<jint>("CreateEvent", jint(0), jboolean(0), jboolean(0), jni_.Str(name));
+    ASSERT_NE(0, event);
+    const HANDLE same = OpenEventW(EVENT_ALL_ACCESS, FALSE, name.c_str());
+    ASSERT_NE(nullptr, same);
+    EXPECT_TRUE(SetEvent(same));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Handle(event), 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(Handle(event), 0)) << "auto reset";
+    CloseHandle(same);
+    CloseHandle(Handle(event));
+  });
+  Row("OpenEvent", "kernel32's named event, and ERROR_FILE_NOT_FOUND for a name nobody made", [&] {
+    const HANDLE made = CreateEventW(nullptr, TRUE, FALSE, (name + L"b").c_str());
+    const jint opened = Call<jint>("OpenEvent", jint(EVENT_ALL_ACCESS), jboolean(0), jni_.Str(name + L"b"));
+    ASSERT_NE(0, opened);
+    EXPECT_TRUE(SetEvent(made));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Handle(opened), 0));
+    EXPECT_EQ(0, Call<jint>("OpenEvent", jint(EVENT_ALL_ACCESS), jboolean(0), jni_.Str(name + L"-none")));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    CloseHandle(Handle(opened));
+    CloseHandle(made);
+  });
+  const HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const jint m = jint(intptr_t(manual));
+  Row("SetEvent", "kernel32 sees the event signalled", [&] {
+    EXPECT_EQ(1, Call<jint>("SetEvent", m));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(manual, 0));
+  });
+  Row("ResetEvent", "kernel32 sees the event reset", [&] {
+    EXPECT_EQ(1, Call<jint>("ResetEvent", m));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(manual, 0));
+  });
+  Row("WaitForSingleObject", "signalled, timed out, the running process, a closed handle", [&] {
+    SetEvent(manual);
+    EXPECT_EQ(WAIT_OBJECT_0, Call<jint>("WaitForSingleObject", m, jint(0)));
+    ResetEvent(manual);
+    EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", m, jint(0)));
+    EXPECT_EQ(WAIT_TIMEOUT, Call<jint>("WaitForSingleObject", jint(-1), jint(0))) << "this process is running";
+  });
+  Row("CloseHandle", "kernel32 no longer knows the handle; closing twice fails", [&] {
+    EXPECT_EQ(1, Call<jint>("CloseHandle", m));
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(manual, &flags));
+    EXPECT_EQ(0, Call<jint>("CloseHandle", m)) << "closed twice";
+    EXPECT_EQ(WAIT_FAILED, DWORD(Call<jint>("WaitForSingleObject", m, jint(0))));
+  });
+  Row("GetCurrentProcess", "kernel32's pseudo-handle", [&] {
+    EXPECT_EQ(jint(intptr_t(GetCurrentProcess())), Call<jint>("GetCurrentProcess"));
+  });
+  Row("SetErrorMode", "answers the previous mode; kernel32 then reports the new one", [&] {
+    const UINT before = GetErrorMode();
+    EXPECT_EQ(jint(before), Call<jint>("SetErrorMode", jint(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)));
+    EXPECT_EQ(UINT(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX), GetErrorMode());
+    SetErrorMode(before);
+  });
+  // kernel32's and psapi's own answers for the same arguments.
+  using Sizes = std::tuple<jint, jint, jint>;
+  for (const auto& [process, minimum, maximum] : {Sizes{-1, -1, -1}, Sizes{-1, 1 << 20, 1 << 22}, Sizes{0, -1, -1}}) {
+    Row("SetProcessWorkingSetSize", "as kernel32 answers " + std::to_string(process) + ", " +
+        std::to_string(minimum), [&] {
+      const BOOL expected = SetProcessWorkingSetSize(Handle(process), SIZE_T(intptr_t(minimum)),
+                                                     SIZE_T(intptr_t(maximum)));
+      EXPECT_EQ(expected, Call<jint>("SetProcessWorkingSetSize", process, minimum, maximum));
+    });
+  }
+  for (const jint process : {-1, 0}) {
+    Row("EmptyWorkingSet", "as psapi answers process " + std::to_string(process), [&] {
+      EXPECT_EQ(EmptyWorkingSet(Handle(process)), Call<jint>("EmptyWorkingSet", process));
+    });
   }
 }
 
-// Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values reach the registry byte for byte.
+// A real window the test makes, layered so its alpha can be read back.
+class Window {
+ public:
+  Window() {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = DefWindowProcW;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"QvTestWindow";
+    RegisterClassW(&c);
+    hwnd = CreateWindowExW(WS_EX_LAYERED, L"QvTestWindow", L"qv", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                           nullptr, c.hInstance, nullptr);
+  }
+  ~Window() { DestroyWindow(hwnd); }
+  jint Java() const { return jint(intptr_t(hwnd)); }
+  HWND hwnd;
+};
+
+// A window's effects are checked on a real one where the platform can make one (Wine needs a display for it);
+// the documented failure for a handle that names no window is checked everywhere.
+TEST_F(ExportedMethods, WindowsAreUser32s) {
+  Window w;
+  const jint invalid = 0x7FFF0;  // no such window
+  Row("SetLayeredWindowAttributes", "user32 reads back the alpha, cut to its byte; no window fails", [&] {
+    if (w.hwnd != nullptr) {
+      EXPECT_NE(0, Call<jint>("SetLayeredWindowAttributes", w.Java(), jint(0x00FF00), jint(0x1C8), jint(LWA_ALPHA)));
+      BYTE alpha = 0;
+      DWORD flags = 0;
+      ASSERT_TRUE(GetLayeredWindowAttributes(w.hwnd, nullptr, &alpha, &flags));
+      EXPECT_EQ(0xC8, alpha);
+      EXPECT_EQ(DWORD(LWA_ALPHA), flags);
+    }
+    EXPECT_EQ(0, Call<jint>("SetLayeredWindowAttributes", invalid, jint(0), jint(1), jint(LWA_ALPHA)));
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+  });
+  Row("AnimateWindow", "shown, then hidden as user32 reports; no window fails", [&] {
+    if (w.hwnd != nullptr) {
+      EXPECT_NE(0, Call<jint>("AnimateWindow", w.Java(), jint(1), jint(AW_ACTIVATE | AW_BLEND)));
+      EXPECT_TRUE(IsWindowVisible(w.hwnd));
+      EXPECT_NE(0, Call<jint>("AnimateWindow", w.Java(), jint(1), jint(AW_HIDE | AW_BLEND)));
+      EXPECT_FALSE(IsWindowVisible(w.hwnd));
+    }
+    EXPECT_EQ(0, Call<jint>("AnimateWindow", invalid, jint(1), jint(AW_HIDE)));
+  });
+  Row("FlashWindow", "the state user32 answers for the same window; no window fails", [&] {
+    if (w.hwnd != nullptr) {
+      const jint flashed = Call<jint>("FlashWindow", w.Java(), jboolean(1));
+      EXPECT_EQ(FlashWindow(w.hwnd, FALSE) != 0, flashed == 0) << "the first flash turned the caption over";
+    }
+    FlashWindow(HWND(intptr_t(invalid)), TRUE);
+    const DWORD expected = GetLastError();  // Windows: ERROR_INVALID_WINDOW_HANDLE; Wine's: ERROR_INVALID_PARAMETER
+    EXPECT_EQ(0, Call<jint>("FlashWindow", invalid, jboolean(1)));
+    EXPECT_EQ(expected, GetLastError());
+  });
+  Row("getLastInputTime", "user32's last input tick", [&] {
+    LASTINPUTINFO info = {sizeof info, 0};
+    ASSERT_TRUE(GetLastInputInfo(&info));
+    EXPECT_EQ(jint(info.dwTime), Call<jint>("getLastInputTime"));
+  });
+  Row("RegisterWindowMessage", "the message user32 registers for the same name", [&] {
+    const jint message = Call<jint>("RegisterWindowMessage", jni_.Str(L"QvTestMessage"));
+    EXPECT_EQ(jint(RegisterWindowMessageW(L"QvTestMessage")), message);
+    EXPECT_LE(0xC000, message);
+    EXPECT_EQ(0, Call<jint>("RegisterWindowMessage", jni_.Str(L""))) << "an empty name registers nothing";
+  });
+}
+
+// Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values reach the registry byte for byte,
+// read back through advapi32 (the 32-bit view as well, which HKEY_CURRENT_USER\Software shares).
 TEST_F(ExportedMethods, KeysAndValuesReachTheRegistry) {
   const wchar_t kKey[] = L"Software\\Quorvane Wine Registry Test";
   const jintArray handle = jni_.NewInts({0}), itself = jni_.NewInts({0});
-  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", jint(intptr_t(HKEY_CURRENT_USER)), jni_.Str(kKey), handle));
-  const jint key = DllJni::Ints(handle)[0];
-  ASSERT_NE(0, key);
-  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", key, jstring(), itself));
+  Row("RegCreateKey", "a key advapi32 opens; a null subkey opens the key itself", [&] {
+    ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", jint(intptr_t(HKEY_CURRENT_USER)), jni_.Str(kKey), handle));
+    ASSERT_NE(0, DllJni::Ints(handle)[0]);
+    HKEY opened = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WOW64_32KEY | KEY_READ, &opened));
+    RegCloseKey(opened);
+    ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", DllJni::Ints(handle)[0], jstring(), itself));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              Call<jint>("RegCreateKey", DllJni::Ints(handle)[0], jstring(), jni_.NewInts({})));
+  });
   using Case = std::tuple<const wchar_t*, DWORD, std::string>;  // a null name: the default value
   for (const auto& [name, kind, data] : {Case{nullptr, REG_SZ, std::string("d\0\xe9\0\0\0", 6)},
-                                          Case{L"qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8)}}) {
-    EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], name ? jni_.Str(name) : jstring(),
-                                        jint(0), jint(kind), jni_.Bytes(data), jint(data.size())));
-    std::string stored(64, '\0');
-    DWORD type = 0, size = static_cast<DWORD>(stored.size());
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY(Handle(key)), name ? name : L"", nullptr, &type,
-                                              reinterpret_cast<BYTE*>(&stored[0]), &size));
-    EXPECT_EQ(std::to_string(kind) + ": " + data, std::to_string(type) + ": " + stored.substr(0, size));
+                                         Case{L"qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8)},
+                                         Case{L"bytes", REG_BINARY, std::string("\xff\0", 2)}}) {
+    Row("RegSetValueEx", "type " + std::to_string(kind) + " read back by advapi32", [&] {
+      EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], name ? jni_.Str(name) : jstring(),
+                                          jint(0), jint(kind), jni_.Bytes(data), jint(data.size())));
+      std::string stored(64, '\0');
+      DWORD type = 0, size = DWORD(stored.size());
+      HKEY key = nullptr;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WOW64_32KEY | KEY_READ, &key));
+      ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name ? name : L"", nullptr, &type,
+                                                reinterpret_cast<BYTE*>(&stored[0]), &size));
+      RegCloseKey(key);
+      EXPECT_EQ(std::to_string(kind) + ": " + data, std::to_string(type) + ": " + stored.substr(0, size));
+    });
   }
+  Row("RegSetValueEx", "a length past the array is ERROR_NOACCESS, nothing written", [&] {
+    EXPECT_EQ(ERROR_NOACCESS, Call<jint>("RegSetValueEx", DllJni::Ints(itself)[0], jni_.Str(L"long"), jint(0),
+                                         jint(REG_BINARY), jni_.Bytes("ab"), jint(3)));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegGetValueW(HKEY_CURRENT_USER, kKey, L"long", RRF_RT_ANY, nullptr, nullptr,
+                                                 nullptr));
+  });
   RegCloseKey(HKEY(Handle(DllJni::Ints(itself)[0])));
-  RegCloseKey(HKEY(Handle(key)));
+  RegCloseKey(HKEY(Handle(DllJni::Ints(handle)[0])));
   RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
-TEST_F(ExportedMethods, FileHandlesSharingAndChangeRecordsAreThePlatforms) {
-  const auto open = [&](const fs::path& path, jint access, jint share, jint disposition, jint flags) {
-    return Call<jint>("CreateFile", Str(path), access, share, jint(0), disposition, flags, jint(0));
-  };
-  const jint writer = open(folder_ / "shared.txt", GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, 0);
-  ASSERT_NE(-1, writer);
-  EXPECT_EQ(-1, open(folder_ / "shared.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0));
-  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
-  EXPECT_TRUE(CloseHandle(Handle(writer)));
-
-  const jint folder = open(folder_, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  ASSERT_NE(-1, folder);
-  const jbyteArray buffer = jni_.Bytes(std::string(4096, '\0'));
-  const jintArray count = jni_.NewInts({0});
-  const auto changes = [&](jint overlapped) {
-    return Call<jboolean>("ReadDirectoryChangesW", folder, buffer, jint(4096), jboolean(0),
-                          jint(FILE_NOTIFY_CHANGE_FILE_NAME), count, overlapped, jint(0));
-  };
-  // Asynchronous completion would write into released elements: refused before the platform sees it.
-  EXPECT_FALSE(changes(1));
-  jboolean result = 0;
-  std::function<void()> read = [&] { result = changes(0); };
-  const HANDLE thread = CreateThread(nullptr, 0, RunFunction, &read, 0, nullptr);  // blocks until a change
-  ASSERT_NE(nullptr, thread);
-  Sleep(200);
-  std::ofstream(folder_ / "new.txt") << "x";
-  if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
-    CancelSynchronousIo(thread);
-    WaitForSingleObject(thread, 2000);
-    ADD_FAILURE() << "no change reported";
-  }
-  CloseHandle(thread);
-  EXPECT_TRUE(result);
-  const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(DllJni::BytesOf(buffer).data());
-  EXPECT_LE(20, DllJni::Ints(count)[0]) << "bytes of records";
-  EXPECT_EQ(std::to_wstring(FILE_ACTION_ADDED) + L" new.txt",
-            std::to_wstring(record->Action) + L" " + std::wstring(record->FileName, record->FileNameLength / 2));
-  CloseHandle(Handle(folder));
+// The blob is DPAPI's, labelled ark_secret; the plain text's copy is wiped before it goes back.
+TEST_F(ExportedMethods, BlobsAreDpapisAndThePlainTextsCopyIsWiped) {
+  const std::string plain("secret\0\xff", 8);
+  const jbyteArray input = jni_.Bytes(plain);
+  jbyteArray blob = nullptr;
+  Row("encryptUserWin32", "crypt32 unprotects the blob to the plain text, labelled ark_secret", [&] {
+    blob = Call<jbyteArray>("encryptUserWin32", input);
+    ASSERT_NE(nullptr, blob) << jni_.Pending();
+    auto& bytes = DllJni::BytesOf(blob);
+    DATA_BLOB in = {DWORD(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())}, out = {};
+    LPWSTR description = nullptr;
+    ASSERT_TRUE(CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, &out));
+    EXPECT_STREQ(L"ark_secret", description);
+    EXPECT_EQ(plain, std::string(reinterpret_cast<char*>(out.pbData), out.cbData));
+    LocalFree(description);
+    LocalFree(out.pbData);
+  });
+  Row("encryptUserWin32", "the copy handed out held zeros when released; the array is as that mode leaves it", [&] {
+    const jbyteArray other = jni_.Bytes(plain);
+    jni_.releases.clear();
+    ASSERT_NE(nullptr, Call<jbyteArray>("encryptUserWin32", other));
+    ASSERT_EQ(1u, jni_.releases.size());
+    const DllJni::Release& r = jni_.releases[0];
+    EXPECT_EQ(std::string(plain.size(), '\0'), r.copy) << "the copy is wiped";
+    const std::string now(DllJni::BytesOf(other).begin(), DllJni::BytesOf(other).end());
+    EXPECT_TRUE((r.mode == 0 && now == std::string(plain.size(), '\0')) || (r.mode == JNI_ABORT && now == plain))
+        << "mode " << r.mode;
+    EXPECT_EQ(nullptr, Call<jbyteArray>("encryptUserWin32", jni_.Bytes("")));
+    EXPECT_EQ("java.lang.IllegalArgumentException: Error, plain text buffer is null or empty", jni_.Pending());
+  });
+  Row("decryptUserWin32", "the plain text; a damaged blob is Win32Exception with crypt32's error", [&] {
+    ASSERT_NE(nullptr, blob);
+    const jbyteArray back = Call<jbyteArray>("decryptUserWin32", blob);
+    ASSERT_NE(nullptr, back) << jni_.Pending();
+    EXPECT_EQ(plain, std::string(DllJni::BytesOf(back).begin(), DllJni::BytesOf(back).end()));
+    auto& bytes = DllJni::BytesOf(blob);
+    bytes.back() ^= 0x40;  // inside the signature
+    DATA_BLOB in = {DWORD(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())}, out = {};
+    ASSERT_FALSE(CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, 0, &out));
+    const DWORD expected = GetLastError();
+    const std::vector<jbyte> damaged = bytes;
+    EXPECT_EQ(nullptr, Call<jbyteArray>("decryptUserWin32", blob));
+    EXPECT_EQ("com.quorvane.infrastructure.os.windows.Win32Exception: Error unencrypting data", jni_.Pending());
+    EXPECT_EQ(jint(expected), jni_.PendingCode());
+    EXPECT_EQ(damaged, bytes) << "the blob is left as it was";
+  });
 }
 
-// The first name of the platform's device list, or null.
-TEST_F(ExportedMethods, DosDeviceIsThePlatformsAnswer) {
-  wchar_t devices[1040] = {};
-  ASSERT_NE(0u, QueryDosDeviceW(L"C:", devices, 1040));
-  EXPECT_EQ(DllJni::Units(devices), DllJni::Text(Call<jstring>("QueryDosDevice", jni_.Str(L"C:"))));
-  EXPECT_EQ(nullptr, Call<jstring>("QueryDosDevice", jni_.Str(L"QV-NO-SUCH-DEVICE")));
-}
-
-Value* FileInfoObject(DllJni& jni) {
-  Value* o = jni.NewObject();
-  for (const char* name : {"hIcon", "iIcon", "dwAttributes"}) DllJni::Add(o, name, "I");
-  DllJni::Add(o, "szDisplayName", "[C").object = jni.NewText(std::u16string(260, u'\0'));
-  DllJni::Add(o, "szTypeName", "[C").object = jni.NewText(std::u16string(80, u'\0'));
-  return o;
-}
-
-// SHFILEINFOW of 32-bit Windows into the Java record, never past its arrays.
-TEST_F(ExportedMethods, ShellFolderAndFileInfoAreTheShellsAnswers) {
-  wchar_t appData[MAX_PATH] = {};
-  ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData));
-  EXPECT_EQ(DllJni::Units(appData), DllJni::Text(Call<jstring>("getSpecialFolderPath", jint(CSIDL_APPDATA))));
-  EXPECT_EQ(nullptr, Call<jstring>("getSpecialFolderPath", jint(0x00FF))) << "no such folder";
-
-  PIDLIST_ABSOLUTE pidl = nullptr;  // the default user's, as the token -1 asks
-  ASSERT_EQ(S_OK, SHGetFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, reinterpret_cast<HANDLE>(-1), 0, &pidl));
-  SHFILEINFOW expected = {};
-  ASSERT_NE(0u, SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &expected, sizeof expected,
-                               SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME));
-  ILFree(pidl);
-  Value* info = FileInfoObject(jni_);
-  ASSERT_TRUE(Call<jboolean>("GetSpecialFolderInfo", jint(CSIDL_DESKTOPDIRECTORY), DllJni::Ref(info)));
-  EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
-  EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
-  if (info->fields["hIcon"].i != 0) DestroyIcon(reinterpret_cast<HICON>(info->fields["hIcon"].i));
-
+TEST_F(ExportedMethods, ProcessesVersionsMessagesAndInterfacesComeFromTheSystem) {
   const std::wstring path = qvtest::ProgramPath();
-  const jint flags = SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
-  expected = {};
-  const DWORD_PTR answer = SHGetFileInfoW(path.c_str(), 0, &expected, sizeof expected, flags);
-  ASSERT_NE(0u, answer);
-  info = FileInfoObject(jni_);
-  info->fields["szDisplayName"].object->units.assign(300, u'z');
-  EXPECT_EQ(static_cast<jint>(answer),
-            Call<jint>("SHGetFileInfo", jni_.Str(path), jint(0), DllJni::Ref(info), jint(692), flags));
-  EXPECT_EQ(static_cast<jint>(expected.dwAttributes), info->fields["dwAttributes"].i);
-  EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
-  EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
-  EXPECT_EQ(u'z', info->fields["szDisplayName"].object->units[260]) << "nothing past the member's 260 units";
+  Row("isProcessRunning", "this program's image name in any case; not a full path, nor a name nobody runs", [&] {
+    std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    CharUpperW(&name[0]);
+    EXPECT_TRUE(Call<jboolean>("isProcessRunning", jni_.Str(name)));
+    EXPECT_FALSE(Call<jboolean>("isProcessRunning", jni_.Str(path))) << "a full path never matches";
+    EXPECT_FALSE(Call<jboolean>("isProcessRunning", jni_.Str(L"qv-nobody-runs-this.exe")));
+  });
+  Row("getSystemMessage", "FormatMessageW's text with the insert; the fixed text for an unknown id", [&] {
+    wchar_t* expected = nullptr;
+    DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(L"tool.exe")};
+    ASSERT_NE(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, 193, 0, reinterpret_cast<LPWSTR>(&expected),
+                                 0, reinterpret_cast<va_list*>(inserts)));
+    EXPECT_EQ(DllJni::Units(expected),
+              DllJni::Text(Call<jstring>("getSystemMessage", jint(193), jni_.Str(L"tool.exe"))));
+    LocalFree(expected);
+    EXPECT_EQ(u"Unknown error (couldn't find a system message for it).",
+              DllJni::Text(Call<jstring>("getSystemMessage", jint(0x2FFFFFFF), jni_.Str(L"x"))));
+  });
+  // version.dll's reading of kernel32.dll; a file without a resource (this program) leaves the arrays alone.
+  Row("getFileVersionNumber", "version.dll's numbers of kernel32.dll; none for this program; a short array", [&] {
+    wchar_t system[MAX_PATH];
+    const std::wstring kernel = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\kernel32.dll";
+    jintArray parts[4];
+    for (auto& p : parts) p = jni_.NewInts({-1});
+    const auto version = [&](const fs::path& file) {
+      return Call<jboolean>("getFileVersionNumber", Str(file), parts[0], parts[1], parts[2], parts[3]);
+    };
+    EXPECT_FALSE(version(path));
+    EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]);
+    ASSERT_TRUE(version(kernel));
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(kernel.c_str(), nullptr));
+    ASSERT_TRUE(GetFileVersionInfoW(kernel.c_str(), 0, DWORD(block.size()), block.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+    const DWORD expected[] = {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                              HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(jint(expected[i]), DllJni::Ints(parts[i])[0]) << i;
+    for (auto& p : parts) p = jni_.NewInts({-1});
+    parts[3] = jni_.NewInts({});
+    EXPECT_FALSE(version(kernel));
+    EXPECT_EQ("java.lang.IllegalArgumentException: array too short", jni_.Pending());
+    EXPECT_EQ(-1, DllJni::Ints(parts[0])[0]) << "refused before any is written";
+  });
+  // Every address the DLL adds is one iphlpapi lists, with its mask, up and not loopback.
+  Row("getNetworkInterfaceInfo", "iphlpapi's IPv4 addresses and masks", [&] {
+    const jobject set = jni_.NewHashSet();
+    Call<void>("getNetworkInterfaceInfo", set);
+    EXPECT_EQ("", jni_.Pending());
+    ULONG size = 0;
+    GetIpAddrTable(nullptr, &size, FALSE);
+    std::vector<char> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    ASSERT_EQ(DWORD(NO_ERROR), GetIpAddrTable(table, &size, FALSE));
+    std::vector<std::vector<jint>> listed;
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+      const auto* a = reinterpret_cast<const BYTE*>(&table->table[i].dwAddr);
+      const auto* m = reinterpret_cast<const BYTE*>(&table->table[i].dwMask);
+      if (a[0] != 127) listed.push_back({a[0], a[1], a[2], a[3], m[0], m[1], m[2], m[3]});
+    }
+    EXPECT_FALSE(jni_.added.empty()) << "no interface but loopback";
+    for (const auto& address : jni_.added)
+      EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), address)) << address[0] << "." << address[3];
+  });
 }
 
-TEST_F(ExportedMethods, ShellFileOperationRefusesANameListWithoutItsLastZero) {
-  for (const char* name : {"a.txt", "b.txt"}) std::ofstream(folder_ / name) << name;
-  Value* op = jni_.NewObject();
-  for (const char* name : {"hWnd", "wFunc", "hNameMappings"}) DllJni::Add(op, name, "I");
-  op->fields["wFunc"].i = FO_COPY;
-  const std::wstring from = (folder_ / "a.txt").wstring() + L'\0' + (folder_ / "b.txt").wstring() + L'\0';
-  DllJni::Add(op, "pFrom", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units(from));
-  DllJni::Field& to = DllJni::Add(op, "pTo", "Ljava/lang/String;");
-  to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring()));
-  DllJni::Add(op, "lpszProgressTitle", "Ljava/lang/String;");
-  DllJni::Add(op, "fFlags", "S").i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
-  DllJni::Add(op, "fAnyOperationsAborted", "Z");
-  EXPECT_EQ(0x7C, Call<jint>("SHFileOperation", DllJni::Ref(op))) << "DE_INVALIDFILES, shell32 not called";
-  EXPECT_FALSE(fs::exists(folder_ / "out"));
-  to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring() + L'\0'));
-  EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
-  for (const char* name : {"a.txt", "b.txt"}) EXPECT_TRUE(fs::exists(folder_ / "out" / name)) << name;
+// The probe of FieldAccessTest: each field gains ADDEND (-1) with Java's wrapping.
+TEST_F(ExportedMethods, FieldProbeChangesEveryWidthAsJavaWould) {
+  const std::map<std::string, std::string> instance = {
+      {"iarray", "[I"}, {"zf", "Z"}, {"zt", "Z"}, {"b", "B"}, {"s", "S"}, {"i", "I"}, {"j", "J"}, {"f", "F"},
+      {"d", "D"}, {"barray", "[B"}};
+  std::map<std::string, std::string> statics = {{"ADDEND", "B"}};
+  for (const auto& [name, signature] : instance)
+    if (name != "barray") statics["s_" + name] = signature;
+  Row("TestJavaClassFields", "instance and static fields of every width, element 0 of the arrays", [&] {
+    DllJni::ClassModel* probe = jni_.NewClass("MinusOneProbe", instance, statics);
+    Value* p = jni_.NewObject(probe);
+    auto& f = p->fields;
+    auto& s = probe->statics;
+    s["ADDEND"].i = -1;
+    f["iarray"].object = &DllJni::V(jni_.NewInts({0}));
+    f["barray"].object = &DllJni::V(jni_.Bytes(std::string("\x80\x05", 2)));
+    f["zf"].i = 1, f["b"].i = -128, f["s"].i = -32768, f["i"].i = INT32_MIN, f["j"].j = INT64_MIN;
+    f["f"].d = 0.25, f["d"].d = 0.5;
+    s["s_iarray"].object = &DllJni::V(jni_.NewInts({INT32_MIN}));
+    s["s_zt"].i = 1, s["s_f"].d = 16777216.0, s["s_d"].d = 1e300;
+    Call<void>("TestJavaClassFields", DllJni::Ref(p));
+    EXPECT_EQ("", jni_.Pending());
+    EXPECT_EQ((std::vector<double>{-1, 0, 1, 127, 32767, 2147483647, 0.25 - 1, 0.5 - 1, 127, 5}),
+              (std::vector<double>{double(f["iarray"].object->ints[0]), double(f["zf"].i), double(f["zt"].i),
+                                   double(f["b"].i), double(f["s"].i), double(f["i"].i), f["f"].d, f["d"].d,
+                                   double(f["barray"].object->bytes[0]), double(f["barray"].object->bytes[1])}));
+    EXPECT_EQ(INT64_MAX, f["j"].j);
+    EXPECT_EQ((std::vector<double>{2147483647, 1, 0, -1, -1, -1, 16777215, 1e300 - 1}),
+              (std::vector<double>{double(s["s_iarray"].object->ints[0]), double(s["s_zf"].i), double(s["s_zt"].i),
+                                   double(s["s_b"].i), double(s["s_s"].i), double(s["s_i"].i), s["s_f"].d,
+                                   s["s_d"].d}));
+    EXPECT_EQ(-1, s["s_j"].j);
+  });
+  Row("TestJavaClassFields", "a missing field stops at its step with NoSuchFieldError pending", [&] {
+    DllJni::ClassModel* probe = jni_.NewClass("NoIarrayProbe", {{"zf", "Z"}, {"b", "B"}}, {{"ADDEND", "B"}});
+    probe->statics["ADDEND"].i = 1;
+    Value* o = jni_.NewObject(probe);
+    o->fields["b"].i = 1;
+    Call<void>("TestJavaClassFields", DllJni::Ref(o));
+    EXPECT_EQ("java.lang.NoSuchFieldError: iarray", jni_.Pending());
+    EXPECT_EQ((std::vector<jint>{0, 1}), (std::vector<jint>{o->fields["zf"].i, o->fields["b"].i}));
+  });
 }
 
 }  // namespace

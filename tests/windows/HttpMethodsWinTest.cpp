@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "QuorvaneDll.h"
+#include "ExportedMethods.h"
 
 namespace {
 
@@ -38,10 +38,10 @@ std::string Serve(SOCKET listener, const std::string& response) {
   return request;
 }
 
-class HttpMethods : public qvtest::QuorvaneDll {};
+using ExportedMethods = qvtest::ExportedMethods;
 
 // A body makes a form post, none or an empty one a GET; the answer arrives in kilobyte chunks through one array.
-TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
+TEST_F(ExportedMethods, PostMessageAgainstACannedServer) {
   std::string letters;
   for (int i = 0; i < 2500; ++i) letters += static_cast<char>('a' + i % 26);
   struct Case {
@@ -53,12 +53,11 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
       {"200 OK", "a=1&b=two", "done", "", {4}},
       {"200 OK", "", "done", "", {4}},
       {"200 OK", nullptr, letters, "", {1024, 1024, 452}},
-      {"404 Not Found", nullptr, "missing", "Server returned non HTTP_OK return code: 404", {}},
+      {"404 Not Found", nullptr, "missing", "java.io.IOException: Server returned non HTTP_OK return code: 404", {}},
   };
   WSADATA wsa;
   ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.status) + " to " + (c.body ? c.body : "<none>"));
+  for (const Case& c : cases) Row("postMessage", std::string(c.status) + " to " + (c.body ? c.body : "<none>"), [&] {
     sockaddr_in at = {};  // 127.0.0.1, any free port
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -72,13 +71,13 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
       request = Serve(listener, "HTTP/1.1 " + std::string(c.status) + "\r\nContent-Length: " +
                                     std::to_string(c.response.size()) + "\r\nConnection: close\r\n\r\n" + c.response);
     });
-    jni_.pending.clear();
     jni_.writes.clear();
     Call<void>("postMessage", jni_.Str(L"127.0.0.1"), jni_.Str(L"/form?x=1"), jint(ntohs(at.sin_port)),
-               jboolean(JNI_FALSE), c.body ? jni_.Bytes(c.body) : jbyteArray(), qvtest::DllJni::Ref(jni_.NewObject()));
+               jboolean(JNI_FALSE), c.body ? jni_.Bytes(c.body) : jbyteArray(), jni_.NewOutputStream());
+    const std::string pending = jni_.Pending();
     closesocket(listener);  // ends the server's accept
     server.join();
-    EXPECT_EQ(c.error, jni_.pending);
+    EXPECT_EQ(c.error, pending);
     const bool post = c.body && *c.body;
     EXPECT_EQ(0u, request.find(post ? "POST /form?x=1 HTTP/1.1\r\n" : "GET /form?x=1 HTTP/1.1\r\n")) << request;
     const auto once = [&](const char* header) {
@@ -97,7 +96,7 @@ TEST_F(HttpMethods, PostMessageAgainstACannedServer) {
     }
     EXPECT_EQ(c.chunks, sizes);
     EXPECT_EQ(c.error.empty() ? c.response : "", received);
-  }
+  });
   WSACleanup();
 }
 
