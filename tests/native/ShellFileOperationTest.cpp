@@ -399,7 +399,7 @@ const SwapRaceCase kSwapRaceCases[] = {
 };
 
 TEST_F(ShellFileOperation, FoldersSwappedForLinksAreNeverFollowed) {
-  constexpr int kRuns = 300, kNames = 10;
+  constexpr int kRuns = 150, kNames = 10;
   char pattern[] = "/dev/shm/qv-race-XXXXXX";
   const std::string other = mkdtemp(pattern);
   for (const auto& c : kSwapRaceCases) {

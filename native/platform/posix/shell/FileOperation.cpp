@@ -58,9 +58,10 @@ using quorvane::posix::UniqueFd;
 
 namespace {
 
-// The folder a source name was found in, opened once when the call is planned:
-// the work goes through it, so a folder swapped for a link afterwards is never
-// followed.
+// The folder a wildcard was matched in, opened once when the call is planned:
+// its matches are worked on through it, so a folder swapped for a link after
+// the listing is never followed. A name given whole has its folder opened
+// when its turn comes (a long list then holds one descriptor at a time).
 using Folder = std::shared_ptr<UniqueFd>;
 
 Folder OpenFolder(const std::string& path) {
@@ -71,9 +72,14 @@ struct Item {
   std::string source;
   std::string target;  // empty for FO_DELETE
   bool copyOfItself = false;
-  Folder folder;     // holds the source
-  std::string name;  // the source's name in it
+  Folder folder;  // holds the source (null: its parent, opened for the work)
 };
+
+// The source's folder for the work, and its name there.
+Folder SourceFolder(const Item& item, std::string* name) {
+  *name = fo::NameOf(item.source);
+  return item.folder ? item.folder : OpenFolder(fo::ParentOf(item.source));
+}
 
 std::string RealPath(const std::string& path) {
   char buffer[PATH_MAX];
@@ -126,9 +132,7 @@ DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<Item>*
   if (IsBadName(name) && !IsRoot(name)) return DE_INVALIDFILES;
   struct stat st;
   if (::lstat(name.c_str(), &st) == 0) {
-    Folder folder = OpenFolder(fo::ParentOf(name));
-    if (!folder->Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
-    matches->push_back(Item{name, std::string(), false, folder, fo::NameOf(name)});
+    matches->push_back(Item{name, std::string(), false, nullptr});
     return 0;
   }
   const int missing = errno;
@@ -140,6 +144,7 @@ DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<Item>*
   Folder opened = OpenFolder(folder);
   DIR* dir = opened->Valid() ? ::fdopendir(::dup(opened->Get())) : nullptr;
   if (dir == nullptr) return ERROR_PATH_NOT_FOUND;
+  ::rewinddir(dir);  // the descriptor may be shared with an earlier listing
   std::vector<Item> found;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string child = entry->d_name;
@@ -147,7 +152,7 @@ DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<Item>*
     const std::string path = folder == "." && name.find('/') == std::string::npos ? child : fo::JoinPath(folder, child);
     if (::fstatat(opened->Get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || (skipFolders && S_ISDIR(st.st_mode)))
       continue;
-    found.push_back(Item{path, std::string(), false, opened, child});
+    found.push_back(Item{path, std::string(), false, opened});
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end(), [](const Item& a, const Item& b) { return a.source < b.source; });
@@ -235,8 +240,12 @@ DWORD MakeFolders(const std::string& path) {
 }
 
 DWORD Delete(const Item& item, FILEOP_FLAGS flags, bool* aborted) {
-  const bool recurse = !(flags & FOF_NORECURSION);
-  if (!(flags & FOF_ALLOWUNDO)) return fo::RemoveTree(item.folder->Get(), item.name, recurse, aborted);
+  if (!(flags & FOF_ALLOWUNDO)) {
+    std::string name;
+    const Folder folder = SourceFolder(item, &name);
+    if (!folder->Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
+    return fo::RemoveTree(folder->Get(), name, !(flags & FOF_NORECURSION), aborted);
+  }
   const DWORD error = fo::TrashItem(item.source);
   if (error == ERROR_NOT_SUPPORTED) {
     *aborted = true;  // not deleted for good without asking
@@ -263,11 +272,14 @@ DWORD Transfer(Item item, UINT func, FILEOP_FLAGS flags, bool* aborted) {
   if (DWORD error = MakeFolders(fo::ParentOf(item.target))) return error;
   const UniqueFd to(::open(fo::ParentOf(item.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!to.Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
-  const int from = item.folder->Get();
+  std::string name;
+  const Folder folder = SourceFolder(item, &name);
+  if (!folder->Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
+  const int from = folder->Get();
   const std::string target = fo::NameOf(item.target);
   const bool recurse = !(flags & FOF_NORECURSION);
-  if (func == FO_COPY) return fo::CopyTree(from, item.name, to.Get(), target, recurse, collision, aborted);
-  return fo::MoveTree(from, item.name, to.Get(), target, collision, aborted);
+  if (func == FO_COPY) return fo::CopyTree(from, name, to.Get(), target, recurse, collision, aborted);
+  return fo::MoveTree(from, name, to.Get(), target, collision, aborted);
 }
 
 }  // namespace

@@ -348,7 +348,11 @@ DWORD RemoveAt(int dirFd, const char* name, bool recurse, bool* aborted) {
   }
   bool changed;
   UniqueFd fd = OpenFolder(dirFd, name, st, &changed);
-  if (!fd.Valid()) return changed ? 0 : LastErrno();  // replaced by a link meanwhile: not entered
+  if (!fd.Valid() && !changed) return LastErrno();
+  if (!fd.Valid()) {
+    *aborted = true;  // replaced meanwhile: neither entered nor removed
+    return 0;
+  }
   std::vector<std::string> names;
   if (DWORD error = ListNames(fd.Get(), &names)) return error;
   for (const auto& child : names) {
