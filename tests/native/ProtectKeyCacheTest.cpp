@@ -8,14 +8,21 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+
+#include <atomic>
+#include <thread>
+
 #include "SettingsTestSupport.h"
 #include "Win32Api.h"
+#include "posix/crypto/MasterKey.h"
 
 namespace {
 
@@ -134,6 +141,37 @@ TEST(ProtectKeyCache, ASilentSessionBusCostsOneDeadlineAndTheKeyFileServes) {
       return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2500) ? 0 : 12;
     }, data.Path())) << (makesTheKey ? "the process that makes the key" : "a later process");
   }
+}
+
+// The key folder checked as private is the one read from: while another process keeps swapping it with a link to
+// a folder others could change, a key found only there is never handed out.
+TEST(ProtectKeyCache, AKeyFolderSwappedForALinkNeverLendsAnotherStoresKey) {
+  constexpr int kRuns = 200000;
+  EXPECT_EQ(0, InChild([&](const std::string& data) {
+    const std::string base = data + "/quorvane", keys = base + "/keys";
+    quorvane::posix::MasterKey foreign;
+    // The foreign key is made where it would be trusted, then its folder is opened to others.
+    if (quorvane::posix::LoadMasterKey(nullptr, foreign) != 0) return 10;
+    if (rename(keys.c_str(), (base + "/open").c_str()) != 0 || chmod((base + "/open").c_str(), 0755) != 0) return 11;
+    if (mkdir(keys.c_str(), 0700) != 0 || symlink("open", (base + "/alt").c_str()) != 0) return 12;
+    settings_test::WriteBytes(keys + "/master.key", std::string(quorvane::posix::kMasterKeySize, 'k'));
+    chmod((keys + "/master.key").c_str(), 0600);
+    std::atomic<bool> stop{false};
+    const std::string alt = base + "/alt";
+    std::thread swapper([&] {
+      while (!stop) renameat2(AT_FDCWD, keys.c_str(), AT_FDCWD, alt.c_str(), RENAME_EXCHANGE);
+    });
+    int lent = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      quorvane::posix::MasterKey key;
+      lent += quorvane::posix::LoadMasterKey(foreign.id, key) == 0;
+    }
+    stop = true;
+    swapper.join();
+    std::printf("%d of %d loads lent the foreign key\n", lent, kRuns);
+    std::fflush(stdout);
+    return lent == 0 ? 0 : 1;
+  }));
 }
 
 }  // namespace

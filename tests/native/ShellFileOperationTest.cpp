@@ -1,13 +1,20 @@
-// Shell file operations on a scratch tree: what each leaves on disk, collisions, bad lists, the trash.
+// Shell file operations on a scratch tree: what each leaves on disk, collisions, bad lists, the trash, other
+// processes changing the tree meanwhile, mount points, a full disk and set-uid programs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SettingsTestSupport.h"
@@ -248,6 +255,284 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
   ASSERT_EQ(Run(FO_DELETE, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, {"other/lnk/../victim"}, {}), 0);
   ExpectTree({"!real/victim", "other/victim=O"});
   EXPECT_EQ(ReadBytes(trash + "/files/victim"), "R");
+}
+
+// Runs `body` in a child with its own user and mount namespaces (root there, so it may mount; nothing it mounts is
+// seen outside). The child's complaints come back as text; empty means all held. Skips where namespaces are off.
+std::string InOwnMountNamespace(const std::function<std::string()>& body, bool* skipped) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return "no pipe";
+  const uid_t uid = geteuid();
+  const gid_t gid = getegid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pipeFds[0]);
+    std::string answer;
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+      answer = "SKIP";
+    } else {
+      WriteBytes("/proc/self/setgroups", "deny");
+      WriteBytes("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+      WriteBytes("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+      answer = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ? body() : "SKIP";
+    }
+    (void)!write(pipeFds[1], answer.data(), answer.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  *skipped = answer == "SKIP";
+  return answer;
+}
+
+int RunPaths(UINT func, FILEOP_FLAGS flags, const std::string& from, const std::string& to, BOOL* aborted = nullptr) {
+  const std::wstring pFrom = List("", {from}), pTo = List("", {to});
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = func;
+  op.pFrom = pFrom.c_str();
+  op.pTo = to.empty() ? nullptr : pTo.c_str();
+  op.fFlags = flags;
+  const int result = SHFileOperationW(&op);
+  if (aborted) *aborted = op.fAnyOperationsAborted;
+  return result;
+}
+
+// A folder holding a bind mount and a tmpfs: deleting it leaves both volumes whole, and says it was cut short.
+TEST_F(ShellFileOperation, DeletionStopsAtMountPoints) {
+  bool skipped = false;
+  const std::string failures = InOwnMountNamespace([&]() -> std::string {
+    mkdir(dir_.File("dir/bind").c_str(), 0755);
+    mkdir(dir_.File("dir/sub/tmpfs").c_str(), 0755);
+    if (mount(dir_.File("keep").c_str(), dir_.File("dir/bind").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount("none", dir_.File("dir/sub/tmpfs").c_str(), "tmpfs", 0, "size=1m") != 0)
+      return "SKIP";
+    WriteBytes(dir_.File("dir/sub/tmpfs/t.txt"), "T");
+    BOOL aborted = FALSE;
+    const int result = RunPaths(FO_DELETE, FOF_NOCONFIRMATION, dir_.File("dir"), "", &aborted);
+    std::string problems;
+    if (result != ERROR_CANCELLED || !aborted) problems += "answered " + std::to_string(result) + "; ";
+    if (ReadBytes(dir_.File("dir/bind/sub/z.txt")) != "Z") problems += "the bind mount was entered; ";
+    if (ReadBytes(dir_.File("dir/sub/tmpfs/t.txt")) != "T") problems += "the tmpfs was entered; ";
+    struct stat st;
+    if (lstat(dir_.File("dir/x.txt").c_str(), &st) == 0) problems += "the rest stayed; ";
+    return problems;
+  }, &skipped);
+  if (skipped) GTEST_SKIP() << "no user namespaces here";
+  EXPECT_EQ(failures, "");
+  ExpectTree({"keep/sub/z.txt=Z"});
+}
+
+// A full disk: a 1 MB tmpfs as the destination.
+struct FullDiskCase {
+  const char* behaviour;
+  UINT func;
+  FILEOP_FLAGS flags;
+  const char* from;
+  bool fails;
+  std::vector<std::string> after;  // relative to the tmpfs ("p=size" counts bytes, "p=0755" a folder's mode)
+};
+
+const FullDiskCase kFullDiskCases[] = {
+    {"a copy that fails keeps the folder's mode", FO_COPY, FOF_NOCONFIRMATION, "big", true, {"big=0755"}},
+    {"a move that fails takes its copy back", FO_MOVE, FOF_NOCONFIRMATION, "big", true, {"!big"}},
+    {"overwriting with no room for both", FO_COPY, FOF_NOCONFIRMATION, "same/f", false, {"f=700000"}},
+};
+
+TEST_F(ShellFileOperation, AFullDiskLeavesNoDebris) {
+  mkdir(dir_.File("big").c_str(), 0755);
+  mkdir(dir_.File("same").c_str(), 0755);
+  const std::string chunk(600000, 'b');
+  WriteBytes(dir_.File("big/1"), chunk);
+  WriteBytes(dir_.File("big/2"), chunk);
+  WriteBytes(dir_.File("same/f"), std::string(700000, 'n'));
+  bool skipped = false;
+  const std::string failures = InOwnMountNamespace([&]() -> std::string {
+    std::string problems;
+    const std::string disk = dir_.File("disk");
+    mkdir(disk.c_str(), 0755);
+    for (const auto& c : kFullDiskCases) {
+      if (mount("none", disk.c_str(), "tmpfs", 0, "size=1m") != 0) return "SKIP";
+      if (c.after[0] == "f=700000") WriteBytes(disk + "/f", std::string(700000, 'o'));
+      BOOL aborted = FALSE;
+      const int result = RunPaths(c.func, c.flags, dir_.File(c.from), disk, &aborted);
+      if ((result != 0) != c.fails)
+        problems += std::string(c.behaviour) + ": answered " + std::to_string(result) + "; ";
+      for (const auto& e : c.after) {
+        struct stat st;
+        const std::string path = disk + "/" + e.substr(e[0] == '!', e.find('=') - (e[0] == '!'));
+        const bool there = lstat(path.c_str(), &st) == 0;
+        const bool ok = e[0] == '!' ? !there
+                        : S_ISDIR(st.st_mode) ? there && std::to_string(st.st_mode & 07777) == std::to_string(0755)
+                                              : there && std::to_string(st.st_size) == e.substr(e.find('=') + 1);
+        if (!ok) problems += std::string(c.behaviour) + ": " + e + "; ";
+      }
+      if (ReadBytes(dir_.File("big/1")) != chunk) problems += std::string(c.behaviour) + ": source lost; ";
+      umount2(disk.c_str(), MNT_DETACH);
+    }
+    return problems;
+  }, &skipped);
+  if (skipped) GTEST_SKIP() << "no user namespaces here";
+  EXPECT_EQ(failures, "");
+}
+
+// Another process keeps swapping src/sub (a folder) with src/alt (a link to a folder, "victim", holding the same
+// names). Whatever moment the swap hits, nothing is done to the victim through the link.
+struct SwapRaceCase {
+  const char* behaviour;
+  UINT func;
+  FILEOP_FLAGS flags;
+  const char* from;
+  const char* to;  // "@" stands for a folder on another file system
+  bool wildcard;   // a wildcard in src/sub deletes either all of its names or all of the victim's
+};
+
+const SwapRaceCase kSwapRaceCases[] = {
+    {"move merging into a folder", FO_MOVE, FOF_NOCONFIRMATION, "src/sub", "dst", false},
+    {"move merging across file systems", FO_MOVE, FOF_NOCONFIRMATION, "src/sub", "@", false},
+    {"copy of the tree", FO_COPY, FOF_NOCONFIRMATION, "src", "dst", false},
+    {"wildcard delete", FO_DELETE, FOF_NOCONFIRMATION, "src/sub/*", "", true},
+};
+
+TEST_F(ShellFileOperation, FoldersSwappedForLinksAreNeverFollowed) {
+  constexpr int kRuns = 150, kNames = 10;
+  char pattern[] = "/dev/shm/qv-race-XXXXXX";
+  const std::string other = mkdtemp(pattern);
+  for (const auto& c : kSwapRaceCases) {
+    SCOPED_TRACE(c.behaviour);
+    int harmed = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      for (const std::string& folder : {dir_.Path(), other}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
+      }
+      const std::string dst = std::string(c.to) == "@" ? other : dir_.File("dst");
+      for (const std::string& folder : {dir_.File("src"), dir_.File("src/sub"), dir_.File("victim"), dst, dst + "/sub"})
+        mkdir(folder.c_str(), 0755);
+      for (int i = 0; i < kNames; ++i) {
+        WriteBytes(dir_.File("src/sub/f" + std::to_string(i)), "S");
+        WriteBytes(dir_.File("victim/f" + std::to_string(i)), "V");
+      }
+      symlink("../victim", dir_.File("src/alt").c_str());
+      std::atomic<bool> stop{false};
+      const std::string a = dir_.File("src/sub"), b = dir_.File("src/alt");
+      std::thread swapper([&] {
+        while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+      });
+      RunPaths(c.func, c.flags, dir_.File(c.from), c.to[0] == 0 ? "" : dst);
+      stop = true;
+      swapper.join();
+      int victims = 0;
+      for (int i = 0; i < kNames; ++i) victims += ReadBytes(dir_.File("victim/f" + std::to_string(i))) == "V";
+      bool copiedVictim = false;
+      for (const char* copy : {"/src/sub/f0", "/src/alt/f0"}) {
+        struct stat st;
+        const std::string path = dst + copy;
+        copiedVictim |= lstat((dst + "/src").c_str(), &st) == 0 && lstat(path.c_str(), &st) == 0 &&
+                        S_ISREG(st.st_mode) && ReadBytes(path) == "V";
+      }
+      if (copiedVictim || !(victims == kNames || (c.wildcard && victims == 0))) ++harmed;
+    }
+    EXPECT_EQ(harmed, 0) << "of " << kRuns << " runs";
+  }
+  std::filesystem::remove_all(other);
+}
+
+// A move to another file system while another process adds files to its source and appends to others: each
+// added file and each edit ends up in one place or the other, and the move says it was cut short when one stayed.
+// An edit counts when the file still had its name after the write (one that lands after the file was removed
+// has no name left to keep).
+TEST_F(ShellFileOperation, MovesAcrossFileSystemsKeepWhatTheyDidNotCarry) {
+  constexpr int kRuns = 5, kAdded = 40, kOld = 400;
+  char pattern[] = "/dev/shm/qv-move-XXXXXX";
+  const std::string other = mkdtemp(pattern);
+  struct stat here, shm;
+  if (stat(other.c_str(), &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
+  int lossyRuns = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    for (const std::string& folder : {dir_.Path(), other}) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
+    }
+    const std::string src = other + "/src";
+    mkdir(src.c_str(), 0755);
+    for (int i = 0; i < kOld; ++i) WriteBytes(src + "/old" + std::to_string(i), std::string(4096, 'o'));
+    std::atomic<bool> started{false};
+    std::vector<std::string> added, edited;
+    std::thread writer([&] {
+      started = true;
+      for (int i = 0; i < kAdded; ++i) {
+        const std::string name = "new" + std::to_string(i);
+        const int fd = open((src + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) break;  // the folder is gone: the move is over
+        (void)!write(fd, "N", 1);
+        close(fd);
+        added.push_back(name);
+        for (int k = 0; k < kOld / kAdded; ++k) {
+          const std::string old = "old" + std::to_string((i * 37 + k * 41) % kOld);
+          const int edit = open((src + "/" + old).c_str(), O_WRONLY | O_APPEND);
+          struct stat st;
+          if (edit >= 0 && write(edit, "E", 1) == 1 && fstat(edit, &st) == 0 && st.st_nlink > 0) edited.push_back(old);
+          if (edit >= 0) close(edit);
+        }
+        usleep(200);
+      }
+    });
+    while (!started) std::this_thread::yield();
+    BOOL aborted = FALSE;
+    const int result = RunPaths(FO_MOVE, FOF_NOCONFIRMATION, src, dir_.Path(), &aborted);
+    writer.join();
+    int lost = 0, stayed = 0, editsLost = 0;
+    for (const auto& name : added) {
+      const bool moved = ReadBytes(dir_.File("src/" + name)) == "N", kept = ReadBytes(src + "/" + name) == "N";
+      lost += !moved && !kept;
+      stayed += kept;
+    }
+    for (const auto& name : edited) {
+      const std::string moved = ReadBytes(dir_.File("src/" + name)), kept = ReadBytes(src + "/" + name);
+      editsLost += moved.find('E') == std::string::npos && kept.find('E') == std::string::npos;
+      stayed += !kept.empty();
+    }
+    if (lost + editsLost > 0 || (stayed > 0 && (result != ERROR_CANCELLED || !aborted))) ++lossyRuns;
+    EXPECT_EQ(lost, 0) << "run " << run << ": " << added.size() << " added, answer " << result;
+    EXPECT_EQ(editsLost, 0) << "run " << run << ": " << edited.size() << " edits";
+  }
+  EXPECT_EQ(lossyRuns, 0) << "of " << kRuns << " runs";
+  std::filesystem::remove_all(other);
+}
+
+// A copy drops set-uid and set-gid when the copy gets another owner. Run as an ordinary user: a child of this
+// test under setpriv, on files root made for it.
+TEST_F(ShellFileOperation, CopiesDropSetUidForANewOwner) {
+  const char* asUser = std::getenv("QV_SETUID_DIR");
+  if (asUser != nullptr) {
+    const std::string base = asUser;
+    EXPECT_EQ(RunPaths(FO_COPY, 0, base + "/root-prog", base + "/out"), 0);
+    EXPECT_EQ(RunPaths(FO_COPY, 0, base + "/own-prog", base + "/out"), 0);
+    return;
+  }
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  chmod(dir_.Path().c_str(), 0777);
+  mkdir(dir_.File("out").c_str(), 0777);
+  chmod(dir_.File("out").c_str(), 0777);
+  WriteBytes(dir_.File("root-prog"), "P");
+  chmod(dir_.File("root-prog").c_str(), 04755);
+  WriteBytes(dir_.File("own-prog"), "Q");
+  ASSERT_EQ(chown(dir_.File("own-prog").c_str(), 65534, 65534), 0);
+  chmod(dir_.File("own-prog").c_str(), 06755);
+  settings_test::ScopedVariable variable("QV_SETUID_DIR", dir_.Path());
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(0, std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups '" + self +
+                            "' '--gtest_filter=ShellFileOperation.CopiesDropSetUid*'").c_str()));
+  struct stat st;
+  ASSERT_EQ(lstat(dir_.File("out/root-prog").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0755u) << "a set-uid program of root's became the user's";
+  ASSERT_EQ(lstat(dir_.File("out/own-prog").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 06755u) << "the user's own program keeps its bits";
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // Creating the file is link(2) of a fully written, fsynced temporary file:
 // link never replaces an existing name, so exactly one of several creators
 // wins and the others read the winner's key; no reader ever sees a
-// half-written file under the final name.
+// half-written file under the final name. The folder is opened once, without
+// following a link, and checked through its descriptor; the file, its
+// temporary and the lock are reached from there, so a folder swapped after
+// the check cannot hand over a key from a store others could change.
 #include "MasterKey.h"
 
 #include <fcntl.h>
@@ -68,8 +71,8 @@ bool ReadAll(int fd, BYTE* into, size_t size) {
 }
 
 // 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
-DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize], struct stat& st) {
-  UniqueFd fd(OpenRegularFile(path.c_str(), O_RDONLY | O_NOFOLLOW));
+DWORD ReadKeyFile(int folder, BYTE (&key)[kMasterKeySize], struct stat& st) {
+  UniqueFd fd(::openat(folder, kKeyFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.Valid()) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : kNoKey;
   if (::fstat(fd.Get(), &st) != 0 || !Private(st, S_IFREG)) return kNoKey;
   return ReadAll(fd.Get(), key, kMasterKeySize) ? 0 : kNoKey;
@@ -77,26 +80,23 @@ DWORD ReadKeyFile(const std::string& path, BYTE (&key)[kMasterKeySize], struct s
 
 // Writes a new key under a temporary name and links it to `path`. 0 when
 // ours won, ERROR_FILE_EXISTS when another process's key got there first.
-DWORD CreateKeyFile(const std::string& folder, const std::string& path, const BYTE (&key)[kMasterKeySize]) {
+DWORD CreateKeyFile(int folder, const BYTE (&key)[kMasterKeySize]) {
   BYTE nonce[8];
   if (RAND_bytes(nonce, sizeof nonce) != 1) return kNoKey;
-  std::string temp = folder + "/." + kKeyFile + "." + std::to_string(::getpid()) + ".";
+  std::string temp = std::string(".") + kKeyFile + "." + std::to_string(::getpid()) + ".";
   for (BYTE b : nonce) temp += "0123456789abcdef"[b & 15];
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd fd(::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.Valid()) return Win32ErrorFromErrno(errno);
   const bool written = WriteAll(fd.Get(), key, kMasterKeySize) && ::fsync(fd.Get()) == 0;
   fd.Reset();
   DWORD result = 0;
   if (!written) {
     result = kNoKey;
-  } else if (::link(temp.c_str(), path.c_str()) != 0) {
+  } else if (::linkat(folder, temp.c_str(), folder, kKeyFile, 0) != 0) {
     result = errno == EEXIST ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(errno);
   }
-  ::unlink(temp.c_str());
-  if (result == 0) {
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid()) ::fsync(dir.Get());  // the new name survives a crash
-  }
+  ::unlinkat(folder, temp.c_str(), 0);
+  if (result == 0) ::fsync(folder);  // the new name survives a crash
   return result;
 }
 
@@ -125,9 +125,8 @@ DWORD ServiceKey(SecretServiceKeys& service, const BYTE* keyId, MasterKey& out) 
 // Makes the Secret Service's key. Storing an item is not atomic, so the
 // user's creators take turns on a lock file, look again, and each uses what
 // the service holds after its store.
-DWORD CreateServiceKey(const std::string& folder, SecretServiceKeys& service, MasterKey& out) {
-  const std::string lockPath = folder + "/" + kLockFile;
-  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+DWORD CreateServiceKey(int folder, SecretServiceKeys& service, MasterKey& out) {
+  UniqueFd lock(::openat(folder, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!lock.Valid()) return Win32ErrorFromErrno(errno);
   while (::flock(lock.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) return Win32ErrorFromErrno(errno);
@@ -167,12 +166,14 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin) {
     if (const int error = MakeFolders(folder, 0700)) return Win32ErrorFromErrno(error);
   }
   DWORD result = ERROR_FILE_NOT_FOUND;
-  if (::lstat(folder.c_str(), &st) != 0) {
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir.Valid()) {
+    if (errno == ELOOP || errno == ENOTDIR) return kNoKey;  // a link or a file: not our folder
     if (errno != ENOENT) return Win32ErrorFromErrno(errno);
-  } else if (!Private(st, S_IFDIR)) {
+  } else if (::fstat(dir.Get(), &st) != 0 || !Private(st, S_IFDIR)) {
     return kNoKey;  // a store others could change is refused, not passed over
   } else {
-    result = ReadKeyFile(path, out.key, read.fileStatus);
+    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus);
   }
   if (result == 0) {
     if (!ComputeKeyId(out)) return kNoKey;
@@ -188,21 +189,21 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin) {
   SecretServiceKeys service;
   if (service.State() == KeyService::kReady) {
     result = ServiceKey(service, keyId, out);
-    if (result == ERROR_FILE_NOT_FOUND) return create ? CreateServiceKey(folder, service, out) : kNoKey;
-    return result;
+    if (result != ERROR_FILE_NOT_FOUND) return result;
+    return create && dir.Valid() ? CreateServiceKey(dir.Get(), service, out) : kNoKey;
   }
   // A key file made beside a locked keyring would stay the user's key, in
   // clear, after the unlocking: no key until the keyring opens.
-  if (!create || service.State() == KeyService::kUnusable) return kNoKey;
+  if (!create || service.State() == KeyService::kUnusable || !dir.Valid()) return kNoKey;
 
   MasterKey made;
   if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
-  result = CreateKeyFile(folder, path, made.key);
+  result = CreateKeyFile(dir.Get(), made.key);
   if (result == 0) {
     std::memcpy(out.key, made.key, kMasterKeySize);
-    if (::stat(path.c_str(), &read.fileStatus) != 0) read.fileStatus = {};  // checked again later
+    if (::fstatat(dir.Get(), kKeyFile, &read.fileStatus, AT_SYMLINK_NOFOLLOW) != 0) read.fileStatus = {};
   } else if (result == ERROR_FILE_EXISTS) {
-    result = ReadKeyFile(path, out.key, read.fileStatus);  // the other process won: use its key
+    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus);  // the other process won: use its key
   }
   if (result == ERROR_FILE_NOT_FOUND) result = kNoKey;
   if (result == 0 && !ComputeKeyId(out)) result = kNoKey;

@@ -170,7 +170,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   }
   if (!isFolder && (dwCreationDisposition == TRUNCATE_EXISTING ||
                     (dwCreationDisposition == CREATE_ALWAYS && opened.existed))) {
-    const int rc = mode.write ? ftruncate(fd, 0) : truncate(path.c_str(), 0);
+    // Without write access, truncate the file this handle holds, not whatever the name means by now.
+    const int rc = mode.write ? ftruncate(fd, 0) : truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
     if (rc != 0) {
       SetLastErrorFromErrno(errno);
       return INVALID_HANDLE_VALUE;

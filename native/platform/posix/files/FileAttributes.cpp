@@ -1,6 +1,12 @@
 // SetFileAttributesW / GetFileAttributesW: READONLY as the write permission
 // bits of a file; the other DOS attributes in the "user.DOSATTRIB" extended
 // attribute, written as "0x<hex>" text, the form Samba reads and writes.
+//
+// The name is resolved once, to a descriptor (O_PATH: no read permission
+// needed, nothing opened but the name's inode); its status, the attribute
+// and the mode are then read and changed through /proc/self/fd, so a name
+// swapped for a link meanwhile cannot send one file's mode to another.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,10 +17,12 @@
 #include <string>
 
 #include "../base/ErrnoMapping.h"
+#include "../kernel/UniqueFd.h"
 #include "../text/FileSystemText.h"
 #include "FilesApi.h"
 
 using quorvane::posix::SetLastErrorFromErrno;
+using quorvane::posix::UniqueFd;
 
 namespace {
 
@@ -33,8 +41,14 @@ bool PathOf(LPCWSTR name, std::string* path) {
   return true;
 }
 
-bool StatOrFail(const std::string& path, struct stat* st) {
-  if (stat(path.c_str(), st) == 0) return true;
+// The file `name` means now (links followed, as the name asks), its status,
+// and a path that reaches that very inode whatever happens to the name.
+bool OpenOrFail(const std::string& name, UniqueFd* fd, std::string* path, struct stat* st) {
+  fd->Reset(open(name.c_str(), O_PATH | O_CLOEXEC));
+  if (fd->Valid() && fstat(fd->Get(), st) == 0) {
+    *path = "/proc/self/fd/" + std::to_string(fd->Get());
+    return true;
+  }
   SetLastErrorFromErrno(errno);
   return false;
 }
@@ -77,9 +91,10 @@ std::string LastName(const std::string& path) {
 }  // namespace
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
-  std::string path;
+  std::string name, path;
+  UniqueFd fd;
   struct stat st;
-  if (!PathOf(lpFileName, &path) || !StatOrFail(path, &st)) return FALSE;
+  if (!PathOf(lpFileName, &name) || !OpenOrFail(name, &fd, &path, &st)) return FALSE;
   // NORMAL means "none" only on its own.
   DWORD attributes = dwFileAttributes == FILE_ATTRIBUTE_NORMAL ? 0 : dwFileAttributes;
   const bool folder = S_ISDIR(st.st_mode);
@@ -104,14 +119,15 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-  std::string path;
+  std::string name, path;
+  UniqueFd fd;
   struct stat st;
-  if (!PathOf(lpFileName, &path) || !StatOrFail(path, &st)) return INVALID_FILE_ATTRIBUTES;
+  if (!PathOf(lpFileName, &name) || !OpenOrFail(name, &fd, &path, &st)) return INVALID_FILE_ATTRIBUTES;
   const bool folder = S_ISDIR(st.st_mode);
   DWORD attributes = StoredAttributes(path) & (kKeptInXattr | (folder ? FILE_ATTRIBUTE_READONLY : 0));
   if (folder) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   else if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-  const std::string name = LastName(path);
-  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
+  const std::string last = LastName(name);
+  if (last.size() > 1 && last[0] == '.' && last != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }

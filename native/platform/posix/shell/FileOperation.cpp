@@ -20,7 +20,12 @@
 //   reachable trash) is not deleted for good: it stays, and the operation
 //   ends as cancelled;
 // - a socket or device cannot be copied, nor moved to another file system:
-//   it stays where it is, and the operation ends as cancelled too.
+//   it stays where it is, and the operation ends as cancelled too;
+// - so does a mount point met by a deletion (another volume: neither it nor
+//   what is under it is deleted), and an entry added or changed in the source
+//   of a move to another file system while the move copied it.
+// Each source folder is opened once, when the call is planned, and the work
+// goes through it (see FileOperationTree.cpp).
 // The names are checked before anything is touched: a malformed list, a
 // missing source (ERROR_FILE_NOT_FOUND, as Windows Vista and later answer,
 // not the older 0x402), a root folder, a target inside its own source or the
@@ -34,26 +39,47 @@
 // DE_MANYDEST. FOF_NORECURSION leaves alone the folders a wildcard matches;
 // deleting a folder ignores it when the folder goes to the trash, as a whole.
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "../base/ErrnoMapping.h"
 #include "../files/Folders.h"
+#include "../kernel/UniqueFd.h"
 #include "FileOperation.h"
 
 namespace fo = quorvane::posix::fileop;
+using quorvane::posix::UniqueFd;
 
 namespace {
+
+// The folder a wildcard was matched in, opened once when the call is planned:
+// its matches are worked on through it, so a folder swapped for a link after
+// the listing is never followed. A name given whole has its folder opened
+// when its turn comes (a long list then holds one descriptor at a time).
+using Folder = std::shared_ptr<UniqueFd>;
+
+Folder OpenFolder(const std::string& path) {
+  return std::make_shared<UniqueFd>(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
 
 struct Item {
   std::string source;
   std::string target;  // empty for FO_DELETE
   bool copyOfItself = false;
+  Folder folder;  // holds the source (null: its parent, opened for the work)
 };
+
+// The source's folder for the work, and its name there.
+Folder SourceFolder(const Item& item, std::string* name) {
+  *name = fo::NameOf(item.source);
+  return item.folder ? item.folder : OpenFolder(fo::ParentOf(item.source));
+}
 
 std::string RealPath(const std::string& path) {
   char buffer[PATH_MAX];
@@ -101,12 +127,12 @@ bool HasMissingWildcard(std::string path) {
 // ('?' and '*' are ordinary characters on Linux), else the matches of the
 // wildcard in its last component (*pattern true). `skipFolders` leaves out
 // the folders a wildcard matches.
-DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<std::string>* matches, bool* pattern) {
+DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<Item>* matches, bool* pattern) {
   *pattern = false;
   if (IsBadName(name) && !IsRoot(name)) return DE_INVALIDFILES;
   struct stat st;
   if (::lstat(name.c_str(), &st) == 0) {
-    matches->push_back(name);
+    matches->push_back(Item{name, std::string(), false, nullptr});
     return 0;
   }
   const int missing = errno;
@@ -115,18 +141,21 @@ DWORD ExpandSource(const std::string& name, bool skipFolders, std::vector<std::s
   // "file?/" (ENOTDIR) names a folder that is not there, not a pattern.
   if (missing != ENOENT || !fo::HasWildcard(name)) return quorvane::posix::Win32ErrorFromErrno(missing);
   *pattern = true;
-  DIR* dir = ::opendir(folder.c_str());
+  Folder opened = OpenFolder(folder);
+  DIR* dir = opened->Valid() ? ::fdopendir(::dup(opened->Get())) : nullptr;
   if (dir == nullptr) return ERROR_PATH_NOT_FOUND;
-  std::vector<std::string> found;
+  ::rewinddir(dir);  // the descriptor may be shared with an earlier listing
+  std::vector<Item> found;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string child = entry->d_name;
     if (child == "." || child == ".." || !fo::MatchesWildcard(fo::NameOf(name), child)) continue;
     const std::string path = folder == "." && name.find('/') == std::string::npos ? child : fo::JoinPath(folder, child);
-    if (::lstat(path.c_str(), &st) != 0 || (skipFolders && S_ISDIR(st.st_mode))) continue;
-    found.push_back(path);
+    if (::fstatat(opened->Get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || (skipFolders && S_ISDIR(st.st_mode)))
+      continue;
+    found.push_back(Item{path, std::string(), false, opened});
   }
   ::closedir(dir);
-  std::sort(found.begin(), found.end());
+  std::sort(found.begin(), found.end(), [](const Item& a, const Item& b) { return a.source < b.source; });
   matches->insert(matches->end(), found.begin(), found.end());
   return 0;
 }
@@ -178,15 +207,15 @@ DWORD Plan(const SHFILEOPSTRUCTW& op, std::vector<Item>* items) {
     if (to.size() > from.size() || (!multi && to.size() > 1)) return DE_MANYDEST;
   }
   for (size_t i = 0; i < from.size(); ++i) {
-    std::vector<std::string> matches;
+    std::vector<Item> matches;
     // FOF_NORECURSION: the folders a wildcard matches are subfolders, not entered.
     bool pattern;
     if (DWORD error = ExpandSource(from[i], (flags & (FOF_FILESONLY | FOF_NORECURSION)) != 0, &matches, &pattern))
       return error;
     if (func == FO_RENAME && pattern) return DE_INVALIDFILES;
     const bool many = pattern || (!(flags & FOF_MULTIDESTFILES) && from.size() > 1);
-    for (const auto& source : matches) {
-      Item item{source, std::string()};
+    for (Item item : matches) {
+      const std::string& source = item.source;
       if (func != FO_COPY && IsRoot(source)) return DE_ROOTDIR;
       if (func == FO_RENAME) {
         item.target = to[0].find('/') == std::string::npos ? fo::JoinPath(fo::ParentOf(source), to[0]) : to[0];
@@ -211,7 +240,12 @@ DWORD MakeFolders(const std::string& path) {
 }
 
 DWORD Delete(const Item& item, FILEOP_FLAGS flags, bool* aborted) {
-  if (!(flags & FOF_ALLOWUNDO)) return fo::RemoveTree(item.source, !(flags & FOF_NORECURSION));
+  if (!(flags & FOF_ALLOWUNDO)) {
+    std::string name;
+    const Folder folder = SourceFolder(item, &name);
+    if (!folder->Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
+    return fo::RemoveTree(folder->Get(), name, !(flags & FOF_NORECURSION), aborted);
+  }
   const DWORD error = fo::TrashItem(item.source);
   if (error == ERROR_NOT_SUPPORTED) {
     *aborted = true;  // not deleted for good without asking
@@ -236,8 +270,16 @@ DWORD Transfer(Item item, UINT func, FILEOP_FLAGS flags, bool* aborted) {
   }
   if (item.target == item.source) return 0;
   if (DWORD error = MakeFolders(fo::ParentOf(item.target))) return error;
-  if (func == FO_COPY) return fo::CopyTree(item.source, item.target, !(flags & FOF_NORECURSION), collision, aborted);
-  return fo::MoveTree(item.source, item.target, collision, aborted);
+  const UniqueFd to(::open(fo::ParentOf(item.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!to.Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
+  std::string name;
+  const Folder folder = SourceFolder(item, &name);
+  if (!folder->Valid()) return quorvane::posix::Win32ErrorFromErrno(errno);
+  const int from = folder->Get();
+  const std::string target = fo::NameOf(item.target);
+  const bool recurse = !(flags & FOF_NORECURSION);
+  if (func == FO_COPY) return fo::CopyTree(from, name, to.Get(), target, recurse, collision, aborted);
+  return fo::MoveTree(from, name, to.Get(), target, collision, aborted);
 }
 
 }  // namespace

@@ -66,20 +66,24 @@ std::string CollisionName(const std::string& folder, const std::string& name, bo
 // What the operation does when a target exists.
 enum class Collision { kSkip, kOverwrite, kRename };
 
-// Tree work; each answers 0 or the Windows code of the failure.
-// Copies a file, link or folder tree (modes and times kept, links copied as
-// links, FIFOs recreated, never opened). A folder target that exists is
-// merged into only with kOverwrite; `recurse` false copies a folder's files
-// but not its subfolders. Sockets and devices cannot be carried: they are
-// left out and *aborted set.
-DWORD CopyTree(const std::string& from, const std::string& to, bool recurse, Collision collision, bool* aborted);
+// Tree work on entries of open folders (never resolved again by path); each
+// answers 0 or the Windows code of the failure.
+// Copies a file, link or folder tree (modes and times kept, but set-uid and
+// set-gid only for the same owner; links copied as links, FIFOs recreated,
+// never opened). A folder target that exists is merged into only with
+// kOverwrite; `recurse` false copies a folder's files but not its subfolders.
+// Sockets and devices cannot be carried: they are left out and *aborted set.
+DWORD CopyTree(int fromDir, const std::string& from, int toDir, const std::string& to, bool recurse,
+               Collision collision, bool* aborted);
 // Removes a file, link (not its target) or folder tree; `recurse` false
-// removes a folder's files and the folder only when it is then empty.
-// `carriedOnly` keeps the sockets and devices a copy left out.
-DWORD RemoveTree(const std::string& path, bool recurse, bool carriedOnly = false);
+// removes a folder's files and the folder only when it is then empty. A mount
+// point and what is under it stay, with *aborted set.
+DWORD RemoveTree(int dirFd, const std::string& name, bool recurse, bool* aborted);
 // Moves by rename(2); across file systems copies, then removes from the
-// source what the copy carried (*aborted set when something stayed).
-DWORD MoveTree(const std::string& from, const std::string& to, Collision collision, bool* aborted);
+// source only what the copy carried, unchanged since (*aborted set when
+// something stayed); a failed copy is removed again.
+DWORD MoveTree(int fromDir, const std::string& from, int toDir, const std::string& to, Collision collision,
+               bool* aborted);
 // To the freedesktop trash through GIO (restorable from the desktop's trash).
 DWORD TrashItem(const std::string& path);
 
