@@ -200,6 +200,40 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
          return watch.ReadUntil("1 end");
        },
        {"1 renamed/x", "1 made/y", "1 made/deeper/z", "1 end"}},
+      {"a folder moved out and another moved in are REMOVED and ADDED; only the one in is followed",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir((root + "/a").c_str(), 0755);
+         mkdir(outside.File("b").c_str(), 0755);
+         WatchedFolder watch(root, true);
+         rename((root + "/a").c_str(), outside.File("a").c_str());
+         rename(outside.File("b").c_str(), (root + "/b").c_str());
+         Touch(outside.File("a/made-outside-later"));
+         Touch(root + "/b/made-inside");
+         Touch(root + "/end");
+         Records seen = watch.ReadUntil("1 end");
+         Touch(outside.File("a/later-still"));
+         Touch(root + "/b/later");
+         const Records more = watch.ReadUntil("1 b/later");
+         seen.insert(seen.end(), more.begin(), more.end());
+         return seen;
+       },
+       {"2 a", "1 b", "1 b/made-inside", "1 end", "1 b/later"}},
+      {"what is made in a folder at once after it moved in is ADDED, at any depth",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir(outside.File("c").c_str(), 0755);
+         mkdir(outside.File("c/deep").c_str(), 0755);
+         WatchedFolder watch(root, true);
+         rename(outside.File("c").c_str(), (root + "/c").c_str());
+         Touch(root + "/c/new");
+         Touch(root + "/c/deep/newer");
+         Touch(root + "/end");
+         Records seen = watch.ReadUntil("1 end");
+         std::sort(seen.begin(), seen.end());  // a listing comes in the folder's order
+         return seen;
+       },
+       {"1 c", "1 c/deep", "1 c/deep/newer", "1 c/new", "1 end"}},
       {"a listed file made again or replaced by a rename while the reader lags is ADDED again",
        [](const std::string& root) {
          settings_test::TempFolder outside;
