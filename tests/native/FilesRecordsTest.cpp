@@ -234,6 +234,28 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
          return seen;
        },
        {"1 c", "1 c/deep", "1 c/deep/newer", "1 c/new", "1 end"}},
+      {"a folder swapped for a link to one outside before its new folder's watch is made takes no watch out",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir(outside.File("y").c_str(), 0755);
+         Touch(outside.File("y/secret"));
+         WatchedFolder watch(root, true);
+         mkdir((root + "/x").c_str(), 0755);
+         Records seen = watch.ReadUntil("1 x");
+         // y's creation is read once x is a link to the outside folder that holds another y.
+         mkdir((root + "/x/y").c_str(), 0755);
+         rename((root + "/x").c_str(), (root + "/x-old").c_str());
+         symlink(outside.Path().c_str(), (root + "/x").c_str());
+         Touch(root + "/end");
+         Records more = watch.ReadUntil("1 end");
+         seen.insert(seen.end(), more.begin(), more.end());
+         Touch(outside.File("y/later"));
+         Touch(root + "/x-old/y/later");
+         more = watch.ReadUntil("1 x-old/y/later");
+         seen.insert(seen.end(), more.begin(), more.end());
+         return seen;
+       },
+       {"1 x", "1 x/y", "4 x", "5 x-old", "1 x", "1 end", "1 x-old/y/later"}},
       {"a listed file made again or replaced by a rename while the reader lags is ADDED again",
        [](const std::string& root) {
          settings_test::TempFolder outside;

@@ -52,6 +52,32 @@ bool StartsWithFolder(const std::string& path, const std::string& folder) {
                             path[folder.size()] == '/');
 }
 
+// Opens `relative` (not empty) below the folder open on `top` one name at a
+// time, following no symbolic link: a name swapped for a link after its
+// event was queued must not take a watch or a listing out of the tree.
+// Invalid with errno when it is not a folder there now.
+UniqueFd OpenBelow(int top, const std::string& relative) {
+  UniqueFd folder;
+  int at = top;
+  for (size_t begin = 0; begin <= relative.size();) {
+    size_t end = relative.find('/', begin);
+    if (end == std::string::npos) end = relative.size();
+    const std::string name = relative.substr(begin, end - begin);
+    int fd;
+    while ((fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    const int error = errno;
+    folder.Reset(fd);
+    if (fd < 0) {
+      errno = error == ELOOP ? ENOTDIR : error;  // a link: not a folder
+      return folder;
+    }
+    at = fd;
+    begin = end + 1;
+  }
+  return folder;
+}
+
 // Reads one chunk of events and hands each to `each`; read(2)'s result.
 ssize_t ReadEvents(int inotify, const std::function<void(const inotify_event&)>& each) {
   alignas(inotify_event) char chunk[4096];
@@ -113,10 +139,6 @@ DirectoryWatch::DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, D
       subtree_(subtree),
       mask_(InotifyMask(filter)) {}
 
-std::string DirectoryWatch::PathOf(const std::string& relative) const {
-  return relative.empty() ? base_ : base_ + "/" + relative;
-}
-
 bool DirectoryWatch::NameWanted(bool isFolder) const {
   return (filter_ & (isFolder ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME)) != 0;
 }
@@ -142,8 +164,13 @@ void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
     folders.pop_back();
     int wd = rootWd_;
     bool known = true;
+    UniqueFd opened;
     if (!folder.empty()) {
-      wd = inotify_add_watch(inotify_.Get(), PathOf(folder).c_str(), mask_ | IN_DONT_FOLLOW);
+      // Watched and listed through the folder we opened, never by its name again.
+      opened = OpenBelow(folderFd_, folder);
+      wd = opened.Valid()
+               ? inotify_add_watch(inotify_.Get(), ("/proc/self/fd/" + std::to_string(opened.Get())).c_str(), mask_)
+               : -1;
       if (wd < 0) {
         // Gone already (its removal is reported by its parent), or the
         // watch limit: the tree cannot be followed, the caller must rescan.
@@ -160,8 +187,15 @@ void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
     }
     if (!subtree_) continue;
     const bool reportHere = report == Report::kAll || (report == Report::kNew && !known);
-    DIR* dir = opendir(PathOf(folder).c_str());
-    if (dir == nullptr) continue;
+    int listFd;
+    while ((listFd = openat(opened.Valid() ? opened.Get() : folderFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 &&
+           errno == EINTR) {
+    }
+    DIR* dir = listFd < 0 ? nullptr : fdopendir(listFd);
+    if (dir == nullptr) {
+      if (listFd >= 0) close(listFd);
+      continue;
+    }
     while (dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;

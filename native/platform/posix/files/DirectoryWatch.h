@@ -102,7 +102,6 @@ class DirectoryWatch {
   enum class Report { kNone, kNew, kAll };
 
   DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree);
-  std::string PathOf(const std::string& relative) const;
   bool NameWanted(bool isFolder) const;
   void Push(uint32_t action, const std::string& relative);
   void WatchTree(const std::string& relative, Report report);
