@@ -65,6 +65,7 @@ void MoveTree(Sorted* paths, const std::string& from, const std::string& to) {
 // The reader: keeps calling with a 64 KiB buffer and applies each record; a folder reported ADDED is scanned.
 class ModelReader {
  public:
+  static constexpr char kMarker[] = "marker-renamed";
   explicit ModelReader(const std::string& root) : root_(root) {
     handle_ = CreateFileW(settings_test::Wide(root).c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING,
                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -83,10 +84,11 @@ class ModelReader {
       usleep(10000);
     }
   }
-  // Reads until `marker` is reported ADDED (bounded: the handle is closed after a minute).
-  void StopAfter(const std::string& marker) {
-    marker_ = marker;
-    std::ofstream(root_ + "/" + marker).put('x');
+  // Reads until a marker, made and renamed, is reported (bounded: the handle is closed after a minute). Its rename's
+  // first half ends the wait of one read before it whose second half will never come (moved out).
+  void StopAfterMarker() {
+    std::ofstream(root_ + "/marker").put('x');
+    rename((root_ + "/marker").c_str(), (root_ + "/" + kMarker).c_str());
     for (int i = 0; i < 6000 && !done_.load(); ++i) usleep(10000);
     CloseHandle(handle_);
     thread_.join();
@@ -116,6 +118,7 @@ class ModelReader {
         const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer.data() + at);
         const std::string name(record->FileName, record->FileName + record->FileNameLength / 2);
         Apply(record->Action, name, &oldName);
+        if (name == kMarker) done_.store(true);
         if (record->NextEntryOffset == 0) break;
         at += record->NextEntryOffset;
       }
@@ -127,7 +130,6 @@ class ModelReader {
       case FILE_ACTION_ADDED:
         model_.insert(name);
         if (IsFolder(root_ + "/" + name)) Scan(root_ + "/" + name, name + "/", &model_);
-        if (!marker_.empty() && name == marker_) done_.store(true);
         break;
       case FILE_ACTION_REMOVED:
         EraseTree(&model_, name);
@@ -148,7 +150,6 @@ class ModelReader {
   std::thread thread_;
   Paths model_;
   int rescans_ = 0;
-  std::string marker_;
   std::atomic<bool> started_{false}, done_{false};
 };
 
@@ -307,7 +308,7 @@ TEST(FileChangeWatch, AReaderApplyingEveryRecordEndsWithTheTreeAsItIs) {
     ModelReader reader(root.Path());
     reader.Start("first");
     Writer(root.Path(), outside.Path(), seed).Run(kOperations);
-    reader.StopAfter("last");
+    reader.StopAfterMarker();
     ASSERT_TRUE(reader.SawMarker()) << "the last change was never reported";
     Paths tree;
     Scan(root.Path(), "", &tree);

@@ -178,6 +178,7 @@ void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
         continue;
       }
       if (wd == rootWd_) continue;  // the root again, through a bind mount: already followed
+      if (moveFrom_.held && wd == moveFrom_.selfWd) moveFrom_.seenInside = true;
       const auto it = folders_.find(wd);
       known = it != folders_.end();
       // A folder already watched, found under another name: its rename is
@@ -256,7 +257,12 @@ void DirectoryWatch::FlushMoveFrom() {
   if (!moveFrom_.held) return;
   moveFrom_.held = false;
   if (NameWanted(moveFrom_.isFolder)) Push(FILE_ACTION_REMOVED, moveFrom_.name);
-  if (moveFrom_.isFolder) ForgetTree(moveFrom_.name);
+  if (!moveFrom_.isFolder) return;
+  // Its watches go by the name they have now: a rename of a folder above it
+  // may have renamed them since, unless a listing found it in the tree.
+  const auto self = folders_.find(moveFrom_.selfWd);
+  if (self == folders_.end()) ForgetTree(moveFrom_.name);
+  else if (!moveFrom_.seenInside) ForgetTree(self->second);
 }
 
 void DirectoryWatch::Handle(const inotify_event& event) {
@@ -297,7 +303,7 @@ void DirectoryWatch::Handle(const inotify_event& event) {
   }
 
   if (event.mask & IN_MOVED_FROM) {
-    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0, -1};
+    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0, -1, false};
     if (isFolder) {
       for (const auto& watched : folders_)
         if (watched.first != rootWd_ && watched.second == relative) moveFrom_.selfWd = watched.first;

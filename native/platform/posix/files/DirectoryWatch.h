@@ -98,6 +98,7 @@ class DirectoryWatch {
     bool isFolder = false;
     int passed = 0;  // events let go ahead of it
     int selfWd = -1;  // a folder's own watch
+    bool seenInside = false;  // found in the tree by a listing since
   };
   enum class Report { kNone, kNew, kAll };
 
