@@ -215,7 +215,7 @@ void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
   }
 }
 
-void DirectoryWatch::ForgetTree(const std::string& relative) {
+void DirectoryWatch::ForgetTree(std::string relative) {
   for (auto it = folders_.begin(); it != folders_.end();) {
     if (it->first != rootWd_ && StartsWithFolder(it->second, relative)) {
       inotify_rm_watch(inotify_.Get(), it->first);
@@ -226,7 +226,7 @@ void DirectoryWatch::ForgetTree(const std::string& relative) {
   }
 }
 
-void DirectoryWatch::MoveLabels(const std::string& from, const std::string& to) {
+void DirectoryWatch::MoveLabels(std::string from, const std::string& to) {
   for (auto& folder : folders_) {
     if (folder.first == rootWd_ || !StartsWithFolder(folder.second, from)) continue;
     folder.second = to + folder.second.substr(from.size());

@@ -106,8 +106,9 @@ class DirectoryWatch {
   bool NameWanted(bool isFolder) const;
   void Push(uint32_t action, const std::string& relative);
   void WatchTree(const std::string& relative, Report report);
-  void MoveLabels(const std::string& from, const std::string& to);
-  void ForgetTree(const std::string& relative);
+  // By value: callers pass the very labels these change or erase.
+  void MoveLabels(std::string from, const std::string& to);
+  void ForgetTree(std::string relative);
   void MoveTree(const std::string& from, const std::string& to);
   void Handle(const inotify_event& event);
   void Added(int wd, const std::string& name, const std::string& relative, bool isFolder, bool movedIn);
