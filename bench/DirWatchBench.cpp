@@ -131,8 +131,9 @@ int main() {
   }
   std::sort(delays.begin(), delays.end());
   if (!delays.empty())
-    std::printf("delay: median %.1f us, 90th percentile %.1f us over %zu changes\n", delays[delays.size() / 2],
-                delays[delays.size() * 9 / 10], delays.size());
+    std::printf("delay: median %.1f us, 90th percentile %.1f us, 99th %.1f us over %zu changes\n",
+                delays[delays.size() / 2], delays[delays.size() * 9 / 10], delays[delays.size() * 99 / 100],
+                delays.size());
 
   // Renames: mv/0 to mv/1, mv/1 to mv/2, ..., each once the reader, blocked
   // again, has reported the one before: it wakes on the first half. Then as

@@ -200,6 +200,62 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
          return watch.ReadUntil("1 end");
        },
        {"1 renamed/x", "1 made/y", "1 made/deeper/z", "1 end"}},
+      {"a folder moved out and another moved in are REMOVED and ADDED; only the one in is followed",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir((root + "/a").c_str(), 0755);
+         mkdir(outside.File("b").c_str(), 0755);
+         WatchedFolder watch(root, true);
+         rename((root + "/a").c_str(), outside.File("a").c_str());
+         rename(outside.File("b").c_str(), (root + "/b").c_str());
+         Touch(outside.File("a/made-outside-later"));
+         Touch(root + "/b/made-inside");
+         Touch(root + "/end");
+         Records seen = watch.ReadUntil("1 end");
+         Touch(outside.File("a/later-still"));
+         Touch(root + "/b/later");
+         const Records more = watch.ReadUntil("1 b/later");
+         seen.insert(seen.end(), more.begin(), more.end());
+         return seen;
+       },
+       {"2 a", "1 b", "1 b/made-inside", "1 end", "1 b/later"}},
+      {"what is made in a folder at once after it moved in is ADDED, at any depth",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir(outside.File("c").c_str(), 0755);
+         mkdir(outside.File("c/deep").c_str(), 0755);
+         WatchedFolder watch(root, true);
+         rename(outside.File("c").c_str(), (root + "/c").c_str());
+         Touch(root + "/c/new");
+         Touch(root + "/c/deep/newer");
+         Touch(root + "/end");
+         Records seen = watch.ReadUntil("1 end");
+         std::sort(seen.begin(), seen.end());  // a listing comes in the folder's order
+         return seen;
+       },
+       {"1 c", "1 c/deep", "1 c/deep/newer", "1 c/new", "1 end"}},
+      {"a folder swapped for a link to one outside before its new folder's watch is made takes no watch out",
+       [](const std::string& root) {
+         settings_test::TempFolder outside;
+         mkdir(outside.File("y").c_str(), 0755);
+         Touch(outside.File("y/secret"));
+         WatchedFolder watch(root, true);
+         mkdir((root + "/x").c_str(), 0755);
+         Records seen = watch.ReadUntil("1 x");
+         // y's creation is read once x is a link to the outside folder that holds another y.
+         mkdir((root + "/x/y").c_str(), 0755);
+         rename((root + "/x").c_str(), (root + "/x-old").c_str());
+         symlink(outside.Path().c_str(), (root + "/x").c_str());
+         Touch(root + "/end");
+         Records more = watch.ReadUntil("1 end");
+         seen.insert(seen.end(), more.begin(), more.end());
+         Touch(outside.File("y/later"));
+         Touch(root + "/x-old/y/later");
+         more = watch.ReadUntil("1 x-old/y/later");
+         seen.insert(seen.end(), more.begin(), more.end());
+         return seen;
+       },
+       {"1 x", "1 x/y", "4 x", "5 x-old", "1 x", "1 end", "1 x-old/y/later"}},
       {"a listed file made again or replaced by a rename while the reader lags is ADDED again",
        [](const std::string& root) {
          settings_test::TempFolder outside;

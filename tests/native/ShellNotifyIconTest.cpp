@@ -53,8 +53,9 @@ const struct {
 // A private session bus with a fake desktop: a notification server and a StatusNotifierWatcher that record calls.
 class FakeDesktop {
  public:
-  // On `listen` (a D-Bus address) when given.
-  explicit FakeDesktop(const std::string& listen = "") {
+  // On `listen` (a D-Bus address) when given; with `hung`, the notification server takes calls and never answers
+  // until Answer().
+  explicit FakeDesktop(const std::string& listen = "", bool hung = false) : hung_(hung) {
     const std::string command = "dbus-daemon --session --fork --print-address=1 --print-pid=1" +
                                 (listen.empty() ? "" : " --address=" + listen);
     FILE* out = popen(command.c_str(), "r");
@@ -69,6 +70,7 @@ class FakeDesktop {
   }
   // The daemon is gone when this returns: on its way out it removes its socket, which may be a successor's.
   ~FakeDesktop() {
+    Answer();
     g_main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
     g_main_loop_unref(loop_);
@@ -83,6 +85,17 @@ class FakeDesktop {
   }
 
   bool Ready() const { return ready_ && connection_; }
+  // The calls held are answered, and later ones at once.
+  void Answer() {
+    std::vector<GDBusMethodInvocation*> held;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      hung_ = false;
+      held.swap(held_);
+    }
+    for (GDBusMethodInvocation* invocation : held)
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 42u));
+  }
   const std::string& Address() const { return address_; }
 
   // Waits (bounded) until `done` holds under the recorder's lock.
@@ -110,6 +123,7 @@ class FakeDesktop {
   // Recorded under the lock.
   std::string itemSender, itemPath, summary, body, appIcon;
   int notifications = 0;
+  std::vector<uint32_t> closed;  // CloseNotification's ids
 
  private:
   template <class Change>
@@ -152,17 +166,25 @@ class FakeDesktop {
                    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
     auto* self = static_cast<FakeDesktop*>(data);
     const std::string name = method;
+    bool hold = false;
     self->Record([&] {
       const gchar *icon, *summary, *body, *path;
       if (name == "Notify") {
         g_variant_get(parameters, "(&su&s&s&s@as@a{sv}i)", nullptr, nullptr, &icon, &summary, &body, nullptr, nullptr, nullptr);
         self->appIcon = icon, self->summary = summary, self->body = body;
         ++self->notifications;
+        if (self->hung_) self->held_.push_back(invocation);
+        hold = self->hung_;
+      } else if (name == "CloseNotification") {
+        uint32_t id = 0;
+        g_variant_get(parameters, "(u)", &id);
+        self->closed.push_back(id);
       } else if (name == "RegisterStatusNotifierItem") {
         g_variant_get(parameters, "(&s)", &path);
         self->itemSender = sender, self->itemPath = path;
       }
     });
+    if (hold) return;
     g_dbus_method_invocation_return_value(invocation, name == "Notify" ? g_variant_new("(u)", 42u) : nullptr);
   }
 
@@ -183,17 +205,22 @@ class FakeDesktop {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool ready_ = false;
+  bool hung_;
+  std::vector<GDBusMethodInvocation*> held_;
 };
 
 TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusThatComesLateOrAgain) {
+  // A bus that answers, with a notification server that does not (made first: the test's own GIO ignores SIGPIPE).
+  FakeDesktop hung("", true);
   // The host's SIGPIPE handler (the JVM checks its own) survives our sockets.
   struct sigaction host {}, after {};
   host.sa_handler = [](int) {};
   sigaction(SIGPIPE, &host, nullptr);
   settings_test::SilentServer silent;
   const std::string silentAddress = silent.Address();
-  for (const char* address :
-       {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus", silentAddress.c_str()}) {
+  const std::string hungAddress = hung.Ready() ? hung.Address() : silentAddress;
+  for (const char* address : {static_cast<const char*>(nullptr), "autolaunch:", "unix:path=/nonexistent/qv-bus",
+                              silentAddress.c_str(), hungAddress.c_str()}) {
     SCOPED_TRACE(address ? address : "(unset)");
     BusAddress bus(kBus, address ? std::optional<std::string>(address) : std::nullopt);
     const auto start = Clock::now();
@@ -209,6 +236,22 @@ TEST(ShellNotifyIcon, AnswersWithoutADesktopOrOnASilentBusAndShowsOnASessionBusT
     const auto again = Clock::now();
     for (int i = 0; i < 10; ++i) EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
     EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(500)) << "ten calls after the first failure";
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+  }
+  // Once the notification server answers again, a balloon waits for its answer: its id is kept to take it down.
+  if (hung.Ready()) {
+    BusAddress bus(kBus, hungAddress);
+    hung.Answer();
+    NOTIFYICONDATAW data = Icon(4, NIF_INFO, L"", L"balloon text");
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    NOTIFYICONDATAW down = Icon(4, NIF_INFO);
+    bool takenDown = false;
+    for (int i = 0; i < 20 && !takenDown; ++i) {
+      ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &data));
+      ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &down));
+      takenDown = hung.WaitFor([&] { return !hung.closed.empty(); }, std::chrono::seconds(1));
+    }
+    EXPECT_TRUE(takenDown) << "no balloon was waited for after the server answered";
     EXPECT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
   }
   sigaction(SIGPIPE, nullptr, &after);

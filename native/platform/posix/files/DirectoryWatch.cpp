@@ -33,7 +33,10 @@ constexpr DWORD kAttributeFilter = FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_C
 // Names and folders are always followed, whatever the filter: the tree's
 // watches move with its folders.
 uint32_t InotifyMask(DWORD filter) {
-  uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
+  // IN_MOVE_SELF comes after a rename's second half, or alone when the
+  // folder left the tree: then nothing is left to wait for.
+  uint32_t mask =
+      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
   if (filter & kWriteFilter) mask |= IN_MODIFY;
   if (filter & kAttributeFilter) mask |= IN_ATTRIB;
   if (filter & FILE_NOTIFY_CHANGE_LAST_ACCESS) mask |= IN_ACCESS;
@@ -47,6 +50,32 @@ std::string Join(const std::string& folder, const std::string& name) {
 bool StartsWithFolder(const std::string& path, const std::string& folder) {
   return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
                             path[folder.size()] == '/');
+}
+
+// Opens `relative` (not empty) below the folder open on `top` one name at a
+// time, following no symbolic link: a name swapped for a link after its
+// event was queued must not take a watch or a listing out of the tree.
+// Invalid with errno when it is not a folder there now.
+UniqueFd OpenBelow(int top, const std::string& relative) {
+  UniqueFd folder;
+  int at = top;
+  for (size_t begin = 0; begin <= relative.size();) {
+    size_t end = relative.find('/', begin);
+    if (end == std::string::npos) end = relative.size();
+    const std::string name = relative.substr(begin, end - begin);
+    int fd;
+    while ((fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    const int error = errno;
+    folder.Reset(fd);
+    if (fd < 0) {
+      errno = error == ELOOP ? ENOTDIR : error;  // a link: not a folder
+      return folder;
+    }
+    at = fd;
+    begin = end + 1;
+  }
+  return folder;
 }
 
 // Reads one chunk of events and hands each to `each`; read(2)'s result.
@@ -94,7 +123,7 @@ std::shared_ptr<DirectoryWatch> DirectoryWatch::Start(int folderFd, DWORD filter
   if (subtree) {
     // The folders already there: watched, not reported. One that cannot be
     // watched makes the first answer the rescan one.
-    watch->WatchTree(std::string(), false);
+    watch->WatchTree(std::string(), Report::kNone);
   }
   *error = ERROR_SUCCESS;
   return watch;
@@ -109,10 +138,6 @@ DirectoryWatch::DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, D
       filter_(filter),
       subtree_(subtree),
       mask_(InotifyMask(filter)) {}
-
-std::string DirectoryWatch::PathOf(const std::string& relative) const {
-  return relative.empty() ? base_ : base_ + "/" + relative;
-}
 
 bool DirectoryWatch::NameWanted(bool isFolder) const {
   return (filter_ & (isFolder ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME)) != 0;
@@ -129,27 +154,49 @@ void DirectoryWatch::Push(uint32_t action, const std::string& relative) {
 }
 
 // Watches `relative` (already watched when empty: the root) and, for a
-// subtree, every folder below it; with `report`, what the listings find is
-// reported as ADDED.
-void DirectoryWatch::WatchTree(const std::string& relative, bool report) {
+// subtree, every folder below it. What the listings find is reported as
+// ADDED: with kAll everything, with kNew only what is in folders that had no
+// watch yet (made, or moved in, before our watch could follow them).
+void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
   std::vector<std::string> folders{relative};
   while (!folders.empty()) {
     const std::string folder = std::move(folders.back());
     folders.pop_back();
     int wd = rootWd_;
+    bool known = true;
+    UniqueFd opened;
     if (!folder.empty()) {
-      wd = inotify_add_watch(inotify_.Get(), PathOf(folder).c_str(), mask_ | IN_DONT_FOLLOW);
+      // Watched and listed through the folder we opened, never by its name again.
+      opened = OpenBelow(folderFd_, folder);
+      wd = opened.Valid()
+               ? inotify_add_watch(inotify_.Get(), ("/proc/self/fd/" + std::to_string(opened.Get())).c_str(), mask_)
+               : -1;
       if (wd < 0) {
         // Gone already (its removal is reported by its parent), or the
         // watch limit: the tree cannot be followed, the caller must rescan.
         if (errno != ENOENT && errno != ENOTDIR) overflow_ = true;
         continue;
       }
+      if (wd == rootWd_) continue;  // the root again, through a bind mount: already followed
+      if (moveFrom_.held && wd == moveFrom_.selfWd) moveFrom_.seenInside = true;
+      const auto it = folders_.find(wd);
+      known = it != folders_.end();
+      // A folder already watched, found under another name: its rename is
+      // still queued, and what it holds is known under the name it has now.
+      if (known && it->second != folder) MoveLabels(it->second, folder);
       folders_[wd] = folder;
     }
     if (!subtree_) continue;
-    DIR* dir = opendir(PathOf(folder).c_str());
-    if (dir == nullptr) continue;
+    const bool reportHere = report == Report::kAll || (report == Report::kNew && !known);
+    int listFd;
+    while ((listFd = openat(opened.Valid() ? opened.Get() : folderFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 &&
+           errno == EINTR) {
+    }
+    DIR* dir = listFd < 0 ? nullptr : fdopendir(listFd);
+    if (dir == nullptr) {
+      if (listFd >= 0) close(listFd);
+      continue;
+    }
     while (dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
@@ -158,7 +205,7 @@ void DirectoryWatch::WatchTree(const std::string& relative, bool report) {
         struct stat st;
         isFolder = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
       }
-      if (report) {
+      if (reportHere) {
         if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, Join(folder, name));
         listed_.emplace(wd, name);
       }
@@ -168,7 +215,7 @@ void DirectoryWatch::WatchTree(const std::string& relative, bool report) {
   }
 }
 
-void DirectoryWatch::ForgetTree(const std::string& relative) {
+void DirectoryWatch::ForgetTree(std::string relative) {
   for (auto it = folders_.begin(); it != folders_.end();) {
     if (it->first != rootWd_ && StartsWithFolder(it->second, relative)) {
       inotify_rm_watch(inotify_.Get(), it->first);
@@ -179,14 +226,19 @@ void DirectoryWatch::ForgetTree(const std::string& relative) {
   }
 }
 
-void DirectoryWatch::MoveTree(const std::string& from, const std::string& to) {
-  bool found = false;
+void DirectoryWatch::MoveLabels(std::string from, const std::string& to) {
   for (auto& folder : folders_) {
     if (folder.first == rootWd_ || !StartsWithFolder(folder.second, from)) continue;
     folder.second = to + folder.second.substr(from.size());
-    found = true;
   }
-  if (!found) WatchTree(to, false);
+}
+
+// A folder renamed inside the tree keeps its watches under the new name; a
+// folder below it whose creation was read only after the rename could not
+// be watched then, and is watched and listed now.
+void DirectoryWatch::MoveTree(const std::string& from, const std::string& to) {
+  MoveLabels(from, to);
+  WatchTree(to, Report::kNew);
 }
 
 void DirectoryWatch::Added(int wd, const std::string& name, const std::string& relative, bool isFolder,
@@ -195,15 +247,22 @@ void DirectoryWatch::Added(int wd, const std::string& name, const std::string& r
   // have replaced the listed one (inotify reports no deletion for that).
   if (listed_.erase(std::make_pair(wd, name)) > 0 && !movedIn) return;
   if (NameWanted(isFolder)) Push(FILE_ACTION_ADDED, relative);
-  // A folder moved in is watched, not listed: Windows reports only its name.
-  if (isFolder && subtree_) WatchTree(relative, !movedIn);
+  // A folder moved in is listed like a new one: what is made in it before
+  // its watch exists would be lost otherwise. Windows reports only the
+  // folder's name for what it brought; we report that as ADDED too.
+  if (isFolder && subtree_) WatchTree(relative, Report::kAll);
 }
 
 void DirectoryWatch::FlushMoveFrom() {
   if (!moveFrom_.held) return;
   moveFrom_.held = false;
   if (NameWanted(moveFrom_.isFolder)) Push(FILE_ACTION_REMOVED, moveFrom_.name);
-  if (moveFrom_.isFolder) ForgetTree(moveFrom_.name);
+  if (!moveFrom_.isFolder) return;
+  // Its watches go by the name they have now: a rename of a folder above it
+  // may have renamed them since, unless a listing found it in the tree.
+  const auto self = folders_.find(moveFrom_.selfWd);
+  if (self == folders_.end()) ForgetTree(moveFrom_.name);
+  else if (!moveFrom_.seenInside) ForgetTree(self->second);
 }
 
 void DirectoryWatch::Handle(const inotify_event& event) {
@@ -222,6 +281,12 @@ void DirectoryWatch::Handle(const inotify_event& event) {
     if (event.wd == rootWd_) gone_ = true;
     return;
   }
+  if (event.mask & IN_MOVE_SELF) {
+    // The held first half's folder moved, and no second half came before:
+    // it left the tree. Reported now; its later changes are not ours.
+    if (moveFrom_.held && moveFrom_.isFolder && moveFrom_.selfWd == event.wd) FlushMoveFrom();
+    return;
+  }
   if (event.len == 0) return;  // the folder itself: its parent's watch reports it
   const std::string name(event.name, strnlen(event.name, event.len));
   const std::string relative = Join(folder->second, name);
@@ -238,9 +303,15 @@ void DirectoryWatch::Handle(const inotify_event& event) {
   }
 
   if (event.mask & IN_MOVED_FROM) {
-    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0};
+    moveFrom_ = MoveFrom{true, event.cookie, event.wd, name, relative, isFolder, 0, -1, false};
+    if (isFolder) {
+      for (const auto& watched : folders_)
+        if (watched.first != rootWd_ && watched.second == relative) moveFrom_.selfWd = watched.first;
+    }
   } else if (event.mask & IN_MOVED_TO) {
-    if (moveFrom_.held) {
+    // Only the same cookie makes the halves one rename: a name moved out
+    // and another moved in are REMOVED and ADDED.
+    if (moveFrom_.held && moveFrom_.cookie == event.cookie) {
       moveFrom_.held = false;
       if (NameWanted(isFolder)) {
         Push(FILE_ACTION_RENAMED_OLD_NAME, moveFrom_.name);
@@ -306,7 +377,7 @@ void DirectoryWatch::Rebuild() {
   std::unordered_map<int, std::string> before;
   before.swap(folders_);
   folders_[rootWd_] = std::string();
-  WatchTree(std::string(), false);  // a folder already watched keeps its watch, under its path now
+  WatchTree(std::string(), Report::kNone);  // a folder already watched keeps its watch, under its path now
   for (const auto& folder : before)
     if (folders_.count(folder.first) == 0) inotify_rm_watch(inotify_.Get(), folder.first);
   // A folder the watch limit left out is covered by this rescan; answering

@@ -2,10 +2,13 @@
 //
 // What is reported: names relative to the watched folder ('/' between
 // levels) with FILE_ACTION_ADDED, REMOVED, MODIFIED, and a rename inside the
-// watched tree as a RENAMED_OLD_NAME / RENAMED_NEW_NAME pair (a name moved
-// out of the tree is REMOVED, one moved in is ADDED; a first half read alone
-// waits up to kMovePartnerMs for its second, and other threads' changes
-// queued between the halves go ahead of the pair). The notify filter picks
+// watched tree as a RENAMED_OLD_NAME / RENAMED_NEW_NAME pair: halves pair
+// only by inotify's cookie; a name moved out of the tree is REMOVED, one
+// moved in is ADDED. A file's first half read alone waits up to
+// kMovePartnerMs for its second; a folder's is REMOVED as soon as the
+// folder's own watch says it moved with no second half before (it left the
+// tree), and its later changes are not reported. Other threads' changes
+// queued between the halves go ahead of the pair. The notify filter picks
 // the kinds: FILE_NAME and DIR_NAME the names of files and folders, SIZE and
 // LAST_WRITE writes (IN_MODIFY), ATTRIBUTES, SECURITY, CREATION and
 // LAST_WRITE changes of mode, owner, times or extended attributes
@@ -16,7 +19,10 @@
 // created while watching gets one as soon as its creation is read; it is
 // then listed, and what was made in it before its watch existed is reported
 // as ADDED (what the watch reports again later is dropped once, unless the
-// name went away in between or came by a rename).
+// name went away in between or came by a rename). A folder moved in is
+// listed the same way (what it brought is ADDED too: Windows reports only
+// its name), and a folder renamed inside the tree has what is below it
+// that no watch follows yet watched and listed.
 //
 // Between calls changes wait in inotify's queue and in our own; a call takes
 // from inotify only what its buffer can hold, so a reader that keeps calling
@@ -91,14 +97,18 @@ class DirectoryWatch {
     std::string name;
     bool isFolder = false;
     int passed = 0;  // events let go ahead of it
+    int selfWd = -1;  // a folder's own watch
+    bool seenInside = false;  // found in the tree by a listing since
   };
+  enum class Report { kNone, kNew, kAll };
 
   DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, DWORD filter, bool subtree);
-  std::string PathOf(const std::string& relative) const;
   bool NameWanted(bool isFolder) const;
   void Push(uint32_t action, const std::string& relative);
-  void WatchTree(const std::string& relative, bool report);
-  void ForgetTree(const std::string& relative);
+  void WatchTree(const std::string& relative, Report report);
+  // By value: callers pass the very labels these change or erase.
+  void MoveLabels(std::string from, const std::string& to);
+  void ForgetTree(std::string relative);
   void MoveTree(const std::string& from, const std::string& to);
   void Handle(const inotify_event& event);
   void Added(int wd, const std::string& name, const std::string& relative, bool isFolder, bool movedIn);

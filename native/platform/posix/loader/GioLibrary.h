@@ -24,8 +24,8 @@
   X(g_, variant_new) X(g_, variant_new_array) X(g_, variant_new_boolean) X(g_, variant_new_byte)                \
   X(g_, variant_new_int32) X(g_, variant_new_string) X(g_, variant_new_strv) X(g_, variant_new_fixed_array)     \
   X(g_, variant_get) X(g_, variant_get_boolean) X(g_, variant_get_fixed_array) X(g_, variant_is_of_type)         \
-  X(g_, variant_unref) X(g_, variant_iter_next) X(g_, variant_iter_free) X(g_, variant_builder_init)             \
-  X(g_, variant_builder_add) X(g_, variant_builder_end)                                                         \
+  X(g_, variant_unref) X(g_, variant_ref_sink) X(g_, variant_iter_next) X(g_, variant_iter_free)               \
+  X(g_, variant_builder_init) X(g_, variant_builder_add) X(g_, variant_builder_end)                             \
   X(g_, object_ref) X(g_, object_unref) X(g_, type_class_ref) X(g_, type_class_unref)                           \
   X(g_, type_check_instance_is_a) X(g_, signal_connect_data) X(g_, signal_handler_disconnect)                   \
   X(g_, cancellable_new) X(g_, cancellable_cancel) X(g_, socket_get_type)                                       \
@@ -40,7 +40,7 @@
   X(g_, dbus_connection_register_object) X(g_, dbus_connection_unregister_object)                               \
   X(g_, dbus_connection_signal_subscribe) X(g_, dbus_connection_signal_unsubscribe)                             \
   X(g_, dbus_node_info_new_for_xml) X(g_, dbus_node_info_unref) X(g_, dbus_interface_info_ref)                  \
-  X(g_, dbus_method_invocation_return_value)
+  X(g_, dbus_method_invocation_return_value) X(g_, dbus_connection_call_finish)
 
 namespace quorvane {
 namespace posix {

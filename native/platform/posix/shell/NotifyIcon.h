@@ -36,7 +36,8 @@ struct Balloon {
 // The session bus of the process's D-Bus address, used only from behind
 // these calls. Show and Remove never wait for the bus; Notify and Close wait
 // only for the first connection to an address (1 s at most) and Notify for
-// its answer (1 s); a bus that failed is tried again later, without a
+// its answer (1 s), unless that server let one time out and has not
+// answered since; a bus that failed is tried again later, without a
 // caller waiting. With no session bus (DBUS_SESSION_BUS_ADDRESS unset, or an
 // autolaunch address, which we never start) each does nothing. Thread-safe.
 class SessionBus {

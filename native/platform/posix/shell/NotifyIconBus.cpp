@@ -41,6 +41,9 @@ namespace notify {
 namespace {
 
 constexpr int kCallTimeoutMs = 1000;
+// How long a balloon sent without waiting may take to be answered: a slow
+// server that answers at all is waited for again.
+constexpr int kUnwaitedCallTimeoutMs = 60000;
 constexpr guint kConnectTimeoutMs = 1000;
 constexpr gint64 kFirstRetryUs = G_USEC_PER_SEC, kLastRetryUs = 60 * G_USEC_PER_SEC;
 constexpr auto kLoopWait = std::chrono::milliseconds(2000);
@@ -402,6 +405,63 @@ class BusThread {
   unsigned serial_ = 0;
 };
 
+// A notification server that let a balloon's call time out is not waited
+// for again on that connection: later balloons go out without waiting (id
+// 0), and the first of them it answers makes the next wait for its answer.
+class UnansweredServer {
+ public:
+  static UnansweredServer& Instance() {
+    static auto* server = new UnansweredServer();  // never destroyed: answers may come until exit
+    return *server;
+  }
+  bool On(GDBusConnection* connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connection_ == connection;
+  }
+  // Held by reference, so another connection never has its address.
+  void Failed(GDBusConnection* connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection_ == connection) return;
+    ClearObject(&connection_);
+    connection_ = static_cast<GDBusConnection*>(Gio().object_ref(connection));
+  }
+  void Answered(GDBusConnection* connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection_ == connection) ClearObject(&connection_);
+  }
+
+ private:
+  std::mutex mutex_;
+  GDBusConnection* connection_ = nullptr;
+};
+
+bool TimedOut(GError* error) { return Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_TIMED_OUT); }
+
+// Sends Notify without waiting; its answer comes to the bus thread's context
+// (never the host's default one), and any answer but a timeout clears the mark.
+void NotifyUnwaited(GDBusConnection* connection, GVariant* parameters) {
+  Gio().object_ref(connection);
+  Gio().variant_ref_sink(parameters);
+  // A task that does not run in time runs later, and lets go of both then.
+  BusThread::Instance().Run([connection, parameters] {
+    Gio().dbus_connection_call(
+        connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+        "org.freedesktop.Notifications", "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE,
+        kUnwaitedCallTimeoutMs, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer) {
+          auto* answered = reinterpret_cast<GDBusConnection*>(source);
+          GError* error = nullptr;
+          GVariant* reply = Gio().dbus_connection_call_finish(answered, result, &error);
+          if (reply != nullptr) Gio().variant_unref(reply);
+          if (!TimedOut(error)) UnansweredServer::Instance().Answered(answered);
+          if (error != nullptr) Gio().error_free(error);
+        },
+        nullptr);
+    Gio().variant_unref(parameters);
+    Gio().object_unref(connection);
+  });
+}
+
 // The connection for a call from any thread (a new reference), or null.
 GDBusConnection* SharedConnection() {
   const std::string address = SessionAddress();
@@ -461,14 +521,23 @@ uint32_t SessionBus::Notify(const Balloon& balloon) {
   GVariant* parameters = Gio().variant_new("(@su@s@s@s@as@a{sv}i)", Gio().variant_new_string("quorvane"), 0u,
                                            Utf8(balloon.iconName), Utf8(balloon.title), Utf8(balloon.text),
                                            Gio().variant_new_strv(nullptr, 0), Gio().variant_builder_end(&hints), -1);
+  UnansweredServer& unanswered = UnansweredServer::Instance();
+  if (unanswered.On(connection)) {
+    NotifyUnwaited(connection, parameters);
+    Gio().object_unref(connection);
+    return 0;
+  }
+  GError* error = nullptr;
   GVariant* reply = Gio().dbus_connection_call_sync(
       connection, "org.freedesktop.Notifications", "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-      "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr);
+      "Notify", parameters, VariantType("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &error);
   uint32_t id = 0;
   if (reply != nullptr) {
     Gio().variant_get(reply, "(u)", &id);
     Gio().variant_unref(reply);
   }
+  if (TimedOut(error)) unanswered.Failed(connection);
+  if (error != nullptr) Gio().error_free(error);
   Gio().object_unref(connection);
   return id;
 }
