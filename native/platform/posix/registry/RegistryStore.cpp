@@ -250,7 +250,8 @@ LONG RegistryStore::Root(const char* hive, int64_t* id) {
   return ERROR_SUCCESS;
 }
 
-LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read) {
+LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read,
+                         bool checked) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(false, &error);
@@ -258,7 +259,7 @@ LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connec
   const bool unmade = key < 0;
   error = RealKey(*c, &key, false);
   if (unmade && error == ERROR_FILE_NOT_FOUND) return none;
-  if (error == ERROR_SUCCESS) error = Exists(*c, key);
+  if (error == ERROR_SUCCESS && checked) error = Exists(*c, key);
   return error == ERROR_SUCCESS ? read(*c, key) : error;
 }
 
@@ -283,7 +284,7 @@ LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t*
   });
 }
 
-LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change) {
+LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change, bool frees) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(true, &error);
@@ -296,7 +297,7 @@ LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, in
   if (error == ERROR_SUCCESS) error = change(*c, from);
   if (error != ERROR_SUCCESS) return error;
   if (!transaction.Commit()) return c->LastError(true);
-  c->ReclaimSpace();
+  if (frees) c->ReclaimSpace();
   return ERROR_SUCCESS;
 }
 
@@ -318,6 +319,7 @@ LONG RegistryStore::FinishWrites(bool commit) {
     if (c == nullptr || !c->InTransaction()) continue;
     if (commit && result == ERROR_SUCCESS && !c->Exec("COMMIT")) result = c->LastError(true);
     if (c->InTransaction()) c->Exec("ROLLBACK");
+    c->ReclaimSpace();  // an import may delete whole trees
   }
   return result;
 }
@@ -376,7 +378,7 @@ LONG RegistryStore::Enumerate(Connection& c, Cursors& cursors, uintptr_t walker,
     const int rc = StepOnce(s);
     if (rc != SQLITE_ROW) {
       cursors.erase(walker);
-      return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : c.Error(rc, false);  // done: the key went meanwhile
+      return rc == SQLITE_DONE ? ERROR_KEY_DELETED : c.Error(rc, false);
     }
     Cursor here;
     here.byGeneration = sqlite3_column_type(s, stampColumn) != SQLITE_NULL;
@@ -404,7 +406,7 @@ LONG RegistryStore::EnumKey(int64_t key, uintptr_t walker, DWORD index, std::str
     return Enumerate(
         c, keys_, walker, id, index, Sql::kNextKey, Sql::kEnumKey, [](sqlite3_stmt*) {},
         [&](sqlite3_stmt* s) { *name = ColumnBytes(s, 0); });
-  });
+  }, false);
 }
 
 LONG RegistryStore::EnumValue(int64_t key, uintptr_t walker, DWORD index, std::string* name, ValueRead* value) {
@@ -416,7 +418,7 @@ LONG RegistryStore::EnumValue(int64_t key, uintptr_t walker, DWORD index, std::s
           *name = ColumnBytes(s, 1);
           ReadValue(s, value);
         });
-  });
+  }, false);
 }
 
 void RegistryStore::Forget(uintptr_t walker) {
@@ -435,7 +437,7 @@ LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
     const LONG error = Change(c, s);
     if (error != ERROR_SUCCESS) return error;
     return sqlite3_changes(sqlite3_db_handle(s)) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
-  });
+  }, true);
 }
 
 LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
@@ -462,7 +464,7 @@ LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
       if (error != ERROR_SUCCESS) return error;
     }
     return ERROR_SUCCESS;
-  });
+  }, true);
 }
 
 }  // namespace registry

@@ -102,14 +102,16 @@ class RegistryStore final {
   using Cursors = std::unordered_map<uintptr_t, Cursor>;
 
   // Runs `read` on the existing key `key`; `none` when the hive is empty.
-  LONG Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read);
+  // Unless `checked`, `read` itself answers ERROR_KEY_DELETED for a key gone.
+  LONG Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read, bool checked = true);
   // Reads the row at `index` with `at`, or with `next` from the cursor when
   // it stopped just before; `bind` binds the statement's other parameters.
   LONG Enumerate(Connection& c, Cursors& cursors, uintptr_t walker, int64_t key, DWORD index, Sql next, Sql at,
                  const std::function<void(sqlite3_stmt*)>& bind, const std::function<void(sqlite3_stmt*)>& read);
   // One write transaction on the existing key `from` (a hive's root made
-  // real first); committed when `change` succeeds.
-  LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change);
+  // real first); committed when `change` succeeds. A change that `frees`
+  // space (a delete) hands it back to the file system when it is large.
+  LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change, bool frees = false);
   // The connection, opened for writing when asked; null with the error the
   // caller answers (reads of an absent store get ERROR_FILE_NOT_FOUND).
   Connection* Get(bool forWrite, LONG* error);
