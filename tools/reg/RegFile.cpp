@@ -272,8 +272,10 @@ ImportError Parse(const std::wstring& text, std::vector<Step>* steps) {
     if (line[0] == L'[') {
       if (line.back() != L']') return bad("the key has no closing bracket");
       const bool remove = line.size() > 1 && line[1] == L'-';
-      if (!ParseKeyPath(line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2)), &step.path))
-        return bad("the key name is not valid");
+      const std::wstring name = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
+      const std::wstring problem = KeyNameProblem(name);
+      if (!problem.empty()) return ImportError{step.line, ERROR_SUCCESS, "invalid key name: " + ToUtf8(problem)};
+      if (!ParseKeyPath(name, &step.path)) return bad("the key name is not valid");
       if (remove && step.path.subKey.empty()) return bad("a predefined key cannot be deleted");
       step.kind = remove ? Step::kDeleteKey : Step::kKey;
       inKey = !remove;

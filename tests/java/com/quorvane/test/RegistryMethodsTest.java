@@ -276,6 +276,8 @@ class RegistryMethodsTest {
         {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=hex:01,\\\r\n  02\r\n\"q\"=dword:xyz",
             "1\nERROR: Line 6: the value cannot be read.\n"},
         {"\"n\"=dword:2", "1\nERROR: Line 3: a value outside a key.\n"},
+        {"[HKEY_CURRENT_USER\\Software\\\\Round Trip]", "1\nERROR: Line 3: invalid key name: the part after "
+            + "\"Software\" is empty.\n"},
         {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=dword:2\r\n[HKEY_LOCAL_MACHINE\\Software\\X]",
             "1\nERROR: Line 5: Access is denied.\n"},
     };
