@@ -421,6 +421,31 @@ const StoreCase kStoreCases[] = {
        if (left > (8 << 20)) return std::to_string(left) + " bytes left after 40 MB written and deleted";
        return std::string();
      }},
+    {"large delete while a stopped reader holds a snapshot", false,
+     [](const std::string& user, const std::string&) {
+       const pid_t reader = fork();
+       if (reader == 0) {
+         sqlite3* db = nullptr;
+         sqlite3_open((user + kStore).c_str(), &db);
+         sqlite3_exec(db, "BEGIN; SELECT count(*) FROM reg_values", nullptr, nullptr, nullptr);
+         raise(SIGSTOP);
+         _exit(0);
+       }
+       waitpid(reader, nullptr, WUNTRACED);
+       return reader;
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       alarm(10);  // a delete waiting on the reader dies here
+       HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Space");
+       const std::vector<BYTE> data(1 << 20, 1);
+       for (int i = 0; i < 8; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, (L"v" + std::to_wstring(i)).c_str(), 0, REG_BINARY,
+                                                  data.data(), 1 << 20));
+       for (int i = 0; i < 8; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegDeleteValueW(key, (L"v" + std::to_wstring(i)).c_str()));
+       return std::string();
+     }},
     {"store of the previous format, read by a user", true,
      [](const std::string& user, const std::string&) {
        MakeFirstFormat(user + kStore);

@@ -274,10 +274,13 @@ void Connection::ReclaimSpace() {
   const int64_t free = s != nullptr && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
   if (s != nullptr) sqlite3_reset(s);
   if (free < kReclaimPages) return;
-  // Best effort: a reader or writer elsewhere may hold the pages or the WAL
-  // for now; the next large delete tries again.
+  // Best effort, without waiting: a reader or writer elsewhere may hold the
+  // pages or the WAL for now (even stopped, for good); the next large delete
+  // tries again.
+  sqlite3_busy_timeout(db_, 0);
   Exec("PRAGMA incremental_vacuum");
   Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
 sqlite3_stmt* Connection::Statement(Sql which) {
