@@ -42,7 +42,7 @@ JavaChars::~JavaChars() { Release(); }
 void JavaChars::Release() {
   if (borrowed_ == nullptr) return;
   if (charArray != nullptr)
-    env->ReleaseCharArrayElements(charArray, const_cast<jchar*>(borrowed_), 0);
+    env->ReleaseCharArrayElements(charArray, const_cast<jchar*>(borrowed_), JNI_ABORT);  // only read
   else
     env->ReleaseStringChars(string, borrowed_);
   borrowed_ = nullptr;

@@ -45,6 +45,41 @@ struct RefusingEnv {
   JNIEnv env;
 };
 
+thread_local std::string* releases;  // the modes a RecordingEnv saw, in order
+
+// An environment that passes on the calls of a method that borrows arrays, writing down the mode each
+// array is released with (0 copies back, JNI_ABORT, 2, drops the copy); any other call faults at once.
+struct RecordingEnv {
+  RecordingEnv(JNIEnv* real, std::string* log) {
+    vm = real;
+    releases = log;
+    std::memset(&table, 0, sizeof table);
+    table.ExceptionCheck = [](JNIEnv*) { return vm->ExceptionCheck(); };
+    table.GetArrayLength = [](JNIEnv*, jarray a) { return vm->GetArrayLength(a); };
+    table.GetStringLength = [](JNIEnv*, jstring s) { return vm->GetStringLength(s); };
+    table.GetStringChars = [](JNIEnv*, jstring s, jboolean* c) { return vm->GetStringChars(s, c); };
+    table.ReleaseStringChars = [](JNIEnv*, jstring s, const jchar* c) { vm->ReleaseStringChars(s, c); };
+    table.NewString = [](JNIEnv*, const jchar* c, jsize n) { return vm->NewString(c, n); };
+    table.NewByteArray = [](JNIEnv*, jsize n) { return vm->NewByteArray(n); };
+    table.SetByteArrayRegion = [](JNIEnv*, jbyteArray a, jsize at, jsize n, const jbyte* b) {
+      vm->SetByteArrayRegion(a, at, n, b);
+    };
+    table.GetByteArrayElements = [](JNIEnv*, jbyteArray a, jboolean* c) { return vm->GetByteArrayElements(a, c); };
+    table.ReleaseByteArrayElements = [](JNIEnv*, jbyteArray a, jbyte* e, jint mode) {
+      *releases += std::to_string(mode);
+      vm->ReleaseByteArrayElements(a, e, mode);
+    };
+    table.GetCharArrayElements = [](JNIEnv*, jcharArray a, jboolean* c) { return vm->GetCharArrayElements(a, c); };
+    table.ReleaseCharArrayElements = [](JNIEnv*, jcharArray a, jchar* e, jint mode) {
+      *releases += std::to_string(mode);
+      vm->ReleaseCharArrayElements(a, e, mode);
+    };
+    env.functions = &table;
+  }
+  JNINativeInterface_ table;
+  JNIEnv env;
+};
+
 }  // namespace
 
 extern "C" {
@@ -100,6 +135,29 @@ JNIEXPORT jint JNICALL HOOK(outOfMemory)(JNIEnv* env, jclass, jint length) {
 
 // The library's native `method` given a text the VM refuses: its answer ("null" for no object), and
 // " OutOfMemoryError" when that error was left pending (cleared here).
+JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray array);
+
+// The modes a method released its arrays with: `bytes` is the data it reads, `chars` the text.
+JNIEXPORT jstring JNICALL HOOK(releaseModes)(JNIEnv* env, jclass, jstring method, jbyteArray bytes, jcharArray chars) {
+  const std::string name = Narrow(Text(env, method));
+  void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
+  void* native = library ? dlsym(library, ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + name).c_str())
+                         : nullptr;
+  if (library) dlclose(library);
+  jstring valueName = env->NewStringUTF("released");
+  std::string modes;
+  RecordingEnv recording(env, &modes);
+  JNIEnv* e = &recording.env;
+  if (name == "RegSetValueEx")
+    reinterpret_cast<jint (*)(JNIEnv*, jclass, jint, jstring, jint, jint, jbyteArray, jint)>(native)(
+        e, nullptr, static_cast<jint>(0x80000001u), valueName, 0, 3, bytes, 1);
+  else if (name == "encryptUserWin32" || name == "decryptUserWin32")
+    reinterpret_cast<jbyteArray (*)(JNIEnv*, jclass, jbyteArray)>(native)(e, nullptr, bytes);
+  else if (name == "echoCharArray")
+    HOOK(echoCharArray)(e, nullptr, chars);
+  return env->NewStringUTF(modes.c_str());
+}
+
 JNIEXPORT jstring JNICALL HOOK(refusedText)(JNIEnv* env, jclass, jstring method) {
   const std::string name = Narrow(Text(env, method));
   void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);

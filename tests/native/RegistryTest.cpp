@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +106,13 @@ TEST(Registry, OrderSizesAndHandles) {
     size = 3;
     REQUIRE_EQ(ERROR_MORE_DATA, RegEnumValueW(key, 0, name, &units, nullptr, &type, buffer, &size));
     REQUIRE_EQ(10u, size);
+    // Past the documented limit: a clear refusal, before any byte is read (the pages are never touched).
+    void* huge = mmap(nullptr, 1000000000, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    REQUIRE_EQ(ERROR_FILE_TOO_LARGE, RegSetValueExW(key, L"huge", 0, REG_BINARY, static_cast<const BYTE*>(huge),
+                                                    QV_MAX_VALUE_SIZE + 1));
+    REQUIRE_EQ(ERROR_FILE_TOO_LARGE, RegSetValueExW(key, L"huge", 0, REG_BINARY, static_cast<const BYTE*>(huge),
+                                                    1000000000));
+    munmap(huge, 1000000000);
 
     key = Create(HKEY_CURRENT_USER, L"Software\\Gone");
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_CURRENT_USER, L"Software"));  // has subkeys
@@ -125,6 +133,11 @@ TEST(Registry, OrderSizesAndHandles) {
     REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_USERS, nullptr, 0, KEY_ALL_ACCESS, &users));
     REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(users, L""));
     REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_USERS, L"Still", &key));
+    // The current hardware profile is the machine's, a root like the others.
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_CONFIG, L"Software\\Fonts", &key));
+    REQUIRE_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"Software", &again));
+    REQUIRE_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(again, L"Fonts", 0, KEY_READ, &again));
+    REQUIRE_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_CURRENT_CONFIG, L""));
     // 512 levels below the root, and not one more.
     std::wstring deep = L"d";
     for (int level = 1; level < 512; ++level) deep += L"\\d";
@@ -140,6 +153,83 @@ TEST(Registry, OrderSizesAndHandles) {
     REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\.user", 0, KEY_READ, &again));
     return std::string();
   }));
+}
+
+std::wstring EnumValue(HKEY key, DWORD index) {
+  wchar_t name[256];
+  DWORD units = 256;
+  return RegEnumValueW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS ? name : L"-";
+}
+
+HKEY OpenAgain(const wchar_t* path) {
+  HKEY key = nullptr;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+// A walk of Software\Walk (subkeys b, c, d; values b, c, d) by index; `between` runs after each step.
+struct WalkCase {
+  const char* name;
+  bool values;
+  std::function<void(HKEY walker, DWORD index)> between;
+  const wchar_t* seen;  // what the walker read, index by index, "-" at the end
+};
+
+const WalkCase kWalkCases[] = {
+    {"another handle walks values in lockstep", true,
+     [](HKEY, DWORD index) {
+       static HKEY other = OpenAgain(L"Software\\Walk");
+       (void)EnumValue(other, index);
+     },
+     L"bcd-"},
+    {"another handle walks subkeys in lockstep", false,
+     [](HKEY, DWORD index) {
+       static HKEY other = OpenAgain(L"Software\\Walk");
+       (void)EnumKey(other, index);
+     },
+     L"bcd-"},
+    {"each value written back as it is read", true,
+     [](HKEY walker, DWORD index) { SetDword(walker, EnumValue(walker, index).c_str(), 9); }, L"bcd-"},
+    {"a value before the walker deleted", true,
+     [](HKEY walker, DWORD index) {
+       if (index == 1) RegDeleteValueW(walker, L"b");
+     },
+     L"bc-"},  // then c, d: index 2 is past the end
+    {"a subkey sorting first added by another process", false,
+     [](HKEY, DWORD index) {
+       if (index != 1) return;
+       const pid_t child = fork();
+       if (child == 0) _exit(RegCloseKey(Create(HKEY_CURRENT_USER, L"Software\\Walk\\a")) == ERROR_SUCCESS ? 0 : 1);
+       waitpid(child, nullptr, 0);
+     },
+     L"bccd-"},  // a, b, c, d after the second step
+    {"a value added by another handle", true,
+     [](HKEY, DWORD index) {
+       if (index == 0) SetDword(OpenAgain(L"Software\\Walk"), L"e", 1);
+     },
+     L"bcde-"},
+};
+
+// Each walk answers what counting from the first entry would, however the walk is interleaved with other work.
+TEST(Registry, WalksAnswerAsCountingAfresh) {
+  for (const WalkCase& c : kWalkCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ("", InChild([&c] {
+      HKEY walk = Create(HKEY_CURRENT_USER, L"Software\\Walk");
+      for (const wchar_t* name : {L"b", L"c", L"d"}) {
+        RegCloseKey(Create(walk, name));
+        SetDword(walk, name, 1);
+      }
+      std::wstring seen;
+      for (DWORD index = 0; index < 8; ++index) {
+        const std::wstring name = c.values ? EnumValue(walk, index) : EnumKey(walk, index);
+        seen += name;
+        if (name == L"-") break;
+        c.between(walk, index);
+      }
+      if (seen != c.seen) return "read " + std::string(seen.begin(), seen.end());
+      return std::string();
+    }));
+  }
 }
 
 const char kStore[] = "/quorvane/registry.sqlite3";
@@ -176,6 +266,35 @@ long long BytesRead() {
   while (io >> field >> bytes && field != "rchar:") {
   }
   return bytes;
+}
+
+// Turns a store back into the previous format: no generations, no incremental vacuum.
+void MakeFirstFormat(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db,
+               "DROP TRIGGER value_added; DROP TRIGGER value_removed; DROP TRIGGER key_added; DROP TRIGGER key_removed;"
+               "ALTER TABLE keys DROP COLUMN generation; PRAGMA user_version = 1; PRAGMA auto_vacuum = NONE; VACUUM;"
+               "PRAGMA wal_checkpoint(TRUNCATE)",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+std::string Pragma(const std::string& path, const char* pragma) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* s = nullptr;
+  std::string value = "?";
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  if (sqlite3_prepare_v2(db, pragma, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+    value = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return value;
+}
+
+off_t SizeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
 }
 
 struct StoreCase {
@@ -298,6 +417,79 @@ const StoreCase kStoreCases[] = {
        }
        const long long read = BytesRead() - before;
        if (read < 0 || read > (4 << 20)) return "read " + std::to_string(read) + " bytes for 40 names and sizes";
+       return std::string();
+     }},
+    {"large deletes give the space back", false, [](const std::string&, const std::string&) { return pid_t(0); },
+     nullptr,
+     [](const std::function<void()>&) {
+       const std::string path = std::getenv("XDG_DATA_HOME") + std::string(kStore);
+       HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Space");
+       const std::vector<BYTE> data(1 << 20, 1);
+       for (int i = 0; i < 40; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, (L"v" + std::to_wstring(i)).c_str(), 0, REG_BINARY,
+                                                  data.data(), 1 << 20));
+       for (int i = 0; i < 40; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegDeleteValueW(key, (L"v" + std::to_wstring(i)).c_str()));
+       const off_t left = SizeOf(path) + SizeOf(path + "-wal");
+       if (left > (8 << 20)) return std::to_string(left) + " bytes left after 40 MB written and deleted";
+       return std::string();
+     }},
+    {"large delete while a stopped reader holds a snapshot", false,
+     [](const std::string& user, const std::string&) {
+       const pid_t reader = fork();
+       if (reader == 0) {
+         sqlite3* db = nullptr;
+         sqlite3_open((user + kStore).c_str(), &db);
+         sqlite3_exec(db, "BEGIN; SELECT count(*) FROM reg_values", nullptr, nullptr, nullptr);
+         raise(SIGSTOP);
+         _exit(0);
+       }
+       waitpid(reader, nullptr, WUNTRACED);
+       return reader;
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       alarm(10);  // a delete waiting on the reader dies here
+       HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Space");
+       const std::vector<BYTE> data(1 << 20, 1);
+       for (int i = 0; i < 8; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegSetValueExW(key, (L"v" + std::to_wstring(i)).c_str(), 0, REG_BINARY,
+                                                  data.data(), 1 << 20));
+       for (int i = 0; i < 8; ++i)
+         REQUIRE_EQ(ERROR_SUCCESS, RegDeleteValueW(key, (L"v" + std::to_wstring(i)).c_str()));
+       return std::string();
+     }},
+    {"store of the previous format, read by a user", true,
+     [](const std::string& user, const std::string&) {
+       MakeFirstFormat(user + kStore);
+       chmod((user + kStore).c_str(), 0444);
+       chmod((user + "/quorvane").c_str(), 0555);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       HKEY key = nullptr, software = nullptr;
+       REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vendor", 0, KEY_READ, &key));
+       REQUIRE_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &software));
+       if (EnumValue(key, 0) + EnumValue(key, 1) + EnumKey(software, 0) != L"n-Vendor")
+         return std::string("enumeration of the old format failed");
+       return std::string();
+     }},
+    {"store of the previous format, brought up to date by its next write", false,
+     [](const std::string& user, const std::string&) {
+       MakeFirstFormat(user + kStore);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       const std::string path = std::getenv("XDG_DATA_HOME") + std::string(kStore);
+       HKEY key = OpenAgain(L"Software\\Vendor");
+       if (EnumValue(key, 0) != L"n") return std::string("walk before the upgrade");
+       REQUIRE_EQ(ERROR_SUCCESS, SetDword(key, L"m", 2));
+       if (EnumValue(key, 0) + EnumValue(key, 1) + EnumValue(key, 2) != L"nm-")
+         return std::string("walk after the upgrade");
+       const std::string format = Pragma(path, "PRAGMA user_version") + Pragma(path, "PRAGMA auto_vacuum");
+       if (format != "22") return "version and vacuum mode " + format;
        return std::string();
      }},
 };

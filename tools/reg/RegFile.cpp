@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "posix/registry/RegistryStore.h"
+#include "posix/text/CodePages.h"
 
 namespace regtool {
 namespace {
@@ -12,6 +13,15 @@ namespace {
 constexpr wchar_t kHeader[] = L"Windows Registry Editor Version 5.00";
 constexpr wchar_t kOldHeader[] = L"REGEDIT4";
 constexpr size_t kLineWidth = 80;  // regedit wraps hex data before this column
+// REGEDIT4 files are ANSI, text and string data alike, as regedit wrote them
+// on Western systems; a byte-order mark says otherwise for the text.
+constexpr UINT kAnsiCodePage = 1252;
+
+std::wstring FromAnsi(const std::string& bytes) {
+  std::wstring text;
+  quorvane::posix::DecodeFromCodePage(kAnsiCodePage, bytes.data(), bytes.size(), text, false);
+  return text;
+}
 
 std::wstring Quoted(const std::wstring& text) {
   std::wstring out = L"\"";
@@ -142,8 +152,9 @@ struct Step {
   Value value;
 };
 
-// "name"=data or "name"=-; false for a line it cannot read.
-bool ParseValue(const std::wstring& line, Step* step) {
+// "name"=data or "name"=-; false for a line it cannot read. In an `ansi`
+// file, hex(2) and hex(7) data are ANSI strings, widened to UTF-16.
+bool ParseValue(const std::wstring& line, bool ansi, Step* step) {
   Value& v = step->value;
   size_t pos = 0;
   if (line[0] == L'@') {
@@ -181,6 +192,10 @@ bool ParseValue(const std::wstring& line, Step* step) {
     const std::wstring type = data.substr(4, close - 4);
     v.type = static_cast<DWORD>(std::wcstoul(type.c_str(), &end, 16));
     if (*end != 0 || !ParseHex(data.substr(close + 2), &v.data)) return false;
+    if (ansi && (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ)) {
+      std::wstring text = FromAnsi(v.data);
+      v.data = ToUtf16le(text);
+    }
   } else {
     return false;
   }
@@ -247,6 +262,7 @@ ImportError Parse(const std::wstring& text, std::vector<Step>* steps) {
   while (first < lines.size() && lines[first].second.empty()) ++first;
   if (first == lines.size() || (lines[first].second != kHeader && lines[first].second != kOldHeader))
     return ImportError{0, ERROR_BADDB, ""};
+  const bool ansi = lines[first].second == kOldHeader;
   bool inKey = false;
   for (size_t i = first + 1; i < lines.size(); ++i) {
     const std::wstring& line = lines[i].second;
@@ -256,14 +272,16 @@ ImportError Parse(const std::wstring& text, std::vector<Step>* steps) {
     if (line[0] == L'[') {
       if (line.back() != L']') return bad("the key has no closing bracket");
       const bool remove = line.size() > 1 && line[1] == L'-';
-      if (!ParseKeyPath(line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2)), &step.path))
-        return bad("the key name is not valid");
+      const std::wstring name = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
+      const std::wstring problem = KeyNameProblem(name);
+      if (!problem.empty()) return ImportError{step.line, ERROR_SUCCESS, "invalid key name: " + ToUtf8(problem)};
+      if (!ParseKeyPath(name, &step.path)) return bad("the key name is not valid");
       if (remove && step.path.subKey.empty()) return bad("a predefined key cannot be deleted");
       step.kind = remove ? Step::kDeleteKey : Step::kKey;
       inKey = !remove;
     } else if (line[0] == L'"' || line[0] == L'@') {
       if (!inKey) return bad("a value outside a key");
-      if (!ParseValue(line, &step)) return bad("the value cannot be read");
+      if (!ParseValue(line, ansi, &step)) return bad("the value cannot be read");
     } else {
       return bad("the line is neither a key nor a value");
     }
@@ -321,6 +339,8 @@ ImportError ImportText(const std::wstring& text) {
 std::wstring DecodeFile(const std::string& bytes) {
   if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) return FromUtf16le(bytes.substr(2));
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return FromUtf8(bytes.substr(3));
+  const size_t text = bytes.find_first_not_of("\r\n \t");
+  if (text != std::string::npos && bytes.compare(text, 8, "REGEDIT4") == 0) return FromAnsi(bytes);
   return FromUtf8(bytes);
 }
 

@@ -29,7 +29,8 @@ ImportError ImportText(const std::wstring& text);
 // (empty `subKey`) is refused with ERROR_ACCESS_DENIED.
 LONG DeleteTree(HKEY root, const std::wstring& subKey);
 
-// File bytes to text: UTF-16LE with its byte-order mark, else UTF-8.
+// File bytes to text: UTF-16LE or UTF-8 with its byte-order mark; else a
+// REGEDIT4 file is Windows-1252, as regedit wrote it, and any other UTF-8.
 std::wstring DecodeFile(const std::string& bytes);
 // Text to file bytes as regedit writes them: UTF-16LE with a byte-order mark.
 std::string EncodeFile(const std::wstring& text);

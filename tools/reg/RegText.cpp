@@ -18,6 +18,7 @@ const Root kRoots[] = {
     {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
     {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
     {L"HKU", L"HKEY_USERS", HKEY_USERS},
+    {L"HKCC", L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
 struct TypeEntry {
@@ -126,6 +127,32 @@ bool ParseKeyPath(const std::wstring& text, KeyPath* path) {
   return false;
 }
 
+std::wstring KeyNameProblem(const std::wstring& text) {
+  const size_t slash = text.find(L'\\');
+  const std::wstring root = text.substr(0, slash);
+  bool known = false;
+  for (const Root& r : kRoots) known = known || Upper(root) == r.shortName || Upper(root) == r.longName;
+  if (!known) return L"\"" + root + L"\" is not a root key (HKLM, HKCU, HKCR, HKU or HKCC)";
+  std::wstring rest = slash == std::wstring::npos ? std::wstring() : text.substr(slash + 1);
+  while (!rest.empty() && rest.back() == L'\\') rest.pop_back();
+  if (rest.empty()) return std::wstring();
+  std::wstring previous = root, part;
+  size_t depth = 0;
+  for (size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && rest[i] != L'\\') {
+      part += rest[i];
+      continue;
+    }
+    if (part.empty()) return L"the part after \"" + previous + L"\" is empty";
+    if (quorvane::posix::registry::Utf16Length(part) > QV_MAX_KEY_NAME)
+      return L"\"" + part.substr(0, 16) + L"...\" is longer than 255 characters";
+    if (++depth > 512) return L"it goes more than 512 levels deep";
+    previous = part;
+    part.clear();
+  }
+  return std::wstring();
+}
+
 bool TypeFromName(const std::wstring& name, DWORD* type) {
   for (const TypeEntry& t : kTypes)
     if (Upper(name) == t.name) {
@@ -143,7 +170,7 @@ std::wstring TypeName(DWORD type) {
   return number;
 }
 
-std::wstring ShowData(DWORD type, const std::string& data) {
+std::wstring ShowData(DWORD type, const std::string& data, const std::wstring& separator) {
   wchar_t number[32];
   switch (type) {
     case REG_SZ:
@@ -153,7 +180,7 @@ std::wstring ShowData(DWORD type, const std::string& data) {
       std::wstring text = TextOf(data);
       while (!text.empty() && text.back() == 0) text.pop_back();
       std::wstring shown;
-      for (wchar_t c : text) shown += c == 0 ? std::wstring(L"\\0") : std::wstring(1, c);
+      for (wchar_t c : text) shown += c == 0 ? separator : std::wstring(1, c);
       return shown;
     }
     case REG_DWORD:
@@ -269,6 +296,10 @@ std::string Message(LONG error) {
       return "The configuration registry key could not be read.";
     case ERROR_CANTWRITE:
       return "The configuration registry key could not be written.";
+    case ERROR_BAD_PATHNAME:
+      return "The specified path is invalid.";
+    case ERROR_FILE_TOO_LARGE:
+      return "The data is larger than a registry value may hold (999,000,000 bytes).";
     default:
       return "Error accessing the registry.";
   }

@@ -24,13 +24,15 @@ struct KeyPath {
   std::wstring Full() const { return subKey.empty() ? rootName : rootName + L"\\" + subKey; }
 };
 bool ParseKeyPath(const std::wstring& text, KeyPath* path);
+// What is wrong with a key name, naming the part; empty when nothing is.
+std::wstring KeyNameProblem(const std::wstring& text);
 
 // Registry types by name (REG_SZ ...) and back.
 bool TypeFromName(const std::wstring& name, DWORD* type);
 std::wstring TypeName(DWORD type);
 
-// The data as `reg query` shows it.
-std::wstring ShowData(DWORD type, const std::string& data);
+// The data as `reg query` shows it, REG_MULTI_SZ items joined by `separator`.
+std::wstring ShowData(DWORD type, const std::string& data, const std::wstring& separator = L"\\0");
 // The bytes of `reg add /d text` for a type; false when the text does not fit it.
 bool DataFromText(DWORD type, const std::wstring& text, const std::wstring& separator, std::string* data);
 

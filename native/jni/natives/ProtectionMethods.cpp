@@ -15,15 +15,17 @@ namespace {
 
 const wchar_t kDescription[] = L"ark_secret";
 
-// The elements of a byte[] for one call, released with copy-back (mode 0)
-// whatever happens; `isCopy` says whether the VM handed out a copy.
+// The elements of a byte[] for one call; `isCopy` says whether the VM handed
+// out a copy. Released with copy-back (mode 0) only when `writeBack`: an
+// input that is only read goes with JNI_ABORT, so a copy never undoes what
+// another thread stored in the array meanwhile.
 class ByteElements {
  public:
-  ByteElements(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
+  ByteElements(JNIEnv* env, jbyteArray array, bool writeBack) : env_(env), array_(array), writeBack_(writeBack) {
     elements_ = env->GetByteArrayElements(array, &isCopy_);
     if (elements_ == nullptr) throw OutOfMemoryException();
   }
-  ~ByteElements() { env_->ReleaseByteArrayElements(array_, elements_, 0); }
+  ~ByteElements() { env_->ReleaseByteArrayElements(array_, elements_, writeBack_ ? 0 : JNI_ABORT); }
   ByteElements(const ByteElements&) = delete;
   ByteElements& operator=(const ByteElements&) = delete;
 
@@ -33,6 +35,7 @@ class ByteElements {
  private:
   JNIEnv* env_;
   jbyteArray array_;
+  const bool writeBack_;
   jbyte* elements_ = nullptr;
   jboolean isCopy_ = JNI_FALSE;
 };
@@ -49,9 +52,9 @@ jbyteArray ToJava(JNIEnv* env, const DATA_BLOB& blob) {
 jsize LengthOf(JNIEnv* env, jbyteArray array) { return array == nullptr ? 0 : env->GetArrayLength(array); }
 
 // Hands the array's bytes to `call` as its input blob and answers a Java
-// array of the output blob. The elements are released with copy-back in
-// every case; with `wipeCopy`, a copy the VM handed out is zeroed first, so
-// the caller's array holds zeros afterwards. A failed call raises
+// array of the output blob. With `wipeCopy`, a copy the VM handed out is
+// zeroed and released with copy-back, so the caller's array holds zeros
+// afterwards; without, the elements are only read. A failed call raises
 // Win32Exception with `failure` and the system's error code.
 template <typename Call>
 jbyteArray Transform(JNIEnv* env, jbyteArray array, jsize length, bool wipeCopy, const char* failure, Call call) {
@@ -59,7 +62,7 @@ jbyteArray Transform(JNIEnv* env, jbyteArray array, jsize length, bool wipeCopy,
   bool failed = false;
   DWORD error = 0;
   {
-    ByteElements elements(env, array);
+    ByteElements elements(env, array, wipeCopy);  // the zeros go back; else only read
     DATA_BLOB in = {static_cast<DWORD>(length), elements.Bytes()};
     DATA_BLOB out = {0, nullptr};
     if (call(in, out)) {

@@ -48,7 +48,8 @@ JNIEXPORT jint JNICALL QV_NATIVE(RegCreateKey)(JNIEnv* env, jclass, jint key, js
 JNIEXPORT jint JNICALL QV_NATIVE(RegSetValueEx)(JNIEnv* env, jclass, jint key, jstring valueName, jint reserved,
                                                 jint type, jbyteArray data, jint length) {
   return JavaExceptionGuard(env, jint(0), [&] {
-    JavaArrayElements<jbyte> bytes(env, data);
+    // Only read: a copy going back would undo another thread's change made meanwhile.
+    JavaArrayElements<jbyte> bytes(env, data, ArrayUse::kReadOnly);
     JavaChars name(env, valueName);
     // Never let the registry read past the Java array: Windows answers a
     // buffer it cannot read with ERROR_NOACCESS.

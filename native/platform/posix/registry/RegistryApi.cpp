@@ -160,7 +160,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
   LONG error = KeyWith(hKey, KEY_SET_VALUE, &ref);
   if (error != ERROR_SUCCESS) return error;
   if (lpData == nullptr && cbData != 0) return ERROR_NOACCESS;
-  if (cbData > 0x7FFFFFFFu) return ERROR_INVALID_PARAMETER;
+  if (cbData > QV_MAX_VALUE_SIZE) return ERROR_FILE_TOO_LARGE;
   Name name;
   error = ValueName(lpValueName, &name);
   if (error != ERROR_SUCCESS) return error;
@@ -191,7 +191,7 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
   LONG error = KeyWith(hKey, KEY_ENUMERATE_SUB_KEYS, &ref);
   if (error != ERROR_SUCCESS) return error;
   std::string name;
-  error = ref.store->EnumKey(ref.id, dwIndex, &name);
+  error = ref.store->EnumKey(ref.id, reinterpret_cast<uintptr_t>(hKey), dwIndex, &name);
   if (error != ERROR_SUCCESS) return error;
   error = CopyName(name, lpName, lpcchName);
   if (error != ERROR_SUCCESS) return error;
@@ -212,7 +212,7 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
   std::string name;
   ValueRead value;
   value.capacity = Capacity(lpData, lpcbData);
-  error = ref.store->EnumValue(ref.id, dwIndex, &name, &value);
+  error = ref.store->EnumValue(ref.id, reinterpret_cast<uintptr_t>(hKey), dwIndex, &name, &value);
   if (error != ERROR_SUCCESS) return error;
   error = CopyName(name, lpValueName, lpcchValueName);
   if (error != ERROR_SUCCESS) return error;

@@ -11,7 +11,8 @@
 //   HKEY_LOCAL_MACHINE\Software\Classes behind it: a key the user lacks is
 //   opened from the machine (read-only for a user), new keys are made in the
 //   user's classes, and enumeration lists the one side the handle is on.
-// - HKEY_LOCAL_MACHINE and HKEY_USERS are the machine database,
+// - HKEY_LOCAL_MACHINE, HKEY_USERS and HKEY_CURRENT_CONFIG (the one hardware
+//   profile there is) are the machine database,
 //   /var/lib/quorvane/registry.sqlite3 ($QV_REGISTRY_MACHINE_DIR overrides
 //   the folder).
 // - Either store absent reads as empty; one this user may read but not
@@ -43,6 +44,7 @@ struct _SECURITY_ATTRIBUTES;
 #define HKEY_CURRENT_USER QV_PREDEFINED_KEY(0x80000001u)
 #define HKEY_LOCAL_MACHINE QV_PREDEFINED_KEY(0x80000002u)
 #define HKEY_USERS QV_PREDEFINED_KEY(0x80000003u)
+#define HKEY_CURRENT_CONFIG QV_PREDEFINED_KEY(0x80000005u)
 
 // Value types, sorted by value.
 #define REG_NONE 0u
@@ -83,6 +85,9 @@ struct _SECURITY_ATTRIBUTES;
 #ifndef ERROR_BAD_PATHNAME
 #  define ERROR_BAD_PATHNAME 161L
 #endif
+#ifndef ERROR_FILE_TOO_LARGE
+#  define ERROR_FILE_TOO_LARGE 223L
+#endif
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOACCESS 998L
@@ -96,6 +101,9 @@ struct _SECURITY_ATTRIBUTES;
 // Element limits, in UTF-16 units.
 #define QV_MAX_KEY_NAME 255u
 #define QV_MAX_VALUE_NAME 16383u
+// The largest value, in bytes: a row of SQLite's holds at most 10^9 bytes,
+// and the names take up to 98,298 of them.
+#define QV_MAX_VALUE_SIZE 999000000u
 
 // lpSubKey null or empty: a new handle to hKey itself. A key more than 512
 // levels below its root is refused with ERROR_INVALID_PARAMETER, as on
@@ -107,6 +115,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpCl
                         REGSAM samDesired, const _SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,
                         LPDWORD lpdwDisposition);
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+// Data over QV_MAX_VALUE_SIZE bytes is refused with ERROR_FILE_TOO_LARGE.
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                        DWORD cbData);
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,

@@ -15,9 +15,23 @@ namespace {
 // Writers queue behind each other for up to this long before giving up.
 constexpr int kBusyTimeoutMs = 30000;
 
+// Free pages (of 4 KiB) that a write leaves before they are handed back.
+constexpr int64_t kReclaimPages = 1024;
+// The WAL shrinks back to 4 MiB after a checkpoint, rather than keeping the
+// size of the largest transaction.
+constexpr char kJournalSizeLimit[] = "PRAGMA journal_size_limit = 4194304";
+
 // A value's data is read only when the caller's buffer (?3 bytes; -1 for
 // none) holds it: length() of a blob does not load it.
 #define QV_VALUE_COLUMNS "rowid, name, type, length(data), CASE WHEN length(data) <= ?3 THEN data END"
+
+#define QV_ENUM_KEYS(rest)                                                                       \
+  "SELECT e.name, e.folded, k." QV_GENERATION " FROM keys k LEFT JOIN"                         \
+  " (SELECT name, folded FROM keys WHERE parent = ?1 " rest ") e ON 1 WHERE k.id = ?1"
+#define QV_ENUM_VALUES(rest)                                                                     \
+  "SELECT e.*, k." QV_GENERATION " FROM keys k LEFT JOIN"                                      \
+  " (SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 " rest ") e ON 1 WHERE k.id = ?1"
+#define QV_GENERATION "generation"
 
 const char* const kStatements[] = {
     /* kRoot */ "SELECT id FROM keys WHERE parent = 0 AND folded = ?1",
@@ -31,28 +45,35 @@ const char* const kStatements[] = {
     "INSERT INTO reg_values (key, folded, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT (key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
     /* kQueryValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 AND folded = ?2",
-    /* kEnumKey */ "SELECT name, folded FROM keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2",
-    /* kNextKey */ "SELECT name, folded FROM keys WHERE parent = ?1 AND folded > ?2 ORDER BY folded LIMIT 1",
-    /* kEnumValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
-    /* kNextValue */ "SELECT " QV_VALUE_COLUMNS " FROM reg_values WHERE key = ?1 AND rowid > ?2 ORDER BY rowid LIMIT 1",
+    // Enumeration answers one row while the key exists: the entry (NULLs past
+    // the last) and the key's generation, read in one snapshot.
+    /* kEnumKey */ QV_ENUM_KEYS("ORDER BY folded LIMIT 1 OFFSET ?2"),
+    /* kNextKey */ QV_ENUM_KEYS("AND folded > ?2 ORDER BY folded LIMIT 1"),
+    /* kEnumValue */ QV_ENUM_VALUES("ORDER BY rowid LIMIT 1 OFFSET ?2"),
+    /* kNextValue */ QV_ENUM_VALUES("AND rowid > ?2 ORDER BY rowid LIMIT 1"),
     /* kDeleteValue */ "DELETE FROM reg_values WHERE key = ?1 AND folded = ?2",
     /* kDeleteValues */ "DELETE FROM reg_values WHERE key = ?1",
+    /* kFreePages */ "PRAGMA freelist_count",
 };
 static_assert(sizeof kStatements / sizeof kStatements[0] == static_cast<size_t>(Sql::kCount),
               "one SQL text per statement");
 
 // Raised whenever kSchema gains something; older files are brought up to it
 // by their next writer.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Hive roots: parent 0, which no key id takes. values_in_order lets a key's
-// values be walked in the order they were first set without a sort.
+// values be walked in the order they were first set without a sort. A key's
+// generation counts the values and subkeys added to it or taken from it
+// (not rewritten), so an enumeration may walk on from its last entry while
+// the generation holds, whoever writes meanwhile.
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS keys ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " parent INTEGER NOT NULL,"
     " name TEXT NOT NULL,"
-    " folded TEXT NOT NULL);"
+    " folded TEXT NOT NULL,"
+    " generation INTEGER NOT NULL DEFAULT 0);"
     "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys (parent, folded);"
     "CREATE TABLE IF NOT EXISTS reg_values ("
     " key INTEGER NOT NULL,"
@@ -65,8 +86,32 @@ const char kSchema[] =
     "INSERT OR IGNORE INTO keys (parent, name, folded) VALUES"
     " (0, 'HKEY_CURRENT_USER', 'HKEY_CURRENT_USER'),"
     " (0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE'),"
-    " (0, 'HKEY_USERS', 'HKEY_USERS');"
-    "PRAGMA user_version = 1;";
+    " (0, 'HKEY_USERS', 'HKEY_USERS'),"
+    " (0, 'HKEY_CURRENT_CONFIG', 'HKEY_CURRENT_CONFIG');";
+
+// Version 1 files gain the generation column.
+const char kAddGeneration[] = "ALTER TABLE keys ADD COLUMN generation INTEGER NOT NULL DEFAULT 0";
+
+const char kTriggers[] =
+    "CREATE TRIGGER IF NOT EXISTS value_added AFTER INSERT ON reg_values"
+    " BEGIN UPDATE keys SET generation = generation + 1 WHERE id = NEW.key; END;"
+    "CREATE TRIGGER IF NOT EXISTS value_removed AFTER DELETE ON reg_values"
+    " BEGIN UPDATE keys SET generation = generation + 1 WHERE id = OLD.key; END;"
+    "CREATE TRIGGER IF NOT EXISTS key_added AFTER INSERT ON keys"
+    " BEGIN UPDATE keys SET generation = generation + 1 WHERE id = NEW.parent; END;"
+    "CREATE TRIGGER IF NOT EXISTS key_removed AFTER DELETE ON keys"
+    " BEGIN UPDATE keys SET generation = generation + 1 WHERE id = OLD.parent; END;"
+    "PRAGMA user_version = 2;";
+
+// The enumeration statements of a version 1 file, read by a user who cannot
+// bring it up to date: no generation, the data version stands in.
+std::string WithoutGeneration(const char* sql) {
+  std::string text = sql;
+  const std::string column = "k." QV_GENERATION;
+  const size_t at = text.find(column);
+  if (at != std::string::npos) text.replace(at, column.size(), "NULL");
+  return text;
+}
 
 // A file name as an SQLite URI path.
 std::string Uri(const std::string& path) {
@@ -186,9 +231,12 @@ LONG Connection::SetUp() {
     sqlite3_finalize(s);
     return rc;
   };
-  std::string version, mode;
+  std::string version, mode, vacuum;
   int rc = pragma("PRAGMA user_version", &version);
   if (rc == SQLITE_OK) rc = pragma("PRAGMA journal_mode", &mode);
+  // Freed pages go back to the file system (ReclaimSpace). A new file takes
+  // the mode only before its first page, so before WAL.
+  if (rc == SQLITE_OK && mode != "wal") Exec("PRAGMA auto_vacuum = INCREMENTAL");
   // Switching to WAL takes an exclusive lock without calling the busy
   // handler, so a second process creating the file at the same moment must
   // wait for it here.
@@ -199,18 +247,48 @@ LONG Connection::SetUp() {
     rc = SQLITE_OK;
   }
   if (rc != SQLITE_OK) return Error(rc, true);
-  if (std::atoi(version.c_str()) < kSchemaVersion) {
+  const int from = std::atoi(version.c_str());
+  if (from < kSchemaVersion) {
     WriteTransaction transaction(*this);
-    if (!transaction.Begun() || !Exec(kSchema) || !transaction.Commit()) return LastError(true);
+    if (!transaction.Begun() || !Exec(kSchema) || (from == 1 && !Exec(kAddGeneration)) || !Exec(kTriggers) ||
+        !transaction.Commit())
+      return LastError(true);
+    // Statements prepared against the old tables are made again.
+    for (sqlite3_stmt*& statement : statements_) {
+      sqlite3_finalize(statement);
+      statement = nullptr;
+    }
   }
+  // A file made before incremental vacuum is rebuilt once to take it; should
+  // another process hold it now, the next writer tries again.
+  if (pragma("PRAGMA auto_vacuum", &vacuum) == SQLITE_OK && vacuum != "2" && !InTransaction())
+    Exec("PRAGMA auto_vacuum = INCREMENTAL; VACUUM");
+  Exec(kJournalSizeLimit);
   setUp_ = true;
   return ERROR_SUCCESS;
+}
+
+void Connection::ReclaimSpace() {
+  if (!writable_ || InTransaction()) return;
+  sqlite3_stmt* s = Statement(Sql::kFreePages);
+  const int64_t free = s != nullptr && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+  if (s != nullptr) sqlite3_reset(s);
+  if (free < kReclaimPages) return;
+  // Best effort, without waiting: a reader or writer elsewhere may hold the
+  // pages or the WAL for now (even stopped, for good); the next large delete
+  // tries again.
+  sqlite3_busy_timeout(db_, 0);
+  Exec("PRAGMA incremental_vacuum");
+  Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
 sqlite3_stmt* Connection::Statement(Sql which) {
   sqlite3_stmt*& statement = statements_[static_cast<size_t>(which)];
   if (statement == nullptr) {
-    if (sqlite3_prepare_v3(db_, kStatements[static_cast<size_t>(which)], -1, SQLITE_PREPARE_PERSISTENT, &statement,
+    const char* sql = kStatements[static_cast<size_t>(which)];
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK &&
+        sqlite3_prepare_v3(db_, WithoutGeneration(sql).c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement,
                            nullptr) != SQLITE_OK)
       return nullptr;
   } else {

@@ -33,6 +33,7 @@ enum class Sql {
   kNextValue,
   kDeleteValue,
   kDeleteValues,
+  kFreePages,
   kCount
 };
 
@@ -58,6 +59,9 @@ class Connection final {
   // missing, so readers never wait on it.
   LONG SetUp();
   bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+  // After a committed write that freed many pages: gives them back to the
+  // file system and truncates the WAL.
+  void ReclaimSpace();
   // Changes whenever the database changed, through any connection; valid
   // while a statement's read is open.
   unsigned DataVersion() const;

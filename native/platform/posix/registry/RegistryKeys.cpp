@@ -26,7 +26,8 @@ LONG Predefined(RegistryStore& store, const char* hive, KeyRef* ref) {
 }  // namespace
 
 bool IsPredefined(HKEY key) {
-  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE || key == HKEY_USERS;
+  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE || key == HKEY_USERS ||
+         key == HKEY_CURRENT_CONFIG;
 }
 
 LONG Resolve(HKEY key, KeyRef* ref) {
@@ -34,6 +35,7 @@ LONG Resolve(HKEY key, KeyRef* ref) {
   if (key == HKEY_CURRENT_USER) return Predefined(RegistryStore::User(), "HKEY_CURRENT_USER", ref);
   if (key == HKEY_LOCAL_MACHINE) return Predefined(RegistryStore::Machine(), "HKEY_LOCAL_MACHINE", ref);
   if (key == HKEY_USERS) return Predefined(RegistryStore::Machine(), "HKEY_USERS", ref);
+  if (key == HKEY_CURRENT_CONFIG) return Predefined(RegistryStore::Machine(), "HKEY_CURRENT_CONFIG", ref);
   if (key == HKEY_CLASSES_ROOT) {
     // The user's classes always exist, as on Windows: made by the first
     // write under them.
@@ -49,7 +51,9 @@ HKEY Register(const KeyRef& ref) { return reinterpret_cast<HKEY>(Table().Add(ref
 
 bool Unregister(HKEY key) {
   KeyRef ref;
-  return Table().Take(reinterpret_cast<intptr_t>(key), &ref);
+  if (!Table().Take(reinterpret_cast<intptr_t>(key), &ref)) return false;
+  ref.store->Forget(reinterpret_cast<uintptr_t>(key));  // the value may name a new handle next
+  return true;
 }
 
 }  // namespace registry

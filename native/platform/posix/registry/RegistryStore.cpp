@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include "../files/Folders.h"
 #include "../base/WinError.h"
@@ -63,7 +64,7 @@ std::string MachineFolder() {
   return folder != nullptr && folder[0] == '/' ? folder : kMachineFolder;
 }
 
-const char* const kHives[] = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+const char* const kHives[] = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
 
 // Binds UTF-8 text or bytes that SQLite copies.
 void Bind(sqlite3_stmt* statement, int index, const std::string& text) {
@@ -145,7 +146,8 @@ LONG RootId(Connection& c, const char* hive, int64_t* id) {
   if (s == nullptr) return ERROR_CANTREAD;
   sqlite3_bind_text(s, 1, hive, -1, SQLITE_STATIC);
   const int rc = StepOnce(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_BADDB : c.Error(rc, false);
+  // Missing: a file from before the hive was added, until its next writer.
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : c.Error(rc, false);
   *id = sqlite3_column_int64(s, 0);
   return ERROR_SUCCESS;
 }
@@ -248,7 +250,8 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
   if (forWrite && !mayWrite) return nullptr;
   Connection* opened = forWrite ? Connection::Create(path, error) : Connection::Open(path, mayWrite, error);
   if (opened != nullptr) connection_.reset(opened);
-  keys_.valid = values_.valid = false;
+  keys_.clear();  // data versions of another connection
+  values_.clear();
   return opened;
 }
 
@@ -262,22 +265,23 @@ LONG RegistryStore::Root(const char* hive, int64_t* id) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(false, &error);
-  if (c != nullptr) return RootId(*c, hive, id);
+  if (c != nullptr) error = RootId(*c, hive, id);
   if (error != ERROR_FILE_NOT_FOUND) return error;
   for (size_t i = 0; i < sizeof kHives / sizeof kHives[0]; ++i)
     if (std::strcmp(kHives[i], hive) == 0) *id = -static_cast<int64_t>(i) - 1;
   return ERROR_SUCCESS;
 }
 
-LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read) {
+LONG RegistryStore::Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read,
+                         bool checked) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(false, &error);
   if (c == nullptr) return error != ERROR_FILE_NOT_FOUND ? error : key < 0 ? none : ERROR_KEY_DELETED;
-  const bool classes = key == kClasses;
+  const bool unmade = key < 0;
   error = RealKey(*c, &key, false);
-  if (classes && error == ERROR_FILE_NOT_FOUND) return none;
-  if (error == ERROR_SUCCESS) error = Exists(*c, key);
+  if (unmade && error == ERROR_FILE_NOT_FOUND) return none;
+  if (error == ERROR_SUCCESS && checked) error = Exists(*c, key);
   return error == ERROR_SUCCESS ? read(*c, key) : error;
 }
 
@@ -302,12 +306,11 @@ LONG RegistryStore::Create(int64_t from, const std::vector<Name>& path, int64_t*
   });
 }
 
-LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change) {
+LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change, bool frees) {
   std::lock_guard<std::mutex> lock(mutex_);
   LONG error;
   Connection* c = Get(true, &error);
   if (c == nullptr) return error;
-  keys_.valid = values_.valid = false;
   if (held_ && !c->InTransaction() && !c->Exec("BEGIN IMMEDIATE")) return c->LastError(true);
   WriteTransaction transaction(*c);
   if (!transaction.Begun()) return c->LastError(true);
@@ -315,7 +318,9 @@ LONG RegistryStore::Write(int64_t from, const std::function<LONG(Connection&, in
   if (error == ERROR_SUCCESS) error = Exists(*c, from);
   if (error == ERROR_SUCCESS) error = change(*c, from);
   if (error != ERROR_SUCCESS) return error;
-  return transaction.Commit() ? ERROR_SUCCESS : c->LastError(true);
+  if (!transaction.Commit()) return c->LastError(true);
+  if (frees) c->ReclaimSpace();
+  return ERROR_SUCCESS;
 }
 
 void RegistryStore::HoldWrites() {
@@ -336,6 +341,7 @@ LONG RegistryStore::FinishWrites(bool commit) {
     if (c == nullptr || !c->InTransaction()) continue;
     if (commit && result == ERROR_SUCCESS && !c->Exec("COMMIT")) result = c->LastError(true);
     if (c->InTransaction()) c->Exec("ROLLBACK");
+    c->ReclaimSpace();  // an import may delete whole trees
   }
   return result;
 }
@@ -350,7 +356,9 @@ LONG RegistryStore::SetValue(int64_t key, const Name& name, DWORD type, const BY
     Bind(s, 2, name.folded);
     Bind(s, 3, name.text);
     sqlite3_bind_int64(s, 4, type);
-    sqlite3_bind_blob(s, 5, size == 0 ? &kEmpty : data, static_cast<int>(size), SQLITE_TRANSIENT);
+    // A build of SQLite with a lower length limit refuses the bytes here.
+    if (sqlite3_bind_blob(s, 5, size == 0 ? &kEmpty : data, static_cast<int>(size), SQLITE_TRANSIENT) == SQLITE_TOOBIG)
+      return ERROR_FILE_TOO_LARGE;
     return Change(c, s);
   });
 }
@@ -370,11 +378,14 @@ LONG RegistryStore::QueryValue(int64_t key, const Name& name, ValueRead* value) 
   });
 }
 
-LONG RegistryStore::Enumerate(Connection& c, Cursor& cursor, int64_t key, DWORD index, Sql next, Sql at,
-                              const std::function<void(sqlite3_stmt*)>& bind,
+LONG RegistryStore::Enumerate(Connection& c, Cursors& cursors, uintptr_t walker, int64_t key, DWORD index, Sql next,
+                              Sql at, const std::function<void(sqlite3_stmt*)>& bind,
                               const std::function<void(sqlite3_stmt*)>& read) {
   const bool byName = next == Sql::kNextKey;  // keys go by folded name, values by row
-  for (bool follow = cursor.Follows(key, index);; follow = false) {
+  const int stampColumn = byName ? 2 : 5;
+  const auto found = cursors.find(walker);
+  const bool follows = found != cursors.end() && found->second.key == key && index == found->second.index + 1;
+  for (bool follow = follows;; follow = false) {
     Query q(c, follow ? next : at);
     sqlite3_stmt* s = q.Get();
     if (s == nullptr) return c.LastError(false);
@@ -382,45 +393,60 @@ LONG RegistryStore::Enumerate(Connection& c, Cursor& cursor, int64_t key, DWORD 
     if (!follow)
       sqlite3_bind_int64(s, 2, index);
     else if (byName)
-      Bind(s, 2, cursor.folded);
+      Bind(s, 2, found->second.folded);
     else
-      sqlite3_bind_int64(s, 2, cursor.rowid);
+      sqlite3_bind_int64(s, 2, found->second.rowid);
     bind(s);
     const int rc = StepOnce(s);
-    const unsigned version = c.DataVersion();
-    if (follow && version != cursor.version) continue;  // changed meanwhile: count afresh
-    cursor.valid = rc == SQLITE_ROW;
-    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : c.Error(rc, false);
-    cursor.key = key;
-    cursor.index = index;
-    cursor.version = version;
+    if (rc != SQLITE_ROW) {
+      cursors.erase(walker);
+      return rc == SQLITE_DONE ? ERROR_KEY_DELETED : c.Error(rc, false);
+    }
+    Cursor here;
+    here.byGeneration = sqlite3_column_type(s, stampColumn) != SQLITE_NULL;
+    here.stamp = here.byGeneration ? sqlite3_column_int64(s, stampColumn) : c.DataVersion();
+    // Entries came or went meanwhile: count afresh.
+    if (follow && (here.byGeneration != found->second.byGeneration || here.stamp != found->second.stamp)) continue;
+    if (sqlite3_column_type(s, 0) == SQLITE_NULL) {
+      cursors.erase(walker);
+      return ERROR_NO_MORE_ITEMS;
+    }
+    here.key = key;
+    here.index = index;
     if (byName)
-      cursor.folded = ColumnBytes(s, 1);
+      here.folded = ColumnBytes(s, 1);
     else
-      cursor.rowid = sqlite3_column_int64(s, 0);
+      here.rowid = sqlite3_column_int64(s, 0);
     read(s);
+    cursors[walker] = std::move(here);
     return ERROR_SUCCESS;
   }
 }
 
-LONG RegistryStore::EnumKey(int64_t key, DWORD index, std::string* name) {
+LONG RegistryStore::EnumKey(int64_t key, uintptr_t walker, DWORD index, std::string* name) {
   return Read(key, ERROR_NO_MORE_ITEMS, [&](Connection& c, int64_t id) {
     return Enumerate(
-        c, keys_, id, index, Sql::kNextKey, Sql::kEnumKey, [](sqlite3_stmt*) {},
+        c, keys_, walker, id, index, Sql::kNextKey, Sql::kEnumKey, [](sqlite3_stmt*) {},
         [&](sqlite3_stmt* s) { *name = ColumnBytes(s, 0); });
-  });
+  }, false);
 }
 
-LONG RegistryStore::EnumValue(int64_t key, DWORD index, std::string* name, ValueRead* value) {
+LONG RegistryStore::EnumValue(int64_t key, uintptr_t walker, DWORD index, std::string* name, ValueRead* value) {
   return Read(key, ERROR_NO_MORE_ITEMS, [&](Connection& c, int64_t id) {
     return Enumerate(
-        c, values_, id, index, Sql::kNextValue, Sql::kEnumValue,
+        c, values_, walker, id, index, Sql::kNextValue, Sql::kEnumValue,
         [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 3, value->capacity); },
         [&](sqlite3_stmt* s) {
           *name = ColumnBytes(s, 1);
           ReadValue(s, value);
         });
-  });
+  }, false);
+}
+
+void RegistryStore::Forget(uintptr_t walker) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keys_.erase(walker);
+  values_.erase(walker);
 }
 
 LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
@@ -433,7 +459,7 @@ LONG RegistryStore::DeleteValue(int64_t key, const Name& name) {
     const LONG error = Change(c, s);
     if (error != ERROR_SUCCESS) return error;
     return sqlite3_changes(sqlite3_db_handle(s)) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
-  });
+  }, true);
 }
 
 LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
@@ -460,7 +486,7 @@ LONG RegistryStore::DeleteKey(int64_t from, const std::vector<Name>& path) {
       if (error != ERROR_SUCCESS) return error;
     }
     return ERROR_SUCCESS;
-  });
+  }, true);
 }
 
 }  // namespace registry

@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "RegistryConnection.h"
@@ -49,7 +50,7 @@ class RegistryStore final {
   // they read as empty, and the first write makes the store and finds the
   // real root. So is the user's Software\Classes, until a write makes it:
   // a reader never writes.
-  static constexpr int64_t kClasses = -4;
+  static constexpr int64_t kClasses = -8;
 
   static RegistryStore& User();
   static RegistryStore& Machine();
@@ -65,10 +66,13 @@ class RegistryStore final {
   LONG Create(int64_t from, const std::vector<Name>& path, int64_t* id, bool* created);
   LONG SetValue(int64_t key, const Name& name, DWORD type, const BYTE* data, DWORD size);
   LONG QueryValue(int64_t key, const Name& name, ValueRead* value);
-  // Enumeration walks on from the previous call's row when the index is the
-  // next one and nothing changed meanwhile, so a whole walk is linear.
-  LONG EnumKey(int64_t key, DWORD index, std::string* name);
-  LONG EnumValue(int64_t key, DWORD index, std::string* name, ValueRead* value);
+  // Enumeration walks on from the previous call's entry when `walker` (the
+  // handle) asks for the next index and the key gained or lost no entry
+  // meanwhile, so a whole walk is linear whatever else reads or rewrites.
+  LONG EnumKey(int64_t key, uintptr_t walker, DWORD index, std::string* name);
+  LONG EnumValue(int64_t key, uintptr_t walker, DWORD index, std::string* name, ValueRead* value);
+  // The handle `walker` is closed: its place in any walk is dropped.
+  void Forget(uintptr_t walker);
   LONG DeleteValue(int64_t key, const Name& name);
   // Deletes the last key of the path; refused while it has subkeys, and
   // always for a hive's root.
@@ -85,26 +89,29 @@ class RegistryStore final {
   explicit RegistryStore(Kind kind);
   ~RegistryStore();
 
-  // Where the last enumeration call stopped.
+  // Where a handle's last enumeration call stopped. The stamp is the key's
+  // generation, or the database's data version in a file too old to have one.
   struct Cursor {
-    bool valid = false;
     int64_t key = 0;
     DWORD index = 0;
-    unsigned version = 0;  // the database's data version then
+    bool byGeneration = false;
+    int64_t stamp = 0;
     int64_t rowid = 0;
     std::string folded;
-    bool Follows(int64_t k, DWORD i) const { return valid && k == key && i == index + 1; }
   };
+  using Cursors = std::unordered_map<uintptr_t, Cursor>;
 
   // Runs `read` on the existing key `key`; `none` when the hive is empty.
-  LONG Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read);
+  // Unless `checked`, `read` itself answers ERROR_KEY_DELETED for a key gone.
+  LONG Read(int64_t key, LONG none, const std::function<LONG(Connection&, int64_t)>& read, bool checked = true);
   // Reads the row at `index` with `at`, or with `next` from the cursor when
   // it stopped just before; `bind` binds the statement's other parameters.
-  LONG Enumerate(Connection& c, Cursor& cursor, int64_t key, DWORD index, Sql next, Sql at,
+  LONG Enumerate(Connection& c, Cursors& cursors, uintptr_t walker, int64_t key, DWORD index, Sql next, Sql at,
                  const std::function<void(sqlite3_stmt*)>& bind, const std::function<void(sqlite3_stmt*)>& read);
   // One write transaction on the existing key `from` (a hive's root made
-  // real first); committed when `change` succeeds.
-  LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change);
+  // real first); committed when `change` succeeds. A change that `frees`
+  // space (a delete) hands it back to the file system when it is large.
+  LONG Write(int64_t from, const std::function<LONG(Connection&, int64_t)>& change, bool frees = false);
   // The connection, opened for writing when asked; null with the error the
   // caller answers (reads of an absent store get ERROR_FILE_NOT_FOUND).
   Connection* Get(bool forWrite, LONG* error);
@@ -113,7 +120,7 @@ class RegistryStore final {
   std::mutex mutex_;
   std::unique_ptr<Connection> connection_;
   bool held_ = false;
-  Cursor keys_, values_;
+  Cursors keys_, values_;
 };
 
 }  // namespace registry

@@ -37,7 +37,7 @@ class JniBoundaryTest {
     }
 
     @Test
-    void theGuardsLeaveTheNamedExceptionPendingOrAnswerAnHresultAndNothingElseCrossesIntoTheVm() {
+    void theGuardsLeaveTheNamedExceptionPendingOrAnswerAnHresultAndNothingElseCrossesIntoTheVm() throws Exception {
         Object[][] rows = { // kind, the exception pending, its message (null: not checked)
             {0, IllegalArgumentException.class, "bad value"}, {1, RuntimeException.class, "bad value"},
             {2, ClassNotFoundException.class, "bad value"}, {3, IOException.class, "bad value"},
@@ -65,6 +65,13 @@ class JniBoundaryTest {
         for (String[] row : neutral) {
             assertEquals(row[1] + " OutOfMemoryError", refusedText(row[0]), row[0]);
         }
+        // An array only read goes back with JNI_ABORT (2): a copy must not undo another thread's change made
+        // meanwhile. Encryption writes zeros over the caller's copy of the secret on purpose (0).
+        byte[] blob = Win32Impl.encryptUserWin32(new byte[] {1, 2});
+        String[] methods = {"RegSetValueEx", "decryptUserWin32", "echoCharArray", "encryptUserWin32"};
+        assertEquals("RegSetValueEx 2, decryptUserWin32 2, echoCharArray 2, encryptUserWin32 0", Arrays.stream(methods)
+                .map(m -> m + " " + releaseModes(m, m.startsWith("de") ? blob : new byte[] {1, 2}, new char[] {'a'}))
+                .collect(java.util.stream.Collectors.joining(", ")));
     }
 
     @Test

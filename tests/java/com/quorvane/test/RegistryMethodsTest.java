@@ -24,6 +24,8 @@ class RegistryMethodsTest {
         public static void main(String[] args) throws Exception {
             if (args[0].equals("many")) {
                 many(args[1], Integer.parseInt(args[2]));
+            } else if (args[0].equals("held")) {
+                changedDuringAWaitingWrite(args[1]);
             } else {
                 writeEveryTypeThenRefusals();
             }
@@ -62,6 +64,37 @@ class RegistryMethodsTest {
                 System.out.println("null array no exception");
             } catch (NullPointerException e) {
                 System.out.println("null array NullPointerException");
+            }
+        }
+
+        /**
+         * RegSetValueEx waits on the store's write lock, which sqlite3 holds, while this thread changes the array:
+         * the change stays, and the value written is the array as it was passed.
+         */
+        static void changedDuringAWaitingWrite(String store) throws Exception {
+            int key = create(HKCU, KEY + "\\Race");
+            for (int round = 0; round < 5; round++) {
+                Process holder = new ProcessBuilder("sqlite3", store).redirectErrorStream(true).start();
+                var toHolder = new java.io.PrintWriter(holder.getOutputStream(), true);
+                var fromHolder = new java.io.BufferedReader(new java.io.InputStreamReader(holder.getInputStream()));
+                toHolder.println("BEGIN IMMEDIATE; SELECT 'held';");
+                String held = fromHolder.readLine();
+                byte[] data = {1, 2, 3, (byte) round};
+                int[] result = {-1};
+                String name = "v" + round;
+                Thread writer = new Thread(() -> result[0] = Win32Impl.RegSetValueEx(key, name, 0, 3, data, 4));
+                writer.start();
+                while (writer.isAlive() && Arrays.stream(writer.getStackTrace()).noneMatch(
+                        f -> f.isNativeMethod() && f.getMethodName().equals("RegSetValueEx"))) {
+                    Thread.sleep(1);
+                }
+                Thread.sleep(200); // inside the call, waiting on the lock
+                data[0] = 99;
+                toHolder.println("COMMIT;");
+                toHolder.close();
+                holder.waitFor();
+                writer.join();
+                System.out.println(held + " " + result[0] + " kept " + data[0]);
             }
         }
 
@@ -154,6 +187,85 @@ class RegistryMethodsTest {
         assertEquals(corrupt, reg(folder, "export", "HKCU\\" + KEY, folder.resolve("damaged.reg").toString(), "/y"));
     }
 
+    @Test
+    void anArrayChangedWhileRegSetValueExWaitsKeepsTheChange() throws Exception {
+        child(folder, "many", "seed", "1");
+        String store = folder.resolve("quorvane/registry.sqlite3").toString();
+        assertEquals("held 0 kept 99\n".repeat(5), child(folder, "held", store));
+        String query = reg(folder, "query", "HKCU\\" + KEY + "\\Race");
+        for (int round = 0; round < 5; round++) {
+            assertTrue(query.contains("    v" + round + "    REG_BINARY    0102030" + round + "\n"), query);
+        }
+    }
+
+    static final String Q = "HKEY_CURRENT_USER\\Software\\Q";
+    static final String USAGE = "For help on a specific operation type";
+
+    /** reg's arguments, then its exit code and output, or (ending in "...") how its output begins. */
+    static final String[][] COMMANDS = {
+        {"/?", "0\n\nREG Operation [Parameter List]\n..."},
+        {"QUERY", "/?", "0\n\nREG QUERY KeyName [/v [ValueName] | /ve] [/s]\n..."},
+        {"copy", "-?", "0\n\nREG COPY KeyName1 KeyName2 [/s] [/f]\n..."},
+        {"query", "HKCU\\Software\\\\Q", "1\nERROR: Invalid key name: the part after \"Software\" is empty.\n"
+            + "Type \"REG QUERY /?\" for usage.\n"},
+        {"add", "HKCU\\" + "x".repeat(256) + "\\y", "1\nERROR: Invalid key name: \"xxxxxxxxxxxxxxxx...\" is longer "
+            + "than 255 characters.\nType \"REG ADD /?\" for usage.\n"},
+        {"delete", "HKXX\\Software", "1\nERROR: Invalid key name: \"HKXX\" is not a root key (HKLM, HKCU, HKCR, HKU or "
+            + "HKCC).\nType \"REG DELETE /?\" for usage.\n"},
+        {"add", "HKCC\\Software\\X", "/f", "1\nERROR: Access is denied.\n"},
+        {"query", Q, "/f", "hello", "0\n\n" + Q + "\n    Name    REG_SZ    Hello World\n\n" + Q + "\\SubHello\n\n"
+            + "End of search: 2 match(es) found.\n"},
+        {"query", Q, "/f", "hello", "/k", "0\n\n" + Q + "\\SubHello\n\nEnd of search: 1 match(es) found.\n"},
+        {"query", Q, "/f", "hello", "/c", "0\n\nEnd of search: 0 match(es) found.\n"},
+        {"query", Q, "/f", "Hello", "/e", "/d", "0\n\nEnd of search: 0 match(es) found.\n"},
+        {"query", Q, "/f", "Hello World", "/e", "/d", "0\n\n" + Q + "\n    Name    REG_SZ    Hello World\n\n"
+            + "End of search: 1 match(es) found.\n"},
+        {"query", Q, "/f", "N*", "/e", "/v", "0\n\n" + Q + "\n    Name    REG_SZ    Hello World\n"
+            + "    Num    REG_DWORD    0x5\n\nEnd of search: 2 match(es) found.\n"},
+        {"query", Q, "/t", "REG_DWORD", "/z",
+            "0\n\n" + Q + "\n    Num    REG_DWORD (4)    0x5\n\n" + Q + "\\SubHello\n"},
+        {"query", Q, "/v", "multi", "/se", "#", "0\n\n" + Q + "\n    Multi    REG_MULTI_SZ    a#b\n"},
+        {"query", Q, "/k", "1\nERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n"},
+        {"copy", Q, Q + "\\SubHello\\Deeper", "/s", "/f",
+            "1\nERROR: A key cannot be copied into itself or one of its subkeys.\n"},
+        {"copy", Q, "HKCU\\Software\\Q2", "/s", "/f", OK},
+        {"copy", "HKCU\\Software\\Missing", "HKCU\\Software\\Q3", "/f",
+            "1\nERROR: The system was unable to find the specified registry key or value.\n"},
+    };
+
+    @Test
+    void regCommandsAnswerAsWindowsDocumentsThem() throws Exception {
+        for (String[] add : new String[][] {{"/v", "Name", "/d", "Hello World"},
+                {"/v", "Num", "/t", "REG_DWORD", "/d", "5"}, {"/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0b"}}) {
+            List<String> args = new ArrayList<>(List.of("add", Q));
+            args.addAll(List.of(add));
+            args.add("/f");
+            assertEquals(OK, reg(folder, args.toArray(String[]::new)));
+        }
+        assertEquals(OK, reg(folder, "add", Q + "\\SubHello", "/ve", "/d", "x", "/f"));
+        for (String[] row : COMMANDS) {
+            String expected = row[row.length - 1];
+            String actual = reg(folder, Arrays.copyOf(row, row.length - 1));
+            String label = String.join(" ", Arrays.copyOf(row, row.length - 1));
+            if (expected.endsWith("...")) {
+                assertTrue(actual.startsWith(expected.substring(0, expected.length() - 3)), label + ": " + actual);
+            } else {
+                assertEquals(expected, actual, label);
+            }
+        }
+        assertEquals(reg(folder, "query", Q, "/s").replace(Q, Q + "2"), reg(folder, "query", Q + "2", "/s"), "copy /s");
+        // REGEDIT4 files are ANSI: Windows-1252 text, and hex(2)/hex(7) data widened to UTF-16.
+        Path old = folder.resolve("old.reg");
+        Files.write(old, ("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
+                + "\"text\"=\"Caf\u00e9 \u00fcber \u20ac\"\r\n"
+                + "\"expand\"=hex(2):25,50,41,54,48,25,80,00\r\n\"multi\"=hex(7):e9,00,62,00,00\r\n")
+                .getBytes("windows-1252"));
+        assertEquals(OK, reg(folder, "import", old.toString()));
+        assertEquals("0\n\nHKEY_CURRENT_USER\\Software\\Ansi\n    text    REG_SZ    Caf\u00e9 \u00fcber \u20ac\n"
+                + "    expand    REG_EXPAND_SZ    %PATH%\u20ac\n    multi    REG_MULTI_SZ    \u00e9\\0b\n\n",
+                reg(folder, "query", "HKCU\\Software\\Ansi"));
+    }
+
     /** Lines after the header of a file that imports nothing, and what reg says of it. */
     static final String[][] IMPORT_ERRORS = {
         {"[-HKEY_CURRENT_USER]", "1\nERROR: Line 3: a predefined key cannot be deleted.\n"},
@@ -164,6 +276,8 @@ class RegistryMethodsTest {
         {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=hex:01,\\\r\n  02\r\n\"q\"=dword:xyz",
             "1\nERROR: Line 6: the value cannot be read.\n"},
         {"\"n\"=dword:2", "1\nERROR: Line 3: a value outside a key.\n"},
+        {"[HKEY_CURRENT_USER\\Software\\\\Round Trip]", "1\nERROR: Line 3: invalid key name: the part after "
+            + "\"Software\" is empty.\n"},
         {"[HKEY_CURRENT_USER\\Software\\Round Trip\\Sub]\r\n\"n\"=dword:2\r\n[HKEY_LOCAL_MACHINE\\Software\\X]",
             "1\nERROR: Line 5: Access is denied.\n"},
     };

@@ -23,6 +23,8 @@ final class TestHooks {
     static native int outOfMemory(int length);
     /** A native method of the library given a text the VM refuses: its answer, and " OutOfMemoryError" if pending. */
     static native String refusedText(String method);
+    /** The modes (0 copy back, 2 JNI_ABORT) a method released its arrays with, given bytes and chars to read. */
+    static native String releaseModes(String method, byte[] bytes, char[] chars);
     static native void addToInts(int[] array, int delta);
     static native void fillBytes(byte[] array, byte value);
     static native void upperChars(char[] array);
