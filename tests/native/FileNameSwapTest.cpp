@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -23,46 +24,15 @@ mode_t ModeOf(int fd) {
   return fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Read-only takes the write bits from whichever file the name meant at that moment, never one file's mode
-// written onto the other.
-TEST(FileNameSwap, ReadOnlyNeverCarriesOneFilesModeToAnother) {
-  constexpr int kRuns = 20000;
+// How many of 20,000 calls of `call` went wrong while another thread kept swapping the name of file "f" with a
+// link "alt" to file "victim"; `call` gets the name and a descriptor of each file, opened with `flags`.
+int WrongCallsWhileTheNameSwaps(int flags, const std::function<bool(const std::wstring&, int, int)>& call) {
   TempFolder dir;
   WriteBytes(dir.File("f"), "F");
   WriteBytes(dir.File("victim"), "V");
-  ASSERT_EQ(symlink("victim", dir.File("alt").c_str()), 0);
-  const int file = open(dir.File("f").c_str(), O_RDONLY), victim = open(dir.File("victim").c_str(), O_RDONLY);
-  ASSERT_TRUE(file >= 0 && victim >= 0);
-  const std::string a = dir.File("f"), b = dir.File("alt");
-  std::atomic<bool> stop{false};
-  std::thread swapper([&] {
-    while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
-  });
-  const std::wstring name = quorvane::posix::WideFromFileSystemText(a);
-  int mixed = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    fchmod(file, 0640);
-    fchmod(victim, 0604);
-    SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_READONLY);
-    const mode_t f = ModeOf(file), v = ModeOf(victim);
-    mixed += !((f == 0640 || f == 0440) && (v == 0604 || v == 0404));
-  }
-  stop = true;
-  swapper.join();
-  close(file);
-  close(victim);
-  EXPECT_EQ(mixed, 0) << "of " << kRuns << " calls";
-}
-
-// Created over an existing file without write access: the truncation is of the file the handle holds.
-TEST(FileNameSwap, CreateAlwaysTruncatesTheFileItOpened) {
-  constexpr int kRuns = 20000;
-  TempFolder dir;
-  WriteBytes(dir.File("f"), "F");
-  WriteBytes(dir.File("victim"), "V");
-  ASSERT_EQ(symlink("victim", dir.File("alt").c_str()), 0);
-  const int file = open(dir.File("f").c_str(), O_RDWR), victim = open(dir.File("victim").c_str(), O_RDWR);
-  ASSERT_TRUE(file >= 0 && victim >= 0);
+  EXPECT_EQ(symlink("victim", dir.File("alt").c_str()), 0);
+  const int file = open(dir.File("f").c_str(), flags), victim = open(dir.File("victim").c_str(), flags);
+  EXPECT_TRUE(file >= 0 && victim >= 0);
   const std::string a = dir.File("f"), b = dir.File("alt");
   std::atomic<bool> stop{false};
   std::thread swapper([&] {
@@ -70,21 +40,39 @@ TEST(FileNameSwap, CreateAlwaysTruncatesTheFileItOpened) {
   });
   const std::wstring name = quorvane::posix::WideFromFileSystemText(a);
   int wrong = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    (void)!pwrite(file, "F", 1, 0);
-    (void)!pwrite(victim, "V", 1, 0);
-    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, 7, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) continue;
-    char byte;
-    DWORD got = 0;
-    wrong += ReadFile(handle, &byte, 1, &got, nullptr) && got != 0;
-    CloseHandle(handle);
-  }
+  for (int run = 0; run < 20000; ++run) wrong += call(name, file, victim);
   stop = true;
   swapper.join();
   close(file);
   close(victim);
-  EXPECT_EQ(wrong, 0) << "of " << kRuns << " handles still held data after CREATE_ALWAYS";
+  return wrong;
+}
+
+// Read-only takes the write bits from whichever file the name meant at that moment, never one file's mode
+// written onto the other.
+TEST(FileNameSwap, ReadOnlyNeverCarriesOneFilesModeToAnother) {
+  EXPECT_EQ(0, WrongCallsWhileTheNameSwaps(O_RDONLY, [](const std::wstring& name, int file, int victim) {
+    fchmod(file, 0640);
+    fchmod(victim, 0604);
+    SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_READONLY);
+    const mode_t f = ModeOf(file), v = ModeOf(victim);
+    return !((f == 0640 || f == 0440) && (v == 0604 || v == 0404));
+  })) << "calls of 20,000 that mixed the two files' modes";
+}
+
+// Created over an existing file without write access: the truncation is of the file the handle holds.
+TEST(FileNameSwap, CreateAlwaysTruncatesTheFileItOpened) {
+  EXPECT_EQ(0, WrongCallsWhileTheNameSwaps(O_RDWR, [](const std::wstring& name, int file, int victim) {
+    (void)!pwrite(file, "F", 1, 0);
+    (void)!pwrite(victim, "V", 1, 0);
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, 7, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    char byte;
+    DWORD got = 0;
+    const bool held = ReadFile(handle, &byte, 1, &got, nullptr) && got != 0;
+    CloseHandle(handle);
+    return held;
+  })) << "handles of 20,000 that still held data after CREATE_ALWAYS";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -139,7 +140,9 @@ TEST_F(ExportedMethods, DocumentPropertiesAreOle32s) {
     EXPECT_EQ(jint(STG_E_FILENOTFOUND), Call<jint>("setCompoundDocumentUserProperties", Str(folder_ / "none.doc"),
                                                    jni_.NewProperties()));
   });
-  // Compared with ole32's own enumeration: Wine's hands out the names of an ANSI set as narrow bytes (WineMain.cpp).
+  // Compared with ole32's own enumeration. Wine hands out the names of an ANSI set as its narrow bytes with
+  // whatever follows them in memory (WineMain.cpp), different from one enumeration to the next, and garbles a
+  // Unicode set's narrow values: there the values are compared, and the names only off Wine.
   const fs::path unicode = folder_ / "written.doc";
   {
     Ole32Document d(unicode, true);
@@ -153,7 +156,15 @@ TEST_F(ExportedMethods, DocumentPropertiesAreOle32s) {
       Entries expected = Ole32Document(unicode).Texts(FMTID_UserDefinedProperties);
       EXPECT_EQ(2u, expected.size());
       expected[u"kept"] = u"yes";
-      EXPECT_EQ(expected, DllJni::Entries(p));
+      const auto values = [](const Entries& entries) {
+        std::multiset<std::u16string> v;
+        for (const auto& e : entries) v.insert(e.second);
+        return v;
+      };
+      if (qvtest::OnWine())
+        EXPECT_EQ(values(expected), values(DllJni::Entries(p)));
+      else
+        EXPECT_EQ(expected, DllJni::Entries(p));
       EXPECT_EQ(1, Call<jint>("getCompoundDocumentUserProperties", Str(bare), jni_.NewProperties(), check))
           << "no user-defined set";
     });
