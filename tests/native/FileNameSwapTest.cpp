@@ -75,4 +75,38 @@ TEST(FileNameSwap, CreateAlwaysTruncatesTheFileItOpened) {
   })) << "handles of 20,000 that still held data after CREATE_ALWAYS";
 }
 
+// Delete-on-close removes the file the handle holds through the folder it was made in: a folder on the way,
+// swapped for a link to another folder holding the same name, never loses that folder's file.
+TEST(FileNameSwap, DeleteOnCloseRemovesOnlyTheFileItMade) {
+  TempFolder dir;
+  ASSERT_EQ(0, mkdir(dir.File("d").c_str(), 0755));
+  ASSERT_EQ(0, mkdir(dir.File("victim").c_str(), 0755));
+  ASSERT_EQ(0, symlink("victim", dir.File("alt").c_str()));
+  const std::string a = dir.File("d"), b = dir.File("alt"), victimFile = dir.File("victim/f");
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+  });
+  const std::wstring name = quorvane::posix::WideFromFileSystemText(dir.File("d/f"));
+  int lost = 0, made = 0;
+  for (int run = 0; run < 20000; ++run) {
+    WriteBytes(victimFile, "V");
+    // CREATE_NEW fails while the name leads to the victim's file: a handle here holds a file of its own.
+    HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_WRITE, 7, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) continue;
+    ++made;
+    CloseHandle(handle);
+    lost += access(victimFile.c_str(), F_OK) != 0;
+  }
+  stop = true;
+  swapper.join();
+  // Each file made is removed at close, so the next run can make it again.
+  EXPECT_GT(made, 1000) << "files made and removed at close, of 20,000 tries";
+  EXPECT_EQ(0, lost) << "of " << made << " closed handles removed the other folder's file";
+  struct stat st;
+  const std::string real = lstat(a.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? a : b;
+  EXPECT_NE(0, access((real + "/f").c_str(), F_OK)) << "the last file made is gone too";
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include "FilesApi.h"
 #include "OpenFile.h"
 
+using quorvane::posix::NameInFolder;
 using quorvane::posix::SetLastErrorFromErrno;
 using quorvane::posix::OpenRetrying;
 using quorvane::posix::UniqueFd;
@@ -40,14 +41,6 @@ void SetOpenError(const std::string& path, int error) {
   } else {
     SetLastErrorFromErrno(error);
   }
-}
-
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  char* cwd = getcwd(nullptr, 0);
-  std::string result = cwd ? std::string(cwd) + "/" + path : path;
-  free(cwd);
-  return result;
 }
 
 // The descriptor the share locks go on: a read lock needs a readable one.
@@ -140,8 +133,15 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   // Attributes only: never locked, never read. O_PATH cannot create.
   else flags = dwCreationDisposition == OPEN_EXISTING ? O_PATH | O_CLOEXEC : flags | O_RDONLY;
 
+  // A file this call may make, or remove at close, is opened through its folder, held open: the removal goes
+  // through the same folder, whatever becomes of the folders on the way.
+  const bool mayCreate = dwCreationDisposition == CREATE_NEW || dwCreationDisposition == CREATE_ALWAYS ||
+                         dwCreationDisposition == OPEN_ALWAYS;
+  const NameInFolder name = (mayCreate || deleteOnClose) && path.back() != '/' ? NameInFolder::Of(path)
+                                                                               : NameInFolder();
   Opened opened;
-  if (!OpenForDisposition(path, flags, dwCreationDisposition, folderAllowed, &opened)) return INVALID_HANDLE_VALUE;
+  if (!OpenForDisposition(name.Valid() ? name.Path() : path, flags, dwCreationDisposition, folderAllowed, &opened))
+    return INVALID_HANDLE_VALUE;
   const int fd = opened.fd.Get();
   // Reads and writes block as Windows' do.
   if (!(flags & O_PATH)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -163,7 +163,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   UniqueFd lockFd = checked ? LockDescriptor(fd, readable) : UniqueFd();
   if (checked && (readable || lockFd.Valid())) {
     if (FAILED(RegisterShareMode(lockFd.Valid() ? lockFd.Get() : fd, mode))) {
-      if (opened.created) unlink(path.c_str());
+      // Only the file this call made, through its folder.
+      if (opened.created) name.RemoveIfStill(st.st_dev, st.st_ino, false);
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
     }
@@ -178,7 +179,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
   }
   auto file = std::make_shared<OpenFile>(std::move(opened.fd), std::move(lockFd), mode.read, mode.write,
-                                         isFolder, deleteOnClose ? Absolute(path) : std::string());
+                                         isFolder, deleteOnClose ? name : NameInFolder());
   HANDLE handle = quorvane::posix::RegisterHandle(std::move(file));
   if (handle == nullptr) {
     SetLastError(ERROR_TOO_MANY_OPEN_FILES);

@@ -8,6 +8,7 @@
 
 #include "DirectoryWatch.h"
 #include "FilesApi.h"
+#include "Folders.h"
 
 namespace quorvane {
 namespace posix {
@@ -18,7 +19,7 @@ namespace {
 // last one goes.
 struct Openers {
   size_t handles = 0;
-  std::string deleteOnClose;
+  NameInFolder deleteOnClose;
   bool isFolder = false;
 };
 
@@ -35,7 +36,7 @@ std::map<std::pair<dev_t, ino_t>, Openers>& OpenersOf() {
 }  // namespace
 
 OpenFile::OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder,
-                   std::string deleteOnClose)
+                   NameInFolder deleteOnClose)
     : FileObject(std::move(fd), canRead, canWrite),
       lockFd_(std::move(lockFd)),
       isFolder_(isFolder) {
@@ -44,7 +45,7 @@ OpenFile::OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bo
   std::lock_guard<std::mutex> lock(OpenersMutex());
   Openers& openers = OpenersOf()[{device_, inode_}];
   ++openers.handles;
-  if (!deleteOnClose.empty()) openers.deleteOnClose = std::move(deleteOnClose), openers.isFolder = isFolder;
+  if (deleteOnClose.Valid()) openers.deleteOnClose = std::move(deleteOnClose), openers.isFolder = isFolder;
 }
 
 OpenFile::~OpenFile() {
@@ -58,11 +59,8 @@ OpenFile::~OpenFile() {
     last = std::move(it->second);
     OpenersOf().erase(it);
   }
-  // Only while the name is still this file's.
-  struct stat st;
-  if (!last.deleteOnClose.empty() && stat(last.deleteOnClose.c_str(), &st) == 0 && st.st_dev == device_ &&
-      st.st_ino == inode_)
-    (last.isFolder ? rmdir : unlink)(last.deleteOnClose.c_str());
+  // Only while the name is still this file's, through the folder it was in.
+  if (last.deleteOnClose.Valid()) last.deleteOnClose.RemoveIfStill(device_, inode_, last.isFolder);
 }
 
 void OpenFile::HandleClosed() {

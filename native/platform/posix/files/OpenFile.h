@@ -17,6 +17,7 @@
 
 #include "../kernel/FileObject.h"
 #include "../kernel/UniqueFd.h"
+#include "Folders.h"
 
 namespace quorvane {
 namespace posix {
@@ -26,9 +27,9 @@ class DirectoryWatch;
 
 class OpenFile final : public FileObject {
  public:
-  // `deleteOnClose`: an absolute path removed when the last handle to the
-  // file goes, or empty.
-  OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder, std::string deleteOnClose);
+  // `deleteOnClose`: the name removed when the last handle to the file
+  // goes, while it is still this file's; invalid for none.
+  OpenFile(UniqueFd fd, UniqueFd lockFd, bool canRead, bool canWrite, bool isFolder, NameInFolder deleteOnClose);
   ~OpenFile() override;
 
   bool IsFolder() const { return isFolder_; }
