@@ -15,7 +15,7 @@ for t in "$@"; do
   # The sources each target needs besides its own file (add a case for a new target).
   case "$t" in
     settings_fuzz) sources=(native/common/PropertiesFile.cpp $p/files/FileApi.cpp $p/base/ErrnoMapping.cpp $p/text/{FileSystemText,StringApi}.cpp
-                            $p/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords}.cpp
+                            $p/files/{CreateFile,OpenFile,DirectoryWatch,ChangeRecords,Folders}.cpp
                             $p/kernel/{HandleTable,Handles,Clock,LastError}.cpp $p/storage/cfb/ShareLocks.cpp) ;;
     message_format_fuzz) sources=(native/common/{MessageFormatter,Utf16}.cpp $p/kernel/LastError.cpp
                                   $p/text/{MessageFormat,CodePages}.cpp $p/kernel/LocalMemory.cpp $p/base/ErrnoMapping.cpp
