@@ -67,7 +67,8 @@ def main():
     linux_tool, windows_tool, state, fixtures = sys.argv[1:5]
     with tempfile.TemporaryDirectory(prefix='qv-cross-') as work:
         names = copy_fixtures(fixtures, work)
-        wine = ['bash', WINE, 'run', state, windows_tool]
+        # Held to 2 GiB of data: Wine's ole32 takes memory without end on FatChainLoop_v3.cfs's looping chain.
+        wine = ['prlimit', '--data=%d' % (2 << 30), 'bash', WINE, 'run', state, windows_tool]
         for cp in ('1252', '65001', '1200'):
             print(run([linux_tool, 'write', os.path.join(work, 'linux-%s.doc' % cp), cp]), end='')
             # Wine's writer has no VT_BOOL or VT_R8 (a failed commit would lose the whole set).
