@@ -46,7 +46,7 @@ void SetOpenError(const std::string& path, int error) {
 // The descriptor the share locks go on: a read lock needs a readable one.
 UniqueFd LockDescriptor(int fd, bool readable) {
   if (readable) return UniqueFd();
-  return UniqueFd(OpenRetrying(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return UniqueFd(OpenRetrying(quorvane::posix::DescriptorPath(fd).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
 }
 
 struct Opened {
@@ -172,7 +172,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   if (!isFolder && (dwCreationDisposition == TRUNCATE_EXISTING ||
                     (dwCreationDisposition == CREATE_ALWAYS && opened.existed))) {
     // Without write access, truncate the file this handle holds, not whatever the name means by now.
-    const int rc = mode.write ? ftruncate(fd, 0) : truncate(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
+    const int rc = mode.write ? ftruncate(fd, 0) : truncate(quorvane::posix::DescriptorPath(fd).c_str(), 0);
     if (rc != 0) {
       SetLastErrorFromErrno(errno);
       return INVALID_HANDLE_VALUE;

@@ -134,7 +134,7 @@ DirectoryWatch::DirectoryWatch(UniqueFd inotify, UniqueFd abort, int folderFd, D
       abort_(std::move(abort)),
       folderFd_(folderFd),
       // The folder as the handle holds it, wherever it has moved since.
-      base_("/proc/self/fd/" + std::to_string(folderFd)),
+      base_(DescriptorPath(folderFd)),
       filter_(filter),
       subtree_(subtree),
       mask_(InotifyMask(filter)) {}
@@ -169,7 +169,7 @@ void DirectoryWatch::WatchTree(const std::string& relative, Report report) {
       // Watched and listed through the folder we opened, never by its name again.
       opened = OpenBelow(folderFd_, folder);
       wd = opened.Valid()
-               ? inotify_add_watch(inotify_.Get(), ("/proc/self/fd/" + std::to_string(opened.Get())).c_str(), mask_)
+               ? inotify_add_watch(inotify_.Get(), DescriptorPath(opened.Get()).c_str(), mask_)
                : -1;
       if (wd < 0) {
         // Gone already (its removal is reported by its parent), or the

@@ -46,7 +46,7 @@ bool PathOf(LPCWSTR name, std::string* path) {
 bool OpenOrFail(const std::string& name, UniqueFd* fd, std::string* path, struct stat* st) {
   fd->Reset(open(name.c_str(), O_PATH | O_CLOEXEC));
   if (fd->Valid() && fstat(fd->Get(), st) == 0) {
-    *path = "/proc/self/fd/" + std::to_string(fd->Get());
+    *path = quorvane::posix::DescriptorPath(fd->Get());
     return true;
   }
   SetLastErrorFromErrno(errno);

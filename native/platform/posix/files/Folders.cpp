@@ -33,7 +33,7 @@ NameInFolder NameInFolder::Of(const std::string& path) {
 }
 
 std::string NameInFolder::Path() const {
-  return folder_ ? "/proc/self/fd/" + std::to_string(folder_->Get()) + "/" + leaf_ : std::string();
+  return folder_ ? DescriptorPath(folder_->Get()) + "/" + leaf_ : std::string();
 }
 
 bool NameInFolder::RemoveIfStill(dev_t device, ino_t inode, bool isFolder) const {

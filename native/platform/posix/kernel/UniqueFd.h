@@ -107,5 +107,9 @@ inline bool WriteAll(int fd, const void* data, size_t size) {
   return true;
 }
 
+// A path that reaches the file `fd` holds (a folder's: what is in it)
+// whatever becomes of its names: /proc/self/fd/N.
+inline std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 }  // namespace posix
 }  // namespace quorvane
