@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "SettingsTestSupport.h"
 #include "Win32Api.h"
 
 namespace {
@@ -28,24 +29,11 @@ std::string TempFolder() {
 // Runs `body` in a child whose stores live in fresh folders; its text is the failure ("" for none).
 std::string InChild(const std::function<std::string()>& body, const std::string& user = TempFolder(),
                     const std::string& machine = TempFolder()) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(out[0]);
+  return settings_test::TextOfChild([&] {
     setenv("XDG_DATA_HOME", user.c_str(), 1);
     setenv("QV_REGISTRY_MACHINE_DIR", machine.c_str(), 1);
-    const std::string failure = body();
-    (void)!write(out[1], failure.data(), failure.size());
-    _exit(0);
-  }
-  close(out[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(out[0]);
-  int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? text : "child died";
+    return body();
+  });
 }
 
 // In a child: returns the failure when `actual` is not `expected`.

@@ -1,5 +1,5 @@
 // Shared by native and Windows tests: temporary folder, scoped variables, file bytes, lines, stderr redirect; on
-// Linux, a server that never answers.
+// Linux, a server that never answers and a child process's answer.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
+#include <functional>
 #include <thread>
 #include <utility>
 #endif
@@ -162,6 +164,27 @@ class SilentServer {
   int stop_[2] = {-1, -1};
   std::thread thread_;
 };
+
+// Runs `body` in a forked child and answers the text it returns, or "child died" when the child did not end by
+// itself.
+inline std::string TextOfChild(const std::function<std::string()>& body) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    const std::string text = body();
+    (void)!write(out[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) ? text : "child died";
+}
 #endif
 
 }  // namespace settings_test

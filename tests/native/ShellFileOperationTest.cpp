@@ -260,32 +260,15 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
 // Runs `body` in a child with its own user and mount namespaces (root there, so it may mount; nothing it mounts is
 // seen outside). The child's complaints come back as text; empty means all held. Skips where namespaces are off.
 std::string InOwnMountNamespace(const std::function<std::string()>& body, bool* skipped) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return "no pipe";
   const uid_t uid = geteuid();
   const gid_t gid = getegid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(pipeFds[0]);
-    std::string answer;
-    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-      answer = "SKIP";
-    } else {
-      WriteBytes("/proc/self/setgroups", "deny");
-      WriteBytes("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-      WriteBytes("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-      answer = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ? body() : "SKIP";
-    }
-    (void)!write(pipeFds[1], answer.data(), answer.size());
-    _exit(0);
-  }
-  close(pipeFds[1]);
-  std::string answer;
-  char buffer[4096];
-  for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
-  close(pipeFds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const std::string answer = settings_test::TextOfChild([&]() -> std::string {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return "SKIP";
+    WriteBytes("/proc/self/setgroups", "deny");
+    WriteBytes("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+    WriteBytes("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ? body() : "SKIP";
+  });
   *skipped = answer == "SKIP";
   return answer;
 }
