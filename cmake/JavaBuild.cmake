@@ -47,7 +47,8 @@ foreach(dll IN ITEMS "win32-x86;QV_WINDOWS_DLL" "win32-x86-64;QV_WINDOWS_DLL_X64
 endforeach()
 set(QV_NATIVE_JAR ${CMAKE_BINARY_DIR}/java/quorvane-native.jar)
 add_custom_command(OUTPUT ${QV_NATIVE_JAR}
-  COMMAND ${CMAKE_COMMAND} -DJAR_TOOL=${Java_JAR_EXECUTABLE} -DLOADER=${qv_loader_jar} -DOUTPUT=${QV_NATIVE_JAR}
+  COMMAND ${CMAKE_COMMAND} -DJAR_TOOL=${Java_JAR_EXECUTABLE} -DJAVAC=${Java_JAVAC_EXECUTABLE}
+          -DVERSION=${QV_VERSION} -DLOADER=${qv_loader_jar} -DOUTPUT=${QV_NATIVE_JAR}
           -DSTAGE=${CMAKE_BINARY_DIR}/java/native-stage "-DLIBRARIES=${qv_libraries}"
           -P ${QV_ROOT}/cmake/NativeJar.cmake
   DEPENDS quorvane_nativelib ${qv_loader_jar} quorvane ${qv_dlls} ${QV_ROOT}/cmake/NativeJar.cmake

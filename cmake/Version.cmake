@@ -1,7 +1,8 @@
 # The project's version, where each shipped file can be asked for it:
 # QV_VERSION in QuorvaneVersion.h (the tools), the library's .comment string
 # on Linux (readelf -p .comment libquorvane.so), the DLL's version resource
-# (file properties on Windows), and each jar's Implementation-Version.
+# (file properties on Windows) and its .qvver section (objdump -s -j .qvver),
+# and each jar's Implementation-Version.
 set(QV_VERSION ${PROJECT_VERSION})
 set(QV_GENERATED ${CMAKE_BINARY_DIR}/generated)
 file(CONFIGURE OUTPUT ${QV_GENERATED}/QuorvaneVersion.h CONTENT
@@ -35,7 +36,10 @@ BEGIN
   END
 END
 ]=] @ONLY)
-  set(QV_VERSION_SOURCE ${QV_GENERATED}/quorvane.rc)
+  # And in a section of its own, which the Java loader reads without loading the DLL.
+  file(CONFIGURE OUTPUT ${QV_GENERATED}/Version.cpp CONTENT
+"// The library's version in a section of its own, .qvver.\n__asm__(\".section .qvver,\\\"dr\\\"\\n.ascii \\\"quorvane @QV_VERSION@\\\\0\\\"\\n.text\");\n" @ONLY)
+  set(QV_VERSION_SOURCE ${QV_GENERATED}/quorvane.rc ${QV_GENERATED}/Version.cpp)
 else()
   file(CONFIGURE OUTPUT ${QV_GENERATED}/Version.cpp CONTENT
 "// The library's version in its .comment section, which stripping keeps.\n__asm__(\".ident \\\"quorvane @QV_VERSION@\\\"\");\n" @ONLY)

@@ -4,117 +4,125 @@ import static java.nio.file.LinkOption.NOFOLLOW_LINKS;
 
 import com.quorvane.nativelib.NativeLibrary.Platform;
 import java.io.IOException;
-import java.io.InputStream;
-import java.io.OutputStream;
-import java.nio.channels.Channels;
-import java.nio.channels.FileChannel;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.FileAlreadyExistsException;
-import java.nio.file.InvalidPathException;
 import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
 import java.nio.file.NoSuchFileException;
+import java.nio.file.NotLinkException;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
-import java.nio.file.StandardOpenOption;
-import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileTime;
-import java.nio.file.attribute.PosixFilePermissions;
-import java.security.DigestInputStream;
-import java.security.MessageDigest;
-import java.security.NoSuchAlgorithmException;
-import java.time.Duration;
-import java.time.Instant;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Deque;
-import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 
 /**
  * The per-user cache of libraries taken out of the jar: [cache]/quorvane/[sha256]/[file], where [cache] is
- * %LOCALAPPDATA% on Windows and $XDG_CACHE_HOME or ~/.cache elsewhere. A copy is written under a temporary name
- * in its own folder and renamed into place, so a JVM only ever sees a complete file; it is hashed in full when it
- * is written, and trusted afterwards while its identity (device, inode, size, change time, owner and mode) is the
- * one recorded beside it then. On Linux no code is loaded from a place another user controls: every folder from
- * / to the copy must belong to root or to the user and be writable by nobody else (a sticky folder only when root
- * owns it, as /tmp), so nobody else can rename or replace what the checks saw. Where the cache folder fails that,
- * the copy goes to a private folder under $XDG_RUNTIME_DIR or java.io.tmpdir, checked alike, and where every
- * place fails the load is refused naming each folder and why. On Windows the ACL of %LOCALAPPDATA%, which only
- * the user, SYSTEM and administrators reach, guards the copies.
+ * %LOCALAPPDATA% on Windows and $XDG_CACHE_HOME or ~/.cache elsewhere. CopyWriter writes a copy, hashing it in full;
+ * afterwards it is trusted while its identity (device, inode, size, change time, owner and mode) is the one
+ * recorded beside it then. On Linux no code is loaded from a place another user controls: every folder from / to the
+ * copy must belong to root or to the user and be writable by nobody else (a sticky folder only when root owns it, as
+ * /tmp), so nobody else can rename or replace what the checks saw. Where the cache folder fails that, or lies on a
+ * noexec mount, the copy goes to a private folder under $XDG_RUNTIME_DIR or java.io.tmpdir, checked alike, and where
+ * every place fails the load is refused naming each folder and why. On Windows the ACL of %LOCALAPPDATA%, which only
+ * the user, SYSTEM and administrators reach, guards the copies. This class holds what every load runs; a JVM loads
+ * and verifies CopyWriter only when a copy must be written.
  */
 final class LibraryCache {
-    private static final boolean POSIX = !System.getProperty("os.name").startsWith("Windows");
-    private static final int S_IFMT = 0170000, S_IFDIR = 0040000, S_IFLNK = 0120000, S_IFREG = 0100000;
-    private static final int STICKY = 01000, GROUP_OR_OTHER_WRITE = 0022, OTHER_WRITE = 0002;
-    /** A temporary file this old was left by a JVM that stopped while extracting. */
-    private static final Duration ABANDONED = Duration.ofHours(1);
+    static final boolean POSIX = !System.getProperty("os.name").startsWith("Windows");
+    static final int S_IFMT = 0170000, S_IFDIR = 0040000, S_IFLNK = 0120000, S_IFREG = 0100000;
+    static final int STICKY = 01000, GROUP_OR_OTHER_WRITE = 0022, OTHER_WRITE = 0002;
     private static int uid = -1;
 
     private LibraryCache() {
     }
 
-    /** A complete copy of the platform's library whose SHA-256 is sha256, extracted if need be. */
-    static Path copy(Platform platform, String sha256) throws IOException {
-        List<String> refused = new ArrayList<>();
-        for (Path cache : caches()) {
-            Path folder;
+    /**
+     * Loads a complete copy of the platform's library whose SHA-256 is sha256, written if need be, from the first
+     * place that is safe and lets it run; otherwise throws naming each place and why it failed.
+     */
+    static void load(Platform platform, String sha256) {
+        List<String> failed = new ArrayList<>();
+        for (Path cache : caches(failed)) {
+            Path file;
             try {
-                folder = folder(cache, sha256);
+                Path folder = folder(cache, sha256);
+                file = folder.resolve(platform.file());
+                if (!trusted(file)) {
+                    CopyWriter.write(platform, sha256, folder, file);
+                }
             } catch (IOException e) {
-                refused.add(e.getMessage());
+                failed.add(CopyWriter.describe(e));
                 continue;
             }
-            Path file = folder.resolve(platform.file());
-            if (!trusted(file) && !intact(file, sha256)) {
-                extract(platform, sha256, folder, file);
-                if (!intact(file, sha256)) {
-                    throw new IOException(file + " changed after it was written");
+            try {
+                System.load(file.toString());
+                return;
+            } catch (UnsatisfiedLinkError e) {
+                if (!Mounts.noexec(file)) {
+                    String musl = NativeLibrary.musl();
+                    UnsatisfiedLinkError unloadable = new UnsatisfiedLinkError("quorvane: cannot load " + file
+                            + ", the copy of quorvane-native.jar's " + platform.resource() + ": " + e.getMessage()
+                            + (musl != null ? "; " + NativeLibrary.needsGlibc(platform, musl) : ""));
+                    unloadable.initCause(e);
+                    throw unloadable;
                 }
+                failed.add(file + ": its file system is mounted noexec, so no library there may run");
             }
-            return file;
         }
-        throw new IOException(String.join("; ", refused)
-                + " (set XDG_CACHE_HOME to a folder of your own that only you may write in)");
+        throw new UnsatisfiedLinkError("quorvane: cannot load quorvane-native.jar's " + platform.resource() + ": "
+                + String.join("; ", failed) + " (set XDG_CACHE_HOME to a folder of your own that only you may write"
+                + " in, on a file system that lets programs run)");
     }
 
     /**
      * Where copies may go, best first: on Linux the user's cache folder, then private folders under
      * $XDG_RUNTIME_DIR and java.io.tmpdir, for when the cache folder is not safe.
      */
-    private static List<Path> caches() throws IOException {
+    private static List<Path> caches(List<String> failed) {
         if (!POSIX) {
             String local = System.getenv("LOCALAPPDATA");
             return List.of(local != null ? Path.of(local)
                     : Path.of(System.getProperty("user.home"), "AppData", "Local"));
         }
         List<Path> caches = new ArrayList<>();
-        Path xdg = absolute(System.getenv("XDG_CACHE_HOME"));
-        // A uid without a passwd entry has "?" as user.home: $HOME, when absolute, is its home.
-        Path home = absolute(System.getProperty("user.home"));
-        home = home != null ? home : absolute(System.getenv("HOME"));
+        Path xdg = absolute("XDG_CACHE_HOME", System.getenv("XDG_CACHE_HOME"), failed);
         if (xdg != null) {
             caches.add(xdg);
-        } else if (home != null) {
-            caches.add(home.resolve(".cache"));
+        } else {
+            // A uid without a passwd entry has "?" as user.home: $HOME, when absolute, is its home.
+            Path home = absolute("user.home", System.getProperty("user.home"), failed);
+            home = home != null ? home : absolute("HOME", System.getenv("HOME"), failed);
+            if (home != null) {
+                caches.add(home.resolve(".cache"));
+            }
         }
-        Path runtime = absolute(System.getenv("XDG_RUNTIME_DIR"));
+        Path runtime = absolute("XDG_RUNTIME_DIR", System.getenv("XDG_RUNTIME_DIR"), failed);
         if (runtime != null) {
             caches.add(runtime);
         }
-        Path temporary = absolute(System.getProperty("java.io.tmpdir"));
+        Path temporary = absolute("java.io.tmpdir", System.getProperty("java.io.tmpdir"), failed);
         if (temporary != null) {
-            caches.add(temporary.resolve("quorvane-" + uid()));
+            try {
+                caches.add(temporary.resolve("quorvane-" + uid()));
+            } catch (IOException e) {
+                failed.add(CopyWriter.describe(e));
+            }
         }
         return caches;
     }
 
-    /** The path text as a path when it is one and absolute; null for none, "?" or text no path can hold. */
-    private static Path absolute(String text) {
+    /**
+     * The path text as a path when it is one and absolute; null for none, "?" or text that no path of this locale's
+     * encoding can hold (as non-ASCII text under LC_ALL=C), which is noted in failed.
+     */
+    private static Path absolute(String source, String text, List<String> failed) {
         try {
             Path path = text != null && !text.isEmpty() ? Path.of(text) : null;
             return path != null && path.isAbsolute() ? path : null;
         } catch (InvalidPathException unusable) {
+            failed.add(source + " (" + text + ") cannot be a path in this locale's encoding, "
+                    + System.getProperty("sun.jnu.encoding"));
             return null;
         }
     }
@@ -125,145 +133,42 @@ final class LibraryCache {
             return Files.createDirectories(cache.resolve("quorvane").resolve(sha256));
         }
         int uid = uid();
-        try {
-            Files.createDirectories(cache, ownerOnly("rwx------"));
-        } catch (IOException e) {
-            throw refused(cache, "it cannot be made: " + e);
+        try { // made before, as at each load but the first: one walk from / checks it all
+            Path real = real(cache.resolve("quorvane").resolve(sha256), uid);
+            ours(real.getParent(), uid);
+            return ours(real, uid);
+        } catch (NoSuchFileException notYet) {
+            return CopyWriter.makeFolders(cache, sha256, uid);
         }
-        Path quorvane = ours(real(makeFolder(real(cache, uid), "quorvane"), uid), uid);
-        return ours(real(makeFolder(quorvane, sha256), uid), uid);
-    }
-
-    private static Path makeFolder(Path parent, String name) throws IOException {
-        Path folder = parent.resolve(name);
-        try {
-            Files.createDirectory(folder, ownerOnly("rwx------"));
-        } catch (FileAlreadyExistsException before) {
-            // made before, or by another JVM just now; checked next
-        }
-        return folder;
     }
 
     /**
-     * True when file is the copy that was hashed in full when it was written: the identity recorded then, in a
-     * file beside it that only this user may have written, is still its own. On Windows every load hashes it.
+     * True when file is the copy that was hashed in full when it was written: the identity recorded then, as the
+     * target of a symlink beside it, is still its own. Only this user (or root) can have made that symlink, in a
+     * folder that passed the checks of real and ours. On Windows every load hashes the copy.
      */
     private static boolean trusted(Path file) throws IOException {
         if (!POSIX) {
             return false;
         }
         try {
-            Path record = identityRecord(file);
-            Map<String, Object> unix = Files.readAttributes(record, "unix:mode,uid", NOFOLLOW_LINKS);
-            int mode = (Integer) unix.get("mode");
-            return (mode & S_IFMT) == S_IFREG && (mode & GROUP_OR_OTHER_WRITE) == 0
-                    && (Integer) unix.get("uid") == uid()
-                    && Files.readString(record, StandardCharsets.US_ASCII).equals(identity(file));
-        } catch (NoSuchFileException | java.nio.charset.MalformedInputException missing) {
+            return Files.readSymbolicLink(identityRecord(file)).toString().equals(identity(file));
+        } catch (NoSuchFileException | NotLinkException missing) {
             return false;
         }
     }
 
-    private static Path identityRecord(Path file) {
+    static Path identityRecord(Path file) {
         return file.resolveSibling(file.getFileName() + ".identity");
     }
 
     /** What changes when the file is replaced or changed in any way. */
-    private static String identity(Path file) throws IOException {
+    static String identity(Path file) throws IOException {
         Map<String, Object> unix = Files.readAttributes(file, "unix:dev,ino,size,ctime,uid,mode", NOFOLLOW_LINKS);
         FileTime changed = (FileTime) unix.get("ctime");
         return unix.get("dev") + " " + unix.get("ino") + " " + unix.get("size") + " "
                 + changed.to(java.util.concurrent.TimeUnit.NANOSECONDS) + " " + unix.get("uid") + " "
-                + Integer.toOctalString((Integer) unix.get("mode")) + "\n";
-    }
-
-    /** Records the identity of a copy that was just hashed in full, under a temporary name renamed into place. */
-    private static void remember(Path file) throws IOException {
-        Path record = identityRecord(file);
-        Path temporary = Files.createTempFile(file.getParent(), record.getFileName() + ".", ".tmp",
-                ownerOnly("rw-------"));
-        try {
-            Files.writeString(temporary, identity(file), StandardCharsets.US_ASCII);
-            Files.move(temporary, record, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
-        } finally {
-            Files.deleteIfExists(temporary);
-        }
-    }
-
-    /**
-     * True when file holds the expected bytes and, on Linux, only its owner, this user, may change it; then its
-     * identity is recorded, so that later loads need not hash it again.
-     */
-    private static boolean intact(Path file, String sha256) throws IOException {
-        try {
-            if (POSIX) {
-                Map<String, Object> unix = Files.readAttributes(file, "unix:mode,uid", NOFOLLOW_LINKS);
-                int mode = (Integer) unix.get("mode");
-                if ((mode & S_IFMT) != S_IFREG || (mode & GROUP_OR_OTHER_WRITE) != 0
-                        || (Integer) unix.get("uid") != uid()) {
-                    return false;
-                }
-            }
-            try (InputStream in = Files.newInputStream(file, NOFOLLOW_LINKS)) {
-                if (!sha256.equalsIgnoreCase(sha256(in))) {
-                    return false;
-                }
-            }
-            if (POSIX && !file.getFileName().toString().endsWith(".tmp")) {
-                remember(file);
-            }
-            return true;
-        } catch (NoSuchFileException missing) {
-            return false;
-        }
-    }
-
-    /** Writes the jar's copy under a temporary name beside file, checks it, and renames it over file. */
-    private static void extract(Platform platform, String sha256, Path folder, Path file) throws IOException {
-        removeAbandoned(folder);
-        Path temporary = POSIX ? Files.createTempFile(folder, platform.file() + ".", ".tmp", ownerOnly("rw-------"))
-                : Files.createTempFile(folder, platform.file() + ".", ".tmp");
-        try {
-            try (InputStream in = NativeLibrary.class.getResourceAsStream("/" + platform.resource());
-                    FileChannel out = FileChannel.open(temporary, StandardOpenOption.WRITE)) {
-                if (in == null) {
-                    throw new IOException("the jar lacks " + platform.resource());
-                }
-                in.transferTo(Channels.newOutputStream(out));
-                out.force(true); // the name must never reach a file whose bytes are not yet on disk
-            }
-            if (!intact(temporary, sha256)) {
-                throw new IOException("the jar's " + platform.resource() + " does not match its SHA-256");
-            }
-            if (POSIX) {
-                Files.setPosixFilePermissions(temporary, PosixFilePermissions.fromString("r-x------"));
-            }
-            try {
-                Files.move(temporary, file, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
-            } catch (IOException e) {
-                // Windows cannot replace a DLL another JVM has loaded; that one is complete if it verifies
-                if (!intact(file, sha256)) {
-                    throw e;
-                }
-            }
-        } finally {
-            Files.deleteIfExists(temporary);
-        }
-    }
-
-    private static void removeAbandoned(Path folder) throws IOException {
-        FileTime before = FileTime.from(Instant.now().minus(ABANDONED));
-        try (var files = Files.newDirectoryStream(folder, "*.tmp")) {
-            for (Path file : files) {
-                try {
-                    if (Files.getLastModifiedTime(file, NOFOLLOW_LINKS).compareTo(before) < 0) {
-                        Files.deleteIfExists(file);
-                    }
-                } catch (NoSuchFileException removedByAnotherJvm) {
-                    // gone already
-                }
-            }
-        }
+                + Integer.toOctalString((Integer) unix.get("mode"));
     }
 
     /**
@@ -271,7 +176,7 @@ final class LibraryCache {
      * belong to root or to this user, and no folder may be writable by anyone else unless root owns it and it is
      * sticky: anyone else could rename or swap what follows between the checks and the load.
      */
-    private static Path real(Path path, int uid) throws IOException {
+    static Path real(Path path, int uid) throws IOException {
         Deque<String> names = new ArrayDeque<>();
         for (Path name : path.toAbsolutePath()) {
             names.add(name.toString());
@@ -321,7 +226,7 @@ final class LibraryCache {
     }
 
     /** The folder, unless it belongs to another user or others may write in it. */
-    private static Path ours(Path folder, int uid) throws IOException {
+    static Path ours(Path folder, int uid) throws IOException {
         Map<String, Object> unix = Files.readAttributes(folder, "unix:mode,uid", NOFOLLOW_LINKS);
         int owner = (Integer) unix.get("uid");
         if (owner != uid) {
@@ -333,7 +238,7 @@ final class LibraryCache {
         return folder;
     }
 
-    private static IOException refused(Path folder, String why) {
+    static IOException refused(Path folder, String why) {
         return new IOException("refusing the cache folder " + folder + ": " + why);
     }
 
@@ -342,24 +247,10 @@ final class LibraryCache {
      * owner of /proc/self, one stat where reading /proc/self/status would cost a cold JVM milliseconds. A JVM is
      * never a set-uid program, whose folder root would own.
      */
-    private static int uid() throws IOException {
+    static int uid() throws IOException {
         if (uid < 0) {
             uid = (Integer) Files.getAttribute(Path.of("/proc/self"), "unix:uid");
         }
         return uid;
-    }
-
-    private static FileAttribute<?> ownerOnly(String permissions) {
-        return PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(permissions));
-    }
-
-    private static String sha256(InputStream in) throws IOException {
-        try {
-            DigestInputStream digesting = new DigestInputStream(in, MessageDigest.getInstance("SHA-256"));
-            digesting.transferTo(OutputStream.nullOutputStream());
-            return HexFormat.of().formatHex(digesting.getMessageDigest().digest());
-        } catch (NoSuchAlgorithmException e) {
-            throw new IOException(e); // every JDK has SHA-256
-        }
     }
 }

@@ -1,21 +1,21 @@
 package com.quorvane.nativelib;
 
-import java.io.IOException;
-import java.io.InputStream;
-import java.nio.charset.StandardCharsets;
+import java.io.File;
+import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
 import java.util.Set;
-import java.util.stream.Collectors;
+import java.util.TreeSet;
 
 /**
- * Loads the quorvane native library: from {@code java.library.path} when it is there, otherwise the copy inside
- * quorvane-native.jar for this platform, through a per-user cache. Call {@link #load()} before the first native
- * method (in place of {@code System.loadLibrary("quorvane")}). The library belongs to the class loader of this
- * class, so the jar must sit on the same class loader as the classes that declare the native methods.
+ * Loads the quorvane native library: from {@code java.library.path} when a library there is of this jar's version,
+ * otherwise the copy inside quorvane-native.jar for this platform, through a per-user cache. Call {@link #load()}
+ * before the first native method (in place of {@code System.loadLibrary("quorvane")}). The library belongs to the
+ * class loader of this class, so the jar must sit on the same class loader as the classes that declare the native
+ * methods.
  */
 public final class NativeLibrary {
-    /** A platform the jar may serve: its library lies at folder/file, its SHA-256 (hex) at folder/file.sha256. */
+    /** A platform the jar may serve: its library lies at folder/file in the jar. */
     record Platform(String os, Set<String> arches, String folder, String file) {
         String resource() {
             return folder + "/" + file;
@@ -35,27 +35,51 @@ public final class NativeLibrary {
 
     /**
      * Loads the library once per class loader; later calls return at once. Throws UnsatisfiedLinkError naming the
-     * platform when neither java.library.path nor the jar serves it, or why the cached copy could not be used.
+     * platform when neither java.library.path nor the jar serves it, or the path, the reason and what to set when
+     * the jar's copy could not be used.
      */
     public static synchronized void load() {
         if (loaded) {
             return;
         }
-        try {
-            System.loadLibrary("quorvane");
-        } catch (UnsatisfiedLinkError notOnLibraryPath) {
-            Platform platform = served(System.getProperty("os.name"), System.getProperty("os.arch"));
+        String osName = System.getProperty("os.name"), osArch = System.getProperty("os.arch");
+        Platform platform = select(osName, osArch);
+        String sha256 = platform != null ? Contents.sha256(platform.resource()) : null;
+        File installed = onLibraryPath();
+        String installedVersion = installed != null ? Binaries.version(installed) : null;
+        // A library of another version would lack methods or answer otherwise: the jar's own comes first then.
+        if (installed != null && (sha256 == null || Contents.version().equals(installedVersion))) {
+            System.load(installed.getPath());
+        } else if (sha256 == null) {
+            throw unserved(osName, osArch);
+        } else {
             try {
-                System.load(LibraryCache.copy(platform, sha256(platform)).toString());
-            } catch (IOException | UnsatisfiedLinkError e) {
-                UnsatisfiedLinkError failed = new UnsatisfiedLinkError(
-                        "quorvane: cannot load " + platform.resource() + " of quorvane-native.jar: " + e.getMessage());
+                LibraryCache.load(platform, sha256);
+            } catch (UnsatisfiedLinkError e) {
+                if (installed == null) {
+                    throw e;
+                }
+                UnsatisfiedLinkError failed = new UnsatisfiedLinkError(e.getMessage() + "; " + installed
+                        + " on java.library.path was passed over: it is version " + installedVersion + ", not "
+                        + Contents.version());
                 failed.initCause(e);
-                failed.addSuppressed(notOnLibraryPath);
                 throw failed;
             }
         }
         loaded = true;
+    }
+
+    /** The library System.loadLibrary("quorvane") would load, found as it would find it; null when none. */
+    private static File onLibraryPath() {
+        String name = System.mapLibraryName("quorvane");
+        String path = System.getProperty("java.library.path", "");
+        for (String folder : path.split(File.pathSeparator)) {
+            File file = new File(folder.isEmpty() ? "." : folder, name);
+            if (file.isFile()) {
+                return file.getAbsoluteFile();
+            }
+        }
+        return null;
     }
 
     /** The platform that os.name and os.arch name, or null when the jar is never built for it. */
@@ -69,27 +93,34 @@ public final class NativeLibrary {
         return null;
     }
 
-    /** The platform, when this jar holds its library; otherwise an error naming it and what the jar serves. */
-    static Platform served(String osName, String osArch) {
-        Platform platform = select(osName, osArch);
-        if (platform != null && has(platform)) {
-            return platform;
-        }
-        String serves = PLATFORMS.stream().filter(NativeLibrary::has)
-                .map(p -> p.os() + " " + String.join("/", p.arches().stream().sorted().toList()) + " ("
-                        + p.resource() + ")")
-                .collect(Collectors.joining(", "));
-        throw new UnsatisfiedLinkError("quorvane: no native library for os.name=" + osName + ", os.arch=" + osArch
-                + " on java.library.path or in quorvane-native.jar, which serves " + serves);
+    /**
+     * The C library this JVM runs on, when it is musl, which the jar's Linux library (built for the GNU C library)
+     * cannot run on; null otherwise. Read from the interpreter the JVM's program asks for.
+     */
+    static String musl() {
+        return musl(new File("/proc/self/exe"));
     }
 
-    private static boolean has(Platform platform) {
-        return NativeLibrary.class.getResource("/" + platform.resource() + ".sha256") != null;
+    static String musl(File program) {
+        String interpreter = LibraryCache.POSIX ? Binaries.interpreter(program) : null;
+        return interpreter != null && interpreter.contains("musl") ? interpreter : null;
     }
 
-    private static String sha256(Platform platform) throws IOException {
-        try (InputStream in = NativeLibrary.class.getResourceAsStream("/" + platform.resource() + ".sha256")) {
-            return new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim();
+    static String needsGlibc(Platform platform, String musl) {
+        return "quorvane-native.jar's " + platform.resource() + " needs the GNU C library, but this JVM runs on musl ("
+                + musl + "); put a quorvane library built for musl, of version " + Contents.version()
+                + ", on java.library.path";
+    }
+
+    static UnsatisfiedLinkError unserved(String osName, String osArch) {
+        List<String> serves = new ArrayList<>();
+        for (Platform p : PLATFORMS) {
+            if (Contents.sha256(p.resource()) != null) {
+                serves.add(p.os() + " " + String.join("/", new TreeSet<>(p.arches())) + " (" + p.resource() + ")");
+            }
         }
+        return new UnsatisfiedLinkError("quorvane: no native library for os.name=" + osName + ", os.arch=" + osArch
+                + " on java.library.path or in quorvane-native.jar, which serves "
+                + (serves.isEmpty() ? "no platform" : String.join(", ", serves)));
     }
 }

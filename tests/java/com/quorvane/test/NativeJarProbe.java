@@ -7,7 +7,7 @@ import java.util.*;
 
 /**
  * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client jar:
- * loads the library and reads a document's summary. With a second argument it says "ready" and waits for that file to
+ * loads the library, says from which file, and reads a document's summary. With a second argument it says "ready" and waits for that file to
  * appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same moment.
  */
 public final class NativeJarProbe {
@@ -23,6 +23,10 @@ public final class NativeJarProbe {
             Thread.sleep(Long.parseLong(args[2]));
         }
         NativeLibrary.load();
+        try (var maps = Files.lines(Path.of("/proc/self/maps"))) { // which file the library came from
+            maps.filter(line -> line.endsWith("/libquorvane.so")).findFirst()
+                    .ifPresent(line -> System.out.println("loaded " + line.substring(line.indexOf('/'))));
+        }
         Properties summary = new Properties();
         int result = Win32Impl.getCompoundDocumentSummaryProperties(args[0], summary);
         System.out.println("read " + result + " " + new TreeMap<>(summary));

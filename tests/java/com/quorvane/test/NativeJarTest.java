@@ -9,6 +9,8 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.*;
 import java.nio.file.attribute.*;
 import java.security.MessageDigest;
+import java.time.Duration;
+import java.time.Instant;
 import java.util.*;
 import java.util.stream.Collectors;
 import org.junit.jupiter.api.Test;
@@ -36,7 +38,23 @@ class NativeJarTest {
     /** Where the copy must end up: the cache, the private folder under java.io.tmpdir, or nowhere (refused). */
     private enum Lands { CACHE, SAFE_PLACE, LIBRARY_PATH, REFUSED }
 
-    private record Row(String name, Setup setup, Lands lands, String failure) {
+    /** What java.library.path holds: no library, this build's, or one that reports another version. */
+    private enum OnPath { NONE, THIS_VERSION, OTHER_VERSION }
+
+    /** A row; the child's locale and a tmpfs mounted over the cache (its mount options) when set. */
+    private record Row(String name, Setup setup, Lands lands, String failure, OnPath onPath, String locale,
+            String mount) {
+        Row(String name, Setup setup, Lands lands, String failure) {
+            this(name, setup, lands, failure, OnPath.NONE, null, null);
+        }
+
+        Row onPath(OnPath library) {
+            return new Row(name, setup, lands, failure, library, locale, mount);
+        }
+
+        Row in(String localeName, String mountOptions) {
+            return new Row(name, setup, lands, failure, onPath, localeName, mountOptions);
+        }
     }
 
     @Test
@@ -44,13 +62,15 @@ class NativeJarTest {
         Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
         Row[] rows = {
             new Row("an empty cache", (cache, copy, tmp) -> { }, Lands.CACHE, null),
-            new Row("a tampered copy is replaced", (cache, copy, tmp) -> {
+            new Row("a tampered copy is replaced, and what a killed JVM left is removed", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent(), OWNER_ONLY);
                 Files.write(copy, new byte[] {0x7f, 'E', 'L', 'F'});
-                chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy);
+                Path left = Files.write(copy.resolveSibling("libquorvane.so.123.tmp"), new byte[] {0x7f});
+                Files.setLastModifiedTime(left, FileTime.from(Instant.now().minus(Duration.ofHours(2))));
+                chown(NOBODY, cache.resolve("quorvane"), copy.getParent(), copy, left);
             }, Lands.CACHE, null),
             new Row("a copy changed after it was checked is checked again and replaced", (cache, copy, tmp) -> {
-                assertEquals(0, ChildJvm.run(env(cache, tmp), probe(false, false)).exit());
+                assertEquals(0, ChildJvm.run(env(cache, tmp), probe(null, false)).exit());
                 byte[] changed = Files.readAllBytes(copy);
                 changed[changed.length / 2] ^= 1;
                 Files.write(copy, changed); // same size, owner and mode; a new change time
@@ -65,8 +85,14 @@ class NativeJarTest {
                 Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"), OWNER_ONLY);
                 chown(NOBODY, elsewhere, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
             }, Lands.CACHE, null),
-            new Row("a library on java.library.path comes first", (cache, copy, tmp) -> { }, Lands.LIBRARY_PATH,
-                    null),
+            new Row("a library of the jar's version on java.library.path comes first", (cache, copy, tmp) -> { },
+                    Lands.LIBRARY_PATH, null).onPath(OnPath.THIS_VERSION),
+            new Row("a library of another version on java.library.path is passed over", (cache, copy, tmp) -> { },
+                    Lands.CACHE, null).onPath(OnPath.OTHER_VERSION),
+            new Row("a cache path that the C locale cannot name", (cache, copy, tmp) -> { }, Lands.SAFE_PLACE, null)
+                    .in("C", null),
+            new Row("a cache on a noexec mount", (cache, copy, tmp) -> { }, Lands.SAFE_PLACE, null)
+                    .in(null, "noexec,mode=0700,uid=" + NOBODY),
             // Another user's places are avoided: the copy goes to the private folder under java.io.tmpdir.
             new Row("a root folder on the way that the user's group may write in", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent());
@@ -102,12 +128,23 @@ class NativeJarTest {
                 Files.setPosixFilePermissions(cache, PosixFilePermissions.fromString("rwxrwxrwx"));
                 chown(DAEMON, tmp);
             }, Lands.REFUSED, "every user may write in " + temp.resolve("cache")),
+            new Row("no place the user may write in", (cache, copy, tmp) -> {
+                chown(0, cache);
+                chown(DAEMON, tmp);
+            }, Lands.REFUSED, temp.resolve("cache").resolve("quorvane") + ": permission denied"),
         };
         for (Row row : rows) {
-            Path cache = freshCache(), tmp = temp.resolve("tmp");
+            Path cache = freshCache(row.locale() != null ? "cache-\u00e9\u4e2d" : "cache"), tmp = temp.resolve("tmp");
             Path copy = cache.resolve("quorvane").resolve(sha256()).resolve("libquorvane.so");
             row.setup().on(cache, copy, tmp);
-            ChildJvm.Run run = ChildJvm.run(env(cache, tmp), probe(row.lands() == Lands.LIBRARY_PATH, true));
+            Map<String, String> env = new HashMap<>(env(cache, tmp));
+            if (row.locale() != null) {
+                env.putAll(ChildJvm.locale(row.locale()));
+            }
+            List<String> as = row.mount() == null ? ChildJvm.AS_NOBODY : concat(List.of("unshare", "--mount", "sh",
+                    "-c", "mount -t tmpfs -o " + row.mount() + " none \"$0\" && exec \"$@\"", cache.toString()),
+                    ChildJvm.AS_NOBODY);
+            ChildJvm.Run run = ChildJvm.run(env, probe(as, libraryPath(row.onPath()), true));
             Path safe = tmp.resolve("quorvane-" + NOBODY).resolve("quorvane").resolve(sha256())
                     .resolve("libquorvane.so");
             switch (row.lands()) {
@@ -119,13 +156,17 @@ class NativeJarTest {
                 }
                 case LIBRARY_PATH -> {
                     assertEquals(0, run.exit(), row.name() + ": " + run.output());
+                    assertTrue(run.output().contains("loaded " + libraryPath(row.onPath()).resolve("libquorvane.so")),
+                            row.name() + ": " + run.output());
                     assertFalse(Files.exists(cache.resolve("quorvane")), row.name());
                 }
                 default -> {
                     assertEquals(0, run.exit(), row.name() + ": " + run.output());
                     assertTrue(run.output().contains(READ), row.name() + ": " + run.output());
+                    Path loaded = (row.lands() == Lands.CACHE ? copy : safe).toRealPath();
+                    assertTrue(run.output().contains("loaded " + loaded), row.name() + ": " + run.output());
                     assertSound(row.lands() == Lands.CACHE ? copy : safe, NOBODY, row.name());
-                    if (row.lands() == Lands.SAFE_PLACE) {
+                    if (row.lands() == Lands.SAFE_PLACE && row.mount() == null) {
                         try (var planted = Files.walk(cache)) {
                             assertEquals(List.of(), planted.filter(p -> p.endsWith("libquorvane.so")).toList(),
                                     row.name() + ": nothing is written where another user could reach it");
@@ -145,7 +186,7 @@ class NativeJarTest {
         env.put("XDG_CACHE_HOME", "");
         env.put("HOME", home.toString());
         ChildJvm.Run run = ChildJvm.run(env, probe(List.of("setpriv", "--reuid=" + uid, "--regid=" + uid,
-                "--clear-groups"), false, true));
+                "--clear-groups"), null, true));
         assertEquals(0, run.exit(), run.output());
         assertTrue(run.output().contains(READ), run.output());
         assertSound(home.resolve(".cache").resolve("quorvane").resolve(sha256()).resolve("libquorvane.so"), uid,
@@ -168,7 +209,7 @@ class NativeJarTest {
             List<Process> jvms = new ArrayList<>();
             for (int i = 0; i < 2; i++) {
                 jvms.add(ChildJvm.start(env(cache, temp.resolve("tmp")),
-                        probe(false, false, go.toString(), Integer.toString(i * delay))));
+                        probe(null, false, go.toString(), Integer.toString(i * delay))));
             }
             List<BufferedReader> outputs = new ArrayList<>();
             for (Process jvm : jvms) { // each says it is ready, then waits for the go
@@ -204,31 +245,76 @@ class NativeJarTest {
 
     /** An empty cache folder of nobody's, inside one that only root may write in. */
     private Path freshCache() throws Exception {
+        return freshCache("cache");
+    }
+
+    private Path freshCache(String name) throws Exception {
         Files.setPosixFilePermissions(temp, PosixFilePermissions.fromString("rwxr-xr-x"));
         try (var old = Files.walk(temp)) {
             for (Path p : old.sorted((a, b) -> b.compareTo(a)).filter(p -> !p.equals(temp)).toList()) {
                 Files.delete(p);
             }
         }
-        Path cache = Files.createDirectory(temp.resolve("cache"));
+        Path cache = Files.createDirectory(temp.resolve(name));
         chown(NOBODY, cache);
         Files.setAttribute(Files.createDirectory(temp.resolve("tmp")), "unix:mode", 01777); // like /tmp
         return cache;
     }
 
     /**
+     * A folder for java.library.path: this build's library, or a copy of it that reports another version (its
+     * version mark, "quorvane VERSION" in .comment, changed in place); null for none.
+     */
+    private static Path libraryPath(OnPath onPath) throws Exception {
+        Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
+        if (onPath == OnPath.NONE) {
+            return null;
+        }
+        if (onPath == OnPath.THIS_VERSION) {
+            return ChildJvm.readableCopy(library.getParent());
+        }
+        byte[] bytes = Files.readAllBytes(library);
+        byte[] mark = ("quorvane " + NativeLibrary.class.getPackage().getImplementationVersion())
+                .getBytes(StandardCharsets.US_ASCII);
+        int at = indexOf(bytes, mark);
+        assertTrue(at >= 0, "the library carries its version");
+        bytes[at + mark.length - 1] ^= 1; // 0.1.0 -> 0.1.1
+        Path stale = Files.createDirectories(Files.createTempDirectory("qv-stale").resolve("lib"));
+        Files.write(stale.resolve("libquorvane.so"), bytes);
+        return ChildJvm.readableCopy(stale);
+    }
+
+    private static int indexOf(byte[] bytes, byte[] part) {
+        outer:
+        for (int i = 0; i + part.length <= bytes.length; i++) {
+            for (int j = 0; j < part.length; j++) {
+                if (bytes[i + j] != part[j]) {
+                    continue outer;
+                }
+            }
+            return i;
+        }
+        return -1;
+    }
+
+    private static List<String> concat(List<String> a, List<String> b) {
+        List<String> both = new ArrayList<>(a);
+        both.addAll(b);
+        return both;
+    }
+
+    /**
      * The probe as nobody, on a class path of quorvane-native.jar and the client jar, run from its source; or,
      * where the class path is not the point, from the tests' jar too, which spares the compiler's start.
      */
-    private static List<String> probe(boolean onLibraryPath, boolean fromSource, String... more) throws Exception {
+    private static List<String> probe(Path onLibraryPath, boolean fromSource, String... more) throws Exception {
         return probe(ChildJvm.AS_NOBODY, onLibraryPath, fromSource, more);
     }
 
-    private static List<String> probe(List<String> as, boolean onLibraryPath, boolean fromSource, String... more)
+    private static List<String> probe(List<String> as, Path onLibraryPath, boolean fromSource, String... more)
             throws Exception {
         Path build = Path.of(System.getenv("QV_BUILD_DIR"), "java");
-        Path libraryPath = onLibraryPath ? ChildJvm.readableCopy(Path.of(System.getProperty("java.library.path")))
-                : Path.of("/no-library-here");
+        Path libraryPath = onLibraryPath != null ? onLibraryPath : Path.of("/no-library-here");
         String classPath = ChildJvm.readableCopy(build.resolve("quorvane-native.jar")) + File.pathSeparator
                 + ChildJvm.readableCopy(build.resolve("quorvane-client.jar"));
         String main = ChildJvm.readableCopy(Path.of(System.getenv("QV_SOURCE_DIR"), "tests", "java", "com",
@@ -252,13 +338,10 @@ class NativeJarTest {
         }
     }
 
-    /** The SHA-256 the jar holds for the Linux library: that of the library this build made. */
+    /** The SHA-256 of the Linux library the jar holds: that of the library this build made. */
     private static String sha256() throws Exception {
         if (sha256 == null) {
-            try (InputStream in = NativeLibrary.class.getResourceAsStream("/linux-x86-64/libquorvane.so.sha256")) {
-                sha256 = new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim();
-            }
-            assertEquals(hex(Path.of(System.getProperty("java.library.path"), "libquorvane.so")), sha256);
+            sha256 = hex(Path.of(System.getProperty("java.library.path"), "libquorvane.so"));
         }
         return sha256;
     }

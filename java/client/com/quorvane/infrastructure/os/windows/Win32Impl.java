@@ -8,24 +8,29 @@ import java.lang.reflect.InvocationTargetException;
  */
 public final class Win32Impl {
     static {
-        try {
-            System.loadLibrary("quorvane");
-        } catch (UnsatisfiedLinkError notOnLibraryPath) {
-            loadFromNativeJar(notOnLibraryPath);
-        }
+        load();
     }
 
     private Win32Impl() {
     }
 
-    /** quorvane-native.jar, when on the class path, serves the library from inside itself. */
-    private static void loadFromNativeJar(UnsatisfiedLinkError notOnLibraryPath) {
+    /**
+     * quorvane-native.jar, when on the class path, picks the library: one on java.library.path only when it is of
+     * the jar's version, else the jar's own. Without the jar, java.library.path's.
+     */
+    private static void load() {
         try {
             Class.forName("com.quorvane.nativelib.NativeLibrary").getMethod("load").invoke(null);
         } catch (ClassNotFoundException noNativeJar) {
-            throw notOnLibraryPath;
+            System.loadLibrary("quorvane");
         } catch (InvocationTargetException failed) {
-            throw failed.getCause() instanceof Error error ? error : new UnsatisfiedLinkError(failed.toString());
+            Throwable cause = failed.getCause();
+            if (cause instanceof Error error) {
+                throw error;
+            }
+            UnsatisfiedLinkError unloaded = new UnsatisfiedLinkError("quorvane-native.jar: " + cause);
+            unloaded.initCause(cause);
+            throw unloaded;
         } catch (ReflectiveOperationException e) {
             throw new UnsatisfiedLinkError("quorvane-native.jar: " + e);
         }
