@@ -193,6 +193,33 @@ class NativeJarTest {
                 "a uid without a passwd entry");
     }
 
+    @Test
+    void writingACopyRemovesOnlyCopiesOfOtherBuildsUnusedFor30Days() throws Exception {
+        Path cache = freshCache(), quorvane = Files.createDirectory(cache.resolve("quorvane"), OWNER_ONLY);
+        Map<String, Integer> ages = new LinkedHashMap<>(); // days since last written or read
+        ages.put("a".repeat(64), 40);       // another build, unused: removed
+        ages.put("b".repeat(64), 29);       // another build, used within 30 days: kept
+        ages.put("c".repeat(63), 40);       // not a copy's folder: kept
+        ages.put("docprops-1.jsa", 40);     // the launcher's, not the loader's: kept
+        for (var entry : ages.entrySet()) {
+            Path path = quorvane.resolve(entry.getKey());
+            Path file = entry.getKey().endsWith(".jsa") ? Files.write(path, new byte[1])
+                    : Files.write(Files.createDirectory(path).resolve("libquorvane.so"), new byte[1]);
+            FileTime then = FileTime.from(Instant.now().minus(Duration.ofDays(entry.getValue())));
+            for (Path p : List.of(file, path)) {
+                Files.getFileAttributeView(p, BasicFileAttributeView.class, NOFOLLOW_LINKS).setTimes(then, then, null);
+                chown(NOBODY, p);
+            }
+        }
+        chown(NOBODY, quorvane);
+        ChildJvm.Run run = ChildJvm.run(env(cache, temp.resolve("tmp")), probe(null, false));
+        assertEquals(0, run.exit(), run.output());
+        try (var left = Files.list(quorvane)) {
+            assertEquals(new TreeSet<>(List.of("b".repeat(64), "c".repeat(63), sha256(), "docprops-1.jsa")),
+                    left.map(p -> p.getFileName().toString()).collect(Collectors.toCollection(TreeSet::new)));
+        }
+    }
+
     /** The cache, and java.io.tmpdir; no runtime folder, so that the place to fall back on is java.io.tmpdir's. */
     private static Map<String, String> env(Path cache, Path tmp) {
         return Map.of("XDG_CACHE_HOME", cache.toString(), "XDG_RUNTIME_DIR", "",
