@@ -7,7 +7,8 @@
 // which curl leaves unread since a CGI server sets it from a request header,
 // or https_proxy for plain HTTP) never switches the desktop's proxy off.
 // no_proxy (else NO_PROXY) refines either source, read exactly as curl
-// reads it; an empty variable counts as unset, as for curl. One libproxy factory serves the process (it is thread-safe).
+// reads it; an empty variable counts as unset, as for curl. One libproxy
+// factory serves the process (it is thread-safe).
 #pragma once
 
 #include <optional>

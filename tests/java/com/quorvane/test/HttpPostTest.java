@@ -282,17 +282,21 @@ class HttpPostTest {
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
-        int http = SERVERS.http;
-        // 127.0.0.1 has no entry; localhost's answers a form POST
-        String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1"};
-        Object[][] rows = {{"right", List.of(denied, "ok welcome")}, {"wrong", List.of(denied, denied)}};
+        int http = SERVERS.http, https = SERVERS.https(home);
+        // 127.0.0.1 has no entry; localhost's answers a form POST, over TLS only since /auth takes Basic alone
+        String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1",
+            "localhost|" + https + "|true|/auth|a=1", "localhost|" + http + "|false|/auth/digest|a=1"};
+        Object[][] rows = {{"right", List.of(denied, denied, "ok welcome", "ok welcome")},
+            {"wrong", List.of(denied, denied, denied, denied)}};
         for (Object[] row : rows) {
             Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
                     + row[0]);
             Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
             int before = SERVERS.requests.size();
-            assertEquals(row[1], child(Map.of("HOME", home.toString()), calls), "password " + row[0]);
-            assertEquals(3, SERVERS.requests.size() - before, "one request, then two: the POST and its one retry");
+            assertEquals(row[1], child(Map.of("HOME", home.toString(), "SSL_CERT_FILE",
+                    home.resolve("cert.pem").toString()), calls), "password " + row[0]);
+            assertEquals(7, SERVERS.requests.size() - before, "1, 1, 2, 3 (Digest takes its own challenge): a retry"
+                    + " only where the password cannot be read on the way, over TLS or by Digest");
             assertEquals(List.of(List.of(FORM), "a=1"), List.of(SERVERS.last().headers().get("Content-Type"),
                     new String(SERVERS.last().body(), ISO_8859_1)));
         }
@@ -353,15 +357,15 @@ class HttpPostTest {
             Map<String, String> proxies = Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.loginProxy(),
                     "https_proxy", tunnel.url("http"));
             Object[][] rows = { // case, .netrc, proxies, call, result
-                {"default entry", "default login u password secret", Map.of(), "127.0.0.2|" + h2 + "|false|/auth",
-                    denied},
-                {"cross-host redirect", "machine 127.0.0.1 login u password one\ndefault login u password secret",
-                    Map.of(), LOCAL + "|" + h1 + "|false|/goto/127.0.0.2:" + h2 + "/auth|a=1", denied},
+                {"default entry", "default login d password secret", Map.of(),
+                    "127.0.0.2|" + h2 + "|false|/auth/digest", denied},
+                {"cross-host redirect", "machine 127.0.0.1 login o password one\ndefault login d password secret",
+                    Map.of(), LOCAL + "|" + h1 + "|false|/goto/127.0.0.2:" + h2 + "/auth/digest|a=1", denied},
                 // the login proxy sends it on to https://quorvane.invalid/, the tunnel's
                 {"proxy change", "machine 127.0.0.1 login p password p1", proxies, "quorvane.invalid|80|false|/",
                     "IOException: " + NOT_OK + "0 (WinInet error 12031)"},
                 // each answers 401, then with its password a redirect to the other
-                {"retry loop", "machine 127.0.0.2 login u password two\nmachine 127.0.0.3 login u password three",
+                {"retry loop", "machine 127.0.0.2 login u password two\nmachine 127.0.0.3 login w password three",
                     Map.of(), "127.0.0.2|" + h2 + "|false|/loop/127.0.0.3:" + h3, denied}};
             List<Executable> checks = new ArrayList<>(); // every row's verdict, not only the first failure's
             for (Object[] r : rows) {
@@ -375,11 +379,11 @@ class HttpPostTest {
                 tunnel.records.clear();
                 List<String> result = child(env, (String) r[3]);
                 List<Servers.Request> sent = SERVERS.requests.subList(before, SERVERS.requests.size());
-                // Passwords at 127.0.0.2 other than its own, a proxy's on the tunnel, and how often we asked.
+                // Logins at 127.0.0.2 other than its own, a proxy's on the tunnel, and how often we asked.
                 List<Object> seen = List.of(result, sent.stream().filter(q -> q.server().equals("127.0.0.2"))
-                        .map(q -> q.headers().get("Authorization"))
-                        .filter(a -> a != null && !a.equals(List.of(Servers.basic("u:two")))).toList(),
-                        tunnel.records.stream().anyMatch(t -> t.contains("Proxy-Authorization")), sent.size() <= 6);
+                        .map(q -> q.headers().getFirst("Authorization"))
+                        .filter(a -> a != null && !Servers.user(a).equals("u")).toList(),
+                        tunnel.records.stream().anyMatch(t -> t.contains("Proxy-Authorization")), sent.size() <= 8);
                 checks.add(() -> assertEquals(List.of(List.of(r[4]), List.of(), false, true), seen, (String) r[0]));
             }
             assertAll(checks);
@@ -452,7 +456,8 @@ class HttpPostTest {
             assertNotNull(address, "dbus-daemon gave no address");
             env.put("DBUS_SESSION_BUS_ADDRESS", address);
             String[][] settings = {{"org.gnome.system.proxy", "mode", "manual"},
-                {"org.gnome.system.proxy.http", "host", "127.0.0.1"}, {"org.gnome.system.proxy.http", "port", "" + port},
+                {"org.gnome.system.proxy.http", "host", "127.0.0.1"},
+                {"org.gnome.system.proxy.http", "port", "" + port},
                 {"org.gnome.system.proxy", "ignore-hosts", "['localhost']"}};
             for (String[] setting : settings) {
                 ChildJvm.exec(env, "gsettings", "set", setting[0], setting[1], setting[2]);
@@ -476,11 +481,12 @@ class HttpPostTest {
         }
     }
 
-    // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right comes, others "ok".
+    // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right proves itself,
+    // others "ok".
     static final class Servers {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
         static final String TEXT = "0123456789abcdefghijklmnopqrstuvwxyz".repeat(200);
-        private static final String AUTHORIZED = basic("quorvane:right");
+        private static final String NONCE = "6f7175617276616e65";
 
         /** A request as the server read it; the client's port tells its connection apart. */
         record Request(String method, String target, Headers headers, byte[] body, int clientPort, String server) {
@@ -558,15 +564,70 @@ class HttpPostTest {
         /** A proxy that wants p:p1 and then sends every request on to https://quorvane.invalid/. */
         int loginProxy() throws IOException {
             return serve(HttpServer.create(LOOPBACK, 0), e -> {
-                boolean known = basic("p:p1").equals(e.getRequestHeaders().getFirst("Proxy-Authorization"));
-                e.getResponseHeaders().add(known ? "Location" : "Proxy-Authenticate",
-                        known ? "https://quorvane.invalid/" : "Basic realm=\"proxy\"");
+                boolean known = authorized(e.getRequestHeaders().getFirst("Proxy-Authorization"), "p", "p1",
+                        e.getRequestMethod());
+                if (known) {
+                    e.getResponseHeaders().add("Location", "https://quorvane.invalid/");
+                } else {
+                    challenge(e, "Proxy-Authenticate", true);
+                }
                 reply(e, known ? 302 : 407, "");
             });
         }
 
         static String basic(String login) {
             return "Basic " + Base64.getEncoder().encodeToString(login.getBytes(UTF_8));
+        }
+
+        /** Asks for Basic, and for Digest too with `digest`. */
+        static void challenge(HttpExchange e, String header, boolean digest) {
+            e.getResponseHeaders().add(header, "Basic realm=\"quorvane\"");
+            if (digest) {
+                e.getResponseHeaders().add(header, "Digest realm=\"quorvane\", nonce=\"" + NONCE
+                        + "\", qop=\"auth\"");
+            }
+        }
+
+        /** The fields of a Digest answer. */
+        private static Map<String, String> digestFields(String authorization) {
+            Map<String, String> fields = new HashMap<>();
+            var m = java.util.regex.Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization);
+            while (m.find()) {
+                fields.put(m.group(1), m.group(2) != null ? m.group(2) : m.group(3));
+            }
+            return fields;
+        }
+
+        /** The user an Authorization header names, Basic or Digest; "" for none. */
+        static String user(String authorization) {
+            if (authorization.startsWith("Basic ")) {
+                String login = new String(Base64.getDecoder().decode(authorization.substring(6)), UTF_8);
+                return login.substring(0, Math.max(0, login.indexOf(':')));
+            }
+            return digestFields(authorization).getOrDefault("username", "");
+        }
+
+        /** Whether the header proves user:password, by Basic or by Digest (RFC 7616, MD5, qop=auth). */
+        static boolean authorized(String authorization, String user, String password, String method) {
+            if (authorization == null) {
+                return false;
+            }
+            if (authorization.startsWith("Basic ")) {
+                return authorization.equals(basic(user + ":" + password));
+            }
+            Map<String, String> f = digestFields(authorization);
+            String ha1 = md5(user + ":quorvane:" + password), ha2 = md5(method + ":" + f.get("uri"));
+            return user.equals(f.get("username")) && NONCE.equals(f.get("nonce")) && md5(ha1 + ":" + NONCE + ":"
+                    + f.get("nc") + ":" + f.get("cnonce") + ":auth:" + ha2).equals(f.get("response"));
+        }
+
+        private static String md5(String text) {
+            try {
+                return HexFormat.of().formatHex(java.security.MessageDigest.getInstance("MD5")
+                        .digest(text.getBytes(UTF_8)));
+            } catch (java.security.NoSuchAlgorithmException e) {
+                throw new IllegalStateException(e);
+            }
         }
 
         private int serve(HttpServer server, HttpHandler handler) {
@@ -585,9 +646,10 @@ class HttpPostTest {
             switch (path.length > 1 ? path[1] : "") {
                 case "status" -> reply(e, Integer.parseInt(path[2]), "");
                 case "bytes" -> reply(e, 200, TEXT.substring(0, Integer.parseInt(path[2])));
-                case "auth" -> {
-                    boolean authorized = AUTHORIZED.equals(e.getRequestHeaders().getFirst("Authorization"));
-                    e.getResponseHeaders().add("WWW-Authenticate", "Basic realm=\"quorvane\"");
+                case "auth" -> { // /auth takes Basic, /auth/digest Digest too
+                    boolean authorized = authorized(e.getRequestHeaders().getFirst("Authorization"), "quorvane",
+                            "right", e.getRequestMethod());
+                    challenge(e, "WWW-Authenticate", path.length > 2);
                     reply(e, authorized ? 200 : 401, authorized ? "welcome" : "");
                 }
                 case "stall" -> { // /stall/N: N bytes of a 5000-byte body (no answer for 0), then 20 s of nothing
@@ -621,8 +683,11 @@ class HttpPostTest {
                     boolean login = e.getRequestHeaders().containsKey("Authorization");
                     InetSocketAddress local = e.getLocalAddress();
                     String here = local.getAddress().getHostAddress() + ":" + local.getPort();
-                    e.getResponseHeaders().add(login ? "Location" : "WWW-Authenticate",
-                            login ? "http://" + path[2] + "/loop/" + here : "Basic realm=\"loop\"");
+                    if (login) {
+                        e.getResponseHeaders().add("Location", "http://" + path[2] + "/loop/" + here);
+                    } else {
+                        challenge(e, "WWW-Authenticate", true);
+                    }
                     reply(e, loops.incrementAndGet() > 40 ? 500 : login ? 302 : 401, ""); // 500 ends an endless one
                 }
                 case "hold" -> {
