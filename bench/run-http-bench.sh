@@ -13,13 +13,14 @@ build=${1:-$root/build/release}
 jdk=/usr/lib/jvm/java-17-openjdk-amd64/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The HTTPS server's certificate, trusted by the library through SSL_CERT_FILE.
+# The HTTPS server's certificate, trusted by the library through CURL_CA_BUNDLE
+# (which a machine's own setting would otherwise win over SSL_CERT_FILE).
 "$jdk/keytool" -genkeypair -alias server -keyalg EC -groupname secp256r1 -dname CN=localhost \
   -ext SAN=dns:localhost -validity 2 -keystore "$work/server.p12" -storepass changeit >/dev/null 2>&1
 "$jdk/keytool" -exportcert -rfc -alias server -keystore "$work/server.p12" -storepass changeit \
   -file "$work/cert.pem" >/dev/null 2>&1
 # Without TCP_NODELAY the JDK server answers a small request 40 ms late (delayed ACK).
-SSL_CERT_FILE=$work/cert.pem "$jdk/java" -Dsun.net.httpserver.nodelay=true -Djava.library.path="$build/lib" -cp "$build/java/quorvane-client.jar" \
+CURL_CA_BUNDLE=$work/cert.pem SSL_CERT_FILE=$work/cert.pem "$jdk/java" -Dsun.net.httpserver.nodelay=true -Djava.library.path="$build/lib" -cp "$build/java/quorvane-client.jar" \
   "$root/bench/java/HttpBench.java" "$work/server.p12" "${2:-100}"
 if [ -x "$build/qv_protect_bench" ]; then
   "$build/qv_protect_bench" --benchmark_min_time=2

@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   openjdk-17-jdk-headless junit5 libapache-poi-java python3-olefile libgoogle-gson-java jq
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  libssl-dev libcurl4-openssl-dev libproxy-dev
+  libssl-dev libcurl4-openssl-dev libproxy-dev libproxy1-plugin-gsettings curl
+  gsettings-desktop-schemas dconf-gsettings-backend dconf-service
   libx11-dev libxss-dev libsqlite3-dev xvfb x11-utils
   pkg-config libglib2.0-dev dbus-daemon shared-mime-info
   gnome-keyring libglib2.0-bin

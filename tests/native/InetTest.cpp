@@ -1,10 +1,12 @@
-// WinInet where Java cannot reach: ~/.netrc entries (none from a broken file), handle kinds, request injection.
+// WinInet where Java cannot reach: ~/.netrc entries (none from a broken file), handle kinds, request injection,
+// no_proxy hosts beyond the loopback servers the JUnit table checks against curl.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "Win32Api.h"
 #include "posix/inet/Netrc.h"
+#include "posix/inet/ProxyLookup.h"
 #include "posix/inet/RequestHeaders.h"
 #include "posix/inet/RequestTarget.h"
 
@@ -45,6 +47,21 @@ TEST(Netrc, PicksTheEntryForTheHostOrNoneFromABrokenFile) {
   }
 }
 
+TEST(NoProxy, CoversTheHostsCurl7881Exempts) {
+  const struct {
+    const char *list, *host;
+    bool covered;  // as curl 7.88.1 decided (-v: "Trying" the server, or the proxy)
+  } cases[] = {
+      {"::1", "::1", true},         {"[::1]", "::1", false},       {"::1/128", "::1", false},
+      {"::/0", "::1", false},       {"1", "::1", false},           {"10.0.0.0/8", "10.1.2.3", true},
+      {"10.1.2.3/16", "10.1.9.9", true}, {"10.1.2.3/", "10.1.2.3", true}, {"10.1.2.3/x", "10.1.2.4", false},
+      {"3", "10.1.2.3", false},     {"2.3", "10.1.2.3", false},    {"a.test", "b.a.test.", true},
+      {"a.test.", "A.TEST", true},  {"..a.test", "a.test", false}, {"b.a.test", "a.test", false},
+      {"*", "a.test", true},        {" * ", "a.test", false},      {"x,\ta.test", "a.test", true},
+      {"x;a.test", "a.test", false}, {"", "a.test", false}, {"x a.test", "a.test", true}};
+  for (const auto& c : cases) EXPECT_EQ(NoProxyCovers(c.list, c.host), c.covered) << c.list << " / " << c.host;
+}
+
 TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefusedAndNothingCanBeInjected) {
   HINTERNET session = InternetOpenW(L"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   ASSERT_NE(session, nullptr);
@@ -74,6 +91,8 @@ TEST(InetHandles, AHandleOfTheWrongKindOrClosedIsRefusedAndNothingCanBeInjected)
   EXPECT_EQ(RequestTargetFor(L""), "/");
   EXPECT_EQ(RequestTargetFor(L"/a b?x=%41\r\nHost: evil"), "/a%20b?x=%41%0D%0AHost:%20evil");
   EXPECT_EQ(RequestTargetFor(L"/\u00e9\t\x7f"), "/%C3%A9%09%7F");
+  EXPECT_EQ(RequestTargetFor(L"/a?b#c#d"), "/a?b");  // a fragment stays with the client
+  EXPECT_EQ(RequestTargetFor(L"#c"), "/");
 
   for (const char* name : {"a.test", "127.0.0.1", "::1", "[::1]"}) EXPECT_TRUE(IsUsableServerName(name)) << name;
   for (const char* name : {"", "evil@a.test", "a.test/x", "a.test:80", "a b", "[a.test]"})

@@ -5,6 +5,7 @@
 // IllegalArgumentException or IOException; the method ends in the
 // Java-exception guard.
 #include <cstdio>
+#include <string>
 
 #include "Exports.h"
 #include "Guards.h"
@@ -44,22 +45,34 @@ class InternetHandle {
   HINTERNET handle_;
 };
 
-// Sends the request until the error dialog stops asking for a retry. The
-// send's own result is not looked at: the dialog judges the answer itself.
-void Send(HINTERNET request, bool post, JNIEnv* env, jbyteArray body, jsize length) {
-  DWORD decision = ERROR_INTERNET_FORCE_RETRY;
+// Sends the request until the error dialog stops asking for a retry; the
+// dialog judges the answer itself. The last send's error, ERROR_SUCCESS when
+// an answer came.
+DWORD Send(HINTERNET request, bool post, JNIEnv* env, jbyteArray body, jsize length) {
+  DWORD decision = ERROR_INTERNET_FORCE_RETRY, error = ERROR_SUCCESS;
   while (decision == static_cast<DWORD>(ERROR_INTERNET_FORCE_RETRY)) {
     if (post)
       ::HttpAddRequestHeadersW(request, kContentType, static_cast<DWORD>(-1),
                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+    BOOL sent = FALSE;
     if (length >= 1) {
       JavaArrayElements<jbyte> elements(env, body, ArrayUse::kReadOnly);
-      ::HttpSendRequestW(request, nullptr, 0, elements.elements, static_cast<DWORD>(length));
+      sent = ::HttpSendRequestW(request, nullptr, 0, elements.elements, static_cast<DWORD>(length));
     } else {
-      ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+      sent = ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);
     }
+    error = sent ? ERROR_SUCCESS : ::GetLastError();
     decision = ::InternetErrorDlg(::GetDesktopWindow(), request, ERROR_SUCCESS, kErrorDialogFlags, nullptr);
   }
+  return error;
+}
+
+// Whether the text has a C0 or C1 control character, U+0000 above all: the
+// Windows calls would end the text there, or a request line would break.
+bool HasControl(const std::wstring& text) {
+  for (wchar_t c : text)
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  return false;
 }
 
 DWORD StatusCode(HINTERNET request) {
@@ -70,13 +83,20 @@ DWORD StatusCode(HINTERNET request) {
   return status;
 }
 
-// Copies the response into `out` until the body ends, a read fails (the
-// output simply ends there) or `write` leaves a Java exception pending.
+// Copies the response into `out` until the body ends or `write` leaves a
+// Java exception pending; a failed read (a timeout above all) throws, since
+// the output would otherwise look whole.
 void CopyBody(JNIEnv* env, HINTERNET request, jobject out, jmethodID write, jbyteArray chunk) {
   BYTE buffer[kChunkBytes];
   for (;;) {
     DWORD read = 0;
-    if (!::InternetReadFile(request, buffer, kChunkBytes, &read) || read == 0) return;
+    if (!::InternetReadFile(request, buffer, kChunkBytes, &read)) {
+      char message[kStatusMessageChars + 1];
+      std::snprintf(message, sizeof message, "Response cut short (WinInet error %lu)",
+                    static_cast<unsigned long>(::GetLastError()));
+      throw IOException(env, message);
+    }
+    if (read == 0) return;
     env->SetByteArrayRegion(chunk, 0, static_cast<jsize>(read), reinterpret_cast<const jbyte*>(buffer));
     env->CallVoidMethod(out, write, chunk, jint(0), static_cast<jint>(read));
     if (env->ExceptionCheck()) return;
@@ -103,6 +123,8 @@ JNIEXPORT void JNICALL QV_NATIVE(postMessage)(JNIEnv* env, jclass, jstring uri, 
 
     JavaChars server(env, uri);
     JavaChars object(env, resource);
+    if (HasControl(server.Text())) throw IllegalArgumentException(env, "URI contains a control character");
+    if (HasControl(object.Text())) throw IllegalArgumentException(env, "Resource contains a control character");
     const jsize length = body == nullptr ? 0 : env->GetArrayLength(body);
     const bool post = length >= 1;
 
@@ -116,11 +138,16 @@ JNIEXPORT void JNICALL QV_NATIVE(postMessage)(JNIEnv* env, jclass, jstring uri, 
                                               nullptr, nullptr, flags, 0));
     if (!request) throw IOException(env, "Unable to create request request for provided resource");
 
-    Send(request.Get(), post, env, body, length);
+    const DWORD error = Send(request.Get(), post, env, body, length);
     const DWORD status = StatusCode(request.Get());
     if (status != 200) {
       char message[kStatusMessageChars + 1];
-      std::snprintf(message, sizeof message, "Server returned non HTTP_OK return code: %d", static_cast<int>(status));
+      // No answer at all: the WinInet error tells a timeout from a refusal.
+      if (status == kNoStatus && error != ERROR_SUCCESS)
+        std::snprintf(message, sizeof message, "Server returned non HTTP_OK return code: 0 (WinInet error %lu)",
+                      static_cast<unsigned long>(error));
+      else
+        std::snprintf(message, sizeof message, "Server returned non HTTP_OK return code: %d", static_cast<int>(status));
       throw IOException(env, message);
     }
     CopyBody(env, request.Get(), out, write, chunk);

@@ -2,7 +2,9 @@
 // Windows would ask the user for a password after a 401 (or 407 from the
 // proxy), the user's ~/.netrc entry for that very server (or proxy) is used,
 // once per server (proxy) and request, offered only with the schemes the
-// answer named.
+// answer named, and Basic (the password itself) only over TLS.
+#include <strings.h>
+
 #include <algorithm>
 
 #include "HttpRequest.h"
@@ -32,8 +34,8 @@ std::string HostOfProxy(const std::string& proxy) {
 
 // Fills `login` from the netrc entry for `host`; false when there is none
 // or the answer offered no scheme a password can satisfy.
-bool Login(const std::string& host, unsigned long offered, Credentials* login) {
-  const unsigned long schemes = offered & kPasswordSchemes;
+bool Login(const std::string& host, unsigned long offered, bool overTls, Credentials* login) {
+  const unsigned long schemes = offered & kPasswordSchemes & (overTls ? ~0ul : ~CURLAUTH_BASIC);
   if (schemes == 0) return false;
   const auto entry = UserNetrcEntry(host);
   if (!entry) return false;
@@ -47,14 +49,14 @@ bool Login(const std::string& host, unsigned long offered, Credentials* login) {
 
 std::string HttpRequest::ProxyHost() const { return HostOfProxy(proxy_); }
 
-DWORD HttpRequest::OfferLogin(const std::string& who, const std::string& host, unsigned long offered,
+DWORD HttpRequest::OfferLogin(const std::string& who, const std::string& host, unsigned long offered, bool overTls,
                               Credentials* login) {
   // Two servers that each redirect to the other after a login would
   // otherwise ask for ever.
   if (loggedIn_.size() >= kMaxLogins || std::find(loggedIn_.begin(), loggedIn_.end(), who) != loggedIn_.end())
     return ERROR_CANCELLED;
   loggedIn_.push_back(who);
-  return Login(host, offered, login) ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+  return Login(host, offered, overTls, login) ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
 }
 
 DWORD HttpRequest::AnswerErrorDialog(DWORD error, DWORD flags) {
@@ -64,10 +66,12 @@ DWORD HttpRequest::AnswerErrorDialog(DWORD error, DWORD flags) {
   if (!judgeAnswer || !transfer_) return ERROR_SUCCESS;
   const long status = transfer_->Status();
   if (status == kUnauthorized)
-    return OfferLogin(Origin(hop_.secure, hop_.host, hop_.port), hop_.host, transfer_->AuthOffered(false), &server_);
+    return OfferLogin(Origin(hop_.secure, hop_.host, hop_.port), hop_.host, transfer_->AuthOffered(false),
+                      hop_.secure, &server_);
   if (status == kProxyAuthenticationRequired) {
     if (proxy_.empty()) return ERROR_CANCELLED;
-    return OfferLogin("proxy " + proxy_, ProxyHost(), transfer_->AuthOffered(true), &proxyLogin_);
+    return OfferLogin("proxy " + proxy_, ProxyHost(), transfer_->AuthOffered(true),
+                      strncasecmp(proxy_.c_str(), "https://", 8) == 0, &proxyLogin_);
   }
   return ERROR_SUCCESS;
 }

@@ -36,7 +36,7 @@ DWORD HttpRequest::AddHeaders(const WCHAR* text, DWORD length, DWORD modifiers) 
 Hop HttpRequest::FirstHop() const {
   Hop hop;
   hop.secure = (flags_ & INTERNET_FLAG_SECURE) != 0;
-  hop.host = connection_->host;
+  hop.host = WireHostName(connection_->host);
   hop.port = connection_->port;
   if (hop.port == INTERNET_INVALID_PORT_NUMBER) hop.port = hop.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   hop.target = target_;
@@ -105,7 +105,7 @@ DWORD HttpRequest::Exchange(TransferSetup& setup, const RequestHeaders& sent, co
 DWORD HttpRequest::Send(const WCHAR* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
   std::lock_guard<std::mutex> lock(mutex_);
   // A name that would change the URL's meaning cannot be a host anyone resolves.
-  if (!IsUsableServerName(connection_->host)) {
+  if (WireHostName(connection_->host).empty()) {
     transfer_.reset();
     return ERROR_INTERNET_NAME_NOT_RESOLVED;
   }

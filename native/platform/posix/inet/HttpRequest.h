@@ -38,8 +38,10 @@ class HttpRequest final : public InetObject {
   DWORD Exchange(TransferSetup& setup, const RequestHeaders& sent, const std::string& body);
   std::string ProxyHost() const;
   // The dialog's answer to a challenge from `who`: a retry with its netrc
-  // entry, once per server or proxy and at most kMaxLogins times per request.
-  DWORD OfferLogin(const std::string& who, const std::string& host, unsigned long offered, Credentials* login);
+  // entry, once per server or proxy and at most kMaxLogins times per request;
+  // Basic only when the password goes `overTls`.
+  DWORD OfferLogin(const std::string& who, const std::string& host, unsigned long offered, bool overTls,
+                   Credentials* login);
 
   const std::shared_ptr<Connection> connection_;
   const std::string verb_, target_;

@@ -32,6 +32,8 @@ Timeouts RegistryTimeouts() {
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return timeouts;
   ReadDword(key, L"ConnectTimeout", &timeouts.connectMs);
   ReadDword(key, L"ReceiveTimeout", &timeouts.receiveMs);
+  if (ReadDword(key, L"RequestTimeout", &timeouts.requestMs) && IsUnlimited(timeouts.requestMs))
+    timeouts.requestMs = kDefaultRequestTimeoutMs;
   RegCloseKey(key);
   return timeouts;
 }

@@ -4,6 +4,10 @@
 // HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings over
 // them, and InternetSetOptionW(NULL, ...) over both for sessions opened
 // afterwards. 0 and 0xFFFFFFFF mean no limit.
+//
+// Over both, no request outlives a ceiling on the whole exchange (connect,
+// headers and body together): 300 s, or the per-user RequestTimeout (ms)
+// in the same key. It cannot be lifted: 0 and 0xFFFFFFFF mean the default.
 #pragma once
 
 #include "../base/WinTypes.h"
@@ -14,10 +18,12 @@ namespace inet {
 
 constexpr DWORD kDefaultConnectTimeoutMs = 60000;
 constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
+constexpr DWORD kDefaultRequestTimeoutMs = 300000;
 
 struct Timeouts {
   DWORD connectMs = kDefaultConnectTimeoutMs;
   DWORD receiveMs = kDefaultReceiveTimeoutMs;
+  DWORD requestMs = kDefaultRequestTimeoutMs;  // never unlimited
 };
 
 // The limits a new session starts with.

@@ -1,7 +1,9 @@
 #include "ProxyLookup.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -28,9 +30,32 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return strncasecmp(text.c_str(), prefix, strlen(prefix)) == 0;
 }
 
-const char* Env(const char* name) {
+// A variable as curl's getenv takes it: an empty one is not set.
+std::optional<std::string> Env(const char* name) {
   const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+// The proxy variable curl reads for the scheme; "" when it names none.
+std::string EnvironmentProxy(bool secure) {
+  std::optional<std::string> proxy = Env(secure ? "https_proxy" : "http_proxy");
+  if (!proxy && secure) proxy = Env("HTTPS_PROXY");
+  if (!proxy) proxy = Env("all_proxy");
+  if (!proxy) proxy = Env("ALL_PROXY");
+  return proxy.value_or("");
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// An IPv4 address against a network of `bits` bits (0: the whole
+// address), as curl compares them.
+bool AddressInNetwork(const std::string& host, const std::string& network, unsigned bits) {
+  in_addr address, check;
+  if (inet_pton(AF_INET, host.c_str(), &address) != 1 || inet_pton(AF_INET, network.c_str(), &check) != 1) return false;
+  if (bits > 32) return false;
+  const uint32_t mask = bits == 0 || bits == 32 ? 0xFFFFFFFFu : 0xFFFFFFFFu << (32 - bits);
+  return ((ntohl(address.s_addr) ^ ntohl(check.s_addr)) & mask) == 0;
 }
 
 // A proxy setting as curl takes it; false for a scheme curl cannot use.
@@ -53,44 +78,48 @@ bool CurlProxy(std::string proxy, bool fromLibproxy, std::string* out) {
   return false;
 }
 
-std::optional<std::string> FromEnvironment(bool secure, const std::string& host) {
-  const char* noProxy = Env("no_proxy");
-  if (noProxy == nullptr) noProxy = Env("NO_PROXY");
-  if (noProxy != nullptr && NoProxyCovers(noProxy, host)) return std::string();
-  const char* proxy = secure ? (Env("https_proxy") != nullptr ? Env("https_proxy") : Env("HTTPS_PROXY"))
-                             : Env("http_proxy");
-  if (proxy == nullptr) proxy = Env("all_proxy") != nullptr ? Env("all_proxy") : Env("ALL_PROXY");
-  if (proxy == nullptr) return std::string();
-  std::string chosen;
-  if (!CurlProxy(proxy, false, &chosen)) return std::nullopt;
-  return chosen;
-}
-
 }  // namespace
 
 bool NoProxyCovers(const std::string& list, const std::string& host) {
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t end = list.find_first_of(", \t", start);
-    if (end == std::string::npos) end = list.size();
-    std::string entry = list.substr(start, end - start);
-    start = end + 1;
-    if (entry == "*") return true;
-    if (!entry.empty() && entry.front() == '.') entry.erase(0, 1);
-    if (entry.size() > 2 && entry.front() == '[' && entry.back() == ']') entry = entry.substr(1, entry.size() - 2);
-    if (entry.empty() || entry.size() > host.size()) continue;
-    const size_t at = host.size() - entry.size();
-    if (strcasecmp(host.c_str() + at, entry.c_str()) == 0 && (at == 0 || host[at - 1] == '.')) return true;
+  if (host.empty() || list.empty()) return false;
+  if (list == "*") return true;
+  // curl 7.88 sees an IPv6 host without its brackets and so compares it
+  // as a name; only an IPv4 address is matched by address.
+  in_addr scratch;
+  const bool v4 = inet_pton(AF_INET, host.c_str(), &scratch) == 1;
+  std::string name = host;
+  if (!v4 && name.back() == '.') name.pop_back();
+  size_t at = 0;
+  while (at < list.size()) {
+    while (at < list.size() && (IsBlank(list[at]) || list[at] == ',')) ++at;
+    const size_t start = at;
+    while (at < list.size() && !IsBlank(list[at]) && list[at] != ',') ++at;
+    std::string entry = list.substr(start, at - start);
+    if (!entry.empty()) {
+      if (v4) {
+        const size_t slash = entry.find('/');
+        const int bits = slash == std::string::npos ? 0 : std::atoi(entry.c_str() + slash + 1);
+        if (AddressInNetwork(host, entry.substr(0, slash), static_cast<unsigned>(bits))) return true;
+      } else {
+        if (entry.back() == '.') entry.pop_back();
+        if (!entry.empty() && entry.front() == '.') entry.erase(0, 1);
+        if (entry.size() == name.size() && strcasecmp(entry.c_str(), name.c_str()) == 0) return true;
+        const size_t tail = name.size() - entry.size();
+        if (entry.size() < name.size() && name[tail - 1] == '.' && strcasecmp(entry.c_str(), name.c_str() + tail) == 0)
+          return true;
+      }
+    }
   }
   return false;
 }
 
 std::optional<std::string> SystemProxyFor(const std::string& url, bool secure, const std::string& host) {
-  // Any proxy variable means the environment decides, as it does for curl
-  // and libproxy; only the variables curl ignores are left out of it.
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                           "no_proxy", "NO_PROXY"})
-    if (Env(name) != nullptr) return FromEnvironment(secure, host);
+  std::optional<std::string> noProxy = Env("no_proxy");
+  if (!noProxy) noProxy = Env("NO_PROXY");
+  if (noProxy && NoProxyCovers(*noProxy, host)) return std::string();
+  std::string chosen;
+  if (const std::string proxy = EnvironmentProxy(secure); !proxy.empty())
+    return CurlProxy(proxy, false, &chosen) ? std::optional<std::string>(chosen) : std::nullopt;
   pxProxyFactory* factory = Factory();
   if (factory == nullptr) return std::string();
   const ProxyLibrary& proxy = *ProxyLibrary::Get();
@@ -103,7 +132,6 @@ std::optional<std::string> SystemProxyFor(const std::string& url, bool secure, c
   const std::string first = proxies[0];
   proxy.proxy_factory_free_proxies(proxies);
   if (StartsWith(first, "direct://")) return std::string();
-  std::string chosen;
   if (!CurlProxy(first, true, &chosen)) return std::nullopt;
   return chosen;
 }

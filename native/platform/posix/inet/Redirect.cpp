@@ -52,7 +52,7 @@ bool NextHop(const Hop& from, const std::string& location, Hop* next) {
   if (strcasecmp(scheme.c_str(), "https") != 0 && strcasecmp(scheme.c_str(), "http") != 0) return false;
   next->secure = strcasecmp(scheme.c_str(), "https") == 0;
   if (from.secure && !next->secure) return false;
-  next->host = Part(url.get(), CURLUPART_HOST);
+  next->host = Part(url.get(), CURLUPART_HOST, CURLU_PUNYCODE);
   if (next->host.size() > 2 && next->host.front() == '[') next->host = next->host.substr(1, next->host.size() - 2);
   next->port = static_cast<unsigned>(std::atoi(Part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str()));
   const std::string query = Part(url.get(), CURLUPART_QUERY);
@@ -60,6 +60,16 @@ bool NextHop(const Hop& from, const std::string& location, Hop* next) {
   if (next->target.empty()) next->target = "/";
   if (!query.empty()) next->target += "?" + query;
   return !next->host.empty() && next->port != 0 && IsUsableServerName(next->host);
+}
+
+std::string WireHostName(const std::string& host) {
+  if (CurlLibrary::Get() == nullptr || !IsUsableServerName(host)) return "";
+  std::unique_ptr<CURLU, UrlDeleter> url(Curl().url());
+  if (!url || Curl().url_set(url.get(), CURLUPART_URL, (Origin(false, host, 80) + "/").c_str(), 0) != CURLUE_OK)
+    return "";
+  std::string name = Part(url.get(), CURLUPART_HOST, CURLU_PUNYCODE);
+  if (name.size() > 2 && name.front() == '[') name = name.substr(1, name.size() - 2);
+  return name;
 }
 
 bool SameServer(const Hop& a, const Hop& b) {

@@ -29,6 +29,10 @@ inline bool BodyKept(long status) { return status == 307 || status == 308; }
 // Resolves `location` (absolute or relative) against `from`; false when it
 // is not to be followed.
 bool NextHop(const Hop& from, const std::string& location, Hop* next);
+// The host as curl sends and resolves it: a name beyond ASCII in punycode,
+// an IPv4 address in dotted-quad form, no IPv6 brackets; "" when curl
+// cannot take it as a host.
+std::string WireHostName(const std::string& host);
 // Whether two hops go to the same server (credentials stay with a server).
 bool SameServer(const Hop& a, const Hop& b);
 

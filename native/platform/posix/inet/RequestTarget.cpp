@@ -33,8 +33,10 @@ std::string Utf8Text(const WCHAR* text, size_t count) {
 
 std::string RequestTargetFor(const WCHAR* objectName) {
   if (objectName == nullptr || *objectName == 0) return "/";
+  // A fragment names a part of the answer for the client alone.
   size_t length = 0;
-  while (objectName[length] != 0) ++length;
+  while (objectName[length] != 0 && objectName[length] != L'#') ++length;
+  if (length == 0) return "/";
   static const char kHex[] = "0123456789ABCDEF";
   std::string target;
   for (unsigned char c : Utf8Text(objectName, length)) {

@@ -20,7 +20,7 @@ inline std::string Utf8Text(const std::wstring& text) { return Utf8Text(text.dat
 // rather than refused: every byte of its UTF-8 form that is a control
 // character, a space, DEL or non-ASCII becomes %XX, so a CR/LF or a space
 // can never end the request line early; everything else (an existing %XX
-// included) is kept. Null or empty: "/".
+// included) is kept, up to a '#' that starts a fragment. Null or empty: "/".
 std::string RequestTargetFor(const WCHAR* objectName);
 
 // Whether a server name can stand as the host of scheme://host:port/

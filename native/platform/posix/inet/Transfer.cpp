@@ -10,6 +10,7 @@
 #include "CurlShare.h"
 #include "InetErrors.h"
 #include "InetLibraries.h"
+#include "TlsSecrets.h"
 #include "WinInetApi.h"
 
 namespace quorvane {
@@ -70,15 +71,32 @@ bool Transfer::Configure(const TransferSetup& setup) {
 
   set(CURLOPT_SSL_VERIFYPEER, 1L);
   set(CURLOPT_SSL_VERIFYHOST, 2L);
-  // OpenSSL's own convention for another trust store; curl would otherwise
-  // use its built-in bundle path and ignore it.
-  if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') set(CURLOPT_CAINFO, file);
-  if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') set(CURLOPT_CAPATH, dir);
+  set(CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+  // Another trust store as the curl tool takes it, for an HTTPS proxy as for
+  // the server: CURL_CA_BUNDLE, else OpenSSL's SSL_CERT_FILE and
+  // SSL_CERT_DIR. Without them libcurl uses its built-in bundle path.
+  auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+  };
+  const char* bundle = variable("CURL_CA_BUNDLE");
+  const char* file = bundle != nullptr ? bundle : variable("SSL_CERT_FILE");
+  const char* dir = bundle != nullptr ? nullptr : variable("SSL_CERT_DIR");
+  if (file != nullptr) {
+    set(CURLOPT_CAINFO, file);
+    set(CURLOPT_PROXY_CAINFO, file);
+  }
+  if (dir != nullptr) {
+    set(CURLOPT_CAPATH, dir);
+    set(CURLOPT_PROXY_CAPATH, dir);
+  }
+  if (!KeepTlsSecrets(easy_)) return false;
 
   set(CURLOPT_CONNECTTIMEOUT_MS, CurlMs(setup.timeouts.connectMs));
-  // No limit on the whole exchange: a long body takes what it takes, and a
-  // stall is caught by the receive limit in Drive.
-  set(CURLOPT_TIMEOUT_MS, 0L);
+  // The whole exchange's ceiling; Drive checks it too, and the receive limit.
+  set(CURLOPT_TIMEOUT_MS, static_cast<long>(setup.timeouts.requestMs));
+  requestMs_ = setup.timeouts.requestMs;
   // A pooled connection idle this long is closed rather than reused.
   set(CURLOPT_MAXAGE_CONN, kMaxIdleConnectionSeconds);
   receiveMs_ = setup.timeouts.receiveMs;
@@ -114,6 +132,7 @@ DWORD Transfer::Start(const TransferSetup& setup) {
   easy_ = Curl().easy_init();
   multi_ = AcquireMultiHandle();
   if (easy_ == nullptr || multi_ == nullptr || !Configure(setup)) return ERROR_INTERNET_INTERNAL_ERROR;
+  started_ = Clock::now();
   if (Curl().multi_add_handle(multi_, easy_) != CURLM_OK) {
     Curl().easy_cleanup(easy_);
     easy_ = nullptr;
@@ -172,17 +191,22 @@ DWORD Transfer::Drive(Ready ready) {
     while (CURLMsg* message = Curl().multi_info_read(multi_, &queued))
       if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) Finish(message->data.result);
     if (done_ || ready()) break;
-    long waitMs = kPollSliceMs;
+    // Milliseconds left before each limit that applies now; the least decides.
+    const auto now = Clock::now();
+    auto since = [&](Clock::time_point then) {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(now - then).count();
+    };
+    long long left = static_cast<long long>(requestMs_) - since(started_);
     if (connected_ && !IsUnlimited(receiveMs_)) {
-      const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_).count();
-      if (idle >= static_cast<long long>(receiveMs_)) {
-        stalled_ = ERROR_INTERNET_TIMEOUT;
-        Finish(CURLE_OPERATION_TIMEDOUT);
-        break;
-      }
-      waitMs = std::min<long long>(waitMs, static_cast<long long>(receiveMs_) - idle);
+      left = std::min<long long>(left, static_cast<long long>(receiveMs_) - since(lastActivity_));
+      if (!headersDone_) left = std::min<long long>(left, static_cast<long long>(receiveMs_) - since(sent_));
     }
-    Curl().multi_poll(multi_, nullptr, 0, static_cast<int>(std::max(waitMs, 1L)), nullptr);
+    if (left <= 0) {
+      stalled_ = ERROR_INTERNET_TIMEOUT;
+      Finish(CURLE_OPERATION_TIMEDOUT);
+      break;
+    }
+    Curl().multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(left, 1, kPollSliceMs)), nullptr);
   }
   return done_ ? Failure() : ERROR_SUCCESS;
 }
@@ -208,8 +232,11 @@ void Transfer::Finish(CURLcode result) {
 
 DWORD Transfer::Failure() const {
   if (stalled_ != ERROR_SUCCESS) return stalled_;
+  // A proxy's certificate is checked first; the server's is then unread.
   long verifyResult = 0;
-  if (result_ == CURLE_PEER_FAILED_VERIFICATION) Curl().easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+  if (result_ == CURLE_PEER_FAILED_VERIFICATION &&
+      (Curl().easy_getinfo(easy_, CURLINFO_PROXY_SSL_VERIFYRESULT, &verifyResult) != CURLE_OK || verifyResult == 0))
+    Curl().easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
   return WinInetErrorFromCurl(result_, verifyResult);
 }
 
@@ -269,6 +296,9 @@ size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
 int Transfer::OnProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow) {
   Transfer& t = *static_cast<Transfer*>(self);
   if (dlNow + ulNow != t.progress_) {
+    // The answer's clock starts once the request has gone out whole.
+    if (ulNow != t.uploaded_) t.sent_ = Clock::now();
+    t.uploaded_ = ulNow;
     t.progress_ = dlNow + ulNow;
     t.lastActivity_ = Clock::now();
   }
@@ -278,7 +308,7 @@ int Transfer::OnProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t, c
 int Transfer::OnConnected(void* self, char*, char*, int, int) {
   Transfer& t = *static_cast<Transfer*>(self);
   t.connected_ = true;
-  t.lastActivity_ = Clock::now();
+  t.lastActivity_ = t.sent_ = Clock::now();
   return CURL_PREREQFUNC_OK;
 }
 

@@ -5,10 +5,12 @@
 // CURL_MAX_WRITE_SIZE bytes) and pauses the transfer while that is unread,
 // so memory stays bounded whatever the size of the body.
 //
-// The receive limit counts only time spent inside Start or Read without a
-// byte going either way after the connection stands (the connect limit
-// covers the time before); time the transfer spends paused while the caller
-// is busy is not counted.
+// Time limits: the connect limit covers reaching the server (proxy
+// included); the receive limit bounds both the time from the request being
+// sent to the final response's headers, however slowly they trickle in, and
+// the time without a byte once the body flows (counted only inside Start or
+// Read, not while the caller is busy); the request limit bounds the whole
+// exchange from Start, by the clock.
 //
 // Not thread-safe: the owning request handle serialises its calls.
 #pragma once
@@ -95,6 +97,7 @@ class Transfer {
   curl_slist* headerList_ = nullptr;
   bool serverLoginSet_ = false, proxyLoginSet_ = false;
   DWORD receiveMs_ = kDefaultReceiveTimeoutMs;
+  DWORD requestMs_ = kDefaultRequestTimeoutMs;
 
   std::vector<char> pending_;
   size_t offset_ = 0;
@@ -107,8 +110,9 @@ class Transfer {
   DWORD stalled_ = ERROR_SUCCESS;
   long status_ = 0;
   std::string location_;
-  curl_off_t progress_ = 0;
+  curl_off_t progress_ = 0, uploaded_ = 0;
   std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::time_point started_, sent_;  // Start; the request's last byte going out
 };
 
 }  // namespace inet

@@ -26,11 +26,12 @@ class HttpPostTest {
     static final String LOCAL = "127.0.0.1";
     static final Servers SERVERS = new Servers();
 
-    /** The child: a postMessage per "host|port|secure|resource[|body]", printing "ok BODY" or the exception. */
+    /** The child: a postMessage per "host|port|secure|resource[|body]" (\\uXXXX unescaped), printing "ok BODY" or
+     *  the exception. */
     public static final class Child {
         public static void main(String[] args) {
             for (String arg : args) {
-                String[] call = arg.split("\\|");
+                String[] call = unescape(arg).split("\\|");
                 ByteArrayOutputStream out = new ByteArrayOutputStream();
                 try {
                     Win32Impl.postMessage(call[0], call[3], Integer.parseInt(call[1]), Boolean.parseBoolean(call[2]),
@@ -40,6 +41,17 @@ class HttpPostTest {
                     System.out.println(e.getClass().getSimpleName() + ": " + e.getMessage());
                 }
             }
+        }
+
+        /** Non-ASCII text reaches the child as \\uXXXX, whatever the locale of its command line. */
+        static String unescape(String text) {
+            StringBuilder out = new StringBuilder();
+            for (int i = 0; i < text.length(); i++) {
+                boolean escape = text.startsWith("\\u", i) && i + 6 <= text.length();
+                out.append(escape ? (char) Integer.parseInt(text.substring(i + 2, i + 6), 16) : text.charAt(i));
+                i += escape ? 5 : 0;
+            }
+            return out.toString();
         }
     }
 
@@ -133,13 +145,23 @@ class HttpPostTest {
             {LOCAL, "/status/204", 0, null, new Recorder(), NOT_OK + 204},
             {LOCAL, "/status/404", 0, new byte[] {'a'}, new Recorder(), NOT_OK + 404},
             {LOCAL, "/status/500", 0, null, new Recorder(), NOT_OK + 500},
-            {LOCAL, "/", 1, null, new Recorder(), NOT_OK + 0}}; // nothing listens on port 1
+            {LOCAL, "/", 1, null, new Recorder(), NOT_OK + "0 (WinInet error 12029)"}, // nothing listens on port 1
+            // A check the caller made on the whole text must hold for what is sent: nothing is.
+            {LOCAL + "\u0000.evil.test", "/", 0, null, new Recorder(), "URI contains a control character"},
+            {LOCAL + "\n", "/", 0, null, new Recorder(), "URI contains a control character"},
+            {LOCAL, "/ok\u0000/../evil", 0, null, new Recorder(), "Resource contains a control character"},
+            {LOCAL, "/ok\r\nX-Evil: 1", 0, new byte[] {'a'}, new Recorder(), "Resource contains a control character"},
+            {LOCAL, "/ok\u0085", 0, null, new Recorder(), "Resource contains a control character"}};
         for (Object[] r : rows) {
             int port = (int) r[2] == 0 ? SERVERS.http : (int) r[2];
             Class<? extends Exception> type = r[5].toString().startsWith(NOT_OK) ? IOException.class
                     : IllegalArgumentException.class;
+            int before = SERVERS.requests.size();
             assertEquals(r[5], assertThrows(type, () -> Win32Impl.postMessage((String) r[0], (String) r[1], port,
                     false, (byte[]) r[3], r[4])).getMessage());
+            if (type == IllegalArgumentException.class) {
+                assertEquals(before, SERVERS.requests.size(), "nothing sent for " + r[0] + r[1]);
+            }
         }
     }
 
@@ -193,55 +215,116 @@ class HttpPostTest {
     }
 
     @Test
-    void tlsTrustsOnlyTheConfiguredCertificateAndTheProxyServesAllButNoProxyHosts(@TempDir Path dir) throws Exception {
-        int https = SERVERS.https(dir);
-        String refused = "IOException: " + NOT_OK + 0;
-        String[] calls = {"localhost|" + https + "|true|/", LOCAL + "|" + https + "|true|/"};
-        Object[][] rows = {
-            {dir.resolve("cert.pem").toString(), List.of("ok ok", refused)}, // it names localhost only
-            {"/etc/ssl/certs/ca-certificates.crt", List.of(refused, refused)}}; // the system's store lacks it
+    void tlsTrustsOnlyTheConfiguredCertificateAndKeepsItsSecrets(@TempDir Path dir) throws Exception {
+        int https = SERVERS.https(dir), tlsProxy = SERVERS.httpsProxy(dir);
+        String cert = dir.resolve("cert.pem").toString(), system = "/etc/ssl/certs/ca-certificates.crt";
+        String refused = "IOException: " + NOT_OK + "0 (WinInet error 12045)";
+        String misnamed = "IOException: " + NOT_OK + "0 (WinInet error 12038)";
+        String viaTls = "quorvane.invalid|" + SERVERS.http + "|false|/tls-proxy";
+        String[] calls = {"localhost|" + https + "|true|/", LOCAL + "|" + https + "|true|/", viaTls};
+        String proxied = "ok proxied http://quorvane.invalid:" + SERVERS.http + "/tls-proxy";
+        Path keys = dir.resolve("keys.log");
+        Object[][] rows = { // environment, results, whether TLS secrets reached SSLKEYLOGFILE
+            {Map.of("SSL_CERT_FILE", cert), List.of("ok ok", misnamed, proxied), false}, // it names localhost only
+            {Map.of("SSL_CERT_FILE", system), List.of(refused, refused, refused), false}, // the system's lacks it
+            {Map.of("CURL_CA_BUNDLE", cert, "SSL_CERT_FILE", system), List.of("ok ok", misnamed, proxied), false},
+            {Map.of("SSL_CERT_FILE", cert, "SSLKEYLOGFILE", keys.toString()), List.of("ok ok", misnamed, proxied),
+                false},
+            {Map.of("SSL_CERT_FILE", cert, "SSLKEYLOGFILE", keys.toString(), "QV_INET_KEYLOG", "1"),
+                List.of("ok ok", misnamed, proxied), true}};
         for (Object[] row : rows) {
-            assertEquals(row[1], child(Map.of("SSL_CERT_FILE", (String) row[0]), calls), (String) row[0]);
+            Files.deleteIfExists(keys);
+            @SuppressWarnings("unchecked")
+            Map<String, String> env = new HashMap<>((Map<String, String>) row[0]);
+            env.putAll(Map.of("http_proxy", "https://localhost:" + tlsProxy, "no_proxy", "localhost," + LOCAL));
+            List<String> results = child(env, calls);
+            boolean logged = Files.exists(keys) && Files.readString(keys).contains("SECRET");
+            assertEquals(List.of(row[1], row[2]), List.of(results, logged), row[0].toString());
         }
-        // The environment's proxy is used except for no_proxy hosts.
-        int http = SERVERS.http;
-        assertEquals(List.of("ok proxied http://quorvane.invalid:" + http + "/via?q=1", "ok ok"),
-                child(Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.proxy(), "no_proxy", "localhost"),
-                        "quorvane.invalid|" + http + "|false|/via?q=1", "localhost|" + http + "|false|/"));
+    }
+
+    @Test
+    void noProxyIsReadAsCurlReadsIt() throws Exception {
+        String proxy = "http://127.0.0.1:" + SERVERS.proxy();
+        String three = "127.0.0.3|" + SERVERS.http3, local = "localhost|" + SERVERS.http;
+        // no_proxy ('' for empty), NO_PROXY after a "|", host|port, whether curl 7.88 goes direct
+        Object[][] rows = {
+            {"3", three, false}, {".0.3", three, false}, {"0.0.3", three, false}, {"127.0.0.3", three, true},
+            {"127.0.0.0/8", three, true}, {"127.0.0.0/30", three, true}, {"127.0.0.4/30", three, false},
+            {"127.0.0.3/32", three, true}, {"127.0.0.0/0", three, false}, {"127.0.0.3/33", three, false},
+            {"127.0.0.3:80", three, false}, {"localhost, 127.0.0.3", three, true}, {" ,, 127.0.0.3 ", three, true},
+            {"a.test 127.0.0.3", three, true}, {"*", three, true}, {"*,a.test", three, false},
+            {"127.0.0.3;a.test", three, false},
+            {"LOCALHOST.", local, true}, {".localhost", local, true}, {"host", local, false},
+            {"calhost", local, false}, {"|127.0.0.3", three, true}, {"a.test|127.0.0.3", three, false},
+            {"''|127.0.0.3", three, true}};
+        List<Executable> checks = new ArrayList<>();
+        for (Object[] r : rows) {
+            String[] lists = (r[0] + "|").split("\\|", -1);
+            Map<String, String> env = new HashMap<>(Map.of("http_proxy", proxy));
+            if (!lists[0].isEmpty()) {
+                env.put("no_proxy", lists[0].equals("''") ? "" : lists[0]);
+            }
+            if (!lists[1].isEmpty()) {
+                env.put("NO_PROXY", lists[1]);
+            }
+            String[] at = r[1].toString().split("\\|");
+            String ours = child(env, r[1] + "|false|/np").get(0);
+            String curl = ChildJvm.exec(env, "curl", "-q", "-s", "-m", "30", "http://" + at[0] + ":" + at[1] + "/np");
+            String expected = (boolean) r[2] ? "direct" : "proxied";
+            checks.add(() -> assertEquals(List.of(expected, expected), List.of(
+                    ours.equals("ok ok") ? "direct" : ours.startsWith("ok proxied") ? "proxied" : ours,
+                    curl.equals("ok") ? "direct" : curl.startsWith("proxied") ? "proxied" : curl), env.toString()));
+        }
+        assertAll(checks);
     }
 
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
-        int http = SERVERS.http;
-        // 127.0.0.1 has no entry; localhost's answers a form POST
-        String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1"};
-        Object[][] rows = {{"right", List.of(denied, "ok welcome")}, {"wrong", List.of(denied, denied)}};
+        int http = SERVERS.http, https = SERVERS.https(home);
+        // 127.0.0.1 has no entry; localhost's answers a form POST, over TLS only since /auth takes Basic alone
+        String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1",
+            "localhost|" + https + "|true|/auth|a=1", "localhost|" + http + "|false|/auth/digest|a=1"};
+        Object[][] rows = {{"right", List.of(denied, denied, "ok welcome", "ok welcome")},
+            {"wrong", List.of(denied, denied, denied, denied)}};
         for (Object[] row : rows) {
             Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
                     + row[0]);
             Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
             int before = SERVERS.requests.size();
-            assertEquals(row[1], child(Map.of("HOME", home.toString()), calls), "password " + row[0]);
-            assertEquals(3, SERVERS.requests.size() - before, "one request, then two: the POST and its one retry");
+            assertEquals(row[1], child(Map.of("HOME", home.toString(), "SSL_CERT_FILE",
+                    home.resolve("cert.pem").toString()), calls), "password " + row[0]);
+            assertEquals(7, SERVERS.requests.size() - before, "1, 1, 2, 3 (Digest takes its own challenge): a retry"
+                    + " only where the password cannot be read on the way, over TLS or by Digest");
             assertEquals(List.of(List.of(FORM), "a=1"), List.of(SERVERS.last().headers().get("Content-Type"),
                     new String(SERVERS.last().body(), ISO_8859_1)));
         }
     }
 
     @Test
-    void stalledAnswersEndAtTheRegistrysReceiveTimeout(@TempDir Path data) throws Exception {
+    void stalledOrTricklingAnswersEndAtTheRegistrysLimits(@TempDir Path data) throws Exception {
         Map<String, String> env = Map.of("XDG_DATA_HOME", data.toString());
-        ChildJvm.exec(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
-                "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ReceiveTimeout",
-                "/t", "REG_DWORD", "/d", "2000", "/f");
-        String stall = LOCAL + "|" + SERVERS.http + "|false|/stall/";
-        long start = System.nanoTime();
-        // no answer at all; 1000 bytes of a 5000-byte body
-        List<String> results = child(env, stall + 0, stall + 1000);
-        long ms = (System.nanoTime() - start) / 1_000_000;
-        assertEquals(List.of("IOException: " + NOT_OK + 0, "ok " + "x".repeat(1000)), results);
-        assertTrue(ms >= 3900 && ms < 25_000, "2 s each as the registry says, not the default 30 s: " + ms);
+        for (String[] value : new String[][] {{"ReceiveTimeout", "3000"}, {"RequestTimeout", "6000"}}) {
+            ChildJvm.exec(env, Path.of(System.getenv("QV_BUILD_DIR"), "bin", "reg").toString(), "add",
+                    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", value[0],
+                    "/t", "REG_DWORD", "/d", value[1], "/f");
+        }
+        String timedOut = "(WinInet error 12002)";
+        try (SocketRecorder headers = new SocketRecorder(LOCAL, Servers.TRICKLED_HEADERS)) {
+            Object[][] rows = { // call, result
+                {"/stall/0", "IOException: " + NOT_OK + "0 " + timedOut}, // no answer at all
+                {"/stall/1000", "IOException: Response cut short " + timedOut}, // 1000 bytes of 5000, then none
+                {"/trickle/30", "IOException: Response cut short " + timedOut}, // a body byte a second
+                {headers.port() + "/", "IOException: " + NOT_OK + "0 " + timedOut}}; // a header line a second
+            long start = System.nanoTime();
+            List<String> results = child(env, Arrays.stream(rows).map(r -> r[0].toString().startsWith("/")
+                    ? LOCAL + "|" + SERVERS.http + "|false|" + r[0] : LOCAL + "|" + r[0].toString().replace("/",
+                    "|false|/")).toArray(String[]::new));
+            long ms = (System.nanoTime() - start) / 1_000_000;
+            assertEquals(Arrays.stream(rows).map(r -> r[1]).toList(), results);
+            assertTrue(ms < 50_000, "3 s, 3 s, 6 s and 3 s as the registry says, not the default 30 s each: " + ms);
+        }
     }
 
     @Test
@@ -274,15 +357,15 @@ class HttpPostTest {
             Map<String, String> proxies = Map.of("http_proxy", "http://127.0.0.1:" + SERVERS.loginProxy(),
                     "https_proxy", tunnel.url("http"));
             Object[][] rows = { // case, .netrc, proxies, call, result
-                {"default entry", "default login u password secret", Map.of(), "127.0.0.2|" + h2 + "|false|/auth",
-                    denied},
-                {"cross-host redirect", "machine 127.0.0.1 login u password one\ndefault login u password secret",
-                    Map.of(), LOCAL + "|" + h1 + "|false|/goto/127.0.0.2:" + h2 + "/auth|a=1", denied},
+                {"default entry", "default login d password secret", Map.of(),
+                    "127.0.0.2|" + h2 + "|false|/auth/digest", denied},
+                {"cross-host redirect", "machine 127.0.0.1 login o password one\ndefault login d password secret",
+                    Map.of(), LOCAL + "|" + h1 + "|false|/goto/127.0.0.2:" + h2 + "/auth/digest|a=1", denied},
                 // the login proxy sends it on to https://quorvane.invalid/, the tunnel's
                 {"proxy change", "machine 127.0.0.1 login p password p1", proxies, "quorvane.invalid|80|false|/",
-                    "IOException: " + NOT_OK + 0},
+                    "IOException: " + NOT_OK + "0 (WinInet error 12031)"},
                 // each answers 401, then with its password a redirect to the other
-                {"retry loop", "machine 127.0.0.2 login u password two\nmachine 127.0.0.3 login u password three",
+                {"retry loop", "machine 127.0.0.2 login u password two\nmachine 127.0.0.3 login w password three",
                     Map.of(), "127.0.0.2|" + h2 + "|false|/loop/127.0.0.3:" + h3, denied}};
             List<Executable> checks = new ArrayList<>(); // every row's verdict, not only the first failure's
             for (Object[] r : rows) {
@@ -296,11 +379,11 @@ class HttpPostTest {
                 tunnel.records.clear();
                 List<String> result = child(env, (String) r[3]);
                 List<Servers.Request> sent = SERVERS.requests.subList(before, SERVERS.requests.size());
-                // Passwords at 127.0.0.2 other than its own, a proxy's on the tunnel, and how often we asked.
+                // Logins at 127.0.0.2 other than its own, a proxy's on the tunnel, and how often we asked.
                 List<Object> seen = List.of(result, sent.stream().filter(q -> q.server().equals("127.0.0.2"))
-                        .map(q -> q.headers().get("Authorization"))
-                        .filter(a -> a != null && !a.equals(List.of(Servers.basic("u:two")))).toList(),
-                        tunnel.records.stream().anyMatch(t -> t.contains("Proxy-Authorization")), sent.size() <= 6);
+                        .map(q -> q.headers().getFirst("Authorization"))
+                        .filter(a -> a != null && !Servers.user(a).equals("u")).toList(),
+                        tunnel.records.stream().anyMatch(t -> t.contains("Proxy-Authorization")), sent.size() <= 8);
                 checks.add(() -> assertEquals(List.of(List.of(r[4]), List.of(), false, true), seen, (String) r[0]));
             }
             assertAll(checks);
@@ -308,22 +391,38 @@ class HttpPostTest {
     }
 
     @Test
-    void aProxyTheUserSetIsUsedOrTheCallFailsAndIsNeverBypassed() throws Exception {
-        String proxy = "http://127.0.0.1:" + SERVERS.proxy(), failed = "IOException: " + NOT_OK + 0;
+    void aProxyTheUserSetIsUsedOrTheCallFailsAndIsNeverBypassed(@TempDir Path dir) throws Exception {
+        String proxy = "http://127.0.0.1:" + SERVERS.proxy(), failed = "IOException: " + NOT_OK + "0 ";
         String origin = "http://" + LOCAL + ":" + SERVERS.http;
+        String desk = "ok proxied " + origin + "/desk";
         try (SocketRecorder socks = new SocketRecorder(LOCAL, SocketRecorder.SOCKS5);
-                SocketRecorder tls = new SocketRecorder(LOCAL, SocketRecorder.FIRST_READ)) {
+                SocketRecorder tls = new SocketRecorder(LOCAL, SocketRecorder.FIRST_READ);
+                GnomeDesktop gnome = new GnomeDesktop(dir, SERVERS.proxy())) {
             Object[][] rows = { // proxy settings, resource, result, what the SOCKS and the TLS listener heard
-                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed, List.of(LOCAL + ":" + SERVERS.http),
+                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed + "(WinInet error 12029)",
+                    List.of(LOCAL + ":" + SERVERS.http), List.of()},
+                {Map.of("http_proxy", tls.url("https")), "/tls", failed + "(WinInet error 12157)", List.of(),
+                    List.of("TLS hello")},
+                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed + "(WinInet error 12033)", List.of(),
                     List.of()},
-                {Map.of("http_proxy", tls.url("https")), "/tls", failed, List.of(), List.of("TLS hello")},
-                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed, List.of(), List.of()},
                 {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", List.of(),
                     List.of()},
                 {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", List.of(), List.of()},
-                {Map.of("HTTP_PROXY", proxy), "/upper", "ok ok", List.of(), List.of()},
+                // Without desktop settings libproxy reads the environment itself, HTTP_PROXY included.
+                {Map.of("HTTP_PROXY", proxy), "/upper", "ok proxied " + origin + "/upper", List.of(), List.of()},
                 {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", List.of(),
-                    List.of()}};
+                    List.of()},
+                {Map.of("http_proxy", proxy), "/frag?q=1#part", "ok proxied " + origin + "/frag?q=1", List.of(),
+                    List.of()},
+                // The desktop's proxy (GNOME, through libproxy) unless a variable names another.
+                {gnome.env(), "/desk", desk, List.of(), List.of()},
+                {gnome.env("no_proxy", "localhost"), "/desk", desk, List.of(), List.of()},
+                {gnome.env("NO_PROXY", "localhost"), "/desk", desk, List.of(), List.of()},
+                {gnome.env("HTTP_PROXY", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
+                {gnome.env("https_proxy", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
+                {gnome.env("no_proxy", "127.0.0.0/8"), "/desk", "ok ok", List.of(), List.of()},
+                {gnome.env("all_proxy", socks.url("socks5h")), "/desk", failed + "(WinInet error 12029)",
+                    List.of(LOCAL + ":" + SERVERS.http), List.of()}};
             List<Executable> checks = new ArrayList<>();
             for (Object[] r : rows) {
                 socks.records.clear();
@@ -335,19 +434,76 @@ class HttpPostTest {
                         .map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t).toList());
                 checks.add(() -> assertEquals(List.of(List.of(r[2]), r[3], r[4]), seen, env.toString()));
             }
+            // A name beyond ASCII goes to the proxy as the server's DNS knows it.
+            checks.add(() -> assertEquals(List.of("ok proxied http://xn--bcher-kva.invalid:" + SERVERS.http + "/idn"),
+                    child(Map.of("http_proxy", proxy), "b\\u00fccher.invalid|" + SERVERS.http + "|false|/idn")));
             assertAll(checks);
         }
     }
 
-    // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right comes, others "ok".
+    /** GNOME's proxy settings, "manual" with an HTTP proxy at 127.0.0.1:port, on a private session bus and dconf. */
+    static final class GnomeDesktop implements AutoCloseable {
+        private final Process bus;
+        private final Map<String, String> env = new HashMap<>();
+
+        GnomeDesktop(Path dir, int port) throws Exception {
+            Path runtime = Files.createDirectories(dir.resolve("runtime"));
+            Files.setPosixFilePermissions(runtime, PosixFilePermissions.fromString("rwx------"));
+            env.putAll(Map.of("XDG_CONFIG_HOME", Files.createDirectories(dir.resolve("config")).toString(),
+                    "XDG_RUNTIME_DIR", runtime.toString(), "DESKTOP_SESSION", "gnome", "GSETTINGS_BACKEND", "dconf"));
+            bus = ChildJvm.start(env, List.of("dbus-daemon", "--session", "--nofork", "--print-address=1"));
+            String address = new BufferedReader(new InputStreamReader(bus.getInputStream(), UTF_8)).readLine();
+            assertNotNull(address, "dbus-daemon gave no address");
+            env.put("DBUS_SESSION_BUS_ADDRESS", address);
+            String[][] settings = {{"org.gnome.system.proxy", "mode", "manual"},
+                {"org.gnome.system.proxy.http", "host", "127.0.0.1"},
+                {"org.gnome.system.proxy.http", "port", "" + port},
+                {"org.gnome.system.proxy", "ignore-hosts", "['localhost']"}};
+            for (String[] setting : settings) {
+                ChildJvm.exec(env, "gsettings", "set", setting[0], setting[1], setting[2]);
+            }
+            assertEquals("'127.0.0.1'", ChildJvm.exec(env, "gsettings", "get", "org.gnome.system.proxy.http", "host")
+                    .strip());
+        }
+
+        /** The desktop's environment, with the given variables added. */
+        Map<String, String> env(String... variables) {
+            Map<String, String> all = new HashMap<>(env);
+            for (int i = 0; i < variables.length; i += 2) {
+                all.put(variables[i], variables[i + 1]);
+            }
+            return all;
+        }
+
+        @Override
+        public void close() {
+            bus.destroy();
+        }
+    }
+
+    // Keep every request; /status/N answers N, /bytes/N N bytes, /auth 401 until quorvane:right proves itself,
+    // others "ok".
     static final class Servers {
         private static final InetSocketAddress LOOPBACK = new InetSocketAddress(InetAddress.getLoopbackAddress(), 0);
         static final String TEXT = "0123456789abcdefghijklmnopqrstuvwxyz".repeat(200);
-        private static final String AUTHORIZED = basic("quorvane:right");
+        private static final String NONCE = "6f7175617276616e65";
 
         /** A request as the server read it; the client's port tells its connection apart. */
         record Request(String method, String target, Headers headers, byte[] body, int clientPort, String server) {
         }
+
+        /** Answers 200 with a header line a second for 30 s, then "ok". */
+        static final SocketRecorder.Script TRICKLED_HEADERS = (socket, records) -> {
+            socket.getInputStream().read(new byte[8192]);
+            OutputStream out = socket.getOutputStream();
+            out.write("HTTP/1.1 200 OK\r\n".getBytes(ISO_8859_1));
+            for (int i = 0; i < 30; i++) {
+                out.write(("X-Slow-" + i + ": 1\r\n").getBytes(ISO_8859_1));
+                out.flush();
+                LockSupport.parkNanos(1_000_000_000L);
+            }
+            out.write("Content-Length: 2\r\n\r\nok".getBytes(ISO_8859_1));
+        };
 
         final List<Request> requests = new CopyOnWriteArrayList<>();
         final List<HttpServer> open = new CopyOnWriteArrayList<>();
@@ -379,13 +535,18 @@ class HttpPostTest {
                     store, "-storepass", "changeit");
             ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
                     "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
+            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
+            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
+            return serve(server, this::answer);
+        }
+
+        private static SSLContext tls(Path dir) throws Exception {
             KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
-            managers.init(KeyStore.getInstance(new File(store), "changeit".toCharArray()), "changeit".toCharArray());
+            managers.init(KeyStore.getInstance(dir.resolve("server.p12").toFile(), "changeit".toCharArray()),
+                    "changeit".toCharArray());
             SSLContext tls = SSLContext.getInstance("TLS");
             tls.init(managers.getKeyManagers(), null, null);
-            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
-            server.setHttpsConfigurator(new HttpsConfigurator(tls));
-            return serve(server, this::answer);
+            return tls;
         }
 
         /** A proxy that answers every request itself: "proxied " and the target it was sent. */
@@ -393,18 +554,80 @@ class HttpPostTest {
             return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
         }
 
+        /** The same proxy over TLS, with the certificate https(dir) made. */
+        int httpsProxy(Path dir) throws Exception {
+            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
+            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
+            return serve(server, e -> reply(e, 200, "proxied " + e.getRequestURI()));
+        }
+
         /** A proxy that wants p:p1 and then sends every request on to https://quorvane.invalid/. */
         int loginProxy() throws IOException {
             return serve(HttpServer.create(LOOPBACK, 0), e -> {
-                boolean known = basic("p:p1").equals(e.getRequestHeaders().getFirst("Proxy-Authorization"));
-                e.getResponseHeaders().add(known ? "Location" : "Proxy-Authenticate",
-                        known ? "https://quorvane.invalid/" : "Basic realm=\"proxy\"");
+                boolean known = authorized(e.getRequestHeaders().getFirst("Proxy-Authorization"), "p", "p1",
+                        e.getRequestMethod());
+                if (known) {
+                    e.getResponseHeaders().add("Location", "https://quorvane.invalid/");
+                } else {
+                    challenge(e, "Proxy-Authenticate", true);
+                }
                 reply(e, known ? 302 : 407, "");
             });
         }
 
         static String basic(String login) {
             return "Basic " + Base64.getEncoder().encodeToString(login.getBytes(UTF_8));
+        }
+
+        /** Asks for Basic, and for Digest too with `digest`. */
+        static void challenge(HttpExchange e, String header, boolean digest) {
+            e.getResponseHeaders().add(header, "Basic realm=\"quorvane\"");
+            if (digest) {
+                e.getResponseHeaders().add(header, "Digest realm=\"quorvane\", nonce=\"" + NONCE
+                        + "\", qop=\"auth\"");
+            }
+        }
+
+        /** The fields of a Digest answer. */
+        private static Map<String, String> digestFields(String authorization) {
+            Map<String, String> fields = new HashMap<>();
+            var m = java.util.regex.Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization);
+            while (m.find()) {
+                fields.put(m.group(1), m.group(2) != null ? m.group(2) : m.group(3));
+            }
+            return fields;
+        }
+
+        /** The user an Authorization header names, Basic or Digest; "" for none. */
+        static String user(String authorization) {
+            if (authorization.startsWith("Basic ")) {
+                String login = new String(Base64.getDecoder().decode(authorization.substring(6)), UTF_8);
+                return login.substring(0, Math.max(0, login.indexOf(':')));
+            }
+            return digestFields(authorization).getOrDefault("username", "");
+        }
+
+        /** Whether the header proves user:password, by Basic or by Digest (RFC 7616, MD5, qop=auth). */
+        static boolean authorized(String authorization, String user, String password, String method) {
+            if (authorization == null) {
+                return false;
+            }
+            if (authorization.startsWith("Basic ")) {
+                return authorization.equals(basic(user + ":" + password));
+            }
+            Map<String, String> f = digestFields(authorization);
+            String ha1 = md5(user + ":quorvane:" + password), ha2 = md5(method + ":" + f.get("uri"));
+            return user.equals(f.get("username")) && NONCE.equals(f.get("nonce")) && md5(ha1 + ":" + NONCE + ":"
+                    + f.get("nc") + ":" + f.get("cnonce") + ":auth:" + ha2).equals(f.get("response"));
+        }
+
+        private static String md5(String text) {
+            try {
+                return HexFormat.of().formatHex(java.security.MessageDigest.getInstance("MD5")
+                        .digest(text.getBytes(UTF_8)));
+            } catch (java.security.NoSuchAlgorithmException e) {
+                throw new IllegalStateException(e);
+            }
         }
 
         private int serve(HttpServer server, HttpHandler handler) {
@@ -423,9 +646,10 @@ class HttpPostTest {
             switch (path.length > 1 ? path[1] : "") {
                 case "status" -> reply(e, Integer.parseInt(path[2]), "");
                 case "bytes" -> reply(e, 200, TEXT.substring(0, Integer.parseInt(path[2])));
-                case "auth" -> {
-                    boolean authorized = AUTHORIZED.equals(e.getRequestHeaders().getFirst("Authorization"));
-                    e.getResponseHeaders().add("WWW-Authenticate", "Basic realm=\"quorvane\"");
+                case "auth" -> { // /auth takes Basic, /auth/digest Digest too
+                    boolean authorized = authorized(e.getRequestHeaders().getFirst("Authorization"), "quorvane",
+                            "right", e.getRequestMethod());
+                    challenge(e, "WWW-Authenticate", path.length > 2);
                     reply(e, authorized ? 200 : 401, authorized ? "welcome" : "");
                 }
                 case "stall" -> { // /stall/N: N bytes of a 5000-byte body (no answer for 0), then 20 s of nothing
@@ -435,6 +659,16 @@ class HttpPostTest {
                         e.getResponseBody().flush();
                     }
                     LockSupport.parkNanos(20_000_000_000L);
+                }
+                case "trickle" -> { // /trickle/N: a body of N bytes, one a second
+                    int length = Integer.parseInt(path[2]);
+                    e.sendResponseHeaders(200, length);
+                    for (int i = 0; i < length; i++) {
+                        e.getResponseBody().write('x');
+                        e.getResponseBody().flush();
+                        LockSupport.parkNanos(1_000_000_000L);
+                    }
+                    e.close();
                 }
                 case "redirect" -> { // /redirect/N to /landed; /redirect/N/loop to itself
                     String to = path.length > 3 ? e.getRequestURI().getPath() : "../landed";
@@ -449,8 +683,11 @@ class HttpPostTest {
                     boolean login = e.getRequestHeaders().containsKey("Authorization");
                     InetSocketAddress local = e.getLocalAddress();
                     String here = local.getAddress().getHostAddress() + ":" + local.getPort();
-                    e.getResponseHeaders().add(login ? "Location" : "WWW-Authenticate",
-                            login ? "http://" + path[2] + "/loop/" + here : "Basic realm=\"loop\"");
+                    if (login) {
+                        e.getResponseHeaders().add("Location", "http://" + path[2] + "/loop/" + here);
+                    } else {
+                        challenge(e, "WWW-Authenticate", true);
+                    }
                     reply(e, loops.incrementAndGet() > 40 ? 500 : login ? 302 : 401, ""); // 500 ends an endless one
                 }
                 case "hold" -> {
