@@ -6,19 +6,21 @@
 # tests/package/check-reproducible.sh repackages and compares.
 include_guard(GLOBAL)
 
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
+if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
   set(QV_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
   execute_process(COMMAND git -C "${CMAKE_SOURCE_DIR}" log -1 --format=%ct
                   OUTPUT_VARIABLE QV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
                   RESULT_VARIABLE qv_git_failed ERROR_QUIET)
   if(qv_git_failed OR NOT QV_SOURCE_DATE_EPOCH)
-    set(QV_SOURCE_DATE_EPOCH 1704067200)  # 2024-01-01, the project's start
+    set(QV_SOURCE_DATE_EPOCH 1704067200)  # 2024-01-01T00:00:00Z
   endif()
 endif()
 if(NOT QV_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
   message(FATAL_ERROR "SOURCE_DATE_EPOCH is \"${QV_SOURCE_DATE_EPOCH}\", not seconds since 1970")
 endif()
+# For tests/package/check-reproducible.sh, which checks the dates.
+set(QV_SOURCE_DATE_EPOCH ${QV_SOURCE_DATE_EPOCH} CACHE INTERNAL "The time the archives and the package carry")
 
 # string(TIMESTAMP) formats $SOURCE_DATE_EPOCH when it is set.
 set(qv_zip_epoch ${QV_SOURCE_DATE_EPOCH})

@@ -7,7 +7,9 @@
 # code is not compiled again (no time for it in CI); cmake/Reproducible.cmake
 # keeps build paths out of it and the hardening check looks for them.
 # Run after scripts/package.sh; it makes the jars and the bundle again in
-# place. Lists each file as "same" or "DIFFERS", with what differs.
+# place. Lists each file as "same" or "DIFFERS", with what differs; then
+# whether the jars' entries and the package's files carry the build's time
+# (SOURCE_DATE_EPOCH at configure time, else the last commit's).
 # usage: check-reproducible.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -64,5 +66,31 @@ for member in control.tar.gz data.tar.gz; do
   ar p "$deb" "$member" >"$work/first.$member"
   ar p "$umask_deb" "$member" >"$work/umask077.$member" 2>/dev/null || true
   row "$(basename "$deb"): $member (umask 077)" "$work/first.$member" "$work/umask077.$member"
+done
+
+# One row: what, the time every line of a listing must show, and the listing.
+dated() {
+  local what=$1 time=$2 listing=$3 wrong
+  wrong=$(grep -vF -- "$time" <<<"$listing" | head -n 1) || true
+  if [ -n "$listing" ] && [ -z "$wrong" ]; then echo "dated   $what $time"
+  else echo "UNDATED $what: not $time: ${wrong:-no entries}"; status=1; fi
+}
+epoch=$(sed -n 's/^QV_SOURCE_DATE_EPOCH:INTERNAL=//p' "$build/CMakeCache.txt")
+if [[ ! "$epoch" =~ ^[0-9]+$ ]]; then
+  echo "UNDATED $build/CMakeCache.txt records no QV_SOURCE_DATE_EPOCH"
+  exit 1
+fi
+# A zip entry's time is local, in 2 s steps, from 1980 on: the build writes it in UTC.
+zip_epoch=$((epoch < 315532802 ? 315532802 : epoch - epoch % 2))
+zip_time=$(TZ=UTC date -d "@$zip_epoch" +%Y%m%d.%H%M%S)
+for f in "${files[@]}"; do
+  case $f in
+    *.deb)
+      dated "$f: files" "$(TZ=UTC date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" \
+        "$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time)"
+      dated "$f: control" "$(TZ=UTC date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" \
+        "$(dpkg-deb --ctrl-tarfile "$deb" | TZ=UTC tar -tv --full-time)" ;;
+    *) dated "$f" "$zip_time" "$(zipinfo -T "$build/$f" | grep -E '^[-d]')" ;;
+  esac
 done
 exit $status
