@@ -1,6 +1,17 @@
 # The Java test client (the classes the library fixes of its caller) and the tools.
 find_package(Java 17 REQUIRED COMPONENTS Development Runtime)
 include(UseJava)
+# Every jar's entries are dated QV_ARCHIVE_DATE (cmake/Reproducible.cmake),
+# not by its files' times; add_jar runs Java_JAR_EXECUTABLE.
+set(QV_JAR_TOOL ${Java_JAR_EXECUTABLE})
+set(Java_JAR_EXECUTABLE bash ${QV_ROOT}/cmake/jar-dated.sh ${QV_JAR_TOOL} ${QV_ARCHIVE_DATE})
+# A Makefile does not rerun a rule whose command changed: jars dated by an
+# earlier configure are removed, so that they are made again.
+if(DEFINED CACHE{QV_JARS_DATED} AND NOT QV_JARS_DATED STREQUAL QV_ARCHIVE_DATE)
+  file(GLOB_RECURSE qv_stale_jars ${CMAKE_BINARY_DIR}/java/*.jar)
+  file(REMOVE ${qv_stale_jars})
+endif()
+set(QV_JARS_DATED ${QV_ARCHIVE_DATE} CACHE INTERNAL "The date of the jars in java/")
 set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8 -Xlint:all,-path,-processing -Werror)
 
 file(GLOB_RECURSE QV_JAVA_CLIENT_SOURCES CONFIGURE_DEPENDS ${QV_ROOT}/java/client/*.java)
@@ -47,7 +58,7 @@ foreach(dll IN ITEMS "win32-x86;QV_WINDOWS_DLL" "win32-x86-64;QV_WINDOWS_DLL_X64
 endforeach()
 set(QV_NATIVE_JAR ${CMAKE_BINARY_DIR}/java/quorvane-native.jar)
 add_custom_command(OUTPUT ${QV_NATIVE_JAR}
-  COMMAND ${CMAKE_COMMAND} -DJAR_TOOL=${Java_JAR_EXECUTABLE} -DJAVAC=${Java_JAVAC_EXECUTABLE}
+  COMMAND ${CMAKE_COMMAND} -DJAR_TOOL=${QV_JAR_TOOL} -DDATE=${QV_ARCHIVE_DATE} -DJAVAC=${Java_JAVAC_EXECUTABLE}
           -DVERSION=${QV_VERSION} -DLOADER=${qv_loader_jar} -DOUTPUT=${QV_NATIVE_JAR}
           -DSTAGE=${CMAKE_BINARY_DIR}/java/native-stage "-DLIBRARIES=${qv_libraries}"
           -P ${QV_ROOT}/cmake/NativeJar.cmake

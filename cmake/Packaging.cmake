@@ -39,4 +39,9 @@ string(JOIN ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS ${QV_DLOPEN_RECOMMENDS})
 # removed by a purge.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QV_ROOT}/cmake/debian/postinst ${QV_ROOT}/cmake/debian/postrm)
 
+# Dated by the build's time, with folders 0755 whatever the umask
+# (tests/package/check-reproducible.sh).
+set(CPACK_QV_SOURCE_DATE_EPOCH ${QV_SOURCE_DATE_EPOCH})
+set(CPACK_PRE_BUILD_SCRIPTS ${QV_ROOT}/cmake/debian/prebuild.cmake)
+
 include(CPack)

@@ -109,6 +109,7 @@ if(QV_WINDOWS_DLL AND QV_WINDOWS_DLL_X64)
   add_test(NAME hardening
     COMMAND bash ${QV_ROOT}/tests/hardening/check-hardening.sh
             ${QV_VERSION} $<TARGET_FILE:quorvane> $<TARGET_FILE:reg> ${QV_WINDOWS_DLL} ${QV_WINDOWS_DLL_X64})
+  set_tests_properties(hardening PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${QV_ROOT}")
   # The Windows builds' programs run under Wine (cmake/WineTests.cmake).
   include(WineTests)
 endif()

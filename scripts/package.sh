@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # After a full build (scripts/test.sh, or the release and both Windows
 # presets by hand): the Debian package, checked with lintian (any error
-# fails), and the Windows bundle. Both land in build/release.
+# fails), and the Windows bundle. Both land in build/release. Then both
+# and the jars are made again and compared (tests/package/check-reproducible.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# As dpkg-buildpackage does: cpack gives the .deb's members the umask's modes.
+umask 022
 (cd build/release && cpack -G DEB >/dev/null)
 cmake --build --preset release --target windows_bundle >/dev/null
 deb=$(ls build/release/quorvane_*.deb)
@@ -21,3 +24,4 @@ dlls = [n for n in bundle.namelist() if n.endswith('.dll')]
 print('%s: %d DLLs, %d entries' % (sys.argv[1], len(dlls), len(bundle.namelist())))
 sys.exit('jars in the bundle that carry the libraries again: %s' % ', '.join(twice) if twice else None)
 EOF
+bash tests/package/check-reproducible.sh build/release

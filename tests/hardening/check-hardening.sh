@@ -4,9 +4,11 @@
 # CET, full RELRO and BIND_NOW (the tool as a PIE); the DLLs with the stack
 # protector and ASLR/DEP flags (high-entropy ASLR on x64); each stripped,
 # its symbols in a .debug file beside it that the debuglink names, and the
-# library and DLLs naming their version.
+# library and DLLs naming their version; none with the folder it was built
+# in (QV_SOURCE_DIR, or the file's own), which would make the build id and
+# the debuglink's checksum depend on where the tree lies.
 # Lists every property that is missing.
-# usage: check-hardening.sh VERSION libquorvane.so quorvane-reg quorvane.dll...
+# usage: [QV_SOURCE_DIR=dir] check-hardening.sh VERSION libquorvane.so quorvane-reg quorvane.dll...
 set -u
 version=$1
 shift
@@ -21,6 +23,13 @@ row() {
 has() { grep -Eq -- "$2" <<<"$1"; }
 lacks() { ! grep -Eq -- "$2" <<<"$1"; }
 every() { [ -n "$1" ] && ! grep -Evq -- "$2" <<<"$1"; }
+# No folder of the build in the file or its debug symbols.
+placeless() {
+  local file=$1 folder
+  for folder in ${QV_SOURCE_DIR:+"$QV_SOURCE_DIR"} "$(dirname "$(realpath "$file")")"; do
+    ! strings -a "$file" "$file.debug" | grep -Fq -- "$folder" || return 1
+  done
+}
 # The compiler's flags of each of our (C++) compile units, from the debug
 # file; the C runtime's own units are not ours to harden.
 producers() { "$@" 2>/dev/null | grep 'DW_AT_producer.*GNU C++'; }
@@ -42,6 +51,7 @@ elf_rows() {
   row "$elf" "debuglink to $(basename "$elf").debug" has "$(readelf -p .gnu_debuglink "$elf")" \
     "\] +$(basename "$elf").debug$"
   row "$elf.debug" "debug symbols" has "$(readelf -SW "$elf.debug" 2>&1)" '\] \.debug_info '
+  row "$elf" "no build folder in it or its .debug (reproducible)" placeless "$elf"
   if [[ "$elf" == *.so ]]; then
     row "$elf" "version in .comment" has "$(readelf -p .comment "$elf")" "\] +quorvane $version$"
   else
@@ -74,6 +84,7 @@ for dll in "${dlls[@]}"; do
   row "$dll" "stripped" lacks "$sections" ' \.debug_info '
   row "$dll" "debuglink to $(basename "$dll").debug" has "$sections" ' \.gnu_debuglink '
   row "$dll.debug" "debug symbols" has "$(x86_64-w64-mingw32-objdump -h "$dll.debug" 2>&1)" ' \.debug_info '
+  row "$dll" "no build folder in it or its .debug (reproducible)" placeless "$dll"
   row "$dll" "version resource" has "$(strings -a -el "$dll" | grep -A1 -x FileVersion)" "^$version$"
 done
 exit $status
