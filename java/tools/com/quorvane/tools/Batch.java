@@ -121,6 +121,7 @@ final class Batch {
         if (progress != null) {
             progress.end();
         }
+        out.flush(); // a write that fails ends the run here, before the summary could call it done
         if (summarize) {
             // Joined, not formatted: the formatter would load its classes and the pattern engine for this line
             err.println("docprops: " + read + " document" + (read == 1 ? "" : "s") + " read: " + tracked + " tracked, "
@@ -170,10 +171,11 @@ final class Batch {
                 DocumentError.requireFile(path);
             }
             return new Result(path, command.read(path), null, null);
-        } catch (DocumentError e) {
+        } catch (DocumentError error) {
+            DocumentError e = error.unreadable() ? Diagnosis.explain(path, error, null) : error;
             // What a folder holds besides documents, or lost meanwhile, is passed over; a named file must be read.
-            if (!named && e.notCompound()) {
-                return new Result(path, null, "not a compound document", null);
+            if (!named && e.skip != null) {
+                return new Result(path, null, e.skip, null);
             }
             if (!named && e.exitCode == DocumentError.EXIT_MISSING) {
                 return new Result(path, null, "removed during the walk", null);
@@ -212,6 +214,9 @@ final class Batch {
             recorded += o.recorded() ? 1 : 0;
             if (o.exitCode() != 0) {
                 fail(o.exitCode());
+            }
+            if (o.error() != null && !command.json) {
+                err.println("docprops: " + o.error());
             }
             if (!command.json && !first && command.kind != ReadCommand.Kind.CHECK) {
                 out.println();

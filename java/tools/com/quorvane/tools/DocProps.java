@@ -44,6 +44,12 @@ public final class DocProps {
             "  -j N                       read on N threads (default: two per processor)",
             "  --                         the arguments after it are paths",
             "",
+            "Files are told in the order of the arguments, a folder's in the order of their names.",
+            "In a folder, files of other formats are skipped (their format named); a document that",
+            "cannot be read (damaged, empty, locked) fails. In text output a name or value that holds",
+            "a control character, starts or ends with a blank, or starts with '\"' is shown in double",
+            "quotes with backslash escapes (\\n, \\t, \\\", \\\\, \\uXXXX).",
+            "",
             "change commands, over one document:",
             "  set FILE NAME=VALUE ...    set user-defined text properties",
             "  delete FILE NAME ...       delete user-defined properties",
@@ -54,8 +60,10 @@ public final class DocProps {
             "  --help                     this text",
             "",
             "exit codes: 0 done, 1 failed, 2 wrong arguments, 3 no such file,",
-            "            4 not a compound document, 5 locked by another program;",
-            "            over several files, the failures' code when all are of one kind, else 1");
+            "            4 not a compound document, 5 locked by another program,",
+            "            6 damaged or empty document; over several files, the failures' code when",
+            "            all are of one kind, else 1 (skipped files are no failures);",
+            "            141 the reader of standard output went away (nothing more is written)");
 
     private final PrintStream out;
     private final PrintStream err;
@@ -77,20 +85,30 @@ public final class DocProps {
     public static void main(String[] args) {
         boolean outIsTerminal = Progress.isTerminal(1);
         // Into a pipe or a file, lines leave in blocks rather than one write each; a terminal sees each at once.
-        PrintStream out = new PrintStream(new BufferedOutputStream(new FileOutputStream(FileDescriptor.out), 1 << 16),
-                outIsTerminal, StandardCharsets.UTF_8);
+        PrintStream out = new PrintStream(new BufferedOutputStream(new GuardedOutput(
+                new FileOutputStream(FileDescriptor.out)), 1 << 16), outIsTerminal, StandardCharsets.UTF_8);
         PrintStream err = new PrintStream(new FileOutputStream(FileDescriptor.err), true, StandardCharsets.UTF_8);
         int code;
         try {
             code = new DocProps(out, err, Progress.isTerminal(2), outIsTerminal).run(args);
-        } finally {
             out.flush();
+        } catch (GuardedOutput.Lost e) { // the run stopped at the first write that failed
+            code = e.report(err);
         }
         System.exit(code);
     }
 
-    /** Runs one command; answers the exit code. */
+    /** Runs one command; answers the exit code (1 when not all of its output could be written). */
     public int run(String... args) {
+        int code = command(args);
+        if (out.checkError()) {
+            err.println("docprops: standard output: write failed; the output is incomplete");
+            return DocumentError.EXIT_FAILURE;
+        }
+        return code;
+    }
+
+    private int command(String... args) {
         if (args.length == 0) {
             err.println(USAGE);
             return DocumentError.EXIT_USAGE;
@@ -125,7 +143,9 @@ public final class DocProps {
                 default:
                     throw usage("unknown command '" + args[0] + "'");
             }
-        } catch (DocumentError e) {
+        } catch (DocumentError error) {
+            DocumentError e = error.unreadable() && args.length > 1 ? Diagnosis.explain(Paths.get(args[1]), error, null)
+                    : error;
             err.println("docprops: " + e.getMessage());
             if (e.exitCode == DocumentError.EXIT_USAGE) {
                 err.println("Try 'docprops --help'.");

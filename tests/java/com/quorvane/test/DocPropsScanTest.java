@@ -94,6 +94,36 @@ class DocPropsScanTest {
         Files.writeString(share.resolve("notes.txt"), "not a document");
         copy(share.resolve("sub"), DOC, "c.doc");
         copy(share.resolve("sub/deeper"), "LibreOfficeBlankSample_v25.8.ppt", "d.ppt");
+
+        // Files that are no documents, or damaged ones, under documents' names.
+        Path odd = Files.createDirectories(temp.resolve("odd"));
+        Files.write(odd.resolve("empty.doc"), new byte[0]);
+        Files.write(odd.resolve("empty.txt"), new byte[0]);
+        Files.writeString(odd.resolve("notes.doc"), "plain text");
+        Files.writeString(odd.resolve("rtf.doc"), "{\\rtf1\\ansi saved as .doc}");
+        Files.writeString(odd.resolve("page.doc"), "\uFEFF\n  <HTML><body>saved as .doc</body></HTML>");
+        Files.writeString(odd.resolve("sheet.xls"), "<?xml version=\"1.0\"?><?mso-application progid=\"Excel.Sheet\"?>"
+                + "<Workbook/>");
+        try (var zip = new java.util.zip.ZipOutputStream(Files.newOutputStream(odd.resolve("new.doc")))) {
+            zip.putNextEntry(new java.util.zip.ZipEntry("[Content_Types].xml"));
+            zip.write("<Types/>".getBytes(UTF_8));
+        }
+        copy(odd, "FatChainLoop_v3.cfs", "chain.doc");
+        damageSummarySet(copy(odd, DOC, "set.doc"));
+    }
+
+    /** Points the summary set's section past the end of its stream; the compound file itself stays sound. */
+    private static void damageSummarySet(String doc) throws Exception {
+        try (var fs = new org.apache.poi.poifs.filesystem.POIFSFileSystem(new java.io.File(doc), false)) {
+            String name = org.apache.poi.hpsf.SummaryInformation.DEFAULT_STREAM_NAME;
+            byte[] set;
+            try (var in = fs.createDocumentInputStream(name)) {
+                set = in.readAllBytes();
+            }
+            java.nio.ByteBuffer.wrap(set).order(java.nio.ByteOrder.LITTLE_ENDIAN).putInt(44, set.length + 64);
+            fs.getRoot().createOrUpdateDocument(name, new java.io.ByteArrayInputStream(set));
+            fs.writeFilesystem();
+        }
     }
 
     @ParameterizedTest(name = "{0}")
@@ -106,14 +136,50 @@ class DocPropsScanTest {
         show --json {t}/x.doc {t}/share/notes.txt {t}/share/b.xls | 1 | x.doc=error 3; notes.txt=error 4 {t}/share/notes.txt: not a compound document; b.xls=doc | 0 skipped, 2 failed
         show --json {t}/share/notes.txt              | 4 | notes.txt=error 4                                    |
         show --json {t}/x.doc {t}/y.doc              | 3 | x.doc=error 3; y.doc=error 3                         | 0 documents read
+        show --json {t}/odd                          | 1 |   | 1 document read: 0 tracked, 0 stragglers, 0 new versions
+        show --json {t}/odd                          | 1 |   | 0 new versions recorded; 5 skipped, 4 failed
+        history -r {t}/odd/empty.doc {t}/odd/set.doc | 6 |   | 1 document read: 0 tracked, 0 stragglers, 0 new versions
+        history -r {t}/odd/empty.doc {t}/odd/set.doc | 6 |   | 0 new versions recorded; 0 skipped, 2 failed
         """)
     void filesAndFoldersEachToldOnceWithTheSummaryAndExitCode(String args, int exit, String fates, String summary) {
         assertEquals(exit, runLine(args), err);
-        assertFates(fates.replace("{t}", temp.toString()), fates(out));
+        if (fates != null) {
+            assertFates(fates.replace("{t}", temp.toString()), fates(out));
+        }
         if (summary == null) {
             assertEquals("", err, "one file: no summary");
         } else {
             assertTrue(err.startsWith("docprops: ") && err.contains(summary), err);
+        }
+    }
+
+    /**
+     * A file that is no readable document, named and in a folder: what it is,
+     * told. A damaged one fails, one of another format is passed over in a
+     * folder, and so is one without a document's name.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        empty.doc | 6 the file is empty                               | error 6 the file is empty
+        empty.txt | 6 the file is empty                               | skip an empty file
+        notes.doc | 4 not a compound document (.doc, .xls, .ppt      | error 4 not a compound document
+        rtf.doc   | 4 an RTF document, not a compound document        | skip an RTF document, not a compound document
+        page.doc  | 4 an HTML page, not a compound document           | skip an HTML page
+        sheet.xls | 4 an XML document, not a compound document        | skip an XML document
+        new.doc   | 4 an Office Open XML document (zip), not a        | skip an Office Open XML document (zip)
+        chain.doc | 6 the compound file is damaged                    | error 6 the compound file is damaged
+        set.doc   | 6 the summary information property set is damaged | error 6 the summary information property set
+        """)
+    void whatAFileThatIsNoReadableDocumentIs(String file, String named, String inFolder) throws Exception {
+        Path alone = Files.createDirectories(temp.resolve("alone"));
+        Files.copy(temp.resolve("odd").resolve(file), alone.resolve(file));
+        for (String command : new String[] {"show", "history", "check"}) {
+            int code = run(command, "--json", alone.resolve(file).toString());
+            String fate = fates(out).get(file);
+            String told = code + fate.substring("error N".length()).replace(alone.resolve(file) + ": ", "");
+            assertTrue(told.startsWith(named), command + ": " + told);
+            assertEquals(inFolder.startsWith("skip") ? 0 : code, run(command, "--json", alone.toString()), err);
+            assertTrue(fates(out).get(file).replace(alone.resolve(file) + ": ", "").startsWith(inFolder), out);
         }
     }
 
@@ -244,7 +310,7 @@ class DocPropsScanTest {
         Files.setPosixFilePermissions(bad.resolve("unreadable.doc"), PosixFilePermissions.fromString("-w-------"));
         Files.setPosixFilePermissions(bad.resolve("closed"), PosixFilePermissions.fromString("rwx------"));
         String expected = """
-            good.doc=doc; damaged.doc=error 4 %1$s/damaged.doc: the compound document is damaged;
+            good.doc=doc; damaged.doc=error 6 %1$s/damaged.doc: the compound file is damaged;
             locked.doc=error 5 %1$s/locked.doc: locked by another program;
             unreadable.doc=error 1 %1$s/unreadable.doc: permission denied; closed=error 1 %1$s/closed: permission denied;
             bad\ufffd.doc=error 1 %1$s/bad\ufffd.doc: the file name is not valid text;
@@ -270,25 +336,46 @@ class DocPropsScanTest {
         }
     }
 
-    /** Many files, some no documents or not read at all: told in the order the folder lists them. */
-    @Test
-    void toldInTheOrderOfTheWalk() throws Exception {
+    /**
+     * Many files, some no documents or not read at all, and folders among
+     * them: told sorted by path (as `LC_ALL=C sort` sorts them), whatever
+     * order the file system lists them in, on one thread or several.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        show --json -r -j 1 | d5-x.doc d5.doc d5/a.doc d5/z.doc d50.doc
+        show --json -r -j 4 | d5-x.doc d5.doc d5/a.doc d5/z.doc d50.doc
+        check --json -r     | d5-x.doc d5.doc d5/a.doc d5/z.doc d50.doc
+        show --json -j 3    | d5-x.doc d5.doc d50.doc
+        """)
+    void toldSortedByPath(String command, String around) throws Exception {
         Path many = Files.createDirectories(temp.resolve("many"));
+        List<String> names = new ArrayList<>();
         for (int i = 0; i < 90; i++) {
+            String name = i % 7 == 3 ? "n" + i + ".txt" : i % 5 == 2 ? "l" + i + ".doc" : "d" + i + ".doc";
             if (i % 7 == 3) {
-                Files.writeString(many.resolve("n" + i + ".txt"), "text");
+                Files.writeString(many.resolve(name), "text");
             } else if (i % 5 == 2) {
-                Files.createSymbolicLink(many.resolve("l" + i + ".doc"), many.resolve("missing.doc"));
+                Files.createSymbolicLink(many.resolve(name), many.resolve("missing.doc"));
             } else {
-                copy(many, DOC, "d" + i + ".doc");
+                copy(many, DOC, name);
             }
+            names.add(name);
         }
-        assertEquals(0, run("show", "--json", "-j", "2", many.toString()), err);
-        List<String> listed;
-        try (var files = Files.list(many)) {
-            listed = files.map(Path::toString).collect(Collectors.toList());
-        }
-        assertEquals(listed, objects(out).stream().map(o -> o.get("path").getAsString()).collect(Collectors.toList()));
+        copy(many, DOC, "d5-x.doc");
+        copy(Files.createDirectories(many.resolve("d5")), DOC, "z.doc");
+        copy(many.resolve("d5"), DOC, "a.doc");
+        List<String> args = new ArrayList<>(List.of(command.split(" ")));
+        args.add(many.toString());
+        assertEquals(0, run(args.toArray(String[]::new)), err);
+        List<String> told = objects(out).stream().map(o -> many.relativize(Path.of(o.get("path").getAsString()))
+                .toString()).collect(Collectors.toList());
+        List<String> sorted = new ArrayList<>(told);
+        java.util.Collections.sort(sorted, (x, y) -> Arrays.compareUnsigned(x.getBytes(UTF_8), y.getBytes(UTF_8)));
+        assertEquals(sorted, told, "byte order of the paths");
+        assertEquals(names.size() + (command.contains("-r") ? 3 : 1), told.size(), told.toString());
+        int at = told.indexOf("d5-x.doc");
+        assertEquals(List.of(around.split(" ")), told.subList(at, at + around.split(" ").length));
     }
 
     /** Files and folders removed while the walk is on them: told as removed, never as failures, and the walk goes on. */
@@ -339,17 +426,43 @@ class DocPropsScanTest {
         }
     }
 
-    /** The progress line goes to a terminal's standard error only. */
-    @Test
-    void progressOnATerminalOnly() throws Exception {
-        List<String> docprops = ChildJvm.java(List.of(), null, DocProps.class, "show", "-r",
-                temp.resolve("share").toString());
-        String piped = ChildJvm.exec(Map.of(), docprops.toArray(String[]::new));
-        assertFalse(piped.contains("\r") || piped.contains(" of 5 files"), piped);
-        String command = docprops.stream().map(a -> "'" + a.replace("'", "'\\''") + "'").collect(
-                Collectors.joining(" "));
-        String terminal = ChildJvm.exec(Map.of(), "script", "-qefc", command + " >/dev/null", "/dev/null");
-        assertTrue(terminal.matches("(?s).*\r\u001b\\[Kdocprops: 5 of 5 files, \\d+/s.*"), terminal);
-        assertTrue(terminal.contains("4 documents read"), terminal);
+    /**
+     * Where standard output goes: the progress line only on a terminal; a
+     * full disk is told and fails the run; a reader gone away ends the run
+     * at the first write, quietly (a named pipe whose reader was closed
+     * before docprops started, so no timing decides). Standard output is
+     * redirected in a shell; its standard error is what is seen.
+     */
+    @ParameterizedTest(name = "{0} {1}")
+    @CsvSource(delimiter = '|', textBlock = """
+        terminal    | -r        | 0   | '.*\\r\\u001b\\[Kdocprops: 5 of 5 files, \\d+/s.*4 documents read.*'
+        pipe        | -r        | 0   | '{skip}docprops: 4 documents read: .*, 0 failed\\n'
+        pipe        | -r --json | 0   | 'docprops: 4 documents read: .*, 0 failed\\n'
+        full disk   | -r        | 1   | '{skip}docprops: standard output: {full}; the output is incomplete\\n'
+        full disk   | -r --json | 1   | 'docprops: standard output: {full}; the output is incomplete\\n'
+        reader gone | -r        | 141 | '{skip}'
+        reader gone | -r --json | 141 | ''
+        """)
+    void outputStopsTheRunWhenItCannotBeWritten(String to, String options, int exit, String stderr) throws Exception {
+        List<String> args = new ArrayList<>(List.of("show"));
+        args.addAll(List.of(options.split(" ")));
+        args.add(temp.resolve("share").toString());
+        String command = ChildJvm.java(List.of(), null, DocProps.class, args.toArray(String[]::new)).stream()
+                .map(a -> "'" + a.replace("'", "'\\''") + "'").collect(Collectors.joining(" "));
+        String fifo = temp.resolve("fifo").toString();
+        List<String> shell = switch (to) {
+            case "terminal" -> List.of("script", "-qefc", command + " >/dev/null", "/dev/null");
+            case "pipe" -> List.of("bash", "-c", "{ " + command + " 2>&3 | cat >/dev/null; } 3>&1");
+            case "full disk" -> List.of("bash", "-c", command + " 2>&1 >/dev/full");
+            default -> List.of("bash", "-c", "mkfifo '" + fifo + "' && exec 4<>'" + fifo + "' 5>'" + fifo
+                    + "' 4<&- && " + command + " 2>&1 >&5");
+        };
+        ChildJvm.Run run = ChildJvm.run(Map.of(), shell);
+        assertEquals(exit, run.exit(), run.output());
+        // In text, a file passed over is told on standard error as the walk finds it, before any output is due.
+        String skip = "docprops: \\S+/notes.txt: skipped: not a compound document\\n";
+        assertTrue(run.output().matches("(?s)" + stderr.replace("{skip}", skip).replace("{full}",
+                "No space left on device")), run.output());
+        assertEquals(to.equals("terminal"), run.output().contains(" of 5 files"), run.output());
     }
 }
