@@ -47,6 +47,12 @@ final class ReadCommand {
     }
 
 
+    /**
+     * The version of the JSON objects' layout, told in each: 2 made unset and
+     * invalid dates null, a damaged set null, and added this member.
+     */
+    static final long SCHEMA = 2;
+
     /** For Windows' CreateFile: read access, sharing everything, an existing file. */
     private static final int GENERIC_READ = 0x80000000, FILE_SHARE_ALL = 7, OPEN_EXISTING = 3;
 
@@ -74,7 +80,7 @@ final class ReadCommand {
 
     /** The JSON object of a file that was not read. */
     static String failure(Path file, DocumentError e) {
-        Json j = new Json().open().name("path").value(file.toString());
+        Json j = new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString());
         error(j, e.exitCode, e.hresult == 0 ? null : String.format("0x%08X", e.hresult), e.getMessage());
         return j.close().toString();
     }
@@ -85,7 +91,8 @@ final class ReadCommand {
     }
 
     static String skipped(Path file, String reason) {
-        return new Json().open().name("path").value(file.toString()).name("skipped").value(reason).close().toString();
+        return new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString()).name("skipped")
+                .value(reason).close().toString();
     }
 
     // ---- Reading ----------------------------------------------------------------
@@ -197,7 +204,8 @@ final class ReadCommand {
         }
         for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
             String value = summary == null ? null : summary.getProperty(label.getKey());
-            if (value != null && !value.isEmpty()) {
+            boolean isDate = label.getKey().endsWith("_DTM") || label.getKey().equals("PIDSI_LASTPRINTED");
+            if (value != null && !value.isEmpty() && !(isDate && value.equals(UNSET_DATE))) {
                 out.printf("  %-16s %s%n", label.getValue() + ":",
                         TextEscape.of(displaySummary(label.getKey(), value)));
             }
@@ -477,7 +485,7 @@ final class ReadCommand {
 
     /** The document's JSON object, left open for a check to add its members. */
     private Json document(Path file, Properties summary, Properties user, TrackingRecord record, Verdict v) {
-        Json j = new Json().open().name("path").value(file.toString()).name("summary");
+        Json j = new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString()).name("summary");
         if (summary == null) {
             j.nul();
         } else {
@@ -551,10 +559,17 @@ final class ReadCommand {
         }
     }
 
-    /** A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one the library could not convert. */
-    private static String date(String text) {
+    /** How the library writes a date-time of zero: a date never set (a document never printed). */
+    private static final String UNSET_DATE = "1601-01-01T00:00:00";
+
+    /**
+     * A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one
+     * never set, and for one the library could not convert or that falls
+     * past the year 9999 (its text is then empty, or of another length).
+     */
+    static String date(String text) {
         String t = text.trim();
-        return t.isEmpty() ? null : isDateTime(text) ? t + "Z" : t;
+        return isDateTime(text) && !t.equals(UNSET_DATE) ? t + "Z" : null;
     }
 
     /**

@@ -202,6 +202,7 @@ class DocPropsScanTest {
         assertEquals(0, run("set", a, "Odd=" + odd, "Back\\slash=x") + run("show", "--json", "--all", a));
         JsonObject o = objects(out).get(0);
         assertEquals(a, o.get("path").getAsString());
+        assertEquals(2, o.get("schema").getAsInt());
         JsonObject summary = o.getAsJsonObject("summary");
         assertEquals(typed("text", "pwebster"), summary.get("PIDSI_LASTAUTHOR"));
         assertEquals(typed("date", "2012-02-21T13:48:00Z"), summary.get("PIDSI_LASTSAVE_DTM"));
@@ -231,6 +232,30 @@ class DocPropsScanTest {
         assertEquals(5, error.get("code").getAsInt());
         assertEquals("0x80030020", error.get("hresult").getAsString());
         assertEquals(a + ": locked by another program; close it and try again", error.get("message").getAsString());
+    }
+
+    /** Dates never set (zero: 1601) or past what a date-time can be are null, of type date, in JSON and not shown. */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        PIDSI_LASTPRINTED  | -11644473600000  |
+        PIDSI_CREATE_DTM   | -11644473600000  |
+        PIDSI_CREATE_DTM   | 884541340800000  |
+        PIDSI_LASTSAVE_DTM | 1330000000000    | 2012-02-23T12:26:40Z
+        """)
+    void datesNeverSetOrOutOfRangeAreNull(String name, long millis, String expected) throws Exception {
+        String doc = copy(temp, "Office365BlankSample_v2507.doc", "dated.doc");
+        java.util.Date date = new java.util.Date(millis);
+        DocumentFixtures.poiSave(doc, (si, dsi) -> {
+            switch (name) {
+                case "PIDSI_LASTPRINTED" -> si.setLastPrinted(date);
+                case "PIDSI_CREATE_DTM" -> si.setCreateDateTime(date);
+                default -> si.setLastSaveDateTime(date);
+            }
+        });
+        assertEquals(0, run("show", "--json", doc), err);
+        assertEquals(typed("date", expected), objects(out).get(0).getAsJsonObject("summary").get(name), out);
+        assertEquals(0, run("show", doc), err);
+        assertFalse(out.contains("1601-01-01"), out);
     }
 
     private static JsonElement typed(String type, String value) {
