@@ -14,7 +14,6 @@ import java.util.Base64;
 import java.util.List;
 import java.util.Locale;
 import java.util.Properties;
-import java.util.TreeSet;
 
 /**
  * docprops: shows and changes the properties of Word, Excel and PowerPoint
@@ -23,7 +22,6 @@ import java.util.TreeSet;
  * command per run; not thread-safe (it owns its output streams for the run).
  */
 public final class DocProps {
-    private static final String DELETE_MARKER = "##DEL##";
     private static final int S_FALSE = 1;
 
     private static final String USAGE = String.join("\n",
@@ -50,9 +48,14 @@ public final class DocProps {
             "a control character, starts or ends with a blank, or starts with '\"' is shown in double",
             "quotes with backslash escapes (\\n, \\t, \\\", \\\\, \\uXXXX).",
             "",
-            "change commands, over one document:",
-            "  set FILE NAME=VALUE ...    set user-defined text properties",
-            "  delete FILE NAME ...       delete user-defined properties",
+            "change commands:",
+            "  set FILE NAME=VALUE ...    set user-defined text properties of one document",
+            "  set NAME=VALUE ... -- PATH...",
+            "                             the same, in every document the PATHs name (-r, --json, -j N",
+            "                             as above; in a folder only files named .doc, .xls, .ppt, ...)",
+            "                             A VALUE @FILE is the text of FILE (UTF-8); @@ starts one with @.",
+            "  delete FILE NAME ...       delete user-defined properties of one document",
+            "  delete NAME ... -- PATH... the same, in every document the PATHs name",
             "  track FILE [--document-id ID] [--author NAME]",
             "                             start tracking: write a first version record and the save marks",
             "",
@@ -132,11 +135,9 @@ public final class DocProps {
                 case "check":
                     return read(ReadCommand.Kind.CHECK, rest, "--read-only");
                 case "set":
-                    set(file(args), rest.subList(1, rest.size()));
-                    return 0;
+                    return change(ChangeCommand.parse(false, rest));
                 case "delete":
-                    delete(file(args), rest.subList(1, rest.size()));
-                    return 0;
+                    return change(ChangeCommand.parse(true, rest));
                 case "track":
                     track(file(args), rest.subList(1, rest.size()));
                     return 0;
@@ -169,8 +170,7 @@ public final class DocProps {
         boolean recurse = false;
         boolean json = false;
         boolean flag = false;
-        // Twice the processors: a thread waiting for the disk leaves its processor to another.
-        int jobs = 2 * Runtime.getRuntime().availableProcessors();
+        int jobs = defaultJobs();
         boolean pathsOnly = false;
         for (int i = 0; i < args.size(); i++) {
             String arg = args.get(i);
@@ -183,15 +183,7 @@ public final class DocProps {
             } else if (arg.equals("--json")) {
                 json = true;
             } else if (arg.startsWith("-j")) {
-                String n = arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "";
-                try {
-                    jobs = Integer.parseInt(n);
-                } catch (NumberFormatException e) {
-                    jobs = 0;
-                }
-                if (jobs < 1 || jobs > 1024) {
-                    throw usage("-j needs a number of threads from 1 to 1024, not '" + n + "'");
-                }
+                jobs = jobs(arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "");
             } else if (List.of(flags).contains(arg)) {
                 flag = true;
             } else {
@@ -208,8 +200,34 @@ public final class DocProps {
         return new Batch(command, jobs, out, err, progress).run(paths, recurse, several);
     }
 
-    private static DocumentError usage(String message) {
+    static DocumentError usage(String message) {
         return new DocumentError(DocumentError.EXIT_USAGE, message);
+    }
+
+    /** Twice the processors: a thread waiting for the disk leaves its processor to another. */
+    static int defaultJobs() {
+        return 2 * Runtime.getRuntime().availableProcessors();
+    }
+
+    /** The number of threads -j asks for. */
+    static int jobs(String n) throws DocumentError {
+        int jobs;
+        try {
+            jobs = Integer.parseInt(n);
+        } catch (NumberFormatException e) {
+            jobs = 0;
+        }
+        if (jobs < 1 || jobs > 1024) {
+            throw usage("-j needs a number of threads from 1 to 1024, not '" + n + "'");
+        }
+        return jobs;
+    }
+
+    /** set or delete over the documents the arguments name. */
+    private int change(ChangeCommand.Parsed p) {
+        boolean several = p.paths().size() > 1 || Walk.anyFolder(p.paths());
+        Progress progress = several && errIsTerminal ? new Progress(err, outIsTerminal) : null;
+        return new Batch(p.command(), p.jobs(), out, err, progress).run(p.paths(), p.recurse(), several);
     }
 
     // ---- Native calls ---------------------------------------------------------
@@ -234,48 +252,6 @@ public final class DocProps {
     }
 
     // ---- Commands -------------------------------------------------------------
-
-    private void set(Path file, List<String> assignments) throws DocumentError {
-        if (assignments.isEmpty()) {
-            throw usage("'set' needs at least one NAME=VALUE");
-        }
-        Properties p = new Properties();
-        for (String assignment : assignments) {
-            int eq = assignment.indexOf('=');
-            if (eq <= 0) {
-                throw usage("'" + assignment + "' is not NAME=VALUE");
-            }
-            String value = assignment.substring(eq + 1);
-            if (value.equals(DELETE_MARKER)) {
-                throw usage("the value " + DELETE_MARKER + " deletes; use 'docprops delete'");
-            }
-            p.setProperty(assignment.substring(0, eq), value);
-        }
-        int count = p.size();
-        write(file, p);
-        out.printf("%s: set %d propert%s%n", file, count, count == 1 ? "y" : "ies");
-    }
-
-    private void delete(Path file, List<String> names) throws DocumentError {
-        if (names.isEmpty()) {
-            throw usage("'delete' needs at least one NAME");
-        }
-        Properties before = ReadCommand.readUser(file, false);
-        Properties p = new Properties();
-        List<String> missing = new ArrayList<>();
-        for (String name : names) {
-            p.setProperty(name, DELETE_MARKER);
-            if (before.getProperty(name) == null) {
-                missing.add(name);
-            }
-        }
-        write(file, p);
-        int deleted = new TreeSet<>(names).size() - new TreeSet<>(missing).size();
-        out.printf("%s: deleted %d propert%s%n", file, deleted, deleted == 1 ? "y" : "ies");
-        if (!missing.isEmpty()) {
-            out.println("  not present (or not text): " + String.join(", ", missing));
-        }
-    }
 
     private void track(Path file, List<String> args) throws DocumentError {
         String documentId = null;
@@ -312,7 +288,7 @@ public final class DocProps {
         record.setProperty(TrackingRecord.key("SequenceNumber", e), "0");
         record.setProperty(TrackingRecord.key("AuthorId", e), author);
         if (current.getProperty(TrackingRecord.UNTRACKED) != null) {
-            record.setProperty(TrackingRecord.UNTRACKED, DELETE_MARKER);
+            record.setProperty(TrackingRecord.UNTRACKED, ChangeCommand.DELETE_MARKER);
         }
         write(file, record);
         out.printf("%s: now tracked as document %s, version %s (sequence number 0); save marks laid%n", file,

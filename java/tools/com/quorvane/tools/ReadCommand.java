@@ -18,7 +18,7 @@ import java.util.Properties;
  * as text or as one JSON object, and what the end-of-run summary counts.
  * Immutable; documents are read on any number of threads at once.
  */
-final class ReadCommand {
+final class ReadCommand implements Batch.Task {
     enum Kind { SHOW, HISTORY, CHECK }
 
     /**
@@ -68,7 +68,26 @@ final class ReadCommand {
         this.readOnly = readOnly;
     }
 
-    Outcome read(Path file) throws DocumentError {
+    @Override
+    public boolean json() {
+        return json;
+    }
+
+    @Override
+    public boolean separated() {
+        return kind != Kind.CHECK;
+    }
+
+    @Override
+    public String done(long read, long tracked, long stragglers, long recorded) {
+        // Joined, not formatted: the formatter would load its classes and the pattern engine for this line
+        return read + " document" + (read == 1 ? "" : "s") + " read: " + tracked + " tracked, " + stragglers
+                + " straggler" + (stragglers == 1 ? "" : "s") + ", " + recorded + " new version"
+                + (recorded == 1 ? "" : "s") + " recorded";
+    }
+
+    @Override
+    public Outcome apply(Path file) throws DocumentError {
         StringWriter text = new StringWriter(json ? 1024 : 512);
         PrintWriter out = new PrintWriter(text);
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);

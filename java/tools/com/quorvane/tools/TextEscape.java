@@ -1,5 +1,8 @@
 package com.quorvane.tools;
 
+import java.util.ArrayList;
+import java.util.List;
+
 /**
  * How text output shows a name or value so that every one reads back
  * unambiguously on its line: as it is, unless it holds a line break or
@@ -9,6 +12,14 @@ package com.quorvane.tools;
  */
 final class TextEscape {
     private TextEscape() {
+    }
+
+    static List<String> all(List<String> texts) {
+        List<String> shown = new ArrayList<>(texts.size());
+        for (String text : texts) {
+            shown.add(of(text));
+        }
+        return shown;
     }
 
     static String of(String text) {

@@ -43,7 +43,8 @@ class DocPropsTest {
     void aSessionSetsDeletesTracksAndChecks() throws Exception {
         String doc = copy(temp, "Office365BlankSample_v2507.doc");
         expect(0, args("set", doc, "Client=Müller – Café", "Project=Apollo", "Stage=draft"));
-        expect(0, args("delete", doc, "Stage", "Nope"), "deleted 1 property", "not present (or not text): Nope");
+        expect(0, args("delete", doc, "Stage", "Nope"), "deleted 1 property (Stage)",
+                "not found among the text and date properties: Nope");
         assertEquals(Map.of("Client", "Müller – Café", "Project", "Apollo"), poiCustom(doc));
         expect(0, args("show", doc), "Client = Müller – Café", "Last saved by:   Jeremy Powell");
         // Text output shows every value so that it reads back: quoted and escaped where it could not.
@@ -53,6 +54,20 @@ class DocPropsTest {
         expect(0, args("show", odd), "  Lines = \"one\\ntwo\"\n", "  Edges = \" both \"\n",
                 "  Quoted = \"\\\"q\\\" x\"\n", "  Ctl = \"a\\tb\\u0007\\u2028\"\n", "  Plain = a \\ \"b\"\n",
                 "  \"Tab\\tName\" = x\n");
+        // The same changes to several documents; a value from a file, of any length.
+        String big = "Zeile ".repeat(25_000) + "\nEnde";
+        Path valueFile = Files.writeString(temp.resolve("value.txt"), big);
+        expect(0, args("set", "Long=@" + valueFile, "At=@@home", "Shared=yes", "--", doc, odd),
+                doc + ": set 3 properties\n" + odd + ": set 3 properties\n", "2 documents changed; 0 skipped, 0 failed");
+        for (String d : new String[] {doc, odd}) {
+            expect(0, args("show", "--json", d));
+            var user = com.google.gson.JsonParser.parseString(out).getAsJsonObject().getAsJsonObject("user");
+            assertEquals(big, user.getAsJsonObject("Long").get("value").getAsString());
+            assertEquals("@home", user.getAsJsonObject("At").get("value").getAsString());
+        }
+        expect(0, args("delete", "Long", "At", "--", doc, odd), "deleted 2 properties (Long, At)");
+        assertFalse(poiCustom(odd).containsKey("Long") || poiCustom(doc).containsKey("At"));
+        expect(3, args("set", "V=@" + temp.resolve("none.txt"), "--", doc), "none.txt: no such file (the value of V)");
         expect(0, args("history", doc), "no tracking record");
         expect(0, args("track", doc, "--document-id", "doc-1", "--author", "alice"));
         expect(1, args("track", doc), "already tracked (document id doc-1)");
