@@ -136,8 +136,9 @@ class DocPropsScanTest {
         show --json {t}/x.doc {t}/share/notes.txt {t}/share/b.xls | 1 | x.doc=error 3; notes.txt=error 4 {t}/share/notes.txt: not a compound document; b.xls=doc | 0 skipped, 2 failed
         show --json {t}/share/notes.txt              | 4 | notes.txt=error 4                                    |
         show --json {t}/x.doc {t}/y.doc              | 3 | x.doc=error 3; y.doc=error 3                         | 0 documents read
-        set --json Client=Acme -- {t}/share/a.doc {t}/share/sub/c.doc | 0 | a.doc=doc; c.doc=doc | 2 documents changed; 0 skipped
-        delete -r --json prop1 -- {t}/share          | 0 | a.doc=doc; b.xls=doc; notes.txt=skip not named; c.doc=doc; d.ppt=doc | 4 documents changed; 1 skipped
+        set --json Client=Acme -- {t}/share/a.doc {t}/share/sub/c.doc | 0 | a.doc=doc; c.doc=doc | 2 documents changed
+        delete -r --json prop1 -- {t}/share/sub | 0 | c.doc=doc; d.ppt=doc | 2 documents changed; 0 skipped
+        set --json N=1 -- {t}/share | 0 | a.doc=doc; b.xls=doc; notes.txt=skip not named as a document | 1 skipped
         set X=1 -- {t}/share/a.doc {t}/x.doc {t}/share/notes.txt | 1 |   | 1 document changed; 0 skipped, 2 failed
         delete -j 2 X -- {t}/share/sub/c.doc         | 0 |   |
         show --json {t}/odd                          | 1 |   | 1 document read: 0 tracked, 0 stragglers, 0 new versions

@@ -58,7 +58,8 @@ class DocPropsTest {
         String big = "Zeile ".repeat(25_000) + "\nEnde";
         Path valueFile = Files.writeString(temp.resolve("value.txt"), big);
         expect(0, args("set", "Long=@" + valueFile, "At=@@home", "Shared=yes", "--", doc, odd),
-                doc + ": set 3 properties\n" + odd + ": set 3 properties\n", "2 documents changed; 0 skipped, 0 failed");
+                doc + ": set 3 properties\n" + odd + ": set 3 properties\n",
+                "2 documents changed; 0 skipped, 0 failed");
         for (String d : new String[] {doc, odd}) {
             expect(0, args("show", "--json", d));
             var user = com.google.gson.JsonParser.parseString(out).getAsJsonObject().getAsJsonObject("user");
