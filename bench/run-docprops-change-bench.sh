@@ -34,7 +34,7 @@ folders = max(1, count * 7963 // 10000)
 for i in range(count):
     name = names[i % len(names)]
     stem, ext = os.path.splitext(name)
-    folder = os.path.join(share, 'f%02d' % (i % 97), 'g%05d' % (i % folders))
+    folder = os.path.join(share, 'f%02d' % (i % folders % 97), 'g%05d' % (i % folders))
     os.makedirs(folder, exist_ok=True)
     shutil.copyfile(os.path.join(fixtures, name), os.path.join(folder, '%s-%05d%s' % (stem, i, ext)))
 EOF
