@@ -133,11 +133,11 @@ final class Batch {
             while (!waiting.isEmpty()) {
                 tell(waiting.poll());
             }
-        } finally {
+        } finally { // also when a lost output ends the run: its message then starts a line of its own
             pool.shutdownNow();
-        }
-        if (progress != null) {
-            progress.end();
+            if (progress != null) {
+                progress.end();
+            }
         }
         out.flush(); // a write that fails ends the run here, before the summary could call it done
         if (summarize) {
