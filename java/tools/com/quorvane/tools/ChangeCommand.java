@@ -67,7 +67,11 @@ final class ChangeCommand implements Batch.Task {
             }
         }
         if (!separated && !positional.isEmpty()) { // the single-document form: FILE first
-            paths.add(Paths.get(positional.remove(0)));
+            Path file = Paths.get(positional.remove(0));
+            if (Files.isDirectory(file)) { // a slip of the hand must not change a whole folder
+                throw DocProps.usage("'" + command + " FILE ...' changes one document; give a folder after '--'");
+            }
+            paths.add(file);
         }
         if (paths.isEmpty()) {
             throw DocProps.usage("'" + command + "' needs a FILE");
@@ -156,7 +160,7 @@ final class ChangeCommand implements Batch.Task {
             if (j != null) {
                 j.name("set").value(new ArrayList<>(changes.keySet()));
             }
-            text = file + ": set " + count(changes.size());
+            text = TextEscape.of(file.toString()) + ": set " + count(changes.size());
         } else {
             List<String> deleted = new ArrayList<>();
             List<String> absent = new ArrayList<>();
@@ -166,7 +170,7 @@ final class ChangeCommand implements Batch.Task {
             if (j != null) {
                 j.name("deleted").value(deleted).name("notFound").value(absent);
             }
-            text = file + ": deleted " + count(deleted.size()) + (deleted.isEmpty() ? ""
+            text = TextEscape.of(file.toString()) + ": deleted " + count(deleted.size()) + (deleted.isEmpty() ? ""
                     : " (" + String.join(", ", TextEscape.all(deleted)) + ")") + (absent.isEmpty() ? ""
                     : System.lineSeparator() + "  not found among the text and date properties: "
                             + String.join(", ", TextEscape.all(absent)) + " (one of another type, which docprops"

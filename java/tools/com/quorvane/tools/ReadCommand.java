@@ -311,11 +311,11 @@ final class ReadCommand implements Batch.Task {
     private static void history(Path file, Properties user, PrintWriter out) {
         TrackingRecord record = TrackingRecord.read(user);
         if (record == null) {
-            out.println(file + ": no tracking record"
+            out.println(TextEscape.of(file.toString()) + ": no tracking record"
                     + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
             return;
         }
-        out.println("Tracking record of " + file);
+        out.println("Tracking record of " + TextEscape.of(file.toString()));
         out.printf("  %-20s %s%n", "Document id:", orNone(record.documentId));
         out.printf("  %-20s %s%n", "Master document id:", orNone(record.masterDocumentId));
         out.printf("  %-20s %s%n", "Version id:", orNone(record.versionId));
@@ -378,7 +378,7 @@ final class ReadCommand implements Batch.Task {
             v = new Verdict(v.tracked, true, "saved outside the client");
             String line = ": straggler: saved outside the client";
             if (!json) {
-                out.println(file + line);
+                out.println(TextEscape.of(file.toString()) + line);
                 describeMismatch(out, before, summary);
                 out.printf("  new version: sequence number %s, version id (the tripwire) %s%n", found.sequenceNumber,
                         found.versionId);
@@ -401,7 +401,8 @@ final class ReadCommand implements Batch.Task {
         }
         if (v.straggler) {
             if (!json) {
-                out.println(file + ": saved outside the client, but no new version could be recorded");
+                out.println(TextEscape.of(file.toString())
+                        + ": saved outside the client, but no new version could be recorded");
                 describeMismatch(out, before, summary);
                 if (!old.isCurrent()) {
                     out.println("  the record's metadata version is older than 1.2");
@@ -443,7 +444,7 @@ final class ReadCommand implements Batch.Task {
             }
             out.println(j.close().toString());
         } else if (line != null) {
-            out.println(file + line);
+            out.println(TextEscape.of(file.toString()) + line);
         }
         return new Outcome(null, v.tracked, v.straggler, version != null && version.recorded, exitCode);
     }

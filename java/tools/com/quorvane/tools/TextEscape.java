@@ -4,7 +4,7 @@ import java.util.ArrayList;
 import java.util.List;
 
 /**
- * How text output shows a name or value so that every one reads back
+ * How text output shows a path, name or value so that every one reads back
  * unambiguously on its line: as it is, unless it holds a line break or
  * other control character, starts or ends with a blank, or starts with a
  * double quote; such text is shown in double quotes with backslash escapes

@@ -194,6 +194,10 @@ class DocPropsScanTest {
         show -j 0 {t}/share | -j needs a number of threads from 1 to 1024, not '0'
         show -jx {t}/share  | not 'x'
         check --all {t}     | unexpected argument '--all'
+        set {t}/share A=1   | 'set FILE ...' changes one document; give a folder after '--'
+        delete {t}/share A  | 'delete FILE ...' changes one document
+        set A=1 --          | 'set' needs a FILE
+        delete -r -- {t}    | 'delete' needs at least one NAME
         """)
     void wrongArgumentsExitTwo(String args, String message) {
         assertEquals(2, runLine(args));

@@ -54,6 +54,9 @@ class DocPropsTest {
         expect(0, args("show", odd), "  Lines = \"one\\ntwo\"\n", "  Edges = \" both \"\n",
                 "  Quoted = \"\\\"q\\\" x\"\n", "  Ctl = \"a\\tb\\u0007\\u2028\"\n", "  Plain = a \\ \"b\"\n",
                 "  \"Tab\\tName\" = x\n");
+        String newline = copy(temp, "2custom.doc", "new\nline.doc");
+        expect(0, args("show", newline), "\"" + temp + "/new\\nline.doc\"\nSummary information:");
+        expect(0, args("set", newline, "A=1"), "\"" + temp + "/new\\nline.doc\": set 1 property\n");
         // The same changes to several documents; a value from a file, of any length.
         String big = "Zeile ".repeat(25_000) + "\nEnde";
         Path valueFile = Files.writeString(temp.resolve("value.txt"), big);
