@@ -73,7 +73,8 @@ echo
 echo "share: $count documents in $(find "$work/share" -mindepth 2 -type d | wc -l) folders; $(nproc) processors;" \
   "load $(cut -d' ' -f1-3 /proc/loadavg)"
 awk -v n="$count" -v s="$set_all" -v d="$delete_all" -v o="$one_by_one" -v k="$sample" -v c="$changed" 'BEGIN {
-  printf "docprops set -r (3 properties) -- share:  %7.2f s  %6.0f docs/s  (%d documents hold the new values)\n", s, n / s, c
+  printf "docprops set -r (3 properties) -- share:  %7.2f s  %6.0f docs/s", s, n / s
+  printf "  (%d documents hold the new values)\n", c
   printf "docprops delete -r (1 property) -- share: %7.2f s  %6.0f docs/s\n", d, n / d
   printf "docprops set FILE, one run per document:  %7.2f s for %d, so %.0f s (%.1f min) for %d\n", o, k, o / k * n,
     o / k * n / 60, n
