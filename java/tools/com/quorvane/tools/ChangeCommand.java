@@ -27,13 +27,11 @@ final class ChangeCommand implements Batch.Task {
     record Parsed(ChangeCommand command, List<Path> paths, boolean recurse, int jobs) {
     }
 
-    private final boolean delete;
-    /** Names to values (set) or to DELETE_MARKER (delete), in the order given. */
+    /** Names to values to set, or to DELETE_MARKER to delete, in the order given. */
     private final Map<String, String> changes;
     private final boolean json;
 
-    private ChangeCommand(boolean delete, Map<String, String> changes, boolean json) {
-        this.delete = delete;
+    ChangeCommand(Map<String, String> changes, boolean json) {
         this.changes = changes;
         this.json = json;
     }
@@ -95,7 +93,7 @@ final class ChangeCommand implements Batch.Task {
             }
             changes.put(change.substring(0, eq), value);
         }
-        return new Parsed(new ChangeCommand(delete, changes, json), paths, recurse, jobs);
+        return new Parsed(new ChangeCommand(changes, json), paths, recurse, jobs);
     }
 
     /**
@@ -103,7 +101,7 @@ final class ChangeCommand implements Batch.Task {
      * value of any length, or with any characters, can be set. @@ stands
      * for a value that starts with @.
      */
-    private static String value(String name, String given) throws DocumentError {
+    static String value(String name, String given) throws DocumentError {
         if (!given.startsWith("@")) {
             return given;
         }
@@ -149,34 +147,38 @@ final class ChangeCommand implements Batch.Task {
 
     @Override
     public ReadCommand.Outcome apply(Path file) throws DocumentError {
-        Properties before = delete ? ReadCommand.readUser(file, false) : null;
+        boolean deletes = changes.containsValue(DELETE_MARKER);
+        Properties before = deletes ? ReadCommand.readUser(file, false) : null;
         Properties p = new Properties();
         p.putAll(changes);
         DocProps.write(file, p);
-        Json j = json ? new Json().open().name("schema").value(ReadCommand.SCHEMA).name("path").value(
-                file.toString()) : null;
-        String text;
-        if (!delete) {
-            if (j != null) {
-                j.name("set").value(new ArrayList<>(changes.keySet()));
+        List<String> set = new ArrayList<>();
+        List<String> deleted = new ArrayList<>();
+        List<String> absent = new ArrayList<>();
+        for (Map.Entry<String, String> change : changes.entrySet()) {
+            String name = change.getKey();
+            (!change.getValue().equals(DELETE_MARKER) ? set : before.getProperty(name) != null ? deleted : absent)
+                    .add(name);
+        }
+        String line;
+        if (json) {
+            Json j = new Json().open().name("schema").value(ReadCommand.SCHEMA).name("path").value(file.toString());
+            if (!deletes || !set.isEmpty()) {
+                j.name("set").value(set);
             }
-            text = TextEscape.of(file.toString()) + ": set " + count(changes.size());
-        } else {
-            List<String> deleted = new ArrayList<>();
-            List<String> absent = new ArrayList<>();
-            for (String name : changes.keySet()) {
-                (before.getProperty(name) != null ? deleted : absent).add(name);
-            }
-            if (j != null) {
+            if (deletes) {
                 j.name("deleted").value(deleted).name("notFound").value(absent);
             }
-            text = TextEscape.of(file.toString()) + ": deleted " + count(deleted.size()) + (deleted.isEmpty() ? ""
-                    : " (" + String.join(", ", TextEscape.all(deleted)) + ")") + (absent.isEmpty() ? ""
-                    : System.lineSeparator() + "  not found among the text and date properties: "
-                            + String.join(", ", TextEscape.all(absent)) + " (one of another type, which docprops"
-                            + " cannot see, is deleted too)");
+            line = j.close().toString();
+        } else {
+            line = TextEscape.of(file.toString()) + ":" + (!deletes || !set.isEmpty() ? " set " + count(set.size())
+                    : "") + (!deletes ? "" : (set.isEmpty() ? "" : ";") + " deleted " + count(deleted.size())
+                    + (deleted.isEmpty() ? "" : " (" + String.join(", ", TextEscape.all(deleted)) + ")")
+                    + (absent.isEmpty() ? "" : System.lineSeparator()
+                    + "  not found among the text and date properties: " + String.join(", ", TextEscape.all(absent))
+                    + " (one of another type, which docprops cannot see, is deleted too)"));
         }
-        String line = (j != null ? j.close().toString() : text) + System.lineSeparator();
+        line += System.lineSeparator();
         return new ReadCommand.Outcome(line.getBytes(StandardCharsets.UTF_8), false, false, false, 0);
     }
 

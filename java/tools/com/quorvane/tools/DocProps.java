@@ -56,6 +56,9 @@ public final class DocProps {
             "                             A VALUE @FILE is the text of FILE (UTF-8); @@ starts one with @.",
             "  delete FILE NAME ...       delete user-defined properties of one document",
             "  delete NAME ... -- PATH... the same, in every document the PATHs name",
+            "  apply [-j N] [FILE]        changes read as JSON Lines (from standard input without FILE),",
+            "                             a document a line: {\"path\":P,\"set\":{NAME:VALUE},\"delete\":[NAME]};",
+            "                             one JSON result a line, in the input's order",
             "  track FILE [--document-id ID] [--author NAME]",
             "                             start tracking: write a first version record and the save marks",
             "",
@@ -138,6 +141,8 @@ public final class DocProps {
                     return change(ChangeCommand.parse(false, rest));
                 case "delete":
                     return change(ChangeCommand.parse(true, rest));
+                case "apply":
+                    return ApplyCommand.run(rest, out, err);
                 case "track":
                     track(file(args), rest.subList(1, rest.size()));
                     return 0;

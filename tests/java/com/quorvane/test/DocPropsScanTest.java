@@ -191,6 +191,39 @@ class DocPropsScanTest {
         }
     }
 
+    /**
+     * apply: one JSON line of changes a document, one JSON result a line in
+     * the input's order; a bad line gets its error and the run goes on.
+     * {a} and {c} stand for two documents; \\n separates lines.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource(delimiter = '|', textBlock = """
+        {"path":"{a}","set":{"A":"1","B":"x \\"y\\""}}         | 0 | {"schema":2,"path":"{a}","set":["A","B"]}
+        {"path":"{a}","set":{"A":"2"},"delete":["prop1","N"]} | 0 | "set":["A"],"deleted":["prop1"],"notFound":["N"]}
+        {"path":"{c}","delete":["prop2"]}\\n\\n{"path":"{a}","set":{"C":"3"}} | 0 | []}\\n{"schema":2,"path":"{a}"
+        {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":2,"path":"{t}/x.doc","error":{"code":3,
+        {"path":"{t}/share/notes.txt","set":{"A":"1"}}     | 4 | "error":{"code":4,"hresult":"0x80030050","message":
+        {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":2,"line":1,"error":{"code":2,"hresult":null,
+        {"path":"{a}","set":{"A":"1"}}\\n{"path":"{c}","sett":{}} | 2 | "line":2,"error":{"code":2,"hresult":null,"message":
+        {"path":"{a}"}                                      | 2 | line 1: nothing to change
+        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | line 1: not a JSON object"}}\\n{"schema":2,"path":"{c}"
+        {"path":"{t}/x.doc","set":{"A":"1"}}\\n{"path":"{a} | 1 | "code":3,
+        """)
+    void applyChangesFromJsonLines(String input, int exit, String expected) throws Exception {
+        java.util.function.UnaryOperator<String> fill = t -> t.replace("\\n", "\n").replace("{a}", temp
+                + "/share/a.doc").replace("{c}", temp + "/share/sub/c.doc").replace("{t}", temp.toString());
+        String lines = fill.apply(input);
+        Path batch = Files.writeString(temp.resolve("batch.jsonl"), lines + "\n");
+        assertEquals(exit, run("apply", "-j", "3", batch.toString()), out + err);
+        assertTrue(out.contains(fill.apply(expected)), out);
+        assertEquals(lines.lines().filter(l -> !l.isBlank()).count(), objects(out).size(), out);
+        assertTrue(err.matches("docprops: \\d+ documents? changed; \\d+ failed\n"), err);
+        if (input.contains("\"B\"")) {
+            Map<String, Object> custom = DocumentFixtures.poiCustom(temp + "/share/a.doc");
+            assertEquals(List.of("1", "x \"y\"", "aaa"), List.of(custom.get("A"), custom.get("B"), custom.get("prop1")));
+        }
+    }
+
     @ParameterizedTest(name = "{0}")
     @CsvSource(delimiter = '|', textBlock = """
         show                | 'show' needs a FILE or FOLDER

@@ -126,7 +126,7 @@ class DocPropsTest {
                     options.group() + " in the man page");
         }
         assertTrue(found >= 10, out);
-        for (String command : new String[] {"show", "history", "check", "set", "delete", "track"}) {
+        for (String command : new String[] {"show", "history", "check", "set", "delete", "apply", "track"}) {
             assertTrue(out.contains("  " + command + " ") && man.contains(".B docprops " + command), command);
         }
         String help = out.substring(out.indexOf("exit codes:"));
