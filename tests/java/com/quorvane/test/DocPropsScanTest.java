@@ -204,9 +204,9 @@ class DocPropsScanTest {
         {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":2,"path":"{t}/x.doc","error":{"code":3,
         {"path":"{t}/share/notes.txt","set":{"A":"1"}}     | 4 | "error":{"code":4,"hresult":"0x80030050","message":
         {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":2,"line":1,"error":{"code":2,"hresult":null,
-        {"path":"{a}","set":{"A":"1"}}\\n{"path":"{c}","sett":{}} | 2 | "line":2,"error":{"code":2,"hresult":null,"message":
+        {"path":"{a}","set":{"A":"1"}}\\n{"path":"{c}","sett":{}} | 2 | "line":2,"error":{"code":2,"hresult":null,
         {"path":"{a}"}                                      | 2 | line 1: nothing to change
-        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | line 1: not a JSON object"}}\\n{"schema":2,"path":"{c}"
+        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | not a JSON object"}}\\n{"schema":2,"path":"{c}"
         {"path":"{t}/x.doc","set":{"A":"1"}}\\n{"path":"{a} | 1 | "code":3,
         """)
     void applyChangesFromJsonLines(String input, int exit, String expected) throws Exception {
@@ -220,7 +220,8 @@ class DocPropsScanTest {
         assertTrue(err.matches("docprops: \\d+ documents? changed; \\d+ failed\n"), err);
         if (input.contains("\"B\"")) {
             Map<String, Object> custom = DocumentFixtures.poiCustom(temp + "/share/a.doc");
-            assertEquals(List.of("1", "x \"y\"", "aaa"), List.of(custom.get("A"), custom.get("B"), custom.get("prop1")));
+            assertEquals(List.of("1", "x \"y\"", "aaa"),
+                    List.of(custom.get("A"), custom.get("B"), custom.get("prop1")));
         }
     }
 
