@@ -434,6 +434,9 @@ class DocPropsScanTest {
             names.add(name);
         }
         copy(many, DOC, "d5-x.doc");
+        // Past U+FFFF, UTF-16's order differs from the bytes': a fullwidth A sorts before an emoji by bytes.
+        copy(many, DOC, "\uFF21.doc");
+        copy(many, DOC, "\uD83D\uDE00.doc");
         copy(Files.createDirectories(many.resolve("d5")), DOC, "z.doc");
         copy(many.resolve("d5"), DOC, "a.doc");
         List<String> args = new ArrayList<>(List.of(command.split(" ")));
@@ -444,7 +447,8 @@ class DocPropsScanTest {
         List<String> sorted = new ArrayList<>(told);
         java.util.Collections.sort(sorted, (x, y) -> Arrays.compareUnsigned(x.getBytes(UTF_8), y.getBytes(UTF_8)));
         assertEquals(sorted, told, "byte order of the paths");
-        assertEquals(names.size() + (command.contains("-r") ? 3 : 1), told.size(), told.toString());
+        assertEquals(names.size() + (command.contains("-r") ? 5 : 3), told.size(), told.toString());
+        assertEquals(List.of("\uFF21.doc", "\uD83D\uDE00.doc"), told.subList(told.size() - 2, told.size()));
         int at = told.indexOf("d5-x.doc");
         assertEquals(List.of(around.split(" ")), told.subList(at, at + around.split(" ").length));
     }
