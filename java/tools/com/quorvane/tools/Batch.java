@@ -20,6 +20,24 @@ import java.util.concurrent.ThreadFactory;
  * answers the exit code. One run per object.
  */
 final class Batch {
+    /** What the run does to each document; applied on any number of threads at once. */
+    interface Task {
+        ReadCommand.Outcome apply(Path file) throws DocumentError;
+
+        boolean json();
+
+        /** Whether text outcomes are set apart by a blank line (outcomes of several lines). */
+        boolean separated();
+
+        /** The summary's words for the documents done, from the counts of those with each mark. */
+        String done(long documents, long tracked, long stragglers, long recorded);
+
+        /** Why a file a folder's walk found is passed over without being tried, or null to try it. */
+        default String passOver(Path file) {
+            return null;
+        }
+    }
+
     /** What became of one path: a document's outcome, or why it was not read; offered: a file the walk offered. */
     private record Result(Path path, ReadCommand.Outcome outcome, String skipped, DocumentError error,
             boolean offered) {
@@ -28,7 +46,7 @@ final class Batch {
         }
     }
 
-    private final ReadCommand command;
+    private final Task command;
     private final int jobs;
     private final PrintStream out;
     private final PrintStream err;
@@ -38,7 +56,7 @@ final class Batch {
     private int failureCode;
     private boolean first = true;
 
-    Batch(ReadCommand command, int jobs, PrintStream out, PrintStream err, Progress progress) {
+    Batch(Task command, int jobs, PrintStream out, PrintStream err, Progress progress) {
         this.command = command;
         this.jobs = jobs;
         this.out = out;
@@ -115,17 +133,16 @@ final class Batch {
             while (!waiting.isEmpty()) {
                 tell(waiting.poll());
             }
-        } finally {
+        } finally { // also when a lost output ends the run: its message then starts a line of its own
             pool.shutdownNow();
+            if (progress != null) {
+                progress.end();
+            }
         }
-        if (progress != null) {
-            progress.end();
-        }
+        out.flush(); // a write that fails ends the run here, before the summary could call it done
         if (summarize) {
-            // Joined, not formatted: the formatter would load its classes and the pattern engine for this line
-            err.println("docprops: " + read + " document" + (read == 1 ? "" : "s") + " read: " + tracked + " tracked, "
-                    + stragglers + " straggler" + (stragglers == 1 ? "" : "s") + ", " + recorded + " new version"
-                    + (recorded == 1 ? "" : "s") + " recorded; " + skipped + " skipped, " + failed + " failed");
+            err.println("docprops: " + command.done(read, tracked, stragglers, recorded) + "; " + skipped
+                    + " skipped, " + failed + " failed");
         }
         return failed == 0 ? 0 : failureCode;
     }
@@ -165,15 +182,20 @@ final class Batch {
             return new Result(path, null, null, new DocumentError(DocumentError.EXIT_FAILURE,
                     path + ": the file name is not valid text in this locale's encoding"));
         }
+        String passed = named ? null : command.passOver(path);
+        if (passed != null) {
+            return new Result(path, null, passed, null);
+        }
         try {
             if (named) { // a walked file was found regular; one gone since is told by the library
                 DocumentError.requireFile(path);
             }
-            return new Result(path, command.read(path), null, null);
-        } catch (DocumentError e) {
+            return new Result(path, command.apply(path), null, null);
+        } catch (DocumentError error) {
+            DocumentError e = error.unreadable() ? Diagnosis.explain(path, error, null) : error;
             // What a folder holds besides documents, or lost meanwhile, is passed over; a named file must be read.
-            if (!named && e.notCompound()) {
-                return new Result(path, null, "not a compound document", null);
+            if (!named && e.skip != null) {
+                return new Result(path, null, e.skip, null);
             }
             if (!named && e.exitCode == DocumentError.EXIT_MISSING) {
                 return new Result(path, null, "removed during the walk", null);
@@ -202,7 +224,7 @@ final class Batch {
 
     private void tell(Result r) {
         if (progress != null) {
-            progress.clear(r.outcome == null && !command.json);
+            progress.clear(r.outcome == null && !command.json());
         }
         if (r.outcome != null) {
             ReadCommand.Outcome o = r.outcome;
@@ -213,21 +235,24 @@ final class Batch {
             if (o.exitCode() != 0) {
                 fail(o.exitCode());
             }
-            if (!command.json && !first && command.kind != ReadCommand.Kind.CHECK) {
+            if (o.error() != null && !command.json()) {
+                err.println("docprops: " + o.error());
+            }
+            if (!command.json() && !first && command.separated()) {
                 out.println();
             }
             out.write(o.text(), 0, o.text().length);
             first = false;
         } else if (r.skipped != null) {
             skipped++;
-            if (command.json) {
+            if (command.json()) {
                 out.println(ReadCommand.skipped(r.path, r.skipped));
             } else {
                 err.println("docprops: " + r.path + ": skipped: " + r.skipped);
             }
         } else {
             fail(r.error.exitCode);
-            if (command.json) {
+            if (command.json()) {
                 out.println(ReadCommand.failure(r.path, r.error));
             } else {
                 err.println("docprops: " + r.error.getMessage());

@@ -14,7 +14,6 @@ import java.util.Base64;
 import java.util.List;
 import java.util.Locale;
 import java.util.Properties;
-import java.util.TreeSet;
 
 /**
  * docprops: shows and changes the properties of Word, Excel and PowerPoint
@@ -23,7 +22,6 @@ import java.util.TreeSet;
  * command per run; not thread-safe (it owns its output streams for the run).
  */
 public final class DocProps {
-    private static final String DELETE_MARKER = "##DEL##";
     private static final int S_FALSE = 1;
 
     private static final String USAGE = String.join("\n",
@@ -44,9 +42,23 @@ public final class DocProps {
             "  -j N                       read on N threads (default: two per processor)",
             "  --                         the arguments after it are paths",
             "",
-            "change commands, over one document:",
-            "  set FILE NAME=VALUE ...    set user-defined text properties",
-            "  delete FILE NAME ...       delete user-defined properties",
+            "Files are told in the order of the arguments, a folder's sorted by path (as LC_ALL=C sort).",
+            "In a folder, files of other formats are skipped (their format named); a document that",
+            "cannot be read (damaged, empty, locked) fails. In text output a path, name or value that",
+            "holds a control character, starts or ends with a blank, or starts with '\"' is shown in",
+            "double quotes with backslash escapes (\\n, \\t, \\\", \\\\, \\uXXXX).",
+            "",
+            "change commands:",
+            "  set FILE NAME=VALUE ...    set user-defined text properties of one document",
+            "  set NAME=VALUE ... -- PATH...",
+            "                             the same, in every document the PATHs name (-r, --json, -j N",
+            "                             as above; in a folder only files named .doc, .xls, .ppt, ...)",
+            "                             A VALUE @FILE is the text of FILE (UTF-8); @@ starts one with @.",
+            "  delete FILE NAME ...       delete user-defined properties of one document",
+            "  delete NAME ... -- PATH... the same, in every document the PATHs name",
+            "  apply [-j N] [FILE]        changes read as JSON Lines (from standard input without FILE),",
+            "                             a document a line: {\"path\":P,\"set\":{NAME:VALUE},\"delete\":[NAME]};",
+            "                             one JSON result a line, in the input's order",
             "  track FILE [--document-id ID] [--author NAME]",
             "                             start tracking: write a first version record and the save marks",
             "",
@@ -54,8 +66,10 @@ public final class DocProps {
             "  --help                     this text",
             "",
             "exit codes: 0 done, 1 failed, 2 wrong arguments, 3 no such file,",
-            "            4 not a compound document, 5 locked by another program;",
-            "            over several files, the failures' code when all are of one kind, else 1");
+            "            4 not a compound document, 5 locked by another program,",
+            "            6 damaged or empty document; over several files, the failures' code when",
+            "            all are of one kind, else 1 (skipped files are no failures);",
+            "            141 the reader of standard output went away (nothing more is written)");
 
     private final PrintStream out;
     private final PrintStream err;
@@ -77,20 +91,30 @@ public final class DocProps {
     public static void main(String[] args) {
         boolean outIsTerminal = Progress.isTerminal(1);
         // Into a pipe or a file, lines leave in blocks rather than one write each; a terminal sees each at once.
-        PrintStream out = new PrintStream(new BufferedOutputStream(new FileOutputStream(FileDescriptor.out), 1 << 16),
-                outIsTerminal, StandardCharsets.UTF_8);
+        PrintStream out = new PrintStream(new BufferedOutputStream(new GuardedOutput(
+                new FileOutputStream(FileDescriptor.out)), 1 << 16), outIsTerminal, StandardCharsets.UTF_8);
         PrintStream err = new PrintStream(new FileOutputStream(FileDescriptor.err), true, StandardCharsets.UTF_8);
         int code;
         try {
             code = new DocProps(out, err, Progress.isTerminal(2), outIsTerminal).run(args);
-        } finally {
             out.flush();
+        } catch (GuardedOutput.Lost e) { // the run stopped at the first write that failed
+            code = e.report(err);
         }
         System.exit(code);
     }
 
-    /** Runs one command; answers the exit code. */
+    /** Runs one command; answers the exit code (1 when not all of its output could be written). */
     public int run(String... args) {
+        int code = command(args);
+        if (out.checkError()) {
+            err.println("docprops: standard output: write failed; the output is incomplete");
+            return DocumentError.EXIT_FAILURE;
+        }
+        return code;
+    }
+
+    private int command(String... args) {
         if (args.length == 0) {
             err.println(USAGE);
             return DocumentError.EXIT_USAGE;
@@ -114,18 +138,20 @@ public final class DocProps {
                 case "check":
                     return read(ReadCommand.Kind.CHECK, rest, "--read-only");
                 case "set":
-                    set(file(args), rest.subList(1, rest.size()));
-                    return 0;
+                    return change(ChangeCommand.parse(false, rest));
                 case "delete":
-                    delete(file(args), rest.subList(1, rest.size()));
-                    return 0;
+                    return change(ChangeCommand.parse(true, rest));
+                case "apply":
+                    return ApplyCommand.run(rest, out, err);
                 case "track":
                     track(file(args), rest.subList(1, rest.size()));
                     return 0;
                 default:
                     throw usage("unknown command '" + args[0] + "'");
             }
-        } catch (DocumentError e) {
+        } catch (DocumentError error) {
+            DocumentError e = error.unreadable() && args.length > 1 ? Diagnosis.explain(Paths.get(args[1]), error, null)
+                    : error;
             err.println("docprops: " + e.getMessage());
             if (e.exitCode == DocumentError.EXIT_USAGE) {
                 err.println("Try 'docprops --help'.");
@@ -149,8 +175,7 @@ public final class DocProps {
         boolean recurse = false;
         boolean json = false;
         boolean flag = false;
-        // Twice the processors: a thread waiting for the disk leaves its processor to another.
-        int jobs = 2 * Runtime.getRuntime().availableProcessors();
+        int jobs = defaultJobs();
         boolean pathsOnly = false;
         for (int i = 0; i < args.size(); i++) {
             String arg = args.get(i);
@@ -163,15 +188,7 @@ public final class DocProps {
             } else if (arg.equals("--json")) {
                 json = true;
             } else if (arg.startsWith("-j")) {
-                String n = arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "";
-                try {
-                    jobs = Integer.parseInt(n);
-                } catch (NumberFormatException e) {
-                    jobs = 0;
-                }
-                if (jobs < 1 || jobs > 1024) {
-                    throw usage("-j needs a number of threads from 1 to 1024, not '" + n + "'");
-                }
+                jobs = jobs(arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "");
             } else if (List.of(flags).contains(arg)) {
                 flag = true;
             } else {
@@ -188,8 +205,34 @@ public final class DocProps {
         return new Batch(command, jobs, out, err, progress).run(paths, recurse, several);
     }
 
-    private static DocumentError usage(String message) {
+    static DocumentError usage(String message) {
         return new DocumentError(DocumentError.EXIT_USAGE, message);
+    }
+
+    /** Twice the processors: a thread waiting for the disk leaves its processor to another. */
+    static int defaultJobs() {
+        return 2 * Runtime.getRuntime().availableProcessors();
+    }
+
+    /** The number of threads -j asks for. */
+    static int jobs(String n) throws DocumentError {
+        int jobs;
+        try {
+            jobs = Integer.parseInt(n);
+        } catch (NumberFormatException e) {
+            jobs = 0;
+        }
+        if (jobs < 1 || jobs > 1024) {
+            throw usage("-j needs a number of threads from 1 to 1024, not '" + n + "'");
+        }
+        return jobs;
+    }
+
+    /** set or delete over the documents the arguments name. */
+    private int change(ChangeCommand.Parsed p) {
+        boolean several = p.paths().size() > 1 || Walk.anyFolder(p.paths());
+        Progress progress = several && errIsTerminal ? new Progress(err, outIsTerminal) : null;
+        return new Batch(p.command(), p.jobs(), out, err, progress).run(p.paths(), p.recurse(), several);
     }
 
     // ---- Native calls ---------------------------------------------------------
@@ -214,48 +257,6 @@ public final class DocProps {
     }
 
     // ---- Commands -------------------------------------------------------------
-
-    private void set(Path file, List<String> assignments) throws DocumentError {
-        if (assignments.isEmpty()) {
-            throw usage("'set' needs at least one NAME=VALUE");
-        }
-        Properties p = new Properties();
-        for (String assignment : assignments) {
-            int eq = assignment.indexOf('=');
-            if (eq <= 0) {
-                throw usage("'" + assignment + "' is not NAME=VALUE");
-            }
-            String value = assignment.substring(eq + 1);
-            if (value.equals(DELETE_MARKER)) {
-                throw usage("the value " + DELETE_MARKER + " deletes; use 'docprops delete'");
-            }
-            p.setProperty(assignment.substring(0, eq), value);
-        }
-        int count = p.size();
-        write(file, p);
-        out.printf("%s: set %d propert%s%n", file, count, count == 1 ? "y" : "ies");
-    }
-
-    private void delete(Path file, List<String> names) throws DocumentError {
-        if (names.isEmpty()) {
-            throw usage("'delete' needs at least one NAME");
-        }
-        Properties before = ReadCommand.readUser(file, false);
-        Properties p = new Properties();
-        List<String> missing = new ArrayList<>();
-        for (String name : names) {
-            p.setProperty(name, DELETE_MARKER);
-            if (before.getProperty(name) == null) {
-                missing.add(name);
-            }
-        }
-        write(file, p);
-        int deleted = new TreeSet<>(names).size() - new TreeSet<>(missing).size();
-        out.printf("%s: deleted %d propert%s%n", file, deleted, deleted == 1 ? "y" : "ies");
-        if (!missing.isEmpty()) {
-            out.println("  not present (or not text): " + String.join(", ", missing));
-        }
-    }
 
     private void track(Path file, List<String> args) throws DocumentError {
         String documentId = null;
@@ -292,7 +293,7 @@ public final class DocProps {
         record.setProperty(TrackingRecord.key("SequenceNumber", e), "0");
         record.setProperty(TrackingRecord.key("AuthorId", e), author);
         if (current.getProperty(TrackingRecord.UNTRACKED) != null) {
-            record.setProperty(TrackingRecord.UNTRACKED, DELETE_MARKER);
+            record.setProperty(TrackingRecord.UNTRACKED, ChangeCommand.DELETE_MARKER);
         }
         write(file, record);
         out.printf("%s: now tracked as document %s, version %s (sequence number 0); save marks laid%n", file,

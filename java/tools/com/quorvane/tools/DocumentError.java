@@ -18,27 +18,40 @@ final class DocumentError extends Exception {
     static final int EXIT_MISSING = 3;
     static final int EXIT_NOT_COMPOUND = 4;
     static final int EXIT_LOCKED = 5;
+    static final int EXIT_DAMAGED = 6;
 
     final int exitCode;
     /** The document method's result when one failed, else 0. */
     final int hresult;
+    /** Why a folder's walk passes this file over (it is no document), else null: the file failed. */
+    final String skip;
+
+    /** Whether Diagnosis told what the file is already. */
+    private final boolean diagnosed;
 
     DocumentError(int exitCode, String message) {
-        this(exitCode, 0, message);
+        this(exitCode, 0, message, null, false);
     }
 
-    private DocumentError(int exitCode, int hresult, String message) {
+    /** What Diagnosis found the file to be; skip as above. */
+    DocumentError(int exitCode, int hresult, String message, String skip) {
+        this(exitCode, hresult, message, skip, true);
+    }
+
+    private DocumentError(int exitCode, int hresult, String message, String skip, boolean diagnosed) {
         super(message);
         this.exitCode = exitCode;
         this.hresult = hresult;
+        this.skip = skip;
+        this.diagnosed = diagnosed;
     }
 
-    /** The file is no compound file at all (not a damaged one). */
-    boolean notCompound() {
-        return isNotCompound(hresult);
+    /** The library could not read the file as a compound document, and Diagnosis has yet to tell what it is. */
+    boolean unreadable() {
+        return !diagnosed && Diagnosis.unreadable(hresult);
     }
 
-    private static boolean isNotCompound(int hr) {
+    static boolean isNotCompound(int hr) {
         return hr == 0x80030050 // STG_E_FILEALREADYEXISTS: the file is there but no compound file
                 || hr == 0x800300FB // STG_E_INVALIDHEADER
                 || hr == 0x80030104; // STG_E_OLDFORMAT
@@ -62,7 +75,7 @@ final class DocumentError extends Exception {
     /** The error for a negative result of a document method. */
     static DocumentError fromResult(Path file, int hr) {
         DocumentError e = reason(file, hr);
-        return new DocumentError(e.exitCode, hr, e.getMessage());
+        return new DocumentError(e.exitCode, hr, e.getMessage(), null, false);
     }
 
     private static DocumentError reason(Path file, int hr) {
@@ -77,7 +90,7 @@ final class DocumentError extends Exception {
             case 0x80070003: // ERROR_PATH_NOT_FOUND
                 return new DocumentError(EXIT_MISSING, file + ": no such file");
             case 0x80030109: // STG_E_DOCFILECORRUPT
-                return new DocumentError(EXIT_NOT_COMPOUND, file + ": the compound document is damaged");
+                return new DocumentError(EXIT_DAMAGED, file + ": the compound file is damaged");
             case 0x80030020: // STG_E_SHAREVIOLATION
             case 0x80030021: // STG_E_LOCKVIOLATION
             case 0x80030100: // STG_E_INUSE: the writer lock did not come free within 5 s

@@ -18,7 +18,7 @@ import java.util.Properties;
  * as text or as one JSON object, and what the end-of-run summary counts.
  * Immutable; documents are read on any number of threads at once.
  */
-final class ReadCommand {
+final class ReadCommand implements Batch.Task {
     enum Kind { SHOW, HISTORY, CHECK }
 
     /**
@@ -26,7 +26,10 @@ final class ReadCommand {
      * separator, as UTF-8 bytes (encoded by the reading thread, not by the
      * one that writes them all out), and its share of the summary.
      */
-    record Outcome(byte[] text, boolean tracked, boolean straggler, boolean recorded, int exitCode) {
+    record Outcome(byte[] text, boolean tracked, boolean straggler, boolean recorded, int exitCode, String error) {
+        Outcome(byte[] text, boolean tracked, boolean straggler, boolean recorded, int exitCode) {
+            this(text, tracked, straggler, recorded, exitCode, null);
+        }
     }
 
     /** PIDSI names in the order docprops shows them, with their labels. */
@@ -44,6 +47,12 @@ final class ReadCommand {
     }
 
 
+    /**
+     * The version of the JSON objects' layout, told in each: 2 made unset and
+     * invalid dates null, a damaged set null, and added this member.
+     */
+    static final long SCHEMA = 2;
+
     /** For Windows' CreateFile: read access, sharing everything, an existing file. */
     private static final int GENERIC_READ = 0x80000000, FILE_SHARE_ALL = 7, OPEN_EXISTING = 3;
 
@@ -59,19 +68,38 @@ final class ReadCommand {
         this.readOnly = readOnly;
     }
 
-    Outcome read(Path file) throws DocumentError {
+    @Override
+    public boolean json() {
+        return json;
+    }
+
+    @Override
+    public boolean separated() {
+        return kind != Kind.CHECK;
+    }
+
+    @Override
+    public String done(long read, long tracked, long stragglers, long recorded) {
+        // Joined, not formatted: the formatter would load its classes and the pattern engine for this line
+        return read + " document" + (read == 1 ? "" : "s") + " read: " + tracked + " tracked, " + stragglers
+                + " straggler" + (stragglers == 1 ? "" : "s") + ", " + recorded + " new version"
+                + (recorded == 1 ? "" : "s") + " recorded";
+    }
+
+    @Override
+    public Outcome apply(Path file) throws DocumentError {
         StringWriter text = new StringWriter(json ? 1024 : 512);
         PrintWriter out = new PrintWriter(text);
         Outcome o = kind == Kind.CHECK ? check(file, out) : show(file, out);
         String t = text.toString();
         String end = System.lineSeparator();
         return new Outcome((t.endsWith(end) ? t : t + end).getBytes(StandardCharsets.UTF_8), o.tracked, o.straggler,
-                o.recorded, o.exitCode);
+                o.recorded, o.exitCode, o.error);
     }
 
     /** The JSON object of a file that was not read. */
     static String failure(Path file, DocumentError e) {
-        Json j = new Json().open().name("path").value(file.toString());
+        Json j = new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString());
         error(j, e.exitCode, e.hresult == 0 ? null : String.format("0x%08X", e.hresult), e.getMessage());
         return j.close().toString();
     }
@@ -82,7 +110,8 @@ final class ReadCommand {
     }
 
     static String skipped(Path file, String reason) {
-        return new Json().open().name("path").value(file.toString()).name("skipped").value(reason).close().toString();
+        return new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString()).name("skipped")
+                .value(reason).close().toString();
     }
 
     // ---- Reading ----------------------------------------------------------------
@@ -123,42 +152,96 @@ final class ReadCommand {
 
     // ---- show and history ---------------------------------------------------------
 
+    /** Both sets of a document; damaged: why one of them is null, or null when both were read. */
+    private record Sets(Properties summary, Properties user, DocumentError damaged) {
+    }
+
+    /**
+     * Reads both sets; when one of them cannot be parsed, the other is still
+     * read. Fails when neither can be, or on any other failure.
+     */
+    private static Sets readBoth(Path file) throws DocumentError {
+        Properties summary = null;
+        Properties user = null;
+        DocumentError summaryError = null;
+        DocumentError userError = null;
+        try {
+            summary = readSummary(file);
+        } catch (DocumentError e) {
+            summaryError = unreadableOnly(e);
+        }
+        try {
+            user = readUser(file, false);
+        } catch (DocumentError e) {
+            userError = unreadableOnly(e);
+        }
+        if (summaryError != null && userError != null) {
+            throw summaryError;
+        }
+        return new Sets(summary, user, summaryError != null
+                ? Diagnosis.explain(file, summaryError, "summary information")
+                : userError != null ? Diagnosis.explain(file, userError, "user-defined") : null);
+    }
+
+    /** Tells what is readable; a damaged set is null and makes the file count as failed. */
     private Outcome show(Path file, PrintWriter out) throws DocumentError {
-        Properties summary = readSummary(file);
-        Properties user = readUser(file, false);
-        TrackingRecord record = TrackingRecord.read(user);
-        Verdict v = Verdict.of(record, user, summary);
+        Sets sets = readBoth(file);
+        Properties summary = sets.summary;
+        Properties user = sets.user;
+        DocumentError damaged = sets.damaged;
+        Properties known = user == null ? DocProps.newProperties() : user;
+        TrackingRecord record = TrackingRecord.read(known);
+        Verdict v = Verdict.of(record, known, summary == null ? DocProps.newProperties() : summary);
         if (json) {
-            out.println(document(file, summary, user, record, v).close().toString());
+            Json j = document(file, summary, user, record, v);
+            if (damaged != null) {
+                error(j, damaged.exitCode, String.format("0x%08X", damaged.hresult), damaged.getMessage());
+            }
+            out.println(j.close().toString());
         } else if (kind == Kind.HISTORY) {
-            history(file, user, out);
+            history(file, known, out);
         } else {
             show(file, summary, user, out);
         }
-        return new Outcome(null, v.tracked, v.straggler, false, 0);
+        return new Outcome(null, v.tracked, v.straggler, false, damaged == null ? 0 : damaged.exitCode,
+                damaged == null ? null : damaged.getMessage());
+    }
+
+    /** e, when it is a set the library could not parse; any other failure ends the document's read. */
+    private static DocumentError unreadableOnly(DocumentError e) throws DocumentError {
+        if (!e.unreadable()) {
+            throw e;
+        }
+        return e;
     }
 
     private void show(Path file, Properties summary, Properties user, PrintWriter out) {
-        out.println(file);
+        out.println(TextEscape.of(file.toString()));
         out.println("Summary information:");
-        if (summary.isEmpty()) {
-            out.println("  (none)");
+        if (summary == null || summary.isEmpty()) {
+            out.println(summary == null ? "  (damaged: not read)" : "  (none)");
         }
         for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
-            String value = summary.getProperty(label.getKey());
-            if (value != null && !value.isEmpty()) {
-                out.printf("  %-16s %s%n", label.getValue() + ":", displaySummary(label.getKey(), value));
+            String value = summary == null ? null : summary.getProperty(label.getKey());
+            boolean isDate = label.getKey().endsWith("_DTM") || label.getKey().equals("PIDSI_LASTPRINTED");
+            if (value != null && !value.isEmpty() && !(isDate && value.equals(UNSET_DATE))) {
+                out.printf("  %-16s %s%n", label.getValue() + ":",
+                        TextEscape.of(displaySummary(label.getKey(), value)));
             }
         }
         out.println("User-defined properties:");
         int hidden = 0;
         int shown = 0;
+        if (user == null) {
+            out.println("  (damaged: not read)");
+            return;
+        }
         for (String name : sortedNames(user)) {
             if (!all && TrackingRecord.isTrackingName(name)) {
                 hidden++;
                 continue;
             }
-            out.printf("  %s = %s%n", name, user.getProperty(name));
+            out.printf("  %s = %s%n", TextEscape.of(name), TextEscape.of(user.getProperty(name)));
             shown++;
         }
         if (shown == 0) {
@@ -228,17 +311,17 @@ final class ReadCommand {
     private static void history(Path file, Properties user, PrintWriter out) {
         TrackingRecord record = TrackingRecord.read(user);
         if (record == null) {
-            out.println(file + ": no tracking record"
+            out.println(TextEscape.of(file.toString()) + ": no tracking record"
                     + (TrackingRecord.isUntracked(user) ? " (marked untracked)" : ""));
             return;
         }
-        out.println("Tracking record of " + file);
+        out.println("Tracking record of " + TextEscape.of(file.toString()));
         out.printf("  %-20s %s%n", "Document id:", orNone(record.documentId));
         out.printf("  %-20s %s%n", "Master document id:", orNone(record.masterDocumentId));
         out.printf("  %-20s %s%n", "Version id:", orNone(record.versionId));
         out.printf("  %-20s %s%n", "Sequence number:", orNone(record.sequenceNumber));
         out.printf("  %-20s %s%n", "Author:", record.authorId == null || record.authorId.isEmpty()
-                ? "(none: recorded by the straggler check)" : record.authorId);
+                ? "(none: recorded by the straggler check)" : TextEscape.of(record.authorId));
         out.printf("  %-20s %s%s%n", "Metadata version:",
                 record.metadataVersion == null ? "1.0" : record.metadataVersion,
                 record.isCurrent() ? "" : " (older than 1.2: not tracked by the library)");
@@ -251,7 +334,7 @@ final class ReadCommand {
     private static void printList(PrintWriter out, String label, List<String> items) {
         out.printf("  %-20s %s%n", label, items.isEmpty() ? "none" : String.valueOf(items.size()));
         for (int i = 0; i < items.size(); i++) {
-            out.printf("  %20s %d. %s%n", "", i + 1, items.get(i));
+            out.printf("  %20s %d. %s%n", "", i + 1, TextEscape.of(items.get(i)));
         }
     }
 
@@ -265,7 +348,7 @@ final class ReadCommand {
     }
 
     private static String orNone(String value) {
-        return value == null || value.isEmpty() ? "(missing)" : value;
+        return value == null || value.isEmpty() ? "(missing)" : TextEscape.of(value);
     }
 
     // ---- check ----------------------------------------------------------------------
@@ -273,8 +356,12 @@ final class ReadCommand {
     /** Runs the straggler check and tells what it found and did, from the record before and after. */
     private Outcome check(Path file, PrintWriter out) throws DocumentError {
         String name = file.getFileName() == null ? "" : file.getFileName().toString().toLowerCase(Locale.ROOT);
-        Properties before = readUser(file, false);
-        Properties summary = readSummary(file);
+        Sets sets = readBoth(file);
+        if (sets.damaged != null) { // the check compares the two sets: it needs both
+            throw sets.damaged;
+        }
+        Properties before = sets.user;
+        Properties summary = sets.summary;
         TrackingRecord old = TrackingRecord.read(before);
         Verdict v = Verdict.of(old, before, summary);
         if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
@@ -291,7 +378,7 @@ final class ReadCommand {
             v = new Verdict(v.tracked, true, "saved outside the client");
             String line = ": straggler: saved outside the client";
             if (!json) {
-                out.println(file + line);
+                out.println(TextEscape.of(file.toString()) + line);
                 describeMismatch(out, before, summary);
                 out.printf("  new version: sequence number %s, version id (the tripwire) %s%n", found.sequenceNumber,
                         found.versionId);
@@ -314,7 +401,8 @@ final class ReadCommand {
         }
         if (v.straggler) {
             if (!json) {
-                out.println(file + ": saved outside the client, but no new version could be recorded");
+                out.println(TextEscape.of(file.toString())
+                        + ": saved outside the client, but no new version could be recorded");
                 describeMismatch(out, before, summary);
                 if (!old.isCurrent()) {
                     out.println("  the record's metadata version is older than 1.2");
@@ -356,7 +444,7 @@ final class ReadCommand {
             }
             out.println(j.close().toString());
         } else if (line != null) {
-            out.println(file + line);
+            out.println(TextEscape.of(file.toString()) + line);
         }
         return new Outcome(null, v.tracked, v.straggler, version != null && version.recorded, exitCode);
     }
@@ -417,7 +505,35 @@ final class ReadCommand {
 
     /** The document's JSON object, left open for a check to add its members. */
     private Json document(Path file, Properties summary, Properties user, TrackingRecord record, Verdict v) {
-        Json j = new Json().open().name("path").value(file.toString()).name("summary").open();
+        Json j = new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString()).name("summary");
+        if (summary == null) {
+            j.nul();
+        } else {
+            summary(j, summary);
+        }
+        j.name("user");
+        if (user == null) {
+            j.nul();
+        } else {
+            j.open();
+            for (String name : sortedNames(user)) {
+                if (all || !TrackingRecord.isTrackingName(name)) {
+                    value(j, name, user.getProperty(name));
+                }
+            }
+            j.close();
+        }
+        j.name("tracking");
+        if (record == null) {
+            j.nul();
+        } else {
+            tracking(j, record, user);
+        }
+        return j.name("tracked").value(v.tracked).name("straggler").value(v.straggler).name("verdict").value(v.text);
+    }
+
+    private static void summary(Json j, Properties summary) {
+        j.open();
         for (String name : SUMMARY_LABELS.keySet()) {
             String value = summary.getProperty(name);
             if (value == null) {
@@ -436,19 +552,7 @@ final class ReadCommand {
                 value(j, name, summary.getProperty(name));
             }
         }
-        j.close().name("user").open();
-        for (String name : sortedNames(user)) {
-            if (all || !TrackingRecord.isTrackingName(name)) {
-                value(j, name, user.getProperty(name));
-            }
-        }
-        j.close().name("tracking");
-        if (record == null) {
-            j.nul();
-        } else {
-            tracking(j, record, user);
-        }
-        return j.name("tracked").value(v.tracked).name("straggler").value(v.straggler).name("verdict").value(v.text);
+        j.close();
     }
 
     private static void tracking(Json j, TrackingRecord r, Properties user) {
@@ -475,10 +579,17 @@ final class ReadCommand {
         }
     }
 
-    /** A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one the library could not convert. */
-    private static String date(String text) {
+    /** How the library writes a date-time of zero: a date never set (a document never printed). */
+    private static final String UNSET_DATE = "1601-01-01T00:00:00";
+
+    /**
+     * A date-time as ISO 8601 in UTC ("2012-02-21T13:48:00Z"); null for one
+     * never set, and for one the library could not convert or that falls
+     * past the year 9999 (its text is then empty, or of another length).
+     */
+    static String date(String text) {
         String t = text.trim();
-        return t.isEmpty() ? null : isDateTime(text) ? t + "Z" : t;
+        return isDateTime(text) && !t.equals(UNSET_DATE) ? t + "Z" : null;
     }
 
     /**

@@ -4,24 +4,25 @@ import java.io.IOException;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.AccessDeniedException;
+import java.nio.file.DirectoryIteratorException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileSystemLoopException;
-import java.nio.file.FileVisitOption;
-import java.nio.file.FileVisitResult;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.nio.file.Paths;
-import java.nio.file.SimpleFileVisitor;
 import java.nio.file.attribute.BasicFileAttributes;
-import java.util.EnumSet;
+import java.util.ArrayList;
+import java.util.Comparator;
 import java.util.List;
 
 /**
  * The files that docprops' arguments name: each FILE as given, and the
  * files in each FOLDER (with recurse, in its folders too, following
- * symbolic links and passing over a loop once). Streams entries in the
- * order the file system lists them and holds only the folders being walked,
- * so a share of any size walks in bounded memory.
+ * symbolic links and passing over a loop once), sorted by path. Holds
+ * only the listings of the folders being walked, so a share of any size
+ * walks in memory bounded by its largest folder.
  */
 final class Walk {
     /** What the walk found at one path. */
@@ -86,36 +87,108 @@ final class Walk {
     }
 
     private static void folder(Path root, boolean recurse, Visitor visitor) {
+        BasicFileAttributes attributes;
         try {
-            Files.walkFileTree(root, EnumSet.of(FileVisitOption.FOLLOW_LINKS), recurse ? Integer.MAX_VALUE : 1,
-                    new SimpleFileVisitor<>() {
-                        @Override
-                        public FileVisitResult visitFile(Path file, BasicFileAttributes attributes) {
-                            if (attributes.isRegularFile()) {
-                                visitor.file(file, false);
-                            } else if (!attributes.isDirectory()) { // folders beyond the depth are not walked
-                                visitor.skipped(file, notRegular(file, attributes));
-                            }
-                            return FileVisitResult.CONTINUE;
-                        }
-
-                        @Override
-                        public FileVisitResult visitFileFailed(Path file, IOException e) {
-                            report(file, e, visitor);
-                            return FileVisitResult.CONTINUE;
-                        }
-
-                        @Override
-                        public FileVisitResult postVisitDirectory(Path dir, IOException e) {
-                            if (e != null) { // the folder could not be listed to its end
-                                report(dir, e, visitor);
-                            }
-                            return FileVisitResult.CONTINUE;
-                        }
-                    });
-        } catch (IOException e) { // the visitor never fails the walk; this is the root itself
+            attributes = Files.readAttributes(root, BasicFileAttributes.class);
+        } catch (IOException e) {
             report(root, e, visitor);
+            return;
         }
+        List<Object> open = new ArrayList<>();
+        open.add(attributes.fileKey());
+        folder(root, recurse, open, visitor);
+    }
+
+    /** A folder's entry: its attributes (the link's target's), or why they could not be read; key: its sort key. */
+    private record Entry(Path path, String key, BasicFileAttributes attributes, IOException error) {
+    }
+
+    /**
+     * Tells a folder's entries sorted by path, as `LC_ALL=C sort` sorts the
+     * paths: by code point of their names, a subfolder's entries where its
+     * name followed by '/' falls. So every file system, whatever order it
+     * lists in, gives the same order. open: the identities of the folders
+     * being walked, to pass over a link back to one.
+     */
+    private static void folder(Path dir, boolean recurse, List<Object> open, Visitor visitor) {
+        List<Entry> entries = new ArrayList<>();
+        IOException unfinished = null;
+        try (DirectoryStream<Path> listing = Files.newDirectoryStream(dir)) {
+            for (Path path : listing) {
+                String name = path.getFileName().toString();
+                try {
+                    BasicFileAttributes attributes = Files.readAttributes(path, BasicFileAttributes.class);
+                    entries.add(new Entry(path, attributes.isDirectory() ? name + "/" : name, attributes, null));
+                } catch (IOException e) {
+                    entries.add(new Entry(path, name, null, e));
+                }
+            }
+        } catch (DirectoryIteratorException e) { // what was listed is still walked; then the folder is told
+            unfinished = e.getCause();
+        } catch (IOException e) {
+            report(dir, e, visitor);
+            return;
+        }
+        entries.sort(BY_PATH);
+        for (Entry entry : entries) {
+            BasicFileAttributes attributes = entry.attributes;
+            if (attributes == null) {
+                entry(entry.path, entry.error, visitor);
+            } else if (attributes.isRegularFile()) {
+                visitor.file(entry.path, false);
+            } else if (!attributes.isDirectory()) {
+                visitor.skipped(entry.path, notRegular(entry.path, attributes));
+            } else if (recurse) {
+                Object key = attributes.fileKey();
+                if (key != null && open.contains(key)) {
+                    visitor.skipped(entry.path, "a symbolic-link loop: this folder is already being walked");
+                    continue;
+                }
+                open.add(key);
+                folder(entry.path, true, open, visitor);
+                open.remove(open.size() - 1);
+            }
+        }
+        if (unfinished != null) {
+            report(dir, unfinished, visitor);
+        }
+    }
+
+    /** By code point (for names of valid text, the order of their UTF-8 bytes), then by the name's own order. */
+    private static final Comparator<Entry> BY_PATH = new Comparator<>() {
+        @Override
+        public int compare(Entry a, Entry b) {
+            String x = a.key;
+            String y = b.key;
+            int i = 0;
+            int j = 0;
+            while (i < x.length() && j < y.length()) {
+                int cx = x.codePointAt(i);
+                int cy = y.codePointAt(j);
+                if (cx != cy) {
+                    return Integer.compare(cx, cy);
+                }
+                i += Character.charCount(cx);
+                j += Character.charCount(cy);
+            }
+            int byLength = Integer.compare(x.length() - i, y.length() - j);
+            return byLength != 0 ? byLength : a.path.compareTo(b.path);
+        }
+    };
+
+    /** An entry whose target could not be reached: a link to nothing is passed over, anything else told. */
+    private static void entry(Path entry, IOException e, Visitor visitor) {
+        try {
+            if (Files.readAttributes(entry, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS).isSymbolicLink()
+                    && e instanceof NoSuchFileException) {
+                visitor.skipped(entry, "a symbolic link to a missing file");
+                return;
+            }
+        } catch (IOException gone) {
+            report(entry, gone, visitor);
+            return;
+        }
+        report(entry, e, visitor);
     }
 
     private static String notRegular(Path file, BasicFileAttributes attributes) {

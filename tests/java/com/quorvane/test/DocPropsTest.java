@@ -43,9 +43,35 @@ class DocPropsTest {
     void aSessionSetsDeletesTracksAndChecks() throws Exception {
         String doc = copy(temp, "Office365BlankSample_v2507.doc");
         expect(0, args("set", doc, "Client=Müller – Café", "Project=Apollo", "Stage=draft"));
-        expect(0, args("delete", doc, "Stage", "Nope"), "deleted 1 property", "not present (or not text): Nope");
+        expect(0, args("delete", doc, "Stage", "Nope"), "deleted 1 property (Stage)",
+                "not found among the text and date properties: Nope");
         assertEquals(Map.of("Client", "Müller – Café", "Project", "Apollo"), poiCustom(doc));
         expect(0, args("show", doc), "Client = Müller – Café", "Last saved by:   Jeremy Powell");
+        // Text output shows every value so that it reads back: quoted and escaped where it could not.
+        String odd = copy(temp, "2custom.doc", "odd.doc");
+        expect(0, args("set", odd, "Lines=one\ntwo", "Edges= both ", "Quoted=\"q\" x", "Ctl=a\tb\u0007\u2028",
+                "Plain=a \\ \"b\"", "Tab\tName=x"));
+        expect(0, args("show", odd), "  Lines = \"one\\ntwo\"\n", "  Edges = \" both \"\n",
+                "  Quoted = \"\\\"q\\\" x\"\n", "  Ctl = \"a\\tb\\u0007\\u2028\"\n", "  Plain = a \\ \"b\"\n",
+                "  \"Tab\\tName\" = x\n");
+        String newline = copy(temp, "2custom.doc", "new\nline.doc");
+        expect(0, args("show", newline), "\"" + temp + "/new\\nline.doc\"\nSummary information:");
+        expect(0, args("set", newline, "A=1"), "\"" + temp + "/new\\nline.doc\": set 1 property\n");
+        // The same changes to several documents; a value from a file, of any length.
+        String big = "Zeile ".repeat(25_000) + "\nEnde";
+        Path valueFile = Files.writeString(temp.resolve("value.txt"), big);
+        expect(0, args("set", "Long=@" + valueFile, "At=@@home", "Shared=yes", "--", doc, odd),
+                doc + ": set 3 properties\n" + odd + ": set 3 properties\n",
+                "2 documents changed; 0 skipped, 0 failed");
+        for (String d : new String[] {doc, odd}) {
+            expect(0, args("show", "--json", d));
+            var user = com.google.gson.JsonParser.parseString(out).getAsJsonObject().getAsJsonObject("user");
+            assertEquals(big, user.getAsJsonObject("Long").get("value").getAsString());
+            assertEquals("@home", user.getAsJsonObject("At").get("value").getAsString());
+        }
+        expect(0, args("delete", "Long", "At", "--", doc, odd), "deleted 2 properties (Long, At)");
+        assertFalse(poiCustom(odd).containsKey("Long") || poiCustom(doc).containsKey("At"));
+        expect(3, args("set", "V=@" + temp.resolve("none.txt"), "--", doc), "none.txt: no such file (the value of V)");
         expect(0, args("history", doc), "no tracking record");
         expect(0, args("track", doc, "--document-id", "doc-1", "--author", "alice"));
         expect(1, args("track", doc), "already tracked (document id doc-1)");
@@ -85,5 +111,31 @@ class DocPropsTest {
         assertTrue(out.matches("docprops \\S.*\n"), out);
         expect(0, args("--help"));
         assertTrue(out.startsWith("usage: docprops") && !out.contains("\t"), out);
+    }
+
+    /** The man page names every option and command --help names, and every exit code, under EXIT STATUS. */
+    @Test
+    void theManPageMatchesHelp() throws Exception {
+        String man = Files.readString(Path.of(System.getenv("QV_SOURCE_DIR"), "tools/man/docprops.1"))
+                .replace("\\-", "-");
+        expect(0, args("--help"));
+        java.util.regex.Matcher options = java.util.regex.Pattern.compile("(?<![\\w-])--?[a-z][a-z-]*").matcher(out);
+        int found = 0;
+        for (; options.find(); found++) {
+            assertTrue(man.matches("(?s).*(^|[\\s\\[])" + options.group() + "\\b.*"),
+                    options.group() + " in the man page");
+        }
+        assertTrue(found >= 10, out);
+        for (String command : new String[] {"show", "history", "check", "set", "delete", "apply", "track"}) {
+            assertTrue(out.contains("  " + command + " ") && man.contains(".B docprops " + command), command);
+        }
+        String help = out.substring(out.indexOf("exit codes:"));
+        int at = man.indexOf(".SH EXIT STATUS");
+        String status = man.substring(at, man.indexOf(".SH", at + 3));
+        java.util.regex.Matcher codes = java.util.regex.Pattern.compile("(?<![\\w-])(\\d+) [a-z]").matcher(help);
+        for (found = 0; codes.find(); found++) {
+            assertTrue(status.contains(".B " + codes.group(1) + "\n"), "exit status " + codes.group(1));
+        }
+        assertEquals(8, found, help);
     }
 }
