@@ -66,8 +66,9 @@ Step FullFat() {
 }
 
 // Streams far apart with zeros between them (sparse on disk, cheap to copy and read): the FAT sectors the
-// header and the DIFAT sectors list cover all but a few sectors of the file. Allocation looks only at the
-// first FAT sectors, so the update appends, and the FAT needs one more sector.
+// header and the DIFAT sectors list cover all but about 20 sectors of the file. Allocation looks at few FAT
+// sectors, so the update appends, and the FAT needs one more sector: its slot is the first of a new DIFAT
+// sector.
 Step NearlyFullDifat(uint32_t fill) {
   return [=](cfb::CompoundFile& f) {
     HRESULT hr = f.WriteStream(u"Head", Pattern(600 * 512, 7));
@@ -141,10 +142,8 @@ class StateMaker {
       : image_(start), synced_(start), row_(row), dir_(dir), out_(out), random_(1000 + row) {}
 
   void Replay(const std::vector<Op>& ops) {
-    size_t epochs = 1;
-    for (const Op& op : ops) epochs += op.offset == kSync;
-    budget_ = std::max<size_t>(2, kSubsetsPerCase / epochs);
     size_t writes = 0;
+    for (const Op& op : ops) epochs_ += op.offset == kSync;
     for (const Op& op : ops) {
       if (op.offset == kSync) {
         Subsets(writes);
@@ -161,19 +160,31 @@ class StateMaker {
   }
 
  private:
+  // Every subset when there are few; else each page alone, all pages but one (a write that must wait for
+  // another lands alone, or the one it waits for is lost), then random ones, as far as the row's budget goes.
   void Subsets(size_t writes) {
     const std::vector<uint64_t> pages(pages_.begin(), pages_.end());
-    if (pages.size() < 2) return;  // nothing between the prefixes
-    const bool all = pages.size() < 12 && (size_t{1} << pages.size()) - 2 <= budget_;
-    const size_t count = all ? (size_t{1} << pages.size()) - 2 : budget_;
-    for (size_t i = 0; i < count; ++i) {
-      std::vector<bool> kept(pages.size());
-      size_t n = 0;
-      for (size_t p = 0; p < pages.size(); ++p)
-        n += kept[p] = all ? (((i + 1) >> p) & 1) != 0 : (random_() & 1) != 0;
-      if (n == 0 || n == pages.size()) continue;
+    const size_t m = pages.size();
+    if (m < 2) return;  // nothing between the prefixes
+    const size_t budget = std::min(left_, std::max(kSubsetsPerCase / epochs_, 2 * m));
+    std::vector<std::vector<bool>> subsets;
+    if (m < 12 && (size_t{1} << m) - 2 <= budget) {
+      for (size_t bits = 1; bits + 1 < (size_t{1} << m); ++bits) {
+        subsets.emplace_back(m);
+        for (size_t p = 0; p < m; ++p) subsets.back()[p] = ((bits >> p) & 1) != 0;
+      }
+    } else {
+      for (size_t p = 0; p < m && subsets.size() < budget; ++p) subsets.emplace_back(m, false).at(p) = true;
+      for (size_t p = 0; p < m && subsets.size() < budget; ++p) subsets.emplace_back(m, true).at(p) = false;
+      while (subsets.size() < budget) {
+        subsets.emplace_back(m);
+        for (size_t p = 0; p < m; ++p) subsets.back()[p] = (random_() & 1) != 0;
+      }
+    }
+    left_ -= std::min(left_, subsets.size());
+    for (const std::vector<bool>& kept : subsets) {
       std::string state = synced_, what = "power lost after write " + std::to_string(writes) + ", pages kept:";
-      for (size_t p = 0; p < pages.size(); ++p) {
+      for (size_t p = 0; p < m; ++p) {
         if (!kept[p]) continue;
         const uint64_t begin = pages[p] * kPage;
         const uint64_t end = std::min<uint64_t>(begin + kPage, image_.size());
@@ -196,7 +207,7 @@ class StateMaker {
   const TempDir& dir_;
   std::vector<State>& out_;
   std::mt19937 random_;
-  size_t budget_ = 2;
+  size_t epochs_ = 1, left_ = kSubsetsPerCase;
   std::set<uint64_t> pages_;
   std::unordered_set<size_t> seen_;
 };
