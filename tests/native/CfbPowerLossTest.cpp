@@ -84,6 +84,8 @@ const Case kCases[] = {
     {"fat grows for a longer stream", nullptr, 3, FullFat(), Write(u"D", 100 * 512, 5), 1, 0},
     {"difat starts at 109 fat sectors", "TestStream_v3_0.cfs", 3, NearlyFullDifat(12920),
      Write(u"More", 64 << 10, 8), 1, 1},
+    {"a difat sector the file had lists the new fat sector", "TestStream_v3_0.cfs", 3, NearlyFullDifat(14317),
+     Write(u"More", 64 << 10, 8), 1, 1},
     {"difat grows at 236 fat sectors", "TestStream_v3_0.cfs", 3, NearlyFullDifat(29050),
      Write(u"More", 64 << 10, 8), 1, 2},
     {"a stream leaves the mini stream", "2custom.doc", 3, nullptr,

@@ -234,13 +234,13 @@ class Transaction {
   }
   // A failure that may come before or after the switch.
   HRESULT Settle(HRESULT hr) { return switched_ ? Freed(hr) : Abandon(hr); }
-  // Step 4's outcome: the change is in the file whatever it says.
+  // Step 6's outcome: the change is in the file whatever it says.
   HRESULT Freed(HRESULT hr) {
     if (FAILED(hr))
       Logger::Instance().LogError(L"Compound file: the update is written, but freeing the old sectors failed "
                                   L"with 0x%1!08X!; they stay allocated, unused",
                                   static_cast<uint32_t>(hr));
-    io_.ForgoSync();  // step 4 only frees
+    io_.ForgoSync();  // step 6 only frees
     return S_OK;
   }
 
@@ -250,7 +250,7 @@ class Transaction {
   bool switched_ = false;
 };
 
-// Step 4 for a change of the root's set of names.
+// Step 6 for a change of the root's set of names.
 HRESULT FreeTree(View& v, const std::vector<Child>& oldChildren, const DirEntry* oldStream) {
   HRESULT hr = S_OK;
   if (oldStream && FAILED(hr = FreeChain(v, *oldStream))) return hr;
@@ -260,7 +260,7 @@ HRESULT FreeTree(View& v, const std::vector<Child>& oldChildren, const DirEntry*
   return S_OK;
 }
 
-// Steps 2 to 4 for a change of the root's set of names, its new tree staged.
+// Steps 1 to 6 for a change of the root's set of names, its new tree staged.
 HRESULT SwitchTree(View& v, Transaction& t, uint32_t top, const std::vector<Child>& oldChildren,
                    const DirEntry* oldStream) {
   HRESULT hr = PublishStaged(v, true);
