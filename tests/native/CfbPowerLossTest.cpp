@@ -134,7 +134,7 @@ struct State {
 
 struct Row {
   std::vector<std::string> before, after;
-  size_t states = 0, refused = 0;
+  size_t states = 0, refused = 0, writes = 0, syncs = 0;
 };
 
 // The states of one row: each prefix of the writes, and page subsets of the writes after each sync.
@@ -262,6 +262,7 @@ TEST(CfbPowerLoss, EveryCrashAndPowerLossStateReadsOldOrNewAndUpdatesAgain) {
       if (op.offset != kSync) Apply(replayed, op.offset, op.bytes.data(), op.bytes.size());
     ASSERT_TRUE(replayed == end) << "the record misses writes";
 
+    for (const Op& op : ops) ++(op.offset == kSync ? rows[r].syncs : rows[r].writes);
     const size_t first = states.size();
     StateMaker(start, r, dir, states).Replay(ops);
     rows[r].states = states.size() - first;
@@ -313,7 +314,8 @@ TEST(CfbPowerLoss, EveryCrashAndPowerLossStateReadsOldOrNewAndUpdatesAgain) {
   }
   for (size_t i = 0; i < states.size(); ++i) rows[states[i].row].refused += refused[i];
   for (size_t r = 0; r < rows.size(); ++r)
-    std::cout << kCases[r].name << ": " << rows[r].states << " states, " << rows[r].refused << " failed\n";
+    std::cout << kCases[r].name << ": " << rows[r].writes << " writes, " << rows[r].syncs << " syncs; "
+              << rows[r].states << " states, " << rows[r].refused << " failed\n";
   auto seconds = [](auto from, auto to) { return std::chrono::duration<double>(to - from).count(); };
   std::cout << states.size() << " states: made in " << seconds(began, made) << " s, read in " << seconds(made, read)
             << " s, updated again in " << seconds(read, std::chrono::steady_clock::now()) << " s\n";
