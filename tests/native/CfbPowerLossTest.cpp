@@ -5,9 +5,11 @@
 // update must succeed when run again on it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <random>
@@ -122,6 +124,28 @@ void WriteSparse(const std::string& path, const std::string& bytes) {
   close(fd);
 }
 
+// Where the states go: memory when there is room. The big rows' states are sparse, their FAT sectors
+// scattered through them; once written back, deleting them costs a discard per extent on a disk mounted
+// with `discard` (tens of seconds), and the test runs long enough for writeback.
+class StateDir {
+ public:
+  StateDir() {
+    struct statvfs fs;
+    const bool memory = statvfs("/dev/shm", &fs) == 0 && uint64_t{fs.f_bavail} * fs.f_frsize >= (uint64_t{1} << 30);
+    std::string pattern = memory ? "/dev/shm/qv-cfb-XXXXXX" : "/tmp/qv-cfb-XXXXXX";
+    path_ = mkdtemp(pattern.data()) ? pattern : "";
+  }
+  ~StateDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  bool Made() const { return !path_.empty(); }
+
+ private:
+  std::string path_;
+};
+
 void Apply(std::string& image, uint64_t offset, const char* bytes, size_t count) {
   if (image.size() < offset + count) image.resize(offset + count, '\0');
   image.replace(offset, count, bytes, count);
@@ -140,7 +164,7 @@ struct Row {
 // The states of one row: each prefix of the writes, and page subsets of the writes after each sync.
 class StateMaker {
  public:
-  StateMaker(const std::string& start, size_t row, const TempDir& dir, std::vector<State>& out)
+  StateMaker(const std::string& start, size_t row, const StateDir& dir, std::vector<State>& out)
       : image_(start), synced_(start), row_(row), dir_(dir), out_(out), random_(1000 + row) {}
 
   void Replay(const std::vector<Op>& ops) {
@@ -199,14 +223,14 @@ class StateMaker {
 
   void Emit(const std::string& state, const std::string& what) {
     if (!seen_.insert(std::hash<std::string>()(state)).second) return;
-    const std::string path = dir_.File("s" + std::to_string(out_.size()));
+    const std::string path = dir_.File("s" + std::to_string(out_.size()));  // unique over the rows
     WriteSparse(path, state);
     out_.push_back({path, what, row_});
   }
 
   std::string image_, synced_;
   size_t row_;
-  const TempDir& dir_;
+  const StateDir& dir_;
   std::vector<State>& out_;
   std::mt19937 random_;
   size_t epochs_ = 1, left_ = kSubsetsPerCase;
@@ -217,6 +241,8 @@ class StateMaker {
 TEST(CfbPowerLoss, EveryCrashAndPowerLossStateReadsOldOrNewAndUpdatesAgain) {
   const auto began = std::chrono::steady_clock::now();
   std::vector<std::unique_ptr<TempDir>> dirs;
+  const StateDir stateDir;
+  ASSERT_TRUE(stateDir.Made());
   std::vector<State> states;
   std::vector<Row> rows(std::size(kCases));
   for (size_t r = 0; r < std::size(kCases); ++r) {
@@ -264,7 +290,7 @@ TEST(CfbPowerLoss, EveryCrashAndPowerLossStateReadsOldOrNewAndUpdatesAgain) {
 
     for (const Op& op : ops) ++(op.offset == kSync ? rows[r].syncs : rows[r].writes);
     const size_t first = states.size();
-    StateMaker(start, r, dir, states).Replay(ops);
+    StateMaker(start, r, stateDir, states).Replay(ops);
     rows[r].states = states.size() - first;
   }
 
