@@ -72,6 +72,18 @@ final class DocumentError extends Exception {
         }
     }
 
+    /**
+     * Whether the disk holding the file is too full for a property set write: one needs at most the
+     * set's 256 KiB and a few table sectors. The library answers STG_E_MEDIUMFULL for both causes.
+     */
+    private static boolean diskFull(Path file) {
+        try {
+            return Files.getFileStore(file).getUsableSpace() < (1L << 20);
+        } catch (IOException | RuntimeException e) {
+            return false;
+        }
+    }
+
     /** The error for a negative result of a document method. */
     static DocumentError fromResult(Path file, int hr) {
         DocumentError e = reason(file, hr);
@@ -100,6 +112,15 @@ final class DocumentError extends Exception {
                 return new DocumentError(EXIT_FAILURE, file + ": permission denied");
             case 0x80004005: // E_FAIL
                 return new DocumentError(EXIT_FAILURE, file + ": the operation failed");
+            case 0x80030070: // STG_E_MEDIUMFULL: no room on the disk, or a property set past its limit
+                return new DocumentError(EXIT_FAILURE, file + (diskFull(file)
+                        ? ": the disk is full; nothing was changed"
+                        : ": the property set would be over 256 KiB, the most a document may hold;"
+                                + " nothing was changed"));
+            case 0x8003001D: // STG_E_WRITEFAULT
+            case 0x8003001E: // STG_E_READFAULT
+                return new DocumentError(EXIT_FAILURE,
+                        String.format("%s: the disk reported an error (0x%08X)", file, hr));
             default:
                 return new DocumentError(EXIT_FAILURE, String.format("%s: failed with 0x%08X", file, hr));
         }

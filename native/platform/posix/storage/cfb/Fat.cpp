@@ -28,7 +28,11 @@ bool InRangeLock(const Header& header, uint32_t sector) {
 }  // namespace
 
 Fat::Fat(FileIo& io, Header& header, uint32_t sectorCount)
-    : io_(io), header_(header), sectorCount_(sectorCount), fileSectors_(sectorCount) {}
+    : io_(io),
+      header_(header),
+      sectorCount_(sectorCount),
+      fileSectors_(sectorCount),
+      coveredOnDisk_(header.numFatSectors) {}
 
 bool Fat::InUse(uint32_t sector) const {
   // The FAT sectors the header lists are looked up there, not copied into
@@ -289,7 +293,8 @@ HRESULT Fat::ApplyLinks() {
   return S_OK;
 }
 
-HRESULT Fat::WriteTable(Table& table, size_t entryCount) {
+template <typename Ready>
+HRESULT Fat::WriteTable(Table& table, size_t entryCount, Ready ready) {
   if (table.isNew) {
     std::vector<uint8_t> bytes(header_.SectorSize());
     for (size_t i = 0; i < entryCount; ++i) Store32(bytes.data() + 4 * i, table.entries[i]);
@@ -300,32 +305,52 @@ HRESULT Fat::WriteTable(Table& table, size_t entryCount) {
     return S_OK;
   }
   // Only the entries that changed, one write per run of neighbours.
+  bool held = false;
   for (uint32_t first = 0; first < table.dirty.size(); ++first) {
     if (!table.dirty[first]) continue;
+    if (!ready(table.entries[first])) {
+      held = true;
+      continue;
+    }
     uint32_t last = first;
-    while (last + 1 < table.dirty.size() && table.dirty[last + 1]) ++last;
+    while (last + 1 < table.dirty.size() && table.dirty[last + 1] && ready(table.entries[last + 1])) ++last;
     std::vector<uint8_t> bytes(4 * (last - first + 1));
-    for (uint32_t i = first; i <= last; ++i) Store32(bytes.data() + 4 * (i - first), table.entries[i]);
+    for (uint32_t i = first; i <= last; ++i) {
+      Store32(bytes.data() + 4 * (i - first), table.entries[i]);
+      table.dirty[i] = false;
+    }
     const HRESULT hr = io_.WriteAt(header_.SectorOffset(table.location) + 4 * first, bytes.data(), bytes.size());
     if (FAILED(hr)) return hr;
     first = last;
   }
-  table.dirty.clear();
+  if (!held) table.dirty.clear();
   return S_OK;
 }
 
 HRESULT Fat::Flush() {
   const size_t entries = header_.EntriesPerFatSector();
+  // A link may name only a sector the FAT on disk covers: a reader of the
+  // header on disk must find that sector's own entry.
+  const uint64_t covered = static_cast<uint64_t>(coveredOnDisk_) * entries;
+  auto ready = [covered](uint32_t value) { return value < covered || value > kMaxRegSect; };
   // New sectors first: until a DIFAT slot or header names them, no reader looks.
   for (int pass = 0; pass < 2; ++pass) {
     const bool newOnes = pass == 0;
     for (auto* tables : {&fat_, &difat_}) {
       for (auto& [index, table] : *tables) {
-        if (table.isNew != newOnes) continue;
-        const HRESULT hr = WriteTable(table, entries);
+        if (table.isNew != newOnes || (!newOnes && tables == &difat_)) continue;
+        const HRESULT hr = WriteTable(table, entries, ready);
         if (FAILED(hr)) return hr;
       }
     }
+  }
+  return S_OK;
+}
+
+HRESULT Fat::FlushDifat() {
+  for (auto& [index, table] : difat_) {
+    const HRESULT hr = WriteTable(table, header_.EntriesPerFatSector(), [](uint32_t) { return true; });
+    if (FAILED(hr)) return hr;
   }
   return S_OK;
 }

@@ -7,13 +7,18 @@
 // Edits are held in memory until Flush, which writes them in an order that
 // keeps the file valid for readers at every step: new FAT and DIFAT sectors
 // first (nothing refers to them yet), then the changed entries of existing
-// sectors. A DIFAT chain that grows is written anew as a whole (the header
-// switches to the copy), since its old last sector's next pointer cannot
-// change while the header on disk still counts the old length. Links that make new sectors part of a live chain are kept apart
-// (DeferLink) and written by ApplyLinks + Flush once the new sectors' own
-// content is on disk. The header fields that the FAT owns (FAT and DIFAT
-// counts, the DIFAT slots, the first DIFAT sector) are changed in the Header
-// object; writing the header is the caller's job.
+// FAT sectors, except those naming a sector beyond what the FAT on disk
+// covers: they wait until the header that adds the new FAT sectors is on
+// disk (HeaderWritten). Changed entries of existing DIFAT sectors name new
+// FAT sectors and are written by FlushDifat only, before that header. A DIFAT
+// chain that grows is written anew as a whole (the header switches to the
+// copy), since its old last sector's next pointer cannot change while the
+// header on disk still counts the old length. Links that make new sectors
+// part of a live chain are kept apart (DeferLink) and written by ApplyLinks +
+// Flush once the new sectors' own content is on disk. The header fields that
+// the FAT owns (FAT and DIFAT counts, the DIFAT slots, the first DIFAT
+// sector) are changed in the Header object; writing the header is the
+// caller's job.
 //
 // One object serves one operation of one thread; it holds references to the
 // FileIo and Header it was built with, which must outlive it.
@@ -113,6 +118,14 @@ class Fat {
   HRESULT ClaimTables();
   HRESULT ApplyLinks();
   HRESULT Flush();
+  // The changed entries of DIFAT sectors the file had: each names a new FAT
+  // sector, so they go after that sector is on disk and before the header
+  // counts it.
+  HRESULT FlushDifat();
+  // The header on disk now counts every FAT sector this object added.
+  void HeaderWritten() { coveredOnDisk_ = header_.numFatSectors; }
+  // Whether the FAT grew beyond what the header on disk counts.
+  bool Grew() const { return header_.numFatSectors != coveredOnDisk_; }
   // Frees the DIFAT sectors whose copies replaced them, once the header
   // that names the copies is on disk.
   HRESULT FreeReplacedDifat();
@@ -142,12 +155,16 @@ class Fat {
   // Gives every DIFAT sector read from the file a new place, so the chain
   // can change without touching a sector the header on disk leads to.
   HRESULT CopyDifatChain(std::vector<uint32_t>& placed);
-  HRESULT WriteTable(Table& table, size_t entryCount);
+  // Writes a new table whole, or the changed entries of an old one that
+  // `ready` lets through (the others stay changed).
+  template <typename Ready>
+  HRESULT WriteTable(Table& table, size_t entryCount, Ready ready);
 
   FileIo& io_;
   Header& header_;
   uint32_t sectorCount_;
   const uint32_t fileSectors_;
+  uint32_t coveredOnDisk_;  // FAT sectors the header on disk counts
   std::map<uint32_t, Table> fat_;    // by FAT sector index
   std::map<uint32_t, Table> difat_;  // by position in the DIFAT chain; last entry = next pointer
   std::vector<std::pair<uint32_t, uint32_t>> links_;

@@ -53,12 +53,14 @@ namespace {
 FaultPlan g_plan;
 uint64_t g_operations = 0;
 
-// True when the operation may go ahead; false when it must fail.
-bool PassFaultPoint() {
-  if (g_plan.action == FaultPlan::Action::kNone) return true;
-  if (++g_operations != g_plan.at) return true;
-  if (g_plan.action == FaultPlan::Action::kExit) _exit(g_plan.exitCode);
-  return false;
+// S_OK when the operation may go ahead, else the error it fails with.
+HRESULT PassFaultPoint(uint64_t offset, const void* bytes, size_t count) {
+  if (g_plan.action != FaultPlan::Action::kNone && ++g_operations == g_plan.at) {
+    if (g_plan.action == FaultPlan::Action::kExit) _exit(g_plan.exitCode);
+    return g_plan.error;
+  }
+  if (g_plan.record) g_plan.record(offset, static_cast<const uint8_t*>(bytes), count);
+  return S_OK;
 }
 
 }  // namespace
@@ -167,7 +169,17 @@ HRESULT FileIo::ReadAt(uint64_t offset, void* buffer, size_t count, size_t* got)
 HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
   if (!writable_) return STG_E_ACCESSDENIED;
   ForgetImage();
-  if (!PassFaultPoint()) return STG_E_WRITEFAULT;
+  if (undoing_) undoWrote_ = true;
+  if (undoing_ && offset < undoSize_) {
+    Saved saved{offset, std::vector<uint8_t>(static_cast<size_t>(std::min<uint64_t>(count, undoSize_ - offset)))};
+    size_t got = 0;
+    const HRESULT hr = ReadAt(offset, saved.bytes.data(), saved.bytes.size(), &got);
+    if (FAILED(hr)) return hr;
+    saved.bytes.resize(got);
+    undo_.push_back(std::move(saved));
+  }
+  HRESULT hr = PassFaultPoint(offset, buffer, count);
+  if (FAILED(hr)) return hr;
   unsynced_ = true;
   size_t done = 0;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -186,7 +198,8 @@ HRESULT FileIo::WriteAt(uint64_t offset, const void* buffer, size_t count) {
 
 HRESULT FileIo::Sync() {
   if (!writable_ || !unsynced_) return S_OK;
-  if (!PassFaultPoint()) return STG_E_WRITEFAULT;
+  const HRESULT hr = PassFaultPoint(UINT64_MAX, nullptr, 0);
+  if (FAILED(hr)) return hr;
   while (::fdatasync(fd_) != 0) {
     if (errno != EINTR) return StorageErrorFromErrno(errno, true);
   }
@@ -260,6 +273,37 @@ HRESULT FileIo::Truncate(uint64_t size) {
     if (errno != EINTR) return StorageErrorFromErrno(errno, true);
   }
   return S_OK;
+}
+
+HRESULT FileIo::BeginUndo() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return StorageErrorFromErrno(errno, false);
+  undo_.clear();
+  undoSize_ = static_cast<uint64_t>(st.st_size);
+  undoing_ = true;
+  undoWrote_ = false;
+  return S_OK;
+}
+
+void FileIo::EndUndo() {
+  undoing_ = false;
+  undo_.clear();
+  undo_.shrink_to_fit();
+}
+
+HRESULT FileIo::Rollback() {
+  if (!undoing_ || !undoWrote_) {
+    EndUndo();
+    return S_OK;
+  }
+  undoing_ = false;
+  HRESULT hr = S_OK;
+  for (auto saved = undo_.rbegin(); saved != undo_.rend() && SUCCEEDED(hr); ++saved)
+    hr = WriteAt(saved->offset, saved->bytes.data(), saved->bytes.size());
+  if (SUCCEEDED(hr)) hr = Truncate(undoSize_);
+  if (SUCCEEDED(hr)) hr = Sync();
+  EndUndo();
+  return hr;
 }
 
 }  // namespace cfb

@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../../base/WinError.h"
+#include "../StorageApi.h"
 
 struct stat;
 struct timespec;
@@ -75,6 +78,14 @@ class FileIo {
   const FileStamp& OpenedStamp() const { return opened_; }
   HRESULT Truncate(uint64_t size);
 
+  // Until EndUndo, each write first keeps the bytes it covers of the file as
+  // it was at BeginUndo; Rollback puts them back in reverse order, cuts the
+  // file to its old size and syncs, so a failed update leaves the file as it
+  // found it. The memory held is what the update overwrites of the old file.
+  HRESULT BeginUndo();
+  HRESULT Rollback();
+  void EndUndo();
+
   int Descriptor() const { return fd_; }
   bool Writable() const { return writable_; }
   // Bytes handed to WriteAt since the file was opened (for measurements).
@@ -91,6 +102,14 @@ class FileIo {
   uint64_t bytesRead_ = 0;
   FileStamp opened_;
   uint64_t image_ = 0;  // the serial of this file's image in its thread's buffer; 0: none
+  struct Saved {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  bool undoing_ = false;
+  bool undoWrote_ = false;
+  uint64_t undoSize_ = 0;  // the file's size at BeginUndo
+  std::vector<Saved> undo_;
 };
 
 // How far in the past a stamp's change times must lie to count as settled
@@ -99,13 +118,18 @@ void SetStampSettleSeconds(int64_t seconds);
 
 // Fault injection for crash tests: the `at`-th write or sync (counting from 1,
 // over all FileIo objects of the process, from the moment the plan is set)
-// fails with STG_E_WRITEFAULT, or ends the process with _exit(exitCode)
-// before touching the file. Not thread-safe; meant for single-threaded tests.
+// fails with `error` (STG_E_WRITEFAULT unless set), or ends the process with
+// _exit(exitCode) before touching the file. `record`, when set, is told of
+// every write (offset and bytes) and sync that goes ahead. Not thread-safe;
+// meant for single-threaded tests.
 struct FaultPlan {
   enum class Action { kNone, kFail, kExit };
   Action action = Action::kNone;
   uint64_t at = 0;
   int exitCode = 77;
+  HRESULT error = STG_E_WRITEFAULT;
+  // A sync is told as an empty write at offset UINT64_MAX.
+  std::function<void(uint64_t offset, const uint8_t* bytes, size_t count)> record;
 };
 void SetFaultPlan(const FaultPlan& plan);
 // Writes and syncs seen since the last SetFaultPlan.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "../../../../common/Logger.h"
 #include "../StorageApi.h"
 
 namespace quorvane {
@@ -14,17 +15,34 @@ namespace {
 
 const char16_t kRootEntryName[] = u"Root Entry";
 
-// Copies the fields the engine maintains into the header as read, leaving
-// every other byte (class id, reserved fields) as the file had it.
-void PatchHeader(const Header& h, uint8_t (&bytes)[kHeaderSize]) {
-  if (h.majorVersion == kMajorVersion4) Store32(bytes + kHeaderNumDirSectors, h.numDirSectors);
+// Copies the FAT's fields into the header as read: its counts, the DIFAT
+// slots, the first DIFAT sector. Every other byte stays as the file had it.
+void PatchFatFields(const Header& h, uint8_t (&bytes)[kHeaderSize]) {
   Store32(bytes + kHeaderNumFatSectors, h.numFatSectors);
-  Store32(bytes + kHeaderFirstDirSector, h.firstDirSector);
-  Store32(bytes + kHeaderFirstMiniFatSector, h.firstMiniFatSector);
-  Store32(bytes + kHeaderNumMiniFatSectors, h.numMiniFatSectors);
   Store32(bytes + kHeaderFirstDifatSector, h.firstDifatSector);
   Store32(bytes + kHeaderNumDifatSectors, h.numDifatSectors);
   for (size_t i = 0; i < kHeaderDifatEntries; ++i) Store32(bytes + kHeaderDifat + 4 * i, h.difat[i]);
+}
+
+// The rest the engine maintains: where the directory and mini FAT start and
+// how long they are.
+void PatchSizes(const Header& h, uint8_t (&bytes)[kHeaderSize]) {
+  if (h.majorVersion == kMajorVersion4) Store32(bytes + kHeaderNumDirSectors, h.numDirSectors);
+  Store32(bytes + kHeaderFirstDirSector, h.firstDirSector);
+  Store32(bytes + kHeaderFirstMiniFatSector, h.firstMiniFatSector);
+  Store32(bytes + kHeaderNumMiniFatSectors, h.numMiniFatSectors);
+}
+
+// Writes the header as on disk with `patch` applied, when that changes it.
+template <typename Patch>
+HRESULT WriteHeader(View& v, Patch patch) {
+  uint8_t bytes[kHeaderSize];
+  std::memcpy(bytes, v.headerBytes, sizeof(bytes));
+  patch(v.header, bytes);
+  if (std::memcmp(bytes, v.headerBytes, sizeof(bytes)) == 0) return S_OK;
+  const HRESULT hr = v.io.WriteAt(0, bytes, sizeof(bytes));
+  if (SUCCEEDED(hr)) std::memcpy(v.headerBytes, bytes, sizeof(bytes));
+  return hr;
 }
 
 bool SameEntry(const DirEntry& a, const DirEntry& b) {
@@ -152,19 +170,27 @@ HRESULT FreeChain(View& v, const DirEntry& entry) {
   return S_OK;
 }
 
-// Steps 1 and 2: the staged tables reach the disk, then the growth is linked.
-HRESULT PublishStaged(View& v) {
+// Steps 1 to 4: the staged tables reach the disk, then the growth is linked.
+// With `rootLater`, the root entry's mini stream fields wait for the switch,
+// which rewrites that entry anyway.
+HRESULT PublishStaged(View& v, bool rootLater) {
   HRESULT hr = S_OK;
   if (FAILED(hr = v.fat.Flush()) || FAILED(hr = v.miniFat.Flush()) || FAILED(hr = v.io.Sync())) return hr;
-  if (FAILED(hr = v.fat.ApplyLinks()) || FAILED(hr = v.fat.Flush())) return hr;
-  uint8_t bytes[kHeaderSize];
-  std::memcpy(bytes, v.headerBytes, sizeof(bytes));
-  PatchHeader(v.header, bytes);
-  if (std::memcmp(bytes, v.headerBytes, sizeof(bytes)) != 0) {
-    if (FAILED(hr = v.io.WriteAt(0, bytes, sizeof(bytes)))) return hr;
-    std::memcpy(v.headerBytes, bytes, sizeof(bytes));
+  if (v.fat.Grew()) {
+    // Old DIFAT sectors naming the new FAT sectors, then the header that
+    // counts them: each lands only after what it names is on disk.
+    if (FAILED(hr = v.fat.FlushDifat()) || FAILED(hr = v.io.Sync())) return hr;
+    if (FAILED(hr = WriteHeader(v, PatchFatFields)) || FAILED(hr = v.io.Sync())) return hr;
+    v.fat.HeaderWritten();
+    // The header on disk names the DIFAT copies now: the chain they replace goes.
+    if (FAILED(hr = v.fat.FreeReplacedDifat())) return hr;
   }
+  // The links into new sectors, then (after a sync) the sizes that reach
+  // them: a chain longer than its size is harmless, a size beyond it is not.
+  if (FAILED(hr = v.fat.ApplyLinks()) || FAILED(hr = v.fat.Flush()) || FAILED(hr = v.io.Sync())) return hr;
+  if (FAILED(hr = WriteHeader(v, PatchSizes))) return hr;
   // The mini stream's new size, before any entry points into the new part.
+  if (rootLater) return v.io.Sync();
   DirEntry root = v.rootAsRead;
   root.startSector = v.root.startSector;
   root.streamSize = v.root.streamSize;
@@ -172,23 +198,78 @@ HRESULT PublishStaged(View& v) {
     if (FAILED(hr = v.directory.Put(0, root))) return hr;
     v.rootAsRead = root;
   }
-  if (FAILED(hr = v.io.Sync())) return hr;
-  // The header on disk names the DIFAT copies now: the chain they replace goes.
-  return v.fat.FreeReplacedDifat();
+  return v.io.Sync();
 }
 
-// Steps 3 and 4 for a change of the root's set of names.
-HRESULT SwitchTree(View& v, uint32_t top, const std::vector<Child>& oldChildren, const DirEntry* oldStream) {
-  v.root.child = top;
-  HRESULT hr = v.directory.Put(0, v.root);
-  if (FAILED(hr) || FAILED(hr = v.io.Sync())) return hr;
-  v.rootAsRead = v.root;
+// The file holds the old bytes of everything an update overwrites until its
+// switch is on disk: a failure before that puts them back, so a failed call
+// changes nothing. A failure after it (freeing the old sectors) leaves the
+// change made and some sectors allocated that nothing uses: it is logged and
+// the call succeeds.
+class Transaction {
+ public:
+  explicit Transaction(FileIo& io) : io_(io) {}
+  ~Transaction() {
+    if (open_) io_.EndUndo();
+  }
+  HRESULT Begin() {
+    const HRESULT hr = io_.BeginUndo();
+    open_ = SUCCEEDED(hr);
+    return hr;
+  }
+  // The switch failed or never came: `hr` is the caller's answer.
+  HRESULT Abandon(HRESULT hr) {
+    open_ = false;
+    const HRESULT undone = io_.Rollback();
+    if (FAILED(undone))
+      Logger::Instance().LogError(L"Compound file: putting back the bytes of a failed update (0x%1!08X!) failed "
+                                  L"with 0x%2!08X!; the file holds the old content",
+                                  static_cast<uint32_t>(hr), static_cast<uint32_t>(undone));
+    return hr;
+  }
+  void Switched() {
+    open_ = false;
+    switched_ = true;
+    io_.EndUndo();
+  }
+  // A failure that may come before or after the switch.
+  HRESULT Settle(HRESULT hr) { return switched_ ? Freed(hr) : Abandon(hr); }
+  // Step 6's outcome: the change is in the file whatever it says.
+  HRESULT Freed(HRESULT hr) {
+    if (FAILED(hr))
+      Logger::Instance().LogError(L"Compound file: the update is written, but freeing the old sectors failed "
+                                  L"with 0x%1!08X!; they stay allocated, unused",
+                                  static_cast<uint32_t>(hr));
+    io_.ForgoSync();  // step 6 only frees
+    return S_OK;
+  }
+
+ private:
+  FileIo& io_;
+  bool open_ = false;
+  bool switched_ = false;
+};
+
+// Step 6 for a change of the root's set of names.
+HRESULT FreeTree(View& v, const std::vector<Child>& oldChildren, const DirEntry* oldStream) {
+  HRESULT hr = S_OK;
   if (oldStream && FAILED(hr = FreeChain(v, *oldStream))) return hr;
   for (const Child& child : oldChildren)
     if (FAILED(hr = v.directory.Put(child.id, DirEntry()))) return hr;
   if (FAILED(hr = v.fat.Flush()) || FAILED(hr = v.miniFat.Flush())) return hr;
-  v.io.ForgoSync();  // step 4 only frees
   return S_OK;
+}
+
+// Steps 1 to 6 for a change of the root's set of names, its new tree staged.
+HRESULT SwitchTree(View& v, Transaction& t, uint32_t top, const std::vector<Child>& oldChildren,
+                   const DirEntry* oldStream) {
+  HRESULT hr = PublishStaged(v, true);
+  if (FAILED(hr)) return t.Abandon(hr);
+  v.root.child = top;
+  if (FAILED(hr = v.directory.Put(0, v.root)) || FAILED(hr = v.io.Sync())) return t.Abandon(hr);
+  t.Switched();
+  v.rootAsRead = v.root;
+  return t.Freed(FreeTree(v, oldChildren, oldStream));
 }
 
 std::vector<DirEntry> Entries(const std::vector<Child>& children) {
@@ -273,6 +354,7 @@ HRESULT StageTree(View& v, std::vector<DirEntry> members, std::vector<uint32_t> 
 
 HRESULT WriteRootStream(View& v, const std::u16string& name, const std::vector<uint8_t>& data) {
   if (!IsValidName(name)) return STG_E_INVALIDNAME;
+  Transaction t(v.io);
   try {
     Child existing;
     HRESULT hr = v.Find(0, name, &existing);
@@ -282,6 +364,7 @@ HRESULT WriteRootStream(View& v, const std::u16string& name, const std::vector<u
 
     std::vector<uint32_t> keep;
     if (FAILED(hr = ClaimChains(v, exists ? &existing.entry : nullptr, keep))) return hr;
+    if (FAILED(hr = t.Begin())) return hr;
     // Directory slots first: a directory that must grow then grows near its
     // start rather than behind a big new stream, where reaching it would
     // mean walking the DIFAT.
@@ -289,19 +372,19 @@ HRESULT WriteRootStream(View& v, const std::u16string& name, const std::vector<u
     std::vector<uint32_t> slots;
     if (!exists && (FAILED(hr = v.Children(0, children)) ||
                     FAILED(hr = v.directory.FreeSlots(children.size() + 1, slots))))
-      return hr;
+      return t.Abandon(hr);
     uint32_t start = kEndOfChain;
-    if (FAILED(hr = WriteChain(v, data, keep, &start))) return hr;
+    if (FAILED(hr = WriteChain(v, data, keep, &start))) return t.Abandon(hr);
     if (exists) {
-      if (FAILED(hr = PublishStaged(v))) return hr;
+      if (FAILED(hr = PublishStaged(v, false))) return t.Abandon(hr);
       DirEntry updated = existing.entry;
       updated.startSector = start;
       updated.streamSize = data.size();
-      if (FAILED(hr = v.directory.Put(existing.id, updated)) || FAILED(hr = v.io.Sync())) return hr;
-      if (FAILED(hr = FreeChain(v, existing.entry)) || FAILED(hr = v.fat.Flush()) || FAILED(hr = v.miniFat.Flush()))
-        return hr;
-      v.io.ForgoSync();  // step 4 only frees
-      return S_OK;
+      if (FAILED(hr = v.directory.Put(existing.id, updated)) || FAILED(hr = v.io.Sync())) return t.Abandon(hr);
+      t.Switched();
+      hr = FreeChain(v, existing.entry);
+      if (SUCCEEDED(hr) && SUCCEEDED(hr = v.fat.Flush())) hr = v.miniFat.Flush();
+      return t.Freed(hr);
     }
     std::vector<DirEntry> members = Entries(children);
     DirEntry created;
@@ -311,15 +394,15 @@ HRESULT WriteRootStream(View& v, const std::u16string& name, const std::vector<u
     created.streamSize = data.size();
     members.push_back(created);
     uint32_t top = kNoStream;
-    if (FAILED(hr = StageTree(v, std::move(members), std::move(slots), &top)) || FAILED(hr = PublishStaged(v)))
-      return hr;
-    return SwitchTree(v, top, children, nullptr);
+    if (FAILED(hr = StageTree(v, std::move(members), std::move(slots), &top))) return t.Abandon(hr);
+    return SwitchTree(v, t, top, children, nullptr);
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return t.Settle(E_OUTOFMEMORY);
   }
 }
 
 HRESULT DeleteRootStream(View& v, const std::u16string& name) {
+  Transaction t(v.io);
   try {
     Child victim;
     HRESULT hr = v.Find(0, name, &victim);
@@ -332,11 +415,12 @@ HRESULT DeleteRootStream(View& v, const std::u16string& name) {
     std::vector<DirEntry> members;
     for (const Child& child : children)
       if (child.id != victim.id) members.push_back(child.entry);
+    if (FAILED(hr = t.Begin())) return hr;
     uint32_t top = kNoStream;
-    if (FAILED(hr = StageTree(v, std::move(members), {}, &top)) || FAILED(hr = PublishStaged(v))) return hr;
-    return SwitchTree(v, top, children, &victim.entry);
+    if (FAILED(hr = StageTree(v, std::move(members), {}, &top))) return t.Abandon(hr);
+    return SwitchTree(v, t, top, children, &victim.entry);
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return t.Settle(E_OUTOFMEMORY);
   }
 }
 

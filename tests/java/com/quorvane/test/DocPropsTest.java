@@ -101,6 +101,11 @@ class DocPropsTest {
         assertEquals(5, TestHooks.whileHeld(doc, 0x10, () -> run("show", doc)), "read, deny everyone else");
         assertTrue(err.contains("locked by another program"), err);
         expect(0, args("check", copy(temp, "2custom.doc", "copy.docx")), "not checked");
+        // STG_E_MEDIUMFULL with room on the disk: the set's own limit, not a raw code that reads as disk full.
+        byte[] before = Files.readAllBytes(Path.of(doc));
+        expect(1, args("set", doc, "big=" + "x".repeat(300_000)), "over 256 KiB", "nothing was changed");
+        assertFalse(err.contains("0x80030070") || err.contains("disk is full"), err);
+        assertArrayEquals(before, Files.readAllBytes(Path.of(doc)));
         for (String[] wrong : new String[][] {{}, {"frobnicate", doc}, {"set", doc, "novalue"},
             {"set", doc, "x=##DEL##"}, {"show", doc, "--bogus"}}) {
             expect(2, wrong);
