@@ -83,9 +83,17 @@ TEST(PropsKeptParse, AnotherWritersCommitIsSeenOnTheNextOpen) {
   const struct {
     const char* first;
     DWORD mode;
-  } rows[] = {{"a reader beside the writer", kSwmrRead}, {"a writer that lets the other take its turn", kSwmrWrite}};
+    bool settled;  // stamps count as settled at once: what was read is kept under a version
+  } rows[] = {{"a reader beside the writer", kSwmrRead, false},
+              {"a writer that lets the other take its turn", kSwmrWrite, false},
+              {"a reader beside the writer, the file settled", kSwmrRead, true},
+              {"a writer taking turns, the file settled", kSwmrWrite, true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.first);
+    struct Settle {
+      explicit Settle(bool at) { cfb::SetStampSettleSeconds(at ? -100 : 3); }
+      ~Settle() { cfb::SetStampSettleSeconds(3); }
+    } settle(row.settled);
     TempDir dir;
     const std::string doc = CopyFixture("Office365BlankSample_v2507.doc", dir);
     WriteName(doc, "aaaa");

@@ -1,11 +1,13 @@
 // IPropertySetStorage / IPropertyStorage over an in-memory stream store.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "MemoryStorage.h"
 #include "PropertyTestSets.h"
+#include "posix/storage/props/NameIndex.h"
 #include "posix/storage/props/PropertySetStorage.h"
 
 using qvtest::Named;
@@ -198,4 +200,48 @@ TEST(PropsStorage, NamedPropertiesGetIdsFromTheMinimumUpAndMatchWithoutCaseSingl
   ASSERT_EQ(S_OK, g.Open(FMTID_UserDefinedProperties, STGM_SHARE_EXCLUSIVE));
   EXPECT_EQ("\xC3\xA9t\xC3\xA9", g.Read(Named(L"CAF\u00c9")));
   EXPECT_EQ("\xE6\x96\x87", g.Read(Named(L"\u4e2d")));
+}
+
+// The name index answers as a map would through adds, refused duplicates and removals that wrap around its table,
+// and through the growth and the compaction of its text.
+TEST(PropsStorage, NameIndexAnswersAsAMapThroughRemovalsAndGrowth) {
+  quorvane::posix::NameIndex index;
+  std::map<std::wstring, PROPID> model;
+  uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(state >> 33);
+  };
+  const struct {
+    const char* phase;
+    uint32_t names;  // drawn from this many
+    int steps;
+    int removeOneIn;
+  } rows[] = {{"few names, many removals", 24, 4000, 2}, {"growth", 3000, 6000, 5}, {"shrinking", 3000, 9000, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.phase);
+    for (int step = 0; step < row.steps; ++step) {
+      const std::wstring name = L"Field" + std::to_wstring(next() % row.names);
+      const PROPID id = 2 + next() % 5000;
+      if (next() % row.removeOneIn == 0) {
+        const auto at = model.find(name);
+        const PROPID held = at == model.end() ? 2 : at->second;
+        const bool same = next() % 2 == 0;
+        index.EraseIf(name, same ? held : held + 1);  // a removal for another id changes nothing
+        if (same && at != model.end()) model.erase(at);
+      } else {
+        EXPECT_EQ(index.Emplace(name, id), model.emplace(name, id).second) << step;
+      }
+      if (step % 97 == 0 || step == row.steps - 1) {
+        ASSERT_EQ(index.Size(), model.size()) << step;
+        for (uint32_t n = 0; n < row.names; ++n) {
+          const std::wstring probe = L"Field" + std::to_wstring(n);
+          PROPID found = 0;
+          const auto at = model.find(probe);
+          ASSERT_EQ(index.Find(probe, found), at != model.end()) << step << " " << n;
+          if (at != model.end()) ASSERT_EQ(found, at->second) << step << " " << n;
+        }
+      }
+    }
+  }
 }

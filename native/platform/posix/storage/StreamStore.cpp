@@ -7,7 +7,8 @@
 namespace quorvane {
 namespace posix {
 
-HRESULT StreamStore::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
+HRESULT StreamStore::ReadStreamParts(const std::u16string& name, const PartPlan& plan, uint64_t* version) {
+  if (version) *version = ContentsVersion();
   std::vector<uint8_t> whole;
   const HRESULT hr = ReadStream(name, whole);
   return FAILED(hr) ? hr : PlanOverWhole(whole, plan);

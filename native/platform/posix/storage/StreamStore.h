@@ -23,12 +23,14 @@ class StreamStore {
   // size and reads [offset, offset + count) into `into` through `read` as it
   // decides what it needs (a part reaching past the end is refused), so a
   // large value nobody asked for need not come from disk. This default reads
-  // the whole stream first.
+  // the whole stream first. `version`, when given, gets what ContentsVersion
+  // would have answered just before the read: a store may take it from the
+  // read's own look at the file instead of a look of its own.
   // Smaller streams are read whole: one read costs less than several.
   static constexpr uint64_t kPartsFrom = 64u << 10;
   using PartReader = std::function<HRESULT(uint64_t offset, size_t count, uint8_t* into)>;
   using PartPlan = std::function<HRESULT(uint64_t size, const PartReader& read)>;
-  virtual HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan);
+  virtual HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan, uint64_t* version = nullptr);
   // Runs plan over a stream already read whole.
   static HRESULT PlanOverWhole(const std::vector<uint8_t>& whole, const PartPlan& plan);
   // Creates or replaces the stream. The file stays valid at every moment: a

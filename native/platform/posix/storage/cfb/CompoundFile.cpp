@@ -129,17 +129,23 @@ HRESULT CompoundFile::ReadStreamAt(const std::vector<std::u16string>& path, std:
   });
 }
 
-HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan& plan) {
+HRESULT CompoundFile::ReadStreamParts(const std::u16string& name, const PartPlan& plan, uint64_t* version) {
   std::vector<uint8_t> whole;
   std::vector<uint32_t> chain;
+  if (version) *version = 0;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     FileStamp now;
     HRESULT kept;
-    if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, {name}, &kept, whole))
+    if (SUCCEEDED(io_->Stamp(&now)) && ReadCache::Instance().Find(now, {name}, &kept, whole)) {
+      // What is kept is the file as stamped `now`: the version belongs to these bytes.
+      if (version) *version = Alone() ? version_ : VersionAt(now);
       return FAILED(kept) ? kept : PlanOverWhole(whole, plan);
+    }
   }
   return Reading([&](View& view) {
+    // stamp_ was taken before anything of the view was read.
+    if (version) *version = Alone() ? version_ : VersionAt(stamp_);
     Child stream;
     HRESULT hr = view.Find(0, name, &stream);
     if (SUCCEEDED(hr) && stream.entry.objectType != kTypeStream) hr = STG_E_FILENOTFOUND;
@@ -197,15 +203,23 @@ bool CompoundFile::HaveWriteAccess() {
 
 uint64_t CompoundFile::ContentsVersion() {
   std::lock_guard<std::mutex> guard(mutex_);
+  if (Alone()) return version_;
+  FileStamp now;
+  if (FAILED(io_->Stamp(&now))) return 0;
+  return VersionAt(now);
+}
+
+bool CompoundFile::Alone() {
   // Only this object's updates change the file while it denies writing to
   // others, except that SWMR writers take turns: for them, only while this
   // one holds the writer lock. Another may have written before it came.
   const bool alone = mode_.denyWrite && (!mode_.swmr || locks_.HaveWriter());
   if (alone && !alone_) ++version_;
   alone_ = alone;
-  if (alone) return version_;
-  FileStamp now;
-  if (FAILED(io_->Stamp(&now))) return 0;
+  return alone;
+}
+
+uint64_t CompoundFile::VersionAt(const FileStamp& now) {
   if (haveVersionStamp_ && now.SameAs(versionStamp_) && versionStamp_.settled) return version_;
   ++version_;
   versionStamp_ = now;

@@ -44,8 +44,9 @@ class CompoundFile : public StreamStore {
   HRESULT WriteStream(const std::u16string& name, const std::vector<uint8_t>& bytes) override;
   HRESULT DeleteStream(const std::u16string& name) override;
   // Under one read lock and view, parts read from the file as asked; a small
-  // stream is read whole and kept in the ReadCache, as ReadStream does.
-  HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan) override;
+  // stream is read whole and kept in the ReadCache, as ReadStream does. The
+  // version comes from the same stamp the read is checked against.
+  HRESULT ReadStreamParts(const std::u16string& name, const PartPlan& plan, uint64_t* version = nullptr) override;
   bool CanWrite() const override { return mode_.write; }
   // Moves on with every update through this object. While no other writer
   // can reach the file (others denied, and for SWMR this object holding the
@@ -75,6 +76,10 @@ class CompoundFile : public StreamStore {
   HRESULT Updating(Operation operation);
   template <typename Operation>
   HRESULT OnCurrentView(Operation& operation);
+  // ContentsVersion's steps, under mutex_: whether no other writer can reach
+  // the file, and the version for the file's stamp `now` otherwise.
+  bool Alone();
+  uint64_t VersionAt(const FileStamp& now);
 
   std::mutex mutex_;
   std::unique_ptr<FileIo> io_;

@@ -298,17 +298,17 @@ void PropertySection::Reindex() {
   caseSensitive_ = behavior && BehaviorIsCaseSensitive(behavior->value);
 
   nameAt_.clear();
-  idOfName_.clear();
+  idOfName_.Clear();
   nameAt_.reserve(names_.size());
-  idOfName_.reserve(names_.size());
+  idOfName_.Reserve(names_.size());
   nameBytes_ = 0;
   std::wstring scratch;
   for (size_t i = 0; i < names_.size(); ++i) {
     nameAt_.emplace(names_[i].id, i);  // the first entry wins, as a scan would find it
-    idOfName_.emplace(KeyOf(names_[i].name, scratch), names_[i].id);
+    idOfName_.Emplace(KeyOf(names_[i].name, scratch), names_[i].id);
     nameBytes_ += EntryBytes(names_[i]);
   }
-  irregularNames_ = nameAt_.size() != names_.size() || idOfName_.size() != names_.size();
+  irregularNames_ = nameAt_.size() != names_.size() || idOfName_.Size() != names_.size();
   freeFrom_ = freeAt_ = 0;
 }
 
@@ -413,10 +413,7 @@ bool PropertySection::FindName(const wchar_t* name, PROPID& id) const {
   key.assign(name);
   if (!caseSensitive_)
     for (wchar_t& c : key) c = FoldCase(c);
-  auto at = idOfName_.find(key);
-  if (at == idOfName_.end()) return false;
-  id = at->second;
-  return true;
+  return idOfName_.Find(key, id);
 }
 
 const std::wstring* PropertySection::NameOf(PROPID id) const {
@@ -434,19 +431,18 @@ HRESULT PropertySection::SetName(PROPID id, const std::wstring& name) {
   if (at != nameAt_.end()) {
     DictionaryEntry& entry = names_[at->second];
     Record(Undo::kNameSet, at->second, nullptr, &entry);
-    auto key = idOfName_.find(KeyOf(entry.name, scratch));
-    if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
+    idOfName_.EraseIf(KeyOf(entry.name, scratch), id);
     nameBytes_ -= EntryBytes(entry);
     entry.name = name;
     entry.stored = std::move(stored);
     nameBytes_ += EntryBytes(entry);
-    if (!idOfName_.emplace(KeyOf(name, scratch), id).second) irregularNames_ = true;
+    if (!idOfName_.Emplace(KeyOf(name, scratch), id)) irregularNames_ = true;
   } else {
     Record(Undo::kNameAdded, names_.size(), nullptr, nullptr);
     names_.push_back({id, name, std::move(stored)});
     nameAt_[id] = names_.size() - 1;
     nameBytes_ += EntryBytes(names_.back());
-    if (!idOfName_.emplace(KeyOf(name, scratch), id).second) irregularNames_ = true;
+    if (!idOfName_.Emplace(KeyOf(name, scratch), id)) irregularNames_ = true;
   }
   if (irregularNames_) Reindex();
   return S_OK;
@@ -460,8 +456,7 @@ bool PropertySection::RemoveName(PROPID id) {
   Record(Undo::kNameRemoved, position, nullptr, &entry);
   nameAt_.erase(at);
   std::wstring scratch;
-  auto key = idOfName_.find(KeyOf(entry.name, scratch));
-  if (key != idOfName_.end() && key->second == id) idOfName_.erase(key);
+  idOfName_.EraseIf(KeyOf(entry.name, scratch), id);
   nameBytes_ -= EntryBytes(entry);
   names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(position));
   ShiftNamePositions(position);

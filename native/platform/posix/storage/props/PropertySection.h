@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "../PropIdl.h"
+#include "NameIndex.h"
 #include "SharedBytes.h"
 
 namespace quorvane {
@@ -142,15 +143,7 @@ class PropertySection {
   bool caseSensitive_ = false;
   std::unordered_map<PROPID, size_t> valueAt_;
   std::unordered_map<PROPID, size_t> nameAt_;
-  // One pass over a name's units, none of the library's byte-wise hashing.
-  struct NameHash {
-    size_t operator()(const std::wstring& name) const {
-      uint64_t h = 14695981039346656037ull;
-      for (const wchar_t c : name) h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
-      return static_cast<size_t>(h ^ (h >> 32));
-    }
-  };
-  std::unordered_map<std::wstring, PROPID, NameHash> idOfName_;  // by KeyOf: the first entry of that name
+  NameIndex idOfName_;  // by KeyOf: the first entry of that name
   // A dictionary from elsewhere may give an id or a name twice: its changes
   // then rebuild the indexes rather than patch them.
   bool irregularNames_ = false;

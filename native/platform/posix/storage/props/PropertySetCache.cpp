@@ -116,8 +116,10 @@ HRESULT PropertySetCache::Read(StreamStore& store, const std::u16string& name,
                                std::shared_ptr<const PropertySetStream>& out, bool whole) {
   // Asked before the read: a change that slips in between moves the version
   // on, so the stream is never kept under a version it does not belong to.
-  const uint64_t version = store.ContentsVersion();
+  // With nothing kept to compare, a read-only store tells it with the read.
   auto kept = streams_.find(name);
+  const bool withRead = kept == streams_.end() && !whole && !store.CanWrite();
+  uint64_t version = withRead ? 0 : store.ContentsVersion();
   if (version != 0 && kept != streams_.end() && kept->second.version == version &&
       !(whole && kept->second.stream && kept->second.stream->Partial())) {
     out = kept->second.stream;
@@ -129,7 +131,7 @@ HRESULT PropertySetCache::Read(StreamStore& store, const std::u16string& name,
   std::vector<UnreadValue> unread;
   if (!whole && !store.CanWrite()) {
     // Nothing will be written back: large opaque values may stay unread.
-    hr = ReadPropertySetParts(store, name, bytes, unread);
+    hr = ReadPropertySetParts(store, name, bytes, unread, withRead ? &version : nullptr);
   } else {
     hr = store.ReadStream(name, bytes);
   }

@@ -148,14 +148,14 @@ class Planner {
 }  // namespace
 
 HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, std::vector<uint8_t>& bytes,
-                             std::vector<UnreadValue>& unread) {
+                             std::vector<UnreadValue>& unread, uint64_t* version) {
   return store.ReadStreamParts(name, [&](uint64_t size, const StreamStore::PartReader& read) {
     bytes.assign(static_cast<size_t>(size), 0);
     Planner planner(bytes, read);
     const HRESULT planned = planner.Run();
     unread = std::move(planner.unread);
     return planned;
-  });
+  }, version);
 }
 
 HRESULT ParsePartly(std::vector<uint8_t>&& bytes, const std::vector<UnreadValue>& unread, PropertySetStream& out) {

@@ -23,9 +23,10 @@ using UnreadValue = std::pair<size_t, PROPID>;
 
 // The stream's bytes, zeros where a value's data was left unread (then
 // listed in `unread`; with none, `bytes` is the whole stream). The store's
-// errors, STG_E_FILENOTFOUND for no such stream, or a table's.
+// errors, STG_E_FILENOTFOUND for no such stream, or a table's. `version` as
+// StreamStore::ReadStreamParts gives it.
 HRESULT ReadPropertySetParts(StreamStore& store, const std::u16string& name, std::vector<uint8_t>& bytes,
-                             std::vector<UnreadValue>& unread);
+                             std::vector<UnreadValue>& unread, uint64_t* version = nullptr);
 // Parses what ReadPropertySetParts read, marking the unread values.
 HRESULT ParsePartly(std::vector<uint8_t>&& bytes, const std::vector<UnreadValue>& unread, PropertySetStream& out);
 
