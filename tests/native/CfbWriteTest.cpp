@@ -142,6 +142,24 @@ TEST(CfbWrite, BigStreamNeedsDifatSectorsAndATableBeyondTheEndRefusesUpdates) {
   EXPECT_EQ(ReadAll(forgedPath), forged);
 }
 
+// A set written back whole again and again, behind a stream that fills the first FAT sectors: each
+// write frees the previous copy, near the end of the file, and the next must reuse it, not append.
+TEST(CfbWrite, AStreamRewrittenAgainAndAgainSettlesInTheSpaceItFrees) {
+  TempDir dir;
+  const std::string path = dir.File("rewritten.cfs");
+  std::shared_ptr<cfb::CompoundFile> file;
+  ASSERT_EQ(cfb::CompoundFile::Create(path, ReadWriteExclusive(), false, 3, file), S_OK);
+  ASSERT_EQ(file->WriteStream(u"Head", Pattern(600 * 512, 1)), S_OK);
+  size_t settled = 0;
+  for (uint8_t round = 0; round < 30; ++round) {
+    ASSERT_EQ(file->WriteStream(u"Set", Pattern(33 << 10, round)), S_OK);
+    if (round == 3) settled = ReadAll(path).size();
+  }
+  file.reset();
+  EXPECT_EQ(ReadAll(path).size(), settled);
+  ExpectListing(path, {Line("Head", Pattern(600 * 512, 1)), Line("Set", Pattern(33 << 10, 29))});
+}
+
 TEST(CfbWrite, StorageFlagsAndCreation) {
   TempDir dir;
   const std::wstring path = settings_test::Wide(dir.File("flags.cfs"));

@@ -32,7 +32,8 @@ Fat::Fat(FileIo& io, Header& header, uint32_t sectorCount)
       header_(header),
       sectorCount_(sectorCount),
       fileSectors_(sectorCount),
-      coveredOnDisk_(header.numFatSectors) {}
+      coveredOnDisk_(header.numFatSectors),
+      tailCursor_(header.numFatSectors) {}
 
 bool Fat::InUse(uint32_t sector) const {
   // The FAT sectors the header lists are looked up there, not copied into
@@ -266,11 +267,11 @@ HRESULT Fat::EnsureCovered(uint32_t sector) {
 HRESULT Fat::Allocate(uint32_t* sector) {
   const uint32_t per = header_.EntriesPerFatSector();
   ++allocations_;
-  while (free_.empty() && scanCursor_ < header_.numFatSectors && tablesScanned_ < allocations_ / per + 2) {
-    const uint32_t index = scanCursor_++;
-    ++tablesScanned_;
+  // From both ends in turn: a stream written again and again frees its last copy near the end of the file.
+  while (free_.empty() && scanCursor_ < tailCursor_ && tablesScanned_ < allocations_ / per + 4) {
+    const uint32_t index = tablesScanned_++ % 2 == 0 ? scanCursor_++ : --tailCursor_;
     Table* table = nullptr;
-    if (!fat_.count(index) && FAILED(LoadFat(index, &table))) scanCursor_ = UINT32_MAX;  // damaged: stop looking
+    if (!fat_.count(index) && FAILED(LoadFat(index, &table))) scanCursor_ = tailCursor_ = 0;  // damaged: stop looking
   }
   while (!free_.empty() && InUse(*free_.begin())) free_.erase(free_.begin());
   if (!free_.empty()) {

@@ -170,11 +170,14 @@ class Fat {
   std::vector<std::pair<uint32_t, uint32_t>> links_;
   std::vector<uint32_t> retired_;  // DIFAT sectors replaced by copies
   // Free sectors seen in the FAT sectors read so far. Allocation reads a few
-  // more FAT sectors from the start of the table, in proportion to what it
-  // allocates, so small updates stay small and big ones reuse freed space.
+  // more FAT sectors, from the start and the end of the table in turn, in
+  // proportion to what it allocates, so small updates stay small, big ones
+  // reuse freed space, and a stream rewritten again and again reuses the
+  // space its last copy, near the end, freed.
   std::set<uint32_t> free_;
   SectorSet used_;
   uint32_t scanCursor_ = 0;
+  uint32_t tailCursor_;  // FAT sectors from here on have been scanned
   uint64_t allocations_ = 0;
   uint64_t tablesScanned_ = 0;
 };
