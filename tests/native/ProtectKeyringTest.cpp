@@ -73,6 +73,8 @@ TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
         return error == 0 && FileThere(data.Path()) ? 0 : 1;
       }));
     }
+    if (bus) bus->Items();  // a keyring started on demand is running before the count below
+    const int before = bus ? bus->NewestConnection() : 0;
     EXPECT_EQ(0, OnBus(address, data.Path(), [&] {
       DWORD error = 0;
       const std::vector<BYTE> blob = Protect(1, error);
@@ -80,14 +82,16 @@ TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
       if (error == 0 && Unprotect(blob) != 0) return 11;
       if (row.fileBefore && Unprotect(LoadBlob(old)) != 0) return 12;
       std::vector<BYTE> foreign = row.fileBefore ? LoadBlob(old) : blob;
-      if (!foreign.empty()) foreign[8] ^= 1;  // a key no store holds: looked for everywhere
-      if (!foreign.empty() && Unprotect(foreign) != kNoKey) return 13;
+      if (!foreign.empty()) foreign[8] ^= 1;  // a key no store holds: looked for everywhere, each time
+      for (int i = 0; i < 3 && !foreign.empty(); ++i)
+        if (Unprotect(foreign) != kNoKey) return 13;
       error = 0;
       Protect(2, error);  // the second call answers as the first: no key file came meanwhile
       return error == row.protect ? 0 : 14;
     })) << row.name;
     EXPECT_EQ(row.fileAfter, FileThere(data.Path())) << row.name;
     if (silent) EXPECT_EQ(1, silent->Accepted()) << row.name << ": a silent bus costs one deadline, not one a call";
+    if (bus) EXPECT_EQ(1, bus->NewestConnection() - before - 1) << row.name << ": one connection for every call";
     if (bus && row.items >= 0) EXPECT_EQ(static_cast<size_t>(row.items), bus->Items().size()) << row.name;
     if (row.fileBefore && !row.fileAfter) {
       // The old blob opens from the keyring alone.

@@ -10,6 +10,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -166,6 +167,17 @@ class PrivateBus {
     for (auto it = std::sregex_iterator(found.begin(), found.end(), path); it != std::sregex_iterator(); ++it)
       items.push_back(it->str());
     return items;
+  }
+  // The number in the newest unique name (":1.N") on the bus, which is the asking connection's own: connections
+  // made between two calls are the difference less one.
+  int NewestConnection() const {
+    const std::string names = Output("gdbus call --address '" + address_ + "' --dest org.freedesktop.DBus "
+                                     "--object-path /org/freedesktop/DBus --method org.freedesktop.DBus.ListNames");
+    int newest = -1;
+    const std::regex unique("':1\\.([0-9]+)'");
+    for (auto it = std::sregex_iterator(names.begin(), names.end(), unique); it != std::sregex_iterator(); ++it)
+      newest = std::max(newest, std::stoi((*it)[1].str()));
+    return newest;
   }
   void DeleteItems() const {
     for (const std::string& item : Items()) Call(item, "org.freedesktop.Secret.Item.Delete", "");
