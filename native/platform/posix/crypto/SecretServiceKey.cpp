@@ -2,9 +2,9 @@
 // (org.freedesktop.Secret.*) on our own connection: libsecret can only use
 // GIO's shared connection, which has no deadline. Every call here times out
 // after kCallTimeoutMs; the first may start the service, as the desktop's
-// own programs do. The secret travels in a
-// "plain" session over the user's own bus socket; reply bytes that held the
-// key are wiped before they are freed.
+// own programs do. The secret travels in a "plain" session over the user's
+// own bus socket; reply bytes that held the key are wiped before they are
+// freed.
 #include "SecretServiceKey.h"
 
 #include <openssl/crypto.h>
