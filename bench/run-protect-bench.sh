@@ -3,9 +3,17 @@
 # (bench/java/ProtectBench.java) and natively (qv_protect_bench), one thread
 # and eight, with the key file (no session bus) and with the Secret Service
 # (a private dbus-daemon and gnome-keyring). Everything lives in a private
-# HOME and XDG folders. Not part of the test run.
-# usage: bench/run-protect-bench.sh [BUILD_DIR [SECONDS]]   (default build/release, built here when it lacks the jar)
+# HOME and XDG folders. With --unlocked (as root), the benches run as uid
+# 65534 under `ulimit -l 0`, where the held key cannot be locked in memory.
+# Not part of the test run.
+# usage: bench/run-protect-bench.sh [--unlocked] [BUILD_DIR [SECONDS]]
+#        (default build/release, built here when it lacks the jar)
 set -euo pipefail
+unlocked=
+if [ "${1:-}" = --unlocked ]; then
+  unlocked=1
+  shift
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 seconds=${2:-3}
@@ -31,8 +39,18 @@ benches() {
 export -f benches
 export work build root jdk seconds
 
+# Runs a shell command as the bench's user: this one, or uid 65534 without locked memory.
+as_user() {
+  if [ -n "$unlocked" ]; then
+    chmod 755 "$work" && chown -R 65534:65534 "$work"
+    setpriv --reuid=65534 --regid=65534 --clear-groups -- bash -c "ulimit -l 0 && echo '(uid 65534, ulimit -l 0)' && $1"
+  else
+    bash -c "$1"
+  fi
+}
+
 echo "== key file"
-DBUS_SESSION_BUS_ADDRESS= benches file
+DBUS_SESSION_BUS_ADDRESS= as_user 'benches file'
 echo "== Secret Service"
-XDG_DATA_HOME=$work/keyring dbus-run-session -- bash -c 'printf pw | gnome-keyring-daemon --unlock \
-  --components=secrets >/dev/null && gdbus wait --session --timeout 10 org.freedesktop.secrets && benches service'
+XDG_DATA_HOME=$work/keyring as_user 'dbus-run-session -- bash -c "printf pw | gnome-keyring-daemon --unlock \
+  --components=secrets >/dev/null && gdbus wait --session --timeout 10 org.freedesktop.secrets && benches service"'

@@ -297,6 +297,21 @@ struct StoreCase {
 };
 
 const StoreCase kStoreCases[] = {
+    {"root with another user's data folder makes no folder of root's there", false,
+     [](const std::string& user, const std::string&) {
+       (void)!std::system(("rm -rf '" + user + "/quorvane'").c_str());
+       (void)!chown(user.c_str(), 65534, 65534);
+       return pid_t(0);
+     },
+     nullptr,
+     [](const std::function<void()>&) {
+       const std::string user = std::getenv("XDG_DATA_HOME");
+       HKEY key = nullptr;
+       if (geteuid() == 0) REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\New", &key));
+       struct stat st;
+       if (stat((user + "/quorvane").c_str(), &st) == 0) return std::string("root made a folder in the user's");
+       return std::string();
+     }},
     {"machine store read by a user, changed by root meanwhile", true,
      [](const std::string&, const std::string& machine) {
        chmod((machine + "/registry.sqlite3").c_str(), 0444);

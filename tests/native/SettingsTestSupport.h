@@ -22,6 +22,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <utility>
@@ -144,8 +145,10 @@ class SilentServer {
         for (size_t i = 1; i < fds.size(); ++i) {
           char bytes[512];
           if (fds[i].revents == 0) continue;
-          if (i == 1) fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
-          else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
+          if (i == 1) {
+            fds.push_back({accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+            ++accepted_;
+          } else if (read(fds[i].fd, bytes, sizeof bytes) <= 0) close(std::exchange(fds[i].fd, -1));
         }
       }
       for (size_t i = 2; i < fds.size(); ++i) close(fds[i].fd);
@@ -157,9 +160,11 @@ class SilentServer {
   }
   std::string Path() const { return folder_.File("socket"); }
   std::string Address() const { return "unix:path=" + Path(); }  // as D-Bus names it
+  int Accepted() const { return accepted_; }  // connections so far
 
  private:
   TempFolder folder_;
+  std::atomic<int> accepted_{0};
   int listen_;
   int stop_[2] = {-1, -1};
   std::thread thread_;

@@ -91,6 +91,8 @@ BOOL CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pO
   if (!ParseBlob(pDataIn->pbData, pDataIn->cbData, view)) return Fail(ERROR_INVALID_DATA);
   UserIdentity user;
   if (!CurrentUser(user, view.version == kBlobVersionNamed)) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+  // Another uid's blob (an account whose uid changed) is a key problem, not bad data; no store is read for it.
+  if (view.hasUid && view.uid != user.uid) return Fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));
   auto* plain = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, view.dataSize));
   if (plain == nullptr) return FALSE;
   if (const DWORD error =

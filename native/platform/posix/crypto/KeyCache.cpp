@@ -1,4 +1,4 @@
-// Held keys live in slots of one locked page. Callers share the lock while
+// Held keys live in slots of one page left out of core dumps. Callers share the lock while
 // they use a key; a slot is filled, checked or dropped under the exclusive
 // lock, and a store is read (which may wait on the session bus) under none.
 #include "KeyCache.h"
@@ -22,7 +22,7 @@ namespace {
 
 constexpr size_t kSlots = 8;
 constexpr int64_t kFileCheckUs = 1000000;
-constexpr int64_t kServiceReadUs = 60000000;
+constexpr int64_t kStoreReadUs = 60000000;
 
 int64_t NowUs() {
   struct timespec now;
@@ -59,7 +59,8 @@ struct Slot {
 // process exits), only wiped.
 struct Held {
   std::shared_mutex lock;
-  MasterKey* keys = nullptr;  // kSlots keys in the locked page, or null
+  MasterKey* keys = nullptr;  // kSlots keys in the page, or null
+  bool locked = false;
   Slot slots[kSlots];
   size_t next = 0;  // the slot filled next when all are used
   bool closed = false;
@@ -68,11 +69,13 @@ struct Held {
     void* page =
         ::mmap(nullptr, sizeof(MasterKey) * kSlots, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (page == MAP_FAILED) return;
-    if (::mlock(page, sizeof(MasterKey) * kSlots) != 0 ||
-        ::madvise(page, sizeof(MasterKey) * kSlots, MADV_DONTDUMP) != 0) {
+    if (::madvise(page, sizeof(MasterKey) * kSlots, MADV_DONTDUMP) != 0) {
       ::munmap(page, sizeof(MasterKey) * kSlots);
       return;
     }
+    // Unlocked, the page may reach swap, as the key file itself is on disk;
+    // reading a store on every call would cost far more than that risk saves.
+    locked = ::mlock(page, sizeof(MasterKey) * kSlots) == 0;
     keys = new (page) MasterKey[kSlots];
   }
 
@@ -80,7 +83,7 @@ struct Held {
   void Wipe() {
     if (keys == nullptr) return;
     for (size_t i = 0; i < kSlots; ++i) keys[i].~MasterKey();  // each cleanses itself
-    ::munlock(keys, sizeof(MasterKey) * kSlots);
+    if (locked) ::munlock(keys, sizeof(MasterKey) * kSlots);
     ::munmap(keys, sizeof(MasterKey) * kSlots);
     keys = nullptr;
     for (Slot& slot : slots) slot = Slot();
@@ -93,7 +96,7 @@ struct Held {
       const Slot& slot = slots[i];
       if (!slot.used || slot.origin.path != path) continue;
       if (keyId != nullptr ? std::memcmp(keys[i].id, keyId, kKeyIdSize) != 0 : !slot.forProtecting) continue;
-      stale = now - slot.checkedUs >= kFileCheckUs || (!slot.origin.file && now - slot.readUs >= kServiceReadUs);
+      stale = now - slot.checkedUs >= kFileCheckUs || now - slot.readUs >= kStoreReadUs;
       return static_cast<int>(i);
     }
     return -1;
@@ -102,7 +105,7 @@ struct Held {
   // Checks a stale slot again; whether it may be used. Exclusive lock held.
   bool Recheck(size_t i, int64_t now) {
     Slot& slot = slots[i];
-    if (slot.used && (slot.origin.file || now - slot.readUs < kServiceReadUs) &&
+    if (slot.used && now - slot.readUs < kStoreReadUs &&
         StoreUnchanged(slot.origin, slot.forProtecting)) {
       slot.checkedUs = now;
       return true;

@@ -6,6 +6,11 @@
 // following a link, and checked through its descriptor; the file, its
 // temporary and the lock are reached from there, so a folder swapped after
 // the check cannot hand over a key from a store others could change.
+//
+// A key file found while the Secret Service is ready is moved there: stored,
+// read back, and only then unlinked, under the lock file. A crash at any
+// step leaves the key in the file, in both stores, or in the service, so no
+// blob ever loses its key; the next load finishes the move.
 #include "MasterKey.h"
 
 #include <fcntl.h>
@@ -19,12 +24,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "../base/ErrnoMapping.h"
 #include "../files/Folders.h"
 #include "../kernel/UniqueFd.h"
+#include "../process/SystemLog.h"
 #include "DpapiApi.h"
 #include "SecretServiceKey.h"
 
@@ -58,6 +66,23 @@ bool Private(const struct stat& st, mode_t type) {
   return (st.st_mode & S_IFMT) == type && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
+// Why a store fails Private, for the log.
+std::string Why(const struct stat& st, mode_t type) {
+  if ((st.st_mode & S_IFMT) != type) return type == S_IFDIR ? "not a folder" : "not a regular file";
+  if (st.st_uid != geteuid())
+    return "owned by uid " + std::to_string(st.st_uid) + ", not by uid " + std::to_string(geteuid());
+  char mode[16];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return std::string("mode ") + mode + " lets other users in (0700 for the folder, 0600 for the file)";
+}
+
+// Logs, once per process, why the key store at `path` is not used.
+void LogRefusal(const std::string& what, const std::string& path, const std::string& why) {
+  std::string shown;
+  for (const char c : path) shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+  LogWarningOnce("data protection refuses the key " + what + " " + shown + ": " + why);
+}
+
 bool ReadAll(int fd, BYTE* into, size_t size) {
   size_t got = 0;
   while (got < size) {
@@ -70,12 +95,23 @@ bool ReadAll(int fd, BYTE* into, size_t size) {
   return ::read(fd, &extra, 1) == 0;
 }
 
-// 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code.
-DWORD ReadKeyFile(int folder, BYTE (&key)[kMasterKeySize], struct stat& st) {
+// 0, ERROR_FILE_NOT_FOUND when there is no key file, or another code (a
+// refused file is logged; `path` is the file's, for that).
+DWORD ReadKeyFile(int folder, BYTE (&key)[kMasterKeySize], struct stat& st, const std::string& path) {
   UniqueFd fd(::openat(folder, kKeyFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.Valid()) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : kNoKey;
-  if (::fstat(fd.Get(), &st) != 0 || !Private(st, S_IFREG)) return kNoKey;
-  return ReadAll(fd.Get(), key, kMasterKeySize) ? 0 : kNoKey;
+  if (!fd.Valid()) {
+    if (errno == ENOENT) return ERROR_FILE_NOT_FOUND;
+    if (errno == ELOOP) LogRefusal("file", path, "a symbolic link");
+    return kNoKey;
+  }
+  if (::fstat(fd.Get(), &st) != 0) return kNoKey;
+  if (!Private(st, S_IFREG)) {
+    LogRefusal("file", path, Why(st, S_IFREG));
+    return kNoKey;
+  }
+  if (ReadAll(fd.Get(), key, kMasterKeySize)) return 0;
+  LogRefusal("file", path, "not " + std::to_string(kMasterKeySize) + " bytes long");
+  return kNoKey;
 }
 
 // Writes a new key under a temporary name and links it to `path`. 0 when
@@ -122,15 +158,22 @@ DWORD ServiceKey(SecretServiceKeys& service, const BYTE* keyId, MasterKey& out) 
   return 0;
 }
 
+// The lock file, held: the user's processes take turns on it to change the
+// Secret Service's keys. Invalid, with errno, when it cannot be had.
+UniqueFd LockStores(int folder) {
+  UniqueFd lock(::openat(folder, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  while (lock.Valid() && ::flock(lock.Get(), LOCK_EX) != 0) {
+    if (errno != EINTR) lock.Reset();
+  }
+  return lock;
+}
+
 // Makes the Secret Service's key. Storing an item is not atomic, so the
 // user's creators take turns on a lock file, look again, and each uses what
 // the service holds after its store.
 DWORD CreateServiceKey(int folder, SecretServiceKeys& service, MasterKey& out) {
-  UniqueFd lock(::openat(folder, kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const UniqueFd lock = LockStores(folder);
   if (!lock.Valid()) return Win32ErrorFromErrno(errno);
-  while (::flock(lock.Get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return Win32ErrorFromErrno(errno);
-  }
   DWORD result = ServiceKey(service, nullptr, out);
   if (result == ERROR_FILE_NOT_FOUND) {
     MasterKey made;
@@ -139,6 +182,30 @@ DWORD CreateServiceKey(int folder, SecretServiceKeys& service, MasterKey& out) {
     if (result == 0) result = ServiceKey(service, nullptr, out);
   }
   return result == ERROR_FILE_NOT_FOUND ? kNoKey : result;  // unlocked with its descriptor
+}
+
+// Moves `key`, read from the key file, into the Secret Service: 0 once the
+// service holds it (the file then removed), else a code and the file kept.
+DWORD MoveIntoService(int folder, SecretServiceKeys& service, const MasterKey& key, const std::string& path) {
+  const UniqueFd lock = LockStores(folder);
+  if (!lock.Valid()) return Win32ErrorFromErrno(errno);
+  MasterKey file, held;
+  struct stat st;
+  DWORD result = ReadKeyFile(folder, file.key, st, path);  // again, under the lock
+  if (result == ERROR_FILE_NOT_FOUND) return ServiceKey(service, key.id, held);  // another process moved it
+  if (result != 0) return result;
+  if (std::memcmp(file.key, key.key, kMasterKeySize) != 0) return kNoKey;  // replaced meanwhile: left alone
+  result = ServiceKey(service, key.id, held);
+  if (result == ERROR_FILE_NOT_FOUND) {
+    result = service.Store(key);
+    if (result == 0) result = ServiceKey(service, key.id, held);
+  }
+  if (result != 0) return result == ERROR_FILE_NOT_FOUND ? kNoKey : result;
+  struct stat now;
+  if (::fstatat(folder, kKeyFile, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
+      now.st_ino == st.st_ino && ::unlinkat(folder, kKeyFile, 0) == 0)
+    ::fsync(folder);
+  return 0;
 }
 
 }  // namespace
@@ -163,38 +230,59 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin) {
   struct stat& st = read.folderStatus;
 
   if (create) {
-    if (const int error = MakeFolders(folder, 0700)) return Win32ErrorFromErrno(error);
+    std::string refused;
+    if (const int error = MakeOwnFolders(folder, 0700, refused)) {
+      if (error != EPERM || refused.empty()) return Win32ErrorFromErrno(error);
+      LogRefusal("folder", folder, "it would be made in " + refused + ", which another user owns");
+      return kNoKey;
+    }
   }
   DWORD result = ERROR_FILE_NOT_FOUND;
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir.Valid()) {
-    if (errno == ELOOP || errno == ENOTDIR) return kNoKey;  // a link or a file: not our folder
+    if (errno == ELOOP || errno == ENOTDIR) {  // a link or a file: not our folder
+      LogRefusal("folder", folder, errno == ELOOP ? "a symbolic link" : "not a folder");
+      return kNoKey;
+    }
     if (errno != ENOENT) return Win32ErrorFromErrno(errno);
-  } else if (::fstat(dir.Get(), &st) != 0 || !Private(st, S_IFDIR)) {
+  } else if (::fstat(dir.Get(), &st) != 0) {
+    return Win32ErrorFromErrno(errno);
+  } else if (!Private(st, S_IFDIR)) {
+    LogRefusal("folder", folder, Why(st, S_IFDIR));
     return kNoKey;  // a store others could change is refused, not passed over
   } else {
-    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus);
+    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus, path);
   }
+  std::optional<SecretServiceKeys> service;
   if (result == 0) {
     if (!ComputeKeyId(out)) return kNoKey;
     read.file = true;
-    if (origin != nullptr) *origin = read;
-    if (create || std::memcmp(out.id, keyId, kKeyIdSize) == 0) return 0;
+    // The keyring is the key's home: a key file made while there was none
+    // moves into it.
+    service.emplace();
+    if (service->State() == KeyService::kReady && MoveIntoService(dir.Get(), *service, out, path) == 0)
+      read.file = false;
+    if (create || std::memcmp(out.id, keyId, kKeyIdSize) == 0) {
+      if (origin != nullptr) *origin = read;
+      return 0;
+    }
     result = ERROR_FILE_NOT_FOUND;  // the blob's key may be in the Secret Service
   }
   if (result != ERROR_FILE_NOT_FOUND) return result;
 
   read.file = false;
   if (origin != nullptr) *origin = read;
-  SecretServiceKeys service;
-  if (service.State() == KeyService::kReady) {
-    result = ServiceKey(service, keyId, out);
+  if (!service) service.emplace();
+  const KeyService state = service->State();
+  if (state == KeyService::kReady) {
+    result = ServiceKey(*service, keyId, out);
     if (result != ERROR_FILE_NOT_FOUND) return result;
-    return create && dir.Valid() ? CreateServiceKey(dir.Get(), service, out) : kNoKey;
+    return create && dir.Valid() ? CreateServiceKey(dir.Get(), *service, out) : kNoKey;
   }
-  // A key file made beside a locked keyring would stay the user's key, in
-  // clear, after the unlocking: no key until the keyring opens.
-  if (!create || service.State() == KeyService::kUnusable || !dir.Valid()) return kNoKey;
+  // A key file made beside a locked keyring, or one that was slow to answer
+  // once, would stay the user's key, in clear, after the keyring opens: no
+  // key until it does. Only a session without a keyring gets a file.
+  if (!create || state != KeyService::kNone || !dir.Valid()) return kNoKey;
 
   MasterKey made;
   if (RAND_bytes(made.key, kMasterKeySize) != 1) return kNoKey;
@@ -203,7 +291,7 @@ DWORD LoadMasterKey(const BYTE* keyId, MasterKey& out, KeyOrigin* origin) {
     std::memcpy(out.key, made.key, kMasterKeySize);
     if (::fstatat(dir.Get(), kKeyFile, &read.fileStatus, AT_SYMLINK_NOFOLLOW) != 0) read.fileStatus = {};
   } else if (result == ERROR_FILE_EXISTS) {
-    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus);  // the other process won: use its key
+    result = ReadKeyFile(dir.Get(), out.key, read.fileStatus, path);  // the other process won: use its key
   }
   if (result == ERROR_FILE_NOT_FOUND) result = kNoKey;
   if (result == 0 && !ComputeKeyId(out)) result = kNoKey;

@@ -6,15 +6,20 @@
 //   owned by the user; a wider mode or another owner is refused (the key is
 //   then treated as unavailable, never read, and no other store is tried).
 // - An item of the session's Secret Service (SecretServiceKey.h).
-// Which store: protecting uses the key file when it exists (so a user who
-// once worked headless keeps one key); otherwise the Secret Service's key,
-// made there if missing, when the session has one that answers within the
-// bus deadline (SessionBus.h) and whose default collection is unlocked;
-// NTE_BAD_KEY_STATE when one answers but its default collection is locked
-// or missing (no key file is made beside a keyring); otherwise a new key
-// file. Opening uses the
-// key the blob names by id, from whichever store holds it, so blobs of
-// either store open wherever that store is reachable.
+// Which store: the Secret Service whenever the session has one that
+// answers (D-Bus may start it) with its default collection unlocked. A key
+// file found then is moved into it (MasterKey.cpp), so blobs made without a
+// desktop keep opening. Protecting: the key file while one exists and no
+// ready Secret Service took it; else the service's key, made there if
+// missing; NTE_BAD_KEY_STATE when the service answers but its default
+// collection is locked or missing, or when the bus or service did not
+// answer in time (no key file is made beside a keyring, nor for a moment
+// without one: the next call tries the bus again); a new key file only
+// when the session has no Secret Service at all. Key folders are made only
+// where the nearest existing folder is the caller's. Opening uses the key
+// the blob names by id, from whichever store holds it, so blobs of either
+// store open wherever that store is reachable. A refused store is logged
+// once with its reason (SystemLog.h).
 #pragma once
 
 #include <sys/stat.h>

@@ -36,8 +36,15 @@ DWORD GetDword(const BYTE* at) {
   return DWORD{at[0]} | DWORD{at[1]} << 8 | DWORD{at[2]} << 16 | DWORD{at[3]} << 24;
 }
 
+// Where the description's length is, by version.
+size_t DescriptionSizeOffset(DWORD version) {
+  return version >= kBlobVersion ? kBlobUidOffset + 4 : kBlobUidOffset;
+}
+
+// What is authenticated after the header: from version 3 the header holds the uid.
 std::vector<BYTE> IdentityBytes(const UserIdentity& user, DWORD version) {
   std::vector<BYTE> out;
+  if (version >= kBlobVersion) return out;
   PutDword(out, user.uid);
   if (version == kBlobVersionNamed) {
     PutDword(out, static_cast<DWORD>(user.name.size()));
@@ -79,20 +86,25 @@ bool CurrentUser(UserIdentity& user, bool named) {
 }
 
 bool ParseBlob(const BYTE* bytes, size_t size, BlobView& view) {
-  if (bytes == nullptr || size < kBlobMinimumSize) return false;
+  if (bytes == nullptr || size < kBlobVersionOffset + 4) return false;
   if (std::memcmp(bytes, kBlobMagic, sizeof kBlobMagic) != 0) return false;
   const DWORD version = GetDword(bytes + kBlobVersionOffset);
-  if (version != kBlobVersion && version != kBlobVersionNamed) return false;
-  const size_t descriptionSize = GetDword(bytes + kBlobDescriptionSizeOffset);
-  if (descriptionSize % 2 != 0 || descriptionSize > size - kBlobMinimumSize) return false;
+  if (version != kBlobVersion && version != kBlobVersionUidBound && version != kBlobVersionNamed) return false;
+  const size_t descriptionOffset = DescriptionSizeOffset(version) + 4;
+  const size_t minimumSize = descriptionOffset + kBlobNonceSize + kBlobTagSize;
+  if (size < minimumSize) return false;
+  const size_t descriptionSize = GetDword(bytes + DescriptionSizeOffset(version));
+  if (descriptionSize % 2 != 0 || descriptionSize > size - minimumSize) return false;
   view.version = version;
+  view.hasUid = version >= kBlobVersion;
+  view.uid = view.hasUid ? GetDword(bytes + kBlobUidOffset) : 0;
   view.keyId = bytes + kBlobKeyIdOffset;
-  view.description = bytes + kBlobDescriptionOffset;
+  view.description = bytes + descriptionOffset;
   view.descriptionSize = descriptionSize;
-  view.headerSize = kBlobDescriptionOffset + descriptionSize;
+  view.headerSize = descriptionOffset + descriptionSize;
   view.nonce = bytes + view.headerSize;
   view.data = view.nonce + kBlobNonceSize;
-  view.dataSize = size - kBlobMinimumSize - descriptionSize;
+  view.dataSize = size - minimumSize - descriptionSize;
   view.tag = view.data + view.dataSize;
   return true;
 }
@@ -100,13 +112,15 @@ bool ParseBlob(const BYTE* bytes, size_t size, BlobView& view) {
 DWORD SealBlob(const MasterKey& key, const UserIdentity& user, const std::u16string& description, const BYTE* plain,
                size_t plainSize, std::vector<BYTE>& blob) {
   const size_t descriptionSize = description.size() * 2;
-  if (descriptionSize > 0xFFFFu || plainSize > SIZE_MAX - kBlobMinimumSize - descriptionSize)
+  const size_t minimumSize = DescriptionSizeOffset(kBlobVersion) + 4 + kBlobNonceSize + kBlobTagSize;
+  if (descriptionSize > 0xFFFFu || plainSize > SIZE_MAX - minimumSize - descriptionSize)
     return ERROR_INVALID_PARAMETER;
   blob.clear();
-  blob.reserve(kBlobMinimumSize + descriptionSize + plainSize);
+  blob.reserve(minimumSize + descriptionSize + plainSize);
   blob.insert(blob.end(), kBlobMagic, kBlobMagic + sizeof kBlobMagic);
   PutDword(blob, kBlobVersion);
   blob.insert(blob.end(), key.id, key.id + kKeyIdSize);
+  PutDword(blob, user.uid);
   PutDword(blob, static_cast<DWORD>(descriptionSize));
   for (char16_t unit : description) {
     blob.push_back(static_cast<BYTE>(unit));
@@ -138,7 +152,10 @@ DWORD SealBlob(const MasterKey& key, const UserIdentity& user, const std::u16str
 }
 
 DWORD OpenBlob(const MasterKey& key, const UserIdentity& user, const BlobView& view, BYTE* plain) {
-  if (CRYPTO_memcmp(view.keyId, key.id, kKeyIdSize) != 0) return static_cast<DWORD>(NTE_BAD_KEY_STATE);
+  if (CRYPTO_memcmp(view.keyId, key.id, kKeyIdSize) != 0 || (view.hasUid && view.uid != user.uid)) {
+    OPENSSL_cleanse(plain, view.dataSize);
+    return static_cast<DWORD>(NTE_BAD_KEY_STATE);
+  }
   const BYTE* header = view.keyId - kBlobKeyIdOffset;
   const std::vector<BYTE> identity = IdentityBytes(user, view.version);
   BYTE tag[kBlobTagSize];

@@ -1,9 +1,10 @@
 // The master key in the Secret Service, through its D-Bus interface
 // (org.freedesktop.Secret.*) on our own connection: libsecret can only use
 // GIO's shared connection, which has no deadline. Every call here times out
-// after kCallTimeoutMs and never starts a service. The secret travels in a
-// "plain" session over the user's own bus socket; reply bytes that held the
-// key are wiped before they are freed.
+// after kCallTimeoutMs; the first may start the service, as the desktop's
+// own programs do. The secret travels in a "plain" session over the user's
+// own bus socket; reply bytes that held the key are wiped before they are
+// freed.
 #include "SecretServiceKey.h"
 
 #include <openssl/crypto.h>
@@ -55,16 +56,35 @@ struct SecretServiceKeys::Session {
   // A method call on the Secret Service's own name; null on any error, and
   // with `timedOut` set when it went unanswered.
   GVariant *Call(const char *path, const char *interface, const char *method, GVariant *arguments,
-                 const char *replyType, bool *timedOut = nullptr) {
+                 const char *replyType, bool *timedOut = nullptr, KeyService *failure = nullptr) {
     GError *error = nullptr;
     GVariant *reply = Gio().dbus_connection_call_sync(connection, kBusName, path, interface, method, arguments,
                                                       replyType ? VariantType(replyType) : nullptr,
-                                                      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
+                                                      G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &error);
     if (error != nullptr) {
       if (timedOut != nullptr) *timedOut = Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_TIMED_OUT);
+      if (failure != nullptr) *failure = Classify(error);
       Gio().error_free(error);
     }
     return reply;
+  }
+
+  // What a failed first call says of the service.
+  static KeyService Classify(const GError *error) {
+    const GQuark dbus = Gio().dbus_error_quark();
+    if (Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_TIMED_OUT) ||
+        Gio().error_matches(error, Gio().io_error_quark(), G_IO_ERROR_CLOSED) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_NO_REPLY) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_TIMEOUT) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_TIMED_OUT) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_DISCONNECTED))
+      return KeyService::kSilent;
+    // A service there that does not know Ping is still there.
+    if (Gio().error_matches(error, dbus, G_DBUS_ERROR_UNKNOWN_METHOD) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
+        Gio().error_matches(error, dbus, G_DBUS_ERROR_UNKNOWN_OBJECT))
+      return KeyService::kReady;
+    return KeyService::kNone;  // no owner, nothing to start, or it failed to start
   }
 
   // The single object path of a "(o)" reply, or empty.
@@ -78,15 +98,18 @@ struct SecretServiceKeys::Session {
   }
 
   KeyService Open() {
-    connection = OpenSessionBus();
-    if (connection == nullptr) return KeyService::kNone;
+    BusAbsence absence = BusAbsence::kNone;
+    connection = SessionBus(absence);
+    if (connection == nullptr) return absence == BusAbsence::kSilent ? KeyService::kSilent : KeyService::kNone;
     bool timedOut = false;
-    GVariant *pong = Call(kServicePath, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, &timedOut);
-    if (pong == nullptr) {
-      if (timedOut) ForgetSessionBusForAWhile();
-      return KeyService::kNone;
+    KeyService failure = KeyService::kNone;
+    GVariant *pong = Call(kServicePath, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, &timedOut, &failure);
+    if (pong != nullptr) {
+      Gio().variant_unref(pong);
+    } else if (failure != KeyService::kReady) {
+      if (timedOut) ForgetSessionBusForAWhile();  // the next calls would wait as long
+      return failure;
     }
-    Gio().variant_unref(pong);
     // Making a default collection, or unlocking it, would prompt.
     collection = Path(Call(kServicePath, kService, "ReadAlias", Gio().variant_new("(s)", "default"), "(o)"));
     if (collection.empty()) return KeyService::kUnusable;

@@ -8,8 +8,9 @@
 // its secret, stored in the default collection.
 //
 // Nothing here waits on a person: no prompt is ever run and nothing is
-// unlocked. Each look-up makes its own connection and session and leaves
-// neither behind.
+// unlocked. A Secret Service that D-Bus starts on demand is started. Every
+// look-up uses the process's one bus connection and a session of its own,
+// closed when it ends.
 #pragma once
 
 #include <memory>
@@ -22,13 +23,16 @@ namespace posix {
 
 // What the session offers for keeping keys.
 enum class KeyService {
-  kNone,      // no session bus, or no Secret Service answering on it
+  kNone,      // no session bus, or a bus that says it has no Secret Service
+              // and cannot start one
+  kSilent,    // a bus or Secret Service that did not answer in time: this
+              // call has no keyring, a later one tries again
   kUnusable,  // a Secret Service answers, but its default collection is locked
               // or missing
   kReady,
 };
 
-// One connection to the Secret Service, for the length of one key look-up.
+// One session with the Secret Service, for the length of one key look-up.
 // Not thread-safe; each call makes its own.
 class SecretServiceKeys final {
  public:

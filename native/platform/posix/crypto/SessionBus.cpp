@@ -2,8 +2,11 @@
 // thread of its own that the caller waits for at most the deadline. A
 // connection still trying then is cancelled and left to end by itself (the
 // D-Bus Hello is not cancellable, and times out later); whatever it makes
-// is dropped by that thread.
+// is dropped by that thread. One attempt runs at a time: callers meanwhile
+// wait for its outcome rather than make their own.
 #include "SessionBus.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -30,17 +33,21 @@ struct Attempt {
   ~Attempt() { Gio().object_unref(cancel); }
 };
 
-// The address that failed last, and until when it is not tried again;
-// never destroyed, as calls may come while the process exits.
-struct Failed {
-  std::mutex mutex;
-  std::string address;
-  std::chrono::steady_clock::time_point until;
+// The process's connection and the address that failed last; never
+// destroyed, as calls may come while the process exits.
+struct Shared {
+  std::mutex mutex;  // held while connecting
+  GDBusConnection *connection = nullptr;
+  std::string address;  // the connection's
+  pid_t pid = 0;        // the process that made it
+  std::string failedAddress;
+  bool failedSilent = false;
+  std::chrono::steady_clock::time_point failedUntil;
 };
 
-Failed& TheFailed() {
-  static Failed* const failed = new Failed();
-  return *failed;
+Shared &TheShared() {
+  static Shared *const shared = new Shared();
+  return *shared;
 }
 
 std::string CurrentAddress() {
@@ -71,24 +78,10 @@ void Connect(const std::string &address, const std::shared_ptr<Attempt> &attempt
   attempt->done.notify_all();
 }
 
-}  // namespace
-
-void ForgetSessionBusForAWhile() {
-  const std::string address = CurrentAddress();
-  Failed& failed = TheFailed();
-  std::lock_guard<std::mutex> lock(failed.mutex);
-  failed.address = address;
-  failed.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusRetryMs);
-}
-
-GDBusConnection *OpenSessionBus() {
-  const std::string address = CurrentAddress();
-  if (address.empty() || GioLibrary::Get() == nullptr) return nullptr;
-  {
-    Failed& failed = TheFailed();
-    std::lock_guard<std::mutex> lock(failed.mutex);
-    if (address == failed.address && std::chrono::steady_clock::now() < failed.until) return nullptr;
-  }
+// A new connection to `address`, or null with `timedOut` set when it did not
+// come within the deadline.
+GDBusConnection *ConnectWithDeadline(const std::string &address, bool &timedOut) {
+  timedOut = false;
   InitSocketsKeepingSigpipe();
   auto attempt = std::make_shared<Attempt>();
   try {
@@ -96,19 +89,61 @@ GDBusConnection *OpenSessionBus() {
   } catch (const std::system_error &) {
     return nullptr;
   }
-  GDBusConnection *connection = nullptr;
-  {
-    std::unique_lock<std::mutex> lock(attempt->mutex);
-    if (attempt->done.wait_for(lock, std::chrono::milliseconds(kBusConnectTimeoutMs),
-                               [&] { return attempt->finished; })) {
-      connection = attempt->connection;
-    } else {
-      attempt->abandoned = true;
-      Gio().cancellable_cancel(attempt->cancel);
+  std::unique_lock<std::mutex> lock(attempt->mutex);
+  if (attempt->done.wait_for(lock, std::chrono::milliseconds(kBusConnectTimeoutMs),
+                             [&] { return attempt->finished; }))
+    return attempt->connection;
+  attempt->abandoned = true;
+  Gio().cancellable_cancel(attempt->cancel);
+  timedOut = true;
+  return nullptr;
+}
+
+void RememberFailure(Shared &shared, const std::string &address, bool silent) {
+  shared.failedAddress = address;
+  shared.failedSilent = silent;
+  shared.failedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusRetryMs);
+}
+
+}  // namespace
+
+void ForgetSessionBusForAWhile() {
+  Shared &shared = TheShared();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  RememberFailure(shared, CurrentAddress(), true);
+}
+
+GDBusConnection *SessionBus(BusAbsence &absence) {
+  absence = BusAbsence::kNone;
+  const std::string address = CurrentAddress();
+  if (address.empty() || GioLibrary::Get() == nullptr) return nullptr;
+  Shared &shared = TheShared();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  if (address == shared.failedAddress && std::chrono::steady_clock::now() < shared.failedUntil) {
+    absence = shared.failedSilent ? BusAbsence::kSilent : BusAbsence::kNone;
+    return nullptr;
+  }
+  if (shared.connection != nullptr) {
+    // A connection inherited over fork has no worker thread here: it is left
+    // alone, never used or closed.
+    if (shared.pid != ::getpid()) {
+      shared.connection = nullptr;
+    } else if (shared.address != address || Gio().dbus_connection_is_closed(shared.connection)) {
+      ClearObject(&shared.connection);
     }
   }
-  if (connection == nullptr) ForgetSessionBusForAWhile();
-  return connection;
+  if (shared.connection == nullptr) {
+    bool timedOut = false;
+    shared.connection = ConnectWithDeadline(address, timedOut);
+    if (shared.connection == nullptr) {
+      RememberFailure(shared, address, timedOut);
+      absence = timedOut ? BusAbsence::kSilent : BusAbsence::kNone;
+      return nullptr;
+    }
+    shared.address = address;
+    shared.pid = ::getpid();
+  }
+  return static_cast<GDBusConnection *>(Gio().object_ref(shared.connection));
 }
 
 }  // namespace posix

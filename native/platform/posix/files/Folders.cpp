@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace quorvane {
 namespace posix {
 
@@ -15,6 +17,37 @@ int MakeFolders(const std::string& path, mode_t mode) {
   if (slash != std::string::npos && slash > 0)
     if (const int error = MakeFolders(path.substr(0, slash), mode)) return error;
   return ::mkdir(path.c_str(), mode) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+int MakeOwnFolders(const std::string& path, mode_t mode, std::string& refused) {
+  std::string at = path;
+  std::vector<std::string> missing;  // last part first
+  UniqueFd folder;
+  while (!folder.Valid()) {
+    folder.Reset(OpenRetrying(at.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Valid()) break;
+    if (errno != ENOENT) return errno;
+    const size_t slash = at.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 == at.size()) return ENOENT;
+    const std::string leaf = at.substr(slash + 1);
+    if (leaf == "." || leaf == "..") return ENOENT;
+    missing.push_back(leaf);
+    at = slash == 0 ? "/" : at.substr(0, slash);
+  }
+  for (auto leaf = missing.rbegin(); leaf != missing.rend(); ++leaf) {
+    struct stat st;
+    if (::fstat(folder.Get(), &st) != 0) return errno;
+    if (st.st_uid != ::geteuid()) {
+      refused = at;
+      return EPERM;
+    }
+    if (::mkdirat(folder.Get(), leaf->c_str(), mode) != 0 && errno != EEXIST) return errno;
+    UniqueFd next(::openat(folder.Get(), leaf->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.Valid()) return errno;
+    folder = std::move(next);
+    at += (at == "/" ? "" : "/") + *leaf;
+  }
+  return 0;
 }
 
 NameInFolder NameInFolder::Of(const std::string& path) {

@@ -19,6 +19,15 @@ namespace posix {
 // step that failed.
 int MakeFolders(const std::string& path, mode_t mode);
 
+// As MakeFolders, for a store of the caller's own: folders are made only
+// when the nearest one that exists belongs to the caller (effective uid), so
+// root with another user's HOME never plants folders of its own there. The
+// new ones are made and entered through descriptors, without following a
+// link. 0 (also when `path` exists: its checks are the caller's), EPERM with
+// `refused` naming the folder that belongs to another user, or the errno of
+// the step that failed.
+int MakeOwnFolders(const std::string& path, mode_t mode, std::string& refused);
+
 // A name kept as the folder that holds it, open, and its last part, so that
 // removing it later never resolves the path again: a folder on the way
 // swapped for a link in between cannot send the removal elsewhere.

@@ -15,6 +15,7 @@
 
 #define QV_GIO_FUNCTIONS(X)                                                                                     \
   X(g_, free) X(g_, error_free) X(g_, error_matches) X(g_, io_error_quark) X(g_, utf8_make_valid)               \
+  X(g_, dbus_error_quark)                                                                                       \
   X(g_, get_monotonic_time) X(g_, get_home_dir) X(g_, get_user_cache_dir) X(g_, get_user_config_dir)            \
   X(g_, get_user_data_dir) X(g_, get_user_special_dir) X(g_, mkdir_with_parents) X(g_, filename_display_basename) \
   X(g_, main_context_new) X(g_, main_context_unref) X(g_, main_context_push_thread_default)                      \

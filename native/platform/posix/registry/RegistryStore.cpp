@@ -14,6 +14,7 @@
 
 #include "../files/Folders.h"
 #include "../base/WinError.h"
+#include "../process/SystemLog.h"
 #include "RegistryConnection.h"
 
 namespace quorvane {
@@ -30,10 +31,26 @@ bool MakeFolder(const std::string& path, mode_t mode) {
   return MakeFolders(path, mode) == 0 && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The store's folder, when missing, and its file with these exact modes.
-bool MakeStoreFiles(const std::string& folder, const std::string& path, mode_t folderMode, mode_t fileMode) {
+// The user's store folder and its missing parents, only where the nearest
+// existing folder is the caller's: root with another user's HOME leaves no
+// folder of root's in that home.
+bool MakeOwnFolder(const std::string& path, mode_t mode) {
+  std::string refused;
+  const int error = MakeOwnFolders(path, mode, refused);
+  if (error == EPERM && !refused.empty())
+    LogWarningOnce("the registry makes no folder " + path + ": " + refused + " belongs to another user");
   struct stat st;
-  if (stat(folder.c_str(), &st) != 0 && (!MakeFolder(folder, folderMode) || chmod(folder.c_str(), folderMode) != 0))
+  return error == 0 && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The store's folder, when missing, and its file with these exact modes;
+// the user's (`own`) only where the caller owns the nearest folder.
+bool MakeStoreFiles(const std::string& folder, const std::string& path, mode_t folderMode, mode_t fileMode,
+                    bool own) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 &&
+      (!(own ? MakeOwnFolder(folder, folderMode) : MakeFolder(folder, folderMode)) ||
+       chmod(folder.c_str(), folderMode) != 0))
     return false;
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode);
   if (fd < 0) return errno == EEXIST;  // another writer made it first
@@ -245,7 +262,7 @@ Connection* RegistryStore::Get(bool forWrite, LONG* error) {
   // WAL and shared-memory files the database file's mode.
   *error = ERROR_ACCESS_DENIED;
   const bool user = kind_ == Kind::User;
-  if (!exists && !MakeStoreFiles(folder, path, user ? 0700 : 0755, user ? 0600 : 0644)) return nullptr;
+  if (!exists && !MakeStoreFiles(folder, path, user ? 0700 : 0755, user ? 0600 : 0644, user)) return nullptr;
   const bool mayWrite = access(folder.c_str(), W_OK) == 0 && (!exists || access(path.c_str(), W_OK) == 0);
   if (forWrite && !mayWrite) return nullptr;
   Connection* opened = forWrite ? Connection::Create(path, error) : Connection::Open(path, mayWrite, error);

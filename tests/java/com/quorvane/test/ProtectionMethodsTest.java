@@ -147,7 +147,7 @@ class ProtectionMethodsTest {
         assertEquals(NO_KEY, child(headless(data), "dec:" + blobOne), "fifo");
         Files.delete(key);
         Files.move(kept, key);
-        // Another uid holding a copy of our very key is refused: the blob names its user (last: it may be skipped).
+        // Another uid holding a copy of our very key is refused: the blob names its uid (last: it may be skipped).
         String blob = HEX.formatHex(Win32Impl.encryptUserWin32(new byte[] {7}));
         Assumptions.assumeTrue(Files.isExecutable(Path.of("/usr/bin/setpriv")) && "root".equals(
                 System.getProperty("user.name")), "needs root and setpriv");
@@ -160,7 +160,8 @@ class ProtectionMethodsTest {
         Files.setPosixFilePermissions(otherKeys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
         ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", other.toString());
         data.toFile().setExecutable(true, false);
-        assertEquals("error:Error unencrypting data|d", ChildJvm.run(Map.of("XDG_DATA_HOME", other.toString()),
+        // A key problem (as after a change of the account's uid), not damaged data.
+        assertEquals(NO_KEY, ChildJvm.run(Map.of("XDG_DATA_HOME", other.toString()),
                 ChildJvm.java(ChildJvm.AS_NOBODY, null, Child.class, "dec:" + blob)).output().strip());
     }
 
@@ -180,12 +181,16 @@ class ProtectionMethodsTest {
                     "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.SearchItems",
                     "{'xdg:schema': 'com.quorvane.MasterKey'}")).results().map(MatchResult::group).toList();
             assertEquals(1, items.size(), "one key, though two processes made it at once");
-            // A headless key file serves the desktop too; each blob opens where its key is, not once it is gone.
+            // A headless key file moves into the keyring once the desktop sees it; each blob opens where its key
+            // is, not once it is gone.
             assertEquals(NO_KEY, child(headless(data), "dec:" + blobs[0]));
             String fileBlob = child(headless(data), "enc:05");
+            assertTrue(Files.exists(data.resolve("quorvane/keys/master.key")));
             String[] lines = child(desktop, "dec:" + fileBlob, "dec:" + blobs[0], "enc:06").split("\n");
             assertEquals(List.of("05", "0102"), List.of(lines[0], lines[1]));
-            assertEquals("06", child(headless(data), "dec:" + lines[2]));
+            assertFalse(Files.exists(data.resolve("quorvane/keys/master.key")), "moved into the keyring");
+            assertEquals("05\n06", child(desktop, "dec:" + fileBlob, "dec:" + lines[2]));
+            assertEquals(NO_KEY, child(headless(data), "dec:" + fileBlob), "the key lives in the keyring now");
             gdbus(bus, items.get(0), "org.freedesktop.Secret.Item.Delete");
             assertEquals(NO_KEY, child(desktop, "dec:" + blobs[1]));
             // A locked keyring is never passed over for a key file, which would outlive the unlocking.
