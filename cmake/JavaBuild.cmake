@@ -9,7 +9,9 @@ set(Java_JAR_EXECUTABLE bash ${QV_ROOT}/cmake/jar-dated.sh ${QV_JAR_TOOL} ${QV_A
 # earlier configure are removed, so that they are made again.
 if(DEFINED CACHE{QV_JARS_DATED} AND NOT QV_JARS_DATED STREQUAL QV_ARCHIVE_DATE)
   file(GLOB_RECURSE qv_stale_jars ${CMAKE_BINARY_DIR}/java/*.jar)
-  file(REMOVE ${qv_stale_jars})
+  if(qv_stale_jars)
+    file(REMOVE ${qv_stale_jars})
+  endif()
 endif()
 set(QV_JARS_DATED ${QV_ARCHIVE_DATE} CACHE INTERNAL "The date of the jars in java/")
 set(CMAKE_JAVA_COMPILE_FLAGS -encoding UTF-8 -Xlint:all,-path,-processing -Werror)
