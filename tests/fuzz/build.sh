@@ -25,7 +25,7 @@ for t in "$@"; do
     netrc_fuzz) sources=($p/inet/Netrc.cpp) ;;
     props_fuzz) sources=($p/storage/props/*.cpp $p/storage/StreamStore.cpp $p/text/{CodePages,StringCompare}.cpp native/common/Utf16.cpp
                          $p/kernel/LastError.cpp) ;;
-    cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp $p/storage/StreamStore.cpp
+    cfb_fuzz) sources=($p/storage/cfb/{CfbFormat,FileIo,Fat,Tables,View,Update,ShareLocks,ReadCache,CompoundFile}.cpp $p/storage/StreamStore.cpp $p/process/SystemLog.cpp
                        $p/base/ErrnoMapping.cpp $p/text/StringCompare.cpp $p/kernel/LastError.cpp) ;;
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac

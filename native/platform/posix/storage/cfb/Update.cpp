@@ -1,10 +1,11 @@
 #include "Update.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "../../../../common/Logger.h"
+#include "../../process/SystemLog.h"
 #include "../StorageApi.h"
 
 namespace quorvane {
@@ -14,6 +15,12 @@ namespace cfb {
 namespace {
 
 const char16_t kRootEntryName[] = u"Root Entry";
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
 
 // Copies the FAT's fields into the header as read: its counts, the DIFAT
 // slots, the first DIFAT sector. Every other byte stays as the file had it.
@@ -222,9 +229,8 @@ class Transaction {
     open_ = false;
     const HRESULT undone = io_.Rollback();
     if (FAILED(undone))
-      Logger::Instance().LogError(L"Compound file: putting back the bytes of a failed update (0x%1!08X!) failed "
-                                  L"with 0x%2!08X!; the file holds the old content",
-                                  static_cast<uint32_t>(hr), static_cast<uint32_t>(undone));
+      LogWarningOnce("compound file: putting back the bytes of a failed update (" + Hex(hr) + ") failed with " +
+                     Hex(undone) + "; the file holds the old content");
     return hr;
   }
   void Switched() {
@@ -237,9 +243,8 @@ class Transaction {
   // Step 6's outcome: the change is in the file whatever it says.
   HRESULT Freed(HRESULT hr) {
     if (FAILED(hr))
-      Logger::Instance().LogError(L"Compound file: the update is written, but freeing the old sectors failed "
-                                  L"with 0x%1!08X!; they stay allocated, unused",
-                                  static_cast<uint32_t>(hr));
+      LogWarningOnce("compound file: the update is written, but freeing the old sectors failed with " + Hex(hr) +
+                     "; they stay allocated, unused");
     io_.ForgoSync();  // step 6 only frees
     return S_OK;
   }
