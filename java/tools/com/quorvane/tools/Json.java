@@ -91,11 +91,16 @@ final class Json {
         }
     }
 
-    /**
-     * Quotes and escapes. A lone surrogate (a Java string can hold one; JSON
-     * text cannot) is written as \\uXXXX, which keeps the line valid UTF-8.
-     */
     private void string(String s) {
+        quote(b, s);
+    }
+
+    /**
+     * Appends s quoted and escaped: the controls TextEscape names as \\uXXXX,
+     * and a lone surrogate (a Java string can hold one; JSON text cannot)
+     * too, which keeps the line valid UTF-8. Text output quotes with it too.
+     */
+    static void quote(StringBuilder b, String s) {
         b.append('"');
         int n = s.length();
         int plain = 0; // most strings need no escape: appended whole, not a character at a time
@@ -116,7 +121,7 @@ final class Json {
                             && Character.isLowSurrogate(s.charAt(i + 1));
                     if (pair) {
                         b.append(c).append(s.charAt(++i));
-                    } else if (c < 0x20 || c == 0x7F || Character.isSurrogate(c)) {
+                    } else if (TextEscape.control(c) || Character.isSurrogate(c)) {
                         b.append("\\u");
                         for (int shift = 12; shift >= 0; shift -= 4) {
                             b.append(HEX[c >> shift & 0xF]);

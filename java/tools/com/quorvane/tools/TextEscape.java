@@ -26,29 +26,9 @@ final class TextEscape {
         if (text == null || !needsQuotes(text)) {
             return text;
         }
-        StringBuilder b = new StringBuilder(text.length() + 8).append('"');
-        for (int i = 0; i < text.length(); i++) {
-            char c = text.charAt(i);
-            switch (c) {
-                case '"' -> b.append("\\\"");
-                case '\\' -> b.append("\\\\");
-                case '\n' -> b.append("\\n");
-                case '\r' -> b.append("\\r");
-                case '\t' -> b.append("\\t");
-                default -> {
-                    boolean pair = Character.isHighSurrogate(c) && i + 1 < text.length()
-                            && Character.isLowSurrogate(text.charAt(i + 1));
-                    if (pair) {
-                        b.append(c).append(text.charAt(++i));
-                    } else if (control(c) || Character.isSurrogate(c)) {
-                        b.append(String.format("\\u%04x", (int) c));
-                    } else {
-                        b.append(c);
-                    }
-                }
-            }
-        }
-        return b.append('"').toString();
+        StringBuilder b = new StringBuilder(text.length() + 8);
+        Json.quote(b, text);
+        return b.toString();
     }
 
     private static boolean needsQuotes(String text) {
@@ -79,7 +59,7 @@ final class TextEscape {
     }
 
     /** C0 and C1 controls, DEL, and the Unicode line and paragraph separators: each would break or hide a line. */
-    private static boolean control(char c) {
+    static boolean control(char c) {
         return c < 0x20 || c >= 0x7F && c <= 0x9F || c == '\u2028' || c == '\u2029';
     }
 }
