@@ -59,12 +59,15 @@ chmod -R a+rX "$work"
 depends=$(dpkg-query -W -f='${Depends}' quorvane)
 echo "installed without recommendations: Depends: $depends"
 # The libraries opened on first use: the sonames the library names that it
-# does not link, each found in the package that holds it here.
+# does not link, each found in the package that holds it here, less the
+# packages that hold a linked one (libssl.so.3 is opened, but its package
+# also holds the linked libcrypto.so.3).
 library=/usr/lib/x86_64-linux-gnu/jni/libquorvane.so
 needed=$(readelf -dW "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+package_of() { while read -r so; do dpkg -S "*/$so" 2>/dev/null | head -n 1 | cut -d: -f1; done | sort -u; }
+linked=$(package_of <<<"$needed")
 mapfile -t opened < <(strings -a "$library" | grep -E '^lib[A-Za-z0-9_+.-]+\.so\.[0-9]+$' | sort -u |
-                      grep -vxF "$needed" | while read -r so; do dpkg -S "*/$so" | head -n 1 | cut -d: -f1; done |
-                      sort -u)
+                      grep -vxF "$needed" | package_of | grep -vxF "$linked")
 listed=()
 for p in "${opened[@]}"; do grep -Eq "(^|, )$p( |,|$)" <<<"$depends" && listed+=("$p"); done
 if [ ${#opened[@]} -gt 0 ] && [ ${#listed[@]} -eq 0 ]; then
