@@ -46,7 +46,8 @@ public final class NativeLibrary {
         Platform platform = select(osName, osArch);
         String sha256 = platform != null ? Contents.sha256(platform.resource()) : null;
         File installed = onLibraryPath();
-        String installedVersion = installed != null ? Binaries.version(installed) : null;
+        // Read only when the jar has a copy to put in its place.
+        String installedVersion = installed != null && sha256 != null ? Binaries.version(installed) : null;
         // A library of another version would lack methods or answer otherwise: the jar's own comes first then.
         if (installed != null && (sha256 == null || Contents.version().equals(installedVersion))) {
             System.load(installed.getPath());

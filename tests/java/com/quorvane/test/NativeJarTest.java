@@ -292,7 +292,7 @@ class NativeJarTest {
      * A folder for java.library.path: this build's library, or a copy of it that reports another version (its
      * version mark, "quorvane VERSION" in .comment, changed in place); null for none.
      */
-    private static Path libraryPath(OnPath onPath) throws Exception {
+    private Path libraryPath(OnPath onPath) throws Exception {
         Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
         if (onPath == OnPath.NONE) {
             return null;
@@ -306,7 +306,7 @@ class NativeJarTest {
         int at = indexOf(bytes, mark);
         assertTrue(at >= 0, "the library carries its version");
         bytes[at + mark.length - 1] ^= 1; // 0.1.0 -> 0.1.1
-        Path stale = Files.createDirectories(Files.createTempDirectory("qv-stale").resolve("lib"));
+        Path stale = Files.createDirectories(temp.resolve("stale"));
         Files.write(stale.resolve("libquorvane.so"), bytes);
         return ChildJvm.readableCopy(stale);
     }
