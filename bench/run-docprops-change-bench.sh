@@ -19,12 +19,7 @@ if [ $# -lt 2 ]; then
   cmake --preset release >/dev/null
   cmake --build --preset release --target quorvane quorvane_tools reg quorvane_install_docs >/dev/null
 fi
-fixtures=$root/tests/fixtures/compound
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cmake --install "$build" --prefix "$work/install" >/dev/null
-export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64 XDG_CACHE_HOME=$work/cache
-docprops=("$work/install/bin/docprops")
+. "$root/bench/docprops-installed.sh"
 
 python3 - "$fixtures" "$work/share" "$count" <<'EOF'
 import os, shutil, sys

@@ -22,14 +22,8 @@ fi
 if ! command -v exiftool >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libimage-exiftool-perl >/dev/null
 fi
-fixtures=$root/tests/fixtures/compound
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# The installed command, as a user runs it, with a cache folder of its own
-# (its class-data archive is made by the first read command, below).
-cmake --install "$build" --prefix "$work/install" >/dev/null
-export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64 XDG_CACHE_HOME=$work/cache
-docprops=("$work/install/bin/docprops")
+# The class-data archive is made by the first read command, below.
+. "$root/bench/docprops-installed.sh"
 
 mkdir "$work/base"
 for f in "$fixtures"/*.doc "$fixtures"/*.xls "$fixtures"/*.ppt; do
