@@ -3,15 +3,7 @@
 // without one, and moving a key file into the keyring loses no blob wherever the move is cut.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "ProtectTestSupport.h"
 
