@@ -1,6 +1,5 @@
 // What Java cannot see of the file layer: change records' exact bytes, what a
 // watch reports around overflows and lagging reads, failed opens' error codes.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -57,14 +57,10 @@ void Touch(const std::string& path) { std::ofstream(path).put('x'); }
 
 std::set<int> InotifyDescriptors() {
   std::set<int> fds;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* entry = readdir(dir)) {
-    char link[64] = {};
-    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-    if (readlink(path.c_str(), link, sizeof(link) - 1) > 0 && std::string(link) == "anon_inode:inotify")
-      fds.insert(atoi(entry->d_name));
-  }
-  closedir(dir);
+  std::error_code ignored;  // the iterator's own descriptor is gone when its link is read
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    if (std::filesystem::read_symlink(entry.path(), ignored) == "anon_inode:inotify")
+      fds.insert(std::stoi(entry.path().filename().string()));
   return fds;
 }
 

@@ -61,15 +61,17 @@ inline std::vector<BYTE> LoadBlob(const std::string& path) {
 }
 
 // Runs `body` in a child with its own data folder (passed in; `given`, kept, when there is one) as HOME and
-// XDG_DATA_HOME, and no session bus; its exit code.
-inline int InChild(const std::function<int(const std::string&)>& body, const std::string& given = "") {
+// XDG_DATA_HOME, and the session bus at `bus` (none when empty); its exit code.
+inline int InChild(const std::function<int(const std::string&)>& body, const std::string& given = "",
+                   const std::string& bus = "") {
   char pattern[] = "/tmp/qv-keycache-XXXXXX";
   const std::string data = given.empty() ? mkdtemp(pattern) : given;
   const pid_t child = fork();
   if (child == 0) {
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     setenv("HOME", data.c_str(), 1);
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus.empty()) unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
     _exit(body(data));
   }
   int status = 0;

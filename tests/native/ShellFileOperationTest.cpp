@@ -46,6 +46,17 @@ std::wstring List(const std::string& root, const std::vector<std::string>& names
   return list + L'\0';
 }
 
+// Empties each folder.
+void Clear(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
+}
+
+bool OtherFileSystems(const std::string& a, const std::string& b) {
+  struct stat one, two;
+  return stat(a.c_str(), &one) == 0 && stat(b.c_str(), &two) == 0 && one.st_dev != two.st_dev;
+}
+
 class ShellFileOperation : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -208,8 +219,7 @@ TEST_F(ShellFileOperation, CopiesKeepModeAndTimesAndMovesCrossFileSystems) {
   ASSERT_EQ(stat(dir_.File("out/a.txt").c_str(), &st), 0);
   EXPECT_EQ(std::to_string(st.st_mode & 07777) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
                 std::to_string(st.st_mtim.tv_nsec), "416 1000000000.500");  // 0640
-  struct stat here, shm;
-  if (stat("/dev/shm", &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+  if (!OtherFileSystems("/dev/shm", dir_.Path()))
     GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -323,14 +333,15 @@ TEST_F(ShellFileOperation, MountPointsStopDeletionAndAFullDiskLeavesNoDebris) {
       if (mount("none", disk.c_str(), "tmpfs", 0, "size=1m") != 0) return "SKIP";
       if (c.after == "f=700000") WriteBytes(disk + "/f", std::string(700000, 'o'));
       const int answer = Run(c.func, FOF_NOCONFIRMATION, {dir_.File(c.from)}, {disk}, &aborted);
-      if ((answer != 0) != c.fails) problems += std::string(c.behaviour) + ": answered " + std::to_string(answer) + "; ";
+      const std::string row = std::string(c.behaviour) + ": ";
+      if ((answer != 0) != c.fails) problems += row + "answered " + std::to_string(answer) + "; ";
       const std::string& e = c.after;
       const bool there = lstat((disk + "/" + e.substr(e[0] == '!', e.find('=') - (e[0] == '!'))).c_str(), &st) == 0;
       const bool ok = e[0] == '!' ? !there
                       : S_ISDIR(st.st_mode) ? there && (st.st_mode & 07777) == 0755
                                             : there && std::to_string(st.st_size) == e.substr(e.find('=') + 1);
-      if (!ok) problems += std::string(c.behaviour) + ": " + e + "; ";
-      if (ReadBytes(dir_.File("big/1")) != chunk) problems += std::string(c.behaviour) + ": source lost; ";
+      if (!ok) problems += row + e + "; ";
+      if (ReadBytes(dir_.File("big/1")) != chunk) problems += row + "source lost; ";
       umount2(disk.c_str(), MNT_DETACH);
     }
     return problems;
@@ -366,9 +377,7 @@ TEST_F(ShellFileOperation, FoldersSwappedForLinksAreNeverFollowed) {
     SCOPED_TRACE(c.behaviour);
     int harmed = 0;
     for (int run = 0; run < kRuns; ++run) {
-      for (const std::string& folder : {dir_.Path(), other}) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
-      }
+      Clear({dir_.Path(), other});
       const std::string dst = std::string(c.to) == "@" ? other : dir_.File("dst");
       for (const std::string& folder : {dir_.File("src"), dir_.File("src/sub"), dir_.File("victim"), dst, dst + "/sub"})
         mkdir(folder.c_str(), 0755);
@@ -409,14 +418,11 @@ TEST_F(ShellFileOperation, MovesAcrossFileSystemsKeepWhatTheyDidNotCarry) {
   constexpr int kRuns = 5, kAdded = 40, kOld = 400;
   char pattern[] = "/dev/shm/qv-move-XXXXXX";
   const std::string other = mkdtemp(pattern);
-  struct stat here, shm;
-  if (stat(other.c_str(), &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+  if (!OtherFileSystems(other, dir_.Path()))
     GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
   int lossyRuns = 0;
   for (int run = 0; run < kRuns; ++run) {
-    for (const std::string& folder : {dir_.Path(), other}) {
-      for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
-    }
+    Clear({dir_.Path(), other});
     const std::string src = other + "/src";
     mkdir(src.c_str(), 0755);
     for (int i = 0; i < kOld; ++i) WriteBytes(src + "/old" + std::to_string(i), std::string(4096, 'o'));
