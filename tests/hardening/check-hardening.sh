@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# The shipped binaries keep their hardening (cmake/Hardening.cmake): the
-# Linux library and the reg tool with the stack protector, fortified calls,
-# CET, full RELRO and BIND_NOW (the tool as a PIE); the DLLs with the stack
-# protector and ASLR/DEP flags (high-entropy ASLR on x64); each stripped,
-# its symbols in a .debug file beside it that the debuglink names, and the
-# library and DLLs naming their version; none with the folder it was built
-# in (QV_SOURCE_DIR, or the file's own), which would make the build id and
-# the debuglink's checksum depend on where the tree lies.
-# Lists every property that is missing.
+# The shipped binaries keep their hardening (cmake/Hardening.cmake), each row
+# printing the property it checks; no file may hold the folder it was built in
+# (QV_SOURCE_DIR, or the file's own), or the build id and debuglink's checksum
+# would depend on where the tree lies. Lists every property that is missing.
 # usage: [QV_SOURCE_DIR=dir] check-hardening.sh VERSION libquorvane.so quorvane-reg quorvane.dll...
 set -u
 version=$1

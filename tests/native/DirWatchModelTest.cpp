@@ -2,7 +2,6 @@
 // is, while another thread makes, renames and deletes files and folders, re-makes watched folders and moves folders
 // in and out of the tree. Only a rescan answer lets the model be wrong (the reader was told to rescan).
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -199,12 +199,9 @@ class Writer {
     }
   }
 
-  void RemoveAll(const std::string& path) {
-    Paths below;
-    Scan(path, path + "/", &below);
-    for (auto it = below.rbegin(); it != below.rend(); ++it)
-      if (unlinkat(AT_FDCWD, it->c_str(), IsFolder(*it) ? AT_REMOVEDIR : 0) != 0) ADD_FAILURE() << *it;
-    if (unlinkat(AT_FDCWD, path.c_str(), IsFolder(path) ? AT_REMOVEDIR : 0) != 0) ADD_FAILURE() << path;
+  static void RemoveAll(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::remove_all(path, error) == 0 || error) ADD_FAILURE() << path << ": " << error.message();
   }
 
   void Step() {

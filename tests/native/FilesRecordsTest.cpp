@@ -1,6 +1,5 @@
 // What Java cannot see of the file layer: change records' exact bytes, what a
 // watch reports around overflows and lagging reads, failed opens' error codes.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -57,14 +57,10 @@ void Touch(const std::string& path) { std::ofstream(path).put('x'); }
 
 std::set<int> InotifyDescriptors() {
   std::set<int> fds;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* entry = readdir(dir)) {
-    char link[64] = {};
-    const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-    if (readlink(path.c_str(), link, sizeof(link) - 1) > 0 && std::string(link) == "anon_inode:inotify")
-      fds.insert(atoi(entry->d_name));
-  }
-  closedir(dir);
+  std::error_code ignored;  // the iterator's own descriptor is gone when its link is read
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    if (std::filesystem::read_symlink(entry.path(), ignored) == "anon_inode:inotify")
+      fds.insert(std::stoi(entry.path().filename().string()));
   return fds;
 }
 
@@ -179,12 +175,11 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
   using Records = std::vector<std::string>;
   const struct {
     const char* what;
-    std::function<Records(const std::string& root)> run;
+    std::function<Records(const std::string& root, const settings_test::TempFolder& outside)> run;
     Records expected;
   } rows[] = {
       {"after the rescan answer the watches follow the tree as it is",
-       [](const std::string& root) {
-         settings_test::TempFolder outside;
+       [](const std::string& root, const settings_test::TempFolder& outside) {
          for (const char* name : {"/old", "/gone", "/away"}) mkdir((root + name).c_str(), 0755);
          WatchedFolder watch(root, true);
          OverflowQueue(root);
@@ -201,8 +196,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"1 renamed/x", "1 made/y", "1 made/deeper/z", "1 end"}},
       {"a folder moved out and another moved in are REMOVED and ADDED; only the one in is followed",
-       [](const std::string& root) {
-         settings_test::TempFolder outside;
+       [](const std::string& root, const settings_test::TempFolder& outside) {
          mkdir((root + "/a").c_str(), 0755);
          mkdir(outside.File("b").c_str(), 0755);
          WatchedFolder watch(root, true);
@@ -220,8 +214,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"2 a", "1 b", "1 b/made-inside", "1 end", "1 b/later"}},
       {"what is made in a folder at once after it moved in is ADDED, at any depth",
-       [](const std::string& root) {
-         settings_test::TempFolder outside;
+       [](const std::string& root, const settings_test::TempFolder& outside) {
          mkdir(outside.File("c").c_str(), 0755);
          mkdir(outside.File("c/deep").c_str(), 0755);
          WatchedFolder watch(root, true);
@@ -235,8 +228,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"1 c", "1 c/deep", "1 c/deep/newer", "1 c/new", "1 end"}},
       {"a folder swapped for a link to one outside before its new folder's watch is made takes no watch out",
-       [](const std::string& root) {
-         settings_test::TempFolder outside;
+       [](const std::string& root, const settings_test::TempFolder& outside) {
          mkdir(outside.File("y").c_str(), 0755);
          Touch(outside.File("y/secret"));
          WatchedFolder watch(root, true);
@@ -257,8 +249,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"1 x", "1 x/y", "4 x", "5 x-old", "1 x", "1 end", "1 x-old/y/later"}},
       {"a listed file made again or replaced by a rename while the reader lags is ADDED again",
-       [](const std::string& root) {
-         settings_test::TempFolder outside;
+       [](const std::string& root, const settings_test::TempFolder& outside) {
          WatchedFolder watch(root, true);
          // n/f and m/h are made before their folders' watches exist; the
          // 64-byte calls leave m/h pending, inotify's queue not read to its end.
@@ -276,7 +267,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"1 n", "1 n/f", "1 m", "1 m/h", "2 n/f", "1 n/f", "1 m/h", "1 end"}},
       {"a rename whose halves come in two reads is one pair",
-       [](const std::string& root) {
+       [](const std::string& root, const settings_test::TempFolder&) {
          InjectedWatch injected(root);
          Records first{"no inotify descriptor"};
          // The second half comes 2 ms after the first was taken; a run where
@@ -299,7 +290,7 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        },
        {"4 a", "5 b"}},
       {"another change between a rename's halves goes ahead of the pair, one about the held name after it",
-       [](const std::string& root) {
+       [](const std::string& root, const settings_test::TempFolder&) {
          InjectedWatch injected(root);
          if (!injected.Ready()) return Records{"no inotify descriptor"};
          injected.Send({{IN_MOVED_FROM, 1, "a"}, {IN_CREATE, 0, "c"}, {IN_MOVED_TO, 1, "b"},
@@ -309,8 +300,8 @@ TEST(FileChangeWatch, NothingIsLostAroundOverflowsListingsAndRenames) {
        {"1 c", "4 a", "5 b", "2 d", "1 d"}},
   };
   for (const auto& row : rows) {
-    settings_test::TempFolder folder;
-    EXPECT_EQ(row.run(folder.Path()), row.expected) << row.what;
+    settings_test::TempFolder folder, outside;
+    EXPECT_EQ(row.run(folder.Path(), outside), row.expected) << row.what;
   }
 }
 

@@ -1,22 +1,8 @@
 // The master key held between calls: a changed key file is noticed, a refused one is logged once with its reason, the
 // held key sits in memory left out of core dumps (locked where it can be), and key folders are made only where the
 // caller owns the nearest folder. Each row runs in a child process with its own key folder and no session bus.
-#include <gtest/gtest.h>
-
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <atomic>

@@ -3,15 +3,7 @@
 // without one, and moving a key file into the keyring loses no blob wherever the move is cut.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "ProtectTestSupport.h"
 
@@ -24,14 +16,6 @@ enum class Bus { kSilent, kNoKeyring, kKeyringOnDemand };
 bool FileThere(const std::string& data) {
   struct stat st;
   return lstat((data + "/quorvane/keys/master.key").c_str(), &st) == 0;
-}
-
-// Runs `body` in a child on `address` (empty: no bus) with the data folder `data`; its exit code.
-int OnBus(const std::string& address, const std::string& data, const std::function<int()>& body) {
-  return InChild([&](const std::string&) {
-    if (!address.empty()) setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    return body();
-  }, data);
 }
 
 TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
@@ -67,15 +51,15 @@ TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
     }
     const std::string old = data.File("old.blob");
     if (row.fileBefore) {
-      ASSERT_EQ(0, OnBus("", data.Path(), [&] {
+      ASSERT_EQ(0, InChild([&](const std::string&) {
         DWORD error = 0;
         SaveBlob(old, Protect(9, error));
         return error == 0 && FileThere(data.Path()) ? 0 : 1;
-      }));
+      }, data.Path()));
     }
     if (bus) bus->Items();  // a keyring started on demand is running before the count below
     const int before = bus ? bus->NewestConnection() : 0;
-    EXPECT_EQ(0, OnBus(address, data.Path(), [&] {
+    EXPECT_EQ(0, InChild([&](const std::string&) {
       DWORD error = 0;
       const std::vector<BYTE> blob = Protect(1, error);
       if (error != row.protect) return 10;
@@ -88,7 +72,7 @@ TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
       error = 0;
       Protect(2, error);  // the second call answers as the first: no key file came meanwhile
       return error == row.protect ? 0 : 14;
-    })) << row.name;
+    }, data.Path(), address)) << row.name;
     EXPECT_EQ(row.fileAfter, FileThere(data.Path())) << row.name;
     if (silent) {
       // The server's thread accepts what waits in its backlog when it next runs, perhaps after the child ended;
@@ -101,9 +85,9 @@ TEST(ProtectKeyring, EachSessionStateGivesTheKeyOneHomeAndEveryOldBlobOpens) {
     if (bus && row.items >= 0) EXPECT_EQ(static_cast<size_t>(row.items), bus->Items().size()) << row.name;
     if (row.fileBefore && !row.fileAfter) {
       // The old blob opens from the keyring alone.
-      EXPECT_EQ(0, OnBus(address, data.Path(), [&] {
+      EXPECT_EQ(0, InChild([&](const std::string&) {
         return Unprotect(LoadBlob(old)) == 0 && !FileThere(data.Path()) ? 0 : 1;
-      })) << row.name;
+      }, data.Path(), address)) << row.name;
     }
   }
 }
@@ -115,11 +99,11 @@ TEST(ProtectKeyring, AKeyFileMovedIntoTheKeyringLosesNoBlobWhereverTheMoveIsCut)
   ASSERT_TRUE(bus.Ready()) << "no dbus-daemon";
   settings_test::TempFolder data;
   const std::string old = data.File("old.blob"), key = data.Path() + "/quorvane/keys/master.key";
-  ASSERT_EQ(0, OnBus("", data.Path(), [&] {
+  ASSERT_EQ(0, InChild([&](const std::string&) {
     DWORD error = 0;
     SaveBlob(old, Protect(9, error));
     return error == 0 ? 0 : 1;
-  }));
+  }, data.Path()));
   const std::string keyBytes = settings_test::ReadBytes(key);
   ASSERT_EQ(32u, keyBytes.size());
   bus.Items();  // the keyring started, so each run's timing is the move's
@@ -150,7 +134,8 @@ TEST(ProtectKeyring, AKeyFileMovedIntoTheKeyringLosesNoBlobWhereverTheMoveIsCut)
     const size_t items = bus.Items().size();
     ASSERT_TRUE(file || items == 1) << "cut after " << delayUs << " us: the key is in no store";
     (file ? (items ? both : fileOnly) : keyringOnly) += 1;
-    EXPECT_EQ(0, OnBus(file ? "" : bus.Address(), data.Path(), [&] { return Unprotect(LoadBlob(old)) == 0 ? 0 : 1; }))
+    const auto opens = [&](const std::string&) { return Unprotect(LoadBlob(old)) == 0 ? 0 : 1; };
+    EXPECT_EQ(0, InChild(opens, data.Path(), file ? "" : bus.Address()))
         << "cut after " << delayUs << " us, " << (file ? "key file" : "keyring alone");
   }
   std::printf("%d cuts: %d left the key file alone, %d both stores, %d the keyring alone\n", cuts, fileOnly, both,

@@ -61,15 +61,17 @@ inline std::vector<BYTE> LoadBlob(const std::string& path) {
 }
 
 // Runs `body` in a child with its own data folder (passed in; `given`, kept, when there is one) as HOME and
-// XDG_DATA_HOME, and no session bus; its exit code.
-inline int InChild(const std::function<int(const std::string&)>& body, const std::string& given = "") {
+// XDG_DATA_HOME, and the session bus at `bus` (none when empty); its exit code.
+inline int InChild(const std::function<int(const std::string&)>& body, const std::string& given = "",
+                   const std::string& bus = "") {
   char pattern[] = "/tmp/qv-keycache-XXXXXX";
   const std::string data = given.empty() ? mkdtemp(pattern) : given;
   const pid_t child = fork();
   if (child == 0) {
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     setenv("HOME", data.c_str(), 1);
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus.empty()) unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
     _exit(body(data));
   }
   int status = 0;
@@ -117,13 +119,13 @@ inline std::string Output(const std::string& command) {
   return text;
 }
 
-// A session bus of its own (dbus-daemon with a configuration that names only our services folder): with
-// `keyring`, gnome-keyring is started on demand by D-Bus with an unlocked login collection, as a desktop session
-// does; without, the bus has no Secret Service. The keyring keeps its files in a folder of its own and ends with
-// the bus.
+// A session bus of its own (dbus-daemon with a configuration that names only our services folder), on `listen` (a
+// D-Bus address) when given: with `keyring`, gnome-keyring is started on demand by D-Bus with an unlocked login
+// collection, as a desktop session does; without, the bus has no Secret Service. The keyring keeps its files in a
+// folder of its own and ends with the bus.
 class PrivateBus {
  public:
-  explicit PrivateBus(bool keyring) {
+  explicit PrivateBus(bool keyring, const std::string& listen = "") {
     const std::string services = folder_.File("services"), home = folder_.File("home");
     mkdir(services.c_str(), 0700);
     mkdir(home.c_str(), 0700);
@@ -136,7 +138,8 @@ class PrivateBus {
         folder_.File("bus.conf"),
         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig><type>session</type><listen>unix:dir=" + folder_.Path() + "</listen>"
+        "<busconfig><type>session</type><listen>" + (listen.empty() ? "unix:dir=" + folder_.Path() : listen) +
+        "</listen>"
         "<servicedir>" + services + "</servicedir><policy context=\"default\">"
         "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
         "</policy></busconfig>\n");
@@ -148,9 +151,15 @@ class PrivateBus {
     address_ = lines.substr(0, newline);
     pid_ = atoi(lines.c_str() + newline + 1);
   }
+  // The daemon is gone (or a zombie) when this returns: on its way out it removes its socket, perhaps a successor's.
   ~PrivateBus() {
     if (pid_ <= 0 || kill(pid_, SIGTERM) != 0) return;
-    for (int i = 0; i < 250 && kill(pid_, 0) == 0; ++i) usleep(20 * 1000);
+    for (int i = 0; i < 250; ++i) {
+      std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+      std::string line;
+      if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return;
+      usleep(20 * 1000);
+    }
   }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;

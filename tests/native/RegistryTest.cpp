@@ -12,7 +12,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,12 +221,6 @@ TEST(Registry, WalksAnswerAsCountingAfresh) {
 
 const char kStore[] = "/quorvane/registry.sqlite3";
 
-std::string FileText(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 // Closing the last connection folds the WAL into the file and removes it, as when every writer has ended.
 void Checkpoint(const std::string& path) {
   sqlite3* db = nullptr;
@@ -280,6 +273,20 @@ std::string Pragma(const std::string& path, const char* pragma) {
   return value;
 }
 
+// A process stopped (SIGSTOP) inside the transaction `sql` began on the store at `path`.
+pid_t StoppedInside(const std::string& path, const char* sql) {
+  const pid_t stopped = fork();
+  if (stopped == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    raise(SIGSTOP);
+    _exit(0);
+  }
+  waitpid(stopped, nullptr, WUNTRACED);
+  return stopped;
+}
+
 off_t SizeOf(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
@@ -307,7 +314,7 @@ const StoreCase kStoreCases[] = {
      [](const std::function<void()>&) {
        const std::string user = std::getenv("XDG_DATA_HOME");
        HKEY key = nullptr;
-       if (geteuid() == 0) REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\New", &key));
+       if (geteuid() == 0) REQUIRE_EQ(ERROR_ACCESS_DENIED, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\New", &key));
        struct stat st;
        if (stat((user + "/quorvane").c_str(), &st) == 0) return std::string("root made a folder in the user's");
        return std::string();
@@ -369,21 +376,12 @@ const StoreCase kStoreCases[] = {
        HKEY key = nullptr;
        REQUIRE_EQ(ERROR_BADDB, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key));
        REQUIRE_EQ(ERROR_BADDB, RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\New", &key));
-       if (FileText(path) != std::string(8192, 'x')) return std::string("the damaged file was changed");
+       if (settings_test::ReadBytes(path) != std::string(8192, 'x')) return std::string("the damaged file was changed");
        return std::string();
      }},
     {"writer stopped inside its transaction", false,
      [](const std::string& user, const std::string&) {
-       const pid_t writer = fork();
-       if (writer == 0) {
-         sqlite3* db = nullptr;
-         sqlite3_open((user + kStore).c_str(), &db);
-         sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE reg_values SET data = x'08000000'", nullptr, nullptr, nullptr);
-         raise(SIGSTOP);
-         _exit(0);
-       }
-       waitpid(writer, nullptr, WUNTRACED);
-       return writer;
+       return StoppedInside(user + kStore, "BEGIN IMMEDIATE; UPDATE reg_values SET data = x'08000000'");
      },
      nullptr,
      [](const std::function<void()>&) {
@@ -439,16 +437,7 @@ const StoreCase kStoreCases[] = {
      }},
     {"large delete while a stopped reader holds a snapshot", false,
      [](const std::string& user, const std::string&) {
-       const pid_t reader = fork();
-       if (reader == 0) {
-         sqlite3* db = nullptr;
-         sqlite3_open((user + kStore).c_str(), &db);
-         sqlite3_exec(db, "BEGIN; SELECT count(*) FROM reg_values", nullptr, nullptr, nullptr);
-         raise(SIGSTOP);
-         _exit(0);
-       }
-       waitpid(reader, nullptr, WUNTRACED);
-       return reader;
+       return StoppedInside(user + kStore, "BEGIN; SELECT count(*) FROM reg_values");
      },
      nullptr,
      [](const std::function<void()>&) {

@@ -46,6 +46,17 @@ std::wstring List(const std::string& root, const std::vector<std::string>& names
   return list + L'\0';
 }
 
+// Empties each folder.
+void Clear(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
+}
+
+bool OtherFileSystems(const std::string& a, const std::string& b) {
+  struct stat one, two;
+  return stat(a.c_str(), &one) == 0 && stat(b.c_str(), &two) == 0 && one.st_dev != two.st_dev;
+}
+
 class ShellFileOperation : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,6 +73,7 @@ class ShellFileOperation : public ::testing::Test {
     symlink("a.txt", dir_.File("link").c_str());
   }
 
+  // Names starting with '/' are taken as they are; fAnyOperationsAborted starts neither TRUE nor FALSE.
   int Run(UINT func, FILEOP_FLAGS flags, const std::vector<std::string>& from, const std::vector<std::string>& to,
           BOOL* aborted = nullptr) {
     const std::wstring pFrom = List(dir_.Path(), from), pTo = List(dir_.Path(), to);
@@ -74,6 +86,12 @@ class ShellFileOperation : public ::testing::Test {
     const int result = SHFileOperationW(&op);
     if (aborted) *aborted = op.fAnyOperationsAborted;
     return result;
+  }
+
+  // Runs this test's own filter again in a child (`prefix` before it), the child's checks taking the other branch.
+  static int RunSelf(const std::string& prefix, const std::string& filter) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    return std::system((prefix + "'" + self + "' '--gtest_filter=ShellFileOperation." + filter + "'").c_str());
   }
 
   // "p=text": file p holds text; "!p": nothing at p; "p->t": p is a link to t.
@@ -201,8 +219,7 @@ TEST_F(ShellFileOperation, CopiesKeepModeAndTimesAndMovesCrossFileSystems) {
   ASSERT_EQ(stat(dir_.File("out/a.txt").c_str(), &st), 0);
   EXPECT_EQ(std::to_string(st.st_mode & 07777) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
                 std::to_string(st.st_mtim.tv_nsec), "416 1000000000.500");  // 0640
-  struct stat here, shm;
-  if (stat("/dev/shm", &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+  if (!OtherFileSystems("/dev/shm", dir_.Path()))
     GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -233,9 +250,7 @@ TEST_F(ShellFileOperation, AllowUndoMovesToTheTrashWithItsRestoreRecord) {
   if (trashHome == nullptr) {
     TempDir home;
     settings_test::ScopedVariable trash("QV_TRASH_HOME", home.Path()), xdg("XDG_DATA_HOME", home.Path());
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    EXPECT_EQ(0, std::system(("'" + self + "' '--gtest_filter=ShellFileOperation.AllowUndo*'").c_str()))
-        << "the child's checks failed";
+    EXPECT_EQ(0, RunSelf("", "AllowUndo*")) << "the child's checks failed";
     EXPECT_EQ(ReadBytes(home.File("Trash/files/b.txt")), "B");
     return;
   }
@@ -273,20 +288,29 @@ std::string InOwnMountNamespace(const std::function<std::string()>& body, bool* 
   return answer;
 }
 
-int RunPaths(UINT func, FILEOP_FLAGS flags, const std::string& from, const std::string& to, BOOL* aborted = nullptr) {
-  const std::wstring pFrom = List("", {from}), pTo = List("", {to});
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = func;
-  op.pFrom = pFrom.c_str();
-  op.pTo = to.empty() ? nullptr : pTo.c_str();
-  op.fFlags = flags;
-  const int result = SHFileOperationW(&op);
-  if (aborted) *aborted = op.fAnyOperationsAborted;
-  return result;
-}
+// A full disk: a 1 MB tmpfs as the destination. `after` is relative to it: "p=size" counts a file's bytes,
+// "p=0755" is a folder's mode, "!p" nothing.
+const struct {
+  const char* behaviour;
+  UINT func;
+  const char* from;
+  bool fails;
+  std::string after;
+} kFullDiskCases[] = {
+    {"a copy that fails keeps the folder's mode", FO_COPY, "big", true, "big=0755"},
+    {"a move that fails takes its copy back", FO_MOVE, "big", true, "!big"},
+    {"overwriting with no room for both", FO_COPY, "same/f", false, "f=700000"},
+};
 
 // A folder holding a bind mount and a tmpfs: deleting it leaves both volumes whole, and says it was cut short.
-TEST_F(ShellFileOperation, DeletionStopsAtMountPoints) {
+// Then the full disk rows.
+TEST_F(ShellFileOperation, MountPointsStopDeletionAndAFullDiskLeavesNoDebris) {
+  mkdir(dir_.File("big").c_str(), 0755);
+  mkdir(dir_.File("same").c_str(), 0755);
+  const std::string chunk(600000, 'b');
+  WriteBytes(dir_.File("big/1"), chunk);
+  WriteBytes(dir_.File("big/2"), chunk);
+  WriteBytes(dir_.File("same/f"), std::string(700000, 'n'));
   bool skipped = false;
   const std::string failures = InOwnMountNamespace([&]() -> std::string {
     mkdir(dir_.File("dir/bind").c_str(), 0755);
@@ -296,71 +320,35 @@ TEST_F(ShellFileOperation, DeletionStopsAtMountPoints) {
       return "SKIP";
     WriteBytes(dir_.File("dir/sub/tmpfs/t.txt"), "T");
     BOOL aborted = FALSE;
-    const int result = RunPaths(FO_DELETE, FOF_NOCONFIRMATION, dir_.File("dir"), "", &aborted);
+    const int result = Run(FO_DELETE, FOF_NOCONFIRMATION, {dir_.File("dir")}, {}, &aborted);
     std::string problems;
     if (result != ERROR_CANCELLED || !aborted) problems += "answered " + std::to_string(result) + "; ";
     if (ReadBytes(dir_.File("dir/bind/sub/z.txt")) != "Z") problems += "the bind mount was entered; ";
     if (ReadBytes(dir_.File("dir/sub/tmpfs/t.txt")) != "T") problems += "the tmpfs was entered; ";
     struct stat st;
     if (lstat(dir_.File("dir/x.txt").c_str(), &st) == 0) problems += "the rest stayed; ";
-    return problems;
-  }, &skipped);
-  if (skipped) GTEST_SKIP() << "no user namespaces here";
-  EXPECT_EQ(failures, "");
-  ExpectTree({"keep/sub/z.txt=Z"});
-}
-
-// A full disk: a 1 MB tmpfs as the destination.
-struct FullDiskCase {
-  const char* behaviour;
-  UINT func;
-  FILEOP_FLAGS flags;
-  const char* from;
-  bool fails;
-  std::vector<std::string> after;  // relative to the tmpfs ("p=size" counts bytes, "p=0755" a folder's mode)
-};
-
-const FullDiskCase kFullDiskCases[] = {
-    {"a copy that fails keeps the folder's mode", FO_COPY, FOF_NOCONFIRMATION, "big", true, {"big=0755"}},
-    {"a move that fails takes its copy back", FO_MOVE, FOF_NOCONFIRMATION, "big", true, {"!big"}},
-    {"overwriting with no room for both", FO_COPY, FOF_NOCONFIRMATION, "same/f", false, {"f=700000"}},
-};
-
-TEST_F(ShellFileOperation, AFullDiskLeavesNoDebris) {
-  mkdir(dir_.File("big").c_str(), 0755);
-  mkdir(dir_.File("same").c_str(), 0755);
-  const std::string chunk(600000, 'b');
-  WriteBytes(dir_.File("big/1"), chunk);
-  WriteBytes(dir_.File("big/2"), chunk);
-  WriteBytes(dir_.File("same/f"), std::string(700000, 'n'));
-  bool skipped = false;
-  const std::string failures = InOwnMountNamespace([&]() -> std::string {
-    std::string problems;
     const std::string disk = dir_.File("disk");
     mkdir(disk.c_str(), 0755);
     for (const auto& c : kFullDiskCases) {
       if (mount("none", disk.c_str(), "tmpfs", 0, "size=1m") != 0) return "SKIP";
-      if (c.after[0] == "f=700000") WriteBytes(disk + "/f", std::string(700000, 'o'));
-      BOOL aborted = FALSE;
-      const int result = RunPaths(c.func, c.flags, dir_.File(c.from), disk, &aborted);
-      if ((result != 0) != c.fails)
-        problems += std::string(c.behaviour) + ": answered " + std::to_string(result) + "; ";
-      for (const auto& e : c.after) {
-        struct stat st;
-        const std::string path = disk + "/" + e.substr(e[0] == '!', e.find('=') - (e[0] == '!'));
-        const bool there = lstat(path.c_str(), &st) == 0;
-        const bool ok = e[0] == '!' ? !there
-                        : S_ISDIR(st.st_mode) ? there && std::to_string(st.st_mode & 07777) == std::to_string(0755)
-                                              : there && std::to_string(st.st_size) == e.substr(e.find('=') + 1);
-        if (!ok) problems += std::string(c.behaviour) + ": " + e + "; ";
-      }
-      if (ReadBytes(dir_.File("big/1")) != chunk) problems += std::string(c.behaviour) + ": source lost; ";
+      if (c.after == "f=700000") WriteBytes(disk + "/f", std::string(700000, 'o'));
+      const int answer = Run(c.func, FOF_NOCONFIRMATION, {dir_.File(c.from)}, {disk}, &aborted);
+      const std::string row = std::string(c.behaviour) + ": ";
+      if ((answer != 0) != c.fails) problems += row + "answered " + std::to_string(answer) + "; ";
+      const std::string& e = c.after;
+      const bool there = lstat((disk + "/" + e.substr(e[0] == '!', e.find('=') - (e[0] == '!'))).c_str(), &st) == 0;
+      const bool ok = e[0] == '!' ? !there
+                      : S_ISDIR(st.st_mode) ? there && (st.st_mode & 07777) == 0755
+                                            : there && std::to_string(st.st_size) == e.substr(e.find('=') + 1);
+      if (!ok) problems += row + e + "; ";
+      if (ReadBytes(dir_.File("big/1")) != chunk) problems += row + "source lost; ";
       umount2(disk.c_str(), MNT_DETACH);
     }
     return problems;
   }, &skipped);
   if (skipped) GTEST_SKIP() << "no user namespaces here";
   EXPECT_EQ(failures, "");
+  ExpectTree({"keep/sub/z.txt=Z"});
 }
 
 // Another process keeps swapping src/sub (a folder) with src/alt (a link to a folder, "victim", holding the same
@@ -389,9 +377,7 @@ TEST_F(ShellFileOperation, FoldersSwappedForLinksAreNeverFollowed) {
     SCOPED_TRACE(c.behaviour);
     int harmed = 0;
     for (int run = 0; run < kRuns; ++run) {
-      for (const std::string& folder : {dir_.Path(), other}) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
-      }
+      Clear({dir_.Path(), other});
       const std::string dst = std::string(c.to) == "@" ? other : dir_.File("dst");
       for (const std::string& folder : {dir_.File("src"), dir_.File("src/sub"), dir_.File("victim"), dst, dst + "/sub"})
         mkdir(folder.c_str(), 0755);
@@ -405,7 +391,7 @@ TEST_F(ShellFileOperation, FoldersSwappedForLinksAreNeverFollowed) {
       std::thread swapper([&] {
         while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
       });
-      RunPaths(c.func, c.flags, dir_.File(c.from), c.to[0] == 0 ? "" : dst);
+      Run(c.func, c.flags, {dir_.File(c.from)}, c.to[0] == 0 ? std::vector<std::string>{} : std::vector{dst});
       stop = true;
       swapper.join();
       int victims = 0;
@@ -432,14 +418,11 @@ TEST_F(ShellFileOperation, MovesAcrossFileSystemsKeepWhatTheyDidNotCarry) {
   constexpr int kRuns = 5, kAdded = 40, kOld = 400;
   char pattern[] = "/dev/shm/qv-move-XXXXXX";
   const std::string other = mkdtemp(pattern);
-  struct stat here, shm;
-  if (stat(other.c_str(), &shm) != 0 || stat(dir_.Path().c_str(), &here) != 0 || here.st_dev == shm.st_dev)
+  if (!OtherFileSystems(other, dir_.Path()))
     GTEST_SKIP() << "/dev/shm and " << dir_.Path() << " are one file system";
   int lossyRuns = 0;
   for (int run = 0; run < kRuns; ++run) {
-    for (const std::string& folder : {dir_.Path(), other}) {
-      for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry);
-    }
+    Clear({dir_.Path(), other});
     const std::string src = other + "/src";
     mkdir(src.c_str(), 0755);
     for (int i = 0; i < kOld; ++i) WriteBytes(src + "/old" + std::to_string(i), std::string(4096, 'o'));
@@ -466,7 +449,7 @@ TEST_F(ShellFileOperation, MovesAcrossFileSystemsKeepWhatTheyDidNotCarry) {
     });
     while (!started) std::this_thread::yield();
     BOOL aborted = FALSE;
-    const int result = RunPaths(FO_MOVE, FOF_NOCONFIRMATION, src, dir_.Path(), &aborted);
+    const int result = Run(FO_MOVE, FOF_NOCONFIRMATION, {src}, {dir_.Path()}, &aborted);
     writer.join();
     int lost = 0, stayed = 0, editsLost = 0;
     for (const auto& name : added) {
@@ -493,8 +476,8 @@ TEST_F(ShellFileOperation, CopiesDropSetUidForANewOwner) {
   const char* asUser = std::getenv("QV_SETUID_DIR");
   if (asUser != nullptr) {
     const std::string base = asUser;
-    EXPECT_EQ(RunPaths(FO_COPY, 0, base + "/root-prog", base + "/out"), 0);
-    EXPECT_EQ(RunPaths(FO_COPY, 0, base + "/own-prog", base + "/out"), 0);
+    EXPECT_EQ(Run(FO_COPY, 0, {base + "/root-prog"}, {base + "/out"}), 0);
+    EXPECT_EQ(Run(FO_COPY, 0, {base + "/own-prog"}, {base + "/out"}), 0);
     return;
   }
   if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
@@ -507,9 +490,7 @@ TEST_F(ShellFileOperation, CopiesDropSetUidForANewOwner) {
   ASSERT_EQ(chown(dir_.File("own-prog").c_str(), 65534, 65534), 0);
   chmod(dir_.File("own-prog").c_str(), 06755);
   settings_test::ScopedVariable variable("QV_SETUID_DIR", dir_.Path());
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  EXPECT_EQ(0, std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups '" + self +
-                            "' '--gtest_filter=ShellFileOperation.CopiesDropSetUid*'").c_str()));
+  EXPECT_EQ(0, RunSelf("setpriv --reuid=65534 --regid=65534 --clear-groups ", "CopiesDropSetUid*"));
   struct stat st;
   ASSERT_EQ(lstat(dir_.File("out/root-prog").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);

@@ -6,15 +6,13 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "SettingsTestSupport.h"
+#include "ProtectTestSupport.h"
 #include "Win32Api.h"
 
 namespace {
@@ -55,33 +53,18 @@ class FakeDesktop {
  public:
   // On `listen` (a D-Bus address) when given; with `hung`, the notification server takes calls and never answers
   // until Answer().
-  explicit FakeDesktop(const std::string& listen = "", bool hung = false) : hung_(hung) {
-    const std::string command = "dbus-daemon --session --fork --print-address=1 --print-pid=1" +
-                                (listen.empty() ? "" : " --address=" + listen);
-    FILE* out = popen(command.c_str(), "r");
-    char line[512] = {};
-    if (out && fgets(line, sizeof line, out)) address_ = std::string(line, strcspn(line, "\n"));
-    if (out && fgets(line, sizeof line, out)) pid_ = atoi(line);
-    if (out) pclose(out);
-    if (address_.empty()) return;
+  explicit FakeDesktop(const std::string& listen = "", bool hung = false) : bus_(false, listen), hung_(hung) {
+    if (!bus_.Ready()) return;
     thread_ = std::thread([this] { Serve(); });
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ready_; });
   }
-  // The daemon is gone when this returns: on its way out it removes its socket, which may be a successor's.
   ~FakeDesktop() {
     Answer();
     g_main_loop_quit(loop_);
     if (thread_.joinable()) thread_.join();
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
-    if (pid_ <= 0 || kill(pid_, SIGTERM) != 0) return;
-    for (int i = 0; i < 250; ++i) {
-      std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-      std::string line;
-      if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return;
-      usleep(20000);
-    }
   }
 
   bool Ready() const { return ready_ && connection_; }
@@ -96,7 +79,7 @@ class FakeDesktop {
     for (GDBusMethodInvocation* invocation : held)
       g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 42u));
   }
-  const std::string& Address() const { return address_; }
+  const std::string& Address() const { return bus_.Address(); }
 
   // Waits (bounded) until `done` holds under the recorder's lock.
   template <class Predicate>
@@ -138,7 +121,7 @@ class FakeDesktop {
   void Serve() {
     g_main_context_push_thread_default(context_);
     connection_ = g_dbus_connection_new_for_address_sync(
-        address_.c_str(),
+        Address().c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, nullptr);
@@ -196,8 +179,7 @@ class FakeDesktop {
       "<interface name='org.kde.StatusNotifierWatcher'>"
       "<method name='RegisterStatusNotifierItem'><arg type='s'/></method></interface></node>";
 
-  std::string address_;
-  int pid_ = 0;
+  protect_test::PrivateBus bus_;
   std::thread thread_;
   GMainContext* context_ = g_main_context_new();
   GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
