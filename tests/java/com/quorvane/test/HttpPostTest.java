@@ -8,12 +8,14 @@ import com.sun.net.httpserver.*;
 import java.io.*;
 import java.net.*;
 import java.nio.file.*;
-import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.*;
 import java.security.KeyStore;
 import java.util.*;
 import java.util.concurrent.*;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.locks.LockSupport;
+import java.util.regex.Pattern;
+import java.util.stream.*;
 import javax.net.ssl.*;
 import org.junit.jupiter.api.*;
 import org.junit.jupiter.api.function.Executable;
@@ -25,6 +27,7 @@ class HttpPostTest {
     static final String FORM = "application/x-www-form-urlencoded;";
     static final String LOCAL = "127.0.0.1";
     static final Servers SERVERS = new Servers();
+    static final Set<PosixFilePermission> OWNER_RW = PosixFilePermissions.fromString("rw-------");
 
     /** The child: a postMessage per "host|port|secure|resource[|body]" (\\uXXXX unescaped), printing "ok BODY" or
      *  the exception. */
@@ -45,13 +48,8 @@ class HttpPostTest {
 
         /** Non-ASCII text reaches the child as \\uXXXX, whatever the locale of its command line. */
         static String unescape(String text) {
-            StringBuilder out = new StringBuilder();
-            for (int i = 0; i < text.length(); i++) {
-                boolean escape = text.startsWith("\\u", i) && i + 6 <= text.length();
-                out.append(escape ? (char) Integer.parseInt(text.substring(i + 2, i + 6), 16) : text.charAt(i));
-                i += escape ? 5 : 0;
-            }
-            return out.toString();
+            return Pattern.compile("\\\\u(\\p{XDigit}{4})").matcher(text)
+                    .replaceAll(m -> String.valueOf((char) Integer.parseInt(m.group(1), 16)));
         }
     }
 
@@ -102,19 +100,6 @@ class HttpPostTest {
             if (failure != null) {
                 throw failure;
             }
-        }
-    }
-
-    interface Call {
-        void run() throws Exception;
-    }
-
-    /** Runs a call on a thread of its own, where a failure fails the thread. */
-    static void unchecked(Call call) {
-        try {
-            call.run();
-        } catch (Exception e) {
-            throw new IllegalStateException(e);
         }
     }
 
@@ -216,7 +201,7 @@ class HttpPostTest {
 
     @Test
     void tlsTrustsOnlyTheConfiguredCertificateAndKeepsItsSecrets(@TempDir Path dir) throws Exception {
-        int https = SERVERS.https(dir), tlsProxy = SERVERS.httpsProxy(dir);
+        int https = SERVERS.https(dir, SERVERS::answer), tlsProxy = SERVERS.https(dir, Servers.PROXY);
         String cert = dir.resolve("cert.pem").toString(), system = "/etc/ssl/certs/ca-certificates.crt";
         String refused = "IOException: " + NOT_OK + "0 (WinInet error 12045)";
         String misnamed = "IOException: " + NOT_OK + "0 (WinInet error 12038)";
@@ -261,13 +246,10 @@ class HttpPostTest {
         List<Executable> checks = new ArrayList<>();
         for (Object[] r : rows) {
             String[] lists = (r[0] + "|").split("\\|", -1);
-            Map<String, String> env = new HashMap<>(Map.of("http_proxy", proxy));
-            if (!lists[0].isEmpty()) {
-                env.put("no_proxy", lists[0].equals("''") ? "" : lists[0]);
-            }
-            if (!lists[1].isEmpty()) {
-                env.put("NO_PROXY", lists[1]);
-            }
+            Map<String, String> env = new HashMap<>(Map.of("http_proxy", proxy, "no_proxy", lists[0], "NO_PROXY",
+                    lists[1]));
+            env.values().removeIf(String::isEmpty);
+            env.replaceAll((name, value) -> value.equals("''") ? "" : value);
             String[] at = r[1].toString().split("\\|");
             String ours = child(env, r[1] + "|false|/np").get(0);
             String curl = ChildJvm.exec(env, "curl", "-q", "-s", "-m", "30", "http://" + at[0] + ":" + at[1] + "/np");
@@ -282,16 +264,15 @@ class HttpPostTest {
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
-        int http = SERVERS.http, https = SERVERS.https(home);
+        int http = SERVERS.http, https = SERVERS.https(home, SERVERS::answer);
         // 127.0.0.1 has no entry; localhost's answers a form POST, over TLS only since /auth takes Basic alone
         String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1",
             "localhost|" + https + "|true|/auth|a=1", "localhost|" + http + "|false|/auth/digest|a=1"};
         Object[][] rows = {{"right", List.of(denied, denied, "ok welcome", "ok welcome")},
             {"wrong", List.of(denied, denied, denied, denied)}};
         for (Object[] row : rows) {
-            Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
-                    + row[0]);
-            Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
+            Files.setPosixFilePermissions(Files.writeString(home.resolve(".netrc"),
+                    "machine localhost login quorvane password " + row[0]), OWNER_RW);
             int before = SERVERS.requests.size();
             assertEquals(row[1], child(Map.of("HOME", home.toString(), "SSL_CERT_FILE",
                     home.resolve("cert.pem").toString()), calls), "password " + row[0]);
@@ -331,12 +312,11 @@ class HttpPostTest {
     void theCallersBodyArrayIsLeftAsTheCallerLeavesIt() throws Exception {
         byte[] body = "a=1".getBytes(ISO_8859_1);
         CountDownLatch[] hold = SERVERS.hold = new CountDownLatch[] {new CountDownLatch(1), new CountDownLatch(1)};
-        Thread call = new Thread(() -> unchecked(() -> post("/hold", body)));
-        call.start();
+        Future<Recorder> call = Executors.newSingleThreadExecutor().submit(() -> post("/hold", body));
         assertTrue(hold[0].await(60, TimeUnit.SECONDS), "the request arrives");
         body[2] = '2'; // another thread changes the body while the call has it
         hold[1].countDown();
-        call.join();
+        call.get();
         assertEquals(List.of("a=1", "a=2"), List.of(new String(SERVERS.last().body(), ISO_8859_1),
                 new String(body, ISO_8859_1)));
     }
@@ -369,12 +349,10 @@ class HttpPostTest {
                     Map.of(), "127.0.0.2|" + h2 + "|false|/loop/127.0.0.3:" + h3, denied}};
             List<Executable> checks = new ArrayList<>(); // every row's verdict, not only the first failure's
             for (Object[] r : rows) {
-                Path netrc = Files.writeString(home.resolve(".netrc"), (String) r[1]);
-                Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
-                Map<String, String> env = new HashMap<>(Map.of("HOME", home.toString()));
+                Files.setPosixFilePermissions(Files.writeString(home.resolve(".netrc"), (String) r[1]), OWNER_RW);
                 @SuppressWarnings("unchecked")
-                Map<String, String> extra = (Map<String, String>) r[2];
-                env.putAll(extra);
+                Map<String, String> env = new HashMap<>((Map<String, String>) r[2]);
+                env.put("HOME", home.toString());
                 int before = SERVERS.requests.size();
                 tunnel.records.clear();
                 List<String> result = child(env, (String) r[3]);
@@ -398,31 +376,24 @@ class HttpPostTest {
         try (SocketRecorder socks = new SocketRecorder(LOCAL, SocketRecorder.SOCKS5);
                 SocketRecorder tls = new SocketRecorder(LOCAL, SocketRecorder.FIRST_READ);
                 GnomeDesktop gnome = new GnomeDesktop(dir, SERVERS.proxy())) {
-            Object[][] rows = { // proxy settings, resource, result, what the SOCKS and the TLS listener heard
-                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed + "(WinInet error 12029)",
-                    List.of(LOCAL + ":" + SERVERS.http), List.of()},
-                {Map.of("http_proxy", tls.url("https")), "/tls", failed + "(WinInet error 12157)", List.of(),
-                    List.of("TLS hello")},
-                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed + "(WinInet error 12033)", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", List.of(), List.of()},
+            String viaSocks = "socks " + LOCAL + ":" + SERVERS.http;
+            Object[][] rows = { // proxy settings, resource, result, what the SOCKS or the TLS listener heard
+                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed + "(WinInet error 12029)", viaSocks},
+                {Map.of("http_proxy", tls.url("https")), "/tls", failed + "(WinInet error 12157)", "TLS hello"},
+                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed + "(WinInet error 12033)", ""},
+                {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", ""},
+                {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", ""},
                 // Without desktop settings libproxy reads the environment itself, HTTP_PROXY included.
-                {Map.of("HTTP_PROXY", proxy), "/upper", "ok proxied " + origin + "/upper", List.of(), List.of()},
-                {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy), "/frag?q=1#part", "ok proxied " + origin + "/frag?q=1", List.of(),
-                    List.of()},
+                {Map.of("HTTP_PROXY", proxy), "/upper", "ok proxied " + origin + "/upper", ""},
+                {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", ""},
+                {Map.of("http_proxy", proxy), "/frag?q=1#part", "ok proxied " + origin + "/frag?q=1", ""},
                 // The desktop's proxy (GNOME, through libproxy) unless a variable names another.
-                {gnome.env(), "/desk", desk, List.of(), List.of()},
-                {gnome.env("no_proxy", "localhost"), "/desk", desk, List.of(), List.of()},
-                {gnome.env("NO_PROXY", "localhost"), "/desk", desk, List.of(), List.of()},
-                {gnome.env("HTTP_PROXY", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
-                {gnome.env("https_proxy", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
-                {gnome.env("no_proxy", "127.0.0.0/8"), "/desk", "ok ok", List.of(), List.of()},
-                {gnome.env("all_proxy", socks.url("socks5h")), "/desk", failed + "(WinInet error 12029)",
-                    List.of(LOCAL + ":" + SERVERS.http), List.of()}};
+                {gnome.env(), "/desk", desk, ""}, {gnome.env("no_proxy", "localhost"), "/desk", desk, ""},
+                {gnome.env("NO_PROXY", "localhost"), "/desk", desk, ""},
+                {gnome.env("HTTP_PROXY", socks.url("socks5h")), "/desk", desk, ""},
+                {gnome.env("https_proxy", socks.url("socks5h")), "/desk", desk, ""},
+                {gnome.env("no_proxy", "127.0.0.0/8"), "/desk", "ok ok", ""},
+                {gnome.env("all_proxy", socks.url("socks5h")), "/desk", failed + "(WinInet error 12029)", viaSocks}};
             List<Executable> checks = new ArrayList<>();
             for (Object[] r : rows) {
                 socks.records.clear();
@@ -430,9 +401,9 @@ class HttpPostTest {
                 @SuppressWarnings("unchecked")
                 Map<String, String> env = (Map<String, String>) r[0];
                 List<String> result = child(env, LOCAL + "|" + SERVERS.http + "|false|" + r[1]);
-                List<Object> seen = List.of(result, List.copyOf(socks.records), tls.records.stream()
-                        .map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t).toList());
-                checks.add(() -> assertEquals(List.of(List.of(r[2]), r[3], r[4]), seen, env.toString()));
+                String heard = String.join(" ", Stream.concat(socks.records.stream().map(t -> "socks " + t),
+                        tls.records.stream().map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t)).toList());
+                checks.add(() -> assertEquals(List.of(r[2], r[3]), List.of(result.get(0), heard), env.toString()));
             }
             // A name beyond ASCII goes to the proxy as the server's DNS knows it.
             checks.add(() -> assertEquals(List.of("ok proxied http://xn--bcher-kva.invalid:" + SERVERS.http + "/idn"),
@@ -492,6 +463,8 @@ class HttpPostTest {
         record Request(String method, String target, Headers headers, byte[] body, int clientPort, String server) {
         }
 
+        static final HttpHandler PROXY = e -> reply(e, 200, "proxied " + e.getRequestURI());
+
         /** Answers 200 with a header line a second for 30 s, then "ok". */
         static final SocketRecorder.Script TRICKLED_HEADERS = (socket, records) -> {
             socket.getInputStream().read(new byte[8192]);
@@ -526,39 +499,29 @@ class HttpPostTest {
             return requests.get(requests.size() - 1);
         }
 
-        /** HTTPS with the same answers; its certificate, for localhost only, is left in dir as cert.pem. */
-        int https(Path dir) throws Exception {
-            String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
-            String store = dir.resolve("server.p12").toString();
-            ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname",
-                    "secp256r1", "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore",
-                    store, "-storepass", "changeit");
-            ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
-                    "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
-            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
-            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
-            return serve(server, this::answer);
-        }
-
-        private static SSLContext tls(Path dir) throws Exception {
+        /** HTTPS answering as handler does; its certificate, for localhost only, is made once in dir as cert.pem. */
+        int https(Path dir, HttpHandler handler) throws Exception {
+            String store = dir.resolve("server.p12").toString(), pass = "changeit";
+            if (!Files.exists(dir.resolve("cert.pem"))) {
+                String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
+                ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname",
+                        "secp256r1", "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2",
+                        "-keystore", store, "-storepass", pass);
+                ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
+                        "-storepass", pass, "-file", dir.resolve("cert.pem").toString());
+            }
             KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
-            managers.init(KeyStore.getInstance(dir.resolve("server.p12").toFile(), "changeit".toCharArray()),
-                    "changeit".toCharArray());
+            managers.init(KeyStore.getInstance(new File(store), pass.toCharArray()), pass.toCharArray());
             SSLContext tls = SSLContext.getInstance("TLS");
             tls.init(managers.getKeyManagers(), null, null);
-            return tls;
+            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
+            server.setHttpsConfigurator(new HttpsConfigurator(tls));
+            return serve(server, handler);
         }
 
         /** A proxy that answers every request itself: "proxied " and the target it was sent. */
         int proxy() throws IOException {
-            return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
-        }
-
-        /** The same proxy over TLS, with the certificate https(dir) made. */
-        int httpsProxy(Path dir) throws Exception {
-            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
-            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
-            return serve(server, e -> reply(e, 200, "proxied " + e.getRequestURI()));
+            return serve(HttpServer.create(LOOPBACK, 0), PROXY);
         }
 
         /** A proxy that wants p:p1 and then sends every request on to https://quorvane.invalid/. */
@@ -575,10 +538,6 @@ class HttpPostTest {
             });
         }
 
-        static String basic(String login) {
-            return "Basic " + Base64.getEncoder().encodeToString(login.getBytes(UTF_8));
-        }
-
         /** Asks for Basic, and for Digest too with `digest`. */
         static void challenge(HttpExchange e, String header, boolean digest) {
             e.getResponseHeaders().add(header, "Basic realm=\"quorvane\"");
@@ -590,12 +549,8 @@ class HttpPostTest {
 
         /** The fields of a Digest answer. */
         private static Map<String, String> digestFields(String authorization) {
-            Map<String, String> fields = new HashMap<>();
-            var m = java.util.regex.Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization);
-            while (m.find()) {
-                fields.put(m.group(1), m.group(2) != null ? m.group(2) : m.group(3));
-            }
-            return fields;
+            return Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization).results().collect(
+                    Collectors.toMap(m -> m.group(1), m -> m.group(m.group(2) != null ? 2 : 3), (a, b) -> b));
         }
 
         /** The user an Authorization header names, Basic or Digest; "" for none. */
@@ -613,7 +568,8 @@ class HttpPostTest {
                 return false;
             }
             if (authorization.startsWith("Basic ")) {
-                return authorization.equals(basic(user + ":" + password));
+                return authorization.equals("Basic " + Base64.getEncoder().encodeToString((user + ":" + password)
+                        .getBytes(UTF_8)));
             }
             Map<String, String> f = digestFields(authorization);
             String ha1 = md5(user + ":quorvane:" + password), ha2 = md5(method + ":" + f.get("uri"));
