@@ -418,21 +418,17 @@ class HttpPostTest {
         private final Map<String, String> env = new HashMap<>();
 
         GnomeDesktop(Path dir, int port) throws Exception {
-            Path runtime = Files.createDirectories(dir.resolve("runtime"));
-            Files.setPosixFilePermissions(runtime, PosixFilePermissions.fromString("rwx------"));
+            Path runtime = Files.createDirectories(dir.resolve("runtime"), PosixFilePermissions.asFileAttribute(
+                    PosixFilePermissions.fromString("rwx------")));
             env.putAll(Map.of("XDG_CONFIG_HOME", Files.createDirectories(dir.resolve("config")).toString(),
                     "XDG_RUNTIME_DIR", runtime.toString(), "DESKTOP_SESSION", "gnome", "GSETTINGS_BACKEND", "dconf"));
             bus = ChildJvm.start(env, List.of("dbus-daemon", "--session", "--nofork", "--print-address=1"));
             String address = new BufferedReader(new InputStreamReader(bus.getInputStream(), UTF_8)).readLine();
             assertNotNull(address, "dbus-daemon gave no address");
             env.put("DBUS_SESSION_BUS_ADDRESS", address);
-            String[][] settings = {{"org.gnome.system.proxy", "mode", "manual"},
-                {"org.gnome.system.proxy.http", "host", "127.0.0.1"},
-                {"org.gnome.system.proxy.http", "port", "" + port},
-                {"org.gnome.system.proxy", "ignore-hosts", "['localhost']"}};
-            for (String[] setting : settings) {
-                ChildJvm.exec(env, "gsettings", "set", setting[0], setting[1], setting[2]);
-            }
+            ChildJvm.exec(env, "sh", "-c", "gsettings set org.gnome.system.proxy mode manual && gsettings set"
+                    + " org.gnome.system.proxy.http host 127.0.0.1 && gsettings set org.gnome.system.proxy.http port $0"
+                    + " && gsettings set org.gnome.system.proxy ignore-hosts \"['localhost']\"", "" + port);
             assertEquals("'127.0.0.1'", ChildJvm.exec(env, "gsettings", "get", "org.gnome.system.proxy.http", "host")
                     .strip());
         }

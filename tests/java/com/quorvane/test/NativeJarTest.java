@@ -218,14 +218,12 @@ class NativeJarTest {
             Path go = temp.resolve("go");
             Files.deleteIfExists(go);
             List<Process> jvms = new ArrayList<>();
-            for (int i = 0; i < 2; i++) {
+            List<BufferedReader> outputs = new ArrayList<>();
+            for (int i = 0; i < 2; i++) { // each says it is ready, then waits for the go
                 jvms.add(ChildJvm.start(env(cache, temp.resolve("tmp")),
                         probe(null, false, go.toString(), Integer.toString(i * delay))));
-            }
-            List<BufferedReader> outputs = new ArrayList<>();
-            for (Process jvm : jvms) { // each says it is ready, then waits for the go
-                outputs.add(new BufferedReader(new InputStreamReader(jvm.getInputStream(), StandardCharsets.UTF_8)));
-                outputs.get(outputs.size() - 1).lines().filter("ready"::equals).findFirst();
+                outputs.add(jvms.get(i).inputReader(StandardCharsets.UTF_8));
+                outputs.get(i).lines().filter("ready"::equals).findFirst();
             }
             Files.createFile(go);
             for (int i = 0; i < 2; i++) {
