@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
-# The jars, the Windows bundle and the Debian package are reproducible: made
-# again from the same build's objects and class files, with the clock set a
-# year back (faketime; back, so that nothing it writes lies in the future of
-# later builds), the class files' times changed, under umask 077 and into
-# another folder, each must come out byte for byte as before. The native
-# code is not compiled again (no time for it in CI); cmake/Reproducible.cmake
-# keeps build paths out of it and the hardening check looks for them.
-# Run after scripts/package.sh; it makes the jars and the bundle again in
-# place. Lists each file as "same" or "DIFFERS", with what differs; then
-# whether the jars' entries and the package's files carry the build's time
-# (SOURCE_DATE_EPOCH at configure time, else the last commit's).
+# The jars, the Windows bundle and the Debian package are reproducible: made again from this build's objects and
+# class files, with the clock a year back (back: nothing may lie in the future of later builds), new class file
+# times, umask 077 and another folder, each must come out byte for byte as before ("same" or "DIFFERS" with what
+# differs), and carry the build's time (SOURCE_DATE_EPOCH at configure time, else the last commit's). Native code
+# is not compiled again; cmake/Reproducible.cmake keeps build paths out of it. Run after scripts/package.sh, whose
+# jars and bundle it makes again in place.
 # usage: check-reproducible.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -19,10 +14,7 @@ files=(java/quorvane-client.jar java/quorvane-tools.jar java/loader/quorvane-nat
        "${zip#"$build"/}" "${deb#"$build"/}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for f in "${files[@]}"; do
-  mkdir -p "$work/first/$(dirname "$f")"
-  cp "$build/$f" "$work/first/$f"
-done
+mkdir "$work/first" && (cd "$build" && cp --parents "${files[@]}" "$work/first/")
 
 # The build decides the time: none from the caller's environment.
 unset SOURCE_DATE_EPOCH

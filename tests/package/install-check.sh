@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# Installs the package as its users do (apt-get install ./quorvane_*.deb),
-# first without its recommendations, where it must still load and read a
-# document and must depend on no library it only opens on first use; then
-# with them, and runs the installed files as an ordinary user in a private
-# environment (a Java program's System.loadLibrary with no library path,
-# docprops and quorvane-reg from the PATH), then purges it and checks that
-# nothing it brought is left. Needs root; the package must not be installed
-# already.
+# Installs the package as its users do (apt-get install ./quorvane_*.deb): without its recommendations it must
+# load and read a document and depend on no library it only opens on first use; with them, the installed files run
+# as an ordinary user in a private environment (System.loadLibrary with no library path, docprops and quorvane-reg
+# from the PATH); purged, nothing it brought is left. Needs root, and the package not installed already.
 # usage: install-check.sh DEB SAMPLE_DOCUMENT
 set -euo pipefail
 deb=$(realpath "$1") sample=$(realpath "$2")

@@ -6,7 +6,7 @@ import com.quorvane.infrastructure.os.windows.Win32Impl;
 import java.io.*;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.*;
-import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.*;
 import java.util.*;
 import java.util.concurrent.TimeUnit;
 
@@ -59,12 +59,13 @@ final class ChildJvm {
     }
 
     private static Path readable;
+    private static final Set<PosixFilePermission> READABLE = PosixFilePermissions.fromString("rwxr-xr-x");
 
     /** A copy of a file, or of a folder's files, that every user can read; made once per run. */
     static synchronized Path readableCopy(Path source) throws IOException {
         if (readable == null) {
             readable = Files.createTempDirectory("qv-readable");
-            Files.setPosixFilePermissions(readable, PosixFilePermissions.fromString("rwxr-xr-x"));
+            Files.setPosixFilePermissions(readable, READABLE);
             Path made = readable;
             Runtime.getRuntime().addShutdownHook(new Thread(() -> {
                 try (var tree = Files.walk(made)) {
@@ -78,8 +79,7 @@ final class ChildJvm {
         if (Files.exists(target)) {
             return target;
         }
-        Files.createDirectories(target.getParent());
-        Files.setPosixFilePermissions(target.getParent(), PosixFilePermissions.fromString("rwxr-xr-x"));
+        Files.setPosixFilePermissions(Files.createDirectories(target.getParent()), READABLE);
         if (Files.isDirectory(source)) {
             Files.createDirectory(target);
             try (var files = Files.list(source)) {
@@ -92,8 +92,7 @@ final class ChildJvm {
         }
         try (var all = Files.walk(target)) {
             for (Path p : (Iterable<Path>) all::iterator) {
-                Files.setPosixFilePermissions(p, PosixFilePermissions.fromString(
-                        "rwxr-xr-x"));
+                Files.setPosixFilePermissions(p, READABLE);
             }
         }
         return target;

@@ -8,12 +8,14 @@ import com.sun.net.httpserver.*;
 import java.io.*;
 import java.net.*;
 import java.nio.file.*;
-import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.*;
 import java.security.KeyStore;
 import java.util.*;
 import java.util.concurrent.*;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.locks.LockSupport;
+import java.util.regex.Pattern;
+import java.util.stream.*;
 import javax.net.ssl.*;
 import org.junit.jupiter.api.*;
 import org.junit.jupiter.api.function.Executable;
@@ -25,6 +27,7 @@ class HttpPostTest {
     static final String FORM = "application/x-www-form-urlencoded;";
     static final String LOCAL = "127.0.0.1";
     static final Servers SERVERS = new Servers();
+    static final Set<PosixFilePermission> OWNER_RW = PosixFilePermissions.fromString("rw-------");
 
     /** The child: a postMessage per "host|port|secure|resource[|body]" (\\uXXXX unescaped), printing "ok BODY" or
      *  the exception. */
@@ -45,13 +48,8 @@ class HttpPostTest {
 
         /** Non-ASCII text reaches the child as \\uXXXX, whatever the locale of its command line. */
         static String unescape(String text) {
-            StringBuilder out = new StringBuilder();
-            for (int i = 0; i < text.length(); i++) {
-                boolean escape = text.startsWith("\\u", i) && i + 6 <= text.length();
-                out.append(escape ? (char) Integer.parseInt(text.substring(i + 2, i + 6), 16) : text.charAt(i));
-                i += escape ? 5 : 0;
-            }
-            return out.toString();
+            return Pattern.compile("\\\\u(\\p{XDigit}{4})").matcher(text)
+                    .replaceAll(m -> String.valueOf((char) Integer.parseInt(m.group(1), 16)));
         }
     }
 
@@ -105,19 +103,6 @@ class HttpPostTest {
         }
     }
 
-    interface Call {
-        void run() throws Exception;
-    }
-
-    /** Runs a call on a thread of its own, where a failure fails the thread. */
-    static void unchecked(Call call) {
-        try {
-            call.run();
-        } catch (Exception e) {
-            throw new IllegalStateException(e);
-        }
-    }
-
     @AfterAll
     static void stop() {
         SERVERS.open.forEach(server -> server.stop(0));
@@ -145,6 +130,7 @@ class HttpPostTest {
             {LOCAL, "/status/204", 0, null, new Recorder(), NOT_OK + 204},
             {LOCAL, "/status/404", 0, new byte[] {'a'}, new Recorder(), NOT_OK + 404},
             {LOCAL, "/status/500", 0, null, new Recorder(), NOT_OK + 500},
+            {LOCAL, "/redirect/302/loop", 0, null, new Recorder(), NOT_OK + 302}, // a loop ends with its last answer
             {LOCAL, "/", 1, null, new Recorder(), NOT_OK + "0 (WinInet error 12029)"}, // nothing listens on port 1
             // A check the caller made on the whole text must hold for what is sent: nothing is.
             {LOCAL + "\u0000.evil.test", "/", 0, null, new Recorder(), "URI contains a control character"},
@@ -210,13 +196,11 @@ class HttpPostTest {
             assertEquals(List.of("/landed", r[1], r[2]), List.of(got.target(), got.method(),
                     new String(got.body(), ISO_8859_1)), "after " + r[0]);
         }
-        assertEquals(NOT_OK + 302, assertThrows(IOException.class, () -> post("/redirect/302/loop", null))
-                .getMessage(), "a redirect loop ends with its last answer");
     }
 
     @Test
     void tlsTrustsOnlyTheConfiguredCertificateAndKeepsItsSecrets(@TempDir Path dir) throws Exception {
-        int https = SERVERS.https(dir), tlsProxy = SERVERS.httpsProxy(dir);
+        int https = SERVERS.https(dir, SERVERS::answer), tlsProxy = SERVERS.https(dir, Servers.PROXY);
         String cert = dir.resolve("cert.pem").toString(), system = "/etc/ssl/certs/ca-certificates.crt";
         String refused = "IOException: " + NOT_OK + "0 (WinInet error 12045)";
         String misnamed = "IOException: " + NOT_OK + "0 (WinInet error 12038)";
@@ -261,13 +245,10 @@ class HttpPostTest {
         List<Executable> checks = new ArrayList<>();
         for (Object[] r : rows) {
             String[] lists = (r[0] + "|").split("\\|", -1);
-            Map<String, String> env = new HashMap<>(Map.of("http_proxy", proxy));
-            if (!lists[0].isEmpty()) {
-                env.put("no_proxy", lists[0].equals("''") ? "" : lists[0]);
-            }
-            if (!lists[1].isEmpty()) {
-                env.put("NO_PROXY", lists[1]);
-            }
+            Map<String, String> env = new HashMap<>(Map.of("http_proxy", proxy, "no_proxy", lists[0], "NO_PROXY",
+                    lists[1]));
+            env.values().removeIf(String::isEmpty);
+            env.replaceAll((name, value) -> value.equals("''") ? "" : value);
             String[] at = r[1].toString().split("\\|");
             String ours = child(env, r[1] + "|false|/np").get(0);
             String curl = ChildJvm.exec(env, "curl", "-q", "-s", "-m", "30", "http://" + at[0] + ":" + at[1] + "/np");
@@ -282,16 +263,15 @@ class HttpPostTest {
     @Test
     void a401IsRetriedOnceWithTheNetrcEntryOfTheHost(@TempDir Path home) throws Exception {
         String denied = "IOException: " + NOT_OK + 401;
-        int http = SERVERS.http, https = SERVERS.https(home);
+        int http = SERVERS.http, https = SERVERS.https(home, SERVERS::answer);
         // 127.0.0.1 has no entry; localhost's answers a form POST, over TLS only since /auth takes Basic alone
         String[] calls = {LOCAL + "|" + http + "|false|/auth", "localhost|" + http + "|false|/auth|a=1",
             "localhost|" + https + "|true|/auth|a=1", "localhost|" + http + "|false|/auth/digest|a=1"};
         Object[][] rows = {{"right", List.of(denied, denied, "ok welcome", "ok welcome")},
             {"wrong", List.of(denied, denied, denied, denied)}};
         for (Object[] row : rows) {
-            Path netrc = Files.writeString(home.resolve(".netrc"), "machine localhost login quorvane password "
-                    + row[0]);
-            Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
+            Files.setPosixFilePermissions(Files.writeString(home.resolve(".netrc"),
+                    "machine localhost login quorvane password " + row[0]), OWNER_RW);
             int before = SERVERS.requests.size();
             assertEquals(row[1], child(Map.of("HOME", home.toString(), "SSL_CERT_FILE",
                     home.resolve("cert.pem").toString()), calls), "password " + row[0]);
@@ -331,12 +311,11 @@ class HttpPostTest {
     void theCallersBodyArrayIsLeftAsTheCallerLeavesIt() throws Exception {
         byte[] body = "a=1".getBytes(ISO_8859_1);
         CountDownLatch[] hold = SERVERS.hold = new CountDownLatch[] {new CountDownLatch(1), new CountDownLatch(1)};
-        Thread call = new Thread(() -> unchecked(() -> post("/hold", body)));
-        call.start();
+        Future<Recorder> call = Executors.newSingleThreadExecutor().submit(() -> post("/hold", body));
         assertTrue(hold[0].await(60, TimeUnit.SECONDS), "the request arrives");
         body[2] = '2'; // another thread changes the body while the call has it
         hold[1].countDown();
-        call.join();
+        call.get();
         assertEquals(List.of("a=1", "a=2"), List.of(new String(SERVERS.last().body(), ISO_8859_1),
                 new String(body, ISO_8859_1)));
     }
@@ -369,12 +348,10 @@ class HttpPostTest {
                     Map.of(), "127.0.0.2|" + h2 + "|false|/loop/127.0.0.3:" + h3, denied}};
             List<Executable> checks = new ArrayList<>(); // every row's verdict, not only the first failure's
             for (Object[] r : rows) {
-                Path netrc = Files.writeString(home.resolve(".netrc"), (String) r[1]);
-                Files.setPosixFilePermissions(netrc, PosixFilePermissions.fromString("rw-------"));
-                Map<String, String> env = new HashMap<>(Map.of("HOME", home.toString()));
+                Files.setPosixFilePermissions(Files.writeString(home.resolve(".netrc"), (String) r[1]), OWNER_RW);
                 @SuppressWarnings("unchecked")
-                Map<String, String> extra = (Map<String, String>) r[2];
-                env.putAll(extra);
+                Map<String, String> env = new HashMap<>((Map<String, String>) r[2]);
+                env.put("HOME", home.toString());
                 int before = SERVERS.requests.size();
                 tunnel.records.clear();
                 List<String> result = child(env, (String) r[3]);
@@ -398,31 +375,24 @@ class HttpPostTest {
         try (SocketRecorder socks = new SocketRecorder(LOCAL, SocketRecorder.SOCKS5);
                 SocketRecorder tls = new SocketRecorder(LOCAL, SocketRecorder.FIRST_READ);
                 GnomeDesktop gnome = new GnomeDesktop(dir, SERVERS.proxy())) {
-            Object[][] rows = { // proxy settings, resource, result, what the SOCKS and the TLS listener heard
-                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed + "(WinInet error 12029)",
-                    List.of(LOCAL + ":" + SERVERS.http), List.of()},
-                {Map.of("http_proxy", tls.url("https")), "/tls", failed + "(WinInet error 12157)", List.of(),
-                    List.of("TLS hello")},
-                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed + "(WinInet error 12033)", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", List.of(), List.of()},
+            String viaSocks = "socks " + LOCAL + ":" + SERVERS.http;
+            Object[][] rows = { // proxy settings, resource, result, what the SOCKS or the TLS listener heard
+                {Map.of("http_proxy", socks.url("socks5h")), "/socks", failed + "(WinInet error 12029)", viaSocks},
+                {Map.of("http_proxy", tls.url("https")), "/tls", failed + "(WinInet error 12157)", "TLS hello"},
+                {Map.of("http_proxy", "ftp://127.0.0.1:21"), "/ftp", failed + "(WinInet error 12033)", ""},
+                {Map.of("http_proxy", proxy.substring(7)), "/bare", "ok proxied " + origin + "/bare", ""},
+                {Map.of("http_proxy", proxy, "no_proxy", "*"), "/star", "ok ok", ""},
                 // Without desktop settings libproxy reads the environment itself, HTTP_PROXY included.
-                {Map.of("HTTP_PROXY", proxy), "/upper", "ok proxied " + origin + "/upper", List.of(), List.of()},
-                {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", List.of(),
-                    List.of()},
-                {Map.of("http_proxy", proxy), "/frag?q=1#part", "ok proxied " + origin + "/frag?q=1", List.of(),
-                    List.of()},
+                {Map.of("HTTP_PROXY", proxy), "/upper", "ok proxied " + origin + "/upper", ""},
+                {Map.of("http_proxy", proxy), "@evil.test/x", "ok proxied " + origin + "/@evil.test/x", ""},
+                {Map.of("http_proxy", proxy), "/frag?q=1#part", "ok proxied " + origin + "/frag?q=1", ""},
                 // The desktop's proxy (GNOME, through libproxy) unless a variable names another.
-                {gnome.env(), "/desk", desk, List.of(), List.of()},
-                {gnome.env("no_proxy", "localhost"), "/desk", desk, List.of(), List.of()},
-                {gnome.env("NO_PROXY", "localhost"), "/desk", desk, List.of(), List.of()},
-                {gnome.env("HTTP_PROXY", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
-                {gnome.env("https_proxy", socks.url("socks5h")), "/desk", desk, List.of(), List.of()},
-                {gnome.env("no_proxy", "127.0.0.0/8"), "/desk", "ok ok", List.of(), List.of()},
-                {gnome.env("all_proxy", socks.url("socks5h")), "/desk", failed + "(WinInet error 12029)",
-                    List.of(LOCAL + ":" + SERVERS.http), List.of()}};
+                {gnome.env(), "/desk", desk, ""}, {gnome.env("no_proxy", "localhost"), "/desk", desk, ""},
+                {gnome.env("NO_PROXY", "localhost"), "/desk", desk, ""},
+                {gnome.env("HTTP_PROXY", socks.url("socks5h")), "/desk", desk, ""},
+                {gnome.env("https_proxy", socks.url("socks5h")), "/desk", desk, ""},
+                {gnome.env("no_proxy", "127.0.0.0/8"), "/desk", "ok ok", ""},
+                {gnome.env("all_proxy", socks.url("socks5h")), "/desk", failed + "(WinInet error 12029)", viaSocks}};
             List<Executable> checks = new ArrayList<>();
             for (Object[] r : rows) {
                 socks.records.clear();
@@ -430,14 +400,75 @@ class HttpPostTest {
                 @SuppressWarnings("unchecked")
                 Map<String, String> env = (Map<String, String>) r[0];
                 List<String> result = child(env, LOCAL + "|" + SERVERS.http + "|false|" + r[1]);
-                List<Object> seen = List.of(result, List.copyOf(socks.records), tls.records.stream()
-                        .map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t).toList());
-                checks.add(() -> assertEquals(List.of(List.of(r[2]), r[3], r[4]), seen, env.toString()));
+                String heard = String.join(" ", Stream.concat(socks.records.stream().map(t -> "socks " + t),
+                        tls.records.stream().map(t -> t.startsWith("\u0016\u0003") ? "TLS hello" : t)).toList());
+                checks.add(() -> assertEquals(List.of(r[2], r[3]), List.of(result.get(0), heard), env.toString()));
             }
             // A name beyond ASCII goes to the proxy as the server's DNS knows it.
             checks.add(() -> assertEquals(List.of("ok proxied http://xn--bcher-kva.invalid:" + SERVERS.http + "/idn"),
                     child(Map.of("http_proxy", proxy), "b\\u00fccher.invalid|" + SERVERS.http + "|false|/idn")));
             assertAll(checks);
+        }
+    }
+
+    /** A loopback listener that records what each connection first says, answers it once and hangs up. */
+    static final class SocketRecorder implements AutoCloseable {
+        /** Reads a connection's opening and records it before any answer, which may end the client's call. */
+        interface Script {
+            void play(Socket socket, List<String> records) throws IOException;
+        }
+
+        /** The bytes of the first read, as text: a request head, or a TLS hello. */
+        static final Script FIRST_READ = (socket, records) -> {
+            byte[] buffer = new byte[8192];
+            int n = socket.getInputStream().read(buffer);
+            records.add(n <= 0 ? "" : new String(buffer, 0, n, ISO_8859_1));
+        };
+
+        /** A SOCKS5 server that takes no credentials, records "host:port" of the CONNECT and refuses it. */
+        static final Script SOCKS5 = (socket, records) -> {
+            DataInputStream in = new DataInputStream(socket.getInputStream());
+            in.readUnsignedByte(); // version
+            in.readNBytes(in.readUnsignedByte()); // the methods offered
+            socket.getOutputStream().write(new byte[] {5, 0});
+            in.readNBytes(3); // version, command, reserved
+            int type = in.readUnsignedByte();
+            String host = type == 3 ? new String(in.readNBytes(in.readUnsignedByte()), ISO_8859_1)
+                    : InetAddress.getByAddress(in.readNBytes(type == 1 ? 4 : 16)).getHostAddress();
+            records.add(host + ":" + in.readUnsignedShort());
+            socket.getOutputStream().write(new byte[] {5, 5, 0, 1, 0, 0, 0, 0, 0, 0}); // connection refused
+        };
+
+        final List<String> records = new CopyOnWriteArrayList<>();
+        private final ServerSocket server;
+
+        SocketRecorder(String address, Script script) throws IOException {
+            server = new ServerSocket(0, 50, InetAddress.getByName(address));
+            Thread accept = new Thread(() -> {
+                while (!server.isClosed()) {
+                    try (Socket socket = server.accept()) {
+                        script.play(socket, records);
+                    } catch (IOException e) {
+                        // closed, or a client that went away mid-way
+                    }
+                }
+            });
+            accept.setDaemon(true);
+            accept.start();
+        }
+
+        int port() {
+            return server.getLocalPort();
+        }
+
+        /** "scheme://address:port" of this listener. */
+        String url(String scheme) {
+            return scheme + "://" + server.getInetAddress().getHostAddress() + ":" + port();
+        }
+
+        @Override
+        public void close() throws IOException {
+            server.close();
         }
     }
 
@@ -447,21 +478,17 @@ class HttpPostTest {
         private final Map<String, String> env = new HashMap<>();
 
         GnomeDesktop(Path dir, int port) throws Exception {
-            Path runtime = Files.createDirectories(dir.resolve("runtime"));
-            Files.setPosixFilePermissions(runtime, PosixFilePermissions.fromString("rwx------"));
+            Path runtime = Files.createDirectories(dir.resolve("runtime"), PosixFilePermissions.asFileAttribute(
+                    PosixFilePermissions.fromString("rwx------")));
             env.putAll(Map.of("XDG_CONFIG_HOME", Files.createDirectories(dir.resolve("config")).toString(),
                     "XDG_RUNTIME_DIR", runtime.toString(), "DESKTOP_SESSION", "gnome", "GSETTINGS_BACKEND", "dconf"));
             bus = ChildJvm.start(env, List.of("dbus-daemon", "--session", "--nofork", "--print-address=1"));
             String address = new BufferedReader(new InputStreamReader(bus.getInputStream(), UTF_8)).readLine();
             assertNotNull(address, "dbus-daemon gave no address");
             env.put("DBUS_SESSION_BUS_ADDRESS", address);
-            String[][] settings = {{"org.gnome.system.proxy", "mode", "manual"},
-                {"org.gnome.system.proxy.http", "host", "127.0.0.1"},
-                {"org.gnome.system.proxy.http", "port", "" + port},
-                {"org.gnome.system.proxy", "ignore-hosts", "['localhost']"}};
-            for (String[] setting : settings) {
-                ChildJvm.exec(env, "gsettings", "set", setting[0], setting[1], setting[2]);
-            }
+            ChildJvm.exec(env, "sh", "-c", "gsettings set org.gnome.system.proxy mode manual && gsettings set"
+                    + " org.gnome.system.proxy.http host 127.0.0.1 && gsettings set org.gnome.system.proxy.http port $0"
+                    + " && gsettings set org.gnome.system.proxy ignore-hosts \"['localhost']\"", "" + port);
             assertEquals("'127.0.0.1'", ChildJvm.exec(env, "gsettings", "get", "org.gnome.system.proxy.http", "host")
                     .strip());
         }
@@ -491,6 +518,8 @@ class HttpPostTest {
         /** A request as the server read it; the client's port tells its connection apart. */
         record Request(String method, String target, Headers headers, byte[] body, int clientPort, String server) {
         }
+
+        static final HttpHandler PROXY = e -> reply(e, 200, "proxied " + e.getRequestURI());
 
         /** Answers 200 with a header line a second for 30 s, then "ok". */
         static final SocketRecorder.Script TRICKLED_HEADERS = (socket, records) -> {
@@ -526,39 +555,29 @@ class HttpPostTest {
             return requests.get(requests.size() - 1);
         }
 
-        /** HTTPS with the same answers; its certificate, for localhost only, is left in dir as cert.pem. */
-        int https(Path dir) throws Exception {
-            String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
-            String store = dir.resolve("server.p12").toString();
-            ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname",
-                    "secp256r1", "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2", "-keystore",
-                    store, "-storepass", "changeit");
-            ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
-                    "-storepass", "changeit", "-file", dir.resolve("cert.pem").toString());
-            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
-            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
-            return serve(server, this::answer);
-        }
-
-        private static SSLContext tls(Path dir) throws Exception {
+        /** HTTPS answering as handler does; its certificate, for localhost only, is made once in dir as cert.pem. */
+        int https(Path dir, HttpHandler handler) throws Exception {
+            String store = dir.resolve("server.p12").toString(), pass = "changeit";
+            if (!Files.exists(dir.resolve("cert.pem"))) {
+                String keytool = Path.of(System.getProperty("java.home"), "bin", "keytool").toString();
+                ChildJvm.exec(Map.of(), keytool, "-genkeypair", "-alias", "server", "-keyalg", "EC", "-groupname",
+                        "secp256r1", "-dname", "CN=localhost", "-ext", "SAN=dns:localhost", "-validity", "2",
+                        "-keystore", store, "-storepass", pass);
+                ChildJvm.exec(Map.of(), keytool, "-exportcert", "-rfc", "-alias", "server", "-keystore", store,
+                        "-storepass", pass, "-file", dir.resolve("cert.pem").toString());
+            }
             KeyManagerFactory managers = KeyManagerFactory.getInstance(KeyManagerFactory.getDefaultAlgorithm());
-            managers.init(KeyStore.getInstance(dir.resolve("server.p12").toFile(), "changeit".toCharArray()),
-                    "changeit".toCharArray());
+            managers.init(KeyStore.getInstance(new File(store), pass.toCharArray()), pass.toCharArray());
             SSLContext tls = SSLContext.getInstance("TLS");
             tls.init(managers.getKeyManagers(), null, null);
-            return tls;
+            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
+            server.setHttpsConfigurator(new HttpsConfigurator(tls));
+            return serve(server, handler);
         }
 
         /** A proxy that answers every request itself: "proxied " and the target it was sent. */
         int proxy() throws IOException {
-            return serve(HttpServer.create(LOOPBACK, 0), e -> reply(e, 200, "proxied " + e.getRequestURI()));
-        }
-
-        /** The same proxy over TLS, with the certificate https(dir) made. */
-        int httpsProxy(Path dir) throws Exception {
-            HttpsServer server = HttpsServer.create(LOOPBACK, 0);
-            server.setHttpsConfigurator(new HttpsConfigurator(tls(dir)));
-            return serve(server, e -> reply(e, 200, "proxied " + e.getRequestURI()));
+            return serve(HttpServer.create(LOOPBACK, 0), PROXY);
         }
 
         /** A proxy that wants p:p1 and then sends every request on to https://quorvane.invalid/. */
@@ -575,10 +594,6 @@ class HttpPostTest {
             });
         }
 
-        static String basic(String login) {
-            return "Basic " + Base64.getEncoder().encodeToString(login.getBytes(UTF_8));
-        }
-
         /** Asks for Basic, and for Digest too with `digest`. */
         static void challenge(HttpExchange e, String header, boolean digest) {
             e.getResponseHeaders().add(header, "Basic realm=\"quorvane\"");
@@ -590,12 +605,8 @@ class HttpPostTest {
 
         /** The fields of a Digest answer. */
         private static Map<String, String> digestFields(String authorization) {
-            Map<String, String> fields = new HashMap<>();
-            var m = java.util.regex.Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization);
-            while (m.find()) {
-                fields.put(m.group(1), m.group(2) != null ? m.group(2) : m.group(3));
-            }
-            return fields;
+            return Pattern.compile("(\\w+)=(?:\"([^\"]*)\"|([^,\\s]*))").matcher(authorization).results().collect(
+                    Collectors.toMap(m -> m.group(1), m -> m.group(m.group(2) != null ? 2 : 3), (a, b) -> b));
         }
 
         /** The user an Authorization header names, Basic or Digest; "" for none. */
@@ -613,7 +624,8 @@ class HttpPostTest {
                 return false;
             }
             if (authorization.startsWith("Basic ")) {
-                return authorization.equals(basic(user + ":" + password));
+                return authorization.equals("Basic " + Base64.getEncoder().encodeToString((user + ":" + password)
+                        .getBytes(UTF_8)));
             }
             Map<String, String> f = digestFields(authorization);
             String ha1 = md5(user + ":quorvane:" + password), ha2 = md5(method + ":" + f.get("uri"));

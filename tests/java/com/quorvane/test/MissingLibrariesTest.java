@@ -4,7 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.Win32Impl;
 import com.sun.net.httpserver.HttpServer;
-import java.io.ByteArrayOutputStream;
+import java.io.*;
 import java.net.*;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.*;
@@ -43,58 +43,52 @@ class MissingLibrariesTest {
         }
 
         static String run(String call, Path file) throws Exception {
-            switch (call) {
-                case "post": {
-                    HttpServer server = HttpServer.create(new InetSocketAddress(InetAddress.getLoopbackAddress(), 0), 0);
-                    server.createContext("/", exchange -> {
-                        byte[] body = "answer".getBytes(StandardCharsets.US_ASCII);
-                        exchange.sendResponseHeaders(200, body.length);
-                        exchange.getResponseBody().write(body);
-                        exchange.close();
-                    });
-                    server.start();
-                    try {
-                        ByteArrayOutputStream out = new ByteArrayOutputStream();
-                        Win32Impl.postMessage("127.0.0.1", "/", server.getAddress().getPort(), false, null, out);
-                        return "ok " + out;
-                    } catch (Exception e) {
-                        return e.getClass().getSimpleName() + ": " + e.getMessage();
-                    } finally {
-                        server.stop(0);
-                    }
-                }
-                case "fileInfo":
-                    return String.valueOf(Win32Impl.SHGetFileInfo(file.toString(), 0, new ShellMethodsTest.FileInfo(),
-                            692, 0x200)); // SHGFI_DISPLAYNAME
-                case "folderPath":
-                    return Win32Impl.getSpecialFolderPath(0x05); // CSIDL_PERSONAL
-                case "folderInfo":
-                    return String.valueOf(Win32Impl.GetSpecialFolderInfo(0x28, new ShellMethodsTest.FileInfo()));
-                case "trash": {
+            return switch (call) {
+                case "post" -> post();
+                case "fileInfo" -> String.valueOf(Win32Impl.SHGetFileInfo(file.toString(), 0,
+                        new ShellMethodsTest.FileInfo(), 692, 0x200)); // SHGFI_DISPLAYNAME
+                case "folderPath" -> Win32Impl.getSpecialFolderPath(0x05); // CSIDL_PERSONAL
+                case "folderInfo" -> String.valueOf(Win32Impl.GetSpecialFolderInfo(0x28,
+                        new ShellMethodsTest.FileInfo()));
+                case "trash" -> {
                     ShellMethodsTest.FileOperation op = new ShellMethodsTest.FileOperation();
                     op.wFunc = 3; // FO_DELETE
                     op.pFrom = file + "\0";
                     op.fFlags = 0x40 | 0x10 | 0x4; // FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT
-                    return Win32Impl.SHFileOperation(op) + " kept=" + Files.exists(file);
+                    yield Win32Impl.SHFileOperation(op) + " kept=" + Files.exists(file);
                 }
-                case "icon": {
+                case "icon" -> {
                     ShellMethodsTest.NotifyIconData icon = new ShellMethodsTest.NotifyIconData();
                     icon.uID = 7;
                     icon.uFlags = 0x4; // NIF_TIP
                     icon.szTip = ShellMethodsTest.units("tip", 128);
-                    return Win32Impl.ShellNotifyIcon(0, icon) + " " + Win32Impl.ShellNotifyIcon(2, icon); // add, delete
+                    yield Win32Impl.ShellNotifyIcon(0, icon) + " " + Win32Impl.ShellNotifyIcon(2, icon); // add, delete
                 }
-                case "protect": {
-                    byte[] secret = "secret".getBytes(StandardCharsets.US_ASCII);
-                    return String.valueOf(Arrays.equals(secret,
-                            Win32Impl.decryptUserWin32(Win32Impl.encryptUserWin32(secret.clone()))));
-                }
-                case "driveType":
-                    return String.valueOf(Win32Impl.GetDriveType("/"));
-                case "dosDevice":
-                    return Win32Impl.QueryDosDevice("/");
-                default:
-                    throw new IllegalArgumentException(call);
+                case "protect" -> String.valueOf(Arrays.equals(new byte[] {1, 2}, Win32Impl.decryptUserWin32(
+                        Win32Impl.encryptUserWin32(new byte[] {1, 2}))));
+                case "driveType" -> String.valueOf(Win32Impl.GetDriveType("/"));
+                case "dosDevice" -> Win32Impl.QueryDosDevice("/");
+                default -> throw new IllegalArgumentException(call);
+            };
+        }
+
+        /** postMessage to a server of its own that answers "answer". */
+        static String post() throws IOException {
+            HttpServer server = HttpServer.create(new InetSocketAddress(InetAddress.getLoopbackAddress(), 0), 0);
+            server.createContext("/", exchange -> {
+                exchange.sendResponseHeaders(200, 6);
+                exchange.getResponseBody().write("answer".getBytes(StandardCharsets.US_ASCII));
+                exchange.close();
+            });
+            server.start();
+            try {
+                ByteArrayOutputStream out = new ByteArrayOutputStream();
+                Win32Impl.postMessage("127.0.0.1", "/", server.getAddress().getPort(), false, null, out);
+                return "ok " + out;
+            } catch (IOException e) {
+                return e.getClass().getSimpleName() + ": " + e.getMessage();
+            } finally {
+                server.stop(0);
             }
         }
     }

@@ -6,14 +6,11 @@ import java.nio.file.*;
 import java.util.*;
 
 /**
- * Run by NativeJarTest as a source file in a JVM whose class path holds only quorvane-native.jar and the client jar:
- * loads the library, says from which file, and reads a document's summary. With a second argument it says "ready" and waits for that file to
- * appear, and then the milliseconds of the third, before it loads: two JVMs load at about the same moment.
+ * Run by NativeJarTest with only quorvane-native.jar and the client jar on its class path: loads the library, says
+ * from which file, and reads a document's summary. Given a file and a delay, it says "ready", waits for the file and
+ * then the delay before it loads, so that two JVMs load at about the same moment.
  */
 public final class NativeJarProbe {
-    private NativeJarProbe() {
-    }
-
     public static void main(String[] args) throws Exception {
         if (args.length > 1) {
             System.out.println("ready");

@@ -12,7 +12,7 @@ import java.security.MessageDigest;
 import java.time.Duration;
 import java.time.Instant;
 import java.util.*;
-import java.util.stream.Collectors;
+import java.util.stream.*;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -41,19 +41,13 @@ class NativeJarTest {
     /** What java.library.path holds: no library, this build's, or one that reports another version. */
     private enum OnPath { NONE, THIS_VERSION, OTHER_VERSION }
 
+    private static final Setup NOTHING = (cache, copy, tmp) -> { };
+
     /** A row; the child's locale and a tmpfs mounted over the cache (its mount options) when set. */
     private record Row(String name, Setup setup, Lands lands, String failure, OnPath onPath, String locale,
             String mount) {
         Row(String name, Setup setup, Lands lands, String failure) {
             this(name, setup, lands, failure, OnPath.NONE, null, null);
-        }
-
-        Row onPath(OnPath library) {
-            return new Row(name, setup, lands, failure, library, locale, mount);
-        }
-
-        Row in(String localeName, String mountOptions) {
-            return new Row(name, setup, lands, failure, onPath, localeName, mountOptions);
         }
     }
 
@@ -61,7 +55,7 @@ class NativeJarTest {
     void theCachedCopyIsMadeCheckedAndNeverTakenFromWhereAnotherUserCouldPlantIt() throws Exception {
         Path library = Path.of(System.getProperty("java.library.path"), "libquorvane.so");
         Row[] rows = {
-            new Row("an empty cache", (cache, copy, tmp) -> { }, Lands.CACHE, null),
+            new Row("an empty cache", NOTHING, Lands.CACHE, null),
             new Row("a tampered copy is replaced, and what a killed JVM left is removed", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent(), OWNER_ONLY);
                 Files.write(copy, new byte[] {0x7f, 'E', 'L', 'F'});
@@ -85,14 +79,14 @@ class NativeJarTest {
                 Path elsewhere = Files.createDirectory(temp.resolve("elsewhere"), OWNER_ONLY);
                 chown(NOBODY, elsewhere, Files.createSymbolicLink(cache.resolve("quorvane"), elsewhere));
             }, Lands.CACHE, null),
-            new Row("a library of the jar's version on java.library.path comes first", (cache, copy, tmp) -> { },
-                    Lands.LIBRARY_PATH, null).onPath(OnPath.THIS_VERSION),
-            new Row("a library of another version on java.library.path is passed over", (cache, copy, tmp) -> { },
-                    Lands.CACHE, null).onPath(OnPath.OTHER_VERSION),
-            new Row("a cache path that the C locale cannot name", (cache, copy, tmp) -> { }, Lands.SAFE_PLACE, null)
-                    .in("C", null),
-            new Row("a cache on a noexec mount", (cache, copy, tmp) -> { }, Lands.SAFE_PLACE, null)
-                    .in(null, "noexec,mode=0700,uid=" + NOBODY),
+            new Row("a library of the jar's version on java.library.path comes first", NOTHING, Lands.LIBRARY_PATH,
+                    null, OnPath.THIS_VERSION, null, null),
+            new Row("a library of another version on java.library.path is passed over", NOTHING, Lands.CACHE, null,
+                    OnPath.OTHER_VERSION, null, null),
+            new Row("a cache path that the C locale cannot name", NOTHING, Lands.SAFE_PLACE, null, OnPath.NONE, "C",
+                    null),
+            new Row("a cache on a noexec mount", NOTHING, Lands.SAFE_PLACE, null, OnPath.NONE, null,
+                    "noexec,mode=0700,uid=" + NOBODY),
             // Another user's places are avoided: the copy goes to the private folder under java.io.tmpdir.
             new Row("a root folder on the way that the user's group may write in", (cache, copy, tmp) -> {
                 Files.createDirectories(copy.getParent());
@@ -141,36 +135,27 @@ class NativeJarTest {
             if (row.locale() != null) {
                 env.putAll(ChildJvm.locale(row.locale()));
             }
-            List<String> as = row.mount() == null ? ChildJvm.AS_NOBODY : concat(List.of("unshare", "--mount", "sh",
-                    "-c", "mount -t tmpfs -o " + row.mount() + " none \"$0\" && exec \"$@\"", cache.toString()),
-                    ChildJvm.AS_NOBODY);
+            List<String> as = row.mount() == null ? ChildJvm.AS_NOBODY : Stream.concat(Stream.of("unshare",
+                    "--mount", "sh", "-c", "mount -t tmpfs -o " + row.mount() + " none \"$0\" && exec \"$@\"",
+                    cache.toString()), ChildJvm.AS_NOBODY.stream()).toList();
             ChildJvm.Run run = ChildJvm.run(env, probe(as, libraryPath(row.onPath()), true));
             Path safe = tmp.resolve("quorvane-" + NOBODY).resolve("quorvane").resolve(sha256())
                     .resolve("libquorvane.so");
+            String why = row.name() + ": " + run.output();
+            assertEquals(row.lands() == Lands.REFUSED ? 1 : 0, run.exit(), why);
             switch (row.lands()) {
-                case REFUSED -> {
-                    assertEquals(1, run.exit(), row.name() + ": " + run.output());
-                    assertTrue(run.output().contains(row.failure()), row.name() + ": " + run.output());
-                    assertTrue(run.output().contains("refusing the cache folder " + safe.getParent().getParent()
-                            .getParent()), row.name() + ": " + run.output());
-                }
-                case LIBRARY_PATH -> {
-                    assertEquals(0, run.exit(), row.name() + ": " + run.output());
-                    assertTrue(run.output().contains("loaded " + libraryPath(row.onPath()).resolve("libquorvane.so")),
-                            row.name() + ": " + run.output());
-                    assertFalse(Files.exists(cache.resolve("quorvane")), row.name());
-                }
+                case REFUSED -> assertTrue(run.output().contains(row.failure()) && run.output().contains(
+                        "refusing the cache folder " + safe.getParent().getParent().getParent()), why);
+                case LIBRARY_PATH -> assertTrue(run.output().contains("loaded " + libraryPath(row.onPath())
+                        .resolve("libquorvane.so")) && !Files.exists(cache.resolve("quorvane")), why);
                 default -> {
-                    assertEquals(0, run.exit(), row.name() + ": " + run.output());
-                    assertTrue(run.output().contains(READ), row.name() + ": " + run.output());
-                    Path loaded = (row.lands() == Lands.CACHE ? copy : safe).toRealPath();
-                    assertTrue(run.output().contains("loaded " + loaded), row.name() + ": " + run.output());
-                    assertSound(row.lands() == Lands.CACHE ? copy : safe, NOBODY, row.name());
-                    if (row.lands() == Lands.SAFE_PLACE && row.mount() == null) {
-                        try (var planted = Files.walk(cache)) {
-                            assertEquals(List.of(), planted.filter(p -> p.endsWith("libquorvane.so")).toList(),
-                                    row.name() + ": nothing is written where another user could reach it");
-                        }
+                    Path at = row.lands() == Lands.CACHE ? copy : safe;
+                    assertTrue(run.output().contains(READ) && Files.exists(at)
+                            && run.output().contains("loaded " + at.toRealPath()), why);
+                    assertSound(at, NOBODY, row.name());
+                    try (var planted = Files.walk(cache)) { // nothing where another user could reach it
+                        assertFalse(row.lands() == Lands.SAFE_PLACE && row.mount() == null
+                                && planted.anyMatch(p -> p.endsWith("libquorvane.so")), why);
                     }
                 }
             }
@@ -180,7 +165,7 @@ class NativeJarTest {
     @Test
     void aUidWithoutAPasswdEntryCachesUnderItsHome() throws Exception {
         int uid = 4242;
-        Path cache = freshCache(), home = Files.createDirectory(temp.resolve("home"), OWNER_ONLY);
+        Path cache = freshCache("cache"), home = Files.createDirectory(temp.resolve("home"), OWNER_ONLY);
         chown(uid, home);
         Map<String, String> env = new HashMap<>(env(cache, temp.resolve("tmp")));
         env.put("XDG_CACHE_HOME", "");
@@ -195,7 +180,7 @@ class NativeJarTest {
 
     @Test
     void writingACopyRemovesOnlyCopiesOfOtherBuildsUnusedFor30Days() throws Exception {
-        Path cache = freshCache(), quorvane = Files.createDirectory(cache.resolve("quorvane"), OWNER_ONLY);
+        Path cache = freshCache("cache"), quorvane = Files.createDirectory(cache.resolve("quorvane"), OWNER_ONLY);
         Map<String, Integer> ages = new LinkedHashMap<>(); // days since last written or read
         ages.put("a".repeat(64), 40);       // another build, unused: removed
         ages.put("b".repeat(64), 29);       // another build, used within 30 days: kept
@@ -230,18 +215,16 @@ class NativeJarTest {
     void twoJvmsStartingAtOnceOnAnEmptyCacheBothLoadACompleteCopy() throws Exception {
         // The second JVM starts later by some milliseconds: it meets the first at each step of the extraction.
         for (int delay : new int[] {0, 10, 40, 100, 250, 600}) {
-            Path cache = freshCache();
+            Path cache = freshCache("cache");
             Path go = temp.resolve("go");
             Files.deleteIfExists(go);
             List<Process> jvms = new ArrayList<>();
-            for (int i = 0; i < 2; i++) {
+            List<BufferedReader> outputs = new ArrayList<>();
+            for (int i = 0; i < 2; i++) { // each says it is ready, then waits for the go
                 jvms.add(ChildJvm.start(env(cache, temp.resolve("tmp")),
                         probe(null, false, go.toString(), Integer.toString(i * delay))));
-            }
-            List<BufferedReader> outputs = new ArrayList<>();
-            for (Process jvm : jvms) { // each says it is ready, then waits for the go
-                outputs.add(new BufferedReader(new InputStreamReader(jvm.getInputStream(), StandardCharsets.UTF_8)));
-                outputs.get(outputs.size() - 1).lines().filter("ready"::equals).findFirst();
+                outputs.add(jvms.get(i).inputReader(StandardCharsets.UTF_8));
+                outputs.get(i).lines().filter("ready"::equals).findFirst();
             }
             Files.createFile(go);
             for (int i = 0; i < 2; i++) {
@@ -271,10 +254,6 @@ class NativeJarTest {
     }
 
     /** An empty cache folder of nobody's, inside one that only root may write in. */
-    private Path freshCache() throws Exception {
-        return freshCache("cache");
-    }
-
     private Path freshCache(String name) throws Exception {
         Files.setPosixFilePermissions(temp, PosixFilePermissions.fromString("rwxr-xr-x"));
         try (var old = Files.walk(temp)) {
@@ -301,33 +280,13 @@ class NativeJarTest {
             return ChildJvm.readableCopy(library.getParent());
         }
         byte[] bytes = Files.readAllBytes(library);
-        byte[] mark = ("quorvane " + NativeLibrary.class.getPackage().getImplementationVersion())
-                .getBytes(StandardCharsets.US_ASCII);
-        int at = indexOf(bytes, mark);
+        String mark = "quorvane " + NativeLibrary.class.getPackage().getImplementationVersion();
+        int at = new String(bytes, StandardCharsets.ISO_8859_1).indexOf(mark);
         assertTrue(at >= 0, "the library carries its version");
-        bytes[at + mark.length - 1] ^= 1; // 0.1.0 -> 0.1.1
+        bytes[at + mark.length() - 1] ^= 1; // 0.1.0 -> 0.1.1
         Path stale = Files.createDirectories(temp.resolve("stale"));
         Files.write(stale.resolve("libquorvane.so"), bytes);
         return ChildJvm.readableCopy(stale);
-    }
-
-    private static int indexOf(byte[] bytes, byte[] part) {
-        outer:
-        for (int i = 0; i + part.length <= bytes.length; i++) {
-            for (int j = 0; j < part.length; j++) {
-                if (bytes[i + j] != part[j]) {
-                    continue outer;
-                }
-            }
-            return i;
-        }
-        return -1;
-    }
-
-    private static List<String> concat(List<String> a, List<String> b) {
-        List<String> both = new ArrayList<>(a);
-        both.addAll(b);
-        return both;
     }
 
     /**

@@ -4,7 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import com.quorvane.infrastructure.os.windows.*;
 import java.nio.file.*;
-import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.*;
 import java.util.*;
 import java.util.concurrent.*;
 import java.util.regex.*;
@@ -65,6 +65,10 @@ class ProtectionMethodsTest {
 
     static final String NO_KEY = "error:Error unencrypting data|8009000b";
     static final HexFormat HEX = HexFormat.of();
+    static final FileAttribute<Set<PosixFilePermission>> PRIVATE_FOLDER = PosixFilePermissions.asFileAttribute(
+            PosixFilePermissions.fromString("rwx------"));
+    static final FileAttribute<Set<PosixFilePermission>> PRIVATE_FILE = PosixFilePermissions.asFileAttribute(
+            PosixFilePermissions.fromString("rw-------"));
 
     static byte[] random(int size) {
         byte[] bytes = new byte[size];
@@ -153,11 +157,11 @@ class ProtectionMethodsTest {
                 System.getProperty("user.name")), "needs root and setpriv");
         Path other = data.resolve("other");
         Path otherKeys = Files.createDirectories(other.resolve("quorvane/keys"));
+        Files.setPosixFilePermissions(otherKeys, PRIVATE_FOLDER.value());
         Path home = Path.of(System.getenv().getOrDefault("XDG_DATA_HOME",
                 System.getProperty("user.home") + "/.local/share"));
-        Files.copy(home.resolve("quorvane/keys/master.key"), otherKeys.resolve("master.key"));
-        Files.setPosixFilePermissions(otherKeys, PosixFilePermissions.fromString("rwx------"));
-        Files.setPosixFilePermissions(otherKeys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
+        Files.write(Files.createFile(otherKeys.resolve("master.key"), PRIVATE_FILE),
+                Files.readAllBytes(home.resolve("quorvane/keys/master.key")));
         ChildJvm.exec(Map.of(), "chown", "-R", "65534:65534", other.toString());
         data.toFile().setExecutable(true, false);
         // A key problem (as after a change of the account's uid), not damaged data.
@@ -214,15 +218,9 @@ class ProtectionMethodsTest {
     void aRenamedAccountKeepsItsBlobsWhichBindItsUidAndOldBlobsStillOpen(@TempDir Path data) throws Exception {
         Assumptions.assumeTrue("root".equals(System.getProperty("user.name"))
                 && ChildJvm.run(Map.of(), List.of("unshare", "--mount", "true")).exit() == 0, "needs root and unshare");
-        Path keys = Files.createDirectories(data.resolve("quorvane/keys"));
-        byte[] key = new byte[32];
-        for (int i = 0; i < key.length; i++) {
-            key[i] = (byte) i;
-        }
-        Files.write(keys.resolve("master.key"), key);
-        Files.setPosixFilePermissions(keys.resolve("master.key"), PosixFilePermissions.fromString("rw-------"));
-        Files.setPosixFilePermissions(keys, PosixFilePermissions.fromString("rwx------"));
-        Files.setPosixFilePermissions(keys.getParent(), PosixFilePermissions.fromString("rwx------"));
+        Path keys = Files.createDirectories(data.resolve("quorvane/keys"), PRIVATE_FOLDER);
+        Files.write(Files.createFile(keys.resolve("master.key"), PRIVATE_FILE),
+                HEX.parseHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
         String fresh = asAccount("alice", data, "enc:0102");
         // blob, the account's name when it is opened, what comes out
         String[][] rows = {

@@ -8,6 +8,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.*;
 import java.util.*;
 import java.util.concurrent.*;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -147,8 +148,8 @@ class RegistryMethodsTest {
     @Test
     void valuesOfEveryTypeArriveAsTheirExactBytesRefusalsAreErrorsAndTwoWritersLoseNothing() throws Exception {
         assertEquals("null subkey 0 new handle true\n" + Arrays.stream(VALUES).map(r -> r[0] + " 0\n").collect(
-                joining()) + String.join("\n", "line break name 0", "unknown key 6", "hklm 5 0", "empty array 87", "past data 998",
-                "null array NullPointerException", ""), child(folder, "write"));
+                joining()) + String.join("\n", "line break name 0", "unknown key 6", "hklm 5 0", "empty array 87",
+                "past data 998", "null array NullPointerException", ""), child(folder, "write"));
         Path file = folder.resolve("export.reg");
         assertEquals(OK, reg(folder, "export", "HKCU\\" + KEY, file.toString(), "/y"));
         String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE);
@@ -233,16 +234,18 @@ class RegistryMethodsTest {
             "1\nERROR: The system was unable to find the specified registry key or value.\n"},
     };
 
+    /** reg add KEY ARGS /f, which must succeed. */
+    void add(String key, String... args) throws Exception {
+        assertEquals(OK, reg(folder, Stream.of(Stream.of("add", key), Stream.of(args), Stream.of("/f"))
+                .flatMap(a -> a).toArray(String[]::new)), String.join(" ", args));
+    }
+
     @Test
     void regCommandsAnswerAsWindowsDocumentsThem() throws Exception {
-        for (String[] add : new String[][] {{"/v", "Name", "/d", "Hello World"},
-                {"/v", "Num", "/t", "REG_DWORD", "/d", "5"}, {"/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0b"}}) {
-            List<String> args = new ArrayList<>(List.of("add", Q));
-            args.addAll(List.of(add));
-            args.add("/f");
-            assertEquals(OK, reg(folder, args.toArray(String[]::new)));
-        }
-        assertEquals(OK, reg(folder, "add", Q + "\\SubHello", "/ve", "/d", "x", "/f"));
+        add(Q, "/v", "Name", "/d", "Hello World");
+        add(Q, "/v", "Num", "/t", "REG_DWORD", "/d", "5");
+        add(Q, "/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0b");
+        add(Q + "\\SubHello", "/ve", "/d", "x");
         for (String[] row : COMMANDS) {
             String expected = row[row.length - 1];
             String actual = reg(folder, Arrays.copyOf(row, row.length - 1));
@@ -285,38 +288,33 @@ class RegistryMethodsTest {
     @Test
     void regExportDeleteImportGivesBackTheSameTree() throws Exception {
         String key = "HKCU\\Software\\Round Trip";
-        String[][] adds = { // after "add KEY\Sub", before "/f"
+        String[][] adds = {
             {"/ve", "/d", "default \"quoted\" \\ back"}, {"/v", "multi", "/t", "REG_MULTI_SZ", "/d", "one\\0two"},
             {"/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%PATH%;x"},
             {"/v", "n", "/t", "REG_DWORD", "/d", "0xfffffffe"},
             {"/v", "q", "/t", "REG_QWORD", "/d", "0x1122334455667788"},
             {"/v", "long", "/t", "REG_BINARY", "/d", "00112233445566778899aabbccddeeff".repeat(4)}};
-        for (String[] add : adds) {
-            List<String> args = new ArrayList<>(List.of("add", key + "\\Sub", "/f"));
-            args.addAll(2, List.of(add));
-            assertEquals(OK, reg(folder, args.toArray(String[]::new)));
+        for (String[] args : adds) {
+            add(key + "\\Sub", args);
         }
         String before = reg(folder, "query", key, "/s");
+        assertTrue(before.contains("    (Default)    REG_SZ    default \"quoted\" \\ back\n") && before.contains(
+                "    multi    REG_MULTI_SZ    one\\0two\n") && before.contains("    n    REG_DWORD    0xfffffffe\n"),
+                before);
         Path file = folder.resolve("tree.reg");
-        reg(folder, "export", key, file.toString(), "/y");
-        assertEquals(OK, reg(folder, "delete", key, "/f"));
-        assertEquals("1\nERROR: The system was unable to find the specified registry key or value.\n",
-                reg(folder, "query", key));
-        assertEquals(OK, reg(folder, "import", file.toString()));
-        assertEquals(before, reg(folder, "query", key, "/s"));
-        assertTrue(before.contains("    (Default)    REG_SZ    default \"quoted\" \\ back\n"), before);
-        assertTrue(before.contains("    multi    REG_MULTI_SZ    one\\0two\n"), before);
-        assertTrue(before.contains("    n    REG_DWORD    0xfffffffe\n"), before);
+        assertEquals(OK, reg(folder, "export", key, file.toString(), "/y"));
         for (String[] row : IMPORT_ERRORS) {
             Path bad = folder.resolve("bad.reg");
             Files.writeString(bad, "Windows Registry Editor Version 5.00\r\n\r\n" + row[0] + "\r\n");
             assertEquals(row[1], reg(folder, "import", bad.toString()), row[0]);
             assertEquals(before, reg(folder, "query", key, "/s"), row[0]);
         }
-        // The same file as UTF-8, spaces after its key lines, imports the same.
+        // The export (UTF-16 import is the first test's) as UTF-8, with spaces after its key lines.
         String text = new String(Files.readAllBytes(file), StandardCharsets.UTF_16LE).substring(1);
         Files.writeString(file, text.replace("]\r\n", "] \r\n"), StandardCharsets.UTF_8);
-        reg(folder, "delete", key, "/f");
+        assertEquals(OK, reg(folder, "delete", key, "/f"));
+        assertEquals("1\nERROR: The system was unable to find the specified registry key or value.\n",
+                reg(folder, "query", key));
         assertEquals(OK, reg(folder, "import", file.toString()));
         assertEquals(before, reg(folder, "query", key, "/s"));
     }

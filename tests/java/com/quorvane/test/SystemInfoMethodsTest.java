@@ -27,28 +27,38 @@ class SystemInfoMethodsTest {
     }
 
     @Test
-    void processesMatchByExecutableBaseNameIgnoringCaseAndNeverAnotherUsers(@TempDir Path dir) throws Exception {
+    void processesMatchByBaseNameIgnoringCaseNeverAnotherUsersEvenPastTheFirst1024(@TempDir Path dir) throws Exception {
         Path exe = Path.of(ProcessHandle.current().info().command().orElseThrow());
         String name = exe.getFileName().toString();
         // Only base names are compared.
         assertEquals(List.of(true, false, false, false, false), Stream.of(name.toUpperCase(Locale.ROOT), exe.toString(),
                 name + ".exe", "no-such-program-" + System.nanoTime(), null).map(Win32Impl::isProcessRunning).toList());
-        // Copies of sleep under names of their own: one run by root, one by nobody.
+        // Copies of sleep under names of their own: one run by root, one by nobody; and nobody's own process that
+        // made itself non-dumpable, as ssh-agent does: a copy of python.
         Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxr-xr-x"));
         String roots = "qvroot-" + System.nanoTime(), nobodys = "qvother-" + System.nanoTime();
-        for (String copy : List.of(roots, nobodys)) {
-            Files.copy(Path.of("/bin/sleep"), dir.resolve(copy), StandardCopyOption.COPY_ATTRIBUTES);
-        }
-        // And nobody's own process that made itself non-dumpable, as ssh-agent does: a copy of python.
         String hidden = "qvhidden-" + System.nanoTime();
-        Files.copy(Path.of("/usr/bin/python3"), dir.resolve(hidden), StandardCopyOption.COPY_ATTRIBUTES);
-        Process root = ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60"));
-        Process nobody = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
-                Stream.of(dir.resolve(nobodys).toString(), "60")).toList());
-        Process undumpable = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(), Stream.of(
-                dir.resolve(hidden).toString(), "-c", "import ctypes, time\n"
-                + "ctypes.CDLL(None).prctl(4, 0, 0, 0, 0)  # PR_SET_DUMPABLE\ntime.sleep(60)")).toList());
+        for (String copy : List.of(roots, nobodys, hidden)) {
+            Files.copy(Path.of(copy.equals(hidden) ? "/usr/bin/python3" : "/bin/sleep"), dir.resolve(copy),
+                    StandardCopyOption.COPY_ATTRIBUTES);
+        }
+        // All three start after enough sleepers that more than 1,100 processes run: past the first 1024 listed.
+        long running;
+        try (Stream<Path> proc = Files.list(Path.of("/proc"))) {
+            running = proc.filter(p -> p.getFileName().toString().matches("[1-9][0-9]*")).count();
+        }
+        List<Process> started = new ArrayList<>(List.of(new ProcessBuilder("sh", "-c", "i=0; while [ $i -lt $0 ];"
+                + " do sleep 60 & i=$((i+1)); done; echo started; wait", Long.toString(Math.max(0, 1100 - running)))
+                .redirectErrorStream(true).start()));
         try {
+            assertEquals("started", new String(started.get(0).getInputStream().readNBytes(7), ISO_8859_1));
+            started.add(ChildJvm.start(Map.of(), List.of(dir.resolve(roots).toString(), "60")));
+            started.add(ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(),
+                    Stream.of(dir.resolve(nobodys).toString(), "60")).toList()));
+            Process undumpable = ChildJvm.start(Map.of(), Stream.concat(ChildJvm.AS_NOBODY.stream(), Stream.of(
+                    dir.resolve(hidden).toString(), "-c", "import ctypes, time\n"
+                    + "ctypes.CDLL(None).prctl(4, 0, 0, 0, 0)  # PR_SET_DUMPABLE\ntime.sleep(60)")).toList());
+            started.add(undumpable);
             // Root opens every process, as an elevated administrator does on Windows.
             for (int i = 0; i < 100 && !Win32Impl.isProcessRunning(nobodys); i++) {
                 Thread.sleep(50);
@@ -62,34 +72,8 @@ class SystemInfoMethodsTest {
             assertEquals("false\ntrue\ntrue\n", child(ChildJvm.AS_NOBODY, null, "running:" + roots,
                     "running:" + nobodys, "running:" + hidden.toUpperCase(Locale.ROOT)));
         } finally {
-            root.destroyForcibly();
-            nobody.destroyForcibly();
-            undumpable.destroyForcibly();
-        }
-    }
-
-    @Test
-    void aProcessStartedPastTheFirst1024IsFound(@TempDir Path dir) throws Exception {
-        // Enough sleepers that more than 1,100 processes run, then the named one, whose id is the highest.
-        long running;
-        try (Stream<Path> proc = Files.list(Path.of("/proc"))) {
-            running = proc.filter(p -> p.getFileName().toString().matches("[1-9][0-9]*")).count();
-        }
-        String late = "qvlate-" + System.nanoTime();
-        Files.copy(Path.of("/bin/sleep"), dir.resolve(late), StandardCopyOption.COPY_ATTRIBUTES);
-        Process shell = new ProcessBuilder("sh", "-c", "i=0; while [ $i -lt $1 ]; do sleep 60 & i=$((i+1)); done; "
-                + "\"$0\" 60 & echo started; wait", dir.resolve(late).toString(),
-                Long.toString(Math.max(0, 1100 - running))).redirectErrorStream(true).start();
-        try {
-            assertEquals("started", new String(shell.getInputStream().readNBytes(7), ISO_8859_1));
-            boolean found = false;
-            for (int i = 0; i < 100 && !(found = Win32Impl.isProcessRunning(late)); i++) {
-                Thread.sleep(50);
-            }
-            assertTrue(found);
-        } finally {
-            shell.descendants().forEach(ProcessHandle::destroyForcibly);
-            shell.destroyForcibly();
+            started.get(0).descendants().forEach(ProcessHandle::destroyForcibly);
+            started.forEach(Process::destroyForcibly);
         }
     }
 
