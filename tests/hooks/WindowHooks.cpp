@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <jni.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -71,29 +72,25 @@ JNIEXPORT void JNICALL HOOK(destroyWindow)(JNIEnv*, jclass, jlong display, jint 
   XSync(D(display), False);
 }
 
-// The CARDINAL value, or -1 when the property is missing.
-JNIEXPORT jlong JNICALL HOOK(cardinal)(JNIEnv* env, jclass, jlong display, jint window, jstring property) {
-  const std::vector<unsigned long> values = Property(D(display), window, Text(env, property).c_str(), XA_CARDINAL);
-  return values.size() == 1 ? static_cast<jlong>(values[0] & 0xFFFFFFFFul) : -1;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(hasState)(JNIEnv* env, jclass, jlong display, jint window, jstring state) {
-  const std::vector<unsigned long> atoms = Property(D(display), window, "_NET_WM_STATE", XA_ATOM);
-  return std::count(atoms.begin(), atoms.end(), XInternAtom(D(display), Text(env, state).c_str(), False)) > 0;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(urgent)(JNIEnv*, jclass, jlong display, jint window) {
-  XWMHints* hints = XGetWMHints(D(display), static_cast<Window>(window));
+// "shown" or "hidden", then "urgent" for the urgency hint, "attention" when it asks for it, and its opacity in hex.
+JNIEXPORT jstring JNICALL HOOK(state)(JNIEnv* env, jclass, jlong display, jint window) {
+  Display* d = D(display);
+  XWindowAttributes attributes;
+  XSync(d, False);
+  const bool mapped = XGetWindowAttributes(d, static_cast<Window>(window), &attributes) &&
+                      attributes.map_state != IsUnmapped;
+  XWMHints* hints = XGetWMHints(d, static_cast<Window>(window));
   const bool urgent = hints && (hints->flags & XUrgencyHint);
   if (hints) XFree(hints);
-  return urgent;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(mapped)(JNIEnv*, jclass, jlong display, jint window) {
-  XWindowAttributes attributes;
-  XSync(D(display), False);
-  return XGetWindowAttributes(D(display), static_cast<Window>(window), &attributes) &&
-         attributes.map_state != IsUnmapped;
+  const std::vector<unsigned long> atoms = Property(d, window, "_NET_WM_STATE", XA_ATOM);
+  const bool attention =
+      std::count(atoms.begin(), atoms.end(), XInternAtom(d, "_NET_WM_STATE_DEMANDS_ATTENTION", False)) > 0;
+  const std::vector<unsigned long> opacity = Property(d, window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL);
+  char hex[32] = "";
+  if (opacity.size() == 1) snprintf(hex, sizeof hex, " opacity=%lx", opacity[0] & 0xFFFFFFFFul);
+  const std::string text = std::string(mapped ? "shown" : "hidden") + (urgent ? " urgent" : "") +
+                           (attention ? " attention" : "") + hex;
+  return env->NewStringUTF(text.c_str());
 }
 
 // Counts as user activity for the X server's idle timer.

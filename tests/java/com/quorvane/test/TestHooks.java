@@ -25,9 +25,8 @@ final class TestHooks {
     static native String refusedText(String method);
     /** The modes (0 copy back, 2 JNI_ABORT) a method released its arrays with, given bytes and chars to read. */
     static native String releaseModes(String method, byte[] bytes, char[] chars);
-    static native void addToInts(int[] array, int delta);
-    static native void fillBytes(byte[] array, byte value);
-    static native void upperChars(char[] array);
+    /** Adds delta to each int, fills the bytes with delta and upper-cases the chars, natively. */
+    static native void changeArrays(int[] ints, int delta, byte[] bytes, char[] chars);
     static native int wideLength(String text);
     static native String echo(String text);
     static native String echoCharArray(char[] text);
