@@ -1,4 +1,4 @@
-// Test-only natives of com.quorvane.test.WindowMethodsTest.Hooks, never shipped: a test's own X connection that makes
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: a test's own X connection that makes
 // windows and reads back what the library did to them, and the process's DISPLAY variable.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#define HOOK(name) Java_com_quorvane_test_WindowMethodsTest_00024Hooks_##name
+#define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 namespace {
 

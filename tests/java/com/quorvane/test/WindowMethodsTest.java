@@ -11,23 +11,6 @@ import org.junit.jupiter.api.*;
 
 /** The window services against a private Xvfb server that the test starts, and with no display at all. */
 class WindowMethodsTest {
-    /** The test's own X connection and windows, and the DISPLAY the library reads (libquorvane_testhooks). */
-    static final class Hooks {
-        static {
-            System.loadLibrary("quorvane_testhooks");
-        }
-
-        /** Sets (or, for null, removes) DISPLAY in the process environment that the library reads. */
-        static native void setDisplayVariable(String value);
-        static native long open(String display);
-        static native void close(long display);
-        static native int createWindow(long display, boolean map);
-        static native void destroyWindow(long display, int window);
-        /** "shown" or "hidden", then " urgent", " attention" and " opacity=HEX" where they apply. */
-        static native String state(long display, int window);
-        static native void resetIdle(long display);
-    }
-
     static final int LWA_COLORKEY = 1, LWA_ALPHA = 2, AW_HOR_POSITIVE = 0x1, AW_HIDE = 0x10000, AW_ACTIVATE = 0x20000;
     static final int AW_SLIDE = 0x40000, AW_BLEND = 0x80000;
 
@@ -46,17 +29,17 @@ class WindowMethodsTest {
                 .readLine();
         assertNotNull(number, "Xvfb did not start");
         displayName = ":" + number.trim();
-        Hooks.setDisplayVariable(displayName);
-        display = Hooks.open(displayName);
+        TestHooks.setDisplayVariable(displayName);
+        display = TestHooks.open(displayName);
         assertNotEquals(0L, display);
     }
 
     @AfterAll
     static void stopXvfb() throws Exception {
         if (display != 0) {
-            Hooks.close(display);
+            TestHooks.close(display);
         }
-        Hooks.setDisplayVariable(System.getenv("DISPLAY"));
+        TestHooks.setDisplayVariable(System.getenv("DISPLAY"));
         if (xvfb != null) {
             xvfb.destroy();
             xvfb.waitFor();
@@ -69,18 +52,18 @@ class WindowMethodsTest {
     }
 
     static int deadWindow() {
-        int w = Hooks.createWindow(display, false);
-        Hooks.destroyWindow(display, w);
+        int w = TestHooks.createWindow(display, false);
+        TestHooks.destroyWindow(display, w);
         return w;
     }
 
     static String state(int window) {
-        return Hooks.state(display, window);
+        return TestHooks.state(display, window);
     }
 
     @Test
     void layeredAlphaIsTheOpacityFlashingAsksForAttentionAndAnimationBlendsOverItsTime() {
-        int w = Hooks.createWindow(display, true);
+        int w = TestHooks.createWindow(display, true);
         Object[][] rows = { // alpha, flags, answered, state after; only the low 8 bits of alpha count
             {128, LWA_ALPHA, 1, "shown opacity=80808080"}, {255, LWA_ALPHA, 1, "shown opacity=ffffffff"},
             {256, LWA_ALPHA, 1, "shown opacity=0"}, {0x140, LWA_ALPHA | LWA_COLORKEY, 1, "shown opacity=40404040"},
@@ -96,9 +79,9 @@ class WindowMethodsTest {
                 List.of(Win32Impl.FlashWindow(w, true), state(w), Win32Impl.FlashWindow(w, true),
                         Win32Impl.FlashWindow(w, false), state(w), Win32Impl.FlashWindow(w, false),
                         Win32Impl.FlashWindow(deadWindow(), true)));
-        Hooks.destroyWindow(display, w);
+        TestHooks.destroyWindow(display, w);
         // Animation shows, hides and blends over its time.
-        w = Hooks.createWindow(display, false);
+        w = TestHooks.createWindow(display, false);
         assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)); // already hidden
         long start = System.nanoTime();
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
@@ -113,7 +96,7 @@ class WindowMethodsTest {
                 Win32Impl.AnimateWindow(w, 0, AW_SLIDE) != 0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE)
                 != 0, state(w), Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE) != 0, state(w),
                 Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND) != 0));
-        Hooks.destroyWindow(display, w);
+        TestHooks.destroyWindow(display, w);
     }
 
     @Test
@@ -125,17 +108,17 @@ class WindowMethodsTest {
         Thread.sleep(1200);
         long later = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(Math.abs(later - first) < 300, "no input meanwhile: " + first + " then " + later);
-        Hooks.resetIdle(display);
+        TestHooks.resetIdle(display);
         long reset = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(reset >= first + 1000 && reset <= tickCount() + 1000, "after input: " + reset);
     }
 
     @Test
     void withoutADisplayEveryWindowMethodAnswersFalse() {
-        int w = Hooks.createWindow(display, true);
+        int w = TestHooks.createWindow(display, true);
         for (String value : new String[] {null, "", ":", "::0", ":4999", ":99999999", "no-such-host.invalid:0",
             "nonsense"}) {
-            Hooks.setDisplayVariable(value);
+            TestHooks.setDisplayVariable(value);
             try {
                 long start = System.nanoTime();
                 assertEquals(List.of(0, 0, 0, 0), List.of(Win32Impl.getLastInputTime(),
@@ -143,10 +126,10 @@ class WindowMethodsTest {
                         Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)), value);
                 assertTrue((System.nanoTime() - start) / 1_000_000 < 10_000, value);
             } finally {
-                Hooks.setDisplayVariable(displayName);
+                TestHooks.setDisplayVariable(displayName);
             }
         }
         assertEquals("shown", state(w));
-        Hooks.destroyWindow(display, w);
+        TestHooks.destroyWindow(display, w);
     }
 }
