@@ -26,7 +26,7 @@ using namespace quorvane::jni::hooks;
 
 namespace {
 
-thread_local JNIEnv* vm;           // the real environment behind a ProxyEnv
+thread_local JNIEnv* vm;             // the real environment behind a ProxyEnv
 thread_local std::string* releases;  // the modes a ProxyEnv saw arrays released with, in order
 
 // An environment that passes on the calls of a method that borrows arrays and text, writing down each array's release
@@ -74,9 +74,10 @@ struct ProxyEnv {
 // The library's native method of that name, or null.
 void* Native(JNIEnv* env, jstring method) {
   void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
-  void* native = library ? dlsym(library, ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" +
-                                           Narrow(Text(env, method))).c_str())
-                         : nullptr;
+  void* native =
+      library ? dlsym(library,
+                      ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + Narrow(Text(env, method))).c_str())
+              : nullptr;
   if (library) dlclose(library);
   return native;
 }

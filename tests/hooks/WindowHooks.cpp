@@ -11,18 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "HookSupport.h"
+
+using namespace quorvane::jni::hooks;
+
 #define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 namespace {
 
 Display* D(jlong display) { return reinterpret_cast<Display*>(display); }
-
-std::string Text(JNIEnv* env, jstring s) {
-  const char* chars = env->GetStringUTFChars(s, nullptr);
-  std::string text(chars);
-  env->ReleaseStringUTFChars(s, chars);
-  return text;
-}
 
 // The values of a window property of the given type (none when it is missing).
 std::vector<unsigned long> Property(Display* d, jint window, const char* name, Atom wanted) {
@@ -49,12 +46,12 @@ JNIEXPORT void JNICALL HOOK(setDisplayVariable)(JNIEnv* env, jclass, jstring val
   if (value == nullptr)
     unsetenv("DISPLAY");
   else
-    setenv("DISPLAY", Text(env, value).c_str(), 1);
+    setenv("DISPLAY", Narrow(Text(env, value)).c_str(), 1);
 }
 
 JNIEXPORT jlong JNICALL HOOK(open)(JNIEnv* env, jclass, jstring name) {
   XSetErrorHandler(IgnoreError);
-  return reinterpret_cast<jlong>(XOpenDisplay(Text(env, name).c_str()));
+  return reinterpret_cast<jlong>(XOpenDisplay(Narrow(Text(env, name)).c_str()));
 }
 
 JNIEXPORT void JNICALL HOOK(close)(JNIEnv*, jclass, jlong display) { XCloseDisplay(D(display)); }
@@ -77,8 +74,8 @@ JNIEXPORT jstring JNICALL HOOK(state)(JNIEnv* env, jclass, jlong display, jint w
   Display* d = D(display);
   XWindowAttributes attributes;
   XSync(d, False);
-  const bool mapped = XGetWindowAttributes(d, static_cast<Window>(window), &attributes) &&
-                      attributes.map_state != IsUnmapped;
+  const bool mapped =
+      XGetWindowAttributes(d, static_cast<Window>(window), &attributes) && attributes.map_state != IsUnmapped;
   XWMHints* hints = XGetWMHints(d, static_cast<Window>(window));
   const bool urgent = hints && (hints->flags & XUrgencyHint);
   if (hints) XFree(hints);
@@ -88,8 +85,8 @@ JNIEXPORT jstring JNICALL HOOK(state)(JNIEnv* env, jclass, jlong display, jint w
   const std::vector<unsigned long> opacity = Property(d, window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL);
   char hex[32] = "";
   if (opacity.size() == 1) snprintf(hex, sizeof hex, " opacity=%lx", opacity[0] & 0xFFFFFFFFul);
-  const std::string text = std::string(mapped ? "shown" : "hidden") + (urgent ? " urgent" : "") +
-                           (attention ? " attention" : "") + hex;
+  const std::string text =
+      std::string(mapped ? "shown" : "hidden") + (urgent ? " urgent" : "") + (attention ? " attention" : "") + hex;
   return env->NewStringUTF(text.c_str());
 }
 

@@ -159,8 +159,7 @@ class KernelMethodsTest {
         assertTrue(other >= 0xC000 && other <= 0xFFFF && other != id);
         assertEquals(List.of(0, true), List.of(Win32Impl.RegisterWindowMessage("m".repeat(256)),
                 Win32Impl.RegisterWindowMessage("m".repeat(255)) != 0));
-        Process child = Child.start("register", name.toLowerCase(Locale.ROOT));
-        assertEquals(Integer.toString(id), output(child).readLine());
-        assertTrue(child.waitFor(30, TimeUnit.SECONDS));
+        assertEquals(Integer.toString(id), ChildJvm.ok(Map.of(), Child.class, "register", name.toLowerCase(Locale.ROOT))
+                .strip());
     }
 }
