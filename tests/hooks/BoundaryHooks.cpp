@@ -26,31 +26,14 @@ using namespace quorvane::jni::hooks;
 
 namespace {
 
-thread_local JNIEnv* vm;  // the real environment behind a RefusingEnv
+thread_local JNIEnv* vm;             // the real environment behind a ProxyEnv
+thread_local std::string* releases;  // the modes a ProxyEnv saw arrays released with, in order
 
-// An environment that refuses every String's characters, as a VM out of memory does, raising its
-// OutOfMemoryError; only the length of a String is asked of the real one, any other call faults at once.
-struct RefusingEnv {
-  explicit RefusingEnv(JNIEnv* real) {
-    vm = real;
-    std::memset(&table, 0, sizeof table);
-    table.GetStringLength = [](JNIEnv*, jstring text) { return vm->GetStringLength(text); };
-    table.GetStringChars = [](JNIEnv*, jstring, jboolean*) -> const jchar* {
-      vm->ThrowNew(vm->FindClass("java/lang/OutOfMemoryError"), "refused");
-      return nullptr;
-    };
-    env.functions = &table;
-  }
-  JNINativeInterface_ table;
-  JNIEnv env;
-};
-
-thread_local std::string* releases;  // the modes a RecordingEnv saw, in order
-
-// An environment that passes on the calls of a method that borrows arrays, writing down the mode each
-// array is released with (0 copies back, JNI_ABORT, 2, drops the copy); any other call faults at once.
-struct RecordingEnv {
-  RecordingEnv(JNIEnv* real, std::string* log) {
+// An environment that passes on the calls of a method that borrows arrays and text, writing down each array's release
+// mode (0 copies back, 2 JNI_ABORT drops the copy); or, with `refuse`, one that refuses every String's characters as a
+// VM out of memory does. Any other call faults at once.
+struct ProxyEnv {
+  ProxyEnv(JNIEnv* real, std::string* log, bool refuse) {
     vm = real;
     releases = log;
     std::memset(&table, 0, sizeof table);
@@ -74,11 +57,30 @@ struct RecordingEnv {
       *releases += std::to_string(mode);
       vm->ReleaseCharArrayElements(a, e, mode);
     };
+    if (refuse) {  // only the length of a String may be asked of the real one
+      std::memset(&table, 0, sizeof table);
+      table.GetStringLength = [](JNIEnv*, jstring s) { return vm->GetStringLength(s); };
+      table.GetStringChars = [](JNIEnv*, jstring, jboolean*) -> const jchar* {
+        vm->ThrowNew(vm->FindClass("java/lang/OutOfMemoryError"), "refused");
+        return nullptr;
+      };
+    }
     env.functions = &table;
   }
   JNINativeInterface_ table;
   JNIEnv env;
 };
+
+// The library's native method of that name, or null.
+void* Native(JNIEnv* env, jstring method) {
+  void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
+  void* native =
+      library ? dlsym(library,
+                      ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + Narrow(Text(env, method))).c_str())
+              : nullptr;
+  if (library) dlclose(library);
+  return native;
+}
 
 }  // namespace
 
@@ -133,20 +135,20 @@ JNIEXPORT jint JNICALL HOOK(outOfMemory)(JNIEnv* env, jclass, jint length) {
   });
 }
 
-// The library's native `method` given a text the VM refuses: its answer ("null" for no object), and
-// " OutOfMemoryError" when that error was left pending (cleared here).
-JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray array);
+JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray array) {
+  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
+    JavaChars text(env, array);
+    return text.IsNull() ? nullptr : NewJavaString(env, text.chars);
+  });
+}
 
 // The modes a method released its arrays with: `bytes` is the data it reads, `chars` the text.
 JNIEXPORT jstring JNICALL HOOK(releaseModes)(JNIEnv* env, jclass, jstring method, jbyteArray bytes, jcharArray chars) {
+  void* native = Native(env, method);
   const std::string name = Narrow(Text(env, method));
-  void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
-  void* native = library ? dlsym(library, ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + name).c_str())
-                         : nullptr;
-  if (library) dlclose(library);
   jstring valueName = env->NewStringUTF("released");
   std::string modes;
-  RecordingEnv recording(env, &modes);
+  ProxyEnv recording(env, &modes, false);
   JNIEnv* e = &recording.env;
   if (name == "RegSetValueEx")
     reinterpret_cast<jint (*)(JNIEnv*, jclass, jint, jstring, jint, jint, jbyteArray, jint)>(native)(
@@ -158,17 +160,16 @@ JNIEXPORT jstring JNICALL HOOK(releaseModes)(JNIEnv* env, jclass, jstring method
   return env->NewStringUTF(modes.c_str());
 }
 
+// The library's native `method` given a text the VM refuses: its answer ("null" for no object), and
+// " OutOfMemoryError" when that error was left pending (cleared here).
 JNIEXPORT jstring JNICALL HOOK(refusedText)(JNIEnv* env, jclass, jstring method) {
+  void* native = Native(env, method);
   const std::string name = Narrow(Text(env, method));
-  void* library = dlopen("libquorvane.so", RTLD_NOW | RTLD_NOLOAD);
-  void* native = library ? dlsym(library, ("Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + name).c_str())
-                         : nullptr;
-  if (library) dlclose(library);
   if (native == nullptr) return env->NewStringUTF("no such native");
   jstring text = env->NewStringUTF("/tmp");
-  RefusingEnv refusing(env);
+  std::string modes, answer;
+  ProxyEnv refusing(env, &modes, true);
   JNIEnv* e = &refusing.env;
-  std::string answer;
   if (name == "CreateFile")
     answer = std::to_string(reinterpret_cast<jint (*)(JNIEnv*, jclass, jstring, jint, jint, jint, jint, jint, jint)>(
         native)(e, nullptr, text, 0, 7, 0, OPEN_EXISTING, 0, 0));
@@ -184,26 +185,17 @@ JNIEXPORT jstring JNICALL HOOK(refusedText)(JNIEnv* env, jclass, jstring method)
   return env->NewStringUTF(answer.c_str());
 }
 
-// Adds delta to every element natively; the holder copies back on release.
-JNIEXPORT void JNICALL HOOK(addToInts)(JNIEnv* env, jclass, jintArray array, jint delta) {
+// Adds delta to every int, fills the bytes with delta and upper-cases the chars natively; each holder copies back.
+JNIEXPORT void JNICALL HOOK(changeArrays)(JNIEnv* env, jclass, jintArray ints, jint delta, jbyteArray bytes,
+                                          jcharArray chars) {
   JavaExceptionGuardVoid(env, [&] {
-    JavaArrayElements<jint> elements(env, array);
-    for (jsize i = 0; i < elements.Length(); ++i) elements.elements[i] += delta;
-  });
-}
-
-JNIEXPORT void JNICALL HOOK(fillBytes)(JNIEnv* env, jclass, jbyteArray array, jbyte value) {
-  JavaExceptionGuardVoid(env, [&] {
-    JavaArrayElements<jbyte> elements(env, array);
-    for (jsize i = 0; i < elements.Length(); ++i) elements.elements[i] = value;
-  });
-}
-
-JNIEXPORT void JNICALL HOOK(upperChars)(JNIEnv* env, jclass, jcharArray array) {
-  JavaExceptionGuardVoid(env, [&] {
-    JavaArrayElements<jchar> elements(env, array);
-    for (jsize i = 0; i < elements.Length(); ++i)
-      if (elements.elements[i] >= 'a' && elements.elements[i] <= 'z') elements.elements[i] -= 32;
+    JavaArrayElements<jint> i(env, ints);
+    JavaArrayElements<jbyte> b(env, bytes);
+    JavaArrayElements<jchar> c(env, chars);
+    for (jsize n = 0; n < i.Length(); ++n) i.elements[n] += delta;
+    for (jsize n = 0; n < b.Length(); ++n) b.elements[n] = static_cast<jbyte>(delta);
+    for (jsize n = 0; n < c.Length(); ++n)
+      if (c.elements[n] >= 'a' && c.elements[n] <= 'z') c.elements[n] -= 32;
   });
 }
 
@@ -221,13 +213,6 @@ JNIEXPORT jint JNICALL HOOK(wideLength)(JNIEnv* env, jclass, jstring string) {
 JNIEXPORT jstring JNICALL HOOK(echo)(JNIEnv* env, jclass, jstring string) {
   return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
     JavaChars text(env, string);
-    return text.IsNull() ? nullptr : NewJavaString(env, text.chars);
-  });
-}
-
-JNIEXPORT jstring JNICALL HOOK(echoCharArray)(JNIEnv* env, jclass, jcharArray array) {
-  return JavaExceptionGuard(env, jstring(nullptr), [&]() -> jstring {
-    JavaChars text(env, array);
     return text.IsNull() ? nullptr : NewJavaString(env, text.chars);
   });
 }

@@ -1,4 +1,4 @@
-// Test-only natives of com.quorvane.test.ShellMethodsTest.Hooks, never shipped: the shell's record marshallers run
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: the shell's record marshallers run
 // alone, so Java sees exactly what reached the native record, or fills a record of its choosing into a Java object.
 #include <jni.h>
 
@@ -18,7 +18,7 @@
 using namespace quorvane::jni;
 using namespace quorvane::jni::hooks;
 
-#define HOOK(name) Java_com_quorvane_test_ShellMethodsTest_00024Hooks_##name
+#define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 namespace {
 
@@ -52,7 +52,7 @@ void Fill(JNIEnv* env, jstring text, WCHAR (&member)[N]) {
 
 extern "C" {
 
-// Members as ShellMethodsTest.Hooks lists them; texts start as "kept" to show untouched members.
+// Members as TestHooks lists them; texts start as "kept" to show untouched members.
 JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject object) {
   return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
     NOTIFYICONDATAW r = {};
@@ -67,7 +67,7 @@ JNIEXPORT jobjectArray JNICALL HOOK(readNotifyIcon)(JNIEnv* env, jclass, jobject
   });
 }
 
-// Members as ShellMethodsTest.Hooks lists them; null for a null member.
+// Members as TestHooks lists them; null for a null member.
 JNIEXPORT jobjectArray JNICALL HOOK(readFileOperation)(JNIEnv* env, jclass, jobject object) {
   return JavaExceptionGuard(env, jobjectArray(nullptr), [&] {
     SHFILEOPSTRUCTW r = {};

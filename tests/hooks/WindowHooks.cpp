@@ -1,27 +1,25 @@
-// Test-only natives of com.quorvane.test.WindowMethodsTest.Hooks, never shipped: a test's own X connection that makes
+// Test-only natives of com.quorvane.test.TestHooks, never shipped: a test's own X connection that makes
 // windows and reads back what the library did to them, and the process's DISPLAY variable.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <jni.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#define HOOK(name) Java_com_quorvane_test_WindowMethodsTest_00024Hooks_##name
+#include "HookSupport.h"
+
+using namespace quorvane::jni::hooks;
+
+#define HOOK(name) Java_com_quorvane_test_TestHooks_##name
 
 namespace {
 
 Display* D(jlong display) { return reinterpret_cast<Display*>(display); }
-
-std::string Text(JNIEnv* env, jstring s) {
-  const char* chars = env->GetStringUTFChars(s, nullptr);
-  std::string text(chars);
-  env->ReleaseStringUTFChars(s, chars);
-  return text;
-}
 
 // The values of a window property of the given type (none when it is missing).
 std::vector<unsigned long> Property(Display* d, jint window, const char* name, Atom wanted) {
@@ -48,12 +46,12 @@ JNIEXPORT void JNICALL HOOK(setDisplayVariable)(JNIEnv* env, jclass, jstring val
   if (value == nullptr)
     unsetenv("DISPLAY");
   else
-    setenv("DISPLAY", Text(env, value).c_str(), 1);
+    setenv("DISPLAY", Narrow(Text(env, value)).c_str(), 1);
 }
 
 JNIEXPORT jlong JNICALL HOOK(open)(JNIEnv* env, jclass, jstring name) {
   XSetErrorHandler(IgnoreError);
-  return reinterpret_cast<jlong>(XOpenDisplay(Text(env, name).c_str()));
+  return reinterpret_cast<jlong>(XOpenDisplay(Narrow(Text(env, name)).c_str()));
 }
 
 JNIEXPORT void JNICALL HOOK(close)(JNIEnv*, jclass, jlong display) { XCloseDisplay(D(display)); }
@@ -71,29 +69,25 @@ JNIEXPORT void JNICALL HOOK(destroyWindow)(JNIEnv*, jclass, jlong display, jint 
   XSync(D(display), False);
 }
 
-// The CARDINAL value, or -1 when the property is missing.
-JNIEXPORT jlong JNICALL HOOK(cardinal)(JNIEnv* env, jclass, jlong display, jint window, jstring property) {
-  const std::vector<unsigned long> values = Property(D(display), window, Text(env, property).c_str(), XA_CARDINAL);
-  return values.size() == 1 ? static_cast<jlong>(values[0] & 0xFFFFFFFFul) : -1;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(hasState)(JNIEnv* env, jclass, jlong display, jint window, jstring state) {
-  const std::vector<unsigned long> atoms = Property(D(display), window, "_NET_WM_STATE", XA_ATOM);
-  return std::count(atoms.begin(), atoms.end(), XInternAtom(D(display), Text(env, state).c_str(), False)) > 0;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(urgent)(JNIEnv*, jclass, jlong display, jint window) {
-  XWMHints* hints = XGetWMHints(D(display), static_cast<Window>(window));
+// "shown" or "hidden", then "urgent" for the urgency hint, "attention" when it asks for it, and its opacity in hex.
+JNIEXPORT jstring JNICALL HOOK(state)(JNIEnv* env, jclass, jlong display, jint window) {
+  Display* d = D(display);
+  XWindowAttributes attributes;
+  XSync(d, False);
+  const bool mapped =
+      XGetWindowAttributes(d, static_cast<Window>(window), &attributes) && attributes.map_state != IsUnmapped;
+  XWMHints* hints = XGetWMHints(d, static_cast<Window>(window));
   const bool urgent = hints && (hints->flags & XUrgencyHint);
   if (hints) XFree(hints);
-  return urgent;
-}
-
-JNIEXPORT jboolean JNICALL HOOK(mapped)(JNIEnv*, jclass, jlong display, jint window) {
-  XWindowAttributes attributes;
-  XSync(D(display), False);
-  return XGetWindowAttributes(D(display), static_cast<Window>(window), &attributes) &&
-         attributes.map_state != IsUnmapped;
+  const std::vector<unsigned long> atoms = Property(d, window, "_NET_WM_STATE", XA_ATOM);
+  const bool attention =
+      std::count(atoms.begin(), atoms.end(), XInternAtom(d, "_NET_WM_STATE_DEMANDS_ATTENTION", False)) > 0;
+  const std::vector<unsigned long> opacity = Property(d, window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL);
+  char hex[32] = "";
+  if (opacity.size() == 1) snprintf(hex, sizeof hex, " opacity=%lx", opacity[0] & 0xFFFFFFFFul);
+  const std::string text =
+      std::string(mapped ? "shown" : "hidden") + (urgent ? " urgent" : "") + (attention ? " attention" : "") + hex;
+  return env->NewStringUTF(text.c_str());
 }
 
 // Counts as user activity for the X server's idle timer.

@@ -43,42 +43,6 @@ class FileMethodsTest {
         return h;
     }
 
-    /** The records of one call as "action name"; a call that does not return in 10 s closes the handle. */
-    static List<String> changes(int handle, int filter, boolean subtree) throws Exception {
-        byte[] buffer = new byte[65536];
-        int[] count = new int[1];
-        Future<Boolean> call = POOL.submit(
-                () -> Win32Impl.ReadDirectoryChangesW(handle, buffer, buffer.length, subtree, filter, count, 0, 0));
-        try {
-            assertTrue(call.get(10, TimeUnit.SECONDS));
-        } catch (TimeoutException e) {
-            Win32Impl.CloseHandle(handle);
-            throw e;
-        }
-        List<String> records = new ArrayList<>();
-        ByteBuffer b = ByteBuffer.wrap(buffer, 0, count[0]).order(ByteOrder.LITTLE_ENDIAN);
-        for (int at = 0; count[0] > 0; ) {
-            int next = b.getInt(at);
-            int nameBytes = b.getInt(at + 8);
-            assertEquals(0, at % 4, "records start on a DWORD boundary");
-            records.add(b.getInt(at + 4) + " " + new String(buffer, at + 12, nameBytes, StandardCharsets.UTF_16LE));
-            if (next == 0) {
-                break;
-            }
-            at += next;
-        }
-        return records;
-    }
-
-    /** Calls until every expected record has come (changes may arrive over several calls). */
-    static List<String> changesUntil(int handle, int filter, boolean subtree, List<String> expected) throws Exception {
-        List<String> seen = new ArrayList<>();
-        while (!seen.containsAll(expected)) {
-            seen.addAll(changes(handle, filter, subtree));
-        }
-        return seen;
-    }
-
     /** What another JVM gets for read sharing read+write, write sharing all, and read sharing read only. */
     static String tryInAnotherJvm(Path file) throws Exception {
         String read = Integer.toUnsignedString(GENERIC_READ);
@@ -122,28 +86,6 @@ class FileMethodsTest {
             Win32Impl.CloseHandle(flaggedFirst ? other : flagged);
             assertFalse(Files.exists(temporary), "none open, flagged first: " + flaggedFirst);
         }
-    }
-
-    @Test
-    void aRenameIsAnOldAndNewNamePairAndASubtreeWatchSeesIntoFoldersMadeWhileWatching() throws Exception {
-        Path a = Files.writeString(dir.resolve("a.txt"), "a");
-        int names = folder(dir);
-        Future<List<String>> first = POOL.submit(() -> changes(names, NOTIFY_NAMES, false));
-        Thread.sleep(200);
-        Files.move(a, dir.resolve("b.txt"));
-        assertEquals(List.of("4 a.txt", "5 b.txt"), first.get(10, TimeUnit.SECONDS));
-        Win32Impl.CloseHandle(names);
-        int h = folder(dir);
-        Future<List<String>> made = POOL.submit(() -> changesUntil(h, NOTIFY_ALL, true, List.of("1 n1/n2/f.txt")));
-        Thread.sleep(200);
-        Files.createDirectories(dir.resolve("n1/n2"));
-        Files.writeString(dir.resolve("n1/n2/f.txt"), "made before its folder's watch may exist");
-        List<String> seen = made.get(10, TimeUnit.SECONDS);
-        assertTrue(seen.containsAll(List.of("1 n1", "1 n1/n2")), seen.toString());
-        Files.writeString(dir.resolve("n1/n2/f.txt"), "changed");
-        seen.addAll(changesUntil(h, NOTIFY_ALL, true, List.of("3 n1/n2/f.txt")));
-        assertEquals(1, seen.stream().filter("1 n1/n2/f.txt"::equals).count(), "reported once: " + seen);
-        Win32Impl.CloseHandle(h);
     }
 
     @Test

@@ -80,13 +80,11 @@ class JniBoundaryTest {
         int[] large = new int[1 << 20]; // one the VM is likely to copy rather than pin
         byte[] bytes = new byte[5];
         char[] chars = "abc\u00e9".toCharArray();
-        addToInts(ints, 10);
-        addToInts(large, -3);
-        fillBytes(bytes, (byte) 0x7f);
-        upperChars(chars);
-        assertEquals("[11, 12, 13] -3 -3 [127, 127, 127, 127, 127] ABC\u00e9", Arrays.toString(ints) + " " + large[0]
+        changeArrays(ints, 10, bytes, chars);
+        changeArrays(large, -3, new byte[0], new char[0]);
+        assertEquals("[11, 12, 13] -3 -3 [10, 10, 10, 10, 10] ABC\u00e9", Arrays.toString(ints) + " " + large[0]
                 + " " + large[large.length - 1] + " " + Arrays.toString(bytes) + " " + new String(chars));
-        assertThrows(NullPointerException.class, () -> addToInts(null, 1));
+        assertThrows(NullPointerException.class, () -> changeArrays(null, 1, bytes, chars));
         assertEquals(Arrays.asList(-1, null, null), Arrays.asList(wideLength(null), echo(null), echoCharArray(null)));
         // A supplementary character is one wide character on Linux, two on Windows; lone surrogates survive.
         String text = "d\u00e9j\u00e0 \u4e2d\u6587 \ud83d\ude00 \ud800 end \udc00";

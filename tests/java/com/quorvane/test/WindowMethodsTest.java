@@ -11,28 +11,8 @@ import org.junit.jupiter.api.*;
 
 /** The window services against a private Xvfb server that the test starts, and with no display at all. */
 class WindowMethodsTest {
-    /** The test's own X connection and windows, and the DISPLAY the library reads (libquorvane_testhooks). */
-    static final class Hooks {
-        static {
-            System.loadLibrary("quorvane_testhooks");
-        }
-
-        /** Sets (or, for null, removes) DISPLAY in the process environment that the library reads. */
-        static native void setDisplayVariable(String value);
-        static native long open(String display);
-        static native void close(long display);
-        static native int createWindow(long display, boolean map);
-        static native void destroyWindow(long display, int window);
-        static native long cardinal(long display, int window, String property);
-        static native boolean hasState(long display, int window, String state);
-        static native boolean urgent(long display, int window);
-        static native boolean mapped(long display, int window);
-        static native void resetIdle(long display);
-    }
-
     static final int LWA_COLORKEY = 1, LWA_ALPHA = 2, AW_HOR_POSITIVE = 0x1, AW_HIDE = 0x10000, AW_ACTIVATE = 0x20000;
     static final int AW_SLIDE = 0x40000, AW_BLEND = 0x80000;
-    static final String OPACITY = "_NET_WM_WINDOW_OPACITY", ATTENTION = "_NET_WM_STATE_DEMANDS_ATTENTION";
 
     static Process xvfb;
     static String displayName;
@@ -49,17 +29,17 @@ class WindowMethodsTest {
                 .readLine();
         assertNotNull(number, "Xvfb did not start");
         displayName = ":" + number.trim();
-        Hooks.setDisplayVariable(displayName);
-        display = Hooks.open(displayName);
+        TestHooks.setDisplayVariable(displayName);
+        display = TestHooks.open(displayName);
         assertNotEquals(0L, display);
     }
 
     @AfterAll
     static void stopXvfb() throws Exception {
         if (display != 0) {
-            Hooks.close(display);
+            TestHooks.close(display);
         }
-        Hooks.setDisplayVariable(System.getenv("DISPLAY"));
+        TestHooks.setDisplayVariable(System.getenv("DISPLAY"));
         if (xvfb != null) {
             xvfb.destroy();
             xvfb.waitFor();
@@ -72,48 +52,51 @@ class WindowMethodsTest {
     }
 
     static int deadWindow() {
-        int w = Hooks.createWindow(display, false);
-        Hooks.destroyWindow(display, w);
+        int w = TestHooks.createWindow(display, false);
+        TestHooks.destroyWindow(display, w);
         return w;
+    }
+
+    static String state(int window) {
+        return TestHooks.state(display, window);
     }
 
     @Test
     void layeredAlphaIsTheOpacityFlashingAsksForAttentionAndAnimationBlendsOverItsTime() {
-        int w = Hooks.createWindow(display, true);
-        long[][] rows = { // alpha, flags, answered, opacity after; only the low 8 bits of alpha count
-            {128, LWA_ALPHA, 1, 0x80808080L}, {255, LWA_ALPHA, 1, 0xFFFFFFFFL}, {256, LWA_ALPHA, 1, 0},
-            {0x140, LWA_ALPHA | LWA_COLORKEY, 1, 0x40404040L}, {10, LWA_COLORKEY, 0, 0x40404040L}};
-        for (long[] row : rows) {
-            long ok = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]) == 0 ? 0 : 1;
-            assertEquals(List.of(row[2], row[3]), List.of(ok, Hooks.cardinal(display, w, OPACITY)), "alpha " + row[0]);
+        int w = TestHooks.createWindow(display, true);
+        Object[][] rows = { // alpha, flags, answered, state after; only the low 8 bits of alpha count
+            {128, LWA_ALPHA, 1, "shown opacity=80808080"}, {255, LWA_ALPHA, 1, "shown opacity=ffffffff"},
+            {256, LWA_ALPHA, 1, "shown opacity=0"}, {0x140, LWA_ALPHA | LWA_COLORKEY, 1, "shown opacity=40404040"},
+            {10, LWA_COLORKEY, 0, "shown opacity=40404040"}};
+        for (Object[] row : rows) {
+            int ok = Win32Impl.SetLayeredWindowAttributes(w, 0xFF00FF, (int) row[0], (int) row[1]) == 0 ? 0 : 1;
+            assertEquals(List.of(row[2], row[3]), List.of(ok, state(w)), "alpha " + row[0]);
         }
         for (int dead : new int[] {deadWindow(), 0, -1}) {
             assertEquals(0, Win32Impl.SetLayeredWindowAttributes(dead, 0, 128, LWA_ALPHA));
         }
-        assertEquals(List.of(false, true, true, true, true, false, false, false, false), List.of(
-                Win32Impl.FlashWindow(w, true) != 0, Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w),
-                Win32Impl.FlashWindow(w, true) != 0, Win32Impl.FlashWindow(w, false) != 0,
-                Hooks.hasState(display, w, ATTENTION), Hooks.urgent(display, w), Win32Impl.FlashWindow(w, false) != 0,
-                Win32Impl.FlashWindow(deadWindow(), true) != 0));
-        Hooks.destroyWindow(display, w);
+        assertEquals(List.of(0, "shown urgent attention opacity=40404040", 1, 1, "shown opacity=40404040", 0, 0),
+                List.of(Win32Impl.FlashWindow(w, true), state(w), Win32Impl.FlashWindow(w, true),
+                        Win32Impl.FlashWindow(w, false), state(w), Win32Impl.FlashWindow(w, false),
+                        Win32Impl.FlashWindow(deadWindow(), true)));
+        TestHooks.destroyWindow(display, w);
         // Animation shows, hides and blends over its time.
-        w = Hooks.createWindow(display, false);
+        w = TestHooks.createWindow(display, false);
         assertEquals(0, Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)); // already hidden
         long start = System.nanoTime();
         assertNotEquals(0, Win32Impl.AnimateWindow(w, 300, AW_BLEND | AW_ACTIVATE));
         assertTrue((System.nanoTime() - start) / 1_000_000 >= 250, "the fade takes its time");
         // Shown with no opacity of its own left behind, so not shown again; hidden, its own opacity is kept.
-        assertEquals(List.of(true, -1L, false), List.of(Hooks.mapped(display, w), Hooks.cardinal(display, w, OPACITY),
-                Win32Impl.AnimateWindow(w, 100, AW_BLEND) != 0));
+        assertEquals(List.of("shown", 0), List.of(state(w), Win32Impl.AnimateWindow(w, 100, AW_BLEND)));
         Win32Impl.SetLayeredWindowAttributes(w, 0, 0x80, LWA_ALPHA);
-        assertEquals(List.of(true, false, 0x80808080L), List.of(Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)
-                != 0, Hooks.mapped(display, w), Hooks.cardinal(display, w, OPACITY)));
+        assertEquals(List.of(true, "hidden opacity=80808080"), List.of(Win32Impl.AnimateWindow(w, 100,
+                AW_HIDE | AW_BLEND) != 0, state(w)));
         // A slide needs a direction.
-        assertEquals(List.of(false, true, true, true, false, false), List.of(Win32Impl.AnimateWindow(w, 0, AW_SLIDE)
-                != 0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE) != 0, Hooks.mapped(display, w),
-                Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE) != 0, Hooks.mapped(display, w),
+        assertEquals(List.of(false, true, "shown opacity=80808080", true, "hidden opacity=80808080", false), List.of(
+                Win32Impl.AnimateWindow(w, 0, AW_SLIDE) != 0, Win32Impl.AnimateWindow(w, 0, AW_SLIDE | AW_HOR_POSITIVE)
+                != 0, state(w), Win32Impl.AnimateWindow(w, 0, AW_HIDE | AW_HOR_POSITIVE) != 0, state(w),
                 Win32Impl.AnimateWindow(deadWindow(), 0, AW_BLEND) != 0));
-        Hooks.destroyWindow(display, w);
+        TestHooks.destroyWindow(display, w);
     }
 
     @Test
@@ -125,17 +108,17 @@ class WindowMethodsTest {
         Thread.sleep(1200);
         long later = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(Math.abs(later - first) < 300, "no input meanwhile: " + first + " then " + later);
-        Hooks.resetIdle(display);
+        TestHooks.resetIdle(display);
         long reset = Integer.toUnsignedLong(Win32Impl.getLastInputTime());
         assertTrue(reset >= first + 1000 && reset <= tickCount() + 1000, "after input: " + reset);
     }
 
     @Test
     void withoutADisplayEveryWindowMethodAnswersFalse() {
-        int w = Hooks.createWindow(display, true);
+        int w = TestHooks.createWindow(display, true);
         for (String value : new String[] {null, "", ":", "::0", ":4999", ":99999999", "no-such-host.invalid:0",
             "nonsense"}) {
-            Hooks.setDisplayVariable(value);
+            TestHooks.setDisplayVariable(value);
             try {
                 long start = System.nanoTime();
                 assertEquals(List.of(0, 0, 0, 0), List.of(Win32Impl.getLastInputTime(),
@@ -143,10 +126,10 @@ class WindowMethodsTest {
                         Win32Impl.AnimateWindow(w, 100, AW_HIDE | AW_BLEND)), value);
                 assertTrue((System.nanoTime() - start) / 1_000_000 < 10_000, value);
             } finally {
-                Hooks.setDisplayVariable(displayName);
+                TestHooks.setDisplayVariable(displayName);
             }
         }
-        assertEquals(List.of(-1L, true), List.of(Hooks.cardinal(display, w, OPACITY), Hooks.mapped(display, w)));
-        Hooks.destroyWindow(display, w);
+        assertEquals("shown", state(w));
+        TestHooks.destroyWindow(display, w);
     }
 }
