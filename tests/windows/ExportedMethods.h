@@ -64,13 +64,17 @@ class ExportedMethods : public QuorvaneDll {
     if (FailedParts() != failedBefore || jni_.faults.size() != faultsBefore) ++failures_;
   }
 
-  template <typename R, typename... A>
-  R Call(const char* name, A... arguments) {
-    calls_.push_back(name);
-    return QuorvaneDll::Call<R>(name, arguments...);
-  }
-
   jstring Str(const std::filesystem::path& p) { return jni_.Str(p.wstring()); }
+  // A window of the test's own; null where the platform cannot make one (Wine needs a display for it).
+  static HWND NewWindow(DWORD extendedStyle = 0) {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = DefWindowProcW;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"QvTestWindow";
+    RegisterClassW(&c);
+    return CreateWindowExW(extendedStyle, c.lpszClassName, L"qv", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                           nullptr, c.hInstance, nullptr);
+  }
   static HANDLE Handle(jint h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
 
   settings_test::TempFolder temp_;
@@ -93,7 +97,6 @@ class ExportedMethods : public QuorvaneDll {
     return names;
   }
 
-  std::vector<std::string> calls_;
   static inline std::set<std::string> covered_;
   static inline int rows_ = 0, failures_ = 0;
 };
