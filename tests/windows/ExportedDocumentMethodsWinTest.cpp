@@ -137,12 +137,17 @@ TEST_F(ExportedMethods, DocumentPropertiesAreOle32s) {
           << "no user-defined set";
     });
   }
-  Row("getCompoundDocumentSummaryProperties", "ole32's summary texts under their PIDSI names", [&] {
+  Row("getCompoundDocumentSummaryProperties", "ole32's summary texts under their PIDSI names; 1 without the set, "
+      "ole32's error for a missing file and for one that is no compound file", [&] {
     const jobject p = jni_.NewProperties();
     EXPECT_EQ(0, Call<jint>("getCompoundDocumentSummaryProperties", Str(written), p));
     EXPECT_EQ(u"Heading", DllJni::Entries(p)[u"PIDSI_TITLE"]);
     EXPECT_EQ(u"Zoe", DllJni::Entries(p)[u"PIDSI_AUTHOR"]);
-    EXPECT_EQ(1, Call<jint>("getCompoundDocumentSummaryProperties", Str(bare), jni_.NewProperties())) << "no set";
+    std::ofstream(folder_ / "plain.doc") << "not a compound file";
+    for (const auto& [name, hr] : {std::pair{"bare.doc", 1}, std::pair{"missing.doc", int(STG_E_FILENOTFOUND)},
+                                   std::pair{"plain.doc", int(STG_E_FILEALREADYEXISTS)}})
+      EXPECT_EQ(hr, Call<jint>("getCompoundDocumentSummaryProperties", Str(folder_ / name), jni_.NewProperties()))
+          << name;
   });
   Row("copySummaryPropertiesToUserProperties", "ole32 reads the copy under its new name, or ole32's refusal of the "
       "writer lock; an empty name copies nothing", [&] {

@@ -29,6 +29,7 @@ namespace {
 using qvtest::DllJni;
 using Value = DllJni::Value;
 using Arg = intptr_t;
+using qvtest::kFileInfoRecord, qvtest::kFileOperationRecord, qvtest::kGuidRecord, qvtest::kNotifyIconRecord;
 
 struct Method {
   const char* name;
@@ -66,13 +67,14 @@ const Method kMethods[] = {
     {"getCompoundDocumentSummaryProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
     {"copySummaryPropertiesToUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
     {"setCompoundDocumentUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
-    {"ShellNotifyIcon", 'Z', "IR", qvtest::kNotifyIconRecord, "false", "false", kNone},
-    {"SHGetFileInfo", 'I', "SIRII", qvtest::kFileInfoRecord, "0", "0",
+    {"ShellNotifyIcon", 'Z', "IR", kNotifyIconRecord, "false", "false", kNone},
+    {"SHGetFileInfo", 'I', "SIRII", kFileInfoRecord, "0", "0",
      "#0 (?!null|unpaired).*|#[13] .*|#2 sz\\w+ (empty|one short)|#4 -2147483648"},
-    {"GetSpecialFolderInfo", 'Z', "IR", qvtest::kFileInfoRecord, "false", "false", "#0 -2147483648|#1 sz\\w+ (empty|one short)"},
+    {"GetSpecialFolderInfo", 'Z', "IR", kFileInfoRecord, "false", "false",
+     "#0 -2147483648|#1 sz\\w+ (empty|one short)"},
     {"getSpecialFolderPath", 'T', "I", nullptr, "null", "null", "#0 -2147483648"},  // the shell keeps the low bits
-    {"SHFileOperation", 'I', "R", qvtest::kFileOperationRecord, "-1", kNonZero, "#0 (lpszProgressTitle .*|pTo null)"},
-    {"UuidCreate", 'I', "R", qvtest::kGuidRecord, "0", "0", kNone},
+    {"SHFileOperation", 'I', "R", kFileOperationRecord, "-1", kNonZero, "#0 (lpszProgressTitle .*|pTo null)"},
+    {"UuidCreate", 'I', "R", kGuidRecord, "0", "0", kNone},
     {"ReadDirectoryChangesW", 'Z', "IBIZINII", nullptr, "false", "false", kNone},
     {"CreateFile", 'I', "SIIIIII", nullptr, "0", "-1", "#0 (embedded zero|path folder)|#[1256] .*"},
     {"SetFileAttributes", 'Z', "SI", nullptr, "false", "false", "#0 (embedded zero|path folder)|#1 .*"},

@@ -100,29 +100,25 @@ struct Registry {
       J::Add(self, "detailMessage", "Ljava/lang/String;").object = a[0].l;
       return Int(0);
     };
+    // Class and superclass, in java/lang unless their package is named.
     const char* const kinds[][2] = {
-        {"java/lang/Throwable", "java/lang/Object"}, {"java/lang/Exception", "java/lang/Throwable"},
-        {"java/lang/Error", "java/lang/Throwable"}, {"java/lang/RuntimeException", "java/lang/Exception"},
-        {"java/lang/IllegalArgumentException", "java/lang/RuntimeException"},
-        {"java/lang/IllegalMonitorStateException", "java/lang/RuntimeException"},
-        {"java/lang/NullPointerException", "java/lang/RuntimeException"},
-        {"java/lang/ClassCastException", "java/lang/RuntimeException"},
-        {"java/lang/ArrayStoreException", "java/lang/RuntimeException"},
-        {"java/lang/NegativeArraySizeException", "java/lang/RuntimeException"},
-        {"java/lang/IndexOutOfBoundsException", "java/lang/RuntimeException"},
-        {"java/lang/ArrayIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException"},
-        {"java/lang/StringIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException"},
-        {"java/util/NoSuchElementException", "java/lang/RuntimeException"},
-        {"java/lang/ReflectiveOperationException", "java/lang/Exception"},
-        {"java/lang/ClassNotFoundException", "java/lang/ReflectiveOperationException"},
-        {"java/io/IOException", "java/lang/Exception"},
-        {"java/lang/VirtualMachineError", "java/lang/Error"},
-        {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError"},
-        {"java/lang/LinkageError", "java/lang/Error"}, {"java/lang/NoClassDefFoundError", "java/lang/LinkageError"},
-        {"java/lang/IncompatibleClassChangeError", "java/lang/LinkageError"},
-        {"java/lang/NoSuchFieldError", "java/lang/IncompatibleClassChangeError"},
-        {"java/lang/NoSuchMethodError", "java/lang/IncompatibleClassChangeError"}};
-    for (const auto& [name, super] : kinds) Def(Define(name, super), "<init>", "(Ljava/lang/String;)V", withMessage);
+        {"Throwable", "Object"}, {"Exception", "Throwable"}, {"Error", "Throwable"}, {"RuntimeException", "Exception"},
+        {"IllegalArgumentException", "RuntimeException"}, {"IllegalMonitorStateException", "RuntimeException"},
+        {"NullPointerException", "RuntimeException"}, {"ClassCastException", "RuntimeException"},
+        {"ArrayStoreException", "RuntimeException"}, {"NegativeArraySizeException", "RuntimeException"},
+        {"IndexOutOfBoundsException", "RuntimeException"},
+        {"ArrayIndexOutOfBoundsException", "IndexOutOfBoundsException"},
+        {"StringIndexOutOfBoundsException", "IndexOutOfBoundsException"},
+        {"java/util/NoSuchElementException", "RuntimeException"}, {"ReflectiveOperationException", "Exception"},
+        {"ClassNotFoundException", "ReflectiveOperationException"}, {"java/io/IOException", "Exception"},
+        {"VirtualMachineError", "Error"}, {"OutOfMemoryError", "VirtualMachineError"}, {"LinkageError", "Error"},
+        {"NoClassDefFoundError", "LinkageError"}, {"IncompatibleClassChangeError", "LinkageError"},
+        {"NoSuchFieldError", "IncompatibleClassChangeError"}, {"NoSuchMethodError", "IncompatibleClassChangeError"}};
+    const auto lang = [](const std::string& name) {
+      return name.find('/') == std::string::npos ? "java/lang/" + name : name;
+    };
+    for (const auto& [name, super] : kinds)
+      Def(Define(lang(name), lang(super).c_str()), "<init>", "(Ljava/lang/String;)V", withMessage);
     // The library's own: a message and the system's error code, no (String) constructor.
     J::ClassModel* win32 = Define("com/quorvane/infrastructure/os/windows/Win32Exception", "java/lang/Exception");
     Def(win32, "<init>", "(Ljava/lang/String;I)V", [](J&, Value* self, const std::vector<Slot>& a) {
