@@ -5,8 +5,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <sstream>
-
 namespace {
 
 using qvtest::DllJni;
@@ -18,12 +16,7 @@ DWORD WINAPI RunFunction(LPVOID function) {
   return 0;
 }
 
-std::string Contents(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string Contents(const fs::path& p) { return settings_test::ReadBytes(p.string()); }
 
 using ExportedMethods = qvtest::ExportedMethods;
 

@@ -306,7 +306,6 @@ struct Functions {
   // Call<Type>Method form answers ('L' any reference).
   static Slot Invoke(J& j, jobject self, jclass c, jmethodID mid, va_list args, char type, const char* function) {
     Slot none{};
-    none.j = 0;
     j.Enter(function);
     auto* m = reinterpret_cast<J::Method*>(mid);
     if (m == nullptr) return j.Fault(std::string(function) + ": null method ID"), none;

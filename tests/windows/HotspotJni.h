@@ -45,9 +45,9 @@ class HotspotJni {
     int monitor = 0;
     std::unique_ptr<ClassModel> ownClass;
   };
-  union Slot {
-    jint i;
+  union Slot {  // the widest member first, so Slot{} is all zeros
     jlong j;
+    jint i;
     double d;
     Value* l;
   };

@@ -18,13 +18,11 @@ using Kind = J::Kind;
 
 Slot Int(jint i) {
   Slot s{};
-  s.j = 0;
   s.i = i;
   return s;
 }
 Slot Ref(Value* v) {
   Slot s{};
-  s.j = 0;
   s.l = v;
   return s;
 }
