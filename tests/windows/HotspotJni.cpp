@@ -1,6 +1,7 @@
 // The JNI functions of HotspotJni: what HotSpot does, and what -Xcheck:jni reports as a fault.
 #include "HotspotJni.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -196,23 +197,19 @@ struct Functions {
   }
 
   // --- fields ---
+  // The signature `at` itself declares for the field, or empty.
+  static std::string Declared(const J::ClassModel& at, const std::string& name, bool isStatic) {
+    if (isStatic) return at.statics.count(name) ? at.statics.at(name).signature : "";
+    if (at.record != nullptr) return at.record->fields.count(name) ? at.record->fields.at(name).signature : "";
+    return at.instanceFields.count(name) ? at.instanceFields.at(name) : "";
+  }
   static jfieldID FindField(JNIEnv* e, jclass c, const char* name, const char* sig, bool isStatic,
                             const char* function) {
     J& j = In(e, function);
     J::ClassModel* model = ModelOf(j, c, function);
     if (model == nullptr || name == nullptr || sig == nullptr) return nullptr;
     for (J::ClassModel* at = model; at != nullptr; at = at->super) {
-      std::string declared;
-      if (isStatic) {
-        const auto it = at->statics.find(name);
-        if (it != at->statics.end()) declared = it->second.signature;
-      } else if (at->record != nullptr) {
-        const auto it = at->record->fields.find(name);
-        if (it != at->record->fields.end()) declared = it->second.signature;
-      } else {
-        const auto it = at->instanceFields.find(name);
-        if (it != at->instanceFields.end()) declared = it->second;
-      }
+      const std::string declared = Declared(*at, name, isStatic);
       if (declared.empty()) continue;
       if (declared != sig) break;  // a JVM matches name and type together
       for (J::FieldId& id : at->fieldIds)
@@ -530,10 +527,7 @@ HotspotJni::Value* HotspotJni::Resolve(jobject o, const char* function) {
     if (!h->live) Fault(std::string(function) + ": used a deleted reference");
     return h->target;
   }
-  if (reinterpret_cast<Value*>(o)->tag != kValueTag) {
-    Fault(std::string(function) + ": not a reference");
-    return nullptr;
-  }
+  if (reinterpret_cast<Value*>(o)->tag != kValueTag) return Fault(std::string(function) + ": not a reference"), nullptr;
   return reinterpret_cast<Value*>(o);  // one the caller holds
 }
 
@@ -579,11 +573,8 @@ void HotspotJni::TakeBack(Value* array, Kind kind, std::vector<T>* into, void* b
   Borrowed b = it->second;
   if (b.array != array || b.kind != kind) Fault(std::string(function) + ": a buffer of another array");
   auto* bytes = static_cast<unsigned char*>(buffer);
-  for (size_t i = 0; i < kGuard; ++i)
-    if (bytes[b.bytes + i] != kGuardByte) {
-      Fault(std::string(function) + ": written past the end of the copy");
-      break;
-    }
+  if (std::any_of(bytes + b.bytes, bytes + b.bytes + kGuard, [](unsigned char c) { return c != kGuardByte; }))
+    Fault(std::string(function) + ": written past the end of the copy");
   if (kind == Kind::kString && std::memcmp(buffer, array->units.data(), array->units.size() * sizeof(jchar)) != 0)
     Fault(std::string(function) + ": a String's characters were changed");
   if (mode != 0 && mode != JNI_COMMIT && mode != JNI_ABORT) Fault(std::string(function) + ": unknown mode");
@@ -628,8 +619,7 @@ std::u16string HotspotJni::Text(const void* v) {
 std::string HotspotJni::Pending() const {
   if (thrown_ == nullptr) return "";
   std::string name = thrown_->cls ? thrown_->cls->name : "?";
-  for (char& c : name)
-    if (c == '/') c = '.';
+  std::replace(name.begin(), name.end(), '/', '.');
   const auto message = thrown_->fields.find("detailMessage");
   if (message == thrown_->fields.end() || message->second.object == nullptr) return name;
   const std::u16string text = Text(message->second.object);
