@@ -17,39 +17,29 @@ class BothBitnesses : public qvtest::QuorvaneDll {};
 
 // The key a 32-bit client made is the key either DLL writes: the 32-bit view, also from the 64-bit DLL.
 TEST_F(BothBitnesses, BothDllsWriteTheRegistryViewOfA32BitClient) {
-  struct Row {
-    HKEY root;
-    const wchar_t* key;
-  };
   // Under WOW64 the machine's software is redirected (Windows redirects some of the user's classes too; Wine
   // does not, so they cannot be told apart here).
-  const Row rows[] = {{HKEY_LOCAL_MACHINE, L"Software\\Quorvane Wine View Test"}};
-  const auto removeFromBothViews = [](const Row& row) {
+  const wchar_t kKey[] = L"Software\\Quorvane Wine View Test";
+  const auto removeFromBothViews = [&] {
     for (const REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)})
-      RegDeleteKeyExW(row.root, row.key, view, 0);
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, view, 0);
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.key, row.key + wcslen(row.key)));
-    removeFromBothViews(row);
-    const jintArray handle = jni_.NewInts({0});
-    ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", jint(intptr_t(row.root)), jni_.Str(row.key), handle));
-    const std::string value = "v";
-    EXPECT_EQ(ERROR_SUCCESS, Call<jint>("RegSetValueEx", DllJni::Ints(handle)[0], jni_.Str(L"seen"), jint(0),
-                                        jint(REG_BINARY), jni_.Bytes(value), jint(1)));
-    RegCloseKey(HKEY(intptr_t(DllJni::Ints(handle)[0])));
-    // A 32-bit process on 32-bit Windows has one view; Wine's 32-bit prefix is such a Windows.
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    const bool oneView = sizeof(void*) == 4 && !wow64;
-    for (const REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
-      HKEY opened = nullptr;
-      const LONG found = RegOpenKeyExW(row.root, row.key, 0, KEY_READ | view, &opened);
-      if (found == ERROR_SUCCESS) RegCloseKey(opened);
-      EXPECT_EQ(view == KEY_WOW64_32KEY || oneView ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, found)
-          << (view == KEY_WOW64_32KEY ? "32-bit view" : "64-bit view");
-    }
-    removeFromBothViews(row);
+  removeFromBothViews();
+  const jintArray handle = jni_.NewInts({0});
+  ASSERT_EQ(ERROR_SUCCESS, Call<jint>("RegCreateKey", jint(intptr_t(HKEY_LOCAL_MACHINE)), jni_.Str(kKey), handle));
+  RegCloseKey(HKEY(intptr_t(DllJni::Ints(handle)[0])));
+  // A 32-bit process on 32-bit Windows has one view; Wine's 32-bit prefix is such a Windows.
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  const bool oneView = sizeof(void*) == 4 && !wow64;
+  for (const REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+    HKEY opened = nullptr;
+    const LONG found = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | view, &opened);
+    if (found == ERROR_SUCCESS) RegCloseKey(opened);
+    EXPECT_EQ(view == KEY_WOW64_32KEY || oneView ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, found)
+        << (view == KEY_WOW64_32KEY ? "32-bit view" : "64-bit view");
   }
+  removeFromBothViews();
 }
 
 // System processes of the other bitness are found too (a 32-bit process cannot read a 64-bit one's modules).

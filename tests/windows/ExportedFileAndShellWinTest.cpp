@@ -1,19 +1,9 @@
 // The DLL's file, shell and compound-document exports, each answer checked against the platform or the files.
-#include <jni.h>
-#include <winsock2.h>  // before windows.h, as Win32Api.h includes it
-#include <windows.h>
+#include "ExportedMethods.h"  // first: winsock2.h before windows.h
+
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
-
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "ExportedMethods.h"
 
 namespace {
 
@@ -26,12 +16,7 @@ DWORD WINAPI RunFunction(LPVOID function) {
   return 0;
 }
 
-std::string Contents(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+std::string Contents(const fs::path& p) { return settings_test::ReadBytes(p.string()); }
 
 using ExportedMethods = qvtest::ExportedMethods;
 
@@ -128,14 +113,6 @@ TEST_F(ExportedMethods, FilesAreTheKernelsAndTheirChangesItsRecords) {
   });
 }
 
-Value* FileInfoObject(DllJni& jni) {
-  Value* o = jni.NewObject();
-  for (const char* name : {"hIcon", "iIcon", "dwAttributes"}) DllJni::Add(o, name, "I");
-  DllJni::Add(o, "szDisplayName", "[C").object = jni.NewText(std::u16string(260, u'\0'));
-  DllJni::Add(o, "szTypeName", "[C").object = jni.NewText(std::u16string(80, u'\0'));
-  return o;
-}
-
 // SHFILEINFOW of 32-bit Windows into the Java record, never past its arrays.
 TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
   Row("getSpecialFolderPath", "shell32's path; null for a folder it does not know", [&] {
@@ -151,7 +128,7 @@ TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
     ASSERT_NE(0u, SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &expected, sizeof expected,
                                  SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME));
     ILFree(pidl);
-    Value* info = FileInfoObject(jni_);
+    Value* info = jni_.NewRecord(qvtest::kFileInfoRecord);
     ASSERT_TRUE(Call<jboolean>("GetSpecialFolderInfo", jint(CSIDL_DESKTOPDIRECTORY), DllJni::Ref(info)));
     EXPECT_EQ(DllJni::Units(expected.szDisplayName), DllJni::Text(info->fields["szDisplayName"].object));
     EXPECT_EQ(DllJni::Units(expected.szTypeName), DllJni::Text(info->fields["szTypeName"].object));
@@ -163,7 +140,7 @@ TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
     SHFILEINFOW expected = {};
     const DWORD_PTR answer = SHGetFileInfoW(path.c_str(), 0, &expected, sizeof expected, flags);
     ASSERT_NE(0u, answer);
-    Value* info = FileInfoObject(jni_);
+    Value* info = jni_.NewRecord(qvtest::kFileInfoRecord);
     info->fields["szDisplayName"].object->units.assign(300, u'z');
     EXPECT_EQ(jint(answer), Call<jint>("SHGetFileInfo", jni_.Str(path), jint(0), DllJni::Ref(info), jint(692), flags));
     EXPECT_EQ(jint(expected.dwAttributes), info->fields["dwAttributes"].i);
@@ -173,19 +150,16 @@ TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
   });
   Row("SHFileOperation", "a name list without its last zero is refused; with it, shell32 copies both files", [&] {
     for (const char* name : {"a.txt", "b.txt"}) std::ofstream(folder_ / name) << name;
-    Value* op = jni_.NewObject();
-    for (const char* name : {"hWnd", "wFunc", "hNameMappings"}) DllJni::Add(op, name, "I");
+    Value* op = jni_.NewRecord(qvtest::kFileOperationRecord);
     op->fields["wFunc"].i = FO_COPY;
+    op->fields["fFlags"].i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
     const std::wstring from = (folder_ / "a.txt").wstring() + L'\0' + (folder_ / "b.txt").wstring() + L'\0';
-    DllJni::Add(op, "pFrom", "Ljava/lang/String;").object = jni_.NewText(DllJni::Units(from), DllJni::Kind::kString);
-    DllJni::Field& to = DllJni::Add(op, "pTo", "Ljava/lang/String;");
-    to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring()), DllJni::Kind::kString);
-    DllJni::Add(op, "lpszProgressTitle", "Ljava/lang/String;");
-    DllJni::Add(op, "fFlags", "S").i = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
-    DllJni::Add(op, "fAnyOperationsAborted", "Z");
+    op->fields["pFrom"].object = &DllJni::V(jni_.Str(from));
+    Value*& to = op->fields["pTo"].object;
+    to = &DllJni::V(jni_.Str((folder_ / "out").wstring()));
     EXPECT_EQ(0x7C, Call<jint>("SHFileOperation", DllJni::Ref(op))) << "DE_INVALIDFILES, shell32 not called";
     EXPECT_FALSE(fs::exists(folder_ / "out"));
-    to.object = jni_.NewText(DllJni::Units((folder_ / "out").wstring() + L'\0'), DllJni::Kind::kString);
+    to = &DllJni::V(jni_.Str((folder_ / "out").wstring() + L'\0'));
     EXPECT_EQ(0, Call<jint>("SHFileOperation", DllJni::Ref(op)));
     for (const char* name : {"a.txt", "b.txt"}) EXPECT_EQ(name, Contents(folder_ / "out" / name)) << name;
     EXPECT_EQ(-1, Call<jint>("SHFileOperation", jobject()));
@@ -193,9 +167,7 @@ TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
   Row("UuidCreate", "rpcrt4's random UUIDs (version 4, RFC variant) into the record, a new one each call", [&] {
     std::vector<std::string> seen;
     for (int n = 0; n < 2; ++n) {
-      Value* guid = jni_.NewObject();
-      for (const char* name : {"Data1", "Data2", "Data3"}) DllJni::Add(guid, name, "I");
-      DllJni::Add(guid, "Data4", "[B").object = &DllJni::V(jni_.Bytes(std::string(8, '\0')));
+      Value* guid = jni_.NewRecord(qvtest::kGuidRecord);
       EXPECT_EQ(RPC_S_OK, Call<jint>("UuidCreate", DllJni::Ref(guid)));
       const auto& f = guid->fields;
       EXPECT_EQ(4, f.at("Data3").i >> 12) << "version";
@@ -207,18 +179,9 @@ TEST_F(ExportedMethods, ShellAnswersAreShell32s) {
     EXPECT_NE(seen[0], seen[1]);
   });
   Row("ShellNotifyIcon", "an icon added for a real window is one shell32 deletes; null data is false", [&] {
-    WNDCLASSW c = {};
-    c.lpfnWndProc = DefWindowProcW;
-    c.lpszClassName = L"QvTrayWindow";
-    RegisterClassW(&c);
-    const HWND window = CreateWindowW(L"QvTrayWindow", L"qv", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    Value* data = jni_.NewObject();
-    for (const char* name : {"hWnd", "uID", "uFlags", "uCallbackMessage", "hIcon", "dwState", "dwStateMask",
-                             "uTimeout", "uVersion", "dwInfoFlags"})
-      DllJni::Add(data, name, "I");
-    DllJni::Add(data, "szTip", "[C").object = jni_.NewText(u"qv tip");
-    DllJni::Add(data, "szInfo", "[C").object = jni_.NewText(u"");
-    DllJni::Add(data, "szInfoTitle", "[C").object = jni_.NewText(u"");
+    const HWND window = NewWindow();
+    Value* data = jni_.NewRecord(qvtest::kNotifyIconRecord);
+    data->fields["szTip"].object = jni_.NewText(u"qv tip");
     data->fields["hWnd"].i = jint(intptr_t(window));
     data->fields["uID"].i = 7;
     data->fields["uFlags"].i = NIF_TIP | NIF_ICON;

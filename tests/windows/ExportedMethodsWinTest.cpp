@@ -1,22 +1,14 @@
 // The DLL's kernel, window, file, registry, protection, system-information and field-probe exports, each answer
 // checked against the platform: 32-bit handles and records, the Win32 API's own answers.
-#include <jni.h>
-#include <winsock2.h>  // before windows.h, as Win32Api.h includes it
-#include <windows.h>
+#include "ExportedMethods.h"  // first: winsock2.h before windows.h
+
 #include <dpapi.h>
 #include <iphlpapi.h>
 #include <psapi.h>
-#include <objbase.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <string>
-#include <thread>
+#include <algorithm>
+#include <map>
 #include <tuple>
-#include <vector>
-
-#include "ExportedMethods.h"
 
 namespace {
 
@@ -101,34 +93,17 @@ TEST_F(ExportedMethods, KernelObjectsAreTheProcesssOwn) {
   }
 }
 
-// A real window the test makes, layered so its alpha can be read back.
-class Window {
- public:
-  Window() {
-    WNDCLASSW c = {};
-    c.lpfnWndProc = DefWindowProcW;
-    c.hInstance = GetModuleHandleW(nullptr);
-    c.lpszClassName = L"QvTestWindow";
-    RegisterClassW(&c);
-    hwnd = CreateWindowExW(WS_EX_LAYERED, L"QvTestWindow", L"qv", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                           nullptr, c.hInstance, nullptr);
-  }
-  ~Window() { DestroyWindow(hwnd); }
-  jint Java() const { return jint(intptr_t(hwnd)); }
-  HWND hwnd;
-};
-
 // A window's effects are checked on a real one where the platform can make one (Wine needs a display for it);
 // the documented failure for a handle that names no window is checked everywhere.
 TEST_F(ExportedMethods, WindowsAreUser32s) {
-  Window w;
-  const jint invalid = 0x7FFF0;  // no such window
+  const HWND w = NewWindow(WS_EX_LAYERED);  // layered, so its alpha can be read back
+  const jint window = jint(intptr_t(w)), invalid = 0x7FFF0;  // no such window
   Row("SetLayeredWindowAttributes", "user32 reads back the alpha, cut to its byte; no window fails", [&] {
-    if (w.hwnd != nullptr) {
-      EXPECT_NE(0, Call<jint>("SetLayeredWindowAttributes", w.Java(), jint(0x00FF00), jint(0x1C8), jint(LWA_ALPHA)));
+    if (w != nullptr) {
+      EXPECT_NE(0, Call<jint>("SetLayeredWindowAttributes", window, jint(0x00FF00), jint(0x1C8), jint(LWA_ALPHA)));
       BYTE alpha = 0;
       DWORD flags = 0;
-      ASSERT_TRUE(GetLayeredWindowAttributes(w.hwnd, nullptr, &alpha, &flags));
+      ASSERT_TRUE(GetLayeredWindowAttributes(w, nullptr, &alpha, &flags));
       EXPECT_EQ(0xC8, alpha);
       EXPECT_EQ(DWORD(LWA_ALPHA), flags);
     }
@@ -136,18 +111,18 @@ TEST_F(ExportedMethods, WindowsAreUser32s) {
     EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
   });
   Row("AnimateWindow", "shown, then hidden as user32 reports; no window fails", [&] {
-    if (w.hwnd != nullptr) {
-      EXPECT_NE(0, Call<jint>("AnimateWindow", w.Java(), jint(1), jint(AW_ACTIVATE | AW_BLEND)));
-      EXPECT_TRUE(IsWindowVisible(w.hwnd));
-      EXPECT_NE(0, Call<jint>("AnimateWindow", w.Java(), jint(1), jint(AW_HIDE | AW_BLEND)));
-      EXPECT_FALSE(IsWindowVisible(w.hwnd));
+    if (w != nullptr) {
+      EXPECT_NE(0, Call<jint>("AnimateWindow", window, jint(1), jint(AW_ACTIVATE | AW_BLEND)));
+      EXPECT_TRUE(IsWindowVisible(w));
+      EXPECT_NE(0, Call<jint>("AnimateWindow", window, jint(1), jint(AW_HIDE | AW_BLEND)));
+      EXPECT_FALSE(IsWindowVisible(w));
     }
     EXPECT_EQ(0, Call<jint>("AnimateWindow", invalid, jint(1), jint(AW_HIDE)));
   });
   Row("FlashWindow", "the state user32 answers for the same window; no window fails", [&] {
-    if (w.hwnd != nullptr) {
-      const jint flashed = Call<jint>("FlashWindow", w.Java(), jboolean(1));
-      EXPECT_EQ(FlashWindow(w.hwnd, FALSE) != 0, flashed == 0) << "the first flash turned the caption over";
+    if (w != nullptr) {
+      const jint flashed = Call<jint>("FlashWindow", window, jboolean(1));
+      EXPECT_EQ(FlashWindow(w, FALSE) != 0, flashed == 0) << "the first flash turned the caption over";
     }
     FlashWindow(HWND(intptr_t(invalid)), TRUE);
     const DWORD expected = GetLastError();  // Windows: ERROR_INVALID_WINDOW_HANDLE; Wine's: ERROR_INVALID_PARAMETER
@@ -165,6 +140,7 @@ TEST_F(ExportedMethods, WindowsAreUser32s) {
     EXPECT_LE(0xC000, message);
     EXPECT_EQ(0, Call<jint>("RegisterWindowMessage", jni_.Str(L""))) << "an empty name registers nothing";
   });
+  DestroyWindow(w);
 }
 
 // Keys cross as sign-extended ints (HKEY_CURRENT_USER is negative); values reach the registry byte for byte,

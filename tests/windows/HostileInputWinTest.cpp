@@ -29,6 +29,7 @@ namespace {
 using qvtest::DllJni;
 using Value = DllJni::Value;
 using Arg = intptr_t;
+using qvtest::kFileInfoRecord, qvtest::kFileOperationRecord, qvtest::kGuidRecord, qvtest::kNotifyIconRecord;
 
 struct Method {
   const char* name;
@@ -40,12 +41,6 @@ struct Method {
   const char* usable;   // regex: cases that hand it something it can use, which may answer otherwise
 };
 
-const char kNotifyIcon[] = "I hWnd,I uID,I uFlags,I uCallbackMessage,I hIcon,[C szTip 128,I dwState,I dwStateMask,"
-                           "[C szInfo 256,I uTimeout,I uVersion,[C szInfoTitle 64,I dwInfoFlags";
-const char kFileInfo[] = "I hIcon,I iIcon,I dwAttributes,[C szDisplayName 260,[C szTypeName 80";
-const char kFileOperation[] = "I hWnd,I wFunc,T pFrom,T pTo,S fFlags,Z fAnyOperationsAborted,I hNameMappings,"
-                              "T lpszProgressTitle";
-const char kGuid[] = "I Data1,I Data2,I Data3,[B Data4 8";
 const char kNonZero[] = "-?[1-9][0-9]*", kNone[] = "";
 const char kEFail[] = "-2147467259";  // E_FAIL, the HRESULT guard's answer
 
@@ -72,13 +67,14 @@ const Method kMethods[] = {
     {"getCompoundDocumentSummaryProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
     {"copySummaryPropertiesToUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
     {"setCompoundDocumentUserProperties", 'I', "SO", nullptr, kEFail, kNonZero, kNone},
-    {"ShellNotifyIcon", 'Z', "IR", kNotifyIcon, "false", "false", kNone},
-    {"SHGetFileInfo", 'I', "SIRII", kFileInfo, "0", "0",
+    {"ShellNotifyIcon", 'Z', "IR", kNotifyIconRecord, "false", "false", kNone},
+    {"SHGetFileInfo", 'I', "SIRII", kFileInfoRecord, "0", "0",
      "#0 (?!null|unpaired).*|#[13] .*|#2 sz\\w+ (empty|one short)|#4 -2147483648"},
-    {"GetSpecialFolderInfo", 'Z', "IR", kFileInfo, "false", "false", "#0 -2147483648|#1 sz\\w+ (empty|one short)"},
+    {"GetSpecialFolderInfo", 'Z', "IR", kFileInfoRecord, "false", "false",
+     "#0 -2147483648|#1 sz\\w+ (empty|one short)"},
     {"getSpecialFolderPath", 'T', "I", nullptr, "null", "null", "#0 -2147483648"},  // the shell keeps the low bits
-    {"SHFileOperation", 'I', "R", kFileOperation, "-1", kNonZero, "#0 (lpszProgressTitle .*|pTo null)"},
-    {"UuidCreate", 'I', "R", kGuid, "0", "0", kNone},
+    {"SHFileOperation", 'I', "R", kFileOperationRecord, "-1", kNonZero, "#0 (lpszProgressTitle .*|pTo null)"},
+    {"UuidCreate", 'I', "R", kGuidRecord, "0", "0", kNone},
     {"ReadDirectoryChangesW", 'Z', "IBIZINII", nullptr, "false", "false", kNone},
     {"CreateFile", 'I', "SIIIIII", nullptr, "0", "-1", "#0 (embedded zero|path folder)|#[1256] .*"},
     {"SetFileAttributes", 'Z', "SI", nullptr, "false", "false", "#0 (embedded zero|path folder)|#1 .*"},
@@ -104,26 +100,17 @@ Arg Invoke(FARPROC f, JNIEnv* env, const std::vector<Arg>& a, std::index_sequenc
 }
 
 // Every argument takes one 4-byte slot on i686 (one register or 8-byte slot on x64), so one pointer type per count.
-Arg Invoke(FARPROC f, JNIEnv* env, const std::vector<Arg>& a) {
-  switch (a.size()) {
-    case 0: return Invoke(f, env, a, std::make_index_sequence<0>());
-    case 1: return Invoke(f, env, a, std::make_index_sequence<1>());
-    case 2: return Invoke(f, env, a, std::make_index_sequence<2>());
-    case 3: return Invoke(f, env, a, std::make_index_sequence<3>());
-    case 4: return Invoke(f, env, a, std::make_index_sequence<4>());
-    case 5: return Invoke(f, env, a, std::make_index_sequence<5>());
-    case 6: return Invoke(f, env, a, std::make_index_sequence<6>());
-    case 7: return Invoke(f, env, a, std::make_index_sequence<7>());
-    default: return Invoke(f, env, a, std::make_index_sequence<8>());
-  }
+template <size_t... N>
+Arg InvokeAny(FARPROC f, JNIEnv* env, const std::vector<Arg>& a, std::index_sequence<N...>) {
+  Arg result = 0;
+  ((a.size() == N ? (result = Invoke(f, env, a, std::make_index_sequence<N>()), 0) : 0), ...);
+  return result;
 }
 
 class HostileInput : public qvtest::QuorvaneDll {
  protected:
   Arg Text(const std::wstring& s) { return Arg(jni_.Str(s)); }
   Arg Path(const char* name) { return Text((folder_ / name).wstring()); }
-  // Empty, with elements a JVM would hand out (never a null pointer).
-  Value* Empty(DllJni::Kind kind) { return jni_.NewArray(kind); }
 
   // The texts a caller may pass; paths when asked.
   std::vector<std::pair<std::string, Arg>> Texts(bool paths) {
@@ -137,44 +124,19 @@ class HostileInput : public qvtest::QuorvaneDll {
     return v;
   }
 
-  // A record object with `fields` ("SIG name [length]", comma-separated), leaving out `without` and
-  // giving `retyped` another signature.
-  Arg Record(const char* fields, const std::string& without = "", const std::string& retyped = "") {
-    Value* object = jni_.NewObject();
-    for (const FieldSpec& f : ParseFields(fields)) {
-      const std::string& name = f.name;
-      if (without == name) continue;
-      const std::string sig = retyped == name ? "J" : f.signature == "T" ? "Ljava/lang/String;" : f.signature;
-      DllJni::Field& field = DllJni::Add(object, name.c_str(), sig.c_str());
-      if (sig == "[C") field.object = jni_.NewText(std::u16string(f.length, u'\0'));
-      if (sig == "[B") field.object = &DllJni::V(jni_.Bytes(std::string(f.length, '\0')));
-      if (sig == "[C") field.object->kind = DllJni::Kind::kCharArray;
+  // A record object of `fields` (HotspotJni::NewRecord), leaving out `without` and giving `retyped` another
+  // signature; a copy of two files when it is SHFILEOPSTRUCT.
+  Value* Record(const char* fields, const std::string& without = "", const std::string& retyped = "") {
+    Value* record = jni_.NewRecord(fields);
+    record->fields.erase(without);
+    if (!retyped.empty()) record->fields[retyped] = DllJni::Field{"J"};
+    for (auto& [name, field] : record->fields) {
       if (name == "wFunc") field.i = FO_COPY;
       if (name == "fFlags") field.i = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-      if (name == "pFrom" || name == "pTo")
+      if ((name == "pFrom" || name == "pTo") && field.signature[0] == 'L')
         field.object = &DllJni::V(jni_.Str((folder_ / (name[1] == 'F' ? "file" : "copied")).wstring() + L'\0'));
     }
-    return Arg(object);
-  }
-
-  // One entry of a field list: "SIG name [length]".
-  struct FieldSpec {
-    std::string signature, name;
-    unsigned length = 0;
-  };
-
-  static std::vector<FieldSpec> ParseFields(const char* fields) {
-    std::vector<FieldSpec> parsed;
-    const std::string all = fields;
-    for (size_t at = 0; at < all.size();) {
-      const size_t end = std::min(all.find(',', at), all.size());
-      char signature[4] = {}, name[32] = {};
-      unsigned length = 0;
-      std::sscanf(all.substr(at, end - at).c_str(), "%3s %31s %u", signature, name, &length);
-      parsed.push_back({signature, name, length});
-      at = end + 1;
-    }
-    return parsed;
+    return record;
   }
 
   // The arguments each call succeeds or fails ordinarily with; the cases change one at a time.
@@ -186,12 +148,11 @@ class HostileInput : public qvtest::QuorvaneDll {
         case 'S': args.push_back(Path("file")); break;
         case 'B': args.push_back(Arg(jni_.Bytes(std::string(16, '\0')))); break;
         case 'N': args.push_back(Arg(jni_.NewInts({0}))); break;
-        case 'R': args.push_back(Record(m.record)); break;
-        case 'O': args.push_back(0); break;
+        case 'R': args.push_back(Arg(Record(m.record))); break;
         default: args.push_back(0);
       }
     }
-    if (name == "SHGetFileInfo") args = {Path("file"), 0, Record(m.record), 692, SHGFI_DISPLAYNAME | SHGFI_TYPENAME};
+    if (name == "SHGetFileInfo") args = {args[0], 0, args[2], 692, SHGFI_DISPLAYNAME | SHGFI_TYPENAME};
     if (name == "RegCreateKey" || name == "RegSetValueEx") args[0] = Arg(intptr_t(HKEY_CURRENT_USER));
     if (name == "RegCreateKey") args[1] = Text(L"Software\\QvHostile");
     if (name == "RegSetValueEx") args = {args[0], Text(L"v"), 0, REG_BINARY, args[4], 16};
@@ -219,42 +180,34 @@ class HostileInput : public qvtest::QuorvaneDll {
       Value* shorter = jni_.NewArray(whole.kind);
       shorter->bytes = whole.bytes, shorter->ints = whole.ints;
       if (type == 'B') shorter->bytes.pop_back(); else shorter->ints.pop_back();
-      return {{"null", 0}, {"empty", Arg(Empty(shorter->kind))}, {"one short", Arg(shorter)}};
+      return {{"null", 0}, {"empty", Arg(jni_.NewArray(shorter->kind))}, {"one short", Arg(shorter)}};
     }
     std::vector<std::pair<std::string, Arg>> v = {{"null", 0}};
     if (std::string(m.name) == "getNetworkInterfaceInfo") v.push_back({"plain object", Arg(jni_.NewObject())});
     if (type != 'R') return v;
     v.push_back({"plain object", Arg(jni_.NewObject())});
-    for (const std::string& field : FieldNames(m.record)) {
-      v.push_back({"no " + field, Record(m.record, field)});
-      v.push_back({field + " wrongly typed", Record(m.record, "", field)});
-      Value& whole = DllJni::V(reinterpret_cast<void*>(Record(m.record)));
-      DllJni::Field& f = whole.fields[field];
+    for (const auto& [field, f] : jni_.NewRecord(m.record)->fields) {
+      v.push_back({"no " + field, Arg(Record(m.record, field))});
+      v.push_back({field + " wrongly typed", Arg(Record(m.record, "", field))});
       if (f.signature == "[C" || f.signature == "[B") {
         for (const char* label : {" null", " empty", " one short"}) {
-          Value* record = &DllJni::V(reinterpret_cast<void*>(Record(m.record)));
+          Value* record = Record(m.record);
           Value*& array = record->fields[field].object;
           if (label[1] == 'n') array = nullptr;
-          else if (label[1] == 'e') array = Empty(array->kind);
+          else if (label[1] == 'e') array = jni_.NewArray(array->kind);
           else if (f.signature == "[C") array->units.pop_back();
           else array->bytes.pop_back();
           v.push_back({field + label, Arg(record)});
         }
       } else if (f.signature == "Ljava/lang/String;") {
         for (const auto& [label, text] : Texts(false)) {
-          Value* record = &DllJni::V(reinterpret_cast<void*>(Record(m.record)));
+          Value* record = Record(m.record);
           record->fields[field].object = text ? &DllJni::V(reinterpret_cast<void*>(text)) : nullptr;
           v.push_back({field + " " + label, Arg(record)});
         }
       }
     }
     return v;
-  }
-
-  static std::vector<std::string> FieldNames(const char* fields) {
-    std::vector<std::string> names;
-    for (const FieldSpec& f : ParseFields(fields)) names.push_back(f.name);
-    return names;
   }
 
   // The answer as the Java side would print it.
@@ -297,8 +250,6 @@ TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNe
   // An empty destination is the current folder: the temporary one, never the caller's.
   const std::filesystem::path home = std::filesystem::current_path();
   std::filesystem::current_path(folder_);
-  const HMODULE dll = GetModuleHandleA(QV_WINDOWS_DLL_NAME);
-  ASSERT_NE(nullptr, dll);
 
   std::vector<std::string> faults;
   size_t cases = 0;
@@ -310,10 +261,8 @@ TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNe
         calls.back().second[i] = value;
       }
     }
-    std::string symbol = std::string("Java_com_quorvane_infrastructure_os_windows_Win32Impl_") + m.name;
-    if (sizeof(void*) == 4) symbol = "_" + symbol + "@" + std::to_string(8 + 4 * std::strlen(m.args));
-    const FARPROC method = GetProcAddress(dll, symbol.c_str());
-    ASSERT_NE(nullptr, method) << symbol;
+    const FARPROC method = Export(m.name, std::strlen(m.args));
+    ASSERT_NE(nullptr, method) << m.name;
     for (const auto& [label, args] : calls) {
       ++cases;
       const std::string name = std::string(m.name) + " " + label;
@@ -323,7 +272,7 @@ TEST_F(HostileInput, EveryCaseEndsInTheMethodsAnswerOrAPendingExceptionWithItsNe
       std::printf("%s\n", name.c_str());  // the last line names a case that crashed the program
       std::fflush(stdout);
       jni_.BeginCall(name);
-      const Arg result = Invoke(method, jni_.env(), args);
+      const Arg result = InvokeAny(method, jni_.env(), args, std::make_index_sequence<9>());
       const std::string pendingText = jni_.Pending();
       jni_.EndCall(m.result == 'T' || m.result == 'A' ? reinterpret_cast<jobject>(result) : nullptr);
       const std::string answer = Show(m.result, result);

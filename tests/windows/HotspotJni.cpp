@@ -1,6 +1,7 @@
 // The JNI functions of HotspotJni: what HotSpot does, and what -Xcheck:jni reports as a fault.
 #include "HotspotJni.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -83,78 +84,54 @@ struct Functions {
   using Kind = J::Kind;
   using Slot = J::Slot;
 
+  // The env of a call to `function`, checked on entry.
+  static J& In(JNIEnv* e, const char* function, bool exceptionSafe = false) {
+    J& j = J::Of(e);
+    j.Enter(function, exceptionSafe);
+    return j;
+  }
   static J::ClassModel* ModelOf(J& j, jclass c, const char* function) {
     Value* v = j.Resolve(c, function);
-    if (v == nullptr || v->kind != Kind::kClass) {
-      j.Fault(std::string(function) + ": not a class reference");
-      return nullptr;
-    }
+    if (v == nullptr || v->kind != Kind::kClass)
+      return j.Fault(std::string(function) + ": not a class reference"), nullptr;
     return v->cls;
   }
   static Value* Array(J& j, jarray a, Kind kind, const char* function) {
     Value* v = j.Resolve(a, function);
-    if (v == nullptr || (kind == Kind::kObject ? !IsArray(v->kind) : v->kind != kind)) {
-      j.Fault(std::string(function) + (v == nullptr ? ": null array" : ": wrong kind of array"));
-      return nullptr;
-    }
+    if (v == nullptr || (kind == Kind::kObject ? !IsArray(v->kind) : v->kind != kind))
+      return j.Fault(std::string(function) + (v == nullptr ? ": null array" : ": wrong kind of array")), nullptr;
     return v;
   }
 
   // --- classes and references ---
   static jclass JNICALL FindClass(JNIEnv* e, const char* name) {
-    J& j = J::Of(e);
-    j.Enter("FindClass");
+    J& j = In(e, "FindClass");
     J::ClassModel* c = J::FindModel(name ? name : "");
-    if (c == nullptr) {
-      j.Raise("java/lang/NoClassDefFoundError", name ? name : "null");
-      return nullptr;
-    }
+    if (c == nullptr) return j.Raise("java/lang/NoClassDefFoundError", name ? name : "null"), nullptr;
     return static_cast<jclass>(j.Local(c->object));
   }
   static jclass JNICALL GetObjectClass(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("GetObjectClass");
+    J& j = In(e, "GetObjectClass");
     Value* v = j.Resolve(o, "GetObjectClass");
-    if (v == nullptr) {
-      j.Fault("GetObjectClass: null object");
-      return nullptr;
-    }
+    if (v == nullptr) return j.Fault("GetObjectClass: null object"), nullptr;
     return static_cast<jclass>(j.Local(j.ClassOf(v)->object));
   }
   static jboolean JNICALL IsInstanceOf(JNIEnv* e, jobject o, jclass c) {
-    J& j = J::Of(e);
-    j.Enter("IsInstanceOf");
+    J& j = In(e, "IsInstanceOf");
     Value* v = j.Resolve(o, "IsInstanceOf");
     J::ClassModel* model = ModelOf(j, c, "IsInstanceOf");
     return v == nullptr || (model != nullptr && J::IsA(j.ClassOf(v), model));
   }
   static jboolean JNICALL IsSameObject(JNIEnv* e, jobject a, jobject b) {
-    J& j = J::Of(e);
-    j.Enter("IsSameObject");
+    J& j = In(e, "IsSameObject");
     return j.Resolve(a, "IsSameObject") == j.Resolve(b, "IsSameObject");
   }
   static jobject JNICALL NewGlobalRef(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("NewGlobalRef");
+    J& j = In(e, "NewGlobalRef");
     return j.Global(j.Resolve(o, "NewGlobalRef"));
   }
-  static void JNICALL DeleteGlobalRef(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("DeleteGlobalRef", true);
-    auto* h = reinterpret_cast<J::Handle*>(o);
-    if (o == nullptr) return;
-    if (h->tag != J::kHandleTag || !h->global || !h->live)
-      return j.Fault("DeleteGlobalRef: not a live global reference");
-    h->live = false;
-  }
-  static jobject JNICALL NewLocalRef(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("NewLocalRef");
-    return j.Local(j.Resolve(o, "NewLocalRef"));
-  }
   static void JNICALL DeleteLocalRef(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("DeleteLocalRef", true);
+    J& j = In(e, "DeleteLocalRef", true);
     auto* h = reinterpret_cast<J::Handle*>(o);
     if (o == nullptr || h->tag != J::kHandleTag) return;  // null, or one of the call's arguments
     if (h->global) return j.Fault("DeleteLocalRef of a global reference");
@@ -168,30 +145,21 @@ struct Functions {
         }
   }
   static jint JNICALL PushLocalFrame(JNIEnv* e, jint capacity) {
-    J& j = J::Of(e);
-    j.Enter("PushLocalFrame", true);
-    if (capacity < 0) {
-      j.Fault("PushLocalFrame: negative capacity");
-      return -1;
-    }
+    J& j = In(e, "PushLocalFrame", true);
+    if (capacity < 0) return j.Fault("PushLocalFrame: negative capacity"), -1;
     j.frames_.push_back(J::Frame{static_cast<size_t>(capacity)});
     return 0;
   }
   static jobject JNICALL PopLocalFrame(JNIEnv* e, jobject result) {
-    J& j = J::Of(e);
-    j.Enter("PopLocalFrame", true);
-    if (j.frames_.size() < 2) {
-      j.Fault("PopLocalFrame without PushLocalFrame");
-      return nullptr;
-    }
+    J& j = In(e, "PopLocalFrame", true);
+    if (j.frames_.size() < 2) return j.Fault("PopLocalFrame without PushLocalFrame"), nullptr;
     Value* kept = j.Resolve(result, "PopLocalFrame");
     for (J::Handle* h : j.frames_.back().locals) h->live = false;
     j.frames_.pop_back();
     return j.Local(kept);
   }
   static jint JNICALL EnsureLocalCapacity(JNIEnv* e, jint capacity) {
-    J& j = J::Of(e);
-    j.Enter("EnsureLocalCapacity");
+    J& j = In(e, "EnsureLocalCapacity");
     if (capacity < 0) return -1;
     J::Frame& f = j.frames_.back();
     f.capacity = std::max(f.capacity, static_cast<size_t>(capacity));
@@ -200,19 +168,15 @@ struct Functions {
 
   // --- exceptions ---
   static jint JNICALL Throw(JNIEnv* e, jthrowable t) {
-    J& j = J::Of(e);
-    j.Enter("Throw");
+    J& j = In(e, "Throw");
     Value* v = j.Resolve(t, "Throw");
-    if (v == nullptr || !J::IsA(j.ClassOf(v), J::FindModel("java/lang/Throwable"))) {
-      j.Fault("Throw: not a Throwable");
-      return -1;
-    }
+    if (v == nullptr || !J::IsA(j.ClassOf(v), J::FindModel("java/lang/Throwable")))
+      return j.Fault("Throw: not a Throwable"), -1;
     j.thrown_ = v;
     return 0;
   }
   static jint JNICALL ThrowNew(JNIEnv* e, jclass c, const char* message) {
-    J& j = J::Of(e);
-    j.Enter("ThrowNew");
+    J& j = In(e, "ThrowNew");
     J::ClassModel* model = ModelOf(j, c, "ThrowNew");
     if (model == nullptr) return -1;
     if (!J::IsA(model, J::FindModel("java/lang/Throwable")) ||
@@ -225,45 +189,27 @@ struct Functions {
     j.Raise(model->name.c_str(), std::string(text.begin(), text.end()));
     return 0;
   }
-  static jthrowable JNICALL ExceptionOccurred(JNIEnv* e) {
-    J& j = J::Of(e);
-    j.Enter("ExceptionOccurred", true);
-    return static_cast<jthrowable>(j.Local(j.thrown_));
-  }
-  static void JNICALL ExceptionDescribe(JNIEnv* e) {
-    J& j = J::Of(e);
-    j.Enter("ExceptionDescribe", true);
-    if (j.thrown_) std::printf("Exception in native code: %s\n", j.Pending().c_str());
-    j.thrown_ = nullptr;
-  }
   static void JNICALL ExceptionClear(JNIEnv* e) {
-    J::Of(e).Enter("ExceptionClear", true);
-    J::Of(e).thrown_ = nullptr;
+    In(e, "ExceptionClear", true).thrown_ = nullptr;
   }
   static jboolean JNICALL ExceptionCheck(JNIEnv* e) {
-    J::Of(e).Enter("ExceptionCheck", true);
-    return J::Of(e).thrown_ != nullptr;
+    return In(e, "ExceptionCheck", true).thrown_ != nullptr;
   }
 
   // --- fields ---
+  // The signature `at` itself declares for the field, or empty.
+  static std::string Declared(const J::ClassModel& at, const std::string& name, bool isStatic) {
+    if (isStatic) return at.statics.count(name) ? at.statics.at(name).signature : "";
+    if (at.record != nullptr) return at.record->fields.count(name) ? at.record->fields.at(name).signature : "";
+    return at.instanceFields.count(name) ? at.instanceFields.at(name) : "";
+  }
   static jfieldID FindField(JNIEnv* e, jclass c, const char* name, const char* sig, bool isStatic,
                             const char* function) {
-    J& j = J::Of(e);
-    j.Enter(function);
+    J& j = In(e, function);
     J::ClassModel* model = ModelOf(j, c, function);
     if (model == nullptr || name == nullptr || sig == nullptr) return nullptr;
     for (J::ClassModel* at = model; at != nullptr; at = at->super) {
-      std::string declared;
-      if (isStatic) {
-        const auto it = at->statics.find(name);
-        if (it != at->statics.end()) declared = it->second.signature;
-      } else if (at->record != nullptr) {
-        const auto it = at->record->fields.find(name);
-        if (it != at->record->fields.end()) declared = it->second.signature;
-      } else {
-        const auto it = at->instanceFields.find(name);
-        if (it != at->instanceFields.end()) declared = it->second;
-      }
+      const std::string declared = Declared(*at, name, isStatic);
       if (declared.empty()) continue;
       if (declared != sig) break;  // a JVM matches name and type together
       for (J::FieldId& id : at->fieldIds)
@@ -330,10 +276,6 @@ struct Functions {
     J::Field* x = Reach(j, o, nullptr, f, 'L', "GetObjectField");
     return x ? j.Local(x->object) : nullptr;
   }
-  static void JNICALL SetObjectField(JNIEnv* e, jobject o, jfieldID f, jobject value) {
-    J& j = J::Of(e);
-    if (J::Field* x = Reach(j, o, nullptr, f, 'L', "SetObjectField")) x->object = j.Resolve(value, "SetObjectField");
-  }
   static jobject JNICALL GetStaticObjectField(JNIEnv* e, jclass c, jfieldID f) {
     J& j = J::Of(e);
     J::Field* x = Reach(j, nullptr, c, f, 'L', "GetStaticObjectField");
@@ -343,15 +285,12 @@ struct Functions {
   // --- methods ---
   static jmethodID FindMethodId(JNIEnv* e, jclass c, const char* name, const char* sig, bool isStatic,
                                 const char* function) {
-    J& j = J::Of(e);
-    j.Enter(function);
+    J& j = In(e, function);
     J::ClassModel* model = ModelOf(j, c, function);
     if (model == nullptr) return nullptr;
     const J::Method* m = J::FindMethod(model, name ? name : "", sig ? sig : "");
-    if (m == nullptr || m->isStatic != isStatic) {
-      j.Raise("java/lang/NoSuchMethodError", std::string(name ? name : "") + (sig ? sig : ""));
-      return nullptr;
-    }
+    if (m == nullptr || m->isStatic != isStatic)
+      return j.Raise("java/lang/NoSuchMethodError", std::string(name ? name : "") + (sig ? sig : "")), nullptr;
     return reinterpret_cast<jmethodID>(const_cast<J::Method*>(m));
   }
   static jmethodID JNICALL GetMethodID(JNIEnv* e, jclass c, const char* name, const char* sig) {
@@ -364,7 +303,6 @@ struct Functions {
   // Call<Type>Method form answers ('L' any reference).
   static Slot Invoke(J& j, jobject self, jclass c, jmethodID mid, va_list args, char type, const char* function) {
     Slot none{};
-    none.j = 0;
     j.Enter(function);
     auto* m = reinterpret_cast<J::Method*>(mid);
     if (m == nullptr) return j.Fault(std::string(function) + ": null method ID"), none;
@@ -398,10 +336,8 @@ struct Functions {
     J& j = J::Of(e);
     J::ClassModel* model = ModelOf(j, c, "NewObjectV");
     auto* m = reinterpret_cast<J::Method*>(mid);
-    if (model == nullptr || m == nullptr || m->name != "<init>" || m->owner != model || model->isAbstract) {
-      j.Fault("NewObjectV: not a constructor of that concrete class");
-      return nullptr;
-    }
+    if (model == nullptr || m == nullptr || m->name != "<init>" || m->owner != model || model->isAbstract)
+      return j.Fault("NewObjectV: not a constructor of that concrete class"), nullptr;
     Value* object = j.NewObject(model);
     Invoke(j, J::Ref(object), nullptr, mid, args, 'V', "NewObjectV");
     return j.thrown_ ? nullptr : j.Local(object);
@@ -431,44 +367,38 @@ struct Functions {
     return v && v->kind == Kind::kString ? v : nullptr;
   }
   static jstring JNICALL NewString(JNIEnv* e, const jchar* units, jsize length) {
-    J& j = J::Of(e);
-    j.Enter("NewString");
+    J& j = In(e, "NewString");
     if (length < 0 || (units == nullptr && length > 0)) return j.Fault("NewString: bad length or units"), nullptr;
     return static_cast<jstring>(j.Local(j.NewString16(std::u16string(reinterpret_cast<const char16_t*>(units),
                                                                       static_cast<size_t>(length)))));
   }
   static jstring JNICALL NewStringUTF(JNIEnv* e, const char* bytes) {
-    J& j = J::Of(e);
-    j.Enter("NewStringUTF");
+    J& j = In(e, "NewStringUTF");
     if (bytes == nullptr) return nullptr;
     std::u16string text;
     if (!FromModifiedUtf8(bytes, text)) j.Fault("NewStringUTF: input is not modified UTF-8");
     return static_cast<jstring>(j.Local(j.NewString16(text)));
   }
   static jsize JNICALL GetStringLength(JNIEnv* e, jstring s) {
-    J& j = J::Of(e);
-    j.Enter("GetStringLength");
+    J& j = In(e, "GetStringLength");
     Value* v = StringOf(j, s, "GetStringLength");
     return v ? static_cast<jsize>(v->units.size()) : 0;
   }
   static const jchar* JNICALL GetStringChars(JNIEnv* e, jstring s, jboolean* isCopy) {
-    J& j = J::Of(e);
-    j.Enter("GetStringChars");
+    J& j = In(e, "GetStringChars");
     Value* v = StringOf(j, s, "GetStringChars");
     if (v == nullptr) return nullptr;
     std::vector<jchar> terminated(v->units);
     terminated.push_back(0);  // HotSpot ends its copy with a zero
-    return j.Lend(v, Kind::kString, terminated, isCopy, "GetStringChars");
+    return j.Lend(v, Kind::kString, terminated, isCopy);
   }
   static void JNICALL ReleaseStringChars(JNIEnv* e, jstring s, const jchar* chars) {
-    J& j = J::Of(e);
-    j.Enter("ReleaseStringChars", true);
+    J& j = In(e, "ReleaseStringChars", true);
     j.TakeBack<jchar>(StringOf(j, s, "ReleaseStringChars"), Kind::kString, nullptr, const_cast<jchar*>(chars),
                       JNI_ABORT, "ReleaseStringChars");
   }
   static void JNICALL GetStringRegion(JNIEnv* e, jstring s, jsize start, jsize length, jchar* out) {
-    J& j = J::Of(e);
-    j.Enter("GetStringRegion");
+    J& j = In(e, "GetStringRegion");
     Value* v = StringOf(j, s, "GetStringRegion");
     if (v == nullptr) return;
     if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > v->units.size())
@@ -479,16 +409,14 @@ struct Functions {
 
   // --- arrays ---
   static jsize JNICALL GetArrayLength(JNIEnv* e, jarray a) {
-    J& j = J::Of(e);
-    j.Enter("GetArrayLength");
+    J& j = In(e, "GetArrayLength");
     Value* v = Array(j, a, Kind::kObject, "GetArrayLength");
     if (v == nullptr) return 0;
     return static_cast<jsize>(v->kind == Kind::kCharArray ? v->units.size() : v->kind == Kind::kByteArray ?
                               v->bytes.size() : v->kind == Kind::kIntArray ? v->ints.size() : v->elements.size());
   }
   static jbyteArray JNICALL NewByteArray(JNIEnv* e, jsize n) {
-    J& j = J::Of(e);
-    j.Enter("NewByteArray");
+    J& j = In(e, "NewByteArray");
     if (n < 0) return j.Raise("java/lang/NegativeArraySizeException", std::to_string(n)), nullptr;
     return static_cast<jbyteArray>(j.Local(&J::V(j.Bytes(std::string(static_cast<size_t>(n), '\0')))));
   }
@@ -500,35 +428,25 @@ struct Functions {
   }
 #define QV_ARRAY(Type, jtype, kind)                                                                        \
   static jtype* JNICALL Get##Type##ArrayElements(JNIEnv* e, jtype##Array a, jboolean* isCopy) {            \
-    J& j = J::Of(e);                                                                                       \
-    j.Enter("Get" #Type "ArrayElements");                                                                  \
+    J& j = In(e, "Get" #Type "ArrayElements");                                                             \
     Value* v = Array(j, a, kind, "Get" #Type "ArrayElements");                                             \
-    return v ? j.Lend(v, kind, Store<jtype>(v), isCopy, "Get" #Type "ArrayElements") : nullptr;           \
+    return v ? j.Lend(v, kind, Store<jtype>(v), isCopy) : nullptr;                                           \
   }                                                                                                        \
   static void JNICALL Release##Type##ArrayElements(JNIEnv* e, jtype##Array a, jtype* elements, jint mode) { \
-    J& j = J::Of(e);                                                                                       \
-    j.Enter("Release" #Type "ArrayElements", true);                                                        \
+    J& j = In(e, "Release" #Type "ArrayElements", true);                                                   \
     Value* v = Array(j, a, kind, "Release" #Type "ArrayElements");                                         \
     j.TakeBack<jtype>(v, kind, v ? &Store<jtype>(v) : nullptr, elements, mode, "Release" #Type "ArrayElements"); \
-  }                                                                                                        \
-  static void JNICALL Get##Type##ArrayRegion(JNIEnv* e, jtype##Array a, jsize start, jsize n, jtype* out) { \
-    J& j = J::Of(e);                                                                                       \
-    j.Enter("Get" #Type "ArrayRegion");                                                                    \
-    Value* v = Array(j, a, kind, "Get" #Type "ArrayRegion");                                               \
-    if (v != nullptr && InBounds(j, Store<jtype>(v).size(), start, n) && n > 0)                            \
-      std::memcpy(out, Store<jtype>(v).data() + start, static_cast<size_t>(n) * sizeof(jtype));            \
-  }                                                                                                        \
-  static void JNICALL Set##Type##ArrayRegion(JNIEnv* e, jtype##Array a, jsize start, jsize n, const jtype* in) { \
-    J& j = J::Of(e);                                                                                       \
-    j.Enter("Set" #Type "ArrayRegion");                                                                    \
-    Value* v = Array(j, a, kind, "Set" #Type "ArrayRegion");                                               \
-    if (v != nullptr && InBounds(j, Store<jtype>(v).size(), start, n) && n > 0)                            \
-      std::memcpy(Store<jtype>(v).data() + start, in, static_cast<size_t>(n) * sizeof(jtype));             \
   }
   QV_ARRAY(Byte, jbyte, Kind::kByteArray)
   QV_ARRAY(Char, jchar, Kind::kCharArray)
   QV_ARRAY(Int, jint, Kind::kIntArray)
 #undef QV_ARRAY
+  static void JNICALL SetByteArrayRegion(JNIEnv* e, jbyteArray a, jsize start, jsize n, const jbyte* in) {
+    J& j = In(e, "SetByteArrayRegion");
+    Value* v = Array(j, a, Kind::kByteArray, "SetByteArrayRegion");
+    if (v != nullptr && InBounds(j, v->bytes.size(), start, n) && n > 0)
+      std::memcpy(v->bytes.data() + start, in, static_cast<size_t>(n));
+  }
   static bool InBounds(J& j, size_t size, jsize start, jsize n) {
     if (start >= 0 && n >= 0 && static_cast<size_t>(start) + static_cast<size_t>(n) <= size) return true;
     j.Raise("java/lang/ArrayIndexOutOfBoundsException", "region " + std::to_string(start) + "+" + std::to_string(n) +
@@ -538,16 +456,14 @@ struct Functions {
 
   // --- monitors ---
   static jint JNICALL MonitorEnter(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("MonitorEnter");
+    J& j = In(e, "MonitorEnter");
     Value* v = j.Resolve(o, "MonitorEnter");
     if (v == nullptr) return j.Fault("MonitorEnter: null"), -1;
     ++v->monitor;
     return 0;
   }
   static jint JNICALL MonitorExit(JNIEnv* e, jobject o) {
-    J& j = J::Of(e);
-    j.Enter("MonitorExit", true);
+    J& j = In(e, "MonitorExit", true);
     Value* v = j.Resolve(o, "MonitorExit");
     if (v == nullptr || v->monitor == 0) return j.Raise("java/lang/IllegalMonitorStateException", "not owner"), -1;
     --v->monitor;
@@ -561,10 +477,9 @@ void HotspotJni::InstallFunctions(JNINativeInterface_& t) {
   for (size_t i = 4; i < kSlots; ++i) slots[i] = traps[i];  // 0-3 are reserved
 #define QV_FN(f) t.f = Functions::f;
   QV_FN(FindClass) QV_FN(GetObjectClass) QV_FN(IsInstanceOf) QV_FN(IsSameObject) QV_FN(NewGlobalRef)
-  QV_FN(DeleteGlobalRef) QV_FN(NewLocalRef) QV_FN(DeleteLocalRef) QV_FN(PushLocalFrame) QV_FN(PopLocalFrame)
-  QV_FN(EnsureLocalCapacity) QV_FN(Throw) QV_FN(ThrowNew) QV_FN(ExceptionOccurred) QV_FN(ExceptionDescribe)
-  QV_FN(ExceptionClear) QV_FN(ExceptionCheck) QV_FN(GetFieldID) QV_FN(GetStaticFieldID)
-  QV_FN(GetObjectField) QV_FN(SetObjectField) QV_FN(GetStaticObjectField)
+  QV_FN(DeleteLocalRef) QV_FN(PushLocalFrame) QV_FN(PopLocalFrame) QV_FN(EnsureLocalCapacity) QV_FN(Throw)
+  QV_FN(ThrowNew) QV_FN(ExceptionClear) QV_FN(ExceptionCheck) QV_FN(GetFieldID) QV_FN(GetStaticFieldID)
+  QV_FN(GetObjectField) QV_FN(GetStaticObjectField)
   QV_FN(GetMethodID) QV_FN(GetStaticMethodID) QV_FN(NewObjectV) QV_FN(CallObjectMethodV) QV_FN(CallBooleanMethodV)
   QV_FN(CallIntMethodV) QV_FN(CallVoidMethodV) QV_FN(CallStaticObjectMethodV) QV_FN(NewString) QV_FN(NewStringUTF)
   QV_FN(GetStringLength) QV_FN(GetStringChars) QV_FN(ReleaseStringChars) QV_FN(GetStringRegion)
@@ -573,9 +488,8 @@ void HotspotJni::InstallFunctions(JNINativeInterface_& t) {
   QV_FN(SetStatic##Type##Field)
   QV_FIELD_FNS(Boolean) QV_FIELD_FNS(Byte) QV_FIELD_FNS(Char) QV_FIELD_FNS(Short) QV_FIELD_FNS(Int)
   QV_FIELD_FNS(Long) QV_FIELD_FNS(Float) QV_FIELD_FNS(Double)
-#define QV_ARRAY_FNS(Type) QV_FN(Get##Type##ArrayElements) QV_FN(Release##Type##ArrayElements) \
-  QV_FN(Get##Type##ArrayRegion) QV_FN(Set##Type##ArrayRegion)
-  QV_ARRAY_FNS(Byte) QV_ARRAY_FNS(Char) QV_ARRAY_FNS(Int)
+#define QV_ARRAY_FNS(Type) QV_FN(Get##Type##ArrayElements) QV_FN(Release##Type##ArrayElements)
+  QV_ARRAY_FNS(Byte) QV_ARRAY_FNS(Char) QV_ARRAY_FNS(Int) QV_FN(SetByteArrayRegion)
 #undef QV_ARRAY_FNS
 #undef QV_FIELD_FNS
 #undef QV_FN
@@ -613,10 +527,7 @@ HotspotJni::Value* HotspotJni::Resolve(jobject o, const char* function) {
     if (!h->live) Fault(std::string(function) + ": used a deleted reference");
     return h->target;
   }
-  if (reinterpret_cast<Value*>(o)->tag != kValueTag) {
-    Fault(std::string(function) + ": not a reference");
-    return nullptr;
-  }
+  if (reinterpret_cast<Value*>(o)->tag != kValueTag) return Fault(std::string(function) + ": not a reference"), nullptr;
   return reinterpret_cast<Value*>(o);  // one the caller holds
 }
 
@@ -644,8 +555,7 @@ jobject HotspotJni::Global(Value* v) {
 }
 
 template <typename T>
-T* HotspotJni::Lend(Value* array, Kind kind, const std::vector<T>& from, jboolean* isCopy, const char* function) {
-  (void)function;
+T* HotspotJni::Lend(Value* array, Kind kind, const std::vector<T>& from, jboolean* isCopy) {
   const size_t bytes = from.size() * sizeof(T);
   auto* buffer = static_cast<unsigned char*>(std::malloc(bytes + kGuard));
   if (bytes) std::memcpy(buffer, from.data(), bytes);
@@ -663,11 +573,8 @@ void HotspotJni::TakeBack(Value* array, Kind kind, std::vector<T>* into, void* b
   Borrowed b = it->second;
   if (b.array != array || b.kind != kind) Fault(std::string(function) + ": a buffer of another array");
   auto* bytes = static_cast<unsigned char*>(buffer);
-  for (size_t i = 0; i < kGuard; ++i)
-    if (bytes[b.bytes + i] != kGuardByte) {
-      Fault(std::string(function) + ": written past the end of the copy");
-      break;
-    }
+  if (std::any_of(bytes + b.bytes, bytes + b.bytes + kGuard, [](unsigned char c) { return c != kGuardByte; }))
+    Fault(std::string(function) + ": written past the end of the copy");
   if (kind == Kind::kString && std::memcmp(buffer, array->units.data(), array->units.size() * sizeof(jchar)) != 0)
     Fault(std::string(function) + ": a String's characters were changed");
   if (mode != 0 && mode != JNI_COMMIT && mode != JNI_ABORT) Fault(std::string(function) + ": unknown mode");
@@ -712,8 +619,7 @@ std::u16string HotspotJni::Text(const void* v) {
 std::string HotspotJni::Pending() const {
   if (thrown_ == nullptr) return "";
   std::string name = thrown_->cls ? thrown_->cls->name : "?";
-  for (char& c : name)
-    if (c == '/') c = '.';
+  std::replace(name.begin(), name.end(), '/', '.');
   const auto message = thrown_->fields.find("detailMessage");
   if (message == thrown_->fields.end() || message->second.object == nullptr) return name;
   const std::u16string text = Text(message->second.object);

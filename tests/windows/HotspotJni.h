@@ -45,9 +45,9 @@ class HotspotJni {
     int monitor = 0;
     std::unique_ptr<ClassModel> ownClass;
   };
-  union Slot {
-    jint i;
+  union Slot {  // the widest member first, so Slot{} is all zeros
     jlong j;
+    jint i;
     double d;
     Value* l;
   };
@@ -93,7 +93,6 @@ class HotspotJni {
   Value* NewObject(ClassModel* cls = nullptr);
   Value* NewText(const std::u16string& text, Kind kind = Kind::kCharArray);
   jstring Str(const std::wstring& s);
-  jstring Str16(const std::u16string& s) { return reinterpret_cast<jstring>(NewText(s, Kind::kString)); }
   jbyteArray Bytes(const std::string& b);
   jintArray NewInts(std::vector<jint> ints);
   Value* NewArray(Kind kind);  // empty
@@ -104,6 +103,9 @@ class HotspotJni {
   // A class of its own, with declared instance fields and static fields (name -> signature).
   ClassModel* NewClass(const std::string& name, const std::map<std::string, std::string>& instanceFields,
                        const std::map<std::string, std::string>& staticFields);
+  // A record from "SIG name [length]" entries, comma-separated: numbers zero, T a null String field, [C and [B
+  // arrays of `length` zeros.
+  Value* NewRecord(const std::string& fields);
   static std::map<std::u16string, std::u16string> Entries(const void* properties);  // String values only
 
   static Field& Add(Value* object, const char* name, const char* signature) {
@@ -122,7 +124,6 @@ class HotspotJni {
   // "java.lang.IllegalArgumentException: message", or empty when none is pending.
   std::string Pending() const;
   jint PendingCode() const;  // a Win32Exception's code
-  void ClearPending() { thrown_ = nullptr; }
   void Raise(const char* className, const std::string& message);
 
   // --- one native call: its frame, and the checks at its end ---
@@ -178,7 +179,7 @@ class HotspotJni {
   jobject Local(Value* v);
   jobject Global(Value* v);
   template <typename T>
-  T* Lend(Value* array, Kind kind, const std::vector<T>& from, jboolean* isCopy, const char* function);
+  T* Lend(Value* array, Kind kind, const std::vector<T>& from, jboolean* isCopy);
   template <typename T>
   void TakeBack(Value* array, Kind kind, std::vector<T>* into, void* buffer, jint mode, const char* function);
   static void InstallFunctions(JNINativeInterface_& table);

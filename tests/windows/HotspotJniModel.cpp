@@ -2,6 +2,7 @@
 // java.util.Properties family, an output stream, a set, NetworkAddress), with the behaviour the library relies on,
 // and the values a test makes.
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include "HotspotJni.h"
@@ -17,13 +18,11 @@ using Kind = J::Kind;
 
 Slot Int(jint i) {
   Slot s{};
-  s.j = 0;
   s.i = i;
   return s;
 }
 Slot Ref(Value* v) {
   Slot s{};
-  s.j = 0;
   s.l = v;
   return s;
 }
@@ -99,30 +98,25 @@ struct Registry {
       J::Add(self, "detailMessage", "Ljava/lang/String;").object = a[0].l;
       return Int(0);
     };
+    // Class and superclass, in java/lang unless their package is named.
     const char* const kinds[][2] = {
-        {"java/lang/Throwable", "java/lang/Object"}, {"java/lang/Exception", "java/lang/Throwable"},
-        {"java/lang/Error", "java/lang/Throwable"}, {"java/lang/RuntimeException", "java/lang/Exception"},
-        {"java/lang/IllegalArgumentException", "java/lang/RuntimeException"},
-        {"java/lang/IllegalStateException", "java/lang/RuntimeException"},
-        {"java/lang/IllegalMonitorStateException", "java/lang/RuntimeException"},
-        {"java/lang/NullPointerException", "java/lang/RuntimeException"},
-        {"java/lang/ClassCastException", "java/lang/RuntimeException"},
-        {"java/lang/ArrayStoreException", "java/lang/RuntimeException"},
-        {"java/lang/NegativeArraySizeException", "java/lang/RuntimeException"},
-        {"java/lang/IndexOutOfBoundsException", "java/lang/RuntimeException"},
-        {"java/lang/ArrayIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException"},
-        {"java/lang/StringIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException"},
-        {"java/util/NoSuchElementException", "java/lang/RuntimeException"},
-        {"java/lang/ReflectiveOperationException", "java/lang/Exception"},
-        {"java/lang/ClassNotFoundException", "java/lang/ReflectiveOperationException"},
-        {"java/io/IOException", "java/lang/Exception"},
-        {"java/lang/VirtualMachineError", "java/lang/Error"},
-        {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError"},
-        {"java/lang/LinkageError", "java/lang/Error"}, {"java/lang/NoClassDefFoundError", "java/lang/LinkageError"},
-        {"java/lang/IncompatibleClassChangeError", "java/lang/LinkageError"},
-        {"java/lang/NoSuchFieldError", "java/lang/IncompatibleClassChangeError"},
-        {"java/lang/NoSuchMethodError", "java/lang/IncompatibleClassChangeError"}};
-    for (const auto& [name, super] : kinds) Def(Define(name, super), "<init>", "(Ljava/lang/String;)V", withMessage);
+        {"Throwable", "Object"}, {"Exception", "Throwable"}, {"Error", "Throwable"}, {"RuntimeException", "Exception"},
+        {"IllegalArgumentException", "RuntimeException"}, {"IllegalMonitorStateException", "RuntimeException"},
+        {"NullPointerException", "RuntimeException"}, {"ClassCastException", "RuntimeException"},
+        {"ArrayStoreException", "RuntimeException"}, {"NegativeArraySizeException", "RuntimeException"},
+        {"IndexOutOfBoundsException", "RuntimeException"},
+        {"ArrayIndexOutOfBoundsException", "IndexOutOfBoundsException"},
+        {"StringIndexOutOfBoundsException", "IndexOutOfBoundsException"},
+        {"java/util/NoSuchElementException", "RuntimeException"}, {"ReflectiveOperationException", "Exception"},
+        {"ClassNotFoundException", "ReflectiveOperationException"}, {"java/io/IOException", "Exception"},
+        {"VirtualMachineError", "Error"}, {"OutOfMemoryError", "VirtualMachineError"}, {"LinkageError", "Error"},
+        {"NoClassDefFoundError", "LinkageError"}, {"IncompatibleClassChangeError", "LinkageError"},
+        {"NoSuchFieldError", "IncompatibleClassChangeError"}, {"NoSuchMethodError", "IncompatibleClassChangeError"}};
+    const auto lang = [](const std::string& name) {
+      return name.find('/') == std::string::npos ? "java/lang/" + name : name;
+    };
+    for (const auto& [name, super] : kinds)
+      Def(Define(lang(name), lang(super).c_str()), "<init>", "(Ljava/lang/String;)V", withMessage);
     // The library's own: a message and the system's error code, no (String) constructor.
     J::ClassModel* win32 = Define("com/quorvane/infrastructure/os/windows/Win32Exception", "java/lang/Exception");
     Def(win32, "<init>", "(Ljava/lang/String;I)V", [](J&, Value* self, const std::vector<Slot>& a) {
@@ -217,11 +211,6 @@ struct Registry {
       for (auto& [text, entry] : self->map) values.push_back(entry.second);
       return Ref(view(j, "java/util/Collections$SynchronizedCollection", values));
     });
-    Def(table, "keys", "()Ljava/util/Enumeration;", [](J& j, Value* self, const std::vector<Slot>&) {
-      std::vector<Value*> keys;
-      for (auto& [text, entry] : self->map) keys.push_back(entry.first);
-      return Ref(j.NewEnumeration(keys));
-    });
     Def(table, "remove", "(Ljava/lang/Object;)Ljava/lang/Object;", [](J& j, Value* self, const std::vector<Slot>& a) {
       if (a[0].l == nullptr) return j.Raise("java/lang/NullPointerException", ""), Ref(nullptr);
       const auto it = a[0].l->kind == Kind::kString ? self->map.find(Units(a[0].l)) : self->map.end();
@@ -246,35 +235,23 @@ struct Registry {
           entry = {a[0].l, a[1].l};
           return Ref(previous);
         });
-    const auto names = [](J& j, Value* self, bool enumeration) {
+    // Every key, which must be a String (else ClassCastException, as Hashtable's enumeration casts it).
+    Def(properties, "propertyNames", "()Ljava/util/Enumeration;", [](J& j, Value* self, const std::vector<Slot>&) {
       std::vector<Value*> keys;
       for (auto& [text, entry] : self->map) {
-        if (entry.first->kind != Kind::kString) {
-          if (enumeration) return j.Raise("java/lang/ClassCastException", j.ClassOf(entry.first)->name), Ref(nullptr);
-          continue;
-        }
-        if (enumeration || (entry.second && entry.second->kind == Kind::kString)) keys.push_back(entry.first);
+        if (entry.first->kind != Kind::kString)
+          return j.Raise("java/lang/ClassCastException", j.ClassOf(entry.first)->name), Ref(nullptr);
+        keys.push_back(entry.first);
       }
-      if (enumeration) return Ref(j.NewEnumeration(keys));
-      Value* set = j.NewObject(FindStatic("java/util/Collections$SynchronizedSet"));
-      set->elements = keys;
-      return Ref(set);
-    };
-    Def(properties, "propertyNames", "()Ljava/util/Enumeration;",
-        [names](J& j, Value* self, const std::vector<Slot>&) { return names(j, self, true); });
-    Def(properties, "stringPropertyNames", "()Ljava/util/Set;",
-        [names](J& j, Value* self, const std::vector<Slot>&) { return names(j, self, false); });
+      return Ref(j.NewEnumeration(keys));
+    });
   }
-
-  static J::ClassModel* FindStatic(const std::string& name);
 };
 
 Registry& TheRegistry() {
   static Registry registry;
   return registry;
 }
-
-J::ClassModel* Registry::FindStatic(const std::string& name) { return J::FindModel(name); }
 
 }  // namespace
 
@@ -356,7 +333,7 @@ HotspotJni::Value* HotspotJni::NewText(const std::u16string& text, Kind kind) {
   return v;
 }
 
-jstring HotspotJni::Str(const std::wstring& s) { return Str16(Units(s)); }
+jstring HotspotJni::Str(const std::wstring& s) { return reinterpret_cast<jstring>(NewString16(Units(s))); }
 
 jbyteArray HotspotJni::Bytes(const std::string& b) {
   Value* v = NewArray(Kind::kByteArray);
@@ -401,6 +378,22 @@ HotspotJni::ClassModel* HotspotJni::NewClass(const std::string& name,
   for (const auto& [field, signature] : staticFields) c->statics[field] = Field{signature};
   Registry::Def(c, "<init>", "()V", nullptr);
   return c;
+}
+
+HotspotJni::Value* HotspotJni::NewRecord(const std::string& fields) {
+  Value* record = NewObject();
+  for (size_t at = 0; at < fields.size();) {
+    const size_t end = std::min(fields.find(',', at), fields.size());
+    char signature[4] = {}, name[32] = {};
+    unsigned length = 0;
+    std::sscanf(fields.substr(at, end - at).c_str(), "%3s %31s %u", signature, name, &length);
+    const std::string sig = signature == std::string("T") ? "Ljava/lang/String;" : signature;
+    Field& f = Add(record, name, sig.c_str());
+    if (sig == "[C") f.object = NewText(std::u16string(length, u'\0'));
+    if (sig == "[B") f.object = &V(Bytes(std::string(length, '\0')));
+    at = end + 1;
+  }
+  return record;
 }
 
 std::map<std::u16string, std::u16string> HotspotJni::Entries(const void* properties) {

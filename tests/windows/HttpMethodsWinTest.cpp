@@ -1,16 +1,8 @@
 // postMessage through the platform's WinInet; no 401 is tried, as its credentials dialog is modal.
-#include <gtest/gtest.h>
-
-#include <winsock2.h>
-#include <windows.h>
-#include <jni.h>
+#include "ExportedMethods.h"  // first: winsock2.h before windows.h
 
 #include <algorithm>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include "ExportedMethods.h"
 
 namespace {
 

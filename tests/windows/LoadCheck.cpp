@@ -72,6 +72,12 @@ bool HasConsole() {
   return true;
 }
 
+// Prints why the check fails, with the last error, and answers the exit status.
+int Fail(const char* what) {
+  std::printf("%s: error %lu\n", what, GetLastError());
+  return 1;
+}
+
 // A profile folder of its own, empty: no settings file.
 void UseEmptyProfile() {
   wchar_t temp[MAX_PATH], folder[MAX_PATH];
@@ -93,36 +99,23 @@ int main(int argc, char** argv) {
     // Its own dependencies are found beside it, which needs backslashes.
     std::string first = argv[3];
     std::replace(first.begin(), first.end(), '/', '\\');
-    if (LoadLibraryExA(first.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr) {
-      std::printf("%s does not load: error %lu\n", argv[3], GetLastError());
-      return 1;
-    }
+    if (LoadLibraryExA(first.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) == nullptr)
+      return Fail((first + " does not load").c_str());
     std::printf("loaded first: %s\n", argv[3]);
   }
   UseEmptyProfile();
   // Wine may attach a program whose output is a file to a console it cannot open: a real one is made.
-  if (!HasConsole() && (FreeConsole(), !AllocConsole() || !HasConsole())) {
-    std::printf("NO CONSOLE: AllocConsole failed with error %lu\n", GetLastError());
-    return 1;
-  }
+  if (!HasConsole() && (FreeConsole(), !AllocConsole() || !HasConsole()))
+    return Fail("NO CONSOLE: AllocConsole failed");
   // Mapped without resolving its imports, which may be missing here.
   HMODULE module = LoadLibraryExA(argv[1], nullptr, DONT_RESOLVE_DLL_REFERENCES);
-  if (module == nullptr) {
-    std::printf("%s does not map: error %lu\n", argv[1], GetLastError());
-    return 1;
-  }
+  if (module == nullptr) return Fail((std::string(argv[1]) + " does not map").c_str());
   const int foreign = ForeignImports(reinterpret_cast<const BYTE*>(module));
   const bool windows7 = RequiresWindows7(reinterpret_cast<const BYTE*>(module));
   FreeLibrary(module);
   if (foreign) return 1;
-  if (!windows7) {
-    std::printf("THE HEADERS DO NOT STATE WINDOWS 7 (6.1)\n");
-    return 1;
-  }
-  if ((module = LoadLibraryA(argv[1])) == nullptr) {
-    std::printf("LoadLibrary failed: error %lu\n", GetLastError());
-    return 1;
-  }
+  if (!windows7) return std::printf("THE HEADERS DO NOT STATE WINDOWS 7 (6.1)\n"), 1;
+  if ((module = LoadLibraryA(argv[1])) == nullptr) return Fail("LoadLibrary failed");
   std::ifstream table(argv[2]);
   int methods = 0, problems = 0;
   for (std::string line; std::getline(table, line);) {

@@ -16,6 +16,15 @@ namespace qvtest {
 
 using DllJni = HotspotJni;
 
+// The records the shell and RPC methods take (HotspotJni::NewRecord).
+inline constexpr char kNotifyIconRecord[] =
+    "I hWnd,I uID,I uFlags,I uCallbackMessage,I hIcon,[C szTip 128,I dwState,I dwStateMask,[C szInfo 256,"
+    "I uTimeout,I uVersion,[C szInfoTitle 64,I dwInfoFlags";
+inline constexpr char kFileInfoRecord[] = "I hIcon,I iIcon,I dwAttributes,[C szDisplayName 260,[C szTypeName 80";
+inline constexpr char kFileOperationRecord[] =
+    "I hWnd,I wFunc,T pFrom,T pTo,S fFlags,Z fAnyOperationsAborted,I hNameMappings,T lpszProgressTitle";
+inline constexpr char kGuidRecord[] = "I Data1,I Data2,I Data3,[B Data4 8";
+
 class QuorvaneDll : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { dll_ = LoadLibraryW((ProgramFolder() + L"..\\" QV_WINDOWS_DLL_NAME).c_str()); }
@@ -36,6 +45,7 @@ class QuorvaneDll : public ::testing::Test {
     const auto method = reinterpret_cast<R(JNICALL*)(JNIEnv*, jclass, A...)>(
         reinterpret_cast<void*>(Export(name, sizeof...(A))));
     EXPECT_NE(nullptr, method) << name;
+    calls_.push_back(name);
     if (!method) return R();
     jni_.BeginCall(name);
     if constexpr (std::is_void_v<R>) {
@@ -51,6 +61,7 @@ class QuorvaneDll : public ::testing::Test {
   }
 
   HotspotJni jni_;
+  std::vector<std::string> calls_;  // the methods called, in order
 
  private:
   static inline HMODULE dll_ = nullptr;
