@@ -85,6 +85,18 @@ TEST(CfbRead, NonCompoundMissingAndLoopingFiles) {
   EXPECT_EQ(EngineListing(FixtureDir() + "/FatChainLoop_v3.cfs", lines), STG_E_DOCFILECORRUPT);
 }
 
+// The sectors a Fat has seen in use (chains walked, tables read): one bit each, across word boundaries.
+TEST(CfbRead, SectorSetHoldsEachSectorOnce) {
+  cfb::SectorSet set;
+  for (const uint32_t sector : {0u, 63u, 64u, 65u, 127u, 4096u, (1u << 22) + 1}) {
+    EXPECT_FALSE(set.Contains(sector)) << sector;
+    EXPECT_TRUE(set.Insert(sector)) << sector;
+    EXPECT_FALSE(set.Insert(sector)) << sector;
+    EXPECT_TRUE(set.Contains(sector)) << sector;
+    EXPECT_FALSE(set.Contains(sector + 1)) << sector;
+  }
+}
+
 // A small stream of a large file reads a few kilobytes; an unchanged file is not read again; a change is seen.
 TEST(CfbRead, ReadsTouchLittleAndUnchangedFilesAreNotReadAgain) {
   TempDir dir;
