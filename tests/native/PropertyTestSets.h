@@ -114,6 +114,16 @@ inline PROPVARIANT Text(const char* text) {
   return v;
 }
 
+// A property as text: "<absent>" when the read fails or finds none, "<type N>" when it is not VT_LPSTR.
+inline std::string ReadText(IPropertyStorage* set, const PROPSPEC& spec) {
+  PROPVARIANT v;
+  const HRESULT hr = set->ReadMultiple(1, &spec, &v);
+  const std::string out = hr != S_OK ? "<absent>" : v.vt != VT_LPSTR ? "<type " + std::to_string(v.vt) + ">"
+                                                                     : (v.pszVal ? v.pszVal : "<null>");
+  PropVariantClear(&v);
+  return out;
+}
+
 // Record X: sequence number 4, two unratified ids, no contributors.
 const std::wstring kRecordX = L"Xx+/abcdefghijklmnopqQ";
 
