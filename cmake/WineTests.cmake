@@ -10,7 +10,7 @@ endif()
 set(QV_WINE_PORTABLE_TESTS
     ComApartmentTest.cpp DateTimeTest.cpp DocfilePropertiesTest.cpp ExceptionReportTest.cpp FileStoreTest.cpp LoggerTest.cpp
     MessageFormatTest.cpp PlatformTextTest.cpp PropertiesTest.cpp PropsPlatformTextTest.cpp SettingsFileTest.cpp
-    StragglerDetectorTest.cpp VersionHistoryTest.cpp)
+    StragglerDetectorTest.cpp)
 
 if(WIN32)
   set(QV_WINE_OUT ${CMAKE_BINARY_DIR}/wine)

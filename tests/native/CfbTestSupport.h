@@ -211,14 +211,7 @@ struct UserSet {
     const HRESULT hr = set->Commit(STGC_DEFAULT);
     return SUCCEEDED(hr) ? storage->Commit(STGC_DEFAULT) : hr;
   }
-  std::string Read(const std::wstring& name) {
-    const PROPSPEC spec = qvtest::Named(name.c_str());
-    PROPVARIANT v;
-    const HRESULT hr = set->ReadMultiple(1, &spec, &v);
-    const std::string out = hr == S_OK && v.vt == VT_LPSTR && v.pszVal ? v.pszVal : "<absent>";
-    PropVariantClear(&v);
-    return out;
-  }
+  std::string Read(const std::wstring& name) { return qvtest::ReadText(set, qvtest::Named(name.c_str())); }
   // Name -> id of every named property.
   HRESULT Ids(std::map<std::wstring, PROPID>& out) {
     IEnumSTATPROPSTG* entries = nullptr;

@@ -19,8 +19,9 @@ namespace {
 
 std::shared_ptr<MemoryStreamStore> NewStore() { return std::make_shared<MemoryStreamStore>(); }
 
-// Writes one raw value into the user-defined set, for types DocfileProperties never writes.
-void WriteRaw(const std::shared_ptr<MemoryStreamStore>& store, const std::wstring& name, const PROPVARIANT& value) {
+// Writes raw values into the user-defined set, of types DocfileProperties never writes.
+void WriteRaw(const std::shared_ptr<MemoryStreamStore>& store,
+              std::initializer_list<std::pair<const wchar_t*, PROPVARIANT>> values) {
   IStorage* storage = NewMemoryStorage(store);
   IPropertySetStorage* sets = nullptr;
   ASSERT_EQ(S_OK, storage->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets)));
@@ -30,20 +31,14 @@ void WriteRaw(const std::shared_ptr<MemoryStreamStore>& store, const std::wstrin
     hr = sets->Create(FMTID_UserDefinedProperties, &FMTID_UserDefinedProperties, PROPSETFLAG_ANSI,
                       STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &properties);
   ASSERT_EQ(S_OK, hr);
-  const PROPSPEC spec = Named(name.c_str());
-  EXPECT_EQ(S_OK, properties->WriteMultiple(1, &spec, &value, 4096));
+  for (const auto& [name, value] : values) {
+    const PROPSPEC spec = Named(name);
+    EXPECT_EQ(S_OK, properties->WriteMultiple(1, &spec, &value, 4096));
+  }
   EXPECT_EQ(S_OK, properties->Commit(STGC_DEFAULT));
   properties->Release();
   sets->Release();
   storage->Release();
-}
-
-template <typename Fill>
-PROPVARIANT Raw(VARTYPE type, Fill fill) {
-  PROPVARIANT value{};
-  value.vt = type;
-  fill(value);
-  return value;
 }
 
 }  // namespace
@@ -120,12 +115,11 @@ static std::wstring Answer(const quorvane::IProperties& set, const std::wstring&
 // Types DocfileProperties never writes, and numeric names, in the document and in a full and a lazy snapshot.
 TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipThemAlike) {
   const auto store = NewStore();
-  static char text[] = "t";
-  WriteRaw(store, L"Count", Raw(VT_I4, [](PROPVARIANT& v) { v.lVal = -5; }));
-  WriteRaw(store, L"Flag", Raw(VT_BOOL, [](PROPVARIANT& v) { v.boolVal = VARIANT_TRUE; }));
-  WriteRaw(store, L"Text", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));
-  WriteRaw(store, L"42", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));  // listed, unreachable
-  WriteRaw(store, L"1", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));   // the summary set's title
+  PROPVARIANT count{}, flag{};
+  count.vt = VT_I4, count.lVal = -5;
+  flag.vt = VT_BOOL, flag.boolVal = VARIANT_TRUE;
+  // "42" is listed yet unreachable (summary id 43); "1" is the summary set's title.
+  WriteRaw(store, {{L"Count", count}, {L"Flag", flag}, {L"Text", Text("t")}, {L"42", Text("t")}, {L"1", Text("t")}});
   DocfileProperties document(NewMemoryStorage(store));
   document.SetProperty(L"1", L"a title");
   document.SetDateProperty(L"When", time_from_string("2004-03-05 07:08:09.750"));
@@ -150,7 +144,7 @@ TEST(DocfileProperties, ForeignTypesAreReadAsTheirKindOrRefusedAndSnapshotsSkipT
   EXPECT_EQ(L"six", Value(document, L"Count"));
 
   // A numeric name past 32 bits ends the full copy: the lazy one fails too.
-  WriteRaw(store, L"99999999999", Raw(VT_LPSTR, [](PROPVARIANT& v) { v.pszVal = text; }));
+  WriteRaw(store, {{L"99999999999", Text("t")}});
   DocfileProperties again(NewMemoryStorage(store));
   EXPECT_THROW(quorvane::Properties{again}, boost::bad_lexical_cast);
   EXPECT_THROW(quorvane::LazySnapshot{again}, boost::bad_lexical_cast);

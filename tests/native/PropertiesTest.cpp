@@ -58,9 +58,9 @@ TEST(Properties, EachKindRefusesTheOtherAndNamesAreExactInUtf16Order) {
 
 TEST(PropertiesCopy, CopiesBothKindsSkipsWhatNeitherReadAcceptsAndStopsOnOtherFailures) {
   ScriptedSet source;
-  source.Add(L"title", ScriptedSet::Text, L"Report");
-  source.Add(L"saved", ScriptedSet::Date, L"", kNoon);
-  source.Add(L"flag", ScriptedSet::Unreadable);  // e.g. a VT_BOOL property
+  source.SetProperty(L"title", L"Report");
+  source.SetDateProperty(L"saved", kNoon);
+  source.AddUnreadable(L"flag");
 
   Properties target = EmptySet();
   target.SetProperty(L"flag", L"old value");
@@ -78,9 +78,9 @@ TEST(PropertiesCopy, CopiesBothKindsSkipsWhatNeitherReadAcceptsAndStopsOnOtherFa
   EXPECT_EQ(L"Report", Value(snapshot, L"title"));
   // Failures other than runtime errors stop the copy.
   ScriptedSet failing;
-  failing.Add(L"a", ScriptedSet::Text, L"first");
-  failing.Add(L"b", ScriptedSet::LogicFailure);
-  failing.Add(L"c", ScriptedSet::Text, L"never copied");
+  failing.SetProperty(L"a", L"first");
+  failing.AddUnreadable(L"b", true);
+  failing.SetProperty(L"c", L"never copied");
   target = EmptySet();
   target.SetProperty(L"b", L"old");
   EXPECT_THROW(failing.CopyTo(target), std::logic_error);

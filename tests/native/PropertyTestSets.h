@@ -1,9 +1,10 @@
-// IProperties doubles (scripted source, write recorder), tracking record X, PROPSPEC and PROPVARIANT makers.
+// IProperties doubles (failing reads, write recorder), tracking record X, PROPSPEC and PROPVARIANT makers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,86 +15,52 @@
 
 namespace qvtest {
 
-// Entries may be of a kind no typed read accepts ("bool") or throw something other than std::runtime_error.
-class ScriptedSet : public quorvane::IProperties {
+// An in-memory set whose reads of some names fail: an unreadable name (a kind neither typed read accepts, e.g.
+// VT_BOOL) throws std::runtime_error, a failing one something else; unlisted, it has no name list.
+class ScriptedSet : public quorvane::Properties {
  public:
-  enum Kind { Text, Date, Unreadable, LogicFailure };
-  struct Entry {
-    Kind kind;
-    std::wstring text;
-    boost::posix_time::ptime date;
-  };
-
   bool listNames = true;
-  std::vector<std::pair<std::wstring, Entry>> entries;
+  std::set<std::wstring> unreadable, failing;
 
-  void Add(const std::wstring& name, Kind kind, const std::wstring& text = L"",
-           boost::posix_time::ptime date = boost::posix_time::ptime()) {
-    entries.push_back({name, Entry{kind, text, date}});
+  void AddUnreadable(const std::wstring& name, bool fails = false) {
+    SetProperty(name, L"never read");  // listed and present
+    (fails ? failing : unreadable).insert(name);
   }
-
   quorvane::TextHandle GetProperty(const std::wstring& name) const override {
-    const Entry* e = Find(name);
-    if (e == nullptr) return quorvane::TextHandle();
-    if (e->kind == LogicFailure) throw std::logic_error("scripted failure");
-    if (e->kind != Text) throw std::runtime_error("not text");
-    return quorvane::TextHandle(new std::wstring(e->text));
+    if (failing.count(name)) throw std::logic_error("scripted failure");
+    if (unreadable.count(name)) throw std::runtime_error("not text");
+    return Properties::GetProperty(name);
   }
-  void SetProperty(const std::wstring&, const std::wstring&) override { throw std::logic_error("read-only"); }
   boost::posix_time::ptime GetDateProperty(const std::wstring& name) const override {
-    const Entry* e = Find(name);
-    if (e == nullptr) return boost::posix_time::ptime();
-    if (e->kind != Date) throw std::runtime_error("not a date");
-    return e->date;
+    if (unreadable.count(name)) throw std::runtime_error("not a date");
+    return Properties::GetDateProperty(name);
   }
-  void SetDateProperty(const std::wstring&, const boost::posix_time::ptime&) override {
-    throw std::logic_error("read-only");
-  }
-  void RemoveProperty(const std::wstring&) override { throw std::logic_error("read-only"); }
-  bool HasProperty(const std::wstring& name) const override { return Find(name) != nullptr; }
   quorvane::NameList GetPropertyNames() const override {
-    if (!listNames) return quorvane::NameList();
-    quorvane::NameList names(new std::vector<std::wstring>());
-    for (const auto& e : entries) names->push_back(e.first);
-    return names;
-  }
-
- private:
-  const Entry* Find(const std::wstring& name) const {
-    for (const auto& e : entries)
-      if (e.first == name) return &e.second;
-    return nullptr;
+    return listNames ? Properties::GetPropertyNames() : quorvane::NameList();
   }
 };
 
 // An empty in-memory set.
-inline quorvane::Properties EmptySet() { return quorvane::Properties(ScriptedSet()); }
+inline quorvane::Properties EmptySet() { return quorvane::Properties(); }
 
-// Forwards to an inner set, logging writes ("set name=value", "date name", "remove name") in order.
-class RecordingSet : public quorvane::IProperties {
+// An in-memory copy of a set that logs writes ("set name=value", "date name", "remove name") in order.
+class RecordingSet : public quorvane::Properties {
  public:
-  explicit RecordingSet(quorvane::IProperties& inner) : inner(inner) {}
+  explicit RecordingSet(const quorvane::IProperties& source) : Properties(source) {}
   std::vector<std::wstring> log;
 
-  quorvane::TextHandle GetProperty(const std::wstring& n) const override { return inner.GetProperty(n); }
   void SetProperty(const std::wstring& n, const std::wstring& v) override {
     log.push_back(L"set " + n + L"=" + v);
-    inner.SetProperty(n, v);
+    Properties::SetProperty(n, v);
   }
-  boost::posix_time::ptime GetDateProperty(const std::wstring& n) const override { return inner.GetDateProperty(n); }
   void SetDateProperty(const std::wstring& n, const boost::posix_time::ptime& v) override {
     log.push_back(L"date " + n);
-    inner.SetDateProperty(n, v);
+    Properties::SetDateProperty(n, v);
   }
   void RemoveProperty(const std::wstring& n) override {
     log.push_back(L"remove " + n);
-    inner.RemoveProperty(n);
+    Properties::RemoveProperty(n);
   }
-  bool HasProperty(const std::wstring& n) const override { return inner.HasProperty(n); }
-  quorvane::NameList GetPropertyNames() const override { return inner.GetPropertyNames(); }
-
- private:
-  quorvane::IProperties& inner;
 };
 
 // The text of the exception f throws as E; fails the test when it throws nothing or something else.
@@ -145,6 +112,16 @@ inline PROPVARIANT Text(const char* text) {
   PROPVARIANT v{};
   v.vt = VT_LPSTR, v.pszVal = const_cast<char*>(text);
   return v;
+}
+
+// A property as text: "<absent>" when the read fails or finds none, "<type N>" when it is not VT_LPSTR.
+inline std::string ReadText(IPropertyStorage* set, const PROPSPEC& spec) {
+  PROPVARIANT v;
+  const HRESULT hr = set->ReadMultiple(1, &spec, &v);
+  const std::string out = hr != S_OK ? "<absent>" : v.vt != VT_LPSTR ? "<type " + std::to_string(v.vt) + ">"
+                                                                     : (v.pszVal ? v.pszVal : "<null>");
+  PropVariantClear(&v);
+  return out;
 }
 
 // Record X: sequence number 4, two unratified ids, no contributors.

@@ -127,30 +127,27 @@ TEST(PropsCodec, FixtureStreamsAndEveryValueTypeRoundTrip) {
   ASSERT_EQ(3u, vec.v.capropvar.cElems);
   EXPECT_STREQ("plain", vec.v.capropvar.pElems[0].pszVal);
   EXPECT_EQ(1, vec.v.capropvar.pElems[1].lVal);
-  // Narrow text is converted to the set's code page: "é€" in UTF-8 is stored in a 1252 set as two 1252 bytes.
-  static char text[] = "\xC3\xA9\xE2\x82\xAC";
-  PROPVARIANT v{};
-  v.vt = VT_LPSTR, v.pszVal = text;
-  Value back;
-  ASSERT_EQ(S_OK, RoundTrip(v, TextCodePages{1252, 65001}, bytes, back));
-  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0}), bytes);
-  EXPECT_STREQ(text, back.v.pszVal);
-
-  // A Unicode set stores VT_LPSTR text as UTF-16.
-  bytes.clear();
-  ASSERT_EQ(S_OK, EncodeTypedValue(v, TextCodePages{1200, 65001}, bytes));
-  EXPECT_EQ((std::vector<uint8_t>{VT_LPSTR, 0, 0, 0, 6, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0, 0, 0}), bytes);
-
-  // Text the set cannot hold is refused, not replaced.
-  static char chinese[] = "\xE4\xB8\xAD";
-  v.pszVal = chinese;
-  bytes.clear();
-  EXPECT_EQ(quorvane::posix::kTextNotRepresentable, EncodeTypedValue(v, TextCodePages{1252, 65001}, bytes));
-  EXPECT_TRUE(bytes.empty());
-  // So is caller text that is not valid in the caller's code page.
-  static char broken[] = "\xC3(";
-  v.pszVal = broken;
-  EXPECT_EQ(quorvane::posix::kTextNotRepresentable, EncodeTypedValue(v, TextCodePages{1252, 65001}, bytes));
-  // ... unless no conversion is needed: the bytes then pass unchanged.
-  ASSERT_EQ(S_OK, EncodeTypedValue(v, TextCodePages{65001, 65001}, bytes));
+  // Narrow caller text (UTF-8 here) is converted to the set's code page; what the set cannot hold is refused, not
+  // replaced, and so is caller text invalid in the caller's code page unless no conversion is needed.
+  const struct {
+    const char* text;
+    UINT cp;
+    HRESULT expected;
+    std::vector<uint8_t> bytes;
+  } texts[] = {
+      {"\xC3\xA9\xE2\x82\xAC", 1252, S_OK, {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xE9, 0x80, 0, 0}},
+      {"\xC3\xA9\xE2\x82\xAC", 1200, S_OK, {VT_LPSTR, 0, 0, 0, 6, 0, 0, 0, 0xE9, 0, 0xAC, 0x20, 0, 0, 0, 0}},
+      {"\xE4\xB8\xAD", 1252, quorvane::posix::kTextNotRepresentable, {}},
+      {"\xC3(", 1252, quorvane::posix::kTextNotRepresentable, {}},
+      {"\xC3(", 65001, S_OK, {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, 0xC3, '(', 0, 0}},
+  };
+  for (const auto& row : texts) {
+    SCOPED_TRACE(std::string(row.text) + " in code page " + std::to_string(row.cp));
+    PROPVARIANT v{};
+    v.vt = VT_LPSTR, v.pszVal = const_cast<char*>(row.text);
+    Value back;
+    EXPECT_EQ(row.expected, RoundTrip(v, TextCodePages{row.cp, 65001}, bytes, back));
+    EXPECT_EQ(row.bytes, bytes);
+    if (row.expected == S_OK) EXPECT_STREQ(row.text, back.v.pszVal);
+  }
 }

@@ -17,9 +17,7 @@ namespace {
 using quorvane::posix::PropertySection;
 using quorvane::posix::PropertySetStream;
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { cfbtest::cfb::Store32(b.data() + at, v); }
 
 std::vector<uint8_t> Text(const char (&text)[3]) {
   return {VT_LPSTR, 0, 0, 0, 3, 0, 0, 0, uint8_t(text[0]), uint8_t(text[1]), 0, 0};
@@ -55,15 +53,6 @@ struct Seen {
   }
 };
 
-std::string TextOf(IPropertyStorage* set, PROPID id) {
-  PROPSPEC spec{PRSPEC_PROPID, {id}};
-  PROPVARIANT v;
-  if (FAILED(set->ReadMultiple(1, &spec, &v)) || v.vt != VT_LPSTR) return "?";
-  std::string text(v.pszVal);
-  PropVariantClear(&v);
-  return text;
-}
-
 // The title, then the thumbnail, then the subject, as an open of the stream reads them.
 Seen Read(const std::vector<uint8_t>& stream, bool writable) {
   auto store = std::make_shared<qvtest::MemoryStreamStore>(writable);
@@ -75,14 +64,14 @@ Seen Read(const std::vector<uint8_t>& stream, bool writable) {
   seen.open = sets->Open(FMTID_SummaryInformation, (writable ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE,
                          &set);
   if (SUCCEEDED(seen.open)) {
-    seen.title = TextOf(set, PIDSI_TITLE);
+    seen.title = qvtest::ReadText(set, PROPSPEC{PRSPEC_PROPID, {PIDSI_TITLE}});
     PROPSPEC spec{PRSPEC_PROPID, {PIDSI_THUMBNAIL}};
     PROPVARIANT v;
     if (SUCCEEDED(set->ReadMultiple(1, &spec, &v)) && v.vt == VT_CF) {
       seen.thumbnail.assign(v.pclipdata->pClipData, v.pclipdata->pClipData + v.pclipdata->cbSize - 4);
       PropVariantClear(&v);
     }
-    seen.subject = TextOf(set, PIDSI_SUBJECT);
+    seen.subject = qvtest::ReadText(set, PROPSPEC{PRSPEC_PROPID, {PIDSI_SUBJECT}});
     set->Release();
   }
   sets->Release();

@@ -18,21 +18,43 @@ static std::string Text(const SYSTEMTIME& t) {
 }
 
 TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
-  const char* text = "caf\xC3\xA9";  // UTF-8
-  EXPECT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0)) << "-1 counts the terminator";
-  EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, text, 5, nullptr, 0));
-  wchar_t out[8];
-  ASSERT_EQ(5, MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 8));
-  EXPECT_STREQ(L"caf\u00e9", out);
-  SetLastError(0);
-  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, ErrorOf(MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 4) == 0));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, ErrorOf(MultiByteToWideChar(CP_UTF8, 0, text, 0, out, 8) == 0));
-  EXPECT_EQ(ERROR_INVALID_FLAGS, ErrorOf(MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, text, -1, out, 8) == 0));
-  // Invalid UTF-8: replaced, or refused with MB_ERR_INVALID_CHARS.
-  ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "a\xFF" "b", 3, out, 8));
-  EXPECT_EQ(L'\xFFFD', out[1]);
-  EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
-            ErrorOf(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, out, 8) == 0));
+  // Each row converts `length` bytes (-1: up to the terminator) into a buffer of `room` units (0: only counts).
+  const struct {
+    const char* what;
+    UINT cp;
+    DWORD flags;
+    const char* text;
+    int length, room, expected;
+    long error;
+    const wchar_t* out;
+  } rows[] = {
+      {"-1 counts the terminator", CP_UTF8, 0, "caf\xC3\xA9", -1, 0, 5, 0, nullptr},
+      {"counted", CP_UTF8, 0, "caf\xC3\xA9", 5, 0, 4, 0, nullptr},
+      {"converted", CP_UTF8, 0, "caf\xC3\xA9", -1, 8, 5, 0, L"caf\u00e9"},
+      {"buffer too small", CP_UTF8, 0, "caf\xC3\xA9", -1, 4, 0, ERROR_INSUFFICIENT_BUFFER, nullptr},
+      {"no input", CP_UTF8, 0, "caf\xC3\xA9", 0, 8, 0, ERROR_INVALID_PARAMETER, nullptr},
+      {"flags UTF-8 takes none of", CP_UTF8, MB_PRECOMPOSED, "caf\xC3\xA9", -1, 8, 0, ERROR_INVALID_FLAGS, nullptr},
+      {"invalid UTF-8 replaced", CP_UTF8, 0, "a\xFF" "b", 3, 8, 3, 0, L"a\xFFFD" L"b"},
+      {"invalid UTF-8 refused", CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, 8, 0, ERROR_NO_UNICODE_TRANSLATION, {}},
+      {"1252 with MB_PRECOMPOSED", 1252, MB_PRECOMPOSED, "\x80", 1, 8, 1, 0, L"\u20ac"},
+      {"UTF-16 is no multi-byte code page", 1200, 0, "a", 1, 8, 0, ERROR_INVALID_PARAMETER, nullptr},
+      // ASCII takes a path of its own.
+      {"ASCII counted", 1252, 0, "abc", -1, 0, 4, 0, nullptr},
+      {"ASCII buffer too small", 1252, 0, "abc", -1, 3, 0, ERROR_INSUFFICIENT_BUFFER, nullptr},
+      {"ASCII filling the buffer", CP_UTF8, 0, "abc", 3, 3, 3, 0, L"abc"},
+      // A text left shifted into JIS X 0208 does not shift the next one.
+      {"shifted into JIS X 0208", 50220, 0, "\x1b$B\x30\x21", 5, 8, 1, 0, nullptr},
+      {"the next text unshifted", 50220, 0, "AB", 2, 8, 2, 0, L"AB"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    wchar_t out[8] = {};
+    SetLastError(0);
+    const int got = MultiByteToWideChar(row.cp, row.flags, row.text, row.length, row.room ? out : nullptr, row.room);
+    EXPECT_EQ(row.expected, got);
+    EXPECT_EQ(row.error, ErrorOf(got == 0));
+    if (row.out) EXPECT_EQ(std::wstring(row.out), std::wstring(out, got - (row.length < 0)));
+  }
   // 1252, its undefined bytes included, round-trips every byte.
   for (int b = 1; b < 256; ++b) {
     const char in[2] = {static_cast<char>(b), 0};
@@ -42,18 +64,6 @@ TEST(PropsCodePages, MultiByteToWideCharCountsBuffersAndFailsLikeWindows) {
     ASSERT_EQ(1, WideCharToMultiByte(1252, 0, wide, 1, back, 4, nullptr, nullptr)) << b;
     EXPECT_EQ(in[0], back[0]) << b;
   }
-  ASSERT_EQ(1, MultiByteToWideChar(1252, MB_PRECOMPOSED, "\x80", 1, out, 8));
-  EXPECT_EQ(L'\u20ac', out[0]);
-  EXPECT_EQ(0, MultiByteToWideChar(1200, 0, "a", 1, out, 8)) << "UTF-16 is no multi-byte code page";
-  // ASCII, which takes a path of its own.
-  EXPECT_EQ(4, MultiByteToWideChar(1252, 0, "abc", -1, nullptr, 0));
-  EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, ErrorOf(MultiByteToWideChar(1252, 0, "abc", -1, out, 3) == 0));
-  ASSERT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, out, 3));
-  EXPECT_EQ(std::wstring(L"abc"), std::wstring(out, 3));
-  // A text left shifted into JIS X 0208 does not shift the next one.
-  ASSERT_EQ(1, MultiByteToWideChar(50220, 0, "\x1b$B\x30\x21", 5, out, 8));
-  ASSERT_EQ(2, MultiByteToWideChar(50220, 0, "AB", 2, out, 8));
-  EXPECT_EQ(std::wstring(L"AB"), std::wstring(out, 2));
 }
 
 TEST(PropsCodePages, WideCharToMultiByteReportsReplacementsLikeWindows) {

@@ -53,14 +53,7 @@ struct Fixture {
     const PROPVARIANT value = Text(text);
     return set->WriteMultiple(1, &spec, &value, first);
   }
-  std::string Read(const PROPSPEC& spec) {
-    PROPVARIANT v;
-    const HRESULT hr = set->ReadMultiple(1, &spec, &v);
-    std::string out = hr != S_OK ? "<absent>" : v.vt != VT_LPSTR ? "<type " + std::to_string(v.vt) + ">"
-                                                                  : (v.pszVal ? v.pszVal : "<null>");
-    PropVariantClear(&v);
-    return out;
-  }
+  std::string Read(const PROPSPEC& spec) { return qvtest::ReadText(set.p, spec); }
 };
 
 const std::u16string kSummary = u"\005SummaryInformation";

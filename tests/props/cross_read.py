@@ -9,7 +9,9 @@ import tempfile
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from compare_with_poi import copy_fixtures, run  # noqa: E402
 
-WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows', 'wine.sh')
+# Held to 2 GiB of data: Wine's ole32 takes memory without end on FatChainLoop_v3.cfs's looping chain.
+WINE = ['prlimit', '--data=%d' % (2 << 30), 'bash',
+        os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows', 'wine.sh'), 'run']
 DOCSUM = ('document', 'user')
 MIN_SETS = 47  # every set of the 20 fixtures and the 6 written documents, as either side finds them
 SKIPPED = 77  # wine.sh: this machine cannot run this build's programs
@@ -63,27 +65,34 @@ def blocks(dump):
     return files
 
 
+def wine_run(cmd, state, timeout):
+    """Output and exit code of a program under Wine; a test this machine cannot run is skipped."""
+    try:
+        done = subprocess.run(WINE + [state] + cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              timeout=timeout)
+        out, code = done.stdout, done.returncode
+    except subprocess.TimeoutExpired as hung:  # a faulting Wine process may never close its output
+        out, code = hung.stdout.decode(errors='replace') if hung.stdout else '', 'hung'
+    if code == SKIPPED:
+        print(out, end='')
+        sys.exit(SKIPPED)
+    return out, code
+
+
 def main():
     linux_tool, windows_tool, state, fixtures = sys.argv[1:5]
     with tempfile.TemporaryDirectory(prefix='qv-cross-') as work:
         names = copy_fixtures(fixtures, work)
-        # Held to 2 GiB of data: Wine's ole32 takes memory without end on FatChainLoop_v3.cfs's looping chain.
-        wine = ['prlimit', '--data=%d' % (2 << 30), 'bash', WINE, 'run', state, windows_tool]
         for cp in ('1252', '65001', '1200'):
             print(run([linux_tool, 'write', os.path.join(work, 'linux-%s.doc' % cp), cp]), end='')
             # Wine's writer has no VT_BOOL or VT_R8 (a failed commit would lose the whole set).
-            print(run(wine + ['write', os.path.join(work, 'wine-%s.doc' % cp), cp, 'no-bool-double'],
-                      skip=SKIPPED), end='')
+            print(run(WINE + [state, windows_tool, 'write', os.path.join(work, 'wine-%s.doc' % cp), cp,
+                              'no-bool-double'], skip=SKIPPED), end='')
             names += ['linux-%s.doc' % cp, 'wine-%s.doc' % cp]
         ours = blocks(run([linux_tool, 'dump'] + [os.path.join(work, n) for n in names]))
         theirs = {}
         for n in names:  # one Wine process per file: Wine's ole32 faults on some
-            try:
-                done = subprocess.run(wine + ['dump', os.path.join(work, n)], stdout=subprocess.PIPE,
-                                      stderr=subprocess.STDOUT, text=True, timeout=120)
-                out, code = done.stdout, done.returncode
-            except subprocess.TimeoutExpired as hung:  # a faulting Wine process may never close its output
-                out, code = hung.stdout.decode(errors='replace') if hung.stdout else '', 'hung'
+            out, code = wine_run([windows_tool, 'dump', os.path.join(work, n)], state, 120)
             theirs[n] = blocks(out).get(n, {})
             if code != 0:
                 theirs[n].setdefault('-', []).append('crash %s' % code)

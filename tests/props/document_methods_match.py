@@ -19,15 +19,14 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from compare_with_poi import copy_fixtures  # noqa: E402
+from cross_read import blocks, wine_run  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE = os.path.join(HERE, '..', 'windows', 'wine.sh')
 PRIVATE_ENV = os.path.join(HERE, '..', 'private-env.sh')
 STEPS = ['user', 'user-checked', 'summary', 'copy', 'set', 'reread', 'reread-checked', 'summary-after']
 READS = {'user': 'user', 'user-checked': 'user', 'summary': 'summary', 'reread': 'user', 'reread-checked': 'user',
          'summary-after': 'summary'}
 BEFORE = {'reread': 'user', 'reread-checked': 'user-checked', 'summary-after': 'summary'}
-SKIPPED = 77  # wine.sh: this machine cannot run this build's programs
 JNI_WARNING = re.compile(r'WARNING in native method|FATAL ERROR in native method|WARNING: JNI|JNI (warning|error)')
 
 
@@ -78,16 +77,8 @@ def entries(rest):
 
 
 def proof_sets(proof):
-    """{set: [prop lines]} of the plain program's dump."""
-    sets, current = {}, None
-    for line in proof.splitlines():
-        if line.startswith('set '):
-            current = sets.setdefault(line.split(' ')[1], [])
-        elif line.startswith('prop ') and current is not None:
-            current.append(line)
-        else:
-            current = None
-    return sets
+    """{set: [prop lines]} of the plain program's dump of one file."""
+    return {s: lines[1:] for f in blocks(proof).values() for s, lines in f.items() if s != '-'}
 
 
 def known():
@@ -137,7 +128,7 @@ def wine(linux_dump, tool, cross, state, fixtures):
         names = copy_fixtures(fixtures, work)
         os.mkdir(os.path.join(work, 'dll'))
         for n in names:  # one Wine process per file: Wine's ole32 faults on some
-            out, code = wine_run([tool, os.path.join(work, 'dll'), os.path.join(work, n)], state)
+            out, code = wine_run([tool, os.path.join(work, 'dll'), os.path.join(work, n)], state, 40)
             print(out, end='')
             if re.search(r'^fault', out, re.M):
                 print('FAILED: JNI misuse in %s' % n)
@@ -148,8 +139,8 @@ def wine(linux_dump, tool, cross, state, fixtures):
             for step in STEPS:
                 if code != 0 and step not in theirs[n]:
                     theirs[n][step] = ('crash', str(code))
-            proof_dump, code = wine_run([cross, 'dump', os.path.join(work, n)], state)
-            proof_lock, _ = wine_run([cross, 'writelock', os.path.join(work, n)], state)
+            proof_dump, code = wine_run([cross, 'dump', os.path.join(work, n)], state, 40)
+            proof_lock, _ = wine_run([cross, 'writelock', os.path.join(work, n)], state, 40)
             proofs[n] = proof_dump + ('crash %s\n' % code if code != 0 else '') + proof_lock
     agree, explained, unexplained = 0, {}, []
     for n in names:
@@ -175,25 +166,6 @@ def wine(linux_dump, tool, cross, state, fixtures):
           '%d time stamps shown as <stamped now>' % (len(names), len(STEPS), compared, agree,
                                                      compared - agree - len(unexplained), len(unexplained), stamped))
     return 1 if unexplained or compared < len(names) * len(STEPS) else 0
-
-
-# Wine's ole32 takes memory without end on the looping sector chain of FatChainLoop_v3.cfs (11 GB and an
-# out-of-memory kill of whatever the machine ran beside it); held to 2 GiB of data it gives up and refuses the file.
-WINE_RUN = ['prlimit', '--data=%d' % (2 << 30)]
-
-
-def wine_run(cmd, state):
-    """Output and exit code of a program under Wine; a test this machine cannot run is skipped."""
-    try:
-        done = subprocess.run(WINE_RUN + ['bash', WINE, 'run', state] + cmd, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, timeout=40)
-        out, code = done.stdout, done.returncode
-    except subprocess.TimeoutExpired as hung:  # a faulting Wine process may never close its output
-        out, code = hung.stdout.decode(errors='replace') if hung.stdout else '', 'hung'
-    if code == SKIPPED:
-        print(out, end='')
-        sys.exit(SKIPPED)
-    return out, code
 
 
 if __name__ == '__main__':
