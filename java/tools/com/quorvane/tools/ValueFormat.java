@@ -9,8 +9,9 @@ import java.time.Instant;
 import java.util.Base64;
 
 /**
- * How docprops tells one typed property: its type's name, its value as text
- * output shows it, and its JSON object. Stateless.
+ * How docprops tells one typed property (its type's name, its value as text
+ * output shows it, its JSON object) and reads a value given for a type.
+ * Stateless.
  */
 final class ValueFormat {
     private ValueFormat() {
@@ -173,5 +174,82 @@ final class ValueFormat {
         } catch (NoSuchAlgorithmException e) { // every Java platform has it
             throw new IllegalStateException(e);
         }
+    }
+
+    // ---- Values given to set ----------------------------------------------------------
+
+    /** The types set writes, by name; text is written by the library's own text path. */
+    private static final String[] WRITABLE = {"text", "int16", "uint16", "int32", "uint32", "int64", "uint64",
+        "float", "double", "boolean", "date"};
+    private static final int[] WRITABLE_VT = {VT_LPSTR, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8, VT_R4, VT_R8,
+        VT_BOOL, VT_FILETIME};
+
+    /** The type of that name that set writes, or -1. */
+    static int writable(String type) {
+        for (int i = 0; i < WRITABLE.length; i++) {
+            if (WRITABLE[i].equals(type)) {
+                return WRITABLE_VT[i];
+            }
+        }
+        return -1;
+    }
+
+    static String writableTypes() {
+        return String.join(", ", WRITABLE);
+    }
+
+    /** Whether set writes a value of the type vt (texts of any kind are written as text). */
+    static boolean writable(int vt) {
+        for (int w : WRITABLE_VT) {
+            if (w == vt) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    /** Decimal reals only: Java's parser also takes hexadecimal, NaN, Infinity and a trailing d or f. */
+    private static final String REAL = "[-+]?(\\d+\\.?\\d*|\\.\\d+)([eE][-+]?\\d+)?";
+
+    /**
+     * text read as a value of the type vt (one set writes): a Long (FILETIME
+     * ticks for a date), Double, Boolean or the text; null when it is no such value.
+     */
+    static Object parse(int vt, String text) {
+        String t = text.strip();
+        try {
+            return switch (vt) {
+                case VT_I2 -> range(Long.parseLong(t), Short.MIN_VALUE, Short.MAX_VALUE);
+                case VT_UI2 -> range(Long.parseLong(t), 0, 0xffff);
+                case VT_I4 -> range(Long.parseLong(t), Integer.MIN_VALUE, Integer.MAX_VALUE);
+                case VT_UI4 -> range(Long.parseLong(t), 0, 0xffffffffL);
+                case VT_I8 -> Long.parseLong(t);
+                case VT_UI8 -> Long.parseUnsignedLong(t.startsWith("+") ? t.substring(1) : t);
+                case VT_R4, VT_R8 -> t.matches(REAL) && (vt == VT_R8 || Float.isFinite(Float.parseFloat(t)))
+                        ? Double.parseDouble(t) : null;
+                case VT_BOOL -> switch (t.toLowerCase(java.util.Locale.ROOT)) {
+                    case "true", "yes", "1" -> Boolean.TRUE;
+                    case "false", "no", "0" -> Boolean.FALSE;
+                    default -> null;
+                };
+                case VT_FILETIME -> ticks(t);
+                default -> text;
+            };
+        } catch (NumberFormatException | java.time.format.DateTimeParseException e) {
+            return null;
+        }
+    }
+
+    private static Long range(long n, long min, long max) {
+        return n < min || n > max ? null : n;
+    }
+
+    /** "2021-06-15T10:20:30" (UTC, a Z allowed) or "2021-06-15" as FILETIME ticks: 100 ns since 1601. */
+    private static Long ticks(String t) {
+        String s = t.endsWith("Z") ? t.substring(0, t.length() - 1) : t;
+        java.time.LocalDateTime when = s.length() == 10 ? java.time.LocalDate.parse(s).atStartOfDay()
+                : java.time.LocalDateTime.parse(s);
+        long seconds = when.toEpochSecond(java.time.ZoneOffset.UTC) + 11644473600L;
+        return seconds < 0 ? null : seconds * 10_000_000L + when.getNano() / 100;
     }
 }

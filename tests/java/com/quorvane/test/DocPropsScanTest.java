@@ -198,15 +198,15 @@ class DocPropsScanTest {
      */
     @ParameterizedTest(name = "{0}")
     @CsvSource(delimiter = '|', textBlock = """
-        {"path":"{a}","set":{"A":"1","B":"x \\"y\\""}}         | 0 | {"schema":2,"path":"{a}","set":["A","B"]}
+        {"path":"{a}","set":{"A":"1","B":"x \\"y\\""}}         | 0 | {"schema":3,"path":"{a}","set":["A","B"]}
         {"path":"{a}","set":{"A":"2"},"delete":["prop1","N"]} | 0 | "set":["A"],"deleted":["prop1"],"notFound":["N"]}
-        {"path":"{c}","delete":["prop2"]}\\n\\n{"path":"{a}","set":{"C":"3"}} | 0 | []}\\n{"schema":2,"path":"{a}"
-        {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":2,"path":"{t}/x.doc","error":{"code":3,
+        {"path":"{c}","delete":["prop2"]}\\n\\n{"path":"{a}","set":{"C":"3"}} | 0 | []}\\n{"schema":3,"path":"{a}"
+        {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":3,"path":"{t}/x.doc","error":{"code":3,
         {"path":"{t}/share/notes.txt","set":{"A":"1"}}     | 4 | "error":{"code":4,"hresult":"0x80030050","message":
-        {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":2,"line":1,"error":{"code":2,"hresult":null,
+        {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":3,"line":1,"error":{"code":2,"hresult":null,
         {"path":"{a}","set":{"A":"1"}}\\n{"path":"{c}","sett":{}} | 2 | "line":2,"error":{"code":2,"hresult":null,
         {"path":"{a}"}                                      | 2 | line 1: nothing to change
-        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | not a JSON object"}}\\n{"schema":2,"path":"{c}"
+        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | not a JSON object"}}\\n{"schema":3,"path":"{c}"
         {"path":"{t}/x.doc","set":{"A":"1"}}\\n{"path":"{a} | 1 | "code":3,
         """)
     void applyChangesFromJsonLines(String input, int exit, String expected) throws Exception {
@@ -248,7 +248,7 @@ class DocPropsScanTest {
         assertEquals(0, run("set", a, "Odd=" + odd, "Back\\slash=x") + run("show", "--json", "--all", a));
         JsonObject o = objects(out).get(0);
         assertEquals(a, o.get("path").getAsString());
-        assertEquals(2, o.get("schema").getAsInt());
+        assertEquals(3, o.get("schema").getAsInt());
         JsonObject summary = o.getAsJsonObject("summary");
         assertEquals(typed("text", "pwebster"), summary.get("PIDSI_LASTAUTHOR"));
         assertEquals(typed("date", "2012-02-21T13:48:00Z"), summary.get("PIDSI_LASTSAVE_DTM"));

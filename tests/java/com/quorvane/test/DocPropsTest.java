@@ -124,7 +124,7 @@ class DocPropsTest {
         String man = Files.readString(Path.of(System.getenv("QV_SOURCE_DIR"), "tools/man/docprops.1"))
                 .replace("\\-", "-");
         expect(0, args("--help"));
-        java.util.regex.Matcher options = java.util.regex.Pattern.compile("(?<![\\w-])--?[a-z][a-z-]*").matcher(out);
+        java.util.regex.Matcher options = java.util.regex.Pattern.compile("(?<![\\w-])--?[a-z][a-z0-9-]*").matcher(out);
         int found = 0;
         for (; options.find(); found++) {
             assertTrue(man.matches("(?s).*(^|[\\s\\[])" + options.group() + "\\b.*"),
