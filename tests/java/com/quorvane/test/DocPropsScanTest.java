@@ -293,35 +293,36 @@ class DocPropsScanTest {
      */
     @ParameterizedTest(name = "{0} {1} {2}")
     @CsvSource(delimiter = '|', textBlock = """
-        Office365BlankSample_v2507.doc   | poi 11 -11644473600000 | PIDSI_LASTPRINTED  | date | null | |
-        Office365BlankSample_v2507.doc   | poi 12 -11644473600000 | PIDSI_CREATE_DTM   | date | null | |
-        Office365BlankSample_v2507.doc   | poi 12 884541340800000 | PIDSI_CREATE_DTM   | date | null | |
-        Office365BlankSample_v2507.doc   | poi 13 1330000000000 | PIDSI_LASTSAVE_DTM | date | '"2012-02-23T12:26:40Z"' | |
-        winUnicodeDictionary.doc         |                     | ABCDE           | text    | '"XYZ!"'     |         | XYZ!
-        winUnicodeDictionary.doc         |                     | PIDSI_PAGECOUNT | int32   | 1            | Pages=1 |
-        LibreOfficeBlankSample_v25.8.ppt |                     | _PID_GUID       | binary  | 78           |         |
-        {lo}             |                                     | NumReal         | double  | -2.5 | NumReal=-2.5 | -2.5
-        {lo}             |                                     | BoolTrue        | boolean | true | BoolTrue=-1  | true
-        {lo}             |                        | DateLike | text | '"2004-03-05T07:08:09"' | | 2004-03-05T07:08:09
-        {lo}             | set NumInt=43                       | NumInt          | double  | 43   | NumInt=43    | 43.0
-        {lo}             | set BoolTrue=no                     | BoolTrue        | boolean | false | BoolTrue=0  | false
-        {lo}             | !set NumInt=abc                     | NumInt          | double  | 42   | NumInt=42    | 42.0
-        {lo}             | set --type text NumInt=x            | NumInt          | text    | '"x"' | NumInt=x    | x
-        {lo}             | set --type int16 Small=-32768       | Small           | int16   | -32768 | Small=-32768 | -32768
-        {lo}             | set --type uint16 Small=65535       | Small           | uint16  | 65535 | Small=65535 | 65535
-        {lo}             | !set --type uint16 Small=65536      | Small           |         |       |             |
-        {lo}             | set --type int32 Count=-2147483648 | Count | int32 | -2147483648 | Count=-2147483648 | -2147483648
-        {lo}             | set --type uint32 Count=4294967295 | Count | uint32 | 4294967295 | Count=4294967295 | 4294967295
-        {lo} | set --type int64 Big=-9223372036854775808 | Big | int64 | -9223372036854775808 | | -9223372036854775808
-        {lo} | set --type uint64 Big=18446744073709551615 | Big | uint64 | 18446744073709551615 | | 18446744073709551615
-        {lo}             | set --type float Ratio=0.5          | Ratio           | float   | 0.5  | Ratio=0.5    | 0.5
-        {lo}   | set --type date Due=2030-01-02T03:04:05Z | Due | date | '"2030-01-02T03:04:05Z"' | Due=2030:01:02 03:04:05 |
-        {lo}             | delete BoolFalse                    | BoolFalse       |         |      |              |
-        {lo}             | poi vector                          | Tags    | vector of text |      | Tags=abc     |
+        ms  | poi 11 -11644473600000 | PIDSI_LASTPRINTED  | date | null | |
+        ms  | poi 12 -11644473600000 | PIDSI_CREATE_DTM   | date | null | |
+        ms  | poi 12 884541340800000 | PIDSI_CREATE_DTM   | date | null | |
+        ms  | poi 13 1330000000000   | PIDSI_LASTSAVE_DTM | date | '"2012-02-23T12:26:40Z"' | |
+        uni |                        | ABCDE              | text | '"XYZ!"' | | XYZ!
+        uni |                        | PIDSI_PAGECOUNT    | int32 | 1 | Pages=1 |
+        ppt |                        | _PID_GUID          | binary | 78 | |
+        lo  |                        | NumReal            | double | -2.5 | NumReal=-2.5 | -2.5
+        lo  |                        | BoolTrue           | boolean | true | BoolTrue=-1 | true
+        lo  |                        | DateLike           | text | '"2004-03-05T07:08:09"' | | 2004-03-05T07:08:09
+        lo  | set NumInt=43          | NumInt             | double | 43 | NumInt=43 | 43.0
+        lo  | set BoolTrue=no        | BoolTrue           | boolean | false | BoolTrue=0 | false
+        lo  | !set NumInt=abc        | NumInt             | double | 42 | NumInt=42 | 42.0
+        lo  | set --type text NumInt=x | NumInt           | text | '"x"' | NumInt=x | x
+        lo  | set --type int16 S=-32768 | S               | int16 | -32768 | TagS=-32768 | -32768
+        lo  | set --type uint16 S=65535 | S               | uint16 | 65535 | TagS=65535 | 65535
+        lo  | !set --type uint16 S=65536 | S              | | | |
+        lo  | set --type int32 I=-2147483648 | I          | int32 | -2147483648 | TagI=-2147483648 | -2147483648
+        lo  | set --type uint32 I=4294967295 | I          | uint32 | 4294967295 | TagI=4294967295 | 4294967295
+        lo  | set --type int64 L=-9223372036854775808 | L | int64 | -9223372036854775808 | | -9223372036854775808
+        lo  | set --type uint64 L=18446744073709551615 | L | uint64 | 18446744073709551615 | | 18446744073709551615
+        lo  | set --type float F=0.5 | F                  | float | 0.5 | TagF=0.5 | 0.5
+        lo  | set --type date D=2030-01-02T03:04:05Z | D  | date | '"2030-01-02T03:04:05Z"' | TagD=2030:01:02 03:04:05 |
+        lo  | delete BoolFalse       | BoolFalse          | | | |
+        lo  | poi vector             | Tags               | vector of text | | Tags=abc |
         """)
     void typedValuesAsExifToolAndPoiReadThem(String fixture, String change, String name, String type, String json,
             String exiftool, String poi) throws Exception {
-        String doc = copy(temp, fixture.replace("{lo}", "LibreOfficeTypedProperties_v7.4.doc"), "typed.doc");
+        String doc = copy(temp, Map.of("lo", "LibreOfficeTypedProperties_v7.4.doc", "uni", "winUnicodeDictionary.doc",
+                "ms", "Office365BlankSample_v2507.doc", "ppt", "LibreOfficeBlankSample_v25.8.ppt").get(fixture), "t.doc");
         String[] words = change == null ? new String[0] : change.split(" ");
         if (words.length > 0 && words[0].equals("poi")) {
             java.util.Date date = new java.util.Date(words.length > 2 ? Long.parseLong(words[2]) : 0);
