@@ -2,8 +2,8 @@
 """Compares the user-defined properties docprops reported (show --json --all) with
 ExifTool's (-json -G1 -D) for the same files: every name and value must agree.
 
-The library hands text and date-time properties to Java; what ExifTool alone
-reports (numbers, VT_LPWSTR texts, blobs, and streams it shows as tags) is
+docprops tells every property with its type (schema 3); what ExifTool alone
+reports (streams it shows as tags, vectors docprops lists in notRead) is
 listed by the document it came from.
 usage: compare_with_exiftool.py OURS.jsonl EXIFTOOL.json"""
 import json
@@ -24,14 +24,25 @@ def exiftool_user(record):
 
 
 def same(ours, theirs):
-    if ours['type'] == 'date':
-        if theirs == 0:  # ExifTool's form of a FILETIME of 0, which the library writes as its date
-            return ours['value'] == '1601-01-01T00:00:00Z'
+    kind = ours['type']
+    if kind in ('binary', 'clipboard'):  # ExifTool: "(Binary data N bytes, use -b option to extract)"
+        m = re.search(r'(\d+) bytes', str(theirs))
+        return m is not None and int(m.group(1)) == ours['length']
+    if kind == 'date':
+        if theirs == 0 or theirs == '0000:00:00 00:00:00':  # a FILETIME of 0: never set
+            return ours['value'] is None
         m = EXIF_DATE.match(str(theirs))
         return m is not None and ours['value'] == '%s-%s-%sT%s:%s:%sZ' % m.groups()
+    if kind == 'boolean':  # ExifTool gives the stored VARIANT_BOOL: -1 or 0
+        return isinstance(theirs, (int, float)) and bool(theirs) == ours['value']
     if isinstance(theirs, (int, float)) and not isinstance(theirs, bool):
         try:  # ExifTool prints a text that looks like a number as a number
             return float(ours['value']) == theirs
+        except (TypeError, ValueError):
+            return False
+    if isinstance(ours['value'], (int, float)):
+        try:
+            return float(theirs) == ours['value']
         except ValueError:
             return False
     return ours['value'] == str(theirs)
