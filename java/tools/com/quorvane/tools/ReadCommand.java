@@ -127,12 +127,6 @@ final class ReadCommand implements Batch.Task {
         return p;
     }
 
-    static Properties readSummary(Path file) throws DocumentError {
-        Properties p = DocProps.newProperties();
-        DocProps.check(file, Win32Impl.getCompoundDocumentSummaryProperties(file.toString(), p));
-        return p;
-    }
-
     /**
      * The checked read with the document held open for reading, as another
      * program would hold it: the library's writable pass cannot have it, so
