@@ -47,9 +47,12 @@ final class TypedProperties {
     record Value(String name, int vt, Object value, String dateText, int clipFormat) {
         /** Whether the value was read; a vector or any other type is told by name and type only. */
         boolean read() {
-            return vt < VT_VECTOR && (vt <= VT_UINT && vt != 9 && vt != 12 && vt != 13 && vt != 14 || vt == VT_LPSTR
-                    || vt == VT_LPWSTR || vt == VT_FILETIME || vt == VT_BLOB || vt == VT_BLOB_OBJECT || vt == VT_CF
-                    || vt == VT_CLSID);
+            return switch (vt) {
+                case VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_ERROR, VT_BOOL, VT_I1,
+                        VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT, VT_LPSTR, VT_LPWSTR, VT_FILETIME,
+                        VT_BLOB, VT_BLOB_OBJECT, VT_CF, VT_CLSID -> true;
+                default -> false;
+            };
         }
 
         boolean text() {
