@@ -194,7 +194,19 @@ final class ChangeCommand implements Batch.Task {
             }
             typed.put(name, vt, value);
         }
-        // Typed values first: the text write after them lays the save marks when it brings a record in.
+        // With typed values, the texts and deletions join them in one commit; only the library's text write
+        // lays the save marks a tracking record brings in, so tracking names still take that path.
+        boolean tracking = false;
+        for (Object name : p.keySet()) {
+            tracking |= TrackingRecord.isTrackingName((String) name);
+        }
+        if (!typed.isEmpty() && !tracking) {
+            for (String name : p.stringPropertyNames()) {
+                String value = p.getProperty(name);
+                typed.put(name, TypedProperties.VT_LPWSTR, value.equals(DELETE_MARKER) ? null : value);
+            }
+            p.clear();
+        }
         if (!typed.isEmpty()) {
             typed.write(file);
         }

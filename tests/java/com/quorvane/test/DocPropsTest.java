@@ -106,6 +106,10 @@ class DocPropsTest {
         expect(1, args("set", doc, "big=" + "x".repeat(300_000)), "over 256 KiB", "nothing was changed");
         assertFalse(err.contains("0x80030070") || err.contains("disk is full"), err);
         assertArrayEquals(before, Files.readAllBytes(Path.of(doc)));
+        String typed = copy(temp, "LibreOfficeTypedProperties_v7.4.doc"); // a number and a text: one commit
+        byte[] typedBefore = Files.readAllBytes(Path.of(typed));
+        expect(1, args("set", typed, "NumInt=7", "big=" + "x".repeat(300_000)), "nothing was changed");
+        assertArrayEquals(typedBefore, Files.readAllBytes(Path.of(typed)));
         for (String[] wrong : new String[][] {{}, {"frobnicate", doc}, {"set", doc, "novalue"},
             {"set", doc, "x=##DEL##"}, {"show", doc, "--bogus"}}) {
             expect(2, wrong);
