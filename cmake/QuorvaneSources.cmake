@@ -19,3 +19,5 @@ set(QV_INCLUDE_DIRS ${QV_ROOT}/native/platform ${QV_ROOT}/native/common ${QV_ROO
 
 # Exported native methods with their stdcall argument byte counts.
 set(QV_EXPORTS_TABLE ${QV_ROOT}/native/jni/exports.txt)
+# ... and those of the docprops tool's own class.
+set(QV_TOOL_EXPORTS_TABLE ${QV_ROOT}/native/jni/tool-exports.txt)

@@ -15,7 +15,7 @@ packages=(
   gnome-keyring libglib2.0-bin
   libmount-dev libudev-dev
   wine wine64 wine32:i386
-  dpkg-dev lintian faketime
+  dpkg-dev lintian faketime libimage-exiftool-perl
 )
 
 missing=()

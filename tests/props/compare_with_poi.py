@@ -26,7 +26,7 @@ def run(cmd, skip=None):
     return done.stdout
 
 
-FIXTURE_COUNT = 20  # the compound files of tests/fixtures/compound
+FIXTURE_COUNT = 21  # the compound files of tests/fixtures/compound
 
 
 def copy_fixtures(fixtures, work):

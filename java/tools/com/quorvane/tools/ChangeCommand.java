@@ -30,10 +30,17 @@ final class ChangeCommand implements Batch.Task {
     /** Names to values to set, or to DELETE_MARKER to delete, in the order given. */
     private final Map<String, String> changes;
     private final boolean json;
+    /** The type --type asked every value to be written as, or -1: each keeps its property's type. */
+    private final int type;
 
     ChangeCommand(Map<String, String> changes, boolean json) {
+        this(changes, json, -1);
+    }
+
+    ChangeCommand(Map<String, String> changes, boolean json, int type) {
         this.changes = changes;
         this.json = json;
+        this.type = type;
     }
 
     /**
@@ -47,6 +54,7 @@ final class ChangeCommand implements Batch.Task {
         boolean recurse = false;
         boolean json = false;
         int jobs = DocProps.defaultJobs();
+        int type = -1;
         boolean separated = false;
         for (int i = 0; i < args.size(); i++) {
             String arg = args.get(i);
@@ -60,6 +68,12 @@ final class ChangeCommand implements Batch.Task {
                 json = true;
             } else if (arg.startsWith("-j")) {
                 jobs = DocProps.jobs(arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "");
+            } else if (arg.equals("--type") && !delete) {
+                String name = i + 1 < args.size() ? args.get(++i) : "";
+                type = ValueFormat.writable(name);
+                if (type < 0) {
+                    throw DocProps.usage("--type takes one of " + ValueFormat.writableTypes() + ", not '" + name + "'");
+                }
             } else {
                 positional.add(arg);
             }
@@ -93,7 +107,7 @@ final class ChangeCommand implements Batch.Task {
             }
             changes.put(change.substring(0, eq), value);
         }
-        return new Parsed(new ChangeCommand(changes, json), paths, recurse, jobs);
+        return new Parsed(new ChangeCommand(changes, json, type), paths, recurse, jobs);
     }
 
     /**
@@ -147,18 +161,57 @@ final class ChangeCommand implements Batch.Task {
 
     @Override
     public ReadCommand.Outcome apply(Path file) throws DocumentError {
-        boolean deletes = changes.containsValue(DELETE_MARKER);
-        Properties before = deletes ? ReadCommand.readUser(file, false) : null;
+        TypedProperties.Set before = TypedProperties.read(file).user();
+        DocProps.check(file, before.status());
         Properties p = new Properties();
-        p.putAll(changes);
-        DocProps.write(file, p);
+        TypedProperties.Changes typed = new TypedProperties.Changes();
         List<String> set = new ArrayList<>();
         List<String> deleted = new ArrayList<>();
         List<String> absent = new ArrayList<>();
+        boolean deletes = false;
         for (Map.Entry<String, String> change : changes.entrySet()) {
             String name = change.getKey();
-            (!change.getValue().equals(DELETE_MARKER) ? set : before.getProperty(name) != null ? deleted : absent)
-                    .add(name);
+            TypedProperties.Value old = before.get(name);
+            if (change.getValue().equals(DELETE_MARKER)) {
+                deletes = true;
+                p.setProperty(name, DELETE_MARKER);
+                (old != null ? deleted : absent).add(name);
+                continue;
+            }
+            set.add(name);
+            int vt = type >= 0 ? type : old == null || old.text() || old.vt() == TypedProperties.VT_EMPTY
+                    ? TypedProperties.VT_LPSTR : old.vt();
+            if (vt == TypedProperties.VT_LPSTR) {
+                p.setProperty(name, change.getValue());
+                continue;
+            }
+            Object value = ValueFormat.writable(vt) ? ValueFormat.parse(vt, change.getValue()) : null;
+            if (value == null) { // nothing is written to this document
+                throw new DocumentError(DocumentError.EXIT_FAILURE, file + ": " + name + " is "
+                        + (type >= 0 ? "to be " : "") + ValueFormat.type(new TypedProperties.Value(name, vt, null,
+                        null, 0)) + ", which '" + change.getValue() + "' is not"
+                        + (type >= 0 ? "" : " (--type TYPE writes another type)"));
+            }
+            typed.put(name, vt, value);
+        }
+        // With typed values, the texts and deletions join them in one commit; only the library's text write
+        // lays the save marks a tracking record brings in, so tracking names still take that path.
+        boolean tracking = false;
+        for (Object name : p.keySet()) {
+            tracking |= TrackingRecord.isTrackingName((String) name);
+        }
+        if (!typed.isEmpty() && !tracking) {
+            for (String name : p.stringPropertyNames()) {
+                String value = p.getProperty(name);
+                typed.put(name, TypedProperties.VT_LPWSTR, value.equals(DELETE_MARKER) ? null : value);
+            }
+            p.clear();
+        }
+        if (!typed.isEmpty()) {
+            typed.write(file);
+        }
+        if (!p.isEmpty()) {
+            DocProps.write(file, p);
         }
         String line;
         if (json) {
@@ -175,8 +228,7 @@ final class ChangeCommand implements Batch.Task {
                     : "") + (!deletes ? "" : (set.isEmpty() ? "" : ";") + " deleted " + count(deleted.size())
                     + (deleted.isEmpty() ? "" : " (" + String.join(", ", TextEscape.all(deleted)) + ")")
                     + (absent.isEmpty() ? "" : System.lineSeparator()
-                    + "  not found among the text and date properties: " + String.join(", ", TextEscape.all(absent))
-                    + " (one of another type, which docprops cannot see, is deleted too)"));
+                    + "  not found: " + String.join(", ", TextEscape.all(absent))));
         }
         line += System.lineSeparator();
         return new ReadCommand.Outcome(line.getBytes(StandardCharsets.UTF_8), false, false, false, 0);

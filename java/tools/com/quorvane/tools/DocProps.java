@@ -30,8 +30,10 @@ public final class DocProps {
             "Shows and changes the properties of .doc, .xls and .ppt documents (binary format).",
             "",
             "read commands, over any number of files and folders (a folder's files; with -r, all below it):",
-            "  show PATH... [--all]       summary information and user-defined properties",
-            "                             (--all also lists the tracking properties)",
+            "  show PATH... [--all] [--base64]",
+            "                             summary information and user-defined properties, each with its",
+            "                             type (--all also lists the tracking properties; binary data is",
+            "                             told by length and SHA-256, with --base64 in full)",
             "  history PATH...            the tracking record: ids, sequence number, author, versions",
             "  check PATH... [--read-only]",
             "                             the straggler check: was the document saved outside the client?",
@@ -49,7 +51,10 @@ public final class DocProps {
             "double quotes with backslash escapes (\\n, \\t, \\\", \\\\, \\uXXXX).",
             "",
             "change commands:",
-            "  set FILE NAME=VALUE ...    set user-defined text properties of one document",
+            "  set FILE NAME=VALUE ...    set user-defined properties of one document: a number, boolean or",
+            "                             date keeps its type (refused when VALUE is none); --type TYPE",
+            "                             writes text, int16, uint16, int32, uint32, int64, uint64, float,",
+            "                             double, boolean or date",
             "  set NAME=VALUE ... -- PATH...",
             "                             the same, in every document the PATHs name (-r, --json, -j N",
             "                             as above; in a folder only files named .doc, .xls, .ppt, ...)",
@@ -175,6 +180,7 @@ public final class DocProps {
         boolean recurse = false;
         boolean json = false;
         boolean flag = false;
+        boolean base64 = false;
         int jobs = defaultJobs();
         boolean pathsOnly = false;
         for (int i = 0; i < args.size(); i++) {
@@ -191,6 +197,8 @@ public final class DocProps {
                 jobs = jobs(arg.length() > 2 ? arg.substring(2) : i + 1 < args.size() ? args.get(++i) : "");
             } else if (List.of(flags).contains(arg)) {
                 flag = true;
+            } else if (arg.equals("--base64") && kind == ReadCommand.Kind.SHOW) {
+                base64 = true;
             } else {
                 throw usage("unexpected argument '" + arg + "'");
             }
@@ -199,7 +207,7 @@ public final class DocProps {
             throw usage("'" + kind.name().toLowerCase(Locale.ROOT) + "' needs a FILE or FOLDER");
         }
         ReadCommand command = new ReadCommand(kind, flag && kind == ReadCommand.Kind.SHOW, json,
-                flag && kind == ReadCommand.Kind.CHECK);
+                flag && kind == ReadCommand.Kind.CHECK, base64);
         boolean several = paths.size() > 1 || Walk.anyFolder(paths);
         Progress progress = several && errIsTerminal ? new Progress(err, outIsTerminal) : null;
         return new Batch(command, jobs, out, err, progress).run(paths, recurse, several);

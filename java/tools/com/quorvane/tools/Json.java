@@ -56,6 +56,27 @@ final class Json {
         return this;
     }
 
+    /** A number already in JSON's form. */
+    Json number(String literal) {
+        separate();
+        b.append(literal);
+        comma = true;
+        return this;
+    }
+
+    Json openArray() {
+        separate();
+        b.append('[');
+        comma = false;
+        return this;
+    }
+
+    Json closeArray() {
+        b.append(']');
+        comma = true;
+        return this;
+    }
+
     Json value(boolean v) {
         separate();
         b.append(v);

@@ -5,7 +5,7 @@ import java.io.PrintWriter;
 import java.io.StringWriter;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
-import java.util.Arrays;
+import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
@@ -40,7 +40,8 @@ final class ReadCommand implements Batch.Task {
             "PIDSI_KEYWORDS", "Keywords", "PIDSI_COMMENTS", "Comments", "PIDSI_TEMPLATE", "Template",
             "PIDSI_LASTAUTHOR", "Last saved by", "PIDSI_REVNUMBER", "Revision", "PIDSI_EDITTIME", "Editing time",
             "PIDSI_LASTPRINTED", "Last printed", "PIDSI_CREATE_DTM", "Created", "PIDSI_LASTSAVE_DTM", "Last saved",
-            "PIDSI_APPNAME", "Application"};
+            "PIDSI_APPNAME", "Application", "PIDSI_PAGECOUNT", "Pages", "PIDSI_WORDCOUNT", "Words",
+            "PIDSI_CHARCOUNT", "Characters", "PIDSI_DOC_SECURITY", "Security", "PIDSI_THUMBNAIL", "Thumbnail"};
         for (int i = 0; i < labels.length; i += 2) {
             SUMMARY_LABELS.put(labels[i], labels[i + 1]);
         }
@@ -48,10 +49,11 @@ final class ReadCommand implements Batch.Task {
 
 
     /**
-     * The version of the JSON objects' layout, told in each: 2 made unset and
-     * invalid dates null, a damaged set null, and added this member.
+     * The version of the JSON objects' layout, told in each: 3 gave every
+     * property its stored type and added notRead; 2 made unset and invalid
+     * dates null, a damaged set null, and added this member.
      */
-    static final long SCHEMA = 2;
+    static final long SCHEMA = 3;
 
     /** For Windows' CreateFile: read access, sharing everything, an existing file. */
     private static final int GENERIC_READ = 0x80000000, FILE_SHARE_ALL = 7, OPEN_EXISTING = 3;
@@ -60,12 +62,14 @@ final class ReadCommand implements Batch.Task {
     final boolean all;
     final boolean json;
     final boolean readOnly;
+    final boolean base64;
 
-    ReadCommand(Kind kind, boolean all, boolean json, boolean readOnly) {
+    ReadCommand(Kind kind, boolean all, boolean json, boolean readOnly, boolean base64) {
         this.kind = kind;
         this.all = all;
         this.json = json;
         this.readOnly = readOnly;
+        this.base64 = base64;
     }
 
     @Override
@@ -123,12 +127,6 @@ final class ReadCommand implements Batch.Task {
         return p;
     }
 
-    static Properties readSummary(Path file) throws DocumentError {
-        Properties p = DocProps.newProperties();
-        DocProps.check(file, Win32Impl.getCompoundDocumentSummaryProperties(file.toString(), p));
-        return p;
-    }
-
     /**
      * The checked read with the document held open for reading, as another
      * program would hold it: the library's writable pass cannot have it, so
@@ -152,8 +150,14 @@ final class ReadCommand implements Batch.Task {
 
     // ---- show and history ---------------------------------------------------------
 
-    /** Both sets of a document; damaged: why one of them is null, or null when both were read. */
-    private record Sets(Properties summary, Properties user, DocumentError damaged) {
+    /**
+     * Both sets of a document, as text (what the library's text read hands
+     * over, which the tracking record and the verdict are made of) and with
+     * their types (typed: null when not read); damaged: why one of them is
+     * null, or null when both were read.
+     */
+    private record Sets(Properties summary, Properties user, TypedProperties.Set typedSummary,
+            TypedProperties.Set typedUser, DocumentError damaged) {
     }
 
     /**
@@ -161,26 +165,27 @@ final class ReadCommand implements Batch.Task {
      * read. Fails when neither can be, or on any other failure.
      */
     private static Sets readBoth(Path file) throws DocumentError {
-        Properties summary = null;
-        Properties user = null;
-        DocumentError summaryError = null;
-        DocumentError userError = null;
-        try {
-            summary = readSummary(file);
-        } catch (DocumentError e) {
-            summaryError = unreadableOnly(e);
-        }
-        try {
-            user = readUser(file, false);
-        } catch (DocumentError e) {
-            userError = unreadableOnly(e);
-        }
+        TypedProperties.Document d = TypedProperties.read(file);
+        DocumentError summaryError = failure(file, d.summary());
+        DocumentError userError = failure(file, d.user());
         if (summaryError != null && userError != null) {
             throw summaryError;
         }
-        return new Sets(summary, user, summaryError != null
+        return new Sets(summaryError == null ? d.summary().asText() : null,
+                userError == null ? d.user().asText() : null, summaryError == null ? d.summary() : null,
+                userError == null ? d.user() : null, summaryError != null
                 ? Diagnosis.explain(file, summaryError, "summary information")
                 : userError != null ? Diagnosis.explain(file, userError, "user-defined") : null);
+    }
+
+    /** Why a set was not read: null when it was (or is missing), else when it cannot be parsed; throws otherwise. */
+    private static DocumentError failure(Path file, TypedProperties.Set set) throws DocumentError {
+        try {
+            DocProps.check(file, set.status());
+            return null;
+        } catch (DocumentError e) {
+            return unreadableOnly(e);
+        }
     }
 
     /** Tells what is readable; a damaged set is null and makes the file count as failed. */
@@ -193,7 +198,7 @@ final class ReadCommand implements Batch.Task {
         TrackingRecord record = TrackingRecord.read(known);
         Verdict v = Verdict.of(record, known, summary == null ? DocProps.newProperties() : summary);
         if (json) {
-            Json j = document(file, summary, user, record, v);
+            Json j = document(file, sets.typedSummary, sets.typedUser, known, record, v);
             if (damaged != null) {
                 error(j, damaged.exitCode, String.format("0x%08X", damaged.hresult), damaged.getMessage());
             }
@@ -201,7 +206,7 @@ final class ReadCommand implements Batch.Task {
         } else if (kind == Kind.HISTORY) {
             history(file, known, out);
         } else {
-            show(file, summary, user, out);
+            show(file, sets.typedSummary, sets.typedUser, out);
         }
         return new Outcome(null, v.tracked, v.straggler, false, damaged == null ? 0 : damaged.exitCode,
                 damaged == null ? null : damaged.getMessage());
@@ -215,18 +220,25 @@ final class ReadCommand implements Batch.Task {
         return e;
     }
 
-    private void show(Path file, Properties summary, Properties user, PrintWriter out) {
+    private void show(Path file, TypedProperties.Set summary, TypedProperties.Set user, PrintWriter out) {
         out.println(TextEscape.of(file.toString()));
         out.println("Summary information:");
-        if (summary == null || summary.isEmpty()) {
+        List<TypedProperties.Value> notRead = new ArrayList<>();
+        if (summary == null || summary.values().isEmpty()) {
             out.println(summary == null ? "  (damaged: not read)" : "  (none)");
-        }
-        for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
-            String value = summary == null ? null : summary.getProperty(label.getKey());
-            boolean isDate = label.getKey().endsWith("_DTM") || label.getKey().equals("PIDSI_LASTPRINTED");
-            if (value != null && !value.isEmpty() && !(isDate && value.equals(UNSET_DATE))) {
-                out.printf("  %-16s %s%n", label.getValue() + ":",
-                        TextEscape.of(displaySummary(label.getKey(), value)));
+        } else {
+            for (Map.Entry<String, String> label : SUMMARY_LABELS.entrySet()) {
+                TypedProperties.Value value = summary.get(label.getKey());
+                if (value != null && value.read() && value.value() != null && !"".equals(value.value())
+                        && !(value.dateText() != null && !ValueFormat.isDuration(value)
+                        && date(value.dateText()) == null)) {
+                    out.printf("  %-16s %s%n", label.getValue() + ":", TextEscape.of(ValueFormat.text(value, base64)));
+                }
+            }
+            for (TypedProperties.Value value : sorted(summary, notRead)) {
+                if (!SUMMARY_LABELS.containsKey(value.name())) {
+                    line(out, value);
+                }
             }
         }
         out.println("User-defined properties:");
@@ -234,78 +246,58 @@ final class ReadCommand implements Batch.Task {
         int shown = 0;
         if (user == null) {
             out.println("  (damaged: not read)");
+            notRead(out, notRead);
             return;
         }
-        for (String name : sortedNames(user)) {
-            if (!all && TrackingRecord.isTrackingName(name)) {
+        for (TypedProperties.Value value : sorted(user, notRead)) {
+            if (!all && TrackingRecord.isTrackingName(value.name())) {
                 hidden++;
                 continue;
             }
-            out.printf("  %s = %s%n", TextEscape.of(name), TextEscape.of(user.getProperty(name)));
+            line(out, value);
             shown++;
         }
         if (shown == 0) {
             out.println("  (none)");
         }
+        notRead(out, notRead);
         if (hidden > 0) {
             out.printf("Tracking: %d tracking properties hidden (docprops history %s, or show --all)%n", hidden, file);
         }
     }
 
-    private static String displaySummary(String name, String value) {
-        if (name.equals("PIDSI_EDITTIME")) {
-            Long seconds = editingSeconds(value);
-            return seconds == null ? value
-                    : String.format("%d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    /** A property's line: a text as it is, any other value with its type. */
+    private void line(PrintWriter out, TypedProperties.Value value) {
+        String text = TextEscape.of(ValueFormat.text(value, base64));
+        if (value.text()) {
+            out.printf("  %s = %s%n", TextEscape.of(value.name()), text);
+        } else {
+            out.printf("  %s [%s] = %s%n", TextEscape.of(value.name()), ValueFormat.type(value), text);
         }
-        if (name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED")) {
-            return value.trim() + " UTC";
-        }
-        return value;
     }
 
-    /**
-     * The editing time is a duration stored as a time after 1601-01-01;
-     * null when it is no such time. Counted by hand: java.time's classes
-     * would be loaded, and compiled, for this one field.
-     */
-    private static Long editingSeconds(String value) {
-        String t = value.trim();
-        if (!isDateTime(t)) {
-            return null;
+    private void notRead(PrintWriter out, List<TypedProperties.Value> notRead) {
+        if (!notRead.isEmpty()) {
+            List<String> told = new ArrayList<>();
+            for (TypedProperties.Value v : notRead) {
+                told.add(TextEscape.of(v.name()) + " (" + ValueFormat.type(v) + ")");
+            }
+            out.println("Not read: " + String.join(", ", told));
         }
-        int year, month, day, hour, minute, second;
-        try {
-            year = number(t, 0, 4);
-            month = number(t, 5, 7);
-            day = number(t, 8, 10);
-            hour = number(t, 11, 13);
-            minute = number(t, 14, 16);
-            second = number(t, 17, 19);
-        } catch (NumberFormatException e) { // a space within the year
-            return null;
-        }
-        boolean leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-        if (month < 1 || month > 12 || day < 1 || day > (month == 2 && leap ? 29 : MONTH_DAYS[month - 1])
-                || hour > 23 || minute > 59 || second > 59) {
-            return null;
-        }
-        return (epochDay(year, month, day) - epochDay(1601, 1, 1)) * 86400L + hour * 3600L + minute * 60L + second;
     }
 
-    private static final int[] MONTH_DAYS = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-
-    /** Days from 1970-01-01 in the proleptic Gregorian calendar, counted in eras of 400 years from March. */
-    private static long epochDay(long year, int month, int day) {
-        long y = month <= 2 ? year - 1 : year;
-        long era = Math.floorDiv(y, 400);
-        long yearOfEra = y - era * 400;
-        long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-        return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-    }
-
-    private static int number(String text, int from, int to) {
-        return Integer.parseInt(text, from, to, 10);
+    /** The set's values that were read, sorted by name; those that were not go to notRead. */
+    private static List<TypedProperties.Value> sorted(TypedProperties.Set set, List<TypedProperties.Value> notRead) {
+        List<TypedProperties.Value> read = new ArrayList<>(set.values().size());
+        for (TypedProperties.Value v : set.values()) {
+            if (v.read()) {
+                read.add(v);
+            } else {
+                notRead.add(v);
+            }
+        }
+        read.sort((a, b) -> a.name().compareTo(b.name()));
+        return read;
     }
 
     private static void history(Path file, Properties user, PrintWriter out) {
@@ -365,11 +357,12 @@ final class ReadCommand implements Batch.Task {
         TrackingRecord old = TrackingRecord.read(before);
         Verdict v = Verdict.of(old, before, summary);
         if (!(name.endsWith(".doc") || name.endsWith(".xls") || name.endsWith(".ppt"))) {
-            return checked(file, out, summary, before, old, v, false, null, 0,
+            return checked(file, out, sets, before, old, v, false, null, 0,
                     ": not checked: only .doc, .xls and .ppt documents are checked");
         }
         Properties seen = readUserChecked(file, readOnly);
-        Properties after = readOnly ? before : readUser(file, false);
+        Sets now = readOnly ? sets : readBoth(file);
+        Properties after = now.user == null ? DocProps.newProperties() : now.user;
         TrackingRecord found = TrackingRecord.read(seen);
         TrackingRecord stored = TrackingRecord.read(after);
 
@@ -387,16 +380,16 @@ final class ReadCommand implements Batch.Task {
                         : "  the document is open in another program: the new version was not written to it,"
                                 + " and the check will find it again");
             }
-            return checked(file, out, summary, after, stored, v, true,
+            return checked(file, out, now, after, stored, v, true,
                     new NewVersion(found.sequenceNumber, found.versionId, recorded), 0, null);
         }
         if (old == null) {
-            return checked(file, out, summary, after, stored, v, true, null, 0, ": not tracked"
+            return checked(file, out, now, after, stored, v, true, null, 0, ": not tracked"
                     + (TrackingRecord.isUntracked(before) ? " (marked untracked)" : "") + ": nothing to check");
         }
         if (before.getProperty(TrackingRecord.SORREL_SAVE) == null
                 && before.getProperty(TrackingRecord.LAST_SAVED_BY) == null) {
-            return checked(file, out, summary, after, stored, v, true, null, 0,
+            return checked(file, out, now, after, stored, v, true, null, 0,
                     ": no save marks (never saved through the client): nothing to compare");
         }
         if (v.straggler) {
@@ -408,9 +401,9 @@ final class ReadCommand implements Batch.Task {
                     out.println("  the record's metadata version is older than 1.2");
                 }
             }
-            return checked(file, out, summary, after, stored, v, true, null, DocumentError.EXIT_FAILURE, null);
+            return checked(file, out, now, after, stored, v, true, null, DocumentError.EXIT_FAILURE, null);
         }
-        return checked(file, out, summary, after, stored, v, true, null, 0,
+        return checked(file, out, now, after, stored, v, true, null, 0,
                 ": not a straggler: the save marks match the last save (" + marks(before).replace("last saved ", "")
                         + ")");
     }
@@ -425,10 +418,10 @@ final class ReadCommand implements Batch.Task {
      * record, as read already; checked: the document was of a kind the check
      * reads; version: the new version it found.
      */
-    private Outcome checked(Path file, PrintWriter out, Properties summary, Properties user, TrackingRecord record,
+    private Outcome checked(Path file, PrintWriter out, Sets sets, Properties user, TrackingRecord record,
             Verdict v, boolean checked, NewVersion version, int exitCode, String line) {
         if (json) {
-            Json j = document(file, summary, user, record, v).name("check").open();
+            Json j = document(file, sets.typedSummary, sets.typedUser, user, record, v).name("check").open();
             if (checked) {
                 j.name("newVersion");
                 if (version == null) {
@@ -489,70 +482,58 @@ final class ReadCommand implements Batch.Task {
         }
     }
 
-    /** The names of text properties, sorted. */
-    static String[] sortedNames(Properties p) {
-        String[] names = new String[p.size()];
-        int n = 0;
-        for (Map.Entry<Object, Object> e : p.entrySet()) {
-            if (e.getKey() instanceof String name && e.getValue() instanceof String && n < names.length) {
-                names[n++] = name;
-            }
-        }
-        names = n == names.length ? names : Arrays.copyOf(names, n);
-        Arrays.sort(names);
-        return names;
-    }
-
-    /** The document's JSON object, left open for a check to add its members. */
-    private Json document(Path file, Properties summary, Properties user, TrackingRecord record, Verdict v) {
+    /**
+     * The document's JSON object, left open for a check to add its members.
+     * userText: the user-defined set as text, which the tracking record is read from.
+     */
+    private Json document(Path file, TypedProperties.Set summary, TypedProperties.Set user, Properties userText,
+            TrackingRecord record, Verdict v) {
         Json j = new Json().open().name("schema").value(SCHEMA).name("path").value(file.toString()).name("summary");
+        List<TypedProperties.Value> notRead = new ArrayList<>();
         if (summary == null) {
             j.nul();
         } else {
-            summary(j, summary);
+            j.open();
+            List<TypedProperties.Value> values = sorted(summary, notRead);
+            for (String name : SUMMARY_LABELS.keySet()) {
+                TypedProperties.Value value = summary.get(name);
+                if (value != null && value.read()) {
+                    ValueFormat.json(j, value, base64);
+                }
+            }
+            for (TypedProperties.Value value : values) {
+                if (!SUMMARY_LABELS.containsKey(value.name())) {
+                    ValueFormat.json(j, value, base64);
+                }
+            }
+            j.close();
         }
+        int summaryNotRead = notRead.size();
         j.name("user");
         if (user == null) {
             j.nul();
         } else {
             j.open();
-            for (String name : sortedNames(user)) {
-                if (all || !TrackingRecord.isTrackingName(name)) {
-                    value(j, name, user.getProperty(name));
+            for (TypedProperties.Value value : sorted(user, notRead)) {
+                if (all || !TrackingRecord.isTrackingName(value.name())) {
+                    ValueFormat.json(j, value, base64);
                 }
             }
             j.close();
         }
-        j.name("tracking");
+        j.name("notRead").openArray();
+        for (int i = 0; i < notRead.size(); i++) {
+            TypedProperties.Value value = notRead.get(i);
+            j.open().name("set").value(i < summaryNotRead ? "summary" : "user")
+                    .name("name").value(value.name()).name("type").value(ValueFormat.type(value)).close();
+        }
+        j.closeArray().name("tracking");
         if (record == null) {
             j.nul();
         } else {
-            tracking(j, record, user);
+            tracking(j, record, userText);
         }
         return j.name("tracked").value(v.tracked).name("straggler").value(v.straggler).name("verdict").value(v.text);
-    }
-
-    private static void summary(Json j, Properties summary) {
-        j.open();
-        for (String name : SUMMARY_LABELS.keySet()) {
-            String value = summary.getProperty(name);
-            if (value == null) {
-                continue;
-            }
-            if (name.equals("PIDSI_EDITTIME")) {
-                j.name(name).open().name("type").value("duration").name("value").value(editingSeconds(value)).close();
-            } else if (name.endsWith("_DTM") || name.equals("PIDSI_LASTPRINTED")) {
-                j.typed(name, "date", date(value));
-            } else {
-                j.typed(name, "text", value);
-            }
-        }
-        for (String name : sortedNames(summary)) {
-            if (!SUMMARY_LABELS.containsKey(name)) {
-                value(j, name, summary.getProperty(name));
-            }
-        }
-        j.close();
     }
 
     private static void tracking(Json j, TrackingRecord r, Properties user) {
@@ -564,19 +545,6 @@ final class ReadCommand implements Batch.Task {
                 .value(r.unratifiedVersionIds).name("contributors").value(r.contributors)
                 .name("saveMarks").open().name("lastSaved").value(mark == null ? null : date(mark))
                 .name("lastSavedBy").value(user.getProperty(TrackingRecord.LAST_SAVED_BY)).close().close();
-    }
-
-    /**
-     * A property's value with its type. The library hands text and
-     * date-times across (numbers and the like it does not read), a date-time
-     * in its own fixed form: a text of exactly that form reads as a date.
-     */
-    private static void value(Json j, String name, String text) {
-        if (isDateTime(text)) {
-            j.typed(name, "date", date(text));
-        } else {
-            j.typed(name, "text", text);
-        }
     }
 
     /** How the library writes a date-time of zero: a date never set (a document never printed). */

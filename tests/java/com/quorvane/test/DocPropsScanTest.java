@@ -1,9 +1,11 @@
 package com.quorvane.test;
 
 import static com.quorvane.test.DocumentFixtures.copy;
+import static com.quorvane.test.DocumentFixtures.poiCustom;
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.*;
 
+import com.google.gson.JsonArray;
 import com.google.gson.JsonElement;
 import com.google.gson.JsonObject;
 import com.google.gson.JsonParser;
@@ -21,6 +23,9 @@ import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.stream.Collectors;
+import org.apache.poi.hpsf.CustomProperty;
+import org.apache.poi.hpsf.Property;
+import org.apache.poi.hpsf.Variant;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -198,15 +203,15 @@ class DocPropsScanTest {
      */
     @ParameterizedTest(name = "{0}")
     @CsvSource(delimiter = '|', textBlock = """
-        {"path":"{a}","set":{"A":"1","B":"x \\"y\\""}}         | 0 | {"schema":2,"path":"{a}","set":["A","B"]}
+        {"path":"{a}","set":{"A":"1","B":"x \\"y\\""}}         | 0 | {"schema":3,"path":"{a}","set":["A","B"]}
         {"path":"{a}","set":{"A":"2"},"delete":["prop1","N"]} | 0 | "set":["A"],"deleted":["prop1"],"notFound":["N"]}
-        {"path":"{c}","delete":["prop2"]}\\n\\n{"path":"{a}","set":{"C":"3"}} | 0 | []}\\n{"schema":2,"path":"{a}"
-        {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":2,"path":"{t}/x.doc","error":{"code":3,
+        {"path":"{c}","delete":["prop2"]}\\n\\n{"path":"{a}","set":{"C":"3"}} | 0 | []}\\n{"schema":3,"path":"{a}"
+        {"path":"{t}/x.doc","set":{"A":"1"}}               | 3 | {"schema":3,"path":"{t}/x.doc","error":{"code":3,
         {"path":"{t}/share/notes.txt","set":{"A":"1"}}     | 4 | "error":{"code":4,"hresult":"0x80030050","message":
-        {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":2,"line":1,"error":{"code":2,"hresult":null,
+        {"path":"{a}","set":{"A":1}}                        | 2 | {"schema":3,"line":1,"error":{"code":2,"hresult":null,
         {"path":"{a}","set":{"A":"1"}}\\n{"path":"{c}","sett":{}} | 2 | "line":2,"error":{"code":2,"hresult":null,
         {"path":"{a}"}                                      | 2 | line 1: nothing to change
-        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | not a JSON object"}}\\n{"schema":2,"path":"{c}"
+        [1]\\n{"path":"{c}","delete":["prop1"]}              | 2 | not a JSON object"}}\\n{"schema":3,"path":"{c}"
         {"path":"{t}/x.doc","set":{"A":"1"}}\\n{"path":"{a} | 1 | "code":3,
         """)
     void applyChangesFromJsonLines(String input, int exit, String expected) throws Exception {
@@ -248,7 +253,7 @@ class DocPropsScanTest {
         assertEquals(0, run("set", a, "Odd=" + odd, "Back\\slash=x") + run("show", "--json", "--all", a));
         JsonObject o = objects(out).get(0);
         assertEquals(a, o.get("path").getAsString());
-        assertEquals(2, o.get("schema").getAsInt());
+        assertEquals(3, o.get("schema").getAsInt());
         JsonObject summary = o.getAsJsonObject("summary");
         assertEquals(typed("text", "pwebster"), summary.get("PIDSI_LASTAUTHOR"));
         assertEquals(typed("date", "2012-02-21T13:48:00Z"), summary.get("PIDSI_LASTSAVE_DTM"));
@@ -280,26 +285,99 @@ class DocPropsScanTest {
         assertEquals(a + ": locked by another program; close it and try again", error.get("message").getAsString());
     }
 
-    /** Dates never set (zero: 1601) or past what a date-time can be are null, of type date, in JSON and not shown. */
-    @ParameterizedTest(name = "{0}")
+    /**
+     * A property's type and value in JSON after a change, beside what ExifTool (-n) and POI read: "set ARGS",
+     * "!set ARGS" (refused, exit 1), "delete NAME" (then gone), "poi ID MILLIS", a summary date POI saves, or
+     * "poi vector", a vector of one text POI adds (listed in notRead).
+     * Dates never set (1601) or out of range are null, of type date, and not shown in text.
+     */
+    @ParameterizedTest(name = "{0} {1} {2}")
     @CsvSource(delimiter = '|', textBlock = """
-        PIDSI_LASTPRINTED  | -11644473600000  |
-        PIDSI_CREATE_DTM   | -11644473600000  |
-        PIDSI_CREATE_DTM   | 884541340800000  |
-        PIDSI_LASTSAVE_DTM | 1330000000000    | 2012-02-23T12:26:40Z
+        ms  | poi 11 -11644473600000 | PIDSI_LASTPRINTED  | date | null | |
+        ms  | poi 12 -11644473600000 | PIDSI_CREATE_DTM   | date | null | |
+        ms  | poi 12 884541340800000 | PIDSI_CREATE_DTM   | date | null | |
+        ms  | poi 13 1330000000000   | PIDSI_LASTSAVE_DTM | date | '"2012-02-23T12:26:40Z"' | |
+        uni |                        | ABCDE              | text | '"XYZ!"' | | XYZ!
+        uni |                        | PIDSI_PAGECOUNT    | int32 | 1 | Pages=1 |
+        ppt |                        | _PID_GUID          | binary | 78 | |
+        lo  |                        | NumReal            | double | -2.5 | NumReal=-2.5 | -2.5
+        lo  |                        | BoolTrue           | boolean | true | BoolTrue=-1 | true
+        lo  |                        | DateLike           | text | '"2004-03-05T07:08:09"' | | 2004-03-05T07:08:09
+        lo  | set NumInt=43          | NumInt             | double | 43 | NumInt=43 | 43.0
+        lo  | set BoolTrue=no        | BoolTrue           | boolean | false | BoolTrue=0 | false
+        lo  | !set NumInt=abc        | NumInt             | double | 42 | NumInt=42 | 42.0
+        lo  | set --type text NumInt=x | NumInt           | text | '"x"' | NumInt=x | x
+        lo  | set --type int16 S=-32768 | S               | int16 | -32768 | TagS=-32768 | -32768
+        lo  | set --type uint16 S=65535 | S               | uint16 | 65535 | TagS=65535 | 65535
+        lo  | !set --type uint16 S=65536 | S              | | | |
+        lo  | set --type int32 I=-2147483648 | I          | int32 | -2147483648 | TagI=-2147483648 | -2147483648
+        lo  | set --type uint32 I=4294967295 | I          | uint32 | 4294967295 | TagI=4294967295 | 4294967295
+        lo  | set --type int64 L=-9223372036854775808 | L | int64 | -9223372036854775808 | | -9223372036854775808
+        lo  | set --type uint64 L=18446744073709551615 | L | uint64 | 18446744073709551615 | | 18446744073709551615
+        lo  | set --type float F=0.5 | F                  | float | 0.5 | TagF=0.5 | 0.5
+        lo  | set --type date D=2030-01-02T03:04:05Z | D  | date | '"2030-01-02T03:04:05Z"' | TagD=2030:01:02 03:04:05 |
+        lo  | delete BoolFalse       | BoolFalse          | | | |
+        lo  | poi vector             | Tags               | vector of text | | Tags=abc |
         """)
-    void datesNeverSetOrOutOfRangeAreNull(String name, long millis, String expected) throws Exception {
-        String doc = copy(temp, "Office365BlankSample_v2507.doc", "dated.doc");
-        java.util.Date date = new java.util.Date(millis);
-        DocumentFixtures.poiSave(doc, (si, dsi) -> {
-            switch (name) {
-                case "PIDSI_LASTPRINTED" -> si.setLastPrinted(date);
-                case "PIDSI_CREATE_DTM" -> si.setCreateDateTime(date);
-                default -> si.setLastSaveDateTime(date);
+    void typedValuesAsExifToolAndPoiReadThem(String fixture, String change, String name, String type, String json,
+            String exiftool, String poi) throws Exception {
+        String doc = copy(temp, Map.of("lo", "LibreOfficeTypedProperties_v7.4.doc", "uni", "winUnicodeDictionary.doc",
+                "ms", "Office365BlankSample_v2507.doc", "ppt", "LibreOfficeBlankSample_v25.8.ppt").get(fixture), "t.doc");
+        String[] words = change == null ? new String[0] : change.split(" ");
+        if (words.length > 0 && words[0].equals("poi")) {
+            java.util.Date date = new java.util.Date(words.length > 2 ? Long.parseLong(words[2]) : 0);
+            DocumentFixtures.poiSave(doc, (si, dsi) -> {
+                switch (words[1]) {
+                    case "vector" -> {
+                        byte[] abc = {1, 0, 0, 0, 4, 0, 0, 0, 'a', 'b', 'c', 0}; // POI writes an unknown type raw
+                        var custom = dsi.getCustomProperties();
+                        custom.put(name, new CustomProperty(new Property(100, Variant.VT_VECTOR | Variant.VT_LPSTR,
+                                abc), name));
+                        dsi.setCustomProperties(custom);
+                    }
+                    case "11" -> si.setLastPrinted(date);
+                    case "12" -> si.setCreateDateTime(date);
+                    default -> si.setLastSaveDateTime(date);
+                }
+            });
+        } else if (words.length > 0) {
+            String[] args = Arrays.copyOf(words, words.length + 2);
+            args[0] = args[0].replace("!", "");
+            args[words.length] = "--";
+            args[words.length + 1] = doc;
+            byte[] before = Files.readAllBytes(Path.of(doc));
+            assertEquals(change.startsWith("!") ? 1 : 0, run(args), out + err);
+            if (change.startsWith("!")) {
+                assertArrayEquals(before, Files.readAllBytes(Path.of(doc)), "refused: nothing written");
+            } else if (words[0].equals("delete")) {
+                assertTrue(out.contains("deleted 1 property (" + name + ")"), out);
             }
-        });
+        }
         assertEquals(0, run("show", "--json", doc), err);
-        assertEquals(typed("date", expected), objects(out).get(0).getAsJsonObject("summary").get(name), out);
+        JsonObject o = objects(out).get(0);
+        JsonObject value = (JsonObject) (name.startsWith("PIDSI_") ? o.getAsJsonObject("summary") : o.getAsJsonObject(
+                "user")).get(name);
+        JsonArray notRead = o.getAsJsonArray("notRead");
+        if (type == null || type.startsWith("vector")) {
+            assertNull(value, out);
+        } else if (type.equals("binary")) {
+            assertEquals(type, value.get("type").getAsString(), out);
+            assertEquals(Integer.parseInt(json), value.get("length").getAsInt(), out);
+        } else {
+            assertEquals(JsonParser.parseString("{\"type\":\"" + type + "\",\"value\":" + json + "}"), value, out);
+        }
+        assertEquals(type != null && type.startsWith("vector") ? JsonParser.parseString("[{\"set\":\"user\",\"name\":\""
+                + name + "\",\"type\":\"" + type + "\"}]") : new JsonArray(), notRead, out);
+        if (exiftool != null) {
+            Process p = new ProcessBuilder("exiftool", "-j", "-n", doc).redirectErrorStream(true).start();
+            JsonObject tags = JsonParser.parseString(new String(p.getInputStream().readAllBytes(), UTF_8))
+                    .getAsJsonArray().get(0).getAsJsonObject();
+            String[] tag = exiftool.split("=", 2);
+            assertEquals(tag[1], tags.has(tag[0]) ? tags.get(tag[0]).getAsString() : null, tags.toString());
+        }
+        if (poi != null) {
+            assertEquals(poi, String.valueOf(poiCustom(doc).get(name)));
+        }
         assertEquals(0, run("show", doc), err);
         assertFalse(out.contains("1601-01-01"), out);
     }
