@@ -10,7 +10,7 @@
 #include "DateTime.h"
 #include "DocfileProperties.h"
 #include "FileStore.h"
-#include "Md5.h"
+#include "Digest.h"
 #include "NumberText.h"
 #include "Properties.h"
 #include "Utf16.h"

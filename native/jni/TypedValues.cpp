@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "Digest.h"
 #include "Utf16.h"
 #include "util.h"
 
@@ -44,12 +45,18 @@ void PutNarrow(std::string& out, const char* text) {
   PutWide(out, wide.data(), wide.size());
 }
 
-void PutBytes(std::string& out, const void* bytes, ULONG size) {
+// Binary data by length and SHA-256, and the bytes themselves only when
+// asked: a thumbnail of half a megabyte costs the tool nothing to hash here.
+void PutBytes(std::string& out, const void* bytes, ULONG size, bool withBytes) {
+  const auto* data = static_cast<const unsigned char*>(bytes);
   Put<int32_t>(out, static_cast<int32_t>(size));
-  if (size > 0) out.append(static_cast<const char*>(bytes), size);
+  const Sha256Digest digest = ComputeSha256(size > 0 ? data : nullptr, size);
+  out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+  Put<int32_t>(out, withBytes ? static_cast<int32_t>(size) : 0);
+  if (withBytes && size > 0) out.append(static_cast<const char*>(bytes), size);
 }
 
-void PutValue(std::string& out, const PROPVARIANT& v) {
+void PutValue(std::string& out, const PROPVARIANT& v, bool withBytes) {
   switch (v.vt) {
     case VT_I1: Put<int64_t>(out, v.cVal); break;
     case VT_UI1: Put<int64_t>(out, v.bVal); break;
@@ -78,12 +85,12 @@ void PutValue(std::string& out, const PROPVARIANT& v) {
       break;
     }
     case VT_BLOB:
-    case VT_BLOB_OBJECT: PutBytes(out, v.blob.pBlobData, v.blob.pBlobData ? v.blob.cbSize : 0); break;
+    case VT_BLOB_OBJECT: PutBytes(out, v.blob.pBlobData, v.blob.pBlobData ? v.blob.cbSize : 0, withBytes); break;
     case VT_CF: {
       const CLIPDATA* clip = v.pclipdata;
       const ULONG size = clip && clip->pClipData && clip->cbSize >= 4 ? clip->cbSize - 4 : 0;
       Put<int32_t>(out, clip ? clip->ulClipFmt : 0);
-      PutBytes(out, clip ? clip->pClipData : nullptr, size);
+      PutBytes(out, clip ? clip->pClipData : nullptr, size, withBytes);
       break;
     }
     case VT_CLSID: {
@@ -142,7 +149,7 @@ void PackStatus(HRESULT status, std::string& out) {
   Put<int32_t>(out, 0);
 }
 
-void PackSet(const PropertySet& set, std::string& out) {
+void PackSet(const PropertySet& set, bool withBytes, std::string& out) {
   const size_t start = out.size();
   PackStatus(0, out);
   PropertyEnumeration entries(set.Properties());
@@ -167,7 +174,7 @@ void PackSet(const PropertySet& set, std::string& out) {
       PutWide(out, name.name, std::wcslen(name.name));
     else
       Put<int32_t>(out, -1);
-    PutValue(out, value[0]);
+    PutValue(out, value[0], withBytes);
     ++count;
   }
   const int32_t status = count == 0 ? S_FALSE : 0;  // as the text read answers for an empty set

@@ -10,8 +10,9 @@
 //   VT_BOOL                     u8 0 or 1
 //   text (LPSTR, LPWSTR, BSTR)  i32 units, UTF-16 units
 //   VT_FILETIME                 i64 ticks, then the library's date text as text
-//   VT_BLOB, VT_BLOB_OBJECT     i32 bytes, the bytes
-//   VT_CF                       i32 format, i32 bytes, the bytes
+//   VT_BLOB, VT_BLOB_OBJECT     i32 length, 32-byte SHA-256, i32 bytes carried
+//                               (the length when asked for, else 0), those bytes
+//   VT_CF                       i32 format, then as a blob
 //   VT_CLSID                    16 bytes
 //   anything else               nothing (told by type only)
 #pragma once
@@ -23,8 +24,9 @@
 namespace quorvane {
 namespace jni {
 
-// Appends the set's entries to `out`; HResultException when it cannot be read.
-void PackSet(const PropertySet& set, std::string& out);
+// Appends the set's entries to `out`, binary values' bytes only `withBytes`;
+// HResultException when it cannot be read.
+void PackSet(const PropertySet& set, bool withBytes, std::string& out);
 // Appends a set that was not read, with its status.
 void PackStatus(HRESULT status, std::string& out);
 

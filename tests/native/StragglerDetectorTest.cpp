@@ -3,6 +3,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/lexical_cast.hpp>
 
+#include "Digest.h"
 #include "NarrowText.h"
 #include "StragglerDetector.h"
 #include "PropertyTestSets.h"
@@ -33,6 +34,31 @@ quorvane::Properties TrackedDocument() {
 }  // namespace
 
 // A full record's digest is checked against POI's reading by StragglerCheckTest; here, what absent values add.
+// The platform's digests against the published test vectors (RFC 1321, FIPS 180-2).
+TEST(Digest, KnownVectorsOnEveryPlatform) {
+  const std::string million(1000000, 'a');
+  struct Row {
+    std::string input, md5, sha256;
+  } rows[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {million, "7707d6ae4e027c70eea2a935c2296f21", "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  const auto hex = [](const auto& digest) {
+    std::string text;
+    for (unsigned char b : digest) {
+      text += "0123456789abcdef"[b >> 4];
+      text += "0123456789abcdef"[b & 15];
+    }
+    return text;
+  };
+  for (const Row& row : rows) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(row.input.data());
+    EXPECT_EQ(row.md5, hex(quorvane::ComputeMd5(bytes, row.input.size()))) << row.input.size();
+    EXPECT_EQ(row.sha256, hex(quorvane::ComputeSha256(bytes, row.input.size()))) << row.input.size();
+  }
+}
+
 TEST(Tripwire, AbsentValuesAddNothing) {
   quorvane::Properties set = TrackedDocument();
   for (const wchar_t* name : {L"12", L"13", L"14", L"15"}) set.RemoveProperty(name);

@@ -15,9 +15,11 @@
 using namespace quorvane::jni;
 
 // Packs the summary set, then the user-defined set, into a byte[] stored at
-// result[0]; a set that cannot be read gets its HRESULT in its place. Answers
-// 0, or the HRESULT of a document that cannot be opened.
-extern "C" JNIEXPORT jint JNICALL QV_TOOL_NATIVE(read)(JNIEnv* env, jclass, jstring fileName, jobjectArray result) {
+// result[0]; a set that cannot be read gets its HRESULT in its place. Binary
+// values carry their bytes only `withBytes`. Answers 0, or the HRESULT of a
+// document that cannot be opened.
+extern "C" JNIEXPORT jint JNICALL QV_TOOL_NATIVE(read)(JNIEnv* env, jclass, jstring fileName, jboolean withBytes,
+                                                       jobjectArray result) {
   return HResultGuard([&]() -> jint {
     if (fileName == nullptr || result == nullptr || env->GetArrayLength(result) < 1)
       throw IllegalArgumentException(env, "'fileName' and 'result' can't be null or empty");
@@ -27,7 +29,7 @@ extern "C" JNIEXPORT jint JNICALL QV_TOOL_NATIVE(read)(JNIEnv* env, jclass, jstr
       const size_t start = packed.size();
       try {
         const PropertySet set(document, false, *fmtid);
-        PackSet(set, packed);
+        PackSet(set, withBytes != JNI_FALSE, packed);
       } catch (const HResultException& e) {
         packed.resize(start);
         PackStatus(e.hr(), packed);

@@ -161,7 +161,7 @@ final class ChangeCommand implements Batch.Task {
 
     @Override
     public ReadCommand.Outcome apply(Path file) throws DocumentError {
-        TypedProperties.Set before = TypedProperties.read(file).user();
+        TypedProperties.Set before = TypedProperties.read(file, false).user();
         DocProps.check(file, before.status());
         Properties p = new Properties();
         TypedProperties.Changes typed = new TypedProperties.Changes();

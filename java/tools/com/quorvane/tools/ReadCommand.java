@@ -164,8 +164,8 @@ final class ReadCommand implements Batch.Task {
      * Reads both sets; when one of them cannot be parsed, the other is still
      * read. Fails when neither can be, or on any other failure.
      */
-    private static Sets readBoth(Path file) throws DocumentError {
-        TypedProperties.Document d = TypedProperties.read(file);
+    private Sets readBoth(Path file) throws DocumentError {
+        TypedProperties.Document d = TypedProperties.read(file, base64);
         DocumentError summaryError = failure(file, d.summary());
         DocumentError userError = failure(file, d.user());
         if (summaryError != null && userError != null) {

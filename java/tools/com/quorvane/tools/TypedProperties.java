@@ -34,14 +34,14 @@ final class TypedProperties {
     }
 
     /** result[0] gets both sets packed; answers 0 or the document's HRESULT. */
-    private static native int read(String fileName, byte[][] result);
+    private static native int read(String fileName, boolean withBytes, byte[][] result);
 
     /** Writes packed changes into the user-defined set in one commit; answers 0 or the HRESULT. */
     private static native int write(String fileName, byte[] changes);
 
     /**
      * One property. value: Long (integers, VT_ERROR, VT_CY in ten-thousandths), Double (reals, VT_DATE),
-     * Boolean, String (text), byte[] (binary), or null (empty, or a type not read); dateText: a
+     * Boolean, String (text), Binary, byte[] (VT_CLSID), or null (empty, or a type not read); dateText: a
      * FILETIME as the library's text API writes it.
      */
     record Value(String name, int vt, Object value, String dateText, int clipFormat) {
@@ -58,6 +58,10 @@ final class TypedProperties {
         boolean text() {
             return vt == VT_LPSTR || vt == VT_LPWSTR || vt == VT_BSTR;
         }
+    }
+
+    /** Binary data: its length and SHA-256, and its bytes when they were asked for (else null). */
+    record Binary(int length, byte[] sha256, byte[] bytes) {
     }
 
     /** One set: status 0 read, 1 missing or empty, else the HRESULT it failed with. */
@@ -89,9 +93,10 @@ final class TypedProperties {
     record Document(Set summary, Set user) {
     }
 
-    static Document read(Path file) throws DocumentError {
+    /** Both sets; binary values with their bytes only when `withBytes`. */
+    static Document read(Path file, boolean withBytes) throws DocumentError {
         byte[][] result = new byte[1][];
-        int hr = read(file.toString(), result);
+        int hr = read(file.toString(), withBytes, result);
         if (hr != 0) {
             throw DocumentError.fromResult(file, hr);
         }
@@ -153,10 +158,13 @@ final class TypedProperties {
         return new String(c);
     }
 
-    private static byte[] bytes(ByteBuffer in) {
+    private static Binary bytes(ByteBuffer in) {
+        int length = in.getInt();
+        byte[] sha256 = new byte[32];
+        in.get(sha256);
         byte[] b = new byte[in.getInt()];
         in.get(b);
-        return b;
+        return new Binary(length, sha256, b.length == length ? b : null);
     }
 
     private static final String[] SUMMARY_NAMES = {null, null, "PIDSI_TITLE", "PIDSI_SUBJECT", "PIDSI_AUTHOR",

@@ -3,8 +3,6 @@ package com.quorvane.tools;
 import static com.quorvane.tools.TypedProperties.*;
 
 import java.math.BigDecimal;
-import java.security.MessageDigest;
-import java.security.NoSuchAlgorithmException;
 import java.time.Instant;
 import java.util.Base64;
 
@@ -109,20 +107,20 @@ final class ValueFormat {
     }
 
     private static boolean isBinary(Value v) {
-        return v.value() instanceof byte[] && v.vt() != VT_CLSID;
+        return v.value() instanceof TypedProperties.Binary;
     }
 
     /** The member name: {"type":...,"value":...}, or for binary data its length and SHA-256 (and Base64). */
     static void json(Json j, Value v, boolean base64) {
         j.name(v.name()).open().name("type").value(type(v));
         if (isBinary(v)) {
-            byte[] b = (byte[]) v.value();
+            TypedProperties.Binary b = (TypedProperties.Binary) v.value();
             if (v.vt() == VT_CF) {
                 j.name("format").value((long) v.clipFormat());
             }
-            j.name("length").value((long) b.length).name("sha256").value(sha256(b));
+            j.name("length").value((long) b.length()).name("sha256").value(hex(b.sha256()));
             if (base64) {
-                j.name("base64").value(Base64.getEncoder().encodeToString(b));
+                j.name("base64").value(Base64.getEncoder().encodeToString(b.bytes()));
             }
         } else {
             Object value = jsonValue(v);
@@ -149,8 +147,9 @@ final class ValueFormat {
     /** The value as text output shows it (not yet escaped); dates in UTC, binary data by length and digest. */
     static String text(Value v, boolean base64) {
         if (isBinary(v)) {
-            byte[] b = (byte[]) v.value();
-            return base64 ? Base64.getEncoder().encodeToString(b) : b.length + " bytes, sha256 " + sha256(b);
+            TypedProperties.Binary b = (TypedProperties.Binary) v.value();
+            return base64 ? Base64.getEncoder().encodeToString(b.bytes())
+                    : b.length() + " bytes, sha256 " + hex(b.sha256());
         }
         if (isDuration(v)) {
             long s = Long.divideUnsigned((Long) v.value(), 10_000_000L);
@@ -163,17 +162,12 @@ final class ValueFormat {
         return value == null ? "(empty)" : value.toString();
     }
 
-    static String sha256(byte[] b) {
-        try {
-            byte[] d = MessageDigest.getInstance("SHA-256").digest(b);
-            StringBuilder hex = new StringBuilder(64);
-            for (byte x : d) {
-                hex.append(Character.forDigit((x >> 4) & 15, 16)).append(Character.forDigit(x & 15, 16));
-            }
-            return hex.toString();
-        } catch (NoSuchAlgorithmException e) { // every Java platform has it
-            throw new IllegalStateException(e);
+    static String hex(byte[] d) {
+        StringBuilder hex = new StringBuilder(2 * d.length);
+        for (byte x : d) {
+            hex.append(Character.forDigit((x >> 4) & 15, 16)).append(Character.forDigit(x & 15, 16));
         }
+        return hex.toString();
     }
 
     // ---- Values given to set ----------------------------------------------------------

@@ -299,7 +299,8 @@ class DocPropsScanTest {
         ms  | poi 13 1330000000000   | PIDSI_LASTSAVE_DTM | date | '"2012-02-23T12:26:40Z"' | |
         uni |                        | ABCDE              | text | '"XYZ!"' | | XYZ!
         uni |                        | PIDSI_PAGECOUNT    | int32 | 1 | Pages=1 |
-        ppt |                        | _PID_GUID          | binary | 78 | |
+        ppt |                        | _PID_GUID          | binary | 78 | | hex
+        ppt |                        | PIDSI_THUMBNAIL    | clipboard | 442412 | |
         lo  |                        | NumReal            | double | -2.5 | NumReal=-2.5 | -2.5
         lo  |                        | BoolTrue           | boolean | true | BoolTrue=-1 | true
         lo  |                        | DateLike           | text | '"2004-03-05T07:08:09"' | | 2004-03-05T07:08:09
@@ -360,9 +361,22 @@ class DocPropsScanTest {
         JsonArray notRead = o.getAsJsonArray("notRead");
         if (type == null || type.startsWith("vector")) {
             assertNull(value, out);
-        } else if (type.equals("binary")) {
+        } else if (type.equals("binary") || type.equals("clipboard")) { // the digest is of the bytes --base64 gives
             assertEquals(type, value.get("type").getAsString(), out);
             assertEquals(Integer.parseInt(json), value.get("length").getAsInt(), out);
+            assertEquals(0, run("show", "--json", "--base64", doc), err);
+            byte[] bytes = java.util.Base64.getDecoder().decode(objects(out).get(0).getAsJsonObject(
+                    name.startsWith("PIDSI_") ? "summary" : "user").getAsJsonObject(name).get("base64").getAsString());
+            assertEquals(json, String.valueOf(bytes.length));
+            assertEquals(java.util.HexFormat.of().formatHex(java.security.MessageDigest.getInstance("SHA-256")
+                    .digest(bytes)), value.get("sha256").getAsString());
+            if (poi != null) { // POI gives a blob in hex, its 32-bit length first
+                byte[] length = java.nio.ByteBuffer.allocate(4).order(java.nio.ByteOrder.LITTLE_ENDIAN)
+                        .putInt(bytes.length).array();
+                assertEquals(java.util.HexFormat.of().formatHex(length) + java.util.HexFormat.of().formatHex(bytes),
+                        String.valueOf(poiCustom(doc).get(name)));
+            }
+            poi = null;
         } else {
             assertEquals(JsonParser.parseString("{\"type\":\"" + type + "\",\"value\":" + json + "}"), value, out);
         }
