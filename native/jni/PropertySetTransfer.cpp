@@ -31,18 +31,6 @@ const SummaryName kSummaryNames[] = {
     {PIDSI_APPNAME, L"PIDSI_APPNAME"},
 };
 
-// The task-memory name of one enumerated entry, freed with the scope.
-class EntryName {
- public:
-  explicit EntryName(LPOLESTR name) : name(name) {}
-  ~EntryName() { CoTaskMemFree(name); }
-  EntryName(const EntryName&) = delete;
-  EntryName& operator=(const EntryName&) = delete;
-
- private:
-  LPOLESTR name;
-};
-
 // The text in the system ANSI code page, up to its first NUL and with a
 // terminator, appended to `out`.
 void NarrowAppend(std::string& out, const wchar_t* text) {
@@ -84,22 +72,12 @@ void PropertySet::ReadInto(PropertiesWrapper& target) const {
   PropertyEnumeration entries(properties);
   PropVariantArray value(1);  // each entry's, freed before the next is read
   ULONG seen = 0;
-  for (;;) {
-    STATPROPSTG entry;
-    const HRESULT hr = entries.Next(entry);
-    if (hr != S_OK) {
-      ThrowIfFailed(hr);
-      break;
-    }
-    const EntryName entryName(entry.lpwstrName);
+  STATPROPSTG entry;
+  while (entries.Next(entry)) {
     ++seen;
     // Neither text nor a date: not read (a thumbnail may be half a megabyte).
     if (entry.vt == VT_CF || entry.vt == VT_BLOB || entry.vt == VT_BLOB_OBJECT) continue;
-    PROPSPEC spec;
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = entry.propid;
-    value.Clear();
-    ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
+    entries.ReadValue(entry, value);
     const PROPVARIANT& read = value[0];
     if (read.vt == VT_LPSTR) {
       if (read.pszVal != nullptr) target.SetText(SummaryPropertyName(entry), read.pszVal);

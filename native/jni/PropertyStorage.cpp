@@ -30,16 +30,32 @@ void PropVariantArray::Clear() {
   if (!values.empty()) FreePropVariantArray(static_cast<ULONG>(values.size()), values.data());
 }
 
-PropertyEnumeration::PropertyEnumeration(IPropertyStorage* properties) {
+PropertyEnumeration::PropertyEnumeration(IPropertyStorage* properties) : properties(properties) {
   ThrowIfFailed(properties->Enum(&enumerator));
   if (enumerator == nullptr) throw HResultException(E_FAIL);
 }
 
-PropertyEnumeration::~PropertyEnumeration() { enumerator->Release(); }
+PropertyEnumeration::~PropertyEnumeration() {
+  CoTaskMemFree(name);
+  enumerator->Release();
+}
 
-HRESULT PropertyEnumeration::Next(STATPROPSTG& entry) {
+bool PropertyEnumeration::Next(STATPROPSTG& entry) {
+  CoTaskMemFree(name);
+  name = nullptr;
   std::memset(&entry, 0, sizeof entry);
-  return enumerator->Next(1, &entry, nullptr);
+  const HRESULT hr = enumerator->Next(1, &entry, nullptr);
+  ThrowIfFailed(hr);
+  name = entry.lpwstrName;
+  return hr == S_OK;
+}
+
+void PropertyEnumeration::ReadValue(const STATPROPSTG& entry, PropVariantArray& value) const {
+  PROPSPEC spec;
+  spec.ulKind = PRSPEC_PROPID;
+  spec.propid = entry.propid;
+  value.Clear();
+  ThrowIfFailed(properties->ReadMultiple(1, &spec, value.data()));
 }
 
 // ---- DocumentStorage -----------------------------------------------------
@@ -183,12 +199,7 @@ ULONG PropertySet::Count() const {
   PropertyEnumeration entries(properties);
   ULONG count = 0;
   STATPROPSTG entry;
-  HRESULT hr;
-  while ((hr = entries.Next(entry)) == S_OK) {
-    CoTaskMemFree(entry.lpwstrName);
-    ++count;
-  }
-  ThrowIfFailed(hr);
+  while (entries.Next(entry)) ++count;
   return count;
 }
 
@@ -197,21 +208,13 @@ void PropertySet::ReadAll(PropertyName* propertyNames, PROPVARIANT* propertyValu
   PropertyEnumeration entries(properties);
   ULONG filled = 0;
   STATPROPSTG entry;
-  HRESULT hr = S_OK;
-  while (filled < propertyCount && (hr = entries.Next(entry)) == S_OK) {
-    try {
-      if (entry.lpwstrName != nullptr)
-        propertyNames[filled].SetName(entry.lpwstrName);
-      else
-        propertyNames[filled].SetId(entry.propid);
-    } catch (...) {
-      CoTaskMemFree(entry.lpwstrName);
-      throw;
-    }
-    CoTaskMemFree(entry.lpwstrName);
+  while (filled < propertyCount && entries.Next(entry)) {
+    if (entry.lpwstrName != nullptr)
+      propertyNames[filled].SetName(entry.lpwstrName);
+    else
+      propertyNames[filled].SetId(entry.propid);
     ++filled;
   }
-  ThrowIfFailed(hr);
   if (propertyCount > 0) ThrowIfFailed(properties->ReadMultiple(propertyCount, propertyNames, propertyValues));
 }
 

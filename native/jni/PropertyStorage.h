@@ -86,8 +86,8 @@ class PropVariantArray {
   std::vector<PROPVARIANT> values;
 };
 
-// One enumeration of a set's entries; owns the enumerator and releases it
-// on destruction. The caller frees each entry's name (CoTaskMemFree). One
+// One enumeration of a set's entries; owns the enumerator and each entry's
+// name, which lives until the next call or the end of the enumeration. One
 // scope; not copyable.
 class PropertyEnumeration {
  public:
@@ -97,11 +97,15 @@ class PropertyEnumeration {
   PropertyEnumeration(const PropertyEnumeration&) = delete;
   PropertyEnumeration& operator=(const PropertyEnumeration&) = delete;
 
-  // S_OK with an entry, or what Next answered.
-  HRESULT Next(STATPROPSTG& entry);
+  // The next entry, or false after the last; HResultException on failure.
+  bool Next(STATPROPSTG& entry);
+  // The value of the entry Next gave, into value[0] (cleared first).
+  void ReadValue(const STATPROPSTG& entry, PropVariantArray& value) const;
 
  private:
+  IPropertyStorage* properties;
   IEnumSTATPROPSTG* enumerator = nullptr;
+  LPOLESTR name = nullptr;
 };
 
 // One property set (one FMTID) of a DocumentStorage, which must outlive it.

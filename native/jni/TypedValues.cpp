@@ -102,15 +102,6 @@ void PutValue(std::string& out, const PROPVARIANT& v, bool withBytes) {
   }
 }
 
-// The task-memory name of one enumerated entry, freed with the scope.
-struct EntryName {
-  explicit EntryName(LPOLESTR name) : name(name) {}
-  ~EntryName() { CoTaskMemFree(name); }
-  EntryName(const EntryName&) = delete;
-  EntryName& operator=(const EntryName&) = delete;
-  LPOLESTR name;
-};
-
 // Reads little-endian fields from a write's bytes; any overrun is a bad argument.
 class Reader {
  public:
@@ -155,23 +146,13 @@ void PackSet(const PropertySet& set, bool withBytes, std::string& out) {
   PropertyEnumeration entries(set.Properties());
   PropVariantArray value(1);  // each entry's, freed before the next is read
   int32_t count = 0;
-  for (;;) {
-    STATPROPSTG entry;
-    const HRESULT hr = entries.Next(entry);
-    if (hr != S_OK) {
-      ThrowIfFailed(hr);
-      break;
-    }
-    const EntryName name(entry.lpwstrName);
-    PROPSPEC spec;
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = entry.propid;
-    value.Clear();
-    ThrowIfFailed(set.Properties()->ReadMultiple(1, &spec, value.data()));
+  STATPROPSTG entry;
+  while (entries.Next(entry)) {
+    entries.ReadValue(entry, value);
     Put<uint16_t>(out, value[0].vt);
     Put<int32_t>(out, static_cast<int32_t>(entry.propid));
-    if (name.name != nullptr)
-      PutWide(out, name.name, std::wcslen(name.name));
+    if (entry.lpwstrName != nullptr)
+      PutWide(out, entry.lpwstrName, std::wcslen(entry.lpwstrName));
     else
       Put<int32_t>(out, -1);
     PutValue(out, value[0], withBytes);

@@ -14,14 +14,22 @@ final class Json {
     private boolean comma; // a value was written where the next one needs a comma before it
 
     Json open() {
+        return start('{');
+    }
+
+    Json close() {
+        return end('}');
+    }
+
+    private Json start(char bracket) {
         separate();
-        b.append('{');
+        b.append(bracket);
         comma = false;
         return this;
     }
 
-    Json close() {
-        b.append('}');
+    private Json end(char bracket) {
+        b.append(bracket);
         comma = true;
         return this;
     }
@@ -65,16 +73,11 @@ final class Json {
     }
 
     Json openArray() {
-        separate();
-        b.append('[');
-        comma = false;
-        return this;
+        return start('[');
     }
 
     Json closeArray() {
-        b.append(']');
-        comma = true;
-        return this;
+        return end(']');
     }
 
     Json value(boolean v) {
