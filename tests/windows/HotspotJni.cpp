@@ -447,6 +447,12 @@ struct Functions {
     if (v != nullptr && InBounds(j, v->bytes.size(), start, n) && n > 0)
       std::memcpy(v->bytes.data() + start, in, static_cast<size_t>(n));
   }
+  static void JNICALL SetObjectArrayElement(JNIEnv* e, jobjectArray a, jsize index, jobject value) {
+    J& j = In(e, "SetObjectArrayElement");
+    Value* v = Array(j, a, Kind::kObjectArray, "SetObjectArrayElement");
+    Value* element = value == nullptr ? nullptr : j.Resolve(value, "SetObjectArrayElement");
+    if (v != nullptr && InBounds(j, v->elements.size(), index, 1)) v->elements[static_cast<size_t>(index)] = element;
+  }
   static bool InBounds(J& j, size_t size, jsize start, jsize n) {
     if (start >= 0 && n >= 0 && static_cast<size_t>(start) + static_cast<size_t>(n) <= size) return true;
     j.Raise("java/lang/ArrayIndexOutOfBoundsException", "region " + std::to_string(start) + "+" + std::to_string(n) +
@@ -489,7 +495,7 @@ void HotspotJni::InstallFunctions(JNINativeInterface_& t) {
   QV_FIELD_FNS(Boolean) QV_FIELD_FNS(Byte) QV_FIELD_FNS(Char) QV_FIELD_FNS(Short) QV_FIELD_FNS(Int)
   QV_FIELD_FNS(Long) QV_FIELD_FNS(Float) QV_FIELD_FNS(Double)
 #define QV_ARRAY_FNS(Type) QV_FN(Get##Type##ArrayElements) QV_FN(Release##Type##ArrayElements)
-  QV_ARRAY_FNS(Byte) QV_ARRAY_FNS(Char) QV_ARRAY_FNS(Int) QV_FN(SetByteArrayRegion)
+  QV_ARRAY_FNS(Byte) QV_ARRAY_FNS(Char) QV_ARRAY_FNS(Int) QV_FN(SetByteArrayRegion) QV_FN(SetObjectArrayElement)
 #undef QV_ARRAY_FNS
 #undef QV_FIELD_FNS
 #undef QV_FN

@@ -32,8 +32,9 @@ class QuorvaneDll : public ::testing::Test {
   void SetUp() override { ASSERT_NE(nullptr, dll_) << "quorvane.dll did not load: " << GetLastError(); }
   void TearDown() override { EXPECT_EQ(std::vector<std::string>(), jni_.faults) << "JNI misuse"; }
 
-  static FARPROC Export(const char* name, size_t arguments) {
-    std::string symbol = "Java_com_quorvane_infrastructure_os_windows_Win32Impl_" + std::string(name);
+  static FARPROC Export(const char* name, size_t arguments,
+                        const char* cls = "Java_com_quorvane_infrastructure_os_windows_Win32Impl_") {
+    std::string symbol = cls + std::string(name);
     if (sizeof(void*) == 4) symbol = "_" + symbol + "@" + std::to_string(8 + 4 * arguments);
     return GetProcAddress(dll_, symbol.c_str());
   }
@@ -43,7 +44,7 @@ class QuorvaneDll : public ::testing::Test {
   template <typename R, typename... A>
   R Call(const char* name, A... arguments) {
     const auto method = reinterpret_cast<R(JNICALL*)(JNIEnv*, jclass, A...)>(
-        reinterpret_cast<void*>(Export(name, sizeof...(A))));
+        reinterpret_cast<void*>(class_ ? Export(name, sizeof...(A), class_) : Export(name, sizeof...(A))));
     EXPECT_NE(nullptr, method) << name;
     calls_.push_back(name);
     if (!method) return R();
@@ -62,6 +63,7 @@ class QuorvaneDll : public ::testing::Test {
 
   HotspotJni jni_;
   std::vector<std::string> calls_;  // the methods called, in order
+  const char* class_ = nullptr;     // the exports' prefix when not Win32Impl's
 
  private:
   static inline HMODULE dll_ = nullptr;
