@@ -1,7 +1,6 @@
 // Compound-file helpers: fixtures, files as sorted "path size sha256" lines, a document's user-defined set.
 #pragma once
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Digest.h"
 #include "PropertyTestSets.h"
 #include "SettingsTestSupport.h"
 #include "posix/storage/StorageApi.h"
@@ -75,12 +75,9 @@ inline std::vector<uint8_t> FixtureStream(const std::string& name, const std::u1
 }
 
 inline std::string Line(const std::string& path, const std::vector<uint8_t>& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
   std::string line = path + " " + std::to_string(data.size()) + " ";
-  for (unsigned i = 0; i < length; ++i)
-    line += "0123456789abcdef"[digest[i] >> 4], line += "0123456789abcdef"[digest[i] & 15];
+  for (unsigned char b : quorvane::ComputeSha256(data.data(), data.size()))
+    line += "0123456789abcdef"[b >> 4], line += "0123456789abcdef"[b & 15];
   return line;
 }
 

@@ -47,30 +47,12 @@ class Ole32Document {
   }
   // The text of the named property, "<hr>" when the set or property cannot be read.
   std::string Read(const FMTID& set, const std::wstring& name) {
-    IPropertyStorage* p = nullptr;
-    if (FAILED(sets_->Open(set, STGM_READ | STGM_SHARE_EXCLUSIVE, &p))) return "<no set>";
-    PROPSPEC spec{PRSPEC_LPWSTR, {}};
-    spec.lpwstr = const_cast<LPOLESTR>(name.c_str());
-    PROPVARIANT v;
-    PropVariantInit(&v);
-    std::string text = "<no property>";
-    if (p->ReadMultiple(1, &spec, &v) == S_OK && v.vt == VT_LPSTR) text = v.pszVal;
-    PropVariantClear(&v);
-    p->Release();
-    return text;
+    return ReadOne(set, name, [](const PROPVARIANT& v) { return v.vt == VT_LPSTR ? v.pszVal : "<no property>"; });
   }
-
   // One property by name as "vt:value" (integers, reals, booleans, wide text as UTF-8, blobs as their bytes).
   std::string Typed(const FMTID& set, const std::wstring& name) {
-    IPropertyStorage* p = nullptr;
-    if (FAILED(sets_->Open(set, STGM_READ | STGM_SHARE_EXCLUSIVE, &p))) return "<no set>";
-    PROPSPEC spec{PRSPEC_LPWSTR, {}};
-    spec.lpwstr = const_cast<LPOLESTR>(name.c_str());
-    PROPVARIANT v;
-    PropVariantInit(&v);
-    std::string text = "<no property>";
-    if (p->ReadMultiple(1, &spec, &v) == S_OK) {
-      text = std::to_string(v.vt) + ":";
+    return ReadOne(set, name, [](const PROPVARIANT& v) {
+      std::string text = std::to_string(v.vt) + ":";
       if (v.vt == VT_I4) text += std::to_string(v.lVal);
       if (v.vt == VT_R8) text += std::to_string(v.dblVal);
       if (v.vt == VT_BOOL) text += v.boolVal ? "true" : "false";
@@ -80,10 +62,8 @@ class Ole32Document {
         WideCharToMultiByte(CP_UTF8, 0, v.pwszVal, -1, utf8, sizeof utf8, nullptr, nullptr);
         text += utf8;
       }
-    }
-    PropVariantClear(&v);
-    p->Release();
-    return text;
+      return text;
+    });
   }
   // A blob by name into a set the document has.
   HRESULT WriteBlob(const FMTID& set, const std::wstring& name, const std::string& bytes) {
@@ -106,6 +86,21 @@ class Ole32Document {
   HRESULT hr;
 
  private:
+  // The named property as `render` gives it; "<no set>" or "<no property>" when it cannot be read.
+  template <typename Render>
+  std::string ReadOne(const FMTID& set, const std::wstring& name, Render render) {
+    IPropertyStorage* p = nullptr;
+    if (FAILED(sets_->Open(set, STGM_READ | STGM_SHARE_EXCLUSIVE, &p))) return "<no set>";
+    PROPSPEC spec{PRSPEC_LPWSTR, {}};
+    spec.lpwstr = const_cast<LPOLESTR>(name.c_str());
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    std::string text = "<no property>";
+    if (p->ReadMultiple(1, &spec, &v) == S_OK) text = render(v);
+    PropVariantClear(&v);
+    p->Release();
+    return text;
+  }
   static HRESULT WriteOne(IPropertyStorage* p, PROPSPEC spec, const std::string& text) {
     PROPVARIANT v;
     PropVariantInit(&v);

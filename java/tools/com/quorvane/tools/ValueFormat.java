@@ -5,6 +5,7 @@ import static com.quorvane.tools.TypedProperties.*;
 import java.math.BigDecimal;
 import java.time.Instant;
 import java.util.Base64;
+import java.util.HexFormat;
 
 /**
  * How docprops tells one typed property (its type's name, its value as text
@@ -118,7 +119,7 @@ final class ValueFormat {
             if (v.vt() == VT_CF) {
                 j.name("format").value((long) v.clipFormat());
             }
-            j.name("length").value((long) b.length()).name("sha256").value(hex(b.sha256()));
+            j.name("length").value((long) b.length()).name("sha256").value(HexFormat.of().formatHex(b.sha256()));
             if (base64) {
                 j.name("base64").value(Base64.getEncoder().encodeToString(b.bytes()));
             }
@@ -149,7 +150,7 @@ final class ValueFormat {
         if (isBinary(v)) {
             TypedProperties.Binary b = (TypedProperties.Binary) v.value();
             return base64 ? Base64.getEncoder().encodeToString(b.bytes())
-                    : b.length() + " bytes, sha256 " + hex(b.sha256());
+                    : b.length() + " bytes, sha256 " + HexFormat.of().formatHex(b.sha256());
         }
         if (isDuration(v)) {
             long s = Long.divideUnsigned((Long) v.value(), 10_000_000L);
@@ -160,14 +161,6 @@ final class ValueFormat {
             return value == null ? "(not set)" : ((String) value).replace("Z", " UTC");
         }
         return value == null ? "(empty)" : value.toString();
-    }
-
-    static String hex(byte[] d) {
-        StringBuilder hex = new StringBuilder(2 * d.length);
-        for (byte x : d) {
-            hex.append(Character.forDigit((x >> 4) & 15, 16)).append(Character.forDigit(x & 15, 16));
-        }
-        return hex.toString();
     }
 
     // ---- Values given to set ----------------------------------------------------------
